@@ -1,0 +1,163 @@
+#include "platform/kernel/Pool.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+#include "platform/kernel/Irql.h"
+#include "platform/kernel/Verifier.h"
+
+namespace plat {
+namespace {
+
+struct Record {
+  ULONG tag;
+  bool paged;
+  size_t bytes;
+};
+
+// Pool may also be used by free-running stress tests on real threads, so the ledger locks.
+struct Ledger {
+  std::mutex m;
+  std::unordered_map<void*, Record> live;
+  size_t count = 0;
+  size_t failNth = 0;
+  std::set<ULONG> failTags;
+};
+
+Ledger& L() {
+  static Ledger* ledger = new Ledger;
+  return *ledger;
+}
+
+bool IsPaged(POOL_TYPE type) { return (static_cast<int>(type) & 1) != 0; }
+
+}  // namespace
+
+std::string TagText(ULONG tag) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    char c = static_cast<char>((tag >> (8 * i)) & 0xFF);
+    s += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return s;
+}
+
+std::vector<PoolUse> PoolLedger::Outstanding() {
+  std::lock_guard<std::mutex> lock(L().m);
+  std::map<std::pair<ULONG, bool>, PoolUse> byTag;
+  for (const auto& [p, r] : L().live) {
+    auto& use = byTag[{r.tag, r.paged}];
+    use.tag = r.tag;
+    use.paged = r.paged;
+    use.allocations += 1;
+    use.bytes += r.bytes;
+  }
+  std::vector<PoolUse> out;
+  for (auto& [k, v] : byTag) out.push_back(v);
+  return out;
+}
+
+size_t PoolLedger::OutstandingAllocations() {
+  std::lock_guard<std::mutex> lock(L().m);
+  return L().live.size();
+}
+
+std::string PoolLedger::LeakReport() {
+  std::string report;
+  for (const auto& use : Outstanding()) {
+    report += "pool left: tag '" + TagText(use.tag) + "' " + (use.paged ? "paged" : "non-paged") + ", " +
+              std::to_string(use.allocations) + " allocation(s), " + std::to_string(use.bytes) + " bytes\n";
+  }
+  return report;
+}
+
+void PoolLedger::Forget() {
+  std::lock_guard<std::mutex> lock(L().m);
+  for (auto& [p, r] : L().live) std::free(p);
+  L().live.clear();
+}
+
+size_t PoolLedger::AllocationCount() {
+  std::lock_guard<std::mutex> lock(L().m);
+  return L().count;
+}
+
+void PoolLedger::FailNth(size_t n) {
+  std::lock_guard<std::mutex> lock(L().m);
+  L().failNth = n == 0 ? 0 : L().count + n;
+}
+
+void PoolLedger::FailTag(ULONG tag, bool on) {
+  std::lock_guard<std::mutex> lock(L().m);
+  if (on)
+    L().failTags.insert(tag);
+  else
+    L().failTags.erase(tag);
+}
+
+void PoolLedger::ClearFailures() {
+  std::lock_guard<std::mutex> lock(L().m);
+  L().failNth = 0;
+  L().failTags.clear();
+}
+
+void PoolLedger::Reset() {
+  std::lock_guard<std::mutex> lock(L().m);
+  L().failNth = 0;
+  L().failTags.clear();
+  L().count = 0;
+}
+
+}  // namespace plat
+
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
+  bool paged = plat::IsPaged(PoolType);
+  if (paged) plat::CheckIrqlAtMost(APC_LEVEL, "paged pool allocation");
+  else plat::CheckIrqlAtMost(DISPATCH_LEVEL, "non-paged pool allocation");
+  if (Tag == 0) plat::Violation("pool allocation with tag 0");
+  auto& l = plat::L();
+  std::lock_guard<std::mutex> lock(l.m);
+  l.count += 1;
+  if (l.count == l.failNth || l.failTags.count(Tag) != 0) return nullptr;
+  // Fresh pool is not zeroed on Windows; fill it so code that relies on zeroes shows up.
+  void* p = std::malloc(NumberOfBytes == 0 ? 1 : NumberOfBytes);
+  if (p == nullptr) return nullptr;
+  std::memset(p, 0xCD, NumberOfBytes);
+  l.live.emplace(p, plat::Record{Tag, paged, NumberOfBytes});
+  return p;
+}
+
+PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes) {
+  return ExAllocatePoolWithTag(PoolType, NumberOfBytes, PoolTag("None"));
+}
+
+namespace {
+void FreeChecked(PVOID P, const ULONG* tag) {
+  if (P == nullptr) plat::Violation("ExFreePool of a null pointer");
+  auto& l = plat::L();
+  std::unique_lock<std::mutex> lock(l.m);
+  auto it = l.live.find(P);
+  if (it == l.live.end()) {
+    lock.unlock();
+    plat::Violation("ExFreePool of memory that is not allocated pool (double free?)");
+  }
+  if (tag != nullptr && it->second.tag != *tag) {
+    std::string what = "ExFreePoolWithTag with tag '" + plat::TagText(*tag) + "' of pool tagged '" +
+                       plat::TagText(it->second.tag) + "'";
+    lock.unlock();
+    plat::Violation(what);
+  }
+  bool paged = it->second.paged;
+  l.live.erase(it);
+  lock.unlock();
+  plat::CheckIrqlAtMost(paged ? APC_LEVEL : DISPATCH_LEVEL, "ExFreePool");
+  std::free(P);
+}
+}  // namespace
+
+void ExFreePool(PVOID P) { FreeChecked(P, nullptr); }
+void ExFreePoolWithTag(PVOID P, ULONG Tag) { FreeChecked(P, &Tag); }

@@ -1,0 +1,165 @@
+#include "platform/kernel/Scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/kernel/Verifier.h"
+#include "platform/kernel/wdm.h"
+
+namespace {
+
+using plat::kNsPerMs;
+using plat::Scheduler;
+
+LARGE_INTEGER RelativeMs(LONGLONG ms) {
+  LARGE_INTEGER t;
+  t.QuadPart = -ms * 10000;
+  return t;
+}
+
+TEST(Scheduler, TimeMovesOnlyToTheNextEventWhenNothingCanRun) {
+  Scheduler s;
+  bool done = false;
+  s.Spawn("sleeper", [&] {
+    LARGE_INTEGER t = RelativeMs(10);
+    KeDelayExecutionThread(KernelMode, FALSE, &t);
+    done = true;
+  });
+  s.RunUntil(5 * kNsPerMs);
+  EXPECT_FALSE(done);
+  EXPECT_EQ(s.Now(), 5 * kNsPerMs);
+  s.RunUntil([&] { return done; }, 100 * kNsPerMs);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(s.Now(), 10 * kNsPerMs);
+}
+
+TEST(Scheduler, EventsRunInTimeOrderAndInInsertionOrderAtOneTime) {
+  Scheduler s;
+  std::string order;
+  s.At(20, [&] { order += 'c'; });
+  s.At(10, [&] { order += 'a'; });
+  s.At(10, [&] { order += 'b'; });
+  uint64_t cancelled = s.At(15, [&] { order += 'x'; });
+  EXPECT_TRUE(s.Cancel(cancelled));
+  s.RunUntil(100);
+  EXPECT_EQ(order, "abc");
+}
+
+TEST(Scheduler, EventsRunAtTheirIrql) {
+  Scheduler s;
+  KIRQL atDispatch = 0xFF, atPassive = 0xFF;
+  s.After(1, [&] { atDispatch = KeGetCurrentIrql(); });
+  s.After(2, [&] { atPassive = KeGetCurrentIrql(); }, PASSIVE_LEVEL);
+  s.RunFor(10);
+  EXPECT_EQ(atDispatch, DISPATCH_LEVEL);
+  EXPECT_EQ(atPassive, PASSIVE_LEVEL);
+  EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+}
+
+TEST(Scheduler, HostWaitPumpsUntilAThreadSignals) {
+  Scheduler s;
+  KEVENT ev;
+  KeInitializeEvent(&ev, NotificationEvent, FALSE);
+  s.Spawn("signaller", [&] {
+    LARGE_INTEGER t = RelativeMs(3);
+    KeDelayExecutionThread(KernelMode, FALSE, &t);
+    KeSetEvent(&ev, IO_NO_INCREMENT, FALSE);
+  });
+  EXPECT_EQ(KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+  EXPECT_EQ(s.Now(), 3 * kNsPerMs);
+}
+
+TEST(Scheduler, HostWaitingWithNothingToRunIsCaught) {
+  Scheduler s;
+  KEVENT ev;
+  KeInitializeEvent(&ev, NotificationEvent, FALSE);
+  std::string what = plat::ExpectViolation([&] { KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr); });
+  EXPECT_NE(what.find("waits for ever"), std::string::npos) << what;
+}
+
+TEST(Scheduler, ReadyThreadsRunInTheOrderTheyBecameReady) {
+  Scheduler s;
+  std::string order;
+  for (char c : std::string("abc"))
+    s.Spawn(std::string(1, c), [&order, c] {
+      order += c;
+      ZwYieldExecution();
+      order += static_cast<char>(c - 32);
+    });
+  s.RunUntilIdle();
+  EXPECT_EQ(order, "abcABC");
+  EXPECT_EQ(s.LiveThreads(), 0u);
+}
+
+// A scenario with threads, timed waits, events and DPCs; its trace must not depend on the run.
+uint64_t RunScenario(std::vector<std::string>* trace) {
+  Scheduler s;
+  s.KeepTrace(true);
+  KEVENT go;
+  KeInitializeEvent(&go, SynchronizationEvent, FALSE);
+  int counter = 0;
+  for (int i = 0; i < 4; ++i) {
+    s.Spawn("worker" + std::to_string(i), [&, i] {
+      for (int round = 0; round < 5; ++round) {
+        LARGE_INTEGER t = RelativeMs(1 + i);
+        if (KeWaitForSingleObject(&go, Executive, KernelMode, FALSE, &t) == STATUS_SUCCESS) counter += 10;
+        s.Note("worker" + std::to_string(i) + " round " + std::to_string(round) + " " + std::to_string(counter));
+      }
+    });
+  }
+  for (int k = 1; k <= 20; ++k) s.At(k * 700000, [&] { KeSetEvent(&go, IO_NO_INCREMENT, FALSE); });
+  s.RunFor(50 * kNsPerMs);
+  *trace = s.TraceLog();
+  return s.TraceHash();
+}
+
+TEST(Scheduler, OneScenarioRunTwiceGivesTheSameTrace) {
+  std::vector<std::string> first, second;
+  uint64_t h1 = RunScenario(&first);
+  uint64_t h2 = RunScenario(&second);
+  EXPECT_GT(first.size(), 40u);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(h1, h2);
+}
+
+TEST(Scheduler, ShutdownEndsThreadsThatStillWait) {
+  KEVENT never;
+  KeInitializeEvent(&never, NotificationEvent, FALSE);
+  bool passedWait = false;
+  {
+    Scheduler s;
+    s.Spawn("stuck", [&] {
+      KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
+      passedWait = true;
+    });
+    s.RunUntilIdle();
+    EXPECT_EQ(s.LiveThreads(), 1u);
+  }
+  EXPECT_FALSE(passedWait);
+}
+
+TEST(Scheduler, StallMovesTheClockWithoutRunningOthers) {
+  Scheduler s;
+  bool ran = false;
+  s.After(1000, [&] { ran = true; });
+  KeStallExecutionProcessor(5);
+  EXPECT_EQ(s.Now(), 5000);
+  EXPECT_FALSE(ran);
+  s.RunUntilIdle();
+  EXPECT_TRUE(ran);
+}
+
+TEST(Scheduler, PerformanceCounterAndSystemTimeFollowTheVirtualClock) {
+  Scheduler s;
+  LARGE_INTEGER freq;
+  LARGE_INTEGER t0 = KeQueryPerformanceCounter(&freq);
+  LARGE_INTEGER sys0;
+  KeQuerySystemTime(&sys0);
+  s.RunFor(plat::kNsPerSecond);
+  LARGE_INTEGER t1 = KeQueryPerformanceCounter(nullptr);
+  LARGE_INTEGER sys1;
+  KeQuerySystemTime(&sys1);
+  EXPECT_EQ(t1.QuadPart - t0.QuadPart, freq.QuadPart);
+  EXPECT_EQ(sys1.QuadPart - sys0.QuadPart, 10000000);
+}
+
+}  // namespace
