@@ -1,0 +1,402 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "unit/DebugLog.h"
+#include "unit/LcdTextBlock.h"
+#include "unit/PreferencesBlock.h"
+#include "unit/QueuedWriter.h"
+#include "unit/SharedStateBlock.h"
+#include "unit/SurfaceEmulator.h"
+#include "unit/UnitNameRecord.h"
+
+struct BufferDescriptor;
+
+// Runs when a queued write has been carried out; status is the bus status, which the engine does
+// not examine.
+using WriteCompletion = int32_t (*)(void* context, uint32_t status);
+
+// One stream buffer and the platform's mapping of it.
+struct StreamBuffer {
+  uint8_t* mBuffer;
+  void* mMapping;
+};
+
+// Locks that the platform provides to the engine.
+enum class EngineLock : uint32_t {
+  UnitTable,    // the unit table, the LCD stamp and the operations that walk the table; process-wide
+  MidiOutRing,  // producers of one unit's MIDI-out ring
+  DebugLog,     // one unit's debug log
+};
+
+// One unit on the bus, main unit or expansion unit. The engine never touches the bus or the system
+// itself: every bus- or system-facing step is a platform operation that the platform overrides;
+// here they do nothing and return 0.
+class QX531Device {
+ public:
+  static constexpr uint32_t kKindMain = 1;
+  static constexpr uint32_t kKindExpansion = 2;
+  static constexpr uint32_t kNoUnitNumber = 32;
+  static constexpr uint32_t kStreamBuffers = 70;
+  static constexpr uint32_t kStreamBufferBytes = 16384;
+  static constexpr uint32_t kPacketsPerList = 412;
+  static constexpr uint32_t kRecordSlotPitch = 1220;
+  static constexpr uint32_t kPlaybackSlotPitch = 1088;
+  static constexpr uint32_t kMidiReceiveBytes = 4096;
+  static constexpr uint32_t kAsyncReceiveBytes = 256;
+  static constexpr uint32_t kMidiOutRingBytes = 4096;
+  static constexpr uint32_t kMidiOutBlockBytes = 64;
+  static constexpr uint32_t kLampGroups = 8;
+  static constexpr uint32_t kLastLampId = 114;
+  static constexpr uint32_t kLastFader = 8;
+  static constexpr uint32_t kDriverRegisterVersion = 0x14;
+  static constexpr uint32_t kStreamMaskAudio = 0x1D;
+  static constexpr uint32_t kStreamMaskMidi = 0x02;
+
+  QX531Device();
+  QX531Device(const QX531Device&) = delete;
+  QX531Device& operator=(const QX531Device&) = delete;
+
+  // Unit object, plug-in, start and stop.
+  virtual ~QX531Device();
+  virtual int32_t HandlePlugIn();
+  virtual int32_t HandleUnPlug();
+  virtual int32_t StartAudioStreams();
+  virtual int32_t StopAudioStreams();
+  virtual int32_t StartMidi();
+  virtual int32_t StopMidi();
+  virtual int32_t HandleBusReset();
+  virtual void ProgramNotifyAddresses();
+  virtual void WriteNotifyAddresses();
+  virtual int32_t HandleControlRequest(uint32_t request, void* buffer, uint32_t inputLength,
+                                       uint32_t outputLength, uint32_t* bytesReturned);
+
+  // Stream engine.
+  virtual void HandleInputBufferACallback() {}
+  virtual void HandleInputBufferBCallback() {}
+  virtual void HandleOutputBufferACallback() {}
+  virtual void HandleOutputBufferBCallback() {}
+  virtual void SignalForIsocReinitialize();
+  virtual void OnBufferSequenceError() {}
+  virtual void BumpChangeCount();
+  virtual void InitEmptyOutputPackets(uint8_t* const* slots, uint32_t count, uint32_t* lengths);
+  virtual void ConvertBufferPair(uint32_t, BufferDescriptor*, BufferDescriptor*) {}
+  virtual void HandleStatusWords(uint32_t) {}
+  virtual void DispatchSurfaceState() {}
+  virtual void ProcessIsocBuffer(uint32_t, uint32_t, uint32_t) {}
+  virtual int32_t RequeueBuffers(uint32_t, uint32_t, uint32_t, const uint32_t*) { return 0; }
+  virtual void ComputeBufferGeometry();
+  virtual void ResetStreamState();
+  virtual void InitBufferDescriptor(BufferDescriptor*, uint32_t, uint32_t) {}
+  virtual void SetBufferFrames(uint32_t frames);
+  virtual void SetSampleRate(uint32_t sampleRate);
+  virtual void SetClockSource(uint32_t clockSource);
+  virtual void SetInputChannelMask(uint32_t mask);
+  virtual void SetOutputChannelMask(uint32_t mask);
+  virtual void HandleMIDIReceive(uint32_t) {}
+  virtual void HandleAsyncReceive(uint32_t) {}
+  virtual void SetRecordIsochChannel(uint32_t channel, uint32_t speed);
+  virtual void SetPlaybackIsochChannel(uint32_t channel, uint32_t speed);
+  virtual int32_t EnableRecordStream(WriteCompletion completion, void* context);
+  virtual int32_t DisableRecordStream(WriteCompletion completion, void* context);
+  virtual int32_t EnablePlaybackStream(WriteCompletion completion, void* context);
+  virtual int32_t DisablePlaybackStream(WriteCompletion completion, void* context);
+
+  // Queued register writers.
+  virtual void SetLamp(uint32_t lampId, uint32_t state);
+  virtual void ForceLamp(uint32_t lampId, uint32_t state);
+  virtual void KickLampWriter();
+  virtual void WriteNextLamp();
+  virtual void SetFaderMotor(uint32_t fader, uint32_t position);
+  virtual void KickFaderWriter();
+  virtual void WriteNextFader();
+  virtual void SendMIDIOut(uint32_t event);
+  virtual void KickMIDIOutWriter();
+  virtual void WriteNextMIDIOut();
+  virtual void SetPreference(uint32_t parameterId, uint32_t value);
+  virtual void KickSettingsWriter();
+  virtual void WriteSettingsToUnit();
+  virtual void StopClientStreams() {}
+  virtual void RefreshClientStreams() {}
+
+  // Debug log.
+  virtual void LogString(const char* text);
+  virtual void LogHex(uint32_t value);
+  virtual void LogLabelHex(const char* label, uint32_t value);
+  virtual void LogDecimal(int32_t value);
+  virtual void LogLabelDecimal(const char* label, int32_t value);
+
+  // Platform operations.
+  virtual int32_t ReadPreferences(PreferencesBlock*, uint32_t) { return 0; }
+  virtual int32_t WritePreferences(const PreferencesBlock*, uint32_t) { return 0; }
+  virtual int32_t PlatformAttach() { return 0; }
+  virtual int32_t PlatformDetach() { return 0; }
+  virtual int32_t PlatformQueryBus() { return 0; }
+  virtual int32_t ExtractNodeAndGenerationIDs() { return 0; }
+  virtual int32_t GetRegisterBase() { return 0; }
+  virtual int32_t PlatformStartAudio() { return 0; }
+  virtual int32_t PlatformStopAudio() { return 0; }
+  virtual int32_t OpenAddressHandle(PlatformHandle*, uint32_t, uint32_t, uint32_t) { return 0; }
+  virtual int32_t CloseAddressHandle(PlatformHandle) { return 0; }
+  virtual int32_t AllocateIsochStreamObject(PlatformHandle*, uint32_t) { return 0; }
+  virtual int32_t FreeIsochStreamObject(PlatformHandle) { return 0; }
+  virtual int32_t AllocateFWMemorySpace(PlatformHandle*, uint32_t, void*, uint32_t, uint32_t*, uint32_t*) {
+    return 0;
+  }
+  virtual int32_t FreeFWMemorySpace(PlatformHandle) { return 0; }
+  virtual int32_t AllocateBuffer(StreamBuffer*, uint32_t, uint32_t) { return 0; }
+  virtual int32_t FreeBuffer(StreamBuffer*) { return 0; }
+  virtual int32_t AllocateIsochStream(PlatformHandle, uint32_t) { return 0; }
+  virtual int32_t StartIsochStreams() { return 0; }
+  virtual int32_t StopIsochStreams() { return 0; }
+  virtual int32_t FreeIsochStream(PlatformHandle, uint32_t) { return 0; }
+  virtual int32_t WaitIsochIdle() { return 0; }
+  virtual int32_t DeliverMIDIInEvent(uint32_t) { return 0; }
+  virtual int32_t OnPanelRequest() { return 0; }
+  virtual uint32_t ReadQuadlet(PlatformHandle, uint32_t) { return 0; }
+  virtual int32_t WriteQuadlet(PlatformHandle, uint32_t, uint32_t) { return 0; }
+  virtual int32_t WriteBlock(PlatformHandle, uint32_t, const void*, uint32_t) { return 0; }
+  virtual int32_t WriteQuadletAsync(PlatformHandle, uint32_t, const uint32_t*, WriteCompletion, void*) {
+    return 0;
+  }
+  virtual int32_t WriteBlockAsync(PlatformHandle, uint32_t, const void*, uint32_t, WriteCompletion, void*) {
+    return 0;
+  }
+
+  // Unit table, active unit and display publication.
+  virtual void PublishLcdBlock(const LcdTextBlock* block);
+  virtual void SendSurfaceMIDIEvent(uint8_t, uint8_t, uint8_t) {}
+  virtual void HandleModeCommand(uint32_t command, uint32_t value);
+  virtual void MakeActiveUnit();
+  virtual QX531Device* GetActiveUnit();
+  virtual int32_t SetMidiPortName(const UnitNameRecord&) { return 0; }
+
+  // The platform's locks; these defaults serve a process without one.
+  virtual void AcquireEngineLock(EngineLock lock);
+  virtual void ReleaseEngineLock(EngineLock lock);
+
+  uint32_t UnitKind() const { return mUnitKind; }
+  uint32_t UnitNumber() const { return mUnitNumber; }
+  uint32_t Serial() const { return mSerial; }
+  bool IsPluggedIn() const { return mPluggedIn != 0; }
+  bool IsStreaming() const { return mStreaming != 0; }
+  bool IsMidiRunning() const { return mMidiRunning != 0; }
+  bool HasAudio() const { return mHasAudio != 0; }
+  uint32_t ChangeCount() const { return mChangeCount.load(); }
+  uint32_t UnitListCount() const { return mUnitListCount.load(); }
+  uint32_t MidiOutDropped() const { return mMidiOutDropped.load(); }
+  const PreferencesBlock& CurrentPreferences() const { return mPreferences; }
+  const PreferencesBlock& RequestedPreferences() const { return mRequested; }
+  const PreferencesBlock& LastWrittenPreferences() const { return mLastWritten; }
+  const SharedStateBlock& SharedState() const { return mSharedState; }
+  const SurfaceEmulator& Surface() const { return mSurface; }
+  SurfaceEmulator& Surface() { return mSurface; }
+
+  // The Windows layer's notice that a MIDI-out block is about to be sent.
+  void ArmMIDIOutDoneNotice(void (*routine)(void*), void* context);
+
+ protected:
+  // Platform state the platform's operations fill in.
+  uint32_t mGenerationNumber = 0;
+  uint32_t mlocalNodeNum = 0;
+  uint32_t mNodeNum = 0;
+  uint32_t mRegBaseAddress = 0;
+  uint32_t mMIDIReceiveHi = 0;
+  uint32_t mMIDIReceiveLo = 0;
+  uint32_t mAsyncReceiveHi = 0;
+  uint32_t mAsyncReceiveLo = 0;
+
+  // Stream parameters and the stream state the stream engine works on.
+  uint32_t mBufferFrames = 0;
+  uint32_t mSampleRate = 0;
+  uint32_t mClockSource = 0;
+  uint32_t mInputMask = 0;
+  uint32_t mOutputMask = 0;
+  uint32_t mInputChannels = 0;
+  uint32_t mOutputChannels = 0;
+  uint32_t mRateWord = 0;
+  uint32_t mPacketParam = 0;
+  uint32_t mMeasuredRate = 0;
+  uint32_t mPacketsPerBuffer = 0;
+  uint32_t mRecordPacketsA = 0;
+  uint32_t mRecordPacketsB = 0;
+  uint32_t mPlaybackPacketsA = 0;
+  uint32_t mPlaybackPacketsB = 0;
+  uint32_t mAccumulatedFrames = 0;
+  uint32_t mExpectedDbc = 0;
+  uint32_t mPlaybackDbc = 0;
+  uint32_t mStreamInvalid = 0;
+  uint32_t mLockState = 0;
+  uint32_t mDbcErrors = 0;
+  uint32_t mDbsErrors = 0;
+  uint32_t mRateMeasurePackets = 0;
+  uint32_t mRateMeasureFrames = 0;
+  uint32_t mRateMeasureDone = 0;
+  uint32_t mRunState = 0;
+  uint32_t mRestartState = 0;
+  uint32_t mProgrammedInputMask = 0;
+  uint32_t mProgrammedOutputMask = 0;
+  uint32_t mProgrammedRateWord = 0;
+  uint32_t mProgrammedPacketParam = 0;
+  uint32_t mRecordChannel = 0;
+  uint32_t mRecordSpeed = 0;
+  uint32_t mPlaybackChannel = 0;
+  uint32_t mPlaybackSpeed = 0;
+  uint32_t mCompletionCounts[4] = {};
+  uint32_t mConverterDelay = 0;
+
+  // Packet slots inside the stream buffers, and the lengths of the playback packets.
+  uint8_t* mRecordSlotsA[kPacketsPerList] = {};
+  uint8_t* mRecordSlotsB[kPacketsPerList] = {};
+  uint8_t* mPlaybackSlotsA[kPacketsPerList] = {};
+  uint8_t* mPlaybackSlotsB[kPacketsPerList] = {};
+  uint32_t mPlaybackLengthsA[kPacketsPerList] = {};
+  uint32_t mPlaybackLengthsB[kPacketsPerList] = {};
+
+  uint8_t mMIDIReceiveBuffer[kMidiReceiveBytes] = {};
+  uint8_t mAsyncReceiveBuffer[kAsyncReceiveBytes] = {};
+
+ private:
+  enum class WriterStep { Issued, Refused, Idle };
+  using IssueStep = WriterStep (QX531Device::*)();
+
+  void Kick(QueuedWriter& writer, void (QX531Device::*runWriter)());
+  void RunWriter(QueuedWriter& writer, IssueStep step);
+  static void CompleteWrite(QX531Device& unit, QueuedWriter& writer, void (QX531Device::*runWriter)());
+  static int32_t WriteDoneLamp(void* context, uint32_t status);
+  static int32_t WriteDoneFader(void* context, uint32_t status);
+  static int32_t WriteDoneMIDIOut(void* context, uint32_t status);
+  static int32_t WriteDoneSettings(void* context, uint32_t status);
+  static int32_t WriteDoneNotify(void* context, uint32_t status);
+  WriterStep IssueNextLamp();
+  WriterStep IssueNextFader();
+  WriterStep IssueNextMIDIOut();
+  WriterStep IssueNextSetting();
+  WriterStep IssueNextNotifyAddress();
+  // One group of watched settings; true when it issued a write.
+  bool IssueSettingStep(uint32_t step);
+  bool IssueSettingsWrite(uint32_t offset, uint32_t value);
+  bool IssueWatchedWrite(uint32_t id, uint32_t offset, uint32_t value);
+
+  int32_t OpenPlugInHandles();
+  int32_t AllocateStreamBuffers();
+  void LayOutPacketSlots(StreamBuffer* buffers, uint32_t pitch, uint8_t** slotsA, uint8_t** slotsB);
+  void TakeSettingsFromUnit();
+  void ProgramStreamRegisters();
+  void FillSharedStateAtPlugIn();
+  void EnterUnitTable();
+  void PublishUnitName();
+  void FreePlugInResources();
+  void BroadcastPreferencesLocked();
+  void MakeActiveUnitLocked();
+  QX531Device* GetActiveUnitLocked();
+  int32_t QueueStreamSwitch(QueuedWriter& writer, uint32_t offset, uint32_t value, WriteCompletion completion,
+                            void* context);
+
+  int32_t RequestSetStreamMask(const void* buffer, uint32_t inputLength);
+  int32_t RequestSetPreference(const void* buffer, uint32_t inputLength);
+  int32_t RequestSetUnitRecord(const void* buffer, uint32_t inputLength);
+  int32_t RequestSwapUnitRecords(const void* buffer, uint32_t inputLength);
+  int32_t RequestSetUnitLamp(const void* buffer, uint32_t inputLength);
+  void FinishUnitRecordChange();
+  static uint32_t InputMonitorWord(uint32_t channel, uint32_t on, uint32_t gain, uint32_t pan);
+
+  // Unit identity and state.
+  uint32_t mUnitKind = 0;
+  uint32_t mUnitNumber = kNoUnitNumber;
+  std::atomic<uint32_t> mChangeCount{1};
+  std::atomic<uint32_t> mUnitListCount{0};
+  PreferencesBlock mPreferences;
+  PreferencesBlock mRequested;
+  PreferencesBlock mLastWritten;
+  SharedStateBlock mSharedState{};
+  uint32_t mRegisterVersion = 0;
+  uint32_t mFpgaVersion = 0;
+  uint32_t mArmVersion = 0;
+  uint32_t mHardwareVersion = 0;
+  uint32_t mSerial = 0;
+  uint8_t mHasAudio = 0;
+  uint8_t mHasMidi = 0;
+  uint8_t mHasAsyncWindow = 0;
+  uint32_t mPluggedIn = 0;
+  uint32_t mIsochResourcesAllocated = 0;
+  uint32_t mStreaming = 0;
+  std::atomic<uint32_t> mMidiRunning{0};
+  uint32_t mStreamMask = 0;
+  uint32_t mPanelAttached = 0;
+  uint32_t mPlatformAttached = 0;
+  uint32_t mPlatformAudioStarted = 0;
+
+  // Register-access handles, stream objects and host address ranges, opaque to the engine.
+  PlatformHandle mSyncHandle = nullptr;
+  PlatformHandle mRequestsHandle = nullptr;
+  QueuedWriter mRecordEnable;
+  QueuedWriter mRecordDisable;
+  QueuedWriter mPlaybackEnable;
+  QueuedWriter mPlaybackDisable;
+  QueuedWriter mStreamRestart;
+  QueuedWriter mLampWriter;
+  QueuedWriter mFaderWriter;
+  QueuedWriter mMidiOutWriter;
+  QueuedWriter mSettingsWriter;
+  QueuedWriter mNotifyWriter;
+  PlatformHandle mRecordStream = nullptr;
+  PlatformHandle mPlaybackStream = nullptr;
+  PlatformHandle mMidiReceiveRange = nullptr;
+  PlatformHandle mAsyncReceiveRange = nullptr;
+
+  StreamBuffer mRecordBuffers[kStreamBuffers] = {};
+  StreamBuffer mPlaybackBuffers[kStreamBuffers] = {};
+
+  // Lamp cache: desired and last-sent state per lamp id, a dirty flag per group of 16.
+  std::atomic<uint8_t> mLampDesired[SurfaceEmulator::kLampIds] = {};
+  std::atomic<uint8_t> mLampSent[SurfaceEmulator::kLampIds] = {};
+  std::atomic<uint8_t> mLampDirty[kLampGroups] = {};
+
+  // Fader cache.
+  std::atomic<uint32_t> mFaderTarget[SurfaceEmulator::kFaders] = {};
+  uint32_t mFaderSent[SurfaceEmulator::kFaders] = {};
+  std::atomic<uint8_t> mFaderPending[SurfaceEmulator::kFaders] = {};
+
+  // MIDI-out ring. Producers own the write index under the ring lock and publish the end; the
+  // writer owns the read index; the bytes from mMidiOutKept on are still needed by the bus.
+  uint8_t mMidiOutRing[kMidiOutRingBytes] = {};
+  uint32_t mMidiOutWrite = 0;
+  std::atomic<uint32_t> mMidiOutEnd{0};
+  uint32_t mMidiOutRead = 0;
+  std::atomic<uint32_t> mMidiOutKept{0};
+  std::atomic<uint32_t> mMidiOutDropped{0};
+  std::atomic<uint32_t> mMidiOutNoticeArmed{0};
+  void (*mMidiOutNoticeRoutine)(void*) = nullptr;
+  void* mMidiOutNoticeContext = nullptr;
+
+  // Pending notification-address registers, in the order the writer sends them.
+  static constexpr uint32_t kNotifyRegisters = 6;
+  std::atomic<uint8_t> mNotifyPending[kNotifyRegisters] = {};
+
+  // Display publication and the debug log.
+  std::atomic<const LcdTextBlock*> mPublishedLcd{nullptr};
+  std::atomic<uint32_t> mLcdUpdateCount{0};
+  DebugLog mLog;
+
+  SurfaceEmulator mSurface;
+
+  std::mutex mDefaultRingLock;
+  std::mutex mDefaultLogLock;
+};
+
+// Holds one of the platform's engine locks for a scope.
+class EngineLockGuard {
+ public:
+  EngineLockGuard(QX531Device& unit, EngineLock lock) : mUnit(unit), mLock(lock) { mUnit.AcquireEngineLock(mLock); }
+  ~EngineLockGuard() { mUnit.ReleaseEngineLock(mLock); }
+  EngineLockGuard(const EngineLockGuard&) = delete;
+  EngineLockGuard& operator=(const EngineLockGuard&) = delete;
+
+ private:
+  QX531Device& mUnit;
+  EngineLock mLock;
+};

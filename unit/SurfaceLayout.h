@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+// One row of a lamp map: a surface lamp id and the unit's hardware lamp number. A row with id 0
+// ends the map.
+struct SurfaceLampRow {
+  uint16_t mLampId;
+  uint8_t mHardwareLamp;
+  uint8_t mZero;
+};
+static_assert(sizeof(SurfaceLampRow) == 4);
+
+// How the logical surface controls map onto one hardware generation of the unit.
+struct SurfaceLayout {
+  const SurfaceLampRow* mLampMap;
+};
+
+extern const SurfaceLayout kSurfaceLayout1;
+extern const SurfaceLayout kSurfaceLayout2;
+
+// Bits 16-23 of the hardware version choose the layout.
+const SurfaceLayout& SurfaceLayoutForHardware(uint32_t hardwareVersion);
