@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "platform/kernel/KernelInternal.h"
+#include "platform/kernel/ObjectManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Verifier.h"
@@ -89,8 +90,11 @@ constexpr ULONG kIoWorkItemTag = PoolTag("IoWk");
 
 void RunIoWorkItem(PVOID Parameter) {
   auto* w = static_cast<PIO_WORKITEM>(Parameter);
+  PDEVICE_OBJECT device = w->DeviceObject;
   w->Queued = FALSE;
-  w->Routine(w->DeviceObject, w->Context);
+  // The routine may free the item; the device stays until it has returned.
+  w->Routine(device, w->Context);
+  ObDereferenceObject(device);
 }
 }  // namespace
 
@@ -107,6 +111,7 @@ void IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine
                      PVOID Context) {
   if (IoWorkItem->Queued) plat::Violation("IoQueueWorkItem of a work item that is already queued");
   IoWorkItem->Queued = TRUE;
+  ObReferenceObject(IoWorkItem->DeviceObject);
   IoWorkItem->Routine = WorkerRoutine;
   IoWorkItem->Context = Context;
   ExInitializeWorkItem(&IoWorkItem->Item, RunIoWorkItem, IoWorkItem);

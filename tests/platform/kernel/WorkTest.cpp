@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/wdm.h"
 
@@ -56,9 +57,16 @@ TEST(WorkItems, AnItemWaitingForALaterItemOfItsQueueDoesNotDeadlock) {
   EXPECT_TRUE(waited);
 }
 
-TEST(WorkItems, IoWorkItemPassesItsDeviceAndContext) {
+TEST(WorkItems, IoWorkItemPassesItsDeviceAndKeepsItWhileQueued) {
   Scheduler s;
-  auto* device = reinterpret_cast<PDEVICE_OBJECT>(0x1000);
+  NTSTATUS status;
+  PDRIVER_OBJECT driver = plat::IoLoadDriver(u"worktest", [](PDRIVER_OBJECT d, PUNICODE_STRING) {
+    d->DriverUnload = [](PDRIVER_OBJECT) {};
+    return STATUS_SUCCESS;
+  }, &status);
+  ASSERT_NE(driver, nullptr);
+  PDEVICE_OBJECT device = nullptr;
+  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
   PIO_WORKITEM item = IoAllocateWorkItem(device);
   ASSERT_NE(item, nullptr);
   struct Ctx {
@@ -69,10 +77,14 @@ TEST(WorkItems, IoWorkItemPassesItsDeviceAndContext) {
     static_cast<Ctx*>(c)->device = d;
     static_cast<Ctx*>(c)->irql = KeGetCurrentIrql();
   }, CriticalWorkQueue, &ctx);
+  EXPECT_EQ(plat::ObReferenceCount(device), 2);
   s.RunUntilIdle();
+  EXPECT_EQ(plat::ObReferenceCount(device), 1);
   IoFreeWorkItem(item);
   EXPECT_EQ(ctx.device, device);
   EXPECT_EQ(ctx.irql, PASSIVE_LEVEL);
+  IoDeleteDevice(device);
+  plat::IoUnloadDriver(driver);
 }
 
 }  // namespace

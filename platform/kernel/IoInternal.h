@@ -1,0 +1,16 @@
+// Shared between the I/O, PnP and power managers of the stand-in; kernel code never includes it.
+#pragma once
+
+#include "platform/kernel/Irp.h"
+
+namespace plat {
+// The bottom of the stack that `device` belongs to.
+PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device);
+// Open files per device stack, kept by the PnP manager (a surprise-removed device is removed
+// when its last file closes).
+void PnpFileOpened(PDEVICE_OBJECT opened);
+void PnpFileClosed(PDEVICE_OBJECT opened);
+// The power manager's per-IRP checks.
+void PoNoteDispatch(PIRP irp);
+void PoNoteIrpFreed(PIRP irp);
+}  // namespace plat

@@ -1,0 +1,107 @@
+// The I/O manager: driver and device objects, the device namespace and symbolic links, device
+// stacks, IRPs with their completion and cancel rules, device queues, file objects and MDLs.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "platform/kernel/Irp.h"
+#include "platform/kernel/ObjectManager.h"
+
+// Control codes
+constexpr ULONG METHOD_BUFFERED = 0;
+constexpr ULONG METHOD_IN_DIRECT = 1;
+constexpr ULONG METHOD_OUT_DIRECT = 2;
+constexpr ULONG METHOD_NEITHER = 3;
+constexpr ULONG FILE_ANY_ACCESS = 0;
+constexpr ULONG FILE_READ_ACCESS = 1;
+constexpr ULONG FILE_WRITE_ACCESS = 2;
+constexpr ULONG CTL_CODE(ULONG DeviceType, ULONG Function, ULONG Method, ULONG Access) {
+  return (DeviceType << 16) | (Access << 14) | (Function << 2) | Method;
+}
+
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, PUNICODE_STRING DeviceName,
+                        DEVICE_TYPE DeviceType, ULONG DeviceCharacteristics, BOOLEAN Exclusive,
+                        PDEVICE_OBJECT* DeviceObject);
+void IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
+
+PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice);
+void IoDetachDevice(PDEVICE_OBJECT TargetDevice);
+PDEVICE_OBJECT IoGetAttachedDevice(PDEVICE_OBJECT DeviceObject);
+PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject);
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject);
+NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess, PFILE_OBJECT* FileObject,
+                                  PDEVICE_OBJECT* DeviceObject);
+
+PIRP IoAllocateIrp(CHAR StackSize, BOOLEAN ChargeQuota);
+void IoFreeIrp(PIRP Irp);
+void IoReuseIrp(PIRP Irp, NTSTATUS Status);
+NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+void IoCompleteRequest(PIRP Irp, CHAR PriorityBoost);
+PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
+                                   ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
+                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock);
+BOOLEAN IoIs32bitProcess(PIRP Irp);
+
+BOOLEAN IoCancelIrp(PIRP Irp);
+void IoAcquireCancelSpinLock(PKIRQL Irql);
+void IoReleaseCancelSpinLock(KIRQL Irql);
+
+void KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
+BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue, PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
+BOOLEAN KeInsertByKeyDeviceQueue(PKDEVICE_QUEUE DeviceQueue, PKDEVICE_QUEUE_ENTRY DeviceQueueEntry, ULONG SortKey);
+PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
+BOOLEAN KeRemoveEntryDeviceQueue(PKDEVICE_QUEUE DeviceQueue, PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
+void IoStartPacket(PDEVICE_OBJECT DeviceObject, PIRP Irp, PULONG Key, PDRIVER_CANCEL CancelFunction);
+void IoStartNextPacket(PDEVICE_OBJECT DeviceObject, BOOLEAN Cancelable);
+
+enum LOCK_OPERATION { IoReadAccess = 0, IoWriteAccess = 1, IoModifyAccess = 2 };
+enum MM_PAGE_PRIORITY { LowPagePriority = 0, NormalPagePriority = 16, HighPagePriority = 32 };
+PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, BOOLEAN ChargeQuota, PIRP Irp);
+void IoFreeMdl(PMDL Mdl);
+void MmBuildMdlForNonPagedPool(PMDL Mdl);
+void MmProbeAndLockPages(PMDL Mdl, KPROCESSOR_MODE AccessMode, LOCK_OPERATION Operation);
+void MmUnlockPages(PMDL Mdl);
+PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority);
+
+namespace plat {
+
+// Loads a driver as the service `serviceName`: its driver object "\Driver\<serviceName>" and the
+// registry path of its service key. Null, with the entry's status, when the entry fails.
+PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE entry, NTSTATUS* status);
+// Calls the unload routine and drops the driver object; false when the driver has none.
+bool IoUnloadDriver(PDRIVER_OBJECT driver);
+
+// Opens a device by path ("\Device\X", "\??\X", or a device interface's link) as a caller would:
+// CREATE goes to the top of the device's stack, and every later IRP on the file goes there too.
+NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MODE mode = UserMode);
+// Closes the handle: CLEANUP now, CLOSE when the last reference to the file object goes.
+void IoCloseFile(PFILE_OBJECT file);
+// METHOD_BUFFERED device control on an open file: the driver sees only the system buffer.
+NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
+                         ULONG outputLength, ULONG_PTR* information, bool caller32 = false);
+
+// An IRP the I/O manager owns: when its completion passes the top location, `done` runs and the
+// IRP is freed.
+PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done);
+// Sends an owned IRP to `device` and waits for it at PASSIVE_LEVEL.
+NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information);
+
+// A request in flight that a test watches.
+struct IoRequest {
+  PIRP irp = nullptr;  // valid while !done
+  bool done = false;
+  NTSTATUS returned = STATUS_PENDING;  // what IoCallDriver gave
+  IO_STATUS_BLOCK status{};
+};
+// Sends major/minor (with `setup` filling in the rest of the first location) to the top of the
+// stack of `device`, without waiting.
+std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, PFILE_OBJECT file = nullptr,
+                                  const std::function<void(PIO_STACK_LOCATION)>& setup = {});
+
+size_t IoLiveIrps();
+
+}  // namespace plat

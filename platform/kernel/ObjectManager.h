@@ -1,0 +1,65 @@
+// The object manager: reference-counted kernel objects, the object namespace ("\Device",
+// "\Driver", "\??" with "\DosDevices" as its other name) and symbolic links in it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/kernel/KernelTypes.h"
+#include "platform/kernel/NtStatus.h"
+
+struct OBJECT_TYPE;
+using POBJECT_TYPE = OBJECT_TYPE*;
+
+extern POBJECT_TYPE IoDeviceObjectType;
+extern POBJECT_TYPE IoDriverObjectType;
+extern POBJECT_TYPE IoFileObjectType;
+extern POBJECT_TYPE ObSymbolicLinkObjectType;
+
+LONG_PTR ObReferenceObject(PVOID Object);
+LONG_PTR ObDereferenceObject(PVOID Object);
+
+struct OBJECT_NAME_INFORMATION {
+  UNICODE_STRING Name;  // the characters follow the record
+};
+using POBJECT_NAME_INFORMATION = OBJECT_NAME_INFORMATION*;
+
+// The full name of a named object; an unnamed object gives an empty name. STATUS_INFO_LENGTH_MISMATCH
+// with the needed size when Length is too small.
+NTSTATUS ObQueryNameString(PVOID Object, POBJECT_NAME_INFORMATION ObjectNameInfo, ULONG Length,
+                           PULONG ReturnLength);
+
+namespace plat {
+
+// What a type does when the last reference to one of its objects goes.
+struct ObjectTypeInfo {
+  const char* name;
+  ULONG tag;
+  void (*deleteProcedure)(PVOID body);  // may be null; runs before the memory is freed
+};
+
+// A new object with one reference and a zeroed body; null when pool is exhausted.
+PVOID ObCreateObject(POBJECT_TYPE type, size_t bodySize);
+POBJECT_TYPE ObTypeOf(PVOID body);
+LONG ObReferenceCount(PVOID body);
+
+// Enters the object under a full name ("\Device\X", "\??\X", "\DosDevices\X", "\Driver\X"). The
+// namespace holds a reference of its own until ObRemoveName.
+NTSTATUS ObInsertName(PVOID body, std::u16string_view fullName);
+void ObRemoveName(PVOID body);
+std::u16string ObFullName(PVOID body);
+
+// Resolves a path through symbolic links to the object that names its longest known prefix;
+// `remainder` receives what follows that object's name ("" or "\..."). Null when nothing matches.
+PVOID ObLookupPath(std::u16string_view path, std::u16string* remainder);
+
+NTSTATUS ObCreateSymbolicLink(std::u16string_view linkName, std::u16string_view target);
+NTSTATUS ObDeleteSymbolicLink(std::u16string_view linkName);
+bool ObSymbolicLinkTarget(std::u16string_view linkName, std::u16string* target);
+
+// How many names the namespace holds (tests check that a machine leaves nothing behind).
+size_t ObNamespaceSize();
+
+std::u16string ToU16(const UNICODE_STRING& s);
+
+}  // namespace plat
