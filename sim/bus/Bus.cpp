@@ -1,0 +1,266 @@
+#include "sim/bus/Bus.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/kernel/Verifier.h"
+
+namespace sim {
+
+namespace {
+constexpr uint64_t kAddressSpace = uint64_t{1} << 48;
+}
+
+Bus::Bus(plat::Scheduler& scheduler, BusConfig config) : sched_(scheduler), config_(config) {}
+
+Bus::~Bus() {
+  if (cycleArmed_) sched_.Cancel(cycleEvent_);
+  for (Node* n : order_) {
+    n->bus_ = nullptr;
+    n->OnDetached();
+  }
+}
+
+std::function<void()> Bus::Guarded(std::function<void()> fn) const {
+  std::weak_ptr<int> life = life_;
+  return [life, fn = std::move(fn)] {
+    if (!life.expired()) fn();
+  };
+}
+
+bool Bus::Attach(Node& node) {
+  if (node.bus_ != nullptr || order_.size() >= kMaxNodes) return false;
+  node.bus_ = this;
+  order_.push_back(&node);
+  Reset();
+  return true;
+}
+
+void Bus::Detach(Node& node) {
+  auto it = std::find(order_.begin(), order_.end(), &node);
+  if (it == order_.end()) return;
+  order_.erase(it);
+  for (auto& ch : channels_) std::erase(ch.listeners, &node);
+  std::erase(cycleClients_, &node);
+  node.bus_ = nullptr;
+  node.nodeId_ = 63;
+  node.OnDetached();
+  Reset();
+}
+
+void Bus::Reset(Renumber renumber) {
+  ++generation_;
+  if (renumber == Renumber::Rotate && order_.size() > 1) std::rotate(order_.begin(), order_.begin() + 1, order_.end());
+  AssignNodeIds();
+  sched_.Note("1394 bus reset");
+  std::vector<Node*> nodes = order_;
+  for (Node* n : nodes)
+    if (n->bus_ == this) n->OnBusReset();
+}
+
+void Bus::AssignNodeIds() {
+  for (size_t i = 0; i < order_.size(); ++i) order_[i]->nodeId_ = static_cast<uint8_t>(i);
+}
+
+Node* Bus::NodeAt(uint8_t id) const { return id < order_.size() ? order_[id] : nullptr; }
+
+std::optional<uint8_t> Bus::NodeIdOf(uint64_t guid) const {
+  for (Node* n : order_)
+    if (n->Guid() == guid) return n->NodeId();
+  return std::nullopt;
+}
+
+AsyncStatus Bus::Route(uint8_t dest, uint32_t generation, Node** target) {
+  *target = nullptr;
+  if (generation != generation_) return AsyncStatus::StaleGeneration;
+  Node* n = NodeAt(dest);
+  if (n == nullptr || unreachable_.count(n->Guid()) != 0) return AsyncStatus::Departed;
+  auto f = asyncFaults_.find(n->Guid());
+  if (f != asyncFaults_.end()) {
+    AsyncStatus s = f->second.status;
+    if (--f->second.count == 0) asyncFaults_.erase(f);
+    return s;
+  }
+  *target = n;
+  return AsyncStatus::Complete;
+}
+
+void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation,
+               ReadDone done) {
+  uint8_t from = source.NodeId();
+  sched_.After(config_.asyncLatency, Guarded([this, from, dest, offset, length, generation, done = std::move(done)] {
+    std::vector<uint8_t> data;
+    AsyncStatus status;
+    Node* target = nullptr;
+    if (length == 0 || length > kMaxAsyncPayload)
+      status = AsyncStatus::TypeError;
+    else if (offset >= kAddressSpace || kAddressSpace - offset < length)
+      status = AsyncStatus::AddressError;
+    else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete) {
+      data.assign(length, 0);
+      status = target->OnRead(from, offset, data);
+    }
+    if (status != AsyncStatus::Complete) data.clear();
+    if (done) done(status, data);
+  }));
+}
+
+void Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
+                uint32_t generation, WriteDone done) {
+  uint8_t from = source.NodeId();
+  std::vector<uint8_t> copy(data.begin(), data.end());
+  sched_.After(config_.asyncLatency,
+               Guarded([this, from, dest, offset, generation, copy = std::move(copy), done = std::move(done)] {
+                 AsyncStatus status;
+                 Node* target = nullptr;
+                 if (copy.empty() || copy.size() > kMaxAsyncPayload)
+                   status = AsyncStatus::TypeError;
+                 else if (offset >= kAddressSpace || kAddressSpace - offset < copy.size())
+                   status = AsyncStatus::AddressError;
+                 else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete)
+                   status = target->OnWrite(from, offset, copy);
+                 if (done) done(status);
+               }));
+}
+
+std::optional<uint32_t> Bus::AllocateChannel(std::optional<uint32_t> wanted) {
+  if (wanted) {
+    if (*wanted >= kChannels || channelsTaken_[*wanted]) return std::nullopt;
+    channelsTaken_[*wanted] = true;
+    return wanted;
+  }
+  for (uint32_t c = 0; c < kChannels; ++c) {
+    if (!channelsTaken_[c]) {
+      channelsTaken_[c] = true;
+      return c;
+    }
+  }
+  return std::nullopt;
+}
+
+bool Bus::FreeChannel(uint32_t channel) {
+  if (!ChannelAllocated(channel)) return false;
+  channelsTaken_[channel] = false;
+  return true;
+}
+
+bool Bus::AllocateBandwidth(uint32_t units) {
+  if (units > bandwidth_) return false;
+  bandwidth_ -= units;
+  return true;
+}
+
+void Bus::FreeBandwidth(uint32_t units) {
+  bandwidth_ = std::min(kBandwidthUnits, bandwidth_ + units);
+}
+
+uint32_t Bus::BandwidthUnits(uint32_t bytesPerPacket, uint8_t speedCode) {
+  // One unit is a quadlet's time at S1600; header, CRCs and gap cost about three quadlets more.
+  uint32_t unitsPerQuadlet = 16u >> std::min<uint8_t>(speedCode, 2);
+  return ((bytesPerPacket + 3) / 4 + 3) * unitsPerQuadlet;
+}
+
+void Bus::Listen(Node& node, uint32_t channel) {
+  auto& l = channels_[channel & 63].listeners;
+  if (std::find(l.begin(), l.end(), &node) == l.end()) l.push_back(&node);
+}
+
+void Bus::Unlisten(Node& node, uint32_t channel) { std::erase(channels_[channel & 63].listeners, &node); }
+
+void Bus::WantCycles(Node& node, bool want) {
+  auto it = std::find(cycleClients_.begin(), cycleClients_.end(), &node);
+  if (want && it == cycleClients_.end()) {
+    cycleClients_.push_back(&node);
+    ArmCycle();
+  } else if (!want && it != cycleClients_.end()) {
+    cycleClients_.erase(it);
+  }
+}
+
+void Bus::ArmCycle() {
+  if (cycleArmed_ || cycleClients_.empty()) return;
+  uint64_t next = static_cast<uint64_t>((sched_.Now() + plat::kNsPerCycle - 1) / plat::kNsPerCycle);
+  next = std::max(next, nextCycle_);
+  cycleArmed_ = true;
+  cycleEvent_ = sched_.At(static_cast<plat::VTime>(next) * plat::kNsPerCycle, [this, next] { RunCycle(next); });
+}
+
+void Bus::RunCycle(uint64_t cycle) {
+  cycleArmed_ = false;
+  nextCycle_ = cycle + 1;
+  for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
+  ArmCycle();
+}
+
+bool Bus::Transmit(const Node& talker, uint32_t channel, std::span<const uint8_t> payload, uint8_t tag) {
+  if (channel >= kChannels || talker.bus_ != this) return false;
+  Channel& ch = channels_[channel];
+  uint64_t cycle = CurrentCycle();
+  if (ch.lastTxCycle == cycle) {
+    ++ch.stats.collisions;
+    return false;
+  }
+  ch.lastTxCycle = cycle;
+  ++ch.stats.packets;
+  IsoPacket p{channel, IsoHeader(static_cast<uint32_t>(payload.size()), channel, tag), payload.data(),
+              static_cast<uint32_t>(payload.size()), cycle, talker.NodeId()};
+  if (ch.faults.empty()) {
+    Deliver(ch, p);
+    return true;
+  }
+  IsoFault fault = ch.faults.front();
+  ch.faults.pop_front();
+  switch (fault) {
+    case IsoFault::Drop:
+      ++ch.stats.dropped;
+      return true;
+    case IsoFault::Duplicate:
+      ++ch.stats.duplicated;
+      Deliver(ch, p);
+      Deliver(ch, p);
+      return true;
+    case IsoFault::CorruptLength: {
+      uint32_t len = p.payloadLength >= 4 ? p.payloadLength - 4 : p.payloadLength + 4;
+      p.header = (p.header & 0xFFFF) | len << 16;
+      break;
+    }
+    case IsoFault::CorruptDbs:
+    case IsoFault::CorruptDbc:
+      if (payload.size() >= 8) {
+        scratch_.assign(payload.begin(), payload.end());
+        scratch_[fault == IsoFault::CorruptDbs ? 1 : 3] += 1;
+        p.payload = scratch_.data();
+      }
+      break;
+  }
+  ++ch.stats.corrupted;
+  Deliver(ch, p);
+  return true;
+}
+
+void Bus::Deliver(Channel& ch, const IsoPacket& packet) {
+  for (size_t i = 0; i < ch.listeners.size(); ++i) {
+    Node* n = ch.listeners[i];
+    if (n->NodeId() != packet.sourceNode) n->OnIsoPacket(packet);
+  }
+}
+
+void Bus::InjectIsoFault(uint32_t channel, IsoFault fault, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) channels_[channel & 63].faults.push_back(fault);
+}
+
+void Bus::FailAsync(uint64_t guid, AsyncStatus status, uint32_t count) {
+  if (count == 0)
+    asyncFaults_.erase(guid);
+  else
+    asyncFaults_[guid] = AsyncFault{status, count};
+}
+
+void Bus::SetReachable(uint64_t guid, bool reachable) {
+  if (reachable)
+    unreachable_.erase(guid);
+  else
+    unreachable_.insert(guid);
+}
+
+}  // namespace sim

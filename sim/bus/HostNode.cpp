@@ -1,0 +1,235 @@
+#include "sim/bus/HostNode.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+constexpr uint64_t kRangeAlign = 0x1000;
+
+}  // namespace
+
+HostNode::HostNode(uint64_t guid) : Node(guid) {}
+
+HostNode::~HostNode() {
+  if (GetBus() != nullptr) GetBus()->Detach(*this);
+}
+
+uint32_t HostNode::Generation() const { return GetBus() != nullptr ? GetBus()->Generation() : 0; }
+
+std::optional<uint8_t> HostNode::NodeIdOf(uint64_t guid) const {
+  return GetBus() != nullptr ? GetBus()->NodeIdOf(guid) : std::nullopt;
+}
+
+uint32_t HostNode::CycleTime() const { return GetBus() != nullptr ? GetBus()->CycleTime() : 0; }
+
+uint64_t HostNode::AddResetListener(std::function<void(uint32_t)> fn) {
+  resetListeners_.emplace(nextListener_, std::move(fn));
+  return nextListener_++;
+}
+
+void HostNode::RemoveResetListener(uint64_t id) { resetListeners_.erase(id); }
+
+void HostNode::OnBusReset() {
+  uint32_t generation = Generation();
+  GetBus()->Sched().After(0, Guarded([this, generation] {
+    auto listeners = resetListeners_;
+    for (auto& [id, fn] : listeners)
+      if (resetListeners_.count(id) != 0) fn(generation);
+  }));
+}
+
+bool HostNode::Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done) {
+  if (GetBus() == nullptr) return false;
+  if (refuse_ > 0) {
+    --refuse_;
+    return false;
+  }
+  GetBus()->Read(*this, node, offset, length, generation, std::move(done));
+  return true;
+}
+
+bool HostNode::Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation,
+                     Bus::WriteDone done) {
+  if (GetBus() == nullptr) return false;
+  if (refuse_ > 0) {
+    --refuse_;
+    return false;
+  }
+  GetBus()->Write(*this, node, offset, data, generation, std::move(done));
+  return true;
+}
+
+std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeWrite onWrite) {
+  if (length == 0 || !onWrite) return std::nullopt;
+  uint64_t base = nextRange_;
+  nextRange_ += (length + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+  ranges_.emplace(base, Range{length, std::move(onWrite)});
+  return base;
+}
+
+bool HostNode::FreeAddressRange(uint64_t offset) { return ranges_.erase(offset) != 0; }
+
+AsyncStatus HostNode::OnWrite(uint8_t, uint64_t offset, std::span<const uint8_t> data) {
+  auto it = ranges_.upper_bound(offset);
+  if (it == ranges_.begin()) return AsyncStatus::AddressError;
+  --it;
+  uint64_t inside = offset - it->first;
+  if (inside >= it->second.length || it->second.length - inside < data.size()) return AsyncStatus::AddressError;
+  RangeWrite fn = it->second.onWrite;  // the callback may free its own range
+  fn(inside, data);
+  return AsyncStatus::Complete;
+}
+
+std::optional<uint32_t> HostNode::AllocateChannel(std::optional<uint32_t> wanted) {
+  return GetBus() != nullptr ? GetBus()->AllocateChannel(wanted) : std::nullopt;
+}
+
+bool HostNode::FreeChannel(uint32_t channel) { return GetBus() != nullptr && GetBus()->FreeChannel(channel); }
+
+std::optional<uint32_t> HostNode::AllocateBandwidth(uint32_t bytesPerPacket, uint8_t speedCode) {
+  if (GetBus() == nullptr) return std::nullopt;
+  uint32_t units = Bus::BandwidthUnits(bytesPerPacket, speedCode);
+  if (!GetBus()->AllocateBandwidth(units)) return std::nullopt;
+  bandwidth_.emplace(nextBandwidth_, units);
+  return nextBandwidth_++;
+}
+
+bool HostNode::FreeBandwidth(uint32_t handle) {
+  auto it = bandwidth_.find(handle);
+  if (it == bandwidth_.end()) return false;
+  if (GetBus() != nullptr) GetBus()->FreeBandwidth(it->second);
+  bandwidth_.erase(it);
+  return true;
+}
+
+bool HostNode::AttachReceive(uint32_t channel, IsoList& list) {
+  if (channel >= kChannels || list.count == 0 || list.buffers == nullptr) return false;
+  iso_[channel].rx.push_back(Pending{&list, 0, std::nullopt});
+  return true;
+}
+
+bool HostNode::AttachTransmit(uint32_t channel, IsoList& list) {
+  if (channel >= kChannels || list.count == 0 || list.buffers == nullptr) return false;
+  iso_[channel].tx.push_back(Pending{&list, 0, std::nullopt});
+  return true;
+}
+
+bool HostNode::Detach(IsoList& list) {
+  for (auto& ch : iso_) {
+    for (auto* q : {&ch.rx, &ch.tx}) {
+      auto it = std::find_if(q->begin(), q->end(), [&](const Pending& p) { return p.list == &list; });
+      if (it != q->end()) {
+        q->erase(it);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool HostNode::Listen(uint32_t channel, std::optional<uint32_t> startCycleTime) {
+  if (channel >= kChannels || GetBus() == nullptr) return false;
+  IsoChannel& ch = iso_[channel];
+  ch.listening = true;
+  ch.listenFrom = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
+  GetBus()->Listen(*this, channel);
+  return true;
+}
+
+bool HostNode::Talk(uint32_t channel, std::optional<uint32_t> startCycleTime) {
+  if (channel >= kChannels || GetBus() == nullptr) return false;
+  IsoChannel& ch = iso_[channel];
+  ch.talking = true;
+  ch.talkFrom = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
+  if (std::find(talking_.begin(), talking_.end(), channel) == talking_.end()) talking_.push_back(channel);
+  UpdateCycleInterest();
+  return true;
+}
+
+void HostNode::StopListen(uint32_t channel) {
+  if (channel >= kChannels) return;
+  iso_[channel].listening = false;
+  if (GetBus() != nullptr) GetBus()->Unlisten(*this, channel);
+}
+
+void HostNode::StopTalk(uint32_t channel) {
+  if (channel >= kChannels) return;
+  iso_[channel].talking = false;
+  std::erase(talking_, channel);
+  UpdateCycleInterest();
+}
+
+void HostNode::UpdateCycleInterest() {
+  if (GetBus() != nullptr) GetBus()->WantCycles(*this, !talking_.empty());
+}
+
+void HostNode::Finish(IsoList& list) {
+  IsoList* l = &list;
+  GetBus()->Sched().After(0, Guarded([l] {
+    if (l->done) l->done(*l);
+  }));
+}
+
+void HostNode::OnIsoPacket(const IsoPacket& packet) {
+  IsoChannel& ch = iso_[packet.channel];
+  if (!ch.listening || packet.cycle < ch.listenFrom) return;
+  if (ch.rx.empty()) {
+    ++ch.counters.missed;
+    return;
+  }
+  Pending& p = ch.rx.front();
+  IsoBuffer& slot = p.list->buffers[p.next];
+  if (slot.data == nullptr || slot.length < 8 || slot.length - 8 < packet.payloadLength) {
+    ++ch.counters.oversize;
+    return;
+  }
+  uint32_t stamp = static_cast<uint32_t>((packet.cycle / kCyclesPerSecond) & 7) << 13 |
+                   static_cast<uint32_t>(packet.cycle % kCyclesPerSecond);
+  PutLe32(slot.data, stamp);
+  PutLe32(slot.data + 4, packet.header);
+  std::memcpy(slot.data + 8, packet.payload, packet.payloadLength);
+  ++ch.counters.received;
+  if (++p.next == p.list->count) {
+    IsoList& done = *p.list;
+    ch.rx.pop_front();
+    Finish(done);
+  }
+}
+
+void HostNode::OnCycle(uint64_t cycle) {
+  for (size_t i = 0; i < talking_.size(); ++i) {
+    uint32_t channel = talking_[i];
+    IsoChannel& ch = iso_[channel];
+    if (cycle < ch.talkFrom) continue;
+    if (ch.tx.empty()) {
+      ++ch.counters.idleCycles;
+      continue;
+    }
+    Pending& p = ch.tx.front();
+    if (!p.start) p.start = p.list->startCycleTime ? ResolveStartCycle(cycle, *p.list->startCycleTime) : cycle;
+    if (cycle < *p.start) {
+      ++ch.counters.idleCycles;
+      continue;
+    }
+    const IsoBuffer& b = p.list->buffers[p.next];
+    GetBus()->Transmit(*this, channel, std::span<const uint8_t>(b.data, b.data != nullptr ? b.length : 0));
+    ++ch.counters.transmitted;
+    if (++p.next == p.list->count) {
+      IsoList& done = *p.list;
+      ch.tx.pop_front();
+      Finish(done);
+    }
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,236 @@
+#include "sim/bus/Bus.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/kernel/Irql.h"
+#include "tests/sim/bus/RecordingNode.h"
+
+namespace {
+
+using plat::kNsPerCycle;
+using plat::kNsPerSecond;
+using sim::AsyncStatus;
+using sim::Bus;
+using sim::IsoFault;
+using simtest::RecordingNode;
+
+struct CycleTimeCase {
+  plat::VTime t;
+  uint32_t seconds, cycle, offset;
+};
+
+TEST(CycleTime, WordCarriesSecondsCycleAndOffsetOfTheVirtualClock) {
+  const CycleTimeCase cases[] = {
+      {0, 0, 0, 0},
+      {kNsPerCycle + kNsPerCycle / 2, 0, 1, 1536},
+      {kNsPerCycle - 1, 0, 0, 3071},
+      {kNsPerSecond + 5 * kNsPerCycle, 1, 5, 0},
+      {127 * kNsPerSecond + 7999 * kNsPerCycle, 127, 7999, 0},
+      {128 * kNsPerSecond + 3 * kNsPerCycle, 0, 3, 0},
+  };
+  for (const auto& c : cases) {
+    uint32_t w = sim::CycleTimeAt(c.t);
+    EXPECT_EQ(w >> 25, c.seconds) << c.t;
+    EXPECT_EQ((w >> 12) & 0x1FFF, c.cycle) << c.t;
+    EXPECT_EQ(w & 0xFFF, c.offset) << c.t;
+  }
+}
+
+TEST(CycleTime, StartWordsAheadAreFutureCyclesAndPastOnesMeanNow) {
+  const uint64_t now = 130 * 8000 + 100;  // second 2 of the second wrap, cycle 100
+  EXPECT_EQ(sim::ResolveStartCycle(now, sim::CycleTimeWord(now + 4096)), now + 4096);
+  EXPECT_EQ(sim::ResolveStartCycle(now, sim::CycleTimeWord(now)), now);
+  EXPECT_EQ(sim::ResolveStartCycle(now, sim::CycleTimeWord(now - 10)), now);
+  EXPECT_EQ(sim::ResolveStartCycle(127 * 8000 + 7990, sim::CycleTimeWord(128 * 8000 + 5)), 128 * 8000 + 5);
+}
+
+struct BusFixture : testing::Test {
+  plat::Scheduler sched;
+  Bus bus{sched};
+};
+
+TEST_F(BusFixture, PluggingAndUnpluggingResetTheBusAndRenumberTheNodes) {
+  RecordingNode a(1), b(2), c(3);
+  ASSERT_TRUE(bus.Attach(a));
+  ASSERT_TRUE(bus.Attach(b));
+  ASSERT_TRUE(bus.Attach(c));
+  EXPECT_EQ(bus.Generation(), 3u);
+  EXPECT_EQ(c.NodeId(), 2);
+  EXPECT_FALSE(bus.Attach(c));
+  bus.Detach(b);
+  EXPECT_EQ(bus.Generation(), 4u);
+  EXPECT_EQ(c.NodeId(), 1);
+  EXPECT_EQ(bus.NodeIdOf(2), std::nullopt);
+  EXPECT_EQ(a.resets, 4);
+  bus.Reset(Bus::Renumber::Rotate);
+  EXPECT_EQ(a.NodeId(), 1);
+  EXPECT_EQ(c.NodeId(), 0);
+  EXPECT_EQ(bus.NodeIdOf(3), 0);
+}
+
+TEST_F(BusFixture, WriteAndReadCompleteAfterTheLatencyAtDispatchLevel) {
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  bus.SetAsyncLatency(50000);
+  const uint8_t data[] = {0x12, 0x34, 0x56, 0x78};
+  AsyncStatus ws = AsyncStatus::DataError;
+  plat::VTime when = 0;
+  KIRQL irql = 0;
+  bus.Write(host, unit.NodeId(), 0x10, data, bus.Generation(), [&](AsyncStatus s) {
+    ws = s;
+    when = sched.Now();
+    irql = KeGetCurrentIrql();
+  });
+  std::vector<uint8_t> got;
+  bus.Read(host, unit.NodeId(), 0x10, 4, bus.Generation(),
+           [&](AsyncStatus, std::span<const uint8_t> d) { got.assign(d.begin(), d.end()); });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(ws, AsyncStatus::Complete);
+  EXPECT_EQ(when, 50000);
+  EXPECT_EQ(irql, DISPATCH_LEVEL);
+  EXPECT_EQ(unit.lastWriter, host.NodeId());
+  EXPECT_EQ(got, std::vector<uint8_t>(data, data + 4));
+}
+
+TEST_F(BusFixture, TransactionsFailWithTheStatusOfTheirFault) {
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  const uint8_t q[4] = {};
+  std::vector<uint8_t> big(sim::kMaxAsyncPayload + 4);
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    uint8_t dest;
+    uint64_t offset;
+    std::span<const uint8_t> data;
+    bool staleGeneration;
+    AsyncStatus expected;
+  };
+  const Case cases[] = {
+      {"plain", [] {}, 1, 0, q, false, AsyncStatus::Complete},
+      {"stale generation", [] {}, 1, 0, q, true, AsyncStatus::StaleGeneration},
+      {"vacant node id", [] {}, 9, 0, q, false, AsyncStatus::Departed},
+      {"unreachable", [&] { bus.SetReachable(2, false); }, 1, 0, q, false, AsyncStatus::Departed},
+      {"reachable again", [&] { bus.SetReachable(2, true); }, 1, 0, q, false, AsyncStatus::Complete},
+      {"injected busy", [&] { bus.FailAsync(2, AsyncStatus::Busy); }, 1, 0, q, false, AsyncStatus::Busy},
+      {"fault used up", [] {}, 1, 0, q, false, AsyncStatus::Complete},
+      {"too long", [] {}, 1, 0, big, false, AsyncStatus::TypeError},
+      {"past the address space", [] {}, 1, (uint64_t{1} << 48) - 2, q, false, AsyncStatus::AddressError},
+      {"the node's own answer", [] {}, 1, 4094, q, false, AsyncStatus::AddressError},
+  };
+  for (const auto& c : cases) {
+    c.arrange();
+    AsyncStatus got = AsyncStatus::DataError;
+    bus.Write(host, c.dest, c.offset, c.data, bus.Generation() - (c.staleGeneration ? 1 : 0),
+              [&](AsyncStatus s) { got = s; });
+    sched.RunFor(kNsPerCycle);
+    EXPECT_EQ(got, c.expected) << c.name;
+  }
+}
+
+TEST_F(BusFixture, ARequestInFlightAcrossAResetIsStale) {
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  AsyncStatus got = AsyncStatus::Complete;
+  bus.Read(host, 1, 0, 4, bus.Generation(), [&](AsyncStatus s, std::span<const uint8_t>) { got = s; });
+  bus.Reset();
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(got, AsyncStatus::StaleGeneration);
+}
+
+TEST_F(BusFixture, ChannelsAreExclusiveAndBandwidthRunsOut) {
+  EXPECT_EQ(bus.AllocateChannel(std::nullopt), 0u);
+  EXPECT_EQ(bus.AllocateChannel(5u), 5u);
+  EXPECT_EQ(bus.AllocateChannel(5u), std::nullopt);
+  EXPECT_EQ(bus.AllocateChannel(64u), std::nullopt);
+  EXPECT_EQ(bus.AllocateChannel(std::nullopt), 1u);
+  EXPECT_TRUE(bus.FreeChannel(0));
+  EXPECT_FALSE(bus.FreeChannel(0));
+  EXPECT_EQ(bus.AllocateChannel(std::nullopt), 0u);
+
+  uint32_t record = Bus::BandwidthUnits(1220, 2);
+  EXPECT_TRUE(bus.AllocateBandwidth(record));
+  EXPECT_TRUE(bus.AllocateBandwidth(record));
+  EXPECT_TRUE(bus.AllocateBandwidth(record));
+  EXPECT_FALSE(bus.AllocateBandwidth(record));
+  bus.FreeBandwidth(record);
+  EXPECT_EQ(bus.BandwidthAvailable(), sim::kBandwidthUnits - 2 * record);
+}
+
+TEST_F(BusFixture, CyclesRunOnlyWhileANodeWantsThem) {
+  RecordingNode n(1);
+  bus.Attach(n);
+  sched.RunFor(10 * kNsPerCycle);
+  EXPECT_TRUE(n.cycles.empty());
+  bus.WantCycles(n, true);
+  sched.RunFor(3 * kNsPerCycle);
+  EXPECT_EQ(n.cycles, (std::vector<uint64_t>{10, 11, 12, 13}));
+  bus.WantCycles(n, false);
+  sched.RunFor(10 * kNsPerCycle);
+  EXPECT_EQ(n.cycles.size(), 4u);
+}
+
+TEST_F(BusFixture, OnePacketPerChannelPerCycleReachesEveryListenerButTheTalker) {
+  RecordingNode talker(1), other(2), listener(3), deaf(4);
+  for (auto* n : {&talker, &other, &listener, &deaf}) bus.Attach(*n);
+  bus.Listen(listener, 7);
+  bus.Listen(talker, 7);
+  const uint8_t payload[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_TRUE(bus.Transmit(talker, 7, payload));
+  EXPECT_FALSE(bus.Transmit(other, 7, payload));
+  EXPECT_EQ(bus.Stats(7).collisions, 1u);
+  ASSERT_EQ(listener.heard.size(), 1u);
+  EXPECT_TRUE(talker.heard.empty());
+  EXPECT_EQ(listener.heard[0].header, sim::IsoHeader(8, 7));
+  EXPECT_EQ(listener.heard[0].header, 0x000847A0u);
+  EXPECT_EQ(listener.heard[0].source, talker.NodeId());
+  sched.RunFor(kNsPerCycle);
+  EXPECT_TRUE(bus.Transmit(other, 7, payload));
+  EXPECT_EQ(listener.heard.size(), 2u);
+}
+
+TEST_F(BusFixture, IsochronousFaultsHitTheNextPacketsOfTheirChannel) {
+  RecordingNode talker(1), listener(2);
+  bus.Attach(talker);
+  bus.Attach(listener);
+  bus.Listen(listener, 3);
+  const uint8_t payload[] = {0x01, 0x14, 0x00, 0x40, 0xBE, 0, 0, 0, 9, 9, 9, 9};
+  struct Case {
+    IsoFault fault;
+    size_t copies;
+    uint32_t lengthField;
+    uint8_t dbs, dbc;
+  };
+  const Case cases[] = {
+      {IsoFault::Drop, 0, 0, 0, 0},
+      {IsoFault::Duplicate, 2, 12, 0x14, 0x40},
+      {IsoFault::CorruptLength, 1, 8, 0x14, 0x40},
+      {IsoFault::CorruptDbs, 1, 12, 0x15, 0x40},
+      {IsoFault::CorruptDbc, 1, 12, 0x14, 0x41},
+  };
+  for (const auto& c : cases) {
+    listener.heard.clear();
+    bus.InjectIsoFault(3, c.fault);
+    bus.Transmit(talker, 3, payload);
+    sched.RunFor(kNsPerCycle);
+    ASSERT_EQ(listener.heard.size(), c.copies) << static_cast<int>(c.fault);
+    for (const auto& h : listener.heard) {
+      EXPECT_EQ(h.header >> 16, c.lengthField);
+      EXPECT_EQ(h.payload.size(), sizeof payload);
+      EXPECT_EQ(h.payload[1], c.dbs);
+      EXPECT_EQ(h.payload[3], c.dbc);
+    }
+    listener.heard.clear();
+    bus.Transmit(talker, 3, payload);
+    sched.RunFor(kNsPerCycle);
+    ASSERT_EQ(listener.heard.size(), 1u);
+    EXPECT_EQ(listener.heard[0].payload, std::vector<uint8_t>(payload, payload + sizeof payload));
+  }
+  EXPECT_EQ(bus.Stats(3).dropped, 1u);
+  EXPECT_EQ(bus.Stats(3).corrupted, 3u);
+}
+
+}  // namespace

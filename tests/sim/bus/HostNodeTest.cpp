@@ -1,0 +1,175 @@
+#include "sim/bus/HostNode.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "platform/kernel/Irql.h"
+#include "tests/sim/bus/RecordingNode.h"
+
+namespace {
+
+using plat::kNsPerCycle;
+using sim::AsyncStatus;
+using sim::HostNode;
+using sim::IsoBuffer;
+using sim::IsoList;
+using simtest::RecordingNode;
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+struct HostFixture : testing::Test {
+  HostFixture() {
+    bus.Attach(host);
+    bus.Attach(unit);
+  }
+  plat::Scheduler sched;
+  sim::Bus bus{sched};
+  HostNode host;
+  RecordingNode unit{0x55};
+};
+
+TEST_F(HostFixture, ReceiveSlotsHoldTimeStampHeaderAndPayloadAndTheListCompletesAtDispatch) {
+  std::array<std::array<uint8_t, 32>, 2> slots{};
+  IsoBuffer bufs[2] = {{slots[0].data(), 32}, {slots[1].data(), 32}};
+  int done = 0;
+  KIRQL irql = 0;
+  IsoList list{bufs, 2, std::nullopt, [&](IsoList&) {
+                 ++done;
+                 irql = KeGetCurrentIrql();
+               }};
+  sched.RunFor(8001 * kNsPerCycle);  // second 1, cycle 1
+  ASSERT_TRUE(host.Listen(9));
+  ASSERT_TRUE(host.AttachReceive(9, list));
+  const uint8_t p1[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  bus.Transmit(unit, 9, p1);
+  EXPECT_EQ(Le32(slots[0].data()), (1u << 13) | 1u);
+  EXPECT_EQ(Le32(slots[0].data() + 4), sim::IsoHeader(12, 9));
+  EXPECT_EQ(slots[0][4 + 2], 12);  // bytes 6-7 of the slot: the data length
+  EXPECT_EQ(0, std::memcmp(slots[0].data() + 8, p1, sizeof p1));
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(done, 0);
+  bus.Transmit(unit, 9, p1);
+  EXPECT_EQ(done, 0);
+  sched.RunUntilIdle();
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(irql, DISPATCH_LEVEL);
+  sched.RunFor(kNsPerCycle);
+  bus.Transmit(unit, 9, p1);
+  EXPECT_EQ(host.Counters(9).received, 2u);
+  EXPECT_EQ(host.Counters(9).missed, 1u);
+}
+
+TEST_F(HostFixture, APacketLargerThanItsSlotIsNotStored) {
+  std::array<uint8_t, 16> slot{};
+  IsoBuffer buf{slot.data(), 16};
+  IsoList list{&buf, 1, std::nullopt, nullptr};
+  host.Listen(2);
+  host.AttachReceive(2, list);
+  const uint8_t big[12] = {};
+  bus.Transmit(unit, 2, big);
+  EXPECT_EQ(host.Counters(2).oversize, 1u);
+  EXPECT_EQ(host.Counters(2).received, 0u);
+}
+
+TEST_F(HostFixture, TransmitReadsTheBufferWhenItsCycleComesAndHonoursTheStartCycle) {
+  bus.Listen(unit, 4);
+  uint8_t a[8] = {0xAA}, b[8] = {0xBB};
+  IsoBuffer bufs[2] = {{a, 8}, {b, 4}};
+  bool done = false;
+  IsoList list{bufs, 2, sim::CycleTimeWord(20), [&](IsoList&) { done = true; }};
+  host.Talk(4);
+  host.AttachTransmit(4, list);
+  a[0] = 0xA1;  // filled after the list was handed over
+  bufs[1].length = 8;
+  sched.RunFor(19 * kNsPerCycle);
+  EXPECT_TRUE(unit.heard.empty());
+  sched.RunFor(2 * kNsPerCycle);
+  ASSERT_EQ(unit.heard.size(), 2u);
+  EXPECT_EQ(unit.heard[0].cycle, 20u);
+  EXPECT_EQ(unit.heard[0].payload[0], 0xA1);
+  EXPECT_EQ(unit.heard[1].payload.size(), 8u);
+  EXPECT_EQ(unit.heard[1].source, host.NodeId());
+  sched.RunUntilIdle();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(host.Counters(4).transmitted, 2u);
+  host.StopTalk(4);
+}
+
+TEST_F(HostFixture, ADetachedListIsNeitherFilledNorCompleted) {
+  uint8_t slot[32];
+  IsoBuffer buf{slot, 32};
+  bool done = false;
+  IsoList list{&buf, 1, std::nullopt, [&](IsoList&) { done = true; }};
+  host.Listen(1);
+  host.AttachReceive(1, list);
+  EXPECT_TRUE(host.Detach(list));
+  EXPECT_FALSE(host.Detach(list));
+  const uint8_t p[8] = {};
+  bus.Transmit(unit, 1, p);
+  sched.RunFor(kNsPerCycle);
+  EXPECT_FALSE(done);
+  EXPECT_EQ(host.Counters(1).missed, 1u);
+}
+
+TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> got;
+  auto base = host.AllocateAddressRange(256, [&](uint64_t off, std::span<const uint8_t> d) {
+    got.emplace_back(off, std::vector<uint8_t>(d.begin(), d.end()));
+  });
+  ASSERT_TRUE(base.has_value());
+  const uint8_t rec[8] = {1, 2, 3, 4};
+  AsyncStatus inside = AsyncStatus::DataError, across = AsyncStatus::DataError, freed = AsyncStatus::DataError;
+  bus.Write(unit, host.NodeId(), *base + 16, rec, bus.Generation(), [&](AsyncStatus s) { inside = s; });
+  bus.Write(unit, host.NodeId(), *base + 252, rec, bus.Generation(), [&](AsyncStatus s) { across = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_TRUE(host.FreeAddressRange(*base));
+  bus.Write(unit, host.NodeId(), *base, rec, bus.Generation(), [&](AsyncStatus s) { freed = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(inside, AsyncStatus::Complete);
+  EXPECT_EQ(across, AsyncStatus::AddressError);
+  EXPECT_EQ(freed, AsyncStatus::AddressError);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].first, 16u);
+  EXPECT_EQ(got[0].second, std::vector<uint8_t>(rec, rec + 8));
+}
+
+TEST_F(HostFixture, ResetListenersHearTheNewGenerationAtDispatch) {
+  sched.RunUntilIdle();
+  std::vector<uint32_t> heard;
+  KIRQL irql = 0;
+  uint64_t id = host.AddResetListener([&](uint32_t g) {
+    heard.push_back(g);
+    irql = KeGetCurrentIrql();
+  });
+  bus.Reset();
+  sched.RunUntilIdle();
+  host.RemoveResetListener(id);
+  bus.Reset();
+  sched.RunUntilIdle();
+  EXPECT_EQ(heard, std::vector<uint32_t>{3});
+  EXPECT_EQ(irql, DISPATCH_LEVEL);
+}
+
+TEST_F(HostFixture, RefusedRequestsNeverComplete) {
+  host.RefuseNextRequests(1);
+  int completions = 0;
+  const uint8_t q[4] = {};
+  EXPECT_FALSE(host.Write(unit.NodeId(), 0, q, host.Generation(), [&](AsyncStatus) { ++completions; }));
+  EXPECT_TRUE(host.Write(unit.NodeId(), 0, q, host.Generation(), [&](AsyncStatus) { ++completions; }));
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(completions, 1);
+}
+
+TEST_F(HostFixture, BandwidthHandlesGiveTheirUnitsBack) {
+  uint32_t before = bus.BandwidthAvailable();
+  auto h = host.AllocateBandwidth(1088, 2);
+  ASSERT_TRUE(h.has_value());
+  EXPECT_LT(bus.BandwidthAvailable(), before);
+  EXPECT_TRUE(host.FreeBandwidth(*h));
+  EXPECT_FALSE(host.FreeBandwidth(*h));
+  EXPECT_EQ(bus.BandwidthAvailable(), before);
+}
+
+}  // namespace
