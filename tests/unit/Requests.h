@@ -36,9 +36,10 @@ std::vector<uint8_t> BytesOf(const Record& record) {
   return bytes;
 }
 
-// Sends request n with the input bytes in a buffer of max(input, outputLength) bytes.
+// Sends request n with the input bytes in a buffer of max(input, outputLength, 1) bytes.
 inline Answer Ask(QX531Device& unit, uint32_t n, const std::vector<uint8_t>& input, uint32_t outputLength) {
-  Answer answer{0, 0xFFFFFFFF, std::vector<uint8_t>(std::max<std::size_t>(input.size(), outputLength), 0xCC)};
+  const std::size_t size = std::max<std::size_t>({input.size(), outputLength, 1});
+  Answer answer{0, 0xFFFFFFFF, std::vector<uint8_t>(size, 0xCC)};
   if (!input.empty()) std::memcpy(answer.mBuffer.data(), input.data(), input.size());
   answer.mResult = unit.HandleControlRequest(n, answer.mBuffer.data(), static_cast<uint32_t>(input.size()),
                                              outputLength, &answer.mBytes);
