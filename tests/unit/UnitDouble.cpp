@@ -92,7 +92,7 @@ int32_t UnitDouble::WritePreferences(const PreferencesBlock* block, uint32_t) {
 
 int32_t UnitDouble::ExtractNodeAndGenerationIDs() {
   mNodeNum = 2;
-  mlocalNodeNum = 0;
+  mlocalNodeNum = mLocalNode;
   mGenerationNumber = 7;
   return Step("ExtractNodeAndGenerationIDs");
 }

@@ -76,7 +76,8 @@ class UnitDouble : public QX531Device {
   // How deep completions that ran inside their issuing call nested.
   int32_t mMostNested = 0;
 
-  void SetLocalNode(uint32_t node) { mlocalNodeNum = node; }
+  // The host's node number as the next ExtractNodeAndGenerationIDs finds it.
+  uint32_t mLocalNode = 0;
   const uint8_t* const* RecordSlots(int list) const { return list == 0 ? mRecordSlotsA : mRecordSlotsB; }
   const uint8_t* const* PlaybackSlots(int list) const { return list == 0 ? mPlaybackSlotsA : mPlaybackSlotsB; }
 
