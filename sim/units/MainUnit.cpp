@@ -1,0 +1,154 @@
+#include "sim/units/MainUnit.h"
+
+#include <bit>
+#include <cmath>
+
+#include "sim/units/ChannelMask.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint64_t kMicro = 1000000;
+constexpr uint32_t kStreamingBit = 1u << 5;
+
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+uint32_t RateOfCode(uint32_t word, uint32_t current) {
+  switch (word & 0x8300) {
+    case 0x0100: return 44100;
+    case 0x0200: return 48000;
+    case 0x8100: return 88200;
+    case 0x8200: return 96000;
+    default: return current;
+  }
+}
+
+}  // namespace
+
+MainUnit::MainUnit(uint64_t guid, const UnitVersions& versions) : Unit(guid, versions) {
+  UpdateRateStep();
+  packet_.reserve(8 + 16 * (kMaxStreamChannels + 2) * 4);
+}
+
+MainUnit::~MainUnit() { Unplug(); }
+
+void MainUnit::SetClockOffsetPpm(double ppm) {
+  ppm_ = ppm;
+  UpdateRateStep();
+}
+
+void MainUnit::UpdateRateStep() {
+  rateStep_ = static_cast<uint64_t>(std::llround(static_cast<double>(rate_) * (kMicro + ppm_)));
+}
+
+void MainUnit::SetStatusWord(int index, uint32_t value) {
+  if (index < 16 || index >= kStatusWords) return;
+  words_[index] = value;
+  if (index == kRateWord) rateWordOverridden_ = true;
+}
+
+uint32_t MainUnit::StatusWord(int index) const {
+  if (index < 16) return surface_.Word(index);
+  if (index == kRateWord && !rateWordOverridden_) return Stored(0x228) & 0x8307;
+  return words_[index];
+}
+
+void MainUnit::StopRecordStream(bool stopped) {
+  stopped_ = stopped;
+  UpdateStreaming();
+}
+
+bool MainUnit::Transmitting() const {
+  return Attached() && Stored(0x208) == 1 && (SwitchBits() & kStreamingBit) != 0 && armed_ && !stopped_;
+}
+
+void MainUnit::RegisterWritten(uint32_t offset, uint32_t value) {
+  switch (offset) {
+    case 0x22C:
+      if ((SwitchBits() & kStreamingBit) == 0) armed_ = false;
+      break;
+    case 0x220:
+      if (value == 1) Arm();
+      break;
+    case 0x20C:
+    case 0x210:
+      UpdateListening();
+      break;
+    default:
+      break;
+  }
+  UpdateStreaming();
+}
+
+void MainUnit::Arm() {
+  rate_ = RateOfCode(Stored(0x228), rate_);
+  UpdateRateStep();
+  mask_ = StreamedChannels(Stored(0x214));
+  channels_ = std::popcount(mask_);
+  dbc_ = 0;
+  accumulator_ = 0;
+  armed_ = true;
+}
+
+void MainUnit::UpdateStreaming() {
+  bool want = Transmitting();
+  if (want == wantingCycles_ || GetBus() == nullptr) return;
+  wantingCycles_ = want;
+  GetBus()->WantCycles(*this, want);
+}
+
+void MainUnit::UpdateListening() {
+  int channel = Stored(0x210) == 1 ? static_cast<int>(Stored(0x20C) & 63) : -1;
+  if (channel == listening_ || GetBus() == nullptr) return;
+  if (listening_ >= 0) GetBus()->Unlisten(*this, static_cast<uint32_t>(listening_));
+  listening_ = channel;
+  if (channel >= 0) {
+    GetBus()->Listen(*this, static_cast<uint32_t>(channel));
+    playback_.Restart();
+  }
+}
+
+void MainUnit::OnCycle(uint64_t) {
+  if (!Transmitting()) return;
+  accumulator_ += rateStep_;
+  uint64_t blocks = accumulator_ / (kMicro * kCyclesPerSecond);
+  accumulator_ -= blocks * kMicro * kCyclesPerSecond;
+  uint32_t dbs = static_cast<uint32_t>(channels_) + 2;
+  packet_.resize(8 + blocks * dbs * 4);
+  uint8_t* p = packet_.data();
+  PutBe32(p, static_cast<uint32_t>(NodeId() & 0x3F) << 24 | dbs << 16 | dbc_);
+  PutBe32(p + 4, kSecondCipQuadlet);
+  p += 8;
+  for (uint64_t b = 0; b < blocks; ++b, ++frame_) {
+    PutBe32(p, statusIndex_);
+    p += 4;
+    for (uint32_t rest = mask_; rest != 0; rest &= rest - 1) {
+      PutBe32(p, signals_.Sample(std::countr_zero(rest), frame_, rate_));
+      p += 4;
+    }
+    PutBe32(p, StatusWord(statusIndex_));
+    p += 4;
+    statusIndex_ = static_cast<uint8_t>((statusIndex_ + 1) % kStatusWords);
+  }
+  dbc_ = static_cast<uint8_t>(dbc_ + blocks);
+  ++packetsSent_;
+  framesSent_ += blocks;
+  GetBus()->Transmit(*this, Stored(0x200) & 63, packet_);
+}
+
+void MainUnit::OnDetached() {
+  wantingCycles_ = false;
+  listening_ = -1;
+}
+
+void MainUnit::OnIsoPacket(const IsoPacket& packet) {
+  if (static_cast<int>(packet.channel) == listening_) playback_.Consume(packet, Stored(0x218));
+}
+
+}  // namespace sim
