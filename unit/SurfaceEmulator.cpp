@@ -21,3 +21,9 @@ void SurfaceEmulator::SetOwner(void* owner, const SurfaceCallbacks& callbacks) {
 }
 
 void SurfaceEmulator::HandleSurfaceMIDIEvent(uint32_t) {}
+
+void SurfaceEmulator::HandleButtonState(const uint8_t*) {}
+
+void SurfaceEmulator::HandleFaderState(const uint16_t*) {}
+
+void SurfaceEmulator::HandleEncoderState(const int16_t*) {}

@@ -33,6 +33,12 @@ class SurfaceEmulator {
   // One MIDIEventPacket that a client sent to cable 4.
   void HandleSurfaceMIDIEvent(uint32_t packet);
 
+  // The surface's status words, in this order: buttons (words 6-9 as bytes), faders (words 0-5
+  // as 16-bit slots), encoders (words 10-15 as signed 16-bit counts).
+  void HandleButtonState(const uint8_t buttons[16]);
+  void HandleFaderState(const uint16_t faders[12]);
+  void HandleEncoderState(const int16_t encoders[12]);
+
   const SurfaceLayout* Layout() const { return mLayout; }
   void* Owner() const { return mOwner; }
   const SurfaceCallbacks& Callbacks() const { return mCallbacks; }
