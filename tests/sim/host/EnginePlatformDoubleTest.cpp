@@ -1,0 +1,152 @@
+// The unit engine plugged into simulated units through the platform double: what plug-in finds,
+// and how the synchronous and queued register writes reach the units.
+#include "sim/host/EnginePlatformDouble.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/bus/Bus.h"
+#include "sim/bus/HostNode.h"
+#include "sim/units/Kr6Unit.h"
+#include "sim/units/MainUnit.h"
+#include "unit/PreferencesBlock.h"
+#include "unit/RegisterMap.h"
+#include "unit/UnitTable.h"
+
+namespace {
+
+using sim::EnginePlatformDouble;
+using sim::QueuedWriteMode;
+
+class EngineOnSimulatedBus : public testing::Test {
+ protected:
+  EngineOnSimulatedBus() : bus(sched) { bus.Attach(host); }
+  ~EngineOnSimulatedBus() override {
+    for (auto& d : doubles)
+      if (d->IsPluggedIn()) d->HandleUnPlug();
+    sched.RunUntilIdle();
+    doubles.clear();
+  }
+
+  EnginePlatformDouble& PlugIn(sim::Unit& unit) {
+    unit.Plug(bus);
+    sched.RunUntilIdle();
+    doubles.push_back(std::make_unique<EnginePlatformDouble>(host, unit.Guid(), store));
+    EXPECT_EQ(doubles.back()->HandlePlugIn(), 0);
+    sched.RunFor(5 * plat::kNsPerMs);
+    return *doubles.back();
+  }
+
+  static std::vector<uint32_t> Offsets(const sim::Unit& unit) {
+    std::vector<uint32_t> out;
+    for (const auto& w : unit.WriteLog()) out.push_back(w.offset);
+    return out;
+  }
+
+  plat::Scheduler sched;
+  sim::Bus bus;
+  sim::HostNode host;
+  sim::DoubleSettingsStore store;
+  std::vector<std::unique_ptr<EnginePlatformDouble>> doubles;
+};
+
+TEST_F(EngineOnSimulatedBus, PlugInTellsMainFromExpansionUnitsAndFillsTheUnitTable) {
+  sim::MainUnit main;
+  sim::Kr6Unit first(0x1234), second(0);
+  auto& m = PlugIn(main);
+  auto& a = PlugIn(first);
+  auto& b = PlugIn(second);
+
+  struct Expect {
+    EnginePlatformDouble* unit;
+    uint32_t kind;
+    uint32_t serial;
+    uint32_t slot;
+    const char* name;
+  };
+  for (const Expect& e : {Expect{&m, 1, 0, 0, ""}, Expect{&a, 2, 0x1234, 1, "KR-6 4660"}, Expect{&b, 2, 1, 2, "KR-6 1"}}) {
+    EXPECT_EQ(e.unit->UnitKind(), e.kind);
+    EXPECT_EQ(e.unit->Serial(), e.serial);
+    EXPECT_EQ(UnitTable::Shared().At(e.slot), e.unit);
+    EXPECT_STREQ(e.unit->SharedState().mUnitName.mName, e.name);
+    EXPECT_EQ(e.unit->SharedState().mUnitCount, 3);
+  }
+  EXPECT_EQ(m.SharedState().mRegisterVersion, 0x14u);
+  EXPECT_EQ(a.SharedState().mRegisterVersion, 0x00010003u);
+  EXPECT_EQ(m.SharedState().mActive, 1);
+  EXPECT_EQ(a.SharedState().mActive, 0);
+  EXPECT_EQ(store.block.has_value(), true);
+}
+
+TEST_F(EngineOnSimulatedBus, PlugInProgramsTheStreamRegistersSynchronouslyInOrder) {
+  sim::MainUnit main;
+  PlugIn(main);
+  std::vector<uint32_t> offsets = Offsets(main);
+  std::vector<uint32_t> programming = {QX5310_CONTROL_BITS, QX5310_INPUT_MASK, QX5310_OUTPUT_MASK,
+                                       QX5310_PACKET_PARAM, QX5310_RATE_CLOCK};
+  ASSERT_GE(offsets.size(), programming.size());
+  EXPECT_EQ(std::vector<uint32_t>(offsets.begin(), offsets.begin() + 5), programming);
+  EXPECT_EQ(main.WriteLog()[0].value, 0x200000u);
+  EXPECT_EQ(main.SwitchBits() & 0x20u, 0u);
+}
+
+TEST_F(EngineOnSimulatedBus, HeldLampCompletionsReleaseOneWriteAtATimeInOrder) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  main.ClearWriteLog();
+  m.SetQueuedWriteMode(QueuedWriteMode::Hold);
+  for (uint32_t lamp : {10u, 11u, 12u}) m.SetLamp(lamp, 1);
+  sched.RunFor(plat::kNsPerMs);
+  auto lampWrites = [&] {
+    size_t n = 0;
+    for (const auto& w : main.WriteLog()) n += w.offset == QX5310_LAMP;
+    return n;
+  };
+  EXPECT_EQ(lampWrites(), 1u);
+  EXPECT_EQ(m.HeldCount(), 1u);
+  while (m.HeldCount() != 0) {
+    m.ReleaseHeld();
+    sched.RunFor(plat::kNsPerMs);
+  }
+  EXPECT_EQ(lampWrites(), 3u);
+}
+
+TEST_F(EngineOnSimulatedBus, BusResetResendsLampAndNotificationAddressesWithTheNewNodeNumbers) {
+  sim::MainUnit main;
+  sim::Kr6Unit kr6(7);
+  auto& m = PlugIn(main);
+  PlugIn(kr6);
+  ASSERT_EQ(m.StartMidi(), 0);
+  sched.RunFor(5 * plat::kNsPerMs);
+  main.ClearWriteLog();
+  uint32_t generation = m.GenerationNumber();
+  bus.Reset(sim::Bus::Renumber::Rotate);
+  sched.RunFor(5 * plat::kNsPerMs);
+  EXPECT_EQ(m.GenerationNumber(), generation + 1);
+  EXPECT_EQ(m.NodeNumber(), *host.NodeIdOf(main.Guid()));
+  std::vector<uint32_t> offsets = Offsets(main);
+  for (uint32_t reg : {QX5310_LAMP, QX5310_MIDI_NOTIFY_HI, QX5310_MIDI_NOTIFY_LO, QX5310_MIDI_NOTIFY_ENABLE})
+    EXPECT_NE(std::find(offsets.begin(), offsets.end(), reg), offsets.end()) << std::hex << reg;
+  EXPECT_EQ(main.Register(QX5310_MIDI_NOTIFY_HI) >> 16, 0xFFC0u | host.NodeId());
+}
+
+TEST_F(EngineOnSimulatedBus, RefusedSettingsWriteReachesTheUnitAfterTheNextBusReset) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  m.SetQueuedWriteMode(QueuedWriteMode::Refuse);
+  uint32_t before = main.SwitchBits();
+  ASSERT_EQ(before & 0x40u, 0u);
+  // Master fader on the outputs: switch bit 6.
+  m.SetPreference(PreferencesBlock::kParamMasterFader, 2);
+  sched.RunFor(5 * plat::kNsPerMs);
+  EXPECT_EQ(main.SwitchBits(), before);
+  m.SetQueuedWriteMode(QueuedWriteMode::Deliver);
+  bus.Reset();
+  sched.RunFor(5 * plat::kNsPerMs);
+  EXPECT_NE(main.SwitchBits() & 0x40u, 0u);
+}
+
+}  // namespace
