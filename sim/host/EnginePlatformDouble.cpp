@@ -296,32 +296,18 @@ int32_t EnginePlatformDouble::WriteBlockAsync(PlatformHandle, uint32_t offset, c
   return QueueWrite(offset, std::span<const uint8_t>(static_cast<const uint8_t*>(data), length), completion, context);
 }
 
+PKSPIN_LOCK EnginePlatformDouble::LockOf(EngineLock lock) {
+  auto index = static_cast<size_t>(lock);
+  if (index >= kEngineLocks) plat::Violation("an engine lock the platform does not know");
+  return lock == EngineLock::UnitTable ? &gUnitTableLock : &unitLocks_[index];
+}
+
 void EnginePlatformDouble::AcquireEngineLock(EngineLock lock) {
-  switch (lock) {
-    case EngineLock::UnitTable:
-      KeAcquireSpinLock(&gUnitTableLock, &heldIrql_[0]);
-      break;
-    case EngineLock::MidiOutRing:
-      KeAcquireSpinLock(&ringLock_, &heldIrql_[1]);
-      break;
-    case EngineLock::DebugLog:
-      KeAcquireSpinLock(&logLock_, &heldIrql_[2]);
-      break;
-  }
+  KeAcquireSpinLock(LockOf(lock), &heldIrql_[static_cast<size_t>(lock)]);
 }
 
 void EnginePlatformDouble::ReleaseEngineLock(EngineLock lock) {
-  switch (lock) {
-    case EngineLock::UnitTable:
-      KeReleaseSpinLock(&gUnitTableLock, heldIrql_[0]);
-      break;
-    case EngineLock::MidiOutRing:
-      KeReleaseSpinLock(&ringLock_, heldIrql_[1]);
-      break;
-    case EngineLock::DebugLog:
-      KeReleaseSpinLock(&logLock_, heldIrql_[2]);
-      break;
-  }
+  KeReleaseSpinLock(LockOf(lock), heldIrql_[static_cast<size_t>(lock)]);
 }
 
 }  // namespace sim

@@ -109,9 +109,11 @@ class EnginePlatformDouble : public QX531Device {
   uint32_t queuedCompleted_ = 0;
   uint64_t resetListener_ = 0;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-  KSPIN_LOCK ringLock_ = 0;
-  KSPIN_LOCK logLock_ = 0;
-  KIRQL heldIrql_[3] = {};
+  // One spin lock per kind of engine lock; the unit table's is shared by every unit.
+  static constexpr size_t kEngineLocks = 4;
+  PKSPIN_LOCK LockOf(EngineLock lock);
+  KSPIN_LOCK unitLocks_[kEngineLocks] = {};
+  KIRQL heldIrql_[kEngineLocks] = {};
 };
 
 }  // namespace sim
