@@ -6,10 +6,10 @@
 namespace plat {
 // The bottom of the stack that `device` belongs to.
 PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device);
-// Open files per device stack, kept by the PnP manager (a surprise-removed device is removed
-// when its last file closes).
-void PnpFileOpened(PDEVICE_OBJECT opened);
-void PnpFileClosed(PDEVICE_OBJECT opened);
+// Open files per device stack, counted by the bottom of the stack they were opened on (a
+// surprise-removed device is removed when its last file closes).
+void PnpFileOpened(PDEVICE_OBJECT bottom);
+void PnpFileClosed(PDEVICE_OBJECT bottom);
 // The power manager's per-IRP checks.
 void PoNoteDispatch(PIRP irp);
 void PoNoteIrpFreed(PIRP irp);

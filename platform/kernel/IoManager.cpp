@@ -1,6 +1,7 @@
 #include "platform/kernel/IoManager.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -8,6 +9,7 @@
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -58,6 +60,7 @@ KSPIN_LOCK gCancelLock = 0;
 struct FileBody {
   FILE_OBJECT file;
   PDEVICE_OBJECT target;  // the top of the stack when CREATE went down; every IRP on the file goes there
+  PDEVICE_OBJECT bottom;  // the bottom of the stack when it was opened: the PnP manager counts files by it
   bool opened;            // CREATE succeeded, so CLOSE is owed
   bool cleanedUp;
 };
@@ -76,12 +79,14 @@ void DeleteFileBody(PVOID body) {
   PDEVICE_OBJECT opened = f->file.DeviceObject;
   if (f->opened) SendFileIrp(&f->file, IRP_MJ_CLOSE);
   InterlockedDecrement(&opened->ReferenceCount);
-  plat::PnpFileClosed(opened);
+  plat::PnpFileClosed(f->bottom);
+  ObDereferenceObject(f->bottom);
   ObDereferenceObject(f->target);
   ObDereferenceObject(opened);
 }
 
 NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT, PIRP Irp) {
+  if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(Irp);
   Irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
   Irp->IoStatus.Information = 0;
   IoCompleteRequest(Irp, IO_NO_INCREMENT);
@@ -168,8 +173,6 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
   CheckDevice(DeviceObject, "IoDeleteDevice");
   PDEVOBJ_EXTENSION ext = Ext(DeviceObject);
   if (ext->ExtensionFlags & DOE_DELETE_PENDING) Violation("IoDeleteDevice of a device that was deleted already");
-  if (DeviceObject->AttachedDevice != nullptr)
-    Violation("IoDeleteDevice of a device that still has a device attached above it");
   if (ext->AttachedTo != nullptr) Violation("IoDeleteDevice of a device still attached to a lower device");
   ext->ExtensionFlags |= DOE_DELETE_PENDING;
   for (PDEVICE_OBJECT* p = &DeviceObject->DriverObject->DeviceObject; *p != nullptr; p = &(*p)->NextDevice) {
@@ -707,7 +710,9 @@ NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MOD
   ObReferenceObject(dev);
   InterlockedIncrement(&dev->ReferenceCount);
   body->target = IoGetAttachedDeviceReference(dev);
-  PnpFileOpened(dev);
+  body->bottom = IoStackBottom(dev);
+  ObReferenceObject(body->bottom);
+  PnpFileOpened(body->bottom);
   NTSTATUS status = SendFileIrpWith(&body->file, IRP_MJ_CREATE, [mode](PIRP irp, PIO_STACK_LOCATION) {
     irp->RequestorMode = mode;
   }, nullptr);
@@ -839,4 +844,12 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK, PFILE
   *FileObject = file;
   *DeviceObject = IoGetRelatedDeviceObject(file);
   return STATUS_SUCCESS;
+}
+
+void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4) {
+  char text[160];
+  std::snprintf(text, sizeof text, "bug check 0x%X (0x%llX, 0x%llX, 0x%llX, 0x%llX)", BugCheckCode,
+                static_cast<unsigned long long>(P1), static_cast<unsigned long long>(P2),
+                static_cast<unsigned long long>(P3), static_cast<unsigned long long>(P4));
+  Violation(text);
 }

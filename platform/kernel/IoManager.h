@@ -8,6 +8,7 @@
 
 #include "platform/kernel/Irp.h"
 #include "platform/kernel/ObjectManager.h"
+#include "platform/kernel/Pool.h"
 
 // Control codes
 constexpr ULONG METHOD_BUFFERED = 0;
@@ -66,6 +67,9 @@ void MmBuildMdlForNonPagedPool(PMDL Mdl);
 void MmProbeAndLockPages(PMDL Mdl, KPROCESSOR_MODE AccessMode, LOCK_OPERATION Operation);
 void MmUnlockPages(PMDL Mdl);
 PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority);
+
+// Stops the machine: on the stand-in a loud verifier failure naming the code and arguments.
+[[noreturn]] void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4);
 
 namespace plat {
 

@@ -1,0 +1,51 @@
+// The PnP manager: it loads drivers for device nodes, builds their stacks, sends the PnP minor
+// codes in the orders Windows uses, enumerates children from bus relations, removes them, and
+// keeps device interfaces. Its work runs on a simulated "PnP" thread.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/IoManager.h"
+
+void IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type);
+void IoRequestDeviceEject(PDEVICE_OBJECT PhysicalDeviceObject);
+
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID* InterfaceClassGuid,
+                                   PUNICODE_STRING ReferenceString, PUNICODE_STRING SymbolicLinkName);
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+constexpr ULONG DEVICE_INTERFACE_INCLUDE_NONACTIVE = 0x1;
+// A list of terminated names ending in an empty one, from paged pool (the caller frees it).
+NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject, ULONG Flags,
+                               PWSTR* SymbolicLinkList);
+
+namespace plat {
+
+// Which driver serves a hardware id, and the entry point of each service.
+void PnpRegisterService(const std::u16string& service, PDRIVER_INITIALIZE entry);
+void PnpBindHardwareId(const std::u16string& hardwareId, const std::u16string& service);
+
+// A device of the root bus: the PnP manager's own PDO with these ids, enumerated at once.
+PDEVICE_OBJECT PnpAddRootDevice(const std::u16string& hardwareId, const std::u16string& instanceId);
+// Takes a root device away as if it had been unplugged.
+void PnpRemoveRootDevice(PDEVICE_OBJECT pdo);
+
+// The user's requests: disable (query-remove and remove), stop for rebalance (query-stop and
+// stop, then start again), each refused when a driver fails the query.
+bool PnpQueryRemoveAndRemove(PDEVICE_OBJECT pdo);
+bool PnpStopAndRestart(PDEVICE_OBJECT pdo);
+
+// Runs the PnP thread until it has nothing left to do.
+void PnpSettle();
+
+enum class DevnodeState { Enumerated, Started, Failed, StopPending, Stopped, RemovePending, SurpriseRemoved, Removed };
+DevnodeState PnpState(PDEVICE_OBJECT pdo);
+std::u16string PnpInstancePath(PDEVICE_OBJECT pdo);
+std::vector<PDEVICE_OBJECT> PnpChildren(PDEVICE_OBJECT pdo);
+// Every PnP and power IRP the PnP manager sent, as "minor@instance" lines, in order.
+std::vector<std::string>& PnpLog();
+// Drops every node and unloads every driver (end of a machine); true when nothing was left.
+bool PnpShutdown();
+
+}  // namespace plat

@@ -1,0 +1,28 @@
+// The power manager: power IRPs requested for devices, their serialisation checks, the power
+// state a driver reports, and system power transitions driven from a test or a scenario.
+#pragma once
+
+#include "platform/kernel/Irp.h"
+
+using PREQUEST_POWER_COMPLETE = void (*)(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
+                                         PVOID Context, PIO_STATUS_BLOCK IoStatus);
+
+// Sends a power IRP to the top of the stack of DeviceObject; the callback runs when it is done.
+// STATUS_PENDING once sent. Only WAIT_WAKE, SET_POWER and QUERY_POWER of device power.
+NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
+                           PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context, PIRP* Irp);
+void PoStartNextPowerIrp(PIRP Irp);
+NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State);
+
+namespace plat {
+
+// Moves the machine to a system power state: QUERY_POWER then SET_POWER to every started device
+// stack, leaves first going down and roots first coming up. Runs on the PnP thread; false when a
+// device refused the query (the machine then stays where it was).
+bool PoSetSystemState(SYSTEM_POWER_STATE state);
+SYSTEM_POWER_STATE PoSystemState();
+// The device power state a driver last reported with PoSetPowerState.
+DEVICE_POWER_STATE PoDeviceState(PDEVICE_OBJECT device);
+
+}  // namespace plat
