@@ -105,7 +105,7 @@ TEST_F(IoManager, ADeletedDeviceLivesUntilItsLastFileClosesAndStillGetsTheClose)
   IoDeleteDevice(dev);
   PFILE_OBJECT again = nullptr;
   EXPECT_EQ(plat::IoOpenFile(u"\\Device\\Going", &again), STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(plat::ObReferenceCount(dev), 2) << "the file's reference and its related-device reference";
+  EXPECT_EQ(plat::ObReferenceCount(dev), 3) << "the file's references: opened, related and stack bottom";
   plat::IoCloseFile(file);
   EXPECT_EQ(seen, (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}));
 }
