@@ -1,19 +1,31 @@
-// Every test binary runs here: after each test, pool still allocated and work left queued fail it.
+// Every test binary runs here: after each test, kernel pool still allocated, kernel handles left
+// open and lookaside lists left undeleted fail it, as Driver Verifier would at unload.
 #include <gtest/gtest.h>
 
+#include "platform/kernel/Handles.h"
+#include "platform/kernel/Lookaside.h"
 #include "platform/kernel/Pool.h"
 
 namespace {
 
 class KernelLedgerCheck : public testing::EmptyTestEventListener {
-  void OnTestStart(const testing::TestInfo&) override { plat::PoolLedger::Reset(); }
-  void OnTestEnd(const testing::TestInfo& info) override {
-    std::string leaks = plat::PoolLedger::LeakReport();
-    plat::PoolLedger::ClearFailures();
-    if (leaks.empty()) return;
-    plat::PoolLedger::Forget();
-    if (!info.result()->Failed()) ADD_FAILURE() << "test left pool allocated:\n" << leaks;
+  void OnTestStart(const testing::TestInfo&) override {
+    plat::PoolLedger::Reset();
+    handlesAtStart_ = plat::KernelHandles::OpenCount();
+    listsAtStart_ = plat::LiveLookasideLists();
   }
+  void OnTestEnd(const testing::TestInfo& info) override {
+    std::string leaks;
+    if (plat::KernelHandles::OpenCount() > handlesAtStart_)
+      leaks += "kernel handles left open:\n" + plat::KernelHandles::OpenReport();
+    if (plat::LiveLookasideLists() > listsAtStart_) leaks += "lookaside lists left undeleted\n";
+    leaks += plat::PoolLedger::LeakReport();
+    plat::PoolLedger::ClearFailures();
+    plat::PoolLedger::Forget();
+    if (!leaks.empty() && !info.result()->Failed()) ADD_FAILURE() << "test left kernel resources:\n" << leaks;
+  }
+  size_t handlesAtStart_ = 0;
+  size_t listsAtStart_ = 0;
 };
 
 }  // namespace

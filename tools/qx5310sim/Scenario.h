@@ -1,0 +1,14 @@
+// The default scenario of the main job, run on virtual time.
+#pragma once
+
+#include "platform/kernel/Scheduler.h"
+
+class Machine;
+class Report;
+
+struct ScenarioOptions {
+  plat::VTime duration = 5 * plat::kNsPerSecond;
+  int expansionUnits = 2;  // KR-6 units plugged in beside the main unit, 0-15
+};
+
+void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report);

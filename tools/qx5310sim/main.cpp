@@ -1,0 +1,78 @@
+// qx5310sim: the whole stack against simulated units, on virtual time.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tools/qx5310sim/Machine.h"
+#include "tools/qx5310sim/Report.h"
+#include "tools/qx5310sim/Scenario.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--realtime]\n"
+               "  --out DIR           where the report and the machine's state file go (default: out)\n"
+               "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
+               "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
+               "  --realtime          pace virtual time to the wall clock\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out = "out";
+  ScenarioOptions options;
+  bool realTime = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--out" && i + 1 < argc) {
+      out = argv[++i];
+    } else if (arg == "--duration" && i + 1 < argc) {
+      char* end = nullptr;
+      double seconds = std::strtod(argv[++i], &end);
+      if (end == nullptr || *end != '\0' || !(seconds > 0) || seconds > 3600) {
+        Usage();
+        return 2;
+      }
+      options.duration = static_cast<plat::VTime>(seconds * plat::kNsPerSecond);
+    } else if (arg == "--kr6" && i + 1 < argc) {
+      char* end = nullptr;
+      long n = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || n < 0 || n > 15) {
+        Usage();
+        return 2;
+      }
+      options.expansionUnits = static_cast<int>(n);
+    } else if (arg == "--realtime") {
+      realTime = true;
+    } else if (arg == "--help") {
+      Usage();
+      return 0;
+    } else {
+      Usage();
+      return 2;
+    }
+  }
+  std::filesystem::create_directories(out);
+
+  auto wallStart = std::chrono::steady_clock::now();
+  Report report;
+  report.Section("qx5310sim");
+  Machine machine(out + "/machine-state.reg");
+  machine.Boot(report);
+  machine.Scheduler().SetRealTime(realTime);
+  RunDefaultScenario(machine, options, report);
+  machine.Shutdown(report);
+  auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wallStart);
+  report.Value("wall time", std::to_string(wall.count()) + " ms");
+
+  std::string reportPath = out + "/report.txt";
+  if (!report.WriteTo(reportPath)) report.Lost("the report could not be written to " + reportPath);
+  std::fputs(report.Text().c_str(), stdout);
+  std::printf("\nreport: %s\n", reportPath.c_str());
+  return report.AnythingLost() ? 1 : 0;
+}
