@@ -140,6 +140,7 @@ QX531Device::WriterStep QX531Device::IssueNextFader() {
 void QX531Device::SendMIDIOut(uint32_t event) {
   if (!mPluggedIn) return;
   if ((event >> 28) == 4) {
+    EngineLockGuard guard(*this, EngineLock::Surface);
     mSurface.HandleSurfaceMIDIEvent(event);
     return;
   }
