@@ -652,7 +652,10 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GU
   std::u16string path = node->instancePath;
   std::replace(path.begin(), path.end(), u'\\', u'#');
   std::u16string link = u"\\??\\" + path + u"#" + plat::GuidText(*InterfaceClassGuid);
-  if (ReferenceString != nullptr && ReferenceString->Length != 0) link += u"\\" + plat::ToU16(*ReferenceString);
+  if (ReferenceString != nullptr && ReferenceString->Length != 0) {
+    link += u'\\';
+    link += plat::ToU16(*ReferenceString);
+  }
   auto& p = plat::P();
   auto it = std::find_if(p.interfaces.begin(), p.interfaces.end(),
                          [&](const plat::InterfaceEntry& e) { return plat::Upper(e.link) == plat::Upper(link); });
