@@ -194,6 +194,10 @@ NTSTATUS ChildPower(PDEVICE_OBJECT d, PIRP irp) {
         if (state == PowerDeviceD2) x->sequence.SequenceD2++;
         if (state == PowerDeviceD3) x->sequence.SequenceD3++;
         PoSetPowerState(d, DevicePowerState, sp->Parameters.Power.State);
+        if (x->options.pendIrps) {
+          CompleteLater(irp, STATUS_SUCCESS);
+          return STATUS_PENDING;
+        }
       }
       return Complete(irp, STATUS_SUCCESS);
     case IRP_MN_QUERY_POWER:

@@ -12,7 +12,9 @@ namespace plat {
 struct TestBusChild {
   std::u16string hardwareId;  // also its device id
   std::u16string instanceId;
-  bool pendIrps = false;  // START, CANCEL_STOP, CANCEL_REMOVE and QUERY_CAPABILITIES answered 1 ms later
+  // START, CANCEL_STOP, CANCEL_REMOVE, QUERY_CAPABILITIES and device SET_POWER are answered 1 ms
+  // later, at DISPATCH_LEVEL.
+  bool pendIrps = false;
   NTSTATUS startStatus = STATUS_SUCCESS;
   DEVICE_POWER_STATE deviceWake = PowerDeviceD2;
   SYSTEM_POWER_STATE systemWake = PowerSystemSleeping3;

@@ -2,11 +2,15 @@
 #pragma once
 
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/KernelTypes.h"
 #include "platform/kernel/Lookaside.h"
 #include "platform/kernel/NtStatus.h"
+#include "platform/kernel/ObjectManager.h"
+#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/Rtl.h"
 #include "platform/kernel/SList.h"

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "platform/kernel/Verifier.h"
+#include "tests/kframework/TestStack.h"
+
+namespace {
+
+using kfwtest::TestFdo;
+
+class Powered : public kfwtest::Stack {
+ protected:
+  void SetUp() override {}
+  void Start(bool wake, bool pend = false) {
+    kfwtest::gPowerPolicy = true;
+    kfwtest::gWake = wake;
+    plat::TestBusChild child{kfwtest::kFunctionId, u"1"};
+    child.pendIrps = pend;
+    Plug(child);
+    ASSERT_NE(fdo, nullptr);
+    ASSERT_EQ(fdo->mDevicePowerState, PowerDeviceD0);
+  }
+  std::shared_ptr<plat::IoRequest> WaitWake() {
+    auto r = plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_WAIT_WAKE, nullptr,
+                          [](PIO_STACK_LOCATION sp) { sp->Parameters.WaitWake.PowerState = PowerSystemSleeping3; });
+    sched.RunUntilIdle();
+    return r;
+  }
+};
+
+TEST_F(Powered, SystemSleepTakesTheDeviceToItsMappedStateAndAnIrpBringsItBack) {
+  for (bool wake : {false, true}) {
+    SCOPED_TRACE(wake ? "wake armed" : "no wake");
+    if (fdo != nullptr) TearDown();
+    Start(wake);
+    ASSERT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));
+    EXPECT_EQ(fdo->mSystemPowerState, PowerSystemSleeping3);
+    EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD2) << "the stack maps S3 to D2";
+    EXPECT_EQ(plat::PoDeviceState(Fdo()), PowerDeviceD2);
+    EXPECT_EQ(plat::TestBus::WaitWakePending(pdo), wake);
+    EXPECT_EQ(fdo->mRequestCount, wake ? 2 : 1) << "only a pending wait-wake holds a count";
+    ASSERT_TRUE(plat::PoSetSystemState(PowerSystemWorking));
+    EXPECT_EQ(fdo->mSystemPowerState, PowerSystemWorking);
+    EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD2) << "nothing needs it yet";
+    PFILE_OBJECT file = Open();
+    EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD0) << "opening powers it up";
+    auto r = Control(file);
+    EXPECT_EQ(r->status.Status, STATUS_SUCCESS);
+    Close(file);
+    EXPECT_EQ(fdo->mRequestCount, wake ? 2 : 1);
+  }
+}
+
+TEST_F(Powered, AWakeSignalBringsTheDeviceBackToD0) {
+  Start(true);
+  ASSERT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));
+  ASSERT_NE(fdo->mWaitWakeIrp, nullptr);
+  EXPECT_TRUE(fdo->mPowerFlags & 0x1);
+  ASSERT_TRUE(plat::TestBus::Wake(pdo));
+  EXPECT_EQ(fdo->mWaitWakeIrp, nullptr);
+  EXPECT_FALSE(fdo->mPowerFlags & 0x1);
+  EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD0);
+  ASSERT_TRUE(plat::PoSetSystemState(PowerSystemWorking));
+}
+
+TEST_F(Powered, SleepIsRefusedWhileAHandleIsOpen) {
+  Start(false);
+  PFILE_OBJECT file = Open();
+  plat::TestBus::ClearReceived(pdo);
+  EXPECT_FALSE(plat::PoSetSystemState(PowerSystemSleeping3));
+  EXPECT_EQ(plat::PoSystemState(), PowerSystemWorking);
+  EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD0);
+  EXPECT_EQ(fdo->mPowerFlags & 0x6, 0u) << "no transition left marked";
+  Close(file);
+}
+
+TEST_F(Powered, WaitWakeIsRefusedWhereItCannotBeServed) {
+  struct Case {
+    const char* what;
+    bool wake;
+    std::function<void(TestFdo*, Powered*)> setup;
+    NTSTATUS status;
+  } cases[] = {
+      {"wake not armed", false, [](TestFdo* f, Powered*) { f->mPowerMinorPolicy |= 0x4; }, STATUS_NOT_SUPPORTED},
+      {"stop pending", true,
+       [](TestFdo*, Powered* t) { t->Send(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE); }, STATUS_DEVICE_BUSY},
+      {"a state it cannot wake from", true, [](TestFdo* f, Powered*) { f->mDevicePowerState = PowerDeviceD3; },
+       STATUS_INVALID_DEVICE_STATE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (fdo != nullptr) TearDown();
+    Start(c.wake);
+    c.setup(fdo, this);
+    auto r = WaitWake();
+    EXPECT_EQ(r->status.Status, c.status);
+    EXPECT_EQ(fdo->mRequestCount, 1);
+    fdo->mDevicePowerState = PowerDeviceD0;
+  }
+}
+
+TEST_F(Powered, PowerIrpsAfterRemovalAreRefusedAndStillStartTheNextOne) {
+  Start(false);
+  PFILE_OBJECT file = Open();
+  plat::TestBus::Unplug(pdo);
+  auto r = plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [](PIO_STACK_LOCATION sp) {
+    sp->Parameters.Power.Type = DevicePowerState;
+    sp->Parameters.Power.State.DeviceState = PowerDeviceD3;
+  });
+  EXPECT_EQ(r->status.Status, STATUS_DELETE_PENDING);
+  Close(file);
+}
+
+TEST_F(Powered, HeldRequestsReleasedByAPowerUpAtDispatchLevelRunAtPassiveLevel) {
+  Start(false, true);
+  ASSERT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));
+  PFILE_OBJECT file = Open(STATUS_SUCCESS);
+  fdo->served.clear();
+  // Asleep: the open powered the device up; let it drop back before the request arrives.
+  ASSERT_EQ(fdo->RequestDevicePower(IRP_MN_SET_POWER, PowerDeviceD2), STATUS_SUCCESS);
+  auto r = Control(file);
+  EXPECT_FALSE(r->done) << "held while the system sleeps";
+  ASSERT_TRUE(plat::PoSetSystemState(PowerSystemWorking));
+  sched.RunFor(10 * plat::kNsPerMs);
+  EXPECT_TRUE(r->done);
+  EXPECT_EQ(fdo->servedAt, PASSIVE_LEVEL);
+  EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD0);
+  Close(file);
+}
+
+}  // namespace
