@@ -155,3 +155,90 @@ NTSTATUS ForwardToParentStack(PnpDeviceBase* child, PDEVICE_OBJECT parent, PIRP 
   IoCallDriver(top, copy);
   return STATUS_PENDING;
 }
+
+WaitWakeArming::WaitWakeArming(PnpDeviceBase* device, PKMUTEX mutex, WakeOperation wake, PVOID owner)
+    : mDevice(device), mMutex(mutex), mWake(wake), mOwner(owner) {}
+
+void WaitWakeArming::RequestLocked() {
+  POWER_STATE ps;
+  ps.SystemState = mDevice->mCapabilities.SystemWake;
+  PIRP irp = nullptr;
+  mWaitWakeIrp = reinterpret_cast<PIRP>(~static_cast<ULONG_PTR>(0));  // out, not yet known
+  if (PoRequestPowerIrp(mDevice->mPhysicalDevice, IRP_MN_WAIT_WAKE, ps, WaitWakeDone, this, &irp) != STATUS_PENDING) {
+    mWaitWakeIrp = nullptr;
+    return;
+  }
+  // Unless it has finished already.
+  if (mWaitWakeIrp != nullptr) mWaitWakeIrp = irp;
+}
+
+void WaitWakeArming::Arm() {
+  PAGED_CODE();
+  KeEnterCriticalRegion();
+  KeWaitForSingleObject(mMutex, Executive, KernelMode, FALSE, nullptr);
+  if (++mArmCount == 1) RequestLocked();
+  KeReleaseMutex(mMutex, FALSE);
+  KeLeaveCriticalRegion();
+}
+
+namespace {
+struct ArmingWork {
+  PIO_WORKITEM item;
+  WaitWakeArming* arming;
+  void (*step)(WaitWakeArming* arming);
+};
+}  // namespace
+
+bool WaitWakeArming::QueueStep(void (*step)(WaitWakeArming* arming)) {
+  auto* work = static_cast<ArmingWork*>(KernelAlloc(sizeof(ArmingWork)));
+  if (work == nullptr) return false;
+  work->item = IoAllocateWorkItem(mDevice->mDeviceObject);
+  if (work->item == nullptr) {
+    KernelFree(work);
+    return false;
+  }
+  work->arming = this;
+  work->step = step;
+  IoQueueWorkItem(work->item, [](PDEVICE_OBJECT, PVOID context) {
+    auto* w = static_cast<ArmingWork*>(context);
+    WaitWakeArming* arming = w->arming;
+    auto* step = w->step;
+    IoFreeWorkItem(w->item);
+    KernelFree(w);
+    step(arming);
+  }, DelayedWorkQueue, work);
+  return true;
+}
+
+void WaitWakeArming::WaitWakeDone(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK status) {
+  auto* self = static_cast<WaitWakeArming*>(context);
+  self->mWaitWakeIrp = nullptr;
+  // A cancelled or refused IRP is not a wake: the arm count stays as the disarm left it.
+  if (!NT_SUCCESS(status->Status)) return;
+  self->QueueStep([](WaitWakeArming* arming) {
+    arming->mWake(arming->mOwner);
+    KeWaitForSingleObject(arming->mMutex, Executive, KernelMode, FALSE, nullptr);
+    LONG was = arming->mArmCount--;
+    if (was != 1) arming->RequestLocked();
+    KeReleaseMutex(arming->mMutex, FALSE);
+  });
+}
+
+void WaitWakeArming::Disarm() {
+  QueueStep([](WaitWakeArming* arming) {
+    KeWaitForSingleObject(arming->mMutex, Executive, KernelMode, FALSE, nullptr);
+    LONG was = arming->mArmCount--;
+    PIRP out = arming->mWaitWakeIrp;
+    KeReleaseMutex(arming->mMutex, FALSE);
+    if (was == 1 && out != nullptr) IoCancelIrp(out);
+  });
+}
+
+void CompleteIrpWithPowerRequest(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK status) {
+  auto* irp = static_cast<PIRP>(context);
+  PoStartNextPowerIrp(irp);
+  PDEVICE_OBJECT owner = IoGetCurrentIrpStackLocation(irp)->DeviceObject;
+  dynamic_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(owner->DeviceExtension))->DecrementRequestCount();
+  irp->IoStatus.Status = status->Status;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+}

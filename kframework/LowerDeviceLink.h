@@ -39,3 +39,34 @@ struct FreeIrpContext {
 };
 // Context: a FreeIrpContext from KernelAlloc; the IRP and the context are freed after the callback.
 NTSTATUS FreeIrpCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+
+// Keeps one wait-wake IRP armed for an owner that counts its arm requests under its mutex (a
+// child list arms once per child that wants wake).
+class WaitWakeArming {
+ public:
+  using WakeOperation = void (*)(PVOID owner);
+  WaitWakeArming(PnpDeviceBase* device, PKMUTEX mutex, WakeOperation wake, PVOID owner);
+  // PASSIVE_LEVEL. The first arm asks for the wait-wake IRP.
+  void Arm();
+  // From a work item: the last disarm cancels the IRP that is out.
+  void Disarm();
+
+  PnpDeviceBase* mDevice;
+  PKMUTEX mMutex;
+  WakeOperation mWake;
+  PVOID mOwner;
+  LONG mArmCount = 0;
+  PIRP mWaitWakeIrp = nullptr;
+
+ private:
+  void RequestLocked();
+  static void WaitWakeDone(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
+                           PIO_STATUS_BLOCK status);
+  bool QueueStep(void (*step)(WaitWakeArming* arming));
+};
+
+// A power-request completion for a request made on behalf of an IRP (context): it starts the next
+// power IRP, releases the count of the device the IRP's location names, and completes the IRP with
+// the request's status.
+void CompleteIrpWithPowerRequest(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
+                                 PIO_STATUS_BLOCK status);

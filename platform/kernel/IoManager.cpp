@@ -853,3 +853,17 @@ void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, 
                 static_cast<unsigned long long>(P3), static_cast<unsigned long long>(P4));
   Violation(text);
 }
+
+namespace {
+thread_local int tlCriticalRegions = 0;
+}  // namespace
+
+void KeEnterCriticalRegion() {
+  plat::CheckIrqlAtMost(APC_LEVEL, "KeEnterCriticalRegion");
+  ++tlCriticalRegions;
+}
+
+void KeLeaveCriticalRegion() {
+  plat::CheckIrqlAtMost(APC_LEVEL, "KeLeaveCriticalRegion");
+  if (--tlCriticalRegions < 0) Violation("KeLeaveCriticalRegion without KeEnterCriticalRegion");
+}

@@ -68,6 +68,11 @@ void MmProbeAndLockPages(PMDL Mdl, KPROCESSOR_MODE AccessMode, LOCK_OPERATION Op
 void MmUnlockPages(PMDL Mdl);
 PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority);
 
+// Normal kernel APCs are not simulated: a critical region only has to be entered and left in pairs
+// at or below APC_LEVEL.
+void KeEnterCriticalRegion();
+void KeLeaveCriticalRegion();
+
 // Stops the machine: on the stand-in a loud verifier failure naming the code and arguments.
 [[noreturn]] void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4);
 

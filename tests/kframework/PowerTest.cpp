@@ -127,4 +127,38 @@ TEST_F(Powered, HeldRequestsReleasedByAPowerUpAtDispatchLevelRunAtPassiveLevel) 
   Close(file);
 }
 
+struct Owner {
+  KMUTEX mutex;
+  int wakes = 0;
+};
+
+TEST_F(Powered, OneWaitWakeServesEveryArmAndIsRearmedAfterAWakeUntilTheLastDisarm) {
+  Start(true);
+  Owner owner;
+  KeInitializeMutex(&owner.mutex, 1);
+  WaitWakeArming arming(fdo, &owner.mutex, [](PVOID o) { static_cast<Owner*>(o)->wakes++; }, &owner);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    LONG armCount;
+    bool pending;
+    int wakes;
+  } steps[] = {
+      {"first arm asks for the IRP", [&] { arming.Arm(); }, 1, true, 0},
+      {"second arm only counts", [&] { arming.Arm(); }, 2, true, 0},
+      {"a wake runs the owner and re-arms for the other", [&] { plat::TestBus::Wake(pdo); }, 1, true, 1},
+      {"the last disarm cancels it", [&] { arming.Disarm(); }, 0, false, 1},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    s.act();
+    sched.RunUntilIdle();
+    EXPECT_EQ(arming.mArmCount, s.armCount);
+    EXPECT_EQ(plat::TestBus::WaitWakePending(pdo), s.pending);
+    EXPECT_EQ(arming.mWaitWakeIrp != nullptr, s.pending);
+    EXPECT_EQ(owner.wakes, s.wakes);
+  }
+  EXPECT_EQ(fdo->mRequestCount, 1);
+}
+
 }  // namespace
