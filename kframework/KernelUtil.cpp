@@ -248,6 +248,38 @@ void EventHolder::ReinitEvent(EVENT_TYPE type, BOOLEAN signalled) {
   KeInitializeEvent(&mEvent, type, signalled);
 }
 
+NTSTATUS EventHolder::AdoptHandle(HANDLE handle) {
+  PVOID object = nullptr;
+  NTSTATUS status = ObReferenceObjectByHandle(handle, 0, ExEventObjectType, KernelMode, &object, nullptr);
+  if (!NT_SUCCESS(status)) return status;
+  Release();
+  mSource = reinterpret_cast<ULONG_PTR>(handle);
+  mObject = static_cast<PKEVENT>(object);
+  mReferenced = TRUE;
+  return STATUS_SUCCESS;
+}
+
+HandleReference::HandleReference(HANDLE handle, ACCESS_MASK access) : mHandle(handle) {
+  mReferenced = NT_SUCCESS(ObReferenceObjectByHandle(handle, access, nullptr, KernelMode, &mObject, nullptr));
+}
+
+HandleReference::~HandleReference() {
+  if (mReferenced) ObDereferenceObject(mObject);
+}
+
+CloseHandleHolder::CloseHandleHolder(HANDLE handle, BOOLEAN owns) : mHandle(handle), mOwns(owns) {
+  mReferenced = NT_SUCCESS(ObReferenceObjectByHandle(handle, 0, nullptr, KernelMode, &mObject, nullptr));
+}
+
+void CloseHandleHolder::Close() {
+  if (mReferenced) ObDereferenceObject(mObject);
+  if (mOwns && mHandle != nullptr) ZwClose(mHandle);
+  mHandle = nullptr;
+  mObject = nullptr;
+  mReferenced = FALSE;
+  mOwns = FALSE;
+}
+
 MutexHolder::MutexHolder(ULONG level) : mSource(kHolderEmbedded), mObject(&mMutex), mReferenced(FALSE), mMutex{} {
   KeInitializeMutex(&mMutex, level);
 }

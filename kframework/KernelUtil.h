@@ -88,6 +88,8 @@ class EventHolder {
  public:
   EventHolder(EVENT_TYPE type, BOOLEAN signalled);
   void ReinitEvent(EVENT_TYPE type, BOOLEAN signalled);
+  // Uses the event a handle names instead of the embedded one.
+  NTSTATUS AdoptHandle(HANDLE handle);
   void Release();
   PKEVENT Get() const { return mObject; }
 
@@ -109,6 +111,34 @@ class MutexHolder {
   PKMUTEX mObject;
   BOOLEAN mReferenced;
   KMUTEX mMutex;
+};
+
+// A reference to the object a handle names (any type), taken in kernel mode.
+class HandleReference {
+ public:
+  HandleReference(HANDLE handle, ACCESS_MASK access);
+  ~HandleReference();
+  HandleReference(const HandleReference&) = delete;
+  HandleReference& operator=(const HandleReference&) = delete;
+
+  HANDLE mHandle;
+  PVOID mObject = nullptr;
+  BOOLEAN mReferenced = FALSE;
+};
+
+// A handle that may be the holder's to close, with the object referenced from it.
+class CloseHandleHolder {
+ public:
+  CloseHandleHolder(HANDLE handle, BOOLEAN owns);
+  ~CloseHandleHolder() { Close(); }
+  CloseHandleHolder(const CloseHandleHolder&) = delete;
+  CloseHandleHolder& operator=(const CloseHandleHolder&) = delete;
+  void Close();
+
+  HANDLE mHandle;
+  BOOLEAN mOwns;
+  PVOID mObject = nullptr;
+  BOOLEAN mReferenced = FALSE;
 };
 
 class PnpDeviceBase;

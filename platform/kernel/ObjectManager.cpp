@@ -179,9 +179,45 @@ size_t ObNamespaceSize() { return Ns().names.size(); }
 
 namespace {
 OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", PoolTag("Symb"), plat::DeleteSymbolicLinkBody}};
+OBJECT_TYPE gEventType{{"Event", PoolTag("Even"), nullptr}};
+const plat::HandleKind kObjectHandle{"Object", [](PVOID object) { ObDereferenceObject(object); }};
 }  // namespace
 
 POBJECT_TYPE ObSymbolicLinkObjectType = &gSymbolicLinkType;
+POBJECT_TYPE ExEventObjectType = &gEventType;
+
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
+                                   PVOID* Object, PVOID) {
+  *Object = nullptr;
+  PVOID object = nullptr;
+  NTSTATUS status = plat::KernelHandles::Reference(Handle, &kObjectHandle, &object);
+  if (!NT_SUCCESS(status)) return status;
+  if (ObjectType != nullptr && plat::ObTypeOf(object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+  ObReferenceObject(object);
+  *Object = object;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG, PVOID, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
+                               PHANDLE Handle) {
+  if (ObjectType != nullptr && plat::ObTypeOf(Object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+  ObReferenceObject(Object);
+  *Handle = plat::KernelHandles::Insert(&kObjectHandle, Object);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ObjectAttributes, EVENT_TYPE EventType,
+                       BOOLEAN InitialState) {
+  PAGED_CODE();
+  // Named events would leave the namespace with their last handle; nothing needs them.
+  if (ObjectAttributes != nullptr && ObjectAttributes->ObjectName != nullptr) return STATUS_NOT_IMPLEMENTED;
+  auto* event = static_cast<PKEVENT>(plat::ObCreateObject(ExEventObjectType, sizeof(KEVENT)));
+  if (event == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  KeInitializeEvent(event, EventType, InitialState);
+  // The handle takes over the creation reference.
+  *EventHandle = plat::KernelHandles::Insert(&kObjectHandle, event);
+  return STATUS_SUCCESS;
+}
 
 LONG_PTR ObReferenceObject(PVOID Object) {
   auto* h = plat::HeaderOf(Object);

@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/kernel/Handles.h"
 #include "platform/kernel/KernelTypes.h"
 #include "platform/kernel/NtStatus.h"
+#include "platform/kernel/Sync.h"
 
 struct OBJECT_TYPE;
 using POBJECT_TYPE = OBJECT_TYPE*;
@@ -15,9 +17,19 @@ extern POBJECT_TYPE IoDeviceObjectType;
 extern POBJECT_TYPE IoDriverObjectType;
 extern POBJECT_TYPE IoFileObjectType;
 extern POBJECT_TYPE ObSymbolicLinkObjectType;
+extern POBJECT_TYPE ExEventObjectType;  // its body is a KEVENT
 
 LONG_PTR ObReferenceObject(PVOID Object);
 LONG_PTR ObDereferenceObject(PVOID Object);
+
+// Handles to objects of the object manager live in the kernel handle table; the handle holds one
+// reference. A handle of another kind (a registry key) is STATUS_OBJECT_TYPE_MISMATCH here.
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
+                                   KPROCESSOR_MODE AccessMode, PVOID* Object, PVOID HandleInformation);
+NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID PassedAccessState, ACCESS_MASK DesiredAccess,
+                               POBJECT_TYPE ObjectType, KPROCESSOR_MODE AccessMode, PHANDLE Handle);
+NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes,
+                       EVENT_TYPE EventType, BOOLEAN InitialState);
 
 struct OBJECT_NAME_INFORMATION {
   UNICODE_STRING Name;  // the characters follow the record

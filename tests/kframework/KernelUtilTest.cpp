@@ -128,6 +128,37 @@ TEST(KernelNew, ZeroesAndStampsAndRefusesSizeZero) {
   EXPECT_EQ(KernelAlloc(0), nullptr);
 }
 
+TEST(Holders, ReferenceWhatAHandleNamesAndLetGoOfItOnce) {
+  plat::Scheduler sched;
+  HANDLE event = nullptr;
+  ASSERT_EQ(ZwCreateEvent(&event, 0, nullptr, NotificationEvent, FALSE), STATUS_SUCCESS);
+  {
+    HandleReference ref(event, 0);
+    EXPECT_TRUE(ref.mReferenced);
+    EventHolder holder(SynchronizationEvent, FALSE);
+    ASSERT_EQ(holder.AdoptHandle(event), STATUS_SUCCESS);
+    EXPECT_EQ(holder.Get(), ref.mObject);
+    KeSetEvent(holder.Get(), IO_NO_INCREMENT, FALSE);
+    EXPECT_EQ(KeReadStateEvent(static_cast<PKEVENT>(ref.mObject)), 1);
+    EXPECT_EQ(plat::ObReferenceCount(ref.mObject), 3);
+    holder.Release();
+    EXPECT_EQ(plat::ObReferenceCount(ref.mObject), 2);
+  }
+  HANDLE key = nullptr;
+  std::u16string path = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services";
+  UNICODE_STRING name{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), path.data()};
+  OBJECT_ATTRIBUTES oa;
+  InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  ASSERT_EQ(ZwOpenKey(&key, KEY_READ, &oa), STATUS_SUCCESS);
+  HandleReference wrongKind(key, 0);
+  EXPECT_FALSE(wrongKind.mReferenced) << "a registry key is no object of the object manager";
+  ZwClose(key);
+  CloseHandleHolder owner(event, TRUE);
+  EXPECT_TRUE(owner.mReferenced);
+  owner.Close();
+  EXPECT_EQ(plat::KernelHandles::OpenCount(), 0u);
+}
+
 using CancelFileIrpsTest = kfwtest::Stack;
 
 TEST_F(CancelFileIrpsTest, CompletesOnlyTheQueuedIrpsOfTheFileAndReleasesTheirCounts) {
