@@ -591,58 +591,10 @@ int32_t QX531Device::HandleBusReset() {
 
 void QX531Device::BumpChangeCount() { mChangeCount.fetch_add(1); }
 
-void QX531Device::SignalForIsocReinitialize() {
-  mStreamInvalid = 1;
-  LogString("QX531SignalForIsocReinitialize needed\n");
-}
-
-void QX531Device::InitEmptyOutputPackets(uint8_t* const* slots, uint32_t count, uint32_t* lengths) {
-  for (uint32_t i = 0; i < count; ++i) {
-    lengths[i] = 8;
-    if (slots[i] == nullptr) continue;
-    const uint8_t header[8] = {static_cast<uint8_t>(mlocalNodeNum), 0, 0, static_cast<uint8_t>(mPlaybackDbc),
-                               0xBE, 0, 0, 0};
-    std::memcpy(slots[i], header, sizeof header);
-  }
-}
-
-void QX531Device::ComputeBufferGeometry() {
-  if (mMeasuredRate < 40000) mMeasuredRate = 40000;
-  if (mMeasuredRate > 120000) mMeasuredRate = 120000;
-  if (mBufferFrames < 32) mBufferFrames = 32;
-  if (mBufferFrames > 2048) mBufferFrames = 2048;
-  mAccumulatedFrames = 0;
-  mExpectedDbc = UINT32_MAX;
-  uint32_t extra = 2;
-  if (mSampleRate <= 50000) {
-    if (mBufferFrames == 32 || mBufferFrames == 64) extra = 1;
-  } else if (mBufferFrames < 256) {
-    extra = 1;
-  }
-  uint32_t packets = extra + (mBufferFrames * 8000 + mMeasuredRate / 2) / mMeasuredRate;
-  if (packets < 4) packets = 4;
-  if (packets > kPacketsPerList) packets = kPacketsPerList;
-  mPacketsPerBuffer = packets;
-  mRateMeasurePackets = 0;
-  mRateMeasureFrames = 0;
-  mRateMeasureDone = 0;
-}
-
-void QX531Device::ResetStreamState() {
-  mMeasuredRate = mSampleRate;
-  ComputeBufferGeometry();
-  mRecordPacketsA = mRecordPacketsB = mPlaybackPacketsA = mPlaybackPacketsB = mPacketsPerBuffer;
-  mLockState = 0;
-  mPlaybackDbc = 0;
-  std::memset(mCompletionCounts, 0, sizeof mCompletionCounts);
-  mStreamInvalid = 1;
-  InitEmptyOutputPackets(mPlaybackSlotsA, kPacketsPerList, mPlaybackLengthsA);
-  InitEmptyOutputPackets(mPlaybackSlotsB, kPacketsPerList, mPlaybackLengthsB);
-}
-
+// The stream takes the frames at its next geometry, which may raise them for the rate.
 void QX531Device::SetBufferFrames(uint32_t frames) {
-  if (frames == mBufferFrames) return;
-  mBufferFrames = frames;
+  if (frames == mRequestedFrames) return;
+  mRequestedFrames = frames;
   mStreamInvalid = 1;
 }
 
@@ -681,6 +633,7 @@ void QX531Device::SetInputChannelMask(uint32_t mask) {
   if (kept != mInputMask || count != mInputChannels) mStreamInvalid = 1;
   mInputMask = kept;
   mInputChannels = count;
+  mUnpackInput = SelectInputConverter(count);
 }
 
 void QX531Device::SetOutputChannelMask(uint32_t mask) {
@@ -690,6 +643,7 @@ void QX531Device::SetOutputChannelMask(uint32_t mask) {
   if (kept != mOutputMask || count != mOutputChannels) mStreamInvalid = 1;
   mOutputMask = kept;
   mOutputChannels = count;
+  mPackOutput = SelectOutputConverter(count);
 }
 
 void QX531Device::SetRecordIsochChannel(uint32_t channel, uint32_t speed) {

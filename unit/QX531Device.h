@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <mutex>
 
+#include "unit/BufferDescriptor.h"
 #include "unit/DebugLog.h"
 #include "unit/LcdTextBlock.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/QueuedWriter.h"
+#include "unit/SampleConverters.h"
 #include "unit/SharedStateBlock.h"
+#include "unit/StatusWords.h"
 #include "unit/SurfaceEmulator.h"
 #include "unit/UnitNameRecord.h"
-
-struct BufferDescriptor;
 
 // Runs when a queued write has been carried out; status is the bus status, which the engine does
 // not examine.
@@ -76,29 +77,31 @@ class QX531Device {
                                        uint32_t outputLength, uint32_t* bytesReturned);
 
   // Stream engine.
-  virtual void HandleInputBufferACallback() {}
-  virtual void HandleInputBufferBCallback() {}
-  virtual void HandleOutputBufferACallback() {}
-  virtual void HandleOutputBufferBCallback() {}
+  virtual void HandleInputBufferACallback();
+  virtual void HandleInputBufferBCallback();
+  virtual void HandleOutputBufferACallback();
+  virtual void HandleOutputBufferBCallback();
   virtual void SignalForIsocReinitialize();
   virtual void OnBufferSequenceError() {}
   virtual void BumpChangeCount();
   virtual void InitEmptyOutputPackets(uint8_t* const* slots, uint32_t count, uint32_t* lengths);
-  virtual void ConvertBufferPair(uint32_t, BufferDescriptor*, BufferDescriptor*) {}
-  virtual void HandleStatusWords(uint32_t) {}
-  virtual void DispatchSurfaceState() {}
-  virtual void ProcessIsocBuffer(uint32_t, uint32_t, uint32_t) {}
+  virtual void ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback);
+  virtual void HandleStatusWords(uint32_t blocks);
+  virtual void DispatchSurfaceState();
+  virtual void ProcessIsocBuffer(uint32_t list, uint32_t recordStamp, uint32_t playbackStamp);
+  // Hands both lists of that letter (0 A, 1 B) back to the bus with these packet counts.
   virtual int32_t RequeueBuffers(uint32_t, uint32_t, uint32_t, const uint32_t*) { return 0; }
   virtual void ComputeBufferGeometry();
   virtual void ResetStreamState();
-  virtual void InitBufferDescriptor(BufferDescriptor*, uint32_t, uint32_t) {}
+  virtual void InitBufferDescriptor(BufferDescriptor* descriptor, uint32_t mask, uint32_t count);
   virtual void SetBufferFrames(uint32_t frames);
   virtual void SetSampleRate(uint32_t sampleRate);
   virtual void SetClockSource(uint32_t clockSource);
   virtual void SetInputChannelMask(uint32_t mask);
   virtual void SetOutputChannelMask(uint32_t mask);
-  virtual void HandleMIDIReceive(uint32_t) {}
-  virtual void HandleAsyncReceive(uint32_t) {}
+  // A write of that many bytes into the MIDI receive window or the async status window.
+  virtual void HandleMIDIReceive(uint32_t count);
+  virtual void HandleAsyncReceive(uint32_t length);
   virtual void SetRecordIsochChannel(uint32_t channel, uint32_t speed);
   virtual void SetPlaybackIsochChannel(uint32_t channel, uint32_t speed);
   virtual int32_t EnableRecordStream(WriteCompletion completion, void* context);
@@ -169,7 +172,7 @@ class QX531Device {
 
   // Unit table, active unit and display publication.
   virtual void PublishLcdBlock(const LcdTextBlock* block);
-  virtual void SendSurfaceMIDIEvent(uint8_t, uint8_t, uint8_t) {}
+  virtual void SendSurfaceMIDIEvent(uint8_t status, uint8_t data1, uint8_t data2);
   virtual void HandleModeCommand(uint32_t command, uint32_t value);
   virtual void MakeActiveUnit();
   virtual QX531Device* GetActiveUnit();
@@ -198,6 +201,29 @@ class QX531Device {
 
   // The Windows layer's notice that a MIDI-out block is about to be sent.
   void ArmMIDIOutDoneNotice(void (*routine)(void*), void* context);
+
+  // Builds one MIDIEventPacket into result (0 for no event).
+  void ConstructMIDIEvent(uint32_t cable, uint8_t byte1, uint8_t byte2, uint8_t byte3, uint32_t* result);
+
+  // The converters installed for the current channel masks.
+  void UnpackInputChannels(const BufferDescriptor& buffer, uint32_t* const* arrays) const {
+    mUnpackInput(buffer, arrays);
+  }
+  void PackOutputChannels(const BufferDescriptor& buffer, const uint32_t* const* arrays) const {
+    mPackOutput(buffer, arrays);
+  }
+  // Whether a descriptor holds exactly one buffer for the current frames, mask and channel count.
+  bool RecordBufferMatches(const BufferDescriptor& buffer) const;
+  bool PlaybackBufferMatches(const BufferDescriptor& buffer) const;
+  // Frames per buffer half as clients see them: what the stream runs at the current rate.
+  uint32_t BufferFrames() const;
+  uint32_t MeasuredRate() const { return mMeasuredRate; }
+  uint32_t LockState() const { return mLockState; }
+  bool IsStreamValid() const { return mStreamInvalid == 0; }
+  uint32_t PacketsPerBuffer() const { return mPacketsPerBuffer; }
+  uint32_t DbcErrors() const { return mDbcErrors; }
+  uint32_t DbsErrors() const { return mDbsErrors; }
+  const StatusWords& Status() const { return mStatusWords; }
 
  protected:
   // Platform state the platform's operations fill in.
@@ -248,6 +274,37 @@ class QX531Device {
   uint32_t mPlaybackSpeed = 0;
   uint32_t mCompletionCounts[4] = {};
   uint32_t mConverterDelay = 0;
+  uint32_t mRequestedFrames = 0;
+  uint32_t mReprogramAsked = 0;
+  uint32_t mRestartPasses = 0;
+  uint32_t mSequenceLogged = 0;
+  uint32_t mCompletionStamps[4] = {};
+  // Cycle-time word at which the platform scheduled playback list A and B; it sets them whenever
+  // it attaches a playback list.
+  uint32_t mPlaybackSchedule[2] = {};
+
+  // Buffer descriptors (record A, record B, playback A, playback B) and the ones being filled.
+  BufferDescriptor mDescriptors[4] = {};
+  BufferDescriptor* mCurrentRecord = &mDescriptors[0];
+  BufferDescriptor* mCurrentPlayback = &mDescriptors[2];
+  // Block counts of the record packets, which the playback packets replay.
+  static constexpr uint32_t kBlockRingEntries = 1000;
+  uint32_t mBlockRing[kBlockRingEntries] = {};
+  uint32_t mRingWrite = 0;
+  uint32_t mRingRead = 0;
+  InputConverter mUnpackInput = SelectInputConverter(0);
+  OutputConverter mPackOutput = SelectOutputConverter(0);
+  // First and last quadlet of every record block of the buffer being converted.
+  uint32_t mStatusIndex[kChannelArrayEntries] = {};
+  uint32_t mStatusValue[kChannelArrayEntries] = {};
+
+  StatusWords mStatusWords;
+  uint32_t mLastRateClockWord = 0;
+  uint32_t mLastSyncWord = 0;
+  uint32_t mLastProgrammingWord = 0;
+  uint32_t mLastRateClockCode = 0;
+  uint32_t mFramesSinceDispatch = 0;
+  uint32_t mTotalFrames = 0;
 
   // Packet slots inside the stream buffers, and the lengths of the playback packets.
   uint8_t* mRecordSlotsA[kPacketsPerList] = {};
@@ -296,6 +353,29 @@ class QX531Device {
   QX531Device* GetActiveUnitLocked();
   int32_t QueueStreamSwitch(QueuedWriter& writer, uint32_t offset, uint32_t value, WriteCompletion completion,
                             void* context);
+
+  void CompleteList(uint32_t which);
+  void TakeRecordList(uint32_t list);
+  void CountStreamError(uint32_t& counter);
+  void TakeRateMeasurement(uint32_t packets, uint32_t blocks);
+  void RunListA(uint32_t recordStamp, uint32_t playbackStamp);
+  void RunListB();
+  void RestartListA();
+  void RestartListB();
+  void RequeueEmpty(uint32_t list, uint32_t recordPackets, uint32_t playbackPackets);
+  void BuildPlaybackPackets(uint32_t list, uint32_t count);
+  void PreloadPlaybackA(uint32_t listBPackets);
+  void StepStreamProgramming();
+  bool QueueStreamRestartWrite(uint32_t offset, uint32_t value);
+  static int32_t RestartWriteDone(void* context, uint32_t status);
+  uint32_t ExtraPackets() const;
+  uint32_t PacketsForRate(uint32_t rate) const;
+  uint32_t LockedPacketCount(uint32_t otherRecordPackets) const;
+  uint32_t FrameLimit() const;
+  void RestartDescriptors();
+  void TakeRateAndClock(uint32_t word);
+  void TakeSyncWord(uint32_t word);
+  void RunSurfaceTests();
 
   int32_t RequestSetStreamMask(const void* buffer, uint32_t inputLength);
   int32_t RequestSetPreference(const void* buffer, uint32_t inputLength);
