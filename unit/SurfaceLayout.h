@@ -11,8 +11,18 @@ struct SurfaceLampRow {
 };
 static_assert(sizeof(SurfaceLampRow) == 4);
 
+// One row of a button map: a logical button code and the status bit that carries it, 16 x byte +
+// bit. A row with code 0 ends the map.
+struct SurfaceButtonRow {
+  uint16_t mCode;
+  uint8_t mBitId;
+  uint8_t mZero;
+};
+static_assert(sizeof(SurfaceButtonRow) == 4);
+
 // How the logical surface controls map onto one hardware generation of the unit.
 struct SurfaceLayout {
+  const SurfaceButtonRow* mButtonMap;
   const SurfaceLampRow* mLampMap;
 };
 
