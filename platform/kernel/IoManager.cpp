@@ -264,9 +264,10 @@ PIRP NewIrp(CHAR StackSize) {
 }
 
 void FreeIrpMemory(PIRP irp) {
-  plat::PoNoteIrpFreed(irp);
   Io().irps.erase(irp);
   ExFreePoolWithTag(irp, kIrpTag);
+  // Checked last, by address only: a violation here leaves nothing allocated.
+  plat::PoNoteIrpFreed(irp);
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/PowerManager.h"
+#include "platform/kernel/Registry.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -679,15 +680,22 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
   auto it = std::find_if(p.interfaces.begin(), p.interfaces.end(),
                          [&](const plat::InterfaceEntry& e) { return plat::Upper(e.link) == link; });
   if (it == p.interfaces.end() || it->pdo == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (it->enabled == (Enable != FALSE)) return STATUS_SUCCESS;
+  // The namespace link names the interface without its reference string, which an open passes
+  // on to the device as the file name; interfaces that differ only in it share the link.
+  std::u16string base = it->link.substr(0, it->link.find(u'\\', 4));
+  bool shared = std::any_of(p.interfaces.begin(), p.interfaces.end(), [&](const plat::InterfaceEntry& e) {
+    return &e != &*it && e.enabled && plat::Upper(e.link.substr(0, e.link.find(u'\\', 4))) == plat::Upper(base);
+  });
   if (Enable) {
-    if (it->enabled) return STATUS_SUCCESS;
-    NTSTATUS status = plat::ObCreateSymbolicLink(it->link, plat::ObFullName(it->pdo));
-    if (!NT_SUCCESS(status)) return status;
+    if (!shared) {
+      NTSTATUS status = plat::ObCreateSymbolicLink(base, plat::ObFullName(it->pdo));
+      if (!NT_SUCCESS(status)) return status;
+    }
     it->enabled = true;
     return STATUS_SUCCESS;
   }
-  if (!it->enabled) return STATUS_SUCCESS;
-  plat::ObDeleteSymbolicLink(it->link);
+  if (!shared) plat::ObDeleteSymbolicLink(base);
   it->enabled = false;
   return STATUS_SUCCESS;
 }
@@ -709,4 +717,27 @@ NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT Ph
   std::memcpy(buffer, list.data(), list.size() * sizeof(WCHAR));
   *SymbolicLinkList = buffer;
   return STATUS_SUCCESS;
+}
+
+NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING SymbolicLinkName, ACCESS_MASK DesiredAccess,
+                                          PHANDLE DeviceInterfaceKey) {
+  PAGED_CODE();
+  std::u16string link = plat::ToU16(*SymbolicLinkName);
+  auto& p = plat::P();
+  auto it = std::find_if(p.interfaces.begin(), p.interfaces.end(),
+                         [&](const plat::InterfaceEntry& e) { return plat::Upper(e.link) == plat::Upper(link); });
+  if (it == p.interfaces.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
+  // "\??\ROOT#X#0#{guid}\ref" is kept as "##?#ROOT#X#0#{guid}\#ref".
+  std::u16string stored = it->link;
+  size_t refAt = stored.find(u'\\', 4);
+  std::u16string ref = refAt == std::u16string::npos ? std::u16string() : stored.substr(refAt + 1);
+  std::u16string base = stored.substr(4, refAt == std::u16string::npos ? std::u16string::npos : refAt - 4);
+  std::u16string path = u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\DeviceClasses\\" +
+                        plat::GuidText(it->guid) + u"\\##?#" + base + u"\\#" + ref + u"\\Device Parameters";
+  NTSTATUS status = plat::RegistryHive::CreateKey(path);
+  if (!NT_SUCCESS(status)) return status;
+  UNICODE_STRING name{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), path.data()};
+  OBJECT_ATTRIBUTES oa;
+  InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  return ZwOpenKey(DeviceInterfaceKey, DesiredAccess, &oa);
 }

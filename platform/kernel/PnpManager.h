@@ -19,6 +19,9 @@ constexpr ULONG DEVICE_INTERFACE_INCLUDE_NONACTIVE = 0x1;
 // A list of terminated names ending in an empty one, from paged pool (the caller frees it).
 NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject, ULONG Flags,
                                PWSTR* SymbolicLinkList);
+// The interface's own "Device Parameters" key under the control set's device classes.
+NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING SymbolicLinkName, ACCESS_MASK DesiredAccess,
+                                          PHANDLE DeviceInterfaceKey);
 
 namespace plat {
 

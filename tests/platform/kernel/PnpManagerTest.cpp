@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/kernel/PnpTestBus.h"
+#include "platform/kernel/Scheduler.h"
+#include "platform/kernel/Verifier.h"
+#include "platform/kernel/wdm.h"
+
+namespace {
+
+// A plain WDM function driver: it passes PnP and power down, serves file IRPs, and refuses
+// QUERY_REMOVE when told to.
+struct Fdo {
+  PDEVICE_OBJECT lower;
+  std::vector<UCHAR>* seen;
+};
+std::vector<UCHAR> gSeen;
+bool gRefuseQueryRemove = false;
+const GUID kInterface = {0x0D7C1E55, 0x41A2, 0x4B8E, {0x91, 0x3C, 0x22, 0x6F, 0x0A, 0xB4, 0x58, 0xE1}};
+
+NTSTATUS FdoDispatch(PDEVICE_OBJECT d, PIRP irp) {
+  auto* x = static_cast<Fdo*>(d->DeviceExtension);
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->MajorFunction == IRP_MJ_POWER) {
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(x->lower, irp);
+  }
+  if (sp->MajorFunction != IRP_MJ_PNP) {
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+  }
+  gSeen.push_back(sp->MinorFunction);
+  if (sp->MinorFunction == IRP_MN_QUERY_REMOVE_DEVICE && gRefuseQueryRemove) {
+    irp->IoStatus.Status = STATUS_DEVICE_BUSY;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_DEVICE_BUSY;
+  }
+  UCHAR minor = sp->MinorFunction;
+  IoSkipCurrentIrpStackLocation(irp);
+  NTSTATUS status = IoCallDriver(x->lower, irp);
+  if (minor == IRP_MN_REMOVE_DEVICE) {
+    IoDetachDevice(x->lower);
+    IoDeleteDevice(d);
+  }
+  return status;
+}
+
+NTSTATUS FdoAdd(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
+  PDEVICE_OBJECT d = nullptr;
+  NTSTATUS status = IoCreateDevice(driver, sizeof(Fdo), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &d);
+  if (!NT_SUCCESS(status)) return status;
+  auto* x = static_cast<Fdo*>(d->DeviceExtension);
+  x->lower = IoAttachDeviceToDeviceStack(d, pdo);
+  d->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS FdoEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  for (auto& fn : driver->MajorFunction) fn = FdoDispatch;
+  driver->DriverExtension->AddDevice = FdoAdd;
+  driver->DriverUnload = [](PDRIVER_OBJECT) {};
+  return STATUS_SUCCESS;
+}
+
+class Pnp : public testing::Test {
+ protected:
+  void SetUp() override {
+    gSeen.clear();
+    gRefuseQueryRemove = false;
+    plat::RegistryHive::Clear();
+    plat::PnpRegisterService(u"pnptestfdo", FdoEntry);
+    plat::PnpBindHardwareId(u"PNPTEST\\DEV", u"pnptestfdo");
+  }
+  void TearDown() override {
+    EXPECT_TRUE(plat::PnpShutdown());
+    EXPECT_EQ(plat::ObNamespaceSize(), 0u);
+    EXPECT_EQ(plat::IoLiveIrps(), 0u);
+    plat::RegistryHive::Clear();
+  }
+  std::vector<std::string> LogFor(const std::string& instance) {
+    std::vector<std::string> out;
+    for (auto& line : plat::PnpLog())
+      if (line.size() > instance.size() && line.compare(line.size() - instance.size(), instance.size(), instance) == 0)
+        out.push_back(line.substr(0, line.size() - instance.size() - 1));
+    return out;
+  }
+  plat::Scheduler sched;
+};
+
+TEST_F(Pnp, ADeviceIsIdentifiedAddedStartedAndAskedForChildrenInWindowsOrder) {
+  PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  EXPECT_EQ(plat::PnpState(pdo), plat::DevnodeState::Started);
+  EXPECT_EQ(plat::PnpInstancePath(pdo), u"PNPTEST\\DEV\\1");
+  EXPECT_EQ(LogFor("PNPTEST\\DEV\\1"),
+            (std::vector<std::string>{"QUERY_ID", "QUERY_ID", "QUERY_CAPABILITIES", "QUERY_RESOURCE_REQUIREMENTS",
+                                      "FILTER_RESOURCE_REQUIREMENTS", "START", "QUERY_CAPABILITIES",
+                                      "QUERY_PNP_DEVICE_STATE", "QUERY_RELATIONS"}));
+  EXPECT_EQ(gSeen.front(), IRP_MN_QUERY_RESOURCE_REQUIREMENTS) << "the function driver joins after AddDevice";
+}
+
+TEST_F(Pnp, ChildrenAreRemovedBeforeTheirParent) {
+  plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  plat::TestBus::Plug({u"PNPTEST\\DEV", u"2"});
+  plat::PnpLog().clear();
+  ASSERT_TRUE(plat::PnpShutdown());
+  std::vector<std::string> removes;
+  for (auto& line : plat::PnpLog())
+    if (line.rfind("REMOVE@", 0) == 0) removes.push_back(line.substr(7));
+  EXPECT_EQ(removes, (std::vector<std::string>{"PNPTEST\\DEV\\1", "PNPTEST\\DEV\\2", "ROOT\\QXTESTBUS\\0"}));
+}
+
+TEST_F(Pnp, ARefusedQueryRemoveIsCancelledAndARemovalOtherwiseFollows) {
+  struct Case {
+    bool refuse;
+    bool removed;
+    std::vector<UCHAR> seen;
+  } cases[] = {
+      {true, false, {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE}},
+      {false, true, {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_REMOVE_DEVICE}},
+  };
+  int instance = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refuse ? "refused" : "agreed");
+    PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", std::u16string(1, static_cast<char16_t>(u'0' + instance++))});
+    gSeen.clear();
+    gRefuseQueryRemove = c.refuse;
+    EXPECT_EQ(plat::PnpQueryRemoveAndRemove(pdo), c.removed);
+    EXPECT_EQ(gSeen, c.seen);
+    EXPECT_EQ(plat::PnpState(pdo), c.removed ? plat::DevnodeState::Removed : plat::DevnodeState::Started);
+  }
+}
+
+TEST_F(Pnp, AStopForRebalanceStartsTheDeviceAgain) {
+  PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  gSeen.clear();
+  EXPECT_TRUE(plat::PnpStopAndRestart(pdo));
+  EXPECT_EQ(gSeen, (std::vector<UCHAR>{IRP_MN_QUERY_STOP_DEVICE, IRP_MN_STOP_DEVICE, IRP_MN_START_DEVICE}));
+  EXPECT_EQ(plat::PnpState(pdo), plat::DevnodeState::Started);
+}
+
+TEST_F(Pnp, SurpriseRemovalWaitsForTheLastFileBeforeRemove) {
+  PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  PFILE_OBJECT file = nullptr;
+  std::u16string name = plat::ObFullName(pdo);
+  ASSERT_EQ(plat::IoOpenFile(name, &file), STATUS_SUCCESS);
+  gSeen.clear();
+  plat::TestBus::Unplug(pdo);
+  EXPECT_EQ(gSeen, (std::vector<UCHAR>{IRP_MN_SURPRISE_REMOVAL}));
+  plat::IoCloseFile(file);
+  plat::PnpSettle();
+  EXPECT_EQ(gSeen, (std::vector<UCHAR>{IRP_MN_SURPRISE_REMOVAL, IRP_MN_REMOVE_DEVICE}));
+}
+
+TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
+  PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  UNICODE_STRING link{};
+  EXPECT_EQ(IoRegisterDeviceInterface(pdo->AttachedDevice, &kInterface, nullptr, &link), STATUS_INVALID_DEVICE_REQUEST)
+      << "only a PDO has interfaces";
+  std::u16string ref = u"wave";
+  UNICODE_STRING refString{8, 8, ref.data()};
+  ASSERT_EQ(IoRegisterDeviceInterface(pdo, &kInterface, &refString, &link), STATUS_SUCCESS);
+  EXPECT_EQ(plat::ToU16(link), u"\\??\\PNPTEST#DEV#1#{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}\\wave");
+  struct Step {
+    const char* what;
+    BOOLEAN enable;
+    size_t active, all;
+  } steps[] = {{"registered", 2, 0, 1}, {"enabled", TRUE, 1, 1}, {"disabled", FALSE, 0, 1}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (s.enable != 2) {
+      EXPECT_EQ(IoSetDeviceInterfaceState(&link, s.enable), STATUS_SUCCESS);
+    }
+    for (ULONG flags : {0u, DEVICE_INTERFACE_INCLUDE_NONACTIVE}) {
+      PWSTR list = nullptr;
+      ASSERT_EQ(IoGetDeviceInterfaces(&kInterface, nullptr, flags, &list), STATUS_SUCCESS);
+      size_t n = 0;
+      for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+      ExFreePool(list);
+      EXPECT_EQ(n, flags ? s.all : s.active);
+    }
+    PFILE_OBJECT file = nullptr;
+    EXPECT_EQ(plat::IoOpenFile(plat::ToU16(link), &file), s.active == 1 ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND);
+    if (file != nullptr) {
+      EXPECT_EQ(plat::ToU16(file->FileName), u"\\wave") << "the reference string reaches the device";
+      plat::IoCloseFile(file);
+    }
+  }
+  HANDLE key = nullptr;
+  ASSERT_EQ(IoOpenDeviceInterfaceRegistryKey(&link, KEY_ALL_ACCESS, &key), STATUS_SUCCESS);
+  ZwClose(key);
+  EXPECT_TRUE(plat::RegistryHive::KeyExists(
+      u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\DeviceClasses\\{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}"
+      u"\\##?#PNPTEST#DEV#1#{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}\\#wave\\Device Parameters"));
+  std::u16string unknown = u"\\??\\NONE";
+  UNICODE_STRING none{static_cast<USHORT>(unknown.size() * 2), static_cast<USHORT>(unknown.size() * 2), unknown.data()};
+  EXPECT_EQ(IoSetDeviceInterfaceState(&none, TRUE), STATUS_OBJECT_NAME_NOT_FOUND);
+  ExFreePool(link.Buffer);
+}
+
+}  // namespace

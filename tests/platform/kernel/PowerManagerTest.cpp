@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "platform/kernel/PowerManager.h"
+#include "platform/kernel/Verifier.h"
+#include "tests/platform/kernel/IoTestDriver.h"
+
+namespace {
+
+using PowerManager = iotest::Machine;
+
+TEST_F(PowerManager, EveryDriverOfAPowerIrpMustStartTheNextOneExactlyOnce) {
+  struct Case {
+    const char* what;
+    int starts;  // by the one driver the IRP reaches
+    const char* violation;
+  } cases[] = {
+      {"once", 1, ""},
+      {"never", 0, "not having called PoStartNextPowerIrp"},
+      {"twice", 2, "more often"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PIRP held = nullptr;
+    PDEVICE_OBJECT dev = iotest::NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      held = irp;
+      for (int i = 0; i < c.starts; ++i) PoStartNextPowerIrp(irp);
+      held = nullptr;
+      return iotest::Complete(irp, STATUS_SUCCESS);
+    });
+    std::string v = plat::ExpectViolation([&] {
+      plat::IoSend(dev, IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [](PIO_STACK_LOCATION sp) {
+        sp->Parameters.Power.Type = DevicePowerState;
+        sp->Parameters.Power.State.DeviceState = PowerDeviceD3;
+      });
+    });
+    EXPECT_NE(v.find(c.violation), std::string::npos) << v;
+    if (held != nullptr) iotest::Complete(held, STATUS_SUCCESS);  // stopped by the second start
+    if (*c.violation == 0) {
+      EXPECT_TRUE(v.empty());
+    }
+    iotest::DeleteDevice(dev);
+  }
+}
+
+TEST_F(PowerManager, ARequestedPowerIrpGoesToTheTopOfTheStackAndReportsBack) {
+  PDEVICE_OBJECT bottom = iotest::NewDevice(drv, {}, [](PDEVICE_OBJECT d, PIRP irp) {
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    PoStartNextPowerIrp(irp);
+    PoSetPowerState(d, DevicePowerState, sp->Parameters.Power.State);
+    return iotest::Complete(irp, STATUS_SUCCESS);
+  });
+  bool topSaw = false;
+  PDEVICE_OBJECT top = iotest::NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+    topSaw = true;
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(bottom, irp);
+  });
+  IoAttachDeviceToDeviceStack(top, bottom);
+  struct Result {
+    NTSTATUS status = STATUS_PENDING;
+    DEVICE_POWER_STATE state = PowerDeviceUnspecified;
+  } result;
+  POWER_STATE d2;
+  d2.DeviceState = PowerDeviceD2;
+  EXPECT_EQ(PoRequestPowerIrp(bottom, IRP_MN_SET_POWER, d2, [](PDEVICE_OBJECT, UCHAR, POWER_STATE s, PVOID ctx,
+                                                                PIO_STATUS_BLOCK io) {
+              static_cast<Result*>(ctx)->status = io->Status;
+              static_cast<Result*>(ctx)->state = s.DeviceState;
+            }, &result, nullptr),
+            STATUS_PENDING);
+  EXPECT_TRUE(topSaw);
+  EXPECT_EQ(result.status, STATUS_SUCCESS);
+  EXPECT_EQ(result.state, PowerDeviceD2);
+  EXPECT_EQ(plat::PoDeviceState(bottom), PowerDeviceD2);
+  EXPECT_EQ(PoRequestPowerIrp(bottom, IRP_MN_POWER_SEQUENCE, d2, nullptr, nullptr, nullptr), STATUS_INVALID_PARAMETER);
+  IoDetachDevice(bottom);
+  iotest::DeleteDevice(top);
+  iotest::DeleteDevice(bottom);
+}
+
+}  // namespace
