@@ -20,12 +20,12 @@ inline void StoreWire(uint8_t* p, uint32_t v) {
 // The block width is a constant of each routine, so the per-block loop has no branch on it.
 template <uint32_t Quadlets>
 void UnpackBlocks(const BufferDescriptor& buffer, uint32_t* const* arrays) {
-  uint32_t* out[Quadlets];
-  for (uint32_t k = 0; k < Quadlets; ++k) out[k] = arrays[k];
+  uint32_t* const* out = arrays;
+  uint32_t n = 0;
   for (uint32_t c = 0; c < buffer.mChunks; ++c) {
     const uint8_t* block = buffer.mChunkData[c];
-    for (uint32_t f = buffer.mChunkFrames[c]; f != 0; --f, block += 4 * Quadlets) {
-      for (uint32_t k = 0; k < Quadlets; ++k) *out[k]++ = LoadWire(block + 4 * k);
+    for (const uint32_t end = n + buffer.mChunkFrames[c]; n != end; ++n, block += 4 * Quadlets) {
+      for (uint32_t k = 0; k < Quadlets; ++k) out[k][n] = LoadWire(block + 4 * k);
     }
   }
 }
@@ -33,12 +33,11 @@ void UnpackBlocks(const BufferDescriptor& buffer, uint32_t* const* arrays) {
 template <uint32_t Quadlets>
 void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
   if constexpr (Quadlets > 0) {
-    const uint32_t* in[Quadlets];
-    for (uint32_t k = 0; k < Quadlets; ++k) in[k] = arrays[k];
+    uint32_t n = 0;
     for (uint32_t c = 0; c < buffer.mChunks; ++c) {
       uint8_t* block = buffer.mChunkData[c];
-      for (uint32_t f = buffer.mChunkFrames[c]; f != 0; --f, block += 4 * Quadlets) {
-        for (uint32_t k = 0; k < Quadlets; ++k) StoreWire(block + 4 * k, *in[k]++);
+      for (const uint32_t end = n + buffer.mChunkFrames[c]; n != end; ++n, block += 4 * Quadlets) {
+        for (uint32_t k = 0; k < Quadlets; ++k) StoreWire(block + 4 * k, arrays[k][n]);
       }
     }
   }

@@ -129,5 +129,6 @@ class StreamDouble : public UnitDouble {
   bool mHavePlaybackDbc = false;
   uint32_t mNextPlaybackDbc = 0;
 
-  uint32_t mClientRecord[2][18][2048] = {};
+  // Rows padded by a cache line so the 18 channels do not share cache sets.
+  uint32_t mClientRecord[2][18][2048 + 16] = {};
 };
