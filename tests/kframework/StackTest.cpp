@@ -269,3 +269,69 @@ TEST_F(Stack, AnUnservedMajorFunctionIsNotImplementedAndReleasesItsCount) {
 }
 
 }  // namespace
+
+namespace {
+
+using kfwtest::Stack;
+
+TEST_F(Stack, PolicyWordsDecideWhetherARequestIsHeldRefusedOrServed) {
+  struct Case {
+    const char* what;
+    bool stop;      // the device is stopped when the request arrives (else removed, a handle open)
+    ULONG general;  // mGeneralPolicy
+    ULONG hold;     // mHoldPolicy
+    bool held;
+    NTSTATUS status;
+  } cases[] = {
+      {"stopped, held by hold 0x4", true, 0x7F, 0x4, true, STATUS_SUCCESS},
+      {"stopped, refused by general 0x2", true, 0x02, 0, false, STATUS_UNSUCCESSFUL},
+      {"stopped, served without either", true, 0, 0, false, STATUS_SUCCESS},
+      {"removed, refused by general 0x1", false, 0x7F, 0, false, STATUS_DELETE_PENDING},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PFILE_OBJECT file = Open();
+    fdo->mQueryStopPolicy = 0;
+    if (c.stop) {
+      Send(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE);
+      Send(IRP_MJ_PNP, IRP_MN_STOP_DEVICE);
+    } else {
+      Send(IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE);
+    }
+    fdo->mGeneralPolicy = c.general;
+    fdo->mHoldPolicy = c.hold;
+    auto r = Control(file);
+    EXPECT_EQ(!r->done, c.held);
+    fdo->SetDefaultPnpPolicy();
+    if (c.stop) Send(IRP_MJ_PNP, IRP_MN_START_DEVICE);
+    EXPECT_TRUE(r->done);
+    EXPECT_EQ(r->status.Status, c.status);
+    Close(file);
+  }
+}
+
+TEST_F(Stack, AFailedConstructionIsReportedAndDeletesItsDeviceObjectOnce) {
+  // Over a device that is no PDO the interface cannot be registered.
+  TestFdo* broken = KernelNew<TestFdo>(NonPagedPool, Fdo(), u"Broken");
+  ASSERT_NE(broken, nullptr);
+  EXPECT_EQ(broken->mConstructStatus, STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(broken->mLink.mLowerDevice, nullptr) << "a failed device does not join the stack";
+  ASSERT_NE(broken->mDeviceObject, nullptr);
+  broken->Delete();
+  PFILE_OBJECT file = nullptr;
+  EXPECT_EQ(plat::IoOpenFile(u"\\Device\\Broken", &file), STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
+TEST_F(Stack, TheDeviceStateTableIsOnlyReadWithinItsBounds) {
+  fdo->mDevicePowerState = PowerDeviceD1;
+  fdo->mCapabilities.DeviceState[PowerSystemSleeping3] = PowerDeviceD2;
+  struct Case {
+    SYSTEM_POWER_STATE system;
+    DEVICE_POWER_STATE device;
+  } cases[] = {{PowerSystemSleeping3, PowerDeviceD2}, {PowerSystemHibernate, PowerDeviceD1},
+               {PowerSystemMaximum, PowerDeviceD1}};
+  for (const auto& c : cases) EXPECT_EQ(fdo->DevicePowerStateFor(c.system), c.device) << int(c.system);
+  fdo->mDevicePowerState = PowerDeviceD0;
+}
+
+}  // namespace
