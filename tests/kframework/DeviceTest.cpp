@@ -117,6 +117,7 @@ TEST_F(Devices, IrpsReachTheSlotOfTheirMajorFunctionOrAreNotImplemented) {
       {IRP_MJ_DEVICE_CONTROL, STATUS_SUCCESS},
       {IRP_MJ_CREATE, STATUS_NOT_IMPLEMENTED},
       {IRP_MJ_PNP, STATUS_NOT_IMPLEMENTED},
+      {IRP_MJ_POWER, STATUS_NOT_IMPLEMENTED},  // and the next power IRP is started
       {IRP_MJ_READ, STATUS_INVALID_DEVICE_REQUEST},  // the unit driver's entry installs no READ routine
   };
   for (const auto& c : cases) {
