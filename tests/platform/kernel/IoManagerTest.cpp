@@ -451,6 +451,44 @@ TEST_F(IoManager, ADeviceBelowAnotherMayBeDeletedButOneStillAttachedMayNot) {
   DeleteDevice(upper);
 }
 
+TEST_F(IoManager, BuiltControlRequestsCarryTheirBuffersByMethodAndSignalTheCaller) {
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Built", [](PDEVICE_OBJECT, PIRP irp) {
+    auto* sp = IoGetCurrentIrpStackLocation(irp);
+    if (sp->MajorFunction != IRP_MJ_INTERNAL_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS);
+    ULONG method = sp->Parameters.DeviceIoControl.IoControlCode & 3;
+    auto* out = static_cast<UCHAR*>(method == METHOD_NEITHER ? irp->UserBuffer : irp->AssociatedIrp.SystemBuffer);
+    auto* in = static_cast<UCHAR*>(method == METHOD_NEITHER ? sp->Parameters.DeviceIoControl.Type3InputBuffer
+                                                            : irp->AssociatedIrp.SystemBuffer);
+    UCHAR first = in[0];
+    out[0] = static_cast<UCHAR>(first + 1);
+    return Complete(irp, STATUS_SUCCESS, 1);
+  });
+  for (ULONG method : {METHOD_BUFFERED, METHOD_NEITHER}) {
+    SCOPED_TRACE(method);
+    UCHAR in = 41, out[4] = {};
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    PIRP irp = IoBuildDeviceIoControlRequest(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x810, method, FILE_ANY_ACCESS), dev, &in,
+                                             1, out, sizeof out, TRUE, &done, &iosb);
+    ASSERT_NE(irp, nullptr);
+    EXPECT_EQ(IoGetNextIrpStackLocation(irp)->MajorFunction, IRP_MJ_INTERNAL_DEVICE_CONTROL);
+    EXPECT_EQ(IoCallDriver(dev, irp), STATUS_SUCCESS);
+    EXPECT_EQ(KeReadStateEvent(&done), 1);
+    EXPECT_EQ(iosb.Status, STATUS_SUCCESS);
+    EXPECT_EQ(iosb.Information, 1u);
+    EXPECT_EQ(out[0], 42);
+  }
+  PFILE_OBJECT file = nullptr;
+  PDEVICE_OBJECT found = nullptr;
+  std::u16string name = u"\\Device\\Built";
+  UNICODE_STRING us = Str(name);
+  ASSERT_EQ(IoGetDeviceObjectPointer(&us, 0, &file, &found), STATUS_SUCCESS);
+  EXPECT_EQ(found, dev);
+  ObDereferenceObject(file);
+  DeleteDevice(dev);
+}
+
 TEST(IoDrivers, AFailedEntryLeavesNoDriverObject) {
   plat::Scheduler sched;
   NTSTATUS status = STATUS_SUCCESS;
