@@ -39,6 +39,13 @@ struct InterfaceEntry {
   bool enabled;
 };
 
+struct Watcher {
+  uint64_t id;
+  GUID guid;
+  PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback;
+  PVOID context;
+};
+
 struct LoadedDriver {
   PDRIVER_OBJECT driver;
   int nodes;
@@ -59,6 +66,8 @@ struct PnpState {
   ULONG rootInstances = 0;
   std::vector<std::string> log;
   SYSTEM_POWER_STATE systemState = PowerSystemWorking;
+  std::vector<Watcher> watchers;
+  uint64_t nextWatcher = 1;
 };
 
 PnpState& P() {
@@ -433,6 +442,25 @@ std::u16string GuidText(const GUID& g) {
   return s + u"}";
 }
 
+// Tells a watcher of the class about an interface, later on the PnP thread, if it still watches.
+void Notify(uint64_t watcher, const GUID& guid, const std::u16string& link, bool arrived) {
+  Queue([watcher, guid, link, arrived] {
+    auto& p = P();
+    auto w = std::find_if(p.watchers.begin(), p.watchers.end(), [&](const Watcher& x) { return x.id == watcher; });
+    if (w == p.watchers.end()) return;
+    std::u16string name = link;
+    UNICODE_STRING us{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
+    DEVICE_INTERFACE_CHANGE_NOTIFICATION n{1, sizeof n, arrived ? GUID_DEVICE_INTERFACE_ARRIVAL : GUID_DEVICE_INTERFACE_REMOVAL,
+                                           guid, &us};
+    w->callback(&n, w->context);
+  });
+}
+
+void NotifyAll(const GUID& guid, const std::u16string& link, bool arrived) {
+  for (auto& w : P().watchers)
+    if (w.guid == guid) Notify(w.id, guid, link, arrived);
+}
+
 // Runs fn on the PnP thread and waits there for it from the host.
 template <class T>
 T OnPnpThread(std::function<T()> fn) {
@@ -693,10 +721,12 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
       if (!NT_SUCCESS(status)) return status;
     }
     it->enabled = true;
+    plat::NotifyAll(it->guid, it->link, true);
     return STATUS_SUCCESS;
   }
   if (!shared) plat::ObDeleteSymbolicLink(base);
   it->enabled = false;
+  plat::NotifyAll(it->guid, it->link, false);
   return STATUS_SUCCESS;
 }
 
@@ -740,4 +770,31 @@ NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING SymbolicLinkName, ACCE
   OBJECT_ATTRIBUTES oa;
   InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
   return ZwOpenKey(DeviceInterfaceKey, DesiredAccess, &oa);
+}
+
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory, ULONG EventCategoryFlags,
+                                        PVOID EventCategoryData, PDRIVER_OBJECT,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine, PVOID Context,
+                                        PVOID* NotificationEntry) {
+  PAGED_CODE();
+  if (EventCategory != EventCategoryDeviceInterfaceChange || EventCategoryData == nullptr) return STATUS_NOT_SUPPORTED;
+  auto& p = plat::P();
+  plat::Watcher w{p.nextWatcher++, *static_cast<const GUID*>(EventCategoryData), CallbackRoutine, Context};
+  p.watchers.push_back(w);
+  if (EventCategoryFlags & PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES) {
+    for (auto& e : p.interfaces)
+      if (e.enabled && e.guid == w.guid) plat::Notify(w.id, e.guid, e.link, true);
+  }
+  *NotificationEntry = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(w.id));
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IoUnregisterPlugPlayNotification(PVOID NotificationEntry) {
+  PAGED_CODE();
+  auto& p = plat::P();
+  auto id = static_cast<uint64_t>(reinterpret_cast<ULONG_PTR>(NotificationEntry));
+  auto it = std::find_if(p.watchers.begin(), p.watchers.end(), [id](const plat::Watcher& w) { return w.id == id; });
+  if (it == p.watchers.end()) return STATUS_INVALID_PARAMETER;
+  p.watchers.erase(it);
+  return STATUS_SUCCESS;
 }

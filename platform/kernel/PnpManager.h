@@ -23,6 +23,30 @@ NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT Ph
 NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING SymbolicLinkName, ACCESS_MASK DesiredAccess,
                                           PHANDLE DeviceInterfaceKey);
 
+// Device interface arrival and removal, delivered at PASSIVE_LEVEL from the PnP manager's thread.
+enum IO_NOTIFICATION_EVENT_CATEGORY { EventCategoryReserved, EventCategoryHardwareProfileChange, EventCategoryDeviceInterfaceChange };
+constexpr ULONG PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES = 0x1;
+inline const GUID GUID_DEVICE_INTERFACE_ARRIVAL = {0xCB3A4004, 0x46F0, 0x11D0, {0xB0, 0x8F, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3F}};
+inline const GUID GUID_DEVICE_INTERFACE_REMOVAL = {0xCB3A4005, 0x46F0, 0x11D0, {0xB0, 0x8F, 0x00, 0x60, 0x97, 0x13, 0x05, 0x3F}};
+
+struct DEVICE_INTERFACE_CHANGE_NOTIFICATION {
+  USHORT Version;
+  USHORT Size;
+  GUID Event;
+  GUID InterfaceClassGuid;
+  PUNICODE_STRING SymbolicLinkName;
+};
+using PDEVICE_INTERFACE_CHANGE_NOTIFICATION = DEVICE_INTERFACE_CHANGE_NOTIFICATION*;
+static_assert(sizeof(DEVICE_INTERFACE_CHANGE_NOTIFICATION) == 48 &&
+              offsetof(DEVICE_INTERFACE_CHANGE_NOTIFICATION, SymbolicLinkName) == 40);
+
+using PDRIVER_NOTIFICATION_CALLBACK_ROUTINE = NTSTATUS (*)(PVOID NotificationStructure, PVOID Context);
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory, ULONG EventCategoryFlags,
+                                        PVOID EventCategoryData, PDRIVER_OBJECT DriverObject,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine, PVOID Context,
+                                        PVOID* NotificationEntry);
+NTSTATUS IoUnregisterPlugPlayNotification(PVOID NotificationEntry);
+
 namespace plat {
 
 // Which driver serves a hardware id, and the entry point of each service.

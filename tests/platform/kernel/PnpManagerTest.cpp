@@ -201,4 +201,32 @@ TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
   ExFreePool(link.Buffer);
 }
 
+TEST_F(Pnp, InterfaceWatchersHearArrivalAndRemovalOnThePnpThread) {
+  struct Heard {
+    std::vector<std::string> events;
+  } heard;
+  auto callback = [](PVOID n, PVOID ctx) -> NTSTATUS {
+    auto* change = static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(n);
+    bool arrival = change->Event == GUID_DEVICE_INTERFACE_ARRIVAL;
+    static_cast<Heard*>(ctx)->events.push_back(std::string(arrival ? "arrival " : "removal ") +
+                                               plat::Scheduler::Current().CurrentThreadName());
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+    return STATUS_SUCCESS;
+  };
+  PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  UNICODE_STRING link{};
+  ASSERT_EQ(IoRegisterDeviceInterface(pdo, &kInterface, nullptr, &link), STATUS_SUCCESS);
+  ASSERT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
+  PVOID entry = nullptr;
+  ASSERT_EQ(IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
+                                           PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
+                                           const_cast<GUID*>(&kInterface), nullptr, callback, &heard, &entry),
+            STATUS_SUCCESS);
+  plat::PnpSettle();
+  plat::TestBus::Unplug(pdo);
+  EXPECT_EQ(heard.events, (std::vector<std::string>{"arrival PnP", "removal PnP"}));
+  EXPECT_EQ(IoUnregisterPlugPlayNotification(entry), STATUS_SUCCESS);
+  ExFreePool(link.Buffer);
+}
+
 }  // namespace
