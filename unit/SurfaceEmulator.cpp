@@ -268,10 +268,6 @@ void SurfaceEmulator::SendFramedNote(uint8_t note, bool framed) {
   if (framed) SendNote(kNoteShift);
 }
 
-void SurfaceEmulator::SetLampImage(uint32_t lampId, uint8_t image) {
-  if (lampId <= kLastLampId) mLampImage[lampId] = image;
-}
-
 void SurfaceEmulator::Publish() {
   if (mCallbacks.mPublishLcdBlock != nullptr) mCallbacks.mPublishLcdBlock(mOwner, &mLcdText);
 }

@@ -128,7 +128,6 @@ class SurfaceEmulator {
   void SendNote(uint8_t note) { Send(0x90, note, 127); }
   // A note that the Cubase layouts frame with note 83 off before and on after, when framed.
   void SendFramedNote(uint8_t note, bool framed);
-  void SetLampImage(uint32_t lampId, uint8_t image);
   void Publish();
   bool IsCubase() const { return mEmulationMode == 8 || mEmulationMode == 16; }
   bool CtrlHeld() const { return (mModifiers & 2) != 0; }
