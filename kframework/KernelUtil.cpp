@@ -126,12 +126,11 @@ CountedString ObjectName(PVOID object) {
 
 CountedString AnsiToCountedString(PCSTR ansi, POOL_TYPE poolType) {
   PAGED_CODE();
-  ULONG n = static_cast<ULONG>(std::strlen(ansi));
-  CountedString s = PoolString(nullptr, 0, n, poolType);
+  ANSI_STRING source;
+  RtlInitAnsiString(&source, ansi);
+  CountedString s = PoolString(nullptr, 0, source.Length, poolType);
   if (s.Buffer == nullptr) return s;
-  for (ULONG i = 0; i < n; ++i) s.Buffer[i] = static_cast<WCHAR>(static_cast<unsigned char>(ansi[i]));
-  s.Buffer[n] = 0;
-  s.Length = static_cast<USHORT>(n * sizeof(WCHAR));
+  if (!NT_SUCCESS(RtlAnsiStringToUnicodeString(&s, &source, FALSE))) ClearCountedString(&s);
   return s;
 }
 
@@ -152,7 +151,7 @@ NTSTATUS CopyCountedString(const UNICODE_STRING* src, PWCHAR buffer, ULONG buffe
 }
 
 bool CountedStringEquals(const UNICODE_STRING* a, const UNICODE_STRING* b) {
-  return a->Length == b->Length && (a->Length == 0 || std::memcmp(a->Buffer, b->Buffer, a->Length) == 0);
+  return RtlEqualUnicodeString(a, b, FALSE) != FALSE;
 }
 
 NTSTATUS ResizeCountedString(CountedString* s, ULONG extraChars, POOL_TYPE poolType) {
@@ -203,23 +202,18 @@ NumberedName MakeNumberedName(PCWSTR stem, ULONG number, ULONG radix) {
   if (radix != 10 && radix != 16) return name;
   ULONG stemBytes = WideByteLength(stem) & ~1u;
   // Room for the ten digits of any 32-bit number and a terminator.
-  constexpr ULONG kDigitRoom = 11 * sizeof(WCHAR);
+  constexpr USHORT kDigitRoom = 11 * sizeof(WCHAR);
   if (stemBytes + kDigitRoom > 0xFFFE) return name;
   auto* buffer = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, stemBytes + kDigitRoom, kFrameworkPoolTag));
   if (buffer == nullptr) return name;
   std::memcpy(buffer, stem, stemBytes);
-  WCHAR digits[11];
-  ULONG n = 0;
-  do {
-    ULONG d = number % radix;
-    digits[n++] = static_cast<WCHAR>(d < 10 ? u'0' + d : u'A' + d - 10);
-    number /= radix;
-  } while (number != 0);
-  ULONG at = stemBytes / sizeof(WCHAR);
-  while (n > 0) buffer[at++] = digits[--n];
-  buffer[at] = 0;
+  UNICODE_STRING digits{0, kDigitRoom, buffer + stemBytes / sizeof(WCHAR)};
+  if (!NT_SUCCESS(RtlIntegerToUnicodeString(number, radix, &digits))) {
+    ExFreePoolWithTag(buffer, kFrameworkPoolTag);
+    return name;
+  }
   name.Buffer = buffer;
-  name.Length = static_cast<USHORT>(at * sizeof(WCHAR));
+  name.Length = static_cast<USHORT>(stemBytes + digits.Length);
   name.MaximumLength = static_cast<USHORT>(name.Length + sizeof(WCHAR));
   name.mOwnsBuffer = TRUE;
   name.mStemLength = static_cast<USHORT>(stemBytes);

@@ -87,6 +87,18 @@ TEST(CountedStrings, ResizeFailsInsteadOfWrappingAndKeepsTheStringOnFailure) {
   }
 }
 
+TEST(CountedStrings, AnsiConvertsByTheWindowsCodePageAndCompareIsCaseSensitive) {
+  plat::Scheduler sched;
+  CountedString s = AnsiToCountedString("Qx\x80", PagedPool);
+  EXPECT_EQ(Text(s), u"Qx\u20AC");
+  EXPECT_TRUE(s.mOwnsBuffer);
+  CountedString same = AnsiToCountedString("Qx\x80", NonPagedPool);
+  CountedString other = AnsiToCountedString("qx\x80", NonPagedPool);
+  EXPECT_TRUE(CountedStringEquals(&s, &same));
+  EXPECT_FALSE(CountedStringEquals(&s, &other));
+  for (CountedString* c : {&s, &same, &other}) ClearCountedString(c);
+}
+
 struct Member {
   int value;
   ListLink link;
