@@ -205,6 +205,17 @@ void StartNode(Devnode* node) {
   SendPnp(node, IRP_MN_QUERY_CAPABILITIES, nullptr, [&caps](PIO_STACK_LOCATION sp) {
     sp->Parameters.DeviceCapabilities.Capabilities = &caps;
   });
+  // What the bus tells about the device before any driver of it is loaded; the answers are the
+  // caller's to free.
+  auto queryAndFree = [node](UCHAR minor, const std::function<void(PIO_STACK_LOCATION)>& setup) {
+    ULONG_PTR info = 0;
+    if (NT_SUCCESS(SendPnp(node, minor, &info, setup)) && info != 0) ExFreePool(reinterpret_cast<PVOID>(info));
+  };
+  for (DEVICE_TEXT_TYPE text : {DeviceTextDescription, DeviceTextLocationInformation})
+    queryAndFree(IRP_MN_QUERY_DEVICE_TEXT, [text](PIO_STACK_LOCATION sp) { sp->Parameters.QueryDeviceText.DeviceTextType = text; });
+  queryAndFree(IRP_MN_QUERY_BUS_INFORMATION, {});
+  queryAndFree(IRP_MN_QUERY_RESOURCES, {});
+  queryAndFree(IRP_MN_QUERY_RESOURCE_REQUIREMENTS, {});
   std::u16string service;
   for (auto& id : node->hardwareIds) {
     auto it = p.hardwareIds.find(Upper(id));
@@ -238,7 +249,6 @@ void StartNode(Devnode* node) {
     return;
   }
   node->hasStack = true;
-  SendPnp(node, IRP_MN_QUERY_RESOURCE_REQUIREMENTS);
   SendPnp(node, IRP_MN_FILTER_RESOURCE_REQUIREMENTS);
   status = SendPnp(node, IRP_MN_START_DEVICE);
   if (!NT_SUCCESS(status)) {

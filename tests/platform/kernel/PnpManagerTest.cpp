@@ -96,10 +96,11 @@ TEST_F(Pnp, ADeviceIsIdentifiedAddedStartedAndAskedForChildrenInWindowsOrder) {
   EXPECT_EQ(plat::PnpState(pdo), plat::DevnodeState::Started);
   EXPECT_EQ(plat::PnpInstancePath(pdo), u"PNPTEST\\DEV\\1");
   EXPECT_EQ(LogFor("PNPTEST\\DEV\\1"),
-            (std::vector<std::string>{"QUERY_ID", "QUERY_ID", "QUERY_CAPABILITIES", "QUERY_RESOURCE_REQUIREMENTS",
-                                      "FILTER_RESOURCE_REQUIREMENTS", "START", "QUERY_CAPABILITIES",
-                                      "QUERY_PNP_DEVICE_STATE", "QUERY_RELATIONS"}));
-  EXPECT_EQ(gSeen.front(), IRP_MN_QUERY_RESOURCE_REQUIREMENTS) << "the function driver joins after AddDevice";
+            (std::vector<std::string>{"QUERY_ID", "QUERY_ID", "QUERY_CAPABILITIES", "QUERY_DEVICE_TEXT",
+                                      "QUERY_DEVICE_TEXT", "QUERY_BUS_INFORMATION", "QUERY_RESOURCES",
+                                      "QUERY_RESOURCE_REQUIREMENTS", "FILTER_RESOURCE_REQUIREMENTS", "START",
+                                      "QUERY_CAPABILITIES", "QUERY_PNP_DEVICE_STATE", "QUERY_RELATIONS"}));
+  EXPECT_EQ(gSeen.front(), IRP_MN_FILTER_RESOURCE_REQUIREMENTS) << "the function driver joins after AddDevice";
 }
 
 TEST_F(Pnp, ChildrenAreRemovedBeforeTheirParent) {
