@@ -64,9 +64,9 @@ void MainUnit::StopRecordStream(bool stopped) {
   UpdateStreaming();
 }
 
-bool MainUnit::Transmitting() const {
-  return Attached() && Stored(0x208) == 1 && (SwitchBits() & kStreamingBit) != 0 && armed_ && !stopped_;
-}
+bool MainUnit::Sending() const { return Attached() && Stored(0x208) == 1 && !stopped_; }
+
+bool MainUnit::Transmitting() const { return Sending() && (SwitchBits() & kStreamingBit) != 0 && armed_; }
 
 void MainUnit::RegisterWritten(uint32_t offset, uint32_t value) {
   switch (offset) {
@@ -97,7 +97,7 @@ void MainUnit::Arm() {
 }
 
 void MainUnit::UpdateStreaming() {
-  bool want = Transmitting();
+  bool want = Sending();
   if (want == wantingCycles_ || GetBus() == nullptr) return;
   wantingCycles_ = want;
   GetBus()->WantCycles(*this, want);
@@ -115,7 +115,17 @@ void MainUnit::UpdateListening() {
 }
 
 void MainUnit::OnCycle(uint64_t) {
-  if (!Transmitting()) return;
+  if (!Sending()) return;
+  if (!Transmitting()) {
+    uint32_t dbs = static_cast<uint32_t>(std::popcount(StreamedChannels(Stored(0x214)))) + 2;
+    packet_.resize(8);
+    PutBe32(packet_.data(), static_cast<uint32_t>(NodeId() & 0x3F) << 24 | dbs << 16 | dbc_);
+    PutBe32(packet_.data() + 4, kSecondCipQuadlet);
+    ++packetsSent_;
+    ++emptyPacketsSent_;
+    GetBus()->Transmit(*this, Stored(0x200) & 63, packet_);
+    return;
+  }
   accumulator_ += rateStep_;
   uint64_t blocks = accumulator_ / (kMicro * kCyclesPerSecond);
   accumulator_ -= blocks * kMicro * kCyclesPerSecond;

@@ -6,7 +6,9 @@
 // input mask (0x214) and the rate (0x228) and restarts DBC at 0; switching streaming off disarms.
 // Quadlet 0 is SID, DBS (input channels + 2), DBC; quadlet 1 is EOH 1, FMT 0x3E, FDF 0, SYT 0.
 // Each data block is {status index, one big-endian sample per input channel, status value}; the
-// status index runs through the 64 status words, one per block.
+// status index runs through the 64 status words, one per block. While 0x208 is 1 but the stream is
+// switched off or not yet armed, each cycle carries an empty packet instead: the two CIP quadlets
+// with DBS from the input mask of 0x214 and the current DBC, so the host's lists keep completing.
 //
 // Playback: packets on the channel of 0x20C are checked and captured while 0x210 is 1.
 #pragma once
@@ -46,8 +48,11 @@ class MainUnit : public Unit {
   // Faults: the unit stops sending the record stream, whatever the registers say.
   void StopRecordStream(bool stopped);
 
+  // Sending data blocks; Sending() also counts the empty packets of a switched-off stream.
   bool Transmitting() const;
+  bool Sending() const;
   uint64_t PacketsSent() const { return packetsSent_; }
+  uint64_t EmptyPacketsSent() const { return emptyPacketsSent_; }
   uint64_t FramesSent() const { return framesSent_; }
   PlaybackConsumer& Playback() { return playback_; }
   const PlaybackConsumer& Playback() const { return playback_; }
@@ -83,6 +88,7 @@ class MainUnit : public Unit {
   uint8_t statusIndex_ = 0;
   uint64_t frame_ = 0;
   uint64_t packetsSent_ = 0;
+  uint64_t emptyPacketsSent_ = 0;
   uint64_t framesSent_ = 0;
   std::vector<uint8_t> packet_;
 };

@@ -108,33 +108,92 @@ TEST_F(RecordFixture, BlocksCarryStatusIndexRampSamplesAndStatusValue) {
   EXPECT_EQ(words[53], 0u);
 }
 
-TEST_F(RecordFixture, StreamRunsOnlyWhileEnabledSwitchedOnAndArmedAndRestartsAtDbcZero) {
+TEST_F(RecordFixture, DataFlowsOnlyWhileEnabledSwitchedOnAndArmedAndRestartsAtDbcZero) {
+  auto dataPackets = [&] {
+    size_t n = 0;
+    for (const auto& p : tap.packets) n += p.payload.size() > 8;
+    return n;
+  };
+  auto firstDataDbc = [&](size_t from) {
+    while (from < tap.packets.size() && tap.packets[from].payload.size() == 8) ++from;
+    return from < tap.packets.size() ? Be32(tap.packets[from].payload.data()) & 0xFF : 0x100;
+  };
   b.WriteQuadlet(unit, 0x200, kChannel);
   b.WriteQuadlet(unit, 0x214, 1);
   b.WriteQuadlet(unit, 0x208, 1);
   b.WriteQuadlet(unit, 0x22C, 0x2000);
   b.sched.RunFor(10 * kNsPerCycle);
-  EXPECT_TRUE(tap.packets.empty());
+  EXPECT_EQ(dataPackets(), 0u);
   b.WriteQuadlet(unit, 0x220, 1);
   b.sched.RunFor(10 * kNsPerCycle);
-  ASSERT_FALSE(tap.packets.empty());
-  EXPECT_EQ(Be32(tap.packets[0].payload.data()) & 0xFF, 0u);
+  ASSERT_NE(dataPackets(), 0u);
+  EXPECT_EQ(firstDataDbc(0), 0u);
   EXPECT_NE(Be32(tap.packets.back().payload.data()) & 0xFF, 0u);
   b.WriteQuadlet(unit, 0x22C, 0x200000);
-  size_t n = tap.packets.size();
+  size_t n = dataPackets();
   b.sched.RunFor(10 * kNsPerCycle);
-  EXPECT_EQ(tap.packets.size(), n);
+  EXPECT_EQ(dataPackets(), n);
   b.WriteQuadlet(unit, 0x22C, 0x2000);
   b.sched.RunFor(10 * kNsPerCycle);
-  EXPECT_EQ(tap.packets.size(), n);  // disarmed: waits for the restart
+  EXPECT_EQ(dataPackets(), n);  // disarmed: waits for the restart
+  size_t restart = tap.packets.size();
   b.WriteQuadlet(unit, 0x220, 1);
   b.sched.RunFor(2 * kNsPerCycle);
-  ASSERT_GT(tap.packets.size(), n);
-  EXPECT_EQ(Be32(tap.packets[n].payload.data()) & 0xFF, 0u);
+  ASSERT_GT(dataPackets(), n);
+  EXPECT_EQ(firstDataDbc(restart), 0u);
   b.WriteQuadlet(unit, 0x208, 0);
   n = tap.packets.size();
   b.sched.RunFor(10 * kNsPerCycle);
   EXPECT_EQ(tap.packets.size(), n);
+}
+
+// The host's record lists keep completing while it switches the stream off, programs and restarts.
+TEST_F(RecordFixture, EnabledButNotStreamingEachCycleCarriesAnEmptyPacketWithTheCurrentDbc) {
+  struct Case {
+    const char* state;
+    uint32_t controlWord;  // 0x22C
+    bool restart;          // 0x220 = 1
+    bool empty;
+  };
+  const Case cases[] = {
+      {"switched off", 0x200000, false, true},
+      {"switched on, not armed", 0x2000, false, true},
+      {"switched on and armed", 0x2000, true, false},
+      {"switched off again", 0x200000, false, true},
+  };
+  b.WriteQuadlet(unit, 0x200, kChannel);
+  b.WriteQuadlet(unit, 0x214, 0b111);
+  b.WriteQuadlet(unit, 0x228, 0x0201);
+  b.WriteQuadlet(unit, 0x208, 1);
+  uint8_t dbc = 0;
+  for (const Case& c : cases) {
+    b.WriteQuadlet(unit, 0x22C, c.controlWord);
+    if (c.restart) b.WriteQuadlet(unit, 0x220, 1);
+    tap.packets.clear();
+    b.sched.RunFor(10 * kNsPerCycle);
+    ASSERT_EQ(tap.packets.size(), 10u) << c.state;
+    for (const auto& p : tap.packets) {
+      const uint8_t* d = p.payload.data();
+      EXPECT_EQ(p.header >> 16, p.payload.size());
+      EXPECT_EQ(Be32(d) >> 24, unit.NodeId());
+      EXPECT_EQ(Be32(d) >> 16 & 0xFF, 5u) << c.state;
+      EXPECT_EQ(Be32(d + 4), 0xBE000000u);
+      if (c.empty) {
+        EXPECT_EQ(p.payload.size(), 8u) << c.state;
+        EXPECT_EQ(Be32(d) & 0xFF, dbc) << c.state;
+      } else {
+        EXPECT_GT(p.payload.size(), 8u) << c.state;
+      }
+    }
+    const auto& last = tap.packets.back().payload;
+    dbc = static_cast<uint8_t>((Be32(last.data()) & 0xFF) + (last.size() - 8) / 20);
+  }
+  EXPECT_NE(dbc, 0u);
+  EXPECT_GE(unit.EmptyPacketsSent(), 30u);
+  b.WriteQuadlet(unit, 0x208, 0);
+  tap.packets.clear();
+  b.sched.RunFor(10 * kNsPerCycle);
+  EXPECT_TRUE(tap.packets.empty());
 }
 
 TEST_F(RecordFixture, AStoppedStreamSendsNothingUntilResumed) {
