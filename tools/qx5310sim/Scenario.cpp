@@ -10,6 +10,8 @@
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Report.h"
+#include "tools/qx5310sim/SurfaceSession.h"
+#include "unit/ControlRequests.h"
 #include "unit/UnitTable.h"
 
 namespace {
@@ -79,7 +81,22 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   };
   plug(mainUnit, "main unit");
   for (size_t i = 0; i < expansion.size(); ++i) plug(*expansion[i], "KR-6 #" + std::to_string(i + 1));
-  if (units[0]->StartMidi() != 0) report.Lost("MIDI did not start on the main unit");
+  for (auto& u : units)
+    if (u->StartMidi() != 0) report.Lost("MIDI did not start on a unit");
+
+  // The panel's way to choose the control protocol; it reaches every unit.
+  SetPreferenceRequest protocol{PreferencesBlock::kMagic, PreferencesBlock::kVersion,
+                                PreferencesBlock::kParamControlProtocol, options.protocol};
+  uint32_t returned = 0;
+  if (units[0]->HandleControlRequest(11, &protocol, sizeof protocol, 0, &returned) != kQX531Success)
+    report.Lost("the control protocol could not be set");
+
+  // The surfaces that report through their own status records; the main unit's ride in the
+  // isochronous stream.
+  SurfaceSession session(s, options.protocol);
+  for (size_t i = 0; i < expansion.size(); ++i)
+    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], *units[i + 1]);
+  session.Play(s.Now() + 50 * plat::kNsPerMs);
 
   s.RunFor(options.duration);
   report.Section("Run");
@@ -92,6 +109,8 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   }
   report.Value("queued register writes", std::to_string(completed) + " of " + std::to_string(issued) + " completed");
   if (issued != completed) report.Lost(std::to_string(issued - completed) + " queued register write(s) never completed");
+
+  session.WriteReport(report);
 
   for (auto it = units.rbegin(); it != units.rend(); ++it) (*it)->HandleUnPlug();
   s.RunFor(10 * plat::kNsPerMs);

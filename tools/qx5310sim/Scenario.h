@@ -9,6 +9,7 @@ class Report;
 struct ScenarioOptions {
   plat::VTime duration = 5 * plat::kNsPerSecond;
   int expansionUnits = 2;  // KR-6 units plugged in beside the main unit, 0-15
+  uint32_t protocol = 2;   // control protocol of the surfaces, 1-5 (2: Mackie Control)
 };
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report);

@@ -14,10 +14,12 @@ namespace {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--realtime]\n"
+               "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P] [--realtime]\n"
                "  --out DIR           where the report and the machine's state file go (default: out)\n"
                "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
                "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
+               "  --protocol P        control protocol of the surfaces: 1 native, 2 Mackie Control (default),\n"
+               "                      3 HUI, 4 Cubase LE, 5 Cubase SX / Nuendo\n"
                "  --realtime          pace virtual time to the wall clock\n");
 }
 
@@ -47,6 +49,14 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.expansionUnits = static_cast<int>(n);
+    } else if (arg == "--protocol" && i + 1 < argc) {
+      char* end = nullptr;
+      long p = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || p < 1 || p > 5) {
+        Usage();
+        return 2;
+      }
+      options.protocol = static_cast<uint32_t>(p);
     } else if (arg == "--realtime") {
       realTime = true;
     } else if (arg == "--help") {
