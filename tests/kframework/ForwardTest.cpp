@@ -84,6 +84,14 @@ class Child : public PnpDeviceBase {
   }
   NTSTATUS OnQueryBusInformation(PIRP irp) override { return ForwardToParentStack(this, mParent, irp, failIfUnsupported); }
   NTSTATUS OnQueryInterface(PIRP irp) override { return ForwardToParentStack(this, mParent, irp, failIfUnsupported); }
+  // A system power IRP is answered once a device power request on the parent has finished.
+  NTSTATUS OnSetPower(PIRP irp) override {
+    POWER_STATE d0;
+    d0.DeviceState = PowerDeviceD0;
+    IoMarkIrpPending(irp);
+    PoRequestPowerIrp(mParent, IRP_MN_SET_POWER, d0, CompleteIrpWithPowerRequest, irp, nullptr);
+    return STATUS_PENDING;
+  }
   PDEVICE_OBJECT mParent;
   BOOLEAN failIfUnsupported = FALSE;
 };
@@ -120,6 +128,22 @@ TEST_F(ToParent, TheChildsIrpGetsTheParentStacksAnswerOrKeepsItsOwn) {
     EXPECT_EQ(child->mRequestCount, 1);
   }
   EXPECT_EQ(plat::ObReferenceCount(Fdo()), parentRefs) << "the parent's top is dereferenced again";
+  child->Delete();
+}
+
+TEST_F(ToParent, AnIrpAnsweredByAPowerRequestStartsTheNextAndReleasesItsCount) {
+  Child* child = KernelNew<Child>(NonPagedPool, Fdo());
+  child->mDeviceObject->Flags &= ~DO_DEVICE_INITIALIZING;
+  plat::TestBus::ClearReceived(pdo);
+  auto r = plat::IoSend(child->mDeviceObject, IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [](PIO_STACK_LOCATION sp) {
+    sp->Parameters.Power.Type = SystemPowerState;
+    sp->Parameters.Power.State.SystemState = PowerSystemWorking;
+  });
+  sched.RunUntilIdle();
+  EXPECT_TRUE(r->done);
+  EXPECT_EQ(r->status.Status, STATUS_SUCCESS);
+  EXPECT_EQ(plat::TestBus::Received(pdo), (std::vector<std::string>{"POWER 0x02"}));
+  EXPECT_EQ(child->mRequestCount, 1);
   child->Delete();
 }
 
