@@ -1,5 +1,6 @@
 #include "sim/host/EnginePlatformDouble.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/kernel/Verifier.h"
@@ -20,9 +21,25 @@ struct AddressHandle {
   uint32_t queued;
 };
 
-struct StreamObject {
-  uint32_t direction;
-};
+constexpr uint32_t kNoChannel = 64;
+
+constexpr int32_t kStreamFailure = 99;
+constexpr uint8_t kSpeedS400 = 2;  // as the unit's speed registers take it
+constexpr uint32_t kStartDelayCycles = 4096;
+constexpr uint32_t kIdleWaits = 50;
+constexpr LONGLONG kIdleWait100ns = -5 * 10000;  // 5 ms
+
+// Adds n cycles to a cycle-time word, carrying into the seconds, which wrap after 127.
+uint32_t AddCycles(uint32_t word, uint32_t n) {
+  uint32_t cycle = (word >> 12 & 0x1FFF) + n;
+  uint32_t seconds = word >> 25;
+  seconds += cycle / kCyclesPerSecond;
+  cycle %= kCyclesPerSecond;
+  return (seconds % kCycleTimeSeconds) << 25 | cycle << 12 | (word & 0xFFF);
+}
+
+// The stream switches go out as queued writes whose completion nobody waits for.
+int32_t SwitchWritten(void*, uint32_t) { return 0; }
 
 uint32_t StatusOf(AsyncStatus s) {
   switch (s) {
@@ -38,6 +55,15 @@ uint32_t StatusOf(AsyncStatus s) {
 constexpr LONGLONG kSyncTimeout100ns = -100 * 10000;  // 100 ms
 
 }  // namespace
+
+// One direction's isochronous resources on the host node.
+struct EnginePlatformDouble::StreamObject {
+  uint32_t direction;
+  bool allocated = false;
+  bool started = false;
+  uint32_t channel = kNoChannel;
+  uint32_t bandwidth = 0;
+};
 
 EnginePlatformDouble::EnginePlatformDouble(HostNode& host, uint64_t unitGuid, DoubleSettingsStore& store)
     : host_(host), guid_(unitGuid), store_(store) {
@@ -123,13 +149,259 @@ int32_t EnginePlatformDouble::CloseAddressHandle(PlatformHandle handle) {
 }
 
 int32_t EnginePlatformDouble::AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) {
-  *stream = new StreamObject{direction};
+  auto* object = new StreamObject{direction & 1};
+  streamObjects_[direction & 1] = object;
+  *stream = object;
   return 0;
 }
 
 int32_t EnginePlatformDouble::FreeIsochStreamObject(PlatformHandle stream) {
-  delete static_cast<StreamObject*>(stream);
+  auto* object = static_cast<StreamObject*>(stream);
+  if (object == nullptr) return 0;
+  FreeIsochStream(object, object->direction);
+  if (streamObjects_[object->direction] == object) streamObjects_[object->direction] = nullptr;
+  delete object;
   return 0;
+}
+
+uint32_t EnginePlatformDouble::RecordChannel() const { return mRecordChannel; }
+uint32_t EnginePlatformDouble::PlaybackChannel() const { return mPlaybackChannel; }
+
+int32_t EnginePlatformDouble::AllocateIsochStream(PlatformHandle stream, uint32_t direction) {
+  auto* object = static_cast<StreamObject*>(stream);
+  if (object == nullptr) return kStreamFailure;
+  if (object->allocated) return 0;
+  const bool record = direction == 0;
+  uint8_t* const* slotsA = record ? mRecordSlotsA : mPlaybackSlotsA;
+  uint8_t* const* slotsB = record ? mRecordSlotsB : mPlaybackSlotsB;
+  if (slotsA[0] == nullptr || slotsB[0] == nullptr) {
+    LogString("   *** Failed isoch memory allocation \n");
+    return kStreamFailure;
+  }
+  const uint32_t size = record ? kRecordSlotPitch : kPlaybackSlotPitch;
+  auto bandwidth = host_.AllocateBandwidth(size, kSpeedS400);
+  if (!bandwidth) {
+    LogLabelHex("   *** Failed bandwidth allocation ", kStatusFailed);
+    return kStreamFailure;
+  }
+  auto channel = host_.AllocateChannel();
+  if (!channel) {
+    LogLabelHex("   *** Failed isoch channel allocation ", kStatusFailed);
+    host_.FreeBandwidth(*bandwidth);
+    return kStreamFailure;
+  }
+  std::weak_ptr<int> alive = alive_;
+  for (uint32_t letter = 0; letter < 2; ++letter) {
+    const uint32_t which = (record ? kRecordA : kPlaybackA) + letter;
+    StreamList& l = lists_[which];
+    uint8_t* const* slots = letter == 0 ? slotsA : slotsB;
+    for (uint32_t j = 0; j < kPacketsPerList; ++j) l.buffers[j] = IsoBuffer{slots[j], size};
+    l.list.buffers = l.buffers;
+    l.list.count = 0;
+    l.list.startCycleTime.reset();
+    l.list.done = [this, alive, which](IsoList&) {
+      if (!alive.expired()) ListDone(which);
+    };
+    l.busy = false;
+  }
+  object->channel = *channel;
+  object->bandwidth = *bandwidth;
+  object->allocated = true;
+  if (record) {
+    SetRecordIsochChannel(*channel, kSpeedS400);
+  } else {
+    SetPlaybackIsochChannel(*channel, kSpeedS400);
+  }
+  return 0;
+}
+
+int32_t EnginePlatformDouble::StartIsochStreams() {
+  StreamObject* record = streamObjects_[0];
+  StreamObject* playback = streamObjects_[1];
+  if (record == nullptr || playback == nullptr || !record->allocated || !playback->allocated) return kStreamFailure;
+  running_ = true;
+  startTime_ = plat::Scheduler::Current().Now();
+  lockTime_.reset();
+  const uint32_t start = AddCycles(host_.CycleTime() & 0xFFFFF000, kStartDelayCycles);
+  mPlaybackSchedule[0] = start;
+  mPlaybackSchedule[1] = AddCycles(start, mRecordPacketsA);
+  schedule_ = AddCycles(mPlaybackSchedule[1], mRecordPacketsB);
+  Attach(kRecordA, mRecordPacketsA, nullptr);
+  Attach(kRecordB, mRecordPacketsB, nullptr);
+  Attach(kPlaybackA, mPlaybackPacketsA, mPlaybackLengthsA);
+  Attach(kPlaybackB, mPlaybackPacketsB, mPlaybackLengthsB);
+  host_.Listen(record->channel, start);
+  EnableRecordStream(SwitchWritten, nullptr);
+  record->started = true;
+  EnablePlaybackStream(SwitchWritten, nullptr);
+  host_.Talk(playback->channel, start);
+  playback->started = true;
+  return 0;
+}
+
+// Every list taken off the bus still reports back, as the bus driver's detach completion does; a
+// list whose completion was already queued reports by itself.
+int32_t EnginePlatformDouble::StopIsochStreams() {
+  running_ = false;
+  StreamObject* record = streamObjects_[0];
+  StreamObject* playback = streamObjects_[1];
+  if (record != nullptr && record->started) {
+    DisableRecordStream(SwitchWritten, nullptr);
+    host_.StopListen(record->channel);
+    record->started = false;
+  }
+  if (playback != nullptr && playback->started) {
+    playback->started = false;
+    host_.StopTalk(playback->channel);
+    DisablePlaybackStream(SwitchWritten, nullptr);
+  }
+  std::weak_ptr<int> alive = alive_;
+  for (uint32_t which = kRecordA; which <= kPlaybackB; ++which) {
+    if (!host_.Detach(lists_[which].list)) continue;
+    plat::Scheduler::Current().After(0, [this, alive, which] {
+      if (!alive.expired()) ListDone(which);
+    });
+  }
+  return 0;
+}
+
+int32_t EnginePlatformDouble::WaitIsochIdle() {
+  auto busy = [this] {
+    return std::any_of(std::begin(lists_), std::end(lists_), [](const StreamList& l) { return l.busy; });
+  };
+  for (uint32_t i = 0; i < kIdleWaits && busy(); ++i) {
+    LARGE_INTEGER interval;
+    interval.QuadPart = kIdleWait100ns;
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  }
+  return 0;
+}
+
+int32_t EnginePlatformDouble::FreeIsochStream(PlatformHandle stream, uint32_t direction) {
+  auto* object = static_cast<StreamObject*>(stream);
+  if (object == nullptr || !object->allocated) return 0;
+  const bool record = (direction & 1) == 0;
+  if (object->started) {
+    if (record) {
+      host_.StopListen(object->channel);
+    } else {
+      host_.StopTalk(object->channel);
+    }
+    object->started = false;
+  }
+  for (uint32_t letter = 0; letter < 2; ++letter) {
+    StreamList& l = lists_[(record ? kRecordA : kPlaybackA) + letter];
+    if (host_.Detach(l.list)) l.busy = false;
+  }
+  host_.FreeChannel(object->channel);
+  host_.FreeBandwidth(object->bandwidth);
+  object->channel = kNoChannel;
+  object->bandwidth = 0;
+  object->allocated = false;
+  return 0;
+}
+
+int32_t EnginePlatformDouble::RequeueBuffers(uint32_t list, uint32_t recordPackets, uint32_t playbackPackets,
+                                             const uint32_t* lengths) {
+  if (!running_) return 0;
+  list &= 1;
+  Attach(kRecordA + list, recordPackets, nullptr);
+  mPlaybackSchedule[list] = schedule_;
+  schedule_ = AddCycles(schedule_, playbackPackets);
+  Attach(kPlaybackA + list, playbackPackets, lengths);
+  return 0;
+}
+
+bool EnginePlatformDouble::Attach(uint32_t which, uint32_t count, const uint32_t* lengths) {
+  StreamList& l = lists_[which];
+  const bool playback = which >= kPlaybackA;
+  StreamObject* object = streamObjects_[playback ? 1 : 0];
+  if (l.busy || object == nullptr || count == 0 || count > kPacketsPerList) {
+    ++streams_.attachRefused;
+    LogLabelHex("   *** Failed isoch add buffer list ", kStatusFailed);
+    return false;
+  }
+  l.list.count = count;
+  if (playback) {
+    for (uint32_t j = 0; j < count; ++j) l.buffers[j].length = lengths[j];
+    l.list.startCycleTime = mPlaybackSchedule[which & 1];
+  }
+  const bool attached =
+      playback ? host_.AttachTransmit(object->channel, l.list) : host_.AttachReceive(object->channel, l.list);
+  if (!attached) {
+    ++streams_.attachRefused;
+    LogLabelHex("   *** Failed isoch add buffer list ", kStatusFailed);
+    return false;
+  }
+  l.busy = true;
+  return true;
+}
+
+// A completion that arrives after its stream was freed no longer reaches the engine, whose packet
+// slots may be gone.
+void EnginePlatformDouble::ListDone(uint32_t which) {
+  lists_[which].busy = false;
+  StreamObject* object = streamObjects_[which >= kPlaybackA ? 1 : 0];
+  if (object == nullptr || !object->allocated) return;
+  ++streams_.listsDone[which];
+  switch (which) {
+    case kRecordA:
+      HandleInputBufferACallback();
+      break;
+    case kRecordB:
+      HandleInputBufferBCallback();
+      break;
+    case kPlaybackA:
+      HandleOutputBufferACallback();
+      break;
+    default:
+      HandleOutputBufferBCallback();
+      break;
+  }
+}
+
+void EnginePlatformDouble::AttachClientBuffers(uint32_t half, std::span<uint32_t* const> record,
+                                               std::span<const uint32_t* const> playback) {
+  half &= 1;
+  for (uint32_t k = 0; k < ::kMaxStreamChannels; ++k) {
+    clientRecord_[half][k] = k < record.size() ? record[k] : nullptr;
+    clientPlayback_[half][k] = k < playback.size() ? playback[k] : nullptr;
+  }
+}
+
+void EnginePlatformDouble::DetachClientBuffers() {
+  std::fill(&clientRecord_[0][0], &clientRecord_[0][0] + 2 * ::kMaxStreamChannels, nullptr);
+  std::fill(&clientPlayback_[0][0], &clientPlayback_[0][0] + 2 * ::kMaxStreamChannels, nullptr);
+}
+
+// A half whose record buffer does not match the stream is skipped whole; the playback half is
+// packed only when it matches too, after the clients have seen the record half.
+void EnginePlatformDouble::ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) {
+  const uint32_t half = list & 1;
+  if (record->mFrames != BufferFrames()) ++streams_.badHalves;
+  if (!RecordBufferMatches(*record)) return;
+  uint32_t* destinations[kInputArrays];
+  destinations[0] = mStatusIndex;
+  for (uint32_t k = 0; k < mInputChannels; ++k) {
+    destinations[k + 1] = clientRecord_[half][k] != nullptr ? clientRecord_[half][k] : ConverterScratch();
+  }
+  destinations[mInputChannels + 1] = mStatusValue;
+  UnpackInputChannels(*record, destinations);
+  ++streams_.halves;
+  if (!lockTime_ && LockState() == 2) lockTime_ = plat::Scheduler::Current().Now() - startTime_;
+  if (halfCallback_) halfCallback_(half, record->mFrames);
+  if (PlaybackBufferMatches(*playback)) {
+    const uint32_t* const* silence = SilentOutputArrays();
+    const uint32_t* sources[kOutputArrays];
+    for (uint32_t k = 0; k < kOutputArrays; ++k) {
+      const uint32_t* client = k < ::kMaxStreamChannels ? clientPlayback_[half][k] : nullptr;
+      sources[k] = client != nullptr ? client : silence[k];
+    }
+    PackOutputChannels(*playback, sources);
+  } else {
+    ++streams_.playbackSkipped;
+  }
+  HandleStatusWords(record->mFrames);
 }
 
 int32_t EnginePlatformDouble::AllocateFWMemorySpace(PlatformHandle* range, uint32_t, void* buffer, uint32_t length,

@@ -4,6 +4,12 @@
 // host windows are address ranges of the host node, and settings live in a shared store that
 // stands in for the registry. Tests steer the queued writes: deliver, hold and release in any
 // order, complete inside the issuing call, refuse, or fail.
+//
+// The isochronous streams run on the host node as the Windows layer runs them: a channel and
+// bandwidth per direction, lists A and B of each direction over the engine's packet slots, both
+// streams starting 4096 cycles after the current cycle, each finished list handed to the engine's
+// handler at DISPATCH_LEVEL and re-attached by RequeueBuffers, the playback lists scheduled back to
+// back. Clients attach per-channel arrays for each half, and a callback runs after each half.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/kernel/wdm.h"
@@ -23,6 +30,14 @@ namespace sim {
 struct DoubleSettingsStore {
   std::optional<PreferencesBlock> block;
   uint32_t writes = 0;
+};
+
+struct StreamCounters {
+  uint64_t listsDone[4] = {};   // record A, record B, playback A, playback B
+  uint64_t halves = 0;          // halves whose record channels reached the client buffers
+  uint64_t badHalves = 0;       // halves offered whose record frames were not the buffer frames
+  uint64_t playbackSkipped = 0;  // converted halves whose playback buffer did not match
+  uint64_t attachRefused = 0;   // lists handed back while still on the bus, or refused by it
 };
 
 enum class QueuedWriteMode {
@@ -59,6 +74,23 @@ class EnginePlatformDouble : public QX531Device {
   uint32_t QueuedWritesIssued() const { return queuedIssued_; }
   uint32_t QueuedWritesCompleted() const { return queuedCompleted_; }
 
+  // Client channel buffers of one half (0 or 1): the k-th streamed record channel is unpacked into
+  // record[k], the k-th streamed playback channel is packed from playback[k], BufferFrames()
+  // quadlets each in host order. A missing or null entry records into scratch or plays silence.
+  // Naming the same arrays in both loops record to playback.
+  void AttachClientBuffers(uint32_t half, std::span<uint32_t* const> record, std::span<const uint32_t* const> playback);
+  void DetachClientBuffers();
+  // Runs at DISPATCH_LEVEL for each converted half, after its record channels were unpacked and
+  // before its playback channels are packed. It must neither wait nor allocate.
+  using HalfCallback = std::function<void(uint32_t half, uint32_t frames)>;
+  void SetHalfCallback(HalfCallback callback) { halfCallback_ = std::move(callback); }
+
+  const StreamCounters& Streams() const { return streams_; }
+  uint32_t RecordChannel() const;
+  uint32_t PlaybackChannel() const;
+  // Virtual time from StartIsochStreams to the first half converted at lock state 2.
+  std::optional<plat::VTime> LockTime() const { return lockTime_; }
+
  protected:
   int32_t ReadPreferences(PreferencesBlock* block, uint32_t) override;
   int32_t WritePreferences(const PreferencesBlock* block, uint32_t) override;
@@ -74,6 +106,14 @@ class EnginePlatformDouble : public QX531Device {
   int32_t FreeFWMemorySpace(PlatformHandle range) override;
   int32_t AllocateBuffer(StreamBuffer* descriptor, uint32_t length, uint32_t direction) override;
   int32_t FreeBuffer(StreamBuffer* descriptor) override;
+  int32_t AllocateIsochStream(PlatformHandle stream, uint32_t direction) override;
+  int32_t StartIsochStreams() override;
+  int32_t StopIsochStreams() override;
+  int32_t FreeIsochStream(PlatformHandle stream, uint32_t direction) override;
+  int32_t WaitIsochIdle() override;
+  int32_t RequeueBuffers(uint32_t list, uint32_t recordPackets, uint32_t playbackPackets,
+                         const uint32_t* lengths) override;
+  void ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) override;
   int32_t DeliverMIDIInEvent(uint32_t event) override;
   int32_t OnPanelRequest() override;
   uint32_t ReadQuadlet(PlatformHandle handle, uint32_t offset) override;
@@ -92,6 +132,16 @@ class EnginePlatformDouble : public QX531Device {
     void* context;
     uint32_t status;
   };
+  struct StreamObject;
+  // One list of one direction over the engine's packet slots.
+  struct StreamList {
+    IsoList list;
+    IsoBuffer buffers[kPacketsPerList];
+    bool busy = false;  // on the bus, or its completion not yet run
+  };
+  enum ListIndex : uint32_t { kRecordA, kRecordB, kPlaybackA, kPlaybackB };
+  bool Attach(uint32_t which, uint32_t count, const uint32_t* lengths);
+  void ListDone(uint32_t which);
   uint64_t Address(uint32_t offset) const;
   // Sends one write and waits for it; false when the bus refused or failed it.
   bool WriteAndWait(uint32_t offset, std::span<const uint8_t> data);
@@ -108,6 +158,18 @@ class EnginePlatformDouble : public QX531Device {
   uint32_t queuedIssued_ = 0;
   uint32_t queuedCompleted_ = 0;
   uint64_t resetListener_ = 0;
+  // Streams: the lists live as long as the double, so a completion already queued on the bus
+  // always finds its list.
+  StreamList lists_[4];
+  StreamObject* streamObjects_[2] = {};  // record, playback
+  bool running_ = false;
+  uint32_t schedule_ = 0;  // cycle-time word at which the next playback list starts
+  plat::VTime startTime_ = 0;
+  std::optional<plat::VTime> lockTime_;
+  StreamCounters streams_;
+  uint32_t* clientRecord_[2][::kMaxStreamChannels] = {};
+  const uint32_t* clientPlayback_[2][::kMaxStreamChannels] = {};
+  HalfCallback halfCallback_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   // One spin lock per kind of engine lock; the unit table's is shared by every unit.
   static constexpr size_t kEngineLocks = 4;
