@@ -239,8 +239,10 @@ int32_t EnginePlatformDouble::StartIsochStreams() {
   return 0;
 }
 
-// Every list taken off the bus still reports back, as the bus driver's detach completion does; a
-// list whose completion was already queued reports by itself.
+// Every list taken off the bus still reports back, as the bus driver's detach completion does, in
+// the order the lists would have finished: handed back in any other order, the engine takes them
+// for a completion-order fault and asks for re-initialisation. A list whose completion was already
+// queued reports by itself.
 int32_t EnginePlatformDouble::StopIsochStreams() {
   running_ = false;
   StreamObject* record = streamObjects_[0];
@@ -255,10 +257,16 @@ int32_t EnginePlatformDouble::StopIsochStreams() {
     host_.StopTalk(playback->channel);
     DisablePlaybackStream(SwitchWritten, nullptr);
   }
-  std::weak_ptr<int> alive = alive_;
+  uint32_t detached[4];
+  uint32_t count = 0;
   for (uint32_t which = kRecordA; which <= kPlaybackB; ++which) {
-    if (!host_.Detach(lists_[which].list)) continue;
-    plat::Scheduler::Current().After(0, [this, alive, which] {
+    if (host_.Detach(lists_[which].list)) detached[count++] = which;
+  }
+  std::sort(detached, detached + count,
+            [this](uint32_t a, uint32_t b) { return lists_[a].attachOrder < lists_[b].attachOrder; });
+  std::weak_ptr<int> alive = alive_;
+  for (uint32_t i = 0; i < count; ++i) {
+    plat::Scheduler::Current().After(0, [this, alive, which = detached[i]] {
       if (!alive.expired()) ListDone(which);
     });
   }
@@ -334,6 +342,7 @@ bool EnginePlatformDouble::Attach(uint32_t which, uint32_t count, const uint32_t
     return false;
   }
   l.busy = true;
+  l.attachOrder = ++attachCount_;
   return true;
 }
 
@@ -375,8 +384,10 @@ void EnginePlatformDouble::DetachClientBuffers() {
 }
 
 // A half whose record buffer does not match the stream is skipped whole; the playback half is
-// packed only when it matches too, after the clients have seen the record half.
+// packed only when it matches too, after the clients have seen the record half. Lists handed back
+// after a stop were cut short, and what they seem to hold is left over from earlier passes.
 void EnginePlatformDouble::ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) {
+  if (!running_) return;
   const uint32_t half = list & 1;
   if (record->mFrames != BufferFrames()) ++streams_.badHalves;
   if (!RecordBufferMatches(*record)) return;

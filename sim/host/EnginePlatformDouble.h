@@ -138,6 +138,7 @@ class EnginePlatformDouble : public QX531Device {
     IsoList list;
     IsoBuffer buffers[kPacketsPerList];
     bool busy = false;  // on the bus, or its completion not yet run
+    uint64_t attachOrder = 0;
   };
   enum ListIndex : uint32_t { kRecordA, kRecordB, kPlaybackA, kPlaybackB };
   bool Attach(uint32_t which, uint32_t count, const uint32_t* lengths);
@@ -164,6 +165,7 @@ class EnginePlatformDouble : public QX531Device {
   StreamObject* streamObjects_[2] = {};  // record, playback
   bool running_ = false;
   uint32_t schedule_ = 0;  // cycle-time word at which the next playback list starts
+  uint64_t attachCount_ = 0;
   plat::VTime startTime_ = 0;
   std::optional<plat::VTime> lockTime_;
   StreamCounters streams_;
