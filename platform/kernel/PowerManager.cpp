@@ -1,7 +1,11 @@
 #include "platform/kernel/PowerManager.h"
 
+#include <algorithm>
+#include <deque>
+#include <map>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/IoManager.h"
@@ -10,16 +14,26 @@
 
 namespace {
 
+// Set and query IRPs are serialised per device object, system and device power apart, until the
+// driver that has one calls PoStartNextPowerIrp; later ones wait at the gate.
+struct Gate {
+  bool busy = false;
+  std::deque<PIRP> waiting;
+};
+using GateKey = std::pair<PDEVICE_OBJECT, int>;
+
 // How many drivers a power IRP was dispatched to, and how many started the next power IRP: every
 // one must, exactly once. Counted, not by location: a driver that skips shares its location.
 struct PowerIrpRecord {
   int dispatched = 0;
   int started = 0;
+  std::vector<GateKey> holding;  // the gates this IRP keeps shut
 };
 
 struct PowerState {
   uint64_t scheduler = 0;
   std::unordered_map<PIRP, PowerIrpRecord> irps;
+  std::map<GateKey, Gate> gates;
 };
 
 PowerState& Po() {
@@ -28,16 +42,47 @@ PowerState& Po() {
   uint64_t serial = s != nullptr ? s->Serial() : 0;
   if (po.scheduler != serial) {
     po.irps.clear();
+    po.gates.clear();
     po.scheduler = serial;
   }
   return po;
+}
+
+// -1 for the minors that are never held back (WAIT_WAKE, POWER_SEQUENCE).
+int SerialKind(PIO_STACK_LOCATION sp) {
+  if (sp->MinorFunction != IRP_MN_SET_POWER && sp->MinorFunction != IRP_MN_QUERY_POWER) return -1;
+  return sp->Parameters.Power.Type == SystemPowerState ? 0 : 1;
+}
+
+// The next waiting IRP goes to its device at PASSIVE_LEVEL, never inside the caller that opened the gate.
+void OpenGate(const GateKey& key) {
+  Gate& gate = Po().gates[key];
+  gate.busy = false;
+  if (gate.waiting.empty()) return;
+  PIRP next = gate.waiting.front();
+  gate.waiting.pop_front();
+  gate.busy = true;
+  PDEVICE_OBJECT device = key.first;
+  plat::Scheduler::Current().Spawn("Power", [device, next] {
+    IoCallDriver(device, next);
+    ObDereferenceObject(device);
+  });
 }
 
 }  // namespace
 
 namespace plat {
 
-void PoNoteDispatch(PIRP irp) { Po().irps[irp].dispatched += 1; }
+void PoNoteDispatch(PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  auto& po = Po();
+  PowerIrpRecord& rec = po.irps[irp];
+  rec.dispatched += 1;
+  int kind = SerialKind(sp);
+  if (kind < 0) return;
+  po.gates[{sp->DeviceObject, kind}].busy = true;
+  rec.holding.push_back({sp->DeviceObject, kind});
+}
 
 void PoNoteIrpFreed(PIRP irp) {
   auto& irps = Po().irps;
@@ -45,6 +90,7 @@ void PoNoteIrpFreed(PIRP irp) {
   if (it == irps.end()) return;
   PowerIrpRecord rec = it->second;
   irps.erase(it);
+  for (const GateKey& key : rec.holding) OpenGate(key);
   if (rec.started < rec.dispatched)
     Violation("a power IRP finished with " + std::to_string(rec.dispatched - rec.started) +
               " of its drivers not having called PoStartNextPowerIrp");
@@ -61,11 +107,28 @@ void PoStartNextPowerIrp(PIRP Irp) {
   auto& rec = Po().irps[Irp];
   if (rec.started >= rec.dispatched) plat::Violation("PoStartNextPowerIrp called more often than drivers got the IRP");
   rec.started += 1;
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
+  int kind = SerialKind(sp);
+  auto held = std::find(rec.holding.begin(), rec.holding.end(), GateKey{sp->DeviceObject, kind});
+  if (kind < 0 || held == rec.holding.end()) return;
+  rec.holding.erase(held);
+  OpenGate({sp->DeviceObject, kind});
 }
 
 NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-  if (IoGetNextIrpStackLocation(Irp)->MajorFunction != IRP_MJ_POWER)
-    plat::Violation("PoCallDriver of an IRP that is not a power IRP");
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(Irp);
+  if (next->MajorFunction != IRP_MJ_POWER) plat::Violation("PoCallDriver of an IRP that is not a power IRP");
+  int kind = SerialKind(next);
+  if (kind >= 0) {
+    Gate& gate = Po().gates[{DeviceObject, kind}];
+    if (gate.busy) {
+      ObReferenceObject(DeviceObject);
+      // The device's location: it is answered later, so it counts as pending there.
+      next->Control |= SL_PENDING_RETURNED;
+      gate.waiting.push_back(Irp);
+      return STATUS_PENDING;
+    }
+  }
   return IoCallDriver(DeviceObject, Irp);
 }
 

@@ -1,5 +1,6 @@
-// The power manager: power IRPs requested for devices, their serialisation checks, the power
-// state a driver reports, and system power transitions driven from a test or a scenario.
+// The power manager: power IRPs requested for devices, their serialisation per device object and
+// its checks, the power state a driver reports, and system power transitions driven from a test
+// or a scenario.
 #pragma once
 
 #include "platform/kernel/Irp.h"
@@ -11,7 +12,11 @@ using PREQUEST_POWER_COMPLETE = void (*)(PDEVICE_OBJECT DeviceObject, UCHAR Mino
 // STATUS_PENDING once sent. Only WAIT_WAKE, SET_POWER and QUERY_POWER of device power.
 NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
                            PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context, PIRP* Irp);
+// The device's driver is ready for its next set or query power IRP of the same type (system or
+// device); one that waited is then sent to it at PASSIVE_LEVEL.
 void PoStartNextPowerIrp(PIRP Irp);
+// A set or query power IRP for a device that has not yet started the next one of its type waits
+// (STATUS_PENDING); other power IRPs go straight to the driver.
 NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State);
 

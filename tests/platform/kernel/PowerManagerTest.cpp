@@ -79,4 +79,55 @@ TEST_F(PowerManager, ARequestedPowerIrpGoesToTheTopOfTheStackAndReportsBack) {
   iotest::DeleteDevice(bottom);
 }
 
+TEST_F(PowerManager, ASetOrQueryWaitsUntilTheDeviceStartsTheNextOfItsType) {
+  struct Case {
+    const char* what;
+    UCHAR firstMinor;
+    POWER_STATE_TYPE firstType;
+    UCHAR secondMinor;
+    POWER_STATE_TYPE secondType;
+    bool waits;
+  } cases[] = {
+      {"device set after device set", IRP_MN_SET_POWER, DevicePowerState, IRP_MN_SET_POWER, DevicePowerState, true},
+      {"device query after device set", IRP_MN_SET_POWER, DevicePowerState, IRP_MN_QUERY_POWER, DevicePowerState, true},
+      {"system set after system query", IRP_MN_QUERY_POWER, SystemPowerState, IRP_MN_SET_POWER, SystemPowerState, true},
+      {"system set after device set", IRP_MN_SET_POWER, DevicePowerState, IRP_MN_SET_POWER, SystemPowerState, false},
+      {"wait-wake after device set", IRP_MN_SET_POWER, DevicePowerState, IRP_MN_WAIT_WAKE, DevicePowerState, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<PIRP> got;
+    std::vector<KIRQL> irqls;
+    PDEVICE_OBJECT dev = iotest::NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      got.push_back(irp);
+      irqls.push_back(KeGetCurrentIrql());
+      IoMarkIrpPending(irp);
+      return STATUS_PENDING;
+    });
+    auto send = [&](UCHAR minor, POWER_STATE_TYPE type) {
+      PIRP irp = IoAllocateIrp(dev->StackSize, FALSE);
+      PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+      sp->MajorFunction = IRP_MJ_POWER;
+      sp->MinorFunction = minor;
+      sp->Parameters.Power.Type = type;
+      IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT, PIRP done, PVOID) {
+        IoFreeIrp(done);
+        return STATUS_MORE_PROCESSING_REQUIRED;
+      }, nullptr, TRUE, TRUE, TRUE);
+      return PoCallDriver(dev, irp);
+    };
+    EXPECT_EQ(send(c.firstMinor, c.firstType), STATUS_PENDING);
+    EXPECT_EQ(send(c.secondMinor, c.secondType), STATUS_PENDING);
+    sched.RunUntilIdle();
+    EXPECT_EQ(got.size(), c.waits ? 1u : 2u);
+    PoStartNextPowerIrp(got[0]);
+    sched.RunUntilIdle();
+    ASSERT_EQ(got.size(), 2u) << "the next one goes once the first has started it";
+    EXPECT_EQ(irqls[1], PASSIVE_LEVEL);
+    PoStartNextPowerIrp(got[1]);
+    for (PIRP irp : got) iotest::Complete(irp, STATUS_SUCCESS);
+    iotest::DeleteDevice(dev);
+  }
+}
+
 }  // namespace
