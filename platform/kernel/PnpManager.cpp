@@ -68,6 +68,8 @@ struct PnpState {
   SYSTEM_POWER_STATE systemState = PowerSystemWorking;
   std::vector<Watcher> watchers;
   uint64_t nextWatcher = 1;
+  // A fatal fault found on the PnP thread, reported on the host when it next waits for PnP work.
+  std::string fatal;
 };
 
 PnpState& P() {
@@ -193,8 +195,11 @@ void StartNode(Devnode* node) {
   node->instancePath = node->deviceId + u"\\" + node->instanceId;
   if (node->parent != nullptr) {
     for (Devnode* sibling : node->parent->children)
-      if (sibling != node && sibling->state != DevnodeState::Removed && Upper(sibling->instancePath) == Upper(node->instancePath))
-        Violation("two children of one bus report the instance path " + Narrow(node->instancePath));
+      if (sibling != node && sibling->state != DevnodeState::Removed && Upper(sibling->instancePath) == Upper(node->instancePath)) {
+        if (p.fatal.empty()) p.fatal = "two children of one bus report the instance path " + Narrow(node->instancePath);
+        node->state = DevnodeState::Failed;
+        return;
+      }
   }
   node->hardwareIds = QueryIds(node, BusQueryHardwareIDs);
   for (auto& id : QueryIds(node, BusQueryCompatibleIDs)) node->hardwareIds.push_back(id);
@@ -471,6 +476,37 @@ void NotifyAll(const GUID& guid, const std::u16string& link, bool arrived) {
     if (w.guid == guid) Notify(w.id, guid, link, arrived);
 }
 
+void ReportFatal() {
+  std::string fatal = std::move(P().fatal);
+  P().fatal.clear();
+  if (!fatal.empty()) Violation(fatal);
+}
+
+// Children are asked before their parent; a refusal cancels the query of every device asked.
+bool QueryRemoveTree(Devnode* node) {
+  std::vector<Devnode*> order;
+  std::function<void(Devnode*)> collect = [&](Devnode* n) {
+    for (Devnode* c : n->children) collect(c);
+    if (n->state == DevnodeState::Started) order.push_back(n);
+  };
+  collect(node);
+  std::vector<Devnode*> asked;
+  for (Devnode* n : order) {
+    NTSTATUS status = SendPnp(n, IRP_MN_QUERY_REMOVE_DEVICE);
+    if (!NT_SUCCESS(status)) {
+      SendPnp(n, IRP_MN_CANCEL_REMOVE_DEVICE);
+      for (auto it = asked.rbegin(); it != asked.rend(); ++it) {
+        SendPnp(*it, IRP_MN_CANCEL_REMOVE_DEVICE);
+        (*it)->state = DevnodeState::Started;
+      }
+      return false;
+    }
+    n->state = DevnodeState::RemovePending;
+    asked.push_back(n);
+  }
+  return true;
+}
+
 // Runs fn on the PnP thread and waits there for it from the host.
 template <class T>
 T OnPnpThread(std::function<T()> fn) {
@@ -482,6 +518,7 @@ T OnPnpThread(std::function<T()> fn) {
   });
   Scheduler::Current().RunUntil([done] { return *done; }, Scheduler::Current().Now() + 3600 * kNsPerSecond);
   if (!*done) Violation("the PnP manager did not finish its work");
+  ReportFatal();
   return *result;
 }
 
@@ -544,27 +581,7 @@ void PnpRemoveRootDevice(PDEVICE_OBJECT pdo) {
 bool PnpQueryRemoveAndRemove(PDEVICE_OBJECT pdo) {
   Devnode* node = NodeOf(pdo);
   return OnPnpThread<bool>([node] {
-    // Children are asked before their parent, and told first.
-    std::vector<Devnode*> order;
-    std::function<void(Devnode*)> collect = [&](Devnode* n) {
-      for (Devnode* c : n->children) collect(c);
-      if (n->state == DevnodeState::Started) order.push_back(n);
-    };
-    collect(node);
-    std::vector<Devnode*> asked;
-    for (Devnode* n : order) {
-      NTSTATUS status = SendPnp(n, IRP_MN_QUERY_REMOVE_DEVICE);
-      if (!NT_SUCCESS(status)) {
-        SendPnp(n, IRP_MN_CANCEL_REMOVE_DEVICE);
-        for (auto it = asked.rbegin(); it != asked.rend(); ++it) {
-          SendPnp(*it, IRP_MN_CANCEL_REMOVE_DEVICE);
-          (*it)->state = DevnodeState::Started;
-        }
-        return false;
-      }
-      n->state = DevnodeState::RemovePending;
-      asked.push_back(n);
-    }
+    if (!QueryRemoveTree(node)) return false;
     RemoveNode(node, true);
     return true;
   });
@@ -589,6 +606,7 @@ bool PnpStopAndRestart(PDEVICE_OBJECT pdo) {
 void PnpSettle() {
   auto& s = Scheduler::Current();
   s.RunUntil([] { return P().work.empty() && !P().threadLive; }, s.Now() + 3600 * kNsPerSecond);
+  ReportFatal();
 }
 
 DevnodeState PnpState(PDEVICE_OBJECT pdo) {
@@ -676,9 +694,14 @@ void IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TY
 }
 
 void IoRequestDeviceEject(PDEVICE_OBJECT PhysicalDeviceObject) {
+  plat::CheckIrqlAtMost(DISPATCH_LEVEL, "IoRequestDeviceEject");
   PDEVICE_OBJECT pdo = PhysicalDeviceObject;
   plat::Queue([pdo] {
-    if (plat::Devnode* node = plat::NodeOf(pdo)) plat::RemoveNode(node, true);
+    plat::Devnode* node = plat::NodeOf(pdo);
+    if (node == nullptr || node->state != plat::DevnodeState::Started || !plat::QueryRemoveTree(node)) return;
+    plat::RemoveNode(node, true);
+    // Only the bus driver is left to take the device out.
+    plat::SendPnp(node, IRP_MN_EJECT);
   });
 }
 

@@ -10,6 +10,8 @@
 #include "platform/kernel/IoManager.h"
 
 void IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type);
+// Query-remove of the device and its children (a refusal cancels it), removal, then IRP_MN_EJECT to
+// the bus driver's PDO; on the PnP thread.
 void IoRequestDeviceEject(PDEVICE_OBJECT PhysicalDeviceObject);
 
 NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID* InterfaceClassGuid,
@@ -63,7 +65,8 @@ void PnpRemoveRootDevice(PDEVICE_OBJECT pdo);
 bool PnpQueryRemoveAndRemove(PDEVICE_OBJECT pdo);
 bool PnpStopAndRestart(PDEVICE_OBJECT pdo);
 
-// Runs the PnP thread until it has nothing left to do.
+// Runs the PnP thread until it has nothing left to do. A fatal fault the PnP thread found (two
+// children of one bus with one instance path) is a violation here, on the host.
 void PnpSettle();
 
 enum class DevnodeState { Enumerated, Started, Failed, StopPending, Stopped, RemovePending, SurpriseRemoved, Removed };

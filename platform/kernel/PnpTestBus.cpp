@@ -160,6 +160,15 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT d, PIRP irp) {
     case IRP_MN_QUERY_PNP_DEVICE_STATE:
       status = STATUS_SUCCESS;
       break;
+    case IRP_MN_EJECT: {
+      // Out of the bus: the PnP manager learns it from the next enumeration.
+      auto& siblings = X(B().bus)->children;
+      siblings.erase(std::remove(siblings.begin(), siblings.end(), d), siblings.end());
+      x->present = false;
+      IoInvalidateDeviceRelations(B().bus, BusRelations);
+      status = STATUS_SUCCESS;
+      break;
+    }
     case IRP_MN_REMOVE_DEVICE:
       if (x->waitWake != nullptr && IoSetCancelRoutine(x->waitWake, nullptr) != nullptr) {
         PIRP ww = x->waitWake;
@@ -313,6 +322,7 @@ bool TestBus::Wake(PDEVICE_OBJECT pdo) {
 }
 
 bool TestBus::WaitWakePending(PDEVICE_OBJECT pdo) { return X(pdo)->waitWake != nullptr; }
+std::vector<PDEVICE_OBJECT> TestBus::Children() { return B().bus != nullptr ? X(B().bus)->children : std::vector<PDEVICE_OBJECT>{}; }
 std::vector<std::string> TestBus::Received(PDEVICE_OBJECT pdo) { return X(pdo)->received; }
 void TestBus::ClearReceived(PDEVICE_OBJECT pdo) { X(pdo)->received.clear(); }
 

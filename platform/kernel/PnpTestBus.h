@@ -26,11 +26,14 @@ class TestBus {
   static void Install();
   // A new child, enumerated and started as plug and play does; returns its PDO.
   static PDEVICE_OBJECT Plug(const TestBusChild& child);
-  // The child leaves the bus: surprise removal, and removal once its files are closed.
+  // The child leaves the bus: surprise removal, and removal once its files are closed. A child
+  // that is sent IRP_MN_EJECT leaves it too, after its removal.
   static void Unplug(PDEVICE_OBJECT pdo);
   // Completes the child's pending wait-wake IRP with success; false when none is pending.
   static bool Wake(PDEVICE_OBJECT pdo);
   static bool WaitWakePending(PDEVICE_OBJECT pdo);
+  // The children on the bus, in the order they were plugged in.
+  static std::vector<PDEVICE_OBJECT> Children();
   // What the child's PDO received, as "PNP 0x00" or "POWER 0x02", in order.
   static std::vector<std::string> Received(PDEVICE_OBJECT pdo);
   static void ClearReceived(PDEVICE_OBJECT pdo);

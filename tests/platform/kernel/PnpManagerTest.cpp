@@ -156,6 +156,62 @@ TEST_F(Pnp, SurpriseRemovalWaitsForTheLastFileBeforeRemove) {
   EXPECT_EQ(gSeen, (std::vector<UCHAR>{IRP_MN_SURPRISE_REMOVAL, IRP_MN_REMOVE_DEVICE}));
 }
 
+TEST_F(Pnp, AnEjectIsQueriedThenRemovesTheStackAndTakesTheDeviceOffTheBus) {
+  struct Case {
+    const char* what;
+    bool refuse;
+    std::vector<UCHAR> seen;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"refused", true, {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE},
+       {"QUERY_REMOVE", "CANCEL_REMOVE"}},
+      {"agreed", false, {IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_REMOVE_DEVICE},
+       {"QUERY_REMOVE", "REMOVE", "EJECT", "REMOVE"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+    gSeen.clear();
+    plat::PnpLog().clear();
+    gRefuseQueryRemove = c.refuse;
+    IoRequestDeviceEject(pdo);
+    plat::PnpSettle();
+    EXPECT_EQ(gSeen, c.seen);
+    EXPECT_EQ(LogFor("PNPTEST\\DEV\\1"), c.log) << "the second REMOVE deletes the PDO once it has left the bus";
+    if (c.refuse) {
+      EXPECT_EQ(plat::PnpState(pdo), plat::DevnodeState::Started);
+      gRefuseQueryRemove = false;
+      plat::TestBus::Unplug(pdo);
+    }
+  }
+}
+
+TEST_F(Pnp, TwoChildrenOfOneBusWithOneInstancePathAreAFatalFault) {
+  struct Case {
+    const char* what;
+    std::u16string first, second;
+    bool fatal;
+  } cases[] = {
+      {"the same instance id", u"A1", u"A1", true},
+      {"ids that differ only in case", u"B1", u"b1", true},
+      {"another instance id", u"C1", u"C2", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT first = plat::TestBus::Plug({u"PNPTEST\\DEV", c.first});
+    std::string v = plat::ExpectViolation([&] { plat::TestBus::Plug({u"PNPTEST\\DEV", c.second}); });
+    PDEVICE_OBJECT second = plat::TestBus::Children().back();
+    EXPECT_EQ(v.find("instance path") != std::string::npos, c.fatal) << v;
+    EXPECT_EQ(plat::PnpState(first), plat::DevnodeState::Started);
+    if (c.fatal) {
+      EXPECT_EQ(plat::PnpState(second), plat::DevnodeState::Failed) << "the duplicate is never started";
+      plat::TestBus::Unplug(second);
+    } else {
+      EXPECT_EQ(plat::PnpState(second), plat::DevnodeState::Started);
+    }
+  }
+}
+
 TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
   PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
   UNICODE_STRING link{};
