@@ -2,6 +2,7 @@
 // record halves, the unit's ramp through the client buffers and back into the unit's capture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -30,6 +31,29 @@ uint32_t BufferSizeIndex(uint32_t frames) {
   return 0;
 }
 
+// Block counts of the data packets on the record and the playback channel, as the bus carries them.
+class BlockTap : public sim::Node {
+ public:
+  BlockTap() : Node(0x7AB) {}
+  void Watch(sim::Bus& bus, uint32_t record, uint32_t playback) {
+    channels_[0] = record;
+    channels_[1] = playback;
+    bus.Listen(*this, record);
+    bus.Listen(*this, playback);
+  }
+  void OnIsoPacket(const sim::IsoPacket& p) override {
+    if (p.payloadLength <= 8) return;
+    const uint32_t dbs = p.payload[1];
+    if (dbs == 0) return;
+    (p.channel == channels_[0] ? record : playback).push_back((p.payloadLength - 8) / (dbs * 4));
+  }
+  std::vector<uint32_t> record;
+  std::vector<uint32_t> playback;
+
+ private:
+  uint32_t channels_[2] = {};
+};
+
 // What the client sees of the record halves: every half's frame count, and whether each channel's
 // ramp runs on from the half before.
 struct HalfWatch {
@@ -45,6 +69,7 @@ class StreamOnSimulatedUnit : public testing::Test {
  protected:
   StreamOnSimulatedUnit() {
     bus.Attach(host);
+    bus.Attach(tap);
     unit.Plug(bus);
     sched.RunUntilIdle();
     engine = std::make_unique<EnginePlatformDouble>(host, unit.Guid(), store);
@@ -73,6 +98,8 @@ class StreamOnSimulatedUnit : public testing::Test {
     }
     engine->SetHalfCallback([this](uint32_t half, uint32_t frames) { Watch(half, frames); });
     ASSERT_EQ(engine->StartAudioStreams(), 0);
+    tap.Watch(bus, engine->RecordChannel(), engine->PlaybackChannel());
+    tap.record.clear();
   }
 
   bool Locked() const { return engine->IsStreamValid() && engine->LockState() == 2; }
@@ -117,6 +144,7 @@ class StreamOnSimulatedUnit : public testing::Test {
   plat::Scheduler sched;
   sim::Bus bus{sched};
   sim::HostNode host;
+  BlockTap tap;
   sim::MainUnit unit;
   sim::DoubleSettingsStore store;
   std::unique_ptr<EnginePlatformDouble> engine;
@@ -131,7 +159,8 @@ struct Setting {
 };
 
 // The whole road at every rate and size: lock, record halves of exactly the buffer frames whose
-// ramp runs on, playback packets whose DBC runs on at the unit, and the loop arriving bit-exact.
+// ramp runs on, playback packets whose DBC runs on at the unit and that replay the record block
+// counts, and the loop arriving bit-exact.
 TEST_F(StreamOnSimulatedUnit, LocksAndLoopsBitExactAtEveryRateAndSize) {
   const Setting cases[] = {
       {44100, 64}, {44100, 256}, {44100, 2048}, {48000, 64}, {48000, 256}, {48000, 2048},
@@ -146,6 +175,7 @@ TEST_F(StreamOnSimulatedUnit, LocksAndLoopsBitExactAtEveryRateAndSize) {
     const sim::StreamCounters counters = engine->Streams();
     watch = {};
     watched = true;
+    tap.playback.clear();
     sched.RunFor(kNsPerSecond);
 
     EXPECT_TRUE(Locked());
@@ -164,6 +194,10 @@ TEST_F(StreamOnSimulatedUnit, LocksAndLoopsBitExactAtEveryRateAndSize) {
     EXPECT_EQ(CaptureBreaks(&frames), 0u);
     EXPECT_GE(frames, c.rate - 2 * c.frames);
     EXPECT_NEAR(engine->MeasuredRate(), c.rate, 1);
+    ASSERT_GT(tap.playback.size(), 100u);
+    EXPECT_NE(std::search(tap.record.begin(), tap.record.end(), tap.playback.begin(), tap.playback.end()),
+              tap.record.end())
+        << "playback block counts are a run of the record block counts";
     const std::string log = Log();
   EXPECT_EQ(log.find("Callback"), std::string::npos) << log;
 
