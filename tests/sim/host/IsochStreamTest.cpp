@@ -116,7 +116,7 @@ class StreamOnSimulatedUnit : public testing::Test {
       if (watch.haveFrame && frame != watch.nextFrame) ++watch.rampBreaks;
       watch.haveFrame = true;
       watch.nextFrame = (frame + 1) & 0xFFFFFF;
-      for (uint32_t k = 1; k < kChannels; ++k) watch.rampBreaks += client[half][k][f] != Ramp(k, frame);
+      for (uint32_t k = 0; k < kChannels; ++k) watch.rampBreaks += client[half][k][f] != Ramp(k, frame);
     }
   }
 
