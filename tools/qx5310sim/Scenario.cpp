@@ -8,6 +8,7 @@
 #include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
+#include "tools/qx5310sim/AudioSession.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
@@ -91,14 +92,19 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (units[0]->HandleControlRequest(11, &protocol, sizeof protocol, 0, &returned) != kQX531Success)
     report.Lost("the control protocol could not be set");
 
-  // The surfaces that report through their own status records; the main unit's ride in the
-  // isochronous stream.
+  AudioSession audio(s, mainUnit, *units[0]);
+  bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
+
+  // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
+  // the KR-6 units report through their own status records.
   SurfaceSession session(s, options.protocol);
+  if (streaming) session.AddUnit("main unit", mainUnit, *units[0]);
   for (size_t i = 0; i < expansion.size(); ++i)
     session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], *units[i + 1]);
   session.Play(s.Now() + 50 * plat::kNsPerMs);
 
   s.RunFor(options.duration);
+  audio.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
   report.Value("bus generation", std::to_string(machine.Bus().Generation()));
@@ -110,6 +116,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Value("queued register writes", std::to_string(completed) + " of " + std::to_string(issued) + " completed");
   if (issued != completed) report.Lost(std::to_string(issued - completed) + " queued register write(s) never completed");
 
+  if (streaming) audio.WriteReport(report, options.outDir);
   session.WriteReport(report);
 
   for (auto it = units.rbegin(); it != units.rend(); ++it) (*it)->HandleUnPlug();

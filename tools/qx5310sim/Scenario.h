@@ -6,10 +6,15 @@
 class Machine;
 class Report;
 
+#include <string>
+
 struct ScenarioOptions {
   plat::VTime duration = 5 * plat::kNsPerSecond;
   int expansionUnits = 2;  // KR-6 units plugged in beside the main unit, 0-15
   uint32_t protocol = 2;   // control protocol of the surfaces, 1-5 (2: Mackie Control)
+  uint32_t sampleRate = 48000;
+  uint32_t bufferFrames = 256;
+  std::string outDir = "out";  // WAV files go here
 };
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report);

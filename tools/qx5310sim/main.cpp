@@ -14,12 +14,15 @@ namespace {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P] [--realtime]\n"
+               "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P]\n"
+               "                 [--rate HZ] [--frames N] [--realtime]\n"
                "  --out DIR           where the report and the machine's state file go (default: out)\n"
                "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
                "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
                "  --protocol P        control protocol of the surfaces: 1 native, 2 Mackie Control (default),\n"
                "                      3 HUI, 4 Cubase LE, 5 Cubase SX / Nuendo\n"
+               "  --rate HZ           sample rate: 44100, 48000 (default), 88200 or 96000\n"
+               "  --frames N          frames a buffer half: 32, 64, ... 2048 (default 256)\n"
                "  --realtime          pace virtual time to the wall clock\n");
 }
 
@@ -57,6 +60,20 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.protocol = static_cast<uint32_t>(p);
+    } else if (arg == "--rate" && i + 1 < argc) {
+      long r = std::strtol(argv[++i], nullptr, 10);
+      if (r != 44100 && r != 48000 && r != 88200 && r != 96000) {
+        Usage();
+        return 2;
+      }
+      options.sampleRate = static_cast<uint32_t>(r);
+    } else if (arg == "--frames" && i + 1 < argc) {
+      long f = std::strtol(argv[++i], nullptr, 10);
+      if (f < 32 || f > 2048 || (f & (f - 1)) != 0) {
+        Usage();
+        return 2;
+      }
+      options.bufferFrames = static_cast<uint32_t>(f);
     } else if (arg == "--realtime") {
       realTime = true;
     } else if (arg == "--help") {
@@ -68,6 +85,7 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::create_directories(out);
+  options.outDir = out;
 
   auto wallStart = std::chrono::steady_clock::now();
   Report report;
