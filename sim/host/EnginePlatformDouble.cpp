@@ -1,6 +1,7 @@
 #include "sim/host/EnginePlatformDouble.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/kernel/Verifier.h"
@@ -257,16 +258,13 @@ int32_t EnginePlatformDouble::StopIsochStreams() {
     host_.StopTalk(playback->channel);
     DisablePlaybackStream(SwitchWritten, nullptr);
   }
-  uint32_t detached[4];
-  uint32_t count = 0;
-  for (uint32_t which = kRecordA; which <= kPlaybackB; ++which) {
-    if (host_.Detach(lists_[which].list)) detached[count++] = which;
-  }
-  std::sort(detached, detached + count,
+  std::array<uint32_t, 4> order = {kRecordA, kRecordB, kPlaybackA, kPlaybackB};
+  std::sort(order.begin(), order.end(),
             [this](uint32_t a, uint32_t b) { return lists_[a].attachOrder < lists_[b].attachOrder; });
   std::weak_ptr<int> alive = alive_;
-  for (uint32_t i = 0; i < count; ++i) {
-    plat::Scheduler::Current().After(0, [this, alive, which = detached[i]] {
+  for (uint32_t which : order) {
+    if (!host_.Detach(lists_[which].list)) continue;
+    plat::Scheduler::Current().After(0, [this, alive, which] {
       if (!alive.expired()) ListDone(which);
     });
   }

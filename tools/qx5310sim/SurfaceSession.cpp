@@ -158,10 +158,16 @@ void SurfaceSession::WriteReport(Report& report) const {
     list("MIDI to the surface", s->toSurface);
     std::string lamps;
     for (int n = 0; n < 256; ++n)
-      if (s->hardware->GetSurface().Lamp(static_cast<uint8_t>(n)) != 0) lamps += (lamps.empty() ? "" : " ") + std::to_string(n);
+      if (s->hardware->GetSurface().Lamp(static_cast<uint8_t>(n)) != 0) {
+        if (!lamps.empty()) lamps += ' ';
+        lamps += std::to_string(n);
+      }
     report.Value("  lamps lit", lamps.empty() ? "none" : lamps);
     std::string faders;
-    for (int f = 0; f < 9; ++f) faders += (f ? " " : "") + std::to_string(s->hardware->GetSurface().FaderPosition(f));
+    for (int f = 0; f < 9; ++f) {
+      if (f != 0) faders += ' ';
+      faders += std::to_string(s->hardware->GetSurface().FaderPosition(f));
+    }
     report.Value("  fader positions", faders);
     char text[110] = {};
     uint32_t got = 0;
