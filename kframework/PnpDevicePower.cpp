@@ -351,9 +351,11 @@ NTSTATUS PnpDeviceBase::SystemSetPower(PIRP irp) {
     return PassPowerDown(irp);
   };
   if (state == mSystemPowerState) {
-    if (state == PowerSystemWorking && mDevicePowerState == PowerDeviceD0 && (mPowerFlags & (0x2 | 0x4)) &&
-        (mPowerHoldPolicy & (0x1 | 0x2)))
-      ReleaseQueuedIrps(FALSE);
+    bool release = state == PowerSystemWorking && mDevicePowerState == PowerDeviceD0 && (mPowerFlags & (0x2 | 0x4)) &&
+                   (mPowerHoldPolicy & (0x1 | 0x2));
+    // Cleared first: a request re-dispatched while the transition is still marked is held again, for ever.
+    mPowerFlags &= ~(0x2u | 0x4u);
+    if (release) ReleaseQueuedIrps(FALSE);
     return passSame();
   }
   if (state < mSystemPowerState) {

@@ -127,6 +127,103 @@ TEST_F(Powered, HeldRequestsReleasedByAPowerUpAtDispatchLevelRunAtPassiveLevel) 
   Close(file);
 }
 
+TEST_F(Powered, AWaitThatTimesOutCancelsHeldRequestsOnlyWhenItsPolicyAsks) {
+  auto systemPower = [this](UCHAR minor, SYSTEM_POWER_STATE state) {
+    return [this, minor, state] {
+      plat::IoSend(Fdo(), IRP_MJ_POWER, minor, nullptr, [state](PIO_STACK_LOCATION sp) {
+        sp->Parameters.Power.Type = SystemPowerState;
+        sp->Parameters.Power.State.SystemState = state;
+      });
+    };
+  };
+  struct Case {
+    const char* what;
+    ULONG PnpDeviceBase::*policy;
+    LONGLONG PnpDeviceBase::*timeout;
+    std::function<void()> road, undo;
+    bool cancel;
+  };
+  std::vector<Case> cases;
+  for (bool cancel : {false, true}) {
+    cases.push_back({"query-stop", &PnpDeviceBase::mQueryStopPolicy, &PnpDeviceBase::mQueryStopTimeout,
+                     [this] { Send(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE); },
+                     [this] { Send(IRP_MJ_PNP, IRP_MN_CANCEL_STOP_DEVICE); }, cancel});
+    cases.push_back({"query-remove", &PnpDeviceBase::mQueryRemovePolicy, &PnpDeviceBase::mQueryRemoveTimeout,
+                     [this] { Send(IRP_MJ_PNP, IRP_MN_QUERY_REMOVE_DEVICE); },
+                     [this] { Send(IRP_MJ_PNP, IRP_MN_CANCEL_REMOVE_DEVICE); }, cancel});
+    cases.push_back({"system query to sleep", &PnpDeviceBase::mSystemQueryPolicy, &PnpDeviceBase::mSystemQueryTimeout,
+                     systemPower(IRP_MN_QUERY_POWER, PowerSystemSleeping3),
+                     systemPower(IRP_MN_SET_POWER, PowerSystemWorking), cancel});
+    cases.push_back({"system power-down", &PnpDeviceBase::mPowerDownPolicy, &PnpDeviceBase::mPowerDownTimeout,
+                     [] { ASSERT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3)); },
+                     [] { ASSERT_TRUE(plat::PoSetSystemState(PowerSystemWorking)); }, cancel});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + (c.cancel ? ", with 0x40" : ", without 0x40"));
+    if (fdo != nullptr) TearDown();
+    Start(false);
+    fdo->mSystemQueryPolicy = 0;
+    fdo->*c.policy = 0x10 | (c.cancel ? 0x40 : 0);
+    fdo->*c.timeout = 10 * 10000;  // 10 ms
+    fdo->keepAsStream = true;
+    auto stream = Control(nullptr);
+    fdo->keepAsStream = false;
+    // Arrives while the road waits for the stream, and is held by the state the road set.
+    std::shared_ptr<plat::IoRequest> held;
+    sched.After(plat::kNsPerMs, [&] {
+      sched.Spawn("sender", [&] {
+        held = plat::IoSend(Fdo(), IRP_MJ_DEVICE_CONTROL, 0, nullptr,
+                            [](PIO_STACK_LOCATION sp) { sp->Parameters.DeviceIoControl.IoControlCode = kfwtest::Ioctl(2); });
+      });
+    });
+    c.road();
+    sched.RunUntilIdle();
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->done, c.cancel);
+    c.undo();
+    sched.RunUntilIdle();
+    EXPECT_TRUE(held->done) << "what stayed held runs once the road is undone";
+    EXPECT_EQ(held->status.Status, c.cancel ? STATUS_CANCELLED : STATUS_SUCCESS);
+    EXPECT_FALSE(stream->done);
+    fdo->StopStreams();
+    EXPECT_EQ(fdo->mRequestCount, 1);
+  }
+}
+
+TEST_F(Powered, TrackingThePowerSequenceReadsTheBusCountsAtPowerDownAndMarksContextLostAtPowerUp) {
+  struct Case {
+    const char* what;
+    bool track;   // mPowerPolicy 0x2
+    bool answer;  // mPowerMinorPolicy 0x8
+    ULONG answeredD2;
+  } cases[] = {
+      {"not tracked: the bus answers the sequence query", false, false, 2},
+      {"tracked: the device answers with the counts of its last power-down", true, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (fdo != nullptr) TearDown();
+    Start(false);
+    if (c.track) fdo->mPowerPolicy |= 0x2;
+    if (c.answer) fdo->mPowerMinorPolicy |= 0x8;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+      ASSERT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));
+      ASSERT_TRUE(plat::PoSetSystemState(PowerSystemWorking));
+      ASSERT_EQ(fdo->RequestDevicePower(IRP_MN_SET_POWER, PowerDeviceD0), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(fdo->mSequenceD2, c.track ? 1u : 0u) << "read before the bus saw the second D2";
+    EXPECT_EQ((fdo->mPowerFlags & 0x20) != 0, c.track);
+    POWER_SEQUENCE answered{};
+    auto r = plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_POWER_SEQUENCE, nullptr, [&answered](PIO_STACK_LOCATION sp) {
+      sp->Parameters.PowerSequence.PowerSequence = &answered;
+    });
+    sched.RunUntilIdle();
+    EXPECT_EQ(r->status.Status, STATUS_SUCCESS);
+    EXPECT_EQ(answered.SequenceD2, c.answeredD2);
+    EXPECT_EQ(fdo->mRequestCount, 1);
+  }
+}
+
 struct Owner {
   KMUTEX mutex;
   int wakes = 0;
