@@ -15,6 +15,7 @@ struct ForwardCase {
   BOOLEAN keep;
   bool callerRoutine;   // the caller put its own routine in the next location first
   NTSTATUS callerResult;
+  bool power = false;   // a SET_POWER forwarded with ForwardPowerAndWait
 };
 
 class Forward : public iotest::Machine {};
@@ -26,10 +27,13 @@ TEST_F(Forward, AndWaitReturnsTheFinalStatusAndChainsTheCallersRoutine) {
       {"pending lower, let go", true, FALSE, false, 0},
       {"caller's routine keeps it", true, FALSE, true, STATUS_MORE_PROCESSING_REQUIRED},
       {"caller's routine lets it go", false, TRUE, true, STATUS_SUCCESS},
+      {"power, pending lower, kept", true, TRUE, false, 0, true},
+      {"power, synchronous lower, let go", false, FALSE, false, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     PDEVICE_OBJECT lower = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.power) PoStartNextPowerIrp(irp);
       irp->IoStatus.Information = 42;
       if (!c.pend) return Complete(irp, STATUS_DEVICE_BUSY, 42);
       IoMarkIrpPending(irp);
@@ -43,6 +47,7 @@ TEST_F(Forward, AndWaitReturnsTheFinalStatusAndChainsTheCallersRoutine) {
     NTSTATUS forwarded = STATUS_PENDING;
     ULONG_PTR info = 0;
     iotest::SetHandler(upper, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.power) PoStartNextPowerIrp(irp);
       IoCopyCurrentIrpStackLocationToNext(irp);
       if (c.callerRoutine) {
         struct Ctx { bool* ran; NTSTATUS result; };
@@ -54,12 +59,14 @@ TEST_F(Forward, AndWaitReturnsTheFinalStatusAndChainsTheCallersRoutine) {
           return x->result;
         }, &ctx, TRUE, TRUE, TRUE);
       }
-      forwarded = ForwardAndWait(&link, irp, c.keep, &info);
+      forwarded = c.power ? ForwardPowerAndWait(&link, irp, c.keep, &info) : ForwardAndWait(&link, irp, c.keep, &info);
       bool kept = c.callerRoutine ? c.callerResult == STATUS_MORE_PROCESSING_REQUIRED : c.keep;
       if (kept) IoCompleteRequest(irp, IO_NO_INCREMENT);
       return forwarded;
     });
-    auto r = plat::IoSend(upper, IRP_MJ_DEVICE_CONTROL, 0);
+    auto r = c.power ? plat::IoSend(upper, IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr,
+                                    [](PIO_STACK_LOCATION sp) { sp->Parameters.Power.Type = DevicePowerState; })
+                     : plat::IoSend(upper, IRP_MJ_DEVICE_CONTROL, 0);
     sched.RunUntilIdle();
     EXPECT_EQ(forwarded, STATUS_DEVICE_BUSY) << "never STATUS_PENDING";
     EXPECT_EQ(info, 42u);
