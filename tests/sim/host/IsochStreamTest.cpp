@@ -199,7 +199,7 @@ TEST_F(StreamOnSimulatedUnit, LocksAndLoopsBitExactAtEveryRateAndSize) {
               tap.record.end())
         << "playback block counts are a run of the record block counts";
     const std::string log = Log();
-  EXPECT_EQ(log.find("Callback"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Callback"), std::string::npos) << log;
 
     ASSERT_EQ(engine->StopAudioStreams(), 0);
     watched = false;
