@@ -231,9 +231,12 @@ bool Scheduler::RunOneThing(VTime limit) {
     SwitchTo(t);
     return true;
   }
-  if (events_.empty()) return false;
+  // A PASSIVE_LEVEL event is a step of the scenario: it never runs inside a wait of the host,
+  // where it would re-enter code that is waiting.
   auto it = events_.begin();
-  if (it->first.first > limit) return false;
+  if (hostWaits_ > 0)
+    while (it != events_.end() && it->second.irql == PASSIVE_LEVEL) ++it;
+  if (it == events_.end() || it->first.first > limit) return false;
   Event ev = std::move(it->second);
   events_.erase(it);
   eventTimes_.erase(ev.seq);
@@ -375,7 +378,9 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
     });
   }
   if (self->isHost) {
+    ++hostWaits_;
     Pump([self] { return !self->waiting; }, INT64_MAX, false);
+    --hostWaits_;
     if (self->waiting) {
       if (shuttingDown_) return STATUS_TIMEOUT;
       Violation("the host waits for ever: no thread can run and no event is due");

@@ -40,7 +40,8 @@ class Scheduler {
   VTime Now() const { return now_; }
 
   // An event runs fn at time t (never before Now) on the pumping thread at the given IRQL.
-  // Returns an id for Cancel. Events at one time run in the order they were added.
+  // Returns an id for Cancel. Events at one time run in the order they were added. A PASSIVE_LEVEL
+  // event waits while the host is inside a wait of its own, and runs once that wait is over.
   uint64_t At(VTime t, std::function<void()> fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
   uint64_t After(VTime dt, std::function<void()> fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
   bool Cancel(uint64_t id);
@@ -126,6 +127,7 @@ class Scheduler {
   std::vector<std::string> trace_;
   bool shuttingDown_ = false;
   int drainingDpcs_ = 0;
+  int hostWaits_ = 0;
 };
 
 // 100-ns kernel time units <-> virtual nanoseconds.

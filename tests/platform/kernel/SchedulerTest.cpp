@@ -76,6 +76,20 @@ TEST(Scheduler, HostWaitingWithNothingToRunIsCaught) {
   EXPECT_NE(what.find("waits for ever"), std::string::npos) << what;
 }
 
+TEST(Scheduler, PassiveEventsWaitUntilTheHostIsNoLongerWaiting) {
+  Scheduler s;
+  KEVENT ev;
+  KeInitializeEvent(&ev, NotificationEvent, FALSE);
+  bool stepRan = false;
+  s.After(kNsPerMs, [&] { stepRan = true; }, PASSIVE_LEVEL);
+  s.After(5 * kNsPerMs, [&] { KeSetEvent(&ev, IO_NO_INCREMENT, FALSE); });
+  EXPECT_EQ(KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+  EXPECT_EQ(s.Now(), 5 * kNsPerMs);
+  EXPECT_FALSE(stepRan);
+  s.RunUntilIdle();
+  EXPECT_TRUE(stepRan);
+}
+
 TEST(Scheduler, ReadyThreadsRunInTheOrderTheyBecameReady) {
   Scheduler s;
   std::string order;
