@@ -87,8 +87,9 @@ void AudioSession::OnHalf(uint32_t half, uint32_t frames) {
 
 void AudioSession::WriteReport(Report& report, const std::string& outDir) {
   report.Section("Audio");
-  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + std::to_string(frames_) +
-                              " frames a half");
+  std::string frames = std::to_string(engine_.BufferFrames()) + " frames a half";
+  if (engine_.BufferFrames() != frames_) frames += " (" + std::to_string(frames_) + " asked)";
+  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + frames);
   report.Value("lock time", std::to_string((lockedAt_ - started_) / plat::kNsPerMs) + " ms");
   report.Value("measured rate", std::to_string(measuredRate_) + " Hz");
   report.Value("halves to the client", std::to_string(halves_) + (wrongHalves_ ? ", " + std::to_string(wrongHalves_) + " of the wrong length" : ""));
