@@ -100,13 +100,15 @@ NTSTATUS CreateDriverObject(PDRIVER_OBJECT driverObject, PUNICODE_STRING registr
   DriverInstance = driver;
   driver->mDriverObject = driverObject;
   ULONG chars = registryPath->Length / sizeof(WCHAR);
-  auto* copy = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (chars + 1) * sizeof(WCHAR), kFrameworkPoolTag));
+  // A copy whose terminator would not fit the 16-bit maximum length is not made.
+  ULONG bytes = (chars + 1) * sizeof(WCHAR);
+  auto* copy = bytes <= 0xFFFF ? static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, bytes, kFrameworkPoolTag)) : nullptr;
   if (copy != nullptr) {
     std::memcpy(copy, registryPath->Buffer, chars * sizeof(WCHAR));
     copy[chars] = 0;
     driver->mRegistryPath.Buffer = copy;
     driver->mRegistryPath.Length = static_cast<USHORT>(chars * sizeof(WCHAR));
-    driver->mRegistryPath.MaximumLength = static_cast<USHORT>((chars + 1) * sizeof(WCHAR));
+    driver->mRegistryPath.MaximumLength = static_cast<USHORT>(bytes);
     driver->mRegistryPath.mOwnsBuffer = TRUE;
   }
   if (info->installDispatch) {

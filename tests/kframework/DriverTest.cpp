@@ -118,6 +118,21 @@ TEST_F(Drivers, AnOddLengthRegistryPathLosesItsHalfCharacterAndIsTerminated) {
   plat::IoUnloadDriver(driver);
 }
 
+TEST_F(Drivers, ARegistryPathTooLongForASixteenBitMaximumIsNotCopiedAndTheEntryGoesOn) {
+  NTSTATUS status;
+  PDRIVER_OBJECT driver = plat::IoLoadDriver(u"kfwlong", FrameworkDriverEntry<KernelDriverBase>, &status);
+  KernelDriverBase* first = DriverInstance;
+  std::u16string path(0x7FFF, u'x');
+  UNICODE_STRING longest{0xFFFE, 0xFFFE, path.data()};
+  ASSERT_EQ(CreateDriverObject(driver, &longest, DriverClassOf<KernelDriverBase>()), STATUS_SUCCESS);
+  EXPECT_EQ(DriverInstance->mRegistryPath.Buffer, nullptr);
+  EXPECT_EQ(DriverInstance->mRegistryPath.Length, 0);
+  EXPECT_EQ(DriverInstance->mRegistryPath.MaximumLength, 0);
+  DriverUnloadRoutine(driver);
+  DriverInstance = first;
+  plat::IoUnloadDriver(driver);
+}
+
 TEST_F(Drivers, UnloadDeletesDevicesMadeAtEntryTheFirstMadeFirst) {
   NTSTATUS status;
   PDRIVER_OBJECT driver = plat::IoLoadDriver(u"kfwlegacy", FrameworkDriverEntry<LegacyDriver>, &status);
