@@ -26,10 +26,9 @@ PnpDeviceBase::PnpDeviceBase(ULONG stamp, PDEVICE_OBJECT physicalDevice, PCWSTR 
     return;
   }
   *record = InterfaceRecord{interfaceClass, {}, {}};
-  NTSTATUS status = IoRegisterDeviceInterface(physicalDevice, interfaceClass, nullptr, &record->linkName);
-  if (!NT_SUCCESS(status)) {
+  if (!NT_SUCCESS(IoRegisterDeviceInterface(physicalDevice, interfaceClass, nullptr, &record->linkName))) {
     ExFreePoolWithTag(record, kFrameworkPoolTag);
-    mConstructStatus = status;
+    mConstructStatus = STATUS_INSUFFICIENT_RESOURCES;
     return;
   }
   ListAppend(&mInterfaces, record);

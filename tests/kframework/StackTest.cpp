@@ -314,7 +314,7 @@ TEST_F(Stack, AFailedConstructionIsReportedAndDeletesItsDeviceObjectOnce) {
   // Over a device that is no PDO the interface cannot be registered.
   TestFdo* broken = KernelNew<TestFdo>(NonPagedPool, Fdo(), u"Broken");
   ASSERT_NE(broken, nullptr);
-  EXPECT_EQ(broken->mConstructStatus, STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(broken->mConstructStatus, STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(broken->mLink.mLowerDevice, nullptr) << "a failed device does not join the stack";
   ASSERT_NE(broken->mDeviceObject, nullptr);
   broken->Delete();
