@@ -399,6 +399,7 @@ NTSTATUS PnpDeviceBase::SystemSetPower(PIRP irp) {
   }
   auto* ctx = static_cast<PowerRequestContext*>(KernelAlloc(sizeof(PowerRequestContext)));
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+  bool marked = ctx != nullptr;
   if (ctx != nullptr) {
     *ctx = PowerRequestContext{this, {}, STATUS_SUCCESS, false, irp, released, false};
     IoMarkIrpPending(irp);
@@ -409,7 +410,9 @@ NTSTATUS PnpDeviceBase::SystemSetPower(PIRP irp) {
     KernelFree(ctx);
   }
   PoStartNextPowerIrp(irp);
-  return released ? CompleteKeepingCount(irp, status) : CompleteRequest(irp, status);
+  NTSTATUS completed = released ? CompleteKeepingCount(irp, status) : CompleteRequest(irp, status);
+  // An IRP marked pending must be answered with STATUS_PENDING.
+  return marked ? STATUS_PENDING : completed;
 }
 
 NTSTATUS PnpDeviceBase::QueryPowerRoad(PIRP irp) {

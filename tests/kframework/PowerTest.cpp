@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/kernel/Pool.h"
 #include "platform/kernel/Verifier.h"
 #include "tests/kframework/TestStack.h"
 
@@ -108,6 +109,23 @@ TEST_F(Powered, PowerIrpsAfterRemovalAreRefusedAndStillStartTheNextOne) {
   });
   EXPECT_EQ(r->status.Status, STATUS_DELETE_PENDING);
   Close(file);
+}
+
+TEST_F(Powered, ASleepWhoseDeviceStateCannotBeRequestedFailsAndStillReturnsPendingAsMarked) {
+  Start(false);
+  auto r = plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [](PIO_STACK_LOCATION sp) {
+    sp->Parameters.Power.Type = SystemPowerState;
+    sp->Parameters.Power.State.SystemState = PowerSystemSleeping3;
+    plat::PoolLedger::FailTag(PoolTag("Irp "), true);  // no IRP for the device request
+  });
+  plat::PoolLedger::ClearFailures();
+  sched.RunUntilIdle();
+  ASSERT_TRUE(r->done);
+  EXPECT_EQ(r->status.Status, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(r->returned, STATUS_PENDING);
+  EXPECT_EQ(fdo->mRequestCount, 1);
+  fdo->mPowerFlags &= ~0x6u;
+  fdo->mSystemPowerState = PowerSystemWorking;
 }
 
 TEST_F(Powered, HeldRequestsReleasedByAPowerUpAtDispatchLevelRunAtPassiveLevel) {
