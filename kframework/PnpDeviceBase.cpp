@@ -246,19 +246,31 @@ NTSTATUS PnpDeviceBase::QueueIrp(PIRP irp) {
   return STATUS_PENDING;
 }
 
+void PnpDeviceBase::TakeHeldIrps(ListHead* taken, bool everyFile, PFILE_OBJECT fileObject) {
+  ListInit(taken, mHeldIrps.offset);
+  KIRQL cancelIrql;
+  IoAcquireCancelSpinLock(&cancelIrql);
+  KeAcquireSpinLockAtDpcLevel(&mHeldIrpsLock);
+  PVOID next = nullptr;
+  for (PVOID member = ListFirst(&mHeldIrps); member != nullptr; member = next) {
+    next = ListNext(&mHeldIrps, member);
+    auto* irp = static_cast<PIRP>(member);
+    if (!everyFile && IoGetCurrentIrpStackLocation(irp)->FileObject != fileObject) continue;
+    // One whose cancel routine is already running is that routine's to complete.
+    if (IoSetCancelRoutine(irp, nullptr) == nullptr) continue;
+    ListRemove(&mHeldIrps, irp);
+    ListAppend(taken, irp);
+  }
+  KeReleaseSpinLockFromDpcLevel(&mHeldIrpsLock);
+  IoReleaseCancelSpinLock(cancelIrql);
+}
+
 void PnpDeviceBase::ReleaseQueuedIrps(BOOLEAN flush) {
-  while (true) {
-    KIRQL cancelIrql;
-    IoAcquireCancelSpinLock(&cancelIrql);
-    KeAcquireSpinLockAtDpcLevel(&mHeldIrpsLock);
-    auto* irp = static_cast<PIRP>(ListPopFirst(&mHeldIrps));
-    KeReleaseSpinLockFromDpcLevel(&mHeldIrpsLock);
-    if (irp == nullptr) {
-      IoReleaseCancelSpinLock(cancelIrql);
-      return;
-    }
-    IoSetCancelRoutine(irp, nullptr);
-    IoReleaseCancelSpinLock(cancelIrql);
+  // Every held request is taken off the list first, so one that the device's state holds again
+  // waits for the next release instead of being popped again by this one.
+  ListHead taken;
+  TakeHeldIrps(&taken, true, nullptr);
+  while (auto* irp = static_cast<PIRP>(ListPopFirst(&taken))) {
     irp->IoStatus.Information = 0;
     if (irp->Cancel)
       CompleteKeepingCount(irp, STATUS_CANCELLED);
@@ -271,22 +283,7 @@ void PnpDeviceBase::ReleaseQueuedIrps(BOOLEAN flush) {
 
 void PnpDeviceBase::CancelHeldIrps(PFILE_OBJECT fileObject) {
   ListHead taken;
-  ListInit(&taken, mHeldIrps.offset);
-  KIRQL cancelIrql;
-  IoAcquireCancelSpinLock(&cancelIrql);
-  KeAcquireSpinLockAtDpcLevel(&mHeldIrpsLock);
-  PVOID next = nullptr;
-  for (PVOID member = ListFirst(&mHeldIrps); member != nullptr; member = next) {
-    next = ListNext(&mHeldIrps, member);
-    auto* irp = static_cast<PIRP>(member);
-    if (IoGetCurrentIrpStackLocation(irp)->FileObject != fileObject) continue;
-    // One whose cancel routine is already running is that routine's to complete.
-    if (IoSetCancelRoutine(irp, nullptr) == nullptr) continue;
-    ListRemove(&mHeldIrps, irp);
-    ListAppend(&taken, irp);
-  }
-  KeReleaseSpinLockFromDpcLevel(&mHeldIrpsLock);
-  IoReleaseCancelSpinLock(cancelIrql);
+  TakeHeldIrps(&taken, false, fileObject);
   while (auto* irp = static_cast<PIRP>(ListPopFirst(&taken))) {
     irp->IoStatus.Information = 0;
     CompleteKeepingCount(irp, STATUS_CANCELLED);

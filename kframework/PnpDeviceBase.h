@@ -137,6 +137,9 @@ class PnpDeviceBase : public KernelDeviceBase {
   LONG PowerThreshold() const;
   NTSTATUS WaitOn(PKEVENT event, LONGLONG timeout);
   NTSTATUS CompleteKeepingCount(PIRP irp, NTSTATUS status);
+  // Moves the held IRPs of the file object (or of every file) into `taken`, clearing their
+  // cancel routines; one whose cancel routine already runs stays for that routine to complete.
+  void TakeHeldIrps(ListHead* taken, bool everyFile, PFILE_OBJECT fileObject);
   NTSTATUS PassDownKeepingCount(PIRP irp);
   void CompleteCurrentIrp();
   void ReleaseHeldIrpsSoon();

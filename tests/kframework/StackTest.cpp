@@ -93,6 +93,20 @@ TEST_F(Stack, HeldRequestsRunWhenReleasedAndEndWhenCancelled) {
   }
 }
 
+TEST_F(Stack, AReleaseWhileTheStateStillHoldsRequestsHoldsThemAgainAndReturns) {
+  PFILE_OBJECT file = Open();
+  fdo->mQueryStopPolicy = 0;
+  EXPECT_EQ(Send(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE)->status.Status, STATUS_SUCCESS);
+  auto r = Control(file);
+  ASSERT_FALSE(r->done);
+  fdo->ReleaseQueuedIrps(FALSE);  // stop still pending: the request is held again, once
+  EXPECT_FALSE(r->done);
+  Send(IRP_MJ_PNP, IRP_MN_CANCEL_STOP_DEVICE);
+  EXPECT_TRUE(r->done);
+  EXPECT_EQ(r->status.Status, STATUS_SUCCESS);
+  Close(file);
+}
+
 TEST_F(Stack, QueriesAreRefusedByTheirPolicyAndTheDriver) {
   struct Case {
     const char* what;
