@@ -324,6 +324,7 @@ class QX531Device {
   void Kick(QueuedWriter& writer, void (QX531Device::*runWriter)());
   void RunWriter(QueuedWriter& writer, IssueStep step);
   static void CompleteWrite(QX531Device& unit, QueuedWriter& writer, void (QX531Device::*runWriter)());
+  void LogLabelledLine(const char* label, const char* value);
   static int32_t WriteDoneLamp(void* context, uint32_t status);
   static int32_t WriteDoneFader(void* context, uint32_t status);
   static int32_t WriteDoneMIDIOut(void* context, uint32_t status);

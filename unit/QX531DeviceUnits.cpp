@@ -74,10 +74,7 @@ void QX531Device::LogHex(uint32_t value) {
 void QX531Device::LogLabelHex(const char* label, uint32_t value) {
   char hex[11];
   DebugLog::FormatHex(value, hex);
-  EngineLockGuard guard(*this, EngineLock::DebugLog);
-  mLog.Append(label);
-  mLog.Append(hex);
-  mLog.Append("\n");
+  LogLabelledLine(label, hex);
 }
 
 void QX531Device::LogDecimal(int32_t value) {
@@ -89,8 +86,13 @@ void QX531Device::LogDecimal(int32_t value) {
 void QX531Device::LogLabelDecimal(const char* label, int32_t value) {
   char decimal[11];
   DebugLog::FormatDecimal(value, decimal);
+  LogLabelledLine(label, decimal);
+}
+
+// One line under one lock, so that a racing writer cannot split label from value.
+void QX531Device::LogLabelledLine(const char* label, const char* value) {
   EngineLockGuard guard(*this, EngineLock::DebugLog);
   mLog.Append(label);
-  mLog.Append(decimal);
+  mLog.Append(value);
   mLog.Append("\n");
 }
