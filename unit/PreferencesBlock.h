@@ -81,6 +81,14 @@ static_assert(offsetof(PreferencesBlock, mConverterDelay) == PreferencesBlock::k
 // Frames per client buffer by buffer-size index.
 inline constexpr uint32_t kBufferFrames[8] = {0, 32, 64, 128, 256, 512, 1024, 2048};
 
+// The buffer-size index of a frame count; 0 (no index) for any other count.
+constexpr uint32_t BufferSizeIndexOf(uint32_t frames) {
+  for (uint32_t i = 1; i < 8; ++i)
+    if (kBufferFrames[i] == frames) return i;
+  return 0;
+}
+static_assert(BufferSizeIndexOf(256) == 4 && BufferSizeIndexOf(100) == 0);
+
 // Rate code of the rate-and-clock register for a sample rate; 0 for any other rate.
 constexpr uint32_t RateCode(uint32_t sampleRate) {
   switch (sampleRate) {

@@ -14,12 +14,6 @@ constexpr uint32_t kAllChannels = (1u << AudioSession::kChannels) - 1;
 constexpr uint32_t kRampChannel = 17;  // the ramp gives the loop check its alignment
 constexpr plat::VTime kLockLimit = 10 * plat::kNsPerSecond;
 
-uint32_t BufferSizeIndex(uint32_t frames) {
-  for (uint32_t i = 1; i < std::size(kBufferFrames); ++i)
-    if (kBufferFrames[i] == frames) return i;
-  return 0;
-}
-
 }  // namespace
 
 AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine)
@@ -33,7 +27,7 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   rate_ = rate;
   frames_ = frames;
   engine_.SetPreference(PreferencesBlock::kParamSampleRate, rate);
-  engine_.SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndex(frames));
+  engine_.SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames));
   sched_.RunFor(5 * plat::kNsPerMs);
   engine_.SetInputChannelMask(kAllChannels);
   engine_.SetOutputChannelMask(kAllChannels);

@@ -25,12 +25,6 @@ constexpr uint32_t kChannels = 18;
 
 uint32_t Ramp(uint32_t channel, uint64_t frame) { return channel << 24 | static_cast<uint32_t>(frame & 0xFFFFFF); }
 
-uint32_t BufferSizeIndex(uint32_t frames) {
-  for (uint32_t i = 1; i < std::size(kBufferFrames); ++i)
-    if (kBufferFrames[i] == frames) return i;
-  return 0;
-}
-
 // Block counts of the data packets on the record and the playback channel, as the bus carries them.
 class BlockTap : public sim::Node {
  public:
@@ -86,7 +80,7 @@ class StreamOnSimulatedUnit : public testing::Test {
   // in the client buffers, and starts streaming.
   void Start(uint32_t rate, uint32_t frames) {
     engine->SetPreference(PreferencesBlock::kParamSampleRate, rate);
-    engine->SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndex(frames));
+    engine->SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames));
     sched.RunFor(5 * kNsPerMs);
     engine->SetInputChannelMask(kAllChannels);
     engine->SetOutputChannelMask(kAllChannels);
