@@ -285,6 +285,28 @@ void Scheduler::SetRealTime(bool on) {
   virtStart_ = now_;
 }
 
+void Scheduler::SetProcessors(uint32_t count) {
+  if (count == 0 || count > 64) Violation("a machine has 1 to 64 processors");
+  processors_ = count;
+}
+
+void Scheduler::SetSeed(uint64_t seed) {
+  seed_ = seed;
+  rng_ = seed;
+}
+
+void Scheduler::Preempt(std::string_view) {}
+
+uint32_t Scheduler::Choose(uint32_t n) {
+  if (seed_ == 0 || n <= 1) return 0;
+  // splitmix64: cheap, and every seed gives its own stream.
+  uint64_t z = (rng_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<uint32_t>(z % n);
+}
+
 void Scheduler::Hash(std::string_view text) {
   for (unsigned char c : text) {
     traceHash_ ^= c;

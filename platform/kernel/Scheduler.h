@@ -70,6 +70,18 @@ class Scheduler {
   // Paces virtual time to the wall clock (the main job's --realtime); off by default.
   void SetRealTime(bool on);
 
+  // The machine's processors (default 2) and the seed that picks the interleaving: seed 0 runs
+  // everything in first-in first-out order, any other seed lets contexts overtake each other at
+  // the points where real processors could.
+  void SetProcessors(uint32_t count);
+  uint32_t Processors() const { return processors_; }
+  void SetSeed(uint64_t seed);
+  uint64_t Seed() const { return seed_; }
+  // A point where another processor could overtake the current context; `where` names it.
+  void Preempt(std::string_view where);
+  // A choice among n that the seed makes; always 0 under seed 0.
+  uint32_t Choose(uint32_t n);
+
   // Trace of the order of events: every switch, event and Note goes into a running hash, and
   // into a text log when kept. Two runs of one scenario must give the same hash.
   void Note(std::string_view text);
@@ -119,6 +131,9 @@ class Scheduler {
   Thread* host_ = nullptr;
   Thread* current_ = nullptr;
   uint32_t nextThreadId_ = 0;
+  uint32_t processors_ = 2;
+  uint64_t seed_ = 0;
+  uint64_t rng_ = 0;
   bool realTime_ = false;
   int64_t wallStartNs_ = 0;
   VTime virtStart_ = 0;
