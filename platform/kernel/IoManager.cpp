@@ -305,6 +305,9 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   sp->DeviceObject = DeviceObject;
   if (sp->MajorFunction > IRP_MJ_MAXIMUM_FUNCTION) Violation("IoCallDriver with an invalid major function");
   if (sp->MajorFunction == IRP_MJ_POWER) plat::PoNoteDispatch(Irp);
+  if (auto* s = plat::Scheduler::TryCurrent())
+    s->Record(plat::Scheduler::Trace::IrpDispatch, sp->MajorFunction, sp->MinorFunction);
+  plat::PreemptionPoint();
   KIRQL before = KeGetCurrentIrql();
   NTSTATUS status = DeviceObject->DriverObject->MajorFunction[sp->MajorFunction](DeviceObject, Irp);
   if (KeGetCurrentIrql() != before) Violation("a dispatch routine returned at another IRQL than it was called at");
@@ -317,6 +320,9 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
   if (Irp->CurrentLocation > Irp->StackCount) Violation("IoCompleteRequest of an IRP that no driver holds (completed twice?)");
   if (Irp->IoStatus.Status == STATUS_PENDING) Violation("IoCompleteRequest with STATUS_PENDING");
   if (Irp->CancelRoutine != nullptr) Violation("IoCompleteRequest of an IRP that still has a cancel routine");
+  if (auto* s = plat::Scheduler::TryCurrent())
+    s->Record(plat::Scheduler::Trace::IrpComplete, static_cast<ULONG>(Irp->IoStatus.Status), Irp->IoStatus.Information);
+  plat::PreemptionPoint();
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
   for (IoSkipCurrentIrpStackLocation(Irp); Irp->CurrentLocation <= Irp->StackCount + 1;
        ++sp, IoSkipCurrentIrpStackLocation(Irp)) {

@@ -51,3 +51,4 @@ constexpr NTSTATUS STATUS_NOT_FOUND = static_cast<NTSTATUS>(0xC0000225);
 constexpr NTSTATUS STATUS_MORE_PROCESSING_REQUIRED = static_cast<NTSTATUS>(0xC0000016);
 // The 1394 bus driver's answer for a transaction to a node that has left the bus.
 constexpr NTSTATUS STATUS_IO_DEVICE_ERROR_1394_DEPARTED = static_cast<NTSTATUS>(0xC0120090);
+constexpr NTSTATUS STATUS_THREAD_IS_TERMINATING = static_cast<NTSTATUS>(0xC000004B);

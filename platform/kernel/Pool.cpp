@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
 namespace plat {
@@ -119,6 +120,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
   if (paged) plat::CheckIrqlAtMost(APC_LEVEL, "paged pool allocation");
   else plat::CheckIrqlAtMost(DISPATCH_LEVEL, "non-paged pool allocation");
   if (Tag == 0) plat::Violation("pool allocation with tag 0");
+  plat::PreemptionPoint();
   auto& l = plat::L();
   std::lock_guard<std::mutex> lock(l.m);
   l.count += 1;
@@ -138,6 +140,7 @@ PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes) {
 namespace {
 void FreeChecked(PVOID P, const ULONG* tag) {
   if (P == nullptr) plat::Violation("ExFreePool of a null pointer");
+  plat::PreemptionPoint();
   auto& l = plat::L();
   std::unique_lock<std::mutex> lock(l.m);
   auto it = l.live.find(P);

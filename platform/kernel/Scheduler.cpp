@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/kernel/Verifier.h"
 
 namespace plat {
 
 struct Scheduler::Thread {
-  enum class State { Ready, Running, Blocked, Done };
+  enum class State { Ready, Running, Blocked, Done, Preempted, Spinning, Stalled, Idle };
+  enum class Kind { Host, Sim, System, Carrier };
   uint32_t id = 0;
   std::string name;
   std::function<void()> body;
@@ -20,14 +23,23 @@ struct Scheduler::Thread {
   std::condition_variable cv;
   bool baton = false;
   State state = State::Ready;
-  bool isHost = false;
-  bool killed = false;
+  Kind kind = Kind::Sim;
+  bool started = false;
+  bool exit = false;  // a thread never started skips its body; a carrier leaves its loop
+  KIRQL irql = PASSIVE_LEVEL;  // as it was when the thread last gave up the baton
+  int cpu = -1;                // seeded: the processor it occupies
+  int drainingDpcs = 0;
   // The current wait.
   std::vector<DISPATCHER_HEADER*> objects;
   WAIT_TYPE waitType = WaitAny;
   bool waiting = false;
   NTSTATUS waitStatus = STATUS_SUCCESS;
   uint64_t timeoutEvent = 0;
+  // Spinning and stalling.
+  volatile KSPIN_LOCK* spinOn = nullptr;
+  VTime stallUntil = 0;
+  // A carrier's DPC or event.
+  std::function<void()> job;
 };
 
 namespace {
@@ -35,9 +47,7 @@ namespace {
 Scheduler* gCurrent = nullptr;
 thread_local Scheduler::Thread* tlThread = nullptr;
 thread_local KIRQL tlIrql = PASSIVE_LEVEL;
-
-// Unwinds a simulated thread that is still blocked when the machine shuts down.
-struct ThreadKilled {};
+std::vector<std::string> gAbandoned;
 
 int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -59,9 +69,33 @@ void TakeBaton(Scheduler::Thread* t) {
   t->baton = false;
 }
 
+// The IRQL of the calling context for a nested pump: the others run at their own IRQL.
+class PumpScope {
+ public:
+  explicit PumpScope(int& hostWaits) : hostWaits_(hostWaits), saved_(tlIrql) {
+    ++hostWaits_;
+    tlIrql = PASSIVE_LEVEL;
+  }
+  ~PumpScope() {
+    tlIrql = saved_;
+    --hostWaits_;
+  }
+  PumpScope(const PumpScope&) = delete;
+  PumpScope& operator=(const PumpScope&) = delete;
+
+ private:
+  int& hostWaits_;
+  KIRQL saved_;
+};
+
 }  // namespace
 
 KIRQL& CurrentIrqlRef() { return tlIrql; }
+
+void PreemptionPoint() {
+  Scheduler* s = gCurrent;
+  if (s != nullptr && s->Seed() != 0) s->Preempt();
+}
 
 Scheduler::Scheduler() {
   static uint64_t serials = 0;
@@ -71,8 +105,9 @@ Scheduler::Scheduler() {
   auto host = std::make_unique<Thread>();
   host->id = nextThreadId_++;
   host->name = "host";
-  host->isHost = true;
+  host->kind = Thread::Kind::Host;
   host->state = Thread::State::Running;
+  host->started = true;
   host_ = current_ = host.get();
   tlThread = host_;
   tlIrql = PASSIVE_LEVEL;
@@ -83,6 +118,7 @@ Scheduler::~Scheduler() {
   Shutdown();
   tlThread = nullptr;
   gCurrent = nullptr;
+  SetViolationNote({});
 }
 
 Scheduler& Scheduler::Current() {
@@ -91,6 +127,8 @@ Scheduler& Scheduler::Current() {
 }
 
 Scheduler* Scheduler::TryCurrent() { return gCurrent; }
+
+std::vector<std::string> Scheduler::TakeAbandonedThreads() { return std::exchange(gAbandoned, {}); }
 
 Scheduler::Thread* Scheduler::Self() const {
   if (tlThread == nullptr) Violation("a thread unknown to the scheduler called the kernel stand-in");
@@ -126,47 +164,48 @@ void Scheduler::QueueDpc(std::function<void()> fn) {
 }
 
 void Scheduler::DrainDpcs() {
-  if (drainingDpcs_ > 0 || tlIrql >= DISPATCH_LEVEL) return;
-  ++drainingDpcs_;
+  Thread* self = tlThread;
+  if (self == nullptr || tlIrql >= DISPATCH_LEVEL || self->drainingDpcs > 0) return;
+  // Under a seed the pump hands DPCs to the processors; the host itself is never one.
+  if (seed_ != 0 && self->kind == Thread::Kind::Host) return;
+  ++self->drainingDpcs;
   while (!dpcs_.empty()) {
     auto fn = std::move(dpcs_.front());
     dpcs_.pop_front();
-    Note("dpc");
+    Record(Trace::Dpc);
     KIRQL saved = tlIrql;
     tlIrql = DISPATCH_LEVEL;
     fn();
     if (tlIrql != DISPATCH_LEVEL) Violation("a DPC returned at an IRQL other than DISPATCH_LEVEL");
     tlIrql = saved;
   }
-  --drainingDpcs_;
+  --self->drainingDpcs;
 }
 
-uint32_t Scheduler::Spawn(std::string name, std::function<void()> body) {
+uint32_t Scheduler::Spawn(std::string name, std::function<void()> body, bool system) {
   auto t = std::make_unique<Thread>();
   Thread* raw = t.get();
   raw->id = nextThreadId_++;
   raw->name = std::move(name);
   raw->body = std::move(body);
+  raw->kind = system ? Thread::Kind::System : Thread::Kind::Sim;
   raw->state = Thread::State::Ready;
   Thread* host = host_;
   raw->os = std::thread([raw, host] {
     TakeBaton(raw);
     tlThread = raw;
     tlIrql = PASSIVE_LEVEL;
-    if (!raw->killed) {
-      try {
-        raw->body();
-      } catch (const ThreadKilled&) {
-      }
+    if (!raw->exit) {
+      raw->started = true;
+      raw->body();
+      if (tlIrql != PASSIVE_LEVEL) Violation("thread '" + raw->name + "' ended above PASSIVE_LEVEL");
     }
-    if (tlIrql != PASSIVE_LEVEL && !raw->killed)
-      Violation("thread '" + raw->name + "' ended above PASSIVE_LEVEL");
     raw->state = Thread::State::Done;
     GiveBaton(host);
   });
   threads_.push_back(std::move(t));
   ready_.push_back(raw);
-  Note("spawn " + raw->name);
+  Record(Trace::Spawn, raw->id);
   return raw->id;
 }
 
@@ -183,35 +222,49 @@ PKTHREAD Scheduler::CurrentKThread() const { return reinterpret_cast<PKTHREAD>(S
 size_t Scheduler::LiveThreads() const {
   size_t n = 0;
   for (const auto& t : threads_)
-    if (!t->isHost && t->state != Thread::State::Done) ++n;
+    if ((t->kind == Thread::Kind::Sim || t->kind == Thread::Kind::System) && t->state != Thread::State::Done) ++n;
   return n;
 }
 
 void Scheduler::SwitchTo(Thread* next) {
-  Note("run " + next->name);
+  Record(Trace::Switch, next->id);
   next->state = Thread::State::Running;
   current_ = next;
   GiveBaton(next);
   TakeBaton(host_);
   current_ = host_;
-  if (next->state == Thread::State::Done) {
-    next->os.join();
-    auto it = std::find_if(threads_.begin(), threads_.end(), [next](const auto& p) { return p.get() == next; });
+  AfterSwitch(next);
+}
+
+void Scheduler::AfterSwitch(Thread* t) {
+  using S = Thread::State;
+  bool leavesProcessor = t->state == S::Done || t->state == S::Idle || t->state == S::Blocked || t->state == S::Ready;
+  if (leavesProcessor && t->cpu >= 0) {
+    auto& stack = cpus_[static_cast<size_t>(t->cpu)];
+    if (stack.empty() || stack.back() != t) Violation("'" + t->name + "' left a processor it was not running on");
+    stack.pop_back();
+    t->cpu = -1;
+  }
+  if (t->state == S::Spinning) CheckDeadlock(t);
+  if (t->state == S::Done) {
+    t->os.join();
+    auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
+    if (t->kind == Thread::Kind::Carrier) std::replace(carriers_.begin(), carriers_.end(), t, static_cast<Thread*>(nullptr));
     threads_.erase(it);
   }
 }
 
 void Scheduler::ReturnToHost(Thread* self) {
+  self->irql = tlIrql;
   GiveBaton(host_);
   TakeBaton(self);
   tlThread = self;
-  if (self->killed) throw ThreadKilled{};
 }
 
 void Scheduler::Yield() {
   Thread* self = Self();
   if (tlIrql > APC_LEVEL) Violation("yield above APC_LEVEL");
-  if (self->isHost) {
+  if (self->kind == Thread::Kind::Host) {
     RunUntilIdle();
     return;
   }
@@ -220,82 +273,21 @@ void Scheduler::Yield() {
   ReturnToHost(self);
 }
 
-bool Scheduler::RunOneThing(VTime limit) {
-  if (!dpcs_.empty()) {
-    DrainDpcs();
-    return true;
-  }
-  if (!ready_.empty()) {
-    Thread* t = ready_.front();
-    ready_.pop_front();
-    SwitchTo(t);
-    return true;
-  }
-  // A PASSIVE_LEVEL event is a step of the scenario: it never runs inside a wait of the host,
-  // where it would re-enter code that is waiting.
-  auto it = events_.begin();
-  if (hostWaits_ > 0)
-    while (it != events_.end() && it->second.irql == PASSIVE_LEVEL) ++it;
-  if (it == events_.end() || it->first.first > limit) return false;
-  Event ev = std::move(it->second);
-  events_.erase(it);
-  eventTimes_.erase(ev.seq);
-  if (ev.time > now_) {
-    if (realTime_) {
-      int64_t target = wallStartNs_ + (ev.time - virtStart_);
-      int64_t wait = target - WallNs();
-      if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
-    }
-    now_ = ev.time;
-  }
-  if (!ev.what.empty()) Note(ev.what);
-  KIRQL saved = tlIrql;
-  tlIrql = ev.irql;
-  ev.fn();
-  if (tlIrql != ev.irql) Violation("event '" + ev.what + "' returned at a different IRQL");
-  tlIrql = saved;
-  return true;
-}
-
-void Scheduler::Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit) {
-  if (Self() != host_) Violation("only the host thread pumps the scheduler");
-  if (tlIrql != PASSIVE_LEVEL) Violation("the scheduler was pumped above PASSIVE_LEVEL");
-  while (!(done && done())) {
-    if (!RunOneThing(limit)) break;
-  }
-  if (advanceToLimit && now_ < limit && !(done && done())) now_ = limit;
-}
-
-void Scheduler::RunUntilIdle() { Pump(nullptr, now_, false); }
-void Scheduler::RunFor(VTime dt) { RunUntil(now_ + dt); }
-void Scheduler::RunUntil(VTime t) { Pump(nullptr, t, true); }
-
-bool Scheduler::RunUntil(const std::function<bool()>& done, VTime limit) {
-  Pump(done, limit, false);
-  return done();
-}
-
-void Scheduler::Stall(VTime dt) {
-  if (dt > 0) now_ += dt;
-}
-
-void Scheduler::SetRealTime(bool on) {
-  realTime_ = on;
-  wallStartNs_ = WallNs();
-  virtStart_ = now_;
-}
-
 void Scheduler::SetProcessors(uint32_t count) {
   if (count == 0 || count > 64) Violation("a machine has 1 to 64 processors");
+  for (const auto& stack : cpus_)
+    if (!stack.empty()) Violation("the processor count changed while processors were busy");
   processors_ = count;
+  cpus_.clear();
 }
 
 void Scheduler::SetSeed(uint64_t seed) {
+  for (const auto& stack : cpus_)
+    if (!stack.empty()) Violation("the interleaving seed changed while processors were busy");
   seed_ = seed;
   rng_ = seed;
+  SetViolationNote(seed == 0 ? std::string() : "interleaving seed " + std::to_string(seed));
 }
-
-void Scheduler::Preempt(std::string_view) {}
 
 uint32_t Scheduler::Choose(uint32_t n) {
   if (seed_ == 0 || n <= 1) return 0;
@@ -307,19 +299,365 @@ uint32_t Scheduler::Choose(uint32_t n) {
   return static_cast<uint32_t>(z % n);
 }
 
-void Scheduler::Hash(std::string_view text) {
-  for (unsigned char c : text) {
-    traceHash_ ^= c;
-    traceHash_ *= 1099511628211ull;
+void Scheduler::Preempt() {
+  Thread* self = tlThread;
+  // The host is the pump: test code and scenario steps are never overtaken halfway.
+  if (seed_ == 0 || shuttingDown_ || self == nullptr || self->kind == Thread::Kind::Host) return;
+  if (Choose(3) != 0) return;
+  Record(Trace::Preempt, self->id);
+  self->state = Thread::State::Preempted;
+  ReturnToHost(self);
+}
+
+void Scheduler::SpinUntilFree(volatile KSPIN_LOCK* lock, KSPIN_LOCK holder) {
+  Thread* self = Self();
+  Record(Trace::Spin, self->id);
+  self->spinOn = lock;
+  if (self->kind == Thread::Kind::Host) {
+    {
+      PumpScope scope(hostWaits_);
+      PumpInside([lock] { return *lock == 0; }, INT64_MAX, false);
+    }
+    self->spinOn = nullptr;
+    if (*lock != 0) {
+      auto* owner = reinterpret_cast<Thread*>(holder & ~KSPIN_LOCK{1});
+      bool known = std::any_of(threads_.begin(), threads_.end(), [owner](const auto& p) { return p.get() == owner; });
+      Violation("deadlock: the host spins on a spin lock held by '" + (known ? owner->name : std::string("?")) +
+                "', which cannot run");
+    }
+    return;
+  }
+  self->state = Thread::State::Spinning;
+  if (seed_ == 0) spinners_.push_back(self);
+  ReturnToHost(self);
+  self->spinOn = nullptr;
+}
+
+void Scheduler::LockReleased(volatile KSPIN_LOCK* lock) {
+  if (spinners_.empty()) return;
+  for (auto it = spinners_.begin(); it != spinners_.end();) {
+    Thread* t = *it;
+    if (t->spinOn == lock) {
+      t->state = Thread::State::Ready;
+      ready_.push_back(t);
+      it = spinners_.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
+void Scheduler::CheckDeadlock(Thread* spinner) {
+  std::string chain = "'" + spinner->name + "'";
+  Thread* t = spinner;
+  for (size_t hops = 0; hops <= threads_.size(); ++hops) {
+    auto* owner = reinterpret_cast<Thread*>(*t->spinOn & ~KSPIN_LOCK{1});
+    bool known = std::any_of(threads_.begin(), threads_.end(), [owner](const auto& p) { return p.get() == owner; });
+    if (!known) return;  // released meanwhile, or held outside the scheduler's threads
+    chain += " spins on a spin lock held by '" + owner->name + "'";
+    if (owner == spinner) Violation("deadlock: " + chain);
+    using S = Thread::State;
+    if (owner->state == S::Blocked || owner->state == S::Done)
+      Violation("deadlock: " + chain + ", which " + (owner->state == S::Done ? "has ended" : "waits"));
+    if (owner->state != S::Spinning || owner->spinOn == nullptr || owner->kind == Thread::Kind::Host) return;
+    chain += ", which";
+    t = owner;
+  }
+}
+
+std::string Scheduler::Holders() const {
+  std::string text;
+  for (const auto& t : threads_) {
+    if (t->state != Thread::State::Spinning || t->spinOn == nullptr) continue;
+    auto* owner = reinterpret_cast<const Thread*>(*t->spinOn & ~KSPIN_LOCK{1});
+    bool known = std::any_of(threads_.begin(), threads_.end(), [owner](const auto& p) { return p.get() == owner; });
+    text += " '" + t->name + "' spins on a lock held by '" + (known ? owner->name : std::string("?")) + "';";
+  }
+  return text;
+}
+
+void Scheduler::Stall(VTime dt) {
+  if (dt <= 0) return;
+  Thread* self = Self();
+  VTime until = now_ + dt;
+  Record(Trace::Stall, static_cast<uint64_t>(dt));
+  if (self->kind == Thread::Kind::Host) {
+    PumpScope scope(hostWaits_);
+    PumpInside(nullptr, until, true);
+    return;
+  }
+  self->stallUntil = until;
+  self->state = Thread::State::Stalled;
+  if (seed_ == 0) {
+    At(until, [this, self] {
+      if (self->state != Thread::State::Stalled) return;
+      self->state = Thread::State::Ready;
+      ready_.push_back(self);
+    });
+  }
+  ReturnToHost(self);
+}
+
+void Scheduler::AdvanceTo(VTime t) {
+  if (t <= now_) return;
+  if (realTime_) {
+    int64_t wait = wallStartNs_ + (t - virtStart_) - WallNs();
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+  }
+  now_ = t;
+}
+
+std::map<std::pair<VTime, uint64_t>, Scheduler::Event>::iterator Scheduler::DueEvent(VTime limit,
+                                                                                     bool passiveAllowed) {
+  // A PASSIVE_LEVEL event is a step of the scenario: it never runs inside a wait of the host,
+  // where it would re-enter code that is waiting.
+  auto it = events_.begin();
+  if (!passiveAllowed)
+    while (it != events_.end() && it->second.irql == PASSIVE_LEVEL) ++it;
+  if (it == events_.end() || it->first.first > limit) return events_.end();
+  return it;
+}
+
+void Scheduler::RunEvent(std::map<std::pair<VTime, uint64_t>, Event>::iterator it) {
+  Event ev = std::move(it->second);
+  events_.erase(it);
+  eventTimes_.erase(ev.seq);
+  AdvanceTo(ev.time);
+  Record(Trace::Event, ev.seq);
+  if (!ev.what.empty()) Note(ev.what);
+  KIRQL saved = tlIrql;
+  tlIrql = ev.irql;
+  ev.fn();
+  if (tlIrql != ev.irql) Violation("event '" + ev.what + "' returned at a different IRQL");
+  tlIrql = saved;
+}
+
+bool Scheduler::RunOneThing(VTime limit) {
+  if (seed_ != 0) return RunOneSeeded(limit);
+  if (!dpcs_.empty()) {
+    DrainDpcs();
+    return true;
+  }
+  if (!ready_.empty()) {
+    Thread* t = ready_.front();
+    ready_.pop_front();
+    SwitchTo(t);
+    return true;
+  }
+  auto it = DueEvent(limit, hostWaits_ == 0);
+  if (it == events_.end()) {
+    if (!spinners_.empty() && events_.empty()) Violation("deadlock:" + Holders());
+    return false;
+  }
+  RunEvent(it);
+  return true;
+}
+
+Scheduler::Thread* Scheduler::Carrier(uint32_t cpu) {
+  if (carriers_.size() < cpus_.size()) carriers_.resize(cpus_.size(), nullptr);
+  if (carriers_[cpu] != nullptr) return carriers_[cpu];
+  auto t = std::make_unique<Thread>();
+  Thread* raw = t.get();
+  raw->id = nextThreadId_++;
+  raw->name = "processor " + std::to_string(cpu);
+  raw->kind = Thread::Kind::Carrier;
+  raw->state = Thread::State::Idle;
+  raw->started = true;
+  Thread* host = host_;
+  raw->os = std::thread([raw, host] {
+    tlThread = raw;
+    while (true) {
+      TakeBaton(raw);
+      if (raw->exit) break;
+      tlIrql = DISPATCH_LEVEL;
+      auto job = std::move(raw->job);
+      job();
+      if (tlIrql != DISPATCH_LEVEL) Violation("a DPC or event returned at an IRQL other than DISPATCH_LEVEL");
+      raw->state = Thread::State::Idle;
+      GiveBaton(host);
+    }
+    raw->state = Thread::State::Done;
+    GiveBaton(host);
+  });
+  threads_.push_back(std::move(t));
+  carriers_[cpu] = raw;
+  return raw;
+}
+
+void Scheduler::RunOnCarrier(uint32_t cpu, std::function<void()> fn, std::string_view what) {
+  Thread* c = Carrier(cpu);
+  c->job = std::move(fn);
+  c->cpu = static_cast<int>(cpu);
+  cpus_[cpu].push_back(c);
+  if (!what.empty()) Note(what);
+  SwitchTo(c);
+}
+
+bool Scheduler::Resumable(const Thread* t) const {
+  switch (t->state) {
+    case Thread::State::Preempted: return true;
+    case Thread::State::Spinning: return *t->spinOn == 0;
+    case Thread::State::Stalled: return now_ >= t->stallUntil;
+    default: return false;
+  }
+}
+
+bool Scheduler::Interruptible(const Thread* t) const {
+  return t->kind != Thread::Kind::Carrier && t->irql < DISPATCH_LEVEL &&
+         (t->state == Thread::State::Preempted || t->state == Thread::State::Stalled);
+}
+
+bool Scheduler::RunOneSeeded(VTime limit) {
+  if (cpus_.size() != processors_) cpus_.resize(processors_);
+  choices_.clear();
+  auto due = DueEvent(now_, hostWaits_ == 0);
+  bool dueDispatch = due != events_.end() && due->second.irql == DISPATCH_LEVEL;
+  bool duePassive = due != events_.end() && due->second.irql == PASSIVE_LEVEL;
+  for (uint32_t p = 0; p < cpus_.size(); ++p) {
+    const auto& stack = cpus_[p];
+    if (stack.empty()) {
+      if (!dpcs_.empty()) choices_.push_back({Choice::StartDpc, p});
+      if (!ready_.empty()) choices_.push_back({Choice::StartThread, p});
+      if (dueDispatch) choices_.push_back({Choice::StartEvent, p});
+      continue;
+    }
+    const Thread* top = stack.back();
+    if (Resumable(top)) choices_.push_back({Choice::Resume, p});
+    if (Interruptible(top)) {
+      if (!dpcs_.empty()) choices_.push_back({Choice::StartDpc, p});
+      if (dueDispatch) choices_.push_back({Choice::StartEvent, p});
+      if (top->state == Thread::State::Preempted && stack.size() == 1 && !ready_.empty())
+        choices_.push_back({Choice::SwitchThread, p});
+    }
+  }
+  if (duePassive) choices_.push_back({Choice::PassiveEvent, 0});
+
+  if (choices_.empty()) {
+    VTime next = INT64_MAX;
+    auto ev = DueEvent(INT64_MAX, hostWaits_ == 0);
+    if (ev != events_.end()) next = ev->first.first;
+    bool spinning = false;
+    for (const auto& stack : cpus_) {
+      if (stack.empty()) continue;
+      if (stack.back()->state == Thread::State::Stalled) next = std::min(next, stack.back()->stallUntil);
+      if (stack.back()->state == Thread::State::Spinning) spinning = true;
+    }
+    if (next == INT64_MAX) {
+      if (spinning) Violation("deadlock:" + Holders());
+      return false;
+    }
+    if (next > limit) return false;
+    AdvanceTo(next);
+    return true;
+  }
+
+  Choice c = choices_[Choose(static_cast<uint32_t>(choices_.size()))];
+  switch (c.kind) {
+    case Choice::Resume:
+      SwitchTo(cpus_[c.cpu].back());
+      break;
+    case Choice::StartDpc: {
+      auto fn = std::move(dpcs_.front());
+      dpcs_.pop_front();
+      Record(Trace::Dpc, c.cpu);
+      RunOnCarrier(c.cpu, std::move(fn), {});
+      break;
+    }
+    case Choice::SwitchThread: {
+      Thread* out = cpus_[c.cpu].back();
+      cpus_[c.cpu].pop_back();
+      out->cpu = -1;
+      out->state = Thread::State::Ready;
+      ready_.push_back(out);
+      [[fallthrough]];
+    }
+    case Choice::StartThread: {
+      Thread* t = ready_.front();
+      ready_.pop_front();
+      t->cpu = static_cast<int>(c.cpu);
+      cpus_[c.cpu].push_back(t);
+      SwitchTo(t);
+      break;
+    }
+    case Choice::StartEvent: {
+      Event ev = std::move(due->second);
+      events_.erase(due);
+      eventTimes_.erase(ev.seq);
+      Record(Trace::Event, ev.seq, c.cpu);
+      RunOnCarrier(c.cpu, std::move(ev.fn), ev.what);
+      break;
+    }
+    case Choice::PassiveEvent:
+      RunEvent(due);
+      break;
+  }
+  return true;
+}
+
+void Scheduler::PumpInside(const std::function<bool()>& done, VTime limit, bool advanceToLimit) {
+  while (!(done && done())) {
+    if (!RunOneThing(limit)) break;
+  }
+  if (advanceToLimit && !(done && done())) AdvanceTo(limit);
+}
+
+void Scheduler::Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit) {
+  if (Self() != host_) Violation("only the host thread pumps the scheduler");
+  if (tlIrql != PASSIVE_LEVEL) Violation("the scheduler was pumped above PASSIVE_LEVEL");
+  PumpInside(done, limit, advanceToLimit);
+}
+
+void Scheduler::RunUntilIdle() { Pump(nullptr, now_, false); }
+void Scheduler::RunFor(VTime dt) { RunUntil(now_ + dt); }
+void Scheduler::RunUntil(VTime t) { Pump(nullptr, t, true); }
+
+bool Scheduler::RunUntil(const std::function<bool()>& done, VTime limit) {
+  Pump(done, limit, false);
+  return done();
+}
+
+void Scheduler::SetRealTime(bool on) {
+  realTime_ = on;
+  wallStartNs_ = WallNs();
+  virtStart_ = now_;
+}
+
+void Scheduler::Record(Trace kind, uint64_t a, uint64_t b) {
+  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
+  Mix(static_cast<uint64_t>(now_));
+  Mix(static_cast<uint64_t>(kind) << 32 | who);
+  Mix(a);
+  Mix(b);
+  if (keepTrace_)
+    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
+                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(a) + " " + std::to_string(b));
+}
+
+void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
+  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
+  Mix(static_cast<uint64_t>(now_));
+  Mix(static_cast<uint64_t>(kind) << 32 | who);
+  Mix(bytes.size());
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    Mix(w);
+  }
+  if (i < bytes.size()) {
+    uint64_t w = 0;
+    std::memcpy(&w, bytes.data() + i, bytes.size() - i);
+    Mix(w);
+  }
+  if (keepTrace_)
+    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
+                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(bytes.size()) + " bytes");
+}
+
 void Scheduler::Note(std::string_view text) {
-  std::string line = std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " ";
-  line.append(text);
-  Hash(line);
-  Hash("\n");
-  if (keepTrace_) trace_.push_back(std::move(line));
+  RecordBytes(Trace::Note, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  if (keepTrace_) trace_.back() = std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " " +
+                                  std::string(text);
 }
 
 bool Scheduler::Satisfiable(Thread* t, DISPATCHER_HEADER* obj) const {
@@ -375,7 +713,7 @@ void Scheduler::WakeWithStatus(Thread* t, NTSTATUS status) {
     Cancel(t->timeoutEvent);
     t->timeoutEvent = 0;
   }
-  if (!t->isHost) {
+  if (t->kind != Thread::Kind::Host) {
     t->state = Thread::State::Ready;
     ready_.push_back(t);
   }
@@ -399,7 +737,7 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
       if (self->waiting) WakeWithStatus(self, STATUS_TIMEOUT);
     });
   }
-  if (self->isHost) {
+  if (self->kind == Thread::Kind::Host) {
     ++hostWaits_;
     Pump([self] { return !self->waiting; }, INT64_MAX, false);
     --hostWaits_;
@@ -431,19 +769,45 @@ void Scheduler::Shutdown() {
   events_.clear();
   eventTimes_.clear();
   dpcs_.clear();
-  while (true) {
-    Thread* victim = nullptr;
-    for (auto& t : threads_)
-      if (!t->isHost && t->state != Thread::State::Done) victim = t.get();
-    if (victim == nullptr) break;
-    victim->killed = true;
-    if (victim->waiting) {
-      victim->waiting = false;
-      waiters_.erase(std::find(waiters_.begin(), waiters_.end(), victim));
+  using S = Thread::State;
+  // What can end cleanly does: idle processors, threads that never ran, and system threads idle
+  // in a wait, which are told the machine is ending.
+  bool progress = true;
+  while (progress) {
+    progress = false;
+    for (auto& p : threads_) {
+      Thread* t = p.get();
+      if (t->kind == Thread::Kind::Host || t->state == S::Done) continue;
+      bool idleCarrier = t->kind == Thread::Kind::Carrier && t->state == S::Idle;
+      bool neverRan = !t->started && t->state == S::Ready;
+      bool idleSystem = t->kind == Thread::Kind::System && t->waiting;
+      if (!idleCarrier && !neverRan && !idleSystem) continue;
+      if (idleSystem) {
+        WakeWithStatus(t, STATUS_THREAD_IS_TERMINATING);
+        ready_.erase(std::remove(ready_.begin(), ready_.end(), t), ready_.end());
+      } else {
+        t->exit = true;
+        ready_.erase(std::remove(ready_.begin(), ready_.end(), t), ready_.end());
+      }
+      SwitchTo(t);
+      progress = true;
+      break;
     }
-    ready_.erase(std::remove(ready_.begin(), ready_.end(), victim), ready_.end());
-    SwitchTo(victim);
   }
+  // The rest are parked where they stand, never unwound, as the threads of a killed process.
+  for (auto& p : threads_) {
+    Thread* t = p.get();
+    if (t->kind == Thread::Kind::Host || t->state == S::Done) continue;
+    gAbandoned.push_back(t->name);
+    t->os.detach();
+    (void)p.release();
+  }
+  threads_.clear();
+  waiters_.clear();
+  ready_.clear();
+  spinners_.clear();
+  cpus_.clear();
+  carriers_.clear();
 }
 
 }  // namespace plat

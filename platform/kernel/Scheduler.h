@@ -1,11 +1,18 @@
 // The deterministic scheduler and virtual clock of the simulated machine.
 //
 // One clock, counted in nanoseconds since boot, drives everything. Simulated threads are real
-// threads of which exactly one runs at a time: a thread gives up the processor only where the
-// platform waits, yields or exits. The thread that constructed the scheduler is the host: while
-// it pumps (RunFor, RunUntil, RunUntilIdle, or any wait it makes) it runs ready threads in FIFO
-// order, then DPCs and events that are due, and advances time to the next event only when
-// nothing else can run. The same inputs therefore give the same order of events, every run.
+// threads of which exactly one runs at a time, passing one baton. The thread that constructed the
+// scheduler is the host: while it pumps (RunFor, RunUntil, RunUntilIdle, or any wait it makes) it
+// hands the baton to what may run next, and advances time to the next event only when nothing
+// else can run.
+//
+// Under seed 0 everything runs first in, first out: ready threads in the order they became ready,
+// DPCs and events on the pumping thread, and a context gives up the processor only where it waits,
+// yields, stalls or ends. Under any other seed the machine has `Processors()` processors; DPCs and
+// events run on a carrier thread of the processor they were given, and at every preemption point
+// (spin locks, interlocked operations, IRQL changes, DPC queueing, IRP dispatch and completion,
+// event signalling, waits, pool calls) the seed may let another processor overtake the current
+// context. The same inputs and seed give the same order of events, every run.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,8 +59,11 @@ class Scheduler {
   // or the host pumps next.
   void QueueDpc(std::function<void()> fn);
 
-  // A simulated thread; it runs its body at PASSIVE_LEVEL when the host next pumps.
-  uint32_t Spawn(std::string name, std::function<void()> body);
+  // A simulated thread; it runs its body at PASSIVE_LEVEL when the host next pumps. A system
+  // thread (a worker of the kernel) idle in a wait at shutdown is woken with
+  // STATUS_THREAD_IS_TERMINATING and must then return; any other thread still alive then is
+  // abandoned.
+  uint32_t Spawn(std::string name, std::function<void()> body, bool system = false);
   bool ThreadDone(uint32_t id) const;
   uint32_t CurrentThreadId() const;
   std::string CurrentThreadName() const;
@@ -64,7 +75,8 @@ class Scheduler {
   void RunUntil(VTime t);              // leaves Now() == t
   bool RunUntil(const std::function<bool()>& done, VTime limit);  // true when done() held
 
-  // Busy-waits the current thread: the clock moves on, nothing else runs meanwhile.
+  // Busy-waits the current context for dt: it keeps its processor (at or above DISPATCH_LEVEL)
+  // while the bus, due timers, other threads and DPCs go on.
   void Stall(VTime dt);
 
   // Paces virtual time to the wall clock (the main job's --realtime); off by default.
@@ -77,14 +89,25 @@ class Scheduler {
   uint32_t Processors() const { return processors_; }
   void SetSeed(uint64_t seed);
   uint64_t Seed() const { return seed_; }
-  // A point where another processor could overtake the current context; `where` names it.
-  void Preempt(std::string_view where);
+  // A point where another processor could overtake the current context.
+  void Preempt();
   // A choice among n that the seed makes; always 0 under seed 0.
   uint32_t Choose(uint32_t n);
 
-  // Trace of the order of events: every switch, event and Note goes into a running hash, and
-  // into a text log when kept. Two runs of one scenario must give the same hash.
+  // Spin locks: a context that finds one held spins, and the holder runs on.
+  void SpinUntilFree(volatile KSPIN_LOCK* lock, KSPIN_LOCK holder);
+  void LockReleased(volatile KSPIN_LOCK* lock);
+
+  // Trace of the order of events: every switch, event, IRQL change, IRP, bus cycle and Note goes
+  // into a running hash word by word, and into a text log when kept. Two runs of one scenario with
+  // one seed must give the same hash.
+  enum class Trace : uint32_t {
+    Note, Spawn, Switch, Preempt, Dpc, Event, Stall, Spin, Irql, IrpDispatch, IrpComplete,
+    BusReset, BusCycle, IsoPacket, AsyncRequest, AsyncDone, ListDone,
+  };
   void Note(std::string_view text);
+  void Record(Trace kind, uint64_t a = 0, uint64_t b = 0);
+  void RecordBytes(Trace kind, std::span<const uint8_t> bytes);
   uint64_t TraceHash() const { return traceHash_; }
   void KeepTrace(bool on) { keepTrace_ = on; }
   const std::vector<std::string>& TraceLog() const { return trace_; }
@@ -98,6 +121,10 @@ class Scheduler {
 
   struct Thread;
 
+  // Threads still not ended when a scheduler shut down, by name: they are parked, never resumed
+  // and never unwound, as the threads of a killed process. Taking the list empties it.
+  static std::vector<std::string> TakeAbandonedThreads();
+
  private:
   struct Event {
     VTime time;
@@ -107,17 +134,38 @@ class Scheduler {
     std::string what;
   };
 
+  struct Choice {
+    enum Kind : uint8_t { Resume, StartDpc, StartThread, SwitchThread, StartEvent, PassiveEvent } kind;
+    uint32_t cpu;
+  };
+
   Thread* Self() const;
   void Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
+  void PumpInside(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
   bool RunOneThing(VTime limit);
+  bool RunOneSeeded(VTime limit);
+  void RunEvent(std::map<std::pair<VTime, uint64_t>, Event>::iterator it);
+  std::map<std::pair<VTime, uint64_t>, Event>::iterator DueEvent(VTime limit, bool passiveAllowed);
+  void AdvanceTo(VTime t);
   void SwitchTo(Thread* next);       // from the host: runs `next` until it gives the processor back
+  void AfterSwitch(Thread* t);
   void ReturnToHost(Thread* self);   // from a simulated thread
+  Thread* Carrier(uint32_t cpu);
+  void RunOnCarrier(uint32_t cpu, std::function<void()> fn, std::string_view what);
+  bool Resumable(const Thread* t) const;
+  bool Interruptible(const Thread* t) const;
+  void CheckDeadlock(Thread* spinner);
+  std::string Holders() const;
   bool Satisfiable(Thread* t, DISPATCHER_HEADER* obj) const;
   void Consume(Thread* t, DISPATCHER_HEADER* obj);
   bool TrySatisfy(Thread* t);
   void WakeWithStatus(Thread* t, NTSTATUS status);
   void Shutdown();
-  void Hash(std::string_view text);
+  void Mix(uint64_t word) {
+    traceHash_ ^= word;
+    traceHash_ *= 0x100000001B3ull;
+    traceHash_ ^= traceHash_ >> 29;
+  }
 
   uint64_t serial_;
   VTime now_ = 0;
@@ -127,7 +175,11 @@ class Scheduler {
   std::deque<std::function<void()>> dpcs_;
   std::vector<std::unique_ptr<Thread>> threads_;
   std::deque<Thread*> ready_;
-  std::vector<Thread*> waiters_;  // in the order they began to wait
+  std::vector<Thread*> waiters_;   // in the order they began to wait
+  std::vector<Thread*> spinners_;  // seed 0: threads spinning on a lock whose holder stalls
+  std::vector<std::vector<Thread*>> cpus_;  // seeded: what each processor runs, innermost last
+  std::vector<Thread*> carriers_;           // seeded: the thread each processor runs DPCs and events on
+  std::vector<Choice> choices_;
   Thread* host_ = nullptr;
   Thread* current_ = nullptr;
   uint32_t nextThreadId_ = 0;
@@ -141,9 +193,11 @@ class Scheduler {
   bool keepTrace_ = false;
   std::vector<std::string> trace_;
   bool shuttingDown_ = false;
-  int drainingDpcs_ = 0;
   int hostWaits_ = 0;
 };
+
+// A preemption point of the kernel stand-in; free under seed 0.
+void PreemptionPoint();
 
 // 100-ns kernel time units <-> virtual nanoseconds.
 constexpr VTime FromKernelUnits(LONGLONG units100ns) { return units100ns * 100; }

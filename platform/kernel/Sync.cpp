@@ -34,16 +34,20 @@ KIRQL KeGetCurrentIrql() { return CurrentIrqlRef(); }
 void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql) {
   KIRQL cur = CurrentIrqlRef();
   if (NewIrql < cur) Violation("KeRaiseIrql to a lower IRQL");
+  plat::PreemptionPoint();
   *OldIrql = cur;
   CurrentIrqlRef() = NewIrql;
+  if (auto* s = Scheduler::TryCurrent()) s->Record(Scheduler::Trace::Irql, NewIrql);
 }
 
 void KeLowerIrql(KIRQL NewIrql) {
   if (NewIrql > CurrentIrqlRef()) Violation("KeLowerIrql to a higher IRQL");
   CurrentIrqlRef() = NewIrql;
-  if (NewIrql < DISPATCH_LEVEL) {
-    if (auto* s = Scheduler::TryCurrent()) s->DrainDpcs();
-  }
+  auto* s = Scheduler::TryCurrent();
+  if (s == nullptr) return;
+  s->Record(Scheduler::Trace::Irql, NewIrql);
+  if (NewIrql < DISPATCH_LEVEL) s->DrainDpcs();
+  plat::PreemptionPoint();
 }
 
 KIRQL KeRaiseIrqlToDpcLevel() {
@@ -62,6 +66,7 @@ void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
   plat::CheckIrqlAtMost(DISPATCH_LEVEL, "KeSetEvent");
+  plat::PreemptionPoint();
   LONG previous = Event->Header.SignalState;
   Event->Header.SignalState = 1;
   if (auto* s = Scheduler::TryCurrent()) s->Signal(&Event->Header);
@@ -160,6 +165,7 @@ void ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
 
 NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout) {
   auto* header = static_cast<DISPATCHER_HEADER*>(Object);
+  plat::PreemptionPoint();
   plat::VTime deadline = 0;
   bool timed = plat::DeadlineFromTimeout(Timeout, &deadline);
   return Scheduler::Current().Wait(&header, 1, WaitAny, timed ? &deadline : nullptr);
@@ -167,6 +173,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
 
 NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitType, KWAIT_REASON,
                                   KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout, PVOID) {
+  plat::PreemptionPoint();
   std::vector<DISPATCHER_HEADER*> headers;
   for (ULONG i = 0; i < Count; ++i) headers.push_back(static_cast<DISPATCHER_HEADER*>(Object[i]));
   plat::VTime deadline = 0;
@@ -197,20 +204,21 @@ PKTHREAD KeGetCurrentThread() {
   return reinterpret_cast<PKTHREAD>(&marker);
 }
 
-// Spin locks. With the scheduler one thread runs at a time, so a lock found held can never be
-// released while we spin: that is a deadlock and fails at once. Without a scheduler (free-running
-// stress tests) the lock really spins.
+// Spin locks. A context that finds one held spins: the scheduler runs the rest of the machine,
+// the holder included, until it is released. Without a scheduler (free-running stress tests) the
+// lock really spins.
 
 namespace {
 ULONG_PTR LockOwnerTag() { return reinterpret_cast<ULONG_PTR>(KeGetCurrentThread()) | 1; }
 
 void TakeSpinLock(PKSPIN_LOCK SpinLock) {
+  plat::PreemptionPoint();
   ULONG_PTR me = LockOwnerTag();
   while (true) {
     ULONG_PTR expected = 0;
     if (__atomic_compare_exchange_n(SpinLock, &expected, me, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return;
     if (expected == me) Violation("a spin lock was acquired twice by one thread");
-    if (Scheduler::TryCurrent() != nullptr) Violation("a spin lock is held by a thread that cannot run: deadlock");
+    if (auto* s = Scheduler::TryCurrent()) s->SpinUntilFree(SpinLock, expected);
   }
 }
 
@@ -219,6 +227,8 @@ void DropSpinLock(PKSPIN_LOCK SpinLock) {
   if (held == 0) Violation("a spin lock that is not held was released");
   if (held != LockOwnerTag()) Violation("a spin lock was released by a thread that does not hold it");
   __atomic_store_n(SpinLock, 0, __ATOMIC_RELEASE);
+  if (auto* s = Scheduler::TryCurrent()) s->LockReleased(SpinLock);
+  plat::PreemptionPoint();
 }
 }  // namespace
 
@@ -261,6 +271,7 @@ void KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID Defer
 }
 
 BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2) {
+  plat::PreemptionPoint();
   if (Dpc->Inserted) return FALSE;
   Dpc->Inserted = TRUE;
   Dpc->SystemArgument1 = SystemArgument1;
@@ -330,25 +341,58 @@ BOOLEAN KeReadStateTimer(PKTIMER Timer) { return Timer->Header.SignalState > 0; 
 
 // Interlocked operations
 
-LONG InterlockedIncrement(LONG volatile* a) { return __atomic_add_fetch(a, 1, __ATOMIC_SEQ_CST); }
-LONG InterlockedDecrement(LONG volatile* a) { return __atomic_sub_fetch(a, 1, __ATOMIC_SEQ_CST); }
-LONG InterlockedExchange(LONG volatile* t, LONG v) { return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST); }
-LONG InterlockedExchangeAdd(LONG volatile* a, LONG v) { return __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST); }
-LONG InterlockedOr(LONG volatile* d, LONG v) { return __atomic_fetch_or(d, v, __ATOMIC_SEQ_CST); }
-LONG InterlockedAnd(LONG volatile* d, LONG v) { return __atomic_fetch_and(d, v, __ATOMIC_SEQ_CST); }
+LONG InterlockedIncrement(LONG volatile* a) {
+  plat::PreemptionPoint();
+  return __atomic_add_fetch(a, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(LONG volatile* a) {
+  plat::PreemptionPoint();
+  return __atomic_sub_fetch(a, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedExchange(LONG volatile* t, LONG v) {
+  plat::PreemptionPoint();
+  return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedExchangeAdd(LONG volatile* a, LONG v) {
+  plat::PreemptionPoint();
+  return __atomic_fetch_add(a, v, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedOr(LONG volatile* d, LONG v) {
+  plat::PreemptionPoint();
+  return __atomic_fetch_or(d, v, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedAnd(LONG volatile* d, LONG v) {
+  plat::PreemptionPoint();
+  return __atomic_fetch_and(d, v, __ATOMIC_SEQ_CST);
+}
 LONG InterlockedCompareExchange(LONG volatile* d, LONG e, LONG c) {
+  plat::PreemptionPoint();
   __atomic_compare_exchange_n(d, &c, e, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return c;
 }
-LONG64 InterlockedIncrement64(LONG64 volatile* a) { return __atomic_add_fetch(a, 1, __ATOMIC_SEQ_CST); }
-LONG64 InterlockedDecrement64(LONG64 volatile* a) { return __atomic_sub_fetch(a, 1, __ATOMIC_SEQ_CST); }
-LONG64 InterlockedExchange64(LONG64 volatile* t, LONG64 v) { return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST); }
+LONG64 InterlockedIncrement64(LONG64 volatile* a) {
+  plat::PreemptionPoint();
+  return __atomic_add_fetch(a, 1, __ATOMIC_SEQ_CST);
+}
+LONG64 InterlockedDecrement64(LONG64 volatile* a) {
+  plat::PreemptionPoint();
+  return __atomic_sub_fetch(a, 1, __ATOMIC_SEQ_CST);
+}
+LONG64 InterlockedExchange64(LONG64 volatile* t, LONG64 v) {
+  plat::PreemptionPoint();
+  return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST);
+}
 LONG64 InterlockedCompareExchange64(LONG64 volatile* d, LONG64 e, LONG64 c) {
+  plat::PreemptionPoint();
   __atomic_compare_exchange_n(d, &c, e, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return c;
 }
-PVOID InterlockedExchangePointer(PVOID volatile* t, PVOID v) { return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST); }
+PVOID InterlockedExchangePointer(PVOID volatile* t, PVOID v) {
+  plat::PreemptionPoint();
+  return __atomic_exchange_n(t, v, __ATOMIC_SEQ_CST);
+}
 PVOID InterlockedCompareExchangePointer(PVOID volatile* d, PVOID e, PVOID c) {
+  plat::PreemptionPoint();
   __atomic_compare_exchange_n(d, &c, e, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return c;
 }

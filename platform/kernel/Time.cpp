@@ -19,8 +19,11 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
 }
 
 void KeStallExecutionProcessor(ULONG MicroSeconds) {
-  // A stall is a busy wait: long ones are a driver bug, as they are on real processors.
+  // A stall is a busy wait: long ones are a driver bug, and at DISPATCH_LEVEL anything over 50 us
+  // keeps the processor from its DPCs, as Driver Verifier reports.
   if (MicroSeconds > 50000) plat::Violation("KeStallExecutionProcessor for more than 50 ms");
+  if (MicroSeconds > 50 && KeGetCurrentIrql() >= DISPATCH_LEVEL)
+    plat::Violation("KeStallExecutionProcessor for more than 50 us at DISPATCH_LEVEL");
   Scheduler::Current().Stall(static_cast<plat::VTime>(MicroSeconds) * 1000);
 }
 

@@ -13,6 +13,9 @@ struct VerifierViolation {
 
 [[noreturn]] void Violation(const std::string& what);
 
+// A note added to every violation's text (the interleaving seed that reproduces it); empty for none.
+void SetViolationNote(std::string note);
+
 // Runs fn with violations turned into a thrown VerifierViolation; returns its text, or an empty
 // string when fn ran without a violation.
 std::string ExpectViolation(const std::function<void()>& fn);

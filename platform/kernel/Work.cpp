@@ -45,8 +45,9 @@ WorkQueues& Queues() {
 void WorkerLoop(WorkQueue* wq) {
   while (true) {
     wq->idle += 1;
-    KeWaitForSingleObject(&wq->ready, Executive, KernelMode, FALSE, nullptr);
+    NTSTATUS status = KeWaitForSingleObject(&wq->ready, Executive, KernelMode, FALSE, nullptr);
     wq->idle -= 1;
+    if (status == STATUS_THREAD_IS_TERMINATING) return;  // the machine is ending
     PWORK_QUEUE_ITEM item = wq->items.front();
     wq->items.pop_front();
     wq->running += 1;
@@ -72,7 +73,7 @@ void ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE QueueType) {
     wq->workers += 1;
     std::string name = std::string(QueueType == DelayedWorkQueue ? "delayed" : "critical") + " worker " +
                        std::to_string(wq->workers);
-    Scheduler::Current().Spawn(name, [wq] { WorkerLoop(wq); });
+    Scheduler::Current().Spawn(name, [wq] { WorkerLoop(wq); }, true);
   }
   KeReleaseSemaphore(&wq->ready, IO_NO_INCREMENT, 1, FALSE);
 }

@@ -1,10 +1,12 @@
 // Every test binary runs here: after each test, kernel pool still allocated, kernel handles left
-// open and lookaside lists left undeleted fail it, as Driver Verifier would at unload.
+// open, lookaside lists left undeleted and threads abandoned at shutdown fail it, as Driver
+// Verifier would at unload.
 #include <gtest/gtest.h>
 
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Lookaside.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/Scheduler.h"
 
 namespace {
 
@@ -20,6 +22,8 @@ class KernelLedgerCheck : public testing::EmptyTestEventListener {
       leaks += "kernel handles left open:\n" + plat::KernelHandles::OpenReport();
     if (plat::LiveLookasideLists() > listsAtStart_) leaks += "lookaside lists left undeleted\n";
     leaks += plat::PoolLedger::LeakReport();
+    for (const std::string& name : plat::Scheduler::TakeAbandonedThreads())
+      leaks += "thread '" + name + "' still alive at shutdown, abandoned\n";
     plat::PoolLedger::ClearFailures();
     plat::PoolLedger::Forget();
     if (!leaks.empty() && !info.result()->Failed()) ADD_FAILURE() << "test left kernel resources:\n" << leaks;

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/wdm.h"
 
 namespace {
 
 using plat::kNsPerMs;
+using plat::kNsPerSecond;
 using plat::Scheduler;
 
 LARGE_INTEGER RelativeMs(LONGLONG ms) {
@@ -135,31 +139,99 @@ TEST(Scheduler, OneScenarioRunTwiceGivesTheSameTrace) {
   EXPECT_EQ(h1, h2);
 }
 
-TEST(Scheduler, ShutdownEndsThreadsThatStillWait) {
+TEST(Scheduler, ShutdownParksThreadsThatStillWaitWithoutUnwindingThem) {
   KEVENT never;
   KeInitializeEvent(&never, NotificationEvent, FALSE);
   bool passedWait = false;
+  bool unwound = false;
+  struct Guard {
+    bool* unwound;
+    ~Guard() { *unwound = true; }
+  };
   {
     Scheduler s;
     s.Spawn("stuck", [&] {
+      Guard guard{&unwound};
       KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
       passedWait = true;
     });
     s.RunUntilIdle();
-    EXPECT_EQ(s.LiveThreads(), 1u);
+    s.Spawn("never ran", [] { FAIL() << "a thread that never ran was started at shutdown"; });
+    EXPECT_EQ(s.LiveThreads(), 2u);
   }
   EXPECT_FALSE(passedWait);
+  EXPECT_FALSE(unwound);
+  EXPECT_EQ(Scheduler::TakeAbandonedThreads(), std::vector<std::string>{"stuck"});
 }
 
-TEST(Scheduler, StallMovesTheClockWithoutRunningOthers) {
+TEST(Scheduler, ASystemThreadIdleAtShutdownEndsCleanly) {
+  {
+    Scheduler s;
+    KSEMAPHORE work;
+    KeInitializeSemaphore(&work, 0, 10);
+    s.Spawn("worker", [&] {
+      while (KeWaitForSingleObject(&work, Executive, KernelMode, FALSE, nullptr) != STATUS_THREAD_IS_TERMINATING) {
+      }
+    }, true);
+    s.RunUntilIdle();
+  }
+  EXPECT_TRUE(Scheduler::TakeAbandonedThreads().empty());
+}
+
+TEST(Scheduler, AStallLetsTheRestOfTheMachineRun) {
+  Scheduler s;
+  bool completed = false;
+  plat::VTime seenAt = -1;
+  s.After(kNsPerMs, [&] { completed = true; });
+  std::vector<plat::VTime> ticks;
+  std::function<void()> tick = [&] {
+    ticks.push_back(s.Now());
+    if (ticks.size() < 200) s.After(125000, tick);
+  };
+  s.After(0, tick);
+  s.Spawn("staller", [&] {
+    for (int i = 0; i < 4 && seenAt < 0; ++i) {
+      KeStallExecutionProcessor(5000);
+      if (completed) seenAt = s.Now();
+    }
+    for (int i = 0; i < 3; ++i) KeStallExecutionProcessor(5000);
+  });
+  s.RunUntil([&] { return s.LiveThreads() == 0; }, kNsPerSecond);
+  EXPECT_EQ(seenAt, 5 * kNsPerMs);
+  EXPECT_EQ(s.Now(), 20 * kNsPerMs);
+  s.RunFor(kNsPerSecond);
+  ASSERT_EQ(ticks.size(), 200u);
+  for (size_t i = 0; i < ticks.size(); ++i) EXPECT_EQ(ticks[i], static_cast<plat::VTime>(i) * 125000);
+}
+
+TEST(Scheduler, TheHostStallingStillRunsEventsAndThreads) {
   Scheduler s;
   bool ran = false;
+  bool threadRan = false;
   s.After(1000, [&] { ran = true; });
+  s.Spawn("other", [&] { threadRan = true; });
   KeStallExecutionProcessor(5);
   EXPECT_EQ(s.Now(), 5000);
-  EXPECT_FALSE(ran);
-  s.RunUntilIdle();
   EXPECT_TRUE(ran);
+  EXPECT_TRUE(threadRan);
+}
+
+TEST(Scheduler, AStallOver50MicrosecondsAtDispatchLevelIsCaught) {
+  Scheduler s;
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  KeStallExecutionProcessor(50);
+  std::string what = plat::ExpectViolation([] { KeStallExecutionProcessor(51); });
+  KeLowerIrql(old);
+  EXPECT_NE(what.find("50 us"), std::string::npos) << what;
+}
+
+TEST(Scheduler, RealTimePacesIdleVirtualTimeToTheWallClock) {
+  Scheduler s;
+  s.SetRealTime(true);
+  auto start = std::chrono::steady_clock::now();
+  s.RunFor(20 * kNsPerMs);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 }
 
 TEST(Scheduler, PerformanceCounterAndSystemTimeFollowTheVirtualClock) {
@@ -168,7 +240,7 @@ TEST(Scheduler, PerformanceCounterAndSystemTimeFollowTheVirtualClock) {
   LARGE_INTEGER t0 = KeQueryPerformanceCounter(&freq);
   LARGE_INTEGER sys0;
   KeQuerySystemTime(&sys0);
-  s.RunFor(plat::kNsPerSecond);
+  s.RunFor(kNsPerSecond);
   LARGE_INTEGER t1 = KeQueryPerformanceCounter(nullptr);
   LARGE_INTEGER sys1;
   KeQuerySystemTime(&sys1);
