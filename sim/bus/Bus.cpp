@@ -52,7 +52,7 @@ void Bus::Reset(Renumber renumber) {
   ++generation_;
   if (renumber == Renumber::Rotate && order_.size() > 1) std::rotate(order_.begin(), order_.begin() + 1, order_.end());
   AssignNodeIds();
-  sched_.Note("1394 bus reset");
+  sched_.Record(plat::Scheduler::Trace::BusReset, generation_, order_.size());
   std::vector<Node*> nodes = order_;
   for (Node* n : nodes)
     if (n->bus_ == this) n->OnBusReset();
@@ -88,6 +88,8 @@ AsyncStatus Bus::Route(uint8_t dest, uint32_t generation, Node** target) {
 void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation,
                ReadDone done) {
   uint8_t from = source.NodeId();
+  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
+                length);
   sched_.After(config_.asyncLatency, Guarded([this, from, dest, offset, length, generation, done = std::move(done)] {
     std::vector<uint8_t> data;
     AsyncStatus status;
@@ -101,6 +103,8 @@ void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t lengt
       status = target->OnRead(from, offset, data);
     }
     if (status != AsyncStatus::Complete) data.clear();
+    sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
+    sched_.RecordBytes(plat::Scheduler::Trace::AsyncDone, data);
     if (done) done(status, data);
   }));
 }
@@ -108,6 +112,9 @@ void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t lengt
 void Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
                 uint32_t generation, WriteDone done) {
   uint8_t from = source.NodeId();
+  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
+                data.size());
+  sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, data);
   std::vector<uint8_t> copy(data.begin(), data.end());
   sched_.After(config_.asyncLatency,
                Guarded([this, from, dest, offset, generation, copy = std::move(copy), done = std::move(done)] {
@@ -119,6 +126,7 @@ void Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<con
                    status = AsyncStatus::AddressError;
                  else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete)
                    status = target->OnWrite(from, offset, copy);
+                 sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
                  if (done) done(status);
                }));
 }
@@ -188,6 +196,7 @@ void Bus::ArmCycle() {
 void Bus::RunCycle(uint64_t cycle) {
   cycleArmed_ = false;
   nextCycle_ = cycle + 1;
+  sched_.Record(plat::Scheduler::Trace::BusCycle, cycle);
   for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
   ArmCycle();
 }
@@ -239,6 +248,8 @@ bool Bus::Transmit(const Node& talker, uint32_t channel, std::span<const uint8_t
 }
 
 void Bus::Deliver(Channel& ch, const IsoPacket& packet) {
+  sched_.Record(plat::Scheduler::Trace::IsoPacket, packet.header, packet.cycle);
+  sched_.RecordBytes(plat::Scheduler::Trace::IsoPacket, {packet.payload, packet.payloadLength});
   for (size_t i = 0; i < ch.listeners.size(); ++i) {
     Node* n = ch.listeners[i];
     if (n->NodeId() != packet.sourceNode) n->OnIsoPacket(packet);

@@ -175,7 +175,9 @@ void HostNode::UpdateCycleInterest() {
 
 void HostNode::Finish(IsoList& list) {
   IsoList* l = &list;
-  GetBus()->Sched().After(0, Guarded([l] {
+  plat::Scheduler& sched = GetBus()->Sched();
+  sched.After(0, Guarded([&sched, l] {
+    sched.Record(plat::Scheduler::Trace::ListDone, l->count);
     if (l->done) l->done(*l);
   }));
 }

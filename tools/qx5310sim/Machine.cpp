@@ -36,6 +36,8 @@ void Machine::Shutdown(Report& report) {
   host_.reset();
   bus_.reset();
   scheduler_.reset();
+  for (const std::string& name : plat::Scheduler::TakeAbandonedThreads())
+    report.Lost("thread '" + name + "' was still running at shutdown");
   std::string error;
   if (!plat::RegistryHive::Save(stateFile_, &error)) report.Lost("the registry could not be saved: " + error);
   std::string leaks = plat::PoolLedger::LeakReport();

@@ -15,7 +15,7 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P]\n"
-               "                 [--rate HZ] [--frames N] [--realtime]\n"
+               "                 [--rate HZ] [--frames N] [--realtime] [--processors N] [--seed N]\n"
                "  --out DIR           where the report and the machine's state file go (default: out)\n"
                "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
                "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
@@ -23,7 +23,10 @@ void Usage() {
                "                      3 HUI, 4 Cubase LE, 5 Cubase SX / Nuendo\n"
                "  --rate HZ           sample rate: 44100, 48000 (default), 88200 or 96000\n"
                "  --frames N          frames a buffer half: 32, 64, ... 2048 (default 256)\n"
-               "  --realtime          pace virtual time to the wall clock\n");
+               "  --realtime          pace virtual time to the wall clock\n"
+               "  --processors N      simulated processors, 1-64 (default: 2)\n"
+               "  --seed N            interleaving seed: 0 (default) runs first in, first out; others let\n"
+               "                      processors overtake each other where real ones could\n");
 }
 
 }  // namespace
@@ -32,6 +35,8 @@ int main(int argc, char** argv) {
   std::string out = "out";
   ScenarioOptions options;
   bool realTime = false;
+  uint32_t processors = 2;
+  uint64_t seed = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--out" && i + 1 < argc) {
@@ -74,6 +79,21 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.bufferFrames = static_cast<uint32_t>(f);
+    } else if (arg == "--processors" && i + 1 < argc) {
+      char* end = nullptr;
+      long n = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || n < 1 || n > 64) {
+        Usage();
+        return 2;
+      }
+      processors = static_cast<uint32_t>(n);
+    } else if (arg == "--seed" && i + 1 < argc) {
+      char* end = nullptr;
+      seed = std::strtoull(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0') {
+        Usage();
+        return 2;
+      }
     } else if (arg == "--realtime") {
       realTime = true;
     } else if (arg == "--help") {
@@ -92,6 +112,10 @@ int main(int argc, char** argv) {
   report.Section("qx5310sim");
   Machine machine(out + "/machine-state.reg");
   machine.Boot(report);
+  machine.Scheduler().SetProcessors(processors);
+  machine.Scheduler().SetSeed(seed);
+  if (seed != 0) report.Value("interleaving", "seed " + std::to_string(seed) + " on " + std::to_string(processors) +
+                                                   " processors");
   machine.Scheduler().SetRealTime(realTime);
   RunDefaultScenario(machine, options, report);
   machine.Shutdown(report);

@@ -192,6 +192,24 @@ TEST_F(BusFixture, OnePacketPerChannelPerCycleReachesEveryListenerButTheTalker) 
   EXPECT_EQ(listener.heard.size(), 2u);
 }
 
+uint64_t TraceOfOnePacket(uint8_t lastByte) {
+  plat::Scheduler sched;
+  Bus bus{sched};
+  RecordingNode talker(1), listener(2);
+  bus.Attach(talker);
+  bus.Attach(listener);
+  bus.Listen(listener, 7);
+  const uint8_t payload[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, lastByte};
+  bus.Transmit(talker, 7, payload);
+  sched.RunFor(kNsPerCycle);
+  return sched.TraceHash();
+}
+
+TEST(BusTrace, OnePayloadBitChangesTheTraceHash) {
+  EXPECT_EQ(TraceOfOnePacket(12), TraceOfOnePacket(12));
+  EXPECT_NE(TraceOfOnePacket(12), TraceOfOnePacket(13));
+}
+
 TEST_F(BusFixture, IsochronousFaultsHitTheNextPacketsOfTheirChannel) {
   RecordingNode talker(1), listener(2);
   bus.Attach(talker);
