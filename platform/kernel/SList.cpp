@@ -1,5 +1,6 @@
 #include "platform/kernel/SList.h"
 
+#include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
 namespace {
@@ -48,6 +49,7 @@ void InitializeSListHead(PSLIST_HEADER SListHead) {
 
 PSLIST_ENTRY InterlockedPushEntrySList(PSLIST_HEADER ListHead, PSLIST_ENTRY ListEntry) {
   CheckAligned(ListEntry, "an SLIST_ENTRY");
+  plat::PreemptionPoint();
   ULONGLONG state = Lock(ListHead);
   PSLIST_ENTRY first = First(ListHead);
   ListEntry->Next = first;
@@ -57,6 +59,7 @@ PSLIST_ENTRY InterlockedPushEntrySList(PSLIST_HEADER ListHead, PSLIST_ENTRY List
 }
 
 PSLIST_ENTRY InterlockedPopEntrySList(PSLIST_HEADER ListHead) {
+  plat::PreemptionPoint();
   ULONGLONG state = Lock(ListHead);
   PSLIST_ENTRY first = First(ListHead);
   if (first == nullptr) {
@@ -69,6 +72,7 @@ PSLIST_ENTRY InterlockedPopEntrySList(PSLIST_HEADER ListHead) {
 }
 
 PSLIST_ENTRY InterlockedFlushSList(PSLIST_HEADER ListHead) {
+  plat::PreemptionPoint();
   ULONGLONG state = Lock(ListHead);
   PSLIST_ENTRY first = First(ListHead);
   SetFirst(ListHead, nullptr);

@@ -69,15 +69,19 @@ void TakeBaton(Scheduler::Thread* t) {
   t->baton = false;
 }
 
-// The IRQL of the calling context for a nested pump: the others run at their own IRQL.
+// A nested pump of the host while a context on its stack stalls or spins: what it runs stands for
+// the other processors, so it runs at their IRQL and may deliver DPCs of its own.
 class PumpScope {
  public:
-  explicit PumpScope(int& hostWaits) : hostWaits_(hostWaits), saved_(tlIrql) {
+  PumpScope(int& hostWaits, int& hostDraining)
+      : hostWaits_(hostWaits), hostDraining_(hostDraining), savedIrql_(tlIrql), savedDraining_(hostDraining) {
     ++hostWaits_;
     tlIrql = PASSIVE_LEVEL;
+    hostDraining_ = 0;
   }
   ~PumpScope() {
-    tlIrql = saved_;
+    hostDraining_ = savedDraining_;
+    tlIrql = savedIrql_;
     --hostWaits_;
   }
   PumpScope(const PumpScope&) = delete;
@@ -85,7 +89,9 @@ class PumpScope {
 
  private:
   int& hostWaits_;
-  KIRQL saved_;
+  int& hostDraining_;
+  KIRQL savedIrql_;
+  int savedDraining_;
 };
 
 }  // namespace
@@ -315,7 +321,7 @@ void Scheduler::SpinUntilFree(volatile KSPIN_LOCK* lock, KSPIN_LOCK holder) {
   self->spinOn = lock;
   if (self->kind == Thread::Kind::Host) {
     {
-      PumpScope scope(hostWaits_);
+      PumpScope scope(hostWaits_, self->drainingDpcs);
       PumpInside([lock] { return *lock == 0; }, INT64_MAX, false);
     }
     self->spinOn = nullptr;
@@ -382,7 +388,7 @@ void Scheduler::Stall(VTime dt) {
   VTime until = now_ + dt;
   Record(Trace::Stall, static_cast<uint64_t>(dt));
   if (self->kind == Thread::Kind::Host) {
-    PumpScope scope(hostWaits_);
+    PumpScope scope(hostWaits_, self->drainingDpcs);
     PumpInside(nullptr, until, true);
     return;
   }
@@ -446,7 +452,7 @@ bool Scheduler::RunOneThing(VTime limit) {
   }
   auto it = DueEvent(limit, hostWaits_ == 0);
   if (it == events_.end()) {
-    if (!spinners_.empty() && events_.empty()) Violation("deadlock:" + Holders());
+    if (limit == INT64_MAX && !spinners_.empty() && events_.empty()) Violation("deadlock:" + Holders());
     return false;
   }
   RunEvent(it);
@@ -543,7 +549,7 @@ bool Scheduler::RunOneSeeded(VTime limit) {
       if (stack.back()->state == Thread::State::Spinning) spinning = true;
     }
     if (next == INT64_MAX) {
-      if (spinning) Violation("deadlock:" + Holders());
+      if (spinning && limit == INT64_MAX) Violation("deadlock:" + Holders());
       return false;
     }
     if (next > limit) return false;

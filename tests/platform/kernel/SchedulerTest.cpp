@@ -216,6 +216,30 @@ TEST(Scheduler, TheHostStallingStillRunsEventsAndThreads) {
   EXPECT_TRUE(threadRan);
 }
 
+struct StallingDpc {
+  KDPC self;
+  KDPC other;
+  bool otherRan = false;
+  bool eventRanInStall = false;
+  bool eventRan = false;
+};
+
+TEST(Scheduler, ADpcThatStallsLetsEventsAndOtherDpcsRunMeanwhile) {
+  Scheduler s;
+  StallingDpc d;
+  KeInitializeDpc(&d.other, [](PKDPC, PVOID c, PVOID, PVOID) { static_cast<StallingDpc*>(c)->otherRan = true; }, &d);
+  KeInitializeDpc(&d.self, [](PKDPC, PVOID c, PVOID, PVOID) {
+    auto* d = static_cast<StallingDpc*>(c);
+    KeInsertQueueDpc(&d->other, nullptr, nullptr);
+    KeStallExecutionProcessor(40);
+    d->eventRanInStall = d->eventRan && d->otherRan;
+  }, &d);
+  s.After(10000, [&] { d.eventRan = true; });
+  KeInsertQueueDpc(&d.self, nullptr, nullptr);
+  EXPECT_TRUE(d.eventRanInStall);
+  EXPECT_EQ(s.Now(), 40000);
+}
+
 TEST(Scheduler, AStallOver50MicrosecondsAtDispatchLevelIsCaught) {
   Scheduler s;
   KIRQL old;
