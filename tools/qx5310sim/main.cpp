@@ -1,14 +1,11 @@
 // qx5310sim: the whole stack against simulated units, on virtual time.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
-#include "tools/qx5310sim/Machine.h"
-#include "tools/qx5310sim/Report.h"
-#include "tools/qx5310sim/Scenario.h"
+#include "tools/qx5310sim/MainJob.h"
 
 namespace {
 
@@ -85,22 +82,8 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::create_directories(out);
-  options.outDir = out;
-
-  auto wallStart = std::chrono::steady_clock::now();
-  Report report;
-  report.Section("qx5310sim");
-  Machine machine(out + "/machine-state.reg");
-  machine.Boot(report);
-  machine.Scheduler().SetRealTime(realTime);
-  RunDefaultScenario(machine, options, report);
-  machine.Shutdown(report);
-  auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wallStart);
-  report.Value("wall time", std::to_string(wall.count()) + " ms");
-
-  std::string reportPath = out + "/report.txt";
-  if (!report.WriteTo(reportPath)) report.Lost("the report could not be written to " + reportPath);
-  std::fputs(report.Text().c_str(), stdout);
-  std::printf("\nreport: %s\n", reportPath.c_str());
-  return report.AnythingLost() ? 1 : 0;
+  MainJobRun run = RunMainJob(out, options, realTime);
+  std::fputs(run.report.Text().c_str(), stdout);
+  std::printf("\nreport: %s\n", run.reportPath.c_str());
+  return run.report.AnythingLost() ? 1 : 0;
 }
