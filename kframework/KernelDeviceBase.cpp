@@ -108,21 +108,17 @@ void KernelDeviceBase::Bind(const DeviceCreation& made) {
   mLinkName = made.linkName;
 }
 
-namespace {
-// The device object of an object that lives in its extension, deleted once the destructors
-// have run: deleting it inside them would free the object they are still running on.
-PDEVICE_OBJECT gDeleteAfterDestruction = nullptr;
-}  // namespace
-
 void KernelDeviceBase::Delete() {
   // Decided before the device object goes: an object in its extension goes with it.
   bool fromPool = mSignature == kPoolObjectStamp;
+  // Such an object's device object is deleted only once the destructors have run (deleting it
+  // inside them would free the object they still run on); this call alone carries it over, so
+  // deletions on other processors meanwhile cannot take it or hand it another.
+  PDEVICE_OBJECT extensionOwner = mSignature == kExtensionObjectStamp ? mDeviceObject : nullptr;
   PVOID memory = this;
   this->~KernelDeviceBase();
   if (fromPool) KernelFreeMemory(memory);
-  PDEVICE_OBJECT device = gDeleteAfterDestruction;
-  gDeleteAfterDestruction = nullptr;
-  if (device != nullptr) IoDeleteDevice(device);
+  if (extensionOwner != nullptr) IoDeleteDevice(extensionOwner);
 }
 
 KernelDeviceBase::~KernelDeviceBase() {
@@ -133,10 +129,8 @@ KernelDeviceBase::~KernelDeviceBase() {
   }
   ClearCountedString(&mLinkName);
   ClearCountedString(&mDeviceName);
-  if (mSignature == kExtensionObjectStamp && mDeviceObject != nullptr) {
-    gDeleteAfterDestruction = mDeviceObject;
-    mDeviceObject = nullptr;
-  }
+  // Delete removes the device object of an object that lives in its extension, after this.
+  if (mSignature == kExtensionObjectStamp) mDeviceObject = nullptr;
 }
 
 NTSTATUS KernelDeviceBase::DefaultDispatch(PIRP irp) {

@@ -511,8 +511,9 @@ NTSTATUS PnpDeviceBase::HandleRemove(PIRP irp) {
     if (mLowerLink != nullptr && mLowerLink->mLowerDevice != nullptr) {
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoSkipCurrentIrpStackLocation(irp);
-      IoCallDriver(mLowerLink->mLowerDevice, irp);
-      status = STATUS_SUCCESS;
+      // The IRP is no longer ours: a lower driver that pends it has marked it pending, and only
+      // what it returned may go back up.
+      status = IoCallDriver(mLowerLink->mLowerDevice, irp);
     } else {
       CompleteKeepingCount(irp, status);
     }

@@ -12,6 +12,9 @@ class PnpDeviceBase : public KernelDeviceBase {
   // PnP states
   static constexpr ULONG kStopPending = 0x1, kRemovePending = 0x2, kRemoved = 0x4, kStarted = 0x8,
                          kRemoving = 0x10, kSurpriseRemoved = 0x20;
+  // How long a system sleep waits for requests in flight when the class set no time-out of its
+  // own (100-ns units): 1 s.
+  static constexpr LONGLONG kSleepDrainTimeout = 10'000'000;
 
   PnpDeviceBase(ULONG stamp, PDEVICE_OBJECT physicalDevice, PCWSTR name, DEVICE_TYPE deviceType,
                 const GUID* interfaceClass, ULONG characteristics, ULONG flags);

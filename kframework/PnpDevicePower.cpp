@@ -381,10 +381,13 @@ NTSTATUS PnpDeviceBase::SystemSetPower(PIRP irp) {
   if ((mPowerDownPolicy & 0x10) && mDevicePowerState == PowerDeviceD0) {
     DecrementRequestCount();
     released = true;
+    // A request that never ends must not keep the machine awake: the wait is bounded even when
+    // the class set no time-out. At the limit the sleep goes on, as a system SET_POWER may not
+    // fail: held and queued requests are cancelled when the policy asks, and what the driver
+    // itself still holds stays with it, to be ended by its power-down hooks or on return.
     LARGE_INTEGER t;
-    t.QuadPart = -mPowerDownTimeout;
-    NTSTATUS waited = KeWaitForSingleObject(mPowerEvent.Get(), Executive, KernelMode, FALSE,
-                                            mPowerDownTimeout != 0 ? &t : nullptr);
+    t.QuadPart = -(mPowerDownTimeout != 0 ? mPowerDownTimeout : kSleepDrainTimeout);
+    NTSTATUS waited = KeWaitForSingleObject(mPowerEvent.Get(), Executive, KernelMode, FALSE, &t);
     if (waited == STATUS_TIMEOUT && (mPowerDownPolicy & 0x40)) {
       CancelHeldIrps(nullptr);
       CancelFileIrps(&mDeviceObject->DeviceQueue, this, nullptr);

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "kframework/KernelDeviceBase.h"
 #include "kframework/KernelDriverBase.h"
@@ -105,6 +106,64 @@ TEST_F(Devices, AnObjectInTheExtensionGoesWithItsDeviceObject) {
   EXPECT_TRUE(made.device->Flags & DO_BUFFERED_IO);
   EXPECT_EQ(LinkTarget(u"\\??\\InExtLink"), u"\\Device\\InExt");
   d->Delete();
+}
+
+// Work of a class's part that is destroyed after its device part (a base listed before the
+// device base): it frees pool, and can be made to wait, so that another deletion runs meanwhile.
+struct Afterwards {
+  Afterwards() : scratch(ExAllocatePoolWithTag(NonPagedPool, 16, PoolTag("Aftr"))) {}
+  ~Afterwards() {
+    if (hold != nullptr) KeWaitForSingleObject(hold, Executive, KernelMode, FALSE, nullptr);
+    ExFreePoolWithTag(scratch, PoolTag("Aftr"));
+  }
+  PVOID scratch;
+  PKEVENT hold = nullptr;
+};
+
+class LateDevice : public Afterwards, public ControlDevice {
+ public:
+  LateDevice(ULONG stamp, const DeviceCreation& made) : ControlDevice(stamp, made) {}
+};
+
+LateDevice* NewLateDevice(PCWSTR name, PCWSTR link) {
+  DeviceCreation made;
+  PVOID memory = KernelDeviceBase::CreateDeviceObject(sizeof(LateDevice), name, FILE_DEVICE_UNKNOWN, link, 0, 0, &made);
+  return memory != nullptr ? new (memory) LateDevice(kExtensionObjectStamp, made) : nullptr;
+}
+
+TEST_F(Devices, TwoDeletionsAtOnceEachDeleteTheirOwnDeviceObject) {
+  struct Case {
+    const char* what;
+    uint64_t seed;
+    bool holdFirst;  // the first waits between its destructors and the deletion of its device object
+  };
+  std::vector<Case> cases;
+  for (uint64_t seed = 0; seed < 16; ++seed) cases.push_back({"interleaved by the seed", seed, false});
+  cases.push_back({"the second runs whole while the first stands between its destructors and its deletion", 0, true});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + ", seed " + std::to_string(c.seed));
+    sched.SetProcessors(2);
+    sched.SetSeed(c.seed);
+    size_t names = plat::ObNamespaceSize();
+    LateDevice* first = NewLateDevice(u"KfwFirst", u"KfwFirstLink");
+    LateDevice* second = NewLateDevice(u"KfwSecond", u"KfwSecondLink");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    KEVENT secondDone;
+    KeInitializeEvent(&secondDone, NotificationEvent, FALSE);
+    if (c.holdFirst) first->hold = &secondDone;
+    uint32_t a = sched.Spawn("first", [first] { first->Delete(); });
+    uint32_t b = sched.Spawn("second", [second, &secondDone] {
+      second->Delete();
+      KeSetEvent(&secondDone, IO_NO_INCREMENT, FALSE);
+    });
+    sched.RunUntilIdle();
+    ASSERT_TRUE(sched.ThreadDone(a) && sched.ThreadDone(b));
+    EXPECT_EQ(LinkTarget(u"\\??\\KfwFirstLink"), u"");
+    EXPECT_EQ(LinkTarget(u"\\??\\KfwSecondLink"), u"");
+    EXPECT_EQ(plat::ObNamespaceSize(), names) << "both device objects are deleted";
+  }
+  sched.SetSeed(0);
 }
 
 TEST_F(Devices, IrpsReachTheSlotOfTheirMajorFunctionOrAreNotImplemented) {

@@ -208,6 +208,59 @@ TEST_F(Powered, AWaitThatTimesOutCancelsHeldRequestsOnlyWhenItsPolicyAsks) {
   }
 }
 
+TEST_F(Powered, ASleepWaitsForRequestsInFlightAtMostItsLimitThenSleepsWithoutThem) {
+  constexpr plat::VTime kLimit = plat::FromKernelUnits(PnpDeviceBase::kSleepDrainTimeout);
+  constexpr plat::VTime kNever = -1;
+  struct Case {
+    const char* what;
+    plat::VTime streamEnds;      // when the request in flight ends; 0: there is none
+    LONGLONG ownTimeout;         // mPowerDownTimeout the class set; 0: the default
+    plat::VTime sleepsAfter;
+  } cases[] = {
+      {"nothing in flight: at once", 0, 0, 0},
+      {"a request that ends: as it ends", 5 * plat::kNsPerMs, 0, 5 * plat::kNsPerMs},
+      {"a request that never ends: at the limit", kNever, 0, kLimit},
+      {"a request that never ends, the class's own time-out: at that", kNever, 20 * 10000, 20 * plat::kNsPerMs},
+  };
+  auto systemPower = [this](SYSTEM_POWER_STATE state) {
+    return plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [state](PIO_STACK_LOCATION sp) {
+      sp->Parameters.Power.Type = SystemPowerState;
+      sp->Parameters.Power.State.SystemState = state;
+    });
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (fdo != nullptr) TearDown();
+    Start(false);
+    fdo->mPowerDownTimeout = c.ownTimeout;
+    std::shared_ptr<plat::IoRequest> stream;
+    if (c.streamEnds != 0) {
+      fdo->keepAsStream = true;
+      stream = Control(nullptr);
+      fdo->keepAsStream = false;
+      if (c.streamEnds != kNever) sched.After(c.streamEnds, [this] { fdo->StopStreams(); });
+    }
+    plat::VTime start = sched.Now();
+    std::shared_ptr<plat::IoRequest> sleep;
+    sched.Spawn("power", [&] { sleep = systemPower(PowerSystemSleeping3); });
+    bool slept = sched.RunUntil([&] { return sleep != nullptr && sleep->done; }, start + 2 * kLimit);
+    EXPECT_TRUE(slept) << "the sleep waited without end";
+    EXPECT_EQ(sched.Now() - start, c.sleepsAfter);
+    if (!slept) fdo->StopStreams();
+    sched.RunUntilIdle();
+    ASSERT_TRUE(sleep->done);
+    EXPECT_EQ(sleep->status.Status, STATUS_SUCCESS) << "a system sleep is never failed";
+    EXPECT_EQ(fdo->mDevicePowerState, PowerDeviceD2);
+    if (stream != nullptr) {
+      EXPECT_EQ(stream->done, c.streamEnds != kNever) << "what the driver holds stays with the driver";
+    }
+    systemPower(PowerSystemWorking);
+    sched.RunUntilIdle();
+    fdo->StopStreams();
+    EXPECT_EQ(fdo->mRequestCount, 1);
+  }
+}
+
 TEST_F(Powered, TrackingThePowerSequenceReadsTheBusCountsAtPowerDownAndMarksContextLostAtPowerUp) {
   struct Case {
     const char* what;

@@ -1,57 +1,139 @@
 // The main job's scenario as a whole: plug-in, 18x18 streaming looped back bit-exact, the surface
-// session; it loses nothing, and it is deterministic.
+// session; it loses nothing, and two runs write the same report and the same files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
-#include "tools/qx5310sim/Machine.h"
-#include "tools/qx5310sim/Report.h"
-#include "tools/qx5310sim/Scenario.h"
+#include "sim/units/Wav.h"
+#include "tests/tools/RunComparison.h"
+#include "tools/qx5310sim/MainJob.h"
 
 namespace {
 
-struct ScenarioRun {
-  uint64_t traceHash;
-  std::string report;
-  bool lost;
+namespace fs = std::filesystem;
+
+// A folder of its own for each test, gone at the end.
+class Folder {
+ public:
+  explicit Folder(const std::string& what)
+      : path_(fs::temp_directory_path() / ("qx5310sim-" + what + "-" + std::to_string(::getpid()))) {
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~Folder() { fs::remove_all(path_); }
+  fs::path Sub(const std::string& name) const {
+    fs::create_directories(path_ / name);
+    return path_ / name;
+  }
+
+ private:
+  fs::path path_;
 };
 
-ScenarioRun RunOnce(const std::filesystem::path& dir, const std::string& stateName) {
-  std::string stateFile = (dir / stateName).string();
-  Report report;
-  Machine machine(stateFile);
-  machine.Boot(report);
+MainJobRun RunScenario(const fs::path& out) {
   ScenarioOptions options;
   options.duration = plat::kNsPerSecond / 2;
-  options.outDir = dir.string();
-  RunDefaultScenario(machine, options, report);
-  uint64_t hash = machine.Scheduler().TraceHash();
-  machine.Shutdown(report);
-  return {hash, report.Text(), report.AnythingLost()};
+  return RunMainJob(out.string(), options);
 }
 
-TEST(MainJobScenario, RunsTwiceWithTheSameTraceAndLosesNothing) {
-  auto dir = std::filesystem::temp_directory_path() / ("qx5310sim-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  ScenarioRun first = RunOnce(dir, "a.reg");
-  ScenarioRun second = RunOnce(dir, "b.reg");
-  std::filesystem::remove_all(dir);
-  EXPECT_FALSE(first.lost) << first.report;
-  EXPECT_FALSE(second.lost) << second.report;
-  EXPECT_EQ(first.traceHash, second.traceHash);
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+TEST(MainJobScenario, TwoRunsWriteTheSameReportAndTheSameFilesAndLoseNothing) {
+  Folder folder("twice");
+  fs::path first = folder.Sub("first"), second = folder.Sub("second");
+  MainJobRun a = RunScenario(first);
+  MainJobRun b = RunScenario(second);
+  EXPECT_FALSE(a.report.AnythingLost()) << a.report.Text();
+  EXPECT_FALSE(b.report.AnythingLost()) << b.report.Text();
+  EXPECT_EQ(a.traceHash, b.traceHash);
+  for (const char* name : {"report.txt", "machine-state.reg", "recorded.wav", "unit-received.wav"})
+    EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
+  auto differences = CompareRunFolders(first, second);
+  EXPECT_TRUE(differences.empty()) << Joined(differences);
 }
 
 TEST(MainJobScenario, SettingsSurviveBetweenRuns) {
-  auto dir = std::filesystem::temp_directory_path() / ("qx5310sim-state-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  ScenarioRun first = RunOnce(dir, "machine.reg");
-  ScenarioRun second = RunOnce(dir, "machine.reg");
-  std::filesystem::remove_all(dir);
-  EXPECT_NE(first.report.find("stored settings:            none"), std::string::npos) << first.report;
-  EXPECT_NE(second.report.find("stored settings:            found"), std::string::npos) << second.report;
+  Folder folder("state");
+  fs::path out = folder.Sub("out");
+  std::string first = RunScenario(out).report.Text();
+  std::string second = RunScenario(out).report.Text();
+  EXPECT_NE(first.find("stored settings:            none"), std::string::npos) << first;
+  EXPECT_NE(second.find("stored settings:            found"), std::string::npos) << second;
+}
+
+// Two folders as two runs write them: a report that names its own folder, a WAV file, a state file.
+void WriteRun(const fs::path& out, const std::string& hash, const std::string& wall) {
+  std::ofstream(out / "report.txt") << "qx5310sim\n---------\n"
+                                    << "registry:                   loaded from " << out.string() << "/machine-state.reg\n"
+                                    << "virtual time:               500 ms\n"
+                                    << "trace hash:                 " << hash << "\n"
+                                    << "WAV files:                  " << out.string() << "/recorded.wav\n"
+                                    << "wall time:                  " << wall << " ms\n";
+  std::vector<std::vector<int32_t>> channels(2, std::vector<int32_t>(64));
+  for (size_t i = 0; i < 64; ++i) channels[0][i] = channels[1][i] = static_cast<int32_t>(i * 0x01010101u);
+  ASSERT_TRUE(sim::WavFile::Write((out / "recorded.wav").string(), 48000, channels));
+  std::ofstream(out / "machine-state.reg") << "state\n";
+}
+
+void Edit(const fs::path& file, const std::function<void(std::string&)>& change) {
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  change(bytes);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST(RunComparison, FindsAnyBitOrReportLineThatDiffersButNotTheRunsOwnHashTimeAndFolder) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> change;  // applied to the second run's folder
+    std::string found;                            // the start of the one difference; empty: none
+  } cases[] = {
+      {"the same run", [](const fs::path&) {}, ""},
+      {"one bit of a WAV sample",
+       [](const fs::path& d) { Edit(d / "recorded.wav", [](std::string& b) { b[b.size() - 7] ^= 0x10; }); },
+       "recorded.wav: differs from byte"},
+      {"one line of the report",
+       [](const fs::path& d) {
+         Edit(d / "report.txt", [](std::string& b) { b.replace(b.find("500 ms"), 6, "501 ms"); });
+       },
+       "report.txt line 4"},
+      {"a line more in the report",
+       [](const fs::path& d) { std::ofstream(d / "report.txt", std::ios::app) << "one more\n"; }, "report.txt line 6"},
+      {"a file only one run wrote", [](const fs::path& d) { std::ofstream(d / "midi.log") << "\n"; },
+       "midi.log: only in the second run"},
+      {"a state file of another length",
+       [](const fs::path& d) { std::ofstream(d / "machine-state.reg", std::ios::app) << "x"; },
+       "machine-state.reg: differs from byte 6"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder("compare");
+    fs::path first = folder.Sub("first"), second = folder.Sub("second-run");
+    WriteRun(first, "1234", "310");
+    WriteRun(second, "5678", "2290");
+    c.change(second);
+    auto differences = CompareRunFolders(first, second);
+    if (c.found.empty()) {
+      EXPECT_TRUE(differences.empty()) << Joined(differences);
+    } else {
+      ASSERT_EQ(differences.size(), 1u) << Joined(differences);
+      EXPECT_TRUE(differences[0].starts_with(c.found)) << differences[0];
+    }
+  }
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ void Machine::Boot(Report& report) {
 void Machine::Shutdown(Report& report) {
   scheduler_->RunUntilIdle();
   if (plat::PendingWorkItems() != 0) report.Lost(std::to_string(plat::PendingWorkItems()) + " work item(s) never ran");
-  report.Value("trace hash", std::to_string(scheduler_->TraceHash()));
+  traceHash_ = scheduler_->TraceHash();
+  report.Value("trace hash", std::to_string(traceHash_));
   bus_->Detach(*host_);
   host_.reset();
   bus_.reset();

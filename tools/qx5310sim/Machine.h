@@ -22,10 +22,13 @@ class Machine {
   plat::Scheduler& Scheduler() { return *scheduler_; }
   sim::Bus& Bus() { return *bus_; }
   sim::HostNode& Host() { return *host_; }
+  // The trace hash at shutdown, kept once the scheduler is gone.
+  uint64_t TraceHash() const { return traceHash_; }
 
  private:
   std::string stateFile_;
   std::unique_ptr<plat::Scheduler> scheduler_;
   std::unique_ptr<sim::Bus> bus_;
   std::unique_ptr<sim::HostNode> host_;
+  uint64_t traceHash_ = 0;
 };

@@ -1,14 +1,11 @@
 // qx5310sim: the whole stack against simulated units, on virtual time.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
-#include "tools/qx5310sim/Machine.h"
-#include "tools/qx5310sim/Report.h"
-#include "tools/qx5310sim/Scenario.h"
+#include "tools/qx5310sim/MainJob.h"
 
 namespace {
 
@@ -34,9 +31,7 @@ void Usage() {
 int main(int argc, char** argv) {
   std::string out = "out";
   ScenarioOptions options;
-  bool realTime = false;
-  uint32_t processors = 2;
-  uint64_t seed = 0;
+  MachineOptions machineOptions;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--out" && i + 1 < argc) {
@@ -86,16 +81,16 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
       }
-      processors = static_cast<uint32_t>(n);
+      machineOptions.processors = static_cast<uint32_t>(n);
     } else if (arg == "--seed" && i + 1 < argc) {
       char* end = nullptr;
-      seed = std::strtoull(argv[++i], &end, 10);
+      machineOptions.seed = std::strtoull(argv[++i], &end, 10);
       if (end == nullptr || *end != '\0') {
         Usage();
         return 2;
       }
     } else if (arg == "--realtime") {
-      realTime = true;
+      machineOptions.realTime = true;
     } else if (arg == "--help") {
       Usage();
       return 0;
@@ -105,26 +100,8 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::create_directories(out);
-  options.outDir = out;
-
-  auto wallStart = std::chrono::steady_clock::now();
-  Report report;
-  report.Section("qx5310sim");
-  Machine machine(out + "/machine-state.reg");
-  machine.Boot(report);
-  machine.Scheduler().SetProcessors(processors);
-  machine.Scheduler().SetSeed(seed);
-  if (seed != 0) report.Value("interleaving", "seed " + std::to_string(seed) + " on " + std::to_string(processors) +
-                                                   " processors");
-  machine.Scheduler().SetRealTime(realTime);
-  RunDefaultScenario(machine, options, report);
-  machine.Shutdown(report);
-  auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wallStart);
-  report.Value("wall time", std::to_string(wall.count()) + " ms");
-
-  std::string reportPath = out + "/report.txt";
-  if (!report.WriteTo(reportPath)) report.Lost("the report could not be written to " + reportPath);
-  std::fputs(report.Text().c_str(), stdout);
-  std::printf("\nreport: %s\n", reportPath.c_str());
-  return report.AnythingLost() ? 1 : 0;
+  MainJobRun run = RunMainJob(out, options, machineOptions);
+  std::fputs(run.report.Text().c_str(), stdout);
+  std::printf("\nreport: %s\n", run.reportPath.c_str());
+  return run.report.AnythingLost() ? 1 : 0;
 }
