@@ -39,7 +39,7 @@ struct Scheduler::Thread {
   volatile KSPIN_LOCK* spinOn = nullptr;
   VTime stallUntil = 0;
   // A carrier's DPC or event.
-  std::function<void()> job;
+  Callback job;
 };
 
 namespace {
@@ -141,31 +141,96 @@ Scheduler::Thread* Scheduler::Self() const {
   return tlThread;
 }
 
-uint64_t Scheduler::At(VTime t, std::function<void()> fn, KIRQL irql, std::string_view what) {
+namespace {
+constexpr int kSlotShift = 40;
+constexpr uint64_t kSeqMask = (uint64_t{1} << kSlotShift) - 1;
+}  // namespace
+
+uint64_t Scheduler::LabelOf(std::string_view text) {
+  if (text.empty()) return 0;
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+  return h | 1;
+}
+
+uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) {
   if (irql != PASSIVE_LEVEL && irql != DISPATCH_LEVEL) Violation("events run at PASSIVE_LEVEL or DISPATCH_LEVEL");
   t = std::max(t, now_);
   uint64_t seq = nextSeq_++;
-  events_.emplace(std::make_pair(t, seq), Event{t, seq, irql, std::move(fn), std::string(what)});
-  eventTimes_.emplace(seq, t);
-  return seq;
+  uint32_t slot;
+  if (!freeSlots_.empty()) {
+    slot = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    slot = static_cast<uint32_t>(slots_.size());
+    slots_.emplace_back();
+  }
+  EventSlot& e = slots_[slot];
+  e.seq = seq;
+  e.time = t;
+  e.irql = irql;
+  e.label = LabelOf(what);
+  if (keepTrace_) e.what.assign(what);
+  e.fn = std::move(fn);
+  EventHeap& heap = irql == PASSIVE_LEVEL ? passiveEvents_ : dispatchEvents_;
+  heap.push_back({t, seq, slot});
+  std::push_heap(heap.begin(), heap.end(), std::greater<>());
+  ++liveEvents_;
+  return static_cast<uint64_t>(slot) << kSlotShift | (seq & kSeqMask);
 }
 
-uint64_t Scheduler::After(VTime dt, std::function<void()> fn, KIRQL irql, std::string_view what) {
+uint64_t Scheduler::After(VTime dt, Callback fn, KIRQL irql, std::string_view what) {
   return At(now_ + std::max<VTime>(dt, 0), std::move(fn), irql, what);
 }
 
+void Scheduler::FreeSlot(uint32_t slot) {
+  EventSlot& e = slots_[slot];
+  e.seq = 0;
+  e.fn.Reset();
+  e.what.clear();
+  freeSlots_.push_back(slot);
+  --liveEvents_;
+}
+
 bool Scheduler::Cancel(uint64_t id) {
-  auto it = eventTimes_.find(id);
-  if (it == eventTimes_.end()) return false;
-  events_.erase(std::make_pair(it->second, id));
-  eventTimes_.erase(it);
+  if (!Pending(id)) return false;
+  FreeSlot(static_cast<uint32_t>(id >> kSlotShift));
   return true;
 }
 
-bool Scheduler::Pending(uint64_t id) const { return eventTimes_.count(id) != 0; }
+bool Scheduler::Pending(uint64_t id) const {
+  uint64_t slot = id >> kSlotShift;
+  return slot < slots_.size() && slots_[slot].seq != 0 && (slots_[slot].seq & kSeqMask) == (id & kSeqMask);
+}
 
-void Scheduler::QueueDpc(std::function<void()> fn) {
-  dpcs_.push_back(std::move(fn));
+void Scheduler::Drop(EventHeap& heap) {
+  while (!heap.empty() && slots_[heap.front().slot].seq != heap.front().seq) {
+    std::pop_heap(heap.begin(), heap.end(), std::greater<>());
+    heap.pop_back();
+  }
+}
+
+Scheduler::EventHeap* Scheduler::DueEvent(VTime limit, bool passiveAllowed) {
+  // A PASSIVE_LEVEL event is a step of the scenario: it never runs inside a wait of the host,
+  // where it would re-enter code that is waiting.
+  Drop(dispatchEvents_);
+  Drop(passiveEvents_);
+  EventHeap* best = dispatchEvents_.empty() ? nullptr : &dispatchEvents_;
+  if (passiveAllowed && !passiveEvents_.empty() && (best == nullptr || *best->data() > passiveEvents_.front()))
+    best = &passiveEvents_;
+  if (best == nullptr || best->front().time > limit) return nullptr;
+  return best;
+}
+
+uint32_t Scheduler::TakeEvent(EventHeap& heap) {
+  uint32_t slot = heap.front().slot;
+  std::pop_heap(heap.begin(), heap.end(), std::greater<>());
+  heap.pop_back();
+  return slot;
+}
+
+void Scheduler::QueueDpc(Callback fn) {
+  dpcs_.push(std::move(fn));
   if (tlIrql < DISPATCH_LEVEL) DrainDpcs();
 }
 
@@ -176,8 +241,7 @@ void Scheduler::DrainDpcs() {
   if (seed_ != 0 && self->kind == Thread::Kind::Host) return;
   ++self->drainingDpcs;
   while (!dpcs_.empty()) {
-    auto fn = std::move(dpcs_.front());
-    dpcs_.pop_front();
+    Callback fn = dpcs_.pop();
     Record(Trace::Dpc);
     KIRQL saved = tlIrql;
     tlIrql = DISPATCH_LEVEL;
@@ -413,28 +477,23 @@ void Scheduler::AdvanceTo(VTime t) {
   now_ = t;
 }
 
-std::map<std::pair<VTime, uint64_t>, Scheduler::Event>::iterator Scheduler::DueEvent(VTime limit,
-                                                                                     bool passiveAllowed) {
-  // A PASSIVE_LEVEL event is a step of the scenario: it never runs inside a wait of the host,
-  // where it would re-enter code that is waiting.
-  auto it = events_.begin();
-  if (!passiveAllowed)
-    while (it != events_.end() && it->second.irql == PASSIVE_LEVEL) ++it;
-  if (it == events_.end() || it->first.first > limit) return events_.end();
-  return it;
-}
-
-void Scheduler::RunEvent(std::map<std::pair<VTime, uint64_t>, Event>::iterator it) {
-  Event ev = std::move(it->second);
-  events_.erase(it);
-  eventTimes_.erase(ev.seq);
-  AdvanceTo(ev.time);
-  Record(Trace::Event, ev.seq);
-  if (!ev.what.empty()) Note(ev.what);
+void Scheduler::RunEvent(EventHeap& heap) {
+  uint32_t slot = TakeEvent(heap);
+  EventSlot& e = slots_[slot];
+  VTime time = e.time;
+  KIRQL irql = e.irql;
+  uint64_t seq = e.seq;
+  uint64_t label = e.label;
+  Callback fn = std::move(e.fn);
+  std::string what = keepTrace_ ? e.what : std::string();
+  FreeSlot(slot);
+  AdvanceTo(time);
+  Record(Trace::Event, seq, label);
+  if (keepTrace_ && !what.empty()) trace_.back() += " " + what;
   KIRQL saved = tlIrql;
-  tlIrql = ev.irql;
-  ev.fn();
-  if (tlIrql != ev.irql) Violation("event '" + ev.what + "' returned at a different IRQL");
+  tlIrql = irql;
+  fn();
+  if (tlIrql != irql) Violation("an event returned at a different IRQL than it was given");
   tlIrql = saved;
 }
 
@@ -450,12 +509,12 @@ bool Scheduler::RunOneThing(VTime limit) {
     SwitchTo(t);
     return true;
   }
-  auto it = DueEvent(limit, hostWaits_ == 0);
-  if (it == events_.end()) {
-    if (limit == INT64_MAX && !spinners_.empty() && events_.empty()) Violation("deadlock:" + Holders());
+  EventHeap* due = DueEvent(limit, hostWaits_ == 0);
+  if (due == nullptr) {
+    if (limit == INT64_MAX && !spinners_.empty() && liveEvents_ == 0) Violation("deadlock:" + Holders());
     return false;
   }
-  RunEvent(it);
+  RunEvent(*due);
   return true;
 }
 
@@ -476,7 +535,7 @@ Scheduler::Thread* Scheduler::Carrier(uint32_t cpu) {
       TakeBaton(raw);
       if (raw->exit) break;
       tlIrql = DISPATCH_LEVEL;
-      auto job = std::move(raw->job);
+      Callback job = std::move(raw->job);
       job();
       if (tlIrql != DISPATCH_LEVEL) Violation("a DPC or event returned at an IRQL other than DISPATCH_LEVEL");
       raw->state = Thread::State::Idle;
@@ -490,12 +549,12 @@ Scheduler::Thread* Scheduler::Carrier(uint32_t cpu) {
   return raw;
 }
 
-void Scheduler::RunOnCarrier(uint32_t cpu, std::function<void()> fn, std::string_view what) {
+void Scheduler::RunOnCarrier(uint32_t cpu, Callback fn, uint64_t label) {
   Thread* c = Carrier(cpu);
   c->job = std::move(fn);
   c->cpu = static_cast<int>(cpu);
   cpus_[cpu].push_back(c);
-  if (!what.empty()) Note(what);
+  if (label != 0) Record(Trace::Note, label);
   SwitchTo(c);
 }
 
@@ -516,9 +575,9 @@ bool Scheduler::Interruptible(const Thread* t) const {
 bool Scheduler::RunOneSeeded(VTime limit) {
   if (cpus_.size() != processors_) cpus_.resize(processors_);
   choices_.clear();
-  auto due = DueEvent(now_, hostWaits_ == 0);
-  bool dueDispatch = due != events_.end() && due->second.irql == DISPATCH_LEVEL;
-  bool duePassive = due != events_.end() && due->second.irql == PASSIVE_LEVEL;
+  EventHeap* due = DueEvent(now_, hostWaits_ == 0);
+  bool dueDispatch = due == &dispatchEvents_;
+  bool duePassive = due == &passiveEvents_;
   for (uint32_t p = 0; p < cpus_.size(); ++p) {
     const auto& stack = cpus_[p];
     if (stack.empty()) {
@@ -540,8 +599,7 @@ bool Scheduler::RunOneSeeded(VTime limit) {
 
   if (choices_.empty()) {
     VTime next = INT64_MAX;
-    auto ev = DueEvent(INT64_MAX, hostWaits_ == 0);
-    if (ev != events_.end()) next = ev->first.first;
+    if (EventHeap* ev = DueEvent(INT64_MAX, hostWaits_ == 0)) next = ev->front().time;
     bool spinning = false;
     for (const auto& stack : cpus_) {
       if (stack.empty()) continue;
@@ -563,10 +621,9 @@ bool Scheduler::RunOneSeeded(VTime limit) {
       SwitchTo(cpus_[c.cpu].back());
       break;
     case Choice::StartDpc: {
-      auto fn = std::move(dpcs_.front());
-      dpcs_.pop_front();
+      Callback fn = dpcs_.pop();
       Record(Trace::Dpc, c.cpu);
-      RunOnCarrier(c.cpu, std::move(fn), {});
+      RunOnCarrier(c.cpu, std::move(fn), 0);
       break;
     }
     case Choice::SwitchThread: {
@@ -586,15 +643,17 @@ bool Scheduler::RunOneSeeded(VTime limit) {
       break;
     }
     case Choice::StartEvent: {
-      Event ev = std::move(due->second);
-      events_.erase(due);
-      eventTimes_.erase(ev.seq);
-      Record(Trace::Event, ev.seq, c.cpu);
-      RunOnCarrier(c.cpu, std::move(ev.fn), ev.what);
+      uint32_t slot = TakeEvent(*due);
+      uint64_t seq = slots_[slot].seq;
+      uint64_t label = slots_[slot].label;
+      Callback fn = std::move(slots_[slot].fn);
+      FreeSlot(slot);
+      Record(Trace::Event, seq, c.cpu);
+      RunOnCarrier(c.cpu, std::move(fn), label);
       break;
     }
     case Choice::PassiveEvent:
-      RunEvent(due);
+      RunEvent(*due);
       break;
   }
   return true;
@@ -772,8 +831,11 @@ void Scheduler::Signal(DISPATCHER_HEADER* object) {
 void Scheduler::Shutdown() {
   if (Self() != host_) Violation("the scheduler was destroyed off the host thread");
   shuttingDown_ = true;
-  events_.clear();
-  eventTimes_.clear();
+  dispatchEvents_.clear();
+  passiveEvents_.clear();
+  slots_.clear();
+  freeSlots_.clear();
+  liveEvents_ = 0;
   dpcs_.clear();
   using S = Thread::State;
   // What can end cleanly does: idle processors, threads that never ran, and system threads idle

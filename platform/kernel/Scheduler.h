@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/kernel/Callback.h"
 #include "platform/kernel/Sync.h"
 
 namespace plat {
@@ -50,14 +51,16 @@ class Scheduler {
   // An event runs fn at time t (never before Now) on the pumping thread at the given IRQL.
   // Returns an id for Cancel. Events at one time run in the order they were added. A PASSIVE_LEVEL
   // event waits while the host is inside a wait of its own, and runs once that wait is over.
-  uint64_t At(VTime t, std::function<void()> fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
-  uint64_t After(VTime dt, std::function<void()> fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
+  // An event costs no allocation when its callable fits a Callback; `what` is hashed into the
+  // trace, and kept as text only while a trace text is kept.
+  uint64_t At(VTime t, Callback fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
+  uint64_t After(VTime dt, Callback fn, KIRQL irql = DISPATCH_LEVEL, std::string_view what = {});
   bool Cancel(uint64_t id);
   bool Pending(uint64_t id) const;
 
   // Queues a DPC-level callback; it runs as soon as the current thread drops below DISPATCH_LEVEL
   // or the host pumps next.
-  void QueueDpc(std::function<void()> fn);
+  void QueueDpc(Callback fn);
 
   // A simulated thread; it runs its body at PASSIVE_LEVEL when the host next pumps. A system
   // thread (a worker of the kernel) idle in a wait at shutdown is woken with
@@ -106,6 +109,7 @@ class Scheduler {
     BusReset, BusCycle, IsoPacket, AsyncRequest, AsyncDone, ListDone,
   };
   void Note(std::string_view text);
+  static uint64_t LabelOf(std::string_view text);
   void Record(Trace kind, uint64_t a = 0, uint64_t b = 0);
   void RecordBytes(Trace kind, std::span<const uint8_t> bytes);
   uint64_t TraceHash() const { return traceHash_; }
@@ -126,13 +130,24 @@ class Scheduler {
   static std::vector<std::string> TakeAbandonedThreads();
 
  private:
-  struct Event {
+  // Events live in slots that are reused; the two heaps (PASSIVE_LEVEL steps apart, since they
+  // wait while the host waits) order them by time, then by the order they were added. A
+  // cancelled event's heap entry stays until it surfaces and is then dropped.
+  struct EventSlot {
+    uint64_t seq = 0;  // 0 while free
+    VTime time = 0;
+    KIRQL irql = DISPATCH_LEVEL;
+    uint64_t label = 0;  // hash of `what`, 0 for none
+    std::string what;    // only while a trace text is kept
+    Callback fn;
+  };
+  struct HeapEntry {
     VTime time;
     uint64_t seq;
-    KIRQL irql;
-    std::function<void()> fn;
-    std::string what;
+    uint32_t slot;
+    bool operator>(const HeapEntry& o) const { return time != o.time ? time > o.time : seq > o.seq; }
   };
+  using EventHeap = std::vector<HeapEntry>;
 
   struct Choice {
     enum Kind : uint8_t { Resume, StartDpc, StartThread, SwitchThread, StartEvent, PassiveEvent } kind;
@@ -144,14 +159,17 @@ class Scheduler {
   void PumpInside(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
   bool RunOneThing(VTime limit);
   bool RunOneSeeded(VTime limit);
-  void RunEvent(std::map<std::pair<VTime, uint64_t>, Event>::iterator it);
-  std::map<std::pair<VTime, uint64_t>, Event>::iterator DueEvent(VTime limit, bool passiveAllowed);
+  EventHeap* DueEvent(VTime limit, bool passiveAllowed);  // the heap whose top is due, or null
+  void Drop(EventHeap& heap);                              // its stale tops
+  uint32_t TakeEvent(EventHeap& heap);                     // pops the top, returns its slot
+  void FreeSlot(uint32_t slot);
+  void RunEvent(EventHeap& heap);
   void AdvanceTo(VTime t);
   void SwitchTo(Thread* next);       // from the host: runs `next` until it gives the processor back
   void AfterSwitch(Thread* t);
   void ReturnToHost(Thread* self);   // from a simulated thread
   Thread* Carrier(uint32_t cpu);
-  void RunOnCarrier(uint32_t cpu, std::function<void()> fn, std::string_view what);
+  void RunOnCarrier(uint32_t cpu, Callback fn, uint64_t label);
   bool Resumable(const Thread* t) const;
   bool Interruptible(const Thread* t) const;
   void CheckDeadlock(Thread* spinner);
@@ -170,9 +188,12 @@ class Scheduler {
   uint64_t serial_;
   VTime now_ = 0;
   uint64_t nextSeq_ = 1;
-  std::map<std::pair<VTime, uint64_t>, Event> events_;
-  std::map<uint64_t, VTime> eventTimes_;
-  std::deque<std::function<void()>> dpcs_;
+  std::vector<EventSlot> slots_;
+  std::vector<uint32_t> freeSlots_;
+  EventHeap dispatchEvents_;
+  EventHeap passiveEvents_;
+  size_t liveEvents_ = 0;
+  CallbackQueue dpcs_;
   std::vector<std::unique_ptr<Thread>> threads_;
   std::deque<Thread*> ready_;
   std::vector<Thread*> waiters_;   // in the order they began to wait

@@ -1,5 +1,6 @@
 #include "platform/kernel/Sync.h"
 
+#include <array>
 #include <atomic>
 
 #include "platform/kernel/KernelInternal.h"
@@ -174,8 +175,10 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
 NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitType, KWAIT_REASON,
                                   KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout, PVOID) {
   plat::PreemptionPoint();
-  std::vector<DISPATCHER_HEADER*> headers;
-  for (ULONG i = 0; i < Count; ++i) headers.push_back(static_cast<DISPATCHER_HEADER*>(Object[i]));
+  // Windows allows at most 64 objects in one wait.
+  if (Count > 64) Violation("KeWaitForMultipleObjects with more than 64 objects");
+  std::array<DISPATCHER_HEADER*, 64> headers;
+  for (ULONG i = 0; i < Count; ++i) headers[i] = static_cast<DISPATCHER_HEADER*>(Object[i]);
   plat::VTime deadline = 0;
   bool timed = plat::DeadlineFromTimeout(Timeout, &deadline);
   return Scheduler::Current().Wait(headers.data(), Count, WaitType, timed ? &deadline : nullptr);
