@@ -2,8 +2,8 @@
 // open and lookaside lists left undeleted fail it, as Driver Verifier would at unload.
 #include <gtest/gtest.h>
 
-#include "platform/kernel/Handles.h"
-#include "platform/kernel/Lookaside.h"
+#include "platform/kernel/KernelHandles.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Pool.h"
 
 namespace {

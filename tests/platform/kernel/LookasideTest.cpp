@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/wdm.h"
 

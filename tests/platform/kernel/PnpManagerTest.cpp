@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/kernel/PnpTestBus.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/wdm.h"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/KernelHandles.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/wdm.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/IoManager.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/wdm.h"
 
