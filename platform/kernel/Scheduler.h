@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/kernel/Sync.h"
+#include "Sync.h"
 
 namespace plat {
 

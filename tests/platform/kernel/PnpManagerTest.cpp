@@ -7,7 +7,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 
