@@ -3,10 +3,10 @@
 // cancellation of device-queue IRPs by file object.
 #pragma once
 
+#include <wdm.h>
+
 #include <new>
 #include <utility>
-
-#include "platform/kernel/wdm.h"
 
 // Pool tags and the stamps the framework writes into the objects it places.
 constexpr ULONG kFrameworkPoolTag = PoolTag("Wdm ");

@@ -1,7 +1,6 @@
 #include "kframework/PnpDeviceBase.h"
 
-#include "platform/kernel/PnpManager.h"
-#include "platform/kernel/PowerManager.h"
+#include <wdm.h>
 
 namespace {
 constexpr ULONG kBugCheckRequestCount = 0x0000DEAD;

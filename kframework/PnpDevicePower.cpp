@@ -1,5 +1,6 @@
 #include "kframework/PnpDeviceBase.h"
-#include "platform/kernel/PowerManager.h"
+
+#include <wdm.h>
 
 struct PowerRequestContext {
   PnpDeviceBase* device;

@@ -2,8 +2,9 @@
 // it can be opened again.
 #pragma once
 
+#include <wdm.h>
+
 #include "kframework/KernelUtil.h"
-#include "platform/kernel/Registry.h"
 
 class RegistryKey {
  public:

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/KernelHandles.h"
 #include "platform/kernel/Verifier.h"
 
 namespace plat {

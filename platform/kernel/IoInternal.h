@@ -1,7 +1,7 @@
 // Shared between the I/O, PnP and power managers of the stand-in; kernel code never includes it.
 #pragma once
 
-#include "platform/kernel/Irp.h"
+#include "Irp.h"
 
 namespace plat {
 // The bottom of the stack that `device` belongs to.

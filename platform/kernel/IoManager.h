@@ -6,9 +6,9 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/kernel/Irp.h"
-#include "platform/kernel/ObjectManager.h"
-#include "platform/kernel/Pool.h"
+#include "Irp.h"
+#include "ObjectManager.h"
+#include "Pool.h"
 
 // Control codes
 constexpr ULONG METHOD_BUFFERED = 0;

@@ -2,10 +2,10 @@
 // their stack locations, with the inline stack-location routines drivers use.
 #pragma once
 
-#include "platform/kernel/NtStatus.h"
-#include "platform/kernel/PnpTypes.h"
-#include "platform/kernel/PowerTypes.h"
-#include "platform/kernel/Sync.h"
+#include "NtStatus.h"
+#include "PnpTypes.h"
+#include "PowerTypes.h"
+#include "Sync.h"
 
 struct IRP;
 using PIRP = IRP*;

@@ -2,7 +2,7 @@
 // at DISPATCH_LEVEL on the thread that delivers them.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 constexpr KIRQL PASSIVE_LEVEL = 0;
 constexpr KIRQL LOW_LEVEL = 0;

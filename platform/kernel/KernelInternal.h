@@ -1,7 +1,7 @@
 // Shared between the stand-in's own sources; kernel code never includes it.
 #pragma once
 
-#include "platform/kernel/Scheduler.h"
+#include "Scheduler.h"
 
 namespace plat {
 KIRQL& CurrentIrqlRef();

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Verifier.h"
 
 namespace {

@@ -8,10 +8,10 @@
 // list keeps; Windows tunes it over time, which would make runs differ.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
-#include "platform/kernel/Pool.h"
-#include "platform/kernel/SList.h"
-#include "platform/kernel/Sync.h"
+#include "KernelTypes.h"
+#include "Pool.h"
+#include "SList.h"
+#include "Sync.h"
 
 using PALLOCATE_FUNCTION = PVOID (*)(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 using PFREE_FUNCTION = VOID (*)(PVOID Buffer);
@@ -50,8 +50,3 @@ void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PALLOCATE
 void ExDeleteNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside);
 PVOID ExAllocateFromNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside);
 void ExFreeToNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PVOID Entry);
-
-namespace plat {
-// Lookaside lists initialised and not yet deleted (a driver must delete its lists at unload).
-size_t LiveLookasideLists();
-}  // namespace plat

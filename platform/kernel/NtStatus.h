@@ -1,7 +1,7 @@
 // NTSTATUS values the system uses. Add a value here when a caller needs it.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 constexpr NTSTATUS STATUS_SUCCESS = 0x00000000;
 constexpr NTSTATUS STATUS_WAIT_0 = 0x00000000;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/KernelHandles.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"

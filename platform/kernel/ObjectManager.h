@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/Handles.h"
-#include "platform/kernel/KernelTypes.h"
-#include "platform/kernel/NtStatus.h"
-#include "platform/kernel/Sync.h"
+#include "Handles.h"
+#include "KernelTypes.h"
+#include "NtStatus.h"
+#include "Sync.h"
 
 struct OBJECT_TYPE;
 using POBJECT_TYPE = OBJECT_TYPE*;

@@ -10,6 +10,7 @@
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Registry.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/IoManager.h"
+#include "IoManager.h"
 
 void IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type);
 // Query-remove of the device and its children (a refusal cancels it), removal, then IRP_MN_EJECT to

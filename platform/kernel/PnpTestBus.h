@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/PnpManager.h"
+#include "PnpManager.h"
 
 namespace plat {
 

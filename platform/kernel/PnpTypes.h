@@ -1,7 +1,7 @@
 // Plug-and-play records and the PnP IRP minor codes.
 #pragma once
 
-#include "platform/kernel/PowerTypes.h"
+#include "PowerTypes.h"
 
 struct DEVICE_OBJECT;
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 enum POOL_TYPE {
   NonPagedPool = 0,

@@ -3,7 +3,7 @@
 // or a scenario.
 #pragma once
 
-#include "platform/kernel/Irp.h"
+#include "Irp.h"
 
 using PREQUEST_POWER_COMPLETE = void (*)(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
                                          PVOID Context, PIO_STATUS_BLOCK IoStatus);

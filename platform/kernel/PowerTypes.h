@@ -1,7 +1,7 @@
 // Power states and the power IRP minor codes.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 enum SYSTEM_POWER_STATE {
   PowerSystemUnspecified = 0,

@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/KernelHandles.h"
 #include "platform/kernel/KernelInternal.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Rtl.h"
 #include "platform/kernel/Verifier.h"
 

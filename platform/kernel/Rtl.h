@@ -9,8 +9,8 @@
 
 #include <cstring>
 
-#include "platform/kernel/KernelTypes.h"
-#include "platform/kernel/NtStatus.h"
+#include "KernelTypes.h"
+#include "NtStatus.h"
 
 using PCSZ = const char*;
 

@@ -7,8 +7,8 @@
 // Ex forms is ignored, as the x64 kernel ignores it.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
-#include "platform/kernel/Sync.h"
+#include "KernelTypes.h"
+#include "Sync.h"
 
 struct alignas(16) SLIST_ENTRY {
   SLIST_ENTRY* Next;

@@ -25,8 +25,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/kernel/Callback.h"
-#include "platform/kernel/Sync.h"
+#include "Callback.h"
+#include "Sync.h"
 
 namespace plat {
 

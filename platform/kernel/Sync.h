@@ -1,9 +1,9 @@
 // Dispatcher objects, spin locks, mutexes, waits, DPCs, timers and interlocked operations.
 #pragma once
 
-#include "platform/kernel/Irql.h"
-#include "platform/kernel/KernelTypes.h"
-#include "platform/kernel/NtStatus.h"
+#include "Irql.h"
+#include "KernelTypes.h"
+#include "NtStatus.h"
 
 enum EVENT_TYPE { NotificationEvent, SynchronizationEvent };
 enum WAIT_TYPE { WaitAll, WaitAny };

@@ -1,7 +1,7 @@
 // Time on the virtual clock.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime);       // 100 ns since 1601
 ULONGLONG KeQueryInterruptTime();                          // 100 ns since boot

@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "platform/kernel/KernelInternal.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/ObjectManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Sync.h"

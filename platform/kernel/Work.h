@@ -1,7 +1,7 @@
 // System worker threads: work items on the critical and delayed queues, run at PASSIVE_LEVEL.
 #pragma once
 
-#include "platform/kernel/KernelTypes.h"
+#include "KernelTypes.h"
 
 enum WORK_QUEUE_TYPE { CriticalWorkQueue = 0, DelayedWorkQueue = 1, HyperCriticalWorkQueue = 2 };
 
@@ -27,8 +27,3 @@ PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT DeviceObject);
 void IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine, WORK_QUEUE_TYPE QueueType,
                      PVOID Context);
 void IoFreeWorkItem(PIO_WORKITEM IoWorkItem);
-
-namespace plat {
-// Work items queued but not yet finished, on both queues.
-size_t PendingWorkItems();
-}  // namespace plat

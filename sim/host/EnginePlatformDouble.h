@@ -20,7 +20,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 #include "sim/bus/HostNode.h"
 #include "unit/QX531Device.h"
 

@@ -6,6 +6,7 @@
 #include "kframework/KernelDeviceBase.h"
 #include "kframework/KernelDriverBase.h"
 #include "kframework/RegistryKey.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 
 namespace {

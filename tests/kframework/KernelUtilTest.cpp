@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kframework/KernelUtil.h"
+#include "platform/kernel/KernelHandles.h"
 #include "tests/kframework/TestStack.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kframework/RegistryKey.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 
 namespace {

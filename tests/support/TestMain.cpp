@@ -3,8 +3,8 @@
 // Verifier would at unload.
 #include <gtest/gtest.h>
 
-#include "platform/kernel/Handles.h"
-#include "platform/kernel/Lookaside.h"
+#include "platform/kernel/KernelHandles.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Scheduler.h"
 

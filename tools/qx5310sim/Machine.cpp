@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Pool.h"
-#include "platform/kernel/Registry.h"
-#include "platform/kernel/Work.h"
+#include "platform/kernel/RegistryHive.h"
 #include "tools/qx5310sim/Report.h"
 
 Machine::Machine(std::string stateFile) : stateFile_(std::move(stateFile)) {}

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/kernel/Registry.h"
+#include "platform/kernel/RegistryHive.h"
 #include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"

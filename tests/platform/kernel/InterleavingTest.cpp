@@ -4,7 +4,7 @@
 
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 #include "tests/support/Seeds.h"
 
 namespace {

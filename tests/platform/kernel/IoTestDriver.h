@@ -10,7 +10,7 @@
 
 #include "platform/kernel/IoManager.h"
 #include "platform/kernel/Scheduler.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace iotest {
 

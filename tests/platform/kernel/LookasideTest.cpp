@@ -2,8 +2,9 @@
 
 #include <vector>
 
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

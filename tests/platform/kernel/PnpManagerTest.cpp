@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "platform/kernel/PnpTestBus.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

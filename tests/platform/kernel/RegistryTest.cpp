@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/KernelHandles.h"
+#include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

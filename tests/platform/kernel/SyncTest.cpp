@@ -2,7 +2,7 @@
 
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

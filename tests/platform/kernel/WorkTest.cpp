@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/IoManager.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Scheduler.h"
-#include "platform/kernel/wdm.h"
+#include "platform/kernel/include/wdm.h"
 
 namespace {
 

@@ -1,0 +1,3 @@
+#include <windows.h>
+
+#include "client/Client.h"

@@ -1,0 +1,6 @@
+#include "driver/PdoDirectInterface.h"
+
+#include <wdm.h>
+
+#include "kframework/Framework.h"
+#include "unit/Engine.h"

@@ -1,0 +1,3 @@
+#include <afxwin.h>
+
+#include "client/Client.h"

@@ -1,0 +1,5 @@
+#include "kframework/Framework.h"
+
+#include "client/Client.h"
+
+void Settle() { plat::PnpSettle(); }

@@ -1,0 +1,6 @@
+#include <afxwin.h>
+
+#include "client/Client.h"
+#include "unit/ControlRequests.h"
+
+namespace plat {}

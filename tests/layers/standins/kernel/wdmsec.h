@@ -1,0 +1,2 @@
+// A kernel-mode stand-in header the rule knows only from its stand-in's include folder.
+#pragma once

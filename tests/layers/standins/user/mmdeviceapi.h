@@ -1,0 +1,2 @@
+// A user-mode stand-in header the rule knows only from its stand-in's include folder.
+#pragma once
