@@ -703,17 +703,33 @@ void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
   Mix(static_cast<uint64_t>(now_));
   Mix(static_cast<uint64_t>(kind) << 32 | who);
   Mix(bytes.size());
+  // Four independent lanes keep the multiplier busy; each step is a bijection of its lane, so any
+  // changed word changes the hash.
+  constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+  auto step = [](uint64_t lane, uint64_t w) {
+    lane = (lane ^ w) * kPrime;
+    return lane << 31 | lane >> 33;
+  };
+  uint64_t lanes[4] = {1, 2, 3, 4};
+  const uint8_t* p = bytes.data();
+  size_t n = bytes.size();
   size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
+  for (; i + 32 <= n; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p + i, 32);
+    for (int k = 0; k < 4; ++k) lanes[k] = step(lanes[k], w[k]);
+  }
+  for (; i + 8 <= n; i += 8) {
     uint64_t w;
-    std::memcpy(&w, bytes.data() + i, 8);
-    Mix(w);
+    std::memcpy(&w, p + i, 8);
+    lanes[0] = step(lanes[0], w);
   }
-  if (i < bytes.size()) {
+  if (i < n) {
     uint64_t w = 0;
-    std::memcpy(&w, bytes.data() + i, bytes.size() - i);
-    Mix(w);
+    std::memcpy(&w, p + i, n - i);
+    lanes[1] = step(lanes[1], w);
   }
+  for (uint64_t lane : lanes) Mix(lane);
   if (keepTrace_)
     trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
                      std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(bytes.size()) + " bytes");
