@@ -97,7 +97,7 @@ PDEVOBJ_EXTENSION Ext(PDEVICE_OBJECT dev) { return dev->DeviceObjectExtension; }
 
 void CheckDevice(PDEVICE_OBJECT dev, const char* what) {
   if (dev == nullptr) Violation(std::string(what) + " with a null device object");
-  if (plat::ObTypeOf(dev) != IoDeviceObjectType) Violation(std::string(what) + " of an object that is not a device");
+  if (plat::ObTypeOf(dev) != *IoDeviceObjectType) Violation(std::string(what) + " of an object that is not a device");
 }
 
 std::u16string HexName(ULONG n) {
@@ -119,9 +119,15 @@ OBJECT_TYPE gDriverType{{"Driver", PoolTag("Driv"), DeleteDriverBody}};
 OBJECT_TYPE gFileType{{"File", PoolTag("File"), DeleteFileBody}};
 }  // namespace
 
-POBJECT_TYPE IoDeviceObjectType = &gDeviceType;
-POBJECT_TYPE IoDriverObjectType = &gDriverType;
-POBJECT_TYPE IoFileObjectType = &gFileType;
+namespace {
+POBJECT_TYPE gDeviceTypePointer = &gDeviceType;
+POBJECT_TYPE gDriverTypePointer = &gDriverType;
+POBJECT_TYPE gFileTypePointer = &gFileType;
+}  // namespace
+
+POBJECT_TYPE* IoDeviceObjectType = &gDeviceTypePointer;
+POBJECT_TYPE* IoDriverObjectType = &gDriverTypePointer;
+POBJECT_TYPE* IoFileObjectType = &gFileTypePointer;
 
 // Driver and device objects
 
@@ -137,7 +143,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
     name = plat::ToU16(*DeviceName);
   size_t devSize = RoundUp(sizeof(DEVICE_OBJECT));
   size_t extSize = RoundUp(DeviceExtensionSize);
-  auto* dev = static_cast<PDEVICE_OBJECT>(plat::ObCreateObject(IoDeviceObjectType, devSize + extSize + sizeof(DEVOBJ_EXTENSION)));
+  auto* dev = static_cast<PDEVICE_OBJECT>(plat::ObCreateObject(*IoDeviceObjectType, devSize + extSize + sizeof(DEVOBJ_EXTENSION)));
   if (dev == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   char* base = reinterpret_cast<char*>(dev);
   dev->Type = 3;
@@ -694,13 +700,13 @@ NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MOD
   std::u16string rest;
   PVOID object = ObLookupPath(path, &rest);
   if (object == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
-  if (ObTypeOf(object) != IoDeviceObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+  if (ObTypeOf(object) != *IoDeviceObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
   auto* dev = static_cast<PDEVICE_OBJECT>(object);
   if ((Ext(dev)->ExtensionFlags & (DOE_DELETE_PENDING | DOE_UNLOAD_PENDING)) || (dev->Flags & DO_DEVICE_INITIALIZING))
     return STATUS_NO_SUCH_DEVICE;
   if ((dev->Flags & DO_EXCLUSIVE) && dev->ReferenceCount > 0) return STATUS_ACCESS_DENIED;
   size_t nameBytes = rest.size() * sizeof(WCHAR);
-  auto* body = static_cast<FileBody*>(ObCreateObject(IoFileObjectType, sizeof(FileBody) + nameBytes + sizeof(WCHAR)));
+  auto* body = static_cast<FileBody*>(ObCreateObject(*IoFileObjectType, sizeof(FileBody) + nameBytes + sizeof(WCHAR)));
   if (body == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   auto* name = reinterpret_cast<WCHAR*>(body + 1);
   std::memcpy(name, rest.data(), nameBytes);
@@ -772,7 +778,7 @@ PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE 
   size_t nameBytes = driverName.size() * sizeof(WCHAR);
   size_t serviceBytes = serviceName.size() * sizeof(WCHAR);
   size_t size = RoundUp(sizeof(DRIVER_OBJECT)) + RoundUp(sizeof(DRIVER_EXTENSION)) + nameBytes + serviceBytes;
-  auto* drv = static_cast<PDRIVER_OBJECT>(ObCreateObject(IoDriverObjectType, size));
+  auto* drv = static_cast<PDRIVER_OBJECT>(ObCreateObject(*IoDriverObjectType, size));
   if (drv == nullptr) {
     *status = STATUS_INSUFFICIENT_RESOURCES;
     return nullptr;
