@@ -60,7 +60,6 @@ KSPIN_LOCK gCancelLock = 0;
 
 struct FileBody {
   FILE_OBJECT file;
-  PDEVICE_OBJECT target;  // the top of the stack when CREATE went down; every IRP on the file goes there
   PDEVICE_OBJECT bottom;  // the bottom of the stack when it was opened: the PnP manager counts files by it
   bool opened;            // CREATE succeeded, so CLOSE is owed
   bool cleanedUp;
@@ -75,6 +74,20 @@ void DeleteDriverBody(PVOID) {}
 
 NTSTATUS SendFileIrp(PFILE_OBJECT file, UCHAR major);
 
+// The top of a file's stack, referenced while a request on the file is in it; a violation a test
+// expects may unwind through the request.
+class FileTarget {
+ public:
+  explicit FileTarget(PFILE_OBJECT file) : top_(IoGetAttachedDeviceReference(file->DeviceObject)) {}
+  ~FileTarget() { ObDereferenceObject(top_); }
+  FileTarget(const FileTarget&) = delete;
+  FileTarget& operator=(const FileTarget&) = delete;
+  PDEVICE_OBJECT Get() const { return top_; }
+
+ private:
+  PDEVICE_OBJECT top_;
+};
+
 void DeleteFileBody(PVOID body) {
   auto* f = static_cast<FileBody*>(body);
   PDEVICE_OBJECT opened = f->file.DeviceObject;
@@ -82,7 +95,6 @@ void DeleteFileBody(PVOID body) {
   InterlockedDecrement(&opened->ReferenceCount);
   plat::PnpFileClosed(f->bottom);
   ObDereferenceObject(f->bottom);
-  ObDereferenceObject(f->target);
   ObDereferenceObject(opened);
 }
 
@@ -241,9 +253,9 @@ void IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
   ObDereferenceObject(TargetDevice);
 }
 
-PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) {
-  return reinterpret_cast<FileBody*>(FileObject)->target;
-}
+// The top of the opened device's stack as it is now: a filter attached after the open sees the
+// file's later IRPs.
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) { return IoGetAttachedDevice(FileObject->DeviceObject); }
 
 namespace plat {
 PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device) {
@@ -734,8 +746,8 @@ size_t IoLiveIrps() { return Io().irps.size(); }
 namespace {
 NTSTATUS SendFileIrpWith(PFILE_OBJECT file, UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)>& setup,
                          ULONG_PTR* information) {
-  PDEVICE_OBJECT top = IoGetRelatedDeviceObject(file);
-  PIRP irp = IoAllocateOwnedIrp(top->StackSize, {});
+  FileTarget top(file);
+  PIRP irp = IoAllocateOwnedIrp(top.Get()->StackSize, {});
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->RequestorMode = UserMode;
   irp->Tail.Overlay.OriginalFileObject = file;
@@ -743,7 +755,7 @@ NTSTATUS SendFileIrpWith(PFILE_OBJECT file, UCHAR major, const std::function<voi
   sp->MajorFunction = major;
   sp->FileObject = file;
   if (setup) setup(irp, sp);
-  return IoCallAndWait(top, irp, information);
+  return IoCallAndWait(top.Get(), irp, information);
 }
 }  // namespace
 
@@ -777,7 +789,6 @@ NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MOD
   body->file.FileName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes + sizeof(WCHAR)), name};
   ObReferenceObject(dev);
   InterlockedIncrement(&dev->ReferenceCount);
-  body->target = IoGetAttachedDeviceReference(dev);
   body->bottom = IoStackBottom(dev);
   ObReferenceObject(body->bottom);
   PnpFileOpened(body->bottom);
@@ -805,16 +816,16 @@ NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG
                          ULONG outputLength, ULONG_PTR* information, bool caller32) {
   CheckIrqlAtMost(PASSIVE_LEVEL, "a device control");
   if (information != nullptr) *information = 0;
-  PDEVICE_OBJECT top = IoGetRelatedDeviceObject(file);
+  FileTarget top(file);
   NTSTATUS status;
-  PIRP irp = IoBuildControlIrp(top->StackSize,
+  PIRP irp = IoBuildControlIrp(top.Get()->StackSize,
                                IoControlBuffers{code, const_cast<void*>(input), inputLength, output, outputLength},
                                false, UserMode, {}, &status);
   if (irp == nullptr) return status;
   Io().irps[irp].caller32 = caller32;
   irp->Tail.Overlay.OriginalFileObject = file;
   IoGetNextIrpStackLocation(irp)->FileObject = file;
-  return IoCallAndWait(top, irp, information);
+  return IoCallAndWait(top.Get(), irp, information);
 }
 
 PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE entry, NTSTATUS* status) {

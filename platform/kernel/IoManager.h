@@ -85,7 +85,7 @@ PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE 
 bool IoUnloadDriver(PDRIVER_OBJECT driver);
 
 // Opens a device by path ("\Device\X", "\??\X", or a device interface's link) as a caller would:
-// CREATE goes to the top of the device's stack, and every later IRP on the file goes there too.
+// CREATE and every later IRP on the file go to the top of the device's stack as it is at the time.
 NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MODE mode = UserMode);
 // Closes the handle: CLEANUP now, CLOSE when the last reference to the file object goes.
 void IoCloseFile(PFILE_OBJECT file);

@@ -127,7 +127,7 @@ TEST_F(IoManager, ADeletedDeviceLivesUntilItsLastFileClosesAndStillGetsTheClose)
   IoDeleteDevice(dev);
   PFILE_OBJECT again = nullptr;
   EXPECT_EQ(plat::IoOpenFile(u"\\Device\\Going", &again), STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(plat::ObReferenceCount(dev), 3) << "the file's references: opened, related and stack bottom";
+  EXPECT_EQ(plat::ObReferenceCount(dev), 2) << "the file's references: opened and stack bottom";
   plat::IoCloseFile(file);
   EXPECT_EQ(seen, (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}));
 }
@@ -347,29 +347,34 @@ TEST_F(IoManager, CancelCallsTheRoutineWithTheCancelLockHeldOrReportsThereWasNon
   }
 }
 
-TEST_F(IoManager, IrpsOnAFileGoToTheDeviceThatTookItsCreate) {
+TEST_F(IoManager, IrpsOnAFileGoToTheTopOfItsDevicesStackAsItIsAtEachRequest) {
   std::vector<std::string> seen;
-  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Opened", [&](PDEVICE_OBJECT, PIRP irp) {
-    seen.push_back("device");
-    return Complete(irp, STATUS_SUCCESS);
-  });
+  auto note = [&seen](const char* who) {
+    return [&seen, who](PDEVICE_OBJECT, PIRP irp) {
+      static const char* names[] = {"create", "", "close", "", "", "", "", "", "", "", "", "", "", "", "control", "",
+                                    "", "", "cleanup"};
+      seen.push_back(std::string(who) + " " + names[IoGetCurrentIrpStackLocation(irp)->MajorFunction]);
+      return Complete(irp, STATUS_SUCCESS);
+    };
+  };
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Opened", note("device"));
   PFILE_OBJECT before = nullptr, after = nullptr;
   ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Opened\\ref", &before), STATUS_SUCCESS);
   EXPECT_EQ(plat::ToU16(before->FileName), u"\\ref");
-  PDEVICE_OBJECT filter = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
-    seen.push_back("filter");
-    return Complete(irp, STATUS_SUCCESS);
-  });
+  PDEVICE_OBJECT filter = NewDevice(drv, {}, note("filter"));
   IoAttachDeviceToDeviceStack(filter, dev);
   ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Opened", &after), STATUS_SUCCESS);
-  seen.clear();
+  EXPECT_EQ(IoGetRelatedDeviceObject(before), filter);
   ULONG code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
   EXPECT_EQ(plat::IoDeviceControl(before, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
   EXPECT_EQ(plat::IoDeviceControl(after, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
-  EXPECT_EQ(seen, (std::vector<std::string>{"device", "filter"}));
+  IoDetachDevice(dev);
+  EXPECT_EQ(plat::IoDeviceControl(after, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
   plat::IoCloseFile(before);
   plat::IoCloseFile(after);
-  IoDetachDevice(dev);
+  EXPECT_EQ(seen, (std::vector<std::string>{"device create", "filter create", "filter control", "filter control",
+                                            "device control", "device cleanup", "device close", "device cleanup",
+                                            "device close"}));
   DeleteDevice(filter);
   DeleteDevice(dev);
 }
