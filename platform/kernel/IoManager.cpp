@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <string>
 #include <unordered_map>
 
@@ -29,12 +30,26 @@ struct IrpRecord {
   std::function<void(PIRP)> done;
   bool caller32 = false;
   std::string fault;  // what the I/O manager's completion work found wrong, raised once the IRP is freed
+  uint64_t serial = 0;  // tells an IRP apart from a later one at the same address
+};
+
+// A dispatch routine running for one stack location of an IRP. Its mark of pending is read when it
+// returns, or, when completion has walked past its location meanwhile, as the walk found it.
+struct DispatchFrame {
+  PIRP irp;
+  uint64_t serial;
+  PIO_STACK_LOCATION location;
+  bool markedOnEntry;  // by the driver above that skipped its location, or by the power manager
+  bool walkedPast = false;
+  bool markedWhenWalked = false;
 };
 
 struct IoState {
   uint64_t scheduler = 0;
   std::unordered_map<PIRP, IrpRecord> irps;
   ULONG nextAutoName = 0;
+  uint64_t nextIrpSerial = 1;
+  std::list<DispatchFrame> dispatching;
 };
 
 IoState& Io() {
@@ -44,6 +59,7 @@ IoState& Io() {
   if (io.scheduler != serial) {
     io.irps.clear();
     io.nextAutoName = 0;
+    io.dispatching.clear();
     io.scheduler = serial;
   }
   return io;
@@ -54,6 +70,12 @@ IrpRecord& RecordOf(PIRP irp, const char* what) {
   auto it = irps.find(irp);
   if (it == irps.end()) Violation(std::string(what) + " of an IRP that does not exist (freed or completed already)");
   return it->second;
+}
+
+std::string Hex(ULONG v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
 }
 
 KSPIN_LOCK gCancelLock = 0;
@@ -278,8 +300,42 @@ PIRP NewIrp(CHAR StackSize) {
   irp->CurrentLocation = static_cast<CHAR>(StackSize + 1);
   irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + StackSize;
   irp->IoStatus.Status = STATUS_SUCCESS;
-  Io().irps.emplace(irp, IrpRecord{});
+  IrpRecord rec;
+  rec.serial = Io().nextIrpSerial++;
+  Io().irps.emplace(irp, std::move(rec));
   return irp;
+}
+
+// Keeps a dispatch frame for the length of a dispatch routine's call; a violation a test expects
+// may unwind through it.
+class Dispatching {
+ public:
+  Dispatching(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location)
+      : frame_(Io().dispatching.insert(Io().dispatching.end(),
+                                       DispatchFrame{irp, serial, location, (location->Control & SL_PENDING_RETURNED) != 0})) {}
+  ~Dispatching() { Io().dispatching.erase(frame_); }
+  Dispatching(const Dispatching&) = delete;
+  Dispatching& operator=(const Dispatching&) = delete;
+
+  // Whether the routine marked its location pending (IoMarkIrpPending), as far as it is its own mark.
+  bool MarkedPending() const {
+    if (frame_->markedOnEntry) return false;
+    if (frame_->walkedPast) return frame_->markedWhenWalked;
+    return (frame_->location->Control & SL_PENDING_RETURNED) != 0;
+  }
+
+ private:
+  std::list<DispatchFrame>::iterator frame_;
+};
+
+// Completion passes `location`: what a dispatch routine still running for it marked is read now,
+// before the walk clears it (and the IRP may be freed).
+void NoteWalkedPast(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location) {
+  for (DispatchFrame& f : Io().dispatching) {
+    if (f.irp != irp || f.serial != serial || f.location != location || f.walkedPast) continue;
+    f.walkedPast = true;
+    f.markedWhenWalked = (location->Control & SL_PENDING_RETURNED) != 0;
+  }
 }
 
 void FreeIrpMemory(PIRP irp) {
@@ -325,8 +381,14 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (sp->MajorFunction > IRP_MJ_MAXIMUM_FUNCTION) Violation("IoCallDriver with an invalid major function");
   if (sp->MajorFunction == IRP_MJ_POWER) plat::PoNoteDispatch(Irp);
   KIRQL before = KeGetCurrentIrql();
-  NTSTATUS status = DeviceObject->DriverObject->MajorFunction[sp->MajorFunction](DeviceObject, Irp);
+  UCHAR major = sp->MajorFunction;
+  Dispatching frame(Irp, RecordOf(Irp, "IoCallDriver").serial, sp);
+  NTSTATUS status = DeviceObject->DriverObject->MajorFunction[major](DeviceObject, Irp);
   if (KeGetCurrentIrql() != before) Violation("a dispatch routine returned at another IRQL than it was called at");
+  // Its caller would otherwise take the IRP as finished while its completion is still to come.
+  if (status != STATUS_PENDING && frame.MarkedPending())
+    Violation("a dispatch routine for major function " + std::to_string(major) + " marked the IRP pending and returned " +
+              Hex(static_cast<ULONG>(status)) + " instead of STATUS_PENDING");
   return status;
 }
 
@@ -337,8 +399,10 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
   if (Irp->IoStatus.Status == STATUS_PENDING) Violation("IoCompleteRequest with STATUS_PENDING");
   if (Irp->CancelRoutine != nullptr) Violation("IoCompleteRequest of an IRP that still has a cancel routine");
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
+  uint64_t serial = rec->serial;
   for (IoSkipCurrentIrpStackLocation(Irp); Irp->CurrentLocation <= Irp->StackCount + 1;
        ++sp, IoSkipCurrentIrpStackLocation(Irp)) {
+    NoteWalkedPast(Irp, serial, sp);
     Irp->PendingReturned = (sp->Control & SL_PENDING_RETURNED) != 0;
     NTSTATUS status = Irp->IoStatus.Status;
     bool invoke = (NT_SUCCESS(status) && (sp->Control & SL_INVOKE_ON_SUCCESS)) ||
@@ -563,12 +627,6 @@ PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG) {
 // Requests the I/O manager builds
 
 namespace {
-
-std::string Hex(ULONG v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", v);
-  return text;
-}
 
 void FreeMdls(PIRP irp) {
   for (PMDL m = irp->MdlAddress; m != nullptr;) {

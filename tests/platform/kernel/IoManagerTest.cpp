@@ -280,6 +280,85 @@ TEST_F(IoManager, PendingIsPropagatedThroughLayersWithoutRoutinesAndRequiredOfTh
   }
 }
 
+TEST_F(IoManager, ADispatchRoutineThatMarksAnIrpPendingMustReturnStatusPending) {
+  struct Case {
+    const char* what;
+    bool marks;
+    bool completesAtOnce;  // else 1 ms later
+    NTSTATUS returns;
+    bool violation;
+  } cases[] = {
+      {"marked, completed later, pending returned", true, false, STATUS_PENDING, false},
+      {"marked, completed at once, pending returned", true, true, STATUS_PENDING, false},
+      {"not marked, completed at once, its status returned", false, true, STATUS_SUCCESS, false},
+      {"marked, completed at once, its status returned", true, true, STATUS_SUCCESS, true},
+      {"marked, completed at once, an error returned", true, true, STATUS_UNSUCCESSFUL, true},
+      {"marked, completed later, success returned", true, false, STATUS_SUCCESS, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT dev = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.marks) IoMarkIrpPending(irp);
+      if (c.completesAtOnce)
+        Complete(irp, NT_SUCCESS(c.returns) ? STATUS_SUCCESS : c.returns);
+      else
+        sched.After(plat::kNsPerMs, [irp] { Complete(irp, STATUS_SUCCESS); });
+      return c.returns;
+    });
+    std::shared_ptr<plat::IoRequest> r;
+    std::string v = plat::ExpectViolation([&] { r = plat::IoSend(dev, IRP_MJ_DEVICE_CONTROL, 0); });
+    EXPECT_EQ(!v.empty(), c.violation) << v;
+    if (c.violation) {
+      EXPECT_NE(v.find("marked the IRP pending and returned"), std::string::npos) << v;
+    }
+    sched.RunFor(2 * plat::kNsPerMs);
+    EXPECT_EQ(plat::IoLiveIrps(), 0u);
+    DeleteDevice(dev);
+  }
+}
+
+TEST_F(IoManager, ADriverThatPassesAnIrpDownMustPassOnTheLowerDriversPending) {
+  struct Case {
+    const char* what;
+    bool skips;           // else copies its location with a routine that propagates pending
+    bool returnsLowers;   // else STATUS_SUCCESS, whatever the lower driver returned
+    bool violation;
+  } cases[] = {
+      {"skipped, the lower's status returned", true, true, false},
+      {"copied with a routine, the lower's status returned", false, true, false},
+      {"skipped, success returned", true, false, true},
+      {"copied with a routine, success returned", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT lower = NewDevice(drv, {}, [](PDEVICE_OBJECT, PIRP irp) {
+      IoMarkIrpPending(irp);
+      Complete(irp, STATUS_SUCCESS);
+      return STATUS_PENDING;
+    });
+    PDEVICE_OBJECT upper = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.skips) {
+        IoSkipCurrentIrpStackLocation(irp);
+      } else {
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT, PIRP done, PVOID) {
+          if (done->PendingReturned) IoMarkIrpPending(done);
+          return STATUS_SUCCESS;
+        }, nullptr, TRUE, TRUE, TRUE);
+      }
+      NTSTATUS status = IoCallDriver(lower, irp);
+      return c.returnsLowers ? status : STATUS_SUCCESS;
+    });
+    IoAttachDeviceToDeviceStack(upper, lower);
+    std::string v = plat::ExpectViolation([&] { plat::IoSend(upper, IRP_MJ_DEVICE_CONTROL, 0); });
+    EXPECT_EQ(!v.empty(), c.violation) << v;
+    EXPECT_EQ(plat::IoLiveIrps(), 0u);
+    IoDetachDevice(lower);
+    DeleteDevice(upper);
+    DeleteDevice(lower);
+  }
+}
+
 TEST_F(IoManager, CompletingOrFreeingAnIrpTwiceIsAViolation) {
   PDEVICE_OBJECT dev = NewDevice(drv);
   struct Case {
