@@ -10,6 +10,8 @@ PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device);
 // surprise-removed device is removed when its last file closes).
 void PnpFileOpened(PDEVICE_OBJECT bottom);
 void PnpFileClosed(PDEVICE_OBJECT bottom);
+// The driver's last device object was deleted: a driver the PnP manager holds for unload goes now.
+void PnpLastDeviceDeleted(PDRIVER_OBJECT driver);
 // The power manager's per-IRP checks.
 void PoNoteDispatch(PIRP irp);
 void PoNoteIrpFreed(PIRP irp);

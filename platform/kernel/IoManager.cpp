@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <list>
+#include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -135,6 +137,46 @@ void CheckDevice(PDEVICE_OBJECT dev, const char* what) {
   if (plat::ObTypeOf(dev) != *IoDeviceObjectType) Violation(std::string(what) + " of an object that is not a device");
 }
 
+// Device objects created and not yet deleted, on every machine: what one leaves is reported when it
+// shuts down and after each test, by the names it had.
+class DeviceLedger {
+ public:
+  void Add(PDEVICE_OBJECT dev, PDRIVER_OBJECT driver, const std::u16string& name) {
+    std::string text = name.empty() ? "an unnamed device object" : "device object " + Narrow(name);
+    text += " of " + Narrow(plat::ToU16(driver->DriverName));
+    std::lock_guard<std::mutex> lock(m_);
+    live_[dev] = text;
+  }
+  void Remove(PDEVICE_OBJECT dev) {
+    std::lock_guard<std::mutex> lock(m_);
+    live_.erase(dev);
+  }
+  std::string Report() {
+    std::lock_guard<std::mutex> lock(m_);
+    std::string report;
+    for (const auto& [dev, text] : live_) report += text + "\n";
+    return report;
+  }
+  void Forget() {
+    std::lock_guard<std::mutex> lock(m_);
+    live_.clear();
+  }
+
+ private:
+  static std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+  }
+  std::mutex m_;
+  std::map<PDEVICE_OBJECT, std::string> live_;
+};
+
+DeviceLedger& LiveDevices() {
+  static DeviceLedger* ledger = new DeviceLedger;
+  return *ledger;
+}
+
 std::u16string HexName(ULONG n) {
   static const char16_t digits[] = u"0123456789abcdef";
   std::u16string s(8, u'0');
@@ -206,6 +248,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
   dev->NextDevice = DriverObject->DeviceObject;
   DriverObject->DeviceObject = dev;
   *DeviceObject = dev;
+  LiveDevices().Add(dev, DriverObject, name);
   return STATUS_SUCCESS;
 }
 
@@ -223,8 +266,12 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
     }
   }
   DeviceObject->NextDevice = nullptr;
+  LiveDevices().Remove(DeviceObject);
   plat::ObRemoveName(DeviceObject);
+  PDRIVER_OBJECT driver = DeviceObject->DriverObject;
+  bool last = driver->DeviceObject == nullptr;
   ObDereferenceObject(DeviceObject);
+  if (last) plat::PnpLastDeviceDeleted(driver);
 }
 
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
@@ -798,6 +845,9 @@ std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR mino
 }
 
 size_t IoLiveIrps() { return Io().irps.size(); }
+
+std::string IoDeviceObjectsLeft() { return LiveDevices().Report(); }
+void IoForgetDeviceObjects() { LiveDevices().Forget(); }
 
 // Files
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/kernel/Irp.h"
@@ -136,5 +137,11 @@ std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR mino
                                   const std::function<void(PIO_STACK_LOCATION)>& setup = {});
 
 size_t IoLiveIrps();
+
+// Device objects created and not deleted, one line each naming it and its driver; empty when none.
+// A machine that shuts down with one left has a driver that forgot it.
+std::string IoDeviceObjectsLeft();
+// Drops the records (after what was left was reported).
+void IoForgetDeviceObjects();
 
 }  // namespace plat

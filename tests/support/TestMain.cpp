@@ -1,8 +1,10 @@
 // Every test binary runs here: after each test, kernel pool still allocated, kernel handles left
-// open and lookaside lists left undeleted fail it, as Driver Verifier would at unload.
+// open, lookaside lists left undeleted and device objects left undeleted fail it, as Driver
+// Verifier would at unload.
 #include <gtest/gtest.h>
 
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Lookaside.h"
 #include "platform/kernel/Pool.h"
 
@@ -19,6 +21,9 @@ class KernelLedgerCheck : public testing::EmptyTestEventListener {
     if (plat::KernelHandles::OpenCount() > handlesAtStart_)
       leaks += "kernel handles left open:\n" + plat::KernelHandles::OpenReport();
     if (plat::LiveLookasideLists() > listsAtStart_) leaks += "lookaside lists left undeleted\n";
+    std::string devices = plat::IoDeviceObjectsLeft();
+    if (!devices.empty()) leaks += "device objects left undeleted:\n" + devices;
+    plat::IoForgetDeviceObjects();
     leaks += plat::PoolLedger::LeakReport();
     plat::PoolLedger::ClearFailures();
     plat::PoolLedger::Forget();

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/Work.h"
@@ -38,6 +39,8 @@ void Machine::Shutdown(Report& report) {
   scheduler_.reset();
   std::string error;
   if (!plat::RegistryHive::Save(stateFile_, &error)) report.Lost("the registry could not be saved: " + error);
+  std::string devices = plat::IoDeviceObjectsLeft();
+  if (!devices.empty()) report.Lost("device objects left at shutdown:\n" + devices);
   std::string leaks = plat::PoolLedger::LeakReport();
   if (!leaks.empty()) report.Lost("kernel pool left allocated at shutdown:\n" + leaks);
 }

@@ -81,6 +81,18 @@ TEST_F(IoManager, CreatesNamedUnnamedAndGeneratedNamesAndRefusesACollision) {
   DeleteDevice(taken);
 }
 
+TEST_F(IoManager, DeviceObjectsNotYetDeletedAreListedWithTheirDriver) {
+  PDEVICE_OBJECT named = NewDevice(drv, u"\\Device\\Listed");
+  PDEVICE_OBJECT unnamed = NewDevice(drv);
+  std::string left = plat::IoDeviceObjectsLeft();
+  EXPECT_NE(left.find("device object \\Device\\Listed of \\Driver\\iotest\n"), std::string::npos) << left;
+  EXPECT_NE(left.find("an unnamed device object of \\Driver\\iotest\n"), std::string::npos) << left;
+  DeleteDevice(named);
+  EXPECT_EQ(plat::IoDeviceObjectsLeft(), "an unnamed device object of \\Driver\\iotest\n");
+  DeleteDevice(unnamed);
+  EXPECT_EQ(plat::IoDeviceObjectsLeft(), "");
+}
+
 TEST_F(IoManager, SymbolicLinksLiveInOneDirectoryUnderBothNames) {
   PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Linked");
   std::u16string targetName = u"\\Device\\Linked";
