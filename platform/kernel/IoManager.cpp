@@ -807,7 +807,7 @@ NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) 
     KeSetEvent(&waiter->event, IO_NO_INCREMENT, FALSE);
   };
   UCHAR major = IoGetNextIrpStackLocation(irp)->MajorFunction;
-  NTSTATUS returned = IoCallDriver(device, irp);
+  NTSTATUS returned = major == IRP_MJ_POWER ? PoDeliver(device, irp) : IoCallDriver(device, irp);
   if (returned == STATUS_PENDING) {
     KeWaitForSingleObject(&waiter->event, Executive, KernelMode, FALSE, nullptr);
     if (!waiter->pendingReturned)
@@ -840,7 +840,7 @@ std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR mino
   sp->MinorFunction = minor;
   sp->FileObject = file;
   if (setup) setup(sp);
-  request->returned = IoCallDriver(top, irp);
+  request->returned = major == IRP_MJ_POWER ? PoDeliver(top, irp) : IoCallDriver(top, irp);
   return request;
 }
 

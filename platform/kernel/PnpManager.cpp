@@ -586,6 +586,7 @@ PDEVICE_OBJECT PnpAddRootDevice(const std::u16string& hardwareId, const std::u16
   auto* ext = new (pdo->DeviceExtension) RootPdo{};
   std::memcpy(ext->hardwareId, hardwareId.data(), std::min<size_t>(hardwareId.size(), 63) * sizeof(WCHAR));
   std::memcpy(ext->instanceId, instanceId.data(), std::min<size_t>(instanceId.size(), 15) * sizeof(WCHAR));
+  pdo->Flags |= DO_POWER_PAGABLE;
   pdo->Flags &= ~DO_DEVICE_INITIALIZING;
   Devnode* node = NewNode(pdo, nullptr);
   OnPnpThread<bool>([node] {

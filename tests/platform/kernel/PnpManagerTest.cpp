@@ -249,6 +249,14 @@ TEST_F(Pnp, ADeviceObjectLeftAtShutdownIsAViolationThatNamesIt) {
   EXPECT_EQ(gUnloads, 1);
 }
 
+TEST_F(Pnp, TheStandInBusDriversPdosArePowerPagable) {
+  PDEVICE_OBJECT child = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  EXPECT_TRUE(child->Flags & DO_POWER_PAGABLE);
+  PDEVICE_OBJECT root = plat::PnpAddRootDevice(u"PNPTEST\\UNSERVED", u"0");
+  EXPECT_TRUE(root->Flags & DO_POWER_PAGABLE);
+  plat::PnpRemoveRootDevice(root);
+}
+
 TEST_F(Pnp, TwoChildrenOfOneBusWithOneInstancePathAreAFatalFault) {
   struct Case {
     const char* what;
