@@ -121,7 +121,8 @@ PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool inte
 // An IRP the I/O manager owns: when its completion passes the top location, `done` runs and the
 // IRP is freed.
 PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done);
-// Sends an owned IRP to `device` and waits for it at PASSIVE_LEVEL.
+// Sends an owned IRP to `device` (a power IRP as the power manager delivers it) and waits for it
+// at PASSIVE_LEVEL.
 NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information);
 
 // A request in flight that a test watches.
@@ -132,7 +133,7 @@ struct IoRequest {
   IO_STATUS_BLOCK status{};
 };
 // Sends major/minor (with `setup` filling in the rest of the first location) to the top of the
-// stack of `device`, without waiting.
+// stack of `device`, without waiting; a power IRP at the IRQL the power manager would give it.
 std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, PFILE_OBJECT file = nullptr,
                                   const std::function<void(PIO_STACK_LOCATION)>& setup = {});
 
