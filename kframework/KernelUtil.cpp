@@ -244,7 +244,7 @@ void EventHolder::ReinitEvent(EVENT_TYPE type, BOOLEAN signalled) {
 
 NTSTATUS EventHolder::AdoptHandle(HANDLE handle) {
   PVOID object = nullptr;
-  NTSTATUS status = ObReferenceObjectByHandle(handle, 0, ExEventObjectType, KernelMode, &object, nullptr);
+  NTSTATUS status = ObReferenceObjectByHandle(handle, 0, *ExEventObjectType, KernelMode, &object, nullptr);
   if (!NT_SUCCESS(status)) return status;
   Release();
   mSource = reinterpret_cast<ULONG_PTR>(handle);

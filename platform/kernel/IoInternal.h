@@ -10,6 +10,13 @@ PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device);
 // surprise-removed device is removed when its last file closes).
 void PnpFileOpened(PDEVICE_OBJECT bottom);
 void PnpFileClosed(PDEVICE_OBJECT bottom);
+// The driver's last device object was deleted: a driver the PnP manager holds for unload goes now.
+void PnpLastDeviceDeleted(PDRIVER_OBJECT driver);
+// Sends a power IRP to `device` at the IRQL Windows gives it: a device object with
+// DO_POWER_PAGABLE gets it at PASSIVE_LEVEL (on a power thread, STATUS_PENDING, when the sender is
+// above it); one without may get it at DISPATCH_LEVEL, as the interleaving seed chooses (never
+// under seed 0).
+NTSTATUS PoDeliver(PDEVICE_OBJECT device, PIRP irp);
 // The power manager's per-IRP checks.
 void PoNoteDispatch(PIRP irp);
 void PoNoteIrpFreed(PIRP irp);

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <list>
+#include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "platform/kernel/IoInternal.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/PowerManager.h"
@@ -28,12 +32,27 @@ struct IrpRecord {
   bool owned = false;
   std::function<void(PIRP)> done;
   bool caller32 = false;
+  std::string fault;  // what the I/O manager's completion work found wrong, raised once the IRP is freed
+  uint64_t serial = 0;  // tells an IRP apart from a later one at the same address
+};
+
+// A dispatch routine running for one stack location of an IRP. Its mark of pending is read when it
+// returns, or, when completion has walked past its location meanwhile, as the walk found it.
+struct DispatchFrame {
+  PIRP irp;
+  uint64_t serial;
+  PIO_STACK_LOCATION location;
+  bool markedOnEntry;  // by the driver above that skipped its location, or by the power manager
+  bool walkedPast = false;
+  bool markedWhenWalked = false;
 };
 
 struct IoState {
   uint64_t scheduler = 0;
   std::unordered_map<PIRP, IrpRecord> irps;
   ULONG nextAutoName = 0;
+  uint64_t nextIrpSerial = 1;
+  std::list<DispatchFrame> dispatching;
 };
 
 IoState& Io() {
@@ -43,6 +62,7 @@ IoState& Io() {
   if (io.scheduler != serial) {
     io.irps.clear();
     io.nextAutoName = 0;
+    io.dispatching.clear();
     io.scheduler = serial;
   }
   return io;
@@ -55,11 +75,16 @@ IrpRecord& RecordOf(PIRP irp, const char* what) {
   return it->second;
 }
 
+std::string Hex(ULONG v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
 KSPIN_LOCK gCancelLock = 0;
 
 struct FileBody {
   FILE_OBJECT file;
-  PDEVICE_OBJECT target;  // the top of the stack when CREATE went down; every IRP on the file goes there
   PDEVICE_OBJECT bottom;  // the bottom of the stack when it was opened: the PnP manager counts files by it
   bool opened;            // CREATE succeeded, so CLOSE is owed
   bool cleanedUp;
@@ -74,6 +99,20 @@ void DeleteDriverBody(PVOID) {}
 
 NTSTATUS SendFileIrp(PFILE_OBJECT file, UCHAR major);
 
+// The top of a file's stack, referenced while a request on the file is in it; a violation a test
+// expects may unwind through the request.
+class FileTarget {
+ public:
+  explicit FileTarget(PFILE_OBJECT file) : top_(IoGetAttachedDeviceReference(file->DeviceObject)) {}
+  ~FileTarget() { ObDereferenceObject(top_); }
+  FileTarget(const FileTarget&) = delete;
+  FileTarget& operator=(const FileTarget&) = delete;
+  PDEVICE_OBJECT Get() const { return top_; }
+
+ private:
+  PDEVICE_OBJECT top_;
+};
+
 void DeleteFileBody(PVOID body) {
   auto* f = static_cast<FileBody*>(body);
   PDEVICE_OBJECT opened = f->file.DeviceObject;
@@ -81,7 +120,6 @@ void DeleteFileBody(PVOID body) {
   InterlockedDecrement(&opened->ReferenceCount);
   plat::PnpFileClosed(f->bottom);
   ObDereferenceObject(f->bottom);
-  ObDereferenceObject(f->target);
   ObDereferenceObject(opened);
 }
 
@@ -97,7 +135,47 @@ PDEVOBJ_EXTENSION Ext(PDEVICE_OBJECT dev) { return dev->DeviceObjectExtension; }
 
 void CheckDevice(PDEVICE_OBJECT dev, const char* what) {
   if (dev == nullptr) Violation(std::string(what) + " with a null device object");
-  if (plat::ObTypeOf(dev) != IoDeviceObjectType) Violation(std::string(what) + " of an object that is not a device");
+  if (plat::ObTypeOf(dev) != *IoDeviceObjectType) Violation(std::string(what) + " of an object that is not a device");
+}
+
+// Device objects created and not yet deleted, on every machine: what one leaves is reported when it
+// shuts down and after each test, by the names it had.
+class DeviceLedger {
+ public:
+  void Add(PDEVICE_OBJECT dev, PDRIVER_OBJECT driver, const std::u16string& name) {
+    std::string text = name.empty() ? "an unnamed device object" : "device object " + Narrow(name);
+    text += " of " + Narrow(plat::ToU16(driver->DriverName));
+    std::lock_guard<std::mutex> lock(m_);
+    live_[dev] = text;
+  }
+  void Remove(PDEVICE_OBJECT dev) {
+    std::lock_guard<std::mutex> lock(m_);
+    live_.erase(dev);
+  }
+  std::string Report() {
+    std::lock_guard<std::mutex> lock(m_);
+    std::string report;
+    for (const auto& [dev, text] : live_) report += text + "\n";
+    return report;
+  }
+  void Forget() {
+    std::lock_guard<std::mutex> lock(m_);
+    live_.clear();
+  }
+
+ private:
+  static std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+  }
+  std::mutex m_;
+  std::map<PDEVICE_OBJECT, std::string> live_;
+};
+
+DeviceLedger& LiveDevices() {
+  static DeviceLedger* ledger = new DeviceLedger;
+  return *ledger;
 }
 
 std::u16string HexName(ULONG n) {
@@ -119,9 +197,15 @@ OBJECT_TYPE gDriverType{{"Driver", PoolTag("Driv"), DeleteDriverBody}};
 OBJECT_TYPE gFileType{{"File", PoolTag("File"), DeleteFileBody}};
 }  // namespace
 
-POBJECT_TYPE IoDeviceObjectType = &gDeviceType;
-POBJECT_TYPE IoDriverObjectType = &gDriverType;
-POBJECT_TYPE IoFileObjectType = &gFileType;
+namespace {
+POBJECT_TYPE gDeviceTypePointer = &gDeviceType;
+POBJECT_TYPE gDriverTypePointer = &gDriverType;
+POBJECT_TYPE gFileTypePointer = &gFileType;
+}  // namespace
+
+POBJECT_TYPE* IoDeviceObjectType = &gDeviceTypePointer;
+POBJECT_TYPE* IoDriverObjectType = &gDriverTypePointer;
+POBJECT_TYPE* IoFileObjectType = &gFileTypePointer;
 
 // Driver and device objects
 
@@ -137,7 +221,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
     name = plat::ToU16(*DeviceName);
   size_t devSize = RoundUp(sizeof(DEVICE_OBJECT));
   size_t extSize = RoundUp(DeviceExtensionSize);
-  auto* dev = static_cast<PDEVICE_OBJECT>(plat::ObCreateObject(IoDeviceObjectType, devSize + extSize + sizeof(DEVOBJ_EXTENSION)));
+  auto* dev = static_cast<PDEVICE_OBJECT>(plat::ObCreateObject(*IoDeviceObjectType, devSize + extSize + sizeof(DEVOBJ_EXTENSION)));
   if (dev == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   char* base = reinterpret_cast<char*>(dev);
   dev->Type = 3;
@@ -165,6 +249,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
   dev->NextDevice = DriverObject->DeviceObject;
   DriverObject->DeviceObject = dev;
   *DeviceObject = dev;
+  LiveDevices().Add(dev, DriverObject, name);
   return STATUS_SUCCESS;
 }
 
@@ -182,8 +267,12 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
     }
   }
   DeviceObject->NextDevice = nullptr;
+  LiveDevices().Remove(DeviceObject);
   plat::ObRemoveName(DeviceObject);
+  PDRIVER_OBJECT driver = DeviceObject->DriverObject;
+  bool last = driver->DeviceObject == nullptr;
   ObDereferenceObject(DeviceObject);
+  if (last) plat::PnpLastDeviceDeleted(driver);
 }
 
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
@@ -234,9 +323,9 @@ void IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
   ObDereferenceObject(TargetDevice);
 }
 
-PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) {
-  return reinterpret_cast<FileBody*>(FileObject)->target;
-}
+// The top of the opened device's stack as it is now: a filter attached after the open sees the
+// file's later IRPs.
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) { return IoGetAttachedDevice(FileObject->DeviceObject); }
 
 namespace plat {
 PDEVICE_OBJECT IoStackBottom(PDEVICE_OBJECT device) {
@@ -259,8 +348,42 @@ PIRP NewIrp(CHAR StackSize) {
   irp->CurrentLocation = static_cast<CHAR>(StackSize + 1);
   irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + StackSize;
   irp->IoStatus.Status = STATUS_SUCCESS;
-  Io().irps.emplace(irp, IrpRecord{});
+  IrpRecord rec;
+  rec.serial = Io().nextIrpSerial++;
+  Io().irps.emplace(irp, std::move(rec));
   return irp;
+}
+
+// Keeps a dispatch frame for the length of a dispatch routine's call; a violation a test expects
+// may unwind through it.
+class Dispatching {
+ public:
+  Dispatching(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location)
+      : frame_(Io().dispatching.insert(Io().dispatching.end(),
+                                       DispatchFrame{irp, serial, location, (location->Control & SL_PENDING_RETURNED) != 0})) {}
+  ~Dispatching() { Io().dispatching.erase(frame_); }
+  Dispatching(const Dispatching&) = delete;
+  Dispatching& operator=(const Dispatching&) = delete;
+
+  // Whether the routine marked its location pending (IoMarkIrpPending), as far as it is its own mark.
+  bool MarkedPending() const {
+    if (frame_->markedOnEntry) return false;
+    if (frame_->walkedPast) return frame_->markedWhenWalked;
+    return (frame_->location->Control & SL_PENDING_RETURNED) != 0;
+  }
+
+ private:
+  std::list<DispatchFrame>::iterator frame_;
+};
+
+// Completion passes `location`: what a dispatch routine still running for it marked is read now,
+// before the walk clears it (and the IRP may be freed).
+void NoteWalkedPast(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location) {
+  for (DispatchFrame& f : Io().dispatching) {
+    if (f.irp != irp || f.serial != serial || f.location != location || f.walkedPast) continue;
+    f.walkedPast = true;
+    f.markedWhenWalked = (location->Control & SL_PENDING_RETURNED) != 0;
+  }
 }
 
 void FreeIrpMemory(PIRP irp) {
@@ -309,8 +432,14 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     s->Record(plat::Scheduler::Trace::IrpDispatch, sp->MajorFunction, sp->MinorFunction);
   plat::PreemptionPoint();
   KIRQL before = KeGetCurrentIrql();
-  NTSTATUS status = DeviceObject->DriverObject->MajorFunction[sp->MajorFunction](DeviceObject, Irp);
+  UCHAR major = sp->MajorFunction;
+  Dispatching frame(Irp, RecordOf(Irp, "IoCallDriver").serial, sp);
+  NTSTATUS status = DeviceObject->DriverObject->MajorFunction[major](DeviceObject, Irp);
   if (KeGetCurrentIrql() != before) Violation("a dispatch routine returned at another IRQL than it was called at");
+  // Its caller would otherwise take the IRP as finished while its completion is still to come.
+  if (status != STATUS_PENDING && frame.MarkedPending())
+    Violation("a dispatch routine for major function " + std::to_string(major) + " marked the IRP pending and returned " +
+              Hex(static_cast<ULONG>(status)) + " instead of STATUS_PENDING");
   return status;
 }
 
@@ -324,8 +453,10 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
     s->Record(plat::Scheduler::Trace::IrpComplete, static_cast<ULONG>(Irp->IoStatus.Status), Irp->IoStatus.Information);
   plat::PreemptionPoint();
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
+  uint64_t serial = rec->serial;
   for (IoSkipCurrentIrpStackLocation(Irp); Irp->CurrentLocation <= Irp->StackCount + 1;
        ++sp, IoSkipCurrentIrpStackLocation(Irp)) {
+    NoteWalkedPast(Irp, serial, sp);
     Irp->PendingReturned = (sp->Control & SL_PENDING_RETURNED) != 0;
     NTSTATUS status = Irp->IoStatus.Status;
     bool invoke = (NT_SUCCESS(status) && (sp->Control & SL_INVOKE_ON_SUCCESS)) ||
@@ -353,7 +484,10 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
               "STATUS_MORE_PROCESSING_REQUIRED");
   auto done = std::move(rec->done);
   if (done) done(Irp);
+  // Raised only once the IRP is gone, so a test that expects it leaves nothing behind.
+  std::string fault = std::move(RecordOf(Irp, "IoCompleteRequest").fault);
   FreeIrpMemory(Irp);
+  if (!fault.empty()) Violation(fault);
 }
 
 BOOLEAN IoIs32bitProcess(PIRP Irp) { return RecordOf(Irp, "IoIs32bitProcess").caller32 ? TRUE : FALSE; }
@@ -546,56 +680,107 @@ PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG) {
 
 // Requests the I/O manager builds
 
-PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
-                                   ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
-                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
-  plat::CheckIrqlAtMost(PASSIVE_LEVEL, "IoBuildDeviceIoControlRequest");
-  ULONG method = IoControlCode & 3;
-  PVOID system = nullptr;
-  ULONG systemLength = method == METHOD_BUFFERED ? std::max(InputBufferLength, OutputBufferLength) : InputBufferLength;
-  if (method != METHOD_NEITHER && systemLength != 0) {
-    system = ExAllocatePoolWithTag(NonPagedPool, systemLength, kBufferTag);
-    if (system == nullptr) return nullptr;
-    if (InputBuffer != nullptr) std::memcpy(system, InputBuffer, InputBufferLength);
+namespace {
+
+void FreeMdls(PIRP irp) {
+  for (PMDL m = irp->MdlAddress; m != nullptr;) {
+    PMDL next = m->Next;
+    if (m->MdlFlags & MDL_PAGES_LOCKED) MmUnlockPages(m);
+    IoFreeMdl(m);
+    m = next;
   }
-  PIRP irp = plat::IoAllocateOwnedIrp(DeviceObject->StackSize, [=](PIRP done) {
-    if (method == METHOD_BUFFERED && system != nullptr && NT_SUCCESS(done->IoStatus.Status) && OutputBuffer != nullptr)
-      std::memcpy(OutputBuffer, system, std::min<ULONG_PTR>(done->IoStatus.Information, OutputBufferLength));
-    if (system != nullptr) ExFreePoolWithTag(system, kBufferTag);
-    for (PMDL m = done->MdlAddress; m != nullptr;) {
-      PMDL next = m->Next;
-      if (m->MdlFlags & MDL_PAGES_LOCKED) MmUnlockPages(m);
-      IoFreeMdl(m);
-      m = next;
+  irp->MdlAddress = nullptr;
+}
+
+}  // namespace
+
+namespace plat {
+
+PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool internal, KPROCESSOR_MODE mode,
+                       std::function<void(PIRP)> then, NTSTATUS* status) {
+  *status = STATUS_SUCCESS;
+  // The I/O manager touches these, so a missing buffer faults before any IRP exists.
+  if ((caller.input == nullptr && caller.inputLength != 0) || (caller.output == nullptr && caller.outputLength != 0)) {
+    *status = STATUS_ACCESS_VIOLATION;
+    return nullptr;
+  }
+  ULONG method = caller.code & 3;
+  ULONG systemLength = method == METHOD_BUFFERED  ? std::max(caller.inputLength, caller.outputLength)
+                       : method == METHOD_NEITHER ? 0
+                                                  : caller.inputLength;
+  PVOID system = nullptr;
+  if (systemLength != 0) {
+    system = ExAllocatePoolWithTag(NonPagedPool, systemLength, kBufferTag);
+    if (system == nullptr) {
+      *status = STATUS_INSUFFICIENT_RESOURCES;
+      return nullptr;
     }
-    done->MdlAddress = nullptr;
-    if (IoStatusBlock != nullptr) *IoStatusBlock = done->IoStatus;
-    if (Event != nullptr) KeSetEvent(Event, IO_NO_INCREMENT, FALSE);
+    // Only the input is copied: the rest is fresh pool, as a driver that reads it finds on Windows.
+    if (caller.inputLength != 0) std::memcpy(system, caller.input, caller.inputLength);
+  }
+  PIRP irp = IoAllocateOwnedIrp(stackSize, [caller, method, system, then = std::move(then)](PIRP done) {
+    ULONG_PTR information = done->IoStatus.Information;
+    bool error = NT_ERROR(done->IoStatus.Status);
+    if (!error && information > caller.outputLength)
+      Io().irps[done].fault = "a driver reported more output bytes (" + std::to_string(information) +
+                              ") than the caller's buffer holds (" + std::to_string(caller.outputLength) +
+                              ") for control code " + Hex(caller.code);
+    if (method == METHOD_BUFFERED && !error && caller.outputLength != 0)
+      std::memcpy(caller.output, system, std::min<ULONG_PTR>(information, caller.outputLength));
+    if (system != nullptr) ExFreePoolWithTag(system, kBufferTag);
+    FreeMdls(done);
+    if (then) then(done);
   });
   if (irp == nullptr) {
     if (system != nullptr) ExFreePoolWithTag(system, kBufferTag);
+    *status = STATUS_INSUFFICIENT_RESOURCES;
     return nullptr;
   }
-  irp->RequestorMode = KernelMode;
+  irp->RequestorMode = mode;
   irp->AssociatedIrp.SystemBuffer = system;
-  if (method == METHOD_NEITHER) irp->UserBuffer = OutputBuffer;
-  if ((method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT) && OutputBufferLength != 0) {
-    PMDL mdl = IoAllocateMdl(OutputBuffer, OutputBufferLength, FALSE, FALSE, irp);
+  if (system != nullptr) irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER;
+  if (method == METHOD_BUFFERED && caller.outputLength != 0) {
+    irp->Flags |= IRP_INPUT_OPERATION;
+    irp->UserBuffer = caller.output;
+  }
+  if (method == METHOD_NEITHER) irp->UserBuffer = caller.output;
+  if ((method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT) && caller.outputLength != 0) {
+    PMDL mdl = IoAllocateMdl(caller.output, caller.outputLength, FALSE, FALSE, irp);
     if (mdl == nullptr) {
       if (system != nullptr) ExFreePoolWithTag(system, kBufferTag);
       Io().irps[irp].done = nullptr;
       FreeIrpMemory(irp);
+      *status = STATUS_INSUFFICIENT_RESOURCES;
       return nullptr;
     }
-    MmProbeAndLockPages(mdl, KernelMode, method == METHOD_IN_DIRECT ? IoReadAccess : IoWriteAccess);
+    // IN_DIRECT's second buffer is read by the device, OUT_DIRECT's written.
+    MmProbeAndLockPages(mdl, mode, method == METHOD_IN_DIRECT ? IoReadAccess : IoWriteAccess);
   }
   PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
-  sp->MajorFunction = InternalDeviceIoControl ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
-  sp->Parameters.DeviceIoControl.IoControlCode = IoControlCode;
-  sp->Parameters.DeviceIoControl.InputBufferLength = InputBufferLength;
-  sp->Parameters.DeviceIoControl.OutputBufferLength = OutputBufferLength;
-  if (method == METHOD_NEITHER) sp->Parameters.DeviceIoControl.Type3InputBuffer = InputBuffer;
+  sp->MajorFunction = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
+  sp->Parameters.DeviceIoControl.IoControlCode = caller.code;
+  sp->Parameters.DeviceIoControl.InputBufferLength = caller.inputLength;
+  sp->Parameters.DeviceIoControl.OutputBufferLength = caller.outputLength;
+  if (method == METHOD_NEITHER) sp->Parameters.DeviceIoControl.Type3InputBuffer = caller.input;
   return irp;
+}
+
+}  // namespace plat
+
+PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
+                                   ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
+                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
+  plat::CheckIrqlAtMost(PASSIVE_LEVEL, "IoBuildDeviceIoControlRequest");
+  NTSTATUS status;
+  return plat::IoBuildControlIrp(
+      DeviceObject->StackSize,
+      plat::IoControlBuffers{IoControlCode, InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength},
+      InternalDeviceIoControl != FALSE, KernelMode,
+      [Event, IoStatusBlock](PIRP done) {
+        if (IoStatusBlock != nullptr) *IoStatusBlock = done->IoStatus;
+        if (Event != nullptr) KeSetEvent(Event, IO_NO_INCREMENT, FALSE);
+      },
+      &status);
 }
 
 namespace plat {
@@ -629,7 +814,7 @@ NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) 
     KeSetEvent(&waiter->event, IO_NO_INCREMENT, FALSE);
   };
   UCHAR major = IoGetNextIrpStackLocation(irp)->MajorFunction;
-  NTSTATUS returned = IoCallDriver(device, irp);
+  NTSTATUS returned = major == IRP_MJ_POWER ? PoDeliver(device, irp) : IoCallDriver(device, irp);
   if (returned == STATUS_PENDING) {
     KeWaitForSingleObject(&waiter->event, Executive, KernelMode, FALSE, nullptr);
     if (!waiter->pendingReturned)
@@ -662,19 +847,22 @@ std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR mino
   sp->MinorFunction = minor;
   sp->FileObject = file;
   if (setup) setup(sp);
-  request->returned = IoCallDriver(top, irp);
+  request->returned = major == IRP_MJ_POWER ? PoDeliver(top, irp) : IoCallDriver(top, irp);
   return request;
 }
 
 size_t IoLiveIrps() { return Io().irps.size(); }
+
+std::string IoDeviceObjectsLeft() { return LiveDevices().Report(); }
+void IoForgetDeviceObjects() { LiveDevices().Forget(); }
 
 // Files
 
 namespace {
 NTSTATUS SendFileIrpWith(PFILE_OBJECT file, UCHAR major, const std::function<void(PIRP, PIO_STACK_LOCATION)>& setup,
                          ULONG_PTR* information) {
-  PDEVICE_OBJECT top = IoGetRelatedDeviceObject(file);
-  PIRP irp = IoAllocateOwnedIrp(top->StackSize, {});
+  FileTarget top(file);
+  PIRP irp = IoAllocateOwnedIrp(top.Get()->StackSize, {});
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->RequestorMode = UserMode;
   irp->Tail.Overlay.OriginalFileObject = file;
@@ -682,7 +870,7 @@ NTSTATUS SendFileIrpWith(PFILE_OBJECT file, UCHAR major, const std::function<voi
   sp->MajorFunction = major;
   sp->FileObject = file;
   if (setup) setup(irp, sp);
-  return IoCallAndWait(top, irp, information);
+  return IoCallAndWait(top.Get(), irp, information);
 }
 }  // namespace
 
@@ -700,13 +888,13 @@ NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MOD
   std::u16string rest;
   PVOID object = ObLookupPath(path, &rest);
   if (object == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
-  if (ObTypeOf(object) != IoDeviceObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+  if (ObTypeOf(object) != *IoDeviceObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
   auto* dev = static_cast<PDEVICE_OBJECT>(object);
   if ((Ext(dev)->ExtensionFlags & (DOE_DELETE_PENDING | DOE_UNLOAD_PENDING)) || (dev->Flags & DO_DEVICE_INITIALIZING))
     return STATUS_NO_SUCH_DEVICE;
   if ((dev->Flags & DO_EXCLUSIVE) && dev->ReferenceCount > 0) return STATUS_ACCESS_DENIED;
   size_t nameBytes = rest.size() * sizeof(WCHAR);
-  auto* body = static_cast<FileBody*>(ObCreateObject(IoFileObjectType, sizeof(FileBody) + nameBytes + sizeof(WCHAR)));
+  auto* body = static_cast<FileBody*>(ObCreateObject(*IoFileObjectType, sizeof(FileBody) + nameBytes + sizeof(WCHAR)));
   if (body == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   auto* name = reinterpret_cast<WCHAR*>(body + 1);
   std::memcpy(name, rest.data(), nameBytes);
@@ -716,7 +904,6 @@ NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MOD
   body->file.FileName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes + sizeof(WCHAR)), name};
   ObReferenceObject(dev);
   InterlockedIncrement(&dev->ReferenceCount);
-  body->target = IoGetAttachedDeviceReference(dev);
   body->bottom = IoStackBottom(dev);
   ObReferenceObject(body->bottom);
   PnpFileOpened(body->bottom);
@@ -742,34 +929,18 @@ void IoCloseFile(PFILE_OBJECT file) {
 
 NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
                          ULONG outputLength, ULONG_PTR* information, bool caller32) {
-  if ((code & 3) != METHOD_BUFFERED) return STATUS_INVALID_PARAMETER;
-  ULONG length = std::max(inputLength, outputLength);
-  PVOID system = nullptr;
-  if (length != 0) {
-    system = ExAllocatePoolWithTag(NonPagedPool, length, kBufferTag);
-    if (system == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    std::memset(system, 0, length);
-    if (input != nullptr) std::memcpy(system, input, inputLength);
-  }
-  // A violation a test expects unwinds through here; the buffer must not look like a leak.
-  std::unique_ptr<void, void (*)(void*)> owner(system, [](void* p) {
-    if (p != nullptr) ExFreePoolWithTag(p, kBufferTag);
-  });
-  ULONG_PTR info = 0;
-  NTSTATUS status = SendFileIrpWith(file, IRP_MJ_DEVICE_CONTROL, [&](PIRP irp, PIO_STACK_LOCATION sp) {
-    irp->AssociatedIrp.SystemBuffer = system;
-    irp->Flags |= IRP_BUFFERED_IO;
-    Io().irps[irp].caller32 = caller32;
-    sp->Parameters.DeviceIoControl.IoControlCode = code;
-    sp->Parameters.DeviceIoControl.InputBufferLength = inputLength;
-    sp->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-  }, &info);
-  bool failed = static_cast<ULONG>(status) >= 0xC0000000u;
-  if (info > outputLength && !failed) Violation("a driver reported more output bytes than the caller's buffer holds");
-  if (!failed && output != nullptr && system != nullptr)
-    std::memcpy(output, system, info);
-  if (information != nullptr) *information = info;
-  return status;
+  CheckIrqlAtMost(PASSIVE_LEVEL, "a device control");
+  if (information != nullptr) *information = 0;
+  FileTarget top(file);
+  NTSTATUS status;
+  PIRP irp = IoBuildControlIrp(top.Get()->StackSize,
+                               IoControlBuffers{code, const_cast<void*>(input), inputLength, output, outputLength},
+                               false, UserMode, {}, &status);
+  if (irp == nullptr) return status;
+  Io().irps[irp].caller32 = caller32;
+  irp->Tail.Overlay.OriginalFileObject = file;
+  IoGetNextIrpStackLocation(irp)->FileObject = file;
+  return IoCallAndWait(top.Get(), irp, information);
 }
 
 PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE entry, NTSTATUS* status) {
@@ -778,7 +949,7 @@ PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE 
   size_t nameBytes = driverName.size() * sizeof(WCHAR);
   size_t serviceBytes = serviceName.size() * sizeof(WCHAR);
   size_t size = RoundUp(sizeof(DRIVER_OBJECT)) + RoundUp(sizeof(DRIVER_EXTENSION)) + nameBytes + serviceBytes;
-  auto* drv = static_cast<PDRIVER_OBJECT>(ObCreateObject(IoDriverObjectType, size));
+  auto* drv = static_cast<PDRIVER_OBJECT>(ObCreateObject(*IoDriverObjectType, size));
   if (drv == nullptr) {
     *status = STATUS_INSUFFICIENT_RESOURCES;
     return nullptr;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "Irp.h"
@@ -85,18 +86,43 @@ PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE 
 bool IoUnloadDriver(PDRIVER_OBJECT driver);
 
 // Opens a device by path ("\Device\X", "\??\X", or a device interface's link) as a caller would:
-// CREATE goes to the top of the device's stack, and every later IRP on the file goes there too.
+// CREATE and every later IRP on the file go to the top of the device's stack as it is at the time.
 NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MODE mode = UserMode);
 // Closes the handle: CLEANUP now, CLOSE when the last reference to the file object goes.
 void IoCloseFile(PFILE_OBJECT file);
-// METHOD_BUFFERED device control on an open file: the driver sees only the system buffer.
+// A device control on an open file as a process makes it: the IRP is built from the caller's own
+// buffers for the code's transfer method (see IoBuildControlIrp), sent to the top of the file's
+// stack and waited for. `information` receives the byte count the driver reported.
 NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
                          ULONG outputLength, ULONG_PTR* information, bool caller32 = false);
+
+// A device control's buffers as its caller passed them.
+struct IoControlBuffers {
+  ULONG code;
+  PVOID input;
+  ULONG inputLength;
+  PVOID output;
+  ULONG outputLength;
+};
+// Builds the IRP of a device control for a stack of `stackSize` locations as the I/O manager does,
+// for every transfer method, so the driver decides what a method it does not serve gets:
+// - METHOD_BUFFERED: one system buffer of max(in, out) bytes (none when both are 0), the input at
+//   its start and the rest fresh pool; Information bytes of it are copied to the caller's output
+//   unless the status is an error.
+// - METHOD_IN_DIRECT, METHOD_OUT_DIRECT: the input in a system buffer, the output described by a
+//   locked MDL at MdlAddress.
+// - METHOD_NEITHER: the caller's pointers, in Type3InputBuffer and UserBuffer.
+// An Information above the output length is a violation when the IRP completes. `then` runs after
+// the I/O manager's completion work; the IRP is the I/O manager's and is freed after it. Null, with
+// STATUS_ACCESS_VIOLATION for a missing buffer or STATUS_INSUFFICIENT_RESOURCES, when none is built.
+PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool internal, KPROCESSOR_MODE mode,
+                       std::function<void(PIRP)> then, NTSTATUS* status);
 
 // An IRP the I/O manager owns: when its completion passes the top location, `done` runs and the
 // IRP is freed.
 PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done);
-// Sends an owned IRP to `device` and waits for it at PASSIVE_LEVEL.
+// Sends an owned IRP to `device` (a power IRP as the power manager delivers it) and waits for it
+// at PASSIVE_LEVEL.
 NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information);
 
 // A request in flight that a test watches.
@@ -107,7 +133,7 @@ struct IoRequest {
   IO_STATUS_BLOCK status{};
 };
 // Sends major/minor (with `setup` filling in the rest of the first location) to the top of the
-// stack of `device`, without waiting.
+// stack of `device`, without waiting; a power IRP at the IRQL the power manager would give it.
 std::shared_ptr<IoRequest> IoSend(PDEVICE_OBJECT device, UCHAR major, UCHAR minor, PFILE_OBJECT file = nullptr,
                                   const std::function<void(PIO_STACK_LOCATION)>& setup = {});
 

@@ -49,6 +49,7 @@ constexpr BOOLEAN TRUE = 1;
 constexpr BOOLEAN FALSE = 0;
 
 #define NT_SUCCESS(Status) (static_cast<NTSTATUS>(Status) >= 0)
+#define NT_ERROR(Status) ((static_cast<ULONG>(Status) >> 30) == 3)
 
 union LARGE_INTEGER {
   struct {

@@ -135,7 +135,7 @@ PVOID ObLookupPath(std::u16string_view path, std::u16string* remainder) {
     auto it = ns.names.find(Key(head));
     if (it == ns.names.end()) return nullptr;
     ObjectHeader* h = HeaderOf(it->second);
-    if (h->type != ObSymbolicLinkObjectType) {
+    if (h->type != *ObSymbolicLinkObjectType) {
       if (remainder != nullptr) *remainder = rest;
       return it->second;
     }
@@ -145,7 +145,7 @@ PVOID ObLookupPath(std::u16string_view path, std::u16string* remainder) {
 }
 
 NTSTATUS ObCreateSymbolicLink(std::u16string_view linkName, std::u16string_view target) {
-  PVOID link = ObCreateObject(ObSymbolicLinkObjectType, 0);
+  PVOID link = ObCreateObject(*ObSymbolicLinkObjectType, 0);
   if (link == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   HeaderOf(link)->linkTarget = std::u16string(target);
   NTSTATUS status = ObInsertName(link, linkName);
@@ -158,7 +158,7 @@ NTSTATUS ObDeleteSymbolicLink(std::u16string_view linkName) {
   if (!Canonical(linkName, &name)) return STATUS_OBJECT_NAME_INVALID;
   auto& ns = Ns();
   auto it = ns.names.find(Key(name));
-  if (it == ns.names.end() || HeaderOf(it->second)->type != ObSymbolicLinkObjectType)
+  if (it == ns.names.end() || HeaderOf(it->second)->type != *ObSymbolicLinkObjectType)
     return STATUS_OBJECT_NAME_NOT_FOUND;
   ObRemoveName(it->second);
   return STATUS_SUCCESS;
@@ -169,7 +169,7 @@ bool ObSymbolicLinkTarget(std::u16string_view linkName, std::u16string* target) 
   if (!Canonical(linkName, &name)) return false;
   auto& ns = Ns();
   auto it = ns.names.find(Key(name));
-  if (it == ns.names.end() || HeaderOf(it->second)->type != ObSymbolicLinkObjectType) return false;
+  if (it == ns.names.end() || HeaderOf(it->second)->type != *ObSymbolicLinkObjectType) return false;
   *target = HeaderOf(it->second)->linkTarget;
   return true;
 }
@@ -181,11 +181,13 @@ size_t ObNamespaceSize() { return Ns().names.size(); }
 namespace {
 OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", PoolTag("Symb"), plat::DeleteSymbolicLinkBody}};
 OBJECT_TYPE gEventType{{"Event", PoolTag("Even"), nullptr}};
+POBJECT_TYPE gSymbolicLinkTypePointer = &gSymbolicLinkType;
+POBJECT_TYPE gEventTypePointer = &gEventType;
 const plat::HandleKind kObjectHandle{"Object", [](PVOID object) { ObDereferenceObject(object); }};
 }  // namespace
 
-POBJECT_TYPE ObSymbolicLinkObjectType = &gSymbolicLinkType;
-POBJECT_TYPE ExEventObjectType = &gEventType;
+POBJECT_TYPE* ObSymbolicLinkObjectType = &gSymbolicLinkTypePointer;
+POBJECT_TYPE* ExEventObjectType = &gEventTypePointer;
 
 NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
                                    PVOID* Object, PVOID) {
@@ -212,7 +214,7 @@ NTSTATUS ZwCreateEvent(PHANDLE EventHandle, ACCESS_MASK, POBJECT_ATTRIBUTES Obje
   PAGED_CODE();
   // Named events would leave the namespace with their last handle; nothing needs them.
   if (ObjectAttributes != nullptr && ObjectAttributes->ObjectName != nullptr) return STATUS_NOT_IMPLEMENTED;
-  auto* event = static_cast<PKEVENT>(plat::ObCreateObject(ExEventObjectType, sizeof(KEVENT)));
+  auto* event = static_cast<PKEVENT>(plat::ObCreateObject(*ExEventObjectType, sizeof(KEVENT)));
   if (event == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   KeInitializeEvent(event, EventType, InitialState);
   // The handle takes over the creation reference.

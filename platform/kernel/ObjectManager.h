@@ -13,11 +13,12 @@
 struct OBJECT_TYPE;
 using POBJECT_TYPE = OBJECT_TYPE*;
 
-extern POBJECT_TYPE IoDeviceObjectType;
-extern POBJECT_TYPE IoDriverObjectType;
-extern POBJECT_TYPE IoFileObjectType;
-extern POBJECT_TYPE ObSymbolicLinkObjectType;
-extern POBJECT_TYPE ExEventObjectType;  // its body is a KEVENT
+// Each names the type's pointer, as the kernel exports them: code passes *ExEventObjectType.
+extern POBJECT_TYPE* IoDeviceObjectType;
+extern POBJECT_TYPE* IoDriverObjectType;
+extern POBJECT_TYPE* IoFileObjectType;
+extern POBJECT_TYPE* ObSymbolicLinkObjectType;
+extern POBJECT_TYPE* ExEventObjectType;  // its body is a KEVENT
 
 LONG_PTR ObReferenceObject(PVOID Object);
 LONG_PTR ObDereferenceObject(PVOID Object);

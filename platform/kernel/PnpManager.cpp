@@ -8,6 +8,7 @@
 #include <new>
 
 #include "platform/kernel/IoInternal.h"
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/RegistryHive.h"
@@ -50,6 +51,7 @@ struct Watcher {
 struct LoadedDriver {
   PDRIVER_OBJECT driver;
   int nodes;
+  bool unloadWaits;  // no node uses it, but a device object of it is left: it goes with the last one
 };
 
 struct PnpState {
@@ -176,15 +178,28 @@ void SetInterfacesOf(Devnode* node, bool enable);
 void RemoveNode(Devnode* node, bool surpriseDone);
 void EnumerateChildren(Devnode* node);
 
+// A driver no node uses any more is unloaded once its last device object is deleted, which a driver
+// may do after its REMOVE has returned.
+void UnloadIfUnused(std::map<std::u16string, LoadedDriver>::iterator it) {
+  auto& p = P();
+  if (it->second.nodes > 0) return;
+  PDRIVER_OBJECT driver = it->second.driver;
+  if (driver->DeviceObject != nullptr) {
+    it->second.unloadWaits = true;
+    return;
+  }
+  p.loaded.erase(it);
+  IoUnloadDriver(driver);
+}
+
 void Unuse(Devnode* node) {
   if (node->service.empty()) return;
   auto& p = P();
   auto it = p.loaded.find(node->service);
   node->service.clear();
-  if (it == p.loaded.end() || --it->second.nodes > 0) return;
-  PDRIVER_OBJECT driver = it->second.driver;
-  p.loaded.erase(it);
-  IoUnloadDriver(driver);
+  if (it == p.loaded.end()) return;
+  it->second.nodes -= 1;
+  UnloadIfUnused(it);
 }
 
 void StartNode(Devnode* node) {
@@ -241,8 +256,10 @@ void StartNode(Devnode* node) {
       node->state = DevnodeState::Failed;
       return;
     }
-    loaded = p.loaded.emplace(service, LoadedDriver{driver, 0}).first;
+    loaded = p.loaded.emplace(service, LoadedDriver{driver, 0, false}).first;
   }
+  // A driver still waiting for its last device object to go serves the new device instead.
+  loaded->second.unloadWaits = false;
   loaded->second.nodes += 1;
   node->service = service;
   PDRIVER_OBJECT driver = loaded->second.driver;
@@ -539,6 +556,18 @@ void PnpFileClosed(PDEVICE_OBJECT bottom) {
     Queue([node] { RemoveNode(node, true); });
 }
 
+void PnpLastDeviceDeleted(PDRIVER_OBJECT driver) {
+  for (auto& [service, loaded] : P().loaded) {
+    if (loaded.driver != driver || !loaded.unloadWaits) continue;
+    std::u16string name = service;
+    Queue([name] {
+      auto it = P().loaded.find(name);
+      if (it != P().loaded.end() && it->second.unloadWaits) UnloadIfUnused(it);
+    });
+    return;
+  }
+}
+
 // Host side
 
 void PnpRegisterService(const std::u16string& service, PDRIVER_INITIALIZE entry) { P().services[service] = entry; }
@@ -559,6 +588,7 @@ PDEVICE_OBJECT PnpAddRootDevice(const std::u16string& hardwareId, const std::u16
   auto* ext = new (pdo->DeviceExtension) RootPdo{};
   std::memcpy(ext->hardwareId, hardwareId.data(), std::min<size_t>(hardwareId.size(), 63) * sizeof(WCHAR));
   std::memcpy(ext->instanceId, instanceId.data(), std::min<size_t>(instanceId.size(), 15) * sizeof(WCHAR));
+  pdo->Flags |= DO_POWER_PAGABLE;
   pdo->Flags &= ~DO_DEVICE_INITIALIZING;
   Devnode* node = NewNode(pdo, nullptr);
   OnPnpThread<bool>([node] {
@@ -634,13 +664,16 @@ bool PnpShutdown() {
   std::vector<Devnode*> roots = p.roots;
   for (Devnode* root : roots) PnpRemoveRootDevice(root->pdo);
   PnpSettle();
-  bool clean = p.nodes.empty() && p.loaded.empty();
-  if (p.rootDriver != nullptr) {
-    clean = clean && p.rootDriver->DeviceObject == nullptr;
-    if (p.rootDriver->DeviceObject == nullptr) IoUnloadDriver(p.rootDriver);
+  bool clean = p.nodes.empty();
+  if (p.rootDriver != nullptr && p.rootDriver->DeviceObject == nullptr) {
+    IoUnloadDriver(p.rootDriver);
     p.rootDriver = nullptr;
   }
-  return clean;
+  // Every node is gone, so a device object still here is one its driver never deleted, and the
+  // driver could never be unloaded.
+  std::string left = IoDeviceObjectsLeft();
+  if (!left.empty()) Violation("device objects left at machine shutdown:\n" + left);
+  return clean && p.loaded.empty();
 }
 
 SYSTEM_POWER_STATE PoSystemState() { return P().systemState; }

@@ -75,7 +75,8 @@ std::u16string PnpInstancePath(PDEVICE_OBJECT pdo);
 std::vector<PDEVICE_OBJECT> PnpChildren(PDEVICE_OBJECT pdo);
 // Every PnP and power IRP the PnP manager sent, as "minor@instance" lines, in order.
 std::vector<std::string>& PnpLog();
-// Drops every node and unloads every driver (end of a machine); true when nothing was left.
+// Drops every node and unloads every driver (end of a machine); true when nothing was left. A
+// device object left then is a violation that names it: its driver could never be unloaded.
 bool PnpShutdown();
 
 }  // namespace plat

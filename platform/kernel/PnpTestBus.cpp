@@ -258,6 +258,8 @@ NTSTATUS BusAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   auto* x = new (fdo->DeviceExtension) BusExtension{};
   x->isBus = true;
   x->lower = IoAttachDeviceToDeviceStack(fdo, pdo);
+  // Its power path never waits, but the device below is pagable, and one above it must be too.
+  fdo->Flags |= DO_POWER_PAGABLE;
   fdo->Flags &= ~DO_DEVICE_INITIALIZING;
   B().bus = fdo;
   return STATUS_SUCCESS;
@@ -290,6 +292,8 @@ PDEVICE_OBJECT TestBus::Plug(const TestBusChild& child) {
   auto* x = new (pdo->DeviceExtension) BusExtension{};
   x->options = child;
   x->present = true;
+  // As bus drivers' PDOs ordinarily are: their power IRPs come at PASSIVE_LEVEL.
+  pdo->Flags |= DO_POWER_PAGABLE;
   pdo->Flags &= ~DO_DEVICE_INITIALIZING;
   X(B().bus)->children.push_back(pdo);
   IoInvalidateDeviceRelations(B().bus, BusRelations);

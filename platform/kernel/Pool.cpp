@@ -36,6 +36,8 @@ Ledger& L() {
 
 bool IsPaged(POOL_TYPE type) { return (static_cast<int>(type) & 1) != 0; }
 
+constexpr size_t kPageBytes = 4096;
+
 }  // namespace
 
 std::string TagText(ULONG tag) {
@@ -125,9 +127,16 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
   std::lock_guard<std::mutex> lock(l.m);
   l.count += 1;
   if (l.count == l.failNth || l.failTags.count(Tag) != 0) return nullptr;
-  // Fresh pool is not zeroed on Windows; fill it so code that relies on zeroes shows up.
-  void* p = std::malloc(NumberOfBytes == 0 ? 1 : NumberOfBytes);
+  // A page or more starts on a page boundary, as the kernel's pool hands it out, so an MDL over it
+  // covers whole pages. The exact size is still what the allocator knows, so reading past it is caught.
+  void* p = nullptr;
+  if (NumberOfBytes >= plat::kPageBytes) {
+    if (posix_memalign(&p, plat::kPageBytes, NumberOfBytes) != 0) p = nullptr;
+  } else {
+    p = std::malloc(NumberOfBytes == 0 ? 1 : NumberOfBytes);
+  }
   if (p == nullptr) return nullptr;
+  // Fresh pool is not zeroed on Windows; fill it so code that relies on zeroes shows up.
   std::memset(p, 0xCD, NumberOfBytes);
   l.live.emplace(p, plat::Record{Tag, paged, NumberOfBytes});
   return p;

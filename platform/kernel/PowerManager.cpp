@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <exception>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/IoManager.h"
+#include "platform/kernel/KernelInternal.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -64,14 +66,50 @@ void OpenGate(const GateKey& key) {
   gate.busy = true;
   PDEVICE_OBJECT device = key.first;
   plat::Scheduler::Current().Spawn("Power", [device, next] {
-    IoCallDriver(device, next);
+    plat::PoDeliver(device, next);
     ObDereferenceObject(device);
   });
 }
 
+// Puts the IRQL back however a dispatch routine ends: a violation a test expects may unwind
+// through it.
+class RaisedToDispatch {
+ public:
+  RaisedToDispatch() { KeRaiseIrql(DISPATCH_LEVEL, &old_); }
+  ~RaisedToDispatch() {
+    if (std::uncaught_exceptions() > 0)
+      plat::CurrentIrqlRef() = old_;
+    else
+      KeLowerIrql(old_);
+  }
+  RaisedToDispatch(const RaisedToDispatch&) = delete;
+  RaisedToDispatch& operator=(const RaisedToDispatch&) = delete;
+
+ private:
+  KIRQL old_ = PASSIVE_LEVEL;
+};
+
 }  // namespace
 
 namespace plat {
+
+NTSTATUS PoDeliver(PDEVICE_OBJECT device, PIRP irp) {
+  KIRQL irql = KeGetCurrentIrql();
+  if (device->Flags & DO_POWER_PAGABLE) {
+    if (irql == PASSIVE_LEVEL) return IoCallDriver(device, irp);
+    // Not at this IRQL: on a power thread, the device's location answered later, so pending there.
+    ObReferenceObject(device);
+    IoGetNextIrpStackLocation(irp)->Control |= SL_PENDING_RETURNED;
+    Scheduler::Current().Spawn("Power", [device, irp] {
+      IoCallDriver(device, irp);
+      ObDereferenceObject(device);
+    });
+    return STATUS_PENDING;
+  }
+  if (irql >= DISPATCH_LEVEL || Scheduler::Current().Choose(2) == 0) return IoCallDriver(device, irp);
+  RaisedToDispatch raised;
+  return IoCallDriver(device, irp);
+}
 
 void PoNoteDispatch(PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
@@ -129,7 +167,7 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       return STATUS_PENDING;
     }
   }
-  return IoCallDriver(DeviceObject, Irp);
+  return plat::PoDeliver(DeviceObject, Irp);
 }
 
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {

@@ -16,7 +16,9 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POW
 // device); one that waited is then sent to it at PASSIVE_LEVEL.
 void PoStartNextPowerIrp(PIRP Irp);
 // A set or query power IRP for a device that has not yet started the next one of its type waits
-// (STATUS_PENDING); other power IRPs go straight to the driver.
+// (STATUS_PENDING); other power IRPs go straight to the driver: at PASSIVE_LEVEL when its device
+// object has DO_POWER_PAGABLE (later, on a power thread, when the caller is above it), possibly at
+// DISPATCH_LEVEL when it has not.
 NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State);
 

@@ -21,12 +21,28 @@ void CheckIrqlAtMost(KIRQL max, const char* what) {
 bool DeadlineFromTimeout(const LARGE_INTEGER* timeout, VTime* deadline) {
   if (timeout == nullptr) return false;
   VTime now = Scheduler::Current().Now();
-  if (timeout->QuadPart <= 0)
-    *deadline = now - FromKernelUnits(timeout->QuadPart);
+  constexpr VTime kEnd = INT64_MAX;  // a time-out beyond the clock's range never comes
+  LONGLONG units = timeout->QuadPart;
+  if (units <= 0) {
+    *deadline = units < -((kEnd - now) / 100) ? kEnd : now - FromKernelUnits(units);
+    return true;
+  }
+  // Absolute system time; one already past (even before boot) is due now.
+  LONGLONG sinceBoot = units - kBootSystemTime;
+  if (sinceBoot <= ToKernelUnits(now))
+    *deadline = now;
   else
-    *deadline = FromKernelUnits(timeout->QuadPart - kBootSystemTime);
+    *deadline = sinceBoot > kEnd / 100 ? kEnd : FromKernelUnits(sinceBoot);
   return true;
 }
+
+namespace {
+// Only a wait that merely looks (a zero time-out) may be made above APC_LEVEL; any other, even one
+// whose time-out has already passed, may block on Windows.
+void CheckWaitIrql(const LARGE_INTEGER* timeout, const char* what) {
+  if (timeout == nullptr || timeout->QuadPart != 0) CheckIrqlAtMost(APC_LEVEL, what);
+}
+}  // namespace
 
 }  // namespace plat
 
@@ -165,6 +181,7 @@ void ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
 // Waits
 
 NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout) {
+  plat::CheckWaitIrql(Timeout, "KeWaitForSingleObject without a zero time-out");
   auto* header = static_cast<DISPATCHER_HEADER*>(Object);
   plat::PreemptionPoint();
   plat::VTime deadline = 0;
@@ -174,6 +191,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
 
 NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitType, KWAIT_REASON,
                                   KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout, PVOID) {
+  plat::CheckWaitIrql(Timeout, "KeWaitForMultipleObjects without a zero time-out");
   plat::PreemptionPoint();
   // Windows allows at most 64 objects in one wait.
   if (Count > 64) Violation("KeWaitForMultipleObjects with more than 64 objects");

@@ -48,6 +48,10 @@ TEST_F(Forward, AndWaitReturnsTheFinalStatusAndChainsTheCallersRoutine) {
     ULONG_PTR info = 0;
     iotest::SetHandler(upper, [&](PDEVICE_OBJECT, PIRP irp) {
       if (c.power) PoStartNextPowerIrp(irp);
+      bool kept = c.callerRoutine ? c.callerResult == STATUS_MORE_PROCESSING_REQUIRED : c.keep;
+      // An IRP let go completes through this location, pending when the lower driver pended it: the
+      // dispatch routine cannot tell afterwards, so it marks it first and answers STATUS_PENDING.
+      if (!kept) IoMarkIrpPending(irp);
       IoCopyCurrentIrpStackLocationToNext(irp);
       if (c.callerRoutine) {
         struct Ctx { bool* ran; NTSTATUS result; };
@@ -60,8 +64,8 @@ TEST_F(Forward, AndWaitReturnsTheFinalStatusAndChainsTheCallersRoutine) {
         }, &ctx, TRUE, TRUE, TRUE);
       }
       forwarded = c.power ? ForwardPowerAndWait(&link, irp, c.keep, &info) : ForwardAndWait(&link, irp, c.keep, &info);
-      bool kept = c.callerRoutine ? c.callerResult == STATUS_MORE_PROCESSING_REQUIRED : c.keep;
-      if (kept) IoCompleteRequest(irp, IO_NO_INCREMENT);
+      if (!kept) return STATUS_PENDING;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
       return forwarded;
     });
     auto r = c.power ? plat::IoSend(upper, IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr,

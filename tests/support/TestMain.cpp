@@ -1,6 +1,6 @@
 // Every test binary runs here: after each test, kernel pool still allocated, kernel handles left
-// open, lookaside lists left undeleted and threads abandoned at shutdown fail it, as Driver
-// Verifier would at unload.
+// open, lookaside lists and device objects left undeleted, and threads abandoned at shutdown fail
+// it, as Driver Verifier would at unload.
 #include <gtest/gtest.h>
 
 #include "platform/kernel/KernelHandles.h"
@@ -21,6 +21,9 @@ class KernelLedgerCheck : public testing::EmptyTestEventListener {
     if (plat::KernelHandles::OpenCount() > handlesAtStart_)
       leaks += "kernel handles left open:\n" + plat::KernelHandles::OpenReport();
     if (plat::LiveLookasideLists() > listsAtStart_) leaks += "lookaside lists left undeleted\n";
+    std::string devices = plat::IoDeviceObjectsLeft();
+    if (!devices.empty()) leaks += "device objects left undeleted:\n" + devices;
+    plat::IoForgetDeviceObjects();
     leaks += plat::PoolLedger::LeakReport();
     for (const std::string& name : plat::Scheduler::TakeAbandonedThreads())
       leaks += "thread '" + name + "' still alive at shutdown, abandoned\n";

@@ -41,6 +41,8 @@ void Machine::Shutdown(Report& report) {
     report.Lost("thread '" + name + "' was still running at shutdown");
   std::string error;
   if (!plat::RegistryHive::Save(stateFile_, &error)) report.Lost("the registry could not be saved: " + error);
+  std::string devices = plat::IoDeviceObjectsLeft();
+  if (!devices.empty()) report.Lost("device objects left at shutdown:\n" + devices);
   std::string leaks = plat::PoolLedger::LeakReport();
   if (!leaks.empty()) report.Lost("kernel pool left allocated at shutdown:\n" + leaks);
 }

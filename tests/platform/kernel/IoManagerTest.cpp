@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Verifier.h"
 #include "tests/platform/kernel/IoTestDriver.h"
 
@@ -15,6 +16,28 @@ using iotest::NewDevice;
 using iotest::SetHandler;
 using iotest::Str;
 using IoManager = iotest::Machine;
+
+// Where a driver finds the caller's input and puts its output, by the code's transfer method.
+PUCHAR InputOf(PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if ((sp->Parameters.DeviceIoControl.IoControlCode & 3) == METHOD_NEITHER)
+    return static_cast<PUCHAR>(sp->Parameters.DeviceIoControl.Type3InputBuffer);
+  return static_cast<PUCHAR>(irp->AssociatedIrp.SystemBuffer);
+}
+
+PUCHAR OutputOf(PIRP irp) {
+  switch (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode & 3) {
+    case METHOD_BUFFERED:
+      return static_cast<PUCHAR>(irp->AssociatedIrp.SystemBuffer);
+    case METHOD_NEITHER:
+      return static_cast<PUCHAR>(irp->UserBuffer);
+    default:
+      if (irp->MdlAddress == nullptr) return nullptr;
+      return static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  }
+}
+
+ULONG Code(ULONG method) { return CTL_CODE(FILE_DEVICE_UNKNOWN, 0x820, method, FILE_ANY_ACCESS); }
 
 std::u16string NameOf(PVOID object) {
   alignas(8) char buffer[256];
@@ -57,6 +80,18 @@ TEST_F(IoManager, CreatesNamedUnnamedAndGeneratedNamesAndRefusesACollision) {
     IoDeleteDevice(dev);
   }
   DeleteDevice(taken);
+}
+
+TEST_F(IoManager, DeviceObjectsNotYetDeletedAreListedWithTheirDriver) {
+  PDEVICE_OBJECT named = NewDevice(drv, u"\\Device\\Listed");
+  PDEVICE_OBJECT unnamed = NewDevice(drv);
+  std::string left = plat::IoDeviceObjectsLeft();
+  EXPECT_NE(left.find("device object \\Device\\Listed of \\Driver\\iotest\n"), std::string::npos) << left;
+  EXPECT_NE(left.find("an unnamed device object of \\Driver\\iotest\n"), std::string::npos) << left;
+  DeleteDevice(named);
+  EXPECT_EQ(plat::IoDeviceObjectsLeft(), "an unnamed device object of \\Driver\\iotest\n");
+  DeleteDevice(unnamed);
+  EXPECT_EQ(plat::IoDeviceObjectsLeft(), "");
 }
 
 TEST_F(IoManager, SymbolicLinksLiveInOneDirectoryUnderBothNames) {
@@ -105,7 +140,7 @@ TEST_F(IoManager, ADeletedDeviceLivesUntilItsLastFileClosesAndStillGetsTheClose)
   IoDeleteDevice(dev);
   PFILE_OBJECT again = nullptr;
   EXPECT_EQ(plat::IoOpenFile(u"\\Device\\Going", &again), STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(plat::ObReferenceCount(dev), 3) << "the file's references: opened, related and stack bottom";
+  EXPECT_EQ(plat::ObReferenceCount(dev), 2) << "the file's references: opened and stack bottom";
   plat::IoCloseFile(file);
   EXPECT_EQ(seen, (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}));
 }
@@ -242,15 +277,95 @@ TEST_F(IoManager, PendingIsPropagatedThroughLayersWithoutRoutinesAndRequiredOfTh
     PFILE_OBJECT file = nullptr;
     ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Pender", &file), STATUS_SUCCESS);
     ULONG_PTR info = 0;
+    UCHAR out[8];
     std::string v = plat::ExpectViolation([&] {
       EXPECT_EQ(plat::IoDeviceControl(file, CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS),
-                                      nullptr, 0, nullptr, 8, &info), STATUS_SUCCESS);
+                                      nullptr, 0, out, sizeof out, &info), STATUS_SUCCESS);
     });
     EXPECT_EQ(!v.empty(), c.violation) << v;
     if (!c.violation) {
       EXPECT_EQ(info, 3u);
     }
     plat::IoCloseFile(file);
+    IoDetachDevice(lower);
+    DeleteDevice(upper);
+    DeleteDevice(lower);
+  }
+}
+
+TEST_F(IoManager, ADispatchRoutineThatMarksAnIrpPendingMustReturnStatusPending) {
+  struct Case {
+    const char* what;
+    bool marks;
+    bool completesAtOnce;  // else 1 ms later
+    NTSTATUS returns;
+    bool violation;
+  } cases[] = {
+      {"marked, completed later, pending returned", true, false, STATUS_PENDING, false},
+      {"marked, completed at once, pending returned", true, true, STATUS_PENDING, false},
+      {"not marked, completed at once, its status returned", false, true, STATUS_SUCCESS, false},
+      {"marked, completed at once, its status returned", true, true, STATUS_SUCCESS, true},
+      {"marked, completed at once, an error returned", true, true, STATUS_UNSUCCESSFUL, true},
+      {"marked, completed later, success returned", true, false, STATUS_SUCCESS, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT dev = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.marks) IoMarkIrpPending(irp);
+      if (c.completesAtOnce)
+        Complete(irp, NT_SUCCESS(c.returns) ? STATUS_SUCCESS : c.returns);
+      else
+        sched.After(plat::kNsPerMs, [irp] { Complete(irp, STATUS_SUCCESS); });
+      return c.returns;
+    });
+    std::shared_ptr<plat::IoRequest> r;
+    std::string v = plat::ExpectViolation([&] { r = plat::IoSend(dev, IRP_MJ_DEVICE_CONTROL, 0); });
+    EXPECT_EQ(!v.empty(), c.violation) << v;
+    if (c.violation) {
+      EXPECT_NE(v.find("marked the IRP pending and returned"), std::string::npos) << v;
+    }
+    sched.RunFor(2 * plat::kNsPerMs);
+    EXPECT_EQ(plat::IoLiveIrps(), 0u);
+    DeleteDevice(dev);
+  }
+}
+
+TEST_F(IoManager, ADriverThatPassesAnIrpDownMustPassOnTheLowerDriversPending) {
+  struct Case {
+    const char* what;
+    bool skips;           // else copies its location with a routine that propagates pending
+    bool returnsLowers;   // else STATUS_SUCCESS, whatever the lower driver returned
+    bool violation;
+  } cases[] = {
+      {"skipped, the lower's status returned", true, true, false},
+      {"copied with a routine, the lower's status returned", false, true, false},
+      {"skipped, success returned", true, false, true},
+      {"copied with a routine, success returned", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDEVICE_OBJECT lower = NewDevice(drv, {}, [](PDEVICE_OBJECT, PIRP irp) {
+      IoMarkIrpPending(irp);
+      Complete(irp, STATUS_SUCCESS);
+      return STATUS_PENDING;
+    });
+    PDEVICE_OBJECT upper = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+      if (c.skips) {
+        IoSkipCurrentIrpStackLocation(irp);
+      } else {
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT, PIRP done, PVOID) {
+          if (done->PendingReturned) IoMarkIrpPending(done);
+          return STATUS_SUCCESS;
+        }, nullptr, TRUE, TRUE, TRUE);
+      }
+      NTSTATUS status = IoCallDriver(lower, irp);
+      return c.returnsLowers ? status : STATUS_SUCCESS;
+    });
+    IoAttachDeviceToDeviceStack(upper, lower);
+    std::string v = plat::ExpectViolation([&] { plat::IoSend(upper, IRP_MJ_DEVICE_CONTROL, 0); });
+    EXPECT_EQ(!v.empty(), c.violation) << v;
+    EXPECT_EQ(plat::IoLiveIrps(), 0u);
     IoDetachDevice(lower);
     DeleteDevice(upper);
     DeleteDevice(lower);
@@ -324,29 +439,34 @@ TEST_F(IoManager, CancelCallsTheRoutineWithTheCancelLockHeldOrReportsThereWasNon
   }
 }
 
-TEST_F(IoManager, IrpsOnAFileGoToTheDeviceThatTookItsCreate) {
+TEST_F(IoManager, IrpsOnAFileGoToTheTopOfItsDevicesStackAsItIsAtEachRequest) {
   std::vector<std::string> seen;
-  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Opened", [&](PDEVICE_OBJECT, PIRP irp) {
-    seen.push_back("device");
-    return Complete(irp, STATUS_SUCCESS);
-  });
+  auto note = [&seen](const char* who) {
+    return [&seen, who](PDEVICE_OBJECT, PIRP irp) {
+      static const char* names[] = {"create", "", "close", "", "", "", "", "", "", "", "", "", "", "", "control", "",
+                                    "", "", "cleanup"};
+      seen.push_back(std::string(who) + " " + names[IoGetCurrentIrpStackLocation(irp)->MajorFunction]);
+      return Complete(irp, STATUS_SUCCESS);
+    };
+  };
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Opened", note("device"));
   PFILE_OBJECT before = nullptr, after = nullptr;
   ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Opened\\ref", &before), STATUS_SUCCESS);
   EXPECT_EQ(plat::ToU16(before->FileName), u"\\ref");
-  PDEVICE_OBJECT filter = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
-    seen.push_back("filter");
-    return Complete(irp, STATUS_SUCCESS);
-  });
+  PDEVICE_OBJECT filter = NewDevice(drv, {}, note("filter"));
   IoAttachDeviceToDeviceStack(filter, dev);
   ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Opened", &after), STATUS_SUCCESS);
-  seen.clear();
+  EXPECT_EQ(IoGetRelatedDeviceObject(before), filter);
   ULONG code = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
   EXPECT_EQ(plat::IoDeviceControl(before, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
   EXPECT_EQ(plat::IoDeviceControl(after, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
-  EXPECT_EQ(seen, (std::vector<std::string>{"device", "filter"}));
+  IoDetachDevice(dev);
+  EXPECT_EQ(plat::IoDeviceControl(after, code, nullptr, 0, nullptr, 0, nullptr), STATUS_SUCCESS);
   plat::IoCloseFile(before);
   plat::IoCloseFile(after);
-  IoDetachDevice(dev);
+  EXPECT_EQ(seen, (std::vector<std::string>{"device create", "filter create", "filter control", "filter control",
+                                            "device control", "device cleanup", "device close", "device cleanup",
+                                            "device close"}));
   DeleteDevice(filter);
   DeleteDevice(dev);
 }
@@ -382,6 +502,178 @@ TEST_F(IoManager, BufferedControlCopiesOnlyWhatTheDriverReportsAndNoMoreThanTheC
   report = 5;
   std::string v = plat::ExpectViolation([&] { plat::IoDeviceControl(file, code, &in, 1, out, 4, &info); });
   EXPECT_NE(v.find("more output"), std::string::npos) << v;
+  plat::IoCloseFile(file);
+  DeleteDevice(dev);
+}
+
+TEST_F(IoManager, DeviceControlBuildsTheIrpOfEveryTransferMethodAndTheDriverDecides) {
+  struct Seen {
+    bool reached = false;
+    std::vector<UCHAR> system;  // the system buffer's bytes, max(in, out) of them for METHOD_BUFFERED
+    bool hasSystem = false;
+    bool buffered = false;      // IRP_BUFFERED_IO
+    PVOID mdlVa = nullptr;
+    ULONG mdlBytes = 0;
+    bool mdlLocked = false;
+    PVOID type3 = nullptr;
+    PVOID userBuffer = nullptr;
+  } seen;
+  NTSTATUS answer = STATUS_SUCCESS;
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Methods", [&](PDEVICE_OBJECT, PIRP irp) {
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    if (sp->MajorFunction != IRP_MJ_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS);
+    ULONG in = sp->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG out = sp->Parameters.DeviceIoControl.OutputBufferLength;
+    ULONG method = sp->Parameters.DeviceIoControl.IoControlCode & 3;
+    seen.reached = true;
+    seen.hasSystem = irp->AssociatedIrp.SystemBuffer != nullptr;
+    seen.buffered = (irp->Flags & IRP_BUFFERED_IO) != 0;
+    if (seen.hasSystem) {
+      auto* b = static_cast<PUCHAR>(irp->AssociatedIrp.SystemBuffer);
+      seen.system.assign(b, b + (method == METHOD_BUFFERED ? std::max(in, out) : in));
+    }
+    if (irp->MdlAddress != nullptr) {
+      seen.mdlVa = MmGetMdlVirtualAddress(irp->MdlAddress);
+      seen.mdlBytes = MmGetMdlByteCount(irp->MdlAddress);
+      seen.mdlLocked = (irp->MdlAddress->MdlFlags & MDL_PAGES_LOCKED) != 0;
+    }
+    seen.type3 = sp->Parameters.DeviceIoControl.Type3InputBuffer;
+    seen.userBuffer = irp->UserBuffer;
+    if (!NT_SUCCESS(answer)) return Complete(irp, answer);
+    PUCHAR output = OutputOf(irp);
+    for (ULONG i = 0; i < out; ++i) output[i] = static_cast<UCHAR>(0xA0 + i);
+    return Complete(irp, STATUS_SUCCESS, out);
+  });
+  PFILE_OBJECT file = nullptr;
+  ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Methods", &file), STATUS_SUCCESS);
+  constexpr UCHAR F = 0xCD;  // fresh pool
+  struct Case {
+    const char* what;
+    ULONG method, in, out;
+    std::vector<UCHAR> system;  // expected; empty with hasSystem false means none
+    bool hasSystem;
+    bool mdl, type3, userBuffer;
+  } cases[] = {
+      {"buffered, output longer", METHOD_BUFFERED, 3, 6, {1, 2, 3, F, F, F}, true, false, false, true},
+      {"buffered, input longer", METHOD_BUFFERED, 5, 2, {1, 2, 3, 4, 5}, true, false, false, true},
+      {"buffered, output only", METHOD_BUFFERED, 0, 4, {F, F, F, F}, true, false, false, true},
+      {"buffered, input only", METHOD_BUFFERED, 2, 0, {1, 2}, true, false, false, false},
+      {"buffered, neither buffer", METHOD_BUFFERED, 0, 0, {}, false, false, false, false},
+      {"in direct", METHOD_IN_DIRECT, 3, 6, {1, 2, 3}, true, true, false, false},
+      {"out direct", METHOD_OUT_DIRECT, 3, 6, {1, 2, 3}, true, true, false, false},
+      {"out direct, output only", METHOD_OUT_DIRECT, 0, 6, {}, false, true, false, false},
+      {"out direct, input only", METHOD_OUT_DIRECT, 3, 0, {1, 2, 3}, true, false, false, false},
+      {"neither", METHOD_NEITHER, 3, 6, {}, false, false, true, true},
+  };
+  for (NTSTATUS driverAnswer : {STATUS_SUCCESS, STATUS_INVALID_DEVICE_REQUEST}) {
+    answer = driverAnswer;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (NT_SUCCESS(driverAnswer) ? ", served" : ", refused by the driver"));
+      seen = Seen{};
+      UCHAR input[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+      UCHAR output[8];
+      std::memset(output, 0x11, sizeof output);
+      ULONG_PTR info = 99;
+      EXPECT_EQ(plat::IoDeviceControl(file, Code(c.method), c.in != 0 ? input : nullptr, c.in,
+                                      c.out != 0 ? output : nullptr, c.out, &info),
+                driverAnswer);
+      ASSERT_TRUE(seen.reached) << "every method reaches the driver";
+      EXPECT_EQ(seen.hasSystem, c.hasSystem);
+      EXPECT_EQ(seen.buffered, c.hasSystem);
+      EXPECT_EQ(seen.system, c.system);
+      EXPECT_EQ(seen.mdlVa, c.mdl ? output : nullptr);
+      EXPECT_EQ(seen.mdlBytes, c.mdl ? c.out : 0u);
+      EXPECT_EQ(seen.mdlLocked, c.mdl);
+      EXPECT_EQ(seen.type3, c.type3 ? input : nullptr);
+      EXPECT_EQ(seen.userBuffer, c.userBuffer ? output : nullptr);
+      EXPECT_EQ(info, NT_SUCCESS(driverAnswer) ? c.out : 0u);
+      for (ULONG i = 0; i < sizeof output; ++i)
+        EXPECT_EQ(output[i], NT_SUCCESS(driverAnswer) && i < c.out ? 0xA0 + i : 0x11) << "byte " << i;
+    }
+  }
+  plat::IoCloseFile(file);
+  DeleteDevice(dev);
+}
+
+TEST_F(IoManager, BufferedOutputIsCopiedBackForAnyStatusButAnError) {
+  NTSTATUS answer = STATUS_SUCCESS;
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\CopyBack", [&](PDEVICE_OBJECT, PIRP irp) {
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS);
+    std::memset(irp->AssociatedIrp.SystemBuffer, 0x77, 4);
+    return Complete(irp, answer, 3);
+  });
+  PFILE_OBJECT file = nullptr;
+  ASSERT_EQ(plat::IoOpenFile(u"\\Device\\CopyBack", &file), STATUS_SUCCESS);
+  struct Case {
+    const char* what;
+    NTSTATUS status;
+    bool copied;
+  } cases[] = {
+      {"success", STATUS_SUCCESS, true},
+      {"information", STATUS_MORE_ENTRIES, true},
+      {"warning", STATUS_BUFFER_OVERFLOW, true},
+      {"error", STATUS_BUFFER_TOO_SMALL, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    answer = c.status;
+    UCHAR out[4] = {};
+    EXPECT_EQ(plat::IoDeviceControl(file, Code(METHOD_BUFFERED), nullptr, 0, out, sizeof out, nullptr), c.status);
+    EXPECT_EQ(out[0], c.copied ? 0x77 : 0);
+    EXPECT_EQ(out[3], 0) << "no more than the driver reported";
+  }
+  plat::IoCloseFile(file);
+  DeleteDevice(dev);
+}
+
+TEST_F(IoManager, MoreOutputThanTheCallerHasIsAViolationForEveryMethodUnlessTheStatusIsAnError) {
+  NTSTATUS answer = STATUS_SUCCESS;
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Overrun", [&](PDEVICE_OBJECT, PIRP irp) {
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS);
+    return Complete(irp, answer, 5);
+  });
+  PFILE_OBJECT file = nullptr;
+  ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Overrun", &file), STATUS_SUCCESS);
+  for (ULONG method : {METHOD_BUFFERED, METHOD_IN_DIRECT, METHOD_OUT_DIRECT, METHOD_NEITHER}) {
+    for (NTSTATUS status : {STATUS_SUCCESS, STATUS_BUFFER_OVERFLOW, STATUS_UNSUCCESSFUL}) {
+      SCOPED_TRACE(testing::Message() << "method " << method << ", status " << std::hex << status);
+      answer = status;
+      UCHAR in[8] = {}, out[4] = {};
+      std::string v = plat::ExpectViolation([&] { plat::IoDeviceControl(file, Code(method), in, 8, out, 4, nullptr); });
+      if (NT_ERROR(status)) {
+        EXPECT_EQ(v, "");
+      } else {
+        EXPECT_NE(v.find("more output bytes (5) than the caller's buffer holds (4)"), std::string::npos) << v;
+      }
+      EXPECT_EQ(plat::IoLiveIrps(), 0u) << "the IRP is freed before the violation";
+    }
+  }
+  plat::IoCloseFile(file);
+  DeleteDevice(dev);
+}
+
+TEST_F(IoManager, AMissingCallerBufferFaultsBeforeAnyIrpIsBuilt) {
+  int reached = 0;
+  PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Probe", [&](PDEVICE_OBJECT, PIRP irp) {
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_DEVICE_CONTROL) ++reached;
+    return Complete(irp, STATUS_SUCCESS);
+  });
+  PFILE_OBJECT file = nullptr;
+  ASSERT_EQ(plat::IoOpenFile(u"\\Device\\Probe", &file), STATUS_SUCCESS);
+  UCHAR buffer[4] = {};
+  struct Case {
+    const char* what;
+    bool input, output;
+  } cases[] = {{"input", false, true}, {"output", true, false}};
+  for (ULONG method : {METHOD_BUFFERED, METHOD_IN_DIRECT, METHOD_OUT_DIRECT, METHOD_NEITHER}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.what << " missing, method " << method);
+      EXPECT_EQ(plat::IoDeviceControl(file, Code(method), c.input ? buffer : nullptr, 4, c.output ? buffer : nullptr, 4,
+                                      nullptr),
+                STATUS_ACCESS_VIOLATION);
+    }
+  }
+  EXPECT_EQ(reached, 0);
   plat::IoCloseFile(file);
   DeleteDevice(dev);
 }
@@ -455,15 +747,12 @@ TEST_F(IoManager, BuiltControlRequestsCarryTheirBuffersByMethodAndSignalTheCalle
   PDEVICE_OBJECT dev = NewDevice(drv, u"\\Device\\Built", [](PDEVICE_OBJECT, PIRP irp) {
     auto* sp = IoGetCurrentIrpStackLocation(irp);
     if (sp->MajorFunction != IRP_MJ_INTERNAL_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS);
-    ULONG method = sp->Parameters.DeviceIoControl.IoControlCode & 3;
-    auto* out = static_cast<UCHAR*>(method == METHOD_NEITHER ? irp->UserBuffer : irp->AssociatedIrp.SystemBuffer);
-    auto* in = static_cast<UCHAR*>(method == METHOD_NEITHER ? sp->Parameters.DeviceIoControl.Type3InputBuffer
-                                                            : irp->AssociatedIrp.SystemBuffer);
-    UCHAR first = in[0];
-    out[0] = static_cast<UCHAR>(first + 1);
+    EXPECT_EQ(irp->RequestorMode, KernelMode);
+    UCHAR first = InputOf(irp)[0];
+    OutputOf(irp)[0] = static_cast<UCHAR>(first + 1);
     return Complete(irp, STATUS_SUCCESS, 1);
   });
-  for (ULONG method : {METHOD_BUFFERED, METHOD_NEITHER}) {
+  for (ULONG method : {METHOD_BUFFERED, METHOD_IN_DIRECT, METHOD_OUT_DIRECT, METHOD_NEITHER}) {
     SCOPED_TRACE(method);
     UCHAR in = 41, out[4] = {};
     KEVENT done;

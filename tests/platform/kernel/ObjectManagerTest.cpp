@@ -51,4 +51,30 @@ TEST_F(ObjectManager, NameQueryTellsTheSizeItNeedsAndGivesNothingForAnUnnamedObj
   iotest::DeleteDevice(named);
 }
 
+TEST_F(ObjectManager, AHandleIsReferencedOnlyAsTheTypeTheCallerNames) {
+  HANDLE handle = nullptr;
+  ASSERT_EQ(ZwCreateEvent(&handle, 0, nullptr, NotificationEvent, FALSE), STATUS_SUCCESS);
+  struct Case {
+    const char* what;
+    POBJECT_TYPE type;
+    NTSTATUS status;
+  } cases[] = {
+      {"an event", *ExEventObjectType, STATUS_SUCCESS},
+      {"any type", nullptr, STATUS_SUCCESS},
+      {"a file", *IoFileObjectType, STATUS_OBJECT_TYPE_MISMATCH},
+      {"a device", *IoDeviceObjectType, STATUS_OBJECT_TYPE_MISMATCH},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PVOID object = nullptr;
+    EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, c.type, KernelMode, &object, nullptr), c.status);
+    EXPECT_EQ(object != nullptr, NT_SUCCESS(c.status));
+    if (object != nullptr) {
+      EXPECT_EQ(KeReadStateEvent(static_cast<PKEVENT>(object)), 0);
+      ObDereferenceObject(object);
+    }
+  }
+  EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+}
+
 }  // namespace

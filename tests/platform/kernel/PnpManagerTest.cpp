@@ -19,6 +19,9 @@ struct Fdo {
 };
 std::vector<UCHAR> gSeen;
 bool gRefuseQueryRemove = false;
+bool gKeepOnRemove = false;       // REMOVE detaches the device but leaves deleting it to the test
+PDEVICE_OBJECT gKept = nullptr;
+int gUnloads = 0;
 const GUID kInterface = {0x0D7C1E55, 0x41A2, 0x4B8E, {0x91, 0x3C, 0x22, 0x6F, 0x0A, 0xB4, 0x58, 0xE1}};
 
 NTSTATUS FdoDispatch(PDEVICE_OBJECT d, PIRP irp) {
@@ -45,7 +48,10 @@ NTSTATUS FdoDispatch(PDEVICE_OBJECT d, PIRP irp) {
   NTSTATUS status = IoCallDriver(x->lower, irp);
   if (minor == IRP_MN_REMOVE_DEVICE) {
     IoDetachDevice(x->lower);
-    IoDeleteDevice(d);
+    if (gKeepOnRemove)
+      gKept = d;
+    else
+      IoDeleteDevice(d);
   }
   return status;
 }
@@ -63,7 +69,7 @@ NTSTATUS FdoAdd(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 NTSTATUS FdoEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   for (auto& fn : driver->MajorFunction) fn = FdoDispatch;
   driver->DriverExtension->AddDevice = FdoAdd;
-  driver->DriverUnload = [](PDRIVER_OBJECT) {};
+  driver->DriverUnload = [](PDRIVER_OBJECT) { ++gUnloads; };
   return STATUS_SUCCESS;
 }
 
@@ -72,6 +78,9 @@ class Pnp : public testing::Test {
   void SetUp() override {
     gSeen.clear();
     gRefuseQueryRemove = false;
+    gKeepOnRemove = false;
+    gKept = nullptr;
+    gUnloads = 0;
     plat::RegistryHive::Clear();
     plat::PnpRegisterService(u"pnptestfdo", FdoEntry);
     plat::PnpBindHardwareId(u"PNPTEST\\DEV", u"pnptestfdo");
@@ -185,6 +194,68 @@ TEST_F(Pnp, AnEjectIsQueriedThenRemovesTheStackAndTakesTheDeviceOffTheBus) {
       plat::TestBus::Unplug(pdo);
     }
   }
+}
+
+TEST_F(Pnp, ADriverIsUnloadedOnlyOnceItsLastDeviceObjectIsDeleted) {
+  struct Case {
+    const char* what;
+    bool deletesLater;
+    bool newDeviceMeanwhile;  // another device of the driver arrives before the deletion
+    int unloadsAfterRemove, unloadsAfterDelete;
+  } cases[] = {
+      {"deleted in REMOVE", false, false, 1, 1},
+      {"deleted after REMOVE", true, false, 0, 1},
+      {"deleted after another device arrived", true, true, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    gUnloads = 0;
+    gKept = nullptr;
+    gKeepOnRemove = c.deletesLater;
+    PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+    PDRIVER_OBJECT driver = pdo->AttachedDevice->DriverObject;
+    plat::TestBus::Unplug(pdo);
+    EXPECT_EQ(gUnloads, c.unloadsAfterRemove);
+    gKeepOnRemove = false;
+    PDEVICE_OBJECT other = c.newDeviceMeanwhile ? plat::TestBus::Plug({u"PNPTEST\\DEV", u"2"}) : nullptr;
+    if (other != nullptr) {
+      EXPECT_EQ(other->AttachedDevice->DriverObject, driver) << "the driver waiting for unload serves it";
+    }
+    if (gKept != nullptr) {
+      bool listed = false;
+      for (PDEVICE_OBJECT d = driver->DeviceObject; d != nullptr; d = d->NextDevice) listed = listed || d == gKept;
+      EXPECT_TRUE(listed) << "the driver still has the device REMOVE left";
+      IoDeleteDevice(gKept);
+      plat::PnpSettle();
+    }
+    EXPECT_EQ(gUnloads, c.unloadsAfterDelete);
+    if (other != nullptr) {
+      plat::TestBus::Unplug(other);
+      EXPECT_EQ(gUnloads, 1);
+    }
+  }
+}
+
+TEST_F(Pnp, ADeviceObjectLeftAtShutdownIsAViolationThatNamesIt) {
+  gKeepOnRemove = true;
+  plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  std::string v = plat::ExpectViolation([] { plat::PnpShutdown(); });
+  EXPECT_NE(v.find("device objects left at machine shutdown:\nan unnamed device object of \\Driver\\pnptestfdo"),
+            std::string::npos)
+      << v;
+  EXPECT_EQ(gUnloads, 0);
+  ASSERT_NE(gKept, nullptr);
+  IoDeleteDevice(gKept);
+  plat::PnpSettle();
+  EXPECT_EQ(gUnloads, 1);
+}
+
+TEST_F(Pnp, TheStandInBusDriversPdosArePowerPagable) {
+  PDEVICE_OBJECT child = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  EXPECT_TRUE(child->Flags & DO_POWER_PAGABLE);
+  PDEVICE_OBJECT root = plat::PnpAddRootDevice(u"PNPTEST\\UNSERVED", u"0");
+  EXPECT_TRUE(root->Flags & DO_POWER_PAGABLE);
+  plat::PnpRemoveRootDevice(root);
 }
 
 TEST_F(Pnp, TwoChildrenOfOneBusWithOneInstancePathAreAFatalFault) {

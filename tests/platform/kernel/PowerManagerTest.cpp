@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Verifier.h"
 #include "tests/platform/kernel/IoTestDriver.h"
@@ -7,6 +13,24 @@
 namespace {
 
 using PowerManager = iotest::Machine;
+
+// Enough seeds for both choices a stack without DO_POWER_PAGABLE leaves open to come up.
+constexpr uint64_t kSeeds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// Requests device power for `dev` as a driver would, from `irql`, and lets the machine run.
+bool RequestD0(plat::Scheduler& sched, PDEVICE_OBJECT dev, KIRQL irql) {
+  bool done = false;
+  POWER_STATE d0;
+  d0.DeviceState = PowerDeviceD0;
+  KIRQL old;
+  KeRaiseIrql(irql, &old);
+  PoRequestPowerIrp(dev, IRP_MN_SET_POWER, d0, [](PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID ctx, PIO_STATUS_BLOCK) {
+    *static_cast<bool*>(ctx) = true;
+  }, &done, nullptr);
+  KeLowerIrql(old);
+  sched.RunUntilIdle();
+  return done;
+}
 
 TEST_F(PowerManager, EveryDriverOfAPowerIrpMustStartTheNextOneExactlyOnce) {
   struct Case {
@@ -126,6 +150,71 @@ TEST_F(PowerManager, ASetOrQueryWaitsUntilTheDeviceStartsTheNextOfItsType) {
     EXPECT_EQ(irqls[1], PASSIVE_LEVEL);
     PoStartNextPowerIrp(got[1]);
     for (PIRP irp : got) iotest::Complete(irp, STATUS_SUCCESS);
+    iotest::DeleteDevice(dev);
+  }
+}
+
+TEST_F(PowerManager, APagableDeviceGetsPowerIrpsAtPassiveLevelAndOneWithoutTheFlagMayGetThemAtDispatchLevel) {
+  struct Case {
+    const char* what;
+    bool pagable;
+    KIRQL sentAt;
+    std::set<KIRQL> seen;  // over the seeds
+  } cases[] = {
+      {"pagable, sent at PASSIVE_LEVEL", true, PASSIVE_LEVEL, {PASSIVE_LEVEL}},
+      {"pagable, sent at DISPATCH_LEVEL", true, DISPATCH_LEVEL, {PASSIVE_LEVEL}},
+      {"not pagable, sent at PASSIVE_LEVEL", false, PASSIVE_LEVEL, {PASSIVE_LEVEL, DISPATCH_LEVEL}},
+      {"not pagable, sent at DISPATCH_LEVEL", false, DISPATCH_LEVEL, {DISPATCH_LEVEL}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    KIRQL got = 0xFF;
+    PDEVICE_OBJECT dev = iotest::NewDevice(drv, {}, [&got](PDEVICE_OBJECT, PIRP irp) {
+      got = KeGetCurrentIrql();
+      PoStartNextPowerIrp(irp);
+      return iotest::Complete(irp, STATUS_SUCCESS);
+    });
+    if (c.pagable) dev->Flags |= DO_POWER_PAGABLE;
+    std::set<KIRQL> seen;
+    for (uint64_t seed : kSeeds) {
+      sched.SetSeed(seed);
+      got = 0xFF;
+      EXPECT_TRUE(RequestD0(sched, dev, c.sentAt)) << "seed " << seed;
+      seen.insert(got);
+      if (seed == 0) {
+        EXPECT_EQ(got, c.pagable ? PASSIVE_LEVEL : c.sentAt) << "seed 0 delivers as the sender calls";
+      }
+    }
+    EXPECT_EQ(seen, c.seen);
+    iotest::DeleteDevice(dev);
+  }
+}
+
+TEST_F(PowerManager, ADriverThatWaitsInItsPowerPathWithoutTheFlagIsCaughtUnderSomeSeed) {
+  for (bool pagable : {true, false}) {
+    SCOPED_TRACE(pagable ? "pagable" : "not pagable");
+    PDEVICE_OBJECT dev = iotest::NewDevice(drv, {}, [](PDEVICE_OBJECT, PIRP irp) {
+      PoStartNextPowerIrp(irp);
+      iotest::Complete(irp, STATUS_SUCCESS);
+      LARGE_INTEGER settle;
+      settle.QuadPart = -10000;  // 1 ms, as a driver waiting for its hardware would
+      KeDelayExecutionThread(KernelMode, FALSE, &settle);
+      return STATUS_SUCCESS;
+    });
+    if (pagable) dev->Flags |= DO_POWER_PAGABLE;
+    std::vector<uint64_t> caught;
+    for (uint64_t seed : kSeeds) {
+      sched.SetSeed(seed);
+      std::string v = plat::ExpectViolation([&] { RequestD0(sched, dev, PASSIVE_LEVEL); });
+      if (!v.empty()) caught.push_back(seed);
+      EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+    }
+    if (pagable) {
+      EXPECT_TRUE(caught.empty());
+    } else {
+      EXPECT_FALSE(caught.empty());
+      EXPECT_EQ(std::count(caught.begin(), caught.end(), 0u), 0) << "seed 0 keeps today's order";
+    }
     iotest::DeleteDevice(dev);
   }
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
+#include <string>
+
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/include/wdm.h"
@@ -15,6 +19,7 @@ LARGE_INTEGER RelativeMs(LONGLONG ms) {
   t.QuadPart = -ms * 10000;
   return t;
 }
+LONGLONG ToUnits(plat::VTime ns) { return ns / 100; }
 LARGE_INTEGER Zero() {
   LARGE_INTEGER t;
   t.QuadPart = 0;
@@ -69,6 +74,106 @@ TEST(Waits, TimeOutOnVirtualTimeWithStatusTimeout) {
   s.RunFor(plat::kNsPerSecond);
   EXPECT_EQ(status, STATUS_TIMEOUT);
   EXPECT_EQ(woke, 750 * kNsPerMs);
+}
+
+TEST(Waits, ATimeOutInThePastRelativeOrAbsoluteTimesOutAtOnce) {
+  constexpr LONGLONG kUnitsPerMs = 10000;
+  // The machine has run 5 ms; the event is signalled 5 ms later.
+  struct Case {
+    const char* what;
+    std::function<LONGLONG(LONGLONG now)> timeout;  // from the system time now
+    NTSTATUS status;
+    plat::VTime waited;  // virtual time the wait took
+  } cases[] = {
+      {"relative zero", [](LONGLONG) { return 0LL; }, STATUS_TIMEOUT, 0},
+      {"absolute now", [](LONGLONG now) { return now; }, STATUS_TIMEOUT, 0},
+      {"absolute a moment ago", [](LONGLONG now) { return now - 1; }, STATUS_TIMEOUT, 0},
+      {"absolute before boot", [](LONGLONG now) { return now - ToUnits(plat::kNsPerSecond); }, STATUS_TIMEOUT, 0},
+      {"absolute in 1601", [](LONGLONG) { return 1LL; }, STATUS_TIMEOUT, 0},
+      {"relative 2 ms", [](LONGLONG) { return -2 * kUnitsPerMs; }, STATUS_TIMEOUT, 2 * kNsPerMs},
+      {"absolute in 2 ms", [](LONGLONG now) { return now + 2 * kUnitsPerMs; }, STATUS_TIMEOUT, 2 * kNsPerMs},
+      {"relative beyond the clock's range", [](LONGLONG) { return INT64_MIN; }, STATUS_SUCCESS, 5 * kNsPerMs},
+      {"absolute beyond the clock's range", [](LONGLONG) { return INT64_MAX; }, STATUS_SUCCESS, 5 * kNsPerMs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scheduler s;
+    s.RunFor(5 * kNsPerMs);
+    KEVENT ev;
+    KeInitializeEvent(&ev, NotificationEvent, FALSE);
+    s.After(5 * kNsPerMs, [&ev] { KeSetEvent(&ev, IO_NO_INCREMENT, FALSE); });
+    NTSTATUS status = STATUS_PENDING;
+    plat::VTime waited = -1;
+    s.Spawn("waiter", [&] {
+      LARGE_INTEGER t;
+      KeQuerySystemTime(&t);
+      t.QuadPart = c.timeout(t.QuadPart);
+      plat::VTime from = s.Now();
+      status = KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, &t);
+      waited = s.Now() - from;
+    });
+    s.RunFor(20 * kNsPerMs);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(waited, c.waited);
+  }
+}
+
+TEST(Waits, ADelayOrATimerDueInThePastEndsAtOnce) {
+  struct Case {
+    const char* what;
+    std::function<LONGLONG(LONGLONG now)> due;
+  } cases[] = {
+      {"relative zero", [](LONGLONG) { return 0LL; }},
+      {"absolute a moment ago", [](LONGLONG now) { return now - 1; }},
+      {"absolute in 1601", [](LONGLONG) { return 1LL; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scheduler s;
+    s.RunFor(5 * kNsPerMs);
+    plat::VTime delayed = -1;
+    s.Spawn("delayer", [&] {
+      LARGE_INTEGER t;
+      KeQuerySystemTime(&t);
+      t.QuadPart = c.due(t.QuadPart);
+      plat::VTime from = s.Now();
+      KeDelayExecutionThread(KernelMode, FALSE, &t);
+      delayed = s.Now() - from;
+    });
+    s.RunUntilIdle();
+    EXPECT_EQ(delayed, 0);
+    KTIMER timer;
+    KeInitializeTimer(&timer);
+    LARGE_INTEGER t;
+    KeQuerySystemTime(&t);
+    t.QuadPart = c.due(t.QuadPart);
+    KeSetTimer(&timer, t, nullptr);
+    s.RunUntilIdle();
+    EXPECT_TRUE(KeReadStateTimer(&timer));
+    EXPECT_EQ(s.Now(), 5 * kNsPerMs);
+  }
+}
+
+TEST(Waits, OnlyAZeroTimeOutMayWaitAtDispatchLevel) {
+  Scheduler s;
+  s.RunFor(kNsPerMs);
+  KEVENT ev;
+  KeInitializeEvent(&ev, NotificationEvent, FALSE);
+  LARGE_INTEGER past;
+  KeQuerySystemTime(&past);
+  past.QuadPart -= 1;
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  LARGE_INTEGER zero = Zero();
+  EXPECT_EQ(KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, &zero), STATUS_TIMEOUT);
+  std::string v = ExpectViolation([&] { KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, &past); });
+  EXPECT_NE(v.find("without a zero time-out"), std::string::npos) << v;
+  PVOID objects[] = {&ev};
+  v = ExpectViolation([&] {
+    KeWaitForMultipleObjects(1, objects, WaitAny, Executive, KernelMode, FALSE, &past, nullptr);
+  });
+  EXPECT_NE(v.find("without a zero time-out"), std::string::npos) << v;
+  KeLowerIrql(old);
 }
 
 TEST(Waits, WaitAnyReportsTheIndexOfTheSignalledObject) {
