@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/Irql.h"
+#include "platform/kernel/Time.h"
 #include "tests/sim/bus/RecordingNode.h"
 
 namespace {
@@ -91,6 +92,29 @@ TEST_F(BusFixture, WriteAndReadCompleteAfterTheLatencyAtDispatchLevel) {
   EXPECT_EQ(irql, DISPATCH_LEVEL);
   EXPECT_EQ(unit.lastWriter, host.NodeId());
   EXPECT_EQ(got, std::vector<uint8_t>(data, data + 4));
+}
+
+TEST_F(BusFixture, AThreadThatStallsSeesACompletionWithinItsFirstStallAndNoCycleIsLost) {
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  bus.SetAsyncLatency(plat::kNsPerMs);
+  bus.WantCycles(unit, true);
+  bool completed = false;
+  int stallsUntilSeen = 0;
+  sched.Spawn("staller", [&] {
+    bus.Read(host, unit.NodeId(), 0, 4, bus.Generation(), [&](AsyncStatus, std::span<const uint8_t>) { completed = true; });
+    while (!completed && stallsUntilSeen < 50) {
+      KeStallExecutionProcessor(5000);
+      ++stallsUntilSeen;
+    }
+    for (int i = 0; i < 9; ++i) KeStallExecutionProcessor(5000);
+  });
+  sched.RunUntil([&] { return sched.LiveThreads() == 0; }, kNsPerSecond);
+  bus.WantCycles(unit, false);
+  EXPECT_EQ(stallsUntilSeen, 1);
+  ASSERT_EQ(unit.cycles.size(), 400u);  // 50 ms of cycles, each one once
+  for (size_t i = 0; i < unit.cycles.size(); ++i) EXPECT_EQ(unit.cycles[i], i);
 }
 
 TEST_F(BusFixture, TransactionsFailWithTheStatusOfTheirFault) {
