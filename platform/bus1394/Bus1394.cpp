@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/bus1394/AddressRanges.h"
 #include "platform/bus1394/AsyncTransfer.h"
 #include "platform/bus1394/BusDriver.h"
 #include "platform/bus1394/UnitDispatch.h"
@@ -247,6 +248,7 @@ void BusDriver::CheckNothingLeft(PDEVICE_OBJECT pdo) {
   UnitPdo* u = Unit(pdo);
   if (u->resetRoutine != nullptr)
     Violation("a unit's PDO was removed with its bus-reset notification still registered");
+  if (AddressRange::HeldBy(*this, pdo) != 0) Violation("a unit's PDO was removed with address ranges still allocated");
 }
 
 void BusDriver::EndTransfers(PDEVICE_OBJECT pdo) {

@@ -19,8 +19,11 @@
 namespace plat {
 
 struct Bus1394Counters {
+  uint64_t requests[32] = {};       // IRBs received, by function number
   uint64_t scans = 0;               // finished scans of the bus
   uint64_t resetNotifications = 0;  // calls of registered bus-reset routines
+  uint64_t rangeWrites = 0;         // writes that landed in a host address range
+  uint64_t rangeWritesRefused = 0;  // writes into a FIFO-backed range that found no element
 };
 
 class Bus1394 {

@@ -18,6 +18,7 @@ namespace plat::bus1394 {
 constexpr ULONG kBusTag = PoolTag("1394");
 constexpr USHORT kLocalBusNumber = 0x3FF;
 
+class AddressRange;
 class AsyncTransfer;
 
 // The device extension of the bus's FDO and of each unit's PDO.
@@ -68,6 +69,7 @@ class BusDriver {
   PDRIVER_OBJECT driver = nullptr;
   PDEVICE_OBJECT fdo = nullptr;
   std::vector<PDEVICE_OBJECT> units;  // every unit PDO not yet deleted, oldest first
+  std::vector<std::shared_ptr<AddressRange>> ranges;
   uint32_t generation = 0;            // of the last finished scan
   uint8_t hostNodeId = 63;
   bool scanQueued = false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bus1394/AddressRanges.h"
 #include "platform/bus1394/AsyncTransfer.h"
 #include "platform/bus1394/BusDriver.h"
 #include "platform/kernel/Scheduler.h"
@@ -200,6 +201,7 @@ NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
     return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST);
   auto* irb = static_cast<PIRB>(sp->Parameters.Others.Argument1);
   if (irb == nullptr) return CompleteIrp(irp, STATUS_INVALID_PARAMETER);
+  if (irb->FunctionNumber < std::size(bus.counters.requests)) bus.counters.requests[irb->FunctionNumber] += 1;
   switch (irb->FunctionNumber) {
     case REQUEST_ASYNC_READ:
     case REQUEST_ASYNC_WRITE:
@@ -213,6 +215,10 @@ NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
       return CompleteIrp(irp, GetSpeed(irb));
     case REQUEST_BUS_RESET_NOTIFICATION:
       return CompleteIrp(irp, ResetNotification(unit, irb));
+    case REQUEST_ALLOCATE_ADDRESS_RANGE:
+      return AddressRange::Allocate(bus, pdo, irp, irb);
+    case REQUEST_FREE_ADDRESS_RANGE:
+      return CompleteIrp(irp, AddressRange::Free(bus, irb));
     case REQUEST_ISOCH_QUERY_CYCLE_TIME: {
       uint32_t word = bus.host.CycleTime();
       std::memcpy(&irb->u.IsochQueryCycleTime.CycleTime, &word, sizeof word);

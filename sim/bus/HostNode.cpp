@@ -15,6 +15,7 @@ void PutLe32(uint8_t* p, uint32_t v) {
 }
 
 constexpr uint64_t kRangeAlign = 0x1000;
+constexpr uint64_t kAddressSpace = uint64_t{1} << 48;
 
 }  // namespace
 
@@ -70,24 +71,46 @@ bool HostNode::Write(uint8_t node, uint64_t offset, std::span<const uint8_t> dat
 }
 
 std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeWrite onWrite) {
+  if (!onWrite) return std::nullopt;
+  return AllocateAddressRange(length, [fn = std::move(onWrite)](uint8_t, uint64_t at, std::span<const uint8_t> data) {
+    fn(at, data);
+    return AsyncStatus::Complete;
+  });
+}
+
+std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeRequest onWrite,
+                                                       std::optional<uint64_t> at) {
   if (length == 0 || !onWrite) return std::nullopt;
-  uint64_t base = nextRange_;
-  nextRange_ += (length + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+  uint64_t base;
+  if (at) {
+    auto next = ranges_.lower_bound(*at);
+    bool overlapsNext = next != ranges_.end() && next->first - *at < length;
+    bool overlapsPrevious = next != ranges_.begin() && [&] {
+      auto prev = std::prev(next);
+      return *at - prev->first < prev->second.length;
+    }();
+    if (*at >= kAddressSpace || kAddressSpace - *at < length || overlapsNext || overlapsPrevious) return std::nullopt;
+    base = *at;
+  } else {
+    // Past every range there is, on a page boundary.
+    uint64_t end = ranges_.empty() ? nextRange_ : std::max(nextRange_, ranges_.rbegin()->first + ranges_.rbegin()->second.length);
+    base = (end + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+    nextRange_ = base + (length + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+  }
   ranges_.emplace(base, Range{length, std::move(onWrite)});
   return base;
 }
 
 bool HostNode::FreeAddressRange(uint64_t offset) { return ranges_.erase(offset) != 0; }
 
-AsyncStatus HostNode::OnWrite(uint8_t, uint64_t offset, std::span<const uint8_t> data) {
+AsyncStatus HostNode::OnWrite(uint8_t source, uint64_t offset, std::span<const uint8_t> data) {
   auto it = ranges_.upper_bound(offset);
   if (it == ranges_.begin()) return AsyncStatus::AddressError;
   --it;
   uint64_t inside = offset - it->first;
   if (inside >= it->second.length || it->second.length - inside < data.size()) return AsyncStatus::AddressError;
-  RangeWrite fn = it->second.onWrite;  // the callback may free its own range
-  fn(inside, data);
-  return AsyncStatus::Complete;
+  RangeRequest fn = it->second.onWrite;  // the callback may free its own range
+  return fn(source, inside, data);
 }
 
 std::optional<uint32_t> HostNode::AllocateChannel(std::optional<uint32_t> wanted) {

@@ -51,6 +51,12 @@ class HostNode : public Node {
   // DISPATCH_LEVEL with the offset of the write inside the range.
   using RangeWrite = std::function<void(uint64_t offsetInRange, std::span<const uint8_t> data)>;
   std::optional<uint64_t> AllocateAddressRange(uint32_t length, RangeWrite onWrite);
+  // The same with the writer's node, answered with the response the writer gets; `at` asks for
+  // the range at that offset, which must be free.
+  using RangeRequest =
+      std::function<AsyncStatus(uint8_t sourceNode, uint64_t offsetInRange, std::span<const uint8_t> data)>;
+  std::optional<uint64_t> AllocateAddressRange(uint32_t length, RangeRequest onWrite,
+                                               std::optional<uint64_t> at = std::nullopt);
   bool FreeAddressRange(uint64_t offset);
 
   // Isochronous resources.
@@ -93,7 +99,7 @@ class HostNode : public Node {
   };
   struct Range {
     uint32_t length;
-    RangeWrite onWrite;
+    RangeRequest onWrite;
   };
 
   void Finish(IsoList& list);

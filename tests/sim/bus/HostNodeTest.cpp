@@ -135,6 +135,27 @@ TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
   EXPECT_EQ(got[0].second, std::vector<uint8_t>(rec, rec + 8));
 }
 
+TEST_F(HostFixture, ARangeAnswersWithItsOwnResponseAndSeesTheWriter) {
+  std::vector<uint8_t> sources;
+  auto refusing = host.AllocateAddressRange(64, [&](uint8_t source, uint64_t, std::span<const uint8_t>) {
+    sources.push_back(source);
+    return AsyncStatus::AddressError;
+  }, HostNode::kRangeBase + 0x10000);
+  ASSERT_EQ(refusing, HostNode::kRangeBase + 0x10000) << "at the offset asked for";
+  auto overlap = [](uint8_t, uint64_t, std::span<const uint8_t>) { return AsyncStatus::Complete; };
+  EXPECT_EQ(host.AllocateAddressRange(64, overlap, HostNode::kRangeBase + 0x10000 + 32), std::nullopt);
+  EXPECT_EQ(host.AllocateAddressRange(64, overlap, HostNode::kRangeBase + 0x10000 - 32), std::nullopt);
+  auto next = host.AllocateAddressRange(64, overlap);
+  ASSERT_TRUE(next.has_value());
+  EXPECT_GT(*next, *refusing) << "a free range never lands on one asked for";
+  AsyncStatus got = AsyncStatus::Complete;
+  const uint8_t q[4] = {};
+  bus.Write(unit, host.NodeId(), *refusing, q, bus.Generation(), [&](AsyncStatus s) { got = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(got, AsyncStatus::AddressError);
+  EXPECT_EQ(sources, std::vector<uint8_t>{unit.NodeId()});
+}
+
 TEST_F(HostFixture, ResetListenersHearTheNewGenerationAtDispatch) {
   sched.RunUntilIdle();
   std::vector<uint32_t> heard;
