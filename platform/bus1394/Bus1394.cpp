@@ -7,6 +7,7 @@
 #include "platform/bus1394/AddressRanges.h"
 #include "platform/bus1394/AsyncTransfer.h"
 #include "platform/bus1394/BusDriver.h"
+#include "platform/bus1394/Isochronous.h"
 #include "platform/bus1394/UnitDispatch.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
@@ -16,6 +17,7 @@ namespace plat::bus1394 {
 namespace {
 
 constexpr VTime kSettleLimit = 3600 * kNsPerSecond;
+constexpr VTime kCompletionStep = 10000;  // 10 us
 
 struct Machine {
   uint64_t scheduler = 0;
@@ -249,6 +251,8 @@ void BusDriver::CheckNothingLeft(PDEVICE_OBJECT pdo) {
   if (u->resetRoutine != nullptr)
     Violation("a unit's PDO was removed with its bus-reset notification still registered");
   if (AddressRange::HeldBy(*this, pdo) != 0) Violation("a unit's PDO was removed with address ranges still allocated");
+  if (IsochResource::HeldBy(*this, pdo) != 0)
+    Violation("a unit's PDO was removed with isochronous resources, bandwidth or channels still allocated");
 }
 
 void BusDriver::EndTransfers(PDEVICE_OBJECT pdo) {
@@ -256,6 +260,8 @@ void BusDriver::EndTransfers(PDEVICE_OBJECT pdo) {
   Unit(pdo)->transfers.clear();
   for (auto& t : transfers) t->End(STATUS_IO_DEVICE_ERROR_1394_DEPARTED);
 }
+
+VTime BusDriver::CompletionDelay() const { return Scheduler::Current().Choose(4) * kCompletionStep; }
 
 NTSTATUS StatusOf(sim::AsyncStatus status) {
   switch (status) {
@@ -323,5 +329,9 @@ PDEVICE_OBJECT Bus1394::PdoOf(uint64_t guid) {
 uint32_t Bus1394::Generation() { return BusDriver::Require("Bus1394::Generation").generation; }
 
 const Bus1394Counters& Bus1394::Counters() { return BusDriver::Require("Bus1394::Counters").counters; }
+
+void Bus1394::SetIsochContexts(uint32_t talk, uint32_t listen) {
+  BusDriver::Require("Bus1394::SetIsochContexts").host.SetIsoContexts(talk, listen);
+}
 
 }  // namespace plat

@@ -24,6 +24,12 @@ struct Bus1394Counters {
   uint64_t resetNotifications = 0;  // calls of registered bus-reset routines
   uint64_t rangeWrites = 0;         // writes that landed in a host address range
   uint64_t rangeWritesRefused = 0;  // writes into a FIFO-backed range that found no element
+  uint64_t isochPacketsSent = 0;
+  uint64_t isochPacketsReceived = 0;
+  uint64_t isochPacketsOversize = 0;  // received into a descriptor too small for them
+  uint64_t isochPacketsMissed = 0;    // arrived while a listening resource had no descriptor left
+  uint64_t isochPacketsFiltered = 0;  // of another tag than the descriptor waiting synchronised on it
+  uint64_t isochIdleCycles = 0;       // a talking resource had nothing to send
 };
 
 class Bus1394 {
@@ -41,6 +47,8 @@ class Bus1394 {
   // The generation the driver answers from: that of its last finished scan.
   static uint32_t Generation();
   static const Bus1394Counters& Counters();
+  // The controller's isochronous contexts for talking and for listening.
+  static void SetIsochContexts(uint32_t talk, uint32_t listen);
 };
 
 }  // namespace plat

@@ -3,12 +3,14 @@
 // whose node table the driver answers from. Kernel code never sees it.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/bus1394/Bus1394.h"
 #include "platform/bus1394/ConfigRomReader.h"
+#include "platform/kernel/Scheduler.h"
 #include "platform/kernel/wdm.h"
 #include <1394.h>
 #include "sim/bus/HostNode.h"
@@ -20,6 +22,7 @@ constexpr USHORT kLocalBusNumber = 0x3FF;
 
 class AddressRange;
 class AsyncTransfer;
+class IsochResource;
 
 // The device extension of the bus's FDO and of each unit's PDO.
 struct BusDevice {
@@ -63,6 +66,8 @@ class BusDriver {
   void CheckNothingLeft(PDEVICE_OBJECT pdo);
   // Transactions in flight through the PDO end with the departed status.
   void EndTransfers(PDEVICE_OBJECT pdo);
+  // How long a request that completes later takes: no time under seed 0, a seeded choice else.
+  VTime CompletionDelay() const;
 
   sim::Bus& bus;
   sim::HostNode host;
@@ -70,6 +75,9 @@ class BusDriver {
   PDEVICE_OBJECT fdo = nullptr;
   std::vector<PDEVICE_OBJECT> units;  // every unit PDO not yet deleted, oldest first
   std::vector<std::shared_ptr<AddressRange>> ranges;
+  std::vector<std::shared_ptr<IsochResource>> resources;
+  std::map<uint32_t, PDEVICE_OBJECT> bandwidth;  // the host's handle -> the PDO it was allocated through
+  std::map<uint32_t, PDEVICE_OBJECT> channels;
   uint32_t generation = 0;            // of the last finished scan
   uint8_t hostNodeId = 63;
   bool scanQueued = false;

@@ -5,6 +5,7 @@
 #include "platform/bus1394/AddressRanges.h"
 #include "platform/bus1394/AsyncTransfer.h"
 #include "platform/bus1394/BusDriver.h"
+#include "platform/bus1394/Isochronous.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -106,10 +107,12 @@ NTSTATUS UnitPnp(PDEVICE_OBJECT pdo, PIRP irp) {
     case IRP_MN_SURPRISE_REMOVAL:
       unit->departed = true;
       bus.EndTransfers(pdo);
+      IsochResource::HandBack(bus, pdo);
       status = STATUS_SUCCESS;
       break;
     case IRP_MN_REMOVE_DEVICE:
       bus.EndTransfers(pdo);
+      IsochResource::HandBack(bus, pdo);
       if (!unit->present) {
         CompleteIrp(irp, STATUS_SUCCESS);
         bus.DeleteUnitPdo(pdo);
@@ -219,6 +222,24 @@ NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
       return AddressRange::Allocate(bus, pdo, irp, irb);
     case REQUEST_FREE_ADDRESS_RANGE:
       return CompleteIrp(irp, AddressRange::Free(bus, irb));
+    case REQUEST_ISOCH_ALLOCATE_BANDWIDTH:
+      return CompleteIrp(irp, AllocateBandwidth(bus, pdo, irb));
+    case REQUEST_ISOCH_FREE_BANDWIDTH:
+      return CompleteIrp(irp, FreeBandwidth(bus, irb));
+    case REQUEST_ISOCH_ALLOCATE_CHANNEL:
+      return CompleteIrp(irp, AllocateChannel(bus, pdo, irb));
+    case REQUEST_ISOCH_FREE_CHANNEL:
+      return CompleteIrp(irp, FreeChannel(bus, irb));
+    case REQUEST_ISOCH_ALLOCATE_RESOURCES:
+      return CompleteIrp(irp, IsochResource::Allocate(bus, pdo, irb));
+    case REQUEST_ISOCH_FREE_RESOURCES:
+      return CompleteIrp(irp, IsochResource::Free(bus, irb));
+    case REQUEST_ISOCH_ATTACH_BUFFERS:
+    case REQUEST_ISOCH_DETACH_BUFFERS:
+    case REQUEST_ISOCH_LISTEN:
+    case REQUEST_ISOCH_TALK:
+    case REQUEST_ISOCH_STOP:
+      return IsochResource::Request(bus, irp, irb);
     case REQUEST_ISOCH_QUERY_CYCLE_TIME: {
       uint32_t word = bus.host.CycleTime();
       std::memcpy(&irb->u.IsochQueryCycleTime.CycleTime, &word, sizeof word);

@@ -50,6 +50,11 @@ void Bus::Detach(Node& node) {
 
 void Bus::Reset(Renumber renumber) {
   ++generation_;
+  channelsTaken_.fill(false);
+  bandwidth_ = kBandwidthUnits;
+  // The reset takes the next cycles to run.
+  uint64_t next = std::max(nextCycle_, static_cast<uint64_t>((sched_.Now() + plat::kNsPerCycle - 1) / plat::kNsPerCycle));
+  silentUntil_ = std::max(silentUntil_, next + config_.resetCycles);
   if (renumber == Renumber::Rotate && order_.size() > 1) std::rotate(order_.begin(), order_.begin() + 1, order_.end());
   AssignNodeIds();
   sched_.Note("1394 bus reset");
@@ -188,7 +193,11 @@ void Bus::ArmCycle() {
 void Bus::RunCycle(uint64_t cycle) {
   cycleArmed_ = false;
   nextCycle_ = cycle + 1;
-  for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
+  if (cycle < silentUntil_) {
+    ++lostCycles_;
+  } else {
+    for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
+  }
   ArmCycle();
 }
 

@@ -25,6 +25,7 @@ namespace sim {
 
 struct BusConfig {
   plat::VTime asyncLatency = 20000;  // request to completion, in ns
+  uint32_t resetCycles = 0;          // isochronous cycles a bus reset takes, during which none run
 };
 
 struct ChannelStats {
@@ -44,9 +45,12 @@ class Bus {
 
   plat::Scheduler& Sched() const { return sched_; }
   void SetAsyncLatency(plat::VTime latency) { config_.asyncLatency = latency; }
+  void SetResetCycles(uint32_t cycles) { config_.resetCycles = cycles; }
 
   // Topology. Plugging and unplugging reset the bus; node ids follow the order of attachment,
-  // and a reset with Renumber::Rotate moves every node one place on.
+  // and a reset with Renumber::Rotate moves every node one place on. A reset frees every channel
+  // and all bandwidth, as the isochronous resource manager's registers start afresh; their owners
+  // allocate them again. The cycles the reset takes carry no isochronous traffic.
   enum class Renumber { Keep, Rotate };
   bool Attach(Node& node);
   void Detach(Node& node);
@@ -82,6 +86,7 @@ class Bus {
   void WantCycles(Node& node, bool want);
   bool Transmit(const Node& talker, uint32_t channel, std::span<const uint8_t> payload, uint8_t tag = kCipTag);
   const ChannelStats& Stats(uint32_t channel) const { return channels_[channel & 63].stats; }
+  uint64_t LostCycles() const { return lostCycles_; }
 
   // Faults.
   void InjectIsoFault(uint32_t channel, IsoFault fault, uint32_t count = 1);
@@ -114,6 +119,8 @@ class Bus {
   std::vector<Node*> cycleClients_;
   uint64_t cycleEvent_ = 0;
   uint64_t nextCycle_ = 0;
+  uint64_t silentUntil_ = 0;  // the first cycle after the latest reset's
+  uint64_t lostCycles_ = 0;
   bool cycleArmed_ = false;
   std::array<Channel, kChannels> channels_{};
   std::array<bool, kChannels> channelsTaken_{};

@@ -42,6 +42,22 @@ void HostNode::RemoveResetListener(uint64_t id) { resetListeners_.erase(id); }
 
 void HostNode::OnBusReset() {
   uint32_t generation = Generation();
+  for (auto it = channels_.begin(); it != channels_.end();) {
+    if (GetBus()->AllocateChannel(*it)) {
+      ++it;
+    } else {
+      ++resourcesLost_;
+      it = channels_.erase(it);
+    }
+  }
+  for (auto it = bandwidth_.begin(); it != bandwidth_.end();) {
+    if (GetBus()->AllocateBandwidth(it->second)) {
+      ++it;
+    } else {
+      ++resourcesLost_;
+      it = bandwidth_.erase(it);
+    }
+  }
   GetBus()->Sched().After(0, Guarded([this, generation] {
     auto listeners = resetListeners_;
     for (auto& [id, fn] : listeners)
@@ -114,10 +130,16 @@ AsyncStatus HostNode::OnWrite(uint8_t source, uint64_t offset, std::span<const u
 }
 
 std::optional<uint32_t> HostNode::AllocateChannel(std::optional<uint32_t> wanted) {
-  return GetBus() != nullptr ? GetBus()->AllocateChannel(wanted) : std::nullopt;
+  auto channel = GetBus() != nullptr ? GetBus()->AllocateChannel(wanted) : std::nullopt;
+  if (channel) channels_.insert(*channel);
+  return channel;
 }
 
-bool HostNode::FreeChannel(uint32_t channel) { return GetBus() != nullptr && GetBus()->FreeChannel(channel); }
+bool HostNode::FreeChannel(uint32_t channel) {
+  if (channels_.erase(channel) == 0) return false;
+  if (GetBus() != nullptr) GetBus()->FreeChannel(channel);
+  return true;
+}
 
 std::optional<uint32_t> HostNode::AllocateBandwidth(uint32_t bytesPerPacket, uint8_t speedCode) {
   if (GetBus() == nullptr) return std::nullopt;
@@ -165,7 +187,7 @@ bool HostNode::Listen(uint32_t channel, std::optional<uint32_t> startCycleTime) 
   IsoChannel& ch = iso_[channel];
   ch.listening = true;
   ch.listenFrom = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
-  GetBus()->Listen(*this, channel);
+  UpdateListening(channel);
   return true;
 }
 
@@ -182,7 +204,64 @@ bool HostNode::Talk(uint32_t channel, std::optional<uint32_t> startCycleTime) {
 void HostNode::StopListen(uint32_t channel) {
   if (channel >= kChannels) return;
   iso_[channel].listening = false;
-  if (GetBus() != nullptr) GetBus()->Unlisten(*this, channel);
+  UpdateListening(channel);
+}
+
+void HostNode::UpdateListening(uint32_t channel) {
+  if (GetBus() == nullptr) return;
+  bool want = iso_[channel].listening || std::any_of(contexts_.begin(), contexts_.end(), [channel](const auto& c) {
+                return c.second.kind == IsoContextKind::Listen && c.second.running && c.second.channel == channel;
+              });
+  if (want)
+    GetBus()->Listen(*this, channel);
+  else
+    GetBus()->Unlisten(*this, channel);
+}
+
+void HostNode::SetIsoContexts(uint32_t talk, uint32_t listen) {
+  talkContexts_ = talk;
+  listenContexts_ = listen;
+}
+
+uint32_t HostNode::FreeIsoContexts(IsoContextKind kind) const {
+  auto used = static_cast<uint32_t>(
+      std::count_if(contexts_.begin(), contexts_.end(), [kind](const auto& c) { return c.second.kind == kind; }));
+  uint32_t limit = kind == IsoContextKind::Talk ? talkContexts_ : listenContexts_;
+  return used < limit ? limit - used : 0;
+}
+
+std::optional<uint32_t> HostNode::OpenIsoContext(IsoContextKind kind, uint32_t channel, IsoContextOwner& owner) {
+  if (channel >= kChannels || FreeIsoContexts(kind) == 0) return std::nullopt;
+  contexts_.emplace(nextContext_, Context{kind, channel, &owner});
+  return nextContext_++;
+}
+
+void HostNode::CloseIsoContext(uint32_t context) {
+  StopIsoContext(context);
+  contexts_.erase(context);
+}
+
+bool HostNode::StartIsoContext(uint32_t context, std::optional<uint32_t> startCycleTime) {
+  auto it = contexts_.find(context);
+  if (it == contexts_.end() || GetBus() == nullptr) return false;
+  Context& c = it->second;
+  c.running = true;
+  c.from = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
+  if (c.kind == IsoContextKind::Listen)
+    UpdateListening(c.channel);
+  else
+    UpdateCycleInterest();
+  return true;
+}
+
+void HostNode::StopIsoContext(uint32_t context) {
+  auto it = contexts_.find(context);
+  if (it == contexts_.end() || !it->second.running) return;
+  it->second.running = false;
+  if (it->second.kind == IsoContextKind::Listen)
+    UpdateListening(it->second.channel);
+  else
+    UpdateCycleInterest();
 }
 
 void HostNode::StopTalk(uint32_t channel) {
@@ -193,7 +272,11 @@ void HostNode::StopTalk(uint32_t channel) {
 }
 
 void HostNode::UpdateCycleInterest() {
-  if (GetBus() != nullptr) GetBus()->WantCycles(*this, !talking_.empty());
+  if (GetBus() == nullptr) return;
+  bool talkingContext = std::any_of(contexts_.begin(), contexts_.end(), [](const auto& c) {
+    return c.second.kind == IsoContextKind::Talk && c.second.running;
+  });
+  GetBus()->WantCycles(*this, !talking_.empty() || talkingContext);
 }
 
 void HostNode::Finish(IsoList& list) {
@@ -204,6 +287,13 @@ void HostNode::Finish(IsoList& list) {
 }
 
 void HostNode::OnIsoPacket(const IsoPacket& packet) {
+  // Snapshots: an owner may open, close, start or stop contexts from its callback.
+  std::vector<std::pair<uint32_t, IsoContextOwner*>> listeners;
+  for (auto& [id, c] : contexts_)
+    if (c.kind == IsoContextKind::Listen && c.running && c.channel == packet.channel && packet.cycle >= c.from)
+      listeners.emplace_back(id, c.owner);
+  for (auto [id, owner] : listeners)
+    if (contexts_.count(id) != 0) owner->PacketArrived(packet);
   IsoChannel& ch = iso_[packet.channel];
   if (!ch.listening || packet.cycle < ch.listenFrom) return;
   if (ch.rx.empty()) {
@@ -230,6 +320,16 @@ void HostNode::OnIsoPacket(const IsoPacket& packet) {
 }
 
 void HostNode::OnCycle(uint64_t cycle) {
+  std::vector<uint32_t> talkers;
+  for (auto& [id, c] : contexts_)
+    if (c.kind == IsoContextKind::Talk && c.running && cycle >= c.from) talkers.push_back(id);
+  for (uint32_t id : talkers) {
+    auto it = contexts_.find(id);
+    if (it == contexts_.end() || !it->second.running) continue;
+    std::span<const uint8_t> payload;
+    uint8_t tag = kCipTag;
+    if (it->second.owner->NextPacket(cycle, &payload, &tag)) GetBus()->Transmit(*this, it->second.channel, payload, tag);
+  }
   for (size_t i = 0; i < talking_.size(); ++i) {
     uint32_t channel = talking_[i];
     IsoChannel& ch = iso_[channel];

@@ -105,6 +105,7 @@ NTSTATUS Pnp(UnitDevice* dev, PIRP irp) {
       break;
     case IRP_MN_REMOVE_DEVICE: {
       S().events.push_back("remove " + Instance(dev->pdo));
+      if (dev->onRemove) dev->onRemove(dev);
       RegisterReset(dev, DEREGISTER_NOTIFICATION_ROUTINE);
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoSkipCurrentIrpStackLocation(irp);

@@ -30,7 +30,8 @@ struct UnitDevice {
   USHORT localNodeNumber = 0;
   ULONG resets = 0;       // calls of the reset routine
   KIRQL resetIrql = 0xFF;
-  bool removed = false;
+  // Runs at the device's removal, before the request goes down: what the test allocated goes back.
+  std::function<void(UnitDevice*)> onRemove;
 };
 
 // What the driver saw, in order: "add <instance>", "start <instance>", "surprise <instance>",
