@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/kernel/PnpManager.h"
+#include "platform/kernel/PowerManager.h"
+#include "sim/bus/ConfigRom.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/platform/bus1394/UnitTestDriver.h"
@@ -10,6 +12,21 @@
 namespace {
 
 using namespace bus1394test;
+
+// A node that answers nothing but the configuration ROM it was given.
+class RomNode : public sim::Node {
+ public:
+  explicit RomNode(const sim::RomIdentity& id) : Node(id.guid), rom_(sim::BuildConfigRom(id)) {}
+  sim::AsyncStatus OnRead(uint8_t, uint64_t offset, std::span<uint8_t> out) override {
+    uint64_t index = (offset - sim::kConfigRomAddress) / 4;
+    if (offset < sim::kConfigRomAddress || index >= rom_.size() || out.size() != 4) return sim::AsyncStatus::AddressError;
+    PutBe32(out.data(), rom_[index]);
+    return sim::AsyncStatus::Complete;
+  }
+
+ private:
+  std::vector<uint32_t> rom_;
+};
 
 class Pnp : public Machine {
  protected:
@@ -26,6 +43,13 @@ class Pnp : public Machine {
     for (PWCHAR at = p; (multi || ids.empty()) && *at != 0; at += ids.back().size() + 1) ids.emplace_back(at);
     ExFreePool(p);
     return ids;
+  }
+  // A PnP query to the PDO's stack whose answer is in pool; the caller frees it.
+  std::shared_ptr<plat::IoRequest> Query(PDEVICE_OBJECT pdo, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)>& setup = {}) {
+    auto r = plat::IoSend(pdo, IRP_MJ_PNP, minor, nullptr, setup);
+    sched.RunUntilIdle();
+    EXPECT_TRUE(r->done);
+    return r;
   }
 };
 
@@ -70,6 +94,62 @@ TEST_F(Pnp, PullingAUnitOutResetsTheBusThenSurpriseRemovesAndRemovesIt) {
   Events().clear();
   Plug(kr6);
   EXPECT_EQ(Events(), (std::vector<std::string>{"add 0050C2A100000021", "start 0050C2A100000021"}));
+}
+
+TEST_F(Pnp, IdsAreWhatTheRomSaysAndNumbersStandInForMissingNames) {
+  sim::RomIdentity id;
+  id.guid = 0x00A0B1'0000'0000ABull;
+  id.vendorId = 0x00A0B1;
+  id.modelId = 0x0000AB;
+  id.unitSpecId = 0x00A02D;
+  id.unitSwVersion = 0x010001;
+  RomNode node(id);
+  Plug(node);
+  PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(id.guid);
+  ASSERT_NE(pdo, nullptr);
+  EXPECT_EQ(Ids(pdo, BusQueryDeviceID), std::vector<std::u16string>{u"1394\\00A0B1&0000AB"});
+  EXPECT_EQ(Ids(pdo, BusQueryCompatibleIDs), std::vector<std::u16string>{u"1394\\00A02D&010001"});
+  EXPECT_EQ(Ids(pdo, BusQueryInstanceID), std::vector<std::u16string>{u"00A0B100000000AB"});
+  EXPECT_EQ(plat::PnpState(pdo), plat::DevnodeState::Enumerated) << "no driver is bound to it";
+  EXPECT_TRUE(Events().empty());
+  Unplug(node);
+}
+
+TEST_F(Pnp, AUnitPdoAnswersCapabilitiesBusTypeTextAndPower) {
+  sim::MainUnit main;
+  Plug(main);
+  PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(main.Guid());
+  DEVICE_CAPABILITIES caps{};
+  caps.Size = sizeof caps;
+  caps.Version = 1;
+  EXPECT_EQ(Query(pdo, IRP_MN_QUERY_CAPABILITIES, [&](PIO_STACK_LOCATION sp) {
+              sp->Parameters.DeviceCapabilities.Capabilities = &caps;
+            })->status.Status, STATUS_SUCCESS);
+  EXPECT_EQ(caps.Removable, 1u);
+  EXPECT_EQ(caps.SurpriseRemovalOK, 1u);
+  EXPECT_EQ(caps.UniqueID, 1u);
+  EXPECT_EQ(caps.DeviceState[PowerSystemWorking], PowerDeviceD0);
+
+  auto bus = Query(pdo, IRP_MN_QUERY_BUS_INFORMATION);
+  ASSERT_EQ(bus->status.Status, STATUS_SUCCESS);
+  auto* info = reinterpret_cast<PPNP_BUS_INFORMATION>(bus->status.Information);
+  const GUID busType1394 = {0xF74E73EB, 0x9AC5, 0x45EB, {0xBE, 0x4D, 0x77, 0x2C, 0xC7, 0x1D, 0xDF, 0xB3}};
+  EXPECT_TRUE(info->BusTypeGuid == busType1394);
+  ExFreePool(info);
+
+  auto text = Query(pdo, IRP_MN_QUERY_DEVICE_TEXT, [](PIO_STACK_LOCATION sp) {
+    sp->Parameters.QueryDeviceText.DeviceTextType = DeviceTextDescription;
+  });
+  ASSERT_EQ(text->status.Status, STATUS_SUCCESS);
+  auto* description = reinterpret_cast<PWCHAR>(text->status.Information);
+  EXPECT_EQ(std::u16string(description), u"QX-5310");
+  ExFreePool(description);
+
+  EXPECT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));
+  EXPECT_TRUE(plat::PoSetSystemState(PowerSystemWorking));
+  Settle();
+  uint32_t version = 0;
+  EXPECT_EQ(ReadQuadlet(DeviceOf(main.Guid()), 0x000, &version), STATUS_SUCCESS) << "the unit still answers";
 }
 
 TEST_F(Pnp, AUnitWhoseRomCannotBeReadIsNotEnumerated) {
