@@ -65,25 +65,24 @@ void HostNode::OnBusReset() {
   }));
 }
 
-bool HostNode::Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done) {
+bool HostNode::Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done,
+                    const Steering* steering) {
   if (GetBus() == nullptr) return false;
   if (refuse_ > 0) {
     --refuse_;
     return false;
   }
-  GetBus()->Read(*this, node, offset, length, generation, std::move(done));
-  return true;
+  return GetBus()->Read(*this, node, offset, length, generation, std::move(done), steering);
 }
 
 bool HostNode::Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation,
-                     Bus::WriteDone done) {
+                     Bus::WriteDone done, const Steering* steering) {
   if (GetBus() == nullptr) return false;
   if (refuse_ > 0) {
     --refuse_;
     return false;
   }
-  GetBus()->Write(*this, node, offset, data, generation, std::move(done));
-  return true;
+  return GetBus()->Write(*this, node, offset, data, generation, std::move(done), steering);
 }
 
 std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeWrite onWrite) {

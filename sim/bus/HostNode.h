@@ -58,9 +58,12 @@ class HostNode : public Node {
   uint64_t AddResetListener(std::function<void(uint32_t generation)> fn);
   void RemoveResetListener(uint64_t id);
 
-  // Asynchronous requests. False: refused (an injected fault) and `done` never runs.
-  bool Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done);
-  bool Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation, Bus::WriteDone done);
+  // Asynchronous requests, steered as the bus says. False: refused (an injected fault) and `done`
+  // never runs.
+  bool Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done,
+            const Steering* steering = nullptr);
+  bool Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation, Bus::WriteDone done,
+             const Steering* steering = nullptr);
   void RefuseNextRequests(uint32_t count) { refuse_ = count; }
 
   // Address ranges in the host's space that other nodes write into. The callback runs at
