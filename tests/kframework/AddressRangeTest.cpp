@@ -35,6 +35,7 @@ class RecordingRange : public AddressRange {
   void OnWriteRequest(PVOID, PMDL, PVOID*, PULONG, PKEVENT*) override { Note("write request"); }
   void OnWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo) override {
     Note("write", mdl, offset, length, fifo);
+    if (readData && length >= 4) firstQuadlets.push_back(Be32(static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(mdl, 0)) + offset));
     if (fifo != nullptr && returnBuffers) ExInterlockedPushEntrySList(&mReceiveBuffers, &fifo->FifoList, &mReceiveLock);
   }
   void OnLockRequest(PVOID, PMDL, PVOID*, PULONG, PKEVENT*) override { Note("lock request"); }
@@ -45,6 +46,8 @@ class RecordingRange : public AddressRange {
     calls.push_back({what, mdl, offset, length, fifo, KeGetCurrentIrql()});
   }
   std::vector<Call> calls;
+  bool readData = false;
+  std::vector<uint32_t> firstQuadlets;  // of each write, when reading the data
   std::vector<NTSTATUS> allocated;
   bool returnBuffers = true;
 };
@@ -197,11 +200,52 @@ TEST(AddressRangeRequest, ReceiveBuffersAreNonPagedAndReplacedWhole) {
   EXPECT_EQ(plat::PoolLedger::OutstandingAllocations(), 0u);
 }
 
+constexpr uint32_t kMidiNotifyEnable = 0x300, kMidiNotifyHi = 0x304, kMidiNotifyLo = 0x308;
+
+// Sends the allocation down to the unit's PDO as a driver's transport would, with the framework's
+// completion.
+void SendAllocation(Rig& rig, UnitDevice* dev, AddressRangeAllocation* block) {
+  PIRP irp = IoAllocateIrp(dev->lower->StackSize, FALSE);
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+  next->Parameters.DeviceIoControl.IoControlCode = IOCTL_1394_CLASS;
+  next->Parameters.Others.Argument1 = &block->mIrb;
+  IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT d, PIRP i, PVOID block) {
+    AddressRangeAllocated(d, i, block);
+    IoFreeIrp(i);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+  }, block, TRUE, TRUE, TRUE);
+  IoCallDriver(dev->lower, irp);
+  rig.sched.RunFor(plat::kNsPerMs);
+}
+
+// Points the unit's MIDI notification at `at` inside the range and switches it on.
+void AimMidiAt(Rig& rig, UnitDevice* dev, const AddressRangeRecord& record, ULONG at) {
+  const ADDRESS_RANGE& first = record.mAddresses[0];
+  ASSERT_EQ(rig.WriteQuadlet(dev, kMidiNotifyHi, (0xFFC0u | dev->localNodeNumber) << 16 | first.AR_Off_High),
+            STATUS_SUCCESS);
+  ASSERT_EQ(rig.WriteQuadlet(dev, kMidiNotifyLo, first.AR_Off_Low + at), STATUS_SUCCESS);
+  ASSERT_EQ(rig.WriteQuadlet(dev, kMidiNotifyEnable, 1), STATUS_SUCCESS);
+}
+
+// FIFO elements with receive buffers, pushed on the owner's list.
+struct ReceiveBuffers {
+  ReceiveBuffers(AddressRange& owner, ULONG length, ULONG count) {
+    for (ULONG i = 0; i < count; ++i) {
+      elements.push_back(std::make_unique<ADDRESS_FIFO>());
+      EXPECT_EQ(AllocateReceiveBuffer(elements.back().get(), length), STATUS_SUCCESS);
+      ExInterlockedPushEntrySList(&owner.mReceiveBuffers, &elements.back()->FifoList, &owner.mReceiveLock);
+    }
+  }
+  ~ReceiveBuffers() {
+    for (auto& e : elements) FreeReceiveBuffer(e.get());
+  }
+  std::vector<std::unique_ptr<ADDRESS_FIFO>> elements;
+};
+
 // Ranges allocated through the bus driver, written into by a main unit's MIDI input.
 class AddressRangeOnTheBus : public Machine {
  protected:
-  static constexpr uint32_t kMidiNotifyEnable = 0x300, kMidiNotifyHi = 0x304, kMidiNotifyLo = 0x308;
-
   void SetUp() override {
     Plug(unit);
     dev = DeviceOf(unit.Guid());
@@ -209,41 +253,17 @@ class AddressRangeOnTheBus : public Machine {
     link.LinkToLowerDevice(dev->lower, dev->pdo);
   }
   void TearDown() override {
-    for (auto& e : elements) FreeReceiveBuffer(e.get());
+    buffers.reset();
     Machine::TearDown();
   }
 
-  // Sends the allocation down the link as a driver's transport would, with the framework's completion.
-  void Send(AddressRangeAllocation* block) {
-    PIRP irp = IoAllocateIrp(dev->lower->StackSize, FALSE);
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_1394_CLASS;
-    next->Parameters.Others.Argument1 = &block->mIrb;
-    IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT d, PIRP i, PVOID block) {
-      AddressRangeAllocated(d, i, block);
-      IoFreeIrp(i);
-      return STATUS_MORE_PROCESSING_REQUIRED;
-    }, block, TRUE, TRUE, TRUE);
-    IoCallDriver(dev->lower, irp);
-    sched.RunFor(plat::kNsPerMs);
-  }
-  void AllocateFifo(RecordingRange& owner, ULONG length, ULONG buffers) {
-    for (ULONG i = 0; i < buffers; ++i) {
-      elements.push_back(std::make_unique<ADDRESS_FIFO>());
-      ASSERT_EQ(AllocateReceiveBuffer(elements.back().get(), length), STATUS_SUCCESS);
-      ExInterlockedPushEntrySList(&owner.mReceiveBuffers, &elements.back()->FifoList, &owner.mReceiveLock);
-    }
+  void Send(AddressRangeAllocation* block) { SendAllocation(*this, dev, block); }
+  void AllocateFifo(RecordingRange& owner, ULONG length, ULONG count) {
+    buffers = std::make_unique<ReceiveBuffers>(owner, length, count);
     Send(BuildAllocateAddressRange(&owner, length, ACCESS_FLAGS_TYPE_WRITE, NOTIFY_FLAGS_AFTER_WRITE, nullptr, nullptr, 0,
                                    0, &owner.mReceiveBuffers, &owner.mReceiveLock, &owner.mRange));
   }
-  // Points the unit's MIDI notification at `at` inside the range and switches it on.
-  void AimMidiAt(const AddressRangeRecord& record, ULONG at) {
-    const ADDRESS_RANGE& first = record.mAddresses[0];
-    ASSERT_EQ(WriteQuadlet(dev, kMidiNotifyHi, (0xFFC0u | dev->localNodeNumber) << 16 | first.AR_Off_High), STATUS_SUCCESS);
-    ASSERT_EQ(WriteQuadlet(dev, kMidiNotifyLo, first.AR_Off_Low + at), STATUS_SUCCESS);
-    ASSERT_EQ(WriteQuadlet(dev, kMidiNotifyEnable, 1), STATUS_SUCCESS);
-  }
+  void AimMidiAt(const AddressRangeRecord& record, ULONG at) { ::AimMidiAt(*this, dev, record, at); }
   void MidiIn(size_t events) {
     for (size_t i = 0; i < events; ++i) unit.SendMidiInPacket(0x09903C40u + static_cast<uint32_t>(i));
     sched.RunFor(2 * plat::kNsPerMs);
@@ -252,7 +272,7 @@ class AddressRangeOnTheBus : public Machine {
   sim::MainUnit unit;
   UnitDevice* dev = nullptr;
   LowerDeviceLink link;
-  std::vector<std::unique_ptr<ADDRESS_FIFO>> elements;
+  std::unique_ptr<ReceiveBuffers> buffers;
 };
 
 TEST_F(AddressRangeOnTheBus, AWriteIntoAnMdlRangeReachesOnWriteWithTheOffsetAndLengthOfTheWrite) {
@@ -340,6 +360,44 @@ TEST_F(AddressRangeOnTheBus, FreeingARecordTwiceSendsOneRequestAndTheUnitsWrites
   MidiIn(1);
   EXPECT_TRUE(owner.calls.empty());
   EXPECT_EQ(unit.Counters().hostWritesAddressError, 1u);
+}
+
+TEST(AddressRangeSeeds, EveryWriteReachesTheOwnerOnceAndInOrderUnderEverySeed) {
+  for (uint64_t seed : {0ull, 1ull, 2ull, 3ull, 5ull, 8ull, 13ull, 21ull}) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    Rig rig(seed, 1 + static_cast<uint32_t>(seed % 4));
+    sim::MainUnit unit;
+    rig.Plug(unit);
+    UnitDevice* dev = DeviceOf(unit.Guid());
+    LowerDeviceLink link;
+    link.LinkToLowerDevice(dev->lower, dev->pdo);
+    RecordingRange owner;
+    owner.readData = true;
+    {
+      ReceiveBuffers buffers(owner, 4096, 16);
+      SendAllocation(rig, dev, BuildAllocateAddressRange(&owner, 4096, ACCESS_FLAGS_TYPE_WRITE, NOTIFY_FLAGS_AFTER_WRITE,
+                                                         nullptr, nullptr, 0, 0, &owner.mReceiveBuffers,
+                                                         &owner.mReceiveLock, &owner.mRange));
+      AimMidiAt(rig, dev, owner.mRange, 0);
+      // A burst of 130 events goes out as three writes at once (64, 64 and 2 records), so the
+      // later ones arrive while the range's notification is still to come.
+      std::vector<uint32_t> expected;
+      std::vector<ULONG> lengths;
+      for (uint32_t burst = 0; burst < 4; ++burst) {
+        for (uint32_t i = 0; i < 130; ++i) unit.SendMidiInPacket(0x09000000u + burst * 130 + i);
+        for (uint32_t first : {0u, 64u, 128u}) expected.push_back(0x09000000u + burst * 130 + first);
+        lengths.insert(lengths.end(), {512, 512, 16});
+        rig.sched.RunFor(plat::kNsPerMs);
+      }
+      EXPECT_EQ(owner.firstQuadlets, expected) << "each write once, in the order of arrival";
+      ASSERT_EQ(owner.calls.size(), lengths.size());
+      for (size_t i = 0; i < lengths.size(); ++i) EXPECT_EQ(owner.calls[i].length, lengths[i]) << i;
+      for (const Call& c : owner.calls) EXPECT_EQ(c.irql, DISPATCH_LEVEL);
+      EXPECT_EQ(plat::Bus1394::Counters().rangeWritesRefused, 0u);
+      EXPECT_EQ(FreeAddressRange(&link, &owner.mRange), STATUS_SUCCESS);
+    }
+    rig.Shutdown();
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/units/MainUnit.h"
+#include "tests/platform/bus1394/DescriptorList.h"
 #include "tests/platform/bus1394/UnitTestDriver.h"
 #include "tests/sim/units/UnitHarness.h"
 
@@ -14,55 +15,10 @@ namespace {
 using namespace bus1394test;
 using plat::kNsPerCycle;
 
+using bus1394test::DescriptorList;
+
 constexpr ULONG kListenFlags = RESOURCE_USE_PACKET_BASED | RESOURCE_SYNCH_ON_TIME | RESOURCE_USED_IN_LISTENING;
 constexpr ULONG kTalkFlags = RESOURCE_USE_PACKET_BASED | RESOURCE_SYNCH_ON_TIME | RESOURCE_USED_IN_TALKING;
-constexpr ULONG kPoolTag = PoolTag("T394");
-
-int gListOrder = 0;
-
-// A list of descriptors over slots of one non-paged buffer, each with its own MDL; the last
-// descriptor's callback notes when the list came back.
-struct DescriptorList {
-  DescriptorList(ULONG count, ULONG slot) : slotBytes(slot), d(count) {
-    data = static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, count * slot, kPoolTag));
-    std::memset(data, 0, count * slot);
-    for (ULONG j = 0; j < count; ++j) {
-      PMDL mdl = IoAllocateMdl(data + j * slot, slot, FALSE, FALSE, nullptr);
-      MmBuildMdlForNonPagedPool(mdl);
-      d[j].Mdl = mdl;
-      d[j].ulLength = d[j].nMaxBytesPerFrame = slot;
-      d[j].ulTag = 1;
-    }
-    d.back().Callback = [](PVOID context1, PVOID) {
-      auto* list = static_cast<DescriptorList*>(context1);
-      list->callbacks += 1;
-      list->irql = KeGetCurrentIrql();
-      list->order = ++gListOrder;
-    };
-    d.back().Context1 = this;
-  }
-  ~DescriptorList() {
-    for (auto& x : d) IoFreeMdl(x.Mdl);
-    ExFreePoolWithTag(data, kPoolTag);
-  }
-  DescriptorList(const DescriptorList&) = delete;
-  DescriptorList& operator=(const DescriptorList&) = delete;
-
-  uint8_t* Slot(ULONG j) { return data + j * slotBytes; }
-  uint32_t Le32(ULONG j, ULONG at) {
-    const uint8_t* p = Slot(j) + at;
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-  }
-  void SetCycleTime(ULONG j, uint32_t word) { std::memcpy(&d[j].CycleTime, &word, 4); }
-
-  ULONG slotBytes;
-  std::vector<ISOCH_DESCRIPTOR> d;
-  uint8_t* data = nullptr;
-  int callbacks = 0;
-  KIRQL irql = 0xFF;
-  int order = 0;
-};
-
 // A node that sends what the test tells it to.
 struct Talker : sim::Node {
   Talker() : Node(0x7A7) {}

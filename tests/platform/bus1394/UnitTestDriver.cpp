@@ -284,30 +284,32 @@ void PutBe32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
-Machine::Machine() {
+Rig::Rig(uint64_t seed, uint32_t processors) {
+  sched.SetSeed(seed);
+  sched.SetProcessors(processors);
   plat::Bus1394::Install(bus);
   InstallDriver();
   Settle();
 }
 
-void Machine::TearDown() {
+void Rig::Shutdown() {
   Settle();
   EXPECT_TRUE(plat::PnpShutdown());
   EXPECT_EQ(plat::ObNamespaceSize(), 0u);
   EXPECT_EQ(plat::IoLiveIrps(), 0u);
 }
 
-void Machine::Plug(sim::Node& unit) {
+void Rig::Plug(sim::Node& unit) {
   bus.Attach(unit);
   Settle();
 }
 
-void Machine::Unplug(sim::Node& unit) {
+void Rig::Unplug(sim::Node& unit) {
   bus.Detach(unit);
   Settle();
 }
 
-NTSTATUS Machine::ReadQuadlet(UnitDevice* dev, uint32_t offset, uint32_t* value) {
+NTSTATUS Rig::ReadQuadlet(UnitDevice* dev, uint32_t offset, uint32_t* value) {
   IrbBuffer buffer(4);
   IRB irb = ReadIrb(offset, buffer.mdl, 4, dev->generation);
   NTSTATUS status = SendIrb(dev, &irb);
@@ -315,13 +317,13 @@ NTSTATUS Machine::ReadQuadlet(UnitDevice* dev, uint32_t offset, uint32_t* value)
   return status;
 }
 
-NTSTATUS Machine::WriteQuadlet(UnitDevice* dev, uint32_t offset, uint32_t value) {
+NTSTATUS Rig::WriteQuadlet(UnitDevice* dev, uint32_t offset, uint32_t value) {
   IrbBuffer buffer(4);
   PutBe32(buffer.data, value);
   IRB irb = WriteIrb(offset, buffer.mdl, 4, dev->generation);
   return SendIrb(dev, &irb);
 }
 
-void Machine::Refresh(UnitDevice* dev) { ASSERT_EQ(ReadIds(dev), STATUS_SUCCESS); }
+void Rig::Refresh(UnitDevice* dev) { ASSERT_EQ(ReadIds(dev), STATUS_SUCCESS); }
 
 }  // namespace bus1394test

@@ -77,11 +77,13 @@ IRB WriteIrb(ULONG offset, PMDL mdl, ULONG length, ULONG generation);
 uint32_t Be32(const uint8_t* p);
 void PutBe32(uint8_t* p, uint32_t v);
 
-// A machine with the simulated bus, the bus driver and the test driver.
-class Machine : public testing::Test {
- protected:
-  Machine();
-  void TearDown() override;
+// A machine with the simulated bus, the bus driver and the test driver, run under an
+// interleaving seed on a number of processors.
+class Rig {
+ public:
+  explicit Rig(uint64_t seed = 0, uint32_t processors = 2);
+  // Settles, removes every device and checks that nothing is left.
+  void Shutdown();
   // Plugs a unit into the bus and runs until its driver has started.
   void Plug(sim::Node& unit);
   void Unplug(sim::Node& unit);
@@ -95,6 +97,11 @@ class Machine : public testing::Test {
 
   plat::Scheduler sched;
   sim::Bus bus{sched};
+};
+
+class Machine : public testing::Test, public Rig {
+ protected:
+  void TearDown() override { Shutdown(); }
 };
 
 }  // namespace bus1394test
