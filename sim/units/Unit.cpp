@@ -268,12 +268,13 @@ void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uin
     return;
   }
   uint64_t offset = uint64_t{hi & 0xFFFF} << 32 | Stored(loRegister);
-  GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
-                  [this, life = Life()](AsyncStatus s) {
-                    if (life.expired() || s == AsyncStatus::Complete) return;
-                    ++counters_.hostWritesFailed;
-                    if (s == AsyncStatus::AddressError) ++counters_.hostWritesAddressError;
-                  });
+  bool sent = GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
+                              [this, life = Life()](AsyncStatus s) {
+                                if (life.expired() || s == AsyncStatus::Complete) return;
+                                ++counters_.hostWritesFailed;
+                                if (s == AsyncStatus::AddressError) ++counters_.hostWritesAddressError;
+                              });
+  if (!sent) ++counters_.hostWritesFailed;
 }
 
 }  // namespace sim

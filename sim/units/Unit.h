@@ -36,7 +36,7 @@ struct RegisterWrite {
 struct UnitCounters {
   uint64_t midiRecordsSent = 0;
   uint64_t midiInDropped = 0;     // arrived while the unit had no MIDI notification enabled
-  uint64_t hostWritesFailed = 0;  // writes into host windows that did not complete
+  uint64_t hostWritesFailed = 0;  // writes into host windows refused or answered with an error
   uint64_t midiOutTailBytes = 0;  // bytes of MIDI-out blocks that were no whole event packet
   uint64_t faderWritesIgnored = 0;  // motor writes to a touched fader or a fader that does not exist
   uint64_t hostWritesAddressError = 0;  // of those, the host answered with an address error
