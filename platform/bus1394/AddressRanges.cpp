@@ -50,7 +50,7 @@ NTSTATUS AddressRange::Allocate(BusDriver& bus, PDEVICE_OBJECT pdo, PIRP irp, PI
   auto range = std::make_shared<AddressRange>(pdo, *irb);
   IoMarkIrpPending(irp);
   // The controller takes the range a little later; the caller learns its address then.
-  Scheduler::Current().After(kNsPerCycle, [&bus, range, irp, irb, at] {
+  Scheduler::Current().After(kNsPerCycle + bus.CompletionDelay(), [&bus, range, irp, irb, at] {
     std::weak_ptr<AddressRange> weak = range;
     auto base = bus.host.AllocateAddressRange(
         range->length_,

@@ -181,9 +181,10 @@ void BusDriver::Scan() {
   bool changed = false;
   std::vector<PDEVICE_OBJECT> seen;
   for (auto& [id, identity] : found) {
-    auto known = std::find_if(units.begin(), units.end(), [&](PDEVICE_OBJECT pdo) {
+    const uint64_t guid = identity.guid;
+    auto known = std::find_if(units.begin(), units.end(), [guid](PDEVICE_OBJECT pdo) {
       UnitPdo* u = Unit(pdo);
-      return u->present && u->identity.guid == identity.guid;
+      return u->present && u->identity.guid == guid;
     });
     if (known != units.end()) {
       Unit(*known)->nodeId = id;

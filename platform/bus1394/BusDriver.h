@@ -5,7 +5,6 @@
 
 #include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/bus1394/Bus1394.h"
@@ -56,9 +55,9 @@ class BusDriver {
 
   static UnitPdo* Unit(PDEVICE_OBJECT device);  // null for a device that is no unit PDO of ours
 
-  // Called at DISPATCH_LEVEL on every reset: rescans the bus from a worker thread.
+  // Called at DISPATCH_LEVEL on every reset: rescans the bus from a thread of its own.
   void OnBusReset();
-  // The worker: reads every node's ROM until a scan outlives no further reset.
+  // The scan: reads every node's ROM, again while a reset overtakes the reads.
   void Scan();
   PDEVICE_OBJECT NewUnitPdo(const NodeIdentity& identity, uint8_t nodeId);
   void DeleteUnitPdo(PDEVICE_OBJECT pdo);
@@ -83,9 +82,6 @@ class BusDriver {
   bool scanQueued = false;
   bool scanning = false;
   Bus1394Counters counters;
-
- private:
-  WORK_QUEUE_ITEM scanItem_{};
 };
 
 // NTSTATUS of a finished transaction.

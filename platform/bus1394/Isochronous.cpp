@@ -99,8 +99,8 @@ NTSTATUS FreeChannel(BusDriver& bus, PIRB irb) {
   return STATUS_SUCCESS;
 }
 
-IsochResource::IsochResource(BusDriver& bus, PDEVICE_OBJECT pdo, ULONG flags, ULONG channel)
-    : bus_(bus), pdo_(pdo), flags_(flags), channel_(channel), talking_((flags & RESOURCE_USED_IN_TALKING) != 0) {}
+IsochResource::IsochResource(BusDriver& bus, PDEVICE_OBJECT pdo, ULONG flags)
+    : bus_(bus), pdo_(pdo), flags_(flags), talking_((flags & RESOURCE_USED_IN_TALKING) != 0) {}
 
 IsochResource::~IsochResource() {
   if (context_ != 0) bus_.host.CloseIsoContext(context_);
@@ -117,7 +117,7 @@ NTSTATUS IsochResource::Allocate(BusDriver& bus, PDEVICE_OBJECT pdo, PIRB irb) {
   if ((request.fulFlags & (RESOURCE_BUFFERS_CIRCULAR | RESOURCE_STRIP_ADDITIONAL_QUADLETS)) != 0 ||
       request.nQuadletsToStrip != 0)
     return STATUS_NOT_IMPLEMENTED;
-  auto resource = std::make_shared<IsochResource>(bus, pdo, request.fulFlags, request.nChannel);
+  auto resource = std::make_shared<IsochResource>(bus, pdo, request.fulFlags);
   auto context = bus.host.OpenIsoContext(
       use == RESOURCE_USED_IN_TALKING ? sim::IsoContextKind::Talk : sim::IsoContextKind::Listen, request.nChannel,
       *resource);

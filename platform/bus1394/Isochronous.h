@@ -26,9 +26,9 @@ NTSTATUS FreeBandwidth(BusDriver& bus, PIRB irb);
 NTSTATUS AllocateChannel(BusDriver& bus, PDEVICE_OBJECT pdo, PIRB irb);
 NTSTATUS FreeChannel(BusDriver& bus, PIRB irb);
 
-class IsochResource : public sim::IsoContextOwner, public std::enable_shared_from_this<IsochResource> {
+class IsochResource final : public sim::IsoContextOwner, public std::enable_shared_from_this<IsochResource> {
  public:
-  IsochResource(BusDriver& bus, PDEVICE_OBJECT pdo, ULONG flags, ULONG channel);
+  IsochResource(BusDriver& bus, PDEVICE_OBJECT pdo, ULONG flags);
   ~IsochResource();
 
   static NTSTATUS Allocate(BusDriver& bus, PDEVICE_OBJECT pdo, PIRB irb);
@@ -60,7 +60,6 @@ class IsochResource : public sim::IsoContextOwner, public std::enable_shared_fro
   BusDriver& bus_;
   PDEVICE_OBJECT pdo_;
   ULONG flags_;
-  ULONG channel_;
   uint32_t context_ = 0;
   bool talking_;
   std::deque<List> lists_;
