@@ -50,6 +50,11 @@ void Bus::Detach(Node& node) {
 
 void Bus::Reset(Renumber renumber) {
   ++generation_;
+  channelsTaken_.fill(false);
+  bandwidth_ = kBandwidthUnits;
+  // The reset takes the next cycles to run.
+  uint64_t next = std::max(nextCycle_, static_cast<uint64_t>((sched_.Now() + plat::kNsPerCycle - 1) / plat::kNsPerCycle));
+  silentUntil_ = std::max(silentUntil_, next + config_.resetCycles);
   if (renumber == Renumber::Rotate && order_.size() > 1) std::rotate(order_.begin(), order_.begin() + 1, order_.end());
   AssignNodeIds();
   sched_.Record(plat::Scheduler::Trace::BusReset, generation_, order_.size());
@@ -85,50 +90,130 @@ AsyncStatus Bus::Route(uint8_t dest, uint32_t generation, Node** target) {
   return AsyncStatus::Complete;
 }
 
-void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation,
-               ReadDone done) {
-  uint8_t from = source.NodeId();
-  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
-                length);
-  sched_.After(config_.asyncLatency, Guarded([this, from, dest, offset, length, generation, done = std::move(done)] {
-    std::vector<uint8_t> data;
-    AsyncStatus status;
-    Node* target = nullptr;
-    if (length == 0 || length > kMaxAsyncPayload)
-      status = AsyncStatus::TypeError;
-    else if (offset >= kAddressSpace || kAddressSpace - offset < length)
-      status = AsyncStatus::AddressError;
-    else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete) {
-      data.assign(length, 0);
-      status = target->OnRead(from, offset, data);
-    }
-    if (status != AsyncStatus::Complete) data.clear();
-    sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
-    sched_.RecordBytes(plat::Scheduler::Trace::AsyncDone, data);
-    if (done) done(status, data);
-  }));
+bool Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation, ReadDone done,
+               const Steering* steering) {
+  Transaction t{source.NodeId(), dest, 0, offset, length, generation, false, {}, std::move(done), nullptr};
+  return Issue(std::move(t), steering);
 }
 
-void Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
-                uint32_t generation, WriteDone done) {
-  uint8_t from = source.NodeId();
-  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
-                data.size());
-  sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, data);
-  std::vector<uint8_t> copy(data.begin(), data.end());
-  sched_.After(config_.asyncLatency,
-               Guarded([this, from, dest, offset, generation, copy = std::move(copy), done = std::move(done)] {
-                 AsyncStatus status;
-                 Node* target = nullptr;
-                 if (copy.empty() || copy.size() > kMaxAsyncPayload)
-                   status = AsyncStatus::TypeError;
-                 else if (offset >= kAddressSpace || kAddressSpace - offset < copy.size())
-                   status = AsyncStatus::AddressError;
-                 else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete)
-                   status = target->OnWrite(from, offset, copy);
-                 sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
-                 if (done) done(status);
-               }));
+bool Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
+                uint32_t generation, WriteDone done, const Steering* steering) {
+  Transaction t{source.NodeId(), dest, 0, offset, static_cast<uint32_t>(data.size()), generation, true,
+                std::vector<uint8_t>(data.begin(), data.end()), nullptr, std::move(done)};
+  return Issue(std::move(t), steering);
+}
+
+void Bus::Steer(Steering steering, uint32_t count, std::optional<uint64_t> destination) {
+  if (count != 0) rules_.push_back(Rule{steering, count, destination});
+}
+
+Steering Bus::TakeSteering(uint64_t destination) {
+  for (auto it = rules_.begin(); it != rules_.end(); ++it) {
+    if (it->destination && *it->destination != destination) continue;
+    Steering s = it->steering;
+    if (--it->count == 0) rules_.erase(it);
+    return s;
+  }
+  return Steering{};
+}
+
+// What one node sends another keeps its order, however the latency varies, and arrives one
+// packet at a time, as on the wire: no two arrivals of a pair share an instant, so no two
+// processors can take them at once.
+plat::VTime Bus::ArrivalTime(uint8_t from, uint8_t dest) {
+  plat::VTime jitter = static_cast<plat::VTime>(sched_.Choose(4)) * config_.asyncLatency / 2;
+  plat::VTime& last = lastArrival_[{from, dest}];
+  last = std::max(last + 1, sched_.Now() + config_.asyncLatency + jitter);
+  return last;
+}
+
+bool Bus::Issue(Transaction t, const Steering* steering) {
+  sched_.Record(plat::Scheduler::Trace::AsyncRequest,
+                static_cast<uint64_t>(t.from) << 56 | static_cast<uint64_t>(t.dest) << 48 | t.offset,
+                static_cast<uint64_t>(t.length) << 1 | (t.write ? 1 : 0));
+  if (t.write) sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, t.data);
+  Node* target = NodeAt(t.dest);
+  t.destination = target != nullptr ? target->Guid() : 0;
+  Steering s = steering != nullptr ? *steering : TakeSteering(t.destination);
+  auto shared = std::make_shared<Transaction>(std::move(t));
+  switch (s.mode) {
+    case TransactionMode::Refuse:
+      return false;
+    case TransactionMode::Immediate: {
+      KIRQL old;
+      KeRaiseIrql(DISPATCH_LEVEL, &old);
+      Complete(*shared, Carry(*shared));
+      KeLowerIrql(old);
+      return true;
+    }
+    case TransactionMode::HoldRequest:
+      held_.push_back(shared);
+      return true;
+    default:
+      break;
+  }
+  sched_.At(ArrivalTime(shared->from, shared->dest), Guarded([this, shared, s] {
+    if (s.mode == TransactionMode::Fail) return Complete(*shared, s.failure);
+    AsyncStatus status = Carry(*shared);
+    if (s.mode == TransactionMode::HoldResponse) {
+      shared->carried = true;
+      shared->status = status;
+      held_.push_back(shared);
+      return;
+    }
+    Complete(*shared, status);
+  }));
+  return true;
+}
+
+AsyncStatus Bus::Carry(Transaction& t) {
+  Node* target = nullptr;
+  AsyncStatus status;
+  if (t.length == 0 || t.length > kMaxAsyncPayload)
+    status = AsyncStatus::TypeError;
+  else if (t.offset >= kAddressSpace || kAddressSpace - t.offset < t.length)
+    status = AsyncStatus::AddressError;
+  else if ((status = Route(t.dest, t.generation, &target)) != AsyncStatus::Complete)
+    ;
+  else if (t.write)
+    status = target->OnWrite(t.from, t.offset, t.data);
+  else {
+    t.data.assign(t.length, 0);
+    status = target->OnRead(t.from, t.offset, t.data);
+  }
+  if (!t.write && status != AsyncStatus::Complete) t.data.clear();
+  return status;
+}
+
+void Bus::Complete(Transaction& t, AsyncStatus status) {
+  sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), t.offset);
+  if (!t.write && status == AsyncStatus::Complete) sched_.RecordBytes(plat::Scheduler::Trace::AsyncDone, t.data);
+  if (t.write) {
+    if (t.writeDone) t.writeDone(status);
+  } else {
+    if (status != AsyncStatus::Complete) t.data.clear();
+    if (t.readDone) t.readDone(status, t.data);
+  }
+}
+
+HeldTransaction Bus::Held(size_t index) const {
+  const Transaction& t = *held_.at(index);
+  return HeldTransaction{t.destination, t.offset, t.length, t.write, t.carried};
+}
+
+void Bus::ReleaseHeld(size_t index) {
+  if (index >= held_.size()) plat::Violation("ReleaseHeld of a transaction that is not held");
+  std::shared_ptr<Transaction> t = held_[index];
+  held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
+  KIRQL old;
+  KeRaiseIrql(DISPATCH_LEVEL, &old);
+  AsyncStatus status = !t->carried ? Carry(*t) : NodeIdOf(t->destination) ? t->status : AsyncStatus::Departed;
+  Complete(*t, status);
+  KeLowerIrql(old);
+}
+
+void Bus::ReleaseAllHeld() {
+  while (!held_.empty()) ReleaseHeld(0);
 }
 
 std::optional<uint32_t> Bus::AllocateChannel(std::optional<uint32_t> wanted) {
@@ -196,8 +281,12 @@ void Bus::ArmCycle() {
 void Bus::RunCycle(uint64_t cycle) {
   cycleArmed_ = false;
   nextCycle_ = cycle + 1;
-  sched_.Record(plat::Scheduler::Trace::BusCycle, cycle);
-  for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
+  sched_.Record(plat::Scheduler::Trace::BusCycle, cycle, cycle < silentUntil_);
+  if (cycle < silentUntil_) {
+    ++lostCycles_;
+  } else {
+    for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
+  }
   ArmCycle();
 }
 

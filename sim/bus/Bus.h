@@ -25,6 +25,7 @@ namespace sim {
 
 struct BusConfig {
   plat::VTime asyncLatency = 20000;  // request to completion, in ns
+  uint32_t resetCycles = 0;          // isochronous cycles a bus reset takes, during which none run
 };
 
 struct ChannelStats {
@@ -44,9 +45,12 @@ class Bus {
 
   plat::Scheduler& Sched() const { return sched_; }
   void SetAsyncLatency(plat::VTime latency) { config_.asyncLatency = latency; }
+  void SetResetCycles(uint32_t cycles) { config_.resetCycles = cycles; }
 
   // Topology. Plugging and unplugging reset the bus; node ids follow the order of attachment,
-  // and a reset with Renumber::Rotate moves every node one place on.
+  // and a reset with Renumber::Rotate moves every node one place on. A reset frees every channel
+  // and all bandwidth, as the isochronous resource manager's registers start afresh; their owners
+  // allocate them again. The cycles the reset takes carry no isochronous traffic.
   enum class Renumber { Keep, Rotate };
   bool Attach(Node& node);
   void Detach(Node& node);
@@ -60,12 +64,27 @@ class Bus {
   uint32_t CycleTime() const { return CycleTimeAt(sched_.Now()); }
 
   // Asynchronous transactions from `source` to node `dest`, checked against `generation` and
-  // carried out when they arrive. `done` runs at DISPATCH_LEVEL; write data is copied now.
+  // carried out when they arrive. `done` runs at DISPATCH_LEVEL; write data is copied now. Each is
+  // carried out as `steering` says, or else as the first steering rule that takes it, or else
+  // delivered; false when it was refused (`done` then never runs). Under a nonzero seed the
+  // latency varies, but what one node sends another arrives in the order it was sent.
   using ReadDone = std::function<void(AsyncStatus, std::span<const uint8_t>)>;
   using WriteDone = std::function<void(AsyncStatus)>;
-  void Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation, ReadDone done);
-  void Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data, uint32_t generation,
-             WriteDone done);
+  bool Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation, ReadDone done,
+            const Steering* steering = nullptr);
+  bool Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data, uint32_t generation,
+             WriteDone done, const Steering* steering = nullptr);
+
+  // Steering rules, taken in order: each steers the next `count` transactions to the node with
+  // that GUID (to any node without one).
+  void Steer(Steering steering, uint32_t count = 1, std::optional<uint64_t> destination = std::nullopt);
+  void ClearSteering() { rules_.clear(); }
+  // Held transactions, oldest first. Releasing one carries it on now (a held response to a node
+  // that has left completes as departed); its completion runs at DISPATCH_LEVEL.
+  size_t HeldCount() const { return held_.size(); }
+  HeldTransaction Held(size_t index) const;
+  void ReleaseHeld(size_t index = 0);
+  void ReleaseAllHeld();
 
   // Isochronous resources.
   std::optional<uint32_t> AllocateChannel(std::optional<uint32_t> wanted);
@@ -82,6 +101,7 @@ class Bus {
   void WantCycles(Node& node, bool want);
   bool Transmit(const Node& talker, uint32_t channel, std::span<const uint8_t> payload, uint8_t tag = kCipTag);
   const ChannelStats& Stats(uint32_t channel) const { return channels_[channel & 63].stats; }
+  uint64_t LostCycles() const { return lostCycles_; }
 
   // Faults.
   void InjectIsoFault(uint32_t channel, IsoFault fault, uint32_t count = 1);
@@ -99,11 +119,36 @@ class Bus {
     AsyncStatus status;
     uint32_t count;
   };
+  struct Transaction {
+    uint8_t from;
+    uint8_t dest;
+    uint64_t destination;  // the target's GUID when it was sent; 0 for no node
+    uint64_t offset;
+    uint32_t length;
+    uint32_t generation;
+    bool write;
+    std::vector<uint8_t> data;  // write: what is written; read: what came back
+    ReadDone readDone;
+    WriteDone writeDone;
+    bool carried = false;  // held with its response: carried out already, with this status
+    AsyncStatus status = AsyncStatus::Complete;
+  };
+  struct Rule {
+    Steering steering;
+    uint32_t count;
+    std::optional<uint64_t> destination;
+  };
 
   void AssignNodeIds();
   void ArmCycle();
   void RunCycle(uint64_t cycle);
   AsyncStatus Route(uint8_t dest, uint32_t generation, Node** target);
+  bool Issue(Transaction t, const Steering* steering);
+  Steering TakeSteering(uint64_t destination);
+  plat::VTime ArrivalTime(uint8_t from, uint8_t dest);
+  // Carries the transaction out at its target: the status, and a read's data in t.data.
+  AsyncStatus Carry(Transaction& t);
+  void Complete(Transaction& t, AsyncStatus status);
   void Deliver(Channel& ch, const IsoPacket& packet);
   std::function<void()> Guarded(std::function<void()> fn) const;
 
@@ -114,11 +159,16 @@ class Bus {
   std::vector<Node*> cycleClients_;
   uint64_t cycleEvent_ = 0;
   uint64_t nextCycle_ = 0;
+  uint64_t silentUntil_ = 0;  // the first cycle after the latest reset's
+  uint64_t lostCycles_ = 0;
   bool cycleArmed_ = false;
   std::array<Channel, kChannels> channels_{};
   std::array<bool, kChannels> channelsTaken_{};
   uint32_t bandwidth_ = kBandwidthUnits;
   std::map<uint64_t, AsyncFault> asyncFaults_;
+  std::deque<Rule> rules_;
+  std::deque<std::shared_ptr<Transaction>> held_;
+  std::map<std::pair<uint8_t, uint8_t>, plat::VTime> lastArrival_;
   std::set<uint64_t> unreachable_;
   std::vector<uint8_t> scratch_;
   std::shared_ptr<int> life_ = std::make_shared<int>(0);

@@ -55,6 +55,31 @@ enum class AsyncStatus : uint8_t {
 
 const char* ToString(AsyncStatus s);
 
+// How one asynchronous transaction is carried out: the steering that tests and scenarios give
+// the bus, one transaction at a time.
+enum class TransactionMode : uint8_t {
+  Deliver,       // carried out when it arrives after the latency, and completes then
+  HoldRequest,   // kept back before it reaches the target until released, in any order
+  HoldResponse,  // carried out when it arrives; its completion waits until released
+  Immediate,     // carried out and completed inside the call that issued it
+  Refuse,        // not sent: the issuing call fails and nothing completes
+  Fail,          // not carried out; completes after the latency with the steering's failure
+};
+
+struct Steering {
+  TransactionMode mode = TransactionMode::Deliver;
+  AsyncStatus failure = AsyncStatus::DataError;
+};
+
+// A transaction held back by its steering.
+struct HeldTransaction {
+  uint64_t destination;  // the target's GUID
+  uint64_t offset;
+  uint32_t length;
+  bool write;
+  bool responseHeld;  // carried out already; only its completion waits
+};
+
 // Iso header as the link layer forms it: data length, tag, channel, tcode, sy.
 constexpr uint32_t IsoHeader(uint32_t dataLength, uint32_t channel, uint8_t tag = kCipTag, uint8_t sy = 0) {
   return (dataLength & 0xFFFF) << 16 | uint32_t{tag & 3u} << 14 | (channel & 63) << 8 | uint32_t{kIsoTcode} << 4 |

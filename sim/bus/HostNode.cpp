@@ -15,6 +15,7 @@ void PutLe32(uint8_t* p, uint32_t v) {
 }
 
 constexpr uint64_t kRangeAlign = 0x1000;
+constexpr uint64_t kAddressSpace = uint64_t{1} << 48;
 
 }  // namespace
 
@@ -41,6 +42,22 @@ void HostNode::RemoveResetListener(uint64_t id) { resetListeners_.erase(id); }
 
 void HostNode::OnBusReset() {
   uint32_t generation = Generation();
+  for (auto it = channels_.begin(); it != channels_.end();) {
+    if (GetBus()->AllocateChannel(*it)) {
+      ++it;
+    } else {
+      ++resourcesLost_;
+      it = channels_.erase(it);
+    }
+  }
+  for (auto it = bandwidth_.begin(); it != bandwidth_.end();) {
+    if (GetBus()->AllocateBandwidth(it->second)) {
+      ++it;
+    } else {
+      ++resourcesLost_;
+      it = bandwidth_.erase(it);
+    }
+  }
   GetBus()->Sched().After(0, Guarded([this, generation] {
     auto listeners = resetListeners_;
     for (auto& [id, fn] : listeners)
@@ -48,53 +65,80 @@ void HostNode::OnBusReset() {
   }));
 }
 
-bool HostNode::Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done) {
+bool HostNode::Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done,
+                    const Steering* steering) {
   if (GetBus() == nullptr) return false;
   if (refuse_ > 0) {
     --refuse_;
     return false;
   }
-  GetBus()->Read(*this, node, offset, length, generation, std::move(done));
-  return true;
+  return GetBus()->Read(*this, node, offset, length, generation, std::move(done), steering);
 }
 
 bool HostNode::Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation,
-                     Bus::WriteDone done) {
+                     Bus::WriteDone done, const Steering* steering) {
   if (GetBus() == nullptr) return false;
   if (refuse_ > 0) {
     --refuse_;
     return false;
   }
-  GetBus()->Write(*this, node, offset, data, generation, std::move(done));
-  return true;
+  return GetBus()->Write(*this, node, offset, data, generation, std::move(done), steering);
 }
 
 std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeWrite onWrite) {
+  if (!onWrite) return std::nullopt;
+  return AllocateAddressRange(length, [fn = std::move(onWrite)](uint8_t, uint64_t at, std::span<const uint8_t> data) {
+    fn(at, data);
+    return AsyncStatus::Complete;
+  });
+}
+
+std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeRequest onWrite,
+                                                       std::optional<uint64_t> at) {
   if (length == 0 || !onWrite) return std::nullopt;
-  uint64_t base = nextRange_;
-  nextRange_ += (length + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+  uint64_t base;
+  if (at) {
+    auto next = ranges_.lower_bound(*at);
+    bool overlapsNext = next != ranges_.end() && next->first - *at < length;
+    bool overlapsPrevious = next != ranges_.begin() && [&] {
+      auto prev = std::prev(next);
+      return *at - prev->first < prev->second.length;
+    }();
+    if (*at >= kAddressSpace || kAddressSpace - *at < length || overlapsNext || overlapsPrevious) return std::nullopt;
+    base = *at;
+  } else {
+    // Past every range there is, on a page boundary.
+    uint64_t end = ranges_.empty() ? nextRange_ : std::max(nextRange_, ranges_.rbegin()->first + ranges_.rbegin()->second.length);
+    base = (end + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+    nextRange_ = base + (length + kRangeAlign - 1) / kRangeAlign * kRangeAlign;
+  }
   ranges_.emplace(base, Range{length, std::move(onWrite)});
   return base;
 }
 
 bool HostNode::FreeAddressRange(uint64_t offset) { return ranges_.erase(offset) != 0; }
 
-AsyncStatus HostNode::OnWrite(uint8_t, uint64_t offset, std::span<const uint8_t> data) {
+AsyncStatus HostNode::OnWrite(uint8_t source, uint64_t offset, std::span<const uint8_t> data) {
   auto it = ranges_.upper_bound(offset);
   if (it == ranges_.begin()) return AsyncStatus::AddressError;
   --it;
   uint64_t inside = offset - it->first;
   if (inside >= it->second.length || it->second.length - inside < data.size()) return AsyncStatus::AddressError;
-  RangeWrite fn = it->second.onWrite;  // the callback may free its own range
-  fn(inside, data);
-  return AsyncStatus::Complete;
+  RangeRequest fn = it->second.onWrite;  // the callback may free its own range
+  return fn(source, inside, data);
 }
 
 std::optional<uint32_t> HostNode::AllocateChannel(std::optional<uint32_t> wanted) {
-  return GetBus() != nullptr ? GetBus()->AllocateChannel(wanted) : std::nullopt;
+  auto channel = GetBus() != nullptr ? GetBus()->AllocateChannel(wanted) : std::nullopt;
+  if (channel) channels_.insert(*channel);
+  return channel;
 }
 
-bool HostNode::FreeChannel(uint32_t channel) { return GetBus() != nullptr && GetBus()->FreeChannel(channel); }
+bool HostNode::FreeChannel(uint32_t channel) {
+  if (channels_.erase(channel) == 0) return false;
+  if (GetBus() != nullptr) GetBus()->FreeChannel(channel);
+  return true;
+}
 
 std::optional<uint32_t> HostNode::AllocateBandwidth(uint32_t bytesPerPacket, uint8_t speedCode) {
   if (GetBus() == nullptr) return std::nullopt;
@@ -142,7 +186,7 @@ bool HostNode::Listen(uint32_t channel, std::optional<uint32_t> startCycleTime) 
   IsoChannel& ch = iso_[channel];
   ch.listening = true;
   ch.listenFrom = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
-  GetBus()->Listen(*this, channel);
+  UpdateListening(channel);
   return true;
 }
 
@@ -159,7 +203,64 @@ bool HostNode::Talk(uint32_t channel, std::optional<uint32_t> startCycleTime) {
 void HostNode::StopListen(uint32_t channel) {
   if (channel >= kChannels) return;
   iso_[channel].listening = false;
-  if (GetBus() != nullptr) GetBus()->Unlisten(*this, channel);
+  UpdateListening(channel);
+}
+
+void HostNode::UpdateListening(uint32_t channel) {
+  if (GetBus() == nullptr) return;
+  bool want = iso_[channel].listening || std::any_of(contexts_.begin(), contexts_.end(), [channel](const auto& c) {
+                return c.second.kind == IsoContextKind::Listen && c.second.running && c.second.channel == channel;
+              });
+  if (want)
+    GetBus()->Listen(*this, channel);
+  else
+    GetBus()->Unlisten(*this, channel);
+}
+
+void HostNode::SetIsoContexts(uint32_t talk, uint32_t listen) {
+  talkContexts_ = talk;
+  listenContexts_ = listen;
+}
+
+uint32_t HostNode::FreeIsoContexts(IsoContextKind kind) const {
+  auto used = static_cast<uint32_t>(
+      std::count_if(contexts_.begin(), contexts_.end(), [kind](const auto& c) { return c.second.kind == kind; }));
+  uint32_t limit = kind == IsoContextKind::Talk ? talkContexts_ : listenContexts_;
+  return used < limit ? limit - used : 0;
+}
+
+std::optional<uint32_t> HostNode::OpenIsoContext(IsoContextKind kind, uint32_t channel, IsoContextOwner& owner) {
+  if (channel >= kChannels || FreeIsoContexts(kind) == 0) return std::nullopt;
+  contexts_.emplace(nextContext_, Context{kind, channel, &owner});
+  return nextContext_++;
+}
+
+void HostNode::CloseIsoContext(uint32_t context) {
+  StopIsoContext(context);
+  contexts_.erase(context);
+}
+
+bool HostNode::StartIsoContext(uint32_t context, std::optional<uint32_t> startCycleTime) {
+  auto it = contexts_.find(context);
+  if (it == contexts_.end() || GetBus() == nullptr) return false;
+  Context& c = it->second;
+  c.running = true;
+  c.from = startCycleTime ? ResolveStartCycle(GetBus()->CurrentCycle(), *startCycleTime) : 0;
+  if (c.kind == IsoContextKind::Listen)
+    UpdateListening(c.channel);
+  else
+    UpdateCycleInterest();
+  return true;
+}
+
+void HostNode::StopIsoContext(uint32_t context) {
+  auto it = contexts_.find(context);
+  if (it == contexts_.end() || !it->second.running) return;
+  it->second.running = false;
+  if (it->second.kind == IsoContextKind::Listen)
+    UpdateListening(it->second.channel);
+  else
+    UpdateCycleInterest();
 }
 
 void HostNode::StopTalk(uint32_t channel) {
@@ -170,7 +271,11 @@ void HostNode::StopTalk(uint32_t channel) {
 }
 
 void HostNode::UpdateCycleInterest() {
-  if (GetBus() != nullptr) GetBus()->WantCycles(*this, !talking_.empty());
+  if (GetBus() == nullptr) return;
+  bool talkingContext = std::any_of(contexts_.begin(), contexts_.end(), [](const auto& c) {
+    return c.second.kind == IsoContextKind::Talk && c.second.running;
+  });
+  GetBus()->WantCycles(*this, !talking_.empty() || talkingContext);
 }
 
 void HostNode::Finish(IsoList& list) {
@@ -183,6 +288,13 @@ void HostNode::Finish(IsoList& list) {
 }
 
 void HostNode::OnIsoPacket(const IsoPacket& packet) {
+  // Snapshots: an owner may open, close, start or stop contexts from its callback.
+  std::vector<std::pair<uint32_t, IsoContextOwner*>> listeners;
+  for (auto& [id, c] : contexts_)
+    if (c.kind == IsoContextKind::Listen && c.running && c.channel == packet.channel && packet.cycle >= c.from)
+      listeners.emplace_back(id, c.owner);
+  for (auto [id, owner] : listeners)
+    if (contexts_.count(id) != 0) owner->PacketArrived(packet);
   IsoChannel& ch = iso_[packet.channel];
   if (!ch.listening || packet.cycle < ch.listenFrom) return;
   if (ch.rx.empty()) {
@@ -209,6 +321,16 @@ void HostNode::OnIsoPacket(const IsoPacket& packet) {
 }
 
 void HostNode::OnCycle(uint64_t cycle) {
+  std::vector<uint32_t> talkers;
+  for (auto& [id, c] : contexts_)
+    if (c.kind == IsoContextKind::Talk && c.running && cycle >= c.from) talkers.push_back(id);
+  for (uint32_t id : talkers) {
+    auto it = contexts_.find(id);
+    if (it == contexts_.end() || !it->second.running) continue;
+    std::span<const uint8_t> payload;
+    uint8_t tag = kCipTag;
+    if (it->second.owner->NextPacket(cycle, &payload, &tag)) GetBus()->Transmit(*this, it->second.channel, payload, tag);
+  }
   for (size_t i = 0; i < talking_.size(); ++i) {
     uint32_t channel = talking_[i];
     IsoChannel& ch = iso_[channel];

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -18,6 +19,21 @@
 #include "sim/bus/Node.h"
 
 namespace sim {
+
+// The owner of an isochronous context: the controller asks it for one packet at a time, when the
+// bus reaches it.
+class IsoContextOwner {
+ public:
+  // Talking: the packet for this cycle and its tag, read now; false leaves the cycle empty.
+  virtual bool NextPacket(uint64_t cycle, std::span<const uint8_t>* payload, uint8_t* tag) = 0;
+  // Listening: a packet on the context's channel, at or after its start cycle.
+  virtual void PacketArrived(const IsoPacket& packet) = 0;
+
+ protected:
+  ~IsoContextOwner() = default;
+};
+
+enum class IsoContextKind : uint8_t { Listen, Talk };
 
 struct HostIsoCounters {
   uint64_t received = 0;     // packets stored into receive lists
@@ -42,22 +58,42 @@ class HostNode : public Node {
   uint64_t AddResetListener(std::function<void(uint32_t generation)> fn);
   void RemoveResetListener(uint64_t id);
 
-  // Asynchronous requests. False: refused (an injected fault) and `done` never runs.
-  bool Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done);
-  bool Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation, Bus::WriteDone done);
+  // Asynchronous requests, steered as the bus says. False: refused (an injected fault) and `done`
+  // never runs.
+  bool Read(uint8_t node, uint64_t offset, uint32_t length, uint32_t generation, Bus::ReadDone done,
+            const Steering* steering = nullptr);
+  bool Write(uint8_t node, uint64_t offset, std::span<const uint8_t> data, uint32_t generation, Bus::WriteDone done,
+             const Steering* steering = nullptr);
   void RefuseNextRequests(uint32_t count) { refuse_ = count; }
 
   // Address ranges in the host's space that other nodes write into. The callback runs at
   // DISPATCH_LEVEL with the offset of the write inside the range.
   using RangeWrite = std::function<void(uint64_t offsetInRange, std::span<const uint8_t> data)>;
   std::optional<uint64_t> AllocateAddressRange(uint32_t length, RangeWrite onWrite);
+  // The same with the writer's node, answered with the response the writer gets; `at` asks for
+  // the range at that offset, which must be free.
+  using RangeRequest =
+      std::function<AsyncStatus(uint8_t sourceNode, uint64_t offsetInRange, std::span<const uint8_t> data)>;
+  std::optional<uint64_t> AllocateAddressRange(uint32_t length, RangeRequest onWrite,
+                                               std::optional<uint64_t> at = std::nullopt);
   bool FreeAddressRange(uint64_t offset);
 
-  // Isochronous resources.
+  // Isochronous resources. The host allocates again what it holds after every bus reset; what
+  // another node took meanwhile is lost and counted.
   std::optional<uint32_t> AllocateChannel(std::optional<uint32_t> wanted = std::nullopt);
   bool FreeChannel(uint32_t channel);
   std::optional<uint32_t> AllocateBandwidth(uint32_t bytesPerPacket, uint8_t speedCode);  // a handle
   bool FreeBandwidth(uint32_t handle);
+  uint64_t ResourcesLostAtReset() const { return resourcesLost_; }
+
+  // The controller's isochronous contexts, a limited number of each kind (4 and 4 unless set).
+  // A context works for its owner on one channel from its start cycle until stopped.
+  void SetIsoContexts(uint32_t talk, uint32_t listen);
+  uint32_t FreeIsoContexts(IsoContextKind kind) const;
+  std::optional<uint32_t> OpenIsoContext(IsoContextKind kind, uint32_t channel, IsoContextOwner& owner);
+  void CloseIsoContext(uint32_t context);
+  bool StartIsoContext(uint32_t context, std::optional<uint32_t> startCycleTime);
+  void StopIsoContext(uint32_t context);
 
   // Isochronous streams. A receive slot is laid out as the bus driver stores it: the time stamp
   // (little-endian; bits 0-12 cycle, 13-15 low bits of the second), the iso header as a
@@ -93,17 +129,31 @@ class HostNode : public Node {
   };
   struct Range {
     uint32_t length;
-    RangeWrite onWrite;
+    RangeRequest onWrite;
+  };
+  struct Context {
+    IsoContextKind kind;
+    uint32_t channel;
+    IsoContextOwner* owner;
+    bool running = false;
+    uint64_t from = 0;
   };
 
   void Finish(IsoList& list);
   void UpdateCycleInterest();
+  void UpdateListening(uint32_t channel);
 
   uint32_t refuse_ = 0;
   uint64_t nextRange_ = kRangeBase;
   std::map<uint64_t, Range> ranges_;
   std::map<uint32_t, uint32_t> bandwidth_;  // handle -> units
   uint32_t nextBandwidth_ = 1;
+  std::set<uint32_t> channels_;
+  uint64_t resourcesLost_ = 0;
+  std::map<uint32_t, Context> contexts_;
+  uint32_t nextContext_ = 1;
+  uint32_t talkContexts_ = 4;
+  uint32_t listenContexts_ = 4;
   std::map<uint64_t, std::function<void(uint32_t)>> resetListeners_;
   uint64_t nextListener_ = 1;
   std::array<IsoChannel, kChannels> iso_{};

@@ -55,6 +55,17 @@ uint32_t StatusOf(AsyncStatus s) {
 
 constexpr LONGLONG kSyncTimeout100ns = -100 * 10000;  // 100 ms
 
+Steering SteeringOf(QueuedWriteMode mode) {
+  switch (mode) {
+    case QueuedWriteMode::Hold: return {TransactionMode::HoldResponse};
+    case QueuedWriteMode::Inline: return {TransactionMode::Immediate};
+    case QueuedWriteMode::Refuse: return {TransactionMode::Refuse};
+    case QueuedWriteMode::Fail: return {TransactionMode::Fail, AsyncStatus::DataError};
+    case QueuedWriteMode::Deliver: break;
+  }
+  return {TransactionMode::Deliver};
+}
+
 }  // namespace
 
 // One direction's isochronous resources on the host node.
@@ -97,18 +108,15 @@ void EnginePlatformDouble::OnBusReset() {
   HandleBusReset();
 }
 
+size_t EnginePlatformDouble::HeldCount() const { return host_.GetBus() != nullptr ? host_.GetBus()->HeldCount() : 0; }
+
 void EnginePlatformDouble::ReleaseHeld(size_t index) {
-  if (index >= held_.size()) plat::Violation("ReleaseHeld of a completion that is not held");
-  HeldCompletion h = held_[index];
-  held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
-  KIRQL old;
-  KeRaiseIrql(DISPATCH_LEVEL, &old);
-  Complete(h.completion, h.context, h.status);
-  KeLowerIrql(old);
+  if (index >= HeldCount()) plat::Violation("ReleaseHeld of a completion that is not held");
+  host_.GetBus()->ReleaseHeld(index);
 }
 
 void EnginePlatformDouble::ReleaseAllHeld() {
-  while (!held_.empty()) ReleaseHeld(0);
+  while (HeldCount() != 0) ReleaseHeld(0);
 }
 
 int32_t EnginePlatformDouble::ReadPreferences(PreferencesBlock* block, uint32_t) {
@@ -531,35 +539,25 @@ void EnginePlatformDouble::Complete(WriteCompletion completion, void* context, u
 
 int32_t EnginePlatformDouble::QueueWrite(uint32_t offset, std::span<const uint8_t> data, WriteCompletion completion,
                                          void* context) {
-  QueuedWriteMode mode = mode_;
-  if (mode == QueuedWriteMode::Refuse) return kBusFailure;
+  const Steering steering = SteeringOf(mode_);
+  if (steering.mode == TransactionMode::Refuse) return kBusFailure;
   auto node = host_.NodeIdOf(guid_);
   std::weak_ptr<int> alive = alive_;
   queuedIssued_ += 1;
-  if (mode == QueuedWriteMode::Fail || !node) {
-    uint32_t status = node ? kStatusFailed : kStatusDeparted;
-    host_.GetBus()->Sched().After(20000, [this, alive, completion, context, status] {
-      if (!alive.expired()) Complete(completion, context, status);
+  if (!node) {
+    host_.GetBus()->Sched().After(20000, [this, alive, completion, context] {
+      if (!alive.expired()) Complete(completion, context, kStatusDeparted);
     });
     return 0;
   }
   bool sent = host_.Write(*node, Address(offset), data, mGenerationNumber,
-                          [this, alive, mode, completion, context](AsyncStatus s) {
-                            if (alive.expired()) return;
-                            if (mode == QueuedWriteMode::Hold)
-                              held_.push_back({completion, context, StatusOf(s)});
-                            else if (mode == QueuedWriteMode::Deliver)
-                              Complete(completion, context, StatusOf(s));
-                          });
+                          [this, alive, completion, context](AsyncStatus s) {
+                            if (!alive.expired()) Complete(completion, context, StatusOf(s));
+                          },
+                          &steering);
   if (!sent) {
     queuedIssued_ -= 1;
     return kBusFailure;
-  }
-  if (mode == QueuedWriteMode::Inline) {
-    KIRQL old;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
-    Complete(completion, context, kStatusSuccess);
-    KeLowerIrql(old);
   }
   return 0;
 }

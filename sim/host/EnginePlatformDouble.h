@@ -2,8 +2,8 @@
 // operations are carried out over sim/ directly. Register reads and writes are bus transactions
 // (a synchronous one waits for its completion), queued writes complete later at DISPATCH_LEVEL,
 // host windows are address ranges of the host node, and settings live in a shared store that
-// stands in for the registry. Tests steer the queued writes: deliver, hold and release in any
-// order, complete inside the issuing call, refuse, or fail.
+// stands in for the registry. Tests steer the queued writes through the bus's steering: deliver,
+// hold and release in any order, complete inside the issuing call, refuse, or fail.
 //
 // The isochronous streams run on the host node as the Windows layer runs them: a channel and
 // bandwidth per direction, lists A and B of each direction over the engine's packet slots, both
@@ -43,9 +43,9 @@ struct StreamCounters {
 enum class QueuedWriteMode {
   Deliver,  // the write goes out; its completion runs when the bus completes it
   Hold,     // the write goes out; its completion waits for ReleaseHeld
-  Inline,   // the write goes out; its completion runs inside the issuing call
+  Inline,   // the write is carried out and completes inside the issuing call
   Refuse,   // not queued: nonzero result and no completion
-  Fail,     // not sent; the completion runs later with a failure status
+  Fail,     // not carried out; the completion runs later with a failure status
 };
 
 class EnginePlatformDouble : public QX531Device {
@@ -62,7 +62,8 @@ class EnginePlatformDouble : public QX531Device {
   void OnBusReset();
 
   void SetQueuedWriteMode(QueuedWriteMode mode) { mode_ = mode; }
-  size_t HeldCount() const { return held_.size(); }
+  // The bus's held transactions.
+  size_t HeldCount() const;
   // Runs the held completion at `index` (0 = the oldest) at DISPATCH_LEVEL.
   void ReleaseHeld(size_t index = 0);
   void ReleaseAllHeld();
@@ -127,11 +128,6 @@ class EnginePlatformDouble : public QX531Device {
   void ReleaseEngineLock(EngineLock lock) override;
 
  private:
-  struct HeldCompletion {
-    WriteCompletion completion;
-    void* context;
-    uint32_t status;
-  };
   struct StreamObject;
   // One list of one direction over the engine's packet slots.
   struct StreamList {
@@ -153,7 +149,6 @@ class EnginePlatformDouble : public QX531Device {
   uint64_t guid_;
   DoubleSettingsStore& store_;
   QueuedWriteMode mode_ = QueuedWriteMode::Deliver;
-  std::deque<HeldCompletion> held_;
   std::vector<uint32_t> midiIn_;
   uint32_t panelRequests_ = 0;
   uint32_t queuedIssued_ = 0;

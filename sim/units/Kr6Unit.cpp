@@ -5,7 +5,9 @@
 
 namespace sim {
 
-Kr6Unit::Kr6Unit(uint32_t serial, const UnitVersions& versions) : Unit(kGuidHigh | serial, versions) {}
+Kr6Unit::Kr6Unit(uint32_t serial, const UnitVersions& versions) : Unit(kGuidHigh | serial, versions) {
+  SetModel(kModelId, kModelName);
+}
 
 Kr6Unit::~Kr6Unit() { Unplug(); }
 

@@ -16,6 +16,8 @@ class Kr6Unit : public Unit {
  public:
   static constexpr UnitVersions kDefaultVersions{0x00010003, 0x00000102, 0x00000105, 0x00000000};
   static constexpr uint64_t kGuidHigh = 0x0050C2A1'00000000ull;
+  static constexpr uint32_t kModelId = 0x000006;
+  static constexpr const char* kModelName = "KR-6";
   static constexpr plat::VTime kScanInterval = plat::kNsPerMs;
   static constexpr uint32_t kSnapshotSlots = (1u << 20) - 1;
 

@@ -32,6 +32,7 @@ uint32_t RateOfCode(uint32_t word, uint32_t current) {
 }  // namespace
 
 MainUnit::MainUnit(uint64_t guid, const UnitVersions& versions) : Unit(guid, versions) {
+  SetModel(kModelId, kModelName);
   UpdateRateStep();
   packet_.reserve(8 + 16 * (kMaxStreamChannels + 2) * 4);
 }

@@ -27,6 +27,8 @@ class MainUnit : public Unit {
  public:
   static constexpr uint64_t kDefaultGuid = 0x0050C2A1'5310'0001ull;
   static constexpr UnitVersions kDefaultVersions{0x00000014, 0x00000107, 0x00000203, 0x00000000};
+  static constexpr uint32_t kModelId = 0x005310;
+  static constexpr const char* kModelName = "QX-5310";
   static constexpr uint32_t kSecondCipQuadlet = 0xBE000000;
   static constexpr int kStatusWords = 64;
   static constexpr int kRateWord = 52, kSyncWord = 53, kProgrammingWord = 56;

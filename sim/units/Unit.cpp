@@ -54,6 +54,17 @@ Unit::Unit(uint64_t guid, const UnitVersions& versions)
   regs_[0x228] = kDefaultRateClock;
   regs_[0x230] = kDefaultOvrLevel;
   for (uint8_t c = 0; c < 16; ++c) midiIn_[c] = MidiPacketizer(c);
+  identity_.guid = guid;
+  identity_.vendorId = static_cast<uint32_t>(guid >> 40);
+  identity_.vendorName = kVendorName;
+  identity_.unitSpecId = identity_.vendorId;
+  identity_.unitSwVersion = kUnitSwVersion;
+}
+
+void Unit::SetModel(uint32_t modelId, const std::string& modelName) {
+  identity_.modelId = modelId;
+  identity_.modelName = modelName;
+  rom_ = BuildConfigRom(identity_);
 }
 
 Unit::~Unit() { Unplug(); }
@@ -88,6 +99,13 @@ uint32_t Unit::Register(uint32_t offset) const {
 AsyncStatus Unit::OnRead(uint8_t, uint64_t offset, std::span<uint8_t> out) {
   if (offset < kRegisterBase) return AsyncStatus::AddressError;
   uint64_t off = offset - kRegisterBase;
+  if (off >= kConfigRom && off - kConfigRom < kConfigRomBytes) {
+    uint64_t index = (off - kConfigRom) / 4;
+    if (off % 4 != 0 || index >= rom_.size()) return AsyncStatus::AddressError;
+    if (out.size() != 4) return AsyncStatus::TypeError;
+    PutBe32(out.data(), rom_[index]);
+    return AsyncStatus::Complete;
+  }
   const RegisterInfo* info = off <= UINT32_MAX ? Find(static_cast<uint32_t>(off)) : nullptr;
   if (info == nullptr) return AsyncStatus::AddressError;
   if (out.size() != 4) return AsyncStatus::TypeError;
@@ -250,10 +268,13 @@ void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uin
     return;
   }
   uint64_t offset = uint64_t{hi & 0xFFFF} << 32 | Stored(loRegister);
-  GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
-                  [this, life = Life()](AsyncStatus s) {
-                    if (!life.expired() && s != AsyncStatus::Complete) ++counters_.hostWritesFailed;
-                  });
+  bool sent = GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
+                              [this, life = Life()](AsyncStatus s) {
+                                if (life.expired() || s == AsyncStatus::Complete) return;
+                                ++counters_.hostWritesFailed;
+                                if (s == AsyncStatus::AddressError) ++counters_.hostWritesAddressError;
+                              });
+  if (!sent) ++counters_.hostWritesFailed;
 }
 
 }  // namespace sim

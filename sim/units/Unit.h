@@ -1,6 +1,7 @@
 // What the main unit and the expansion unit share: the register file as the host reaches it at
-// 0xFFFF:0000_0000 + offset (big-endian quadlets), the chip id, the switch bits of 0x22C, lamps and
-// fader motors, MIDI to and from the unit's ports, the flash, and the log of register writes.
+// 0xFFFF:0000_0000 + offset (big-endian quadlets), the configuration ROM at 0xFFFF:F000_0400 (read
+// by quadlets), the chip id, the switch bits of 0x22C, lamps and fader motors, MIDI to and from the
+// unit's ports, the flash, and the log of register writes.
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "sim/bus/Bus.h"
+#include "sim/bus/ConfigRom.h"
 #include "sim/bus/Node.h"
 #include "sim/units/Flash.h"
 #include "sim/units/MidiPacketizer.h"
@@ -34,9 +36,10 @@ struct RegisterWrite {
 struct UnitCounters {
   uint64_t midiRecordsSent = 0;
   uint64_t midiInDropped = 0;     // arrived while the unit had no MIDI notification enabled
-  uint64_t hostWritesFailed = 0;  // writes into host windows that did not complete
+  uint64_t hostWritesFailed = 0;  // writes into host windows refused or answered with an error
   uint64_t midiOutTailBytes = 0;  // bytes of MIDI-out blocks that were no whole event packet
   uint64_t faderWritesIgnored = 0;  // motor writes to a touched fader or a fader that does not exist
+  uint64_t hostWritesAddressError = 0;  // of those, the host answered with an address error
 };
 
 class Unit : public Node {
@@ -47,6 +50,9 @@ class Unit : public Node {
   static constexpr uint32_t kChipIdHi = 0xF000040C, kChipIdLo = 0xF0000410;
   static constexpr size_t kMidiRecordsPerWrite = 64;
   static constexpr plat::VTime kMidiInDelay = 320000;  // about one MIDI byte: records go out in groups
+  static constexpr uint32_t kConfigRom = 0xF0000400;
+  static constexpr const char* kVendorName = "Halvern";
+  static constexpr uint32_t kUnitSwVersion = 0x000001;
 
   Unit(uint64_t guid, const UnitVersions& versions);
   ~Unit() override;
@@ -64,6 +70,8 @@ class Unit : public Node {
   const Surface& GetSurface() const { return surface_; }
   Flash& GetFlash() { return flash_; }
   const UnitCounters& Counters() const { return counters_; }
+  const RomIdentity& Identity() const { return identity_; }
+  const std::vector<uint32_t>& ConfigRom() const { return rom_; }
 
   // Registers as a read from the bus would return them.
   uint32_t Register(uint32_t offset) const;
@@ -94,6 +102,8 @@ class Unit : public Node {
   void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uint8_t> data);
   void After(plat::VTime dt, std::function<void()> fn);
   uint32_t Stored(uint32_t offset) const;
+  // The model that the configuration ROM names.
+  void SetModel(uint32_t modelId, const std::string& modelName);
 
   UnitVersions versions_;
   Surface surface_;
@@ -105,6 +115,8 @@ class Unit : public Node {
   void ArmMidiFlush();
   void FlushMidiIn();
 
+  RomIdentity identity_;
+  std::vector<uint32_t> rom_;
   std::map<uint32_t, uint32_t> regs_;
   uint32_t switches_ = 0;
   Flash flash_;

@@ -276,3 +276,114 @@ TEST_F(BusFixture, IsochronousFaultsHitTheNextPacketsOfTheirChannel) {
 }
 
 }  // namespace
+
+namespace {
+
+using sim::Steering;
+using sim::TransactionMode;
+
+struct SteeredFixture : BusFixture {
+  SteeredFixture() {
+    bus.Attach(host);
+    bus.Attach(unit);
+  }
+  // Writes one byte at `offset` of the unit; the outcome lands in `outcomes[offset]`.
+  bool WriteByte(uint8_t offset, const Steering* steering = nullptr) {
+    const uint8_t value[1] = {static_cast<uint8_t>(offset + 1)};
+    return bus.Write(host, unit.NodeId(), offset, value, bus.Generation(), [this, offset](AsyncStatus s) {
+      outcomes.emplace_back(offset, s);
+      irqls.push_back(KeGetCurrentIrql());
+    }, steering);
+  }
+  RecordingNode host{1}, unit{2};
+  std::vector<std::pair<uint8_t, AsyncStatus>> outcomes;
+  std::vector<KIRQL> irqls;
+};
+
+TEST_F(SteeredFixture, EachModeCarriesOutOrKeepsBackTheTransactionAsItSays) {
+  struct Case {
+    const char* what;
+    Steering steering;
+    bool accepted;
+    bool atTargetAtOnce;     // the unit has the byte right after the call
+    bool doneAtOnce;         // the completion ran inside the call
+    bool atTargetLater;      // after the latency
+    bool doneLater;
+    AsyncStatus status;      // once it completed
+  };
+  const Case cases[] = {
+      {"deliver", {TransactionMode::Deliver}, true, false, false, true, true, AsyncStatus::Complete},
+      {"hold the request", {TransactionMode::HoldRequest}, true, false, false, false, false, AsyncStatus::Complete},
+      {"hold the response", {TransactionMode::HoldResponse}, true, false, false, true, false, AsyncStatus::Complete},
+      {"complete at once", {TransactionMode::Immediate}, true, true, true, true, true, AsyncStatus::Complete},
+      {"refuse", {TransactionMode::Refuse}, false, false, false, false, false, AsyncStatus::Complete},
+      {"fail", {TransactionMode::Fail, AsyncStatus::Busy}, true, false, false, false, true, AsyncStatus::Busy},
+  };
+  uint8_t offset = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    outcomes.clear();
+    ++offset;
+    bus.Steer(c.steering);
+    EXPECT_EQ(WriteByte(offset), c.accepted);
+    EXPECT_EQ(unit.memory[offset] != 0, c.atTargetAtOnce);
+    EXPECT_EQ(!outcomes.empty(), c.doneAtOnce);
+    sched.RunFor(kNsPerCycle);
+    EXPECT_EQ(unit.memory[offset] != 0, c.atTargetLater);
+    EXPECT_EQ(!outcomes.empty(), c.doneLater);
+    if (bus.HeldCount() != 0) {
+      EXPECT_EQ(bus.Held(0).responseHeld, c.atTargetLater);
+      bus.ReleaseHeld();
+      EXPECT_NE(unit.memory[offset], 0);
+    }
+    if (c.accepted) {
+      ASSERT_EQ(outcomes.size(), 1u);
+      EXPECT_EQ(outcomes[0].second, c.status);
+      EXPECT_EQ(irqls.back(), DISPATCH_LEVEL);
+    }
+  }
+}
+
+TEST_F(SteeredFixture, HeldTransactionsReachTheirTargetAndCompleteInTheOrderOfRelease) {
+  const uint64_t unitGuid = unit.Guid();
+  bus.Steer({TransactionMode::HoldRequest}, 3, unitGuid);
+  for (uint8_t offset : {10, 11, 12}) WriteByte(offset);
+  ASSERT_EQ(bus.HeldCount(), 3u);
+  EXPECT_EQ(bus.Held(1).offset, 11u);
+  EXPECT_EQ(bus.Held(1).destination, unitGuid);
+  const uint8_t other[1] = {9};
+  bus.Write(unit, host.NodeId(), 0, other, bus.Generation(), nullptr);
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(host.memory[0], 9) << "a rule for one node leaves the others alone";
+  bus.ReleaseHeld(2);
+  EXPECT_EQ(unit.lastWriter, host.NodeId());
+  bus.ReleaseHeld(0);
+  bus.ReleaseHeld(0);
+  std::vector<uint8_t> order;
+  for (auto& [o, s] : outcomes) order.push_back(o);
+  EXPECT_EQ(order, (std::vector<uint8_t>{12, 10, 11}));
+}
+
+TEST_F(SteeredFixture, AHeldResponseFromANodeThatLeftCompletesAsDeparted) {
+  bus.Steer({TransactionMode::HoldResponse});
+  WriteByte(5);
+  sched.RunFor(kNsPerCycle);
+  bus.Detach(unit);
+  bus.ReleaseAllHeld();
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].second, AsyncStatus::Departed);
+}
+
+TEST_F(SteeredFixture, UnderAnySeedWhatOneNodeSendsAnotherArrivesInOrder) {
+  for (uint64_t seed : {0ull, 1ull, 2ull, 7ull, 42ull}) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    sched.SetSeed(seed);
+    outcomes.clear();
+    for (uint8_t offset = 20; offset < 40; ++offset) WriteByte(offset);
+    sched.RunFor(kNsPerCycle);
+    ASSERT_EQ(outcomes.size(), 20u);
+    for (size_t i = 0; i < outcomes.size(); ++i) EXPECT_EQ(outcomes[i].first, 20 + i);
+  }
+}
+
+}  // namespace

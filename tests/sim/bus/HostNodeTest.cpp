@@ -135,6 +135,96 @@ TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
   EXPECT_EQ(got[0].second, std::vector<uint8_t>(rec, rec + 8));
 }
 
+TEST_F(HostFixture, ARangeAnswersWithItsOwnResponseAndSeesTheWriter) {
+  std::vector<uint8_t> sources;
+  auto refusing = host.AllocateAddressRange(64, [&](uint8_t source, uint64_t, std::span<const uint8_t>) {
+    sources.push_back(source);
+    return AsyncStatus::AddressError;
+  }, HostNode::kRangeBase + 0x10000);
+  ASSERT_EQ(refusing, HostNode::kRangeBase + 0x10000) << "at the offset asked for";
+  auto overlap = [](uint8_t, uint64_t, std::span<const uint8_t>) { return AsyncStatus::Complete; };
+  EXPECT_EQ(host.AllocateAddressRange(64, overlap, HostNode::kRangeBase + 0x10000 + 32), std::nullopt);
+  EXPECT_EQ(host.AllocateAddressRange(64, overlap, HostNode::kRangeBase + 0x10000 - 32), std::nullopt);
+  auto next = host.AllocateAddressRange(64, overlap);
+  ASSERT_TRUE(next.has_value());
+  EXPECT_GT(*next, *refusing) << "a free range never lands on one asked for";
+  AsyncStatus got = AsyncStatus::Complete;
+  const uint8_t q[4] = {};
+  bus.Write(unit, host.NodeId(), *refusing, q, bus.Generation(), [&](AsyncStatus s) { got = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(got, AsyncStatus::AddressError);
+  EXPECT_EQ(sources, std::vector<uint8_t>{unit.NodeId()});
+}
+
+// Sends a one-byte packet numbering the cycle, and keeps what it hears.
+struct CountingOwner : sim::IsoContextOwner {
+  bool NextPacket(uint64_t cycle, std::span<const uint8_t>* payload, uint8_t* tag) override {
+    cycles.push_back(cycle);
+    byte = static_cast<uint8_t>(cycle);
+    *payload = std::span<const uint8_t>(&byte, 1);
+    *tag = 1;
+    return true;
+  }
+  void PacketArrived(const sim::IsoPacket& p) override { heard.push_back(p.cycle); }
+  std::vector<uint64_t> cycles, heard;
+  uint8_t byte = 0;
+};
+
+TEST_F(HostFixture, ContextsAreLimitedAndWorkForTheirOwnersFromTheirStartCycle) {
+  host.SetIsoContexts(1, 1);
+  CountingOwner talker, listener, spare;
+  auto talk = host.OpenIsoContext(sim::IsoContextKind::Talk, 3, talker);
+  auto listen = host.OpenIsoContext(sim::IsoContextKind::Listen, 4, listener);
+  ASSERT_TRUE(talk && listen);
+  EXPECT_EQ(host.OpenIsoContext(sim::IsoContextKind::Talk, 5, spare), std::nullopt) << "no context left";
+  EXPECT_EQ(host.FreeIsoContexts(sim::IsoContextKind::Listen), 0u);
+  bus.Listen(unit, 3);
+  host.StartIsoContext(*talk, sim::CycleTimeWord(10));
+  host.StartIsoContext(*listen, sim::CycleTimeWord(12));
+  const uint8_t p[4] = {};
+  for (int i = 0; i < 14; ++i) {
+    bus.Transmit(unit, 4, p);
+    sched.RunFor(kNsPerCycle);
+  }
+  ASSERT_FALSE(talker.cycles.empty());
+  EXPECT_EQ(talker.cycles.front(), 10u);
+  EXPECT_EQ(unit.heard.size(), talker.cycles.size());
+  ASSERT_FALSE(listener.heard.empty());
+  EXPECT_EQ(listener.heard.front(), 12u);
+  host.CloseIsoContext(*talk);
+  host.CloseIsoContext(*listen);
+  EXPECT_EQ(host.FreeIsoContexts(sim::IsoContextKind::Talk), 1u);
+  const size_t sent = talker.cycles.size();
+  sched.RunFor(4 * kNsPerCycle);
+  EXPECT_EQ(talker.cycles.size(), sent);
+}
+
+TEST_F(HostFixture, AResetFreesTheResourceManagerAndTheHostTakesBackWhatItHeldAfterTheLostCycles) {
+  bus.SetResetCycles(8);
+  ASSERT_EQ(host.AllocateChannel(5u), 5u);
+  auto bandwidth = host.AllocateBandwidth(1088, 2);
+  ASSERT_TRUE(bandwidth.has_value());
+  ASSERT_EQ(bus.AllocateChannel(6u), 6u);  // by a node that does not take it back
+  const uint32_t available = bus.BandwidthAvailable();
+  CountingOwner talker;
+  auto talk = host.OpenIsoContext(sim::IsoContextKind::Talk, 5, talker);
+  host.StartIsoContext(*talk, std::nullopt);
+  sched.RunFor(4 * kNsPerCycle);
+  const uint64_t resetAt = bus.CurrentCycle() + 1;  // the cycle of now has run
+  bus.Reset();
+  sched.RunFor(12 * kNsPerCycle);
+  EXPECT_TRUE(bus.ChannelAllocated(5));
+  EXPECT_FALSE(bus.ChannelAllocated(6));
+  EXPECT_EQ(bus.BandwidthAvailable(), available);
+  EXPECT_EQ(host.ResourcesLostAtReset(), 0u);
+  EXPECT_EQ(bus.LostCycles(), 8u);
+  for (uint64_t c : talker.cycles) EXPECT_FALSE(c >= resetAt && c < resetAt + 8) << "cycle " << c;
+  EXPECT_EQ(talker.cycles.back(), bus.CurrentCycle()) << "the context goes on after the reset";
+  host.CloseIsoContext(*talk);
+  EXPECT_TRUE(host.FreeBandwidth(*bandwidth));
+  EXPECT_TRUE(host.FreeChannel(5));
+}
+
 TEST_F(HostFixture, ResetListenersHearTheNewGenerationAtDispatch) {
   sched.RunUntilIdle();
   std::vector<uint32_t> heard;

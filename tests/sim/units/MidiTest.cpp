@@ -85,6 +85,31 @@ TEST_F(MidiFixture, RecordsToAStaleHostNodeAreLost) {
   EXPECT_EQ(unit.Counters().hostWritesFailed, 1u);
 }
 
+TEST_F(MidiFixture, RecordWritesRefusedOrAnsweredWithAnErrorAreCounted) {
+  b.WriteQuadlet(unit, 0x300, 1);
+  struct Case {
+    const char* what;
+    sim::Steering steering;
+    uint64_t addressErrors;
+  };
+  const Case cases[] = {
+      {"refused", {sim::TransactionMode::Refuse}, 0},
+      {"busy", {sim::TransactionMode::Fail, sim::AsyncStatus::Busy}, 0},
+      {"address error", {sim::TransactionMode::Fail, sim::AsyncStatus::AddressError}, 1},
+  };
+  uint64_t failed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const uint64_t addressErrors = unit.Counters().hostWritesAddressError;
+    b.bus.Steer(c.steering, 1, b.host.Guid());
+    unit.SendMidiInPacket(0x0FF80000);
+    b.sched.RunFor(plat::kNsPerMs);
+    EXPECT_EQ(unit.Counters().hostWritesFailed, ++failed);
+    EXPECT_EQ(unit.Counters().hostWritesAddressError - addressErrors, c.addressErrors);
+  }
+  EXPECT_TRUE(b.windowWrites.empty());
+}
+
 TEST_F(MidiFixture, AMalformedRecordWriteReachesTheHostWindowAsItIs) {
   const uint8_t twelve[12] = {0x19, 0x90, 0x3C, 0x64};
   unit.WriteRawToMidiWindow(twelve);
