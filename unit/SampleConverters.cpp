@@ -73,8 +73,10 @@ void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
 
 // The vector path. Four consecutive blocks are four rows of quadlets; four columns of them,
 // transposed in registers, are four consecutive entries of four arrays, so each array takes one
-// 16-byte store per four blocks instead of four 4-byte ones. A width that is not a multiple of
-// four ends with a group overlapping the one before: it writes the same bits again.
+// 16-byte store per four blocks instead of four 4-byte ones. A width that leaves two columns over
+// ends with a pair of them; one that leaves one or three ends with a group overlapping the one
+// before, which writes the same bits again. The arrays are read from the caller's table at each
+// use: keeping 20 row addresses at hand costs more than reloading one per store.
 
 [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i SwapQuadlets(__m128i v) {
   return _mm_shuffle_epi8(v, _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
@@ -86,6 +88,14 @@ void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
 
 [[gnu::target("ssse3"), gnu::always_inline]] inline void Store(void* p, __m128i v) {
   _mm_storeu_si128(static_cast<__m128i_u*>(p), v);
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i LoadLow(const void* p) {
+  return _mm_loadl_epi64(static_cast<const __m128i_u*>(p));
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline void StoreLow(void* p, __m128i v) {
+  _mm_storel_epi64(static_cast<__m128i_u*>(p), v);
 }
 
 // Row i of the result holds quadlet i of every input row.
@@ -102,7 +112,7 @@ void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
 
 template <uint32_t Quadlets>
 struct UnpackGroups {
-  uint32_t* out[Quadlets];
+  uint32_t* const* out;
 
   [[gnu::target("ssse3"), gnu::always_inline]] void Columns(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
     __m128i r0 = Load(blocks[0] + 4 * k);
@@ -115,16 +125,26 @@ struct UnpackGroups {
     Store(out[k + 2] + n, SwapQuadlets(r2));
     Store(out[k + 3] + n, SwapQuadlets(r3));
   }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Pairs(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    const __m128i t0 = _mm_unpacklo_epi32(LoadLow(blocks[0] + 4 * k), LoadLow(blocks[1] + 4 * k));
+    const __m128i t1 = _mm_unpacklo_epi32(LoadLow(blocks[2] + 4 * k), LoadLow(blocks[3] + 4 * k));
+    Store(out[k] + n, SwapQuadlets(_mm_unpacklo_epi64(t0, t1)));
+    Store(out[k + 1] + n, SwapQuadlets(_mm_unpackhi_epi64(t0, t1)));
+  }
   [[gnu::target("ssse3"), gnu::always_inline]] void Four(uint8_t* const* blocks, uint32_t n) const {
     for (uint32_t k = 0; k + 4 <= Quadlets; k += 4) Columns(blocks, k, n);
-    if constexpr (Quadlets % 4 != 0) Columns(blocks, Quadlets - 4, n);
+    if constexpr (Quadlets % 4 == 2) {
+      Pairs(blocks, Quadlets - 2, n);
+    } else if constexpr (Quadlets % 4 != 0) {
+      Columns(blocks, Quadlets - 4, n);
+    }
   }
   [[gnu::always_inline]] void One(const uint8_t* block, uint32_t n) const { UnpackOne<Quadlets>(block, out, n); }
 };
 
 template <uint32_t Quadlets>
 struct PackGroups {
-  const uint32_t* in[Quadlets];
+  const uint32_t* const* in;
 
   [[gnu::target("ssse3"), gnu::always_inline]] void Columns(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
     __m128i r0 = SwapQuadlets(Load(in[k] + n));
@@ -137,9 +157,23 @@ struct PackGroups {
     Store(blocks[2] + 4 * k, r2);
     Store(blocks[3] + 4 * k, r3);
   }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Pairs(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    const __m128i a = SwapQuadlets(Load(in[k] + n));
+    const __m128i b = SwapQuadlets(Load(in[k + 1] + n));
+    const __m128i low = _mm_unpacklo_epi32(a, b);
+    const __m128i high = _mm_unpackhi_epi32(a, b);
+    StoreLow(blocks[0] + 4 * k, low);
+    StoreLow(blocks[1] + 4 * k, _mm_unpackhi_epi64(low, low));
+    StoreLow(blocks[2] + 4 * k, high);
+    StoreLow(blocks[3] + 4 * k, _mm_unpackhi_epi64(high, high));
+  }
   [[gnu::target("ssse3"), gnu::always_inline]] void Four(uint8_t* const* blocks, uint32_t n) const {
     for (uint32_t k = 0; k + 4 <= Quadlets; k += 4) Columns(blocks, k, n);
-    if constexpr (Quadlets % 4 != 0) Columns(blocks, Quadlets - 4, n);
+    if constexpr (Quadlets % 4 == 2) {
+      Pairs(blocks, Quadlets - 2, n);
+    } else if constexpr (Quadlets % 4 != 0) {
+      Columns(blocks, Quadlets - 4, n);
+    }
   }
   [[gnu::always_inline]] void One(uint8_t* block, uint32_t n) const { PackOne<Quadlets>(block, in, n); }
 };
@@ -175,15 +209,13 @@ template <uint32_t Quadlets, typename Groups>
 
 template <uint32_t Quadlets>
 [[gnu::target("ssse3")]] void UnpackBlocksSsse3(const BufferDescriptor& buffer, uint32_t* const* arrays) {
-  UnpackGroups<Quadlets> groups;
-  std::copy(arrays, arrays + Quadlets, groups.out);
+  const UnpackGroups<Quadlets> groups{arrays};
   WalkInFours<Quadlets>(buffer, groups);
 }
 
 template <uint32_t Quadlets>
 [[gnu::target("ssse3")]] void PackBlocksSsse3(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
-  PackGroups<Quadlets> groups;
-  std::copy(arrays, arrays + Quadlets, groups.in);
+  const PackGroups<Quadlets> groups{arrays};
   WalkInFours<Quadlets>(buffer, groups);
 }
 
