@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "tests/unit/StreamDouble.h"
+
 namespace {
 
 // Distance of two addresses in the 4 KiB window that L1 sets and store-to-load checks look at.
@@ -60,6 +64,15 @@ TEST(ChannelRows, TheHalvesOfAClientsThirtySixChannelsAreStaggered) {
       }
     }
   }
+}
+
+// The engine's own arrays that the record converter writes every frame follow the rule too.
+TEST(ChannelRows, TheEnginesStatusIndexAndValueArraysAreStaggered) {
+  auto unit = std::make_unique<StreamDouble>();
+  const auto index = reinterpret_cast<uintptr_t>(unit->StatusIndexArray());
+  const auto value = reinterpret_cast<uintptr_t>(unit->StatusValueArray());
+  EXPECT_EQ(value - index, ChannelRowPitch(kChannelArrayEntries * sizeof(uint32_t)));
+  EXPECT_NE((value - index) % kAliasingStrideBytes, 0u);
 }
 
 }  // namespace
