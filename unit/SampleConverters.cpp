@@ -27,8 +27,7 @@ inline void StoreWire(uint8_t* p, uint32_t v) {
 }
 
 // One block, every quadlet written out: the block width is a constant of each routine, so there
-// is no loop and no branch per quadlet. The arrays are a local copy, so the stores cannot change
-// them and the compiler need not reload them.
+// is no loop and no branch per quadlet.
 template <uint32_t Quadlets>
 [[gnu::always_inline]] inline void UnpackOne(const uint8_t* block, uint32_t* const* out, uint32_t n) {
   [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
@@ -43,6 +42,8 @@ template <uint32_t Quadlets>
   }(std::make_integer_sequence<uint32_t, Quadlets>{});
 }
 
+// The scalar path. The array table is copied first: its own copy cannot be changed by the
+// stores, so the compiler keeps what it can in registers.
 template <uint32_t Quadlets>
 void UnpackBlocks(const BufferDescriptor& buffer, uint32_t* const* arrays) {
   uint32_t* out[Quadlets];
