@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "unit/BufferDescriptor.h"
+#include "unit/ChannelRows.h"
 #include "unit/DebugLog.h"
 #include "unit/LcdTextBlock.h"
 #include "unit/PreferencesBlock.h"
@@ -294,8 +295,11 @@ class QX531Device {
   uint32_t mRingRead = 0;
   InputConverter mUnpackInput = SelectInputConverter(0);
   OutputConverter mPackOutput = SelectOutputConverter(0);
-  // First and last quadlet of every record block of the buffer being converted.
+  // First and last quadlet of every record block of the buffer being converted. The record
+  // converter writes both every frame, so they follow the layout rule of channel rows: a pitch of
+  // an odd number of cache lines, not 8 KiB.
   uint32_t mStatusIndex[kChannelArrayEntries] = {};
+  uint8_t mStatusStagger[ChannelRowPitch(sizeof mStatusIndex) - sizeof mStatusIndex] = {};
   uint32_t mStatusValue[kChannelArrayEntries] = {};
 
   StatusWords mStatusWords;

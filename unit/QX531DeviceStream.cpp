@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "unit/QX531Device.h"
@@ -47,7 +48,7 @@ void EmptyDescriptor(BufferDescriptor& descriptor) {
   descriptor.mFrames = 0;
 }
 
-bool AppendChunk(BufferDescriptor& descriptor, uint8_t* data, uint32_t frames) {
+inline bool AppendChunk(BufferDescriptor& descriptor, uint8_t* data, uint32_t frames) {
   if (descriptor.mChunks == BufferDescriptor::kMaxChunks) return false;
   descriptor.mChunkData[descriptor.mChunks] = data;
   descriptor.mChunkFrames[descriptor.mChunks] = frames;
@@ -56,21 +57,77 @@ bool AppendChunk(BufferDescriptor& descriptor, uint8_t* data, uint32_t frames) {
   return true;
 }
 
-// Puts a packet's blocks into the descriptor being filled; the part beyond its buffer goes into the
-// spill descriptor, which becomes current. False when they do not fit: a second spill in one list,
-// or no chunk left.
-bool FillAndSplit(BufferDescriptor*& current, BufferDescriptor& spill, uint8_t* data, uint32_t blocks,
-                  uint32_t blockBytes, uint32_t frames) {
-  const uint32_t room = current->mFrames < frames ? frames - current->mFrames : 0;
-  if (blocks < room) return AppendChunk(*current, data, blocks);
-  if (room != 0 && !AppendChunk(*current, data, room)) return false;
-  if (blocks == room) {
-    current = &spill;
-    return true;
+// Cuts the packets of one list into buffers: each packet's blocks go into the descriptor being
+// filled; the part beyond its buffer goes into the spill descriptor, which becomes current. What
+// the current descriptor still takes is kept here for the whole list rather than worked out again
+// for every packet.
+class BufferCutter {
+ public:
+  BufferCutter(BufferDescriptor* current, BufferDescriptor& spill, uint32_t blockBytes, uint32_t frames)
+      : mCurrent(current), mSpill(spill), mBlockBytes(blockBytes), mFrames(frames), mRoom(RoomIn(*current)) {}
+
+  BufferDescriptor* Current() const { return mCurrent; }
+
+  // False when the blocks do not fit: a second spill in one list, or no chunk left.
+  bool Cut(uint8_t* data, uint32_t blocks) {
+    if (blocks < mRoom) {
+      if (!AppendChunk(*mCurrent, data, blocks)) return false;
+      mRoom -= blocks;
+      return true;
+    }
+    const uint32_t room = mRoom;
+    if (room != 0) {
+      if (!AppendChunk(*mCurrent, data, room)) return false;
+      mRoom = 0;
+    }
+    if (blocks == room) {
+      SwitchToSpill();
+      return true;
+    }
+    if (mCurrent == &mSpill) return false;
+    SwitchToSpill();
+    const bool appended = AppendChunk(mSpill, data + room * mBlockBytes, blocks - room);
+    mRoom = RoomIn(mSpill);
+    return appended;
   }
-  if (current == &spill) return false;
-  current = &spill;
-  return AppendChunk(spill, data + room * blockBytes, blocks - room);
+
+ private:
+  uint32_t RoomIn(const BufferDescriptor& descriptor) const {
+    return descriptor.mFrames < mFrames ? mFrames - descriptor.mFrames : 0;
+  }
+  void SwitchToSpill() {
+    mCurrent = &mSpill;
+    mRoom = RoomIn(mSpill);
+  }
+
+  BufferDescriptor* mCurrent;
+  BufferDescriptor& mSpill;
+  const uint32_t mBlockBytes;
+  const uint32_t mFrames;
+  uint32_t mRoom;
+};
+
+// A list's data lengths divided by its block size as a multiplication by the reciprocal, exact for
+// every length a record slot holds and every block size of 2 to 20 quadlets.
+constexpr uint32_t kReciprocalShift = 20;
+constexpr uint32_t Reciprocal(uint32_t blockBytes) { return (1u << kReciprocalShift) / blockBytes + 1; }
+constexpr uint32_t DivideByBlock(uint32_t bytes, uint32_t reciprocal) { return bytes * reciprocal >> kReciprocalShift; }
+
+constexpr bool ReciprocalIsExact() {
+  for (uint32_t blockBytes = 8; blockBytes <= 80; blockBytes += 4) {
+    for (uint32_t bytes = 0; bytes <= kMaxRecordDataLength; ++bytes) {
+      if (DivideByBlock(bytes, Reciprocal(blockBytes)) != bytes / blockBytes) return false;
+    }
+  }
+  return true;
+}
+static_assert(ReciprocalIsExact());
+
+// The first two quadlets of a playback packet in bus order, as one little-endian word: source
+// node, DBS, 0, DBC; 0xBE, 0, 0, 0.
+static_assert(std::endian::native == std::endian::little);
+constexpr uint64_t PlaybackHeader(uint32_t node, uint32_t dbs, uint32_t dbc) {
+  return uint64_t{node & 0xFF} | uint64_t{dbs & 0xFF} << 8 | uint64_t{dbc & 0xFF} << 24 | uint64_t{0xBE} << 32;
 }
 
 }  // namespace
@@ -239,57 +296,76 @@ void QX531Device::CountStreamError(uint32_t& counter) {
 }
 
 // Checks the list's record packets and cuts their blocks into the record buffers. A list stops at
-// its first failed check, so one bad packet counts as one error.
+// its first failed check, so one bad packet counts as one error. The expected DBC, the ring's write
+// index and the buffer being filled stay in locals for the list and are stored once at its end.
 void QX531Device::TakeRecordList(uint32_t list) {
   for (BufferDescriptor& descriptor : mDescriptors) ++descriptor.mUseCount;
   EmptyDescriptor(mDescriptors[kRecordA + (list ^ 1)]);
   EmptyDescriptor(mDescriptors[kPlaybackA + (list ^ 1)]);
-  BufferDescriptor& spill = mDescriptors[kRecordA + (list ^ 1)];
   // The list fills its own letter's buffer first. After a restart the descriptor marked current is
   // the other letter's, just emptied, and filling it would spill into itself.
-  mCurrentRecord = &mDescriptors[kRecordA + list];
+  BufferCutter cutter(&mDescriptors[kRecordA + list], mDescriptors[kRecordA + (list ^ 1)], (mInputChannels + 2) * 4,
+                      mBufferFrames);
 
   uint8_t* const* slots = list == 0 ? mRecordSlotsA : mRecordSlotsB;
   const uint32_t packets = list == 0 ? mRecordPacketsA : mRecordPacketsB;
   const uint32_t dbs = mInputChannels + 2;
   const uint32_t blockBytes = dbs * 4;
+  const uint32_t reciprocal = Reciprocal(blockBytes);
+  uint32_t expectedDbc = mExpectedDbc;
+  uint32_t ringWrite = mRingWrite;
   uint32_t blocksInList = 0;
   bool overflow = false;
+  enum class Stop { None, Invalid, Dbc, Dbs } stop = Stop::None;
   for (uint32_t i = 0; i < packets; ++i) {
     uint8_t* slot = slots[i];
     const uint32_t length = slot[6] | uint32_t{slot[7]} << 8;
     if (length < 9 || length > kMaxRecordDataLength) {
-      mStreamInvalid = 1;
-      return;
+      stop = Stop::Invalid;
+      break;
     }
     const uint32_t packetDbs = slot[9];
     const uint32_t dbc = slot[11];
-    if (mExpectedDbc > 0xFF) mExpectedDbc = dbc;
-    if (dbc != mExpectedDbc) {
-      CountStreamError(mDbcErrors);
-      return;
+    if (expectedDbc > 0xFF) expectedDbc = dbc;
+    if (dbc != expectedDbc) {
+      stop = Stop::Dbc;
+      break;
     }
     if (packetDbs != dbs) {
-      CountStreamError(mDbsErrors);
-      return;
+      stop = Stop::Dbs;
+      break;
     }
     const uint32_t dataBytes = length - 8;
-    const uint32_t blocks = dataBytes / blockBytes;
-    if (dataBytes % blockBytes != 0 || blocks > kMaxRecordBlocks) {
-      mStreamInvalid = 1;
-      return;
+    const uint32_t blocks = DivideByBlock(dataBytes, reciprocal);
+    if (dataBytes != blocks * blockBytes || blocks > kMaxRecordBlocks) {
+      stop = Stop::Invalid;
+      break;
     }
-    mExpectedDbc = (dbc + blocks) & 0xFF;
+    expectedDbc = (dbc + blocks) & 0xFF;
     blocksInList += blocks;
-    if (mCurrentRecord->mChunks == BufferDescriptor::kMaxChunks) {
+    if (cutter.Current()->mChunks == BufferDescriptor::kMaxChunks) {
       overflow = true;
       continue;
     }
-    mBlockRing[mRingWrite] = blocks;
-    mRingWrite = (mRingWrite + 1) % kBlockRingEntries;
-    if (!FillAndSplit(mCurrentRecord, spill, slot + kRecordHeaderBytes, blocks, blockBytes, mBufferFrames)) {
-      overflow = true;
-    }
+    mBlockRing[ringWrite] = blocks;
+    ringWrite = ringWrite + 1 == kBlockRingEntries ? 0 : ringWrite + 1;
+    if (!cutter.Cut(slot + kRecordHeaderBytes, blocks)) overflow = true;
+  }
+  mExpectedDbc = expectedDbc;
+  mRingWrite = ringWrite;
+  mCurrentRecord = cutter.Current();
+  switch (stop) {
+    case Stop::None:
+      break;
+    case Stop::Invalid:
+      mStreamInvalid = 1;
+      return;
+    case Stop::Dbc:
+      CountStreamError(mDbcErrors);
+      return;
+    case Stop::Dbs:
+      CountStreamError(mDbsErrors);
+      return;
   }
 
   const uint32_t sum = mAccumulatedFrames + blocksInList;
@@ -395,32 +471,39 @@ void QX531Device::PreloadPlaybackA(uint32_t listBPackets) {
   }
 }
 
+// Everything but the block count and DBC of a packet is the same for the whole list; the ring's
+// read index, the DBC and the buffer being filled stay in locals and are stored once at its end.
 void QX531Device::BuildPlaybackPackets(uint32_t list, uint32_t count) {
   uint8_t* const* slots = list == 0 ? mPlaybackSlotsA : mPlaybackSlotsB;
   uint32_t* lengths = list == 0 ? mPlaybackLengthsA : mPlaybackLengthsB;
-  BufferDescriptor& spill = mDescriptors[kPlaybackA + (list ^ 1)];
   const uint32_t dbs = mOutputChannels;
   const uint32_t blockBytes = dbs * 4;
+  BufferCutter cutter(mCurrentPlayback, mDescriptors[kPlaybackA + (list ^ 1)], blockBytes, mBufferFrames);
   const uint32_t maxBlocks = dbs == 0 ? UINT32_MAX : (kPlaybackSlotPitch - kPlaybackHeaderBytes) / blockBytes;
   const uint32_t nominalBlocks = static_cast<uint32_t>(RoundDiv(mMeasuredRate, kCyclesPerSecond));
+  const uint64_t header = PlaybackHeader(mlocalNodeNum, dbs, 0);
+  uint32_t ringRead = mRingRead;
+  const uint32_t ringWrite = mRingWrite;
+  uint32_t dbc = mPlaybackDbc;
+  bool failed = false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t blocks = nominalBlocks;
-    if (mRingRead != mRingWrite) {
-      blocks = mBlockRing[mRingRead];
-      mRingRead = (mRingRead + 1) % kBlockRingEntries;
+    if (ringRead != ringWrite) {
+      blocks = mBlockRing[ringRead];
+      ringRead = ringRead + 1 == kBlockRingEntries ? 0 : ringRead + 1;
     }
     blocks = std::min(blocks, maxBlocks);
     uint8_t* slot = slots[i];
-    const uint8_t header[8] = {static_cast<uint8_t>(mlocalNodeNum), static_cast<uint8_t>(dbs), 0,
-                               static_cast<uint8_t>(mPlaybackDbc), 0xBE, 0, 0, 0};
-    std::memcpy(slot, header, sizeof header);
-    mPlaybackDbc = (mPlaybackDbc + blocks) & 0xFF;
-    if (blocks != 0 &&
-        !FillAndSplit(mCurrentPlayback, spill, slot + kPlaybackHeaderBytes, blocks, blockBytes, mBufferFrames)) {
-      mStreamInvalid = 1;
-    }
+    const uint64_t packetHeader = header | uint64_t{dbc & 0xFF} << 24;
+    std::memcpy(slot, &packetHeader, sizeof packetHeader);
+    dbc = (dbc + blocks) & 0xFF;
+    if (blocks != 0 && !cutter.Cut(slot + kPlaybackHeaderBytes, blocks)) failed = true;
     lengths[i] = kPlaybackHeaderBytes + blocks * blockBytes;
   }
+  mRingRead = ringRead;
+  mPlaybackDbc = dbc;
+  mCurrentPlayback = cutter.Current();
+  if (failed) mStreamInvalid = 1;
 }
 
 void QX531Device::RestartListA() {

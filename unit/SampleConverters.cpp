@@ -1,31 +1,58 @@
 #include "unit/SampleConverters.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
+
+#include <tmmintrin.h>
+
+// These routines run at DISPATCH_LEVEL, where the 256- and 512-bit register state is not saved:
+// the compiler must not be free to use it here, even when vectorising on its own.
+#if defined(__AVX__)
+#error "the sample converters must be built without AVX"
+#endif
 
 namespace {
 
 inline uint32_t LoadWire(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, sizeof v);
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+  return __builtin_bswap32(v);
 }
 
 inline void StoreWire(uint8_t* p, uint32_t v) {
-  v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+  v = __builtin_bswap32(v);
   std::memcpy(p, &v, sizeof v);
 }
 
-// The block width is a constant of each routine, so the per-block loop has no branch on it.
+// One block, every quadlet written out: the block width is a constant of each routine, so there
+// is no loop and no branch per quadlet.
+template <uint32_t Quadlets>
+[[gnu::always_inline]] inline void UnpackOne(const uint8_t* block, uint32_t* const* out, uint32_t n) {
+  [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
+    ((out[K][n] = LoadWire(block + 4 * K)), ...);
+  }(std::make_integer_sequence<uint32_t, Quadlets>{});
+}
+
+template <uint32_t Quadlets>
+[[gnu::always_inline]] inline void PackOne(uint8_t* block, const uint32_t* const* in, uint32_t n) {
+  [&]<uint32_t... K>(std::integer_sequence<uint32_t, K...>) {
+    (StoreWire(block + 4 * K, in[K][n]), ...);
+  }(std::make_integer_sequence<uint32_t, Quadlets>{});
+}
+
+// The scalar path. The array table is copied first: its own copy cannot be changed by the
+// stores, so the compiler keeps what it can in registers.
 template <uint32_t Quadlets>
 void UnpackBlocks(const BufferDescriptor& buffer, uint32_t* const* arrays) {
-  uint32_t* const* out = arrays;
+  uint32_t* out[Quadlets];
+  std::copy(arrays, arrays + Quadlets, out);
   uint32_t n = 0;
   for (uint32_t c = 0; c < buffer.mChunks; ++c) {
     const uint8_t* block = buffer.mChunkData[c];
     for (const uint32_t end = n + buffer.mChunkFrames[c]; n != end; ++n, block += 4 * Quadlets) {
-      for (uint32_t k = 0; k < Quadlets; ++k) out[k][n] = LoadWire(block + 4 * k);
+      UnpackOne<Quadlets>(block, out, n);
     }
   }
 }
@@ -33,33 +60,202 @@ void UnpackBlocks(const BufferDescriptor& buffer, uint32_t* const* arrays) {
 template <uint32_t Quadlets>
 void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
   if constexpr (Quadlets > 0) {
+    const uint32_t* in[Quadlets];
+    std::copy(arrays, arrays + Quadlets, in);
     uint32_t n = 0;
     for (uint32_t c = 0; c < buffer.mChunks; ++c) {
       uint8_t* block = buffer.mChunkData[c];
       for (const uint32_t end = n + buffer.mChunkFrames[c]; n != end; ++n, block += 4 * Quadlets) {
-        for (uint32_t k = 0; k < Quadlets; ++k) StoreWire(block + 4 * k, arrays[k][n]);
+        PackOne<Quadlets>(block, in, n);
       }
     }
   }
 }
 
-template <uint32_t... Channels>
-constexpr InputConverter kInputConverters[] = {UnpackBlocks<Channels + 2>...};
+// The vector path. Four consecutive blocks are four rows of quadlets; four columns of them,
+// transposed in registers, are four consecutive entries of four arrays, so each array takes one
+// 16-byte store per four blocks instead of four 4-byte ones. A width that leaves two columns over
+// ends with a pair of them; one that leaves one or three ends with a group overlapping the one
+// before, which writes the same bits again. The arrays are read from the caller's table at each
+// use: keeping 20 row addresses at hand costs more than reloading one per store.
 
-template <uint32_t... Channels>
-constexpr OutputConverter kOutputConverters[] = {PackBlocks<Channels>...};
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i SwapQuadlets(__m128i v) {
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+}
 
-template <uint32_t... Channels>
-constexpr InputConverter InputAt(uint32_t channels, std::integer_sequence<uint32_t, Channels...>) {
-  return kInputConverters<Channels...>[channels];
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i Load(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i_u*>(p));
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline void Store(void* p, __m128i v) {
+  _mm_storeu_si128(static_cast<__m128i_u*>(p), v);
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i LoadLow(const void* p) {
+  return _mm_loadl_epi64(static_cast<const __m128i_u*>(p));
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline void StoreLow(void* p, __m128i v) {
+  _mm_storel_epi64(static_cast<__m128i_u*>(p), v);
+}
+
+// Row i of the result holds quadlet i of every input row.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void Transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+  const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+  const __m128i t1 = _mm_unpacklo_epi32(r2, r3);
+  const __m128i t2 = _mm_unpackhi_epi32(r0, r1);
+  const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+  r0 = _mm_unpacklo_epi64(t0, t1);
+  r1 = _mm_unpackhi_epi64(t0, t1);
+  r2 = _mm_unpacklo_epi64(t2, t3);
+  r3 = _mm_unpackhi_epi64(t2, t3);
+}
+
+template <uint32_t Quadlets>
+struct UnpackGroups {
+  uint32_t* const* out;
+
+  [[gnu::target("ssse3"), gnu::always_inline]] void Columns(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    __m128i r0 = Load(blocks[0] + 4 * k);
+    __m128i r1 = Load(blocks[1] + 4 * k);
+    __m128i r2 = Load(blocks[2] + 4 * k);
+    __m128i r3 = Load(blocks[3] + 4 * k);
+    Transpose(r0, r1, r2, r3);
+    Store(out[k] + n, SwapQuadlets(r0));
+    Store(out[k + 1] + n, SwapQuadlets(r1));
+    Store(out[k + 2] + n, SwapQuadlets(r2));
+    Store(out[k + 3] + n, SwapQuadlets(r3));
+  }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Pairs(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    const __m128i t0 = _mm_unpacklo_epi32(LoadLow(blocks[0] + 4 * k), LoadLow(blocks[1] + 4 * k));
+    const __m128i t1 = _mm_unpacklo_epi32(LoadLow(blocks[2] + 4 * k), LoadLow(blocks[3] + 4 * k));
+    Store(out[k] + n, SwapQuadlets(_mm_unpacklo_epi64(t0, t1)));
+    Store(out[k + 1] + n, SwapQuadlets(_mm_unpackhi_epi64(t0, t1)));
+  }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Four(uint8_t* const* blocks, uint32_t n) const {
+    for (uint32_t k = 0; k + 4 <= Quadlets; k += 4) Columns(blocks, k, n);
+    if constexpr (Quadlets % 4 == 2) {
+      Pairs(blocks, Quadlets - 2, n);
+    } else if constexpr (Quadlets % 4 != 0) {
+      Columns(blocks, Quadlets - 4, n);
+    }
+  }
+  [[gnu::always_inline]] void One(const uint8_t* block, uint32_t n) const { UnpackOne<Quadlets>(block, out, n); }
+};
+
+template <uint32_t Quadlets>
+struct PackGroups {
+  const uint32_t* const* in;
+
+  [[gnu::target("ssse3"), gnu::always_inline]] void Columns(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    __m128i r0 = SwapQuadlets(Load(in[k] + n));
+    __m128i r1 = SwapQuadlets(Load(in[k + 1] + n));
+    __m128i r2 = SwapQuadlets(Load(in[k + 2] + n));
+    __m128i r3 = SwapQuadlets(Load(in[k + 3] + n));
+    Transpose(r0, r1, r2, r3);
+    Store(blocks[0] + 4 * k, r0);
+    Store(blocks[1] + 4 * k, r1);
+    Store(blocks[2] + 4 * k, r2);
+    Store(blocks[3] + 4 * k, r3);
+  }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Pairs(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
+    const __m128i a = SwapQuadlets(Load(in[k] + n));
+    const __m128i b = SwapQuadlets(Load(in[k + 1] + n));
+    const __m128i low = _mm_unpacklo_epi32(a, b);
+    const __m128i high = _mm_unpackhi_epi32(a, b);
+    StoreLow(blocks[0] + 4 * k, low);
+    StoreLow(blocks[1] + 4 * k, _mm_unpackhi_epi64(low, low));
+    StoreLow(blocks[2] + 4 * k, high);
+    StoreLow(blocks[3] + 4 * k, _mm_unpackhi_epi64(high, high));
+  }
+  [[gnu::target("ssse3"), gnu::always_inline]] void Four(uint8_t* const* blocks, uint32_t n) const {
+    for (uint32_t k = 0; k + 4 <= Quadlets; k += 4) Columns(blocks, k, n);
+    if constexpr (Quadlets % 4 == 2) {
+      Pairs(blocks, Quadlets - 2, n);
+    } else if constexpr (Quadlets % 4 != 0) {
+      Columns(blocks, Quadlets - 4, n);
+    }
+  }
+  [[gnu::always_inline]] void One(uint8_t* block, uint32_t n) const { PackOne<Quadlets>(block, in, n); }
+};
+
+// Hands the blocks of a buffer to the groups four at a time, in order. A group may span two
+// chunks (a packet holds 5 or 6 blocks at 44.1 kHz); only the last one to three blocks of the
+// buffer go one by one.
+template <uint32_t Quadlets, typename Groups>
+[[gnu::target("ssse3"), gnu::always_inline]] inline void WalkInFours(const BufferDescriptor& buffer, const Groups& groups) {
+  constexpr uint32_t kBlockBytes = 4 * Quadlets;
+  uint8_t* group[4];
+  uint32_t pending = 0;
+  uint32_t n = 0;
+  for (uint32_t c = 0; c < buffer.mChunks; ++c) {
+    uint8_t* block = buffer.mChunkData[c];
+    uint32_t left = buffer.mChunkFrames[c];
+    for (; pending != 0 && left != 0; --left, block += kBlockBytes) {
+      group[pending] = block;
+      if (++pending == 4) {
+        groups.Four(group, n);
+        n += 4;
+        pending = 0;
+      }
+    }
+    for (; left >= 4; left -= 4, block += 4 * kBlockBytes, n += 4) {
+      uint8_t* const run[4] = {block, block + kBlockBytes, block + 2 * kBlockBytes, block + 3 * kBlockBytes};
+      groups.Four(run, n);
+    }
+    for (; left != 0; --left, block += kBlockBytes) group[pending++] = block;
+  }
+  for (uint32_t i = 0; i < pending; ++i) groups.One(group[i], n + i);
+}
+
+template <uint32_t Quadlets>
+[[gnu::target("ssse3")]] void UnpackBlocksSsse3(const BufferDescriptor& buffer, uint32_t* const* arrays) {
+  const UnpackGroups<Quadlets> groups{arrays};
+  WalkInFours<Quadlets>(buffer, groups);
+}
+
+template <uint32_t Quadlets>
+[[gnu::target("ssse3")]] void PackBlocksSsse3(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
+  const PackGroups<Quadlets> groups{arrays};
+  WalkInFours<Quadlets>(buffer, groups);
+}
+
+// Blocks narrower than a group stay on the scalar routines.
+template <uint32_t Quadlets>
+constexpr InputConverter VectorInput() {
+  if constexpr (Quadlets >= 4) {
+    return UnpackBlocksSsse3<Quadlets>;
+  } else {
+    return UnpackBlocks<Quadlets>;
+  }
+}
+
+template <uint32_t Quadlets>
+constexpr OutputConverter VectorOutput() {
+  if constexpr (Quadlets >= 4) {
+    return PackBlocksSsse3<Quadlets>;
+  } else {
+    return PackBlocks<Quadlets>;
+  }
 }
 
 template <uint32_t... Channels>
-constexpr OutputConverter OutputAt(uint32_t channels, std::integer_sequence<uint32_t, Channels...>) {
-  return kOutputConverters<Channels...>[channels];
+constexpr InputConverter InputAt(uint32_t channels, ConverterPath path, std::integer_sequence<uint32_t, Channels...>) {
+  constexpr InputConverter kScalar[] = {UnpackBlocks<Channels + 2>...};
+  constexpr InputConverter kVector[] = {VectorInput<Channels + 2>()...};
+  return path == ConverterPath::Ssse3 ? kVector[channels] : kScalar[channels];
+}
+
+template <uint32_t... Channels>
+constexpr OutputConverter OutputAt(uint32_t channels, ConverterPath path, std::integer_sequence<uint32_t, Channels...>) {
+  constexpr OutputConverter kScalar[] = {PackBlocks<Channels>...};
+  constexpr OutputConverter kVector[] = {VectorOutput<Channels>()...};
+  return path == ConverterPath::Ssse3 ? kVector[channels] : kScalar[channels];
 }
 
 using AllWidths = std::make_integer_sequence<uint32_t, kMaxStreamChannels + 1>;
+
+constexpr uint32_t Widest(uint32_t channels) { return channels <= kMaxStreamChannels ? channels : kMaxStreamChannels; }
 
 uint32_t gScratch[kChannelArrayEntries];
 const uint32_t gSilence[kChannelArrayEntries] = {};
@@ -71,12 +267,28 @@ constexpr auto SilentTable(std::integer_sequence<uint32_t, I...>) {
 
 }  // namespace
 
-InputConverter SelectInputConverter(uint32_t channels) {
-  return InputAt(channels <= kMaxStreamChannels ? channels : kMaxStreamChannels, AllWidths{});
+bool ConverterPathRuns(ConverterPath path) {
+  if (path == ConverterPath::Scalar) return true;
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
 }
 
+ConverterPath BestConverterPath() {
+  return ConverterPathRuns(ConverterPath::Ssse3) ? ConverterPath::Ssse3 : ConverterPath::Scalar;
+}
+
+InputConverter SelectInputConverter(uint32_t channels) { return SelectInputConverter(channels, BestConverterPath()); }
+
 OutputConverter SelectOutputConverter(uint32_t channels) {
-  return OutputAt(channels <= kMaxStreamChannels ? channels : kMaxStreamChannels, AllWidths{});
+  return SelectOutputConverter(channels, BestConverterPath());
+}
+
+InputConverter SelectInputConverter(uint32_t channels, ConverterPath path) {
+  return InputAt(Widest(channels), path, AllWidths{});
+}
+
+OutputConverter SelectOutputConverter(uint32_t channels, ConverterPath path) {
+  return OutputAt(Widest(channels), path, AllWidths{});
 }
 
 uint32_t* ConverterScratch() { return gScratch; }

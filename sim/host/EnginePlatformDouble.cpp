@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "platform/kernel/Verifier.h"
+#include "unit/ChannelRows.h"
 
 namespace sim {
 namespace {
@@ -65,6 +67,9 @@ Steering SteeringOf(QueuedWriteMode mode) {
   }
   return {TransactionMode::Deliver};
 }
+
+constexpr size_t kClientHalfBytes = ::kChannelArrayEntries * sizeof(uint32_t);
+constexpr std::align_val_t kRowAlignment{kCacheLineBytes};
 
 }  // namespace
 
@@ -373,6 +378,18 @@ void EnginePlatformDouble::ListDone(uint32_t which) {
       HandleOutputBufferBCallback();
       break;
   }
+}
+
+void EnginePlatformDouble::RowsFree::operator()(uint8_t* rows) const { ::operator delete[](rows, kRowAlignment); }
+
+uint32_t* EnginePlatformDouble::ClientRow(uint32_t row, uint32_t half) {
+  if (row >= kClientRows || half > 1) plat::Violation("ClientRow of a row or half that a client does not have");
+  if (!clientRows_) {
+    const size_t bytes = ChannelRowsBytes(kClientRows, 2 * kClientHalfBytes);
+    clientRows_.reset(static_cast<uint8_t*>(::operator new[](bytes, kRowAlignment)));
+    std::memset(clientRows_.get(), 0, bytes);
+  }
+  return reinterpret_cast<uint32_t*>(clientRows_.get() + ChannelHalfOffset(row, half, kClientHalfBytes));
 }
 
 void EnginePlatformDouble::AttachClientBuffers(uint32_t half, std::span<uint32_t* const> record,

@@ -75,10 +75,19 @@ class EnginePlatformDouble : public QX531Device {
   uint32_t QueuedWritesIssued() const { return queuedIssued_; }
   uint32_t QueuedWritesCompleted() const { return queuedCompleted_; }
 
+  // Channel buffers for a client, allocated as the driver allocates a client's buffers: a row per
+  // channel (rows 0-17 for record, 18-35 for playback, or as the client likes) holding both halves
+  // of kChannelArrayEntries quadlets, the rows laid out by the rule of unit/ChannelRows.h so that
+  // no two rows the stream touches in one half are a multiple of 4 KiB apart. The block is
+  // allocated, zeroed, at the first call and lives as long as the double.
+  static constexpr uint32_t kClientRows = 2 * ::kMaxStreamChannels;
+  uint32_t* ClientRow(uint32_t row, uint32_t half);
+
   // Client channel buffers of one half (0 or 1): the k-th streamed record channel is unpacked into
   // record[k], the k-th streamed playback channel is packed from playback[k], BufferFrames()
   // quadlets each in host order. A missing or null entry records into scratch or plays silence.
-  // Naming the same arrays in both loops record to playback.
+  // Naming the same arrays in both loops record to playback. Buffers that do not come from
+  // ClientRow must follow the same layout rule.
   void AttachClientBuffers(uint32_t half, std::span<uint32_t* const> record, std::span<const uint32_t* const> playback);
   void DetachClientBuffers();
   // Runs at DISPATCH_LEVEL for each converted half, after its record channels were unpacked and
@@ -164,6 +173,10 @@ class EnginePlatformDouble : public QX531Device {
   plat::VTime startTime_ = 0;
   std::optional<plat::VTime> lockTime_;
   StreamCounters streams_;
+  struct RowsFree {
+    void operator()(uint8_t* rows) const;
+  };
+  std::unique_ptr<uint8_t[], RowsFree> clientRows_;
   uint32_t* clientRecord_[2][::kMaxStreamChannels] = {};
   const uint32_t* clientPlayback_[2][::kMaxStreamChannels] = {};
   HalfCallback halfCallback_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "tests/unit/UnitDouble.h"
@@ -73,6 +74,110 @@ TEST(SampleConverters, OutputRoutineOfEveryWidthFillsExactlyTheChunks) {
         const uint32_t wire = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
         ASSERT_EQ(wire, b < 7 ? arrays[k][b] : Wire(b, k)) << channels << " channels, block " << b;
       }
+    }
+  }
+}
+
+TEST(SampleConverters, TheInstalledRoutinesAreThoseOfTheFastestPathThatRunsHere) {
+  const ConverterPath best = BestConverterPath();
+  EXPECT_TRUE(ConverterPathRuns(ConverterPath::Scalar));
+  EXPECT_EQ(best, ConverterPathRuns(ConverterPath::Ssse3) ? ConverterPath::Ssse3 : ConverterPath::Scalar);
+  for (uint32_t channels = 0; channels <= 20; ++channels) {
+    EXPECT_EQ(SelectInputConverter(channels), SelectInputConverter(channels, best)) << channels;
+    EXPECT_EQ(SelectOutputConverter(channels), SelectOutputConverter(channels, best)) << channels;
+  }
+  EXPECT_EQ(SelectInputConverter(20, ConverterPath::Scalar), SelectInputConverter(18, ConverterPath::Scalar));
+}
+
+// Packets as the bus leaves them: runs of 0 to 15 blocks of random bytes, each after a gap of
+// 1 to 3 quadlets, so the runs start at every alignment.
+struct RandomRuns {
+  std::vector<uint32_t> words;
+  BufferDescriptor descriptor{};
+
+  RandomRuns(std::mt19937& rng, uint32_t quadlets, uint32_t frames) {
+    std::vector<std::pair<std::size_t, uint32_t>> runs;  // first word, blocks
+    std::size_t at = 0;
+    for (uint32_t left = frames; left != 0 || runs.empty();) {
+      const uint32_t blocks = std::min<uint32_t>(left, rng() % 16);
+      at += 1 + rng() % 3;
+      runs.emplace_back(at, blocks);
+      at += std::size_t{blocks} * quadlets;
+      left -= blocks;
+    }
+    words.resize(at + 4);
+    for (uint32_t& w : words) w = static_cast<uint32_t>(rng());
+    descriptor.mChunks = static_cast<uint32_t>(runs.size());
+    descriptor.mFrames = frames;
+    for (std::size_t c = 0; c < runs.size(); ++c) {
+      descriptor.mChunkData[c] = reinterpret_cast<uint8_t*>(words.data() + runs[c].first);
+      descriptor.mChunkFrames[c] = runs[c].second;
+    }
+  }
+};
+
+// Channel arrays at random alignments, filled with random words.
+struct RandomArrays {
+  std::vector<std::vector<uint32_t>> storage;
+  uint32_t* table[kInputArrays];
+
+  RandomArrays(std::mt19937& rng, uint32_t entries) : storage(kInputArrays, std::vector<uint32_t>(entries + 4)) {
+    for (uint32_t k = 0; k < kInputArrays; ++k) {
+      for (uint32_t& w : storage[k]) w = static_cast<uint32_t>(rng());
+      table[k] = storage[k].data() + rng() % 4;
+    }
+  }
+};
+
+struct PathCase {
+  uint32_t frames;
+  bool sharedScratch;  // every channel recorded into one array, as channels without a client are
+};
+
+constexpr PathCase kPathCases[] = {
+    {1, false}, {3, false}, {4, false}, {7, false}, {33, false}, {64, false}, {257, false}, {2048, false},
+    {5, true},  {64, true}, {2048, true},
+};
+
+TEST(SampleConverters, VectorAndScalarInputWriteTheSameBitsForEveryWidth) {
+  if (!ConverterPathRuns(ConverterPath::Ssse3)) GTEST_SKIP() << "no SSSE3 here";
+  std::mt19937 rng(11);
+  for (const PathCase& c : kPathCases) {
+    for (uint32_t channels = 0; channels <= 18; ++channels) {
+      const RandomRuns buffer(rng, channels + 2, c.frames);
+      RandomArrays scalar(rng, c.frames);
+      if (c.sharedScratch) std::fill(scalar.table + 1, scalar.table + channels + 1, scalar.table[kInputArrays - 1]);
+      RandomArrays vector = scalar;
+      for (uint32_t k = 0; k < kInputArrays; ++k) {
+        vector.table[k] = vector.storage[k].data() + (scalar.table[k] - scalar.storage[k].data());
+      }
+      if (c.sharedScratch) std::fill(vector.table + 1, vector.table + channels + 1, vector.table[kInputArrays - 1]);
+      SelectInputConverter(channels, ConverterPath::Scalar)(buffer.descriptor, scalar.table);
+      SelectInputConverter(channels, ConverterPath::Ssse3)(buffer.descriptor, vector.table);
+      ASSERT_EQ(scalar.storage, vector.storage) << channels << " channels, " << c.frames << " frames";
+    }
+  }
+}
+
+TEST(SampleConverters, VectorAndScalarOutputWriteTheSameBitsForEveryWidth) {
+  if (!ConverterPathRuns(ConverterPath::Ssse3)) GTEST_SKIP() << "no SSSE3 here";
+  std::mt19937 rng(12);
+  for (const PathCase& c : kPathCases) {
+    for (uint32_t channels = 0; channels <= 18; ++channels) {
+      const RandomArrays sources(rng, c.frames);
+      const uint32_t* table[kOutputArrays];
+      std::copy(sources.table, sources.table + kOutputArrays, table);
+      if (c.sharedScratch) std::fill(table, table + kOutputArrays, SilentOutputArrays()[0]);
+      const RandomRuns scalar(rng, channels, c.frames);
+      RandomRuns vector = scalar;
+      for (uint32_t r = 0; r < scalar.descriptor.mChunks; ++r) {
+        vector.descriptor.mChunkData[r] =
+            reinterpret_cast<uint8_t*>(vector.words.data()) +
+            (scalar.descriptor.mChunkData[r] - reinterpret_cast<const uint8_t*>(scalar.words.data()));
+      }
+      SelectOutputConverter(channels, ConverterPath::Scalar)(scalar.descriptor, table);
+      SelectOutputConverter(channels, ConverterPath::Ssse3)(vector.descriptor, table);
+      ASSERT_EQ(scalar.words, vector.words) << channels << " channels, " << c.frames << " frames";
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/unit/UnitDouble.h"
+#include "unit/ChannelRows.h"
 
 // The in-memory platform carrying isochronous lists, with a main unit at the other end. Lists are
 // attached in order and run one packet a bus cycle; a record list is filled by the unit's stream
@@ -129,6 +130,6 @@ class StreamDouble : public UnitDouble {
   bool mHavePlaybackDbc = false;
   uint32_t mNextPlaybackDbc = 0;
 
-  // Rows padded by a cache line so the 18 channels do not share cache sets.
-  uint32_t mClientRecord[2][18][2048 + 16] = {};
+  // Rows staggered by the layout rule, so the 18 channels do not share cache sets.
+  uint32_t mClientRecord[2][18][ChannelRowPitch(kChannelArrayEntries * sizeof(uint32_t)) / sizeof(uint32_t)] = {};
 };

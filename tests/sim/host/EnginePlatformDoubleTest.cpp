@@ -12,6 +12,7 @@
 #include "sim/bus/HostNode.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
+#include "unit/ChannelRows.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/RegisterMap.h"
 #include "unit/UnitTable.h"
@@ -147,6 +148,33 @@ TEST_F(EngineOnSimulatedBus, RefusedSettingsWriteReachesTheUnitAfterTheNextBusRe
   bus.Reset();
   sched.RunFor(5 * plat::kNsPerMs);
   EXPECT_NE(main.SwitchBits() & 0x40u, 0u);
+}
+
+// The client rows follow the layout rule: the 36 rows of one half are whole cache lines apart and
+// never a multiple of 4 KiB, and no half overlaps another.
+TEST_F(EngineOnSimulatedBus, ClientRowsOfOneHalfAreStaggeredByCacheLinesAndDoNotOverlap) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  constexpr size_t kHalfBytes = kChannelArrayEntries * sizeof(uint32_t);
+  for (uint32_t half = 0; half < 2; ++half) {
+    for (uint32_t i = 0; i < EnginePlatformDouble::kClientRows; ++i) {
+      const auto a = reinterpret_cast<uintptr_t>(m.ClientRow(i, half));
+      EXPECT_EQ(a % kCacheLineBytes, 0u);
+      EXPECT_EQ(m.ClientRow(i, half)[kChannelArrayEntries - 1], 0u) << "rows start zeroed";
+      for (uint32_t j = 0; j < EnginePlatformDouble::kClientRows; ++j) {
+        for (uint32_t otherHalf = 0; otherHalf < 2; ++otherHalf) {
+          if (i == j && half == otherHalf) continue;
+          const auto b = reinterpret_cast<uintptr_t>(m.ClientRow(j, otherHalf));
+          ASSERT_TRUE(a + kHalfBytes <= b || b + kHalfBytes <= a) << i << "/" << half << " overlaps " << j << "/" << otherHalf;
+          if (otherHalf != half) continue;
+          const uintptr_t d = (a > b ? a - b : b - a) % kAliasingStrideBytes;
+          ASSERT_TRUE(d >= kCacheLineBytes && d <= kAliasingStrideBytes - kCacheLineBytes)
+              << "rows " << i << " and " << j << " of half " << half << " are " << d << " bytes off 4 KiB";
+        }
+      }
+    }
+  }
+  EXPECT_EQ(m.ClientRow(5, 1), m.ClientRow(5, 1)) << "allocated once";
 }
 
 }  // namespace

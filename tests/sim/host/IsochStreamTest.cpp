@@ -87,7 +87,7 @@ class StreamOnSimulatedUnit : public testing::Test {
     for (uint32_t half = 0; half < 2; ++half) {
       std::array<uint32_t*, kChannels> record{};
       std::array<const uint32_t*, kChannels> playback{};
-      for (uint32_t k = 0; k < kChannels; ++k) playback[k] = record[k] = client[half][k].data();
+      for (uint32_t k = 0; k < kChannels; ++k) playback[k] = record[k] = engine->ClientRow(k, half);
       engine->AttachClientBuffers(half, record, playback);
     }
     engine->SetHalfCallback([this](uint32_t half, uint32_t frames) { Watch(half, frames); });
@@ -105,12 +105,14 @@ class StreamOnSimulatedUnit : public testing::Test {
     ++watch.halves;
     if (frames != engine->BufferFrames()) ++watch.wrongFrames;
     if (watched && engine->LockState() != 2) ++watch.unlockedHalves;
+    const uint32_t* rows[kChannels];
+    for (uint32_t k = 0; k < kChannels; ++k) rows[k] = engine->ClientRow(k, half);
     for (uint32_t f = 0; f < frames; ++f) {
-      const uint32_t frame = client[half][0][f] & 0xFFFFFF;
+      const uint32_t frame = rows[0][f] & 0xFFFFFF;
       if (watch.haveFrame && frame != watch.nextFrame) ++watch.rampBreaks;
       watch.haveFrame = true;
       watch.nextFrame = (frame + 1) & 0xFFFFFF;
-      for (uint32_t k = 0; k < kChannels; ++k) watch.rampBreaks += client[half][k][f] != Ramp(k, frame);
+      for (uint32_t k = 0; k < kChannels; ++k) watch.rampBreaks += rows[k][f] != Ramp(k, frame);
     }
   }
 
@@ -142,7 +144,6 @@ class StreamOnSimulatedUnit : public testing::Test {
   sim::MainUnit unit;
   sim::DoubleSettingsStore store;
   std::unique_ptr<EnginePlatformDouble> engine;
-  std::array<std::array<std::array<uint32_t, 2048>, kChannels>, 2> client{};
   HalfWatch watch;
   bool watched = false;
 };
