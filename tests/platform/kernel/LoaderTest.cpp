@@ -146,6 +146,21 @@ TEST_F(UserImages, AProcessThatExitsDetachesItsImagesAndOneTerminatedRunsNoneOfT
   }
 }
 
+TEST_F(UserImages, OnlyAnExportedDllMainIsCalledAtAttachAndDetach) {
+  void* module = Load(kFirst, u"EntryPointProbe.dll");
+  EXPECT_EQ(Count(u"Attaches"), 0u);
+  // DllEntryPoint is an ordinary export: it runs when a caller calls it.
+  ULONG error = 0;
+  using Entry = LONG (*)(void*, ULONG, void*);
+  auto entry = reinterpret_cast<Entry>(plat::LdrGetProcAddress(kFirst, module, "DllEntryPoint", &error));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry(module, plat::kDllProcessAttach, nullptr), 1);
+  EXPECT_EQ(Count(u"Attaches"), 1u);
+  EXPECT_TRUE(Free(kFirst, module));
+  EXPECT_EQ(Count(u"Detaches"), 0u);
+  EXPECT_TRUE(plat::LdrLoadedImages(kFirst).empty());
+}
+
 TEST_F(UserImages, GetProcAddressFindsTheImagesOwnExportsOnly) {
   void* module = Load(kFirst, u"LoaderProbe.dll");
   struct Case {

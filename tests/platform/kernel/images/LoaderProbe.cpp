@@ -1,6 +1,8 @@
 // A small user image, built as a 64-bit LoaderProbe.dll and a 32-bit LoaderProbe32.dll: its load-
 // time entry counts attaches and detaches in the machine's registry, where the test reads them
-// after the image is gone, and Bump shows whose copy of its globals a caller reaches.
+// after the image is gone, and Bump shows whose copy of its globals a caller reaches. Built with
+// PROBE_ENTRY=DllEntryPoint (EntryPointProbe.dll) the same routine is an ordinary export in the
+// shape of a DLL entry, which the loader never calls.
 #include <cstring>
 #include <string>
 
@@ -28,7 +30,11 @@ void Count(std::u16string_view event) {
 
 }  // namespace
 
-extern "C" QX_IMAGE_EXPORT LONG DllMain(void*, ULONG reason, void* reserved) {
+#ifndef PROBE_ENTRY
+#define PROBE_ENTRY DllMain
+#endif
+
+extern "C" QX_IMAGE_EXPORT LONG PROBE_ENTRY(void*, ULONG reason, void* reserved) {
   if (reason == 1) {
     Count(u"Attaches");
     return Read(u"FailAttach") != 0 ? 0 : 1;
