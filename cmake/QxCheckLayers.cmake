@@ -1,11 +1,16 @@
-# The layer check outside a configure, over every system folder of a tree:
-#   cmake -DROOT=<tree> [-DKERNEL_STAND_INS=<dir>] [-DUSER_STAND_INS=<dir>] -P cmake/QxCheckLayers.cmake
+# The layer check outside a configure, over every system folder of a tree or the given ones (an
+# image's):
+#   cmake -DROOT=<tree> [-DFOLDERS=<folder;...>] [-DKERNEL_STAND_INS=<dir>] [-DUSER_STAND_INS=<dir>]
+#         -P cmake/QxCheckLayers.cmake
 # Prints one "<file>:<line>: <what>" line per violation and fails when there is any.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/QxLayers.cmake)
 
+if(NOT FOLDERS)
+  set(FOLDERS ${QX_SYSTEM_FOLDERS})
+endif()
 set(folders)
-foreach(folder IN LISTS QX_SYSTEM_FOLDERS)
+foreach(folder IN LISTS FOLDERS)
   if(IS_DIRECTORY ${ROOT}/${folder})
     list(APPEND folders ${folder})
   endif()

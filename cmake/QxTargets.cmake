@@ -4,6 +4,7 @@
 # qx_check_system_layers and enforced by each system target's include path.
 
 include(${CMAKE_CURRENT_LIST_DIR}/QxLayers.cmake)
+set(QX_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # qx_stand_in_headers(MODE kernel|user DIR <dir>): a stand-in's public headers, under the names
 # Windows code includes them by, for the system targets of that mode. Call it before the system
@@ -16,10 +17,23 @@ function(qx_stand_in_headers)
   set_property(GLOBAL APPEND PROPERTY QX_STAND_IN_HEADERS_${ARG_MODE} ${ARG_DIR})
 endfunction()
 
-# qx_library(name folder SOURCES ... LINK ...): a static library of one folder; a system folder's
-# library gets the include path of qx_layer_includes.
-function(qx_library name folder)
+# qx_platform_sources(SOURCES ... [LINK ...]): a stand-in's sources join the platform, the one
+# shared library (libqx_platform.so) that every image, test and tool of a machine links, so the
+# machine has one kernel. Each stand-in folder's CMakeLists.txt calls it once.
+function(qx_platform_sources)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  target_sources(qx_platform PRIVATE ${ARG_SOURCES})
+  if(ARG_LINK)
+    target_link_libraries(qx_platform PUBLIC ${ARG_LINK})
+  endif()
+endfunction()
+
+# qx_library(name folder [OBJECT] SOURCES ... LINK ...): a static library of one folder, or with
+# OBJECT the object library of an image (see qx_kernel_image) that white-box tests link too. A
+# system folder's library gets the include path of qx_layer_includes, and is built to go into an
+# image: position-independent, with hidden symbols, so each image keeps its own copy of its state.
+function(qx_library name folder)
+  cmake_parse_arguments(ARG "OBJECT" "" "SOURCES;LINK" ${ARGN})
   if(folder IN_LIST QX_SYSTEM_FOLDERS)
     foreach(dep IN LISTS ARG_LINK)
       if(dep MATCHES "^qx_sim")
@@ -30,8 +44,17 @@ function(qx_library name folder)
       message(FATAL_ERROR "${name}: unit/ depends on the standard library only")
     endif()
   endif()
-  add_library(${name} STATIC ${ARG_SOURCES})
+  if(ARG_OBJECT)
+    add_library(${name} OBJECT ${ARG_SOURCES})
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
   target_link_libraries(${name} PUBLIC ${ARG_LINK})
+  set_property(TARGET ${name} PROPERTY QX_FOLDER ${folder})
+  if(folder IN_LIST QX_SYSTEM_FOLDERS OR ARG_OBJECT)
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden
+                                             VISIBILITY_INLINES_HIDDEN ON)
+  endif()
   if(folder IN_LIST QX_SYSTEM_FOLDERS)
     qx_layer_includes(${name} ${folder})
   endif()
@@ -85,6 +108,101 @@ function(qx_check_system_layers)
     file(GLOB names CONFIGURE_DEPENDS ${dir}/*)  # only watched: a new name reconfigures
   endforeach()
   qx_check_layers(ROOT ${PROJECT_SOURCE_DIR} FOLDERS ${folders} KERNEL_STAND_INS ${kernel} USER_STAND_INS ${user})
+endfunction()
+
+# Images. Each kernel driver, DLL and program of the system is a shared object named by its
+# Windows name (qx5310.sys, Qx5310A24x64.dll, QX5310Panel.exe) in the build's bin folder, beside
+# the programs that load it, where the platform's loader finds it. Its code is object libraries
+# (qx_library ... OBJECT) that white-box tests link too; it links the platform and exports its
+# entries alone, every other symbol hidden, so two images, or two copies of one, never share
+# state. The entries get default visibility from their declaration in the stand-in headers
+# (DriverEntry in <wdm.h>; see platform/kernel/ImageExport.h). An image carries its machine in a
+# ".qx_machine" section, as a Windows image does in its header: the loader refuses an image of
+# the other bitness. The layer rule is checked over the system folders of each image, and an
+# image holds system folders of its own mode only.
+#
+# qx_kernel_image(<target> NAME <file> OBJECTS <lib>... [LINK <lib>...])
+#   A kernel driver: a 64-bit image that exports DriverEntry.
+# qx_user_image(<target> NAME <file> OBJECTS <lib>... EXPORTS <name>... [BITS 32|64] [LINK <lib>...])
+#   A DLL or a program, 64-bit unless BITS says 32. A DLL's load-time entry is its export DllMain,
+#   when it has one; a program exports the entry its process starts it at.
+function(qx_kernel_image target)
+  cmake_parse_arguments(ARG "" "NAME" "OBJECTS;LINK" ${ARGN})
+  _qx_image(${target} kernel NAME ${ARG_NAME} BITS 64 EXPORTS DriverEntry OBJECTS ${ARG_OBJECTS} LINK ${ARG_LINK})
+endfunction()
+
+function(qx_user_image target)
+  cmake_parse_arguments(ARG "" "NAME;BITS" "OBJECTS;EXPORTS;LINK" ${ARGN})
+  if(NOT ARG_BITS)
+    set(ARG_BITS 64)
+  endif()
+  _qx_image(${target} user NAME ${ARG_NAME} BITS ${ARG_BITS} EXPORTS ${ARG_EXPORTS} OBJECTS ${ARG_OBJECTS}
+            LINK ${ARG_LINK})
+endfunction()
+
+function(_qx_image target mode)
+  cmake_parse_arguments(ARG "" "NAME;BITS" "OBJECTS;EXPORTS;LINK" ${ARGN})
+  if(NOT ARG_NAME OR NOT ARG_OBJECTS OR NOT ARG_EXPORTS OR NOT ARG_BITS MATCHES "^(32|64)$")
+    message(FATAL_ERROR "${target}: an image needs a NAME, OBJECTS, EXPORTS and BITS 32 or 64")
+  endif()
+  # The system folders the image is built from, through every library it links.
+  set(folders)
+  set(seen)
+  set(pending ${ARG_OBJECTS} ${ARG_LINK})
+  while(pending)
+    list(POP_FRONT pending lib)
+    # One copy of the test framework, in the test program: an image that carried its own would
+    # report to a framework nobody reads.
+    if(lib MATCHES "^(GTest::|qx_test_support$)")
+      message(FATAL_ERROR "${target}: the image ${ARG_NAME} may not link ${lib}")
+    endif()
+    if(NOT TARGET ${lib} OR lib IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${lib})
+    get_target_property(folder ${lib} QX_FOLDER)
+    if(folder IN_LIST QX_SYSTEM_FOLDERS)
+      list(APPEND folders ${folder})
+      if(NOT QX_LAYER_MODE_${folder} MATCHES "^(none|${mode})$")
+        message(FATAL_ERROR "${target}: the ${mode}-mode image ${ARG_NAME} may not hold ${folder}/ (${lib})")
+      endif()
+    endif()
+    get_target_property(deps ${lib} INTERFACE_LINK_LIBRARIES)
+    if(deps)
+      list(APPEND pending ${deps})
+    endif()
+  endwhile()
+  if(folders)
+    list(REMOVE_DUPLICATES folders)
+    qx_check_system_layers(FOLDERS ${folders})
+  endif()
+
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.image)
+  if(ARG_BITS EQUAL 32)
+    set(machine 0x014C)
+  else()
+    set(machine 0x8664)
+  endif()
+  file(CONFIGURE OUTPUT ${dir}/Machine.cpp CONTENT
+       "// The machine of ${ARG_NAME}, which the loader reads before it maps the image.\n__attribute__((section(\".qx_machine\"), used)) static const unsigned short kMachine = ${machine};\n")
+  list(JOIN ARG_EXPORTS "; " globals)
+  file(CONFIGURE OUTPUT ${dir}/exports.map CONTENT "{\n  global: ${globals};\n  local: *;\n};\n")
+
+  add_library(${target} SHARED ${dir}/Machine.cpp)
+  target_link_libraries(${target} PRIVATE ${ARG_OBJECTS} ${ARG_LINK} qx_platform)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_NAME} PREFIX "" SUFFIX "" NO_SONAME ON
+                                             CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+                                             LINK_DEPENDS ${dir}/exports.map)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${dir}/exports.map)
+  # Every import resolved at link time, against the platform and the runtime; clang's sanitizer
+  # runtime lives in the program alone, so its images leave those symbols open.
+  if(NOT (QX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    target_link_options(${target} PRIVATE -Wl,-z,defs)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DNM=${CMAKE_NM}
+                             "-DEXPORTS=${ARG_EXPORTS}" -P ${QX_CMAKE_DIR}/QxCheckExports.cmake
+                     VERBATIM)
 endfunction()
 
 # qx_test(name SOURCES ... LINK ...): one GoogleTest binary, its cases discovered at test time.

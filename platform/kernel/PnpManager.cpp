@@ -9,6 +9,7 @@
 
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/Leftovers.h"
+#include "platform/kernel/Loader.h"
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/RegistryHive.h"
@@ -48,6 +49,12 @@ struct Watcher {
   PVOID context;
 };
 
+// What a service is loaded from: its driver image, or an entry routine linked into the caller.
+struct Service {
+  PDRIVER_INITIALIZE entry = nullptr;
+  std::u16string image;
+};
+
 struct LoadedDriver {
   PDRIVER_OBJECT driver;
   int nodes;
@@ -56,7 +63,7 @@ struct LoadedDriver {
 
 struct PnpState {
   uint64_t scheduler = 0;
-  std::map<std::u16string, PDRIVER_INITIALIZE> services;
+  std::map<std::u16string, Service> services;
   std::map<std::u16string, std::u16string> hardwareIds;  // upper-cased id -> service
   std::map<std::u16string, LoadedDriver> loaded;
   std::vector<std::unique_ptr<Devnode>> nodes;
@@ -189,7 +196,7 @@ void UnloadIfUnused(std::map<std::u16string, LoadedDriver>::iterator it) {
     return;
   }
   p.loaded.erase(it);
-  IoUnloadDriver(driver);
+  LdrUnloadDriver(driver);
 }
 
 void Unuse(Devnode* node) {
@@ -248,10 +255,12 @@ void StartNode(Devnode* node) {
   if (service.empty()) return;  // no driver for it: it stays enumerated
   auto loaded = p.loaded.find(service);
   if (loaded == p.loaded.end()) {
-    auto entry = p.services.find(service);
-    if (entry == p.services.end()) Violation("no entry point registered for service " + Narrow(service));
+    auto registered = p.services.find(service);
+    if (registered == p.services.end()) Violation("no image or entry point registered for service " + Narrow(service));
     NTSTATUS status;
-    PDRIVER_OBJECT driver = IoLoadDriver(service, entry->second, &status);
+    PDRIVER_OBJECT driver = registered->second.entry != nullptr
+                                ? IoLoadDriver(service, registered->second.entry, &status)
+                                : LdrLoadDriver(service, registered->second.image, &status);
     if (driver == nullptr) {
       node->state = DevnodeState::Failed;
       return;
@@ -570,7 +579,10 @@ void PnpLastDeviceDeleted(PDRIVER_OBJECT driver) {
 
 // Host side
 
-void PnpRegisterService(const std::u16string& service, PDRIVER_INITIALIZE entry) { P().services[service] = entry; }
+void PnpRegisterService(const std::u16string& service, PDRIVER_INITIALIZE entry) { P().services[service] = Service{entry, {}}; }
+void PnpRegisterService(const std::u16string& service, const std::u16string& imageName) {
+  P().services[service] = Service{nullptr, imageName};
+}
 void PnpBindHardwareId(const std::u16string& hardwareId, const std::u16string& service) {
   P().hardwareIds[Upper(hardwareId)] = service;
 }

@@ -51,7 +51,9 @@ NTSTATUS IoUnregisterPlugPlayNotification(PVOID NotificationEntry);
 
 namespace plat {
 
-// Which driver serves a hardware id, and the entry point of each service.
+// Which driver serves a hardware id, and what each service is loaded from: its driver image
+// ("qx5310.sys", through the loader), or an entry routine linked into the caller.
+void PnpRegisterService(const std::u16string& service, const std::u16string& imageName);
 void PnpRegisterService(const std::u16string& service, PDRIVER_INITIALIZE entry);
 void PnpBindHardwareId(const std::u16string& hardwareId, const std::u16string& service);
 
