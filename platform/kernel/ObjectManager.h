@@ -49,10 +49,16 @@ struct ObjectTypeInfo {
   const char* name;
   ULONG tag;
   void (*deleteProcedure)(PVOID body);  // may be null; runs before the memory is freed
+  void (*closeProcedure)(PVOID body);   // may be null; runs when the object's last handle closes
 };
+
+// The type of a program's mutex (its body a KMUTANT).
+POBJECT_TYPE MutantObjectType();
 
 // A new object with one reference and a zeroed body; null when pool is exhausted.
 PVOID ObCreateObject(POBJECT_TYPE type, size_t bodySize);
+// An object of the machine itself (the System process), outside pool; it is never deleted.
+PVOID ObCreatePermanentObject(POBJECT_TYPE type, size_t bodySize);
 POBJECT_TYPE ObTypeOf(PVOID body);
 LONG ObReferenceCount(PVOID body);
 
@@ -60,6 +66,18 @@ LONG ObReferenceCount(PVOID body);
 // namespace holds a reference of its own until ObRemoveName.
 NTSTATUS ObInsertName(PVOID body, std::u16string_view fullName);
 void ObRemoveName(PVOID body);
+// A name of a temporary object (a program's named event or mutex): the namespace holds no reference
+// of its own, and the name goes when the object's last handle closes.
+NTSTATUS ObInsertTemporaryName(PVOID body, std::u16string_view fullName);
+// The object under a full name, or null.
+PVOID ObLookupName(std::u16string_view fullName);
+
+// Handle counts: a handle table counts each handle it gives out and closes it through
+// ObCloseHandle, which runs the type's close procedure for the last handle, takes a temporary
+// name away, and drops the handle's reference.
+void ObHandleOpened(PVOID body);
+void ObCloseHandle(PVOID body);
+LONG ObHandleCount(PVOID body);
 std::u16string ObFullName(PVOID body);
 
 // Resolves a path through symbolic links to the object that names its longest known prefix;
