@@ -816,7 +816,7 @@ PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done) {
   return irp;
 }
 
-NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) {
+NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information, bool userWait) {
   CheckIrqlAtMost(PASSIVE_LEVEL, "a synchronous request");
   struct Waiter {
     KEVENT event;
@@ -838,7 +838,7 @@ NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) 
   UCHAR major = IoGetNextIrpStackLocation(irp)->MajorFunction;
   NTSTATUS returned = major == IRP_MJ_POWER ? PoDeliver(device, irp) : IoCallDriver(device, irp);
   if (returned == STATUS_PENDING) {
-    KeWaitForSingleObject(&waiter->event, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(&waiter->event, Executive, userWait ? UserMode : KernelMode, FALSE, nullptr);
     if (!waiter->pendingReturned)
       Violation("a driver returned STATUS_PENDING for major function " + std::to_string(major) +
                 " without IoMarkIrpPending");
@@ -977,7 +977,7 @@ NTSTATUS IoDeviceControlReferenced(PFILE_OBJECT file, ULONG code, const void* in
   }
   irp->Tail.Overlay.OriginalFileObject = file;
   IoGetNextIrpStackLocation(irp)->FileObject = file;
-  return IoCallAndWait(top, irp, information);
+  return IoCallAndWait(top, irp, information, true);
 }
 
 void IoTagThreadRequest(PIRP irp) {

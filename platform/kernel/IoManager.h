@@ -135,8 +135,8 @@ PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool inte
 // IRP is freed.
 PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done);
 // Sends an owned IRP to `device` (a power IRP as the power manager delivers it) and waits for it
-// at PASSIVE_LEVEL.
-NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information);
+// at PASSIVE_LEVEL; `userWait` waits as a program's request does, where its thread may be ended.
+NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information, bool userWait = false);
 
 // A request in flight that a test watches.
 struct IoRequest {

@@ -26,7 +26,7 @@ struct ProcessAccess {
 namespace {
 
 void DeleteProcessBody(PVOID body) { static_cast<Process*>(body)->~Process(); }
-void DeleteThreadBody(PVOID) {}
+void DeleteThreadBody(PVOID body) { static_cast<ThreadObject*>(body)->~ThreadObject(); }
 
 OBJECT_TYPE gProcessType{{"Process", PoolTag("Proc"), DeleteProcessBody, nullptr}};
 OBJECT_TYPE gThreadType{{"Thread", PoolTag("Thre"), DeleteThreadBody, nullptr}};
@@ -67,6 +67,8 @@ void Signal(DISPATCHER_HEADER* header) { KeSetEvent(reinterpret_cast<PKEVENT>(he
 
 // A thread of the process stopped with it: what its own end would have done, the process's end does.
 void Stopped(ThreadObject* t, ULONG code) {
+  for (PVOID object : t->held) ObDereferenceObject(object);
+  t->held.clear();
   t->running = false;
   t->exitCode = code;
   Signal(&t->Header);
@@ -168,7 +170,7 @@ ThreadObject* StartThread(Process* process, std::string name, std::function<ULON
   if (process->IsSystem()) Violation("threads of the System process are the kernel's own");
   void* mem = ObCreateObject(*PsThreadType, sizeof(ThreadObject));
   if (mem == nullptr) return nullptr;
-  auto* t = static_cast<ThreadObject*>(mem);
+  auto* t = new (mem) ThreadObject{};
   InitHeader(&t->Header);
   t->process = process;
   t->id = NextId();

@@ -55,6 +55,9 @@ struct ThreadObject {
   ULONG exitCode;
   PKTHREAD thread;  // the scheduler's thread once it has started
   bool running;     // started and neither ended nor stopped with its process
+  // References a system service of the thread holds across a wait where the thread may be ended;
+  // dropped for it when it stops there, as the service would unwind in the kernel.
+  std::vector<PVOID> held;
 };
 
 // A mapping a driver made into a process's user address space.

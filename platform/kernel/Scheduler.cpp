@@ -29,7 +29,8 @@ struct Scheduler::Thread {
   void* owner = nullptr;                // its process; null for the System process
   KPROCESSOR_MODE mode = KernelMode;    // its previous mode
   bool killed = false;                  // its process ended: it stops at the next safe point
-  int inDriver = 0;                     // depth of driver routines it runs
+  int inDriver = 0;                     // depth of kernel calls it is in
+  bool abortable = false;               // its current wait is made in user mode
   KIRQL irql = PASSIVE_LEVEL;  // as it was when the thread last gave up the baton
   int cpu = -1;                // seeded: the processor it occupies
   int drainingDpcs = 0;
@@ -344,7 +345,8 @@ size_t Scheduler::Park(void* owner) {
     t->killed = true;
     using S = Thread::State;
     bool idle = t->state == S::Ready || t->state == S::Blocked || t->state == S::Preempted || t->state == S::Stalled;
-    if (idle && t->irql == PASSIVE_LEVEL && t->drainingDpcs == 0 && t->inDriver == 0)
+    bool outside = t->inDriver == 0 || (t->state == S::Blocked && t->abortable);
+    if (idle && t->irql == PASSIVE_LEVEL && t->drainingDpcs == 0 && outside)
       now.push_back(t);
     else
       ++pending;
@@ -368,8 +370,8 @@ void Scheduler::ParkSelf() {
   while (true) TakeBaton(self);
 }
 
-void Scheduler::ParkIfKilled(Thread* self) {
-  if (self->killed && tlIrql == PASSIVE_LEVEL && self->drainingDpcs == 0 && self->inDriver == 0 &&
+void Scheduler::ParkIfKilled(Thread* self, bool abortable) {
+  if (self->killed && tlIrql == PASSIVE_LEVEL && self->drainingDpcs == 0 && (self->inDriver == 0 || abortable) &&
       self->kind == Thread::Kind::Sim)
     ParkSelf();
 }
@@ -901,9 +903,10 @@ void Scheduler::WakeWithStatus(Thread* t, NTSTATUS status) {
   }
 }
 
-NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline) {
+NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline,
+                         bool abortable) {
   Thread* self = Self();
-  ParkIfKilled(self);
+  ParkIfKilled(self, abortable);
   bool polling = deadline != nullptr && *deadline <= now_;
   if (tlIrql > (polling ? DISPATCH_LEVEL : APC_LEVEL))
     Violation("wait at IRQL " + std::to_string(tlIrql) + " by '" + self->name + "'");
@@ -912,6 +915,7 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
   if (TrySatisfy(self)) return self->waitStatus;
   if (polling) return STATUS_TIMEOUT;
   if (deadline == nullptr && count == 0) Violation("a wait on nothing without a time-out");
+  self->abortable = abortable;
   self->waiting = true;
   waiters_.push_back(self);
   if (deadline != nullptr) {
@@ -932,6 +936,7 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
     self->state = Thread::State::Blocked;
     ReturnToHost(self);
   }
+  self->abortable = false;
   self->objects.clear();
   return self->waitStatus;
 }

@@ -80,8 +80,8 @@ class Scheduler {
   size_t Park(void* owner);
   // The calling thread stops for ever; the host goes on.
   [[noreturn]] void ParkSelf();
-  // Inside a driver's routine a thread is not stopped: it stops once the routine has returned, as
-  // Windows ends a thread only where it waits for its own request or runs its own code.
+  // Inside the kernel (a driver's routine, a system service) a thread is not stopped: it stops once
+  // back in its own code, or in a wait made in user mode, as Windows ends a thread.
   void EnterDriver();
   void LeaveDriver();
   // Threads of `owner` neither ended nor parked.
@@ -136,7 +136,9 @@ class Scheduler {
   const std::vector<std::string>& TraceLog() const { return trace_; }
 
   // For the dispatcher-object routines of the stand-in.
-  NTSTATUS Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline);
+  // A wait made in user mode (`abortable`) is where a killed thread stops even inside the kernel.
+  NTSTATUS Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline,
+                bool abortable = false);
   void Signal(DISPATCHER_HEADER* object);
   void Yield();
   PKTHREAD CurrentKThread() const;
@@ -197,7 +199,7 @@ class Scheduler {
   void Consume(Thread* t, DISPATCHER_HEADER* obj);
   bool TrySatisfy(Thread* t);
   void WakeWithStatus(Thread* t, NTSTATUS status);
-  void ParkIfKilled(Thread* self);
+  void ParkIfKilled(Thread* self, bool abortable = false);
   void Forget(Thread* t);  // takes a parked thread out of every list, never to run again
   void Shutdown();
   void Mix(uint64_t word) {
