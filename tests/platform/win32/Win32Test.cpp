@@ -228,29 +228,58 @@ TEST(Win32, AHandleMeansNothingInAnotherProcess) {
 TEST(Win32, ANamedMutexIsSeenByALaterProcessAndIsFreeOnceTheFirstHasEnded) {
   Machine m;
   constexpr const char* kName = "PanelSingleInstance";
-  auto panel = [&](DWORD* error, DWORD* wait) {
+  struct Seen {
+    DWORD error = 0, now = 0, later = 0;
+  };
+  auto panel = [&](Seen* seen) {
     return [=]() -> uint32_t {
       HANDLE mutex = CreateMutexA(nullptr, TRUE, kName);
-      *error = GetLastError();
-      *wait = WaitForSingleObject(mutex, 0);
+      seen->error = GetLastError();
+      seen->now = WaitForSingleObject(mutex, 0);
       Sleep(100);
+      seen->later = WaitForSingleObject(mutex, 200);
       return 0;  // the handle stays open until the process ends
     };
   };
-  DWORD firstError = 0, firstWait = 0, secondError = 0, secondWait = 0, thirdError = 0, thirdWait = 0;
-  void* first = m.Start("panel.exe", 32, panel(&firstError, &firstWait));
+  Seen first, second, third;
+  void* a = m.Start("panel.exe", 32, panel(&first));
   m.RunFor(10);
-  void* second = m.Start("panel.exe", 32, panel(&secondError, &secondWait));
-  m.Wait(first);
-  m.Wait(second);
-  void* third = m.Start("panel.exe", 32, panel(&thirdError, &thirdWait));
-  m.Wait(third);
-  EXPECT_EQ(firstError, ERROR_SUCCESS);
-  EXPECT_EQ(firstWait, WAIT_OBJECT_0) << "its owner takes it again";
-  EXPECT_EQ(secondError, ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(secondWait, WAIT_TIMEOUT) << "owned by the first";
-  EXPECT_EQ(thirdError, ERROR_SUCCESS) << "gone with the last handle";
-  for (void* p : {first, second, third}) m.Release(p);
+  void* b = m.Start("panel.exe", 32, panel(&second));
+  m.Wait(a);
+  m.Wait(b);
+  void* c = m.Start("panel.exe", 32, panel(&third));
+  m.Wait(c);
+  EXPECT_EQ(first.error, ERROR_SUCCESS);
+  EXPECT_EQ(first.now, WAIT_OBJECT_0) << "its owner takes it again";
+  EXPECT_EQ(second.error, ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(second.now, WAIT_TIMEOUT) << "owned by the first";
+  EXPECT_EQ(second.later, WAIT_ABANDONED_0) << "the first ended owning it";
+  EXPECT_EQ(third.error, ERROR_SUCCESS) << "gone with the last handle";
+  EXPECT_EQ(third.later, WAIT_OBJECT_0);
+  for (void* p : {a, b, c}) m.Release(p);
+}
+
+TEST(Win32, ExitProcessFromAnyThreadEndsTheProgramAndClosesItsFilesInItsOwnContext) {
+  Machine m;
+  DWORD mainId = 0, workerId = 0;
+  void* p = m.Start("client.exe", 64, [&]() -> uint32_t {
+    Open(m.InterfacePath());
+    mainId = GetCurrentThreadId();
+    HANDLE t = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+      Sleep(10);
+      ExitProcess(3);
+    }, nullptr, 0, &workerId);
+    WaitForSingleObject(t, INFINITE);
+    ADD_FAILURE() << "ended by its other thread";
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(m.ExitCode(p), 3u);
+  EXPECT_EQ(m.Log(), (std::vector<std::string>{"create client.exe", "cleanup client.exe", "close client.exe"}));
+  EXPECT_NE(mainId, workerId);
+  EXPECT_EQ(mainId % 4, 0u);
+  EXPECT_EQ(workerId % 4, 0u);
+  m.Release(p);
 }
 
 TEST(Win32, EventsWaitsSleepsAndClocksRunOnVirtualTime) {
