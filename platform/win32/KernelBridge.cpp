@@ -1,9 +1,11 @@
 #include "platform/win32/KernelBridge.h"
 
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "platform/kernel/IoManager.h"
+#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/Rtl.h"
@@ -353,6 +355,23 @@ Status EnumerateKey(void* key, uint32_t index, std::u16string* name) {
   }
   ObDereferenceObject(body);
   return status;
+}
+
+std::vector<std::u16string> DeviceInterfaces(const void* classGuid, bool presentOnly) {
+  Service service;
+  GUID guid;
+  std::memcpy(&guid, classGuid, sizeof guid);
+  PWSTR list = nullptr;
+  std::vector<std::u16string> out;
+  if (!NT_SUCCESS(IoGetDeviceInterfaces(&guid, nullptr, presentOnly ? 0 : DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list)))
+    return out;
+  // The kernel's "\??\" is user mode's "\\?\".
+  for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
+    std::u16string link(p);
+    out.push_back(u"\\\\?\\" + link.substr(4));
+  }
+  ExFreePool(list);
+  return out;
 }
 
 uint32_t ErrorOf(Status status) {

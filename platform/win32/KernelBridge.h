@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plat::win32 {
 
@@ -44,6 +45,10 @@ Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool creat
 Status QueryValue(void* key, std::u16string_view name, uint32_t* type, std::string* data);
 Status SetValue(void* key, std::u16string_view name, uint32_t type, const void* data, uint32_t size);
 Status EnumerateKey(void* key, uint32_t index, std::u16string* name);
+
+// Device interfaces of a class (a GUID's 16 bytes), as user mode names them ("\\?\..."): the
+// enabled ones, or all registered when not `presentOnly`.
+std::vector<std::u16string> DeviceInterfaces(const void* classGuid, bool presentOnly);
 
 // The Win32 error code of an NTSTATUS, as the system's conversion gives it.
 uint32_t ErrorOf(Status status);

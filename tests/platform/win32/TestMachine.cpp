@@ -16,6 +16,8 @@ constexpr ULONG kFileTag = PoolTag("W32f");
 constexpr ULONG kBufferTag = PoolTag("W32b");
 const GUID kInterface = {0x6A1D0C42, 0x13B7, 0x4E0F, {0x9A, 0x51, 0x3C, 0x77, 0x08, 0xE2, 0x4B, 0x19}};
 
+static_assert(sizeof(GUID) == sizeof kInterfaceClass);
+
 struct Fdo {
   PDEVICE_OBJECT lower;
   PDEVICE_OBJECT pdo;
@@ -206,6 +208,9 @@ NTSTATUS Entry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 plat::Process* P(void* process) { return static_cast<plat::Process*>(process); }
 
 }  // namespace
+
+extern const unsigned char kInterfaceClass[16] = {0x42, 0x0C, 0x1D, 0x6A, 0xB7, 0x13, 0x0F, 0x4E,
+                                                  0x9A, 0x51, 0x3C, 0x77, 0x08, 0xE2, 0x4B, 0x19};
 
 struct Machine::State {
   plat::Scheduler sched;

@@ -18,6 +18,9 @@ constexpr uint32_t kHold = Code(0x802);     // held pending until cancelled
 constexpr uint32_t kTick = Code(0x803);     // buffer word 1 = 2 x word 0; the index cell flips
 constexpr uint32_t kWriteOnly = 0x22u << 16 | 2u << 14 | 0x804u << 2;  // needs write access
 
+// The driver's device interface class, as a GUID's 16 bytes.
+extern const unsigned char kInterfaceClass[16];
+
 struct WhoAmI {
   uint32_t processId;
   uint32_t is32;

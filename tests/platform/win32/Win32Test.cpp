@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/kernel/Verifier.h"
+#include "platform/win32/include/setupapi.h"
 #include "platform/win32/include/windows.h"
 #include "platform/win32/include/winioctl.h"
 #include "tests/platform/win32/TestMachine.h"
@@ -68,6 +69,38 @@ TEST(Win32, ProgramsOpenTheDeviceByItsInterfacePathAndTheDriverSeesTheirProcessB
   EXPECT_EQ(m.Log(), (std::vector<std::string>{"create client.exe", "cleanup client.exe", "close client.exe",
                                                "create client.exe", "cleanup client.exe", "close client.exe",
                                                "create client.exe", "cleanup client.exe", "close client.exe"}));
+}
+
+TEST(Win32, AProgramFindsThePresentInterfacesOfAClassAndOpensThem) {
+  Machine m;
+  std::vector<std::string> found;
+  DWORD required = 0, afterLast = 0;
+  void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+    GUID guid;
+    std::memcpy(&guid, w32test::kInterfaceClass, sizeof guid);
+    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &guid, i, &data); ++i) {
+      SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+      std::vector<char> bytes(required);
+      auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.data());
+      detail->cbSize = 8;
+      SP_DEVINFO_DATA info{};
+      info.cbSize = sizeof info;
+      if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &info)) found.push_back(detail->DevicePath);
+    }
+    afterLast = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    HANDLE h = Open(found.empty() ? std::string() : found.front());
+    return h == INVALID_HANDLE_VALUE ? 1 : 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(found, std::vector<std::string>{m.InterfacePath()});
+  EXPECT_EQ(required, 4 + m.InterfacePath().size() + 1);
+  EXPECT_EQ(afterLast, ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(m.ExitCode(p), 0u) << "opened, and closed as it ended";
+  m.Release(p);
 }
 
 TEST(Win32, FailuresAreReportedThroughTheLastErrorOfTheFailingThread) {
