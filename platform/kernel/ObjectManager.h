@@ -23,8 +23,12 @@ extern POBJECT_TYPE* ExEventObjectType;  // its body is a KEVENT
 LONG_PTR ObReferenceObject(PVOID Object);
 LONG_PTR ObDereferenceObject(PVOID Object);
 
-// Handles to objects of the object manager live in the kernel handle table; the handle holds one
-// reference. A handle of another kind (a registry key) is STATUS_OBJECT_TYPE_MISMATCH here.
+// A handle is one of the current process's (small values) or of the kernel's table (kernel handles,
+// which user mode may not pass: STATUS_INVALID_HANDLE); NtCurrentProcess() and NtCurrentThread()
+// name the current process and thread. A user-mode reference checks the access the handle was
+// opened with (STATUS_ACCESS_DENIED); a handle of another kind (a registry key) or type is
+// STATUS_OBJECT_TYPE_MISMATCH. ObOpenObjectByPointer makes a kernel handle for OBJ_KERNEL_HANDLE
+// or on a thread of the System process, and a handle of the current process otherwise.
 NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                    KPROCESSOR_MODE AccessMode, PVOID* Object, PVOID HandleInformation);
 NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID PassedAccessState, ACCESS_MASK DesiredAccess,

@@ -262,13 +262,14 @@ TEST(Win32, ANamedMutexIsSeenByALaterProcessAndIsFreeOnceTheFirstHasEnded) {
   Machine m;
   constexpr const char* kName = "PanelSingleInstance";
   struct Seen {
-    DWORD error = 0, now = 0, later = 0;
+    DWORD error = 0, now = 0, later = 0, release = 0;
   };
   auto panel = [&](Seen* seen) {
     return [=]() -> uint32_t {
       HANDLE mutex = CreateMutexA(nullptr, TRUE, kName);
       seen->error = GetLastError();
       seen->now = WaitForSingleObject(mutex, 0);
+      if (seen->now == WAIT_TIMEOUT && !ReleaseMutex(mutex)) seen->release = GetLastError();
       Sleep(100);
       seen->later = WaitForSingleObject(mutex, 200);
       return 0;  // the handle stays open until the process ends
@@ -286,6 +287,7 @@ TEST(Win32, ANamedMutexIsSeenByALaterProcessAndIsFreeOnceTheFirstHasEnded) {
   EXPECT_EQ(first.now, WAIT_OBJECT_0) << "its owner takes it again";
   EXPECT_EQ(second.error, ERROR_ALREADY_EXISTS);
   EXPECT_EQ(second.now, WAIT_TIMEOUT) << "owned by the first";
+  EXPECT_EQ(second.release, ERROR_NOT_OWNER);
   EXPECT_EQ(second.later, WAIT_ABANDONED_0) << "the first ended owning it";
   EXPECT_EQ(third.error, ERROR_SUCCESS) << "gone with the last handle";
   EXPECT_EQ(third.later, WAIT_OBJECT_0);
