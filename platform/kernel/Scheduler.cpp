@@ -303,13 +303,6 @@ uint32_t Scheduler::CurrentThreadId() const { return Self()->id; }
 void* Scheduler::CurrentOwner() const { return Self()->owner; }
 KPROCESSOR_MODE Scheduler::CurrentMode() const { return Self()->mode; }
 
-size_t Scheduler::ThreadsOf(void* owner) const {
-  size_t n = 0;
-  for (const auto& t : threads_)
-    if (t->owner == owner && owner != nullptr && t->state != Thread::State::Done) ++n;
-  return n;
-}
-
 void Scheduler::Forget(Thread* t) {
   ready_.erase(std::remove(ready_.begin(), ready_.end(), t), ready_.end());
   spinners_.erase(std::remove(spinners_.begin(), spinners_.end(), t), spinners_.end());
@@ -378,10 +371,8 @@ void Scheduler::ParkIfKilled(Thread* self, bool abortable) {
 
 void Scheduler::EnterDriver() { ++Self()->inDriver; }
 
-void Scheduler::LeaveDriver() {
-  Thread* self = Self();
-  --self->inDriver;
-}
+void Scheduler::LeaveDriver() { --Self()->inDriver; }
+
 std::string Scheduler::CurrentThreadName() const { return Self()->name; }
 PKTHREAD Scheduler::CurrentKThread() const { return reinterpret_cast<PKTHREAD>(Self()); }
 

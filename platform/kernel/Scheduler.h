@@ -84,8 +84,6 @@ class Scheduler {
   // back in its own code, or in a wait made in user mode, as Windows ends a thread.
   void EnterDriver();
   void LeaveDriver();
-  // Threads of `owner` neither ended nor parked.
-  size_t ThreadsOf(void* owner) const;
   bool ThreadDone(uint32_t id) const;
   uint32_t CurrentThreadId() const;
   std::string CurrentThreadName() const;
