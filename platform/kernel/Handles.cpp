@@ -6,6 +6,7 @@
 
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/KernelHandles.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Verifier.h"
 
 namespace plat {
@@ -86,7 +87,8 @@ std::string KernelHandles::OpenReport() {
 
 NTSTATUS ZwClose(HANDLE Handle) {
   plat::CheckIrqlAtMost(PASSIVE_LEVEL, "ZwClose");
-  NTSTATUS status = plat::KernelHandles::Close(Handle);
+  NTSTATUS status = plat::IsKernelHandle(Handle) ? plat::KernelHandles::Close(Handle)
+                                                 : plat::CurrentProcess()->Handles().Close(Handle);
   if (status == STATUS_INVALID_HANDLE) {
     char what[96];
     std::snprintf(what, sizeof what, "ZwClose of a handle that is not open (0x%llx)",

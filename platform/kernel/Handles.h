@@ -39,5 +39,5 @@ inline void InitializeObjectAttributesRoutine(POBJECT_ATTRIBUTES p, PUNICODE_STR
 }
 #define InitializeObjectAttributes(p, n, a, r, s) InitializeObjectAttributesRoutine((p), (n), (a), (r), (s))
 
-// Closes any kernel handle (PASSIVE_LEVEL).
+// Closes a kernel handle, or a handle of the current process (PASSIVE_LEVEL).
 NTSTATUS ZwClose(HANDLE Handle);

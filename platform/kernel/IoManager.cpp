@@ -13,7 +13,9 @@
 #include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/Memory.h"
 #include "platform/kernel/PowerManager.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -31,7 +33,7 @@ size_t RoundUp(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 struct IrpRecord {
   bool owned = false;
   std::function<void(PIRP)> done;
-  bool caller32 = false;
+  void* process = nullptr;  // the process of the thread whose request it is; null for none
   std::string fault;  // what the I/O manager's completion work found wrong, raised once the IRP is freed
   uint64_t serial = 0;  // tells an IRP apart from a later one at the same address
 };
@@ -113,6 +115,14 @@ class FileTarget {
   PDEVICE_OBJECT top_;
 };
 
+// The file's last handle closed.
+void CleanupFileBody(PVOID body) {
+  auto* f = static_cast<FileBody*>(body);
+  if (!f->opened || f->cleanedUp) return;
+  f->cleanedUp = true;
+  SendFileIrp(&f->file, IRP_MJ_CLEANUP);
+}
+
 void DeleteFileBody(PVOID body) {
   auto* f = static_cast<FileBody*>(body);
   PDEVICE_OBJECT opened = f->file.DeviceObject;
@@ -192,9 +202,9 @@ struct OBJECT_TYPE {
 };
 
 namespace {
-OBJECT_TYPE gDeviceType{{"Device", PoolTag("Devi"), DeleteDeviceBody}};
-OBJECT_TYPE gDriverType{{"Driver", PoolTag("Driv"), DeleteDriverBody}};
-OBJECT_TYPE gFileType{{"File", PoolTag("File"), DeleteFileBody}};
+OBJECT_TYPE gDeviceType{{"Device", PoolTag("Devi"), DeleteDeviceBody, nullptr}};
+OBJECT_TYPE gDriverType{{"Driver", PoolTag("Driv"), DeleteDriverBody, nullptr}};
+OBJECT_TYPE gFileType{{"File", PoolTag("File"), DeleteFileBody, CleanupFileBody}};
 }  // namespace
 
 namespace {
@@ -360,8 +370,13 @@ class Dispatching {
  public:
   Dispatching(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location)
       : frame_(Io().dispatching.insert(Io().dispatching.end(),
-                                       DispatchFrame{irp, serial, location, (location->Control & SL_PENDING_RETURNED) != 0})) {}
-  ~Dispatching() { Io().dispatching.erase(frame_); }
+                                       DispatchFrame{irp, serial, location, (location->Control & SL_PENDING_RETURNED) != 0})) {
+    if (auto* s = plat::Scheduler::TryCurrent()) s->EnterDriver();
+  }
+  ~Dispatching() {
+    if (auto* s = plat::Scheduler::TryCurrent()) s->LeaveDriver();
+    Io().dispatching.erase(frame_);
+  }
   Dispatching(const Dispatching&) = delete;
   Dispatching& operator=(const Dispatching&) = delete;
 
@@ -490,7 +505,11 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
   if (!fault.empty()) Violation(fault);
 }
 
-BOOLEAN IoIs32bitProcess(PIRP Irp) { return RecordOf(Irp, "IoIs32bitProcess").caller32 ? TRUE : FALSE; }
+BOOLEAN IoIs32bitProcess(PIRP Irp) {
+  if (Irp == nullptr) return plat::ProcessOf(PsGetCurrentProcess())->Is32Bit() ? TRUE : FALSE;
+  auto* process = static_cast<plat::Process*>(RecordOf(Irp, "IoIs32bitProcess").process);
+  return process != nullptr && Irp->RequestorMode == UserMode && process->Is32Bit() ? TRUE : FALSE;
+}
 
 // Cancel
 
@@ -649,6 +668,7 @@ PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, 
 
 void IoFreeMdl(PMDL Mdl) {
   if (Mdl->MdlFlags & MDL_PAGES_LOCKED) Violation("IoFreeMdl of an MDL whose pages are still locked");
+  if (plat::MmHasUserMapping(Mdl)) Violation("IoFreeMdl of an MDL still mapped into a process");
   ExFreePoolWithTag(Mdl, kMdlTag);
 }
 
@@ -665,6 +685,7 @@ void MmProbeAndLockPages(PMDL Mdl, KPROCESSOR_MODE, LOCK_OPERATION) {
 
 void MmUnlockPages(PMDL Mdl) {
   if (!(Mdl->MdlFlags & MDL_PAGES_LOCKED)) Violation("MmUnlockPages of an MDL that is not locked");
+  if (plat::MmHasUserMapping(Mdl)) Violation("MmUnlockPages of pages still mapped into a process");
   Mdl->MdlFlags &= static_cast<SHORT>(~(MDL_PAGES_LOCKED | MDL_MAPPED_TO_SYSTEM_VA));
   if (!(Mdl->MdlFlags & MDL_SOURCE_IS_NONPAGED_POOL)) Mdl->MappedSystemVa = nullptr;
 }
@@ -737,6 +758,7 @@ PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool inte
     return nullptr;
   }
   irp->RequestorMode = mode;
+  plat::IoTagThreadRequest(irp);
   irp->AssociatedIrp.SystemBuffer = system;
   if (system != nullptr) irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER;
   if (method == METHOD_BUFFERED && caller.outputLength != 0) {
@@ -794,7 +816,7 @@ PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done) {
   return irp;
 }
 
-NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) {
+NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information, bool userWait) {
   CheckIrqlAtMost(PASSIVE_LEVEL, "a synchronous request");
   struct Waiter {
     KEVENT event;
@@ -816,7 +838,7 @@ NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information) 
   UCHAR major = IoGetNextIrpStackLocation(irp)->MajorFunction;
   NTSTATUS returned = major == IRP_MJ_POWER ? PoDeliver(device, irp) : IoCallDriver(device, irp);
   if (returned == STATUS_PENDING) {
-    KeWaitForSingleObject(&waiter->event, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(&waiter->event, Executive, userWait ? UserMode : KernelMode, FALSE, nullptr);
     if (!waiter->pendingReturned)
       Violation("a driver returned STATUS_PENDING for major function " + std::to_string(major) +
                 " without IoMarkIrpPending");
@@ -865,6 +887,7 @@ NTSTATUS SendFileIrpWith(PFILE_OBJECT file, UCHAR major, const std::function<voi
   PIRP irp = IoAllocateOwnedIrp(top.Get()->StackSize, {});
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->RequestorMode = UserMode;
+  IoTagThreadRequest(irp);
   irp->Tail.Overlay.OriginalFileObject = file;
   PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
   sp->MajorFunction = major;
@@ -928,19 +951,57 @@ void IoCloseFile(PFILE_OBJECT file) {
 }
 
 NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
-                         ULONG outputLength, ULONG_PTR* information, bool caller32) {
+                         ULONG outputLength, ULONG_PTR* information) {
+  ObReferenceObject(file);
+  return IoDeviceControlReferenced(file, code, input, inputLength, output, outputLength, information);
+}
+
+NTSTATUS IoDeviceControlReferenced(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
+                                   ULONG outputLength, ULONG_PTR* information) {
   CheckIrqlAtMost(PASSIVE_LEVEL, "a device control");
   if (information != nullptr) *information = 0;
-  FileTarget top(file);
+  // The request holds the file and the top of its stack until it completes, not the caller's
+  // stack: a thread of a process that ends meanwhile stops without unwinding.
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(file->DeviceObject);
   NTSTATUS status;
-  PIRP irp = IoBuildControlIrp(top.Get()->StackSize,
+  PIRP irp = IoBuildControlIrp(top->StackSize,
                                IoControlBuffers{code, const_cast<void*>(input), inputLength, output, outputLength},
-                               false, UserMode, {}, &status);
-  if (irp == nullptr) return status;
-  Io().irps[irp].caller32 = caller32;
+                               false, UserMode, [top, file](PIRP) {
+                                 ObDereferenceObject(top);
+                                 ObDereferenceObject(file);
+                               }, &status);
+  if (irp == nullptr) {
+    ObDereferenceObject(top);
+    ObDereferenceObject(file);
+    return status;
+  }
   irp->Tail.Overlay.OriginalFileObject = file;
   IoGetNextIrpStackLocation(irp)->FileObject = file;
-  return IoCallAndWait(top.Get(), irp, information);
+  return IoCallAndWait(top, irp, information, true);
+}
+
+void IoTagThreadRequest(PIRP irp) {
+  auto* s = Scheduler::TryCurrent();
+  if (s == nullptr) return;
+  RecordOf(irp, "a thread's request").process = s->CurrentOwner();
+  irp->Tail.Overlay.Thread = s->CurrentKThread();
+}
+
+size_t IoCancelProcessRequests(void* process) {
+  std::vector<PIRP> mine;
+  for (const auto& [irp, rec] : Io().irps)
+    if (rec.process == process && process != nullptr) mine.push_back(irp);
+  std::sort(mine.begin(), mine.end(), [](PIRP a, PIRP b) { return Io().irps[a].serial < Io().irps[b].serial; });
+  for (PIRP irp : mine)
+    if (Io().irps.count(irp) != 0) IoCancelIrp(irp);
+  return mine.size();
+}
+
+size_t IoProcessRequests(void* process) {
+  size_t n = 0;
+  for (const auto& [irp, rec] : Io().irps)
+    if (rec.process == process && process != nullptr) ++n;
+  return n;
 }
 
 PDRIVER_OBJECT IoLoadDriver(std::u16string_view serviceName, PDRIVER_INITIALIZE entry, NTSTATUS* status) {

@@ -46,6 +46,8 @@ void IoCompleteRequest(PIRP Irp, CHAR PriorityBoost);
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
                                    ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
                                    BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock);
+// Whether the request comes from a 32-bit process (its thread's process, or the current process
+// for a null IRP).
 BOOLEAN IoIs32bitProcess(PIRP Irp);
 
 BOOLEAN IoCancelIrp(PIRP Irp);
@@ -90,11 +92,22 @@ bool IoUnloadDriver(PDRIVER_OBJECT driver);
 NTSTATUS IoOpenFile(std::u16string_view path, PFILE_OBJECT* file, KPROCESSOR_MODE mode = UserMode);
 // Closes the handle: CLEANUP now, CLOSE when the last reference to the file object goes.
 void IoCloseFile(PFILE_OBJECT file);
-// A device control on an open file as a process makes it: the IRP is built from the caller's own
-// buffers for the code's transfer method (see IoBuildControlIrp), sent to the top of the file's
-// stack and waited for. `information` receives the byte count the driver reported.
+// A device control on an open file as the current process makes it: the IRP is built from the
+// caller's own buffers for the code's transfer method (see IoBuildControlIrp), sent to the top of
+// the file's stack and waited for. `information` receives the byte count the driver reported.
 NTSTATUS IoDeviceControl(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
-                         ULONG outputLength, ULONG_PTR* information, bool caller32 = false);
+                         ULONG outputLength, ULONG_PTR* information);
+// The same, the request taking over the caller's reference to the file (as a handle's reference
+// becomes the request's in the system service): it is dropped when the request completes.
+NTSTATUS IoDeviceControlReferenced(PFILE_OBJECT file, ULONG code, const void* input, ULONG inputLength, void* output,
+                                   ULONG outputLength, ULONG_PTR* information);
+// A request of the current thread (its process is the one the I/O manager cancels it for when the
+// process ends).
+void IoTagThreadRequest(PIRP irp);
+// Cancels every request of the process's threads, oldest first; how many there were.
+size_t IoCancelProcessRequests(void* process);
+// Requests of the process's threads not yet completed.
+size_t IoProcessRequests(void* process);
 
 // A device control's buffers as its caller passed them.
 struct IoControlBuffers {
@@ -122,8 +135,8 @@ PIRP IoBuildControlIrp(CHAR stackSize, const IoControlBuffers& caller, bool inte
 // IRP is freed.
 PIRP IoAllocateOwnedIrp(CHAR stackSize, std::function<void(PIRP)> done);
 // Sends an owned IRP to `device` (a power IRP as the power manager delivers it) and waits for it
-// at PASSIVE_LEVEL.
-NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information);
+// at PASSIVE_LEVEL; `userWait` waits as a program's request does, where its thread may be ended.
+NTSTATUS IoCallAndWait(PDEVICE_OBJECT device, PIRP irp, ULONG_PTR* information, bool userWait = false);
 
 // A request in flight that a test watches.
 struct IoRequest {

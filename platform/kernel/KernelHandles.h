@@ -25,6 +25,9 @@ struct HandleKind {
   void (*close)(PVOID object);  // runs on ZwClose, outside the table's lock
 };
 
+// Whether a handle value is of the kernel's table (a process's handles are small values).
+inline bool IsKernelHandle(HANDLE h) { return reinterpret_cast<ULONG_PTR>(h) >= 0xFFFFFFFF80000000ull && reinterpret_cast<LONG_PTR>(h) < -2; }
+
 class KernelHandles {
  public:
   static HANDLE Insert(const HandleKind* kind, PVOID object);

@@ -7,6 +7,7 @@
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/KernelHandles.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -23,6 +24,9 @@ struct alignas(16) ObjectHeader {
   uint64_t magic;
   LONG refs;
   POBJECT_TYPE type;
+  LONG handles = 0;
+  bool temporary = false;  // its name goes with its last handle
+  bool permanent = false;  // outside pool, never deleted
   std::u16string name;        // canonical full name while in the namespace
   std::u16string linkTarget;  // symbolic links only
 };
@@ -90,10 +94,52 @@ std::u16string ToU16(const UNICODE_STRING& s) {
 PVOID ObCreateObject(POBJECT_TYPE type, size_t bodySize) {
   void* mem = ExAllocatePoolWithTag(NonPagedPool, sizeof(ObjectHeader) + bodySize, type->info.tag);
   if (mem == nullptr) return nullptr;
-  auto* h = new (mem) ObjectHeader{kObjectMagic, 1, type, {}, {}};
+  auto* h = new (mem) ObjectHeader{kObjectMagic, 1, type, 0, false, false, {}, {}};
   PVOID body = BodyOf(h);
   std::memset(body, 0, bodySize);
   return body;
+}
+
+PVOID ObCreatePermanentObject(POBJECT_TYPE type, size_t bodySize) {
+  void* mem = ::operator new(sizeof(ObjectHeader) + bodySize, std::align_val_t{alignof(ObjectHeader)});
+  auto* h = new (mem) ObjectHeader{kObjectMagic, 1, type, 0, false, true, {}, {}};
+  PVOID body = BodyOf(h);
+  std::memset(body, 0, bodySize);
+  return body;
+}
+
+NTSTATUS ObInsertTemporaryName(PVOID body, std::u16string_view fullName) {
+  NTSTATUS status = ObInsertName(body, fullName);
+  if (!NT_SUCCESS(status)) return status;
+  ObjectHeader* h = HeaderOf(body);
+  h->temporary = true;
+  h->refs -= 1;
+  return status;
+}
+
+PVOID ObLookupName(std::u16string_view fullName) {
+  std::u16string name;
+  if (!Canonical(fullName, &name)) return nullptr;
+  auto& ns = Ns();
+  auto it = ns.names.find(Key(name));
+  return it == ns.names.end() ? nullptr : it->second;
+}
+
+void ObHandleOpened(PVOID body) { __atomic_add_fetch(&HeaderOf(body)->handles, 1, __ATOMIC_SEQ_CST); }
+
+LONG ObHandleCount(PVOID body) { return HeaderOf(body)->handles; }
+
+void ObCloseHandle(PVOID body) {
+  ObjectHeader* h = HeaderOf(body);
+  if (h->handles <= 0) Violation("a handle was closed of an object with no handles");
+  if (__atomic_sub_fetch(&h->handles, 1, __ATOMIC_SEQ_CST) == 0) {
+    if (h->type->info.closeProcedure != nullptr) h->type->info.closeProcedure(body);
+    if (h->temporary && !h->name.empty()) {
+      Ns().names.erase(Key(h->name));
+      h->name.clear();
+    }
+  }
+  ObDereferenceObject(body);
 }
 
 POBJECT_TYPE ObTypeOf(PVOID body) { return HeaderOf(body)->type; }
@@ -115,6 +161,7 @@ NTSTATUS ObInsertName(PVOID body, std::u16string_view fullName) {
 void ObRemoveName(PVOID body) {
   ObjectHeader* h = HeaderOf(body);
   if (h->name.empty()) return;
+  if (h->temporary) Violation("ObRemoveName of a temporary object's name");
   Ns().names.erase(Key(h->name));
   h->name.clear();
   ObDereferenceObject(body);
@@ -179,33 +226,55 @@ size_t ObNamespaceSize() { return Ns().names.size(); }
 }  // namespace plat
 
 namespace {
-OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", PoolTag("Symb"), plat::DeleteSymbolicLinkBody}};
-OBJECT_TYPE gEventType{{"Event", PoolTag("Even"), nullptr}};
+OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", PoolTag("Symb"), plat::DeleteSymbolicLinkBody, nullptr}};
+OBJECT_TYPE gEventType{{"Event", PoolTag("Even"), nullptr, nullptr}};
+OBJECT_TYPE gMutantType{{"Mutant", PoolTag("Muta"), nullptr, nullptr}};
 POBJECT_TYPE gSymbolicLinkTypePointer = &gSymbolicLinkType;
 POBJECT_TYPE gEventTypePointer = &gEventType;
 const plat::HandleKind kObjectHandle{"Object", [](PVOID object) { ObDereferenceObject(object); }};
 }  // namespace
 
+POBJECT_TYPE plat::MutantObjectType() { return &gMutantType; }
+
 POBJECT_TYPE* ObSymbolicLinkObjectType = &gSymbolicLinkTypePointer;
 POBJECT_TYPE* ExEventObjectType = &gEventTypePointer;
 
-NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
-                                   PVOID* Object, PVOID) {
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
+                                   KPROCESSOR_MODE AccessMode, PVOID* Object, PVOID) {
   *Object = nullptr;
   PVOID object = nullptr;
-  NTSTATUS status = plat::KernelHandles::Reference(Handle, &kObjectHandle, &object);
-  if (!NT_SUCCESS(status)) return status;
-  if (ObjectType != nullptr && plat::ObTypeOf(object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
-  ObReferenceObject(object);
-  *Object = object;
-  return STATUS_SUCCESS;
+  if (Handle == NtCurrentProcess() || Handle == NtCurrentThread()) {
+    object = Handle == NtCurrentProcess() ? static_cast<PVOID>(plat::CurrentProcess())
+                                          : static_cast<PVOID>(plat::CurrentThreadObject());
+    if (object == nullptr) return STATUS_INVALID_HANDLE;
+    if (ObjectType != nullptr && plat::ObTypeOf(object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+    ObReferenceObject(object);
+    *Object = object;
+    return STATUS_SUCCESS;
+  }
+  if (plat::IsKernelHandle(Handle)) {
+    // A program cannot pass a kernel handle.
+    if (AccessMode == UserMode) return STATUS_INVALID_HANDLE;
+    NTSTATUS status = plat::KernelHandles::Reference(Handle, &kObjectHandle, &object);
+    if (!NT_SUCCESS(status)) return status;
+    if (ObjectType != nullptr && plat::ObTypeOf(object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+    ObReferenceObject(object);
+    *Object = object;
+    return STATUS_SUCCESS;
+  }
+  // Any other handle is one of the current process's: another process's handle means nothing here.
+  return plat::CurrentProcess()->Handles().Reference(Handle, ObjectType, DesiredAccess, AccessMode == UserMode, Object);
 }
 
-NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG, PVOID, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
-                               PHANDLE Handle) {
+NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID, ACCESS_MASK DesiredAccess,
+                               POBJECT_TYPE ObjectType, KPROCESSOR_MODE, PHANDLE Handle) {
   if (ObjectType != nullptr && plat::ObTypeOf(Object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
   ObReferenceObject(Object);
-  *Handle = plat::KernelHandles::Insert(&kObjectHandle, Object);
+  plat::Process* process = plat::CurrentProcess();
+  if ((HandleAttributes & OBJ_KERNEL_HANDLE) || process->IsSystem())
+    *Handle = plat::KernelHandles::Insert(&kObjectHandle, Object);
+  else
+    *Handle = process->Handles().Insert(Object, DesiredAccess);
   return STATUS_SUCCESS;
 }
 
@@ -233,6 +302,11 @@ LONG_PTR ObDereferenceObject(PVOID Object) {
   if (h->refs <= 0) plat::Violation("ObDereferenceObject of an object with no references left");
   LONG left = __atomic_sub_fetch(&h->refs, 1, __ATOMIC_SEQ_CST);
   if (left == 0) {
+    if (h->permanent) plat::Violation("the last reference to a permanent object was dropped");
+    if (h->temporary && !h->name.empty()) {
+      plat::Ns().names.erase(plat::Key(h->name));
+      h->name.clear();
+    }
     if (h->type->info.deleteProcedure != nullptr) h->type->info.deleteProcedure(Object);
     h->magic = 0;
     ULONG tag = h->type->info.tag;

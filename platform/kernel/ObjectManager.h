@@ -23,8 +23,12 @@ extern POBJECT_TYPE* ExEventObjectType;  // its body is a KEVENT
 LONG_PTR ObReferenceObject(PVOID Object);
 LONG_PTR ObDereferenceObject(PVOID Object);
 
-// Handles to objects of the object manager live in the kernel handle table; the handle holds one
-// reference. A handle of another kind (a registry key) is STATUS_OBJECT_TYPE_MISMATCH here.
+// A handle is one of the current process's (small values) or of the kernel's table (kernel handles,
+// which user mode may not pass: STATUS_INVALID_HANDLE); NtCurrentProcess() and NtCurrentThread()
+// name the current process and thread. A user-mode reference checks the access the handle was
+// opened with (STATUS_ACCESS_DENIED); a handle of another kind (a registry key) or type is
+// STATUS_OBJECT_TYPE_MISMATCH. ObOpenObjectByPointer makes a kernel handle for OBJ_KERNEL_HANDLE
+// or on a thread of the System process, and a handle of the current process otherwise.
 NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                    KPROCESSOR_MODE AccessMode, PVOID* Object, PVOID HandleInformation);
 NTSTATUS ObOpenObjectByPointer(PVOID Object, ULONG HandleAttributes, PVOID PassedAccessState, ACCESS_MASK DesiredAccess,
@@ -49,10 +53,16 @@ struct ObjectTypeInfo {
   const char* name;
   ULONG tag;
   void (*deleteProcedure)(PVOID body);  // may be null; runs before the memory is freed
+  void (*closeProcedure)(PVOID body);   // may be null; runs when the object's last handle closes
 };
+
+// The type of a program's mutex (its body a KMUTANT).
+POBJECT_TYPE MutantObjectType();
 
 // A new object with one reference and a zeroed body; null when pool is exhausted.
 PVOID ObCreateObject(POBJECT_TYPE type, size_t bodySize);
+// An object of the machine itself (the System process), outside pool; it is never deleted.
+PVOID ObCreatePermanentObject(POBJECT_TYPE type, size_t bodySize);
 POBJECT_TYPE ObTypeOf(PVOID body);
 LONG ObReferenceCount(PVOID body);
 
@@ -60,6 +70,18 @@ LONG ObReferenceCount(PVOID body);
 // namespace holds a reference of its own until ObRemoveName.
 NTSTATUS ObInsertName(PVOID body, std::u16string_view fullName);
 void ObRemoveName(PVOID body);
+// A name of a temporary object (a program's named event or mutex): the namespace holds no reference
+// of its own, and the name goes when the object's last handle closes.
+NTSTATUS ObInsertTemporaryName(PVOID body, std::u16string_view fullName);
+// The object under a full name, or null.
+PVOID ObLookupName(std::u16string_view fullName);
+
+// Handle counts: a handle table counts each handle it gives out and closes it through
+// ObCloseHandle, which runs the type's close procedure for the last handle, takes a temporary
+// name away, and drops the handle's reference.
+void ObHandleOpened(PVOID body);
+void ObCloseHandle(PVOID body);
+LONG ObHandleCount(PVOID body);
 std::u16string ObFullName(PVOID body);
 
 // Resolves a path through symbolic links to the object that names its longest known prefix;

@@ -1,5 +1,7 @@
 #include "platform/kernel/Pool.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -18,12 +20,15 @@ struct Record {
   ULONG tag;
   bool paged;
   size_t bytes;
+  bool shared = false;  // its pages were made shareable to be mapped again
+  int mappings = 0;
 };
 
 // Pool may also be used by free-running stress tests on real threads, so the ledger locks.
 struct Ledger {
   std::mutex m;
   std::unordered_map<void*, Record> live;
+  std::map<uintptr_t, void*> pages;  // allocations of a page or more, by address
   size_t count = 0;
   size_t failNth = 0;
   std::set<ULONG> failTags;
@@ -38,7 +43,50 @@ bool IsPaged(POOL_TYPE type) { return (static_cast<int>(type) & 1) != 0; }
 
 constexpr size_t kPageBytes = 4096;
 
+size_t WholePages(size_t bytes) { return (bytes + kPageBytes - 1) & ~(kPageBytes - 1); }
+
+// Copies below the sanitizer: the last page holds the allocation's redzone and may hold other
+// allocations.
+void CopyPages(void* to, const void* from, size_t n) {
+  asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(n) : : "memory");
+}
+
+// Puts shared pages with the same contents under the allocation, at the same address, so that
+// they can be mapped a second time. The allocator's bookkeeping and the sanitizer's shadow stay
+// as they are.
+bool Share(void* p, size_t bytes) {
+  size_t length = WholePages(bytes);
+  void* shared = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return false;
+  CopyPages(shared, p, length);
+  if (mremap(shared, length, length, MREMAP_MAYMOVE | MREMAP_FIXED, p) == MAP_FAILED) {
+    munmap(shared, length);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool PoolPagesOf(const void* p, size_t length, void** start, size_t* pageBytes) {
+  std::lock_guard<std::mutex> lock(L().m);
+  auto addr = reinterpret_cast<uintptr_t>(p);
+  auto it = L().pages.upper_bound(addr);
+  if (it == L().pages.begin()) return false;
+  --it;
+  Record& r = L().live.at(it->second);
+  if (addr + length > it->first + r.bytes) return false;
+  if (!r.shared && !Share(it->second, r.bytes)) return false;
+  r.shared = true;
+  *start = it->second;
+  *pageBytes = WholePages(r.bytes);
+  return true;
+}
+
+void PoolNoteMapping(void* start, int delta) {
+  std::lock_guard<std::mutex> lock(L().m);
+  L().live.at(start).mappings += delta;
+}
 
 std::string TagText(ULONG tag) {
   std::string s;
@@ -80,8 +128,11 @@ std::string PoolLedger::LeakReport() {
 
 void PoolLedger::Forget() {
   std::lock_guard<std::mutex> lock(L().m);
-  for (auto& [p, r] : L().live) std::free(p);
+  for (auto& [p, r] : L().live) {
+    if (r.mappings == 0) std::free(p);
+  }
   L().live.clear();
+  L().pages.clear();
 }
 
 size_t PoolLedger::AllocationCount() {
@@ -138,7 +189,8 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
   if (p == nullptr) return nullptr;
   // Fresh pool is not zeroed on Windows; fill it so code that relies on zeroes shows up.
   std::memset(p, 0xCD, NumberOfBytes);
-  l.live.emplace(p, plat::Record{Tag, paged, NumberOfBytes});
+  l.live.emplace(p, plat::Record{Tag, paged, NumberOfBytes, false, 0});
+  if (NumberOfBytes >= plat::kPageBytes) l.pages.emplace(reinterpret_cast<uintptr_t>(p), p);
   return p;
 }
 
@@ -163,7 +215,12 @@ void FreeChecked(PVOID P, const ULONG* tag) {
     lock.unlock();
     plat::Violation(what);
   }
+  if (it->second.mappings != 0) {
+    lock.unlock();
+    plat::Violation("ExFreePool of pool still mapped into a process");
+  }
   bool paged = it->second.paged;
+  if (it->second.bytes >= plat::kPageBytes) l.pages.erase(reinterpret_cast<uintptr_t>(P));
   l.live.erase(it);
   lock.unlock();
   plat::CheckIrqlAtMost(paged ? APC_LEVEL : DISPATCH_LEVEL, "ExFreePool");

@@ -55,4 +55,10 @@ class PoolLedger {
 
 std::string TagText(ULONG tag);
 
+// Pool of a page or more is whole shared pages that the memory manager may map a second time
+// (into a process). The allocation holding [p, p + length), its start and its length in whole pages.
+bool PoolPagesOf(const void* p, size_t length, void** start, size_t* pageBytes);
+// Mappings of an allocation's pages elsewhere: freeing it while one is left is a violation.
+void PoolNoteMapping(void* start, int delta);
+
 }  // namespace plat

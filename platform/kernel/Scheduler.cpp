@@ -13,7 +13,7 @@
 namespace plat {
 
 struct Scheduler::Thread {
-  enum class State { Ready, Running, Blocked, Done, Preempted, Spinning, Stalled, Idle };
+  enum class State { Ready, Running, Blocked, Done, Preempted, Spinning, Stalled, Idle, Parked };
   enum class Kind { Host, Sim, System, Carrier };
   uint32_t id = 0;
   std::string name;
@@ -26,6 +26,11 @@ struct Scheduler::Thread {
   Kind kind = Kind::Sim;
   bool started = false;
   bool exit = false;  // a thread never started skips its body; a carrier leaves its loop
+  void* owner = nullptr;                // its process; null for the System process
+  KPROCESSOR_MODE mode = KernelMode;    // its previous mode
+  bool killed = false;                  // its process ended: it stops at the next safe point
+  int inDriver = 0;                     // depth of kernel calls it is in
+  bool abortable = false;               // its current wait is made in user mode
   KIRQL irql = PASSIVE_LEVEL;  // as it was when the thread last gave up the baton
   int cpu = -1;                // seeded: the processor it occupies
   int drainingDpcs = 0;
@@ -100,7 +105,8 @@ KIRQL& CurrentIrqlRef() { return tlIrql; }
 
 void PreemptionPoint() {
   Scheduler* s = gCurrent;
-  if (s != nullptr && s->Seed() != 0) s->Preempt();
+  // A killed thread caught above PASSIVE_LEVEL stops at the first point it is back there.
+  if (s != nullptr && (s->Seed() != 0 || (tlThread != nullptr && tlThread->killed))) s->Preempt();
 }
 
 Scheduler::Scheduler() {
@@ -253,12 +259,20 @@ void Scheduler::DrainDpcs() {
 }
 
 uint32_t Scheduler::Spawn(std::string name, std::function<void()> body, bool system) {
+  uint32_t id = SpawnIn(nullptr, KernelMode, std::move(name), std::move(body));
+  if (system) threads_.back()->kind = Thread::Kind::System;
+  return id;
+}
+
+uint32_t Scheduler::SpawnIn(void* owner, KPROCESSOR_MODE mode, std::string name, std::function<void()> body) {
   auto t = std::make_unique<Thread>();
   Thread* raw = t.get();
   raw->id = nextThreadId_++;
   raw->name = std::move(name);
   raw->body = std::move(body);
-  raw->kind = system ? Thread::Kind::System : Thread::Kind::Sim;
+  raw->kind = Thread::Kind::Sim;
+  raw->owner = owner;
+  raw->mode = mode;
   raw->state = Thread::State::Ready;
   Thread* host = host_;
   raw->os = std::thread([raw, host] {
@@ -286,6 +300,79 @@ bool Scheduler::ThreadDone(uint32_t id) const {
 }
 
 uint32_t Scheduler::CurrentThreadId() const { return Self()->id; }
+void* Scheduler::CurrentOwner() const { return Self()->owner; }
+KPROCESSOR_MODE Scheduler::CurrentMode() const { return Self()->mode; }
+
+void Scheduler::Forget(Thread* t) {
+  ready_.erase(std::remove(ready_.begin(), ready_.end(), t), ready_.end());
+  spinners_.erase(std::remove(spinners_.begin(), spinners_.end(), t), spinners_.end());
+  if (t->waiting) {
+    t->waiting = false;
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), t));
+  }
+  if (t->timeoutEvent != 0) {
+    Cancel(t->timeoutEvent);
+    t->timeoutEvent = 0;
+  }
+  if (t->cpu >= 0) {
+    auto& stack = cpus_[static_cast<size_t>(t->cpu)];
+    stack.erase(std::remove(stack.begin(), stack.end(), t), stack.end());
+    t->cpu = -1;
+  }
+  t->state = Thread::State::Parked;
+  // Its real thread sleeps for ever on its stack, which keeps what the thread held reachable.
+  t->os.detach();
+  auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
+  (void)it->release();
+  threads_.erase(it);
+}
+
+size_t Scheduler::Park(void* owner) {
+  if (owner == nullptr) Violation("the System process cannot be ended");
+  Thread* self = Self();
+  size_t pending = 0;
+  std::vector<Thread*> now;
+  for (const auto& p : threads_) {
+    Thread* t = p.get();
+    if (t->owner != owner || t == self || t->state == Thread::State::Done) continue;
+    t->killed = true;
+    using S = Thread::State;
+    bool idle = t->state == S::Ready || t->state == S::Blocked || t->state == S::Preempted || t->state == S::Stalled;
+    bool outside = t->inDriver == 0 || (t->state == S::Blocked && t->abortable);
+    if (idle && t->irql == PASSIVE_LEVEL && t->drainingDpcs == 0 && outside)
+      now.push_back(t);
+    else
+      ++pending;
+  }
+  for (Thread* t : now) {
+    Record(Trace::Note, LabelOf("park"), t->id);
+    Forget(t);
+  }
+  return pending;
+}
+
+void Scheduler::ParkSelf() {
+  Thread* self = Self();
+  if (self->kind == Thread::Kind::Host || self->kind == Thread::Kind::Carrier)
+    Violation("only a thread of a process can stop for ever");
+  Record(Trace::Note, LabelOf("park"), self->id);
+  self->state = Thread::State::Parked;
+  self->irql = tlIrql;
+  GiveBaton(host_);
+  // Nothing gives the baton back.
+  while (true) TakeBaton(self);
+}
+
+void Scheduler::ParkIfKilled(Thread* self, bool abortable) {
+  if (self->killed && tlIrql == PASSIVE_LEVEL && self->drainingDpcs == 0 && (self->inDriver == 0 || abortable) &&
+      self->kind == Thread::Kind::Sim)
+    ParkSelf();
+}
+
+void Scheduler::EnterDriver() { ++Self()->inDriver; }
+
+void Scheduler::LeaveDriver() { --Self()->inDriver; }
+
 std::string Scheduler::CurrentThreadName() const { return Self()->name; }
 PKTHREAD Scheduler::CurrentKThread() const { return reinterpret_cast<PKTHREAD>(Self()); }
 
@@ -308,7 +395,8 @@ void Scheduler::SwitchTo(Thread* next) {
 
 void Scheduler::AfterSwitch(Thread* t) {
   using S = Thread::State;
-  bool leavesProcessor = t->state == S::Done || t->state == S::Idle || t->state == S::Blocked || t->state == S::Ready;
+  bool leavesProcessor =
+      t->state == S::Done || t->state == S::Idle || t->state == S::Blocked || t->state == S::Ready || t->state == S::Parked;
   if (leavesProcessor && t->cpu >= 0) {
     auto& stack = cpus_[static_cast<size_t>(t->cpu)];
     if (stack.empty() || stack.back() != t) Violation("'" + t->name + "' left a processor it was not running on");
@@ -316,6 +404,10 @@ void Scheduler::AfterSwitch(Thread* t) {
     t->cpu = -1;
   }
   if (t->state == S::Spinning) CheckDeadlock(t);
+  if (t->state == S::Parked) {
+    Forget(t);
+    return;
+  }
   if (t->state == S::Done) {
     t->os.join();
     auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
@@ -338,6 +430,7 @@ void Scheduler::Yield() {
     RunUntilIdle();
     return;
   }
+  ParkIfKilled(self);
   self->state = Thread::State::Ready;
   ready_.push_back(self);
   ReturnToHost(self);
@@ -371,6 +464,7 @@ uint32_t Scheduler::Choose(uint32_t n) {
 
 void Scheduler::Preempt() {
   Thread* self = tlThread;
+  if (self != nullptr) ParkIfKilled(self);
   // The host is the pump: test code and scenario steps are never overtaken halfway.
   if (seed_ == 0 || shuttingDown_ || self == nullptr || self->kind == Thread::Kind::Host) return;
   if (Choose(3) != 0) return;
@@ -800,8 +894,10 @@ void Scheduler::WakeWithStatus(Thread* t, NTSTATUS status) {
   }
 }
 
-NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline) {
+NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline,
+                         bool abortable) {
   Thread* self = Self();
+  ParkIfKilled(self, abortable);
   bool polling = deadline != nullptr && *deadline <= now_;
   if (tlIrql > (polling ? DISPATCH_LEVEL : APC_LEVEL))
     Violation("wait at IRQL " + std::to_string(tlIrql) + " by '" + self->name + "'");
@@ -810,6 +906,7 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
   if (TrySatisfy(self)) return self->waitStatus;
   if (polling) return STATUS_TIMEOUT;
   if (deadline == nullptr && count == 0) Violation("a wait on nothing without a time-out");
+  self->abortable = abortable;
   self->waiting = true;
   waiters_.push_back(self);
   if (deadline != nullptr) {
@@ -830,6 +927,7 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
     self->state = Thread::State::Blocked;
     ReturnToHost(self);
   }
+  self->abortable = false;
   self->objects.clear();
   return self->waitStatus;
 }

@@ -67,6 +67,23 @@ class Scheduler {
   // STATUS_THREAD_IS_TERMINATING and must then return; any other thread still alive then is
   // abandoned.
   uint32_t Spawn(std::string name, std::function<void()> body, bool system = false);
+  // A thread of a process (`owner`, opaque here; null is the System process) whose previous mode
+  // is `mode`: UserMode for a thread that runs a program's code.
+  uint32_t SpawnIn(void* owner, KPROCESSOR_MODE mode, std::string name, std::function<void()> body);
+  void* CurrentOwner() const;
+  KPROCESSOR_MODE CurrentMode() const;
+
+  // Threads of a killed process stop where they stand, without unwinding, and are never reported
+  // as abandoned. One not running at PASSIVE_LEVEL stops at once; one caught above it (holding a
+  // spin lock, in a DPC) stops at its next wait, yield or preemption point at PASSIVE_LEVEL.
+  // Returns how many threads of `owner` other than the caller are still to stop.
+  size_t Park(void* owner);
+  // The calling thread stops for ever; the host goes on.
+  [[noreturn]] void ParkSelf();
+  // Inside the kernel (a driver's routine, a system service) a thread is not stopped: it stops once
+  // back in its own code, or in a wait made in user mode, as Windows ends a thread.
+  void EnterDriver();
+  void LeaveDriver();
   bool ThreadDone(uint32_t id) const;
   uint32_t CurrentThreadId() const;
   std::string CurrentThreadName() const;
@@ -117,7 +134,9 @@ class Scheduler {
   const std::vector<std::string>& TraceLog() const { return trace_; }
 
   // For the dispatcher-object routines of the stand-in.
-  NTSTATUS Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline);
+  // A wait made in user mode (`abortable`) is where a killed thread stops even inside the kernel.
+  NTSTATUS Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TYPE type, const VTime* deadline,
+                bool abortable = false);
   void Signal(DISPATCHER_HEADER* object);
   void Yield();
   PKTHREAD CurrentKThread() const;
@@ -178,6 +197,8 @@ class Scheduler {
   void Consume(Thread* t, DISPATCHER_HEADER* obj);
   bool TrySatisfy(Thread* t);
   void WakeWithStatus(Thread* t, NTSTATUS status);
+  void ParkIfKilled(Thread* self, bool abortable = false);
+  void Forget(Thread* t);  // takes a parked thread out of every list, never to run again
   void Shutdown();
   void Mix(uint64_t word) {
     traceHash_ ^= word;

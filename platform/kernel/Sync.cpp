@@ -180,17 +180,17 @@ void ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
 
 // Waits
 
-NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout) {
+NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE WaitMode, BOOLEAN, PLARGE_INTEGER Timeout) {
   plat::CheckWaitIrql(Timeout, "KeWaitForSingleObject without a zero time-out");
   auto* header = static_cast<DISPATCHER_HEADER*>(Object);
   plat::PreemptionPoint();
   plat::VTime deadline = 0;
   bool timed = plat::DeadlineFromTimeout(Timeout, &deadline);
-  return Scheduler::Current().Wait(&header, 1, WaitAny, timed ? &deadline : nullptr);
+  return Scheduler::Current().Wait(&header, 1, WaitAny, timed ? &deadline : nullptr, WaitMode == UserMode);
 }
 
 NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitType, KWAIT_REASON,
-                                  KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout, PVOID) {
+                                  KPROCESSOR_MODE WaitMode, BOOLEAN, PLARGE_INTEGER Timeout, PVOID) {
   plat::CheckWaitIrql(Timeout, "KeWaitForMultipleObjects without a zero time-out");
   plat::PreemptionPoint();
   // Windows allows at most 64 objects in one wait.
@@ -199,10 +199,10 @@ NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitTyp
   for (ULONG i = 0; i < Count; ++i) headers[i] = static_cast<DISPATCHER_HEADER*>(Object[i]);
   plat::VTime deadline = 0;
   bool timed = plat::DeadlineFromTimeout(Timeout, &deadline);
-  return Scheduler::Current().Wait(headers.data(), Count, WaitType, timed ? &deadline : nullptr);
+  return Scheduler::Current().Wait(headers.data(), Count, WaitType, timed ? &deadline : nullptr, WaitMode == UserMode);
 }
 
-NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interval) {
+NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE WaitMode, BOOLEAN, PLARGE_INTEGER Interval) {
   plat::VTime deadline = 0;
   if (!plat::DeadlineFromTimeout(Interval, &deadline)) Violation("KeDelayExecutionThread without an interval");
   plat::CheckIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
@@ -210,7 +210,7 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interva
     Scheduler::Current().Yield();
     return STATUS_SUCCESS;
   }
-  Scheduler::Current().Wait(nullptr, 0, WaitAny, &deadline);
+  Scheduler::Current().Wait(nullptr, 0, WaitAny, &deadline, WaitMode == UserMode);
   return STATUS_SUCCESS;
 }
 

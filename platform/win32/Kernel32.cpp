@@ -1,0 +1,232 @@
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/win32/KernelBridge.h"
+#include "platform/win32/Text.h"
+#include "platform/win32/include/windows.h"
+
+namespace bridge = plat::win32;
+
+namespace {
+
+thread_local DWORD tlLastError = ERROR_SUCCESS;
+
+constexpr bridge::Status kWait0 = 0x00000000;
+constexpr bridge::Status kAbandoned0 = 0x00000080;
+constexpr bridge::Status kTimeout = 0x00000102;
+
+bool Succeeded(bridge::Status status) { return status >= 0; }
+
+// A call that failed with `status`: its error, and the value the call gives for failure.
+template <typename T>
+T Fail(bridge::Status status, T value) {
+  tlLastError = bridge::ErrorOf(status);
+  return value;
+}
+
+// "\\.\X" and "\\?\X" are the object namespace's "\??\X"; anything else is no device.
+bool DevicePath(std::u16string_view path, std::u16string* nt) {
+  if (path.size() > 4 && path[0] == u'\\' && path[1] == u'\\' && (path[2] == u'.' || path[2] == u'?') && path[3] == u'\\') {
+    *nt = u"\\??\\" + std::u16string(path.substr(4));
+    return true;
+  }
+  return false;
+}
+
+std::u16string WideName(LPCWSTR name) {
+  std::u16string s;
+  if (name != nullptr)
+    while (*name != 0) s += *name++;
+  return s;
+}
+
+HANDLE CreateEventCommon(BOOL manual, BOOL initial, const std::u16string& name) {
+  HANDLE handle = nullptr;
+  bool existed = false;
+  bridge::Status status = bridge::NewEvent(manual != FALSE, initial != FALSE, name, &handle, &existed);
+  if (!Succeeded(status)) return Fail<HANDLE>(status, nullptr);
+  tlLastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  return handle;
+}
+
+bool Pseudo(HANDLE h) { return h == GetCurrentProcess() || h == GetCurrentThread(); }
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  std::u16string nt;
+  if (lpFileName == nullptr || !DevicePath(WideName(lpFileName), &nt)) {
+    tlLastError = ERROR_PATH_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = nullptr;
+  bridge::Status status = bridge::OpenFile(nt, dwDesiredAccess, &handle);
+  if (!Succeeded(status)) return Fail(status, INVALID_HANDLE_VALUE);
+  tlLastError = ERROR_SUCCESS;
+  return handle;
+}
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (lpFileName == nullptr) {
+    tlLastError = ERROR_PATH_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::u16string wide = bridge::Widen(lpFileName);
+  return CreateFileW(wide.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
+                     dwFlagsAndAttributes, hTemplateFile);
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+  if (Pseudo(hObject)) return TRUE;
+  bridge::Status status = bridge::CloseHandle(hObject);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
+                     DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+  if (lpOverlapped != nullptr || lpBytesReturned == nullptr) {
+    tlLastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  uint64_t returned = 0;
+  bridge::Status status =
+      bridge::DeviceControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, &returned);
+  *lpBytesReturned = static_cast<DWORD>(returned);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  return CreateEventCommon(bManualReset, bInitialState, lpName != nullptr ? bridge::Widen(lpName) : std::u16string());
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
+  return CreateEventCommon(bManualReset, bInitialState, WideName(lpName));
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+  bridge::Status status = bridge::SetEvent(hEvent, true);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+  bridge::Status status = bridge::SetEvent(hEvent, false);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
+  HANDLE handle = nullptr;
+  bool existed = false;
+  bridge::Status status = bridge::NewMutex(bInitialOwner != FALSE, lpName != nullptr ? bridge::Widen(lpName) : u"",
+                                              &handle, &existed);
+  if (!Succeeded(status)) return Fail<HANDLE>(status, nullptr);
+  tlLastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  return handle;
+}
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+  bridge::Status status = bridge::ReleaseMutex(hMutex);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+  if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) {
+    tlLastError = ERROR_INVALID_PARAMETER;
+    return WAIT_FAILED;
+  }
+  bridge::Status status = bridge::Wait(lpHandles, nCount, bWaitAll != FALSE,
+                                       dwMilliseconds == INFINITE ? -1 : static_cast<int64_t>(dwMilliseconds));
+  if (status == kTimeout) return WAIT_TIMEOUT;
+  if (status >= kWait0 && status < kWait0 + static_cast<bridge::Status>(nCount)) return static_cast<DWORD>(status);
+  if (status >= kAbandoned0 && status < kAbandoned0 + static_cast<bridge::Status>(nCount)) return static_cast<DWORD>(status);
+  return Fail(status, WAIT_FAILED);
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
+}
+
+void Sleep(DWORD dwMilliseconds) { bridge::Sleep(dwMilliseconds); }
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                    DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED)) {
+    tlLastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  HANDLE handle = nullptr;
+  uint32_t id = 0;
+  bridge::Status status = bridge::CreateThread([lpStartAddress, lpParameter] { return lpStartAddress(lpParameter); },
+                                               &handle, &id);
+  if (!Succeeded(status)) return Fail<HANDLE>(status, nullptr);
+  if (lpThreadId != nullptr) *lpThreadId = id;
+  return handle;
+}
+
+BOOL SetThreadPriority(HANDLE hThread, int nPriority) {
+  bridge::Status status = bridge::SetThreadPriority(hThread, nPriority);
+  return Succeeded(status) ? TRUE : Fail(status, FALSE);
+}
+
+int GetThreadPriority(HANDLE hThread) {
+  int priority = 0;
+  bridge::Status status = bridge::GetThreadPriority(hThread, &priority);
+  return Succeeded(status) ? priority : Fail(status, THREAD_PRIORITY_ERROR_RETURN);
+}
+
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+DWORD GetCurrentThreadId() { return bridge::CurrentThreadId(); }
+DWORD GetCurrentProcessId() { return bridge::CurrentProcessId(); }
+
+// No process here changes its class.
+DWORD GetPriorityClass(HANDLE) { return NORMAL_PRIORITY_CLASS; }
+
+void ExitProcess(UINT uExitCode) { bridge::ExitProcess(uExitCode); }
+
+DWORD GetLastError() { return tlLastError; }
+void SetLastError(DWORD dwErrCode) { tlLastError = dwErrCode; }
+
+// The tick count moves with the clock interrupt, every 15.625 ms; timeGetTime by the millisecond.
+DWORD GetTickCount() { return static_cast<DWORD>(bridge::NowMs() * 8 / 125 * 125 / 8); }
+DWORD timeGetTime() { return static_cast<DWORD>(bridge::NowMs()); }
+
+void OutputDebugStringA(LPCSTR lpOutputString) {
+  if (lpOutputString != nullptr) bridge::DebugOutput(lpOutputString);
+}
+
+int lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+  auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : static_cast<unsigned char>(c); };
+  const char* a = lpString1 != nullptr ? lpString1 : "";
+  const char* b = lpString2 != nullptr ? lpString2 : "";
+  for (;; ++a, ++b) {
+    unsigned char x = fold(*a), y = fold(*b);
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
+
+BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+  if (lpVersionInformation == nullptr || lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+    tlLastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  // What a program without a compatibility manifest is told on every later version.
+  lpVersionInformation->dwMajorVersion = 6;
+  lpVersionInformation->dwMinorVersion = 2;
+  lpVersionInformation->dwBuildNumber = 9200;
+  lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  lpVersionInformation->szCSDVersion[0] = 0;
+  return TRUE;
+}
+
+BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  static constexpr char kSystem[] = "C:\\Windows\\system32";
+  constexpr UINT kLength = sizeof kSystem - 1;
+  if (lpBuffer == nullptr || uSize <= kLength) return kLength + 1;
+  std::memcpy(lpBuffer, kSystem, kLength + 1);
+  return kLength;
+}

@@ -1,0 +1,56 @@
+// What the user-mode stand-ins ask of the kernel stand-in: its system services, in plain C++ types
+// so that neither side's Windows names meet the other's. Each call runs as a system service of the
+// calling thread's process; results are NTSTATUS values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat::win32 {
+
+using Status = int32_t;
+
+// Files
+Status OpenFile(std::u16string_view path, uint32_t access, void** handle);
+Status CloseHandle(void* handle);
+Status DeviceControl(void* handle, uint32_t code, const void* input, uint32_t inputLength, void* output,
+                     uint32_t outputLength, uint64_t* returned);
+
+// Events, mutexes, waits; a name lives in the object namespace's named-objects directory.
+Status NewEvent(bool manualReset, bool initialState, std::u16string_view name, void** handle, bool* existed);
+Status SetEvent(void* handle, bool signalled);
+Status NewMutex(bool owned, std::u16string_view name, void** handle, bool* existed);
+Status ReleaseMutex(void* handle);
+// timeoutMs < 0: no time-out. STATUS_WAIT_0 + i, STATUS_ABANDONED_WAIT_0 + i, STATUS_TIMEOUT or an error.
+Status Wait(void* const* handles, uint32_t count, bool all, int64_t timeoutMs);
+void Sleep(uint32_t ms);
+
+// Threads and processes
+Status CreateThread(std::function<uint32_t()> body, void** handle, uint32_t* id);
+Status SetThreadPriority(void* handle, int priority);
+Status GetThreadPriority(void* handle, int* priority);
+uint32_t CurrentProcessId();
+uint32_t CurrentThreadId();
+[[noreturn]] void ExitProcess(uint32_t code);
+void DebugOutput(std::string_view text);
+
+// Virtual time since boot.
+uint64_t NowMs();
+
+// Registry: `root` is a key handle of the process or null for HKEY_LOCAL_MACHINE.
+Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool create, void** key, bool* created);
+Status QueryValue(void* key, std::u16string_view name, uint32_t* type, std::string* data);
+Status SetValue(void* key, std::u16string_view name, uint32_t type, const void* data, uint32_t size);
+Status EnumerateKey(void* key, uint32_t index, std::u16string* name);
+
+// Device interfaces of a class (a GUID's 16 bytes), as user mode names them ("\\?\..."): the
+// enabled ones, or all registered when not `presentOnly`.
+std::vector<std::u16string> DeviceInterfaces(const void* classGuid, bool presentOnly);
+
+// The Win32 error code of an NTSTATUS, as the system's conversion gives it.
+uint32_t ErrorOf(Status status);
+
+}  // namespace plat::win32

@@ -1,0 +1,431 @@
+// Programs written against <windows.h>, run as processes of a test machine whose driver they reach
+// only through handles and device controls.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/Verifier.h"
+#include "platform/win32/include/setupapi.h"
+#include "platform/win32/include/windows.h"
+#include "platform/win32/include/winioctl.h"
+#include "tests/platform/win32/TestMachine.h"
+#include "tests/support/Seeds.h"
+
+namespace {
+
+using w32test::Machine;
+
+HANDLE Open(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+template <typename T>
+BOOL Ask(HANDLE h, DWORD code, T* out, DWORD* returned) {
+  return DeviceIoControl(h, code, nullptr, 0, out, sizeof(T), returned, nullptr);
+}
+
+bool Readable(const void* p) {
+  int fds[2];
+  if (pipe(fds) != 0) return true;
+  bool readable = write(fds[1], p, 1) == 1;
+  close(fds[0]);
+  close(fds[1]);
+  return readable;
+}
+
+TEST(Win32, ProgramsOpenTheDeviceByItsInterfacePathAndTheDriverSeesTheirProcessBitnessAndMode) {
+  Machine m;
+  struct Case {
+    unsigned bits;
+    std::string path;
+  } cases[] = {{32, m.InterfacePath()}, {64, m.InterfacePath()}, {64, "\\\\.\\" + m.InterfacePath().substr(4)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " " + c.path);
+    w32test::WhoAmI who{};
+    DWORD returned = 0, pid = 0;
+    HANDLE handle = nullptr;
+    void* p = m.Start("client.exe", c.bits, [&]() -> uint32_t {
+      pid = GetCurrentProcessId();
+      handle = Open(c.path);
+      if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+      BOOL ok = Ask(handle, w32test::kWhoAmI, &who, &returned);
+      CloseHandle(handle);
+      return ok ? 0 : GetLastError();
+    });
+    m.Wait(p);
+    EXPECT_EQ(m.ExitCode(p), 0u);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(4)) << "the program's first handle";
+    EXPECT_EQ(returned, sizeof who);
+    EXPECT_EQ(who.processId, pid);
+    EXPECT_EQ(who.is32, c.bits == 32 ? 1u : 0u);
+    EXPECT_EQ(who.requestorMode, 1u) << "UserMode";
+    EXPECT_EQ(who.previousMode, 1u);
+    m.Release(p);
+  }
+  EXPECT_EQ(m.Log(), (std::vector<std::string>{"create client.exe", "cleanup client.exe", "close client.exe",
+                                               "create client.exe", "cleanup client.exe", "close client.exe",
+                                               "create client.exe", "cleanup client.exe", "close client.exe"}));
+}
+
+TEST(Win32, AProgramFindsThePresentInterfacesOfAClassAndOpensThem) {
+  Machine m;
+  std::vector<std::string> found;
+  DWORD required = 0, afterLast = 0;
+  void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+    GUID guid;
+    std::memcpy(&guid, w32test::kInterfaceClass, sizeof guid);
+    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &guid, i, &data); ++i) {
+      SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+      std::vector<char> bytes(required);
+      auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.data());
+      detail->cbSize = 8;
+      SP_DEVINFO_DATA info{};
+      info.cbSize = sizeof info;
+      if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &info)) found.push_back(detail->DevicePath);
+    }
+    afterLast = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    HANDLE h = Open(found.empty() ? std::string() : found.front());
+    return h == INVALID_HANDLE_VALUE ? 1 : 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(found, std::vector<std::string>{m.InterfacePath()});
+  EXPECT_EQ(required, 4 + m.InterfacePath().size() + 1);
+  EXPECT_EQ(afterLast, ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(m.ExitCode(p), 0u) << "opened, and closed as it ended";
+  m.Release(p);
+}
+
+TEST(Win32, FailuresAreReportedThroughTheLastErrorOfTheFailingThread) {
+  Machine m;
+  std::vector<DWORD> errors;
+  DWORD otherThread = 0;
+  void* p = m.Start("client.exe", 64, [&]() -> uint32_t {
+    auto record = [&](bool failed) { errors.push_back(failed ? GetLastError() : 0xFFFF); };
+    record(Open("\\\\.\\NoSuchDevice") == INVALID_HANDLE_VALUE);
+    record(Open("C:\\file.txt") == INVALID_HANDLE_VALUE);
+    HANDLE h = CreateFileA(m.InterfacePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD returned = 0;
+    record(!DeviceIoControl(h, w32test::kWriteOnly, nullptr, 0, nullptr, 0, &returned, nullptr));
+    record(!DeviceIoControl(h, 0x00220FFC, nullptr, 0, nullptr, 0, &returned, nullptr));
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    record(!DeviceIoControl(event, w32test::kWhoAmI, nullptr, 0, nullptr, 0, &returned, nullptr));
+    record(!CloseHandle(reinterpret_cast<HANDLE>(0x400)));
+    SetLastError(1234);
+    HANDLE t = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return GetLastError(); }, nullptr, 0, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    CloseHandle(event);
+    CloseHandle(h);
+    otherThread = GetLastError();
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(errors, (std::vector<DWORD>{ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                                        ERROR_INVALID_FUNCTION, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE}));
+  EXPECT_EQ(otherThread, 1234u) << "another thread's errors are its own";
+  m.Release(p);
+}
+
+TEST(Win32, AProgramReadsAndWritesThroughItsMappingAndSeesTheKernelsWrites) {
+  for (unsigned bits : {32u, 64u}) {
+    SCOPED_TRACE(bits);
+    Machine m;
+    const volatile DWORD* buffer = nullptr;
+    std::vector<DWORD> seen;
+    void* p = m.Start("asiohost.exe", bits, [&]() -> uint32_t {
+      HANDLE h = Open(m.InterfacePath());
+      w32test::MapReply reply{};
+      DWORD returned = 0;
+      if (!Ask(h, w32test::kMap, &reply, &returned)) return GetLastError();
+      auto* words = reinterpret_cast<volatile DWORD*>(reply.buffer);
+      auto* index = reinterpret_cast<volatile BYTE*>(reply.index);
+      buffer = words;
+      for (DWORD v : {21u, 50u}) {
+        words[0] = v;
+        words[1023 + 1024] = v;  // the last word of the second page
+        DeviceIoControl(h, w32test::kTick, nullptr, 0, nullptr, 0, &returned, nullptr);
+        seen.push_back(DWORD{words[1]});
+        seen.push_back(DWORD{*index});
+      }
+      CloseHandle(h);
+      return 0;
+    });
+    m.Wait(p);
+    EXPECT_EQ(m.ExitCode(p), 0u);
+    EXPECT_EQ(seen, (std::vector<DWORD>{42, 1, 100, 0}));
+    if (bits == 32) {
+      EXPECT_LT(reinterpret_cast<uintptr_t>(buffer), uintptr_t{1} << 32);
+    }
+    EXPECT_FALSE(Readable(const_cast<DWORD*>(buffer))) << "undone at CLEANUP";
+    EXPECT_EQ(m.FilePool(), 0u);
+    m.Release(p);
+  }
+}
+
+// The host of a stream: it maps the buffers, a thread of its waits on an event with a time-out,
+// and its main thread has a request outstanding when the host is killed.
+TEST(Win32, KillingAProgramMidStreamCancelsItsRequestClosesItsHandlesAndUndoesItsMappings) {
+  for (uint64_t seed : qxtest::InterleavingSeeds()) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Machine m(seed);
+    const volatile BYTE* index = nullptr;
+    int waits = 0;
+    void* p = m.Start("asiohost.exe", 32, [&]() -> uint32_t {
+      HANDLE h = Open(m.InterfacePath());
+      w32test::MapReply reply{};
+      DWORD returned = 0;
+      Ask(h, w32test::kMap, &reply, &returned);
+      index = reinterpret_cast<volatile BYTE*>(reply.index);
+      HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+      struct Loop {
+        HANDLE event;
+        int* waits;
+      } loop{event, &waits};
+      HANDLE t = CreateThread(nullptr, 0, [](LPVOID arg) -> DWORD {
+        auto* l = static_cast<Loop*>(arg);
+        for (;;) {
+          WaitForSingleObject(l->event, 75);
+          ++*l->waits;
+        }
+      }, &loop, 0, nullptr);
+      SetThreadPriority(t, THREAD_PRIORITY_TIME_CRITICAL);
+      DeviceIoControl(h, w32test::kHold, nullptr, 0, nullptr, 0, &returned, nullptr);
+      ADD_FAILURE() << "a killed program never returns";
+      return 0;
+    });
+    ASSERT_TRUE(m.RunUntil([&] { return waits >= 3; }, 1000));
+    const volatile BYTE* mapped = index;
+    m.Kill(p);
+    m.Wait(p);
+    EXPECT_EQ(m.Log(), (std::vector<std::string>{"create asiohost.exe", "hold asiohost.exe", "cancel asiohost.exe",
+                                                 "cleanup asiohost.exe", "close asiohost.exe"}));
+    EXPECT_FALSE(Readable(const_cast<BYTE*>(mapped)));
+    EXPECT_EQ(m.FilePool(), 0u) << "the driver's pool for the program is back to zero";
+    EXPECT_EQ(m.ExitCode(p), 1u);
+    int after = waits;
+    m.RunFor(500);
+    EXPECT_EQ(waits, after) << "its threads stopped";
+    m.Release(p);
+  }
+}
+
+TEST(Win32, AMappingTheDriverLeavesAfterCleanupFailsWhenTheProgramEnds) {
+  Machine m;
+  m.LeaveMappings();
+  void* p = m.Start("asiohost.exe", 64, [&]() -> uint32_t {
+    HANDLE h = Open(m.InterfacePath());
+    w32test::MapReply reply{};
+    DWORD returned = 0;
+    Ask(h, w32test::kMap, &reply, &returned);
+    return 0;  // its handle is closed as it ends
+  });
+  std::string v = plat::ExpectViolation([&] { m.Wait(p); });
+  EXPECT_NE(v.find("2 user mapping(s) still present in process asiohost.exe after its handles were closed (CLEANUP)"),
+            std::string::npos)
+      << v;
+  m.Release(p);
+}
+
+TEST(Win32, AHandleMeansNothingInAnotherProcess) {
+  Machine m;
+  HANDLE first = nullptr;
+  void* a = m.Start("a.exe", 64, [&]() -> uint32_t {
+    first = Open(m.InterfacePath());
+    Sleep(1000);
+    return 0;
+  });
+  m.RunFor(10);
+  DWORD error = 0;
+  void* b = m.Start("b.exe", 64, [&]() -> uint32_t {
+    DWORD returned = 0;
+    w32test::WhoAmI who{};
+    if (!Ask(first, w32test::kWhoAmI, &who, &returned)) error = GetLastError();
+    return 0;
+  });
+  m.Wait(b);
+  m.Wait(a);
+  EXPECT_EQ(first, reinterpret_cast<HANDLE>(4));
+  EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+  m.Release(a);
+  m.Release(b);
+}
+
+TEST(Win32, ANamedMutexIsSeenByALaterProcessAndIsFreeOnceTheFirstHasEnded) {
+  Machine m;
+  constexpr const char* kName = "PanelSingleInstance";
+  struct Seen {
+    DWORD error = 0, now = 0, later = 0, release = 0;
+  };
+  auto panel = [&](Seen* seen) {
+    return [=]() -> uint32_t {
+      HANDLE mutex = CreateMutexA(nullptr, TRUE, kName);
+      seen->error = GetLastError();
+      seen->now = WaitForSingleObject(mutex, 0);
+      if (seen->now == WAIT_TIMEOUT && !ReleaseMutex(mutex)) seen->release = GetLastError();
+      Sleep(100);
+      seen->later = WaitForSingleObject(mutex, 200);
+      return 0;  // the handle stays open until the process ends
+    };
+  };
+  Seen first, second, third;
+  void* a = m.Start("panel.exe", 32, panel(&first));
+  m.RunFor(10);
+  void* b = m.Start("panel.exe", 32, panel(&second));
+  m.Wait(a);
+  m.Wait(b);
+  void* c = m.Start("panel.exe", 32, panel(&third));
+  m.Wait(c);
+  EXPECT_EQ(first.error, ERROR_SUCCESS);
+  EXPECT_EQ(first.now, WAIT_OBJECT_0) << "its owner takes it again";
+  EXPECT_EQ(second.error, ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(second.now, WAIT_TIMEOUT) << "owned by the first";
+  EXPECT_EQ(second.release, ERROR_NOT_OWNER);
+  EXPECT_EQ(second.later, WAIT_ABANDONED_0) << "the first ended owning it";
+  EXPECT_EQ(third.error, ERROR_SUCCESS) << "gone with the last handle";
+  EXPECT_EQ(third.later, WAIT_OBJECT_0);
+  for (void* p : {a, b, c}) m.Release(p);
+}
+
+TEST(Win32, ExitProcessFromAnyThreadEndsTheProgramAndClosesItsFilesInItsOwnContext) {
+  Machine m;
+  DWORD mainId = 0, workerId = 0;
+  void* p = m.Start("client.exe", 64, [&]() -> uint32_t {
+    Open(m.InterfacePath());
+    mainId = GetCurrentThreadId();
+    HANDLE t = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+      Sleep(10);
+      ExitProcess(3);
+    }, nullptr, 0, &workerId);
+    WaitForSingleObject(t, INFINITE);
+    ADD_FAILURE() << "ended by its other thread";
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(m.ExitCode(p), 3u);
+  EXPECT_EQ(m.Log(), (std::vector<std::string>{"create client.exe", "cleanup client.exe", "close client.exe"}));
+  EXPECT_NE(mainId, workerId);
+  EXPECT_EQ(mainId % 4, 0u);
+  EXPECT_EQ(workerId % 4, 0u);
+  m.Release(p);
+}
+
+TEST(Win32, EventsWaitsSleepsAndClocksRunOnVirtualTime) {
+  Machine m;
+  std::vector<DWORD> results;
+  DWORD before = 0, after = 0, ticks = 0, ms = 0;
+  void* p = m.Start("client.exe", 64, [&]() -> uint32_t {
+    HANDLE autoReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    before = timeGetTime();
+    results.push_back(WaitForSingleObject(autoReset, 75));
+    after = timeGetTime();
+    HANDLE both[] = {autoReset, manual};
+    results.push_back(WaitForMultipleObjects(2, both, FALSE, 0));
+    results.push_back(WaitForMultipleObjects(2, both, TRUE, 0));
+    SetEvent(autoReset);
+    results.push_back(WaitForMultipleObjects(2, both, TRUE, 0));
+    results.push_back(WaitForSingleObject(autoReset, 0)) ;
+    ResetEvent(manual);
+    results.push_back(WaitForSingleObject(manual, 10));
+    HANDLE t = CreateThread(nullptr, 0, [](LPVOID e) -> DWORD {
+      Sleep(20);
+      SetEvent(static_cast<HANDLE>(e));
+      return 5;
+    }, autoReset, 0, nullptr);
+    results.push_back(WaitForSingleObject(autoReset, INFINITE));
+    results.push_back(WaitForSingleObject(t, INFINITE));
+    results.push_back(static_cast<DWORD>(GetThreadPriority(t)));
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    results.push_back(static_cast<DWORD>(GetThreadPriority(GetCurrentThread())));
+    results.push_back(GetPriorityClass(GetCurrentProcess()));
+    Sleep(1000);
+    ticks = GetTickCount();
+    ms = timeGetTime();
+    OutputDebugStringA("usrmode: ");
+    OutputDebugStringA("done\n");
+    CloseHandle(t);
+    CloseHandle(autoReset);
+    CloseHandle(manual);
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(results, (std::vector<DWORD>{WAIT_TIMEOUT, WAIT_OBJECT_0 + 1, WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_TIMEOUT,
+                                         WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_OBJECT_0, THREAD_PRIORITY_NORMAL,
+                                         THREAD_PRIORITY_HIGHEST, NORMAL_PRIORITY_CLASS}));
+  EXPECT_EQ(after - before, 75u);
+  EXPECT_EQ(ms, 1105u);
+  EXPECT_EQ(ticks, 1093u) << "70 clock interrupts of 15.625 ms";
+  EXPECT_EQ(m.DebugOutput(p), "usrmode: done\n");
+  m.Release(p);
+}
+
+TEST(Win32, TheRegistryIsTheMachinesAndStringsTravelInTheAnsiCodePage) {
+  Machine m;
+  std::vector<LSTATUS> codes;
+  std::string text;
+  DWORD type = 0, number = 0, created = 0, length = 0;
+  char name[64] = {};
+  void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+    HKEY key = nullptr, sub = nullptr;
+    codes.push_back(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Panel", 0, KEY_READ, &key));
+    codes.push_back(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Panel", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_ALL_ACCESS, nullptr, &key, &created));
+    const char value[] = "On entry";
+    codes.push_back(RegSetValueExA(key, "DebugOnEntry", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value));
+    DWORD seven = 7;
+    codes.push_back(RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), 4));
+    codes.push_back(RegCreateKeyExA(key, "Params", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+    char buffer[100];
+    DWORD size = 4;
+    codes.push_back(RegQueryValueExA(key, "DebugOnEntry", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size));
+    size = sizeof buffer;
+    codes.push_back(RegQueryValueExA(key, "DebugOnEntry", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size));
+    text.assign(buffer, size);
+    size = 4;
+    codes.push_back(RegQueryValueExA(key, "Count", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size));
+    length = sizeof name;
+    codes.push_back(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    DWORD more = sizeof name;
+    char other[64];
+    codes.push_back(RegEnumKeyExA(key, 1, other, &more, nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(sub);
+    RegCloseKey(key);
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(codes, (std::vector<LSTATUS>{ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS,
+                                         ERROR_MORE_DATA, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS,
+                                         ERROR_NO_MORE_ITEMS}));
+  EXPECT_EQ(created, REG_CREATED_NEW_KEY);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(text, std::string("On entry", 9));
+  EXPECT_EQ(number, 7u);
+  EXPECT_EQ(std::string(name, length), "Params");
+  m.Release(p);
+}
+
+TEST(Win32, SmallCallsBehaveAsWindowsDoes) {
+  EXPECT_EQ(lstrcmpiA("ABC", "abc"), 0);
+  EXPECT_LT(lstrcmpiA("abc", "ABD"), 0);
+  EXPECT_GT(lstrcmpiA("abcd", "ABC"), 0);
+  OSVERSIONINFOA version{};
+  EXPECT_FALSE(GetVersionExA(&version)) << "the size field must be set";
+  version.dwOSVersionInfoSize = 148;
+  EXPECT_TRUE(GetVersionExA(&version));
+  EXPECT_EQ(version.dwPlatformId, VER_PLATFORM_WIN32_NT);
+  LONG counter = 0;
+  EXPECT_EQ(InterlockedIncrement(&counter), 1);
+  EXPECT_EQ(InterlockedCompareExchange(&counter, 5, 1), 1);
+  EXPECT_EQ(counter, 5);
+  EXPECT_EQ(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS), 0x222000u);
+}
+
+}  // namespace
