@@ -464,10 +464,13 @@ void IoCompleteRequest(PIRP Irp, CHAR) {
   if (Irp->CurrentLocation > Irp->StackCount) Violation("IoCompleteRequest of an IRP that no driver holds (completed twice?)");
   if (Irp->IoStatus.Status == STATUS_PENDING) Violation("IoCompleteRequest with STATUS_PENDING");
   if (Irp->CancelRoutine != nullptr) Violation("IoCompleteRequest of an IRP that still has a cancel routine");
-  if (auto* s = plat::Scheduler::TryCurrent())
-    s->Record(plat::Scheduler::Trace::IrpComplete, static_cast<ULONG>(Irp->IoStatus.Status), Irp->IoStatus.Information);
-  plat::PreemptionPoint();
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
+  if (auto* s = plat::Scheduler::TryCurrent()) {
+    // A PnP answer's Information is a pointer to pool, which differs from run to run.
+    ULONG_PTR information = sp->MajorFunction == IRP_MJ_PNP ? 0 : Irp->IoStatus.Information;
+    s->Record(plat::Scheduler::Trace::IrpComplete, static_cast<ULONG>(Irp->IoStatus.Status), information);
+  }
+  plat::PreemptionPoint();
   uint64_t serial = rec->serial;
   for (IoSkipCurrentIrpStackLocation(Irp); Irp->CurrentLocation <= Irp->StackCount + 1;
        ++sp, IoSkipCurrentIrpStackLocation(Irp)) {

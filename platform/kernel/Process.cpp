@@ -34,7 +34,6 @@ POBJECT_TYPE gProcessTypePointer = &gProcessType;
 POBJECT_TYPE gThreadTypePointer = &gThreadType;
 
 thread_local ThreadObject* tlThreadObject = nullptr;
-std::function<void(Process*)> gImageDetach;
 
 // Process and thread ids share one space, multiples of 4 as Windows hands them out; each machine
 // starts again.
@@ -91,7 +90,7 @@ void AbandonMutexes(Process* p) {
 
 // The end of a process, on a thread of its own. `caller` is the process's thread that ends it and
 // goes on afterwards (its first thread, returning from the entry), or null.
-void RunEnd(Process* p, ULONG code, ThreadObject* caller) {
+void RunEnd(Process* p, ULONG code, ThreadObject* caller, ProcessEnd how) {
   Scheduler& s = Scheduler::Current();
   while (s.Park(p) != 0) Pause();
   IoCancelProcessRequests(p);
@@ -106,7 +105,8 @@ void RunEnd(Process* p, ULONG code, ThreadObject* caller) {
   }
   AbandonMutexes(p);
   p->Handles().RunDown();
-  if (gImageDetach) gImageDetach(p);
+  // An exiting process's images detach; a killed one runs no code of theirs.
+  LdrEndProcess(KeyOf(p), how);
   if (!p->Mappings().empty()) {
     ProcessAccess::Fault(p) += std::to_string(p->Mappings().size()) + " user mapping(s) still present in process " +
                                p->ImageName() + " after its handles were closed (CLEANUP)\n";
@@ -159,7 +159,7 @@ Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG(
     if (ProcessAccess::Ending(p)) Scheduler::Current().ParkSelf();
     ProcessAccess::Ending(p) = true;
     ProcessAccess::ExitCode(p) = code;
-    RunEnd(p, code, CurrentThreadObject());
+    RunEnd(p, code, CurrentThreadObject(), ProcessEnd::Exit);
     return code;
   });
   ObDereferenceObject(first);
@@ -195,7 +195,8 @@ void KillProcess(Process* process, ULONG exitCode) {
   ProcessAccess::ExitCode(process) = exitCode;
   Scheduler& s = Scheduler::Current();
   s.Park(process);
-  s.SpawnIn(process, KernelMode, process->ImageName() + " end", [process, exitCode] { RunEnd(process, exitCode, nullptr); });
+  s.SpawnIn(process, KernelMode, process->ImageName() + " end",
+            [process, exitCode] { RunEnd(process, exitCode, nullptr, ProcessEnd::Terminate); });
 }
 
 void ExitCurrentProcess(ULONG exitCode) {
@@ -205,7 +206,7 @@ void ExitCurrentProcess(ULONG exitCode) {
   if (!ProcessAccess::Ending(p)) {
     ProcessAccess::Ending(p) = true;
     ProcessAccess::ExitCode(p) = exitCode;
-    RunEnd(p, exitCode, nullptr);
+    RunEnd(p, exitCode, nullptr, ProcessEnd::Exit);
   }
   Scheduler::Current().ParkSelf();
 }
@@ -220,7 +221,7 @@ void WaitProcess(Process* process) {
 
 void ReleaseProcess(Process* process) { ObDereferenceObject(process); }
 
-void SetProcessImageDetach(std::function<void(Process*)> detach) { gImageDetach = std::move(detach); }
+ProcessKey KeyOf(const Process* process) { return ProcessKey{process->Id(), process->Bits()}; }
 
 }  // namespace plat
 

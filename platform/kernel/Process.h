@@ -19,6 +19,7 @@
 
 #include "HandleTable.h"
 #include "Irp.h"
+#include "Loader.h"
 #include "ObjectManager.h"
 #include "Sync.h"
 
@@ -81,9 +82,6 @@ class Process {
 
   HandleTable& Handles() { return handles_; }
 
-  // The images loaded into the process, in load order; the loader fills and empties it.
-  std::vector<void*>& LoadedImages() { return images_; }
-
   // The user address space: mappings drivers made into it.
   std::vector<UserMapping>& Mappings() { return mappings_; }
 
@@ -112,7 +110,6 @@ class Process {
   unsigned bits_;
   bool system_;
   HandleTable handles_;
-  std::vector<void*> images_;
   std::vector<UserMapping> mappings_;
   std::vector<ThreadObject*> threads_;
   std::string debugOutput_;
@@ -145,7 +142,7 @@ void KillProcess(Process* process, ULONG exitCode = 1);
 void WaitProcess(Process* process);
 void ReleaseProcess(Process* process);
 
-// What the loader does when a process ends: its images detach (set once the loader is joined).
-void SetProcessImageDetach(std::function<void(Process*)> detach);
+// The process as the loader knows it, whose images it keeps.
+ProcessKey KeyOf(const Process* process);
 
 }  // namespace plat

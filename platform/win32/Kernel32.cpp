@@ -223,6 +223,57 @@ BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
 
 BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
 
+namespace {
+HMODULE LoadImageNamed(std::u16string_view name) {
+  uint32_t error = 0;
+  void* module = bridge::LoadImage(name, &error);
+  if (module == nullptr) SetLastError(error);
+  return static_cast<HMODULE>(module);
+}
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
+  if (lpLibFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadImageNamed(bridge::Widen(lpLibFileName));
+}
+
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+  if (lpLibFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadImageNamed(lpLibFileName);
+}
+
+BOOL FreeLibrary(HMODULE hLibModule) {
+  uint32_t error = 0;
+  if (bridge::FreeImage(hLibModule, &error)) return TRUE;
+  SetLastError(error);
+  return FALSE;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  uint32_t error = 0;
+  void* routine = lpProcName != nullptr ? bridge::ImageExport(hModule, lpProcName, &error) : nullptr;
+  if (routine == nullptr) SetLastError(lpProcName != nullptr ? error : ERROR_INVALID_PARAMETER);
+  return reinterpret_cast<FARPROC>(routine);
+}
+
+HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(bridge::Widen(lpModuleName))) : nullptr;
+  if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
+  return module;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(lpModuleName)) : nullptr;
+  if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
+  return module;
+}
+
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
   static constexpr char kSystem[] = "C:\\Windows\\system32";
   constexpr UINT kLength = sizeof kSystem - 1;

@@ -256,6 +256,29 @@ Status GetThreadPriority(void* handle, int* priority) {
 
 uint32_t CurrentProcessId() { return CurrentProcess()->Id(); }
 
+void* LoadImage(std::u16string_view name, uint32_t* error) {
+  ULONG e = 0;
+  void* module = LdrLoadImage(KeyOf(CurrentProcess()), name, &e);
+  *error = e;
+  return module;
+}
+
+bool FreeImage(void* module, uint32_t* error) {
+  ULONG e = 0;
+  bool freed = LdrFreeImage(KeyOf(CurrentProcess()), module, &e);
+  *error = e;
+  return freed;
+}
+
+void* ImageExport(void* module, const char* name, uint32_t* error) {
+  ULONG e = 0;
+  void* routine = LdrGetProcAddress(KeyOf(CurrentProcess()), module, name, &e);
+  *error = e;
+  return routine;
+}
+
+void* FindImage(std::u16string_view name) { return LdrFindImage(KeyOf(CurrentProcess()), name); }
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(PsGetCurrentThreadId())); }
 
 void ExitProcess(uint32_t code) { ExitCurrentProcess(code); }

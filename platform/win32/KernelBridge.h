@@ -37,6 +37,13 @@ uint32_t CurrentThreadId();
 [[noreturn]] void ExitProcess(uint32_t code);
 void DebugOutput(std::string_view text);
 
+// Images of the calling process (LoadLibrary, FreeLibrary, GetProcAddress, GetModuleHandle); the
+// failures are Win32 error codes in `error`.
+void* LoadImage(std::u16string_view name, uint32_t* error);
+bool FreeImage(void* module, uint32_t* error);
+void* ImageExport(void* module, const char* name, uint32_t* error);
+void* FindImage(std::u16string_view name);
+
 // Virtual time since boot.
 uint64_t NowMs();
 

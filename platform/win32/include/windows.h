@@ -23,11 +23,15 @@ constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 constexpr DWORD ERROR_NOACCESS = 998;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 
@@ -134,6 +138,15 @@ using LPOSVERSIONINFOA = OSVERSIONINFOA*;
 static_assert(sizeof(OSVERSIONINFOA) == 148 && offsetof(OSVERSIONINFOA, dwPlatformId) == 16);
 BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
+
+// Images: a DLL is mapped once per process that loads it, with globals of its own.
+using FARPROC = INT_PTR (*)();
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+BOOL FreeLibrary(HMODULE hLibModule);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry

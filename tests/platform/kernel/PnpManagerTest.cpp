@@ -113,6 +113,27 @@ TEST_F(Pnp, ADeviceIsIdentifiedAddedStartedAndAskedForChildrenInWindowsOrder) {
   EXPECT_EQ(gSeen.front(), IRP_MN_FILTER_RESOURCE_REQUIREMENTS) << "the function driver joins after AddDevice";
 }
 
+uint64_t TraceOfPluggingTwoDevices() {
+  plat::Scheduler s;
+  plat::RegistryHive::Clear();
+  plat::PnpRegisterService(u"pnptestfdo", FdoEntry);
+  plat::PnpBindHardwareId(u"PNPTEST\\DEV", u"pnptestfdo");
+  plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
+  plat::TestBus::Plug({u"PNPTEST\\DEV", u"2"});
+  uint64_t hash = s.TraceHash();
+  EXPECT_TRUE(plat::PnpShutdown());
+  plat::RegistryHive::Clear();
+  return hash;
+}
+
+TEST(PnpTrace, PluggingDevicesGivesTheSameTraceInEveryMachine) {
+  uint64_t first = TraceOfPluggingTwoDevices();
+  std::vector<void*> shift(64);
+  for (auto& p : shift) p = ExAllocatePoolWithTag(PagedPool, 48, PoolTag("Shft"));
+  EXPECT_EQ(TraceOfPluggingTwoDevices(), first) << "pointers must not reach the trace";
+  for (void* p : shift) ExFreePoolWithTag(p, PoolTag("Shft"));
+}
+
 TEST_F(Pnp, ChildrenAreRemovedBeforeTheirParent) {
   plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
   plat::TestBus::Plug({u"PNPTEST\\DEV", u"2"});

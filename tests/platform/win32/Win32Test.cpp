@@ -429,3 +429,76 @@ TEST(Win32, SmallCallsBehaveAsWindowsDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+using BumpRoutine = LONG (*)();
+
+DWORD ProbeCount(const char* event) {
+  HKEY key = nullptr;
+  DWORD n = 0;
+  DWORD size = sizeof n;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\QxLoaderProbe", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  if (RegQueryValueExA(key, event, nullptr, nullptr, reinterpret_cast<BYTE*>(&n), &size) != ERROR_SUCCESS) n = 0;
+  RegCloseKey(key);
+  return n;
+}
+
+TEST(Win32, EachProcessThatLoadsADllGetsItsOwnGlobalsAndItsEndDetachesItUnlessKilled) {
+  Machine m;
+  LONG firstBumps[2] = {0, 0};
+  LONG secondBump = 0;
+  HANDLE go = nullptr;
+  void* first = m.Start("first.exe", 64, [&] {
+    HMODULE probe = LoadLibraryA("LoaderProbe.dll");
+    if (probe == nullptr) return 1u;
+    auto bump = reinterpret_cast<BumpRoutine>(reinterpret_cast<void*>(GetProcAddress(probe, "Bump")));
+    if (bump == nullptr || GetProcAddress(probe, "NoSuchExport") != nullptr || GetLastError() != ERROR_PROC_NOT_FOUND)
+      return 2u;
+    firstBumps[0] = bump();
+    firstBumps[1] = bump();
+    return GetModuleHandleA("loaderprobe.dll") == probe ? 0u : 3u;  // exits with the image loaded
+  });
+  m.Wait(first);
+  EXPECT_EQ(m.ExitCode(first), 0u);
+  m.Release(first);
+  void* second = m.Start("second.exe", 64, [&] {
+    HMODULE probe = LoadLibraryA("LoaderProbe");
+    auto bump = reinterpret_cast<BumpRoutine>(reinterpret_cast<void*>(GetProcAddress(probe, "Bump")));
+    secondBump = bump != nullptr ? bump() : -1;
+    if (!FreeLibrary(probe) || FreeLibrary(probe) || GetLastError() != ERROR_INVALID_HANDLE) return 1u;
+    probe = LoadLibraryA("LoaderProbe.dll");
+    go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WaitForSingleObject(go, INFINITE);  // killed here, with the image loaded
+    return 0u;
+  });
+  m.RunUntil([&] { return go != nullptr; }, 1000);
+  m.Kill(second);
+  m.Wait(second);
+  m.Release(second);
+  EXPECT_EQ(firstBumps[0], 1);
+  EXPECT_EQ(firstBumps[1], 2);
+  EXPECT_EQ(secondBump, 1) << "a second process reaches a copy of its own";
+
+  DWORD counts[4] = {};
+  DWORD wrongBitness = 0, right = 0;
+  void* reader = m.Start("reader.exe", 32, [&] {
+    if (LoadLibraryA("LoaderProbe.dll") == nullptr) wrongBitness = GetLastError();
+    HMODULE own = LoadLibraryA("LoaderProbe32.dll");
+    right = own != nullptr ? 1 : 0;
+    FreeLibrary(own);
+    counts[0] = ProbeCount("Attaches");
+    counts[1] = ProbeCount("Detaches");
+    counts[2] = ProbeCount("DetachesAtExit");
+    return 0u;
+  });
+  m.Wait(reader);
+  m.Release(reader);
+  EXPECT_EQ(wrongBitness, ERROR_BAD_EXE_FORMAT);
+  EXPECT_EQ(right, 1u);
+  EXPECT_EQ(counts[0], 4u) << "first, second twice, and the 32-bit image";
+  EXPECT_EQ(counts[1], 2u) << "second's FreeLibrary and the reader's";
+  EXPECT_EQ(counts[2], 1u) << "first's exit; a killed process runs no code of its images";
+}
+
+}  // namespace
