@@ -73,6 +73,9 @@ class ProbeDevice : public PnpDeviceBase {
     ULONG from = chars;
     while (from > 0 && path.Buffer[from - 1] != u'\\') --from;
     for (ULONG i = 0; from + i < chars && i + 1 < 32; ++i) state.service[i] = path.Buffer[from + i];
+    state.processId = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(PsGetCurrentProcessId()));
+    state.is32 = IoIs32bitProcess(irp) ? 1 : 0;
+    state.requestorMode = static_cast<ULONG>(irp->RequestorMode);
     std::memcpy(irp->AssociatedIrp.SystemBuffer, &state, sizeof state);
     irp->IoStatus.Information = sizeof state;
     return CompleteRequest(irp, STATUS_SUCCESS);

@@ -22,7 +22,10 @@ struct State {
   BOOLEAN instanceIsOwn;  // the framework's driver instance is the one of the device asked
   UCHAR reserved[2];
   WCHAR service[32];      // the last part of the driver instance's registry path
+  ULONG processId;        // of the caller, as the driver sees it
+  ULONG is32;             // IoIs32bitProcess of the request
+  ULONG requestorMode;    // the request's, UserMode for a program
 };
-static_assert(sizeof(State) == 76 && offsetof(State, service) == 12);
+static_assert(sizeof(State) == 88 && offsetof(State, service) == 12 && offsetof(State, processId) == 76);
 
 }  // namespace probe

@@ -8,6 +8,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
+#include "tests/kframework/images/ProbeDriver.h"
 
 namespace w32test {
 namespace {
@@ -233,6 +234,20 @@ Machine::~Machine() {
   plat::PnpShutdown();
   plat::RegistryHive::Clear();
   delete state_;
+}
+
+extern const uint32_t kProbeState = probe::kIoctlState;
+static_assert(sizeof(ProbeAnswer) == sizeof(probe::State) &&
+              offsetof(ProbeAnswer, processId) == offsetof(probe::State, processId));
+const void* ProbeInterfaceClass() { return &probe::kInterface; }
+
+void Machine::PlugProbeDrivers() {
+  for (std::u16string name : {u"KfwAlpha", u"KfwBeta"}) {
+    plat::PnpRegisterService(name, name + u".sys");
+    plat::PnpBindHardwareId(u"QXPROBE\\" + name, name);
+    plat::TestBus::Plug({u"QXPROBE\\" + name, u"0"});
+  }
+  plat::PnpSettle();
 }
 
 std::string Machine::InterfacePath() const {

@@ -21,6 +21,22 @@ constexpr uint32_t kWriteOnly = 0x22u << 16 | 2u << 14 | 0x804u << 2;  // needs 
 // The driver's device interface class, as a GUID's 16 bytes.
 extern const unsigned char kInterfaceClass[16];
 
+// The two framework probe drivers, KfwAlpha.sys and KfwBeta.sys, each its own image: their device
+// interface class, the control code that asks a device what its driver sees, and the answer.
+const void* ProbeInterfaceClass();  // a GUID
+extern const uint32_t kProbeState;
+struct ProbeAnswer {
+  uint32_t constructorsRun;
+  uint32_t derivedPoolTag;
+  uint8_t dosDevicesPrefix;
+  uint8_t instanceIsOwn;
+  uint8_t reserved[2];
+  char16_t service[32];
+  uint32_t processId;
+  uint32_t is32;
+  uint32_t requestorMode;
+};
+
 struct WhoAmI {
   uint32_t processId;
   uint32_t is32;
@@ -38,6 +54,9 @@ class Machine {
   ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
+
+  // Loads the probe drivers by their images through plug and play, one device each.
+  void PlugProbeDrivers();
 
   // The device's interface path as user mode sees it ("\\?\...").
   std::string InterfacePath() const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -499,6 +500,70 @@ TEST(Win32, EachProcessThatLoadsADllGetsItsOwnGlobalsAndItsEndDetachesItUnlessKi
   EXPECT_EQ(counts[0], 4u) << "first, second twice, and the 32-bit image";
   EXPECT_EQ(counts[1], 2u) << "second's FreeLibrary and the reader's";
   EXPECT_EQ(counts[2], 1u) << "first's exit; a killed process runs no code of its images";
+}
+
+}  // namespace
+
+namespace {
+
+// Paths of the present interfaces of a class, found as a program finds them.
+std::vector<std::string> PresentInterfaces(const void* classGuid) {
+  GUID guid;
+  std::memcpy(&guid, classGuid, sizeof guid);
+  std::vector<std::string> found;
+  HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &guid, i, &data); ++i) {
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    std::vector<char> bytes(required);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.data());
+    detail->cbSize = 8;
+    if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr)) found.push_back(detail->DevicePath);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
+
+TEST(Win32, ProgramsOf32And64BitsReachTwoFrameworkDriversLoadedAsImagesAndEachSeesTheCaller) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Machine m(seed);
+    m.PlugProbeDrivers();
+    for (unsigned bits : {32u, 64u}) {
+      std::vector<w32test::ProbeAnswer> answers;
+      DWORD pid = 0;
+      void* p = m.Start(bits == 32 ? "host32.exe" : "host64.exe", bits, [&]() -> uint32_t {
+        pid = GetCurrentProcessId();
+        for (const std::string& path : PresentInterfaces(w32test::ProbeInterfaceClass())) {
+          HANDLE h = Open(path);
+          if (h == INVALID_HANDLE_VALUE) return 1;
+          w32test::ProbeAnswer a{};
+          DWORD returned = 0;
+          if (!Ask(h, w32test::kProbeState, &a, &returned) || returned != sizeof a) return 2;
+          answers.push_back(a);
+          CloseHandle(h);
+        }
+        return 0;
+      });
+      m.Wait(p);
+      EXPECT_EQ(m.ExitCode(p), 0u);
+      m.Release(p);
+      ASSERT_EQ(answers.size(), 2u);
+      std::vector<std::u16string> services;
+      for (const auto& a : answers) {
+        services.emplace_back(a.service);
+        EXPECT_EQ(a.processId, pid);
+        EXPECT_EQ(a.is32, bits == 32 ? 1u : 0u);
+        EXPECT_EQ(a.requestorMode, 1u) << "UserMode";
+        EXPECT_EQ(a.instanceIsOwn, 1u) << "each image keeps its own driver instance";
+      }
+      std::sort(services.begin(), services.end());
+      EXPECT_EQ(services, (std::vector<std::u16string>{u"KfwAlpha", u"KfwBeta"}));
+      EXPECT_NE(answers[0].derivedPoolTag, answers[1].derivedPoolTag);
+    }
+  }
 }
 
 }  // namespace
