@@ -15,17 +15,13 @@ Bus::Bus(plat::Scheduler& scheduler, BusConfig config) : sched_(scheduler), conf
 
 Bus::~Bus() {
   if (cycleArmed_) sched_.Cancel(cycleEvent_);
+  // Transactions still on their way die with the bus; their callbacks never run.
+  for (const auto& t : transactions_)
+    if (t->event != 0) sched_.Cancel(t->event);
   for (Node* n : order_) {
     n->bus_ = nullptr;
     n->OnDetached();
   }
-}
-
-std::function<void()> Bus::Guarded(std::function<void()> fn) const {
-  std::weak_ptr<int> life = life_;
-  return [life, fn = std::move(fn)] {
-    if (!life.expired()) fn();
-  };
 }
 
 bool Bus::Attach(Node& node) {
@@ -85,50 +81,82 @@ AsyncStatus Bus::Route(uint8_t dest, uint32_t generation, Node** target) {
   return AsyncStatus::Complete;
 }
 
+uint32_t Bus::NewTransaction(const Node& source, uint8_t dest, uint64_t offset, uint32_t generation) {
+  uint32_t slot;
+  if (freeTransactions_.empty()) {
+    slot = static_cast<uint32_t>(transactions_.size());
+    transactions_.push_back(std::make_unique<Transaction>());
+  } else {
+    slot = freeTransactions_.back();
+    freeTransactions_.pop_back();
+  }
+  Transaction& t = *transactions_[slot];
+  t.from = source.NodeId();
+  t.dest = dest;
+  t.offset = offset;
+  t.generation = generation;
+  return slot;
+}
+
 void Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation,
                ReadDone done) {
-  uint8_t from = source.NodeId();
-  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
+  uint32_t slot = NewTransaction(source, dest, offset, generation);
+  Transaction& t = *transactions_[slot];
+  t.write = false;
+  t.length = length;
+  t.readDone = std::move(done);
+  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(t.from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
                 length);
-  sched_.After(config_.asyncLatency, Guarded([this, from, dest, offset, length, generation, done = std::move(done)] {
-    std::vector<uint8_t> data;
-    AsyncStatus status;
-    Node* target = nullptr;
-    if (length == 0 || length > kMaxAsyncPayload)
-      status = AsyncStatus::TypeError;
-    else if (offset >= kAddressSpace || kAddressSpace - offset < length)
-      status = AsyncStatus::AddressError;
-    else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete) {
-      data.assign(length, 0);
-      status = target->OnRead(from, offset, data);
-    }
-    if (status != AsyncStatus::Complete) data.clear();
-    sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
-    sched_.RecordBytes(plat::Scheduler::Trace::AsyncDone, data);
-    if (done) done(status, data);
-  }));
+  t.event = sched_.After(config_.asyncLatency, [this, slot] { Arrive(slot); });
 }
 
 void Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
                 uint32_t generation, WriteDone done) {
-  uint8_t from = source.NodeId();
-  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
+  uint32_t slot = NewTransaction(source, dest, offset, generation);
+  Transaction& t = *transactions_[slot];
+  t.write = true;
+  t.data.assign(data.begin(), data.end());
+  t.writeDone = std::move(done);
+  sched_.Record(plat::Scheduler::Trace::AsyncRequest, static_cast<uint64_t>(t.from) << 56 | static_cast<uint64_t>(dest) << 48 | offset,
                 data.size());
   sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, data);
-  std::vector<uint8_t> copy(data.begin(), data.end());
-  sched_.After(config_.asyncLatency,
-               Guarded([this, from, dest, offset, generation, copy = std::move(copy), done = std::move(done)] {
-                 AsyncStatus status;
-                 Node* target = nullptr;
-                 if (copy.empty() || copy.size() > kMaxAsyncPayload)
-                   status = AsyncStatus::TypeError;
-                 else if (offset >= kAddressSpace || kAddressSpace - offset < copy.size())
-                   status = AsyncStatus::AddressError;
-                 else if ((status = Route(dest, generation, &target)) == AsyncStatus::Complete)
-                   status = target->OnWrite(from, offset, copy);
-                 sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), offset);
-                 if (done) done(status);
-               }));
+  t.event = sched_.After(config_.asyncLatency, [this, slot] { Arrive(slot); });
+}
+
+// The transaction reaches its node (or fails on the way) and its requester learns the outcome.
+// The slot is given back only after the callback, which may start transactions of its own.
+void Bus::Arrive(uint32_t slot) {
+  Transaction& t = *transactions_[slot];
+  t.event = 0;
+  AsyncStatus status;
+  Node* target = nullptr;
+  const uint64_t size = t.write ? t.data.size() : t.length;
+  if (size == 0 || size > kMaxAsyncPayload)
+    status = AsyncStatus::TypeError;
+  else if (t.offset >= kAddressSpace || kAddressSpace - t.offset < size)
+    status = AsyncStatus::AddressError;
+  else
+    status = Route(t.dest, t.generation, &target);
+  if (t.write) {
+    if (status == AsyncStatus::Complete) status = target->OnWrite(t.from, t.offset, t.data);
+    sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), t.offset);
+    WriteDone done = std::move(t.writeDone);
+    t.writeDone = nullptr;
+    if (done) done(status);
+  } else {
+    t.data.clear();
+    if (status == AsyncStatus::Complete) {
+      t.data.resize(t.length);
+      status = target->OnRead(t.from, t.offset, t.data);
+      if (status != AsyncStatus::Complete) t.data.clear();
+    }
+    sched_.Record(plat::Scheduler::Trace::AsyncDone, static_cast<uint64_t>(status), t.offset);
+    sched_.RecordBytes(plat::Scheduler::Trace::AsyncDone, t.data);
+    ReadDone done = std::move(t.readDone);
+    t.readDone = nullptr;
+    if (done) done(status, t.data);
+  }
+  freeTransactions_.push_back(slot);
 }
 
 std::optional<uint32_t> Bus::AllocateChannel(std::optional<uint32_t> wanted) {

@@ -99,13 +99,28 @@ class Bus {
     AsyncStatus status;
     uint32_t count;
   };
+  // An asynchronous transaction on its way. Slots are reused, with their buffers, so a transaction
+  // costs no allocation once the bus has carried as many at once before.
+  struct Transaction {
+    bool write = false;
+    uint8_t from = 0;
+    uint8_t dest = 0;
+    uint32_t generation = 0;
+    uint32_t length = 0;  // read length
+    uint64_t offset = 0;
+    std::vector<uint8_t> data;  // the bytes to write, or the answer to a read
+    ReadDone readDone;
+    WriteDone writeDone;
+    uint64_t event = 0;
+  };
 
   void AssignNodeIds();
   void ArmCycle();
   void RunCycle(uint64_t cycle);
   AsyncStatus Route(uint8_t dest, uint32_t generation, Node** target);
   void Deliver(Channel& ch, const IsoPacket& packet);
-  std::function<void()> Guarded(std::function<void()> fn) const;
+  uint32_t NewTransaction(const Node& source, uint8_t dest, uint64_t offset, uint32_t generation);
+  void Arrive(uint32_t slot);
 
   plat::Scheduler& sched_;
   BusConfig config_;
@@ -121,7 +136,8 @@ class Bus {
   std::map<uint64_t, AsyncFault> asyncFaults_;
   std::set<uint64_t> unreachable_;
   std::vector<uint8_t> scratch_;
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  std::vector<std::unique_ptr<Transaction>> transactions_;
+  std::vector<uint32_t> freeTransactions_;
 };
 
 }  // namespace sim

@@ -18,7 +18,7 @@ constexpr uint64_t kRangeAlign = 0x1000;
 
 }  // namespace
 
-HostNode::HostNode(uint64_t guid) : Node(guid) {}
+HostNode::HostNode(uint64_t guid) : Node(guid), writing_(ranges_.end()) {}
 
 HostNode::~HostNode() {
   if (GetBus() != nullptr) GetBus()->Detach(*this);
@@ -77,7 +77,15 @@ std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeWri
   return base;
 }
 
-bool HostNode::FreeAddressRange(uint64_t offset) { return ranges_.erase(offset) != 0; }
+bool HostNode::FreeAddressRange(uint64_t offset) {
+  auto it = ranges_.find(offset);
+  if (it == ranges_.end() || it->second.freed) return false;
+  if (it == writing_)
+    it->second.freed = true;
+  else
+    ranges_.erase(it);
+  return true;
+}
 
 AsyncStatus HostNode::OnWrite(uint8_t, uint64_t offset, std::span<const uint8_t> data) {
   auto it = ranges_.upper_bound(offset);
@@ -85,8 +93,11 @@ AsyncStatus HostNode::OnWrite(uint8_t, uint64_t offset, std::span<const uint8_t>
   --it;
   uint64_t inside = offset - it->first;
   if (inside >= it->second.length || it->second.length - inside < data.size()) return AsyncStatus::AddressError;
-  RangeWrite fn = it->second.onWrite;  // the callback may free its own range
-  fn(inside, data);
+  // The callback may free its own range: the range then goes once the callback has returned.
+  writing_ = it;
+  it->second.onWrite(inside, data);
+  writing_ = ranges_.end();
+  if (it->second.freed) ranges_.erase(it);
   return AsyncStatus::Complete;
 }
 
@@ -174,12 +185,13 @@ void HostNode::UpdateCycleInterest() {
 }
 
 void HostNode::Finish(IsoList& list) {
-  IsoList* l = &list;
-  plat::Scheduler& sched = GetBus()->Sched();
-  sched.After(0, Guarded([&sched, l] {
-    sched.Record(plat::Scheduler::Trace::ListDone, l->count);
+  // The scheduler that runs the completion is the only one there is, so the callback carries no
+  // more than the node's life and the list: it costs no allocation.
+  GetBus()->Sched().After(0, [life = Life(), l = &list] {
+    if (life.Expired()) return;
+    plat::Scheduler::Current().Record(plat::Scheduler::Trace::ListDone, l->count);
     if (l->done) l->done(*l);
-  }));
+  });
 }
 
 void HostNode::OnIsoPacket(const IsoPacket& packet) {

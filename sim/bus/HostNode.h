@@ -94,6 +94,7 @@ class HostNode : public Node {
   struct Range {
     uint32_t length;
     RangeWrite onWrite;
+    bool freed = false;  // freed by its own callback, which is still running
   };
 
   void Finish(IsoList& list);
@@ -102,6 +103,7 @@ class HostNode : public Node {
   uint32_t refuse_ = 0;
   uint64_t nextRange_ = kRangeBase;
   std::map<uint64_t, Range> ranges_;
+  std::map<uint64_t, Range>::iterator writing_;  // the range whose callback runs, or end()
   std::map<uint32_t, uint32_t> bandwidth_;  // handle -> units
   uint32_t nextBandwidth_ = 1;
   std::map<uint64_t, std::function<void(uint32_t)>> resetListeners_;

@@ -252,7 +252,7 @@ void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uin
   uint64_t offset = uint64_t{hi & 0xFFFF} << 32 | Stored(loRegister);
   GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
                   [this, life = Life()](AsyncStatus s) {
-                    if (!life.expired() && s != AsyncStatus::Complete) ++counters_.hostWritesFailed;
+                    if (!life.Expired() && s != AsyncStatus::Complete) ++counters_.hostWritesFailed;
                   });
 }
 

@@ -135,6 +135,27 @@ TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
   EXPECT_EQ(got[0].second, std::vector<uint8_t>(rec, rec + 8));
 }
 
+TEST_F(HostFixture, ARangeFreedByItsOwnCallbackTakesNoFurtherWrites) {
+  const uint8_t rec[4] = {1, 2, 3, 4};
+  int calls = 0;
+  std::optional<uint64_t> base;
+  base = host.AllocateAddressRange(64, [&](uint64_t, std::span<const uint8_t> d) {
+    ++calls;
+    EXPECT_TRUE(host.FreeAddressRange(*base));
+    EXPECT_FALSE(host.FreeAddressRange(*base)) << "freed once";
+    EXPECT_EQ(d[3], 4) << "the data outlives the freeing";
+  });
+  ASSERT_TRUE(base.has_value());
+  AsyncStatus first = AsyncStatus::DataError, second = AsyncStatus::DataError;
+  bus.Write(unit, host.NodeId(), *base, rec, bus.Generation(), [&](AsyncStatus s) { first = s; });
+  bus.Write(unit, host.NodeId(), *base, rec, bus.Generation(), [&](AsyncStatus s) { second = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(first, AsyncStatus::Complete);
+  EXPECT_EQ(second, AsyncStatus::AddressError);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(host.FreeAddressRange(*base));
+}
+
 TEST_F(HostFixture, ResetListenersHearTheNewGenerationAtDispatch) {
   sched.RunUntilIdle();
   std::vector<uint32_t> heard;
