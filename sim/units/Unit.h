@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <vector>
 
@@ -91,9 +90,16 @@ class Unit : public Node {
   // After anything on the surface moved, by hand or by motor.
   virtual void SurfaceChanged();
   // Writes into the host window that the registers hi (node and offset high) and lo name.
-  void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uint8_t> data);
-  void After(plat::VTime dt, std::function<void()> fn);
-  uint32_t Stored(uint32_t offset) const;
+  void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::span<const uint8_t> data);
+  // Runs fn after dt unless the unit is gone by then; no allocation when fn captures one pointer.
+  template <class Fn>
+  void After(plat::VTime dt, Fn fn) {
+    if (GetBus() != nullptr) GetBus()->Sched().After(dt, Guarded(std::move(fn)));
+  }
+  // The quadlet last written to a register, 0 if none: an array read, as it is asked every cycle.
+  uint32_t Stored(uint32_t offset) const {
+    return offset < kStoredEnd && offset % 4 == 0 ? regs_[offset / 4] : 0;
+  }
 
   UnitVersions versions_;
   Surface surface_;
@@ -105,7 +111,8 @@ class Unit : public Node {
   void ArmMidiFlush();
   void FlushMidiIn();
 
-  std::map<uint32_t, uint32_t> regs_;
+  static constexpr uint32_t kStoredEnd = 0x414;  // past the last writable register
+  std::array<uint32_t, kStoredEnd / 4> regs_{};
   uint32_t switches_ = 0;
   Flash flash_;
   std::vector<RegisterWrite> writeLog_;
