@@ -136,14 +136,35 @@ bool HostNode::AttachTransmit(uint32_t channel, IsoList& list) {
 }
 
 bool HostNode::Detach(IsoList& list) {
-  for (auto& ch : iso_) {
-    for (auto* q : {&ch.rx, &ch.tx}) {
-      auto it = std::find_if(q->begin(), q->end(), [&](const Pending& p) { return p.list == &list; });
-      if (it != q->end()) {
-        q->erase(it);
-        return true;
-      }
-    }
+  for (auto& ch : iso_)
+    if (ch.rx.erase(list) || ch.tx.erase(list)) return true;
+  return false;
+}
+
+void HostNode::ListQueue::push_back(const Pending& p) {
+  if (count_ == slots_.size()) {
+    std::vector<Pending> grown;
+    grown.reserve(std::max<size_t>(4, 2 * slots_.size()));
+    for (size_t i = 0; i < count_; ++i) grown.push_back(slots_[(head_ + i) % slots_.size()]);
+    grown.resize(grown.capacity(), Pending{nullptr, 0, std::nullopt});
+    slots_ = std::move(grown);
+    head_ = 0;
+  }
+  slots_[(head_ + count_) % slots_.size()] = p;
+  ++count_;
+}
+
+void HostNode::ListQueue::pop_front() {
+  head_ = (head_ + 1) % slots_.size();
+  --count_;
+}
+
+bool HostNode::ListQueue::erase(const IsoList& list) {
+  for (size_t i = 0; i < count_; ++i) {
+    if (slots_[(head_ + i) % slots_.size()].list != &list) continue;
+    for (size_t k = i; k + 1 < count_; ++k) slots_[(head_ + k) % slots_.size()] = slots_[(head_ + k + 1) % slots_.size()];
+    --count_;
+    return true;
   }
   return false;
 }

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -82,13 +81,28 @@ class HostNode : public Node {
     uint32_t next = 0;
     std::optional<uint64_t> start;  // absolute cycle, fixed when the list reaches the front
   };
+  // The lists attached to one direction of a channel, oldest first, in a ring that keeps its
+  // room: attaching a list allocates nothing once as many were attached at once before.
+  class ListQueue {
+   public:
+    bool empty() const { return count_ == 0; }
+    Pending& front() { return slots_[head_]; }
+    void push_back(const Pending& p);
+    void pop_front();
+    bool erase(const IsoList& list);  // false when the list is not in the queue
+
+   private:
+    std::vector<Pending> slots_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+  };
   struct IsoChannel {
     bool listening = false;
     uint64_t listenFrom = 0;
     bool talking = false;
     uint64_t talkFrom = 0;
-    std::deque<Pending> rx;
-    std::deque<Pending> tx;
+    ListQueue rx;
+    ListQueue tx;
     HostIsoCounters counters;
   };
   struct Range {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "platform/kernel/Irql.h"
 #include "tests/sim/bus/RecordingNode.h"
@@ -111,6 +112,35 @@ TEST_F(HostFixture, ADetachedListIsNeitherFilledNorCompleted) {
   sched.RunFor(kNsPerCycle);
   EXPECT_FALSE(done);
   EXPECT_EQ(host.Counters(1).missed, 1u);
+}
+
+TEST_F(HostFixture, ListsCompleteInTheOrderAttachedWhateverIsDetachedOrReattachedBetween) {
+  // One packet a list; more lists at once than the queue first has room for, wrapping round it.
+  constexpr int kLists = 7;
+  std::array<std::array<uint8_t, 16>, kLists> slots{};
+  std::array<IsoBuffer, kLists> bufs;
+  std::array<IsoList, kLists> lists;
+  std::vector<int> order;
+  for (int i = 0; i < kLists; ++i) {
+    bufs[i] = {slots[i].data(), 16};
+    lists[i] = {&bufs[i], 1, std::nullopt, [&order, i](IsoList&) { order.push_back(i); }};
+  }
+  host.Listen(3);
+  for (int i : {0, 1, 2}) host.AttachReceive(3, lists[i]);
+  const uint8_t p[4] = {};
+  auto packet = [&] {
+    bus.Transmit(unit, 3, p);
+    sched.RunFor(kNsPerCycle);
+  };
+  packet();
+  packet();
+  for (int i : {3, 4, 5, 6}) host.AttachReceive(3, lists[i]);
+  EXPECT_TRUE(host.Detach(lists[4]));
+  EXPECT_TRUE(host.Detach(lists[2]));
+  host.AttachReceive(3, lists[0]);
+  for (int i = 0; i < 5; ++i) packet();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 3, 5, 6, 0}));
+  EXPECT_EQ(host.Counters(3).missed, 1u);
 }
 
 TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
