@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/AllocationCounter.h"
 #include "sim/bus/HostNode.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
@@ -63,7 +64,7 @@ void Write(plat::Scheduler& sched, sim::HostNode& host, const sim::Unit& unit, u
 }
 
 void BM_MainUnitAndFifteenKr6At96k(benchmark::State& state) {
-  uint64_t statusWrites = 0, packets = 0;
+  uint64_t statusWrites = 0, packets = 0, allocations = 0;
   for (auto _ : state) {
     plat::Scheduler sched;
     sim::Bus bus(sched);
@@ -100,7 +101,9 @@ void BM_MainUnitAndFifteenKr6At96k(benchmark::State& state) {
       sched.After(plat::kNsPerMs, move);
     };
     sched.After(plat::kNsPerMs, move);
+    uint64_t allocationsBefore = HeapAllocations();
     sched.RunFor(kVirtualSeconds * plat::kNsPerSecond);
+    allocations += HeapAllocations() - allocationsBefore;
     packets += main.PacketsSent();
     if (main.Playback().Stats().Errors() != 0 || host.Counters(kRecordChannel).missed != 0)
       state.SkipWithError("the stream lost packets");
@@ -110,6 +113,8 @@ void BM_MainUnitAndFifteenKr6At96k(benchmark::State& state) {
       static_cast<double>(state.iterations() * kVirtualSeconds), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["record_packets"] = benchmark::Counter(static_cast<double>(packets), benchmark::Counter::kAvgIterations);
   state.counters["status_writes"] = benchmark::Counter(static_cast<double>(statusWrites), benchmark::Counter::kAvgIterations);
+  state.counters["allocs_per_cycle"] = benchmark::Counter(
+      static_cast<double>(allocations) / static_cast<double>(state.iterations() * kVirtualSeconds * sim::kCyclesPerSecond));
 }
 BENCHMARK(BM_MainUnitAndFifteenKr6At96k)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 

@@ -21,13 +21,6 @@ Bus::~Bus() {
   }
 }
 
-std::function<void()> Bus::Guarded(std::function<void()> fn) const {
-  std::weak_ptr<int> life = life_;
-  return [life, fn = std::move(fn)] {
-    if (!life.expired()) fn();
-  };
-}
-
 bool Bus::Attach(Node& node) {
   if (node.bus_ != nullptr || order_.size() >= kMaxNodes) return false;
   node.bus_ = this;

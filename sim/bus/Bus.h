@@ -150,7 +150,13 @@ class Bus {
   AsyncStatus Carry(Transaction& t);
   void Complete(Transaction& t, AsyncStatus status);
   void Deliver(Channel& ch, const IsoPacket& packet);
-  std::function<void()> Guarded(std::function<void()> fn) const;
+  // Runs fn only while the bus lives, without an allocation of its own.
+  template <class F>
+  auto Guarded(F fn) const {
+    return [life = std::weak_ptr<int>(life_), fn = std::move(fn)]() mutable {
+      if (!life.expired()) fn();
+    };
+  }
 
   plat::Scheduler& sched_;
   BusConfig config_;

@@ -19,7 +19,7 @@ constexpr uint64_t kAddressSpace = uint64_t{1} << 48;
 
 }  // namespace
 
-HostNode::HostNode(uint64_t guid) : Node(guid) {}
+HostNode::HostNode(uint64_t guid) : Node(guid), writing_(ranges_.end()) {}
 
 HostNode::~HostNode() {
   if (GetBus() != nullptr) GetBus()->Detach(*this);
@@ -116,7 +116,15 @@ std::optional<uint64_t> HostNode::AllocateAddressRange(uint32_t length, RangeReq
   return base;
 }
 
-bool HostNode::FreeAddressRange(uint64_t offset) { return ranges_.erase(offset) != 0; }
+bool HostNode::FreeAddressRange(uint64_t offset) {
+  auto it = ranges_.find(offset);
+  if (it == ranges_.end() || it->second.freed) return false;
+  if (it == writing_)
+    it->second.freed = true;
+  else
+    ranges_.erase(it);
+  return true;
+}
 
 AsyncStatus HostNode::OnWrite(uint8_t source, uint64_t offset, std::span<const uint8_t> data) {
   auto it = ranges_.upper_bound(offset);
@@ -124,8 +132,12 @@ AsyncStatus HostNode::OnWrite(uint8_t source, uint64_t offset, std::span<const u
   --it;
   uint64_t inside = offset - it->first;
   if (inside >= it->second.length || it->second.length - inside < data.size()) return AsyncStatus::AddressError;
-  RangeRequest fn = it->second.onWrite;  // the callback may free its own range
-  return fn(source, inside, data);
+  // The callback may free its own range: the range then goes once the callback has returned.
+  writing_ = it;
+  AsyncStatus status = it->second.onWrite(source, inside, data);
+  writing_ = ranges_.end();
+  if (it->second.freed) ranges_.erase(it);
+  return status;
 }
 
 std::optional<uint32_t> HostNode::AllocateChannel(std::optional<uint32_t> wanted) {
@@ -169,14 +181,35 @@ bool HostNode::AttachTransmit(uint32_t channel, IsoList& list) {
 }
 
 bool HostNode::Detach(IsoList& list) {
-  for (auto& ch : iso_) {
-    for (auto* q : {&ch.rx, &ch.tx}) {
-      auto it = std::find_if(q->begin(), q->end(), [&](const Pending& p) { return p.list == &list; });
-      if (it != q->end()) {
-        q->erase(it);
-        return true;
-      }
-    }
+  for (auto& ch : iso_)
+    if (ch.rx.erase(list) || ch.tx.erase(list)) return true;
+  return false;
+}
+
+void HostNode::ListQueue::push_back(const Pending& p) {
+  if (count_ == slots_.size()) {
+    std::vector<Pending> grown;
+    grown.reserve(std::max<size_t>(4, 2 * slots_.size()));
+    for (size_t i = 0; i < count_; ++i) grown.push_back(slots_[(head_ + i) % slots_.size()]);
+    grown.resize(grown.capacity(), Pending{nullptr, 0, std::nullopt});
+    slots_ = std::move(grown);
+    head_ = 0;
+  }
+  slots_[(head_ + count_) % slots_.size()] = p;
+  ++count_;
+}
+
+void HostNode::ListQueue::pop_front() {
+  head_ = (head_ + 1) % slots_.size();
+  --count_;
+}
+
+bool HostNode::ListQueue::erase(const IsoList& list) {
+  for (size_t i = 0; i < count_; ++i) {
+    if (slots_[(head_ + i) % slots_.size()].list != &list) continue;
+    for (size_t k = i; k + 1 < count_; ++k) slots_[(head_ + k) % slots_.size()] = slots_[(head_ + k + 1) % slots_.size()];
+    --count_;
+    return true;
   }
   return false;
 }
@@ -279,12 +312,13 @@ void HostNode::UpdateCycleInterest() {
 }
 
 void HostNode::Finish(IsoList& list) {
-  IsoList* l = &list;
-  plat::Scheduler& sched = GetBus()->Sched();
-  sched.After(0, Guarded([&sched, l] {
-    sched.Record(plat::Scheduler::Trace::ListDone, l->count);
+  // The scheduler that runs the completion is the only one there is, so the callback carries no
+  // more than the node's life and the list: it costs no allocation.
+  GetBus()->Sched().After(0, [life = Life(), l = &list] {
+    if (life.Expired()) return;
+    plat::Scheduler::Current().Record(plat::Scheduler::Trace::ListDone, l->count);
     if (l->done) l->done(*l);
-  }));
+  });
 }
 
 void HostNode::OnIsoPacket(const IsoPacket& packet) {

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -118,18 +117,34 @@ class HostNode : public Node {
     uint32_t next = 0;
     std::optional<uint64_t> start;  // absolute cycle, fixed when the list reaches the front
   };
+  // The lists attached to one direction of a channel, oldest first, in a ring that keeps its
+  // room: attaching a list allocates nothing once as many were attached at once before.
+  class ListQueue {
+   public:
+    bool empty() const { return count_ == 0; }
+    Pending& front() { return slots_[head_]; }
+    void push_back(const Pending& p);
+    void pop_front();
+    bool erase(const IsoList& list);  // false when the list is not in the queue
+
+   private:
+    std::vector<Pending> slots_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+  };
   struct IsoChannel {
     bool listening = false;
     uint64_t listenFrom = 0;
     bool talking = false;
     uint64_t talkFrom = 0;
-    std::deque<Pending> rx;
-    std::deque<Pending> tx;
+    ListQueue rx;
+    ListQueue tx;
     HostIsoCounters counters;
   };
   struct Range {
     uint32_t length;
     RangeRequest onWrite;
+    bool freed = false;  // freed by its own callback, which is still running
   };
   struct Context {
     IsoContextKind kind;
@@ -146,6 +161,7 @@ class HostNode : public Node {
   uint32_t refuse_ = 0;
   uint64_t nextRange_ = kRangeBase;
   std::map<uint64_t, Range> ranges_;
+  std::map<uint64_t, Range>::iterator writing_;  // the range whose callback runs, or end()
   std::map<uint32_t, uint32_t> bandwidth_;  // handle -> units
   uint32_t nextBandwidth_ = 1;
   std::set<uint32_t> channels_;

@@ -2,15 +2,27 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <span>
+#include <utility>
 
 #include "sim/bus/BusTypes.h"
 
 namespace sim {
 
 class Bus;
+
+// Whether a node still exists, in a form a callback can carry without allocating: two words,
+// trivially copyable (a callback that captures it and one pointer fits a std::function's own
+// storage). It names the node's slot in a table of the process and the generation the slot had.
+class NodeLife {
+ public:
+  bool Expired() const;
+
+ private:
+  friend class Node;
+  uint32_t slot_ = 0;
+  uint32_t generation_ = 0;
+};
 
 class Node {
  public:
@@ -36,16 +48,22 @@ class Node {
   virtual void OnDetached();
 
  protected:
-  // Wraps a callback so that it does nothing once this node is gone.
-  std::function<void()> Guarded(std::function<void()> fn) const;
-  std::weak_ptr<int> Life() const { return life_; }
+  // Wraps a callback so that it does nothing once this node is gone. It allocates nothing when
+  // fn captures no more than one pointer.
+  template <class Fn>
+  auto Guarded(Fn fn) const {
+    return [life = Life(), fn = std::move(fn)] {
+      if (!life.Expired()) fn();
+    };
+  }
+  NodeLife Life() const { return life_; }
 
  private:
   friend class Bus;
   uint64_t guid_;
   Bus* bus_ = nullptr;
   uint8_t nodeId_ = 63;
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  NodeLife life_;
 };
 
 }  // namespace sim

@@ -1,7 +1,7 @@
 #include "sim/units/Kr6Unit.h"
 
+#include <array>
 #include <bit>
-#include <vector>
 
 namespace sim {
 
@@ -29,19 +29,20 @@ void Kr6Unit::Report() {
   if (Stored(0x310) != 1) return;  // the changes wait for the next enable, which sends everything
   uint32_t changed = surface_.TakeChanged();
   if (changed == 0) return;
-  std::vector<uint8_t> records;
-  records.reserve(4 * static_cast<size_t>(std::popcount(changed)));
+  std::array<uint8_t, 4 * Surface::kSlots> records;
+  size_t length = 0;
   for (uint32_t rest = changed; rest != 0; rest &= rest - 1) {
     int slot = std::countr_zero(rest);
     uint16_t v = surface_.Slot(slot);
-    records.insert(records.end(), {static_cast<uint8_t>(slot), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v), 0});
+    records[length++] = static_cast<uint8_t>(slot);
+    records[length++] = static_cast<uint8_t>(v >> 8);
+    records[length++] = static_cast<uint8_t>(v);
+    records[length++] = 0;
   }
-  recordsSent_ += records.size() / 4;
-  WriteToHost(0x314, 0x318, std::move(records));
+  recordsSent_ += length / 4;
+  WriteToHost(0x314, 0x318, std::span<const uint8_t>(records.data(), length));
 }
 
-void Kr6Unit::WriteRawToAsyncWindow(std::span<const uint8_t> bytes) {
-  WriteToHost(0x314, 0x318, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-}
+void Kr6Unit::WriteRawToAsyncWindow(std::span<const uint8_t> bytes) { WriteToHost(0x314, 0x318, bytes); }
 
 }  // namespace sim

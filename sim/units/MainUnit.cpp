@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 
 #include "sim/units/ChannelMask.h"
 
@@ -34,7 +35,7 @@ uint32_t RateOfCode(uint32_t word, uint32_t current) {
 MainUnit::MainUnit(uint64_t guid, const UnitVersions& versions) : Unit(guid, versions) {
   SetModel(kModelId, kModelName);
   UpdateRateStep();
-  packet_.reserve(8 + 16 * (kMaxStreamChannels + 2) * 4);
+  packet_.resize(8 + 16 * (kMaxStreamChannels + 2) * 4);
 }
 
 MainUnit::~MainUnit() { Unplug(); }
@@ -119,38 +120,36 @@ void MainUnit::OnCycle(uint64_t) {
   if (!Sending()) return;
   if (!Transmitting()) {
     uint32_t dbs = static_cast<uint32_t>(std::popcount(StreamedChannels(Stored(0x214)))) + 2;
-    packet_.resize(8);
     PutBe32(packet_.data(), static_cast<uint32_t>(NodeId() & 0x3F) << 24 | dbs << 16 | dbc_);
     PutBe32(packet_.data() + 4, kSecondCipQuadlet);
     ++packetsSent_;
     ++emptyPacketsSent_;
-    GetBus()->Transmit(*this, Stored(0x200) & 63, packet_);
+    GetBus()->Transmit(*this, Stored(0x200) & 63, std::span<const uint8_t>(packet_.data(), 8));
     return;
   }
   accumulator_ += rateStep_;
-  uint64_t blocks = accumulator_ / (kMicro * kCyclesPerSecond);
+  auto blocks = static_cast<uint32_t>(accumulator_ / (kMicro * kCyclesPerSecond));
   accumulator_ -= blocks * kMicro * kCyclesPerSecond;
   uint32_t dbs = static_cast<uint32_t>(channels_) + 2;
-  packet_.resize(8 + blocks * dbs * 4);
+  const size_t stride = size_t{dbs} * 4;
+  const size_t length = 8 + blocks * stride;
+  if (packet_.size() < length) packet_.resize(length);
   uint8_t* p = packet_.data();
   PutBe32(p, static_cast<uint32_t>(NodeId() & 0x3F) << 24 | dbs << 16 | dbc_);
   PutBe32(p + 4, kSecondCipQuadlet);
-  p += 8;
-  for (uint64_t b = 0; b < blocks; ++b, ++frame_) {
-    PutBe32(p, statusIndex_);
-    p += 4;
-    for (uint32_t rest = mask_; rest != 0; rest &= rest - 1) {
-      PutBe32(p, signals_.Sample(std::countr_zero(rest), frame_, rate_));
-      p += 4;
-    }
-    PutBe32(p, StatusWord(statusIndex_));
-    p += 4;
+  uint8_t* data = p + 8;
+  signals_.Render(mask_, frame_, rate_, blocks, data + 4, stride);
+  for (uint32_t b = 0; b < blocks; ++b) {
+    uint8_t* block = data + b * stride;
+    PutBe32(block, statusIndex_);
+    PutBe32(block + stride - 4, StatusWord(statusIndex_));
     statusIndex_ = static_cast<uint8_t>((statusIndex_ + 1) % kStatusWords);
   }
+  frame_ += blocks;
   dbc_ = static_cast<uint8_t>(dbc_ + blocks);
   ++packetsSent_;
   framesSent_ += blocks;
-  GetBus()->Transmit(*this, Stored(0x200) & 63, packet_);
+  GetBus()->Transmit(*this, Stored(0x200) & 63, std::span<const uint8_t>(packet_.data(), length));
 }
 
 void MainUnit::OnDetached() {

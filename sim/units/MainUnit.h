@@ -92,7 +92,7 @@ class MainUnit : public Unit {
   uint64_t packetsSent_ = 0;
   uint64_t emptyPacketsSent_ = 0;
   uint64_t framesSent_ = 0;
-  std::vector<uint8_t> packet_;
+  std::vector<uint8_t> packet_;  // room for the largest packet; each cycle sends the front of it
 };
 
 }  // namespace sim

@@ -30,13 +30,18 @@ void PlaybackConsumer::Consume(const IsoPacket& packet, uint32_t outputMask) {
     ++stats_.formatErrors;
     return;
   }
-  uint32_t channels = StreamedChannels(outputMask);
+  if (outputMask != outputMask_) {
+    outputMask_ = outputMask;
+    channels_ = StreamedChannels(outputMask);
+    dbs_ = static_cast<uint32_t>(std::popcount(channels_));
+  }
+  const uint32_t channels = channels_;
   uint32_t dbs = q0 >> 16 & 0xFF;
   auto dbc = static_cast<uint8_t>(q0);
   if (length == 8) {
     ++stats_.emptyPackets;
     if (dbs != 0) ++stats_.dbsErrors;
-  } else if (dbs != static_cast<uint32_t>(std::popcount(channels))) {
+  } else if (dbs != dbs_) {
     ++stats_.dbsErrors;
     return;
   } else if ((length - 8) % (dbs * 4) != 0) {
@@ -48,7 +53,15 @@ void PlaybackConsumer::Consume(const IsoPacket& packet, uint32_t outputMask) {
   dbcSeeded_ = true;
   expectedDbc_ = static_cast<uint8_t>(dbc + blocks);
   stats_.frames += blocks;
-  if (!capturing_ || blocks == 0) return;
+  if (blocks == 0) return;
+  if (sink_ != nullptr) {
+    const size_t samples = size_t{blocks} * dbs;
+    if (decoded_.size() < samples) decoded_.resize(samples);
+    int32_t* out = decoded_.data();
+    for (size_t i = 0; i < samples; ++i) out[i] = static_cast<int32_t>(Be32(p + 8 + 4 * i));
+    sink_->Played(decoded_.data(), blocks, channels);
+  }
+  if (!capturing_) return;
   for (uint32_t b = 0; b < blocks; ++b) {
     const uint8_t* block = p + 8 + b * dbs * 4;
     uint32_t rest = channels;

@@ -24,6 +24,17 @@ struct PlaybackStats {
   uint64_t Errors() const { return sidErrors + formatErrors + dbsErrors + dbcErrors + lengthErrors; }
 };
 
+// Takes the samples of the output channels as they arrive, where keeping them all would not do.
+class PlaybackSink {
+ public:
+  // `frames` frames of the channels set in `channels` (bit positions in the mask), interleaved in
+  // bit order, as they were received.
+  virtual void Played(const int32_t* samples, uint32_t frames, uint32_t channels) = 0;
+
+ protected:
+  ~PlaybackSink() = default;
+};
+
 class PlaybackConsumer {
  public:
   static constexpr uint32_t kSecondQuadlet = 0xBE000000;
@@ -40,16 +51,24 @@ class PlaybackConsumer {
     capturing_ = on;
     maxFrames_ = maxFrames;
   }
+  // Hands every received block to `sink` besides any capture; nullptr stops that. The sink must
+  // stay valid until then.
+  void SetSink(PlaybackSink* sink) { sink_ = sink; }
   void ClearCapture();
   bool SaveWav(const std::string& path, uint32_t rate, uint32_t channelMask) const;
 
  private:
   PlaybackStats stats_;
+  uint32_t outputMask_ = 0;  // the mask of the last packet, and what streams of it
+  uint32_t channels_ = 0;
+  uint32_t dbs_ = 0;
   bool dbcSeeded_ = false;
   uint8_t expectedDbc_ = 0;
   bool capturing_ = true;
   size_t maxFrames_ = size_t{96000} * 60;
   std::array<std::vector<int32_t>, kChannels> capture_;
+  PlaybackSink* sink_ = nullptr;
+  std::vector<int32_t> decoded_;  // room for one packet's samples for the sink
 };
 
 }  // namespace sim

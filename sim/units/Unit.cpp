@@ -51,8 +51,8 @@ const RegisterInfo* Find(uint32_t offset) {
 
 Unit::Unit(uint64_t guid, const UnitVersions& versions)
     : Node(guid), versions_(versions), surface_(SurfaceLayout::ForHardwareVersion(versions.hardwareVersion)) {
-  regs_[0x228] = kDefaultRateClock;
-  regs_[0x230] = kDefaultOvrLevel;
+  regs_[0x228 / 4] = kDefaultRateClock;
+  regs_[0x230 / 4] = kDefaultOvrLevel;
   for (uint8_t c = 0; c < 16; ++c) midiIn_[c] = MidiPacketizer(c);
   identity_.guid = guid;
   identity_.vendorId = static_cast<uint32_t>(guid >> 40);
@@ -71,15 +71,6 @@ Unit::~Unit() { Unplug(); }
 
 void Unit::Unplug() {
   if (GetBus() != nullptr) GetBus()->Detach(*this);
-}
-
-void Unit::After(plat::VTime dt, std::function<void()> fn) {
-  if (GetBus() != nullptr) GetBus()->Sched().After(dt, Guarded(std::move(fn)));
-}
-
-uint32_t Unit::Stored(uint32_t offset) const {
-  auto it = regs_.find(offset);
-  return it == regs_.end() ? 0 : it->second;
 }
 
 uint32_t Unit::Register(uint32_t offset) const {
@@ -165,7 +156,7 @@ AsyncStatus Unit::WriteRegister(uint32_t offset, uint32_t value) {
     case 0x404: surface_.SetLamp(static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 16)); break;
     default: break;
   }
-  regs_[offset] = value;
+  regs_[offset / 4] = value;
   RegisterWritten(offset, value);
   if (offset == 0x400) SurfaceChanged();
   return AsyncStatus::Complete;
@@ -248,19 +239,17 @@ void Unit::FlushMidiIn() {
   }
   for (size_t i = 0; i < midiPending_.size(); i += kMidiRecordsPerWrite) {
     size_t n = std::min(kMidiRecordsPerWrite, midiPending_.size() - i);
-    std::vector<uint8_t> records(n * 8, 0);
+    std::array<uint8_t, kMidiRecordsPerWrite * 8> records{};
     for (size_t k = 0; k < n; ++k) PutBe32(&records[k * 8], midiPending_[i + k]);
     counters_.midiRecordsSent += n;
-    WriteToHost(0x304, 0x308, std::move(records));
+    WriteToHost(0x304, 0x308, std::span<const uint8_t>(records.data(), n * 8));
   }
   midiPending_.clear();
 }
 
-void Unit::WriteRawToMidiWindow(std::span<const uint8_t> bytes) {
-  WriteToHost(0x304, 0x308, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-}
+void Unit::WriteRawToMidiWindow(std::span<const uint8_t> bytes) { WriteToHost(0x304, 0x308, bytes); }
 
-void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uint8_t> data) {
+void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::span<const uint8_t> data) {
   uint32_t hi = Stored(hiRegister);
   uint16_t dest = static_cast<uint16_t>(hi >> 16);
   if (GetBus() == nullptr || (dest & 0xFFC0) != kLocalBus) {
@@ -270,7 +259,7 @@ void Unit::WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uin
   uint64_t offset = uint64_t{hi & 0xFFFF} << 32 | Stored(loRegister);
   bool sent = GetBus()->Write(*this, static_cast<uint8_t>(dest & 0x3F), offset, data, GetBus()->Generation(),
                               [this, life = Life()](AsyncStatus s) {
-                                if (life.expired() || s == AsyncStatus::Complete) return;
+                                if (life.Expired() || s == AsyncStatus::Complete) return;
                                 ++counters_.hostWritesFailed;
                                 if (s == AsyncStatus::AddressError) ++counters_.hostWritesAddressError;
                               });

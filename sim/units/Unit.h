@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <vector>
 
@@ -99,9 +98,16 @@ class Unit : public Node {
   // After anything on the surface moved, by hand or by motor.
   virtual void SurfaceChanged();
   // Writes into the host window that the registers hi (node and offset high) and lo name.
-  void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::vector<uint8_t> data);
-  void After(plat::VTime dt, std::function<void()> fn);
-  uint32_t Stored(uint32_t offset) const;
+  void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::span<const uint8_t> data);
+  // Runs fn after dt unless the unit is gone by then; no allocation when fn captures one pointer.
+  template <class Fn>
+  void After(plat::VTime dt, Fn fn) {
+    if (GetBus() != nullptr) GetBus()->Sched().After(dt, Guarded(std::move(fn)));
+  }
+  // The quadlet last written to a register, 0 if none: an array read, as it is asked every cycle.
+  uint32_t Stored(uint32_t offset) const {
+    return offset < kStoredEnd && offset % 4 == 0 ? regs_[offset / 4] : 0;
+  }
   // The model that the configuration ROM names.
   void SetModel(uint32_t modelId, const std::string& modelName);
 
@@ -117,7 +123,8 @@ class Unit : public Node {
 
   RomIdentity identity_;
   std::vector<uint32_t> rom_;
-  std::map<uint32_t, uint32_t> regs_;
+  static constexpr uint32_t kStoredEnd = 0x414;  // past the last writable register
+  std::array<uint32_t, kStoredEnd / 4> regs_{};
   uint32_t switches_ = 0;
   Flash flash_;
   std::vector<RegisterWrite> writeLog_;

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "sim/units/WavWriter.h"
+
 namespace sim {
 
 namespace {
@@ -15,26 +17,28 @@ uint32_t Le(const uint8_t* p, int bytes) {
   return v;
 }
 
-void PutLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 }  // namespace
 
 std::optional<WavData> WavFile::Read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<uint8_t> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (f.size() < 12 || std::memcmp(f.data(), "RIFF", 4) != 0 || std::memcmp(f.data() + 8, "WAVE", 4) != 0)
-    return std::nullopt;
+  if (f.size() < 12 || std::memcmp(f.data() + 8, "WAVE", 4) != 0) return std::nullopt;
+  const bool rf64 = std::memcmp(f.data(), "RF64", 4) == 0;
+  if (!rf64 && std::memcmp(f.data(), "RIFF", 4) != 0) return std::nullopt;
   WavData w;
   uint16_t bits = 0;
   bool haveFormat = false;
+  uint64_t dataSize64 = 0;  // RF64: the data size from the ds64 chunk
   for (size_t pos = 12; f.size() - pos >= 8;) {
-    uint32_t size = Le(&f[pos + 4], 4);
+    uint64_t size = Le(&f[pos + 4], 4);
     const uint8_t* body = &f[pos + 8];
+    if (rf64 && size == 0xFFFFFFFF && std::memcmp(&f[pos], "data", 4) == 0) size = dataSize64;
     if (size > f.size() - pos - 8) return std::nullopt;
-    if (std::memcmp(&f[pos], "fmt ", 4) == 0 && size >= 16) {
+    if (rf64 && pos == 12) {
+      if (std::memcmp(&f[pos], "ds64", 4) != 0 || size < 16) return std::nullopt;
+      dataSize64 = Le(body + 8, 4) | uint64_t{Le(body + 12, 4)} << 32;
+    } else if (std::memcmp(&f[pos], "fmt ", 4) == 0 && size >= 16) {
       uint32_t format = Le(body, 2);
       w.channels = static_cast<uint16_t>(Le(body + 2, 2));
       w.rate = Le(body + 4, 4);
@@ -56,29 +60,22 @@ std::optional<WavData> WavFile::Read(const std::string& path) {
 }
 
 bool WavFile::Write(const std::string& path, uint32_t rate, const std::vector<std::vector<int32_t>>& channels) {
+  constexpr size_t kRowsAtOnce = 4096;
   size_t frames = 0;
   for (const auto& c : channels) frames = std::max(frames, c.size());
-  auto n = static_cast<uint32_t>(channels.size());
-  uint32_t dataBytes = static_cast<uint32_t>(frames) * n * 4;
-  std::vector<uint8_t> out;
-  out.reserve(44 + dataBytes);
-  out.insert(out.end(), {'R', 'I', 'F', 'F'});
-  PutLe(out, 36 + dataBytes, 4);
-  out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutLe(out, 16, 4);
-  PutLe(out, 1, 2);
-  PutLe(out, n, 2);
-  PutLe(out, rate, 4);
-  PutLe(out, rate * n * 4, 4);
-  PutLe(out, n * 4, 2);
-  PutLe(out, 32, 2);
-  out.insert(out.end(), {'d', 'a', 't', 'a'});
-  PutLe(out, dataBytes, 4);
-  for (size_t i = 0; i < frames; ++i)
-    for (const auto& c : channels) PutLe(out, i < c.size() ? static_cast<uint32_t>(c[i]) : 0, 4);
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  return static_cast<bool>(file);
+  WavWriter writer;
+  writer.Open(path, rate, static_cast<uint16_t>(channels.size()));
+  std::vector<int32_t> rows;
+  rows.reserve(std::min(frames, kRowsAtOnce) * channels.size());
+  for (size_t i = 0; i < frames; ++i) {
+    for (const auto& c : channels) rows.push_back(i < c.size() ? c[i] : 0);
+    if (rows.size() >= kRowsAtOnce * channels.size()) {
+      writer.Append(rows);
+      rows.clear();
+    }
+  }
+  writer.Append(rows);
+  return writer.Close();
 }
 
 }  // namespace sim

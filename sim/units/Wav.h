@@ -18,9 +18,10 @@ struct WavData {
 
 class WavFile {
  public:
-  // 16-, 24- and 32-bit integer PCM; nullopt for anything else or a damaged file.
+  // 16-, 24- and 32-bit integer PCM, RIFF or RF64; nullopt for anything else or a damaged file.
   static std::optional<WavData> Read(const std::string& path);
   // 32-bit integer PCM, one column per channel; columns shorter than the longest end in silence.
+  // A file past the 32-bit sizes is written as RF64 (see WavWriter).
   static bool Write(const std::string& path, uint32_t rate, const std::vector<std::vector<int32_t>>& channels);
 };
 

@@ -1,10 +1,11 @@
 #include "tools/qx5310sim/AudioSession.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdio>
 
 #include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/MainUnit.h"
-#include "sim/units/Wav.h"
 #include "tools/qx5310sim/Report.h"
 #include "unit/PreferencesBlock.h"
 
@@ -13,15 +14,26 @@ namespace {
 constexpr uint32_t kAllChannels = (1u << AudioSession::kChannels) - 1;
 constexpr uint32_t kRampChannel = 17;  // the ramp gives the loop check its alignment
 constexpr plat::VTime kLockLimit = 10 * plat::kNsPerSecond;
+constexpr uint32_t kClientFrames = 2048;  // the largest buffer half
+constexpr uint32_t kPacketFrames = 64;    // room for the blocks of one playback packet
+// Frames the loop check keeps of each stream: the loop comes back within a few halves.
+constexpr uint32_t kLoopWindow = 1u << 15;
 
 }  // namespace
 
-AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine)
-    : sched_(scheduler), unit_(unit), engine_(engine) {
+AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine,
+                           std::string outDir)
+    : sched_(scheduler),
+      unit_(unit),
+      engine_(engine),
+      recordedPath_(outDir + "/recorded.wav"),
+      receivedPath_(outDir + "/unit-received.wav") {
   for (auto& half : client_)
-    for (auto& channel : half) channel.assign(2048, 0);
+    for (auto& channel : half) channel.assign(kClientFrames, 0);
   for (int k = 0; k < 16; ++k) unit_.SetSignal(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
+
+AudioSession::~AudioSession() { unit_.Playback().SetSink(nullptr); }
 
 bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report) {
   rate_ = rate;
@@ -32,10 +44,19 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   engine_.SetInputChannelMask(kAllChannels);
   engine_.SetOutputChannelMask(kAllChannels);
 
-  // Everything the client keeps is reserved now: the half callback runs at DISPATCH_LEVEL.
-  recordLimit_ = static_cast<size_t>((recordFor + kLockLimit) / plat::kNsPerMs) * rate / 1000;
-  for (auto& r : recorded_) r.reserve(recordLimit_);
-  unit_.Playback().SetCapture(true, recordLimit_);
+  // Everything the client keeps is made ready now: the half callback and the unit's playback run
+  // at DISPATCH_LEVEL. What they get goes through buffers of a fixed size into the WAV files and
+  // the loop check, so nothing grows with the run. A run sure to pass a WAV file's 32-bit sizes
+  // has its files laid out for RF64 from the start.
+  const uint64_t leastFrames =
+      recordFor > plat::kNsPerSecond ? static_cast<uint64_t>(recordFor - plat::kNsPerSecond) * rate / plat::kNsPerSecond : 0;
+  recordedWav_.Open(recordedPath_, rate, kChannels, leastFrames);
+  receivedWav_.Open(receivedPath_, rate, kChannels, leastFrames);
+  loop_ = std::make_unique<LoopCheck>(kChannels, kRampChannel, kLoopWindow);
+  recordedRows_.reserve(size_t{kClientFrames} * kChannels);
+  playedRows_.reserve(size_t{kPacketFrames} * kChannels);
+  unit_.Playback().SetCapture(false, 0);
+  unit_.Playback().SetSink(this);
   for (uint32_t half = 0; half < 2; ++half) {
     std::array<uint32_t*, kChannels> record{};
     std::array<const uint32_t*, kChannels> playback{};
@@ -47,16 +68,26 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   started_ = sched_.Now();
   if (engine_.StartAudioStreams() != 0) {
     report.Lost("the audio streams did not start");
+    DropFiles();
     return false;
   }
   bool locked = sched_.RunUntil([this] { return engine_.IsStreamValid() && engine_.LockState() == 2; },
                                 sched_.Now() + kLockLimit);
   if (!locked) {
     report.Lost("the stream did not lock within " + std::to_string(kLockLimit / plat::kNsPerSecond) + " s");
+    DropFiles();
     return false;
   }
   lockedAt_ = sched_.Now();
   return true;
+}
+
+// A run that never streamed leaves no WAV files.
+void AudioSession::DropFiles() {
+  recordedWav_.Close();
+  receivedWav_.Close();
+  std::remove(recordedPath_.c_str());
+  std::remove(receivedPath_.c_str());
 }
 
 void AudioSession::Stop() {
@@ -67,19 +98,44 @@ void AudioSession::Stop() {
   engine_.StopAudioStreams();
   engine_.SetHalfCallback(nullptr);
   engine_.DetachClientBuffers();
+  unit_.Playback().SetSink(nullptr);
 }
 
 void AudioSession::OnHalf(uint32_t half, uint32_t frames) {
   ++halves_;
   if (frames != engine_.BufferFrames()) ++wrongHalves_;
+  frames = std::min(frames, kClientFrames);
+  recordedRows_.resize(size_t{frames} * kChannels);
   for (uint32_t k = 0; k < kChannels; ++k) {
-    auto& out = recorded_[k];
     const uint32_t* in = client_[half][k].data();
-    for (uint32_t f = 0; f < frames && out.size() < recordLimit_; ++f) out.push_back(static_cast<int32_t>(in[f]));
+    for (uint32_t f = 0; f < frames; ++f) recordedRows_[size_t{f} * kChannels + k] = static_cast<int32_t>(in[f]);
   }
+  recordedWav_.Append(recordedRows_);
+  loop_->Recorded(recordedRows_.data(), frames);
 }
 
-void AudioSession::WriteReport(Report& report, const std::string& outDir) {
+// What the unit received, as rows of the 18 outputs; an output not in the stream is silent.
+void AudioSession::Played(const int32_t* samples, uint32_t frames, uint32_t channels) {
+  if (channels == kAllChannels) {
+    receivedWav_.Append({samples, size_t{frames} * kChannels});
+    loop_->Played(samples, frames, channels);
+    return;
+  }
+  const auto width = static_cast<uint32_t>(std::popcount(channels));
+  playedRows_.assign(size_t{frames} * kChannels, 0);
+  for (uint32_t f = 0; f < frames; ++f) {
+    const int32_t* in = samples + size_t{f} * width;
+    int32_t* out = &playedRows_[size_t{f} * kChannels];
+    for (uint32_t rest = channels; rest != 0; rest &= rest - 1, ++in) {
+      auto channel = static_cast<uint32_t>(std::countr_zero(rest));
+      if (channel < kChannels) out[channel] = *in;
+    }
+  }
+  receivedWav_.Append(playedRows_);
+  loop_->Played(playedRows_.data(), frames, channels & kAllChannels);
+}
+
+void AudioSession::WriteReport(Report& report) {
   report.Section("Audio");
   std::string frames = std::to_string(engine_.BufferFrames()) + " frames a half";
   if (engine_.BufferFrames() != frames_) frames += " (" + std::to_string(frames_) + " asked)";
@@ -91,11 +147,9 @@ void AudioSession::WriteReport(Report& report, const std::string& outDir) {
   report.Value("record DBC/DBS errors", std::to_string(dbcErrors_) + "/" + std::to_string(dbsErrors_));
 
   // The ramp must run on without gap or repeat across every half the client got.
-  const auto& ramp = recorded_[kRampChannel];
-  uint64_t gaps = 0;
-  for (size_t i = 1; i < ramp.size(); ++i) gaps += ((ramp[i] - ramp[i - 1]) & 0xFFFFFF) != 1;
-  report.Value("recorded frames", std::to_string(ramp.size()) + ", " + std::to_string(gaps) + " gap(s)");
-  if (gaps != 0) report.Lost(std::to_string(gaps) + " gap(s) in the recorded stream");
+  const LoopCheck& loop = *loop_;
+  report.Value("recorded frames", std::to_string(loop.RecordedFrames()) + ", " + std::to_string(loop.Gaps()) + " gap(s)");
+  if (loop.Gaps() != 0) report.Lost(std::to_string(loop.Gaps()) + " gap(s) in the recorded stream");
 
   const sim::PlaybackStats& stats = unit_.Playback().Stats();
   report.Value("unit received", std::to_string(stats.frames) + " frames, " + std::to_string(stats.Errors()) +
@@ -103,28 +157,19 @@ void AudioSession::WriteReport(Report& report, const std::string& outDir) {
   if (stats.Errors() != 0) report.Lost(std::to_string(stats.Errors()) + " playback packet error(s) at the unit");
 
   // The loop: what the unit played must be what was recorded, bit for bit, on every channel.
-  const auto& played = unit_.Playback().Captured(static_cast<int>(kRampChannel));
-  auto at = played.empty() ? ramp.end() : std::find(ramp.begin(), ramp.end(), played[0]);
-  uint64_t compared = 0, differ = 0;
-  if (at != ramp.end()) {
-    auto offset = static_cast<size_t>(at - ramp.begin());
-    for (uint32_t k = 0; k < kChannels; ++k) {
-      const auto& got = unit_.Playback().Captured(static_cast<int>(k));
-      size_t n = std::min(got.size(), recorded_[k].size() - offset);
-      for (size_t i = 0; i < n; ++i) differ += got[i] != recorded_[k][offset + i];
-      compared += n;
-    }
-  }
-  bool exact = compared > 0 && differ == 0;
-  report.Value("loop record -> playback", exact ? "bit-exact over " + std::to_string(compared) + " samples"
-                                                : std::to_string(differ) + " of " + std::to_string(compared) +
-                                                      " samples differ");
+  uint64_t compared = loop.Compared(), differ = loop.Differing();
+  bool exact = compared > 0 && differ == 0 && loop.Overrun() == 0;
+  std::string verdict = exact ? "bit-exact over " + std::to_string(compared) + " samples"
+                              : std::to_string(differ) + " of " + std::to_string(compared) + " samples differ";
+  if (loop.Overrun() != 0)
+    verdict += ", " + std::to_string(loop.Overrun()) + " frame(s) came back more than " +
+               std::to_string(loop.Window()) + " frames late and were not compared";
+  report.Value("loop record -> playback", verdict);
   if (!exact) report.Lost("the loop from record to playback did not come back bit-exact");
 
-  std::vector<std::vector<int32_t>> columns(recorded_.begin(), recorded_.end());
-  std::string recordedWav = outDir + "/recorded.wav", receivedWav = outDir + "/unit-received.wav";
-  bool wrote = sim::WavFile::Write(recordedWav, rate_, columns) &&
-               unit_.Playback().SaveWav(receivedWav, rate_, kAllChannels);
+  bool wrote = recordedWav_.Close();
+  wrote = receivedWav_.Close() && wrote;
   if (!wrote) report.Lost("the WAV files could not be written");
-  report.Value("WAV files", recordedWav + ", " + receivedWav);
+  auto named = [](const std::string& path, const sim::WavWriter& w) { return path + (w.Rf64() ? " (RF64)" : ""); };
+  report.Value("WAV files", named(recordedPath_, recordedWav_) + ", " + named(receivedPath_, receivedWav_));
 }

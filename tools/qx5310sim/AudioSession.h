@@ -6,10 +6,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/kernel/Scheduler.h"
+#include "sim/units/PlaybackConsumer.h"
+#include "sim/units/WavWriter.h"
+#include "tools/qx5310sim/LoopCheck.h"
 
 namespace sim {
 class EnginePlatformDouble;
@@ -17,31 +21,41 @@ class MainUnit;
 }  // namespace sim
 class Report;
 
-class AudioSession {
+class AudioSession : private sim::PlaybackSink {
  public:
   static constexpr uint32_t kChannels = 18;
 
-  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine);
+  // The WAV files of what was recorded and what the unit received go into outDir.
+  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine, std::string outDir);
+  ~AudioSession();
 
   // Sets rate and buffer size as the panel would, starts streaming and waits until the stream
   // locks; false (and a loss in the report) when it does not.
   bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
   void Stop();  // before the engine goes
-  void WriteReport(Report& report, const std::string& outDir);
+  void WriteReport(Report& report);
 
  private:
   void OnHalf(uint32_t half, uint32_t frames);
+  void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override;
+  void DropFiles();
 
   plat::Scheduler& sched_;
   sim::MainUnit& unit_;
   sim::EnginePlatformDouble& engine_;
+  std::string recordedPath_;
+  std::string receivedPath_;
   uint32_t rate_ = 0;
   uint32_t frames_ = 0;
   plat::VTime started_ = 0;
   plat::VTime lockedAt_ = 0;
   std::array<std::array<std::vector<uint32_t>, kChannels>, 2> client_;
-  std::array<std::vector<int32_t>, kChannels> recorded_;
-  size_t recordLimit_ = 0;
+  // The output is written and checked as it comes; these rows hold one half or one packet.
+  sim::WavWriter recordedWav_;
+  sim::WavWriter receivedWav_;
+  std::unique_ptr<LoopCheck> loop_;
+  std::vector<int32_t> recordedRows_;
+  std::vector<int32_t> playedRows_;
   uint32_t measuredRate_ = 0;
   uint32_t dbcErrors_ = 0;
   uint32_t dbsErrors_ = 0;

@@ -92,7 +92,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (units[0]->HandleControlRequest(11, &protocol, sizeof protocol, 0, &returned) != kQX531Success)
     report.Lost("the control protocol could not be set");
 
-  AudioSession audio(s, mainUnit, *units[0]);
+  AudioSession audio(s, mainUnit, *units[0], options.outDir);
   bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
 
   // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
@@ -116,7 +116,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Value("queued register writes", std::to_string(completed) + " of " + std::to_string(issued) + " completed");
   if (issued != completed) report.Lost(std::to_string(issued - completed) + " queued register write(s) never completed");
 
-  if (streaming) audio.WriteReport(report, options.outDir);
+  if (streaming) audio.WriteReport(report);
   session.WriteReport(report);
 
   for (auto it = units.rbegin(); it != units.rend(); ++it) (*it)->HandleUnPlug();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Time.h"
 #include "tests/sim/bus/RecordingNode.h"
@@ -163,6 +166,68 @@ TEST_F(BusFixture, ARequestInFlightAcrossAResetIsStale) {
   bus.Reset();
   sched.RunFor(kNsPerCycle);
   EXPECT_EQ(got, AsyncStatus::StaleGeneration);
+}
+
+TEST_F(BusFixture, ACallbackMayStartTransactionsWhileItsOwnAnswerStaysIntact) {
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  for (uint8_t i = 0; i < 8; ++i) unit.memory[i] = static_cast<uint8_t>(0xA0 + i);
+  std::vector<std::vector<uint8_t>> answers;
+  const std::vector<uint8_t> block(64, 0x5C);
+  std::function<void(AsyncStatus, std::span<const uint8_t>)> read = [&](AsyncStatus, std::span<const uint8_t> d) {
+    // A longer write and another read start before the answer is read.
+    if (answers.size() < 4) {
+      bus.Write(host, unit.NodeId(), 0x100, block, bus.Generation(), nullptr);
+      bus.Read(host, unit.NodeId(), answers.size() + 1, 4, bus.Generation(), read);
+    }
+    answers.emplace_back(d.begin(), d.end());
+  };
+  bus.Read(host, unit.NodeId(), 0, 4, bus.Generation(), read);
+  sched.RunFor(10 * kNsPerCycle);
+  ASSERT_EQ(answers.size(), 5u);
+  for (size_t i = 0; i < answers.size(); ++i)
+    EXPECT_EQ(answers[i], std::vector<uint8_t>(unit.memory.begin() + i, unit.memory.begin() + i + 4)) << i;
+  EXPECT_EQ(std::vector<uint8_t>(unit.memory.begin() + 0x100, unit.memory.begin() + 0x140), block);
+}
+
+TEST(BusLifetime, TransactionsOnTheirWayDieWithTheBus) {
+  plat::Scheduler sched;
+  RecordingNode host(1), unit(2);
+  int completions = 0;
+  {
+    Bus bus(sched);
+    bus.Attach(host);
+    bus.Attach(unit);
+    const uint8_t q[4] = {};
+    bus.Write(host, unit.NodeId(), 0, q, bus.Generation(), [&](AsyncStatus) { ++completions; });
+    bus.Read(host, unit.NodeId(), 0, 4, bus.Generation(), [&](AsyncStatus, std::span<const uint8_t>) { ++completions; });
+  }
+  sched.RunFor(10 * kNsPerCycle);
+  EXPECT_EQ(completions, 0);
+  EXPECT_EQ(unit.lastWriter, 0xFF);
+}
+
+// A node whose guarded callbacks a test can schedule.
+class TimedNode : public sim::Node {
+ public:
+  explicit TimedNode(uint64_t guid) : Node(guid) {}
+  void After(plat::Scheduler& sched, plat::VTime dt, int* ran) {
+    sched.After(dt, Guarded([ran] { ++*ran; }));
+  }
+};
+
+TEST(NodeLife, AGuardedCallbackOfAGoneNodeDoesNotRunEvenWhenANewNodeTakesItsPlace) {
+  plat::Scheduler sched;
+  int ranGone = 0, ranLiving = 0;
+  auto gone = std::make_unique<TimedNode>(1);
+  gone->After(sched, kNsPerCycle, &ranGone);
+  gone.reset();
+  TimedNode successor(2);  // reuses what the gone node had
+  successor.After(sched, kNsPerCycle, &ranLiving);
+  sched.RunFor(2 * kNsPerCycle);
+  EXPECT_EQ(ranGone, 0);
+  EXPECT_EQ(ranLiving, 1);
 }
 
 TEST_F(BusFixture, ChannelsAreExclusiveAndBandwidthRunsOut) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "platform/kernel/Irql.h"
 #include "tests/sim/bus/RecordingNode.h"
@@ -111,6 +112,35 @@ TEST_F(HostFixture, ADetachedListIsNeitherFilledNorCompleted) {
   sched.RunFor(kNsPerCycle);
   EXPECT_FALSE(done);
   EXPECT_EQ(host.Counters(1).missed, 1u);
+}
+
+TEST_F(HostFixture, ListsCompleteInTheOrderAttachedWhateverIsDetachedOrReattachedBetween) {
+  // One packet a list; more lists at once than the queue first has room for, wrapping round it.
+  constexpr int kLists = 7;
+  std::array<std::array<uint8_t, 16>, kLists> slots{};
+  std::array<IsoBuffer, kLists> bufs;
+  std::array<IsoList, kLists> lists;
+  std::vector<int> order;
+  for (int i = 0; i < kLists; ++i) {
+    bufs[i] = {slots[i].data(), 16};
+    lists[i] = {&bufs[i], 1, std::nullopt, [&order, i](IsoList&) { order.push_back(i); }};
+  }
+  host.Listen(3);
+  for (int i : {0, 1, 2}) host.AttachReceive(3, lists[i]);
+  const uint8_t p[4] = {};
+  auto packet = [&] {
+    bus.Transmit(unit, 3, p);
+    sched.RunFor(kNsPerCycle);
+  };
+  packet();
+  packet();
+  for (int i : {3, 4, 5, 6}) host.AttachReceive(3, lists[i]);
+  EXPECT_TRUE(host.Detach(lists[4]));
+  EXPECT_TRUE(host.Detach(lists[2]));
+  host.AttachReceive(3, lists[0]);
+  for (int i = 0; i < 5; ++i) packet();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 3, 5, 6, 0}));
+  EXPECT_EQ(host.Counters(3).missed, 1u);
 }
 
 TEST_F(HostFixture, UnitWritesLandInTheirAddressRange) {
@@ -223,6 +253,27 @@ TEST_F(HostFixture, AResetFreesTheResourceManagerAndTheHostTakesBackWhatItHeldAf
   host.CloseIsoContext(*talk);
   EXPECT_TRUE(host.FreeBandwidth(*bandwidth));
   EXPECT_TRUE(host.FreeChannel(5));
+}
+
+TEST_F(HostFixture, ARangeFreedByItsOwnCallbackTakesNoFurtherWrites) {
+  const uint8_t rec[4] = {1, 2, 3, 4};
+  int calls = 0;
+  std::optional<uint64_t> base;
+  base = host.AllocateAddressRange(64, [&](uint64_t, std::span<const uint8_t> d) {
+    ++calls;
+    EXPECT_TRUE(host.FreeAddressRange(*base));
+    EXPECT_FALSE(host.FreeAddressRange(*base)) << "freed once";
+    EXPECT_EQ(d[3], 4) << "the data outlives the freeing";
+  });
+  ASSERT_TRUE(base.has_value());
+  AsyncStatus first = AsyncStatus::DataError, second = AsyncStatus::DataError;
+  bus.Write(unit, host.NodeId(), *base, rec, bus.Generation(), [&](AsyncStatus s) { first = s; });
+  bus.Write(unit, host.NodeId(), *base, rec, bus.Generation(), [&](AsyncStatus s) { second = s; });
+  sched.RunFor(kNsPerCycle);
+  EXPECT_EQ(first, AsyncStatus::Complete);
+  EXPECT_EQ(second, AsyncStatus::AddressError);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(host.FreeAddressRange(*base));
 }
 
 TEST_F(HostFixture, ResetListenersHearTheNewGenerationAtDispatch) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "sim/units/MainUnit.h"
 #include "sim/units/Wav.h"
@@ -62,6 +65,31 @@ TEST_F(PlaybackFixture, SamplesOfEveryOutputChannelAreCapturedInOrder) {
   EXPECT_EQ(out1[6], 200);
   EXPECT_EQ(out3[10], 209);
   EXPECT_TRUE(unit.Playback().Captured(1).empty());
+}
+
+// Keeps what a sink is handed.
+struct SinkLog : sim::PlaybackSink {
+  void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override {
+    calls.push_back({frames, channels});
+    this->samples.insert(this->samples.end(), samples, samples + frames * std::popcount(channels));
+  }
+  std::vector<std::pair<uint32_t, uint32_t>> calls;  // frames and channels of each
+  std::vector<int32_t> samples;
+};
+
+TEST_F(PlaybackFixture, ASinkIsHandedEveryDataPacketsFramesInsteadOfTheirBeingKept) {
+  SinkLog sink;
+  unit.Playback().SetCapture(false, 0);
+  unit.Playback().SetSink(&sink);
+  Send(Packet(3, 100));
+  Send(Packet(0, 0));
+  Send(Packet(2, 200));
+  unit.Playback().SetSink(nullptr);
+  Send(Packet(1, 300));
+  EXPECT_EQ(sink.calls, (std::vector<std::pair<uint32_t, uint32_t>>{{3, 0b101}, {2, 0b101}}));
+  EXPECT_EQ(sink.samples, (std::vector<int32_t>{100, 101, 102, 103, 104, 105, 200, 201, 202, 203}));
+  EXPECT_TRUE(unit.Playback().Captured(0).empty());
+  EXPECT_EQ(unit.Playback().Stats().frames, 6u);
 }
 
 TEST_F(PlaybackFixture, BadPacketsAreCountedByWhatIsWrongWithThem) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include <unistd.h>
@@ -80,6 +81,75 @@ TEST(Signals, WavFilesOfEveryWidthLoopWithTheirAudioInTheTopBits) {
   }
   std::remove(path.c_str());
   EXPECT_FALSE(Signal::Load(path, 0).has_value()) << "a missing file gives no signal";
+}
+
+// What Render stores for one frame and channel, as Sample gives it.
+uint32_t StoredSample(const std::vector<uint8_t>& out, size_t stride, uint64_t frame, uint32_t column) {
+  const uint8_t* p = &out[frame * stride + 4 * column];
+  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// Every kind of signal side by side: sines from a table of whole periods (one of them its own
+// negative), a sine of no whole number of hertz, silence, ramps in a run and one apart, a WAV file.
+SignalSource EveryKindOfSignal() {
+  SignalSource source;
+  source.Set(0, Signal::Sine(220.0, 0.25));
+  source.Set(1, Signal::Sine(3520.0, 0.25));
+  source.Set(2, Signal::Sine(1000.5, 0.5));
+  source.Set(3, Signal::Silence());
+  source.Set(6, Signal::Sine(440.0, -0.9));
+  Signal wav;
+  wav.kind = Signal::Kind::Wav;
+  auto data = std::make_shared<sim::WavData>();
+  data->rate = 48000;
+  data->channels = 2;
+  for (int32_t i = 0; i < 14; ++i) data->samples.push_back(i * 0x01000100);
+  wav.wav = data;
+  wav.wavChannel = 1;
+  source.Set(7, wav);
+  return source;
+}
+
+TEST(Signals, RenderedFramesAreWhatSampleGivesBitForBit) {
+  constexpr uint32_t kChannels = 0xFF | 1u << 20;  // 4, 5 and 20 are ramps
+  constexpr uint32_t kWidth = 9;
+  constexpr size_t kStride = 4 * kWidth + 8;
+  for (uint32_t rate : {44100u, 48000u, 88200u, 96000u}) {
+    SignalSource source = EveryKindOfSignal();
+    // The start of a run, the ramp's wrap, and an hour and ten hours in, where a sine's late
+    // frames no longer all round as their twins in its first period do.
+    for (uint64_t start : {uint64_t{0}, uint64_t{0xFFFFFF - 20}, uint64_t{3600} * rate, uint64_t{36000} * rate}) {
+      std::vector<uint8_t> out(200 * kStride, 0xEE);
+      uint64_t frame = start;
+      for (uint32_t count : {13u, 1u, 40u, 0u, 146u}) {
+        source.Render(kChannels, frame, rate, count, out.data() + (frame - start) * kStride, kStride);
+        frame += count;
+      }
+      uint32_t column = 0;
+      for (int channel = 0; channel < 32; ++channel) {
+        if ((kChannels >> channel & 1) == 0) continue;
+        for (uint64_t f = 0; f < frame - start; ++f)
+          ASSERT_EQ(StoredSample(out, kStride, f, column), source.Sample(channel, start + f, rate))
+              << "rate " << rate << ", channel " << channel << ", frame " << start + f;
+        ++column;
+      }
+      EXPECT_EQ(out[kStride - 1], 0xEE) << "nothing between the frames";
+    }
+  }
+}
+
+TEST(Signals, LateFramesThatNoLongerRoundAsTheirTwinsAreRenderedAsSampled) {
+  SignalSource source;
+  source.Set(0, Signal::Sine(3520.0, 0.25));
+  constexpr uint32_t kRate = 96000;
+  constexpr uint64_t kPeriod = 300;  // frames
+  // An hour in, some frames round the other way than the same frame of the first period.
+  uint64_t frame = uint64_t{3600} * kRate;
+  while (source.Sample(0, frame, kRate) == source.Sample(0, frame % kPeriod, kRate)) ++frame;
+  std::vector<uint8_t> out(4 * 16);
+  source.Render(1, frame - 8, kRate, 16, out.data(), 4);
+  EXPECT_EQ(StoredSample(out, 4, 8, 0), source.Sample(0, frame, kRate));
+  EXPECT_NE(StoredSample(out, 4, 8, 0), source.Sample(0, frame % kPeriod, kRate));
 }
 
 }  // namespace

@@ -1,0 +1,98 @@
+#include "tools/qx5310sim/LoopCheck.h"
+
+#include <algorithm>
+#include <bit>
+
+LoopCheck::LoopCheck(uint32_t channels, uint32_t rampChannel, uint32_t window)
+    : channels_(channels),
+      ramp_(rampChannel),
+      window_(window),
+      all_(channels < 32 ? (1u << channels) - 1 : ~0u),
+      recordedRows_(std::make_unique_for_overwrite<int32_t[]>(size_t{window} * channels)),
+      playedRows_(std::make_unique_for_overwrite<int32_t[]>(size_t{window} * channels)),
+      playedPresent_(std::make_unique_for_overwrite<uint32_t[]>(window)) {}
+
+void LoopCheck::Recorded(const int32_t* rows, uint32_t frames) {
+  for (uint32_t f = 0; f < frames; ++f) {
+    const int32_t* row = rows + size_t{f} * channels_;
+    auto ramp = static_cast<uint32_t>(row[ramp_]);
+    if (recorded_ + f > 0) {
+      const int32_t* before = f > 0 ? row - channels_ : RecordedRow(recorded_ - 1);
+      gaps_ += ((ramp - static_cast<uint32_t>(before[ramp_])) & 0xFFFFFF) != 1;
+    }
+    if (firstPlayedRamp_ && row[ramp_] == *firstPlayedRamp_) {
+      offset_ = recorded_ + f;
+      firstPlayedRamp_.reset();
+      overrun_ += droppedUnaligned_;
+    }
+  }
+  // Into the window in runs that do not wrap around its end.
+  for (uint32_t done = 0; done < frames;) {
+    uint32_t run = std::min<uint32_t>(frames - done, static_cast<uint32_t>(window_ - Slot(recorded_)));
+    std::copy_n(rows + size_t{done} * channels_, size_t{run} * channels_, RecordedRow(recorded_));
+    recorded_ += run;
+    done += run;
+  }
+  recordedFrom_ = std::max(recordedFrom_, recorded_ > window_ ? recorded_ - window_ : 0);
+  CompareWhatCan();
+}
+
+void LoopCheck::Played(const int32_t* rows, uint32_t frames, uint32_t present) {
+  present &= all_;
+  for (uint32_t f = 0; f < frames;) {
+    const int32_t* row = rows + size_t{f} * channels_;
+    if (played_ == 0 && (present >> ramp_ & 1) != 0) {
+      // The first frame played names the recorded frame it loops, normally a few buffers back.
+      for (uint64_t at = recordedFrom_; at < recorded_ && !offset_; ++at)
+        if (RecordedRow(at)[ramp_] == row[ramp_]) offset_ = at;
+      if (!offset_) firstPlayedRamp_ = row[ramp_];
+    }
+    // Compared at once when nothing waits and the recorded frames are in the window.
+    if (offset_ && nextToCompare_ == played_) {
+      uint64_t at = *offset_ + played_;
+      if (at >= recordedFrom_ && at < recorded_) {
+        uint64_t run = std::min<uint64_t>({frames - f, recorded_ - at, window_ - Slot(at)});
+        Compare(row, RecordedRow(at), static_cast<uint32_t>(run), present);
+        played_ += run;
+        nextToCompare_ += run;
+        f += static_cast<uint32_t>(run);
+        continue;
+      }
+    }
+    // Otherwise the frame waits for its recorded frame; a full window lets the oldest go.
+    if (played_ - nextToCompare_ == window_) {
+      ++nextToCompare_;
+      if (offset_)
+        ++overrun_;
+      else
+        ++droppedUnaligned_;
+    }
+    std::copy_n(row, channels_, PlayedRow(played_));
+    playedPresent_[Slot(played_)] = present;
+    ++played_;
+    ++f;
+  }
+  CompareWhatCan();
+}
+
+void LoopCheck::CompareWhatCan() {
+  if (!offset_) return;
+  for (; nextToCompare_ < played_ && *offset_ + nextToCompare_ < recorded_; ++nextToCompare_) {
+    uint64_t at = *offset_ + nextToCompare_;
+    if (at < recordedFrom_)
+      ++overrun_;
+    else
+      Compare(PlayedRow(nextToCompare_), RecordedRow(at), 1, playedPresent_[Slot(nextToCompare_)]);
+  }
+}
+
+void LoopCheck::Compare(const int32_t* got, const int32_t* want, uint32_t frames, uint32_t present) {
+  const size_t samples = size_t{frames} * channels_;
+  if (present == all_) {
+    compared_ += samples;
+    if (std::equal(got, got + samples, want)) return;
+  } else {
+    compared_ += uint64_t{frames} * static_cast<uint32_t>(std::popcount(present));
+  }
+  for (size_t i = 0; i < samples; ++i) differing_ += (present >> (i % channels_) & 1) & static_cast<uint32_t>(got[i] != want[i]);
+}
