@@ -28,8 +28,6 @@ AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim:
       engine_(engine),
       recordedPath_(outDir + "/recorded.wav"),
       receivedPath_(outDir + "/unit-received.wav") {
-  for (auto& half : client_)
-    for (auto& channel : half) channel.assign(kClientFrames, 0);
   for (int k = 0; k < 16; ++k) unit_.SetSignal(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
 
@@ -60,7 +58,8 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   for (uint32_t half = 0; half < 2; ++half) {
     std::array<uint32_t*, kChannels> record{};
     std::array<const uint32_t*, kChannels> playback{};
-    for (uint32_t k = 0; k < kChannels; ++k) playback[k] = record[k] = client_[half][k].data();
+    // The engine double's client rows, laid out as the driver lays out a client's buffers.
+    for (uint32_t k = 0; k < kChannels; ++k) playback[k] = record[k] = engine_.ClientRow(k, half);
     engine_.AttachClientBuffers(half, record, playback);
   }
   engine_.SetHalfCallback([this](uint32_t half, uint32_t n) { OnHalf(half, n); });
@@ -107,7 +106,7 @@ void AudioSession::OnHalf(uint32_t half, uint32_t frames) {
   frames = std::min(frames, kClientFrames);
   recordedRows_.resize(size_t{frames} * kChannels);
   for (uint32_t k = 0; k < kChannels; ++k) {
-    const uint32_t* in = client_[half][k].data();
+    const uint32_t* in = engine_.ClientRow(k, half);
     for (uint32_t f = 0; f < frames; ++f) recordedRows_[size_t{f} * kChannels + k] = static_cast<int32_t>(in[f]);
   }
   recordedWav_.Append(recordedRows_);

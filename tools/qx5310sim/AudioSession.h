@@ -49,7 +49,6 @@ class AudioSession : private sim::PlaybackSink {
   uint32_t frames_ = 0;
   plat::VTime started_ = 0;
   plat::VTime lockedAt_ = 0;
-  std::array<std::array<std::vector<uint32_t>, kChannels>, 2> client_;
   // The output is written and checked as it comes; these rows hold one half or one packet.
   sim::WavWriter recordedWav_;
   sim::WavWriter receivedWav_;
