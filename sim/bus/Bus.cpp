@@ -83,17 +83,48 @@ AsyncStatus Bus::Route(uint8_t dest, uint32_t generation, Node** target) {
   return AsyncStatus::Complete;
 }
 
+// Transactions are reused with their buffers, so one costs no allocation once the bus has carried
+// as many at once before.
+Bus::Transaction* Bus::NewTransaction(const Node& source, uint8_t dest, uint64_t offset, uint32_t length,
+                                      uint32_t generation, bool write) {
+  if (freeTransactions_.empty()) {
+    transactions_.push_back(std::make_unique<Transaction>());
+    freeTransactions_.push_back(transactions_.back().get());
+  }
+  Transaction* t = freeTransactions_.back();
+  freeTransactions_.pop_back();
+  t->from = source.NodeId();
+  t->dest = dest;
+  t->destination = 0;
+  t->offset = offset;
+  t->length = length;
+  t->generation = generation;
+  t->write = write;
+  t->carried = false;
+  t->status = AsyncStatus::Complete;
+  return t;
+}
+
+void Bus::Recycle(Transaction* t) {
+  t->readDone = nullptr;
+  t->writeDone = nullptr;
+  freeTransactions_.push_back(t);
+}
+
 bool Bus::Read(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation, ReadDone done,
                const Steering* steering) {
-  Transaction t{source.NodeId(), dest, 0, offset, length, generation, false, {}, std::move(done), nullptr};
-  return Issue(std::move(t), steering);
+  Transaction* t = NewTransaction(source, dest, offset, length, generation, false);
+  t->data.clear();
+  t->readDone = std::move(done);
+  return Issue(t, steering);
 }
 
 bool Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<const uint8_t> data,
                 uint32_t generation, WriteDone done, const Steering* steering) {
-  Transaction t{source.NodeId(), dest, 0, offset, static_cast<uint32_t>(data.size()), generation, true,
-                std::vector<uint8_t>(data.begin(), data.end()), nullptr, std::move(done)};
-  return Issue(std::move(t), steering);
+  Transaction* t = NewTransaction(source, dest, offset, static_cast<uint32_t>(data.size()), generation, true);
+  t->data.assign(data.begin(), data.end());
+  t->writeDone = std::move(done);
+  return Issue(t, steering);
 }
 
 void Bus::Steer(Steering steering, uint32_t count, std::optional<uint64_t> destination) {
@@ -120,41 +151,47 @@ plat::VTime Bus::ArrivalTime(uint8_t from, uint8_t dest) {
   return last;
 }
 
-bool Bus::Issue(Transaction t, const Steering* steering) {
+bool Bus::Issue(Transaction* t, const Steering* steering) {
   sched_.Record(plat::Scheduler::Trace::AsyncRequest,
-                static_cast<uint64_t>(t.from) << 56 | static_cast<uint64_t>(t.dest) << 48 | t.offset,
-                static_cast<uint64_t>(t.length) << 1 | (t.write ? 1 : 0));
-  if (t.write) sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, t.data);
-  Node* target = NodeAt(t.dest);
-  t.destination = target != nullptr ? target->Guid() : 0;
-  Steering s = steering != nullptr ? *steering : TakeSteering(t.destination);
-  auto shared = std::make_shared<Transaction>(std::move(t));
+                static_cast<uint64_t>(t->from) << 56 | static_cast<uint64_t>(t->dest) << 48 | t->offset,
+                static_cast<uint64_t>(t->length) << 1 | (t->write ? 1 : 0));
+  if (t->write) sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, t->data);
+  Node* target = NodeAt(t->dest);
+  t->destination = target != nullptr ? target->Guid() : 0;
+  Steering s = steering != nullptr ? *steering : TakeSteering(t->destination);
   switch (s.mode) {
     case TransactionMode::Refuse:
+      Recycle(t);
       return false;
     case TransactionMode::Immediate: {
       KIRQL old;
       KeRaiseIrql(DISPATCH_LEVEL, &old);
-      Complete(*shared, Carry(*shared));
+      Complete(*t, Carry(*t));
+      Recycle(t);
       KeLowerIrql(old);
       return true;
     }
     case TransactionMode::HoldRequest:
-      held_.push_back(shared);
+      held_.push_back(t);
       return true;
     default:
       break;
   }
-  sched_.At(ArrivalTime(shared->from, shared->dest), Guarded([this, shared, s] {
-    if (s.mode == TransactionMode::Fail) return Complete(*shared, s.failure);
-    AsyncStatus status = Carry(*shared);
-    if (s.mode == TransactionMode::HoldResponse) {
-      shared->carried = true;
-      shared->status = status;
-      held_.push_back(shared);
+  sched_.At(ArrivalTime(t->from, t->dest), Guarded([this, t, s] {
+    if (s.mode == TransactionMode::Fail) {
+      Complete(*t, s.failure);
+      Recycle(t);
       return;
     }
-    Complete(*shared, status);
+    AsyncStatus status = Carry(*t);
+    if (s.mode == TransactionMode::HoldResponse) {
+      t->carried = true;
+      t->status = status;
+      held_.push_back(t);
+      return;
+    }
+    Complete(*t, status);
+    Recycle(t);
   }));
   return true;
 }
@@ -196,12 +233,13 @@ HeldTransaction Bus::Held(size_t index) const {
 
 void Bus::ReleaseHeld(size_t index) {
   if (index >= held_.size()) plat::Violation("ReleaseHeld of a transaction that is not held");
-  std::shared_ptr<Transaction> t = held_[index];
+  Transaction* t = held_[index];
   held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
   KIRQL old;
   KeRaiseIrql(DISPATCH_LEVEL, &old);
   AsyncStatus status = !t->carried ? Carry(*t) : NodeIdOf(t->destination) ? t->status : AsyncStatus::Departed;
   Complete(*t, status);
+  Recycle(t);
   KeLowerIrql(old);
 }
 

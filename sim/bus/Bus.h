@@ -143,7 +143,10 @@ class Bus {
   void ArmCycle();
   void RunCycle(uint64_t cycle);
   AsyncStatus Route(uint8_t dest, uint32_t generation, Node** target);
-  bool Issue(Transaction t, const Steering* steering);
+  Transaction* NewTransaction(const Node& source, uint8_t dest, uint64_t offset, uint32_t length, uint32_t generation,
+                              bool write);
+  void Recycle(Transaction* t);
+  bool Issue(Transaction* t, const Steering* steering);
   Steering TakeSteering(uint64_t destination);
   plat::VTime ArrivalTime(uint8_t from, uint8_t dest);
   // Carries the transaction out at its target: the status, and a read's data in t.data.
@@ -173,7 +176,9 @@ class Bus {
   uint32_t bandwidth_ = kBandwidthUnits;
   std::map<uint64_t, AsyncFault> asyncFaults_;
   std::deque<Rule> rules_;
-  std::deque<std::shared_ptr<Transaction>> held_;
+  std::deque<Transaction*> held_;
+  std::vector<std::unique_ptr<Transaction>> transactions_;
+  std::vector<Transaction*> freeTransactions_;
   std::map<std::pair<uint8_t, uint8_t>, plat::VTime> lastArrival_;
   std::set<uint64_t> unreachable_;
   std::vector<uint8_t> scratch_;
