@@ -163,6 +163,9 @@ class QX531Device {
   virtual int32_t OnPanelRequest() { return 0; }
   virtual uint32_t ReadQuadlet(PlatformHandle, uint32_t) { return 0; }
   virtual int32_t WriteQuadlet(PlatformHandle, uint32_t, uint32_t) { return 0; }
+  // A block longer than one bus write goes in pieces of the largest payload of the speed; nonzero
+  // when such a block could not be carried whole. A failed block that fits one write is not
+  // reported, as the quadlet writes report none.
   virtual int32_t WriteBlock(PlatformHandle, uint32_t, const void*, uint32_t) { return 0; }
   virtual int32_t WriteQuadletAsync(PlatformHandle, uint32_t, const uint32_t*, WriteCompletion, void*) {
     return 0;

@@ -73,7 +73,9 @@ int32_t QX531Device::HandleControlRequest(uint32_t request, void* buffer, uint32
     }
     case QX531RequestNumber(IOCTL_QX531_WRITE_BLOCK_4000):
       if (buffer == nullptr) return kQX531Failure;
-      if (mPluggedIn && inputLength != 0) WriteBlock(mRequestsHandle, QX5310_MIDI_OUT_WINDOW, buffer, inputLength);
+      if (mPluggedIn && inputLength != 0 &&
+          WriteBlock(mRequestsHandle, QX5310_MIDI_OUT_WINDOW, buffer, inputLength) != 0)
+        return kQX531Failure;
       return kQX531Success;
     case QX531RequestNumber(IOCTL_QX531_WRITE_REGISTER): {
       if (buffer == nullptr) return kQX531Failure;
@@ -95,7 +97,8 @@ int32_t QX531Device::HandleControlRequest(uint32_t request, void* buffer, uint32
     }
     case QX531RequestNumber(IOCTL_QX531_WRITE_BLOCK_8000):
       if (buffer == nullptr) return kQX531Failure;
-      if (mPluggedIn) WriteBlock(mRequestsHandle, QX5310_FLASH_DATA_WINDOW, buffer, inputLength);
+      if (mPluggedIn && WriteBlock(mRequestsHandle, QX5310_FLASH_DATA_WINDOW, buffer, inputLength) != 0)
+        return kQX531Failure;
       return kQX531Success;
     case QX531RequestNumber(IOCTL_QX531_SET_PREFERENCE):
       return RequestSetPreference(buffer, inputLength);

@@ -517,7 +517,7 @@ uint32_t EnginePlatformDouble::ReadQuadlet(PlatformHandle, uint32_t offset) {
   return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
 }
 
-bool EnginePlatformDouble::WriteAndWait(uint32_t offset, std::span<const uint8_t> data) {
+bool EnginePlatformDouble::WriteAndWait(uint64_t address, std::span<const uint8_t> data) {
   auto node = host_.NodeIdOf(guid_);
   if (!node) return false;
   struct Result {
@@ -526,7 +526,7 @@ bool EnginePlatformDouble::WriteAndWait(uint32_t offset, std::span<const uint8_t
   };
   auto result = std::make_shared<Result>();
   KeInitializeEvent(&result->done, NotificationEvent, FALSE);
-  bool sent = host_.Write(*node, Address(offset), data, mGenerationNumber, [result](AsyncStatus s) {
+  bool sent = host_.Write(*node, address, data, mGenerationNumber, [result](AsyncStatus s) {
     result->status = s;
     KeSetEvent(&result->done, IO_NO_INCREMENT, FALSE);
   });
@@ -540,12 +540,22 @@ bool EnginePlatformDouble::WriteAndWait(uint32_t offset, std::span<const uint8_t
 int32_t EnginePlatformDouble::WriteQuadlet(PlatformHandle, uint32_t offset, uint32_t value) {
   uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
                       static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-  WriteAndWait(offset, bytes);
+  WriteAndWait(Address(offset), bytes);
   return 0;
 }
 
+// As the bus driver carries a write whose block size is left 0: in pieces of the largest payload,
+// one after the other, stopping at the first that fails.
 int32_t EnginePlatformDouble::WriteBlock(PlatformHandle, uint32_t offset, const void* data, uint32_t length) {
-  WriteAndWait(offset, std::span<const uint8_t>(static_cast<const uint8_t*>(data), length));
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (length <= kMaxAsyncPayload) {
+    WriteAndWait(Address(offset), std::span<const uint8_t>(bytes, length));
+    return 0;
+  }
+  for (uint64_t done = 0; done < length; done += kMaxAsyncPayload) {
+    const auto piece = static_cast<size_t>(std::min<uint64_t>(kMaxAsyncPayload, length - done));
+    if (!WriteAndWait(Address(offset) + done, std::span<const uint8_t>(bytes + done, piece))) return kBusFailure;
+  }
   return 0;
 }
 

@@ -150,7 +150,7 @@ class EnginePlatformDouble : public QX531Device {
   void ListDone(uint32_t which);
   uint64_t Address(uint32_t offset) const;
   // Sends one write and waits for it; false when the bus refused or failed it.
-  bool WriteAndWait(uint32_t offset, std::span<const uint8_t> data);
+  bool WriteAndWait(uint64_t address, std::span<const uint8_t> data);
   int32_t QueueWrite(uint32_t offset, std::span<const uint8_t> data, WriteCompletion completion, void* context);
   void Complete(WriteCompletion completion, void* context, uint32_t status);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,6 +176,101 @@ TEST_F(EngineOnSimulatedBus, ClientRowsOfOneHalfAreStaggeredByCacheLinesAndDoNot
     }
   }
   EXPECT_EQ(m.ClientRow(5, 1), m.ClientRow(5, 1)) << "allocated once";
+}
+
+// Block requests against the main unit: a block longer than one bus write goes in pieces of 2048
+// bytes, one after the other; a block whose pieces run past what the unit takes answers 99 with
+// the pieces before the refused one delivered. Past the MIDI-out window the unit's flash data
+// window follows, so request 7 only meets a refusal after both.
+struct BlockCase {
+  uint32_t request;
+  uint32_t length;
+  int32_t result;
+  uint32_t landed;  // bytes the unit took
+};
+
+class BlockRequest : public EngineOnSimulatedBus, public testing::WithParamInterface<BlockCase> {
+ protected:
+  // MIDI event packets for cable 0 in bus order, each a different note-on, cut to length.
+  static std::vector<uint8_t> Block(uint32_t length) {
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i < length; ++i) {
+      const uint32_t packet = 0x09900000u | (i / 4 % 128) << 8 | (i / 512 % 128);
+      bytes[i] = static_cast<uint8_t>(packet >> (24 - 8 * (i % 4)));
+    }
+    return bytes;
+  }
+};
+
+TEST_P(BlockRequest, LongBlocksGoInPiecesAndAnswer99WhenAPieceIsRefused) {
+  const BlockCase c = GetParam();
+  const uint32_t window = c.request == 7 ? QX5310_MIDI_OUT_WINDOW : QX5310_FLASH_DATA_WINDOW;
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  sim::Flash& flash = main.GetFlash();
+  flash.WriteUnlock(sim::Flash::kUnlockWord);
+  flash.WritePartition(1);
+  flash.WriteCommand(sim::Flash::kBegin, sched.Now());
+  main.ClearWriteLog();
+
+  std::vector<uint8_t> block = Block(c.length);
+  uint32_t bytes = 7;
+  EXPECT_EQ(m.HandleControlRequest(c.request, block.data(), c.length, 0, &bytes), c.result);
+  EXPECT_EQ(bytes, 0u);
+
+  std::vector<std::pair<uint32_t, uint32_t>> pieces, expected;
+  for (const auto& w : main.WriteLog())
+    if (w.offset >= QX5310_MIDI_OUT_WINDOW) pieces.emplace_back(w.offset, w.length);
+  for (uint32_t at = 0; at < c.landed; at += sim::kMaxAsyncPayload)
+    expected.emplace_back(window + at, std::min(sim::kMaxAsyncPayload, c.landed - at));
+  EXPECT_EQ(pieces, expected);
+
+  const uint32_t midiBytes = c.request == 7 ? std::min<uint32_t>(c.landed, sim::Unit::kMidiWindowEnd - window) : 0;
+  std::vector<uint32_t> packets(midiBytes / 4);
+  for (uint32_t i = 0; i < packets.size(); ++i)
+    packets[i] = uint32_t{block[4 * i]} << 24 | block[4 * i + 1] << 16 | block[4 * i + 2] << 8 | block[4 * i + 3];
+  EXPECT_EQ(main.MidiOutPackets(0), packets);
+
+  std::vector<uint8_t> flashWindow(sim::Flash::kWindowSize);
+  const uint32_t flashFrom = c.request == 10 ? 0 : midiBytes;
+  const uint32_t flashBytes = std::min<uint32_t>(c.landed - flashFrom, sim::Flash::kWindowSize);
+  std::copy_n(block.begin() + flashFrom, flashBytes, flashWindow.begin());
+  flash.WriteLength(sim::Flash::kWindowSize);
+  flash.WriteUnlock(sim::Flash::kUnlockWord);
+  flash.WriteCommand(sim::Flash::kProgram, sched.Now());
+  EXPECT_EQ(flash.Image(1), flashWindow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MidiAndFlashWindows, BlockRequest,
+    testing::Values(BlockCase{7, 4, 0, 4}, BlockCase{7, 2048, 0, 2048}, BlockCase{7, 2049, 0, 2049},
+                    BlockCase{7, 8192, 0, 8192}, BlockCase{7, 16384, 0, 16384}, BlockCase{7, 26624, 99, 24576},
+                    BlockCase{10, 4, 0, 4}, BlockCase{10, 2048, 0, 2048}, BlockCase{10, 2049, 0, 2049},
+                    BlockCase{10, 8192, 0, 8192}, BlockCase{10, 8196, 99, 8192}, BlockCase{10, 10240, 99, 8192}),
+    [](const testing::TestParamInfo<BlockCase>& info) {
+      return "Request" + std::to_string(info.param.request) + "Of" + std::to_string(info.param.length) + "Bytes";
+    });
+
+// A block that fits one write fails unreported, as the other register writes do; a longer one
+// that the bus could not carry answers 99.
+TEST_F(EngineOnSimulatedBus, BlockRequestToAUnitThatLeftAnswers99OnlyForABlockLongerThanOneWrite) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  main.Unplug();
+  sched.RunFor(5 * plat::kNsPerMs);
+  ASSERT_TRUE(m.IsPluggedIn());
+  struct Case {
+    uint32_t request;
+    uint32_t length;
+    int32_t result;
+  } const cases[] = {{7, 4, 0}, {7, 2048, 0}, {7, 2049, 99}, {10, 0, 0}, {10, 2048, 0}, {10, 8192, 99}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> block(c.length + 1, 0x5A);
+    uint32_t bytes = 7;
+    EXPECT_EQ(m.HandleControlRequest(c.request, block.data(), c.length, 0, &bytes), c.result)
+        << "request " << c.request << ", " << c.length << " bytes";
+    EXPECT_EQ(bytes, 0u);
+  }
 }
 
 }  // namespace
