@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +7,7 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Verifier.h"
 #include "tests/platform/kernel/IoTestDriver.h"
+#include "tests/support/Readable.h"
 #include "tests/support/Seeds.h"
 
 namespace {
@@ -17,16 +17,6 @@ using iotest::Complete;
 constexpr ULONG kTag = PoolTag("PrTs");
 const ULONG kMap = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
 const ULONG kHold = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802, METHOD_BUFFERED, FILE_ANY_ACCESS);
-
-// Whether the address can be read: the kernel copying from it into a pipe faults when not.
-bool Mapped(const void* p) {
-  int fds[2];
-  if (pipe(fds) != 0) return true;
-  bool readable = write(fds[1], p, 1) == 1;
-  close(fds[0]);
-  close(fds[1]);
-  return readable;
-}
 
 // A file of the device opened into the current process's handle table.
 HANDLE OpenInProcess(const std::u16string& name) {
@@ -219,7 +209,7 @@ TEST_F(Processes, AMappingIsASecondMappingOfThePagesBelow4GBFor32BitAndFaultsOnc
     if (bits == 32) {
       EXPECT_LT(reinterpret_cast<uintptr_t>(user), uintptr_t{1} << 32);
     }
-    EXPECT_FALSE(Mapped(const_cast<ULONG*>(user))) << "undone at CLEANUP";
+    EXPECT_FALSE(qxtest::Readable(const_cast<ULONG*>(user))) << "undone at CLEANUP";
     EXPECT_EQ(plat::ProcessOf(m.owner), p);
     m.Free();
     plat::ReleaseProcess(p);
@@ -251,7 +241,7 @@ TEST_F(Processes, KillingAProgramMidRequestCancelsItThenCleansUpAndClosesAndUndo
     EXPECT_EQ(m.log, (std::vector<std::string>{"create", "hold", "cleanup in host.exe", "close"}));
     EXPECT_EQ(p->ExitCode(), 9u);
     EXPECT_EQ(held, STATUS_SUCCESS) << "never returned to";
-    EXPECT_FALSE(Mapped(user));
+    EXPECT_FALSE(qxtest::Readable(user));
     EXPECT_EQ(plat::IoLiveIrps(), 0u);
     m.Free();
     EXPECT_EQ(plat::PoolLedger::Outstanding().size(), 3u) << "the machine's own: driver, device, process";
@@ -283,7 +273,7 @@ TEST_F(Processes, AMappingLeftAfterCleanupAndMappingsMadeOrUndoneOutsideTheirPro
   EXPECT_NE(left.find("user mapping(s) still present in process host.exe after its handles were closed"), std::string::npos)
       << left;
   EXPECT_NE(fromOther.find("of another process"), std::string::npos) << fromOther;
-  EXPECT_FALSE(Mapped(m.user)) << "undone with the process all the same";
+  EXPECT_FALSE(qxtest::Readable(m.user)) << "undone with the process all the same";
   m.user = nullptr;
   PMDL mdl = m.mdl;
   std::string fromHost = plat::ExpectViolation([&] { MmMapLockedPagesSpecifyCache(mdl, UserMode, MmCached, nullptr, FALSE, 0); });

@@ -1,7 +1,6 @@
 // Programs written against <windows.h>, run as processes of a test machine whose driver they reach
 // only through handles and device controls.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include "platform/win32/include/windows.h"
 #include "platform/win32/include/winioctl.h"
 #include "tests/platform/win32/TestMachine.h"
+#include "tests/support/Readable.h"
 #include "tests/support/Seeds.h"
 
 namespace {
@@ -27,15 +27,6 @@ HANDLE Open(const std::string& path) {
 template <typename T>
 BOOL Ask(HANDLE h, DWORD code, T* out, DWORD* returned) {
   return DeviceIoControl(h, code, nullptr, 0, out, sizeof(T), returned, nullptr);
-}
-
-bool Readable(const void* p) {
-  int fds[2];
-  if (pipe(fds) != 0) return true;
-  bool readable = write(fds[1], p, 1) == 1;
-  close(fds[0]);
-  close(fds[1]);
-  return readable;
 }
 
 TEST(Win32, ProgramsOpenTheDeviceByItsInterfacePathAndTheDriverSeesTheirProcessBitnessAndMode) {
@@ -165,7 +156,7 @@ TEST(Win32, AProgramReadsAndWritesThroughItsMappingAndSeesTheKernelsWrites) {
     if (bits == 32) {
       EXPECT_LT(reinterpret_cast<uintptr_t>(buffer), uintptr_t{1} << 32);
     }
-    EXPECT_FALSE(Readable(const_cast<DWORD*>(buffer))) << "undone at CLEANUP";
+    EXPECT_FALSE(qxtest::Readable(const_cast<DWORD*>(buffer))) << "undone at CLEANUP";
     EXPECT_EQ(m.FilePool(), 0u);
     m.Release(p);
   }
@@ -208,7 +199,7 @@ TEST(Win32, KillingAProgramMidStreamCancelsItsRequestClosesItsHandlesAndUndoesIt
     m.Wait(p);
     EXPECT_EQ(m.Log(), (std::vector<std::string>{"create asiohost.exe", "hold asiohost.exe", "cancel asiohost.exe",
                                                  "cleanup asiohost.exe", "close asiohost.exe"}));
-    EXPECT_FALSE(Readable(const_cast<BYTE*>(mapped)));
+    EXPECT_FALSE(qxtest::Readable(const_cast<BYTE*>(mapped)));
     EXPECT_EQ(m.FilePool(), 0u) << "the driver's pool for the program is back to zero";
     EXPECT_EQ(m.ExitCode(p), 1u);
     int after = waits;
