@@ -6,13 +6,13 @@ namespace {
 
 // Debug-log labels, padded as the plug-in's so that the values line up.
 constexpr const char* kDroppedLabels[kWriterItemKinds] = {
-    "QX5310DeviceWriter lamps dropped               ",
-    "QX5310DeviceWriter fader targets dropped       ",
-    "QX5310DeviceWriter MIDI-out events dropped     ",
-    "QX5310DeviceWriter settings dropped            ",
-    "QX5310DeviceWriter notify addresses dropped    ",
+    "QX5310DeviceWriter lamps dropped                ",
+    "QX5310DeviceWriter fader targets dropped        ",
+    "QX5310DeviceWriter MIDI-out events dropped      ",
+    "QX5310DeviceWriter settings dropped             ",
+    "QX5310DeviceWriter notify addresses dropped     ",
 };
-constexpr const char* kErrorResponseLabel = "QX5310DeviceWriteDone error response           ";
+constexpr const char* kErrorResponseLabel = "QX5310DeviceWriteDone error response            ";
 
 }  // namespace
 

@@ -48,19 +48,19 @@ struct WriterCase {
 };
 
 const WriterCase kWriters[] = {
-    {"Lamps", {QX5310_LAMP}, WriterItems::Lamps, "QX5310DeviceWriter lamps dropped               ",
+    {"Lamps", {QX5310_LAMP}, WriterItems::Lamps, "QX5310DeviceWriter lamps dropped                ",
      [](UnitDouble& u) { u.SetLamp(3, 1); }, [](UnitDouble& u) { u.SetLamp(5, 1); }, 1, 1,
      {Q(QX5310_LAMP, Lamp(142)), Q(QX5310_LAMP, Lamp(174)), Q(QX5310_LAMP, Lamp(169))},
      {Q(QX5310_LAMP, Lamp(142)), Q(QX5310_LAMP, Lamp(142)), Q(QX5310_LAMP, Lamp(174)), Q(QX5310_LAMP, Lamp(169))},
      {Q(QX5310_LAMP, Lamp(142)), Q(QX5310_LAMP, Lamp(174)), Q(QX5310_LAMP, Lamp(169))},
      {Q(QX5310_LAMP, Lamp(142)), Q(QX5310_LAMP, Lamp(174)), Q(QX5310_LAMP, Lamp(169))}},
-    {"Faders", {QX5310_FADER_MOTOR}, WriterItems::FaderTargets, "QX5310DeviceWriter fader targets dropped       ",
+    {"Faders", {QX5310_FADER_MOTOR}, WriterItems::FaderTargets, "QX5310DeviceWriter fader targets dropped        ",
      [](UnitDouble& u) { u.SetFaderMotor(0, 100); }, [](UnitDouble& u) { u.SetFaderMotor(3, 300); }, 1, 1,
      {Q(QX5310_FADER_MOTOR, 100 << 16), Q(QX5310_FADER_MOTOR, 3 | 300 << 16)},
      {Q(QX5310_FADER_MOTOR, 100 << 16), Q(QX5310_FADER_MOTOR, 100 << 16), Q(QX5310_FADER_MOTOR, 3 | 300 << 16)},
      {Q(QX5310_FADER_MOTOR, 100 << 16), Q(QX5310_FADER_MOTOR, 3 | 300 << 16)},
      {Q(QX5310_FADER_MOTOR, 100 << 16), Q(QX5310_FADER_MOTOR, 3 | 300 << 16)}},
-    {"MidiOut", {QX5310_MIDI_OUT_WINDOW}, WriterItems::MidiOutEvents, "QX5310DeviceWriter MIDI-out events dropped     ",
+    {"MidiOut", {QX5310_MIDI_OUT_WINDOW}, WriterItems::MidiOutEvents, "QX5310DeviceWriter MIDI-out events dropped      ",
      [](UnitDouble& u) { u.SendMIDIOut(MidiEvent(1)); },
      [](UnitDouble& u) {
        u.SendMIDIOut(MidiEvent(2));
@@ -68,7 +68,7 @@ const WriterCase kWriters[] = {
      },
      1, 2, {Block({1}), Block({2, 3})}, {Block({1}), Block({1, 2, 3})}, {Block({1}), Block({2, 3})},
      {Block({1, 2, 3})}},
-    {"Settings", {QX5310_CONTROL_BITS, QX5310_OVR_LEVEL}, WriterItems::Settings, "QX5310DeviceWriter settings dropped            ",
+    {"Settings", {QX5310_CONTROL_BITS, QX5310_OVR_LEVEL}, WriterItems::Settings, "QX5310DeviceWriter settings dropped             ",
      [](UnitDouble& u) { u.SetPreference(PreferencesBlock::kParamMasterFader, 2); },
      [](UnitDouble& u) { u.SetPreference(PreferencesBlock::kParamOvrThreshold, 30); }, 1, 1,
      {Q(QX5310_CONTROL_BITS, 0x4000), Q(QX5310_OVR_LEVEL, kOvr30)},
@@ -77,7 +77,7 @@ const WriterCase kWriters[] = {
      {Q(QX5310_CONTROL_BITS, 0x4000), Q(QX5310_OVR_LEVEL, kOvr30)}},
     // A bus reset while MIDI runs programs the notification registers again, whatever came before.
     {"NotifyAddresses", {QX5310_MIDI_NOTIFY_HI, QX5310_MIDI_NOTIFY_LO, QX5310_MIDI_NOTIFY_ENABLE},
-     WriterItems::NotifyAddresses, "QX5310DeviceWriter notify addresses dropped    ",
+     WriterItems::NotifyAddresses, "QX5310DeviceWriter notify addresses dropped     ",
      [](UnitDouble& u) { u.StartMidi(); }, [](UnitDouble&) {}, 1, 1,
      {Q(QX5310_MIDI_NOTIFY_HI, 0xFFC00001), Q(QX5310_MIDI_NOTIFY_LO, 0x00100000), Q(QX5310_MIDI_NOTIFY_ENABLE, 1),
       Q(QX5310_MIDI_NOTIFY_HI, 0xFFC00001), Q(QX5310_MIDI_NOTIFY_LO, 0x00100000), Q(QX5310_MIDI_NOTIFY_ENABLE, 1)},
@@ -173,7 +173,7 @@ TEST_P(FailedWrite, StatusDecidesWhetherTheItemGoesAgainAfterTheResetOrIsDropped
   EXPECT_EQ(unit.DroppedItems(writer.items), dropped ? writer.firstItems : 0u);
   const std::string log = ReadLog(unit);
   if (dropped) {
-    EXPECT_NE(log.find(HexLine("QX5310DeviceWriteDone error response           ", status.status)), std::string::npos)
+    EXPECT_NE(log.find(HexLine("QX5310DeviceWriteDone error response            ", status.status)), std::string::npos)
         << log;
     EXPECT_NE(log.find(CountLine(writer.droppedLabel, writer.firstItems)), std::string::npos) << log;
   } else {
