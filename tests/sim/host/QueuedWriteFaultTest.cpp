@@ -180,8 +180,8 @@ class Machine {
 
 constexpr uint32_t MidiEvent(uint32_t n) { return 0x09900000u | (n & 0x7F) << 8 | 0x40; }
 
-// One writer given a handful of items; `check` looks at the unit afterwards. `dropped` is the item
-// whose write met an error response (or -1), and for a unit that left, what the writer counted.
+// One writer given a handful of items; `check` looks at the unit and the writer's count of what
+// it dropped afterwards, given the fault and the write it met.
 struct WriterScenario {
   const char* name;
   WriterIndex writer;
