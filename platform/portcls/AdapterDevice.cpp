@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/kernel/Verifier.h"
 #include "platform/portcls/Installer.h"
 #include "platform/portcls/ResourceList.h"
 
@@ -269,8 +268,9 @@ NTSTATUS PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Physical
 
 NTSTATUS PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   AdapterDevice* device = AdapterDevice::Of(DeviceObject);
-  if (device == nullptr) plat::Violation("PcDispatchIrp: the device is not one port class added");
-  return device->Dispatch(Irp);
+  if (device != nullptr) return device->Dispatch(Irp);
+  // Another device of the adapter's driver, such as a named one of its own: nothing to do here.
+  return plat::pc::Complete(Irp, STATUS_INVALID_DEVICE_REQUEST);
 }
 
 NTSTATUS PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PWSTR Name, PUNKNOWN Unknown) {

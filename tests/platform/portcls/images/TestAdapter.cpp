@@ -688,7 +688,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   KeInitializeSpinLock(&gNotifier.lock);
   KeInitializeTimer(&gNotifier.timer);
   KeInitializeDpc(&gNotifier.dpc, NotifierDpc, nullptr);
-  NTSTATUS status = PcInitializeAdapterDriver(driver, registryPath, AddDevice);
+  // Set before port class takes the dispatch table: it leaves the unload routine alone.
   driver->DriverUnload = Unload;
-  return status;
+  return PcInitializeAdapterDriver(driver, registryPath, AddDevice);
 }
