@@ -41,6 +41,12 @@ bool DescriptorIsSound(const PCFILTER_DESCRIPTOR& d) {
 
 PortBase::~PortBase() = default;
 
+void PortBase::ReleaseChildren() {
+  if (PinsOpen()) Violation("a subdevice was removed while a pin of its filter is open");
+  ReleaseMiniport();
+  mDescriptor = nullptr;
+}
+
 const PCPIN_DESCRIPTOR& PinOf(const PCFILTER_DESCRIPTOR& d, ULONG pin) {
   return *reinterpret_cast<const PCPIN_DESCRIPTOR*>(reinterpret_cast<const UCHAR*>(d.Pins) + pin * d.PinSize);
 }

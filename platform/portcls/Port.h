@@ -36,7 +36,8 @@ class PortBase : public CUnknown, public PoolObject {
 
   // Port class lets go of the miniport when the subdevice goes: a miniport holds its port, so
   // the two would otherwise keep each other.
-  void ReleaseChildren() { ReleaseMiniport(); }
+  // Windows does not remove a device whose pins are open; here that is a fault of the caller.
+  void ReleaseChildren();
 
   // The port behind an IUnknown made by this stand-in; null for any other object.
   static PortBase* FromUnknown(PUNKNOWN unknown);
@@ -48,6 +49,7 @@ class PortBase : public CUnknown, public PoolObject {
                     PRESOURCELIST resourceList);
   virtual NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resourceList) = 0;
   virtual void ReleaseMiniport() = 0;
+  virtual bool PinsOpen() const { return false; }
   NTSTATUS GetDevicePropertyOf(DEVICE_REGISTRY_PROPERTY property, ULONG length, PVOID buffer, PULONG resultLength);
 
   PMINIPORT mMiniport = nullptr;  // the miniport's IMiniport, referenced once Init succeeded

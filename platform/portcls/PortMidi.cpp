@@ -188,6 +188,12 @@ void PortMidi::ReleaseMiniport() {
   ReleaseAndClear(mMidi);
 }
 
+bool PortMidi::PinsOpen() const {
+  for (MidiPin* p : mPins)
+    if (p != nullptr) return true;
+  return false;
+}
+
 void PortMidi::Notify(PSERVICEGROUP serviceGroup) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IPortMidi::Notify");
   if (serviceGroup != nullptr) serviceGroup->RequestService();

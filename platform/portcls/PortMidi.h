@@ -74,6 +74,7 @@ class PortMidi final : public Port<IPortMidi> {
  protected:
   NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resources) override;
   void ReleaseMiniport() override;
+  bool PinsOpen() const override;
 
  private:
   friend class MidiPin;

@@ -160,6 +160,12 @@ void PortWaveCyclic::ReleaseMiniport() {
   ReleaseAndClear(mWave);
 }
 
+bool PortWaveCyclic::PinsOpen() const {
+  for (ULONG n : mOpen)
+    if (n != 0) return true;
+  return false;
+}
+
 void PortWaveCyclic::Notify(PSERVICEGROUP serviceGroup) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IPortWaveCyclic::Notify");
   if (serviceGroup != nullptr) serviceGroup->RequestService();

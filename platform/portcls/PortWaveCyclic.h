@@ -80,6 +80,7 @@ class PortWaveCyclic final : public Port<IPortWaveCyclic> {
  protected:
   NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resources) override;
   void ReleaseMiniport() override;
+  bool PinsOpen() const override;
 
  private:
   friend class WavePin;

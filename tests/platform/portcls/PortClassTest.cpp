@@ -155,6 +155,27 @@ TEST_F(PortClass, AdapterStartsWithAResourceListAndRegistersEachSubdeviceUnderIt
   EXPECT_EQ(Interfaces(KSCATEGORY_AUDIO).size(), 3u);
 }
 
+// The start request goes down the stack first; the adapter's start routine runs only once the
+// bus driver has started the device, whether it answers at once or later.
+TEST_F(PortClass, TheAdaptersStartRoutineRunsOnlyAfterTheBusStartedTheDevice) {
+  struct Case {
+    bool pend;
+    NTSTATUS busStatus;
+    bool adapterStarted;
+  } cases[] = {{false, STATUS_SUCCESS, true}, {true, STATUS_SUCCESS, true},
+               {false, STATUS_DEVICE_NOT_READY, false}, {true, STATUS_DEVICE_NOT_READY, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "pending " << c.pend << " bus status " << std::hex << c.busStatus);
+    plat::RegistryHive::DeleteTree(testadapter::kEventsKey);
+    pdo = plat::TestBus::Plug({testadapter::kHardwareId, u"1", c.pend, c.busStatus});
+    plat::PnpSettle();
+    EXPECT_EQ(Dword(u"StartStatus") == static_cast<ULONG>(STATUS_SUCCESS), c.adapterStarted);
+    EXPECT_EQ(plat::PnpState(pdo) == plat::DevnodeState::Started, c.adapterStarted);
+    EXPECT_EQ(plat::PcSubdevices(pdo).size(), c.adapterStarted ? 3u : 0u);
+    Unplug();
+  }
+}
+
 TEST_F(PortClass, AFilterIsRegisteredOnceUnderOneNameAndANameTakenIsRefusedWhateverItsCase) {
   Plug();
   EXPECT_EQ(Dword(u"DuplicateStatus"), static_cast<ULONG>(STATUS_OBJECT_NAME_COLLISION));
