@@ -16,6 +16,7 @@
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/portcls/PinClient.h"
+#include "platform/portcls/include/stdunk.h"
 #include "tests/platform/portcls/images/TestAdapter.h"
 #include "tests/support/Seeds.h"
 
@@ -472,3 +473,92 @@ TEST_F(PortClass, TheTestBusHandsOutBusMasterDmaAdaptersWhoseCommonBuffersAreTra
 }
 
 }  // namespace
+
+namespace {
+
+// A topology miniport of the test's own, with whatever filter it is given.
+class LocalTopology final : public CUnknown, public IMiniportTopology {
+ public:
+  explicit LocalTopology(PCFILTER_DESCRIPTOR* filter) : CUnknown(nullptr), mFilter(filter) {}
+  DECLARE_STD_UNKNOWN()
+  NTSTATUS GetDescription(PPCFILTER_DESCRIPTOR* description) override {
+    *description = mFilter;
+    return STATUS_SUCCESS;
+  }
+  NTSTATUS DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID, PULONG) override {
+    return STATUS_NOT_IMPLEMENTED;
+  }
+  NTSTATUS Init(PUNKNOWN, PRESOURCELIST, PPORTTOPOLOGY) override { return STATUS_SUCCESS; }
+
+ private:
+  PCFILTER_DESCRIPTOR* mFilter;
+};
+
+NTSTATUS LocalTopology::NonDelegatingQueryInterface(REFIID iid, PVOID* object) {
+  if (IsEqualGUID(iid, IID_IMiniport) || IsEqualGUID(iid, IID_IMiniportTopology)) {
+    *object = static_cast<IMiniportTopology*>(this);
+    AddRef();
+    return STATUS_SUCCESS;
+  }
+  return CUnknown::NonDelegatingQueryInterface(iid, object);
+}
+
+KSDATARANGE gLineRange = {{sizeof(KSDATARANGE), 0, 0, 0, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG,
+                           KSDATAFORMAT_SPECIFIER_NONE}};
+PKSDATARANGE gLineRanges[] = {&gLineRange};
+PCPIN_DESCRIPTOR gLinePins[] = {
+    {0, 0, 0, nullptr, {0, nullptr, 0, nullptr, 1, gLineRanges, KSPIN_DATAFLOW_IN, KSPIN_COMMUNICATION_NONE, &KSCATEGORY_AUDIO, nullptr, {0}}}};
+PCCONNECTION_DESCRIPTOR gToNowhere[] = {{PCFILTER_NODE, 0, 3, 1}};
+
+// The port Init of a miniport of the test's own on the adapter's device, then its registration.
+NTSTATUS InitAndRegister(PDEVICE_OBJECT fdo, PCFILTER_DESCRIPTOR* filter, PWSTR name) {
+  PPORT port = nullptr;
+  NTSTATUS status = PcNewPort(&port, CLSID_PortTopology);
+  if (!NT_SUCCESS(status)) return status;
+  auto* miniport = new LocalTopology(filter);
+  miniport->NonDelegatingAddRef();
+  status = port->Init(fdo, nullptr, static_cast<IMiniport*>(miniport), nullptr, nullptr);
+  miniport->Release();
+  if (NT_SUCCESS(status)) status = PcRegisterSubdevice(fdo, name, port);
+  port->Release();
+  return status;
+}
+
+}  // namespace
+
+TEST_F(PortClass, PortClassRefusesWhatWindowsRefuses) {
+  Plug();
+  PDEVICE_OBJECT fdo = pdo->AttachedDevice;
+  PPORT port = nullptr;
+  EXPECT_EQ(PcNewPort(&port, KSCATEGORY_AUDIO), STATUS_NOT_SUPPORTED);
+  EXPECT_EQ(port, nullptr);
+
+  PCFILTER_DESCRIPTOR sound = {0, nullptr, sizeof(PCPIN_DESCRIPTOR), 1, gLinePins, sizeof(PCNODE_DESCRIPTOR), 0, nullptr,
+                               0, nullptr, 0, nullptr};
+  PCFILTER_DESCRIPTOR smallPins = sound;
+  smallPins.PinSize = sizeof(PCPIN_DESCRIPTOR) - 8;
+  PCFILTER_DESCRIPTOR badVersion = sound;
+  badVersion.Version = 2;
+  PCFILTER_DESCRIPTOR badConnection = sound;
+  badConnection.ConnectionCount = 1;
+  badConnection.Connections = gToNowhere;
+  struct Case {
+    const char* what;
+    PDEVICE_OBJECT device;
+    PCFILTER_DESCRIPTOR* filter;
+    std::u16string name;
+    NTSTATUS status;
+  } cases[] = {
+      {"a device port class did not add", pdo, &sound, u"Line", STATUS_INVALID_PARAMETER},
+      {"pin records shorter than a pin descriptor", fdo, &smallPins, u"Line", STATUS_INVALID_PARAMETER},
+      {"a descriptor version it does not know", fdo, &badVersion, u"Line", STATUS_INVALID_PARAMETER},
+      {"a connection to a node that does not exist", fdo, &badConnection, u"Line", STATUS_INVALID_PARAMETER},
+      {"the fourth subdevice, the most the adapter asked for", fdo, &sound, u"Line", STATUS_SUCCESS},
+      {"a fifth subdevice", fdo, &sound, u"Line2", STATUS_INSUFFICIENT_RESOURCES},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(InitAndRegister(c.device, c.filter, c.name.data()), c.status);
+  }
+  EXPECT_EQ(plat::PcSubdevices(pdo).size(), 4u);
+}
