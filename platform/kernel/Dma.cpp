@@ -52,9 +52,9 @@ void FreeCommon(PDMA_ADAPTER a, ULONG, PHYSICAL_ADDRESS, PVOID virtualAddress, B
 
 ULONG Alignment(PDMA_ADAPTER) { return 1; }
 
-DMA_OPERATIONS gBusMasterOperations = {sizeof(DMA_OPERATIONS), PutAdapter, AllocateCommon, FreeCommon,
-                                       nullptr, nullptr, nullptr, nullptr, nullptr, Alignment, nullptr,
-                                       nullptr, nullptr};
+DMA_OPERATIONS gBusMasterOperations = {sizeof(DMA_OPERATIONS), PutAdapter, AllocateCommon, FreeCommon, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, Alignment, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 

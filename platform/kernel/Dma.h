@@ -53,32 +53,68 @@ using PDMA_ADAPTER = DMA_ADAPTER*;
 using PADAPTER_OBJECT = DMA_ADAPTER*;
 static_assert(sizeof(DMA_ADAPTER) == 16 && offsetof(DMA_ADAPTER, DmaOperations) == 8);
 
+enum IO_ALLOCATION_ACTION { KeepObject = 1, DeallocateObject = 2, DeallocateObjectKeepRegisters = 3 };
+struct SCATTER_GATHER_LIST;
+using PSCATTER_GATHER_LIST = SCATTER_GATHER_LIST*;
+using PDRIVER_CONTROL = IO_ALLOCATION_ACTION (*)(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID MapRegisterBase,
+                                                 PVOID Context);
+using PDRIVER_LIST_CONTROL = void (*)(PDEVICE_OBJECT DeviceObject, PIRP Irp, PSCATTER_GATHER_LIST ScatterGather,
+                                      PVOID Context);
+
 using PPUT_DMA_ADAPTER = void (*)(PDMA_ADAPTER DmaAdapter);
 using PALLOCATE_COMMON_BUFFER = PVOID (*)(PDMA_ADAPTER DmaAdapter, ULONG Length, PPHYSICAL_ADDRESS LogicalAddress,
                                           BOOLEAN CacheEnabled);
 using PFREE_COMMON_BUFFER = void (*)(PDMA_ADAPTER DmaAdapter, ULONG Length, PHYSICAL_ADDRESS LogicalAddress,
                                      PVOID VirtualAddress, BOOLEAN CacheEnabled);
+using PALLOCATE_ADAPTER_CHANNEL = NTSTATUS (*)(PDMA_ADAPTER DmaAdapter, PDEVICE_OBJECT DeviceObject,
+                                               ULONG NumberOfMapRegisters, PDRIVER_CONTROL ExecutionRoutine,
+                                               PVOID Context);
+using PFLUSH_ADAPTER_BUFFERS = BOOLEAN (*)(PDMA_ADAPTER DmaAdapter, PMDL Mdl, PVOID MapRegisterBase, PVOID CurrentVa,
+                                           ULONG Length, BOOLEAN WriteToDevice);
+using PFREE_ADAPTER_CHANNEL = void (*)(PDMA_ADAPTER DmaAdapter);
+using PFREE_MAP_REGISTERS = void (*)(PDMA_ADAPTER DmaAdapter, PVOID MapRegisterBase, ULONG NumberOfMapRegisters);
+using PMAP_TRANSFER = PHYSICAL_ADDRESS (*)(PDMA_ADAPTER DmaAdapter, PMDL Mdl, PVOID MapRegisterBase, PVOID CurrentVa,
+                                           PULONG Length, BOOLEAN WriteToDevice);
 using PGET_DMA_ALIGNMENT = ULONG (*)(PDMA_ADAPTER DmaAdapter);
+using PREAD_DMA_COUNTER = ULONG (*)(PDMA_ADAPTER DmaAdapter);
+using PGET_SCATTER_GATHER_LIST = NTSTATUS (*)(PDMA_ADAPTER DmaAdapter, PDEVICE_OBJECT DeviceObject, PMDL Mdl,
+                                              PVOID CurrentVa, ULONG Length, PDRIVER_LIST_CONTROL ExecutionRoutine,
+                                              PVOID Context, BOOLEAN WriteToDevice);
+using PPUT_SCATTER_GATHER_LIST = void (*)(PDMA_ADAPTER DmaAdapter, PSCATTER_GATHER_LIST ScatterGather,
+                                          BOOLEAN WriteToDevice);
+using PCALCULATE_SCATTER_GATHER_LIST_SIZE = NTSTATUS (*)(PDMA_ADAPTER DmaAdapter, PMDL Mdl, PVOID CurrentVa,
+                                                         ULONG Length, PULONG ScatterGatherListSize,
+                                                         PULONG NumberOfMapRegisters);
+using PBUILD_SCATTER_GATHER_LIST = NTSTATUS (*)(PDMA_ADAPTER DmaAdapter, PDEVICE_OBJECT DeviceObject, PMDL Mdl,
+                                                PVOID CurrentVa, ULONG Length, PDRIVER_LIST_CONTROL ExecutionRoutine,
+                                                PVOID Context, BOOLEAN WriteToDevice, PVOID ScatterGatherBuffer,
+                                                ULONG ScatterGatherLength);
+using PBUILD_MDL_FROM_SCATTER_GATHER_LIST = NTSTATUS (*)(PDMA_ADAPTER DmaAdapter, PSCATTER_GATHER_LIST ScatterGather,
+                                                         PMDL OriginalMdl, PMDL* TargetMdl);
 
-// The slots of transfers through map registers and scatter/gather lists stay null: a bus-master
-// that owns its buffer, as an audio device's common buffer is, never calls them.
+// A bus master that owns its buffer, as an audio device's common buffer is, needs only the first
+// three and the alignment; the stand-in's own adapters leave the transfer slots null.
 struct DMA_OPERATIONS {
   ULONG Size;
   PPUT_DMA_ADAPTER PutDmaAdapter;
   PALLOCATE_COMMON_BUFFER AllocateCommonBuffer;
   PFREE_COMMON_BUFFER FreeCommonBuffer;
-  PVOID AllocateAdapterChannel;
-  PVOID FlushAdapterBuffers;
-  PVOID FreeAdapterChannel;
-  PVOID FreeMapRegisters;
-  PVOID MapTransfer;
+  PALLOCATE_ADAPTER_CHANNEL AllocateAdapterChannel;
+  PFLUSH_ADAPTER_BUFFERS FlushAdapterBuffers;
+  PFREE_ADAPTER_CHANNEL FreeAdapterChannel;
+  PFREE_MAP_REGISTERS FreeMapRegisters;
+  PMAP_TRANSFER MapTransfer;
   PGET_DMA_ALIGNMENT GetDmaAlignment;
-  PVOID ReadDmaCounter;
-  PVOID GetScatterGatherList;
-  PVOID PutScatterGatherList;
+  PREAD_DMA_COUNTER ReadDmaCounter;
+  PGET_SCATTER_GATHER_LIST GetScatterGatherList;
+  PPUT_SCATTER_GATHER_LIST PutScatterGatherList;
+  PCALCULATE_SCATTER_GATHER_LIST_SIZE CalculateScatterGatherList;
+  PBUILD_SCATTER_GATHER_LIST BuildScatterGatherList;
+  PBUILD_MDL_FROM_SCATTER_GATHER_LIST BuildMdlFromScatterGatherList;
 };
 using PDMA_OPERATIONS = DMA_OPERATIONS*;
-static_assert(offsetof(DMA_OPERATIONS, AllocateCommonBuffer) == 16 && offsetof(DMA_OPERATIONS, GetDmaAlignment) == 72);
+static_assert(sizeof(DMA_OPERATIONS) == 128 && offsetof(DMA_OPERATIONS, AllocateCommonBuffer) == 16 &&
+              offsetof(DMA_OPERATIONS, GetDmaAlignment) == 72 && offsetof(DMA_OPERATIONS, PutScatterGatherList) == 96);
 
 using PTRANSLATE_BUS_ADDRESS = BOOLEAN (*)(PVOID Context, PHYSICAL_ADDRESS BusAddress, ULONG Length,
                                            PULONG AddressSpace, PPHYSICAL_ADDRESS TranslatedAddress);
