@@ -419,18 +419,28 @@ TEST(PortClassRace, PositionDpcsAndServiceGroupsSurviveStreamDestructionUnderEve
       KSDATARANGE_AUDIO range = PortClass::ClientRange(2, 8000, 96000);
       auto render = plat::KsWavePin::Open(*filter, testadapter::kWaveRenderPin, range, 1, 0, &status);
       auto capture = plat::KsWavePin::Open(*filter, testadapter::kWaveCapturePin, range, 1, 1 << 16, &status);
+      auto midi = plat::KsFilter::Open(device, u"Midi", &status);
+      auto midiOut = plat::KsMidiPin::Open(*midi, testadapter::kMidiRenderPin, &status);
+      auto midiIn = plat::KsMidiPin::Open(*midi, testadapter::kMidiCapturePin, &status);
       render->Play(std::vector<UCHAR>(4096, 0x5A));
       render->Run();
       capture->Run();
+      midiOut->Run();
+      midiIn->Run();
       LARGE_INTEGER wait;
       wait.QuadPart = -static_cast<LONGLONG>(5 + seed % 7) * 10000;
       KeDelayExecutionThread(KernelMode, FALSE, &wait);
-      // One pin goes straight from run to closed while the other still runs.
+      // One pin of each goes straight from run to closed while the other still runs; the MIDI
+      // capture pin goes while the service its render pin's write asked for may be under way.
       render.reset();
+      midiOut->Write(std::vector<UCHAR>(3 * testadapter::kMidiLoopBytes, 0x90));
+      midiIn.reset();
       KeDelayExecutionThread(KernelMode, FALSE, &wait);
       notifications = capture->Notifications();
       capture.reset();
+      midiOut.reset();
       filter.reset();
+      midi.reset();
       done = true;
     });
     ASSERT_TRUE(machine.RunUntil([&] { return done; }, plat::kNsPerSecond));
