@@ -145,8 +145,8 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT d, PIRP irp) {
     }
     case IRP_MN_QUERY_INTERFACE: {
       auto& q = sp->Parameters.QueryInterface;
-      if (*q.InterfaceType == GUID_BUS_INTERFACE_STANDARD && q.Size >= sizeof(BUS_INTERFACE_STANDARD) &&
-          q.Version >= 1) {
+      if (q.InterfaceType != nullptr && *q.InterfaceType == GUID_BUS_INTERFACE_STANDARD &&
+          q.Size >= sizeof(BUS_INTERFACE_STANDARD) && q.Interface != nullptr && q.Version >= 1) {
         auto* bus = reinterpret_cast<PBUS_INTERFACE_STANDARD>(q.Interface);
         *bus = BUS_INTERFACE_STANDARD{sizeof(BUS_INTERFACE_STANDARD), 1, d, ReferenceChild, DereferenceChild,
                                       nullptr, ChildDmaAdapter, nullptr, nullptr};
