@@ -38,10 +38,7 @@ class AdapterDevice {
   NTSTATUS Dispatch(PIRP irp);
   NTSTATUS RegisterSubdevice(const std::u16string& name, PortBase* port);
   NTSTATUS RegisterConnection(PortBase* from, ULONG fromPin, PortBase* to, ULONG toPin);
-  // Port class's device, its PDO and the device below it.
-  PDEVICE_OBJECT Fdo() const { return mFdo; }
   PDEVICE_OBJECT Pdo() const { return mPdo; }
-  PDEVICE_OBJECT Lower() const { return mLower; }
   const std::vector<Subdevice>& Subdevices() const { return mSubdevices; }
   const std::vector<PhysicalConnection>& Connections() const { return mConnections; }
   const Subdevice* Find(const std::u16string& name) const;

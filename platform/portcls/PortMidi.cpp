@@ -15,10 +15,6 @@ MidiPin::~MidiPin() {
   mPort->Identity()->Release();
 }
 
-NTSTATUS MidiPin::NonDelegatingQueryInterface(REFIID iid, PVOID* object) {
-  return CUnknown::NonDelegatingQueryInterface(iid, object);
-}
-
 NTSTATUS MidiPin::SetFormat(PKSDATAFORMAT format) {
   PAGED_CODE();
   return mStream->SetFormat(format);

@@ -13,7 +13,6 @@ class MidiPin final : public CUnknown, public PoolObject {
  public:
   MidiPin(PortMidi* port, ULONG pin, bool capture);
   ~MidiPin() override;
-  NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* object) override;
 
   NTSTATUS SetFormat(PKSDATAFORMAT format);
   NTSTATUS SetState(KSSTATE state);
@@ -24,7 +23,6 @@ class MidiPin final : public CUnknown, public PoolObject {
   ULONG Unwritten();
   // A capture pin's bytes read so far, taken out.
   std::vector<UCHAR> TakeRead();
-  bool Capture() const { return mCapture; }
   void Close();
 
   static constexpr ULONG kQueueBytes = 4096;

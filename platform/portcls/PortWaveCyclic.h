@@ -35,8 +35,6 @@ class WavePin final : public CUnknown, public IServiceSink, public PoolObject {
   KIRQL ServiceIrql() const { return mServiceIrql; }
   ULONGLONG BytesMoved() const { return mBytesMoved; }
   ULONG BufferSize() const { return mBufferSize; }
-  ULONG Pin() const { return mPin; }
-  bool Capture() const { return mCapture; }
   // Stops nothing: takes the pin out of its group and lets go of the miniport's stream, its DMA
   // channel and its group. At PASSIVE_LEVEL.
   void Close();
