@@ -1,0 +1,74 @@
+// The unit engine on Windows: every bus- and system-facing operation of QX531Device carried out
+// through the IEEE 1394 bus driver below the unit's function device, the registry and the device
+// interfaces of the unit's child.
+#pragma once
+
+#include <wdm.h>
+// after <wdm.h>, whose types it uses, as on Windows
+#include <1394.h>
+
+#include "kframework/KernelUtil.h"
+#include "unit/QX531Device.h"
+
+class LowerDeviceLink;
+class PnpDeviceBase;
+
+class QX531WinDevice : public QX531Device {
+ public:
+  // `lowerDevice` is the unit's device object on the bus; `pnpDevice` the function device whose
+  // outstanding-request count the unit's asynchronous bus work holds.
+  QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice);
+  ~QX531WinDevice() override;
+
+  // Settings, port names and logging.
+  int32_t ReadPreferences(PreferencesBlock* block, uint32_t size) override;
+  int32_t WritePreferences(const PreferencesBlock* block, uint32_t size) override;
+  int32_t SetMidiPortName(const UnitNameRecord& record) override;
+  void LogString(const char* text) override;
+  int32_t PlatformAttach() override { return 0; }
+  int32_t PlatformDetach() override { return 0; }
+  int32_t PlatformQueryBus() override { return 0; }
+  int32_t PlatformStartAudio() override { return 0; }
+  int32_t PlatformStopAudio() override { return 0; }
+
+  // Node and generation ids, register access.
+  int32_t ExtractNodeAndGenerationIDs() override;
+  int32_t GetRegisterBase() override;
+  int32_t OpenAddressHandle(PlatformHandle* handle, uint32_t, uint32_t, uint32_t) override;
+  int32_t CloseAddressHandle(PlatformHandle handle) override;
+  uint32_t ReadQuadlet(PlatformHandle handle, uint32_t offset) override;
+  int32_t WriteQuadlet(PlatformHandle handle, uint32_t offset, uint32_t value) override;
+  int32_t WriteBlock(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length) override;
+  int32_t WriteQuadletAsync(PlatformHandle handle, uint32_t offset, const uint32_t* value,
+                            WriteCompletion completion, void* context) override;
+  int32_t WriteBlockAsync(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length,
+                          WriteCompletion completion, void* context) override;
+
+  // Stream buffers, stream objects and host address windows.
+  int32_t AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) override;
+  int32_t FreeIsochStreamObject(PlatformHandle stream) override;
+  int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t flags) override;
+  int32_t FreeBuffer(StreamBuffer* buffer) override;
+  int32_t AllocateFWMemorySpace(PlatformHandle* window, uint32_t flags, void* buffer, uint32_t size,
+                                uint32_t* offsetHigh, uint32_t* offsetLow) override;
+  int32_t FreeFWMemorySpace(PlatformHandle window) override;
+
+  // Operations this layer adds, in this order.
+  virtual LowerDeviceLink* GetLowerDeviceLink() = 0;
+  virtual void TraceLabelHex(const char* label, uint32_t value);
+  virtual void TraceLabelDecimal(const char* label, int32_t value);
+  virtual void OnMIDIReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
+  virtual void OnAsyncReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
+
+  bool IsReachable() const { return mReachable != 0; }
+  // A unit that left the bus: register access stops until the ids are read again.
+  void ClearReachable() { mReachable = 0; }
+
+ protected:
+  PDEVICE_OBJECT mLowerDevice;
+  PnpDeviceBase* mPnpDevice;
+  // Set by a successful id read, cleared by an access the bus refused as from an old generation.
+  volatile UCHAR mReachable = 0;
+  // Whether the isochronous lists go back to the bus when the engine has processed them.
+  volatile UCHAR mIsochRunning = 0;
+};
