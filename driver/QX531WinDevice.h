@@ -12,6 +12,7 @@
 
 class LowerDeviceLink;
 class PnpDeviceBase;
+class ReceiveWindow;
 
 class QX531WinDevice : public QX531Device {
  public:
@@ -20,21 +21,21 @@ class QX531WinDevice : public QX531Device {
   QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice);
   ~QX531WinDevice() override;
 
-  // Settings, port names and logging.
+  // Settings and port names (PASSIVE_LEVEL).
   int32_t ReadPreferences(PreferencesBlock* block, uint32_t size) override;
   int32_t WritePreferences(const PreferencesBlock* block, uint32_t size) override;
   int32_t SetMidiPortName(const UnitNameRecord& record) override;
-  void LogString(const char* text) override;
   int32_t PlatformAttach() override { return 0; }
   int32_t PlatformDetach() override { return 0; }
   int32_t PlatformQueryBus() override { return 0; }
   int32_t PlatformStartAudio() override { return 0; }
   int32_t PlatformStopAudio() override { return 0; }
 
-  // Node and generation ids, register access.
+  // Node and generation ids (PASSIVE_LEVEL) and register access. Plain reads and writes wait
+  // (PASSIVE_LEVEL); queued writes with a completion may be sent at DISPATCH_LEVEL.
   int32_t ExtractNodeAndGenerationIDs() override;
   int32_t GetRegisterBase() override;
-  int32_t OpenAddressHandle(PlatformHandle* handle, uint32_t, uint32_t, uint32_t) override;
+  int32_t OpenAddressHandle(PlatformHandle* handle, uint32_t block, uint32_t queued, uint32_t size) override;
   int32_t CloseAddressHandle(PlatformHandle handle) override;
   uint32_t ReadQuadlet(PlatformHandle handle, uint32_t offset) override;
   int32_t WriteQuadlet(PlatformHandle handle, uint32_t offset, uint32_t value) override;
@@ -44,16 +45,16 @@ class QX531WinDevice : public QX531Device {
   int32_t WriteBlockAsync(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length,
                           WriteCompletion completion, void* context) override;
 
-  // Stream buffers, stream objects and host address windows.
+  // Stream objects, stream buffers and host address windows (PASSIVE_LEVEL).
   int32_t AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) override;
   int32_t FreeIsochStreamObject(PlatformHandle stream) override;
-  int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t flags) override;
-  int32_t FreeBuffer(StreamBuffer* buffer) override;
   int32_t AllocateFWMemorySpace(PlatformHandle* window, uint32_t flags, void* buffer, uint32_t size,
                                 uint32_t* offsetHigh, uint32_t* offsetLow) override;
   int32_t FreeFWMemorySpace(PlatformHandle window) override;
+  int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t kind) override;
+  int32_t FreeBuffer(StreamBuffer* buffer) override;
 
-  // Operations this layer adds, in this order.
+  // Operations this layer adds, in this order. The write notifications run at DISPATCH_LEVEL.
   virtual LowerDeviceLink* GetLowerDeviceLink() = 0;
   virtual void TraceLabelHex(const char* label, uint32_t value);
   virtual void TraceLabelDecimal(const char* label, int32_t value);
@@ -67,8 +68,24 @@ class QX531WinDevice : public QX531Device {
  protected:
   PDEVICE_OBJECT mLowerDevice;
   PnpDeviceBase* mPnpDevice;
-  // Set by a successful id read, cleared by an access the bus refused as from an old generation.
+  // Set by a successful reading of the ids, cleared by an access the bus driver refused because
+  // the unit left the bus or the generation moved on.
   volatile UCHAR mReachable = 0;
-  // Whether the isochronous lists go back to the bus when the engine has processed them.
+  // Whether finished isochronous lists go back to the bus driver.
   volatile UCHAR mIsochRunning = 0;
+  // The host address windows the unit writes MIDI input and its status into.
+  ReceiveWindow* mMidiWindow = nullptr;
+  ReceiveWindow* mAsyncWindow = nullptr;
+
+ private:
+  struct QueuedWrite;
+
+  void BuildRegisterIrb(IRB* irb, ULONG function, uint32_t offset, ULONG length, PMDL mdl) const;
+  NTSTATUS SendRegisterWrite(uint32_t offset, const void* data, ULONG length);
+  int32_t QueueRegisterWrite(uint32_t offset, const void* data, ULONG length, const uint32_t* quadlet,
+                             WriteCompletion completion, void* context);
+  void NoteAccessStatus(NTSTATUS status);
+  static void QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
+                                uint8_t* destination);
 };
