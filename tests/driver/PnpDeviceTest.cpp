@@ -19,6 +19,7 @@
 #include "tests/driver/UserClient.h"
 #include "tests/support/Seeds.h"
 #include "unit/ControlRequests.h"
+#include "unit/QX531Device.h"
 #include "unit/RegisterMap.h"
 #include "unit/SharedStateBlock.h"
 
@@ -206,6 +207,26 @@ TEST(UnitDriver, PullingAUnitOutSurpriseRemovesAndRemovesItsDeviceLeavingNothing
   ASSERT_EQ(units.size(), 1u);
   EXPECT_EQ(units[0].mSerial, 0u);
   EXPECT_EQ(units[0].mUnitCount, 1) << "the engine's unit table let the expansion unit go";
+}
+
+TEST(UnitDriver, AnOrderlyRemovalWritesTheStopRegistersToAUnitStillOnTheBus) {
+  DriverRig rig;
+  sim::Kr6Unit kr6(6);
+  rig.Plug(kr6);
+  const drvtest::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, drvtest::Words({QX531Device::kStreamMaskMidi}), 0};
+  EXPECT_EQ(rig.RunProgram(32, [&]() -> uint32_t {
+              std::vector<std::string> units = drvtest::FindUnitInterfaces();
+              return units.size() == 1 && drvtest::SendControl(units[0], startMidi).ok ? 0 : 1;
+            }),
+            0u);
+  rig.Quiesce();
+  ASSERT_EQ(kr6.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
+  ASSERT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_ENABLE), 1u);
+
+  EXPECT_TRUE(plat::PnpQueryRemoveAndRemove(rig.PdoOf(kr6)));
+  rig.Settle();
+  EXPECT_EQ(kr6.Register(QX5310_MIDI_NOTIFY_ENABLE), 0u);
+  EXPECT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_ENABLE), 0u);
 }
 
 TEST(UnitDriver, RemoveAndReplugCyclesBringTheUnitBackWorking) {

@@ -1,5 +1,5 @@
-// What the unit driver leaves in the registry and on the units: settings and unit names that
-// survive a restart of the machine, and the stop registers written to a unit removed in order.
+// What the unit driver keeps in the registry: settings and unit names set by user mode that
+// survive a restart of the machine.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/RegistryHive.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
@@ -15,8 +14,6 @@
 #include "tests/driver/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
-#include "unit/QX531Device.h"
-#include "unit/RegisterMap.h"
 #include "unit/UnitNameRecord.h"
 
 namespace {
@@ -94,26 +91,6 @@ TEST_F(Registry, SettingsAndUnitNamesSetThroughTheDriverAreThereAfterTheMachineR
   for (const UnitNameRecord& record : found.mUnitNames)
     named = named || (record.mSerial == 3 && std::string(record.mName) == "Left wing");
   EXPECT_TRUE(named);
-}
-
-TEST(OrderlyRemoval, WritesTheStopRegistersToAUnitStillOnTheBus) {
-  DriverRig rig;
-  sim::Kr6Unit kr6(6);
-  rig.Plug(kr6);
-  const drvtest::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, Words({QX531Device::kStreamMaskMidi}), 0};
-  EXPECT_EQ(rig.RunProgram(32, [&]() -> uint32_t {
-              std::vector<std::string> units = drvtest::FindUnitInterfaces();
-              return units.size() == 1 && drvtest::SendControl(units[0], startMidi).ok ? 0 : 1;
-            }),
-            0u);
-  rig.Quiesce();
-  ASSERT_EQ(kr6.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
-  ASSERT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_ENABLE), 1u);
-
-  EXPECT_TRUE(plat::PnpQueryRemoveAndRemove(rig.PdoOf(kr6)));
-  rig.Settle();
-  EXPECT_EQ(kr6.Register(QX5310_MIDI_NOTIFY_ENABLE), 0u);
-  EXPECT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_ENABLE), 0u);
 }
 
 }  // namespace
