@@ -8,6 +8,7 @@
 #include "driver/UnitInstanceTable.h"
 #include "platform/kernel/RegistryHive.h"
 #include "tests/driver/WinDeviceRig.h"
+#include "unit/ControlRequests.h"
 
 namespace {
 
@@ -78,6 +79,14 @@ TEST_F(Preferences, NoStoredBlockIsAFailureAndCreatesTheKey) {
   PreferencesBlock read{};
   EXPECT_EQ(win.ReadPreferences(&read, sizeof read), 99);
   EXPECT_TRUE(plat::RegistryHive::KeyExists(kParametersKey));
+}
+
+TEST_F(Preferences, AUnitsLogStartsWithTheConstructorsMarker) {
+  char text[256] = {};
+  uint32_t returned = 0;
+  ASSERT_EQ(win.HandleControlRequest(QX531RequestNumber(IOCTL_QX531_READ_LOG), text, 0, sizeof text - 1, &returned), 0);
+  EXPECT_EQ(std::string(text, returned),
+            "QX531WinDevice::QX531WinDevice() 0x00123456\nQX531WinDevice::QX531WinDevice()  0007890\n");
 }
 
 TEST(UnitInstances, EntriesAreFoundOnlyWhileInUse) {
