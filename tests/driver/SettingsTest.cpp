@@ -17,6 +17,9 @@ using drivertest::WinDeviceRig;
 
 class Preferences : public testing::Test {
  protected:
+  // Whatever an earlier machine of this process left in the registry goes.
+  void SetUp() override { plat::RegistryHive::DeleteTree(kParametersKey); }
+
   sim::MainUnit unit;
   WinDeviceRig rig{unit};
   drivertest::TestUnit& win = *rig.win;
@@ -61,6 +64,7 @@ TEST_F(Preferences, OnlyAWholeBinaryBlockOfTheCurrentLayoutIsTaken) {
       {"a DWORD", REG_DWORD, &good, 4, 99},
       {"the right bytes as another type", REG_NONE, &good, sizeof good, 99},
   };
+  ASSERT_EQ(plat::RegistryHive::CreateKey(kParametersKey), STATUS_SUCCESS);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(plat::RegistryHive::SetValue(kParametersKey, u"Preferences", c.type, c.data, c.size), STATUS_SUCCESS);
