@@ -21,15 +21,11 @@ class QX531WinDevice : public QX531Device {
   QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice);
   ~QX531WinDevice() override;
 
-  // Settings and port names (PASSIVE_LEVEL).
+  // Settings and port names (PASSIVE_LEVEL). The engine's attach, query, start and stop hooks keep
+  // their empty defaults here.
   int32_t ReadPreferences(PreferencesBlock* block, uint32_t size) override;
   int32_t WritePreferences(const PreferencesBlock* block, uint32_t size) override;
   int32_t SetMidiPortName(const UnitNameRecord& record) override;
-  int32_t PlatformAttach() override { return 0; }
-  int32_t PlatformDetach() override { return 0; }
-  int32_t PlatformQueryBus() override { return 0; }
-  int32_t PlatformStartAudio() override { return 0; }
-  int32_t PlatformStopAudio() override { return 0; }
 
   // Node and generation ids (PASSIVE_LEVEL) and register access. Plain reads and writes wait
   // (PASSIVE_LEVEL); queued writes with a completion may be sent at DISPATCH_LEVEL.

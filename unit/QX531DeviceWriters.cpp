@@ -61,6 +61,7 @@ int32_t QX531Device::WriteDoneSettings(void* context, uint32_t) {
 
 int32_t QX531Device::WriteDoneNotify(void* context, uint32_t) {
   auto& unit = *static_cast<QX531Device*>(context);
+  unit.mNotifyEnableOut.store(0);
   CompleteWrite(unit, unit.mNotifyWriter, &QX531Device::WriteNotifyAddresses);
   return 0;
 }
@@ -212,24 +213,35 @@ void QX531Device::ProgramNotifyAddresses() {
 
 void QX531Device::WriteNotifyAddresses() { RunWriter(mNotifyWriter, &QX531Device::IssueNextNotifyAddress); }
 
-// The enable registers wait while MIDI is stopped; the next start marks everything again.
+// The enable registers wait while MIDI is stopped; the next start marks everything again. A stop
+// that found an enable on its way is owed its zeros, written after that enable.
 QX531Device::WriterStep QX531Device::IssueNextNotifyAddress() {
   for (uint32_t i = 0; i < kNotifyRegisters; ++i) {
     const uint32_t offset = kNotifyOffsets[i];
     const bool enable = offset == QX5310_MIDI_NOTIFY_ENABLE || offset == QX5310_ASYNC_NOTIFY_ENABLE;
-    if (!mNotifyPending[i].load() || (enable && !mMidiRunning)) continue;
-    mNotifyPending[i].store(0);
-    const uint32_t node = (0xFFC0u | mlocalNodeNum) << 16;
-    switch (offset) {
-      case QX5310_MIDI_NOTIFY_HI: mNotifyWriter.mValue = node | mMIDIReceiveHi; break;
-      case QX5310_MIDI_NOTIFY_LO: mNotifyWriter.mValue = mMIDIReceiveLo; break;
-      case QX5310_ASYNC_NOTIFY_HI: mNotifyWriter.mValue = node | mAsyncReceiveHi; break;
-      case QX5310_ASYNC_NOTIFY_LO: mNotifyWriter.mValue = mAsyncReceiveLo; break;
-      default: mNotifyWriter.mValue = 1; break;
+    // Marked before MIDI is looked at, so a stop either sees the mark or this sees the stop.
+    if (enable && mNotifyPending[i].load()) mNotifyEnableOut.store(1);
+    if (enable && !mMidiRunning) {
+      mNotifyEnableOut.store(0);
+      const auto bit = static_cast<uint8_t>(1u << i);
+      if ((mNotifyStopOwed.fetch_and(static_cast<uint8_t>(~bit)) & bit) == 0) continue;
+      mNotifyWriter.mValue = 0;
+    } else {
+      if (!mNotifyPending[i].load()) continue;
+      mNotifyPending[i].store(0);
+      const uint32_t node = (0xFFC0u | mlocalNodeNum) << 16;
+      switch (offset) {
+        case QX5310_MIDI_NOTIFY_HI: mNotifyWriter.mValue = node | mMIDIReceiveHi; break;
+        case QX5310_MIDI_NOTIFY_LO: mNotifyWriter.mValue = mMIDIReceiveLo; break;
+        case QX5310_ASYNC_NOTIFY_HI: mNotifyWriter.mValue = node | mAsyncReceiveHi; break;
+        case QX5310_ASYNC_NOTIFY_LO: mNotifyWriter.mValue = mAsyncReceiveLo; break;
+        default: mNotifyWriter.mValue = 1; break;
+      }
     }
-    return WriteQuadletAsync(mNotifyWriter.mHandle, offset, &mNotifyWriter.mValue, WriteDoneNotify, this) == 0
-               ? WriterStep::Issued
-               : WriterStep::Refused;
+    if (WriteQuadletAsync(mNotifyWriter.mHandle, offset, &mNotifyWriter.mValue, WriteDoneNotify, this) == 0)
+      return WriterStep::Issued;
+    mNotifyEnableOut.store(0);
+    return WriterStep::Refused;
   }
   return WriterStep::Idle;
 }
