@@ -12,6 +12,7 @@
 #include "platform/kernel/Leftovers.h"
 #include "platform/kernel/Loader.h"
 #include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
 #include "platform/kernel/PowerManager.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
@@ -100,6 +101,22 @@ TEST(UnitDriver, PlugAndPlayLoadsItsImageAndStartsOneNumberedDevicePerUnitThatUs
   for (sim::Node* unit : std::initializer_list<sim::Node*>{&second, &first, &main}) rig.Unplug(*unit);
   EXPECT_TRUE(plat::LdrLoadedDrivers().empty()) << "unloaded with its last device";
   rig.Shutdown();
+}
+
+TEST(UnitDriver, ADeviceThatCouldNotBeMadeUsesUpNoNumber) {
+  DriverRig rig;
+  sim::MainUnit main;
+  sim::Kr6Unit refused(3), next(4);
+  rig.Plug(main);
+  plat::PoolLedger::FailTag(kFrameworkPoolTag, true);
+  rig.Plug(refused);
+  plat::PoolLedger::FailTag(kFrameworkPoolTag, false);
+  EXPECT_EQ(plat::PnpState(rig.PdoOf(refused)), plat::DevnodeState::Failed);
+  rig.Plug(next);
+  EXPECT_EQ(plat::PnpState(rig.PdoOf(next)), plat::DevnodeState::Started);
+  EXPECT_TRUE(DeviceNamed(u"\\Device\\Qx531Device1"));
+  EXPECT_FALSE(DeviceNamed(u"\\Device\\Qx531Device2"));
+  EXPECT_EQ(ReadRegisterFromUserMode(rig, 64, 4, QX5310_REGISTER_VERSION), next.Register(QX5310_REGISTER_VERSION));
 }
 
 TEST(UnitDriver, TheCapabilityAnswerAllowsSurpriseRemoval) {
