@@ -316,6 +316,33 @@ TEST(UnitDriver, NotificationsWhileTheWorkerIsQueuedQueueNoSecondOne) {
   EXPECT_EQ(plat::PendingWorkItems(), 0u);
 }
 
+TEST(UnitDriver, ARemovalDrainsTheQueuedWorkersBeforeItTearsTheUnitDown) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    DriverRig rig(seed, 2 + static_cast<uint32_t>(seed % 2));
+    sim::MainUnit main;
+    rig.Plug(main);
+    rig.Quiesce();
+    QX531PnpDevice* device = rig.DeviceOf(main);
+    ASSERT_NE(device, nullptr);
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    QX531PnpDevice::BusResetNotification(device);
+    device->SignalForIsocReinitialize();
+    KeLowerIrql(old);
+    // The workers race the removal; whichever way it goes, they end before the device does.
+    EXPECT_TRUE(plat::PnpQueryRemoveAndRemove(rig.PdoOf(main)));
+    rig.Settle();
+    EXPECT_EQ(plat::PendingWorkItems(), 0u);
+    EXPECT_EQ(rig.DeviceOf(main), nullptr);
+    const uint64_t reads = GenerationReads();
+    rig.bus.Reset();
+    rig.Settle();
+    EXPECT_EQ(GenerationReads(), reads) << "no reset handling once removed";
+    rig.Shutdown();
+  }
+}
+
 TEST(UnitDriver, AStreamReinitialisationIsQueuedOnceUntilItsWorkerHasRun) {
   DriverRig rig;
   sim::MainUnit main;
