@@ -296,7 +296,7 @@ void QX531PnpDevice::BusResetWorker(PVOID context) {
 }
 
 // DISPATCH_LEVEL, from an isochronous completion. The lists stop going back to the bus only once
-// the worker that restarts them is sure to run; without it they keep running and the stream is
+// the re-initialisation worker is sure to run; without one they keep running and the stream is
 // signalled again.
 void QX531PnpDevice::SignalForIsocReinitialize() {
   if (InterlockedExchange(&mReinitPending, 1) != 0) return;
@@ -309,7 +309,7 @@ void QX531PnpDevice::SignalForIsocReinitialize() {
   ExQueueWorkItem(&work->item, DelayedWorkQueue);
 }
 
-// PASSIVE_LEVEL, on the delayed work queue.
+// PASSIVE_LEVEL, on the delayed work queue. From here on the stream may be signalled again.
 void QX531PnpDevice::IsocReinitializeWorker(PVOID context) {
   PAGED_CODE();
   auto* work = static_cast<WorkItem*>(context);

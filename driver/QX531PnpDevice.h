@@ -59,8 +59,7 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   LowerDeviceLink mLowerLink;
 
  private:
-  // Work items queued and not yet finished, and the bit with which removal closes the gate to new
-  // ones.
+  // Removal's bit in the work gate: once it is set no work item is queued any more.
   static constexpr LONG kWorkGateClosed = 0x40000000;
 
   struct WorkItem;
@@ -81,7 +80,9 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
                             uint32_t* bytesReturned);
 
   BOOLEAN mBusResetRegistered = FALSE;
+  // The work items queued and not yet finished, with removal's bit.
   volatile LONG mWorkGate = 0;
+  // Signalled when the last work item finishes behind a closed gate.
   KEVENT mWorkDrained;
   // Orders plug-in, unplug and the bus-reset worker's pass over the unit.
   MutexHolder mUnitMutex{1};
