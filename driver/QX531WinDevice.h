@@ -7,7 +7,6 @@
 // after <wdm.h>, whose types it uses, as on Windows
 #include <1394.h>
 
-#include "kframework/KernelUtil.h"
 #include "unit/QX531Device.h"
 
 class LowerDeviceLink;
