@@ -84,13 +84,31 @@ Rename RenamePort(PUNICODE_STRING link, const UNICODE_STRING& name, PKEY_VALUE_P
 
 }  // namespace
 
+// The unit table is shared by every unit of the driver, so its lock is too.
+static KSPIN_LOCK gUnitTableLock = 0;
+
 QX531WinDevice::QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice)
     : mLowerDevice(lowerDevice), mPnpDevice(pnpDevice) {
+  for (KSPIN_LOCK& lock : mEngineLocks) KeInitializeSpinLock(&lock);
   TraceLabelHex("QX531WinDevice::QX531WinDevice() ", kLogStartHex);
   TraceLabelDecimal("QX531WinDevice::QX531WinDevice() ", kLogStartDecimal);
 }
 
 QX531WinDevice::~QX531WinDevice() = default;
+
+PKSPIN_LOCK QX531WinDevice::SpinLockOf(EngineLock lock) {
+  return lock == EngineLock::UnitTable ? &gUnitTableLock : &mEngineLocks[static_cast<size_t>(lock)];
+}
+
+void QX531WinDevice::AcquireEngineLock(EngineLock lock) {
+  KIRQL irql;
+  KeAcquireSpinLock(SpinLockOf(lock), &irql);
+  mEngineLockIrql[static_cast<size_t>(lock)] = irql;
+}
+
+void QX531WinDevice::ReleaseEngineLock(EngineLock lock) {
+  KeReleaseSpinLock(SpinLockOf(lock), mEngineLockIrql[static_cast<size_t>(lock)]);
+}
 
 void QX531WinDevice::TraceLabelHex(const char* label, uint32_t value) { LogLabelHex(label, value); }
 

@@ -7,7 +7,6 @@
 // after <wdm.h>, whose types it uses, as on Windows
 #include <1394.h>
 
-#include "kframework/KernelUtil.h"
 #include "unit/QX531Device.h"
 
 class LowerDeviceLink;
@@ -50,6 +49,10 @@ class QX531WinDevice : public QX531Device {
   int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t kind) override;
   int32_t FreeBuffer(StreamBuffer* buffer) override;
 
+  // The engine's locks are spin locks: its writers and surface run at DISPATCH_LEVEL too.
+  void AcquireEngineLock(EngineLock lock) override;
+  void ReleaseEngineLock(EngineLock lock) override;
+
   // Operations this layer adds, in this order. The write notifications run at DISPATCH_LEVEL.
   virtual LowerDeviceLink* GetLowerDeviceLink() = 0;
   virtual void TraceLabelHex(const char* label, uint32_t value);
@@ -72,6 +75,10 @@ class QX531WinDevice : public QX531Device {
   // The host address windows the unit writes MIDI input and its status into.
   ReceiveWindow* mMidiWindow = nullptr;
   ReceiveWindow* mAsyncWindow = nullptr;
+  // The unit's own engine locks (the unit table's is the driver's), and the IRQL each was taken at.
+  static constexpr size_t kEngineLocks = 4;
+  KSPIN_LOCK mEngineLocks[kEngineLocks] = {};
+  KIRQL mEngineLockIrql[kEngineLocks] = {};
 
  private:
   struct QueuedWrite;
@@ -81,6 +88,7 @@ class QX531WinDevice : public QX531Device {
   int32_t QueueRegisterWrite(uint32_t offset, const void* data, ULONG length, const uint32_t* quadlet,
                              WriteCompletion completion, void* context);
   void NoteAccessStatus(NTSTATUS status);
+  PKSPIN_LOCK SpinLockOf(EngineLock lock);
   static void QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);

@@ -154,6 +154,34 @@ TEST_F(RegisterAccess, AQueuedWriteAnsweredDepartedMakesTheUnitUnreachable) {
   EXPECT_FALSE(win.IsReachable());
 }
 
+// The bus driver answers for a unit that has been surprise-removed: the generation still comes,
+// the unit's node number no longer does.
+void MarkDeparted(PDEVICE_OBJECT pdo) {
+  PIRP irp = IoAllocateIrp(pdo->StackSize, FALSE);
+  ASSERT_NE(irp, nullptr);
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+  next->MajorFunction = IRP_MJ_PNP;
+  next->MinorFunction = IRP_MN_SURPRISE_REMOVAL;
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IoSetCompletionRoutine(irp, SignalEventCompletion, &done, TRUE, TRUE, TRUE);
+  IoCallDriver(pdo, irp);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  IoFreeIrp(irp);
+}
+
+TEST_F(RegisterAccess, TheUnitIsReachableOnlyWhenEveryIdWasRead) {
+  ASSERT_EQ(win.ExtractNodeAndGenerationIDs(), 0);
+  rig.bus.Steer({sim::TransactionMode::Fail, sim::AsyncStatus::Departed}, 1);
+  win.ReadQuadlet(nullptr, QX5310_FPGA_VERSION);
+  ASSERT_FALSE(win.IsReachable());
+  MarkDeparted(rig.device->pdo);
+  EXPECT_EQ(win.ExtractNodeAndGenerationIDs(), 99);
+  EXPECT_FALSE(win.IsReachable());
+  EXPECT_EQ(win.ReadQuadlet(nullptr, QX5310_FPGA_VERSION), 0u);
+}
+
 // However the memory runs out, a queued write either is refused with 2 and never completes, or
 // completes exactly once; nothing stays allocated and every request count comes back.
 TEST_F(RegisterAccess, AQueuedWriteCompletesOnceWhateverAllocationFails) {
