@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/QX531Driver.h"
 #include "driver/QX531PnpDevice.h"
 #include "platform/bus1394/Bus1394.h"
 #include "platform/kernel/Leftovers.h"
@@ -14,6 +15,7 @@
 #include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/PowerManager.h"
+#include "platform/kernel/RegistryHive.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
@@ -101,6 +103,26 @@ TEST(UnitDriver, PlugAndPlayLoadsItsImageAndStartsOneNumberedDevicePerUnitThatUs
   for (sim::Node* unit : std::initializer_list<sim::Node*>{&second, &first, &main}) rig.Unplug(*unit);
   EXPECT_TRUE(plat::LdrLoadedDrivers().empty()) << "unloaded with its last device";
   rig.Shutdown();
+}
+
+TEST(UnitDriver, ItsEntryKeepsTheBreakFlagOfItsParametersAndCountsTheDevicesItAdds) {
+  const std::u16string parameters = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310\\Parameters";
+  plat::RegistryHive::CreateKey(parameters);
+  plat::RegistryHive::SetDword(parameters, u"BreakOnEntry", 1);
+  {
+    DriverRig rig;
+    sim::MainUnit main;
+    sim::Kr6Unit kr6(2);
+    rig.Plug(main);
+    rig.Plug(kr6);
+    auto* driver = dynamic_cast<QX531Driver*>(DriverInstance);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->mBreakOnEntry, 1u);
+    EXPECT_EQ(driver->mDevicesAdded, 2u);
+    EXPECT_EQ(DerivedPoolTag, kEntryPoolTag);
+    EXPECT_EQ(rig.DeviceOf(kr6)->mUnitNumber, 1);
+  }
+  plat::RegistryHive::Clear();
 }
 
 TEST(UnitDriver, ADeviceThatCouldNotBeMadeUsesUpNoNumber) {
