@@ -141,6 +141,27 @@ TEST(UnitDriver, ADeviceThatCouldNotBeMadeUsesUpNoNumber) {
   EXPECT_EQ(ReadRegisterFromUserMode(rig, 64, 4, QX5310_REGISTER_VERSION), next.Register(QX5310_REGISTER_VERSION));
 }
 
+TEST(UnitDriver, AStartWhoseUnitKeepsChangingItsNodeNumberWaitsSixTimesAndGoesOn) {
+  DriverRig rig;
+  sim::Kr6Unit kr6(2);
+  sim::MainUnit main;
+  rig.Plug(kr6);
+  // The node numbers turn at every reset, and a reset comes more often than start reads them.
+  for (int i = 1; i <= 10; ++i)
+    rig.sched.After(i * 700 * plat::kNsPerMs, [&rig] { rig.bus.Reset(sim::Bus::Renumber::Rotate); });
+  const plat::VTime plugged = rig.sched.Now();
+  rig.bus.Attach(main);
+  ASSERT_TRUE(rig.sched.RunUntil([&] { return plat::PnpState(rig.PdoOf(main)) == plat::DevnodeState::Started; },
+                                 plugged + 20 * plat::kNsPerSecond));
+  const plat::VTime took = rig.sched.Now() - plugged;
+  EXPECT_GE(took, 6 * 750 * plat::kNsPerMs);
+  EXPECT_LT(took, 7 * 750 * plat::kNsPerMs);
+  rig.Settle();
+  rig.sched.RunFor(3 * plat::kNsPerSecond);
+  rig.Settle();
+  EXPECT_EQ(ReadRegisterFromUserMode(rig, 64, 0, QX5310_REGISTER_VERSION), main.Register(QX5310_REGISTER_VERSION));
+}
+
 TEST(UnitDriver, TheCapabilityAnswerAllowsSurpriseRemoval) {
   DriverRig rig;
   sim::MainUnit main;
