@@ -50,9 +50,17 @@ TEST_F(RegisterAccess, TheIdsComeFromTheBusDriverAndMakeTheUnitReachable) {
   EXPECT_EQ(win.log.size(), 3u);
 }
 
-TEST_F(RegisterAccess, AReadGivesTheBusBytesInHostOrder) {
+TEST_F(RegisterAccess, AReadGivesTheBusBytesInHostOrderAndZeroWhenItFails) {
   ASSERT_EQ(win.ExtractNodeAndGenerationIDs(), 0);
   EXPECT_EQ(win.ReadQuadlet(nullptr, QX5310_FPGA_VERSION), 0x12345678u);
+  for (sim::AsyncStatus failure : {sim::AsyncStatus::DataError, sim::AsyncStatus::Timeout, sim::AsyncStatus::Busy}) {
+    rig.bus.Steer({sim::TransactionMode::Fail, failure}, 1);
+    EXPECT_EQ(win.ReadQuadlet(nullptr, QX5310_FPGA_VERSION), 0u);
+    EXPECT_TRUE(win.IsReachable());
+  }
+  plat::PoolLedger::FailNth(1);
+  EXPECT_EQ(win.ReadQuadlet(nullptr, QX5310_FPGA_VERSION), 0u) << "no MDL: no request";
+  plat::PoolLedger::ClearFailures();
 }
 
 TEST_F(RegisterAccess, WritesSendTheValueInBusOrderOnce) {
