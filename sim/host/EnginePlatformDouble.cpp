@@ -25,6 +25,7 @@ struct AddressHandle {
 };
 
 constexpr uint32_t kNoChannel = 64;
+constexpr size_t kMidiRecordBytes = 8;
 
 constexpr int32_t kStreamFailure = 99;
 constexpr uint8_t kSpeedS400 = 2;  // as the unit's speed registers take it
@@ -443,20 +444,38 @@ int32_t EnginePlatformDouble::AllocateFWMemorySpace(PlatformHandle* range, uint3
   bool midi = buffer == mMIDIReceiveBuffer;
   auto* bytes = static_cast<uint8_t*>(buffer);
   std::weak_ptr<int> alive = alive_;
-  auto offset = host_.AllocateAddressRange(length, [this, alive, midi, bytes, length](uint64_t at, std::span<const uint8_t> data) {
-    if (alive.expired() || at >= length) return;
-    size_t n = std::min<size_t>(data.size(), length - at);
-    std::memcpy(bytes + at, data.data(), n);
+  auto offset = host_.AllocateAddressRange(length, [this, alive, midi, bytes, length](uint64_t, std::span<const uint8_t> data) {
+    if (alive.expired()) return;
     if (midi)
-      HandleMIDIReceive(static_cast<uint32_t>(data.size()));
+      OnMIDIReceiveWrite(bytes, length, data);
     else
-      HandleAsyncReceive(static_cast<uint32_t>(data.size()));
+      OnAsyncReceiveWrite(bytes, length, data);
   });
   if (!offset) return kBusFailure;
   *range = new RangeInfo{*offset};
   *hi = static_cast<uint32_t>(*offset >> 32) & 0xFFFF;
   *lo = static_cast<uint32_t>(*offset);
   return 0;
+}
+
+// Whatever offset the unit wrote at, the engine reads the records from the start of its buffer,
+// each record's event quadlet turned from bus order into host order.
+void EnginePlatformDouble::OnMIDIReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data) {
+  if (data.size() % kMidiRecordBytes != 0) return;
+  const size_t n = std::min<size_t>(data.size(), room);
+  std::memcpy(buffer, data.data(), n);
+  for (size_t at = 0; at + kMidiRecordBytes <= n; at += kMidiRecordBytes) {
+    const uint8_t* b = buffer + at;
+    const uint32_t event = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    std::memcpy(buffer + at, &event, sizeof event);
+  }
+  HandleMIDIReceive(static_cast<uint32_t>(n));
+}
+
+void EnginePlatformDouble::OnAsyncReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data) {
+  const size_t n = std::min<size_t>(data.size(), room);
+  std::memcpy(buffer, data.data(), n);
+  HandleAsyncReceive(static_cast<uint32_t>(n));
 }
 
 int32_t EnginePlatformDouble::FreeFWMemorySpace(PlatformHandle range) {

@@ -153,6 +153,10 @@ class EnginePlatformDouble : public QX531Device {
   bool WriteAndWait(uint64_t address, std::span<const uint8_t> data);
   int32_t QueueWrite(uint32_t offset, std::span<const uint8_t> data, WriteCompletion completion, void* context);
   void Complete(WriteCompletion completion, void* context, uint32_t status);
+  // The host windows' write handlers, as the Windows layer has them: the written bytes are copied
+  // to the start of the engine's buffer before the engine runs.
+  void OnMIDIReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data);
+  void OnAsyncReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data);
 
   HostNode& host_;
   uint64_t guid_;

@@ -274,3 +274,52 @@ TEST_F(EngineOnSimulatedBus, BlockRequestToAUnitThatLeftAnswers99OnlyForABlockLo
 }
 
 }  // namespace
+
+// MIDI played into the unit's ports reaches the host's MIDI clients as the event packets the
+// bytes make, cable and bytes in place, whatever cable and however many events a write carries.
+TEST_F(EngineOnSimulatedBus, MidiFromTheUnitsPortsReachesTheHostWithTheRightBytes) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  ASSERT_EQ(m.StartMidi(), 0);
+  sched.RunFor(5 * plat::kNsPerMs);
+
+  struct Case {
+    uint8_t cable;
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> events;
+  };
+  const Case cases[] = {
+      {0, {0x90, 0x3C, 0x64}, {0x09903C64}},
+      {3, {0xC5, 0x07}, {0x3CC50700}},
+      {1, {0xB0, 0x07, 0x7F, 0x80, 0x40, 0x00}, {0x1BB0077F, 0x18804000}},
+      {6, {0xF0, 0x7E, 0x7F, 0xF7}, {0x64F07E7F, 0x65F70000}},
+      {2, {0xF8}, {0x2FF80000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "cable " << int{c.cable});
+    const size_t before = m.MidiInEvents().size();
+    main.SendMidiIn(c.cable, c.bytes);
+    sched.RunFor(5 * plat::kNsPerMs);
+    std::vector<uint32_t> got(m.MidiInEvents().begin() + static_cast<std::ptrdiff_t>(before), m.MidiInEvents().end());
+    EXPECT_EQ(got, c.events);
+  }
+}
+
+// The unit may write its records at any offset of the window; a write that is no whole number of
+// records reaches nothing, and the records that follow it still arrive.
+TEST_F(EngineOnSimulatedBus, MidiWindowTakesRecordsAtAnyOffsetAndDropsAPartialWrite) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  ASSERT_EQ(m.StartMidi(), 0);
+  sched.RunFor(5 * plat::kNsPerMs);
+  const uint64_t window = uint64_t{main.Register(0x304) & 0xFFFF} << 32 | main.Register(0x308);
+
+  auto write = [&](uint64_t at, std::vector<uint8_t> bytes) {
+    bus.Write(main, host.NodeId(), at, bytes, bus.Generation(), nullptr);
+    sched.RunFor(plat::kNsPerMs);
+  };
+  write(window + 0x100, {0x09, 0x90, 0x40, 0x7F, 0xAA, 0xBB, 0xCC, 0xDD, 0x08, 0x80, 0x40, 0x00, 0, 0, 0, 0});
+  write(window, {0x09, 0x90, 0x41, 0x7F, 0, 0, 0, 0, 0x08, 0x80, 0x41});
+  write(window + 0x20, {0x1B, 0xB0, 0x01, 0x02, 0, 0, 0, 0});
+  EXPECT_EQ(m.MidiInEvents(), (std::vector<uint32_t>{0x0990407F, 0x08804000, 0x1BB00102}));
+}
