@@ -178,6 +178,12 @@ void MainUnit::PowerOnReset() {
   UpdateRateStep();
 }
 
+// Plugged back, the unit takes up its streams where its registers leave them.
+void MainUnit::OnBusReset() {
+  UpdateStreaming();
+  UpdateListening();
+}
+
 void MainUnit::OnDetached() {
   wantingCycles_ = false;
   listening_ = -1;

@@ -65,6 +65,7 @@ class MainUnit : public Unit {
   void OnLostCycle(uint64_t cycle) override;
   void OnIsoPacket(const IsoPacket& packet) override;
   void OnDetached() override;
+  void OnBusReset() override;
 
  protected:
   void RegisterWritten(uint32_t offset, uint32_t value) override;
