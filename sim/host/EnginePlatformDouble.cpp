@@ -241,6 +241,7 @@ int32_t EnginePlatformDouble::StartIsochStreams() {
   mPlaybackSchedule[0] = start;
   mPlaybackSchedule[1] = AddCycles(start, mRecordPacketsA);
   schedule_ = AddCycles(mPlaybackSchedule[1], mRecordPacketsB);
+  playbackEnd_ = ResolveStartCycle(host_.GetBus() != nullptr ? host_.GetBus()->CurrentCycle() : 0, schedule_);
   Attach(kRecordA, mRecordPacketsA, nullptr);
   Attach(kRecordB, mRecordPacketsB, nullptr);
   Attach(kPlaybackA, mPlaybackPacketsA, mPlaybackLengthsA);
@@ -326,7 +327,13 @@ int32_t EnginePlatformDouble::RequeueBuffers(uint32_t list, uint32_t recordPacke
   if (!running_) return 0;
   list &= 1;
   Attach(kRecordA + list, recordPackets, nullptr);
+  // A list whose turn has passed (the stream stalled while a unit was away) goes out after the one
+  // before it, or at once: it is scheduled, and stamped, where it really starts.
+  const uint64_t now = host_.GetBus() != nullptr ? host_.GetBus()->CurrentCycle() : 0;
+  const uint64_t start = std::max(ResolveStartCycle(now, schedule_), playbackEnd_);
+  if (start != ResolveStartCycle(now, schedule_)) schedule_ = CycleTimeWord(start);
   mPlaybackSchedule[list] = schedule_;
+  playbackEnd_ = start + playbackPackets;
   schedule_ = AddCycles(schedule_, playbackPackets);
   Attach(kPlaybackA + list, playbackPackets, lengths);
   return 0;

@@ -173,6 +173,7 @@ class EnginePlatformDouble : public QX531Device {
   StreamObject* streamObjects_[2] = {};  // record, playback
   bool running_ = false;
   uint32_t schedule_ = 0;  // cycle-time word at which the next playback list starts
+  uint64_t playbackEnd_ = 0;  // the bus cycle after the last playback list attached
   uint64_t attachCount_ = 0;
   plat::VTime startTime_ = 0;
   std::optional<plat::VTime> lockTime_;

@@ -21,7 +21,7 @@ constexpr plat::VTime kTick = 10 * plat::kNsPerMs;  // one MIDI event to the uni
 constexpr uint32_t kTicksPerReset = FaultPlan::kResetInterval / kTick;
 constexpr uint32_t kTicksPerLamp = 10;
 constexpr uint32_t kTicksPerSetting = 100;
-constexpr uint32_t kTicksPerPacketFault = 100;
+constexpr uint32_t kTicksPerPacketFault = 50;
 constexpr uint32_t kPullAtTick = 100, kPlugBackAtTick = 130;
 constexpr plat::VTime kDrain = 500 * plat::kNsPerMs;  // after the faults, for what is still due
 constexpr uint8_t kLampNote = 94;  // a Mackie Control transport button the session leaves alone
@@ -59,7 +59,7 @@ std::optional<FaultPlan> FaultPlan::Parse(const std::string& text) {
     } else if (item.rfind("drift=", 0) == 0) {
       char* end = nullptr;
       const double ppm = std::strtod(item.c_str() + 6, &end);
-      if (end == nullptr || *end != '\0' || !(std::fabs(ppm) <= 5000)) return std::nullopt;
+      if (end == item.c_str() + 6 || *end != '\0' || !(std::fabs(ppm) <= 5000)) return std::nullopt;
       plan.driftPpm = ppm;
     } else if (!item.empty()) {
       return std::nullopt;
@@ -72,7 +72,7 @@ std::string FaultPlan::Describe() const {
   std::string out;
   auto add = [&out](const std::string& s) { out += (out.empty() ? "" : ", ") + s; };
   if (resetStorm) add("a bus reset every 100 ms");
-  if (packets) add("a record packet a second dropped, duplicated or corrupted");
+  if (packets) add("a record packet every half second dropped, duplicated or corrupted");
   if (driftPpm != 0) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "the main unit's clock %+g ppm", driftPpm);
@@ -178,7 +178,7 @@ void FaultRun::State::Step() {
     bus.Reset();
     ++resets;
   }
-  if (plan.packets && tick % kTicksPerPacketFault == 75 && audio != nullptr) {
+  if (plan.packets && tick % kTicksPerPacketFault == 25 && audio != nullptr) {
     const size_t k = packetFaults.size() % std::size(kPacketFaults);
     Fault();
     bus.InjectIsoFault(audio->RecordChannel(), kPacketFaults[k]);

@@ -25,7 +25,7 @@ struct FaultPlan {
   static constexpr uint32_t kResetCycles = 4;  // how long a reset holds the bus
 
   bool resetStorm = false;  // a bus reset every 100 ms while streaming
-  bool packets = false;     // one record packet a second dropped, duplicated or corrupted
+  bool packets = false;     // one record packet every half second dropped, duplicated or corrupted
   double driftPpm = 0;      // the main unit's clock off by this much
   bool pullMain = false;    // the main unit pulled mid-stream and plugged back
   bool pullKr6 = false;     // the first KR-6 pulled mid-stream and plugged back
