@@ -25,6 +25,23 @@ struct AddressHandle {
 };
 
 constexpr uint32_t kNoChannel = 64;
+
+// What plug-in allocates comes from non-paged pool under the tag the driver uses, so that pool
+// failures reach it as they will reach the driver.
+constexpr ULONG kPoolTag = PoolTag("Wdm ");
+
+template <class T, class... Args>
+T* PoolNew(Args... args) {
+  void* p = ExAllocatePoolWithTag(NonPagedPool, sizeof(T), kPoolTag);
+  return p != nullptr ? new (p) T{args...} : nullptr;
+}
+
+template <class T>
+void PoolDelete(T* object) {
+  if (object == nullptr) return;
+  object->~T();
+  ExFreePoolWithTag(object, kPoolTag);
+}
 constexpr size_t kMidiRecordBytes = 8;
 
 constexpr int32_t kStreamFailure = 99;
@@ -154,17 +171,20 @@ int32_t EnginePlatformDouble::GetRegisterBase() {
 }
 
 int32_t EnginePlatformDouble::OpenAddressHandle(PlatformHandle* handle, uint32_t block, uint32_t queued, uint32_t) {
-  *handle = new AddressHandle{block, queued};
+  auto* h = PoolNew<AddressHandle>(block, queued);
+  if (h == nullptr) return kBusFailure;
+  *handle = h;
   return 0;
 }
 
 int32_t EnginePlatformDouble::CloseAddressHandle(PlatformHandle handle) {
-  delete static_cast<AddressHandle*>(handle);
+  PoolDelete(static_cast<AddressHandle*>(handle));
   return 0;
 }
 
 int32_t EnginePlatformDouble::AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) {
-  auto* object = new StreamObject{direction & 1};
+  auto* object = PoolNew<StreamObject>(direction & 1);
+  if (object == nullptr) return kBusFailure;
   streamObjects_[direction & 1] = object;
   *stream = object;
   return 0;
@@ -175,7 +195,7 @@ int32_t EnginePlatformDouble::FreeIsochStreamObject(PlatformHandle stream) {
   if (object == nullptr) return 0;
   FreeIsochStream(object, object->direction);
   if (streamObjects_[object->direction] == object) streamObjects_[object->direction] = nullptr;
-  delete object;
+  PoolDelete(object);
   return 0;
 }
 
@@ -459,7 +479,12 @@ int32_t EnginePlatformDouble::AllocateFWMemorySpace(PlatformHandle* range, uint3
       OnAsyncReceiveWrite(bytes, length, data);
   });
   if (!offset) return kBusFailure;
-  *range = new RangeInfo{*offset};
+  auto* r = PoolNew<RangeInfo>(*offset);
+  if (r == nullptr) {
+    host_.FreeAddressRange(*offset);
+    return kBusFailure;
+  }
+  *range = r;
   *hi = static_cast<uint32_t>(*offset >> 32) & 0xFFFF;
   *lo = static_cast<uint32_t>(*offset);
   return 0;
@@ -488,18 +513,18 @@ void EnginePlatformDouble::OnAsyncReceiveWrite(uint8_t* buffer, uint32_t room, s
 int32_t EnginePlatformDouble::FreeFWMemorySpace(PlatformHandle range) {
   auto* r = static_cast<RangeInfo*>(range);
   host_.FreeAddressRange(r->offset);
-  delete r;
+  PoolDelete(r);
   return 0;
 }
 
 int32_t EnginePlatformDouble::AllocateBuffer(StreamBuffer* descriptor, uint32_t length, uint32_t) {
-  descriptor->mBuffer = new uint8_t[length];
+  descriptor->mBuffer = static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, length, kPoolTag));
   descriptor->mMapping = descriptor->mBuffer;
-  return 0;
+  return descriptor->mBuffer != nullptr ? 0 : kBusFailure;
 }
 
 int32_t EnginePlatformDouble::FreeBuffer(StreamBuffer* descriptor) {
-  delete[] descriptor->mBuffer;
+  if (descriptor->mBuffer != nullptr) ExFreePoolWithTag(descriptor->mBuffer, kPoolTag);
   descriptor->mBuffer = nullptr;
   descriptor->mMapping = nullptr;
   return 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -322,4 +323,46 @@ TEST_F(EngineOnSimulatedBus, MidiWindowTakesRecordsAtAnyOffsetAndDropsAPartialWr
   write(window, {0x09, 0x90, 0x41, 0x7F, 0, 0, 0, 0, 0x08, 0x80, 0x41});
   write(window + 0x20, {0x1B, 0xB0, 0x01, 0x02, 0, 0, 0, 0});
   EXPECT_EQ(m.MidiInEvents(), (std::vector<uint32_t>{0x0990407F, 0x08804000, 0x1BB00102}));
+}
+
+// Plug-in takes its memory from the pool: failing any one of its allocations fails plug-in with
+// nothing left allocated and no unit in the table, and the next plug-in comes up whole.
+TEST_F(EngineOnSimulatedBus, PlugInFailsCleanlyAtEachOfItsAllocationsAndThenComesUp) {
+  sim::MainUnit main;
+  sim::Kr6Unit kr6(77);
+  for (sim::Unit* unit : std::initializer_list<sim::Unit*>{&main, &kr6}) {
+    SCOPED_TRACE(unit == &main ? "main unit" : "KR-6");
+    unit->Plug(bus);
+    sched.RunUntilIdle();
+    const size_t outstanding = plat::PoolLedger::OutstandingAllocations();
+    size_t allocations = 0;
+    {
+      EnginePlatformDouble probe(host, unit->Guid(), store);
+      const size_t before = plat::PoolLedger::AllocationCount();
+      ASSERT_EQ(probe.HandlePlugIn(), 0);
+      allocations = plat::PoolLedger::AllocationCount() - before;
+      probe.HandleUnPlug();
+      sched.RunFor(10 * plat::kNsPerMs);
+    }
+    ASSERT_GT(allocations, 0u);
+    std::printf("plug-in of the %s takes %zu allocations\n", unit == &main ? "main unit" : "KR-6", allocations);
+    for (size_t n = 1; n <= allocations; ++n) {
+      {
+        EnginePlatformDouble failing(host, unit->Guid(), store);
+        plat::PoolLedger::FailNth(n);
+        EXPECT_NE(failing.HandlePlugIn(), 0) << "allocation " << n << " of " << allocations;
+        plat::PoolLedger::ClearFailures();
+        sched.RunFor(10 * plat::kNsPerMs);
+        EXPECT_FALSE(failing.IsPluggedIn());
+        for (uint32_t slot = 0; slot < UnitTable::kSlots; ++slot) EXPECT_NE(UnitTable::Shared().At(slot), &failing);
+      }
+      EXPECT_EQ(plat::PoolLedger::OutstandingAllocations(), outstanding) << "allocation " << n;
+    }
+    auto& d = PlugIn(*unit);
+    ASSERT_EQ(d.StartMidi(), 0);
+    sched.RunFor(5 * plat::kNsPerMs);
+    unit->SendMidiIn(0, std::vector<uint8_t>{0x90, 0x3C, 0x64});
+    sched.RunFor(5 * plat::kNsPerMs);
+    EXPECT_EQ(d.MidiInEvents(), std::vector<uint32_t>{0x09903C64});
+  }
 }
