@@ -15,6 +15,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "unit/ChannelRows.h"
+#include "unit/OvrTable.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/RegisterMap.h"
 #include "unit/UnitTable.h"
@@ -365,4 +366,24 @@ TEST_F(EngineOnSimulatedBus, PlugInFailsCleanlyAtEachOfItsAllocationsAndThenCome
     sched.RunFor(5 * plat::kNsPerMs);
     EXPECT_EQ(d.MidiInEvents(), std::vector<uint32_t>{0x09903C64});
   }
+}
+
+// A main unit that comes back after being switched off has its power-on registers; at plug-in the
+// engine takes the settings the unit holds over the stored one it never received; the stored block
+// stays as it was until settings are next stored.
+TEST_F(EngineOnSimulatedBus, AtPlugInTheMainUnitsOwnRegistersWinOverAStoredSettingItNeverReceived) {
+  PreferencesBlock stored = PreferencesBlock::Defaults();
+  stored.mOvrThreshold = 10;
+  store.block = stored;
+  sim::MainUnit main;
+  main.SwitchOff();
+  auto& m = PlugIn(main);
+  constexpr uint32_t kPowerOnIndex = 25;
+  EXPECT_EQ(main.Register(0x230) >> 16, OvrLevel(kPowerOnIndex));
+  EXPECT_EQ(m.CurrentPreferences().mOvrThreshold, kPowerOnIndex);
+  EXPECT_EQ(m.RequestedPreferences().mOvrThreshold, kPowerOnIndex);
+  ASSERT_TRUE(store.block.has_value());
+  EXPECT_EQ(store.block->mOvrThreshold, 10u);
+  std::printf("stored OVR index %u, the unit's %u: the engine keeps %u\n", stored.mOvrThreshold,
+              kPowerOnIndex, m.CurrentPreferences().mOvrThreshold);
 }
