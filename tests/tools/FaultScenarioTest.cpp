@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -21,6 +23,8 @@ struct FaultCase {
   const char* plan;
   double seconds;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.plan; }
 
 plat::VTime StormDuration() {
   const char* text = std::getenv("QX_STORM_SECONDS");
@@ -49,7 +53,15 @@ TEST_P(FaultScenario, LosesNothingAcceptedAndNoAudioOutsideTheFaults) {
   const size_t faults = text.find("Faults\n");
   ASSERT_NE(faults, std::string::npos) << text;
   std::printf("%s", text.substr(faults).c_str());
-  EXPECT_FALSE(run.report.AnythingLost()) << text;
+  // What the host sent (MIDI, lamps, settings) is checked apart from the stream.
+  std::vector<std::string> sent, stream;
+  for (const std::string& loss : run.report.Losses()) {
+    const bool traffic = loss.find("MIDI event") != std::string::npos || loss.find("setting") != std::string::npos ||
+                         loss.find("lamp") != std::string::npos;
+    (traffic ? sent : stream).push_back(loss);
+  }
+  EXPECT_TRUE(stream.empty()) << text;
+  EXPECT_TRUE(sent.empty()) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultTable, FaultScenario,
