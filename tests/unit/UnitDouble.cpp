@@ -38,12 +38,12 @@ void UnitDouble::LookLikeExpansionUnit(uint32_t serial) {
   mRegisters[QX5310_GUID_LSB] = serial;
 }
 
-bool UnitDouble::ReleaseOne() {
+bool UnitDouble::ReleaseOne(uint32_t status) {
   if (mHeld.empty()) return false;
   Held held = std::move(mHeld.front());
   mHeld.pop_front();
   if (std::memcmp(held.mSource, held.mIssued.data(), held.mIssued.size()) != 0) mQueuedValueChanged = true;
-  held.mCompletion(held.mContext, 0);
+  held.mCompletion(held.mContext, status);
   return true;
 }
 
@@ -207,7 +207,7 @@ int32_t UnitDouble::Queue(BusOp op, const void* source, WriteCompletion completi
     case Completions::Inline:
     case Completions::Failed:
       if (++mNested > mMostNested) mMostNested = mNested;
-      completion(context, mCompletions == Completions::Inline ? 0 : 0xC0120090);
+      completion(context, mCompletions == Completions::Inline ? kWriteStatusSuccess : mFailStatus);
       --mNested;
       break;
     case Completions::Held:

@@ -44,8 +44,8 @@ class UnitDouble : public QX531Device {
   void LookLikeMainUnit(uint32_t hardwareVersion = 0);
   void LookLikeExpansionUnit(uint32_t serial);
 
-  // Runs the oldest held completion; false when none is held.
-  bool ReleaseOne();
+  // Runs the oldest held completion with that status; false when none is held.
+  bool ReleaseOne(uint32_t status = kWriteStatusSuccess);
   void ReleaseAll();
   std::size_t HeldCount() const { return mHeld.size(); }
 
@@ -57,6 +57,8 @@ class UnitDouble : public QX531Device {
   std::map<uint32_t, uint32_t> mRegisters;
   std::vector<BusOp> mWrites;
   Completions mCompletions = Completions::Inline;
+  // The status of a failed completion.
+  uint32_t mFailStatus = kWriteStatusDeparted;
   // Results of platform steps by operation name; absent names succeed.
   std::map<std::string, int32_t> mResults;
   // Stream buffer allocations from this one on fail.
