@@ -263,6 +263,23 @@ void FaultRun::WriteReport(Report& report) {
     if (lit != l.on) report.Lost("the last lamp the host set on " + l.target->name + " did not reach it");
   }
 
+  // Every unit is back on the bus by now, so its writers had no reason to give anything up.
+  for (const Target& t : s.units) {
+    static constexpr const char* kItems[kWriterItemKinds] = {"lamps", "fader targets", "MIDI events", "settings",
+                                                             "notification addresses"};
+    uint32_t total = t.engine->MidiOutDropped();
+    std::string text;
+    for (uint32_t k = 0; k < kWriterItemKinds; ++k) {
+      const uint32_t n = t.engine->DroppedItems(static_cast<WriterItems>(k));
+      total += n;
+      if (n != 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + kItems[k];
+    }
+    if (t.engine->MidiOutDropped() != 0)
+      text += (text.empty() ? "" : ", ") + std::to_string(t.engine->MidiOutDropped()) + " MIDI events the ring had no room for";
+    report.Value("writers dropped, " + t.name, text.empty() ? "none" : text);
+    if (total != 0) report.Lost(t.name + "'s writers dropped what the engine had accepted");
+  }
+
   if (s.lastOvr) {
     const uint32_t want = static_cast<uint32_t>(OvrLevel(*s.lastOvr)) << 16 | 0x104;
     for (const Target& t : s.units) {
