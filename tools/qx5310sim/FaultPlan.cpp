@@ -222,7 +222,7 @@ void FaultRun::WriteReport(Report& report) {
                                    std::to_string(FaultPlan::kResetCycles) + " cycles; " +
                                    std::to_string(s.bus.LostCycles()) + " cycles lost in all");
   if (s.mainUnit != nullptr && s.mainUnit->FramesLost() != 0)
-    report.Value("frames the unit sampled in lost cycles", std::to_string(s.mainUnit->FramesLost()));
+    report.Value("frames lost to reset cycles", std::to_string(s.mainUnit->FramesLost()));
   if (!s.packetFaults.empty()) {
     std::map<std::string, int> counts;
     for (const auto& f : s.packetFaults) ++counts[f];
