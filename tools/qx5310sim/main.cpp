@@ -26,10 +26,11 @@ void Usage() {
                "  --seed N            interleaving seed: 0 (default) runs first in, first out; others let\n"
                "                      processors overtake each other where real ones could\n"
                "  --faults PLAN       run the scenario under faults, a comma-separated list of:\n"
-               "                      reset-storm (a bus reset every 100 ms), packets (a record packet\n"
-               "                      every half second dropped, duplicated or corrupted), drift=PPM (the main unit's\n"
-               "                      clock off by PPM), pull-main, pull-kr6 (pulled 1 s in, plugged back\n"
-               "                      0.3 s later); the report says what was recovered and what was lost\n");
+               "                      reset-storm (a bus reset every 100 ms), packets (a record\n"
+               "                      packet every half second dropped, duplicated or corrupted),\n"
+               "                      drift=PPM (the main unit's clock off by PPM), pull-main and\n"
+               "                      pull-kr6 (pulled 1 s in, plugged back 0.3 s later); the report\n"
+               "                      says what was recovered and whether anything was lost\n");
 }
 
 }  // namespace
