@@ -7,7 +7,8 @@ constexpr UCHAR kTuneRequest = 0xF6;
 constexpr UCHAR kFirstRealTime = 0xF8;
 
 // MIDI bytes a packet carries, by its code index number.
-constexpr UCHAR kBytesOfCodeIndex[16] = {0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
+constexpr UCHAR kBytesOfCodeIndex[] = {0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
+static_assert(sizeof(kBytesOfCodeIndex) == 16);
 
 bool IsStatusByte(UCHAR b) { return (b & 0x80) != 0; }
 
