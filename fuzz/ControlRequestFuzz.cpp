@@ -21,16 +21,28 @@ struct Units {
   UnitDouble mMain{&mStore};
   UnitDouble mExpansion{&mStore};
   std::function<void()> mRestoreMain;
+  std::function<void()> mRestoreMainAndBuffers;
   std::function<void()> mRestoreExpansion;
+  // Only request 5 starts streams, which write the stream buffers; only then are they put back.
+  bool mBuffersTouched = false;
 
   Units() {
     mMain.LookLikeMainUnit();
     mExpansion.LookLikeExpansionUnit(0x1234);
     if (mMain.HandlePlugIn() != 0 || mExpansion.HandlePlugIn() != 0) std::abort();
-    mRestoreMain = mMain.Checkpoint();
+    mRestoreMain = mMain.Checkpoint(UnitDouble::StreamBuffers::Untouched);
+    mRestoreMainAndBuffers = mMain.Checkpoint();
     mRestoreExpansion = mExpansion.Checkpoint();
   }
+
+  void Restore() {
+    (mBuffersTouched ? mRestoreMainAndBuffers : mRestoreMain)();
+    mRestoreExpansion();
+    mBuffersTouched = false;
+  }
 };
+
+constexpr uint32_t kSetStreamMask = 5;
 
 constexpr size_t kHeader = 5;
 constexpr uint8_t kCanary = 0xA5;
@@ -44,8 +56,7 @@ constexpr uint8_t kCanary = 0xA5;
 // fixed pattern).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Units* units = new Units;
-  units->mRestoreMain();
-  units->mRestoreExpansion();
+  units->Restore();
   size_t i = 0;
   while (size - i >= kHeader) {
     const uint8_t* header = data + i;
@@ -66,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t given = std::min<size_t>(inputLength, size - i);
     if (given != 0) std::memcpy(buffer.get(), data + i, given);
     i += given;
+    if (request == kSetStreamMask) units->mBuffersTouched = true;
     uint32_t returned = 0xFFFFFFFF;
     const int32_t result = unit.HandleControlRequest(request, buffer.get(), inputLength, outputLength, &returned);
     if ((result != 0 && result != 99) || returned > outputLength) std::abort();

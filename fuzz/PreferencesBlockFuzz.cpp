@@ -28,6 +28,7 @@ struct Units {
   Units() {
     mMain.LookLikeMainUnit();
     mExpansion.LookLikeExpansionUnit(0x1234);
+    mMain.mRecycleBuffers = true;
     mRestoreMain = mMain.Checkpoint();
     mRestoreExpansion = mExpansion.Checkpoint();
   }

@@ -1,5 +1,6 @@
 #include "tests/unit/UnitDouble.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <ostream>
@@ -20,6 +21,7 @@ std::ostream& operator<<(std::ostream& out, const BusOp& op) {
 UnitDouble::~UnitDouble() {
   mInternals.mHeld.clear();
   HandleUnPlug();
+  for (const auto& spare : mSpareBuffers) delete[] spare.first;
 }
 
 void UnitDouble::LookLikeMainUnit(uint32_t hardwareVersion) {
@@ -151,7 +153,14 @@ int32_t UnitDouble::AllocateFWMemorySpace(PlatformHandle* range, uint32_t, void*
 
 int32_t UnitDouble::AllocateBuffer(StreamBuffer* buffer, uint32_t length, uint32_t) {
   if (mFailBufferFrom >= 0 && mInternals.mBuffersAllocated++ >= mFailBufferFrom) return 1;
-  buffer->mBuffer = new uint8_t[length];
+  const auto spare = std::find_if(mSpareBuffers.rbegin(), mSpareBuffers.rend(),
+                                  [length](const auto& b) { return b.second == length; });
+  if (spare != mSpareBuffers.rend()) {
+    buffer->mBuffer = spare->first;
+    mSpareBuffers.erase(std::next(spare).base());
+  } else {
+    buffer->mBuffer = new uint8_t[length];
+  }
   std::memset(buffer->mBuffer, 0xEE, length);
   buffer->mMapping = buffer->mBuffer;
   mInternals.mBuffers[buffer->mBuffer] = length;
@@ -160,8 +169,14 @@ int32_t UnitDouble::AllocateBuffer(StreamBuffer* buffer, uint32_t length, uint32
 }
 
 int32_t UnitDouble::FreeBuffer(StreamBuffer* buffer) {
-  mInternals.mBuffers.erase(buffer->mBuffer);
-  delete[] buffer->mBuffer;
+  const auto known = mInternals.mBuffers.find(buffer->mBuffer);
+  const uint32_t length = known != mInternals.mBuffers.end() ? known->second : 0;
+  if (known != mInternals.mBuffers.end()) mInternals.mBuffers.erase(known);
+  if (mRecycleBuffers && length != 0) {
+    mSpareBuffers.emplace_back(buffer->mBuffer, length);
+  } else {
+    delete[] buffer->mBuffer;
+  }
   --mLiveBuffers;
   return 0;
 }

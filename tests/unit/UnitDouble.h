@@ -93,6 +93,10 @@ class UnitDouble : public QX531Device, public UnitDoubleState {
   enum class StreamBuffers { Restore, Untouched };
   virtual std::function<void()> Checkpoint(StreamBuffers buffers = StreamBuffers::Restore);
 
+  // Freed stream buffers are kept and handed out again instead of going back to the heap, for
+  // fuzz targets that plug in and unplug for every input (a use after free is then not caught).
+  bool mRecycleBuffers = false;
+
   const uint8_t* const* RecordSlots(int list) const { return list == 0 ? mRecordSlotsA : mRecordSlotsB; }
   const uint8_t* const* PlaybackSlots(int list) const { return list == 0 ? mPlaybackSlotsA : mPlaybackSlotsB; }
 
@@ -152,4 +156,5 @@ class UnitDouble : public QX531Device, public UnitDoubleState {
     std::map<uint8_t*, uint32_t> mBuffers;  // the stream buffers and their lengths
   };
   Internals mInternals;
+  std::vector<std::pair<uint8_t*, uint32_t>> mSpareBuffers;  // with mRecycleBuffers, kept across checkpoints
 };
