@@ -1,6 +1,7 @@
 #include "unit/QX531Device.h"
 
 #include <cstring>
+#include <utility>
 
 #include "unit/ControlRequests.h"
 #include "unit/OvrTable.h"
@@ -466,7 +467,17 @@ int32_t QX531Device::HandleUnPlug() {
   mSharedState.mPluggedIn = 0;
   BumpChangeCount();
   mUnitListCount.fetch_add(1);
+  const bool wasPluggedIn = mPluggedIn != 0;
   mPluggedIn = 0;
+  // What the writers still hold is dropped and counted, now by an idle writer or later by the
+  // completion of the write in flight.
+  if (wasPluggedIn) {
+    for (auto [writer, ops] : {std::pair{&mLampWriter, &kLampOps}, std::pair{&mFaderWriter, &kFaderOps},
+                               std::pair{&mMidiOutWriter, &kMidiOutOps}, std::pair{&mSettingsWriter, &kSettingsOps},
+                               std::pair{&mNotifyWriter, &kNotifyOps}}) {
+      Nudge(*writer, *ops);
+    }
+  }
   FreePlugInResources();
   return 0;
 }
@@ -580,12 +591,19 @@ int32_t QX531Device::StopMidi() {
   return 0;
 }
 
-// Settings refused while the unit was unreachable are still owed to it; the kick sends them.
+// Writes refused or failed while the unit could not be reached, or across the reset, left their
+// items due; now that the unit is reachable again every writer is kicked to send them.
 int32_t QX531Device::HandleBusReset() {
   if (!mPluggedIn) return 0;
   ForceLamp(89, 1);
-  if (mMidiRunning) ProgramNotifyAddresses();
-  KickSettingsWriter();
+  if (mMidiRunning) {
+    ProgramNotifyAddresses();
+  } else {
+    Nudge(mNotifyWriter, kNotifyOps);
+  }
+  Nudge(mSettingsWriter, kSettingsOps);
+  Nudge(mFaderWriter, kFaderOps);
+  Nudge(mMidiOutWriter, kMidiOutOps);
   return 0;
 }
 

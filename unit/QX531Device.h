@@ -16,10 +16,15 @@
 #include "unit/StatusWords.h"
 #include "unit/SurfaceEmulator.h"
 #include "unit/UnitNameRecord.h"
+#include "unit/WriteStatus.h"
 
-// Runs when a queued write has been carried out; status is the bus status, which the engine does
-// not examine.
+// Runs when a queued write has been carried out or has failed; status is the bus status
+// (unit/WriteStatus.h).
 using WriteCompletion = int32_t (*)(void* context, uint32_t status);
+
+// What the queued writers carry, for the counts of what they dropped.
+enum class WriterItems : uint32_t { Lamps, FaderTargets, MidiOutEvents, Settings, NotifyAddresses };
+inline constexpr uint32_t kWriterItemKinds = 5;
 
 // One stream buffer and the platform's mapping of it.
 struct StreamBuffer {
@@ -196,6 +201,8 @@ class QX531Device {
   uint32_t ChangeCount() const { return mChangeCount.load(); }
   uint32_t UnitListCount() const { return mUnitListCount.load(); }
   uint32_t MidiOutDropped() const { return mMidiOutDropped.load(); }
+  // Items a writer gave up: answered with an error by the unit, or still queued when it left.
+  uint32_t DroppedItems(WriterItems items) const { return mDroppedItems[static_cast<uint32_t>(items)].load(); }
   const PreferencesBlock& CurrentPreferences() const { return mPreferences; }
   const PreferencesBlock& RequestedPreferences() const { return mRequested; }
   const PreferencesBlock& LastWrittenPreferences() const { return mLastWritten; }
@@ -326,11 +333,29 @@ class QX531Device {
 
  private:
   enum class WriterStep { Issued, Refused, Idle };
-  using IssueStep = WriterStep (QX531Device::*)();
+  // How one writer sends, gives an item up and drops its queue.
+  struct WriterOps {
+    void (QX531Device::*run)();
+    // Sends the next item; a refused write leaves its item due.
+    WriterStep (QX531Device::*issue)();
+    // The outstanding write failed: its item is due again (true) or dropped; gives the items it carried.
+    uint32_t (QX531Device::*failed)(bool sendAgain);
+    // The unit left: discards what is queued and gives how many items that was.
+    uint32_t (QX531Device::*drop)();
+    WriterItems items;
+  };
+  static const WriterOps kLampOps;
+  static const WriterOps kFaderOps;
+  static const WriterOps kMidiOutOps;
+  static const WriterOps kSettingsOps;
+  static const WriterOps kNotifyOps;
 
   void Kick(QueuedWriter& writer, void (QX531Device::*runWriter)());
-  void RunWriter(QueuedWriter& writer, IssueStep step);
-  static void CompleteWrite(QX531Device& unit, QueuedWriter& writer, void (QX531Device::*runWriter)());
+  // A kick that counts as work, so that a writer going idle after a failed write looks again.
+  void Nudge(QueuedWriter& writer, const WriterOps& ops);
+  void RunWriter(QueuedWriter& writer, const WriterOps& ops);
+  void CompleteWrite(QueuedWriter& writer, uint32_t status, const WriterOps& ops);
+  void CountDropped(WriterItems items, uint32_t count);
   void LogLabelledLine(const char* label, const char* value);
   static int32_t WriteDoneLamp(void* context, uint32_t status);
   static int32_t WriteDoneFader(void* context, uint32_t status);
@@ -342,10 +367,22 @@ class QX531Device {
   WriterStep IssueNextMIDIOut();
   WriterStep IssueNextSetting();
   WriterStep IssueNextNotifyAddress();
+  uint32_t LampWriteFailed(bool sendAgain);
+  uint32_t FaderWriteFailed(bool sendAgain);
+  uint32_t MIDIOutWriteFailed(bool sendAgain);
+  uint32_t SettingsWriteFailed(bool sendAgain);
+  uint32_t NotifyWriteFailed(bool sendAgain);
+  uint32_t DropQueuedLamps();
+  uint32_t DropQueuedFaders();
+  uint32_t DropQueuedMIDIOut();
+  uint32_t DropQueuedSettings();
+  uint32_t DropQueuedNotifyAddresses();
   // One group of watched settings; true when it issued a write.
   bool IssueSettingStep(uint32_t step);
-  bool IssueSettingsWrite(uint32_t offset, uint32_t value);
-  bool IssueWatchedWrite(uint32_t id, uint32_t offset, uint32_t value);
+  bool IssueSettingsWrite(uint32_t step, uint32_t offset, uint32_t value);
+  bool IssueWatchedWrite(uint32_t step, uint32_t id, uint32_t offset, uint32_t value);
+  // Whether a settings step owes the unit its register write whatever the copies say.
+  bool SettingOwed(uint32_t step) const { return (mSettingsOwed >> step & 1) != 0; }
 
   int32_t OpenPlugInHandles();
   int32_t AllocateStreamBuffers();
@@ -440,24 +477,38 @@ class QX531Device {
   StreamBuffer mRecordBuffers[kStreamBuffers] = {};
   StreamBuffer mPlaybackBuffers[kStreamBuffers] = {};
 
-  // Lamp cache: desired and last-sent state per lamp id, a dirty flag per group of 16.
+  // Items given up by each writer.
+  std::atomic<uint32_t> mDroppedItems[kWriterItemKinds] = {};
+
+  // Lamp cache: desired and last-sent state per lamp id, a dirty flag per group of 16. A lamp
+  // whose write failed is owed: it goes again whatever the last-sent state says. The owed flags
+  // and the lamp in flight belong to whoever holds the writer's busy word.
   std::atomic<uint8_t> mLampDesired[SurfaceEmulator::kLampIds] = {};
   std::atomic<uint8_t> mLampSent[SurfaceEmulator::kLampIds] = {};
   std::atomic<uint8_t> mLampDirty[kLampGroups] = {};
+  uint8_t mLampOwed[SurfaceEmulator::kLampIds] = {};
+  uint32_t mLampInFlight = 0;
 
   // Fader cache.
   std::atomic<uint32_t> mFaderTarget[SurfaceEmulator::kFaders] = {};
   uint32_t mFaderSent[SurfaceEmulator::kFaders] = {};
   std::atomic<uint8_t> mFaderPending[SurfaceEmulator::kFaders] = {};
+  uint32_t mFaderInFlight = 0;
+
+  // Settings steps whose register write failed, one bit per step, and the step in flight.
+  uint32_t mSettingsOwed = 0;
+  uint32_t mSettingInFlight = 0;
 
   // MIDI-out ring. Producers own the write index under the ring lock and publish the end; the
-  // writer owns the read index; the bytes from mMidiOutKept on are still needed by the bus.
+  // writer owns the read index; the bytes from mMidiOutKept on are still needed by the bus: the
+  // block in flight starts there, and goes again from there when its write fails.
   uint8_t mMidiOutRing[kMidiOutRingBytes] = {};
   uint32_t mMidiOutWrite = 0;
   std::atomic<uint32_t> mMidiOutEnd{0};
   uint32_t mMidiOutRead = 0;
   std::atomic<uint32_t> mMidiOutKept{0};
   std::atomic<uint32_t> mMidiOutDropped{0};
+  uint32_t mMidiOutInFlight = 0;  // bytes of the block in flight
   std::atomic<uint32_t> mMidiOutNoticeArmed{0};
   void (*mMidiOutNoticeRoutine)(void*) = nullptr;
   void* mMidiOutNoticeContext = nullptr;
@@ -465,6 +516,7 @@ class QX531Device {
   // Pending notification-address registers, in the order the writer sends them.
   static constexpr uint32_t kNotifyRegisters = 6;
   std::atomic<uint8_t> mNotifyPending[kNotifyRegisters] = {};
+  uint32_t mNotifyInFlight = 0;
 
   // Display publication and the debug log.
   std::atomic<const LcdTextBlock*> mPublishedLcd{nullptr};

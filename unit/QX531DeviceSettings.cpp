@@ -49,6 +49,22 @@ uint32_t CoaxOutCommand(uint32_t source) {
   }
 }
 
+// The steps that write a register, and the watched words each one sends.
+struct RegisterStep {
+  SettingStep step;
+  uint32_t firstId;
+  uint32_t lastId;
+};
+constexpr RegisterStep kRegisterSteps[] = {
+    {kStepRateAndClock, PreferencesBlock::kParamClockSource, PreferencesBlock::kParamSampleRate},
+    {kStepMonitor, PreferencesBlock::kParamMonitorMode, PreferencesBlock::kParamMonitorMode},
+    {kStepMasterFader, PreferencesBlock::kParamMasterFader, PreferencesBlock::kParamMasterFader},
+    {kStepOvr, PreferencesBlock::kParamOvrThreshold, PreferencesBlock::kParamOvrThreshold},
+    {kStepOpticalOut, PreferencesBlock::kParamOpticalOutSource, PreferencesBlock::kParamOpticalOutSource},
+    {kStepCoaxOut, PreferencesBlock::kParamCoaxOutSource, PreferencesBlock::kParamCoaxOutSource},
+    {kStepSpdifIn, PreferencesBlock::kParamSpdifInSource, PreferencesBlock::kParamSpdifInSource},
+};
+
 uint32_t SpdifInCommand(uint32_t source) {
   switch (source) {
     case 1: return 0x10000;
@@ -69,7 +85,11 @@ void QX531Device::SetPreference(uint32_t parameterId, uint32_t value) {
 
 void QX531Device::KickSettingsWriter() { Kick(mSettingsWriter, &QX531Device::WriteSettingsToUnit); }
 
-void QX531Device::WriteSettingsToUnit() { RunWriter(mSettingsWriter, &QX531Device::IssueNextSetting); }
+const QX531Device::WriterOps QX531Device::kSettingsOps = {
+    &QX531Device::WriteSettingsToUnit, &QX531Device::IssueNextSetting, &QX531Device::SettingsWriteFailed,
+    &QX531Device::DropQueuedSettings, WriterItems::Settings};
+
+void QX531Device::WriteSettingsToUnit() { RunWriter(mSettingsWriter, kSettingsOps); }
 
 // Handles the differences in order up to the first one that goes out as a register write. A
 // refused write leaves its setting different, for the next kick.
@@ -80,17 +100,46 @@ QX531Device::WriterStep QX531Device::IssueNextSetting() {
   return WriterStep::Idle;
 }
 
-bool QX531Device::IssueSettingsWrite(uint32_t offset, uint32_t value) {
+// A step owed from a failed write stays owed when this write is refused too.
+bool QX531Device::IssueSettingsWrite(uint32_t step, uint32_t offset, uint32_t value) {
+  const uint32_t owed = mSettingsOwed;
+  mSettingsOwed &= ~(1u << step);
+  mSettingInFlight = step;
   mSettingsWriter.mValue = value;
-  return WriteQuadletAsync(mSettingsWriter.mHandle, offset, &mSettingsWriter.mValue, WriteDoneSettings, this) == 0;
+  if (WriteQuadletAsync(mSettingsWriter.mHandle, offset, &mSettingsWriter.mValue, WriteDoneSettings, this) == 0) {
+    return true;
+  }
+  mSettingsOwed = owed;
+  return false;
 }
 
-bool QX531Device::IssueWatchedWrite(uint32_t id, uint32_t offset, uint32_t value) {
+bool QX531Device::IssueWatchedWrite(uint32_t step, uint32_t id, uint32_t offset, uint32_t value) {
   const uint32_t previous = mLastWritten.Word(id);
   mLastWritten.SetWord(id, mRequested.Word(id));
-  if (IssueSettingsWrite(offset, value)) return true;
+  if (IssueSettingsWrite(step, offset, value)) return true;
   mLastWritten.SetWord(id, previous);
   return false;
+}
+
+// The unit may hold the old value or the new one, so the step writes what is wanted by then,
+// even when that is the value the copies say was sent.
+uint32_t QX531Device::SettingsWriteFailed(bool sendAgain) {
+  if (sendAgain) mSettingsOwed |= 1u << mSettingInFlight;
+  return 1;
+}
+
+uint32_t QX531Device::DropQueuedSettings() {
+  uint32_t dropped = 0;
+  for (const RegisterStep& step : kRegisterSteps) {
+    bool due = SettingOwed(step.step);
+    for (uint32_t id = step.firstId; id <= step.lastId; id += 4) {
+      due = due || mRequested.Word(id) != mLastWritten.Word(id);
+      mLastWritten.SetWord(id, mRequested.Word(id));
+    }
+    if (due) ++dropped;
+  }
+  mSettingsOwed = 0;
+  return dropped;
 }
 
 bool QX531Device::IssueSettingStep(uint32_t step) {
@@ -98,7 +147,9 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
   PreferencesBlock& sent = mLastWritten;
   switch (step) {
     case kStepRateAndClock: {
-      if (want.mClockSource == sent.mClockSource && want.mSampleRate == sent.mSampleRate) return false;
+      if (want.mClockSource == sent.mClockSource && want.mSampleRate == sent.mSampleRate && !SettingOwed(step)) {
+        return false;
+      }
       const uint32_t previousClock = sent.mClockSource;
       const uint32_t previousRate = sent.mSampleRate;
       sent.mClockSource = want.mClockSource;
@@ -108,9 +159,13 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
       BumpChangeCount();
       SetClockSource(want.mClockSource);
       SetSampleRate(want.mSampleRate);
-      if (mStreaming) return false;
+      if (mStreaming) {
+        // The stream engine programs the rate while the streams run.
+        mSettingsOwed &= ~(1u << step);
+        return false;
+      }
       mPacketParam = PacketParameter(want.mSampleRate);
-      if (IssueSettingsWrite(QX5310_RATE_CLOCK, want.mClockSource | RateCode(want.mSampleRate))) return true;
+      if (IssueSettingsWrite(step, QX5310_RATE_CLOCK, want.mClockSource | RateCode(want.mSampleRate))) return true;
       sent.mClockSource = previousClock;
       sent.mSampleRate = previousRate;
       return false;
@@ -128,8 +183,8 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
       mConverterDelay = want.mConverterDelay;
       return false;
     case kStepMonitor:
-      if (want.mMonitorMode == sent.mMonitorMode) return false;
-      return IssueWatchedWrite(PreferencesBlock::kParamMonitorMode, QX5310_CONTROL_BITS,
+      if (want.mMonitorMode == sent.mMonitorMode && !SettingOwed(step)) return false;
+      return IssueWatchedWrite(step, PreferencesBlock::kParamMonitorMode, QX5310_CONTROL_BITS,
                                MonitorCommand(want.mMonitorMode));
     case kStepBufferSize:
       if (want.mBufferSizeIndex == sent.mBufferSizeIndex) return false;
@@ -149,16 +204,16 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
       }
       return false;
     case kStepMasterFader:
-      if (want.mMasterFader == sent.mMasterFader) return false;
-      return IssueWatchedWrite(PreferencesBlock::kParamMasterFader, QX5310_CONTROL_BITS,
+      if (want.mMasterFader == sent.mMasterFader && !SettingOwed(step)) return false;
+      return IssueWatchedWrite(step, PreferencesBlock::kParamMasterFader, QX5310_CONTROL_BITS,
                                want.mMasterFader == 2 ? 0x4000 : 0x400000);
     case kStepOvr:
-      if (want.mOvrThreshold == sent.mOvrThreshold) return false;
-      return IssueWatchedWrite(PreferencesBlock::kParamOvrThreshold, QX5310_OVR_LEVEL,
+      if (want.mOvrThreshold == sent.mOvrThreshold && !SettingOwed(step)) return false;
+      return IssueWatchedWrite(step, PreferencesBlock::kParamOvrThreshold, QX5310_OVR_LEVEL,
                                static_cast<uint32_t>(OvrLevel(want.mOvrThreshold)) << 16 | 0x104);
     case kStepOpticalOut:
-      if (want.mOpticalOutSource == sent.mOpticalOutSource) return false;
-      if (!IssueWatchedWrite(PreferencesBlock::kParamOpticalOutSource, QX5310_CONTROL_BITS,
+      if (want.mOpticalOutSource == sent.mOpticalOutSource && !SettingOwed(step)) return false;
+      if (!IssueWatchedWrite(step, PreferencesBlock::kParamOpticalOutSource, QX5310_CONTROL_BITS,
                              OpticalOutCommand(want.mOpticalOutSource))) {
         return false;
       }
@@ -166,8 +221,8 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
       BumpChangeCount();
       return true;
     case kStepCoaxOut:
-      if (want.mCoaxOutSource == sent.mCoaxOutSource) return false;
-      if (!IssueWatchedWrite(PreferencesBlock::kParamCoaxOutSource, QX5310_CONTROL_BITS,
+      if (want.mCoaxOutSource == sent.mCoaxOutSource && !SettingOwed(step)) return false;
+      if (!IssueWatchedWrite(step, PreferencesBlock::kParamCoaxOutSource, QX5310_CONTROL_BITS,
                              CoaxOutCommand(want.mCoaxOutSource))) {
         return false;
       }
@@ -176,8 +231,8 @@ bool QX531Device::IssueSettingStep(uint32_t step) {
       BumpChangeCount();
       return true;
     case kStepSpdifIn:
-      if (want.mSpdifInSource == sent.mSpdifInSource) return false;
-      if (!IssueWatchedWrite(PreferencesBlock::kParamSpdifInSource, QX5310_CONTROL_BITS,
+      if (want.mSpdifInSource == sent.mSpdifInSource && !SettingOwed(step)) return false;
+      if (!IssueWatchedWrite(step, PreferencesBlock::kParamSpdifInSource, QX5310_CONTROL_BITS,
                              SpdifInCommand(want.mSpdifInSource))) {
         return false;
       }

@@ -2,6 +2,33 @@
 
 #include "unit/RegisterMap.h"
 
+namespace {
+
+// Debug-log labels, padded as the plug-in's so that the values line up.
+constexpr const char* kDroppedLabels[kWriterItemKinds] = {
+    "QX5310DeviceWriter lamps dropped                ",
+    "QX5310DeviceWriter fader targets dropped        ",
+    "QX5310DeviceWriter MIDI-out events dropped      ",
+    "QX5310DeviceWriter settings dropped             ",
+    "QX5310DeviceWriter notify addresses dropped     ",
+};
+constexpr const char* kErrorResponseLabel = "QX5310DeviceWriteDone error response            ";
+
+}  // namespace
+
+const QX531Device::WriterOps QX531Device::kLampOps = {
+    &QX531Device::WriteNextLamp, &QX531Device::IssueNextLamp, &QX531Device::LampWriteFailed,
+    &QX531Device::DropQueuedLamps, WriterItems::Lamps};
+const QX531Device::WriterOps QX531Device::kFaderOps = {
+    &QX531Device::WriteNextFader, &QX531Device::IssueNextFader, &QX531Device::FaderWriteFailed,
+    &QX531Device::DropQueuedFaders, WriterItems::FaderTargets};
+const QX531Device::WriterOps QX531Device::kMidiOutOps = {
+    &QX531Device::WriteNextMIDIOut, &QX531Device::IssueNextMIDIOut, &QX531Device::MIDIOutWriteFailed,
+    &QX531Device::DropQueuedMIDIOut, WriterItems::MidiOutEvents};
+const QX531Device::WriterOps QX531Device::kNotifyOps = {
+    &QX531Device::WriteNotifyAddresses, &QX531Device::IssueNextNotifyAddress, &QX531Device::NotifyWriteFailed,
+    &QX531Device::DropQueuedNotifyAddresses, WriterItems::NotifyAddresses};
+
 // The kick that finds the guard taken leaves the work to the guard's holder, which looks again
 // once it lets the guard go; a writer that gives busy up looks again too. So no recorded item is
 // left behind, and only the one who holds busy ever runs the writer.
@@ -15,53 +42,90 @@ void QX531Device::Kick(QueuedWriter& writer, void (QX531Device::*runWriter)()) {
   }
 }
 
-void QX531Device::RunWriter(QueuedWriter& writer, IssueStep step) {
+void QX531Device::Nudge(QueuedWriter& writer, const WriterOps& ops) {
+  writer.NoteWork();
+  Kick(writer, ops.run);
+}
+
+// Runs with busy held. An item whose write was refused, or failed inside the issuing call, waits
+// for the next kick: a unit that cannot be reached now is not asked again in a loop. Once the
+// unit has left, the writer drops what is queued instead of sending it.
+void QX531Device::RunWriter(QueuedWriter& writer, const WriterOps& ops) {
   for (;;) {
     const uint32_t seen = writer.Work();
+    writer.mIssuedWork = seen;
     writer.BeginIssue();
-    const WriterStep result = mPluggedIn ? (this->*step)() : WriterStep::Idle;
-    const bool completedWhileIssuing = writer.EndIssue();
+    WriterStep result = WriterStep::Idle;
+    if (mPluggedIn) {
+      result = (this->*ops.issue)();
+    } else {
+      CountDropped(ops.items, (this->*ops.drop)());
+    }
+    const QueuedWriter::IssueEnd end = writer.EndIssue();
     if (result == WriterStep::Issued) {
-      if (completedWhileIssuing) continue;
-      return;
+      if (end == QueuedWriter::IssueEnd::Outstanding) return;
+      if (end == QueuedWriter::IssueEnd::Completed) continue;
     }
     writer.ClearBusy();
     if (writer.Work() == seen || !writer.TryTakeBusy()) return;
   }
 }
 
-void QX531Device::CompleteWrite(QX531Device& unit, QueuedWriter& writer, void (QX531Device::*runWriter)()) {
-  if (writer.CompleteWhileIssuing()) return;
-  (unit.*runWriter)();
+// The completion holds busy for its writer. A write to be sent again leaves its item due and the
+// writer idle, unless work arrived since the write was issued (a new item, or the kick of a bus
+// reset handled meanwhile): then the unit is asked again at once.
+void QX531Device::CompleteWrite(QueuedWriter& writer, uint32_t status, const WriterOps& ops) {
+  const WriteOutcome outcome = ClassifyWriteStatus(status);
+  const bool sendAgain = outcome == WriteOutcome::SendAgain;
+  if (outcome == WriteOutcome::Dropped) {
+    LogLabelHex(kErrorResponseLabel, status);
+    CountDropped(ops.items, (this->*ops.failed)(false));
+  } else if (sendAgain) {
+    (this->*ops.failed)(true);
+  }
+  if (writer.CompleteWhileIssuing(sendAgain)) return;
+  if (!sendAgain) {
+    (this->*ops.run)();
+    return;
+  }
+  const uint32_t issued = writer.mIssuedWork;
+  writer.ClearBusy();
+  if (writer.Work() != issued && writer.TryTakeBusy()) (this->*ops.run)();
 }
 
-int32_t QX531Device::WriteDoneLamp(void* context, uint32_t) {
+void QX531Device::CountDropped(WriterItems items, uint32_t count) {
+  if (count == 0) return;
+  const uint32_t total = mDroppedItems[static_cast<uint32_t>(items)].fetch_add(count) + count;
+  LogLabelDecimal(kDroppedLabels[static_cast<uint32_t>(items)], static_cast<int32_t>(total));
+}
+
+int32_t QX531Device::WriteDoneLamp(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
-  CompleteWrite(unit, unit.mLampWriter, &QX531Device::WriteNextLamp);
+  unit.CompleteWrite(unit.mLampWriter, status, kLampOps);
   return 0;
 }
 
-int32_t QX531Device::WriteDoneFader(void* context, uint32_t) {
+int32_t QX531Device::WriteDoneFader(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
-  CompleteWrite(unit, unit.mFaderWriter, &QX531Device::WriteNextFader);
+  unit.CompleteWrite(unit.mFaderWriter, status, kFaderOps);
   return 0;
 }
 
-int32_t QX531Device::WriteDoneMIDIOut(void* context, uint32_t) {
+int32_t QX531Device::WriteDoneMIDIOut(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
-  CompleteWrite(unit, unit.mMidiOutWriter, &QX531Device::WriteNextMIDIOut);
+  unit.CompleteWrite(unit.mMidiOutWriter, status, kMidiOutOps);
   return 0;
 }
 
-int32_t QX531Device::WriteDoneSettings(void* context, uint32_t) {
+int32_t QX531Device::WriteDoneSettings(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
-  CompleteWrite(unit, unit.mSettingsWriter, &QX531Device::WriteSettingsToUnit);
+  unit.CompleteWrite(unit.mSettingsWriter, status, kSettingsOps);
   return 0;
 }
 
-int32_t QX531Device::WriteDoneNotify(void* context, uint32_t) {
+int32_t QX531Device::WriteDoneNotify(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
-  CompleteWrite(unit, unit.mNotifyWriter, &QX531Device::WriteNotifyAddresses);
+  unit.CompleteWrite(unit.mNotifyWriter, status, kNotifyOps);
   return 0;
 }
 
@@ -86,7 +150,7 @@ void QX531Device::ForceLamp(uint32_t lampId, uint32_t state) {
 
 void QX531Device::KickLampWriter() { Kick(mLampWriter, &QX531Device::WriteNextLamp); }
 
-void QX531Device::WriteNextLamp() { RunWriter(mLampWriter, &QX531Device::IssueNextLamp); }
+void QX531Device::WriteNextLamp() { RunWriter(mLampWriter, kLampOps); }
 
 QX531Device::WriterStep QX531Device::IssueNextLamp() {
   for (uint32_t group = 0; group < kLampGroups; ++group) {
@@ -94,18 +158,46 @@ QX531Device::WriterStep QX531Device::IssueNextLamp() {
     for (uint32_t position = 0; position < 16; ++position) {
       const uint32_t id = group * 16 + position;
       const uint8_t desired = mLampDesired[id].load();
-      if (mLampSent[id].load() == desired) continue;
+      if (mLampSent[id].load() == desired && !mLampOwed[id]) continue;
       mLampSent[id].store(desired);
+      mLampOwed[id] = 0;
       const uint8_t code = mSurface.mLampCodes[id];
       if (code == SurfaceEmulator::kNoLamp) continue;
       if (position != 15) mLampDirty[group].store(1);
+      mLampInFlight = id;
       mLampWriter.mValue = static_cast<uint32_t>(desired) << 16 | code;
-      return WriteQuadletAsync(mLampWriter.mHandle, QX5310_LAMP, &mLampWriter.mValue, WriteDoneLamp, this) == 0
-                 ? WriterStep::Issued
-                 : WriterStep::Refused;
+      if (WriteQuadletAsync(mLampWriter.mHandle, QX5310_LAMP, &mLampWriter.mValue, WriteDoneLamp, this) == 0) {
+        return WriterStep::Issued;
+      }
+      LampWriteFailed(true);
+      return WriterStep::Refused;
     }
   }
   return WriterStep::Idle;
+}
+
+uint32_t QX531Device::LampWriteFailed(bool sendAgain) {
+  if (sendAgain) {
+    mLampOwed[mLampInFlight] = 1;
+    mLampDirty[mLampInFlight / 16].store(1);
+  }
+  return 1;
+}
+
+// Lamps without hardware on this unit were never going to be written, so they are not counted.
+uint32_t QX531Device::DropQueuedLamps() {
+  uint32_t dropped = 0;
+  for (uint32_t group = 0; group < kLampGroups; ++group) {
+    if (!mLampDirty[group].exchange(0)) continue;
+    for (uint32_t id = group * 16; id < group * 16 + 16; ++id) {
+      const uint8_t desired = mLampDesired[id].load();
+      if (mLampSent[id].load() == desired && !mLampOwed[id]) continue;
+      mLampSent[id].store(desired);
+      mLampOwed[id] = 0;
+      if (mSurface.mLampCodes[id] != SurfaceEmulator::kNoLamp) ++dropped;
+    }
+  }
+  return dropped;
 }
 
 void QX531Device::SetFaderMotor(uint32_t fader, uint32_t position) {
@@ -120,19 +212,38 @@ void QX531Device::SetFaderMotor(uint32_t fader, uint32_t position) {
 
 void QX531Device::KickFaderWriter() { Kick(mFaderWriter, &QX531Device::WriteNextFader); }
 
-void QX531Device::WriteNextFader() { RunWriter(mFaderWriter, &QX531Device::IssueNextFader); }
+void QX531Device::WriteNextFader() { RunWriter(mFaderWriter, kFaderOps); }
 
 QX531Device::WriterStep QX531Device::IssueNextFader() {
   for (uint32_t fader = 0; fader <= kLastFader; ++fader) {
     if (!mFaderPending[fader].exchange(0)) continue;
     if (mSurface.mFaderTouched[fader] || mSurface.mFaderTouchLatch[fader]) continue;
     mFaderSent[fader] = mFaderTarget[fader].load();
+    mFaderInFlight = fader;
     mFaderWriter.mValue = fader | mFaderSent[fader] << 16;
-    return WriteQuadletAsync(mFaderWriter.mHandle, QX5310_FADER_MOTOR, &mFaderWriter.mValue, WriteDoneFader, this) == 0
-               ? WriterStep::Issued
-               : WriterStep::Refused;
+    if (WriteQuadletAsync(mFaderWriter.mHandle, QX5310_FADER_MOTOR, &mFaderWriter.mValue, WriteDoneFader, this) == 0) {
+      return WriterStep::Issued;
+    }
+    FaderWriteFailed(true);
+    return WriterStep::Refused;
   }
   return WriterStep::Idle;
+}
+
+// The target is kept; the fader goes again to whatever target it has by then.
+uint32_t QX531Device::FaderWriteFailed(bool sendAgain) {
+  if (sendAgain) mFaderPending[mFaderInFlight].store(1);
+  return 1;
+}
+
+// A touched fader would not have been driven, so it is not counted.
+uint32_t QX531Device::DropQueuedFaders() {
+  uint32_t dropped = 0;
+  for (uint32_t fader = 0; fader <= kLastFader; ++fader) {
+    if (!mFaderPending[fader].exchange(0)) continue;
+    if (!mSurface.mFaderTouched[fader] && !mSurface.mFaderTouchLatch[fader]) ++dropped;
+  }
+  return dropped;
 }
 
 // Producers are serialised by the ring lock. The ring keeps one slot free, and a full ring drops
@@ -165,7 +276,7 @@ void QX531Device::SendMIDIOut(uint32_t event) {
 
 void QX531Device::KickMIDIOutWriter() { Kick(mMidiOutWriter, &QX531Device::WriteNextMIDIOut); }
 
-void QX531Device::WriteNextMIDIOut() { RunWriter(mMidiOutWriter, &QX531Device::IssueNextMIDIOut); }
+void QX531Device::WriteNextMIDIOut() { RunWriter(mMidiOutWriter, kMidiOutOps); }
 
 void QX531Device::ArmMIDIOutDoneNotice(void (*routine)(void*), void* context) {
   mMidiOutNoticeRoutine = routine;
@@ -186,12 +297,27 @@ QX531Device::WriterStep QX531Device::IssueNextMIDIOut() {
   uint32_t length = (end < read ? kMidiOutRingBytes : end) - read;
   if (length > kMidiOutBlockBytes) length = kMidiOutBlockBytes;
   mMidiOutRead = (read + length) % kMidiOutRingBytes;
+  mMidiOutInFlight = length;
   if (WriteBlockAsync(mMidiOutWriter.mHandle, QX5310_MIDI_OUT_WINDOW, &mMidiOutRing[read], length, WriteDoneMIDIOut,
-                      this) != 0) {
-    mMidiOutKept.store(mMidiOutRead);
-    return WriterStep::Refused;
+                      this) == 0) {
+    return WriterStep::Issued;
   }
-  return WriterStep::Issued;
+  MIDIOutWriteFailed(true);
+  return WriterStep::Refused;
+}
+
+// A block to be sent again goes from the same ring position, with whatever events followed it.
+uint32_t QX531Device::MIDIOutWriteFailed(bool sendAgain) {
+  if (sendAgain) mMidiOutRead = mMidiOutKept.load();
+  return mMidiOutInFlight / 4;
+}
+
+uint32_t QX531Device::DropQueuedMIDIOut() {
+  const uint32_t end = mMidiOutEnd.load();
+  const uint32_t bytes = (end + kMidiOutRingBytes - mMidiOutRead) % kMidiOutRingBytes;
+  mMidiOutRead = end;
+  mMidiOutKept.store(end);
+  return bytes / 4;
 }
 
 namespace {
@@ -206,19 +332,26 @@ constexpr uint32_t kNotifyOffsets[] = {
 void QX531Device::ProgramNotifyAddresses() {
   const uint32_t count = mHasAsyncWindow ? kNotifyRegisters : 3;
   for (uint32_t i = 0; i < count; ++i) mNotifyPending[i].store(1);
-  mNotifyWriter.NoteWork();
-  Kick(mNotifyWriter, &QX531Device::WriteNotifyAddresses);
+  Nudge(mNotifyWriter, kNotifyOps);
 }
 
-void QX531Device::WriteNotifyAddresses() { RunWriter(mNotifyWriter, &QX531Device::IssueNextNotifyAddress); }
+void QX531Device::WriteNotifyAddresses() { RunWriter(mNotifyWriter, kNotifyOps); }
+
+namespace {
+
+bool IsNotifyEnable(uint32_t offset) {
+  return offset == QX5310_MIDI_NOTIFY_ENABLE || offset == QX5310_ASYNC_NOTIFY_ENABLE;
+}
+
+}  // namespace
 
 // The enable registers wait while MIDI is stopped; the next start marks everything again.
 QX531Device::WriterStep QX531Device::IssueNextNotifyAddress() {
   for (uint32_t i = 0; i < kNotifyRegisters; ++i) {
     const uint32_t offset = kNotifyOffsets[i];
-    const bool enable = offset == QX5310_MIDI_NOTIFY_ENABLE || offset == QX5310_ASYNC_NOTIFY_ENABLE;
-    if (!mNotifyPending[i].load() || (enable && !mMidiRunning)) continue;
+    if (!mNotifyPending[i].load() || (IsNotifyEnable(offset) && !mMidiRunning)) continue;
     mNotifyPending[i].store(0);
+    mNotifyInFlight = i;
     const uint32_t node = (0xFFC0u | mlocalNodeNum) << 16;
     switch (offset) {
       case QX5310_MIDI_NOTIFY_HI: mNotifyWriter.mValue = node | mMIDIReceiveHi; break;
@@ -227,9 +360,27 @@ QX531Device::WriterStep QX531Device::IssueNextNotifyAddress() {
       case QX5310_ASYNC_NOTIFY_LO: mNotifyWriter.mValue = mAsyncReceiveLo; break;
       default: mNotifyWriter.mValue = 1; break;
     }
-    return WriteQuadletAsync(mNotifyWriter.mHandle, offset, &mNotifyWriter.mValue, WriteDoneNotify, this) == 0
-               ? WriterStep::Issued
-               : WriterStep::Refused;
+    if (WriteQuadletAsync(mNotifyWriter.mHandle, offset, &mNotifyWriter.mValue, WriteDoneNotify, this) == 0) {
+      return WriterStep::Issued;
+    }
+    NotifyWriteFailed(true);
+    return WriterStep::Refused;
   }
   return WriterStep::Idle;
+}
+
+// The register goes again with the node and window of the bus as it is by then.
+uint32_t QX531Device::NotifyWriteFailed(bool sendAgain) {
+  if (sendAgain) mNotifyPending[mNotifyInFlight].store(1);
+  return 1;
+}
+
+// An enable register waiting for MIDI to run would not have gone out, so it is not counted.
+uint32_t QX531Device::DropQueuedNotifyAddresses() {
+  uint32_t dropped = 0;
+  for (uint32_t i = 0; i < kNotifyRegisters; ++i) {
+    if (!mNotifyPending[i].exchange(0)) continue;
+    if (!IsNotifyEnable(kNotifyOffsets[i]) || mMidiRunning) ++dropped;
+  }
+  return dropped;
 }

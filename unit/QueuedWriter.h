@@ -27,22 +27,34 @@ class QueuedWriter {
   void NoteWork() { mWork.fetch_add(1); }
   uint32_t Work() const { return mWork.load(); }
 
+  // Work() when the outstanding write was issued. A write that has to be sent again waits for the
+  // next kick unless work arrived since: a bus reset handled meanwhile kicks with work.
+  uint32_t mIssuedWork = 0;
+
   // A completion that arrives while its write is still being issued only leaves a mark, and the
-  // issuer goes on with the next item, so a platform that completes inside the issuing call does
-  // not nest one call per item.
+  // issuer goes on, so a platform that completes inside the issuing call does not nest one call
+  // per item.
+  enum class IssueEnd : uint32_t { Outstanding, Completed, SendAgain };
   void BeginIssue() { mIssue.store(kIssuing); }
-  // True when the write already completed inside the issuing call.
-  bool EndIssue() { return mIssue.exchange(kNotIssuing) == kCompletedWhileIssuing; }
+  // How the write issued since BeginIssue stands.
+  IssueEnd EndIssue() {
+    switch (mIssue.exchange(kNotIssuing)) {
+      case kCompletedWhileIssuing: return IssueEnd::Completed;
+      case kFailedWhileIssuing: return IssueEnd::SendAgain;
+      default: return IssueEnd::Outstanding;
+    }
+  }
   // Called by the completion: true when the issuer will go on.
-  bool CompleteWhileIssuing() {
+  bool CompleteWhileIssuing(bool sendAgain) {
     uint32_t issuing = kIssuing;
-    return mIssue.compare_exchange_strong(issuing, kCompletedWhileIssuing);
+    return mIssue.compare_exchange_strong(issuing, sendAgain ? kFailedWhileIssuing : kCompletedWhileIssuing);
   }
 
  private:
   static constexpr uint32_t kNotIssuing = 0;
   static constexpr uint32_t kIssuing = 1;
   static constexpr uint32_t kCompletedWhileIssuing = 2;
+  static constexpr uint32_t kFailedWhileIssuing = 3;
 
   std::atomic<uint32_t> mBusy{0};
   std::atomic_flag mGuard = ATOMIC_FLAG_INIT;

@@ -44,15 +44,19 @@ uint32_t AddCycles(uint32_t word, uint32_t n) {
 // The stream switches go out as queued writes whose completion nobody waits for.
 int32_t SwitchWritten(void*, uint32_t) { return 0; }
 
+// The status a queued write completes with, as the 1394 bus driver reports the outcome.
 uint32_t StatusOf(AsyncStatus s) {
   switch (s) {
-    case AsyncStatus::Complete:
-      return EnginePlatformDouble::kStatusSuccess;
+    case AsyncStatus::Complete: return static_cast<uint32_t>(STATUS_SUCCESS);
     case AsyncStatus::Departed:
-      return EnginePlatformDouble::kStatusDeparted;
-    default:
-      return EnginePlatformDouble::kStatusFailed;
+    case AsyncStatus::StaleGeneration: return static_cast<uint32_t>(STATUS_IO_DEVICE_ERROR_1394_DEPARTED);
+    case AsyncStatus::Timeout: return static_cast<uint32_t>(STATUS_IO_TIMEOUT);
+    case AsyncStatus::Busy: return static_cast<uint32_t>(STATUS_DEVICE_BUSY);
+    case AsyncStatus::TypeError: return static_cast<uint32_t>(STATUS_INVALID_DEVICE_REQUEST);
+    case AsyncStatus::AddressError: return static_cast<uint32_t>(STATUS_INVALID_ADDRESS);
+    case AsyncStatus::DataError: return static_cast<uint32_t>(STATUS_DEVICE_DATA_ERROR);
   }
+  return EnginePlatformDouble::kStatusFailed;
 }
 
 constexpr LONGLONG kSyncTimeout100ns = -100 * 10000;  // 100 ms

@@ -42,12 +42,12 @@ void UnitDouble::LookLikeExpansionUnit(uint32_t serial) {
   mRegisters[QX5310_GUID_LSB] = serial;
 }
 
-bool UnitDouble::ReleaseOne() {
+bool UnitDouble::ReleaseOne(uint32_t status) {
   if (mInternals.mHeld.empty()) return false;
   Held held = std::move(mInternals.mHeld.front());
   mInternals.mHeld.pop_front();
   if (std::memcmp(held.mSource, held.mIssued.data(), held.mIssued.size()) != 0) mQueuedValueChanged = true;
-  held.mCompletion(held.mContext, 0);
+  held.mCompletion(held.mContext, status);
   return true;
 }
 
@@ -243,7 +243,7 @@ int32_t UnitDouble::Queue(BusOp op, const void* source, WriteCompletion completi
     case Completions::Inline:
     case Completions::Failed:
       if (++mInternals.mNested > mMostNested) mMostNested = mInternals.mNested;
-      completion(context, mCompletions == Completions::Inline ? 0 : 0xC0120090);
+      completion(context, mCompletions == Completions::Inline ? kWriteStatusSuccess : mFailStatus);
       --mInternals.mNested;
       break;
     case Completions::Held:

@@ -39,6 +39,8 @@ struct UnitDoubleState {
   std::map<uint32_t, uint32_t> mRegisters;
   std::vector<BusOp> mWrites;
   DoubleCompletions mCompletions = DoubleCompletions::Inline;
+  // The status of a failed completion.
+  uint32_t mFailStatus = kWriteStatusDeparted;
   // Results of platform steps by operation name; absent names succeed.
   std::map<std::string, int32_t> mResults;
   // Stream buffer allocations from this one on fail.
@@ -76,8 +78,8 @@ class UnitDouble : public QX531Device, public UnitDoubleState {
   void LookLikeMainUnit(uint32_t hardwareVersion = 0);
   void LookLikeExpansionUnit(uint32_t serial);
 
-  // Runs the oldest held completion; false when none is held.
-  bool ReleaseOne();
+  // Runs the oldest held completion with that status; false when none is held.
+  bool ReleaseOne(uint32_t status = kWriteStatusSuccess);
   void ReleaseAll();
   std::size_t HeldCount() const { return mInternals.mHeld.size(); }
 

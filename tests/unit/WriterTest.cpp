@@ -81,19 +81,28 @@ TEST_F(Writer, LampsRecordedBeforePlugInGoOutWithoutNestingCompletions) {
   EXPECT_EQ(other.mMostNested, 1) << "a completion inside its issuing call does not recurse";
 }
 
-TEST_F(Writer, CompletionStatusIsNotExamined) {
+TEST_F(Writer, AnUnreachableUnitIsAskedOncePerKickAndTheBusResetSendsEverything) {
   unit.mCompletions = UnitDouble::Completions::Failed;
   unit.SetLamp(3, 1);
   unit.SetLamp(5, 1);
-  EXPECT_EQ(unit.QueuedWrites().size(), 2u);
+  EXPECT_EQ(unit.QueuedWrites(), (std::vector<BusOp>{Q(QX5310_LAMP, Lamp(142, 1)), Q(QX5310_LAMP, Lamp(142, 1))}))
+      << "the failed lamp goes first at every kick, and nothing is tried twice in one";
+  EXPECT_EQ(unit.mMostNested, 1);
+  unit.ForgetWrites();
+  unit.mCompletions = UnitDouble::Completions::Inline;
+  EXPECT_EQ(unit.HandleBusReset(), 0);
+  const std::vector<BusOp> expected = {Q(QX5310_LAMP, Lamp(142, 1)), Q(QX5310_LAMP, Lamp(174, 1)),
+                                       Q(QX5310_LAMP, Lamp(169, 1))};
+  EXPECT_EQ(unit.QueuedWrites(), expected);
+  EXPECT_EQ(unit.DroppedItems(WriterItems::Lamps), 0u);
 }
 
-TEST_F(Writer, RefusedLampCountsAsSentAndTheNextKickGoesOn) {
+TEST_F(Writer, RefusedLampStaysDueAndTheNextKickSendsIt) {
   unit.mCompletions = UnitDouble::Completions::Refused;
   unit.SetLamp(3, 1);
   unit.mCompletions = UnitDouble::Completions::Inline;
   unit.SetLamp(5, 1);
-  EXPECT_EQ(unit.QueuedWrites(), std::vector<BusOp>{Q(QX5310_LAMP, Lamp(174, 1))});
+  EXPECT_EQ(unit.QueuedWrites(), (std::vector<BusOp>{Q(QX5310_LAMP, Lamp(142, 1)), Q(QX5310_LAMP, Lamp(174, 1))}));
   EXPECT_EQ(unit.mRefused, 1);
 }
 
