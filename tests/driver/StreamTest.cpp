@@ -171,3 +171,119 @@ TEST_F(DriverStream, LocksAtEveryRateAndSizeWithTheListsInOrderAndNoPlaybackGap)
 }
 
 }  // namespace
+
+// Both streams start at the cycle 4096 cycles after the one the driver read: the first playback
+// packet goes out, and the first record packet lands in a list, at that same cycle.
+TEST_F(DriverStream, BothStreamsStartOnOneCycle4096CyclesAfterTheStart) {
+  Boot();
+  PlaybackTap tap;
+  rig->bus.Attach(tap);
+  rig->Settle();
+  const uint64_t before = rig->bus.CurrentCycle();
+  const uint64_t received = plat::Bus1394::Counters().isochPacketsReceived;
+  ASSERT_TRUE(Start(48000, 256));
+  const uint64_t after = rig->bus.CurrentCycle();
+  rig->bus.Listen(tap, unit.Register(PLAYBACK_ISOCHANNEL));
+  tap.first.reset();
+  uint64_t firstRecord = 0;
+  ASSERT_TRUE(rig->sched.RunUntil(
+      [&] {
+        if (firstRecord == 0 && plat::Bus1394::Counters().isochPacketsReceived > received)
+          firstRecord = rig->bus.CurrentCycle();
+        return firstRecord != 0 && tap.first.has_value();
+      },
+      rig->sched.Now() + kNsPerSecond));
+  EXPECT_EQ(firstRecord, *tap.first);
+  EXPECT_GE(*tap.first, before + 4096);
+  EXPECT_LE(*tap.first, after + 4096);
+  ASSERT_TRUE(Stop());
+}
+
+enum class Fault { BusReset, DroppedPackets, UnitStopsSending };
+
+struct FaultCase {
+  const char* name;
+  Fault fault;
+  bool breaksTheStream;  // a reset is short enough for the stream to ride through it
+};
+
+// The stream breaks and comes back locked by itself, and plays on at the unit without a gap.
+TEST_F(DriverStream, RecoversFromABusResetDroppedPacketsAndAUnitThatStopsSending) {
+  Boot();
+  const FaultCase cases[] = {
+      {"bus reset", Fault::BusReset, false},
+      {"dropped packets", Fault::DroppedPackets, true},
+      {"unit stops sending", Fault::UnitStopsSending, true},
+  };
+  ASSERT_TRUE(Start(48000, 256));
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    switch (c.fault) {
+      case Fault::BusReset:
+        rig->bus.Reset();
+        break;
+      case Fault::DroppedPackets:
+        rig->bus.InjectIsoFault(unit.Register(RECORD_ISOCHANNEL), sim::IsoFault::Drop, 40);
+        break;
+      case Fault::UnitStopsSending:
+        unit.StopRecordStream(true);
+        rig->sched.RunFor(200 * kNsPerMs);
+        unit.StopRecordStream(false);
+        break;
+    }
+    const bool broke = rig->sched.RunUntil([this] { return !Locked(); }, rig->sched.Now() + kNsPerSecond);
+    EXPECT_EQ(broke, c.breaksTheStream);
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    const sim::PlaybackStats before = unit.Playback().Stats();
+    rig->sched.RunFor(300 * kNsPerMs);
+    EXPECT_TRUE(Locked());
+    EXPECT_EQ(unit.Playback().Stats().Errors(), before.Errors());
+    EXPECT_GT(unit.Playback().Stats().frames, before.frames + 48000 / 4);
+  }
+  ASSERT_TRUE(Stop());
+  EXPECT_TRUE(BusResourcesFree());
+}
+
+enum class Road { Stop, Removal, SurpriseRemoval };
+
+struct RoadCase {
+  const char* name;
+  Road road;
+};
+
+// Taken off the bus while streaming, the unit gives every list back and every channel and the
+// bandwidth; the rig's shutdown then finds no pool, IRP or work item left.
+TEST_F(DriverStream, StopRemovalAndSurpriseRemovalWhileStreamingGiveBackEveryListAndResource) {
+  const RoadCase cases[] = {
+      {"stop", Road::Stop},
+      {"removal", Road::Removal},
+      {"surprise removal", Road::SurpriseRemoval},
+  };
+  for (const RoadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Boot();
+    ASSERT_TRUE(Start(96000, 64));
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    EXPECT_EQ(ChannelsAllocated(), 2u);
+    switch (c.road) {
+      case Road::Stop:
+        ASSERT_TRUE(Stop());
+        EXPECT_FALSE(SharedState().mStreaming);
+        break;
+      case Road::Removal:
+        ASSERT_TRUE(plat::PnpQueryRemoveAndRemove(rig->PdoOf(unit)));
+        rig->Settle();
+        break;
+      case Road::SurpriseRemoval:
+        rig->Unplug(unit);
+        break;
+    }
+    const uint64_t packets = unit.Playback().Stats().packets;
+    rig->sched.RunFor(100 * kNsPerMs);
+    EXPECT_EQ(unit.Playback().Stats().packets, packets) << "nothing is sent after the streams were taken down";
+    EXPECT_TRUE(BusResourcesFree());
+    rig->Shutdown();
+    rig.reset();
+  }
+}
