@@ -287,3 +287,35 @@ TEST_F(DriverStream, StopRemovalAndSurpriseRemovalWhileStreamingGiveBackEveryLis
     rig.reset();
   }
 }
+
+// The streams' roads racing each other: re-initialisations signalled from completion context
+// while a client stops and starts the streams, then while the device is removed. Each seed ends
+// streaming and locked before the removal, and with nothing left behind after it.
+TEST_F(DriverStream, StartStopReinitialisationAndRemovalRaceSafelyUnderEverySeed) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Boot(seed);
+    ASSERT_TRUE(Start(48000, 64));
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    auto signalSoon = [this](plat::VTime delay) {
+      rig->sched.After(
+          delay,
+          [this] {
+            if (QX531PnpDevice* d = rig->DeviceOf(unit)) d->SignalForIsocReinitialize();
+          },
+          DISPATCH_LEVEL, "stream fault");
+    };
+    for (plat::VTime delay : {0 * kNsPerMs, 2 * kNsPerMs, 5 * kNsPerMs}) signalSoon(delay);
+    ASSERT_TRUE(Send({SetStreamMask(0), SetStreamMask(kStreamAudioAndMidi)}));
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    EXPECT_EQ(SharedState().mStreaming, 1);
+
+    for (plat::VTime delay : {0 * kNsPerMs, 1 * kNsPerMs}) signalSoon(delay);
+    ASSERT_TRUE(plat::PnpQueryRemoveAndRemove(rig->PdoOf(unit)));
+    rig->Settle();
+    EXPECT_EQ(rig->DeviceOf(unit), nullptr);
+    EXPECT_TRUE(BusResourcesFree());
+    rig->Shutdown();
+    rig.reset();
+  }
+}
