@@ -119,6 +119,7 @@ class QX531WinDevice : public QX531Device {
   static void OnInputBufferBDone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
   static void OnOutputBufferADone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
   static void OnOutputBufferBDone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
+  static bool WriteFits(PMDL mdl, ULONG offset, ULONG length, ULONG room);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);
 };
