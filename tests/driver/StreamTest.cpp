@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,36 @@ TEST_F(DriverStream, RecoversFromABusResetDroppedPacketsAndAUnitThatStopsSending
   }
   ASSERT_TRUE(Stop());
   EXPECT_TRUE(BusResourcesFree());
+}
+
+struct RefusalCase {
+  const char* name;
+  ULONG function;
+};
+
+// A listen, talk or attach that the bus driver refuses is not taken for a start: the streams are
+// rebuilt by the re-initialisation worker and lock.
+TEST_F(DriverStream, AStreamRequestTheBusRefusesHasTheStreamsRebuiltAndLocked) {
+  const RefusalCase cases[] = {
+      {"listen", REQUEST_ISOCH_LISTEN},
+      {"talk", REQUEST_ISOCH_TALK},
+      {"attach", REQUEST_ISOCH_ATTACH_BUFFERS},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Boot();
+    plat::Bus1394::RefuseRequests(c.function, STATUS_INSUFFICIENT_RESOURCES);
+    ASSERT_TRUE(Start(48000, 256));
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    EXPECT_NE(Log().find("QX531SignalForIsocReinitialize needed"), std::string::npos);
+    const sim::PlaybackStats before = unit.Playback().Stats();
+    rig->sched.RunFor(200 * kNsPerMs);
+    EXPECT_EQ(unit.Playback().Stats().Errors(), before.Errors());
+    ASSERT_TRUE(Stop());
+    EXPECT_TRUE(BusResourcesFree());
+    rig->Shutdown();
+    rig.reset();
+  }
 }
 
 enum class Road { Stop, Removal, SurpriseRemoval };
