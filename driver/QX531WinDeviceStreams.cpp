@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "driver/BusRequests.h"
+#include "driver/CycleTime.h"
 #include "driver/IsochStream.h"
 #include "driver/QX531WinDevice.h"
 #include "kframework/PnpDeviceBase.h"
@@ -23,39 +24,11 @@ constexpr ULONG kRecordFirstFlags = DESCRIPTOR_TIME_STAMP_ON_COMPLETION | DESCRI
 constexpr ULONG kRecordFlags = DESCRIPTOR_SYNCH_ON_TAG;
 static_assert(kRecordFirstFlags == 0x12 && kRecordFlags == 0x02);
 
-// Cycle-time words: seconds in bits 25-31, cycle count 0-7999 in bits 12-24, offset in bits 0-11.
-constexpr ULONG kCyclesPerSecond = 8000;
-constexpr ULONG kSecondsInWord = 128;
-constexpr ULONG kOffsetBits = 0xFFF;
 constexpr ULONG kStartDelayCycles = 4096;
 
 // The idle wait: 50 stalls of 5 ms.
 constexpr ULONG kIdleStalls = 50;
 constexpr ULONG kIdleStallMicroseconds = 5000;
-
-ULONG CycleCount(ULONG word) { return (word >> 12) & 0x1FFF; }
-ULONG Seconds(ULONG word) { return word >> 25; }
-
-ULONG AddCycles(ULONG word, ULONG n) {
-  ULONG cycles = CycleCount(word) + n;
-  ULONG seconds = Seconds(word);
-  while (cycles >= kCyclesPerSecond) {
-    cycles -= kCyclesPerSecond;
-    seconds = (seconds + 1) % kSecondsInWord;
-  }
-  return seconds << 25 | cycles << 12 | (word & kOffsetBits);
-}
-
-// How many cycles `later` lies after `earlier`, across the seconds field's wrap: negative when it
-// lies before.
-LONG CyclesAfter(ULONG later, ULONG earlier) {
-  constexpr LONG kWrap = kSecondsInWord * kCyclesPerSecond;
-  LONG d = static_cast<LONG>(Seconds(later) * kCyclesPerSecond + CycleCount(later)) -
-           static_cast<LONG>(Seconds(earlier) * kCyclesPerSecond + CycleCount(earlier));
-  if (d >= kWrap / 2) d -= kWrap;
-  if (d < -kWrap / 2) d += kWrap;
-  return d;
-}
 
 void SetCycleTime(CYCLE_TIME* cell, ULONG word) { std::memcpy(cell, &word, sizeof word); }
 
@@ -173,7 +146,7 @@ int32_t QX531WinDevice::StartIsochStreams() {
   mLateStart = 0;
   std::memset(mCompletionCounts, 0, sizeof mCompletionCounts);
 
-  const ULONG start = AddCycles(QueryCycleTime() & ~kOffsetBits, kStartDelayCycles);
+  const ULONG start = AddCycles(QueryCycleTime() & ~kCycleOffsetBits, kStartDelayCycles);
   mPlaybackSchedule[0] = start;
   SetCycleTime(&playback->mListA[0].CycleTime, start);
   mSchedule = AddCycles(start, mRecordPacketsA);
