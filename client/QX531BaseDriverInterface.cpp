@@ -104,17 +104,20 @@ int32_t QX531BaseDriverInterface::ReadDriverLog() {
 
 int32_t QX531BaseDriverInterface::GetActiveLcdCount() {
   uint32_t returned = 0;
-  return Short(Ioctl(14, &mLcdCount, 0, sizeof mLcdCount, &returned), returned, sizeof mLcdCount);
+  int32_t result = Ioctl(14, &mLcdCount, 0, sizeof mLcdCount, &returned);
+  return Short(result, returned, sizeof mLcdCount);
 }
 
 int32_t QX531BaseDriverInterface::GetActiveLcdText() {
   uint32_t returned = 0;
-  return Short(Ioctl(15, mLcdText, 0, kLcdTextBytes, &returned), returned, kLcdTextBytes - 1);
+  int32_t result = Ioctl(15, mLcdText, 0, kLcdTextBytes, &returned);
+  return Short(result, returned, kLcdTextBytes - 1);
 }
 
 int32_t QX531BaseDriverInterface::GetActiveLcdBlock() {
   uint32_t returned = 0;
-  return Short(Ioctl(25, mLcdBlock, 0, sizeof mLcdBlock, &returned), returned, sizeof(LcdTextBlock));
+  int32_t result = Ioctl(25, mLcdBlock, 0, sizeof mLcdBlock, &returned);
+  return Short(result, returned, sizeof(LcdTextBlock));
 }
 
 int32_t QX531BaseDriverInterface::GetChangeCount() { return GetChangeCountOf(mMainHandle); }
@@ -124,13 +127,14 @@ int32_t QX531BaseDriverInterface::GetSharedState() { return GetSharedStateOf(mMa
 
 int32_t QX531BaseDriverInterface::GetChangeCountOf(DeviceHandle handle) {
   uint32_t returned = 0;
-  return Short(IoctlOf(handle, 1, &mChangeCount, 0, sizeof mChangeCount, &returned), returned, sizeof mChangeCount);
+  int32_t result = IoctlOf(handle, 1, &mChangeCount, 0, sizeof mChangeCount, &returned);
+  return Short(result, returned, sizeof mChangeCount);
 }
 
 int32_t QX531BaseDriverInterface::GetUnitListCountOf(DeviceHandle handle) {
   uint32_t returned = 0;
-  return Short(IoctlOf(handle, 17, &mUnitListCount, 0, sizeof mUnitListCount, &returned), returned,
-               sizeof mUnitListCount);
+  int32_t result = IoctlOf(handle, 17, &mUnitListCount, 0, sizeof mUnitListCount, &returned);
+  return Short(result, returned, sizeof mUnitListCount);
 }
 
 int32_t QX531BaseDriverInterface::GetPreferencesOf(DeviceHandle handle, PreferencesBlock* block) {
@@ -154,7 +158,8 @@ int32_t QX531BaseDriverInterface::GetSharedStateOf(DeviceHandle handle, SharedSt
 int32_t QX531BaseDriverInterface::GetUnitRecords(DeviceHandle handle, UnitNameRecord* records) {
   uint32_t returned = 0;
   constexpr uint32_t kBytes = sizeof(UnitNameRecord) * kUnitRecordCount;
-  return Short(IoctlOf(handle, 18, records, 0, kBytes, &returned), returned, kBytes);
+  int32_t result = IoctlOf(handle, 18, records, 0, kBytes, &returned);
+  return Short(result, returned, kBytes);
 }
 
 int32_t QX531BaseDriverInterface::WriteDriverLog(const char* text) {
