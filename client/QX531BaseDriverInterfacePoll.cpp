@@ -127,31 +127,28 @@ void QX531BaseDriverInterface::Poll() {
     return;
   }
   bool handleChange = h != mPolledHandle || mHandleEvents != mLastHandleEvents;
-  bool refresh = handleChange;
   bool counted = GetChangeCountOf(h) == kQX531Success;
   uint32_t changeCount = mChangeCount;
-  if (counted && changeCount != mLastChangeCount) refresh = true;
+  bool refresh = handleChange || (counted && changeCount != mLastChangeCount);
   if (!refresh) return;
 
   if (GetPreferencesOf(h, &mPreferences) != kQX531Success || GetSharedStateOf(h, &mSharedState) != kQX531Success)
     return;
-  if (counted) mLastChangeCount = changeCount;
   NotifyChangedValues(h == mMainHandle);
 
-  bool listChange = false;
-  uint32_t listCount = 0;
-  if (GetUnitListCountOf(h) == kQX531Success) {
-    listCount = mUnitListCount;
-    listChange = listCount != mLastUnitListCount;
-  }
-  if (handleChange || listChange) {
+  if (GetUnitListCountOf(h) != kQX531Success) return;
+  uint32_t listCount = mUnitListCount;
+  bool listChange = listCount != mLastUnitListCount;
+  bool records = handleChange || listChange;
+  if (records) {
     if (GetUnitRecords(h, mUnitRecords) != kQX531Success) return;
     std::memcpy(mLastUnitRecords, mUnitRecords, sizeof mLastUnitRecords);
-    if (listChange) mLastUnitListCount = listCount;
   }
   mPolledHandle = h;
   mLastHandleEvents = mHandleEvents;
-  if (handleChange || listChange) OnUnitRecords(mLastUnitRecords);
+  if (counted) mLastChangeCount = changeCount;
+  mLastUnitListCount = listCount;
+  if (records) OnUnitRecords(mLastUnitRecords);
 }
 
 void QX531BaseDriverInterface::PollActiveLcd() {
