@@ -83,7 +83,7 @@ void Command(Unit* u, uint32_t command) {
         break;
       }
       std::vector<uint32_t> words(length / 4);
-      std::memcpy(words.data(), u->window.data(), length);
+      if (length != 0) std::memcpy(words.data(), u->window.data(), length);
       s.flashCrc = scripted::Xmodem(static_cast<uint16_t>(s.flashCrc), words.data(), words.size());
       if (u->corruptCrc > 0) {
         --u->corruptCrc;
