@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../neutral/include/guiddef.h"
+
 using VOID = void;
 using PVOID = void*;
 using CHAR = char;
@@ -22,6 +24,7 @@ using PULONG = ULONG*;
 using LONG64 = int64_t;
 using ULONG64 = uint64_t;
 using LONGLONG = int64_t;
+using PLONGLONG = LONGLONG*;
 using ULONGLONG = uint64_t;
 using ULONG_PTR = uintptr_t;
 using PULONG_PTR = ULONG_PTR*;
@@ -61,22 +64,6 @@ union LARGE_INTEGER {
 using PLARGE_INTEGER = LARGE_INTEGER*;
 static_assert(sizeof(LARGE_INTEGER) == 8);
 
-struct GUID {
-  ULONG Data1;
-  USHORT Data2;
-  USHORT Data3;
-  UCHAR Data4[8];
-};
-using LPGUID = GUID*;
-using LPCGUID = const GUID*;
-static_assert(sizeof(GUID) == 16 && offsetof(GUID, Data4) == 8);
-
-inline bool operator==(const GUID& a, const GUID& b) {
-  for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return false;
-  return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3;
-}
-#define IsEqualGUID(a, b) ((a) == (b))
 
 struct LIST_ENTRY {
   LIST_ENTRY* Flink;

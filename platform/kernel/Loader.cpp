@@ -245,6 +245,14 @@ std::vector<std::u16string> LdrLoadedDrivers() {
   return names;
 }
 
+std::u16string LdrDriverImage(PDRIVER_OBJECT driver) {
+  for (const LoadedDriver& loaded : L().drivers)
+    if (loaded.driver == driver) return loaded.image.name;
+  return {};
+}
+
+std::string LdrFileBesideImages(std::u16string_view name) { return FindImageFile(name).string(); }
+
 void* LdrLoadImage(const ProcessKey& process, std::u16string_view name, ULONG* error) {
   CheckIrqlAtMost(PASSIVE_LEVEL, "LoadLibrary");
   std::u16string file = DllName(name);

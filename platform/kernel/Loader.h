@@ -31,6 +31,11 @@ PDRIVER_OBJECT LdrLoadDriver(std::u16string_view serviceName, std::u16string_vie
 bool LdrUnloadDriver(PDRIVER_OBJECT driver);
 // The images of the drivers loaded now, in load order.
 std::vector<std::u16string> LdrLoadedDrivers();
+// The image a loaded driver came from; empty for one loaded from an entry routine.
+std::u16string LdrDriverImage(PDRIVER_OBJECT driver);
+// The file `name` beside the running program, where images are found, matched as Windows matches
+// names (what an installer reads from beside a driver's image); empty when there is none.
+std::string LdrFileBesideImages(std::u16string_view name);
 
 // User side, for the process object and kernel32.
 

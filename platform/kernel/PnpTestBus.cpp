@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/kernel/Dma.h"
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Scheduler.h"
@@ -94,6 +95,13 @@ NTSTATUS BusFdoPnp(PDEVICE_OBJECT d, PIRP irp) {
   return IoCallDriver(x->lower, irp);
 }
 
+// The standard bus interface: the bus hands bus-master devices their DMA adapters.
+void ReferenceChild(PVOID context) { ObReferenceObject(context); }
+void DereferenceChild(PVOID context) { ObDereferenceObject(context); }
+PDMA_ADAPTER ChildDmaAdapter(PVOID, PDEVICE_DESCRIPTION description, PULONG mapRegisters) {
+  return NewBusMasterDmaAdapter(*description, mapRegisters);
+}
+
 void CompleteLater(PIRP irp, NTSTATUS status) {
   IoMarkIrpPending(irp);
   Scheduler::Current().After(kNsPerMs, [irp, status] { Complete(irp, status); }, DISPATCH_LEVEL, "test bus completes");
@@ -132,6 +140,18 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT d, PIRP irp) {
       if (x->options.pendIrps) {
         CompleteLater(irp, status);
         return STATUS_PENDING;
+      }
+      break;
+    }
+    case IRP_MN_QUERY_INTERFACE: {
+      auto& q = sp->Parameters.QueryInterface;
+      if (q.InterfaceType != nullptr && *q.InterfaceType == GUID_BUS_INTERFACE_STANDARD &&
+          q.Size >= sizeof(BUS_INTERFACE_STANDARD) && q.Interface != nullptr && q.Version >= 1) {
+        auto* bus = reinterpret_cast<PBUS_INTERFACE_STANDARD>(q.Interface);
+        *bus = BUS_INTERFACE_STANDARD{sizeof(BUS_INTERFACE_STANDARD), 1, d, ReferenceChild, DereferenceChild,
+                                      nullptr, ChildDmaAdapter, nullptr, nullptr};
+        ReferenceChild(d);
+        status = STATUS_SUCCESS;
       }
       break;
     }

@@ -58,6 +58,18 @@ enum BUS_QUERY_ID_TYPE {
 
 enum DEVICE_TEXT_TYPE { DeviceTextDescription = 0, DeviceTextLocationInformation = 1 };
 
+enum DEVICE_REGISTRY_PROPERTY {
+  DevicePropertyDeviceDescription = 0,
+  DevicePropertyHardwareID = 1,
+  DevicePropertyCompatibleIDs = 2,
+  DevicePropertyClassName = 5,
+  DevicePropertyClassGuid = 6,
+  DevicePropertyDriverKeyName = 7,
+  DevicePropertyManufacturer = 8,
+  DevicePropertyFriendlyName = 9,
+  DevicePropertyPhysicalDeviceObjectName = 11,
+};
+
 enum DEVICE_USAGE_NOTIFICATION_TYPE {
   DeviceUsageTypeUndefined,
   DeviceUsageTypePaging,

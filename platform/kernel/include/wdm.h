@@ -3,6 +3,7 @@
 // code: the build's layer check fails a system source that names it.
 #pragma once
 
+#include "../Dma.h"
 #include "../DriverImage.h"
 #include "../Handles.h"
 #include "../IoManager.h"

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../../neutral/include/guiddef.h"
+
 using VOID = void;
 using PVOID = void*;
 using LPVOID = void*;
@@ -69,15 +71,6 @@ union LARGE_INTEGER {
 };
 static_assert(sizeof(LARGE_INTEGER) == 8);
 
-struct GUID {
-  DWORD Data1;
-  WORD Data2;
-  WORD Data3;
-  BYTE Data4[8];
-};
-using LPGUID = GUID*;
-using LPCGUID = const GUID*;
-static_assert(sizeof(GUID) == 16 && offsetof(GUID, Data4) == 8);
 
 struct FILETIME {
   DWORD dwLowDateTime;

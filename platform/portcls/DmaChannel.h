@@ -1,0 +1,41 @@
+// A bus-master DMA channel: its buffer is a common buffer of the device's DMA adapter, which the
+// PDO's bus hands out through IoGetDmaAdapter.
+#pragma once
+
+#include "platform/portcls/PcObject.h"
+
+namespace plat::pc {
+
+class DmaChannel final : public CUnknown, public IDmaChannel, public PoolObject {
+ public:
+  DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength);
+  ~DmaChannel() override;
+  DECLARE_STD_UNKNOWN()
+
+  NTSTATUS AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS constraint) override;
+  void FreeBuffer() override;
+  ULONG TransferCount() override { return mMaximumLength; }
+  ULONG MaximumBufferSize() override { return mMaximumLength; }
+  ULONG AllocatedBufferSize() override { return mAllocated; }
+  ULONG BufferSize() override { return mBufferSize; }
+  void SetBufferSize(ULONG bufferSize) override;
+  PVOID SystemAddress() override { return mBuffer; }
+  PHYSICAL_ADDRESS PhysicalAddress() override { return mLogical; }
+  PADAPTER_OBJECT GetAdapterObject() override { return mAdapter; }
+  void CopyTo(PVOID destination, PVOID source, ULONG byteCount) override;
+  void CopyFrom(PVOID destination, PVOID source, ULONG byteCount) override;
+
+ private:
+  PDMA_ADAPTER mAdapter;
+  ULONG mMaximumLength;
+  PVOID mBuffer = nullptr;
+  PHYSICAL_ADDRESS mLogical{};
+  ULONG mAllocated = 0;
+  ULONG mBufferSize = 0;
+};
+
+// A master channel for the device under `deviceObject` (an adapter's port class device).
+NTSTATUS NewMasterDmaChannel(PDEVICE_OBJECT pdo, PDMACHANNEL* out, PUNKNOWN outer, ULONG maximumLength,
+                             BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed);
+
+}  // namespace plat::pc

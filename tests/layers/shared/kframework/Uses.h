@@ -1,0 +1,4 @@
+// A kernel-mode folder uses a header both modes share.
+#pragma once
+
+#include <shareddefs.h>

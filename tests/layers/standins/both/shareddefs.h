@@ -1,0 +1,2 @@
+// A stand-in header registered for both modes, as the GUID type and IUnknown are.
+#pragma once
