@@ -33,7 +33,7 @@ int32_t QX531WinDriverInterface::CloseMain() {
     uint32_t returned = 0;
     Ioctl(12, &off, sizeof off, 0, &returned);
   }
-  CloseHandle(mMainHandle);
+  if (mMainHandle != kNoDevice) CloseHandle(mMainHandle);
   mMainHandle = kNoDevice;
   return kQX531Success;
 }

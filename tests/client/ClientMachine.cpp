@@ -8,7 +8,6 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
-#include "platform/win32/KernelBridge.h"
 #include "platform/win32/Session.h"
 
 namespace ctest {
@@ -117,43 +116,8 @@ bool Machine::RunUntil(const std::function<bool()>& done, uint64_t ms) {
 uint64_t Machine::NowMs() const { return static_cast<uint64_t>(state_->sched.Now() / plat::kNsPerMs); }
 size_t Machine::OutstandingPool() const { return plat::PoolLedger::OutstandingAllocations(); }
 
-struct Machine::Program::Shared {
-  std::function<void()> job;
-  bool done = false;
-  bool quit = false;
-};
-
-Machine::Program::Program(Machine& machine, unsigned bits) : machine_(machine), shared_(std::make_shared<Shared>()) {
-  std::shared_ptr<Shared> shared = shared_;
-  process_ = plat::StartProcess(bits == 32 ? "client32.exe" : "client.exe", bits, [shared]() -> ULONG {
-    while (!shared->quit) {
-      if (shared->job) {
-        shared->job();
-        shared->job = nullptr;
-        shared->done = true;
-      }
-      plat::win32::Sleep(1);
-    }
-    return 0;
-  });
+Runner Machine::Run() {
+  return [this](const std::function<bool()>& done) { RunUntil(done, 24ull * 3600 * 1000); };
 }
-
-Machine::Program::~Program() {
-  shared_->quit = true;
-  plat::WaitProcess(static_cast<plat::Process*>(process_));
-  plat::ReleaseProcess(static_cast<plat::Process*>(process_));
-}
-
-void Machine::Program::Do(std::function<void()> job) {
-  shared_->done = false;
-  shared_->job = std::move(job);
-  std::shared_ptr<Shared> shared = shared_;
-  machine_.RunUntil([shared] { return shared->done; }, 24ull * 3600 * 1000);
-}
-
-std::string Machine::Program::DebugOutput() const {
-  return static_cast<plat::Process*>(process_)->DebugOutput();
-}
-uint32_t Machine::Program::Id() const { return static_cast<plat::Process*>(process_)->Id(); }
 
 }  // namespace ctest

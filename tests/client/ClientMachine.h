@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/client/Program.h"
 #include "tests/client/images/ScriptedUnit.h"
 
 namespace ctest {
@@ -40,28 +41,10 @@ class Machine {
 
   // Runs the machine until `done` or `ms` of virtual time have passed; true when done.
   bool RunUntil(const std::function<bool()>& done, uint64_t ms);
+  // Runs the machine until `done`.
+  Runner Run();
   uint64_t NowMs() const;
   size_t OutstandingPool() const;
-
-  // A program: a simulated process of the given bitness whose one thread carries out jobs the test
-  // hands it, one at a time, in user mode.
-  class Program {
-   public:
-    Program(Machine& machine, unsigned bits = 64);
-    ~Program();  // ends the program and waits for its end
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-    // Runs `job` on the program's thread and the machine until it has returned.
-    void Do(std::function<void()> job);
-    std::string DebugOutput() const;
-    uint32_t Id() const;
-
-   private:
-    struct Shared;
-    Machine& machine_;
-    std::shared_ptr<Shared> shared_;
-    void* process_;
-  };
 
  private:
   struct State_;

@@ -24,7 +24,7 @@ TEST_F(Discovery, EnumerationTakesTheMainUnitAndThreeExpansionUnitsIntoSlotsAndO
   Machine::Unit main = ctest::PlugUnit(m, ctest::kMain, 7);
   Machine::Unit kr2 = ctest::PlugUnit(m, ctest::kKr6, 102);
   Machine::Unit kr3 = ctest::PlugUnit(m, ctest::kKr6, 103);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   std::unique_ptr<TestClient> client;
   program.Do([&] {
     client = std::make_unique<TestClient>();
@@ -64,7 +64,7 @@ TEST_F(Discovery, APathAlreadyOpenIsNotOpenedAgainWhateverItsLetterCase) {
     return static_cast<char>(std::islower(static_cast<unsigned char>(c)) ? std::toupper(c) : std::tolower(c));
   });
   ASSERT_NE(other, path);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   program.Do([&] {
     TestClient client;
     client.OpenDevicePath(path);
@@ -113,7 +113,7 @@ TEST(DiscoveryOfOddUnits, AUnitThatIsNotTakenIsClosedAndLeftForALaterArrival) {
     ctest::PlugUnit(mm, ctest::kMain, 7);
     Machine::Unit odd = ctest::PlugUnit(mm, ctest::kKr6, 55);
     c.make(mm, odd);
-    Machine::Program program(mm);
+    ctest::Program program(mm.Run());
     std::unique_ptr<TestClient> client;
     program.Do([&] {
       client = std::make_unique<TestClient>();
@@ -139,7 +139,7 @@ TEST_F(Discovery, ASecondMainUnitAndASixteenthExpansionUnitAreClosed) {
   std::vector<Machine::Unit> kr6;
   for (uint32_t i = 0; i < 16; ++i) kr6.push_back(ctest::PlugUnit(m, ctest::kKr6, 200 + i));
   Machine::Unit second = ctest::PlugUnit(m, ctest::kMain, 8);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   std::unique_ptr<TestClient> client;
   program.Do([&] {
     client = std::make_unique<TestClient>();
@@ -157,7 +157,7 @@ TEST_F(Discovery, ASecondMainUnitAndASixteenthExpansionUnitAreClosed) {
 }
 
 TEST_F(Discovery, APathThatCannotBeOpenedIsTriedTenTimes200MsApartAndDropped) {
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   program.Do([&] {
     TestClient client;
     DWORD start = GetTickCount();
@@ -171,7 +171,7 @@ TEST_F(Discovery, APathThatCannotBeOpenedIsTriedTenTimes200MsApartAndDropped) {
 TEST_F(Discovery, WithoutAMainUnitTheCurrentHandleIsTheFirstUsedExpansionSlot) {
   std::vector<Machine::Unit> kr6;
   for (uint32_t i = 0; i < 6; ++i) kr6.push_back(ctest::PlugUnit(m, ctest::kKr6, 300 + i));
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   program.Do([&] {
     TestClient client;
     client.EnumerateDevices(kQX531InterfaceClass);
@@ -191,7 +191,7 @@ TEST_F(Discovery, AnArrivingUnitTakesTheFirstFreeSlotAndARemovedOneIsClosedAndFo
   Machine::Unit main = ctest::PlugUnit(m, ctest::kMain, 7);
   Machine::Unit kr1 = ctest::PlugUnit(m, ctest::kKr6, 101);
   Machine::Unit kr2 = ctest::PlugUnit(m, ctest::kKr6, 102);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   std::unique_ptr<TestClient> client;
   program.Do([&] {
     client = std::make_unique<TestClient>();
@@ -228,7 +228,7 @@ TEST_F(Discovery, AnArrivingUnitTakesTheFirstFreeSlotAndARemovedOneIsClosedAndFo
 TEST_F(Discovery, ReleasingTheObjectClosesItsUnitsAndDetachesAnAttachedPanelFirst) {
   Machine::Unit main = ctest::PlugUnit(m, ctest::kMain, 7);
   Machine::Unit kr = ctest::PlugUnit(m, ctest::kKr6, 101);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   for (int round = 0; round < 3; ++round) {
     program.Do([&] {
       TestClient client;
@@ -251,7 +251,7 @@ TEST_F(Discovery, ReleasingTheObjectClosesItsUnitsAndDetachesAnAttachedPanelFirs
 
 TEST_F(Discovery, ClosingTheMainUnitOfAnAttachedPanelDetachesItEvenWhenTheUnitIsGone) {
   Machine::Unit main = ctest::PlugUnit(m, ctest::kMain, 7);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   std::unique_ptr<TestClient> client;
   program.Do([&] {
     client = std::make_unique<TestClient>();
@@ -269,7 +269,7 @@ TEST_F(Discovery, ClosingTheMainUnitOfAnAttachedPanelDetachesItEvenWhenTheUnitIs
 TEST_F(Discovery, TheHandleDumpListsPathsAndSlotsWithWholeHandleValues) {
   Machine::Unit kr = ctest::PlugUnit(m, ctest::kKr6, 101);
   std::string path = m.InterfacePath(kr);
-  Machine::Program program(m);
+  ctest::Program program(m.Run());
   std::string expected;
   program.Do([&] {
     TestClient client;
@@ -284,7 +284,7 @@ TEST_F(Discovery, TheHandleDumpListsPathsAndSlotsWithWholeHandleValues) {
 
 TEST_F(Discovery, AThirtyTwoBitProgramFindsAndDrivesTheUnitsTheSameWay) {
   Machine::Unit main = ctest::PlugUnit(m, ctest::kMain, 7);
-  Machine::Program program(m, 32);
+  ctest::Program program(m.Run(), 32);
   program.Do([&] {
     TestClient client;
     client.EnumerateDevices(kQX531InterfaceClass);

@@ -37,7 +37,7 @@ class Flash : public testing::Test {
   void SetUp() override {
     main = ctest::PlugUnit(m, ctest::kMain, 7);
     kr6 = ctest::PlugUnit(m, ctest::kKr6, 101);
-    program = std::make_unique<Machine::Program>(m);
+    program = std::make_unique<ctest::Program>(m.Run());
     Run([&] {
       client = std::make_unique<TestClient>();
       client->EnumerateDevices(kQX531InterfaceClass);
@@ -66,7 +66,7 @@ class Flash : public testing::Test {
   Machine m;
   Machine::Unit main = nullptr;
   Machine::Unit kr6 = nullptr;
-  std::unique_ptr<Machine::Program> program;
+  std::unique_ptr<ctest::Program> program;
   std::unique_ptr<TestClient> client;
 };
 

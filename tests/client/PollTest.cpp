@@ -18,7 +18,7 @@ class Polling : public testing::Test {
  protected:
   void SetUp() override {
     main = ctest::PlugUnit(m, ctest::kMain, 7, &mainBlocks);
-    program = std::make_unique<Machine::Program>(m);
+    program = std::make_unique<ctest::Program>(m.Run());
     Run([&] {
       client = std::make_unique<TestClient>();
       client->EnumerateDevices(kQX531InterfaceClass);
@@ -52,7 +52,7 @@ class Polling : public testing::Test {
   Machine m;
   Machine::Unit main = nullptr;
   UnitBlocks mainBlocks;
-  std::unique_ptr<Machine::Program> program;
+  std::unique_ptr<ctest::Program> program;
   std::unique_ptr<TestClient> client;
 };
 

@@ -27,7 +27,7 @@ class Requests : public testing::Test {
     m.SetReply(main, ctest::Answer(14, &lcdCount, sizeof lcdCount));
     m.SetReply(main, ctest::Answer(15, text, sizeof text));
     m.SetReply(main, ctest::Answer(25, cells, sizeof cells));
-    program = std::make_unique<Machine::Program>(m);
+    program = std::make_unique<ctest::Program>(m.Run());
     Run([&] {
       client = std::make_unique<TestClient>();
       client->EnumerateDevices(kQX531InterfaceClass);
@@ -49,7 +49,7 @@ class Requests : public testing::Test {
   Machine m;
   Machine::Unit main = nullptr;
   Machine::Unit kr6 = nullptr;
-  std::unique_ptr<Machine::Program> program;
+  std::unique_ptr<ctest::Program> program;
   std::unique_ptr<TestClient> client;
 };
 
