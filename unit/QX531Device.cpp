@@ -584,8 +584,16 @@ int32_t QX531Device::StopMidi() {
   if (!mMidiRunning) return 0;
   LogString("MIDI Stopped\n");
   mMidiRunning = 0;
+  // An enable the notify writer has on its way, or is about to send because it saw MIDI running,
+  // may land after the zeros below; the writer then writes the zeros again after it, so the stop
+  // has the last word. Any enable it decides on from now on sees MIDI stopped.
+  const bool enableOut = mNotifyEnableOut.load() != 0;
   WriteQuadlet(mSyncHandle, QX5310_MIDI_NOTIFY_ENABLE, 0);
   if (mHasAsyncWindow) WriteQuadlet(mSyncHandle, QX5310_ASYNC_NOTIFY_ENABLE, 0);
+  if (enableOut) {
+    mNotifyStopOwed.fetch_or(mHasAsyncWindow ? kMidiEnableOwed | kAsyncEnableOwed : kMidiEnableOwed);
+    Nudge(mNotifyWriter, kNotifyOps);
+  }
   mSharedState.mMidiRunning = 0;
   BumpChangeCount();
   return 0;

@@ -517,6 +517,14 @@ class QX531Device {
   static constexpr uint32_t kNotifyRegisters = 6;
   std::atomic<uint8_t> mNotifyPending[kNotifyRegisters] = {};
   uint32_t mNotifyInFlight = 0;
+  bool mNotifyInFlightStopZero = false;
+  // Set while the notify writer has an enable on its way (from before it checks that MIDI runs
+  // until the write completes), and the enable registers that a stop must then zero again after
+  // it, one bit per register (bit = its index in the writer's order).
+  std::atomic<uint8_t> mNotifyEnableOut{0};
+  static constexpr uint8_t kMidiEnableOwed = 1u << 2;
+  static constexpr uint8_t kAsyncEnableOwed = 1u << 5;
+  std::atomic<uint8_t> mNotifyStopOwed{0};
 
   // Display publication and the debug log.
   std::atomic<const LcdTextBlock*> mPublishedLcd{nullptr};

@@ -125,6 +125,7 @@ int32_t QX531Device::WriteDoneSettings(void* context, uint32_t status) {
 
 int32_t QX531Device::WriteDoneNotify(void* context, uint32_t status) {
   auto& unit = *static_cast<QX531Device*>(context);
+  unit.mNotifyEnableOut.store(0);
   unit.CompleteWrite(unit.mNotifyWriter, status, kNotifyOps);
   return 0;
 }
@@ -345,33 +346,54 @@ bool IsNotifyEnable(uint32_t offset) {
 
 }  // namespace
 
-// The enable registers wait while MIDI is stopped; the next start marks everything again.
+// The enable registers wait while MIDI is stopped; the next start marks everything again. A stop
+// that found an enable on its way is owed its zeros, written after that enable.
 QX531Device::WriterStep QX531Device::IssueNextNotifyAddress() {
   for (uint32_t i = 0; i < kNotifyRegisters; ++i) {
     const uint32_t offset = kNotifyOffsets[i];
-    if (!mNotifyPending[i].load() || (IsNotifyEnable(offset) && !mMidiRunning)) continue;
-    mNotifyPending[i].store(0);
-    mNotifyInFlight = i;
-    const uint32_t node = (0xFFC0u | mlocalNodeNum) << 16;
-    switch (offset) {
-      case QX5310_MIDI_NOTIFY_HI: mNotifyWriter.mValue = node | mMIDIReceiveHi; break;
-      case QX5310_MIDI_NOTIFY_LO: mNotifyWriter.mValue = mMIDIReceiveLo; break;
-      case QX5310_ASYNC_NOTIFY_HI: mNotifyWriter.mValue = node | mAsyncReceiveHi; break;
-      case QX5310_ASYNC_NOTIFY_LO: mNotifyWriter.mValue = mAsyncReceiveLo; break;
-      default: mNotifyWriter.mValue = 1; break;
+    const bool enable = IsNotifyEnable(offset);
+    // Marked before MIDI is looked at, so a stop either sees the mark or this sees the stop.
+    if (enable && mNotifyPending[i].load()) mNotifyEnableOut.store(1);
+    bool stopZero = false;
+    if (enable && !mMidiRunning) {
+      mNotifyEnableOut.store(0);
+      const auto bit = static_cast<uint8_t>(1u << i);
+      if ((mNotifyStopOwed.fetch_and(static_cast<uint8_t>(~bit)) & bit) == 0) continue;
+      mNotifyWriter.mValue = 0;
+      stopZero = true;
+    } else {
+      if (!mNotifyPending[i].load()) continue;
+      mNotifyPending[i].store(0);
+      const uint32_t node = (0xFFC0u | mlocalNodeNum) << 16;
+      switch (offset) {
+        case QX5310_MIDI_NOTIFY_HI: mNotifyWriter.mValue = node | mMIDIReceiveHi; break;
+        case QX5310_MIDI_NOTIFY_LO: mNotifyWriter.mValue = mMIDIReceiveLo; break;
+        case QX5310_ASYNC_NOTIFY_HI: mNotifyWriter.mValue = node | mAsyncReceiveHi; break;
+        case QX5310_ASYNC_NOTIFY_LO: mNotifyWriter.mValue = mAsyncReceiveLo; break;
+        default: mNotifyWriter.mValue = 1; break;
+      }
     }
+    mNotifyInFlight = i;
+    mNotifyInFlightStopZero = stopZero;
     if (WriteQuadletAsync(mNotifyWriter.mHandle, offset, &mNotifyWriter.mValue, WriteDoneNotify, this) == 0) {
       return WriterStep::Issued;
     }
+    mNotifyEnableOut.store(0);
     NotifyWriteFailed(true);
     return WriterStep::Refused;
   }
   return WriterStep::Idle;
 }
 
-// The register goes again with the node and window of the bus as it is by then.
+// The register goes again with the node and window of the bus as it is by then; a stop's zero
+// that failed stays owed.
 uint32_t QX531Device::NotifyWriteFailed(bool sendAgain) {
-  if (sendAgain) mNotifyPending[mNotifyInFlight].store(1);
+  if (!sendAgain) return 1;
+  if (mNotifyInFlightStopZero) {
+    mNotifyStopOwed.fetch_or(static_cast<uint8_t>(1u << mNotifyInFlight));
+  } else {
+    mNotifyPending[mNotifyInFlight].store(1);
+  }
   return 1;
 }
 

@@ -331,6 +331,10 @@ uint32_t Bus1394::Generation() { return BusDriver::Require("Bus1394::Generation"
 
 const Bus1394Counters& Bus1394::Counters() { return BusDriver::Require("Bus1394::Counters").counters; }
 
+void Bus1394::RefuseRequests(ULONG function, NTSTATUS status, uint32_t count) {
+  BusDriver::Require("Bus1394::RefuseRequests").refusals.push_back({function, status, count});
+}
+
 void Bus1394::SetIsochContexts(uint32_t talk, uint32_t listen) {
   BusDriver::Require("Bus1394::SetIsochContexts").host.SetIsoContexts(talk, listen);
 }

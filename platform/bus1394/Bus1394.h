@@ -49,6 +49,9 @@ class Bus1394 {
   static const Bus1394Counters& Counters();
   // The controller's isochronous contexts for talking and for listening.
   static void SetIsochContexts(uint32_t talk, uint32_t listen);
+  // Fault: the next `count` requests of that IRB function number fail with `status`, carried out
+  // in nothing.
+  static void RefuseRequests(ULONG function, NTSTATUS status, uint32_t count = 1);
 };
 
 }  // namespace plat

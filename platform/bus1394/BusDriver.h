@@ -79,6 +79,12 @@ class BusDriver {
   std::map<uint32_t, PDEVICE_OBJECT> channels;
   uint32_t generation = 0;            // of the last finished scan
   uint8_t hostNodeId = 63;
+  struct Refusal {
+    ULONG function;
+    NTSTATUS status;
+    uint32_t count;
+  };
+  std::vector<Refusal> refusals;     // injected: requests failed before they are carried out
   bool scanQueued = false;
   bool scanning = false;
   Bus1394Counters counters;

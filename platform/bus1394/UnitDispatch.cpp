@@ -205,6 +205,12 @@ NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
   auto* irb = static_cast<PIRB>(sp->Parameters.Others.Argument1);
   if (irb == nullptr) return CompleteIrp(irp, STATUS_INVALID_PARAMETER);
   if (irb->FunctionNumber < std::size(bus.counters.requests)) bus.counters.requests[irb->FunctionNumber] += 1;
+  for (auto r = bus.refusals.begin(); r != bus.refusals.end(); ++r) {
+    if (r->function != irb->FunctionNumber) continue;
+    NTSTATUS status = r->status;
+    if (--r->count == 0) bus.refusals.erase(r);
+    return CompleteIrp(irp, status);
+  }
   switch (irb->FunctionNumber) {
     case REQUEST_ASYNC_READ:
     case REQUEST_ASYNC_WRITE:

@@ -32,6 +32,7 @@ struct Devnode {
   int openFiles = 0;
   bool missing = false;    // no longer reported by its bus
   bool hasStack = false;   // AddDevice succeeded
+  NTSTATUS problem = STATUS_SUCCESS;  // what the last failed start returned
 };
 
 struct InterfaceEntry {
@@ -284,6 +285,7 @@ void StartNode(Devnode* node) {
   SendPnp(node, IRP_MN_FILTER_RESOURCE_REQUIREMENTS);
   status = SendPnp(node, IRP_MN_START_DEVICE);
   if (!NT_SUCCESS(status)) {
+    node->problem = status;
     RemoveNode(node, false);
     node->state = DevnodeState::Failed;
     return;
@@ -642,6 +644,7 @@ bool PnpStopAndRestart(PDEVICE_OBJECT pdo) {
     node->state = DevnodeState::Stopped;
     NTSTATUS status = SendPnp(node, IRP_MN_START_DEVICE);
     node->state = NT_SUCCESS(status) ? DevnodeState::Started : DevnodeState::Failed;
+    if (!NT_SUCCESS(status)) node->problem = status;
     return NT_SUCCESS(status);
   });
 }
@@ -655,6 +658,11 @@ void PnpSettle() {
 DevnodeState PnpState(PDEVICE_OBJECT pdo) {
   Devnode* node = NodeOf(pdo);
   return node != nullptr ? node->state : DevnodeState::Removed;
+}
+
+NTSTATUS PnpProblemStatus(PDEVICE_OBJECT pdo) {
+  Devnode* node = NodeOf(pdo);
+  return node != nullptr ? node->problem : STATUS_SUCCESS;
 }
 
 std::u16string PnpInstancePath(PDEVICE_OBJECT pdo) {

@@ -73,6 +73,9 @@ void PnpSettle();
 
 enum class DevnodeState { Enumerated, Started, Failed, StopPending, Stopped, RemovePending, SurpriseRemoved, Removed };
 DevnodeState PnpState(PDEVICE_OBJECT pdo);
+// The status with which the device's last failed start failed (its problem status), success when
+// none failed.
+NTSTATUS PnpProblemStatus(PDEVICE_OBJECT pdo);
 std::u16string PnpInstancePath(PDEVICE_OBJECT pdo);
 std::vector<PDEVICE_OBJECT> PnpChildren(PDEVICE_OBJECT pdo);
 // Every PnP and power IRP the PnP manager sent, as "minor@instance" lines, in order.

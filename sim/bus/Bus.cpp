@@ -48,6 +48,7 @@ void Bus::Reset(Renumber renumber) {
   // The reset takes the next cycles to run.
   uint64_t next = std::max(nextCycle_, static_cast<uint64_t>((sched_.Now() + plat::kNsPerCycle - 1) / plat::kNsPerCycle));
   silentUntil_ = std::max(silentUntil_, next + config_.resetCycles);
+  if (config_.resetCycles != 0) busyUntil_ = static_cast<plat::VTime>(silentUntil_) * plat::kNsPerCycle;
   if (renumber == Renumber::Rotate && order_.size() > 1) std::rotate(order_.begin(), order_.begin() + 1, order_.end());
   AssignNodeIds();
   sched_.Record(plat::Scheduler::Trace::BusReset, generation_, order_.size());
@@ -147,7 +148,8 @@ Steering Bus::TakeSteering(uint64_t destination) {
 plat::VTime Bus::ArrivalTime(uint8_t from, uint8_t dest) {
   plat::VTime jitter = static_cast<plat::VTime>(sched_.Choose(4)) * config_.asyncLatency / 2;
   plat::VTime& last = lastArrival_[{from, dest}];
-  last = std::max(last + 1, sched_.Now() + config_.asyncLatency + jitter);
+  const plat::VTime sent = std::max(sched_.Now(), busyUntil_);
+  last = std::max(last + 1, sent + config_.asyncLatency + jitter);
   return last;
 }
 
@@ -315,6 +317,7 @@ void Bus::RunCycle(uint64_t cycle) {
   sched_.Record(plat::Scheduler::Trace::BusCycle, cycle, cycle < silentUntil_);
   if (cycle < silentUntil_) {
     ++lostCycles_;
+    for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnLostCycle(cycle);
   } else {
     for (size_t i = 0; i < cycleClients_.size(); ++i) cycleClients_[i]->OnCycle(cycle);
   }

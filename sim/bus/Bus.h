@@ -50,7 +50,8 @@ class Bus {
   // Topology. Plugging and unplugging reset the bus; node ids follow the order of attachment,
   // and a reset with Renumber::Rotate moves every node one place on. A reset frees every channel
   // and all bandwidth, as the isochronous resource manager's registers start afresh; their owners
-  // allocate them again. The cycles the reset takes carry no isochronous traffic.
+  // allocate them again. The bus is taken for the cycles the reset lasts: they carry no isochronous
+  // traffic (the cycle time goes on), and asynchronous requests sent meanwhile go out after it.
   enum class Renumber { Keep, Rotate };
   bool Attach(Node& node);
   void Detach(Node& node);
@@ -169,6 +170,7 @@ class Bus {
   uint64_t cycleEvent_ = 0;
   uint64_t nextCycle_ = 0;
   uint64_t silentUntil_ = 0;  // the first cycle after the latest reset's
+  plat::VTime busyUntil_ = 0;  // when the latest reset gives the bus back
   uint64_t lostCycles_ = 0;
   bool cycleArmed_ = false;
   std::array<Channel, kChannels> channels_{};

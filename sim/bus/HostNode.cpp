@@ -354,7 +354,13 @@ void HostNode::OnIsoPacket(const IsoPacket& packet) {
   }
 }
 
-void HostNode::OnCycle(uint64_t cycle) {
+void HostNode::OnCycle(uint64_t cycle) { RunTalkers(cycle, true); }
+
+// The controller's transmit contexts run on through a cycle that a bus reset took, as they keep
+// time by the cycle timer: the packet of that cycle is used up and lost.
+void HostNode::OnLostCycle(uint64_t cycle) { RunTalkers(cycle, false); }
+
+void HostNode::RunTalkers(uint64_t cycle, bool send) {
   std::vector<uint32_t> talkers;
   for (auto& [id, c] : contexts_)
     if (c.kind == IsoContextKind::Talk && c.running && cycle >= c.from) talkers.push_back(id);
@@ -363,7 +369,8 @@ void HostNode::OnCycle(uint64_t cycle) {
     if (it == contexts_.end() || !it->second.running) continue;
     std::span<const uint8_t> payload;
     uint8_t tag = kCipTag;
-    if (it->second.owner->NextPacket(cycle, &payload, &tag)) GetBus()->Transmit(*this, it->second.channel, payload, tag);
+    if (it->second.owner->NextPacket(cycle, &payload, &tag) && send)
+      GetBus()->Transmit(*this, it->second.channel, payload, tag);
   }
   for (size_t i = 0; i < talking_.size(); ++i) {
     uint32_t channel = talking_[i];
@@ -380,8 +387,12 @@ void HostNode::OnCycle(uint64_t cycle) {
       continue;
     }
     const IsoBuffer& b = p.list->buffers[p.next];
-    GetBus()->Transmit(*this, channel, std::span<const uint8_t>(b.data, b.data != nullptr ? b.length : 0));
-    ++ch.counters.transmitted;
+    if (send) {
+      GetBus()->Transmit(*this, channel, std::span<const uint8_t>(b.data, b.data != nullptr ? b.length : 0));
+      ++ch.counters.transmitted;
+    } else {
+      ++ch.counters.lostToReset;
+    }
     if (++p.next == p.list->count) {
       IsoList& done = *p.list;
       ch.tx.pop_front();

@@ -40,6 +40,7 @@ struct HostIsoCounters {
   uint64_t oversize = 0;     // packets larger than the slot waiting for them, not stored
   uint64_t transmitted = 0;  // packets sent from transmit lists
   uint64_t idleCycles = 0;   // talking, but no list ready for the cycle
+  uint64_t lostToReset = 0;  // packets of transmit lists whose cycle a bus reset took
 };
 
 class HostNode : public Node {
@@ -108,6 +109,7 @@ class HostNode : public Node {
 
   AsyncStatus OnWrite(uint8_t source, uint64_t offset, std::span<const uint8_t> data) override;
   void OnCycle(uint64_t cycle) override;
+  void OnLostCycle(uint64_t cycle) override;
   void OnIsoPacket(const IsoPacket& packet) override;
   void OnBusReset() override;
 
@@ -155,6 +157,8 @@ class HostNode : public Node {
   };
 
   void Finish(IsoList& list);
+  // The talking contexts and lists take their packet of the cycle; sent unless a reset took it.
+  void RunTalkers(uint64_t cycle, bool send);
   void UpdateCycleInterest();
   void UpdateListening(uint32_t channel);
 

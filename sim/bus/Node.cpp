@@ -54,6 +54,7 @@ Node::~Node() {
 AsyncStatus Node::OnRead(uint8_t, uint64_t, std::span<uint8_t>) { return AsyncStatus::AddressError; }
 AsyncStatus Node::OnWrite(uint8_t, uint64_t, std::span<const uint8_t>) { return AsyncStatus::AddressError; }
 void Node::OnCycle(uint64_t) {}
+void Node::OnLostCycle(uint64_t) {}
 void Node::OnIsoPacket(const IsoPacket&) {}
 void Node::OnBusReset() {}
 void Node::OnDetached() {}

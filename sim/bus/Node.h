@@ -41,6 +41,8 @@ class Node {
   virtual AsyncStatus OnWrite(uint8_t source, uint64_t offset, std::span<const uint8_t> data);
   // Once per bus cycle while the node asked for cycles.
   virtual void OnCycle(uint64_t cycle);
+  // Instead, for a cycle that a bus reset took.
+  virtual void OnLostCycle(uint64_t cycle);
   // A packet on a channel the node listens to.
   virtual void OnIsoPacket(const IsoPacket& packet);
   // After every bus reset, with the new node id and generation already set.

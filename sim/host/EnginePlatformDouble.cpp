@@ -26,6 +26,24 @@ struct AddressHandle {
 
 constexpr uint32_t kNoChannel = 64;
 
+// What plug-in allocates comes from non-paged pool under the tag the driver uses, so that pool
+// failures reach it as they will reach the driver.
+constexpr ULONG kPoolTag = PoolTag("Wdm ");
+
+template <class T, class... Args>
+T* PoolNew(Args... args) {
+  void* p = ExAllocatePoolWithTag(NonPagedPool, sizeof(T), kPoolTag);
+  return p != nullptr ? new (p) T{args...} : nullptr;
+}
+
+template <class T>
+void PoolDelete(T* object) {
+  if (object == nullptr) return;
+  object->~T();
+  ExFreePoolWithTag(object, kPoolTag);
+}
+constexpr size_t kMidiRecordBytes = 8;
+
 constexpr int32_t kStreamFailure = 99;
 constexpr uint8_t kSpeedS400 = 2;  // as the unit's speed registers take it
 constexpr uint32_t kStartDelayCycles = 4096;
@@ -157,17 +175,20 @@ int32_t EnginePlatformDouble::GetRegisterBase() {
 }
 
 int32_t EnginePlatformDouble::OpenAddressHandle(PlatformHandle* handle, uint32_t block, uint32_t queued, uint32_t) {
-  *handle = new AddressHandle{block, queued};
+  auto* h = PoolNew<AddressHandle>(block, queued);
+  if (h == nullptr) return kBusFailure;
+  *handle = h;
   return 0;
 }
 
 int32_t EnginePlatformDouble::CloseAddressHandle(PlatformHandle handle) {
-  delete static_cast<AddressHandle*>(handle);
+  PoolDelete(static_cast<AddressHandle*>(handle));
   return 0;
 }
 
 int32_t EnginePlatformDouble::AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) {
-  auto* object = new StreamObject{direction & 1};
+  auto* object = PoolNew<StreamObject>(direction & 1);
+  if (object == nullptr) return kBusFailure;
   streamObjects_[direction & 1] = object;
   *stream = object;
   return 0;
@@ -178,7 +199,7 @@ int32_t EnginePlatformDouble::FreeIsochStreamObject(PlatformHandle stream) {
   if (object == nullptr) return 0;
   FreeIsochStream(object, object->direction);
   if (streamObjects_[object->direction] == object) streamObjects_[object->direction] = nullptr;
-  delete object;
+  PoolDelete(object);
   return 0;
 }
 
@@ -244,6 +265,7 @@ int32_t EnginePlatformDouble::StartIsochStreams() {
   mPlaybackSchedule[0] = start;
   mPlaybackSchedule[1] = AddCycles(start, mRecordPacketsA);
   schedule_ = AddCycles(mPlaybackSchedule[1], mRecordPacketsB);
+  playbackEnd_ = ResolveStartCycle(host_.GetBus() != nullptr ? host_.GetBus()->CurrentCycle() : 0, schedule_);
   Attach(kRecordA, mRecordPacketsA, nullptr);
   Attach(kRecordB, mRecordPacketsB, nullptr);
   Attach(kPlaybackA, mPlaybackPacketsA, mPlaybackLengthsA);
@@ -329,7 +351,13 @@ int32_t EnginePlatformDouble::RequeueBuffers(uint32_t list, uint32_t recordPacke
   if (!running_) return 0;
   list &= 1;
   Attach(kRecordA + list, recordPackets, nullptr);
+  // A list whose turn has passed (the stream stalled while a unit was away) goes out after the one
+  // before it, or at once: it is scheduled, and stamped, where it really starts.
+  const uint64_t now = host_.GetBus() != nullptr ? host_.GetBus()->CurrentCycle() : 0;
+  const uint64_t start = std::max(ResolveStartCycle(now, schedule_), playbackEnd_);
+  if (start != ResolveStartCycle(now, schedule_)) schedule_ = CycleTimeWord(start);
   mPlaybackSchedule[list] = schedule_;
+  playbackEnd_ = start + playbackPackets;
   schedule_ = AddCycles(schedule_, playbackPackets);
   Attach(kPlaybackA + list, playbackPackets, lengths);
   return 0;
@@ -447,37 +475,60 @@ int32_t EnginePlatformDouble::AllocateFWMemorySpace(PlatformHandle* range, uint3
   bool midi = buffer == mMIDIReceiveBuffer;
   auto* bytes = static_cast<uint8_t*>(buffer);
   std::weak_ptr<int> alive = alive_;
-  auto offset = host_.AllocateAddressRange(length, [this, alive, midi, bytes, length](uint64_t at, std::span<const uint8_t> data) {
-    if (alive.expired() || at >= length) return;
-    size_t n = std::min<size_t>(data.size(), length - at);
-    std::memcpy(bytes + at, data.data(), n);
+  auto offset = host_.AllocateAddressRange(length, [this, alive, midi, bytes, length](uint64_t, std::span<const uint8_t> data) {
+    if (alive.expired()) return;
     if (midi)
-      HandleMIDIReceive(static_cast<uint32_t>(data.size()));
+      OnMIDIReceiveWrite(bytes, length, data);
     else
-      HandleAsyncReceive(static_cast<uint32_t>(data.size()));
+      OnAsyncReceiveWrite(bytes, length, data);
   });
   if (!offset) return kBusFailure;
-  *range = new RangeInfo{*offset};
+  auto* r = PoolNew<RangeInfo>(*offset);
+  if (r == nullptr) {
+    host_.FreeAddressRange(*offset);
+    return kBusFailure;
+  }
+  *range = r;
   *hi = static_cast<uint32_t>(*offset >> 32) & 0xFFFF;
   *lo = static_cast<uint32_t>(*offset);
   return 0;
 }
 
+// Whatever offset the unit wrote at, the engine reads the records from the start of its buffer,
+// each record's event quadlet turned from bus order into host order.
+void EnginePlatformDouble::OnMIDIReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data) {
+  if (data.size() % kMidiRecordBytes != 0) return;
+  const size_t n = std::min<size_t>(data.size(), room);
+  std::memcpy(buffer, data.data(), n);
+  for (size_t at = 0; at + kMidiRecordBytes <= n; at += kMidiRecordBytes) {
+    const uint8_t* b = buffer + at;
+    const uint32_t event = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    std::memcpy(buffer + at, &event, sizeof event);
+  }
+  HandleMIDIReceive(static_cast<uint32_t>(n));
+}
+
+void EnginePlatformDouble::OnAsyncReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data) {
+  const size_t n = std::min<size_t>(data.size(), room);
+  std::memcpy(buffer, data.data(), n);
+  HandleAsyncReceive(static_cast<uint32_t>(n));
+}
+
 int32_t EnginePlatformDouble::FreeFWMemorySpace(PlatformHandle range) {
   auto* r = static_cast<RangeInfo*>(range);
   host_.FreeAddressRange(r->offset);
-  delete r;
+  PoolDelete(r);
   return 0;
 }
 
 int32_t EnginePlatformDouble::AllocateBuffer(StreamBuffer* descriptor, uint32_t length, uint32_t) {
-  descriptor->mBuffer = new uint8_t[length];
+  descriptor->mBuffer = static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, length, kPoolTag));
   descriptor->mMapping = descriptor->mBuffer;
-  return 0;
+  return descriptor->mBuffer != nullptr ? 0 : kBusFailure;
 }
 
 int32_t EnginePlatformDouble::FreeBuffer(StreamBuffer* descriptor) {
-  delete[] descriptor->mBuffer;
+  if (descriptor->mBuffer != nullptr) ExFreePoolWithTag(descriptor->mBuffer, kPoolTag);
   descriptor->mBuffer = nullptr;
   descriptor->mMapping = nullptr;
   return 0;

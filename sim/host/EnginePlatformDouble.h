@@ -153,6 +153,10 @@ class EnginePlatformDouble : public QX531Device {
   bool WriteAndWait(uint64_t address, std::span<const uint8_t> data);
   int32_t QueueWrite(uint32_t offset, std::span<const uint8_t> data, WriteCompletion completion, void* context);
   void Complete(WriteCompletion completion, void* context, uint32_t status);
+  // The host windows' write handlers, as the Windows layer has them: the written bytes are copied
+  // to the start of the engine's buffer before the engine runs.
+  void OnMIDIReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data);
+  void OnAsyncReceiveWrite(uint8_t* buffer, uint32_t room, std::span<const uint8_t> data);
 
   HostNode& host_;
   uint64_t guid_;
@@ -169,6 +173,7 @@ class EnginePlatformDouble : public QX531Device {
   StreamObject* streamObjects_[2] = {};  // record, playback
   bool running_ = false;
   uint32_t schedule_ = 0;  // cycle-time word at which the next playback list starts
+  uint64_t playbackEnd_ = 0;  // the bus cycle after the last playback list attached
   uint64_t attachCount_ = 0;
   plat::VTime startTime_ = 0;
   std::optional<plat::VTime> lockTime_;

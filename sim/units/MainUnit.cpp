@@ -152,6 +152,38 @@ void MainUnit::OnCycle(uint64_t) {
   GetBus()->Transmit(*this, Stored(0x200) & 63, std::span<const uint8_t>(packet_.data(), length));
 }
 
+// The unit's sample clock is its own: it runs on through a cycle that carries no packet, and the
+// blocks of that cycle are lost. The data block count follows the sample clock, so the next packet
+// shows the gap.
+void MainUnit::OnLostCycle(uint64_t) {
+  if (!Transmitting()) return;
+  accumulator_ += rateStep_;
+  auto blocks = static_cast<uint32_t>(accumulator_ / (kMicro * kCyclesPerSecond));
+  accumulator_ -= blocks * kMicro * kCyclesPerSecond;
+  statusIndex_ = static_cast<uint8_t>((statusIndex_ + blocks) % kStatusWords);
+  frame_ += blocks;
+  dbc_ = static_cast<uint8_t>(dbc_ + blocks);
+  framesLost_ += blocks;
+}
+
+void MainUnit::PowerOnReset() {
+  Unit::PowerOnReset();
+  armed_ = false;
+  rate_ = 44100;
+  mask_ = 0;
+  channels_ = 0;
+  dbc_ = 0;
+  statusIndex_ = 0;
+  accumulator_ = 0;
+  UpdateRateStep();
+}
+
+// Plugged back, the unit takes up its streams where its registers leave them.
+void MainUnit::OnBusReset() {
+  UpdateStreaming();
+  UpdateListening();
+}
+
 void MainUnit::OnDetached() {
   wantingCycles_ = false;
   listening_ = -1;

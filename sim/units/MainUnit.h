@@ -56,15 +56,20 @@ class MainUnit : public Unit {
   uint64_t PacketsSent() const { return packetsSent_; }
   uint64_t EmptyPacketsSent() const { return emptyPacketsSent_; }
   uint64_t FramesSent() const { return framesSent_; }
+  // Frames of the record stream that fell in cycles a bus reset took: sampled, never sent.
+  uint64_t FramesLost() const { return framesLost_; }
   PlaybackConsumer& Playback() { return playback_; }
   const PlaybackConsumer& Playback() const { return playback_; }
 
   void OnCycle(uint64_t cycle) override;
+  void OnLostCycle(uint64_t cycle) override;
   void OnIsoPacket(const IsoPacket& packet) override;
   void OnDetached() override;
+  void OnBusReset() override;
 
  protected:
   void RegisterWritten(uint32_t offset, uint32_t value) override;
+  void PowerOnReset() override;
 
  private:
   void Arm();
@@ -92,6 +97,7 @@ class MainUnit : public Unit {
   uint64_t packetsSent_ = 0;
   uint64_t emptyPacketsSent_ = 0;
   uint64_t framesSent_ = 0;
+  uint64_t framesLost_ = 0;
   std::vector<uint8_t> packet_;  // room for the largest packet; each cycle sends the front of it
 };
 

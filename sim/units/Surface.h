@@ -36,6 +36,7 @@ class Surface {
   // What the host drives. A touched fader does not follow its motor.
   bool DriveFader(int fader, uint16_t position);
   void SetLamp(uint8_t number, uint8_t state) { lamps_[number] = state; }
+  void LampsOff() { lamps_.fill(0); }
 
   uint16_t FaderPosition(int fader) const { return slots_[fader]; }
   bool Touched(int fader) const { return (slots_[11] >> fader & 1) == 0; }

@@ -51,9 +51,7 @@ const RegisterInfo* Find(uint32_t offset) {
 
 Unit::Unit(uint64_t guid, const UnitVersions& versions)
     : Node(guid), versions_(versions), surface_(SurfaceLayout::ForHardwareVersion(versions.hardwareVersion)) {
-  regs_[0x228 / 4] = kDefaultRateClock;
-  regs_[0x230 / 4] = kDefaultOvrLevel;
-  for (uint8_t c = 0; c < 16; ++c) midiIn_[c] = MidiPacketizer(c);
+  Unit::PowerOnReset();
   identity_.guid = guid;
   identity_.vendorId = static_cast<uint32_t>(guid >> 40);
   identity_.vendorName = kVendorName;
@@ -71,6 +69,22 @@ Unit::~Unit() { Unplug(); }
 
 void Unit::Unplug() {
   if (GetBus() != nullptr) GetBus()->Detach(*this);
+}
+
+void Unit::SwitchOff() {
+  Unplug();
+  PowerOnReset();
+}
+
+void Unit::PowerOnReset() {
+  regs_.fill(0);
+  regs_[0x228 / 4] = kDefaultRateClock;
+  regs_[0x230 / 4] = kDefaultOvrLevel;
+  switches_ = 0;
+  surface_.LampsOff();
+  for (uint8_t c = 0; c < 16; ++c) midiIn_[c] = MidiPacketizer(c);
+  counters_.midiInDropped += midiPending_.size();
+  midiPending_.clear();
 }
 
 uint32_t Unit::Register(uint32_t offset) const {

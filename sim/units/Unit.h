@@ -58,6 +58,10 @@ class Unit : public Node {
 
   bool Plug(Bus& bus) { return bus.Attach(*this); }
   void Unplug();
+  // Switched off, the unit leaves the bus and keeps nothing but its flash and where its faders
+  // stand; switched on, it joins the bus with every register at its power-on value.
+  void SwitchOff();
+  bool SwitchOn(Bus& bus) { return Plug(bus); }
 
   // What a person does at the surface. Moving a fader touches it; it stays touched until released.
   void MoveFader(int fader, uint16_t position);
@@ -97,6 +101,8 @@ class Unit : public Node {
   virtual void RegisterWritten(uint32_t offset, uint32_t value);
   // After anything on the surface moved, by hand or by motor.
   virtual void SurfaceChanged();
+  // Back to the state the unit has when it is switched on.
+  virtual void PowerOnReset();
   // Writes into the host window that the registers hi (node and offset high) and lo name.
   void WriteToHost(uint32_t hiRegister, uint32_t loRegister, std::span<const uint8_t> data);
   // Runs fn after dt unless the unit is gone by then; no allocation when fn captures one pointer.

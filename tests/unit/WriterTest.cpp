@@ -233,6 +233,28 @@ TEST_F(Writer, MidiStopInTheMiddleOfTheNotificationSequenceLeavesTheEnablesOff) 
   EXPECT_EQ(kr6.mRegisters[QX5310_ASYNC_NOTIFY_ENABLE], 1u);
 }
 
+// The unit may take the enable after the stop's zeros, so the writer sends the zeros once more
+// after it.
+TEST_F(Writer, MidiStopWithTheEnableOnItsWayWritesTheZeroAgainAfterIt) {
+  UnitDouble kr6;
+  kr6.LookLikeExpansionUnit(3);
+  ASSERT_EQ(kr6.HandlePlugIn(), 0);
+  kr6.ForgetWrites();
+  kr6.mCompletions = UnitDouble::Completions::Held;
+  ASSERT_EQ(kr6.StartMidi(), 0);
+  ASSERT_TRUE(kr6.ReleaseOne());  // the MIDI address high
+  ASSERT_TRUE(kr6.ReleaseOne());  // the MIDI address low; the enable goes out
+  ASSERT_EQ(kr6.StopMidi(), 0);
+  kr6.ReleaseAll();
+  const std::vector<BusOp> expected = {
+      Q(QX5310_MIDI_NOTIFY_HI, 0xFFC00001),  Q(QX5310_MIDI_NOTIFY_LO, 0x00100000), Q(QX5310_MIDI_NOTIFY_ENABLE, 1),
+      W(QX5310_MIDI_NOTIFY_ENABLE, 0),       W(QX5310_ASYNC_NOTIFY_ENABLE, 0),     Q(QX5310_MIDI_NOTIFY_ENABLE, 0),
+      Q(QX5310_ASYNC_NOTIFY_HI, 0xFFC00001), Q(QX5310_ASYNC_NOTIFY_LO, 0x00200000), Q(QX5310_ASYNC_NOTIFY_ENABLE, 0)};
+  EXPECT_EQ(kr6.mWrites, expected);
+  EXPECT_EQ(kr6.mRegisters[QX5310_MIDI_NOTIFY_ENABLE], 0u);
+  EXPECT_EQ(kr6.mRegisters[QX5310_ASYNC_NOTIFY_ENABLE], 0u);
+}
+
 TEST_F(Writer, BusResetResendsLamp89AndTheNotificationAddresses) {
   EXPECT_EQ(unit.HandleBusReset(), 0);
   EXPECT_EQ(unit.QueuedWrites(), std::vector<BusOp>{Q(QX5310_LAMP, Lamp(169, 1))});

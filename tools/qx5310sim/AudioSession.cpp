@@ -51,6 +51,7 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   recordedWav_.Open(recordedPath_, rate, kChannels, leastFrames);
   receivedWav_.Open(receivedPath_, rate, kChannels, leastFrames);
   loop_ = std::make_unique<LoopCheck>(kChannels, kRampChannel, kLoopWindow);
+  loop_->FollowBreaks(faultMode_);
   recordedRows_.reserve(size_t{kClientFrames} * kChannels);
   playedRows_.reserve(size_t{kPacketFrames} * kChannels);
   unit_.Playback().SetCapture(false, 0);
@@ -90,6 +91,10 @@ void AudioSession::DropFiles() {
 }
 
 void AudioSession::Stop() {
+  // A stream still broken when the run ends never came back.
+  const plat::VTime halfTime = static_cast<plat::VTime>(frames_) * plat::kNsPerSecond / rate_;
+  if (faultMode_ && faults_ != 0 && sched_.Now() - lastHalfAt_ > 3 * halfTime)
+    unitAtEnd_ = unit_.Transmitting() ? "sending data blocks" : unit_.Sending() ? "sending empty packets" : "not sending";
   // Read before stopping: the list that a stop cuts short is not the stream's fault.
   measuredRate_ = engine_.MeasuredRate();
   dbcErrors_ = engine_.DbcErrors();
@@ -100,8 +105,47 @@ void AudioSession::Stop() {
   unit_.Playback().SetSink(nullptr);
 }
 
+void AudioSession::ExpectFaults() { faultMode_ = true; }
+
+void AudioSession::FaultAt() {
+  if (faults_++ == 0) faultsFrom_ = sched_.Now();
+  faultOpen_ = true;
+  faultAtLists_ = RecordLists();
+}
+
+uint32_t AudioSession::RecordChannel() const { return engine_.RecordChannel(); }
+
+uint64_t AudioSession::RecordLists() const {
+  const sim::StreamCounters& c = engine_.Streams();
+  return c.listsDone[0] + c.listsDone[1];
+}
+
+// A break is a pause of more than three halves between two halves the client got. A fault stays
+// open until a break follows it, or until a few lists have gone by without one.
+void AudioSession::NoteBreaks(uint64_t gapsBefore) {
+  const plat::VTime now = sched_.Now();
+  const uint64_t lists = RecordLists();
+  const plat::VTime halfTime = static_cast<plat::VTime>(frames_) * plat::kNsPerSecond / rate_;
+  const bool broken = lastHalfAt_ != 0 && now - lastHalfAt_ > 3 * halfTime;
+  if (broken) {
+    ++breaks_;
+    brokenFor_ += now - lastHalfAt_;
+    listsUntilBack_.push_back(lists - listsAtLastHalf_);
+    if (!faultOpen_) ++breaksWithoutFault_;
+  }
+  const uint64_t gaps = loop_->Gaps() - gapsBefore;
+  if (broken || faultOpen_)
+    gapsInFaults_ += gaps;
+  else
+    gapsOutside_ += gaps;
+  if (broken || lists - faultAtLists_ > kListsAFaultStaysOpen) faultOpen_ = false;
+  lastHalfAt_ = now;
+  listsAtLastHalf_ = lists;
+}
+
 void AudioSession::OnHalf(uint32_t half, uint32_t frames) {
   ++halves_;
+  const uint64_t gapsBefore = loop_->Gaps();
   if (frames != engine_.BufferFrames()) ++wrongHalves_;
   frames = std::min(frames, kClientFrames);
   recordedRows_.resize(size_t{frames} * kChannels);
@@ -111,6 +155,7 @@ void AudioSession::OnHalf(uint32_t half, uint32_t frames) {
   }
   recordedWav_.Append(recordedRows_);
   loop_->Recorded(recordedRows_.data(), frames);
+  if (faultMode_) NoteBreaks(gapsBefore);
 }
 
 // What the unit received, as rows of the 18 outputs; an output not in the stream is silent.
@@ -147,13 +192,18 @@ void AudioSession::WriteReport(Report& report) {
 
   // The ramp must run on without gap or repeat across every half the client got.
   const LoopCheck& loop = *loop_;
-  report.Value("recorded frames", std::to_string(loop.RecordedFrames()) + ", " + std::to_string(loop.Gaps()) + " gap(s)");
-  if (loop.Gaps() != 0) report.Lost(std::to_string(loop.Gaps()) + " gap(s) in the recorded stream");
+  report.Value("recorded frames", std::to_string(loop.RecordedFrames()) + ", " + std::to_string(loop.Gaps()) + " gap(s)" +
+                                      (faultMode_ ? ", " + std::to_string(gapsOutside_) + " outside the faults" : ""));
+  const uint64_t gapsLost = faultMode_ ? gapsOutside_ : loop.Gaps();
+  if (gapsLost != 0) report.Lost(std::to_string(gapsLost) + " gap(s) in the recorded stream");
 
+  // Under faults the unit hears the stream break where the host's did; what it played is checked
+  // by the loop.
   const sim::PlaybackStats& stats = unit_.Playback().Stats();
   report.Value("unit received", std::to_string(stats.frames) + " frames, " + std::to_string(stats.Errors()) +
-                                    " packet error(s)");
-  if (stats.Errors() != 0) report.Lost(std::to_string(stats.Errors()) + " playback packet error(s) at the unit");
+                                    " packet error(s)" + (faultMode_ ? " at the breaks" : ""));
+  if (stats.Errors() != 0 && !faultMode_)
+    report.Lost(std::to_string(stats.Errors()) + " playback packet error(s) at the unit");
 
   // The loop: what the unit played must be what was recorded, bit for bit, on every channel.
   uint64_t compared = loop.Compared(), differ = loop.Differing();
@@ -171,4 +221,27 @@ void AudioSession::WriteReport(Report& report) {
   if (!wrote) report.Lost("the WAV files could not be written");
   auto named = [](const std::string& path, const sim::WavWriter& w) { return path + (w.Rf64() ? " (RF64)" : ""); };
   report.Value("WAV files", named(recordedPath_, recordedWav_) + ", " + named(receivedPath_, receivedWav_));
+}
+
+void AudioSession::WriteFaultReport(Report& report) const {
+  std::string until = "none";
+  if (!listsUntilBack_.empty()) {
+    std::vector<uint64_t> sorted = listsUntilBack_;
+    std::sort(sorted.begin(), sorted.end());
+    until = std::to_string(sorted.front()) + " / " + std::to_string(sorted[sorted.size() / 2]) + " / " +
+            std::to_string(sorted.back()) + " lists (least / median / most)";
+  }
+  report.Value("stream breaks", std::to_string(breaks_) + " after " + std::to_string(faults_) + " fault(s)" +
+                                    (!unitAtEnd_.empty() ? ", and broken from " + std::to_string(lastHalfAt_ / plat::kNsPerMs) +
+                                                               " ms to the end" : ""));
+  if (!unitAtEnd_.empty()) report.Lost("the stream did not come back after the faults (the unit was " + unitAtEnd_ + ")");
+  report.Value("until the stream was back", until);
+  const plat::VTime span = sched_.Now() - faultsFrom_;
+  char share[32];
+  std::snprintf(share, sizeof share, "%.1f%%", span > 0 ? 100.0 * static_cast<double>(brokenFor_) / span : 0.0);
+  report.Value("audio unlocked", std::to_string(brokenFor_ / plat::kNsPerMs) + " ms, " + share + " of the time since the first fault");
+  report.Value("gaps in the recorded stream", std::to_string(gapsInFaults_) + " at the breaks, " +
+                                                  std::to_string(gapsOutside_) + " elsewhere");
+  if (breaksWithoutFault_ != 0)
+    report.Lost(std::to_string(breaksWithoutFault_) + " stream break(s) with no fault to cause them");
 }

@@ -35,10 +35,22 @@ class AudioSession : private sim::PlaybackSink {
   void Stop();  // before the engine goes
   void WriteReport(Report& report);
 
+  // Under faults: a gap in the recorded stream, and a loop that comes back at another distance, are
+  // allowed where a fault broke the stream, and nowhere else. Called before Start.
+  void ExpectFaults();
+  // A fault is injected now.
+  void FaultAt();
+  uint32_t RecordChannel() const;
+  // How often and for how long the stream was broken, and what it lost.
+  void WriteFaultReport(Report& report) const;
+
  private:
   void OnHalf(uint32_t half, uint32_t frames);
   void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override;
   void DropFiles();
+  uint64_t RecordLists() const;
+  void NoteBreaks(uint64_t gapsBefore);
+  static constexpr uint64_t kListsAFaultStaysOpen = 8;
 
   plat::Scheduler& sched_;
   sim::MainUnit& unit_;
@@ -60,4 +72,19 @@ class AudioSession : private sim::PlaybackSink {
   uint32_t dbsErrors_ = 0;
   uint64_t halves_ = 0;
   uint64_t wrongHalves_ = 0;
+  // Under faults.
+  bool faultMode_ = false;
+  bool faultOpen_ = false;  // a fault was injected and its breaks are yet to come
+  uint64_t faultAtLists_ = 0;
+  uint64_t faults_ = 0;
+  plat::VTime lastHalfAt_ = 0;
+  uint64_t listsAtLastHalf_ = 0;
+  uint64_t breaks_ = 0;
+  uint64_t breaksWithoutFault_ = 0;
+  plat::VTime brokenFor_ = 0;
+  std::vector<uint64_t> listsUntilBack_;
+  uint64_t gapsInFaults_ = 0;
+  uint64_t gapsOutside_ = 0;
+  plat::VTime faultsFrom_ = 0;
+  std::string unitAtEnd_;  // what the unit was doing when the run ended with the stream broken
 };

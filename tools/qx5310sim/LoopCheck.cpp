@@ -41,6 +41,10 @@ void LoopCheck::Played(const int32_t* rows, uint32_t frames, uint32_t present) {
   present &= all_;
   for (uint32_t f = 0; f < frames;) {
     const int32_t* row = rows + size_t{f} * channels_;
+    if (follow_ && played_ > 0 && !Realign(row, present)) {
+      ++f;
+      continue;
+    }
     if (played_ == 0 && (present >> ramp_ & 1) != 0) {
       // The first frame played names the recorded frame it loops, normally a few buffers back.
       for (uint64_t at = recordedFrom_; at < recorded_ && !offset_; ++at)
@@ -52,10 +56,12 @@ void LoopCheck::Played(const int32_t* rows, uint32_t frames, uint32_t present) {
       uint64_t at = *offset_ + played_;
       if (at >= recordedFrom_ && at < recorded_) {
         uint64_t run = std::min<uint64_t>({frames - f, recorded_ - at, window_ - Slot(at)});
+        if (follow_) run = std::min<uint64_t>(run, Continuing(rows, f, frames, present));
         Compare(row, RecordedRow(at), static_cast<uint32_t>(run), present);
         played_ += run;
         nextToCompare_ += run;
         f += static_cast<uint32_t>(run);
+        if (follow_ && (present >> ramp_ & 1) != 0) lastPlayedRamp_ = rows[size_t{f - 1} * channels_ + ramp_];
         continue;
       }
     }
@@ -69,10 +75,54 @@ void LoopCheck::Played(const int32_t* rows, uint32_t frames, uint32_t present) {
     }
     std::copy_n(row, channels_, PlayedRow(played_));
     playedPresent_[Slot(played_)] = present;
+    if (follow_ && (present >> ramp_ & 1) != 0) lastPlayedRamp_ = row[ramp_];
     ++played_;
     ++f;
   }
   CompareWhatCan();
+}
+
+uint32_t LoopCheck::Continuing(const int32_t* rows, uint32_t from, uint32_t frames, uint32_t present) const {
+  if ((present >> ramp_ & 1) == 0) return frames - from;
+  uint32_t n = 1;
+  while (from + n < frames && ((static_cast<uint32_t>(rows[size_t{from + n} * channels_ + ramp_]) -
+                                static_cast<uint32_t>(rows[size_t{from + n - 1} * channels_ + ramp_])) &
+                               0xFFFFFF) == 1)
+    ++n;
+  return n;
+}
+
+std::optional<uint64_t> LoopCheck::FindRecorded(int32_t ramp) {
+  if (recorded_ == recordedFrom_) return std::nullopt;
+  // Within one run of the ramp the frame is found at once; across a gap, by looking.
+  const auto newest = static_cast<uint32_t>(RecordedRow(recorded_ - 1)[ramp_]);
+  const uint64_t back = (newest - static_cast<uint32_t>(ramp)) & 0xFFFFFF;
+  if (back < recorded_ - recordedFrom_ && RecordedRow(recorded_ - 1 - back)[ramp_] == ramp) return recorded_ - 1 - back;
+  for (uint64_t at = recorded_; at-- > recordedFrom_;)
+    if (RecordedRow(at)[ramp_] == ramp) return at;
+  return std::nullopt;
+}
+
+bool LoopCheck::Realign(const int32_t* row, uint32_t present) {
+  if ((present >> ramp_ & 1) == 0) return !lost_;
+  const int32_t ramp = row[ramp_];
+  const bool continues = lastPlayedRamp_ && ((static_cast<uint32_t>(ramp) - static_cast<uint32_t>(*lastPlayedRamp_)) & 0xFFFFFF) == 1;
+  lastPlayedRamp_ = ramp;
+  if (continues && !lost_) return true;
+  std::optional<uint64_t> at = lost_ && continues ? std::nullopt : FindRecorded(ramp);
+  if (!at || *at < played_) {
+    lost_ = true;
+    ++unaligned_;
+    return false;
+  }
+  // Frames still waiting for their recorded frames belong to the old distance: they are let go.
+  overrun_ += played_ - nextToCompare_;
+  nextToCompare_ = played_;
+  offset_ = *at - played_;
+  firstPlayedRamp_.reset();
+  lost_ = false;
+  ++realigned_;
+  return true;
 }
 
 void LoopCheck::CompareWhatCan() {

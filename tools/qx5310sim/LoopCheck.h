@@ -16,6 +16,10 @@ class LoopCheck {
   // The window is a power of two.
   LoopCheck(uint32_t channels, uint32_t rampChannel, uint32_t window);
 
+  // Under faults both streams break: from a break in what was played on, each frame is looked up
+  // again among the frames recorded, and frames that cannot be found are not compared.
+  void FollowBreaks(bool follow) { follow_ = follow; }
+
   void Recorded(const int32_t* rows, uint32_t frames);
   // Frames as the unit played them; only the channels set in `present` were in the stream.
   void Played(const int32_t* rows, uint32_t frames, uint32_t present);
@@ -26,12 +30,20 @@ class LoopCheck {
   uint64_t Differing() const { return differing_; }
   uint64_t Overrun() const { return overrun_; }  // played frames not compared: the window was too short
   uint32_t Window() const { return window_; }
+  uint64_t Realigned() const { return realigned_; }  // breaks in what was played, followed
+  uint64_t Unaligned() const { return unaligned_; }  // played frames not found among those recorded
 
  private:
   size_t Slot(uint64_t frame) const { return static_cast<size_t>(frame & (window_ - 1)); }
   int32_t* RecordedRow(uint64_t frame) { return &recordedRows_[Slot(frame) * channels_]; }
   int32_t* PlayedRow(uint64_t frame) { return &playedRows_[Slot(frame) * channels_]; }
   void CompareWhatCan();
+  // The recorded frame that carries this ramp value, if it is in the window.
+  std::optional<uint64_t> FindRecorded(int32_t ramp);
+  // How many frames from `from` carry a ramp that steps by one.
+  uint32_t Continuing(const int32_t* rows, uint32_t from, uint32_t frames, uint32_t present) const;
+  // Follows a break before the played frame `row`; false when the frame is not to be compared.
+  bool Realign(const int32_t* row, uint32_t present);
   void Compare(const int32_t* got, const int32_t* want, uint32_t frames, uint32_t present);
 
   uint32_t channels_;
@@ -52,4 +64,9 @@ class LoopCheck {
   uint64_t compared_ = 0;
   uint64_t differing_ = 0;
   uint64_t overrun_ = 0;
+  bool follow_ = false;
+  bool lost_ = false;  // following: the last played frame was not found
+  std::optional<int32_t> lastPlayedRamp_;
+  uint64_t realigned_ = 0;
+  uint64_t unaligned_ = 0;
 };

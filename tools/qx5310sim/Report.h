@@ -12,6 +12,7 @@ class Report {
   // A loss makes the run fail: the job exits non-zero.
   void Lost(const std::string& what);
   bool AnythingLost() const { return !losses_.empty(); }
+  const std::vector<std::string>& Losses() const { return losses_; }
   std::string Text() const;
   bool WriteTo(const std::string& path) const;
 

@@ -93,6 +93,11 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     report.Lost("the control protocol could not be set");
 
   AudioSession audio(s, mainUnit, *units[0], options.outDir);
+  const bool faulted = options.faults.Any();
+  if (faulted) {
+    audio.ExpectFaults();
+    mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
+  }
   bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
 
   // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
@@ -103,7 +108,18 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], *units[i + 1]);
   session.Play(s.Now() + 50 * plat::kNsPerMs);
 
-  s.RunFor(options.duration);
+  std::unique_ptr<FaultRun> faults;
+  if (faulted) {
+    faults = std::make_unique<FaultRun>(s, machine.Bus(), options.faults, streaming ? &audio : nullptr);
+    std::vector<FaultRun::Target> targets;
+    targets.push_back({"main unit", &mainUnit, units[0].get()});
+    for (size_t i = 0; i < expansion.size(); ++i)
+      targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), units[i + 1].get()});
+    faults->Run(mainUnit, targets, s.Now() + options.duration);
+    faults->Drain();
+  } else {
+    s.RunFor(options.duration);
+  }
   audio.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
@@ -118,6 +134,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
 
   if (streaming) audio.WriteReport(report);
   session.WriteReport(report);
+  if (faults) faults->WriteReport(report);
 
   for (auto it = units.rbegin(); it != units.rend(); ++it) (*it)->HandleUnPlug();
   s.RunFor(10 * plat::kNsPerMs);

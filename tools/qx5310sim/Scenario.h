@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/kernel/Scheduler.h"
+#include "tools/qx5310sim/FaultPlan.h"
 
 class Machine;
 class Report;
@@ -15,6 +16,7 @@ struct ScenarioOptions {
   uint32_t sampleRate = 48000;
   uint32_t bufferFrames = 256;
   std::string outDir = "out";  // WAV files go here
+  FaultPlan faults;            // none unless asked for
 };
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report);

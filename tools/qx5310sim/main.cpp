@@ -13,6 +13,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P]\n"
                "                 [--rate HZ] [--frames N] [--realtime] [--processors N] [--seed N]\n"
+               "                 [--faults PLAN]\n"
                "  --out DIR           where the report and the machine's state file go (default: out)\n"
                "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
                "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
@@ -23,7 +24,13 @@ void Usage() {
                "  --realtime          pace virtual time to the wall clock\n"
                "  --processors N      simulated processors, 1-64 (default: 2)\n"
                "  --seed N            interleaving seed: 0 (default) runs first in, first out; others let\n"
-               "                      processors overtake each other where real ones could\n");
+               "                      processors overtake each other where real ones could\n"
+               "  --faults PLAN       run the scenario under faults, a comma-separated list of:\n"
+               "                      reset-storm (a bus reset every 100 ms), packets (a record\n"
+               "                      packet every half second dropped, duplicated or corrupted),\n"
+               "                      drift=PPM (the main unit's clock off by PPM), pull-main and\n"
+               "                      pull-kr6 (pulled 1 s in, plugged back 0.3 s later); the report\n"
+               "                      says what was recovered and whether anything was lost\n");
 }
 
 }  // namespace
@@ -89,6 +96,13 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
       }
+    } else if (arg == "--faults" && i + 1 < argc) {
+      auto plan = FaultPlan::Parse(argv[++i]);
+      if (!plan) {
+        Usage();
+        return 2;
+      }
+      options.faults = *plan;
     } else if (arg == "--realtime") {
       machineOptions.realTime = true;
     } else if (arg == "--help") {

@@ -168,6 +168,33 @@ TEST_F(BusFixture, ARequestInFlightAcrossAResetIsStale) {
   EXPECT_EQ(got, AsyncStatus::StaleGeneration);
 }
 
+// The reset holds the bus: a request of the new generation sent during it goes out once the bus
+// is back, and the cycle time runs on meanwhile.
+TEST_F(BusFixture, ARequestSentDuringAResetGoesOutWhenTheResetIsOver) {
+  bus.SetResetCycles(8);
+  RecordingNode host(1), unit(2);
+  bus.Attach(host);
+  bus.Attach(unit);
+  sched.RunFor(20 * kNsPerCycle);
+  const plat::VTime resetEnd = sched.Now() + 8 * kNsPerCycle;
+  bus.Reset();
+  plat::VTime doneAt = 0;
+  bus.Write(host, 1, 0, std::vector<uint8_t>{1, 2, 3, 4}, bus.Generation(), [&](AsyncStatus s) {
+    EXPECT_EQ(s, AsyncStatus::Complete);
+    doneAt = sched.Now();
+  });
+  sched.RunFor(20 * kNsPerCycle);
+  ASSERT_NE(doneAt, 0);
+  EXPECT_GE(doneAt, resetEnd);
+  EXPECT_EQ(bus.CurrentCycle(), static_cast<uint64_t>(sched.Now() / kNsPerCycle));
+
+  // Once the reset is over, requests take the plain latency again.
+  plat::VTime sentAt = sched.Now();
+  bus.Write(host, 1, 0, std::vector<uint8_t>{1, 2, 3, 4}, bus.Generation(), [&](AsyncStatus) { doneAt = sched.Now(); });
+  sched.RunFor(20 * kNsPerCycle);
+  EXPECT_LT(doneAt - sentAt, kNsPerCycle);
+}
+
 TEST_F(BusFixture, ACallbackMayStartTransactionsWhileItsOwnAnswerStaysIntact) {
   RecordingNode host(1), unit(2);
   bus.Attach(host);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -230,6 +231,8 @@ TEST_F(HostFixture, ContextsAreLimitedAndWorkForTheirOwnersFromTheirStartCycle) 
 }
 
 TEST_F(HostFixture, AResetFreesTheResourceManagerAndTheHostTakesBackWhatItHeldAfterTheLostCycles) {
+  sim::HostNode other(0x2);  // listens to what the host sends
+  bus.Attach(other);
   bus.SetResetCycles(8);
   ASSERT_EQ(host.AllocateChannel(5u), 5u);
   auto bandwidth = host.AllocateBandwidth(1088, 2);
@@ -239,6 +242,9 @@ TEST_F(HostFixture, AResetFreesTheResourceManagerAndTheHostTakesBackWhatItHeldAf
   CountingOwner talker;
   auto talk = host.OpenIsoContext(sim::IsoContextKind::Talk, 5, talker);
   host.StartIsoContext(*talk, std::nullopt);
+  CountingOwner heard;
+  auto listen = other.OpenIsoContext(sim::IsoContextKind::Listen, 5, heard);
+  other.StartIsoContext(*listen, std::nullopt);
   sched.RunFor(4 * kNsPerCycle);
   const uint64_t resetAt = bus.CurrentCycle() + 1;  // the cycle of now has run
   bus.Reset();
@@ -248,9 +254,15 @@ TEST_F(HostFixture, AResetFreesTheResourceManagerAndTheHostTakesBackWhatItHeldAf
   EXPECT_EQ(bus.BandwidthAvailable(), available);
   EXPECT_EQ(host.ResourcesLostAtReset(), 0u);
   EXPECT_EQ(bus.LostCycles(), 8u);
-  for (uint64_t c : talker.cycles) EXPECT_FALSE(c >= resetAt && c < resetAt + 8) << "cycle " << c;
+  // The context is asked for the packet of every cycle, as it keeps time; those of the reset's
+  // cycles never reach the bus.
+  for (uint64_t c = talker.cycles.front(); c <= bus.CurrentCycle(); ++c)
+    EXPECT_TRUE(std::count(talker.cycles.begin(), talker.cycles.end(), c) == 1) << "cycle " << c;
+  EXPECT_EQ(bus.Stats(5).packets, talker.cycles.size() - 8);
+  for (uint64_t c : heard.heard) EXPECT_FALSE(c >= resetAt && c < resetAt + 8) << "cycle " << c;
   EXPECT_EQ(talker.cycles.back(), bus.CurrentCycle()) << "the context goes on after the reset";
   host.CloseIsoContext(*talk);
+  other.CloseIsoContext(*listen);
   EXPECT_TRUE(host.FreeBandwidth(*bandwidth));
   EXPECT_TRUE(host.FreeChannel(5));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "unit/ChannelRows.h"
+#include "unit/OvrTable.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/RegisterMap.h"
 #include "unit/UnitTable.h"
@@ -274,3 +276,114 @@ TEST_F(EngineOnSimulatedBus, BlockRequestToAUnitThatLeftAnswers99OnlyForABlockLo
 }
 
 }  // namespace
+
+// MIDI played into the unit's ports reaches the host's MIDI clients as the event packets the
+// bytes make, cable and bytes in place, whatever cable and however many events a write carries.
+TEST_F(EngineOnSimulatedBus, MidiFromTheUnitsPortsReachesTheHostWithTheRightBytes) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  ASSERT_EQ(m.StartMidi(), 0);
+  sched.RunFor(5 * plat::kNsPerMs);
+
+  struct Case {
+    uint8_t cable;
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> events;
+  };
+  const Case cases[] = {
+      {0, {0x90, 0x3C, 0x64}, {0x09903C64}},
+      {3, {0xC5, 0x07}, {0x3CC50700}},
+      {1, {0xB0, 0x07, 0x7F, 0x80, 0x40, 0x00}, {0x1BB0077F, 0x18804000}},
+      {6, {0xF0, 0x7E, 0x7F, 0xF7}, {0x64F07E7F, 0x65F70000}},
+      {2, {0xF8}, {0x2FF80000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "cable " << int{c.cable});
+    const size_t before = m.MidiInEvents().size();
+    main.SendMidiIn(c.cable, c.bytes);
+    sched.RunFor(5 * plat::kNsPerMs);
+    std::vector<uint32_t> got(m.MidiInEvents().begin() + static_cast<std::ptrdiff_t>(before), m.MidiInEvents().end());
+    EXPECT_EQ(got, c.events);
+  }
+}
+
+// The unit may write its records at any offset of the window; a write that is no whole number of
+// records reaches nothing, and the records that follow it still arrive.
+TEST_F(EngineOnSimulatedBus, MidiWindowTakesRecordsAtAnyOffsetAndDropsAPartialWrite) {
+  sim::MainUnit main;
+  auto& m = PlugIn(main);
+  ASSERT_EQ(m.StartMidi(), 0);
+  sched.RunFor(5 * plat::kNsPerMs);
+  const uint64_t window = uint64_t{main.Register(0x304) & 0xFFFF} << 32 | main.Register(0x308);
+
+  auto write = [&](uint64_t at, std::vector<uint8_t> bytes) {
+    bus.Write(main, host.NodeId(), at, bytes, bus.Generation(), nullptr);
+    sched.RunFor(plat::kNsPerMs);
+  };
+  write(window + 0x100, {0x09, 0x90, 0x40, 0x7F, 0xAA, 0xBB, 0xCC, 0xDD, 0x08, 0x80, 0x40, 0x00, 0, 0, 0, 0});
+  write(window, {0x09, 0x90, 0x41, 0x7F, 0, 0, 0, 0, 0x08, 0x80, 0x41});
+  write(window + 0x20, {0x1B, 0xB0, 0x01, 0x02, 0, 0, 0, 0});
+  EXPECT_EQ(m.MidiInEvents(), (std::vector<uint32_t>{0x0990407F, 0x08804000, 0x1BB00102}));
+}
+
+// Plug-in takes its memory from the pool: failing any one of its allocations fails plug-in with
+// nothing left allocated and no unit in the table, and the next plug-in comes up whole.
+TEST_F(EngineOnSimulatedBus, PlugInFailsCleanlyAtEachOfItsAllocationsAndThenComesUp) {
+  sim::MainUnit main;
+  sim::Kr6Unit kr6(77);
+  for (sim::Unit* unit : std::initializer_list<sim::Unit*>{&main, &kr6}) {
+    SCOPED_TRACE(unit == &main ? "main unit" : "KR-6");
+    unit->Plug(bus);
+    sched.RunUntilIdle();
+    const size_t outstanding = plat::PoolLedger::OutstandingAllocations();
+    size_t allocations = 0;
+    {
+      EnginePlatformDouble probe(host, unit->Guid(), store);
+      const size_t before = plat::PoolLedger::AllocationCount();
+      ASSERT_EQ(probe.HandlePlugIn(), 0);
+      allocations = plat::PoolLedger::AllocationCount() - before;
+      probe.HandleUnPlug();
+      sched.RunFor(10 * plat::kNsPerMs);
+    }
+    ASSERT_GT(allocations, 0u);
+    std::printf("plug-in of the %s takes %zu allocations\n", unit == &main ? "main unit" : "KR-6", allocations);
+    for (size_t n = 1; n <= allocations; ++n) {
+      {
+        EnginePlatformDouble failing(host, unit->Guid(), store);
+        plat::PoolLedger::FailNth(n);
+        EXPECT_NE(failing.HandlePlugIn(), 0) << "allocation " << n << " of " << allocations;
+        plat::PoolLedger::ClearFailures();
+        sched.RunFor(10 * plat::kNsPerMs);
+        EXPECT_FALSE(failing.IsPluggedIn());
+        for (uint32_t slot = 0; slot < UnitTable::kSlots; ++slot) EXPECT_NE(UnitTable::Shared().At(slot), &failing);
+      }
+      EXPECT_EQ(plat::PoolLedger::OutstandingAllocations(), outstanding) << "allocation " << n;
+    }
+    auto& d = PlugIn(*unit);
+    ASSERT_EQ(d.StartMidi(), 0);
+    sched.RunFor(5 * plat::kNsPerMs);
+    unit->SendMidiIn(0, std::vector<uint8_t>{0x90, 0x3C, 0x64});
+    sched.RunFor(5 * plat::kNsPerMs);
+    EXPECT_EQ(d.MidiInEvents(), std::vector<uint32_t>{0x09903C64});
+  }
+}
+
+// A main unit that comes back after being switched off has its power-on registers; at plug-in the
+// engine takes the settings the unit holds over the stored one it never received; the stored block
+// stays as it was until settings are next stored.
+TEST_F(EngineOnSimulatedBus, AtPlugInTheMainUnitsOwnRegistersWinOverAStoredSettingItNeverReceived) {
+  PreferencesBlock stored = PreferencesBlock::Defaults();
+  stored.mOvrThreshold = 10;
+  store.block = stored;
+  sim::MainUnit main;
+  main.SwitchOff();
+  auto& m = PlugIn(main);
+  constexpr uint32_t kPowerOnIndex = 25;
+  EXPECT_EQ(main.Register(0x230) >> 16, OvrLevel(kPowerOnIndex));
+  EXPECT_EQ(m.CurrentPreferences().mOvrThreshold, kPowerOnIndex);
+  EXPECT_EQ(m.RequestedPreferences().mOvrThreshold, kPowerOnIndex);
+  ASSERT_TRUE(store.block.has_value());
+  EXPECT_EQ(store.block->mOvrThreshold, 10u);
+  std::printf("stored OVR index %u, the unit's %u: the engine keeps %u\n", stored.mOvrThreshold,
+              kPowerOnIndex, m.CurrentPreferences().mOvrThreshold);
+}

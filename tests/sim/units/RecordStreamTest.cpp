@@ -224,6 +224,51 @@ TEST_F(RecordFixture, AClockOffsetDriftsTheBlockCount) {
   EXPECT_EQ(seen, (std::set<uint32_t>{6, 7}));
 }
 
+// The unit's sample clock does not stop for a bus reset: the frames of the cycles the reset took
+// are lost, and the next packet's DBC shows the gap.
+TEST_F(RecordFixture, TheFramesOfCyclesABusResetTookAreLostAndTheDbcJumpsOverThem) {
+  b.bus.SetResetCycles(10);
+  Start(0x3FFFF, 0x8200);
+  b.sched.RunFor(20 * kNsPerCycle);
+  const uint64_t framesBefore = unit.FramesSent();
+  const size_t before = tap.packets.size();
+  b.bus.Reset();
+  b.sched.RunFor(20 * kNsPerCycle);
+  ASSERT_GT(tap.packets.size(), before + 1);
+  EXPECT_EQ(unit.FramesLost(), 120u);  // 12 frames a cycle at 96 kHz
+  EXPECT_EQ(unit.FramesSent() + unit.FramesLost() - framesBefore, 12u * (tap.packets.size() - before + 10));
+  const auto& last = tap.packets[before - 1];
+  const auto& first = tap.packets[before];
+  EXPECT_EQ(first.cycle, last.cycle + 11);
+  const uint32_t blocks = static_cast<uint32_t>((last.payload.size() - 8) / ((18 + 2) * 4));
+  EXPECT_EQ(Be32(first.payload.data()) & 0xFF, ((Be32(last.payload.data()) & 0xFF) + blocks + 120) & 0xFF);
+}
+
+// Switched off and on, the unit has forgotten what the host programmed and sends nothing until
+// the host programs it again.
+TEST_F(RecordFixture, SwitchedOffAndOnTheUnitComesBackWithItsPowerOnRegisters) {
+  Start(0x3FFFF, 0x8200);
+  b.WriteQuadlet(unit, 0x404, 0x10005);
+  b.WriteQuadlet(unit, 0x300, 1);
+  b.sched.RunFor(4 * kNsPerCycle);
+  const uint32_t powerOn[][2] = {{0x200, 0}, {0x208, 0}, {0x214, 0}, {0x220, 0}, {0x228, 0x0101},
+                                 {0x22C, 0}, {0x300, 0}, {0x404, 0}, {0x230, 24572u << 16 | 0x104}};
+  unit.SwitchOff();
+  EXPECT_FALSE(unit.Attached());
+  ASSERT_TRUE(unit.SwitchOn(b.bus));
+  b.sched.RunUntilIdle();
+  for (const auto& r : powerOn) EXPECT_EQ(unit.Register(r[0]), r[1]) << std::hex << r[0];
+  EXPECT_EQ(unit.GetSurface().Lamp(5), 0);
+  EXPECT_EQ(unit.SampleRate(), 44100u);
+  const size_t n = tap.packets.size();
+  b.sched.RunFor(10 * kNsPerCycle);
+  EXPECT_EQ(tap.packets.size(), n);
+  Start(0x3, 0x0200);
+  b.sched.RunFor(4 * kNsPerCycle);
+  ASSERT_GT(tap.packets.size(), n);
+  EXPECT_EQ(Be32(tap.packets[n].payload.data()) & 0xFF, 0u) << "a fresh stream starts at DBC 0";
+}
+
 TEST_F(RecordFixture, SidFollowsTheUnitsNodeIdAcrossABusReset) {
   Start(0x1, 0x0201);
   b.sched.RunFor(2 * kNsPerCycle);

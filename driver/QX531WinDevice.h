@@ -1,0 +1,95 @@
+// The unit engine on Windows: every bus- and system-facing operation of QX531Device carried out
+// through the IEEE 1394 bus driver below the unit's function device, the registry and the device
+// interfaces of the unit's child.
+#pragma once
+
+#include <wdm.h>
+// after <wdm.h>, whose types it uses, as on Windows
+#include <1394.h>
+
+#include "unit/QX531Device.h"
+
+class LowerDeviceLink;
+class PnpDeviceBase;
+class ReceiveWindow;
+
+class QX531WinDevice : public QX531Device {
+ public:
+  // `lowerDevice` is the unit's device object on the bus; `pnpDevice` the function device whose
+  // outstanding-request count the unit's asynchronous bus work holds.
+  QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice);
+  ~QX531WinDevice() override;
+
+  // Settings and port names (PASSIVE_LEVEL). The engine's attach, query, start and stop hooks keep
+  // their empty defaults here.
+  int32_t ReadPreferences(PreferencesBlock* block, uint32_t size) override;
+  int32_t WritePreferences(const PreferencesBlock* block, uint32_t size) override;
+  int32_t SetMidiPortName(const UnitNameRecord& record) override;
+
+  // Node and generation ids (PASSIVE_LEVEL) and register access. Plain reads and writes wait
+  // (PASSIVE_LEVEL); queued writes with a completion may be sent at DISPATCH_LEVEL.
+  int32_t ExtractNodeAndGenerationIDs() override;
+  int32_t GetRegisterBase() override;
+  int32_t OpenAddressHandle(PlatformHandle* handle, uint32_t block, uint32_t queued, uint32_t size) override;
+  int32_t CloseAddressHandle(PlatformHandle handle) override;
+  uint32_t ReadQuadlet(PlatformHandle handle, uint32_t offset) override;
+  int32_t WriteQuadlet(PlatformHandle handle, uint32_t offset, uint32_t value) override;
+  int32_t WriteBlock(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length) override;
+  int32_t WriteQuadletAsync(PlatformHandle handle, uint32_t offset, const uint32_t* value,
+                            WriteCompletion completion, void* context) override;
+  int32_t WriteBlockAsync(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length,
+                          WriteCompletion completion, void* context) override;
+
+  // Stream objects, stream buffers and host address windows (PASSIVE_LEVEL).
+  int32_t AllocateIsochStreamObject(PlatformHandle* stream, uint32_t direction) override;
+  int32_t FreeIsochStreamObject(PlatformHandle stream) override;
+  int32_t AllocateFWMemorySpace(PlatformHandle* window, uint32_t flags, void* buffer, uint32_t size,
+                                uint32_t* offsetHigh, uint32_t* offsetLow) override;
+  int32_t FreeFWMemorySpace(PlatformHandle window) override;
+  int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t kind) override;
+  int32_t FreeBuffer(StreamBuffer* buffer) override;
+
+  // The engine's locks are spin locks: its writers and surface run at DISPATCH_LEVEL too.
+  void AcquireEngineLock(EngineLock lock) override;
+  void ReleaseEngineLock(EngineLock lock) override;
+
+  // Operations this layer adds, in this order. The write notifications run at DISPATCH_LEVEL.
+  virtual LowerDeviceLink* GetLowerDeviceLink() = 0;
+  virtual void TraceLabelHex(const char* label, uint32_t value);
+  virtual void TraceLabelDecimal(const char* label, int32_t value);
+  virtual void OnMIDIReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
+  virtual void OnAsyncReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
+
+  bool IsReachable() const { return mReachable != 0; }
+  // A unit that left the bus: register access stops until the ids are read again.
+  void ClearReachable() { mReachable = 0; }
+
+ protected:
+  PDEVICE_OBJECT mLowerDevice;
+  PnpDeviceBase* mPnpDevice;
+  // Set by a successful reading of the ids, cleared by an access the bus driver refused because
+  // the unit left the bus or the generation moved on.
+  volatile UCHAR mReachable = 0;
+  // Whether finished isochronous lists go back to the bus driver.
+  volatile UCHAR mIsochRunning = 0;
+  // The host address windows the unit writes MIDI input and its status into.
+  ReceiveWindow* mMidiWindow = nullptr;
+  ReceiveWindow* mAsyncWindow = nullptr;
+  // The unit's own engine locks (the unit table's is the driver's), and the IRQL each was taken at.
+  static constexpr size_t kEngineLocks = 4;
+  KSPIN_LOCK mEngineLocks[kEngineLocks] = {};
+  KIRQL mEngineLockIrql[kEngineLocks] = {};
+
+ private:
+  struct QueuedWrite;
+
+  void BuildRegisterIrb(IRB* irb, ULONG function, uint32_t offset, ULONG length, PMDL mdl) const;
+  NTSTATUS SendRegisterWrite(uint32_t offset, const void* data, ULONG length);
+  int32_t QueueRegisterWrite(uint32_t offset, const void* data, ULONG length, const uint32_t* quadlet,
+                             WriteCompletion completion, void* context);
+  void NoteAccessStatus(NTSTATUS status);
+  PKSPIN_LOCK SpinLockOf(EngineLock lock);
+  static void QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
+                                uint8_t* destination);
+};

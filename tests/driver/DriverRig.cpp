@@ -1,0 +1,78 @@
+#include "tests/driver/DriverRig.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/QX531PnpDevice.h"
+#include "platform/bus1394/Bus1394.h"
+#include "platform/kernel/Leftovers.h"
+#include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
+#include "platform/kernel/Process.h"
+#include "platform/kernel/RegistryHive.h"
+
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
+
+namespace drvtest {
+
+DriverRig::DriverRig(uint64_t seed, uint32_t processors, Load load) {
+  sched.SetSeed(seed);
+  sched.SetProcessors(processors);
+  if (load == Load::Image)
+    plat::PnpRegisterService(u"qx5310", u"qx5310.sys");
+  else
+    plat::PnpRegisterService(u"qx5310", DriverEntry);
+  // What the driver's installation made: its service key, bound to the units' hardware ids.
+  plat::RegistryHive::CreateKey(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310");
+  plat::PnpBindHardwareId(u"1394\\Halvern&QX-5310", u"qx5310");
+  plat::PnpBindHardwareId(u"1394\\Halvern&KR-6", u"qx5310");
+  plat::Bus1394::Install(bus);
+  Settle();
+}
+
+DriverRig::~DriverRig() {
+  if (!shutDown_) Shutdown();
+}
+
+void DriverRig::Settle() { plat::Bus1394::Settle(); }
+
+void DriverRig::Quiesce() { sched.RunFor(10 * plat::kNsPerMs); }
+
+void DriverRig::Plug(sim::Node& unit) {
+  bus.Attach(unit);
+  Settle();
+}
+
+void DriverRig::Unplug(sim::Node& unit) {
+  bus.Detach(unit);
+  Settle();
+}
+
+PDEVICE_OBJECT DriverRig::PdoOf(const sim::Node& unit) const { return plat::Bus1394::PdoOf(unit.Guid()); }
+
+QX531PnpDevice* DriverRig::DeviceOf(const sim::Node& unit) const {
+  PDEVICE_OBJECT pdo = PdoOf(unit);
+  if (pdo == nullptr || pdo->AttachedDevice == nullptr) return nullptr;
+  auto* device = static_cast<KernelDeviceBase*>(pdo->AttachedDevice->DeviceExtension);
+  return dynamic_cast<QX531PnpDevice*>(device);
+}
+
+uint32_t DriverRig::RunProgram(unsigned bits, const std::function<uint32_t()>& body) {
+  plat::Process* process = plat::StartProcess(bits == 32 ? "client32.exe" : "client64.exe", bits,
+                                              [&body]() -> ULONG { return body(); });
+  plat::WaitProcess(process);
+  const uint32_t code = process->ExitCode();
+  plat::ReleaseProcess(process);
+  return code;
+}
+
+void DriverRig::Shutdown() {
+  shutDown_ = true;
+  Settle();
+  EXPECT_TRUE(plat::PnpShutdown());
+  EXPECT_EQ(plat::ObNamespaceSize(), 0u);
+  EXPECT_EQ(plat::IoLiveIrps(), 0u);
+  EXPECT_EQ(plat::PendingWorkItems(), 0u);
+  EXPECT_EQ(plat::PoolLedger::LeakReport(), "");
+}
+
+}  // namespace drvtest
