@@ -2,14 +2,22 @@
 
 #include <map>
 
+#include "platform/kernel/RegistryHive.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
 
 namespace ctest {
 
+// Every machine starts from an empty registry: no settings stored by an earlier one.
+struct EmptyRegistry {
+  EmptyRegistry() { plat::RegistryHive::Clear(); }
+  ~EmptyRegistry() { plat::RegistryHive::Clear(); }
+};
+
 struct DriverMachine::State {
   explicit State(uint64_t seed) : rig(seed, 2, drvtest::Load::Image) {}
+  EmptyRegistry registry;
   drvtest::DriverRig rig;
   std::unique_ptr<sim::MainUnit> main;
   std::map<uint32_t, std::unique_ptr<sim::Kr6Unit>> kr6;

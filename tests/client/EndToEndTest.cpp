@@ -29,7 +29,7 @@ class EndToEnd : public testing::Test {
   }
   // A program with the library open on every unit and its first poll done.
   struct Client {
-    explicit Client(DriverMachine& m) : program(m.Run()) {
+    explicit Client(DriverMachine& m, unsigned bits = 64) : program(m.Run(), bits) {
       program.Do([&] {
         client = std::make_unique<TestClient>();
         client->EnumerateDevices(kQX531InterfaceClass);
@@ -81,6 +81,19 @@ TEST_F(EndToEnd, ASettingChangedByOneProgramIsSeenByAnothersPollAsExactlyOneNoti
     EXPECT_EQ(a.client->SetParameter(PreferencesBlock::kParamMasterFader, 2), kQX531Success);
   });
   EXPECT_EQ(b.Poll(), (Notes{"OnControlProtocolChanged 2", "OnMasterFaderChanged 2"}));
+}
+
+TEST_F(EndToEnd, ThirtyTwoAndSixtyFourBitProgramsSeeEachOthersSettings) {
+  Client narrow(m, 32), wide(m, 64);
+  EXPECT_EQ(narrow.client->CountExpansionUnits(), 3u);
+  narrow.program.Do([&] {
+    EXPECT_EQ(narrow.client->SetParameter(PreferencesBlock::kParamBufferSizeIndex, 6), kQX531Success);
+  });
+  EXPECT_EQ(wide.Poll(), Notes{"OnBufferSizeIndexChanged 6"});
+  wide.program.Do([&] {
+    EXPECT_EQ(wide.client->SetParameter(PreferencesBlock::kParamOption7, 0), kQX531Success);
+  });
+  EXPECT_EQ(narrow.Poll(), (Notes{"OnBufferSizeIndexChanged 6", "OnOption7Changed 0"}));
 }
 
 TEST_F(EndToEnd, RenamesAndSwapsOfUnitRecordsReachEveryProgramsPoll) {
