@@ -34,6 +34,9 @@ constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 constexpr DWORD ERROR_NOACCESS = 998;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 
 // Files
 constexpr DWORD GENERIC_READ = 0x80000000;
@@ -178,3 +181,37 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
                       LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
 LSTATUS RegCloseKey(HKEY hKey);
+
+// Privileges (advapi32). A process's token starts with its privileges present and disabled.
+struct LUID {
+  DWORD LowPart;
+  LONG HighPart;
+};
+using PLUID = LUID*;
+struct LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+};
+struct TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+};
+using PTOKEN_PRIVILEGES = TOKEN_PRIVILEGES*;
+static_assert(sizeof(LUID) == 8 && sizeof(LUID_AND_ATTRIBUTES) == 12 && sizeof(TOKEN_PRIVILEGES) == 16);
+constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+constexpr DWORD TOKEN_QUERY = 0x0008;
+constexpr DWORD SE_PRIVILEGE_ENABLED = 0x00000002;
+#define SE_SHUTDOWN_NAME "SeShutdownPrivilege"
+
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
+                           PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
+
+// Ending the session (user32): the request is recorded and never carried out; the machine goes on.
+constexpr UINT EWX_LOGOFF = 0x00000000;
+constexpr UINT EWX_SHUTDOWN = 0x00000001;
+constexpr UINT EWX_REBOOT = 0x00000002;
+constexpr UINT EWX_FORCE = 0x00000004;
+constexpr UINT EWX_POWEROFF = 0x00000008;
+BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/kernel/Verifier.h"
+#include "platform/win32/Session.h"
 #include "platform/win32/include/setupapi.h"
 #include "platform/win32/include/windows.h"
 #include "platform/win32/include/winioctl.h"
@@ -284,6 +285,65 @@ TEST(Win32, ANamedMutexIsSeenByALaterProcessAndIsFreeOnceTheFirstHasEnded) {
   EXPECT_EQ(third.error, ERROR_SUCCESS) << "gone with the last handle";
   EXPECT_EQ(third.later, WAIT_OBJECT_0);
   for (void* p : {a, b, c}) m.Release(p);
+}
+
+TEST(Win32, ExitWindowsIsRecordedNeverCarriedOutAndNeedsTheShutdownPrivilegeItsProcessEnabled) {
+  Machine m;
+  plat::win32::ClearSession();
+  struct Seen {
+    BOOL before = TRUE, logoff = FALSE, lookup = FALSE, unknown = TRUE, adjust = FALSE, after = FALSE, closed = FALSE;
+    DWORD beforeError = 0, unknownError = 0, adjustError = 1;
+    LUID luid{};
+  } seen, other;
+  void* p = m.Start("updater.exe", 64, [&]() -> uint32_t {
+    seen.before = ExitWindowsEx(EWX_REBOOT, 0);
+    seen.beforeError = GetLastError();
+    seen.logoff = ExitWindowsEx(EWX_LOGOFF, 0);
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
+    seen.unknown = LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &seen.luid);
+    seen.unknownError = GetLastError();
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    seen.lookup = LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+    seen.luid = privileges.Privileges[0].Luid;
+    seen.adjust = AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    seen.adjustError = GetLastError();
+    seen.closed = CloseHandle(token);
+    seen.after = ExitWindowsEx(EWX_REBOOT, 7);
+    return 0;
+  });
+  m.Wait(p);
+  void* q = m.Start("other.exe", 32, [&]() -> uint32_t {
+    other.before = ExitWindowsEx(EWX_SHUTDOWN, 0);
+    return 0;
+  });
+  m.Wait(q);
+  EXPECT_FALSE(seen.before);
+  EXPECT_EQ(seen.beforeError, ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_TRUE(seen.logoff) << "logging off needs no privilege";
+  EXPECT_FALSE(seen.unknown);
+  EXPECT_EQ(seen.unknownError, ERROR_NO_SUCH_PRIVILEGE);
+  EXPECT_TRUE(seen.lookup);
+  EXPECT_EQ(seen.luid.LowPart, 19u);
+  EXPECT_TRUE(seen.adjust);
+  EXPECT_EQ(seen.adjustError, ERROR_SUCCESS);
+  EXPECT_TRUE(seen.closed);
+  EXPECT_TRUE(seen.after);
+  EXPECT_FALSE(other.before) << "the privilege is the process's own";
+  EXPECT_EQ(m.ExitCode(p), 0u);
+  auto requests = plat::win32::ExitWindowsRequests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_FALSE(requests[0].accepted);
+  EXPECT_TRUE(requests[1].accepted);
+  EXPECT_EQ(requests[2].flags, EWX_REBOOT);
+  EXPECT_EQ(requests[2].reason, 7u);
+  EXPECT_TRUE(requests[2].accepted);
+  EXPECT_FALSE(requests[3].accepted);
+  plat::win32::ClearSession();
+  m.Release(p);
+  m.Release(q);
 }
 
 TEST(Win32, ExitProcessFromAnyThreadEndsTheProgramAndClosesItsFilesInItsOwnContext) {

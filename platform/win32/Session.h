@@ -1,0 +1,26 @@
+// What programs asked of the session: the privileges each process enabled in its token, and the
+// ExitWindowsEx calls, which are recorded and never carried out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat::win32 {
+
+struct ExitWindowsRequest {
+  uint32_t processId;
+  uint32_t flags;
+  uint32_t reason;
+  bool accepted;  // the caller held the shutdown privilege where the flags need it
+};
+
+std::vector<ExitWindowsRequest> ExitWindowsRequests();
+// The privileges a process has enabled, by name.
+std::vector<std::string> EnabledPrivileges(uint32_t processId);
+bool PrivilegeEnabled(uint32_t processId, const std::string& name);
+void RecordExitWindows(const ExitWindowsRequest& request);
+// Forgets everything recorded (a new machine).
+void ClearSession();
+
+}  // namespace plat::win32

@@ -1,0 +1,35 @@
+// A machine with the unit driver itself: the simulated 1394 bus with a main unit and KR-6 units,
+// qx5310.sys loaded by plug and play from its image, in plain C++ so that the library's tests,
+// written against <windows.h>, stay apart from the kernel's headers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "tests/client/Program.h"
+
+namespace ctest {
+
+class DriverMachine {
+ public:
+  explicit DriverMachine(uint64_t seed = 0);
+  ~DriverMachine();
+  DriverMachine(const DriverMachine&) = delete;
+  DriverMachine& operator=(const DriverMachine&) = delete;
+
+  void PlugMain();
+  void PlugKr6(uint32_t serial);
+  void UnplugKr6(uint32_t serial);
+  Runner Run();
+
+  // What a KR-6 holds in a flash partition (1 firmware, 2 FPGA), and whether it was finished.
+  std::vector<uint8_t> Flashed(uint32_t serial, int partition);
+  bool FlashFinished(uint32_t serial, int partition);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace ctest
