@@ -3,7 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "driver/PdoDirectEntries.h"
 #include "driver/QX531ChildList.h"
+#include "driver/QX531PnpDevice.h"
 
 namespace {
 
@@ -152,7 +154,20 @@ NTSTATUS QX531AudioPdo::OnQueryInterface(PIRP irp) {
   PAGED_CODE();
   const GUID* type = IoGetCurrentIrpStackLocation(irp)->Parameters.QueryInterface.InterfaceType;
   if (type != nullptr && GuidEquals(*type, GUID_BUS_INTERFACE_STANDARD)) return AnswerBusInterface(irp);
+  if (type != nullptr && GuidEquals(*type, GUID_QX531_PDO_DIRECT_INTERFACE)) return AnswerDirectInterface(irp);
   return KeepStatus(irp);
+}
+
+// The adapter's table: only a record of the size and version it was built for.
+NTSTATUS QX531AudioPdo::AnswerDirectInterface(PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->Parameters.QueryInterface.Size < sizeof(PdoDirectInterface) ||
+      sp->Parameters.QueryInterface.Version != kPdoDirectInterfaceVersion || sp->Parameters.QueryInterface.Interface == nullptr)
+    return CompleteRequest(irp, STATUS_INVALID_PARAMETER);
+  auto* device = static_cast<QX531PnpDevice*>(mParent);
+  FillPdoDirectInterface(reinterpret_cast<PdoDirectInterface*>(sp->Parameters.QueryInterface.Interface), device);
+  InterlockedIncrement(&device->mWdmClient.mInterfaceReferences);
+  return CompleteRequest(irp, STATUS_SUCCESS);
 }
 
 // Every member is filled, and only into a record large enough to hold them.

@@ -42,11 +42,11 @@ class QX531AudioPdo : public QX531PdoBase {
   static PDMA_ADAPTER GetDmaAdapter(PVOID context, PDEVICE_DESCRIPTION description, PULONG numberOfMapRegisters);
 
   PnpDeviceBase* mParent;
-  volatile LONG mInterfaceReferences = 0;
   PWCHAR mDeviceId = nullptr;
   PWCHAR mHardwareIds = nullptr;
   ULONG mUnitValue;
 
  private:
   NTSTATUS AnswerBusInterface(PIRP irp);
+  NTSTATUS AnswerDirectInterface(PIRP irp);
 };

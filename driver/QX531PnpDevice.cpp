@@ -183,6 +183,7 @@ void QX531PnpDevice::MakeChild() {
     child->Delete();
     return;
   }
+  mWdmClient.Reset();
   mChildren.AddChild(child);
   child->mDeviceObject->Flags &= ~DO_DEVICE_INITIALIZING;
   IoInvalidateDeviceRelations(mPhysicalDevice, BusRelations);
@@ -225,6 +226,12 @@ NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
   }
   mChildren.RemoveAllChildren();
   return STATUS_SUCCESS;
+}
+
+// Up to DISPATCH_LEVEL.
+int32_t QX531PnpDevice::DeliverMIDIInEvent(uint32_t packet) {
+  mWdmClient.DeliverMidiIn(packet);
+  return 0;
 }
 
 // The children are this device's bus relations; the request then goes on down the stack.

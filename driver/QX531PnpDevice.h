@@ -8,6 +8,7 @@
 
 #include "driver/QX531ChildList.h"
 #include "driver/QX531WinDevice.h"
+#include "driver/WdmClientState.h"
 #include "kframework/KernelUtil.h"
 #include "kframework/LowerDeviceLink.h"
 #include "kframework/PnpDeviceBase.h"
@@ -51,6 +52,10 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   void SignalForIsocReinitialize() override;
   int32_t OnPanelRequest() override { return 0; }
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLowerLink; }
+  // MIDI to the host also goes to the audio adapter, when it has registered for it.
+  int32_t DeliverMIDIInEvent(uint32_t packet) override;
+
+  bool ConverterDelayOn() const { return mConverterDelay != 0; }
 
   // Called by the bus driver after every bus reset.
   static void BusResetNotification(PVOID context);
@@ -63,6 +68,8 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   volatile LONG mReinitPending = 0;
   // The audio child device, made at the first start and kept until removal.
   QX531ChildList mChildren{this};
+  // What the audio adapter on the child drives through the direct-call table.
+  WdmClientState mWdmClient;
   LONG mUnitNumber = 0;
   LowerDeviceLink mLowerLink;
 
