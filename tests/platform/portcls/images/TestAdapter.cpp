@@ -41,7 +41,7 @@ struct PoolBase {
   static void operator delete(void* p, POOL_TYPE) { ExFreePoolWithTag(p, kTag); }
 };
 
-// ---- the device's clock: a periodic timer that notifies every running wave stream
+// The device's clock: a periodic timer that notifies every running wave stream
 
 struct Notifier {
   KSPIN_LOCK lock;
@@ -86,7 +86,7 @@ void NotifierStop(int slot) {
   if (last) KeCancelTimer(&gNotifier.timer);
 }
 
-// ---- wave-cyclic miniport
+// The wave-cyclic miniport.
 
 KSDATARANGE_AUDIO gPcmRange = {
     {{sizeof(KSDATARANGE_AUDIO), 0, 0, 0, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_PCM,
@@ -313,7 +313,7 @@ NTSTATUS WaveMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* object) {
   return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-// ---- MIDI miniport: what the render stream takes comes back on the capture stream
+// The MIDI miniport: what the render stream takes comes back on the capture stream
 
 KSDATARANGE_MUSIC gMidiRange = {{{sizeof(KSDATARANGE_MUSIC), 0, 0, 0, KSDATAFORMAT_TYPE_MUSIC,
                                   KSDATAFORMAT_SUBTYPE_MIDI, KSDATAFORMAT_SPECIFIER_NONE}},
@@ -475,7 +475,7 @@ NTSTATUS MidiMiniport::NonDelegatingQueryInterface(REFIID iid, PVOID* object) {
   return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-// ---- topology miniport: a volume node and a mute node that keep what is set
+// The topology miniport: a volume node and a mute node that keep what is set
 
 class TopologyMiniport;
 TopologyMiniport* TopologyOf(PPCPROPERTY_REQUEST request);
@@ -617,7 +617,7 @@ NTSTATUS MuteHandler(PPCPROPERTY_REQUEST request) {
   return STATUS_SUCCESS;
 }
 
-// ---- the driver
+// The driver.
 
 template <typename Miniport>
 NTSTATUS Install(PDEVICE_OBJECT fdo, PIRP irp, PRESOURCELIST resources, REFCLSID portClass, PWSTR name, PPORT* kept) {
