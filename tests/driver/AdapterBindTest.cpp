@@ -1,7 +1,8 @@
 // An audio adapter stand-in loaded by plug and play on a unit's child device: it asks the child
 // for the direct-call table at its start, registers for MIDI in, and unregisters at its removal.
-// MIDI from the unit reaches it as the unit sent it, MIDI it sends reaches the unit, and nothing
-// of either driver is left once the unit is gone.
+// MIDI from the main unit's ports reaches it as the unit sent it, an expansion unit's surface
+// reaches its adapter on the surface cable, MIDI it sends reaches the unit, and nothing of either
+// driver is left once the units are gone.
 #include <gtest/gtest.h>
 
 #include <new>
@@ -132,7 +133,7 @@ NTSTATUS AdapterEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   return STATUS_SUCCESS;
 }
 
-TEST(AdapterOnTheChild, BindsExchangesMidiBothWaysAndLeavesNothingOnceTheUnitsAreGone) {
+TEST(AdapterOnTheChild, BindsExchangesMidiBothWaysWithEachUnitAndLeavesNothingOnceTheUnitsAreGone) {
   gAdapters.clear();
   gMidiIn[0].clear();
   gMidiIn[1].clear();
@@ -150,6 +151,7 @@ TEST(AdapterOnTheChild, BindsExchangesMidiBothWaysAndLeavesNothingOnceTheUnitsAr
     uint32_t midiOnly = QX531Device::kStreamMaskMidi;
     uint32_t returned = 0;
     ASSERT_EQ(rig.DeviceOf(main)->HandleControlRequest(5, &midiOnly, sizeof midiOnly, 0, &returned), 0);
+    ASSERT_EQ(rig.DeviceOf(kr6)->HandleControlRequest(5, &midiOnly, sizeof midiOnly, 0, &returned), 0);
     rig.Quiesce();
 
     const std::vector<ULONG> sent = {0x09903C40, 0x19B00705, 0x2BC00500, 0x3E807F00};
@@ -164,6 +166,12 @@ TEST(AdapterOnTheChild, BindsExchangesMidiBothWaysAndLeavesNothingOnceTheUnitsAr
     EXPECT_EQ(t.SendMidiEvent(t.Context, 0x09, 0x90, 0x3C, 0x40), STATUS_SUCCESS);
     rig.Quiesce();
     EXPECT_EQ(main.MidiOutPackets(0), std::vector<uint32_t>{0x09903C40});
+
+    // The expansion unit's surface reaches its own adapter on the surface cable.
+    kr6.MoveFader(0, 0x2000);
+    rig.Quiesce();
+    ASSERT_FALSE(gMidiIn[1].empty());
+    for (ULONG packet : gMidiIn[1]) EXPECT_EQ(packet >> 28, 4u) << std::hex << packet;
 
     rig.Unplug(kr6);
     EXPECT_EQ(gAdapters.size(), 1u) << "the expansion unit's adapter unbound with its unit";
