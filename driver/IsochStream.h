@@ -18,6 +18,15 @@ struct IsochResourceRecord {
 };
 
 class IsochTransfer;
+struct IsochAttachment;
+
+// One asynchronous request of a transfer: its owner, the list it attaches or detaches (if any)
+// and the request itself.
+struct IsochRequestBlock {
+  IsochTransfer* mOwner;
+  IsochAttachment* mAttachment;
+  IRB mIrb;
+};
 
 // One descriptor list handed to the bus driver.
 struct IsochAttachment {
@@ -25,16 +34,54 @@ struct IsochAttachment {
   IsochTransfer* mOwner;
   UCHAR mDetaching;  // the host itself took the list back
   ListLink mLink;
-  PVOID mDetachBlock;
+  IsochRequestBlock* mDetachBlock;
 };
+
+// Descriptor bookkeeping kept in descriptor 0 of each list.
+enum IsochListSlot : ULONG {
+  kListCount = 0,       // descriptors handed to the bus driver
+  kListUnit = 2,        // the unit the list belongs to
+  kListCompletion = 3,  // the unit's routine for this list
+};
+
+// What a finished list is handed to.
+using IsochListCompletion = void (*)(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
 
 class IsochTransfer {
  public:
+  // Request blocks kept ready, so that re-attaching in a completion rarely goes to the pool.
+  static constexpr USHORT kRequestBlockDepth = 4;
+
   explicit IsochTransfer(ULONG stamp);
   virtual void OnListDone(NTSTATUS status, PISOCH_DESCRIPTOR list);
   virtual void OnStreamStarted(NTSTATUS status);
   virtual void OnStreamStopped(NTSTATUS status);
   virtual ~IsochTransfer();
+
+  // PASSIVE_LEVEL. A resource for listening, or for talking with `talk`, on `channel`.
+  NTSTATUS AllocateTransferResources(BOOLEAN talk, LowerDeviceLink* link, PnpDeviceBase* countOwner, ULONG speed,
+                                     ULONG maxBytesPerFrame, ULONG buffers, ULONG maxBufferSize, ULONG channel);
+  // PASSIVE_LEVEL. Waits until no request of this transfer is in flight.
+  void WaitForRequests();
+  // PASSIVE_LEVEL. Forgets the link and the resource and deletes the request blocks; the resource
+  // itself is freed by FreeIsochResources first.
+  void DropTransferResources();
+  NTSTATUS AllocateIsochResources(ULONG speed, ULONG flags, ULONG channel, ULONG maxBytesPerFrame, ULONG buffers,
+                                  ULONG maxBufferSize, ULONG quadletsToStrip);
+  NTSTATUS FreeIsochResources();
+
+  // DISPATCH_LEVEL or below. Start (or stop) the resource's stream; each completes later.
+  NTSTATUS IsochListen(const CYCLE_TIME* start);
+  NTSTATUS IsochTalk(const CYCLE_TIME* start);
+  NTSTATUS IsochStop();
+
+  // DISPATCH_LEVEL or below.
+  NTSTATUS AttachIsochBuffers(PISOCH_DESCRIPTOR list);
+  NTSTATUS DetachIsochBuffers(PISOCH_DESCRIPTOR list);
+  NTSTATUS DetachAllIsochBuffers();
+
+  // Called by the bus driver at DISPATCH_LEVEL when the last descriptor of a list is done.
+  static void ListDoneRoutine(PVOID context1, PVOID context2);
 
   ULONG mSignature;
   IsochResourceRecord* mResourceInUse = nullptr;
@@ -48,11 +95,39 @@ class IsochTransfer {
   BOOLEAN mRequestBlocksMade = FALSE;
   PnpDeviceBase* mCountOwner = nullptr;
   IsochResourceRecord mResource{};
+  // Requests sent and not yet completed: each holds a request block and this object.
+  volatile LONG mInFlight = 0;
+
+ private:
+  IsochRequestBlock* TakeRequestBlock();
+  void ReturnRequestBlock(IsochRequestBlock* block);
+  // Takes the record out of the attached list; false when it was no longer there.
+  bool Unlink(IsochAttachment* attachment);
+  IsochAttachment* FindAttachment(PISOCH_DESCRIPTOR list);
+  NTSTATUS StartStream(ULONG function, const CYCLE_TIME* start);
+  void SendDetach(IsochAttachment* attachment, IsochRequestBlock* block);
+  static ULONG HandedCount(PISOCH_DESCRIPTOR list) { return static_cast<ULONG>(list[0].DeviceReserved[kListCount]); }
+  static void AttachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static void DetachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static void StartDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static void StopDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+};
+
+// An MDL over one packet buffer, and whether the table made it.
+struct IsochMdlEntry {
+  PMDL mMdl;
+  UCHAR mOwned;
+};
+
+struct IsochMdlTable {
+  ULONG mCount;
+  IsochMdlEntry mEntries[1];  // mCount of them
 };
 
 class IsochStream : public IsochTransfer {
  public:
   static constexpr ULONG kNoChannel = 64;
+  static constexpr ULONG kDescriptorsPerList = 412;
 
   // The bandwidth the bus driver granted.
   struct Bandwidth {
@@ -62,14 +137,37 @@ class IsochStream : public IsochTransfer {
   };
 
   IsochStream(ULONG stamp, ULONG direction);
+  ~IsochStream() override;
+  void OnListDone(NTSTATUS status, PISOCH_DESCRIPTOR list) override;
+  void OnStreamStarted(NTSTATUS status) override;
+  void OnStreamStopped(NTSTATUS status) override;
+
+  // PASSIVE_LEVEL.
+  NTSTATUS AllocateIsochBandwidth(ULONG bytesPerFrame, ULONG speed);
+  NTSTATUS FreeIsochBandwidth();
+  NTSTATUS AllocateIsochChannel(ULONG requested);
+  NTSTATUS FreeIsochChannel();
+  // Zeroed descriptor lists and empty MDL tables for both halves; false when any is missing (what
+  // was made is freed).
+  bool AllocateLists();
+  void FreeLists();
+  // Describes packet buffer j of one half with an MDL of `length` bytes; false without one.
+  bool DescribePacket(ULONG half, ULONG j, PVOID buffer, ULONG length, ULONG flags);
+
+  PISOCH_DESCRIPTOR List(ULONG half) const { return half == 0 ? mListA : mListB; }
 
   ULONG mDirection;
   ULONG mChannel = kNoChannel;
   Bandwidth mBandwidth{};
   PISOCH_DESCRIPTOR mListA = nullptr;
   PISOCH_DESCRIPTOR mListB = nullptr;
-  PVOID mMdlTableA = nullptr;
-  PVOID mMdlTableB = nullptr;
+  IsochMdlTable* mMdlTableA = nullptr;
+  IsochMdlTable* mMdlTableB = nullptr;
   UCHAR mAllocated = 0;
   UCHAR mStarted = 0;
+  // Why the last listen or talk failed; the lists it took back report it.
+  NTSTATUS mStartStatus = STATUS_SUCCESS;
+
+ private:
+  static void FreeMdlTable(IsochMdlTable* table);
 };

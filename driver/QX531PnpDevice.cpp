@@ -110,7 +110,13 @@ int32_t QX531PnpDevice::HandleControlRequest(uint32_t request, void* buffer, uin
   // The ASIO requests keep the caller's bit: two of them have layouts of their own for 32-bit callers.
   if (plain >= kFirstAsioRequest && plain <= kLastAsioRequest)
     return HandleAsioRequest(request, buffer, inputLength, outputLength, bytesReturned);
-  return QX531WinDevice::HandleControlRequest(plain, buffer, inputLength, outputLength, bytesReturned);
+  // Starting and stopping the streams is ordered with plug-in, unplug and their rebuilding.
+  if (plain != QX531RequestNumber(IOCTL_QX531_SET_STREAM_MASK))
+    return QX531WinDevice::HandleControlRequest(plain, buffer, inputLength, outputLength, bytesReturned);
+  LockMutex(mUnitMutex.Get());
+  const int32_t result = QX531WinDevice::HandleControlRequest(plain, buffer, inputLength, outputLength, bytesReturned);
+  KeReleaseMutex(mUnitMutex.Get(), FALSE);
+  return result;
 }
 
 // No ASIO client is served yet: every ASIO request is refused.
@@ -369,6 +375,7 @@ void QX531PnpDevice::BusResetWorker(PVOID context) {
 // the re-initialisation worker is sure to run; without one they keep running and the stream is
 // signalled again.
 void QX531PnpDevice::SignalForIsocReinitialize() {
+  QX531WinDevice::SignalForIsocReinitialize();
   if (InterlockedExchange(&mReinitPending, 1) != 0) return;
   WorkItem* work = AllocateWork(IsocReinitializeWorker);
   if (work == nullptr) {
@@ -379,11 +386,17 @@ void QX531PnpDevice::SignalForIsocReinitialize() {
   ExQueueWorkItem(&work->item, DelayedWorkQueue);
 }
 
-// PASSIVE_LEVEL, on the delayed work queue. From here on the stream may be signalled again.
+// PASSIVE_LEVEL, on the delayed work queue. The streams are stopped, every list taken back, and
+// started afresh; once they are stopped the stream may be signalled again.
 void QX531PnpDevice::IsocReinitializeWorker(PVOID context) {
   PAGED_CODE();
   auto* work = static_cast<WorkItem*>(context);
   QX531PnpDevice* self = work->device;
+  LockMutex(self->mUnitMutex.Get());
+  const bool restart = !(self->mWorkGate & kWorkGateClosed) && self->IsStreaming();
+  if (restart) self->StopAudioStreams();
   InterlockedExchange(&self->mReinitPending, 0);
+  if (restart) self->StartAudioStreams();
+  KeReleaseMutex(self->mUnitMutex.Get(), FALSE);
   self->FinishWork(work);
 }

@@ -9,6 +9,7 @@
 
 #include "unit/QX531Device.h"
 
+class IsochStream;
 class LowerDeviceLink;
 class PnpDeviceBase;
 class ReceiveWindow;
@@ -49,6 +50,16 @@ class QX531WinDevice : public QX531Device {
   int32_t AllocateBuffer(StreamBuffer* buffer, uint32_t size, uint32_t kind) override;
   int32_t FreeBuffer(StreamBuffer* buffer) override;
 
+  // Isochronous streams. Allocation, start, stop, the idle wait and freeing run at PASSIVE_LEVEL;
+  // RequeueBuffers runs in the lists' completions at DISPATCH_LEVEL.
+  int32_t AllocateIsochStream(PlatformHandle stream, uint32_t direction) override;
+  int32_t StartIsochStreams() override;
+  int32_t StopIsochStreams() override;
+  int32_t FreeIsochStream(PlatformHandle stream, uint32_t direction) override;
+  int32_t WaitIsochIdle() override;
+  int32_t RequeueBuffers(uint32_t half, uint32_t recordPackets, uint32_t playbackPackets,
+                         const uint32_t* lengths) override;
+
   // The engine's locks are spin locks: its writers and surface run at DISPATCH_LEVEL too.
   void AcquireEngineLock(EngineLock lock) override;
   void ReleaseEngineLock(EngineLock lock) override;
@@ -70,8 +81,19 @@ class QX531WinDevice : public QX531Device {
   // Set by a successful reading of the ids, cleared by an access the bus driver refused because
   // the unit left the bus or the generation moved on.
   volatile UCHAR mReachable = 0;
-  // Whether finished isochronous lists go back to the bus driver.
+  // Whether finished isochronous lists go back to the bus driver and on to the engine.
   volatile UCHAR mIsochRunning = 0;
+  // The lists record A, record B, playback A, playback B: 1 from their attach until their
+  // completion has run. Each attached list also holds a request of the function device.
+  volatile UCHAR mListBusy[4] = {};
+  // Cycle-time word at which the next playback list is to start.
+  ULONG mSchedule = 0;
+  // When each list last came back, in microseconds of the performance counter.
+  LONGLONG mListDoneTime[4] = {};
+  // Set when the streams were started after the cycle they were scheduled for.
+  UCHAR mLateStart = 0;
+  // The record and playback streams, once allocated.
+  IsochStream* mIsochStreams[2] = {};
   // The host address windows the unit writes MIDI input and its status into.
   ReceiveWindow* mMidiWindow = nullptr;
   ReceiveWindow* mAsyncWindow = nullptr;
@@ -90,6 +112,14 @@ class QX531WinDevice : public QX531Device {
   void NoteAccessStatus(NTSTATUS status);
   PKSPIN_LOCK SpinLockOf(EngineLock lock);
   static void QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  bool ReattachList(uint32_t which, uint32_t count, const uint32_t* lengths);
+  void ListDone(uint32_t which, NTSTATUS status);
+  ULONG QueryCycleTime();
+  static void OnInputBufferADone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
+  static void OnInputBufferBDone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
+  static void OnOutputBufferADone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
+  static void OnOutputBufferBDone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
+  static bool WriteFits(PMDL mdl, ULONG offset, ULONG length, ULONG room);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);
 };

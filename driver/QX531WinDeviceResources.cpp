@@ -161,9 +161,16 @@ void QX531WinDevice::TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG of
   if (fifo != nullptr) window->ReturnReceiveBuffer(fifo);
 }
 
-// Records of 8 bytes whose first quadlet is big-endian on the bus.
+// Whether a write lies inside its receive buffer and fits the engine's buffer.
+bool QX531WinDevice::WriteFits(PMDL mdl, ULONG offset, ULONG length, ULONG room) {
+  const ULONG held = mdl != nullptr ? MmGetMdlByteCount(mdl) : 0;
+  return length <= room && offset <= held && length <= held - offset;
+}
+
+// Records of 8 bytes whose first quadlet is big-endian on the bus. A write that is no whole
+// records still gives its receive buffer back.
 void QX531WinDevice::OnMIDIReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo) {
-  if (length % 8 != 0 || length > sizeof mMIDIReceiveBuffer) {
+  if (length % 8 != 0 || !WriteFits(mdl, offset, length, sizeof mMIDIReceiveBuffer)) {
     if (fifo != nullptr) mMidiWindow->ReturnReceiveBuffer(fifo);
     return;
   }
@@ -178,7 +185,7 @@ void QX531WinDevice::OnMIDIReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PA
 }
 
 void QX531WinDevice::OnAsyncReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo) {
-  if (length > sizeof mAsyncReceiveBuffer) {
+  if (!WriteFits(mdl, offset, length, sizeof mAsyncReceiveBuffer)) {
     if (fifo != nullptr) mAsyncWindow->ReturnReceiveBuffer(fifo);
     return;
   }

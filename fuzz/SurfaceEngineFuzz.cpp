@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "tests/unit/UnitDouble.h"
 #include "unit/LcdTextBlock.h"
@@ -33,6 +34,22 @@ class FuzzedUnit : public UnitDouble {
   }
 };
 
+// A main unit and an expansion unit, plugged in once and put back before every input.
+struct Units {
+  FuzzedUnit mMain;
+  FuzzedUnit mExpansion;
+  std::function<void()> mRestoreMain;
+  std::function<void()> mRestoreExpansion;
+
+  Units() {
+    mMain.LookLikeMainUnit();
+    mExpansion.LookLikeExpansionUnit(0x1234);
+    if (mMain.HandlePlugIn() != 0 || mExpansion.HandlePlugIn() != 0) std::abort();
+    mRestoreMain = mMain.Checkpoint(UnitDouble::StreamBuffers::Untouched);
+    mRestoreExpansion = mExpansion.Checkpoint(UnitDouble::StreamBuffers::Untouched);
+  }
+};
+
 }  // namespace
 
 // Byte 0: protocol (low 3 bits) and unit kind (bit 3). Then operations: an even tag byte sends
@@ -40,10 +57,10 @@ class FuzzedUnit : public UnitDouble {
 // byte writes (tag >> 1) status records of four bytes into the unit's status window.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  FuzzedUnit unit;
-  if (data[0] & 8) unit.LookLikeExpansionUnit(0x1234);
-  else unit.LookLikeMainUnit();
-  if (unit.HandlePlugIn() != 0) return 0;
+  static Units* units = new Units;
+  units->mRestoreMain();
+  units->mRestoreExpansion();
+  FuzzedUnit& unit = data[0] & 8 ? units->mExpansion : units->mMain;
   unit.Surface().mEmulationMode = kModes[(data[0] & 7) % 5];
   size_t i = 1;
   while (i < size) {

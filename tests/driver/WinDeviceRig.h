@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/IsochStream.h"
 #include "driver/QX531WinDevice.h"
 #include "kframework/KernelDriverBase.h"
 #include "kframework/LowerDeviceLink.h"
@@ -62,6 +63,14 @@ class TestUnit : public QX531WinDevice {
   uint32_t NodeNumber() const { return mNodeNum; }
   uint32_t LocalNodeNumber() const { return mlocalNodeNum; }
   uint8_t* MidiReceiveBuffer() { return mMIDIReceiveBuffer; }
+  // The streams' state on the Windows side and the packet counts the engine hands it.
+  IsochStream* Stream(uint32_t direction) const { return mIsochStreams[direction & 1]; }
+  volatile UCHAR* ListBusy() { return mListBusy; }
+  const uint32_t* CompletionCounts() const { return mCompletionCounts; }
+  void SetListPackets(uint32_t count) {
+    mRecordPacketsA = mRecordPacketsB = mPlaybackPacketsA = mPlaybackPacketsB = count;
+  }
+  uint32_t* PlaybackLengthsA() { return mPlaybackLengthsA; }
   uint8_t* AsyncReceiveBuffer() { return mAsyncReceiveBuffer; }
 
   LowerDeviceLink mLink;

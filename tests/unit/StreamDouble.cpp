@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "unit/PreferencesBlock.h"
 #include "unit/RegisterMap.h"
@@ -294,4 +296,14 @@ void StreamDouble::ConvertBufferPair(uint32_t list, BufferDescriptor* record, Bu
     PackOutputChannels(*playback, sources);
   }
   HandleStatusWords(record->mFrames);
+}
+
+std::function<void()> StreamDouble::Checkpoint(StreamBuffers buffers) {
+  auto saved = std::make_shared<std::pair<StreamDoubleState, StreamDoubleInternals>>(
+      static_cast<const StreamDoubleState&>(*this), static_cast<const StreamDoubleInternals&>(*this));
+  return [this, unit = UnitDouble::Checkpoint(buffers), saved] {
+    unit();
+    static_cast<StreamDoubleState&>(*this) = saved->first;
+    static_cast<StreamDoubleInternals&>(*this) = saved->second;
+  };
 }

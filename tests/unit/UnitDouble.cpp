@@ -1,8 +1,11 @@
 #include "tests/unit/UnitDouble.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 
+#include "tests/unit/EngineCheckpoint.h"
 #include "unit/RegisterMap.h"
 
 BusOp W(uint32_t offset, uint32_t value) { return BusOp{BusOp::Write, offset, value, {}}; }
@@ -16,8 +19,9 @@ std::ostream& operator<<(std::ostream& out, const BusOp& op) {
 }
 
 UnitDouble::~UnitDouble() {
-  mHeld.clear();
+  mInternals.mHeld.clear();
   HandleUnPlug();
+  for (const auto& spare : mSpareBuffers) delete[] spare.first;
 }
 
 void UnitDouble::LookLikeMainUnit(uint32_t hardwareVersion) {
@@ -39,9 +43,9 @@ void UnitDouble::LookLikeExpansionUnit(uint32_t serial) {
 }
 
 bool UnitDouble::ReleaseOne(uint32_t status) {
-  if (mHeld.empty()) return false;
-  Held held = std::move(mHeld.front());
-  mHeld.pop_front();
+  if (mInternals.mHeld.empty()) return false;
+  Held held = std::move(mInternals.mHeld.front());
+  mInternals.mHeld.pop_front();
   if (std::memcmp(held.mSource, held.mIssued.data(), held.mIssued.size()) != 0) mQueuedValueChanged = true;
   held.mCompletion(held.mContext, status);
   return true;
@@ -68,6 +72,23 @@ std::vector<BusOp> UnitDouble::WritesTo(uint32_t offset) const {
   return writes;
 }
 
+std::function<void()> UnitDouble::Checkpoint(StreamBuffers streamBuffers) {
+  std::vector<std::pair<uint8_t*, std::vector<uint8_t>>> buffers;
+  if (streamBuffers == StreamBuffers::Restore) {
+    for (const auto& [buffer, length] : mInternals.mBuffers) buffers.emplace_back(buffer, std::vector<uint8_t>(buffer, buffer + length));
+  }
+  std::optional<SettingsStore> store;
+  if (mInternals.mStore != nullptr) store = *mInternals.mStore;
+  return [this, engine = CheckpointEngine(*this), state = UnitDoubleState(*this), internals = mInternals,
+          buffers = std::move(buffers), store] {
+    engine();
+    for (const auto& [buffer, bytes] : buffers) std::memcpy(buffer, bytes.data(), bytes.size());
+    static_cast<UnitDoubleState&>(*this) = state;
+    mInternals = internals;
+    if (store) *mInternals.mStore = *store;
+  };
+}
+
 int32_t UnitDouble::Step(const char* name) {
   mCalls.emplace_back(name);
   const auto result = mResults.find(name);
@@ -76,17 +97,17 @@ int32_t UnitDouble::Step(const char* name) {
 
 int32_t UnitDouble::ReadPreferences(PreferencesBlock* block, uint32_t) {
   if (const int32_t result = Step("ReadPreferences"); result != 0) return result;
-  if (mStore == nullptr || !mStore->mHasBlock) return 1;
-  *block = mStore->mBlock;
+  if (mInternals.mStore == nullptr || !mInternals.mStore->mHasBlock) return 1;
+  *block = mInternals.mStore->mBlock;
   return 0;
 }
 
 int32_t UnitDouble::WritePreferences(const PreferencesBlock* block, uint32_t) {
   mCalls.emplace_back("WritePreferences");
-  if (mStore == nullptr) return 1;
-  mStore->mBlock = *block;
-  mStore->mHasBlock = true;
-  ++mStore->mWrites;
+  if (mInternals.mStore == nullptr) return 1;
+  mInternals.mStore->mBlock = *block;
+  mInternals.mStore->mHasBlock = true;
+  ++mInternals.mStore->mWrites;
   return 0;
 }
 
@@ -104,7 +125,7 @@ int32_t UnitDouble::GetRegisterBase() {
 
 int32_t UnitDouble::OpenAddressHandle(PlatformHandle* handle, uint32_t block, uint32_t queued, uint32_t) {
   if (const int32_t result = Step("OpenAddressHandle"); result != 0) return result;
-  *handle = reinterpret_cast<PlatformHandle>(mNextHandle++);
+  *handle = reinterpret_cast<PlatformHandle>(mInternals.mNextHandle++);
   mOpenedHandles.emplace_back(block, queued);
   ++mLiveHandles;
   return 0;
@@ -131,16 +152,31 @@ int32_t UnitDouble::AllocateFWMemorySpace(PlatformHandle* range, uint32_t, void*
 }
 
 int32_t UnitDouble::AllocateBuffer(StreamBuffer* buffer, uint32_t length, uint32_t) {
-  if (mFailBufferFrom >= 0 && mBuffersAllocated++ >= mFailBufferFrom) return 1;
-  buffer->mBuffer = new uint8_t[length];
+  if (mFailBufferFrom >= 0 && mInternals.mBuffersAllocated++ >= mFailBufferFrom) return 1;
+  const auto spare = std::find_if(mSpareBuffers.rbegin(), mSpareBuffers.rend(),
+                                  [length](const auto& b) { return b.second == length; });
+  if (spare != mSpareBuffers.rend()) {
+    buffer->mBuffer = spare->first;
+    mSpareBuffers.erase(std::next(spare).base());
+  } else {
+    buffer->mBuffer = new uint8_t[length];
+  }
   std::memset(buffer->mBuffer, 0xEE, length);
   buffer->mMapping = buffer->mBuffer;
+  mInternals.mBuffers[buffer->mBuffer] = length;
   ++mLiveBuffers;
   return 0;
 }
 
 int32_t UnitDouble::FreeBuffer(StreamBuffer* buffer) {
-  delete[] buffer->mBuffer;
+  const auto known = mInternals.mBuffers.find(buffer->mBuffer);
+  const uint32_t length = known != mInternals.mBuffers.end() ? known->second : 0;
+  if (known != mInternals.mBuffers.end()) mInternals.mBuffers.erase(known);
+  if (mRecycleBuffers && length != 0) {
+    mSpareBuffers.emplace_back(buffer->mBuffer, length);
+  } else {
+    delete[] buffer->mBuffer;
+  }
   --mLiveBuffers;
   return 0;
 }
@@ -206,13 +242,13 @@ int32_t UnitDouble::Queue(BusOp op, const void* source, WriteCompletion completi
   switch (mCompletions) {
     case Completions::Inline:
     case Completions::Failed:
-      if (++mNested > mMostNested) mMostNested = mNested;
+      if (++mInternals.mNested > mMostNested) mMostNested = mInternals.mNested;
       completion(context, mCompletions == Completions::Inline ? kWriteStatusSuccess : mFailStatus);
-      --mNested;
+      --mInternals.mNested;
       break;
     case Completions::Held:
-      mHeld.push_back(Held{completion, context, static_cast<const uint8_t*>(source), std::move(issued)});
-      if (static_cast<int32_t>(mHeld.size()) > mMostHeld) mMostHeld = static_cast<int32_t>(mHeld.size());
+      mInternals.mHeld.push_back(Held{completion, context, static_cast<const uint8_t*>(source), std::move(issued)});
+      if (static_cast<int32_t>(mInternals.mHeld.size()) > mMostHeld) mMostHeld = static_cast<int32_t>(mInternals.mHeld.size());
       break;
     case Completions::Refused: break;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,33 +31,14 @@ BusOp W(uint32_t offset, uint32_t value);   // synchronous quadlet write
 BusOp Q(uint32_t offset, uint32_t value);   // queued quadlet write
 std::ostream& operator<<(std::ostream& out, const BusOp& op);
 
-// An engine platform kept in memory: a register file, the writes in the order the unit received
-// them, a settings store, and queued writes whose completions run inline, are held for the test
-// to release, are refused, or complete with a failure status.
-class UnitDouble : public QX531Device {
- public:
-  enum class Completions { Inline, Held, Refused, Failed };
+enum class DoubleCompletions { Inline, Held, Refused, Failed };
 
-  explicit UnitDouble(SettingsStore* store = nullptr) : mStore(store) {}
-  ~UnitDouble() override;
-
-  // A main unit or an expansion unit as the registers show it.
-  void LookLikeMainUnit(uint32_t hardwareVersion = 0);
-  void LookLikeExpansionUnit(uint32_t serial);
-
-  // Runs the oldest held completion with that status; false when none is held.
-  bool ReleaseOne(uint32_t status = kWriteStatusSuccess);
-  void ReleaseAll();
-  std::size_t HeldCount() const { return mHeld.size(); }
-
-  // The queued writes only, in order.
-  std::vector<BusOp> QueuedWrites() const;
-  std::vector<BusOp> WritesTo(uint32_t offset) const;
-  void ForgetWrites() { mWrites.clear(); }
-
+// Everything the double keeps besides the engine, in one copyable part, so that a checkpoint can
+// put the whole unit back.
+struct UnitDoubleState {
   std::map<uint32_t, uint32_t> mRegisters;
   std::vector<BusOp> mWrites;
-  Completions mCompletions = Completions::Inline;
+  DoubleCompletions mCompletions = DoubleCompletions::Inline;
   // The status of a failed completion.
   uint32_t mFailStatus = kWriteStatusDeparted;
   // Results of platform steps by operation name; absent names succeed.
@@ -80,6 +62,43 @@ class UnitDouble : public QX531Device {
 
   // The host's node number as the next ExtractNodeAndGenerationIDs finds it.
   uint32_t mLocalNode = 0;
+};
+
+// An engine platform kept in memory: a register file, the writes in the order the unit received
+// them, a settings store, and queued writes whose completions run inline, are held for the test
+// to release, are refused, or complete with a failure status.
+class UnitDouble : public QX531Device, public UnitDoubleState {
+ public:
+  using Completions = DoubleCompletions;
+
+  explicit UnitDouble(SettingsStore* store = nullptr) { mInternals.mStore = store; }
+  ~UnitDouble() override;
+
+  // A main unit or an expansion unit as the registers show it.
+  void LookLikeMainUnit(uint32_t hardwareVersion = 0);
+  void LookLikeExpansionUnit(uint32_t serial);
+
+  // Runs the oldest held completion with that status; false when none is held.
+  bool ReleaseOne(uint32_t status = kWriteStatusSuccess);
+  void ReleaseAll();
+  std::size_t HeldCount() const { return mInternals.mHeld.size(); }
+
+  // The queued writes only, in order.
+  std::vector<BusOp> QueuedWrites() const;
+  std::vector<BusOp> WritesTo(uint32_t offset) const;
+  void ForgetWrites() { mWrites.clear(); }
+
+  // What puts the whole unit back as it is now: the engine, the double, its settings store, the
+  // unit table and, unless nothing can write them (no stream runs), the stream buffers' contents;
+  // so that a fuzz target can run many inputs on one unit. Used with the same stream buffers
+  // allocated as when it was taken.
+  enum class StreamBuffers { Restore, Untouched };
+  virtual std::function<void()> Checkpoint(StreamBuffers buffers = StreamBuffers::Restore);
+
+  // Freed stream buffers are kept and handed out again instead of going back to the heap, for
+  // fuzz targets that plug in and unplug for every input (a use after free is then not caught).
+  bool mRecycleBuffers = false;
+
   const uint8_t* const* RecordSlots(int list) const { return list == 0 ? mRecordSlotsA : mRecordSlotsB; }
   const uint8_t* const* PlaybackSlots(int list) const { return list == 0 ? mPlaybackSlotsA : mPlaybackSlotsB; }
 
@@ -130,9 +149,14 @@ class UnitDouble : public QX531Device {
   int32_t Step(const char* name);
   int32_t Queue(BusOp op, const void* source, WriteCompletion completion, void* context);
 
-  SettingsStore* mStore;
-  std::deque<Held> mHeld;
-  int32_t mBuffersAllocated = 0;
-  int32_t mNested = 0;
-  uintptr_t mNextHandle = 0x1000;
+  struct Internals {
+    SettingsStore* mStore = nullptr;
+    std::deque<Held> mHeld;
+    int32_t mBuffersAllocated = 0;
+    int32_t mNested = 0;
+    uintptr_t mNextHandle = 0x1000;
+    std::map<uint8_t*, uint32_t> mBuffers;  // the stream buffers and their lengths
+  };
+  Internals mInternals;
+  std::vector<std::pair<uint8_t*, uint32_t>> mSpareBuffers;  // with mRecycleBuffers, kept across checkpoints
 };
