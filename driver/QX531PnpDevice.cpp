@@ -1,7 +1,9 @@
 #include "driver/QX531PnpDevice.h"
 
 #include "driver/BusRequests.h"
+#include "driver/QX531AudioPdo.h"
 #include "driver/QX531Driver.h"
+#include "driver/UnitInstanceTable.h"
 #include "unit/ControlRequests.h"
 
 namespace {
@@ -158,6 +160,7 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     if (!NT_SUCCESS(status)) return status;
     mBusResetRegistered = TRUE;
   }
+  MakeChild();
   WaitForBusToSettle();
 
   LockMutex(mUnitMutex.Get());
@@ -169,12 +172,33 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     mBusResetRegistered = FALSE;
     return plugged == kPlugInOutOfMemory ? STATUS_INSUFFICIENT_RESOURCES : STATUS_UNSUCCESSFUL;
   }
+  if (QX531PdoBase* child = mChildren.FirstChild()) RegisterUnitInstance(child->mDeviceObject, static_cast<LONG>(Serial()));
   return STATUS_SUCCESS;
+}
+
+// The unit's one child device, on which the audio adapter loads. A start after a stop keeps the
+// child it made before, so the adapter on it and its instance path stay. Without a child the unit
+// still serves its own clients; the next start tries again.
+void QX531PnpDevice::MakeChild() {
+  PAGED_CODE();
+  if (mChildren.FirstChild() != nullptr) return;
+  NTSTATUS status;
+  QX531AudioPdo* child = QX531AudioPdo::Create(this, &mChildren, 0, &status);
+  if (child == nullptr) return;
+  if (!NT_SUCCESS(status)) {
+    child->Delete();
+    return;
+  }
+  mWdmClient.Reset();
+  mChildren.AddChild(child);
+  child->mDeviceObject->Flags &= ~DO_DEVICE_INITIALIZING;
+  IoInvalidateDeviceRelations(mPhysicalDevice, BusRelations);
 }
 
 // The bus-reset registration stays for the next start.
 NTSTATUS QX531PnpDevice::OnStopDevice(PIRP) {
   PAGED_CODE();
+  UnregisterUnitInstance(static_cast<LONG>(Serial()), FALSE);
   LockMutex(mUnitMutex.Get());
   StopMidi();
   HandleUnPlug();
@@ -187,6 +211,7 @@ NTSTATUS QX531PnpDevice::OnSurpriseRemoval(PIRP) {
   PAGED_CODE();
   ClearReachable();
   DisableDeviceInterfaces(nullptr);
+  mChildren.MarkChildrenMissing();
   return STATUS_SUCCESS;
 }
 
@@ -195,6 +220,7 @@ NTSTATUS QX531PnpDevice::OnSurpriseRemoval(PIRP) {
 NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
   PAGED_CODE();
   StopWorkers();
+  UnregisterUnitInstance(static_cast<LONG>(Serial()), FALSE);
   LockMutex(mUnitMutex.Get());
   StopMidi();
   HandleUnPlug();
@@ -204,7 +230,51 @@ NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
     SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
     mBusResetRegistered = FALSE;
   }
+  mChildren.RemoveAllChildren();
   return STATUS_SUCCESS;
+}
+
+// Up to DISPATCH_LEVEL.
+int32_t QX531PnpDevice::DeliverMIDIInEvent(uint32_t packet) {
+  mWdmClient.DeliverMidiIn(packet);
+  return 0;
+}
+
+// The children are this device's bus relations; the request then goes on down the stack.
+NTSTATUS QX531PnpDevice::OnQueryDeviceRelations(PIRP irp) {
+  PAGED_CODE();
+  const NTSTATUS status = mChildren.QueryBusRelations(irp);
+  if (!NT_SUCCESS(status)) return CompleteRequest(irp, status);
+  return DefaultPnp(irp);
+}
+
+// The stack's device power state is followed from every device SET_POWER that passes, so that
+// the children's power policy knows where the unit's stack is.
+NTSTATUS QX531PnpDevice::OnSetPower(PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->Parameters.Power.Type == DevicePowerState) {
+    if (sp->Parameters.Power.State.DeviceState < mChildren.DevicePowerState())
+      OnDevicePowerUp(irp);
+    else
+      OnDevicePowerDown(irp);
+  }
+  return DefaultPower(irp);
+}
+
+void QX531PnpDevice::OnDevicePowerUp(PIRP irp) {
+  mChildren.SetDevicePowerState(IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State.DeviceState);
+}
+
+void QX531PnpDevice::OnDevicePowerDown(PIRP irp) {
+  mChildren.SetDevicePowerState(IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State.DeviceState);
+}
+
+// No deeper than any child still needs.
+DEVICE_POWER_STATE QX531PnpDevice::DevicePowerStateFor(SYSTEM_POWER_STATE systemState) {
+  PAGED_CODE();
+  const DEVICE_POWER_STATE own = PnpDeviceBase::DevicePowerStateFor(systemState);
+  const DEVICE_POWER_STATE children = mChildren.LowestChildPowerState();
+  return children < own ? children : own;
 }
 
 NTSTATUS QX531PnpDevice::OnQueryCapabilities(PIRP irp) {

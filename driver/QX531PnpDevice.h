@@ -6,7 +6,9 @@
 
 #include <wdm.h>
 
+#include "driver/QX531ChildList.h"
 #include "driver/QX531WinDevice.h"
+#include "driver/WdmClientState.h"
 #include "kframework/KernelUtil.h"
 #include "kframework/LowerDeviceLink.h"
 #include "kframework/PnpDeviceBase.h"
@@ -33,11 +35,16 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   NTSTATUS OnStartDevice(PIRP irp) override;
   NTSTATUS OnStopDevice(PIRP irp) override;
   NTSTATUS OnRemoveDevice(PIRP irp) override;
+  NTSTATUS OnQueryDeviceRelations(PIRP irp) override;
   NTSTATUS OnQueryCapabilities(PIRP irp) override;
+  NTSTATUS OnSetPower(PIRP irp) override;
   NTSTATUS OnSurpriseRemoval(PIRP irp) override;
   NTSTATUS OnPrivatePnp(PIRP irp) override;
   NTSTATUS DefaultPnp(PIRP irp) override;
   NTSTATUS DefaultPower(PIRP irp) override;
+  void OnDevicePowerUp(PIRP irp) override;
+  void OnDevicePowerDown(PIRP irp) override;
+  DEVICE_POWER_STATE DevicePowerStateFor(SYSTEM_POWER_STATE systemState) override;
 
   // Unit face.
   int32_t HandleControlRequest(uint32_t request, void* buffer, uint32_t inputLength, uint32_t outputLength,
@@ -45,6 +52,10 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   void SignalForIsocReinitialize() override;
   int32_t OnPanelRequest() override { return 0; }
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLowerLink; }
+  // MIDI to the host also goes to the audio adapter, when it has registered for it.
+  int32_t DeliverMIDIInEvent(uint32_t packet) override;
+
+  bool ConverterDelayOn() const { return mConverterDelay != 0; }
 
   // Called by the bus driver after every bus reset.
   static void BusResetNotification(PVOID context);
@@ -55,6 +66,10 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   volatile LONG mBusResetRunning = 0;
   // 1 while a stream re-initialisation is queued or running.
   volatile LONG mReinitPending = 0;
+  // The audio child device, made at the first start and kept until removal.
+  QX531ChildList mChildren{this};
+  // What the audio adapter on the child drives through the direct-call table.
+  WdmClientState mWdmClient;
   LONG mUnitNumber = 0;
   LowerDeviceLink mLowerLink;
 
@@ -67,6 +82,7 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   QX531PnpDevice(ULONG stamp, PDEVICE_OBJECT physicalDevice, ULONG unitNumber, NumberedName name);
 
   NTSTATUS SetBusResetNotification(ULONG flags);
+  void MakeChild();
   void WaitForBusToSettle();
   void StopWorkers();
   bool OpenWork();

@@ -192,6 +192,7 @@ class QX531Device {
   virtual void ReleaseEngineLock(EngineLock lock);
 
   uint32_t UnitKind() const { return mUnitKind; }
+  uint32_t SampleRate() const { return mSampleRate; }
   uint32_t UnitNumber() const { return mUnitNumber; }
   uint32_t Serial() const { return mSerial; }
   bool IsPluggedIn() const { return mPluggedIn != 0; }
@@ -201,6 +202,8 @@ class QX531Device {
   uint32_t ChangeCount() const { return mChangeCount.load(); }
   uint32_t UnitListCount() const { return mUnitListCount.load(); }
   uint32_t MidiOutDropped() const { return mMidiOutDropped.load(); }
+  // True when the MIDI-out ring has no room for one more event.
+  bool MidiOutRingFull();
   // Items a writer gave up: answered with an error by the unit, or still queued when it left.
   uint32_t DroppedItems(WriterItems items) const { return mDroppedItems[static_cast<uint32_t>(items)].load(); }
   const PreferencesBlock& CurrentPreferences() const { return mPreferences; }

@@ -249,6 +249,11 @@ uint32_t QX531Device::DropQueuedFaders() {
 
 // Producers are serialised by the ring lock. The ring keeps one slot free, and a full ring drops
 // the event rather than overwrite bytes the bus still has to take.
+bool QX531Device::MidiOutRingFull() {
+  EngineLockGuard guard(*this, EngineLock::MidiOutRing);
+  return (mMidiOutWrite + 4) % kMidiOutRingBytes == mMidiOutKept.load();
+}
+
 void QX531Device::SendMIDIOut(uint32_t event) {
   if (!mPluggedIn) return;
   if ((event >> 28) == 4) {
