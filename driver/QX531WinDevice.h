@@ -7,6 +7,8 @@
 // after <wdm.h>, whose types it uses, as on Windows
 #include <1394.h>
 
+#include "driver/AsioClientState.h"
+#include "driver/ClientPort.h"
 #include "unit/QX531Device.h"
 
 class IsochStream;
@@ -101,6 +103,19 @@ class QX531WinDevice : public QX531Device {
   static constexpr size_t kEngineLocks = 4;
   KSPIN_LOCK mEngineLocks[kEngineLocks] = {};
   KIRQL mEngineLockIrql[kEngineLocks] = {};
+
+  // Each client channel holds two halves of this many bytes, 32-bit samples.
+  static constexpr ULONG kChannelHalfBytes = 8192;
+  // All 72 halves in one block of whole pages, so a mapping of a half shows only channel buffers.
+  PUCHAR mChannelBlock = nullptr;
+  PLONG mRecordChannelHalves[kClientChannels][2] = {};
+  PLONG mPlaybackChannelHalves[kClientChannels][2] = {};
+  LONG mRecordAttachCount[kClientChannels] = {};
+  LONG mPlaybackAttachCount[kClientChannels] = {};
+  // A channel's halves while some client has it attached, else null.
+  PLONG mActiveRecordHalves[kClientChannels][2] = {};
+  PLONG mActivePlaybackHalves[kClientChannels][2] = {};
+  AsioClientState mAsio = {};
 
  private:
   struct QueuedWrite;
