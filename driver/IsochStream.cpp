@@ -387,7 +387,7 @@ NTSTATUS IsochTransfer::DetachDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-// A list the bus has just finished is already on its way back through its own detach.
+// A list the bus finishes meanwhile is no longer attached: its own detach takes it back, once.
 NTSTATUS IsochTransfer::DetachIsochBuffers(PISOCH_DESCRIPTOR list) {
   if (mLink == nullptr || mResourceInUse == nullptr) return STATUS_UNSUCCESSFUL;
   KIRQL irql;
@@ -396,8 +396,8 @@ NTSTATUS IsochTransfer::DetachIsochBuffers(PISOCH_DESCRIPTOR list) {
   const bool taken = attachment != nullptr && Unlink(attachment);
   if (taken) attachment->mDetaching = 1;
   KeReleaseSpinLock(&mAttachLock, irql);
-  if (attachment == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
-  if (taken) SendDetach(attachment);
+  if (!taken) return STATUS_INVALID_DEVICE_REQUEST;
+  SendDetach(attachment);
   return STATUS_SUCCESS;
 }
 
