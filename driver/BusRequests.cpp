@@ -54,3 +54,10 @@ NTSTATUS SubmitIrbAsync(LowerDeviceLink* link, PIRB irb, BusRequestCompletion co
   IoSetCompletionRoutine(irp, FreeIrpCompletion, freeContext, TRUE, TRUE, TRUE);
   return IoCallDriver(lower, irp);
 }
+
+NTSTATUS SubmitIrbInIrp(LowerDeviceLink* link, PIRB irb, PIRP irp, PIO_COMPLETION_ROUTINE completion, PVOID context) {
+  IoReuseIrp(irp, STATUS_SUCCESS);
+  PrepareIrb(irp, irb);
+  IoSetCompletionRoutine(irp, completion, context, TRUE, TRUE, TRUE);
+  return IoCallDriver(link->mLowerDevice, irp);
+}

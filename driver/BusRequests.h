@@ -1,5 +1,5 @@
-// The two ways a unit's bus request (IRB) reaches the 1394 bus driver below it: sent and waited
-// for, or sent with a completion routine.
+// The ways a unit's bus request (IRB) reaches the 1394 bus driver below it: sent and waited for,
+// or sent with a completion routine, in an IRP of its own or in one the caller keeps.
 #pragma once
 
 #include <wdm.h>
@@ -22,3 +22,9 @@ NTSTATUS SubmitIrb(LowerDeviceLink* link, PIRB irb, PIRP irp);
 // with STATUS_INSUFFICIENT_RESOURCES at once when the IRP or its context cannot be had. Returns
 // what the lower driver returned, or that status.
 NTSTATUS SubmitIrbAsync(LowerDeviceLink* link, PIRB irb, BusRequestCompletion completion, PVOID context);
+
+// DISPATCH_LEVEL or below. Sends the request in `irp`, the caller's own IRP from IoAllocateIrp for
+// the link's lower device, reused for it, so nothing is allocated. `completion` runs when the
+// lower driver completes it and returns STATUS_MORE_PROCESSING_REQUIRED: the IRP stays the
+// caller's, to send again or free. Returns what the lower driver returned.
+NTSTATUS SubmitIrbInIrp(LowerDeviceLink* link, PIRB irb, PIRP irp, PIO_COMPLETION_ROUTINE completion, PVOID context);

@@ -45,8 +45,15 @@ NTSTATUS IsochTransfer::AllocateTransferResources(BOOLEAN talk, LowerDeviceLink*
                                                   ULONG maxBufferSize, ULONG channel) {
   PAGED_CODE();
   mLink = link;
-  const NTSTATUS status = AllocateIsochResources(speed, talk ? kTalkResourceFlags : kListenResourceFlags, channel,
-                                                 maxBytesPerFrame, buffers, maxBufferSize, 0);
+  NTSTATUS status = AllocateIsochResources(speed, talk ? kTalkResourceFlags : kListenResourceFlags, channel,
+                                           maxBytesPerFrame, buffers, maxBufferSize, 0);
+  if (NT_SUCCESS(status)) {
+    status = MakeListRecords();
+    if (!NT_SUCCESS(status)) {
+      FreeListRecords();
+      FreeIsochResources();
+    }
+  }
   if (!NT_SUCCESS(status)) {
     mLink = nullptr;
     return status;
@@ -58,6 +65,42 @@ NTSTATUS IsochTransfer::AllocateTransferResources(BOOLEAN talk, LowerDeviceLink*
                                   kRequestBlockDepth);
   mRequestBlocksMade = TRUE;
   return STATUS_SUCCESS;
+}
+
+// PASSIVE_LEVEL. Each record's IRPs fit the stack below the link as it is now.
+NTSTATUS IsochTransfer::MakeListRecords() {
+  PAGED_CODE();
+  FreeListRecords();
+  const CHAR stackSize = mLink->mLowerDevice->StackSize;
+  for (IsochAttachment*& attachment : mListRecords) {
+    attachment = static_cast<IsochAttachment*>(KernelAlloc(sizeof(IsochAttachment)));
+    if (attachment == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+    std::memset(attachment, 0, sizeof *attachment);
+    attachment->mOwner = this;
+    for (IsochRequestBlock* block : {&attachment->mAttachBlock, &attachment->mDetachBlock}) {
+      block->mOwner = this;
+      block->mAttachment = attachment;
+      block->mIrp = IoAllocateIrp(stackSize, FALSE);
+      if (block->mIrp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+// PASSIVE_LEVEL, with no request in flight. A record whose list the bus still holds is left
+// allocated rather than freed under the bus, and forgotten with its list.
+void IsochTransfer::FreeListRecords() {
+  PAGED_CODE();
+  for (IsochAttachment*& attachment : mListRecords) {
+    if (attachment != nullptr && attachment->mOutstanding == 0) {
+      for (IsochRequestBlock* block : {&attachment->mAttachBlock, &attachment->mDetachBlock}) {
+        if (block->mIrp != nullptr) IoFreeIrp(block->mIrp);
+      }
+      KernelFree(attachment);
+    }
+    attachment = nullptr;
+  }
+  ListInit(&mAttached, offsetof(IsochAttachment, mLink));
 }
 
 // The requests still in flight use the request blocks and this object, so they are waited for.
@@ -73,6 +116,7 @@ void IsochTransfer::WaitForRequests() {
 void IsochTransfer::DropTransferResources() {
   PAGED_CODE();
   WaitForRequests();
+  FreeListRecords();
   mLink = nullptr;
   mResourceInUse = nullptr;
   if (mRequestBlocksMade) ExDeleteNPagedLookasideList(&mRequestBlocks);
@@ -112,23 +156,32 @@ NTSTATUS IsochTransfer::FreeIsochResources() {
   return status;
 }
 
+// Every request holds this object and the count owner until its completion has run.
+void IsochTransfer::BeginRequest() {
+  InterlockedIncrement(&mInFlight);
+  if (mCountOwner != nullptr) mCountOwner->IncrementRequestCount();
+}
+
+// Last touch of the transfer by a request: after it, teardown may go on.
+void IsochTransfer::EndRequest() {
+  PnpDeviceBase* owner = mCountOwner;
+  if (owner != nullptr) owner->DecrementRequestCount();
+  InterlockedDecrement(&mInFlight);
+}
+
 IsochRequestBlock* IsochTransfer::TakeRequestBlock() {
   if (!mRequestBlocksMade) return nullptr;
   auto* block = static_cast<IsochRequestBlock*>(ExAllocateFromNPagedLookasideList(&mRequestBlocks));
   if (block == nullptr) return nullptr;
   std::memset(block, 0, sizeof *block);
   block->mOwner = this;
-  InterlockedIncrement(&mInFlight);
-  if (mCountOwner != nullptr) mCountOwner->IncrementRequestCount();
+  BeginRequest();
   return block;
 }
 
-// Last touch of the transfer by a request: after it, teardown may go on.
 void IsochTransfer::ReturnRequestBlock(IsochRequestBlock* block) {
-  PnpDeviceBase* owner = mCountOwner;
   ExFreeToNPagedLookasideList(&mRequestBlocks, block);
-  if (owner != nullptr) owner->DecrementRequestCount();
-  InterlockedDecrement(&mInFlight);
+  EndRequest();
 }
 
 bool IsochTransfer::Unlink(IsochAttachment* attachment) {
@@ -163,9 +216,21 @@ IsochAttachment* IsochTransfer::FindAttachment(PISOCH_DESCRIPTOR list) {
   return found;
 }
 
+// Called with the attach lock held: the list's own record, else one no list has taken yet.
+IsochAttachment* IsochTransfer::RecordFor(PISOCH_DESCRIPTOR list) {
+  IsochAttachment* unbound = nullptr;
+  for (IsochAttachment* attachment : mListRecords) {
+    if (attachment == nullptr) continue;
+    if (attachment->mList == list) return attachment;
+    if (attachment->mList == nullptr && unbound == nullptr) unbound = attachment;
+  }
+  return unbound;
+}
+
 // A start is counted as running from the moment it goes out, so that a stop that follows at once
 // still reaches the bus; its completion takes it back when the bus refused it.
 NTSTATUS IsochTransfer::StartStream(ULONG function, const CYCLE_TIME* start) {
+  PAGED_CODE();
   if (mRunning) return STATUS_SUCCESS;
   if (mLink == nullptr || mResourceInUse == nullptr) return STATUS_UNSUCCESSFUL;
   IsochRequestBlock* block = TakeRequestBlock();
@@ -196,6 +261,7 @@ void IsochTransfer::StartDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 }
 
 NTSTATUS IsochTransfer::IsochStop() {
+  PAGED_CODE();
   if (mLink == nullptr || mResourceInUse == nullptr) return STATUS_UNSUCCESSFUL;
   if (!mRunning) return STATUS_SUCCESS;
   IsochRequestBlock* block = TakeRequestBlock();
@@ -221,17 +287,20 @@ void IsochTransfer::StopDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
 // has, the list is reported exactly once, by the attach's failure or by its detach.
 NTSTATUS IsochTransfer::AttachIsochBuffers(PISOCH_DESCRIPTOR list) {
   if (mLink == nullptr || mResourceInUse == nullptr) return STATUS_UNSUCCESSFUL;
-  auto* attachment = static_cast<IsochAttachment*>(KernelAlloc(sizeof(IsochAttachment)));
-  if (attachment == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  IsochRequestBlock* block = TakeRequestBlock();
-  if (block == nullptr) {
-    KernelFree(attachment);
-    return STATUS_INSUFFICIENT_RESOURCES;
+  KIRQL attachIrql;
+  KeAcquireSpinLock(&mAttachLock, &attachIrql);
+  IsochAttachment* attachment = RecordFor(list);
+  const NTSTATUS refusal = attachment == nullptr            ? STATUS_INSUFFICIENT_RESOURCES
+                           : attachment->mOutstanding != 0 ? STATUS_DEVICE_BUSY
+                                                            : STATUS_SUCCESS;
+  if (!NT_SUCCESS(refusal)) {
+    KeReleaseSpinLock(&mAttachLock, attachIrql);
+    return refusal;
   }
-  std::memset(attachment, 0, sizeof *attachment);
   attachment->mList = list;
-  attachment->mOwner = this;
-  block->mAttachment = attachment;
+  attachment->mDetaching = 0;
+  attachment->mOutcome = STATUS_SUCCESS;
+  attachment->mOutstanding = 2;
 
   const ULONG count = HandedCount(list);
   ISOCH_DESCRIPTOR& last = list[count - 1];
@@ -239,46 +308,56 @@ NTSTATUS IsochTransfer::AttachIsochBuffers(PISOCH_DESCRIPTOR list) {
   last.Context1 = this;
   last.Context2 = attachment;
 
+  IsochRequestBlock* block = &attachment->mAttachBlock;
+  std::memset(&block->mIrb, 0, sizeof block->mIrb);
   block->mIrb.FunctionNumber = REQUEST_ISOCH_ATTACH_BUFFERS;
   auto& request = block->mIrb.u.IsochAttachBuffers;
   request.hResource = mResourceInUse->mResource;
   request.nNumberOfDescriptors = count;
   request.pIsochDescriptor = list;
+  BeginRequest();
 
-  KIRQL attachIrql;
   KIRQL listIrql;
-  KeAcquireSpinLock(&mAttachLock, &attachIrql);
   KeAcquireSpinLock(&mAttachedLock, &listIrql);
   ListAppend(&mAttached, attachment);
   KeReleaseSpinLock(&mAttachedLock, listIrql);
   KeReleaseSpinLock(&mAttachLock, attachIrql);
-  SubmitIrbAsync(mLink, &block->mIrb, AttachDone, block);
+  SubmitIrbInIrp(mLink, &block->mIrb, block->mIrp, AttachDone, block);
   return STATUS_SUCCESS;
 }
 
+void IsochTransfer::FinishParts(IsochAttachment* attachment, LONG parts) {
+  if (InterlockedExchangeAdd(&attachment->mOutstanding, -parts) != parts) return;
+  OnListDone(attachment->mOutcome, attachment->mList);
+}
+
 // DISPATCH_LEVEL. A refused attach hands its list back; a list already being detached is
-// reported by its detach.
-void IsochTransfer::AttachDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+// reported by its detach. The IRP stays the record's.
+NTSTATUS IsochTransfer::AttachDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto* block = static_cast<IsochRequestBlock*>(context);
   IsochTransfer* self = block->mOwner;
   IsochAttachment* attachment = block->mAttachment;
   const NTSTATUS status = StatusOf(irp);
+  LONG parts = 1;
   if (!NT_SUCCESS(status) && self->Unlink(attachment)) {
-    self->OnListDone(status, attachment->mList);
-    KernelFree(attachment);
+    attachment->mOutcome = status;
+    parts = 2;
   }
-  self->ReturnRequestBlock(block);
+  self->FinishParts(attachment, parts);
+  self->EndRequest();
+  return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-void IsochTransfer::SendDetach(IsochAttachment* attachment, IsochRequestBlock* block) {
-  block->mAttachment = attachment;
-  attachment->mDetachBlock = block;
+void IsochTransfer::SendDetach(IsochAttachment* attachment) {
+  IsochRequestBlock* block = &attachment->mDetachBlock;
+  std::memset(&block->mIrb, 0, sizeof block->mIrb);
   block->mIrb.FunctionNumber = REQUEST_ISOCH_DETACH_BUFFERS;
   auto& request = block->mIrb.u.IsochDetachBuffers;
   request.hResource = mResourceInUse->mResource;
   request.nNumberOfDescriptors = HandedCount(attachment->mList);
   request.pIsochDescriptor = attachment->mList;
-  SubmitIrbAsync(mLink, &block->mIrb, DetachDone, block);
+  BeginRequest();
+  SubmitIrbInIrp(mLink, &block->mIrb, block->mIrp, DetachDone, block);
 }
 
 // DISPATCH_LEVEL, in the bus driver's context.
@@ -293,45 +372,32 @@ void IsochTransfer::ListDoneRoutine(PVOID context1, PVOID context2) {
   // A list the bus driver handed back unfinished (its unit left) counts as taken back.
   const ULONG count = HandedCount(attachment->mList);
   if (attachment->mList[count - 1].status == STATUS_CANCELLED) attachment->mDetaching = 1;
-  IsochRequestBlock* block = self->TakeRequestBlock();
-  if (block == nullptr) {
-    self->OnListDone(attachment->mDetaching ? STATUS_CANCELLED : STATUS_SUCCESS, attachment->mList);
-    KernelFree(attachment);
-    return;
-  }
-  self->SendDetach(attachment, block);
+  self->SendDetach(attachment);
 }
 
-// DISPATCH_LEVEL.
-void IsochTransfer::DetachDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+// DISPATCH_LEVEL. The request stays counted until the list is reported, so teardown waits for
+// the report. The IRP stays the record's.
+NTSTATUS IsochTransfer::DetachDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto* block = static_cast<IsochRequestBlock*>(context);
   IsochTransfer* self = block->mOwner;
   IsochAttachment* attachment = block->mAttachment;
-  const NTSTATUS status = attachment->mDetaching ? STATUS_CANCELLED : StatusOf(irp);
-  PISOCH_DESCRIPTOR list = attachment->mList;
-  KernelFree(attachment);
-  // The block stays taken until the list is reported, so teardown waits for the report.
-  self->OnListDone(status, list);
-  self->ReturnRequestBlock(block);
+  attachment->mOutcome = attachment->mDetaching ? STATUS_CANCELLED : StatusOf(irp);
+  self->FinishParts(attachment, 1);
+  self->EndRequest();
+  return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
+// A list the bus finishes meanwhile is no longer attached: its own detach takes it back, once.
 NTSTATUS IsochTransfer::DetachIsochBuffers(PISOCH_DESCRIPTOR list) {
+  if (mLink == nullptr || mResourceInUse == nullptr) return STATUS_UNSUCCESSFUL;
   KIRQL irql;
   KeAcquireSpinLock(&mAttachLock, &irql);
   IsochAttachment* attachment = FindAttachment(list);
-  if (attachment == nullptr) {
-    KeReleaseSpinLock(&mAttachLock, irql);
-    return STATUS_INVALID_DEVICE_REQUEST;
-  }
-  attachment->mDetaching = 1;
-  IsochRequestBlock* block = TakeRequestBlock();
-  if (block == nullptr) {
-    KeReleaseSpinLock(&mAttachLock, irql);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  Unlink(attachment);
+  const bool taken = attachment != nullptr && Unlink(attachment);
+  if (taken) attachment->mDetaching = 1;
   KeReleaseSpinLock(&mAttachLock, irql);
-  SendDetach(attachment, block);
+  if (!taken) return STATUS_INVALID_DEVICE_REQUEST;
+  SendDetach(attachment);
   return STATUS_SUCCESS;
 }
 
@@ -342,23 +408,15 @@ NTSTATUS IsochTransfer::DetachAllIsochBuffers() {
   KIRQL listIrql;
   KeAcquireSpinLock(&mAttachLock, &attachIrql);
   KeAcquireSpinLock(&mAttachedLock, &listIrql);
-  auto* attachment = static_cast<IsochAttachment*>(ListFirst(&mAttached));
-  while (attachment != nullptr) {
-    auto* next = static_cast<IsochAttachment*>(ListNext(&mAttached, attachment));
-    IsochRequestBlock* block = TakeRequestBlock();
-    if (block != nullptr) {
-      ListRemove(&mAttached, attachment);
-      attachment->mDetachBlock = block;
-      ListAppend(&taken, attachment);
-    }
-    attachment = next;
+  if (mLink != nullptr && mResourceInUse != nullptr) {
+    while (auto* attachment = static_cast<IsochAttachment*>(ListPopFirst(&mAttached))) ListAppend(&taken, attachment);
   }
   const bool allTaken = ListIsEmpty(&mAttached);
   KeReleaseSpinLock(&mAttachedLock, listIrql);
   KeReleaseSpinLock(&mAttachLock, attachIrql);
   while (auto* moved = static_cast<IsochAttachment*>(ListPopFirst(&taken))) {
     moved->mDetaching = 1;
-    SendDetach(moved, moved->mDetachBlock);
+    SendDetach(moved);
   }
   return allTaken ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }

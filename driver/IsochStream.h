@@ -20,21 +20,29 @@ struct IsochResourceRecord {
 class IsochTransfer;
 struct IsochAttachment;
 
-// One asynchronous request of a transfer: its owner, the list it attaches or detaches (if any)
-// and the request itself.
+// One asynchronous request of a transfer: its owner, the list it attaches or detaches (if any),
+// the IRP it travels in when it has one of its own, and the request itself.
 struct IsochRequestBlock {
   IsochTransfer* mOwner;
   IsochAttachment* mAttachment;
+  PIRP mIrp;
   IRB mIrb;
 };
 
-// One descriptor list handed to the bus driver.
+// The record of one descriptor list, made with the resource and kept until the resource is
+// dropped, so that attaching and detaching the list while streaming never allocates: its attach
+// and its detach each travel in an IRP of their own, reused every time.
 struct IsochAttachment {
-  PISOCH_DESCRIPTOR mList;
+  PISOCH_DESCRIPTOR mList;  // bound at the first attach
   IsochTransfer* mOwner;
   UCHAR mDetaching;  // the host itself took the list back
   ListLink mLink;
-  IsochRequestBlock* mDetachBlock;
+  IsochRequestBlock mAttachBlock;
+  IsochRequestBlock mDetachBlock;
+  // The attach request and the list itself, while either is still out. The list is reported
+  // once both are back, so that the attach that follows finds its IRP free.
+  volatile LONG mOutstanding;
+  NTSTATUS mOutcome;  // what the list is reported with
 };
 
 // Descriptor bookkeeping kept in descriptor 0 of each list.
@@ -49,8 +57,10 @@ using IsochListCompletion = void (*)(PVOID unit, NTSTATUS status, PISOCH_DESCRIP
 
 class IsochTransfer {
  public:
-  // Request blocks kept ready, so that re-attaching in a completion rarely goes to the pool.
+  // Request blocks of the listen, talk and stop requests, which are sent at PASSIVE_LEVEL only.
   static constexpr USHORT kRequestBlockDepth = 4;
+  // The lists a transfer carries, each with a record of its own.
+  static constexpr ULONG kListsPerTransfer = 2;
 
   explicit IsochTransfer(ULONG stamp);
   virtual void OnListDone(NTSTATUS status, PISOCH_DESCRIPTOR list);
@@ -58,24 +68,28 @@ class IsochTransfer {
   virtual void OnStreamStopped(NTSTATUS status);
   virtual ~IsochTransfer();
 
-  // PASSIVE_LEVEL. A resource for listening, or for talking with `talk`, on `channel`.
+  // PASSIVE_LEVEL. A resource for listening, or for talking with `talk`, on `channel`, and the
+  // records of its lists.
   NTSTATUS AllocateTransferResources(BOOLEAN talk, LowerDeviceLink* link, PnpDeviceBase* countOwner, ULONG speed,
                                      ULONG maxBytesPerFrame, ULONG buffers, ULONG maxBufferSize, ULONG channel);
   // PASSIVE_LEVEL. Waits until no request of this transfer is in flight.
   void WaitForRequests();
-  // PASSIVE_LEVEL. Forgets the link and the resource and deletes the request blocks; the resource
-  // itself is freed by FreeIsochResources first.
+  // PASSIVE_LEVEL. Forgets the link and the resource and deletes the request blocks and the list
+  // records (a record whose list the bus still holds is left allocated); the resource itself is
+  // freed by FreeIsochResources first.
   void DropTransferResources();
   NTSTATUS AllocateIsochResources(ULONG speed, ULONG flags, ULONG channel, ULONG maxBytesPerFrame, ULONG buffers,
                                   ULONG maxBufferSize, ULONG quadletsToStrip);
   NTSTATUS FreeIsochResources();
 
-  // DISPATCH_LEVEL or below. Start (or stop) the resource's stream; each completes later.
+  // PASSIVE_LEVEL. Start (or stop) the resource's stream; each completes later.
   NTSTATUS IsochListen(const CYCLE_TIME* start);
   NTSTATUS IsochTalk(const CYCLE_TIME* start);
   NTSTATUS IsochStop();
 
-  // DISPATCH_LEVEL or below.
+  // DISPATCH_LEVEL or below. Each list travels in its own record and never allocates; a list
+  // that is still out from its last attach is refused with STATUS_DEVICE_BUSY, and one more than
+  // the transfer has records for with STATUS_INSUFFICIENT_RESOURCES.
   NTSTATUS AttachIsochBuffers(PISOCH_DESCRIPTOR list);
   NTSTATUS DetachIsochBuffers(PISOCH_DESCRIPTOR list);
   NTSTATUS DetachAllIsochBuffers();
@@ -97,18 +111,27 @@ class IsochTransfer {
   IsochResourceRecord mResource{};
   // Requests sent and not yet completed: each holds a request block and this object.
   volatile LONG mInFlight = 0;
+  // Made with the resource; a list takes the first free one at its first attach and keeps it.
+  IsochAttachment* mListRecords[kListsPerTransfer] = {};
 
  private:
   IsochRequestBlock* TakeRequestBlock();
   void ReturnRequestBlock(IsochRequestBlock* block);
+  void BeginRequest();
+  void EndRequest();
+  NTSTATUS MakeListRecords();
+  void FreeListRecords();
+  IsochAttachment* RecordFor(PISOCH_DESCRIPTOR list);
   // Takes the record out of the attached list; false when it was no longer there.
   bool Unlink(IsochAttachment* attachment);
   IsochAttachment* FindAttachment(PISOCH_DESCRIPTOR list);
   NTSTATUS StartStream(ULONG function, const CYCLE_TIME* start);
-  void SendDetach(IsochAttachment* attachment, IsochRequestBlock* block);
+  void SendDetach(IsochAttachment* attachment);
+  // Marks `parts` of the list's attach as back; the last one reports the list.
+  void FinishParts(IsochAttachment* attachment, LONG parts);
   static ULONG HandedCount(PISOCH_DESCRIPTOR list) { return static_cast<ULONG>(list[0].DeviceReserved[kListCount]); }
-  static void AttachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
-  static void DetachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static NTSTATUS AttachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static NTSTATUS DetachDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   static void StartDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   static void StopDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
 };

@@ -176,9 +176,10 @@ int32_t QX531WinDevice::StartIsochStreams() {
   return 0;
 }
 
-// One list back to the bus driver with `count` packets (and, for playback, their lengths). A list
-// that cannot even be sent stops the stream from running on: it is given back at once and the
-// streams are rebuilt.
+// DISPATCH_LEVEL or below, in the completion of the list's last round: nothing on this path
+// allocates, the list goes back in the record its stream made for it. One list back to the bus
+// driver with `count` packets (and, for playback, their lengths). A list that cannot even be sent
+// stops the stream from running on: it is given back at once and the streams are rebuilt.
 bool QX531WinDevice::ReattachList(uint32_t which, uint32_t count, const uint32_t* lengths) {
   const bool playback = which >= kPlaybackA;
   IsochStream* stream = mIsochStreams[playback ? 1 : 0];

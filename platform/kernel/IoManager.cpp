@@ -421,8 +421,14 @@ void IoFreeIrp(PIRP Irp) {
   FreeIrpMemory(Irp);
 }
 
+// Only for an IRP of the caller's own from IoAllocateIrp that no driver holds any longer: sent and
+// come back (its completion routine kept it), or never sent. It then counts as a new request.
 void IoReuseIrp(PIRP Irp, NTSTATUS Status) {
-  RecordOf(Irp, "IoReuseIrp");
+  IrpRecord& rec = RecordOf(Irp, "IoReuseIrp");
+  if (rec.owned) Violation("IoReuseIrp of an IRP the I/O manager owns");
+  if (Irp->CancelRoutine != nullptr) Violation("IoReuseIrp of an IRP that still has a cancel routine");
+  if (Irp->CurrentLocation <= Irp->StackCount) Violation("IoReuseIrp of an IRP that a driver still holds");
+  rec.serial = Io().nextIrpSerial++;
   CHAR count = Irp->StackCount;
   std::memset(Irp, 0, IoSizeOfIrp(count));
   Irp->Type = 6;

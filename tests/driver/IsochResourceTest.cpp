@@ -91,6 +91,28 @@ TEST_F(IsochResources, AStartHandsEachListItsPacketCountAndBoundsThePlaybackLeng
   }
 }
 
+// Each list has its own record, made with the stream: a list attached while it is still out, or
+// a list the stream has no record for, is refused at once and the lists that are out come back
+// as before.
+TEST_F(IsochResources, AListStillOutOrAForeignListIsRefusedAndTheStreamStopsAsBefore) {
+  ASSERT_EQ(win.AllocateIsochStream(record, 0), 0);
+  ASSERT_EQ(win.AllocateIsochStream(playback, 1), 0);
+  win.SetListPackets(100);
+  ASSERT_EQ(win.StartIsochStreams(), 0);
+  IsochStream* stream = win.Stream(0);
+  EXPECT_EQ(stream->AttachIsochBuffers(stream->mListA), STATUS_DEVICE_BUSY);
+  ISOCH_DESCRIPTOR foreign[1] = {};
+  foreign[0].DeviceReserved[kListCount] = 1;
+  EXPECT_EQ(stream->AttachIsochBuffers(foreign), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(stream->mListA[99].Context1, stream);
+
+  EXPECT_EQ(win.StopIsochStreams(), 0);
+  win.WaitIsochIdle();
+  for (uint32_t which = 0; which < 4; ++which) EXPECT_EQ(win.ListBusy()[which], 0) << which;
+  EXPECT_EQ(plat::Bus1394::Counters().requests[REQUEST_ISOCH_ATTACH_BUFFERS],
+            plat::Bus1394::Counters().requests[REQUEST_ISOCH_DETACH_BUFFERS]);
+}
+
 TEST_F(IsochResources, TheIdleWaitGivesUpAfter50StallsOf5Ms) {
   win.ListBusy()[2] = 1;
   const plat::VTime start = rig.sched.Now();

@@ -13,6 +13,7 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/bus1394/Bus1394.h"
 #include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
 #include "tests/driver/UserClient.h"
@@ -33,6 +34,9 @@ using plat::kNsPerSecond;
 
 constexpr uint32_t kAllChannels = 0x3FFFF;
 constexpr uint32_t kStreamAudioAndMidi = QX531Device::kStreamMaskAudio | QX531Device::kStreamMaskMidi;
+// Audio and MIDI without the unit's lamp and fader tests (bits 2 and 3 of the audio mask), whose
+// register writes would run beside the lists.
+constexpr uint32_t kStreamQuietSurface = 0x01 | QX531Device::kStreamMaskMidi;
 
 Control SetPreference(uint32_t id, uint32_t value) {
   return {IOCTL_QX531_SET_PREFERENCE, Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion, id, value}), 0};
@@ -102,14 +106,14 @@ class DriverStream : public testing::Test {
 
   // Rate and frames as the panel sets them, all 18 channels each way, and the stream mask a client
   // sets.
-  bool Start(uint32_t rate, uint32_t frames) {
+  bool Start(uint32_t rate, uint32_t frames, uint32_t mask = kStreamAudioAndMidi) {
     if (!Send({SetPreference(PreferencesBlock::kParamSampleRate, rate),
                SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames))}))
       return false;
     rig->Quiesce();
     device->SetInputChannelMask(kAllChannels);
     device->SetOutputChannelMask(kAllChannels);
-    return Send({SetStreamMask(kStreamAudioAndMidi)});
+    return Send({SetStreamMask(mask)});
   }
   bool Stop() { return Send({SetStreamMask(0)}); }
 
@@ -197,6 +201,24 @@ TEST_F(DriverStream, BothStreamsStartOnOneCycle4096CyclesAfterTheStart) {
   EXPECT_EQ(firstRecord, *tap.first);
   EXPECT_GE(*tap.first, before + 4096);
   EXPECT_LE(*tap.first, after + 4096);
+  ASSERT_TRUE(Stop());
+}
+
+// Once streaming, finished lists go back to the bus without touching the pool: no allocation at
+// all while hundreds of lists each way are detached, handed to the engine and attached again.
+TEST_F(DriverStream, ListsGoBackToTheBusWithoutAllocating) {
+  Boot();
+  ASSERT_TRUE(Start(48000, 64, kStreamQuietSurface));
+  ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+  rig->sched.RunFor(100 * kNsPerMs);
+  const uint64_t attaches = plat::Bus1394::Counters().requests[REQUEST_ISOCH_ATTACH_BUFFERS];
+  const uint64_t detaches = plat::Bus1394::Counters().requests[REQUEST_ISOCH_DETACH_BUFFERS];
+  const size_t allocations = plat::PoolLedger::AllocationCount();
+  rig->sched.RunFor(500 * kNsPerMs);
+  EXPECT_EQ(plat::PoolLedger::AllocationCount() - allocations, 0u);
+  EXPECT_GT(plat::Bus1394::Counters().requests[REQUEST_ISOCH_ATTACH_BUFFERS] - attaches, 600u);
+  EXPECT_GT(plat::Bus1394::Counters().requests[REQUEST_ISOCH_DETACH_BUFFERS] - detaches, 600u);
+  EXPECT_TRUE(Locked());
   ASSERT_TRUE(Stop());
 }
 

@@ -402,6 +402,61 @@ TEST_F(IoManager, CompletingOrFreeingAnIrpTwiceIsAViolation) {
   DeleteDevice(dev);
 }
 
+// A driver's own IRP goes down again and again after IoReuseIrp, as a new request each time; it
+// may not be reused while a driver holds it or while it has a cancel routine, nor may an IRP the
+// I/O manager built.
+TEST_F(IoManager, AnIrpOfOnesOwnIsReusedOnlyOnceNoDriverHoldsIt) {
+  constexpr ULONG kAnswer = 1, kHold = 2;
+  PIRP held = nullptr;
+  PDEVICE_OBJECT dev = NewDevice(drv, {}, [&](PDEVICE_OBJECT, PIRP irp) {
+    if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode != kHold)
+      return Complete(irp, STATUS_SUCCESS);
+    held = irp;
+    IoMarkIrpPending(irp);
+    return STATUS_PENDING;
+  });
+  PIRP irp = IoAllocateIrp(dev->StackSize, FALSE);
+  int completions = 0;
+  auto send = [&](ULONG code) {
+    IoReuseIrp(irp, STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(irp->IoStatus.Status, STATUS_NOT_SUPPORTED);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = code;
+    IoSetCompletionRoutine(irp, [](PDEVICE_OBJECT, PIRP, PVOID count) {
+      ++*static_cast<int*>(count);
+      return STATUS_MORE_PROCESSING_REQUIRED;
+    }, &completions, TRUE, TRUE, TRUE);
+    return IoCallDriver(dev, irp);
+  };
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(send(kAnswer), STATUS_SUCCESS);
+  EXPECT_EQ(completions, 3);
+
+  EXPECT_EQ(send(kHold), STATUS_PENDING);
+  std::string v = plat::ExpectViolation([&] { IoReuseIrp(irp, STATUS_SUCCESS); });
+  EXPECT_NE(v.find("still holds"), std::string::npos) << v;
+  Complete(held, STATUS_SUCCESS);
+  EXPECT_EQ(completions, 4);
+
+  IoSetCancelRoutine(irp, [](PDEVICE_OBJECT, PIRP) {});
+  v = plat::ExpectViolation([&] { IoReuseIrp(irp, STATUS_SUCCESS); });
+  EXPECT_NE(v.find("cancel routine"), std::string::npos) << v;
+  IoSetCancelRoutine(irp, nullptr);
+  EXPECT_EQ(send(kAnswer), STATUS_SUCCESS);
+  EXPECT_EQ(completions, 5);
+  IoFreeIrp(irp);
+
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK iosb{};
+  PIRP built = IoBuildDeviceIoControlRequest(kAnswer, dev, nullptr, 0, nullptr, 0, TRUE, &done, &iosb);
+  ASSERT_NE(built, nullptr);
+  v = plat::ExpectViolation([&] { IoReuseIrp(built, STATUS_SUCCESS); });
+  EXPECT_NE(v.find("owns"), std::string::npos) << v;
+  EXPECT_EQ(IoCallDriver(dev, built), STATUS_SUCCESS);
+  DeleteDevice(dev);
+}
+
 TEST_F(IoManager, CancelCallsTheRoutineWithTheCancelLockHeldOrReportsThereWasNone) {
   struct Seen {
     KIRQL irql = 0;
