@@ -35,7 +35,10 @@ uint32_t Ramp(uint32_t channel, uint64_t frame) { return channel << 24 | static_
 // follow the layout rule of the driver's channel buffers.
 class LoopingUnit : public drivertest::EngineUnit {
  public:
-  using EngineUnit::EngineUnit;
+  LoopingUnit(bus1394test::UnitDevice* device, PnpDeviceBase* counted)
+      : EngineUnit(device, counted), rows_(static_cast<uint8_t*>(::operator new[](kRowsBytes, kRowAlignment))) {
+    std::memset(rows_, 0, kRowsBytes);
+  }
   ~LoopingUnit() override { ::operator delete[](rows_, kRowAlignment); }
 
   uint32_t* Row(uint32_t channel, uint32_t half) {
@@ -65,10 +68,9 @@ class LoopingUnit : public drivertest::EngineUnit {
 
  private:
   static constexpr size_t kHalfBytes = kChannelArrayEntries * sizeof(uint32_t);
+  static constexpr size_t kRowsBytes = ChannelRowsBytes(kChannels, 2 * kHalfBytes);
   static constexpr std::align_val_t kRowAlignment{kCacheLineBytes};
-  uint8_t* rows_ = static_cast<uint8_t*>(
-      std::memset(::operator new[](ChannelRowsBytes(kChannels, 2 * kHalfBytes), kRowAlignment), 0,
-                  ChannelRowsBytes(kChannels, 2 * kHalfBytes)));
+  uint8_t* rows_;
 };
 
 // Block counts of the data packets on the record and the playback channel, as the bus carries them.
