@@ -1,7 +1,7 @@
-// The engine's queued writers against simulated units when a write meets a bus reset, a unit that
-// cannot be reached, a time-out, an error response or a unit that leaves: at each write of each
-// writer, and under a reset storm at any interleaving. What counts is what the unit holds and the
-// MIDI it received afterwards.
+// The engine's queued writers on the Windows unit object, over the 1394 bus driver, against
+// simulated units when a write meets a bus reset, a unit that cannot be reached, a time-out, an
+// error response or a unit that leaves: at each write of each writer, and under a reset storm at
+// any interleaving. What counts is what the unit holds and the MIDI it received afterwards.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,11 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/bus/Bus.h"
-#include "sim/bus/HostNode.h"
-#include "sim/host/EnginePlatformDouble.h"
-#include "sim/units/Kr6Unit.h"
-#include "sim/units/MainUnit.h"
+#include "tests/driver/EngineUnit.h"
 #include "tests/support/Seeds.h"
 #include "unit/OvrTable.h"
 #include "unit/RegisterMap.h"
@@ -29,8 +25,6 @@ static_assert(kWriteStatusNoResources == static_cast<uint32_t>(STATUS_INSUFFICIE
 static_assert(kWriteStatusTypeError == static_cast<uint32_t>(STATUS_INVALID_DEVICE_REQUEST));
 static_assert(kWriteStatusAddressError == static_cast<uint32_t>(STATUS_INVALID_ADDRESS));
 static_assert(kWriteStatusDataError == static_cast<uint32_t>(STATUS_DEVICE_DATA_ERROR));
-
-using sim::EnginePlatformDouble;
 
 enum WriterIndex { kLampWriter, kFaderWriter, kMidiOutWriter, kSettingsWriter, kNotifyWriter, kWriters };
 
@@ -52,11 +46,11 @@ int WriterOf(uint32_t offset) {
   }
 }
 
-// The engine double with a hook around one queued write of one writer, and a count of how many
-// writes of each writer were outstanding at once.
-class FaultingDouble : public EnginePlatformDouble {
+// The Windows unit object with a hook around one queued write of one writer, and a count of how
+// many writes of each writer were outstanding at once.
+class FaultingUnit : public drivertest::EngineUnit {
  public:
-  using EnginePlatformDouble::EnginePlatformDouble;
+  using EngineUnit::EngineUnit;
 
   // Hooks the writer's `at`-th write from now on, counted from 0.
   void Hook(int writer, uint32_t at) {
@@ -67,25 +61,25 @@ class FaultingDouble : public EnginePlatformDouble {
   std::function<void()> beforeHook;
   std::function<void()> afterHook;
   int mostOutstanding = 0;
-  uint32_t failedWrites = 0;  // completions with a failure status
+  uint32_t failedWrites = 0;   // completions with a failure status
+  uint32_t refusedWrites = 0;  // writes not taken by the layer below, which never complete
 
- protected:
   int32_t WriteQuadletAsync(PlatformHandle handle, uint32_t offset, const uint32_t* value, WriteCompletion completion,
                             void* context) override {
     return Issue(offset, completion, context, [&](WriteCompletion c, void* x) {
-      return EnginePlatformDouble::WriteQuadletAsync(handle, offset, value, c, x);
+      return EngineUnit::WriteQuadletAsync(handle, offset, value, c, x);
     });
   }
   int32_t WriteBlockAsync(PlatformHandle handle, uint32_t offset, const void* data, uint32_t length,
                           WriteCompletion completion, void* context) override {
     return Issue(offset, completion, context, [&](WriteCompletion c, void* x) {
-      return EnginePlatformDouble::WriteBlockAsync(handle, offset, data, length, c, x);
+      return EngineUnit::WriteBlockAsync(handle, offset, data, length, c, x);
     });
   }
 
  private:
   struct Outstanding {
-    FaultingDouble* self;
+    FaultingUnit* self;
     int writer;
     WriteCompletion completion;
     void* context;
@@ -103,6 +97,7 @@ class FaultingDouble : public EnginePlatformDouble {
     const int32_t result = send(&Done, o);
     if (result != 0) {
       --outstanding_[writer];
+      ++refusedWrites;
       delete o;
     }
     if (hooked && afterHook) afterHook();
@@ -137,31 +132,27 @@ enum class Fault {
 const char* const kFaultNames[] = {"ResetBeforeTheWrite", "ResetWhileInFlight", "ResetAfterTheUnitTookIt", "Timeout",
                                    "UnreachableThenBack", "ErrorResponse",      "LeftForGood"};
 
-constexpr plat::VTime kSettle = 20 * plat::kNsPerMs;
+constexpr plat::VTime kSettle = 100 * plat::kNsPerMs;
 
+// One unit on the bus with its engine on the Windows unit object, which follows bus resets.
 class Machine {
  public:
-  explicit Machine(uint64_t seed) {
-    sched.SetSeed(seed);
-    bus.Attach(host);
-  }
-  ~Machine() {
-    if (engine && engine->IsPluggedIn()) engine->HandleUnPlug();
-    if (engine) engine->ReleaseAllHeld();
-    sched.RunFor(kSettle);
-    engine.reset();
-  }
-
-  FaultingDouble& PlugIn(std::unique_ptr<sim::Unit> plugged) {
-    unit = std::move(plugged);
-    unit->Plug(bus);
-    sched.RunUntilIdle();
-    engine = std::make_unique<FaultingDouble>(host, unit->Guid(), store);
+  Machine(std::unique_ptr<sim::Unit> plugged, uint64_t seed)
+      : unit(std::move(plugged)), rig(*unit, seed), sched(rig.sched), bus(rig.bus) {
+    rig.win.reset();
+    rig.win = std::make_unique<FaultingUnit>(rig.device, rig.counted);
+    engine = static_cast<FaultingUnit*>(rig.win.get());
+    engine->FollowBusResets();
     EXPECT_EQ(engine->HandlePlugIn(), 0);
-    sched.RunFor(5 * plat::kNsPerMs);
+    sched.RunFor(kSettle);
     unit->ClearWriteLog();
     unit->ClearMidiOut();
-    return *engine;
+  }
+  ~Machine() {
+    drivertest::UnplugEngine(*engine);
+    bus.ClearSteering();
+    bus.ReleaseAllHeld();
+    sched.RunFor(kSettle);
   }
 
   // Writes the unit took at that register with that value.
@@ -169,13 +160,13 @@ class Machine {
     return std::count_if(unit->WriteLog().begin(), unit->WriteLog().end(),
                          [&](const sim::RegisterWrite& w) { return w.offset == offset && w.value == value; });
   }
+  uint32_t HostNode() const { return engine->LocalNodeNumber(); }
 
-  plat::Scheduler sched;
-  sim::Bus bus{sched};
-  sim::HostNode host;
-  sim::DoubleSettingsStore store;
   std::unique_ptr<sim::Unit> unit;
-  std::unique_ptr<FaultingDouble> engine;
+  drivertest::WinDeviceRig rig;
+  plat::Scheduler& sched;
+  sim::Bus& bus;
+  FaultingUnit* engine = nullptr;
 };
 
 constexpr uint32_t MidiEvent(uint32_t n) { return 0x09900000u | (n & 0x7F) << 8 | 0x40; }
@@ -209,8 +200,8 @@ void CheckLamps(Machine& m, Fault fault, uint32_t at) {
       EXPECT_EQ(taken, dropped ? 0u : 1u);
     }
   }
-  // The reset of the departure forced lamp 89 on again, and it never went out.
-  const uint32_t expected = fault == Fault::LeftForGood ? unlit + 1 : fault == Fault::ErrorResponse ? 1 : 0;
+  // No reset pass reaches a unit that has left: each lamp it never took is given up once.
+  const uint32_t expected = fault == Fault::LeftForGood ? unlit : fault == Fault::ErrorResponse ? 1 : 0;
   EXPECT_EQ(m.engine->DroppedItems(WriterItems::Lamps), expected);
 }
 
@@ -286,11 +277,17 @@ void CheckSettings(Machine& m, Fault fault, uint32_t at) {
 void CheckNotifyAddresses(Machine& m, Fault fault, uint32_t at) {
   auto& kr6 = static_cast<sim::Kr6Unit&>(*m.unit);
   if (fault == Fault::LeftForGood) {
-    // The departure's reset marked all six again; the two enables wait for a MIDI start.
-    EXPECT_EQ(m.engine->DroppedItems(WriterItems::NotifyAddresses), 4u);
+    // No reset pass reaches a unit that has left: each address it never took is given up once,
+    // and the enables wait for a MIDI start.
+    uint32_t missed = 0;
+    for (uint32_t reg : {QX5310_MIDI_NOTIFY_HI, QX5310_MIDI_NOTIFY_LO, QX5310_ASYNC_NOTIFY_HI, QX5310_ASYNC_NOTIFY_LO}) {
+      missed += std::none_of(kr6.WriteLog().begin(), kr6.WriteLog().end(),
+                             [reg](const sim::RegisterWrite& w) { return w.offset == reg; });
+    }
+    EXPECT_EQ(m.engine->DroppedItems(WriterItems::NotifyAddresses), missed);
     return;
   }
-  const uint32_t node = (0xFFC0u | m.host.NodeId()) << 16;
+  const uint32_t node = (0xFFC0u | m.HostNode()) << 16;
   const uint32_t registers[] = {QX5310_MIDI_NOTIFY_HI,  QX5310_MIDI_NOTIFY_LO,  QX5310_MIDI_NOTIFY_ENABLE,
                                 QX5310_ASYNC_NOTIFY_HI, QX5310_ASYNC_NOTIFY_LO, QX5310_ASYNC_NOTIFY_ENABLE};
   if (fault == Fault::ErrorResponse) {
@@ -302,15 +299,15 @@ void CheckNotifyAddresses(Machine& m, Fault fault, uint32_t at) {
   EXPECT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_HI) & 0xFFFF0000u, node);
   EXPECT_EQ(kr6.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
   EXPECT_EQ(kr6.Register(QX5310_ASYNC_NOTIFY_ENABLE), 1u);
-  const size_t midiIn = m.engine->MidiInEvents().size();
+  const size_t midiIn = m.engine->midiIn.size();
   kr6.SendMidiInPacket(MidiEvent(7));
   m.sched.RunFor(kSettle);
-  EXPECT_EQ(m.engine->MidiInEvents().size(), midiIn + 1) << "through the MIDI window";
+  EXPECT_EQ(m.engine->midiIn.size(), midiIn + 1) << "through the MIDI window";
   const uint64_t statusRecords = kr6.RecordsSent();
   kr6.MoveFader(0, 500);
   m.sched.RunFor(kSettle);
   EXPECT_GT(kr6.RecordsSent(), statusRecords);
-  EXPECT_GT(m.engine->MidiInEvents().size(), midiIn + 1) << "the fader, through the status window";
+  EXPECT_GT(m.engine->midiIn.size(), midiIn + 1) << "the fader, through the status window";
   EXPECT_EQ(kr6.Counters().hostWritesFailed, 0u);
   EXPECT_EQ(kr6.Counters().midiInDropped, 0u);
   EXPECT_EQ(m.engine->DroppedItems(WriterItems::NotifyAddresses), 0u);
@@ -369,14 +366,14 @@ class WriteFault : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(WriteFault, NothingIsLostOrSentTwiceAndWhatIsGivenUpIsCounted) {
   const FaultCase c = GetParam();
-  Machine m(0);
   std::unique_ptr<sim::Unit> unit;
   if (c.scenario->expansionUnit) {
     unit = std::make_unique<sim::Kr6Unit>(0x51);
   } else {
     unit = std::make_unique<sim::MainUnit>();
   }
-  FaultingDouble& engine = m.PlugIn(std::move(unit));
+  Machine m(std::move(unit), 0);
+  FaultingUnit& engine = *m.engine;
   ASSERT_EQ(m.unit->SwitchBits() & 0x1000050u, 0u) << "monitoring 1:2 and the master fader off to begin with";
   const uint64_t guid = m.unit->Guid();
 
@@ -385,13 +382,19 @@ TEST_P(WriteFault, NothingIsLostOrSentTwiceAndWhatIsGivenUpIsCounted) {
     case Fault::ResetBeforeTheWrite: engine.beforeHook = [&m] { m.bus.Reset(); }; break;
     case Fault::ResetWhileInFlight: engine.afterHook = [&m] { m.bus.Reset(); }; break;
     case Fault::ResetAfterTheUnitTookIt:
-      engine.beforeHook = [&engine] { engine.SetQueuedWriteMode(sim::QueuedWriteMode::Hold); };
-      engine.afterHook = [&engine] { engine.SetQueuedWriteMode(sim::QueuedWriteMode::Deliver); };
+      engine.beforeHook = [&m, guid] { m.bus.Steer({sim::TransactionMode::HoldResponse}, 1, guid); };
+      engine.afterHook = [&m] { m.bus.ClearSteering(); };
       break;
-    case Fault::Timeout: engine.beforeHook = [&m, guid] { m.bus.FailAsync(guid, sim::AsyncStatus::Timeout); }; break;
+    case Fault::Timeout:
+      engine.beforeHook = [&m, guid] { m.bus.Steer({sim::TransactionMode::Fail, sim::AsyncStatus::Timeout}, 1, guid); };
+      engine.afterHook = [&m] { m.bus.ClearSteering(); };
+      break;
     case Fault::UnreachableThenBack: engine.afterHook = [&m, guid] { m.bus.SetReachable(guid, false); }; break;
     case Fault::ErrorResponse:
-      engine.beforeHook = [&m, guid] { m.bus.FailAsync(guid, sim::AsyncStatus::DataError); };
+      engine.beforeHook = [&m, guid] {
+        m.bus.Steer({sim::TransactionMode::Fail, sim::AsyncStatus::DataError}, 1, guid);
+      };
+      engine.afterHook = [&m] { m.bus.ClearSteering(); };
       break;
     case Fault::LeftForGood: engine.afterHook = [&m] { m.unit->Unplug(); }; break;
   }
@@ -400,17 +403,17 @@ TEST_P(WriteFault, NothingIsLostOrSentTwiceAndWhatIsGivenUpIsCounted) {
   m.sched.RunFor(kSettle);
   switch (c.fault) {
     case Fault::ResetAfterTheUnitTookIt:
-      ASSERT_EQ(engine.HeldCount(), 1u);
+      ASSERT_EQ(m.bus.HeldCount(), 1u);
       m.bus.Reset();
       m.sched.RunFor(kSettle);
-      engine.ReleaseAllHeld();
+      m.bus.ReleaseAllHeld();
       break;
     case Fault::Timeout: m.bus.Reset(); break;
     case Fault::UnreachableThenBack:
       m.bus.SetReachable(guid, true);
       m.bus.Reset();
       break;
-    case Fault::LeftForGood: EXPECT_EQ(engine.HandleUnPlug(), 0); break;
+    case Fault::LeftForGood: EXPECT_TRUE(engine.removed) << "the device's removal unplugged the unit"; break;
     default: break;
   }
   m.sched.RunFor(kSettle);
@@ -430,19 +433,24 @@ INSTANTIATE_TEST_SUITE_P(EachWriteOfEachWriter, WriteFault, testing::ValuesIn(Al
                                   kFaultNames[static_cast<int>(info.param.fault)];
                          });
 
-// Every writer busy at once while the bus resets every 210 us and the unit is out of reach for a
-// while, at any interleaving: what was accepted last is what the unit holds, every MIDI event
-// arrives once and in order, no writer ever has two writes out, and nothing is counted as dropped
-// while the unit stays on the bus.
+// Every writer busy at once while the bus resets every 210 us, with a lull in which the unit is out
+// of reach for a while, at any interleaving: what was accepted last is what the unit holds, every
+// MIDI event arrives once and in order, no writer ever has two writes out, and nothing is counted
+// as dropped while the unit stays on the bus. The unit is out of reach only while no scan of the
+// bus driver runs: a node that does not answer a scan has left the bus.
 TEST(ResetStorm, WritersLoseNothingSendNoEventTwiceAndKeepOneWriteOutEach) {
   constexpr uint32_t kRounds = 600;
   constexpr plat::VTime kRound = 30000;
   constexpr uint32_t kLamps = 4;
   constexpr uint32_t kFaders = 4;
+  constexpr uint32_t kLull = 180;
+  constexpr uint32_t kOutOfReach = 210;
+  constexpr uint32_t kBackInReach = 225;
+  constexpr uint32_t kLullEnd = 230;
   for (uint64_t seed : qxtest::InterleavingSeeds()) {
     SCOPED_TRACE(qxtest::SeedTrace(seed));
-    Machine m(seed);
-    FaultingDouble& engine = m.PlugIn(std::make_unique<sim::MainUnit>());
+    Machine m(std::make_unique<sim::MainUnit>(), seed);
+    FaultingUnit& engine = *m.engine;
     ASSERT_EQ(engine.StartMidi(), 0);
     m.sched.RunFor(kSettle);
     m.unit->ClearMidiOut();
@@ -474,13 +482,15 @@ TEST(ResetStorm, WritersLoseNothingSendNoEventTwiceAndKeepOneWriteOutEach) {
           engine.SetPreference(PreferencesBlock::kParamMasterFader, masterFader);
         }, PASSIVE_LEVEL);
       }
-      if (r % 7 == 0) m.sched.At(t + 13000, [&m] { m.bus.Reset(); });
-      if (r == 200) m.sched.At(t + 3000, [&m, guid] { m.bus.SetReachable(guid, false); });
-      if (r == 260) m.sched.At(t + 3000, [&m, guid] { m.bus.SetReachable(guid, true); });
+      if (r % 7 == 0 && (r < kLull || r >= kLullEnd)) m.sched.At(t + 13000, [&m] { m.bus.Reset(); });
+      if (r == kOutOfReach) m.sched.At(t + 3000, [&m, guid] { m.bus.SetReachable(guid, false); });
+      if (r == kBackInReach) m.sched.At(t + 3000, [&m, guid] { m.bus.SetReachable(guid, true); });
     }
     m.sched.RunFor(kRounds * kRound + kSettle);
 
-    EXPECT_GT(engine.failedWrites, 10u) << "the storm met writes on their way";
+    ASSERT_FALSE(engine.removed) << "the unit stayed on the bus";
+    EXPECT_GT(engine.failedWrites, 0u) << "the storm met writes on their way";
+    EXPECT_GT(engine.refusedWrites, 10u) << "writes met the unit unreachable until its ids were read again";
     EXPECT_EQ(m.unit->MidiOutPackets(0), sent);
     for (uint32_t id = 0; id < kLamps; ++id) {
       EXPECT_EQ(m.unit->GetSurface().Lamp(engine.Surface().mLampCodes[10 + id]), lamps[id]) << "lamp " << 10 + id;
@@ -489,7 +499,7 @@ TEST(ResetStorm, WritersLoseNothingSendNoEventTwiceAndKeepOneWriteOutEach) {
       EXPECT_EQ(m.unit->GetSurface().FaderPosition(static_cast<int>(fader)), faders[fader]) << "fader " << fader;
     }
     EXPECT_EQ((m.unit->SwitchBits() & 0x40u) != 0, masterFader == 2);
-    EXPECT_EQ(m.unit->Register(QX5310_MIDI_NOTIFY_HI) >> 16, 0xFFC0u | m.host.NodeId());
+    EXPECT_EQ(m.unit->Register(QX5310_MIDI_NOTIFY_HI) >> 16, 0xFFC0u | m.HostNode());
     EXPECT_EQ(m.unit->Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
     EXPECT_LE(engine.mostOutstanding, 1);
     EXPECT_EQ(engine.MidiOutDropped(), 0u);
