@@ -113,6 +113,8 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   void SetDriverWantsStreaming();
 
   bool AsioActive() const { return mAsio.mActive != 0; }
+  // The ASIO session, for the requests that run it.
+  AsioClientState& AsioState() { return mAsio; }
 
   bool IsReachable() const { return mReachable != 0; }
   // A unit that left the bus: register access stops until the ids are read again.
