@@ -215,7 +215,7 @@ struct Blocks {
 
 // The unit object streaming at 256 frames with record channels 2 and 5 and playback channels 0,
 // 1 and 3 attached, its tables built.
-class ClientStreaming : public ClientChannels {
+class HalfExchange : public ClientChannels {
  protected:
   void SetUp() override {
     ClientChannels::SetUp();
@@ -267,7 +267,7 @@ class ClientStreaming : public ClientChannels {
   KEVENT event{};
 };
 
-TEST_F(ClientStreaming, TheRecordTableHoldsTheStatusWordsAroundTheAttachedChannelsAndThePlaybackTableTheirHalvesOrZeros) {
+TEST_F(HalfExchange, TheRecordTableHoldsTheStatusWordsAroundTheAttachedChannelsAndThePlaybackTableTheirHalvesOrZeros) {
   StartAsio(0x2);
   for (ULONG h = 0; h < 2; ++h) {
     SCOPED_TRACE(h);
@@ -289,7 +289,7 @@ TEST_F(ClientStreaming, TheRecordTableHoldsTheStatusWordsAroundTheAttachedChanne
   EXPECT_EQ(unit->RecordTable(0)[2], unit->StatusValue());
 }
 
-TEST_F(ClientStreaming, WithOnlyTheHostTheRecordHalfIsSignalledAndThePlaybackWaitsForOutputReady) {
+TEST_F(HalfExchange, WithOnlyTheHostTheRecordHalfIsSignalledAndThePlaybackWaitsForOutputReady) {
   StartAsio(0x3);
   for (uint32_t f = 0; f < kFrames; ++f) {
     unit->PlaybackHalf(1, 1)[f] = static_cast<LONG>(0x11000000 + f);
@@ -365,7 +365,7 @@ TEST(HostSignal, TheHostWokenByTheEventReadsTheIndexOfTheHalfThatWokeItUnderEver
   }
 }
 
-TEST_F(ClientStreaming, ADeferredHalfWhoseDescriptorWasReusedIsNotConverted) {
+TEST_F(HalfExchange, ADeferredHalfWhoseDescriptorWasReusedIsNotConverted) {
   StartAsio(0x3);
   unit->Convert(1, &recordDescriptor, unit->Descriptor(3));
   unit->Descriptor(3)->mUseCount += 1;
@@ -380,7 +380,7 @@ struct MismatchCase {
   uint32_t count;
 };
 
-TEST_F(ClientStreaming, APairCutForOtherFramesOrChannelsIsSkippedWithoutSignalOrStatus) {
+TEST_F(HalfExchange, APairCutForOtherFramesOrChannelsIsSkippedWithoutSignalOrStatus) {
   StartAsio(0x3);
   const MismatchCase cases[] = {
       {"frames", kFrames - 1, 0x24, 2},
@@ -424,7 +424,7 @@ struct WdmPin {
   alignas(8) UCHAR buffer[8192] = {};
 };
 
-TEST_F(ClientStreaming, TheAdaptersSamplesAreAddedToTheHostsWithSaturationAndCopiedWhereOnlyTheAdapterPlays) {
+TEST_F(HalfExchange, TheAdaptersSamplesAreAddedToTheHostsWithSaturationAndCopiedWhereOnlyTheAdapterPlays) {
   WdmClientState wdm;
   unit->SetWdm(&wdm);
   WdmPin pin(wdm);
@@ -444,7 +444,7 @@ TEST_F(ClientStreaming, TheAdaptersSamplesAreAddedToTheHostsWithSaturationAndCop
   unit->SetWdm(nullptr);
 }
 
-TEST_F(ClientStreaming, WithTheAdapterAloneTheOutputIsConvertedInTheSameCall) {
+TEST_F(HalfExchange, WithTheAdapterAloneTheOutputIsConvertedInTheSameCall) {
   WdmClientState wdm;
   unit->SetWdm(&wdm);
   WdmPin pin(wdm);
@@ -477,10 +477,10 @@ struct KernelClient {
   ULONG next = 0;
 };
 
-class KernelExchange : public ClientStreaming {
+class KernelExchange : public HalfExchange {
  protected:
   void SetUp() override {
-    ClientStreaming::SetUp();
+    HalfExchange::SetUp();
     unit->ClientPort::mRecordBuffers[2] = client.ring[0].data();
     unit->ClientPort::mPlaybackBuffers[0] = client.ring[1].data();
     unit->ClientPort::mPlaybackBuffers[1] = client.ring[2].data();
@@ -495,7 +495,7 @@ class KernelExchange : public ClientStreaming {
     unit->mClientCallback = nullptr;
     for (PLONG& p : unit->ClientPort::mRecordBuffers) p = nullptr;
     for (PLONG& p : unit->ClientPort::mPlaybackBuffers) p = nullptr;
-    ClientStreaming::TearDown();
+    HalfExchange::TearDown();
   }
   KernelClient client;
 };
