@@ -3,6 +3,7 @@
 // the unit, and what removal leaves a client holding the object.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
+#include "tests/support/Seeds.h"
 
 namespace {
 
@@ -22,12 +24,18 @@ class RecordingPort final : public ClientPort {
   ~RecordingPort() = default;
 
   BOOLEAN QueueMidiOut(ULONG packet) override {
+    if (detached) ++callsAfterDetach;
     if (room == 0) return FALSE;
     --room;
     queued.push_back(packet);
     return TRUE;
   }
-  void ApplyClientMode() override { calls.push_back("mode"); }
+  void ApplyClientMode() override {
+    if (detached) ++callsAfterDetach;
+    calls.push_back("mode");
+    // Long enough for removal to come in meanwhile.
+    ZwYieldExecution();
+  }
   void RestartClient() override { calls.push_back("restart"); }
   ULONG GetBufferFrames() override { return 256; }
   ULONG GetInputChannelCount() override { return kClientChannels; }
@@ -43,6 +51,9 @@ class RecordingPort final : public ClientPort {
   ULONG ExchangeClientBuffers(ULONG, ULONG64, ULONG64) override { return 0; }
 
   std::vector<std::string> calls;
+  // Set once removal has detached the object: no call may reach the port after it.
+  bool detached = false;
+  int callsAfterDetach = 0;
   std::vector<ULONG> queued;
   ULONG room = ~0u;
 };
@@ -498,6 +509,57 @@ TEST_F(KernelInterface, APublishedUnitPublishesOnceAndRemovalLeavesTheObjectHarm
   // The client's reference is the last: its release frees the object (the pool check at the end).
   EXPECT_EQ(commands->Release(), 0u);
   commands = nullptr;
+}
+
+TEST(KernelInterfaceRemoval, WaitsForTheClientsCallsInFlightAndAdmitsNoneAfter) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    plat::RegistryHive::Clear();
+    {
+      plat::Scheduler sched;
+      sched.SetSeed(seed);
+      sched.SetProcessors(2);
+      PDEVICE_OBJECT pdo = plat::PnpAddRootDevice(u"QXTEST\\KERNELINTERFACE", u"0");
+      RecordingPort port;
+      ASSERT_EQ(PublishKernelInterface(pdo, &port), STATUS_SUCCESS);
+      KernelInterfaceRecord record{};
+      ASSERT_EQ(GetInterfaceCallback(&record, &port), STATUS_SUCCESS);
+      IQX531KernelCommands* commands = record.mInterface;
+      KernelMidiSetupRecord midi{};
+      midi.mSend[0] = 1;
+      ASSERT_EQ(commands->ExecuteCommand(kKernelCommandMidiSetup, 0, &midi), STATUS_SUCCESS);
+
+      std::vector<NTSTATUS> results;
+      ULONG sentAfterDetach = 0;
+      sched.Spawn("client", [&] {
+        const KernelMidiEvent event = Event(0x00, 0x90, 0x3C, 0x64);
+        for (int i = 0; i < 40; ++i) {
+          ULONG audio = kKernelStartAudio;
+          results.push_back(commands->ExecuteCommand(kKernelCommandStart, 0, &audio));
+          const ULONG sent = DeliverMidiToClient(1, &event, &port);
+          if (port.detached) sentAfterDetach += sent;
+        }
+      });
+      sched.Spawn("removal", [&] {
+        UnpublishKernelInterface(&port);
+        DetachKernelInterface(&port);
+        port.detached = true;
+      });
+      sched.RunUntilIdle();
+
+      EXPECT_EQ(port.callsAfterDetach, 0);
+      EXPECT_EQ(sentAfterDetach, 0u);
+      ASSERT_EQ(results.size(), 40u);
+      const auto firstRefused = std::find(results.begin(), results.end(), STATUS_NO_SUCH_DEVICE);
+      EXPECT_TRUE(std::all_of(results.begin(), firstRefused, [](NTSTATUS s) { return s == STATUS_SUCCESS; }));
+      EXPECT_TRUE(std::all_of(firstRefused, results.end(), [](NTSTATUS s) { return s == STATUS_NO_SUCH_DEVICE; }));
+      EXPECT_EQ(commands->Release(), 0u);
+      plat::PnpRemoveRootDevice(pdo);
+      EXPECT_TRUE(plat::PnpShutdown());
+    }
+    EXPECT_EQ(plat::PoolLedger::LeakReport(), "");
+  }
+  plat::RegistryHive::Clear();
 }
 
 }  // namespace
