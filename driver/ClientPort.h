@@ -80,5 +80,6 @@ class ClientPort {
   PLONG mPlaybackHalves[kClientChannels][2] = {};
 
  protected:
+  ClientPort() { InitializeMidiCableParsers(&mMidiParsers); }
   ~ClientPort() = default;
 };

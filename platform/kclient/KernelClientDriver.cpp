@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "platform/kclient/KernelClient.h"
-#include "platform/neutral/include/unknwnbase.h"
 
 namespace {
 
@@ -28,13 +27,23 @@ using MidiInCallback = void (*)(ULONG code, const kclient::MidiEvent* event, PVO
 using DeliverMidi = ULONG (*)(ULONG count, const kclient::MidiEvent* events, PVOID port);
 using Entry = NTSTATUS (*)(PVOID record, PVOID port);
 
-struct Commands : IUnknown {
-  virtual NTSTATUS ExecuteCommand(ULONG code, ULONG argument, PVOID record) = 0;
-  virtual NTSTATUS SetClientCallbacks(Callback callback, PVOID context, PVOID third) = 0;
-
- protected:
-  ~Commands() = default;
+// The command object as a C client sees it: its first word points at the table of its five
+// operations, each taking the object first.
+struct Commands;
+struct CommandTable {
+  NTSTATUS (*QueryInterface)(Commands* self, const GUID& iid, void** object);
+  ULONG (*AddRef)(Commands* self);
+  ULONG (*Release)(Commands* self);
+  NTSTATUS (*ExecuteCommand)(Commands* self, ULONG code, ULONG argument, PVOID record);
+  NTSTATUS (*SetClientCallbacks)(Commands* self, Callback callback, PVOID context, PVOID third);
 };
+struct Commands {
+  const CommandTable* table;
+};
+
+NTSTATUS Execute(Commands* commands, ULONG code, ULONG argument, PVOID record) {
+  return commands->table->ExecuteCommand(commands, code, argument, record);
+}
 
 #pragma pack(push, 4)
 struct EntryRecord {
@@ -181,7 +190,7 @@ void Bind(Client* client, PUNICODE_STRING link) {
   client->state.name[sizeof client->state.name - 1] = 0;
   client->state.version = record.version;
   client->state.bound = 1;
-  client->commands->SetClientCallbacks(ClientCallback, client, nullptr);
+  client->commands->table->SetClientCallbacks(client->commands, ClientCallback, client, nullptr);
 }
 
 void ForgetBuffers(Client* client) {
@@ -193,7 +202,7 @@ void ForgetBuffers(Client* client) {
 
 void Unbind(Client* client) {
   if (client->commands == nullptr) return;
-  client->commands->Release();
+  client->commands->table->Release(client->commands);
   client->commands = nullptr;
   client->state.bound = 0;
   client->deliver = nullptr;
@@ -235,11 +244,11 @@ NTSTATUS RunCommand(Client* client, const kclient::CommandRequest& request, UCHA
   if (request.code == kCommandStart) {
     // Frames per half, for the loop in the exchange.
     UCHAR frames[8] = {};
-    if (NT_SUCCESS(client->commands->ExecuteCommand(kCommandBufferFrames, 0, frames)))
+    if (NT_SUCCESS(Execute(client->commands, kCommandBufferFrames, 0, frames)))
       client->state.framesPerHalf = At<ULONG>(frames, kFramesAt);
     client->nextPosition = 0;
   }
-  *result = client->commands->ExecuteCommand(request.code, request.argument, request.nullRecord ? nullptr : record);
+  *result = Execute(client->commands, request.code, request.argument, request.nullRecord ? nullptr : record);
   if (!NT_SUCCESS(*result)) return STATUS_SUCCESS;
   if (request.code == kCommandMidiSetup && bytes >= kMidiSetupBytes) {
     client->deliver = At<DeliverMidi>(record, kDeliverAt);

@@ -20,7 +20,6 @@ namespace {
 
 class RecordingPort final : public ClientPort {
  public:
-  RecordingPort() { InitializeMidiCableParsers(&mMidiParsers); }
   ~RecordingPort() = default;
 
   BOOLEAN QueueMidiOut(ULONG packet) override {
