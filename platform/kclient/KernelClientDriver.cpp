@@ -16,6 +16,9 @@ constexpr ULONG kMidiIn = 1;
 constexpr ULONG kCommandAllocate = 0x1002;
 constexpr ULONG kCommandFree = 0x1003;
 constexpr ULONG kCommandStart = 0x1004;
+constexpr ULONG kCommandStop = 0x1005;
+constexpr ULONG kStartAudio = 0x1;
+constexpr ULONG kStartMidi = 0x2;
 constexpr ULONG kCommandBufferFrames = 0x100A;
 constexpr ULONG kCommandMidiSetup = 0x1014;
 constexpr ULONG kChannels = 18;
@@ -118,21 +121,7 @@ ULONG Exchange(Client* client, ULONG position) {
   return next;
 }
 
-ULONG ClientCallback(ULONG code, ULONG value, PVOID argument, PVOID context) {
-  auto* client = static_cast<Client*>(context);
-  if (code == kExchange) return Exchange(client, value);
-  KIRQL irql;
-  KeAcquireSpinLock(&client->lock, &irql);
-  const auto* words = static_cast<const ULONG*>(argument);
-  if (code == kNotice && words != nullptr && words[0] == 0 && words[1] == 8)
-    ++client->state.removalNotices;
-  else if (code == kNotice && words != nullptr && words[0] == 0 && words[1] == 0)
-    ++client->state.restartNotices;
-  else
-    ++client->state.otherCalls;
-  KeReleaseSpinLock(&client->lock, irql);
-  return 0;
-}
+ULONG ClientCallback(ULONG code, ULONG value, PVOID argument, PVOID context);
 
 void ClientMidiIn(ULONG code, const kclient::MidiEvent* event, PVOID context) {
   auto* client = static_cast<Client*>(context);
@@ -200,14 +189,50 @@ void ForgetBuffers(Client* client) {
   KeReleaseSpinLock(&client->lock, irql);
 }
 
-void Unbind(Client* client) {
-  if (client->commands == nullptr) return;
-  client->commands->table->Release(client->commands);
+// Drops the object and everything the unit gave; the unit's driver may go once the last
+// reference has.
+void Forget(Client* client) {
+  Commands* commands = client->commands;
   client->commands = nullptr;
   client->state.bound = 0;
   client->deliver = nullptr;
   client->deliverArgument = nullptr;
   ForgetBuffers(client);
+  commands->table->Release(commands);
+}
+
+// PASSIVE_LEVEL. A client that goes leaves nothing of itself with the unit: audio and MIDI stop,
+// its buffers go and no callback of its image stays registered.
+void Unbind(Client* client) {
+  if (client->commands == nullptr) return;
+  Commands* commands = client->commands;
+  ULONG both = kStartAudio | kStartMidi;
+  Execute(commands, kCommandStop, 0, &both);
+  Execute(commands, kCommandFree, 0, nullptr);
+  UCHAR midi[kMidiSetupBytes] = {};
+  Execute(commands, kCommandMidiSetup, 0, midi);
+  commands->table->SetClientCallbacks(commands, nullptr, nullptr, nullptr);
+  Forget(client);
+}
+
+// The unit going away is told once, at PASSIVE_LEVEL: the client lets go of it at once, without
+// a command, since the unit is already down.
+ULONG ClientCallback(ULONG code, ULONG value, PVOID argument, PVOID context) {
+  auto* client = static_cast<Client*>(context);
+  if (code == kExchange) return Exchange(client, value);
+  const auto* words = static_cast<const ULONG*>(argument);
+  const bool removal = code == kNotice && words != nullptr && words[0] == 0 && words[1] == 8;
+  KIRQL irql;
+  KeAcquireSpinLock(&client->lock, &irql);
+  if (removal)
+    ++client->state.removalNotices;
+  else if (code == kNotice && words != nullptr && words[0] == 0 && words[1] == 0)
+    ++client->state.restartNotices;
+  else
+    ++client->state.otherCalls;
+  KeReleaseSpinLock(&client->lock, irql);
+  if (removal && client->commands != nullptr) Forget(client);
+  return 0;
 }
 
 void BindFirst(Client* client) {
