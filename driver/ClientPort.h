@@ -62,8 +62,9 @@ class ClientPort {
   ULONG mMidiOutMask = 0;
   UCHAR mSysExOut[kMidiParserCables] = {};
   UCHAR mAudioRunning = 0;
-  // Held by the per-buffer exchange while it uses the kernel client's buffers and masks, and by the
-  // commands that change them.
+  // Held by the per-buffer exchange and by MIDI delivery while they use the kernel client's
+  // buffers, masks and callbacks, and by the commands that change them: once a command has
+  // returned, nothing it replaced is used any more.
   KSPIN_LOCK mKernelClientLock = 0;
   ULONG64 mFramesExchanged = 0;
   ULONG mRingPosition = 0;

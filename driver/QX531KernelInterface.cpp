@@ -279,8 +279,8 @@ void Describe(ClientPort* port, ULONG argument, KernelDescriptionRecord* record)
     record->mInputTypes[n] = ChannelType(n) + kChannelTypePresent;
 }
 
-// The receive and send masks first, then the client's MIDI input, its context before the routine
-// that is called with it.
+// Under the lock that MIDI delivery takes: once this returns, the client's former MIDI input is
+// no longer called.
 void SetUpMidi(ClientPort* port, KernelMidiSetupRecord* record) {
   ULONG receive = 0;
   ULONG send = 0;
@@ -288,12 +288,15 @@ void SetUpMidi(ClientPort* port, KernelMidiSetupRecord* record) {
     if (record->mReceive[n] & 1) receive |= 1u << n;
     if (record->mSend[n] & 1) send |= 1u << n;
   }
-  port->mMidiInMask = receive;
-  port->mMidiOutMask = send;
   record->mDeliver = DeliverMidiToClient;
   record->mDeliverArgument = port;
+  KIRQL irql;
+  KeAcquireSpinLock(&port->mKernelClientLock, &irql);
+  port->mMidiInMask = receive;
+  port->mMidiOutMask = send;
   port->mClientMidiInContext = record->mMidiInContext;
   port->mClientMidiIn = record->mMidiIn;
+  KeReleaseSpinLock(&port->mKernelClientLock, irql);
 }
 
 void NameChannels(ClientPort* port, KernelChannelNamesRecord* record) {
@@ -471,11 +474,12 @@ NTSTATUS PublishKernelInterface(PDEVICE_OBJECT physicalDevice, ClientPort* port)
   if (port->mKernelInterface != nullptr) return STATUS_SUCCESS;
   QX531KernelInterface* object = QX531KernelInterface::Create(port);
   if (object == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  port->mKernelInterface = object;
   if (!ClaimPublished(port, object)) {
+    port->mKernelInterface = nullptr;
     object->Release();
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  port->mKernelInterface = object;
   // The object exists before the interface shows: a client that is told of its arrival calls in at once.
   NTSTATUS status = IoRegisterDeviceInterface(physicalDevice, &GUID_QX531_KERNEL_INTERFACE, nullptr,
                                               &port->mKernelInterfaceLink);
@@ -628,7 +632,11 @@ ULONG DeliverMidiToClient(ULONG count, const KernelMidiEvent* events, PVOID port
 
 VOID KernelClientMidiSink(PVOID port, ULONG cable, const KernelMidiEvent* event) {
   auto* clientPort = static_cast<ClientPort*>(port);
-  if (!clientPort->mMidiAttached || cable >= kMidiParserCables || !(clientPort->mMidiInMask & (1u << cable))) return;
+  if (!clientPort->mMidiAttached || cable >= kMidiParserCables) return;
+  KIRQL irql;
+  KeAcquireSpinLock(&clientPort->mKernelClientLock, &irql);
   const PQX531_CLIENT_MIDI_IN midiIn = clientPort->mClientMidiIn;
-  if (midiIn != nullptr) midiIn(kKernelClientMidiIn, event, clientPort->mClientMidiInContext);
+  if (midiIn != nullptr && (clientPort->mMidiInMask & (1u << cable)))
+    midiIn(kKernelClientMidiIn, event, clientPort->mClientMidiInContext);
+  KeReleaseSpinLock(&clientPort->mKernelClientLock, irql);
 }
