@@ -16,6 +16,9 @@
 #include "sim/units/MainUnit.h"
 #include "sim/units/SignalSource.h"
 #include "tests/driver/DriverRig.h"
+#include "tests/driver/UserClient.h"
+#include "unit/ControlRequests.h"
+#include "unit/PreferencesBlock.h"
 
 namespace {
 
@@ -115,6 +118,39 @@ size_t EnabledKernelInterfaces() {
   for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
   ExFreePool(list);
   return n;
+}
+
+// The last 4096 frames the unit played on each of the 18 channels are consecutive samples of what
+// it sampled on that channel.
+void ExpectLoopedBitExact(const sim::MainUnit& main) {
+  sim::SignalSource ramp;
+  for (int c = 0; c < 18; ++c) {
+    SCOPED_TRACE(c);
+    const std::vector<int32_t>& played = main.Playback().Captured(c);
+    ASSERT_GT(played.size(), 8192u);
+    const size_t from = played.size() - 4096;
+    uint64_t unitFrame = main.FramesSent();
+    while (unitFrame > 0 && ramp.Sample(c, unitFrame, 48000) != static_cast<uint32_t>(played[from])) --unitFrame;
+    ASSERT_GT(unitFrame, 0u) << "the played sample is one the unit sampled on this channel";
+    for (size_t i = from; i < played.size(); ++i)
+      ASSERT_EQ(static_cast<uint32_t>(played[i]), ramp.Sample(c, unitFrame + (i - from), 48000)) << i;
+  }
+}
+
+// All 18 channels each way at 48000 Hz, 32-bit.
+void LoopAllChannels(KernelClient& client) {
+  std::vector<UCHAR> buffers(1544, 0);
+  for (ULONG n = 0; n < 18; ++n) buffers[4 * n] = buffers[768 + 4 * n] = 1;
+  buffers[1540] = 0x4;
+  ASSERT_EQ(client.Command(0x1002, 0, &buffers), STATUS_SUCCESS);
+  for (ULONG n = 0; n < 18; ++n) {
+    ULONG64 out, in;
+    std::memcpy(&out, &buffers[256 + 8 * n], sizeof out);
+    std::memcpy(&in, &buffers[1024 + 8 * n], sizeof in);
+    EXPECT_NE(out, 0u) << n;
+    EXPECT_NE(in, 0u) << n;
+  }
+  ASSERT_EQ(client.Command(0x1004, 1), STATUS_SUCCESS);
 }
 
 TEST(KernelClientImage, BindsToTheMainUnitAndExchangesMidiBothWaysUntilTheUnitGoes) {
@@ -217,19 +253,8 @@ TEST(KernelClientImage, LoopsEveryChannelThroughTheUnitBitExactOncePerHalf) {
     KernelClient client;
     rig.Settle();
     ASSERT_EQ(client.State().bound, 1u);
-    std::vector<UCHAR> buffers(1544, 0);
-    for (ULONG n = 0; n < 18; ++n) buffers[4 * n] = buffers[768 + 4 * n] = 1;
-    buffers[1540] = 0x4;  // 48000 Hz, 32-bit samples
-    ASSERT_EQ(client.Command(0x1002, 0, &buffers), STATUS_SUCCESS);
-    for (ULONG n = 0; n < 18; ++n) {
-      ULONG64 out, in;
-      std::memcpy(&out, &buffers[256 + 8 * n], sizeof out);
-      std::memcpy(&in, &buffers[1024 + 8 * n], sizeof in);
-      EXPECT_NE(out, 0u) << n;
-      EXPECT_NE(in, 0u) << n;
-    }
     main.Playback().SetCapture(true, 48000 * 4);
-    ASSERT_EQ(client.Command(0x1004, 1), STATUS_SUCCESS);
+    LoopAllChannels(client);
     rig.sched.RunFor(3 * plat::kNsPerSecond);
 
     const kclient::State before = client.State();
@@ -243,18 +268,56 @@ TEST(KernelClientImage, LoopsEveryChannelThroughTheUnitBitExactOncePerHalf) {
     EXPECT_NEAR(after.exchanges - before.exchanges, halves, 2.0);
     EXPECT_EQ(after.positionSlips, 0u);
 
-    sim::SignalSource ramp;
-    for (int c = 0; c < 18; ++c) {
-      SCOPED_TRACE(c);
-      const std::vector<int32_t>& played = main.Playback().Captured(c);
-      ASSERT_GT(played.size(), 8192u);
-      const size_t from = played.size() - 4096;
-      uint64_t unitFrame = main.FramesSent();
-      while (unitFrame > 0 && ramp.Sample(c, unitFrame, 48000) != static_cast<uint32_t>(played[from])) --unitFrame;
-      ASSERT_GT(unitFrame, 0u) << "the played sample is one the unit sampled on this channel";
-      for (size_t i = from; i < played.size(); ++i)
-        ASSERT_EQ(static_cast<uint32_t>(played[i]), ramp.Sample(c, unitFrame + (i - from), 48000)) << i;
-    }
+    ExpectLoopedBitExact(main);
+    ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+  }
+  rig.Unplug(main);
+  rig.Shutdown();
+}
+
+// A buffer-size change while the client streams: it is told ({0, 0}), and its stop and start
+// bring the stream back at the new size, looping bit-exact again.
+TEST(KernelClientImage, ABufferSizeChangeTellsTheClientAndItsStopAndStartRestartTheStream) {
+  DriverRig rig(0, 2, drvtest::Load::Image);
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.Quiesce();
+  {
+    KernelClient client;
+    rig.Settle();
+    LoopAllChannels(client);
+    rig.sched.RunFor(2 * plat::kNsPerSecond);
+    const uint32_t frames = client.State().framesPerHalf;
+    const uint32_t changed = frames == 256 ? 512 : 256;
+    ASSERT_GT(client.State().exchanges, 0u);
+
+    const uint32_t set = rig.RunProgram(64, [changed] {
+      const std::vector<std::string> units = drvtest::FindUnitInterfaces();
+      if (units.size() != 1) return 1u;
+      const drvtest::Reply reply = drvtest::SendControl(
+          units[0], {IOCTL_QX531_SET_PREFERENCE,
+                     drvtest::Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion,
+                                     PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(changed)}),
+                     0});
+      return reply.ok ? 0u : 2u;
+    });
+    ASSERT_EQ(set, 0u);
+    rig.sched.RunFor(100 * plat::kNsPerMs);
+    EXPECT_EQ(client.State().restartNotices, 1u);
+    EXPECT_EQ(client.State().removalNotices, 0u);
+
+    ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+    ASSERT_EQ(client.Command(0x1004, 1), STATUS_SUCCESS);
+    EXPECT_EQ(client.State().framesPerHalf, changed);
+    rig.sched.RunFor(2 * plat::kNsPerSecond);
+    main.Playback().ClearCapture();
+    main.Playback().SetCapture(true, 48000 * 4);
+    const uint32_t before = client.State().exchanges;
+    rig.sched.RunFor(plat::kNsPerSecond);
+    const kclient::State after = client.State();
+    EXPECT_NEAR(after.exchanges - before, 48000.0 / changed, 3.0);
+    EXPECT_EQ(after.positionSlips, 0u);
+    ExpectLoopedBitExact(main);
     ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
   }
   rig.Unplug(main);
