@@ -16,6 +16,7 @@
 #include "sim/units/MainUnit.h"
 #include "sim/units/SignalSource.h"
 #include "tests/driver/DriverRig.h"
+#include "tests/driver/TestAdapter.h"
 #include "tests/driver/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
@@ -121,19 +122,20 @@ size_t EnabledKernelInterfaces() {
 }
 
 // The last 4096 frames the unit played on each of the 18 channels are consecutive samples of what
-// it sampled on that channel.
-void ExpectLoopedBitExact(const sim::MainUnit& main) {
+// it sampled on that channel, plus what another client adds on the channels in `added`.
+void ExpectLoopedBitExact(const sim::MainUnit& main, uint32_t added = 0, int32_t addend = 0) {
   sim::SignalSource ramp;
   for (int c = 0; c < 18; ++c) {
     SCOPED_TRACE(c);
     const std::vector<int32_t>& played = main.Playback().Captured(c);
     ASSERT_GT(played.size(), 8192u);
     const size_t from = played.size() - 4096;
+    const uint32_t add = (added >> c & 1) ? static_cast<uint32_t>(addend) : 0;
     uint64_t unitFrame = main.FramesSent();
-    while (unitFrame > 0 && ramp.Sample(c, unitFrame, 48000) != static_cast<uint32_t>(played[from])) --unitFrame;
+    while (unitFrame > 0 && ramp.Sample(c, unitFrame, 48000) + add != static_cast<uint32_t>(played[from])) --unitFrame;
     ASSERT_GT(unitFrame, 0u) << "the played sample is one the unit sampled on this channel";
     for (size_t i = from; i < played.size(); ++i)
-      ASSERT_EQ(static_cast<uint32_t>(played[i]), ramp.Sample(c, unitFrame + (i - from), 48000)) << i;
+      ASSERT_EQ(static_cast<uint32_t>(played[i]), ramp.Sample(c, unitFrame + (i - from), 48000) + add) << i;
   }
 }
 
@@ -318,6 +320,44 @@ TEST(KernelClientImage, ABufferSizeChangeTellsTheClientAndItsStopAndStartRestart
     EXPECT_NEAR(after.exchanges - before, 48000.0 / changed, 3.0);
     EXPECT_EQ(after.positionSlips, 0u);
     ExpectLoopedBitExact(main);
+    ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+  }
+  rig.Unplug(main);
+  rig.Shutdown();
+}
+
+// Beside the audio adapter, which plays a constant on channels 0 and 1: there its samples are
+// added to the kernel client's, and the kernel client's own channels are copied.
+TEST(KernelClientImage, StreamsBesideTheAudioAdapterMixingWhereBothPlay) {
+  constexpr int32_t kAdapterSample = 0x40000000;
+  constexpr ULONG kAdapterFrames = 8192;
+  std::vector<int32_t> render(2 * kAdapterFrames, kAdapterSample);
+  DriverRig rig(0, 2, drvtest::Load::Image);
+  drvtest::InstallTestAdapter();
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.Quiesce();
+  drvtest::TestAdapter* adapter = drvtest::MainUnitAdapter();
+  ASSERT_NE(adapter, nullptr);
+  PdoDirectInterface& t = adapter->table;
+  {
+    KernelClient client;
+    rig.Settle();
+    main.Playback().SetCapture(true, 48000 * 4);
+    LoopAllChannels(client);
+    t.SetStreamFormat(t.Context, 0, 2 | kWdmFormat32Bit);
+    t.SetStreamBuffer(t.Context, 0, 0, render.data(), static_cast<ULONG>(render.size() * sizeof render[0]));
+    t.SetStreamState(t.Context, 0, 0, kWdmStateRun);
+    rig.sched.RunFor(3 * plat::kNsPerSecond);
+    const uint32_t before = client.State().exchanges;
+    const ULONG notifiesBefore = adapter->notifies[0][0];
+    rig.sched.RunFor(plat::kNsPerSecond);
+    const kclient::State after = client.State();
+    EXPECT_NEAR(after.exchanges - before, adapter->notifies[0][0] - notifiesBefore, 1.0)
+        << "both clients are served once per half";
+    EXPECT_EQ(after.positionSlips, 0u);
+    ExpectLoopedBitExact(main, 0x3, kAdapterSample);
+    t.SetStreamState(t.Context, 0, 0, kWdmStateStop);
     ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
   }
   rig.Unplug(main);
