@@ -70,6 +70,7 @@ ClientPort* EnterInterface(const QX531KernelInterface* object) {
   return port;
 }
 
+// DISPATCH_LEVEL or below. The end of a call EnterPort or EnterInterface admitted.
 void LeavePort(const void* port) {
   KIRQL irql;
   KeAcquireSpinLock(&gPublishedLock, &irql);
@@ -78,6 +79,7 @@ void LeavePort(const void* port) {
   KeReleaseSpinLock(&gPublishedLock, irql);
 }
 
+// Leaves the admitted call on every way out.
 class PortCall {
  public:
   explicit PortCall(ClientPort* port) : mPort(port) {}
@@ -344,8 +346,7 @@ void RunCommand(ClientPort* port, ULONG code, ULONG argument, PVOID record) {
 
 }  // namespace
 
-QX531KernelInterface::QX531KernelInterface(ClientPort* port)
-    : mOuter(this), mPort(port) {}
+QX531KernelInterface::QX531KernelInterface(ClientPort* port) : mOuter(this), mPort(port) {}
 
 QX531KernelInterface* QX531KernelInterface::Create(ClientPort* port) {
   PAGED_CODE();
