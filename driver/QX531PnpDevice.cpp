@@ -3,8 +3,10 @@
 #include "driver/BusRequests.h"
 #include "driver/QX531AudioPdo.h"
 #include "driver/QX531Driver.h"
+#include "driver/QX531KernelInterface.h"
 #include "driver/UnitInstanceTable.h"
 #include "unit/ControlRequests.h"
+#include "unit/MIDIEventPacket.h"
 
 namespace {
 
@@ -180,6 +182,8 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     return plugged == kPlugInOutOfMemory ? STATUS_INSUFFICIENT_RESOURCES : STATUS_UNSUCCESSFUL;
   }
   if (QX531PdoBase* child = mChildren.FirstChild()) RegisterUnitInstance(child->mDeviceObject, static_cast<LONG>(Serial()));
+  // Another kernel driver may bind to the main unit; a start after a stop keeps the publication.
+  if (UnitKind() == kKindMain) PublishKernelInterface(mPhysicalDevice, this);
   return STATUS_SUCCESS;
 }
 
@@ -218,6 +222,7 @@ NTSTATUS QX531PnpDevice::OnSurpriseRemoval(PIRP) {
   PAGED_CODE();
   ClearReachable();
   DisableDeviceInterfaces(nullptr);
+  if (mKernelInterface != nullptr) UnpublishKernelInterface(this);
   mChildren.MarkChildrenMissing();
   return STATUS_SUCCESS;
 }
@@ -239,25 +244,31 @@ NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
   }
   FreeChannelBuffers();
   mChildren.RemoveAllChildren();
+  // A kernel client hears of it once, then its object no longer reaches this device.
+  if (mKernelInterface != nullptr) {
+    NotifyKernelClientOfRemoval(this);
+    UnpublishKernelInterface(this);
+    DetachKernelInterface(this);
+  }
   return STATUS_SUCCESS;
 }
 
-// Up to DISPATCH_LEVEL.
-void QX531PnpDevice::QueueMidiOut(ULONG packet) { SendMIDIOut(packet); }
-
-// Up to DISPATCH_LEVEL. Whole messages per cable, for a kernel client that asked for MIDI in.
-void QX531PnpDevice::DeliverMidiWord(ULONG packet) { UnpackMidiWord(&mMidiParsers, packet, KernelClientMidiSink, this); }
-
-VOID QX531PnpDevice::KernelClientMidiSink(PVOID context, ULONG cable, const KernelMidiEvent* event) {
-  auto* self = static_cast<QX531PnpDevice*>(context);
-  PQX531_CLIENT_MIDI_IN midiIn = self->mClientMidiIn;
-  if (self->mMidiAttached && midiIn != nullptr && (self->mMidiInMask >> cable & 1))
-    midiIn(1, event, self->mClientMidiInContext);
+// Up to DISPATCH_LEVEL. The surface's cable never fills the ring: the engine takes it at once.
+BOOLEAN QX531PnpDevice::QueueMidiOut(ULONG packet) {
+  if (packet >> 28 != kSurfaceCable && MidiOutRingFull()) return FALSE;
+  SendMIDIOut(packet);
+  return TRUE;
 }
 
-// Up to DISPATCH_LEVEL.
+// Up to DISPATCH_LEVEL. Whole messages per cable, for a kernel client that asked for MIDI in.
+void QX531PnpDevice::DeliverMidiWord(ULONG packet) {
+  UnpackMidiWord(&mMidiParsers, packet, KernelClientMidiSink, static_cast<ClientPort*>(this));
+}
+
+// Up to DISPATCH_LEVEL. MIDI to the host goes to the audio adapter and to the kernel client.
 int32_t QX531PnpDevice::DeliverMIDIInEvent(uint32_t packet) {
   mWdmClient.DeliverMidiIn(packet);
+  DeliverMidiWord(packet);
   return 0;
 }
 

@@ -57,7 +57,7 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   void QueueRestartClients() override;
 
   // Client face: MIDI out to the unit, and MIDI from the unit parsed for the kernel client.
-  void QueueMidiOut(ULONG packet) override;
+  BOOLEAN QueueMidiOut(ULONG packet) override;
   void DeliverMidiWord(ULONG packet) override;
 
   bool ConverterDelayOn() const { return mConverterDelay != 0; }
@@ -97,7 +97,6 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   static void BusResetWorker(PVOID context);
   static void IsocReinitializeWorker(PVOID context);
   static void ClientRestartWorker(PVOID context);
-  static VOID KernelClientMidiSink(PVOID context, ULONG cable, const KernelMidiEvent* event);
   static NTSTATUS OnQueryCapabilitiesDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   int32_t HandleAsioRequest(uint32_t request, void* buffer, uint32_t inputLength, uint32_t outputLength,
                             uint32_t* bytesReturned);

@@ -270,6 +270,14 @@ void QX531WinDevice::EndAsioSignalling() {
 // DISPATCH_LEVEL, once per half. The kernel client's rings wrap at every sample.
 ULONG QX531WinDevice::ExchangeClientBuffers(ULONG half, ULONG64 copySet, ULONG64 mixSet) {
   half &= 1;
+  // The client's commands change its rings and masks under this lock; a client that stopped
+  // meanwhile is left alone.
+  KIRQL irql;
+  KeAcquireSpinLock(&mKernelClientLock, &irql);
+  if (!mAudioRunning) {
+    KeReleaseSpinLock(&mKernelClientLock, irql);
+    return mRingPosition;
+  }
   const ULONG frames = mBufferFrames;
   const ULONG at = mRingPosition / sizeof(LONG);
   for (ULONG c = 0; c < kClientChannels; ++c) {
@@ -295,5 +303,7 @@ ULONG QX531WinDevice::ExchangeClientBuffers(ULONG half, ULONG64 copySet, ULONG64
   }
   mFramesExchanged += frames;
   mRingPosition = next & (kKernelClientRingBytes - 1);
-  return mRingPosition;
+  const ULONG position = mRingPosition;
+  KeReleaseSpinLock(&mKernelClientLock, irql);
+  return position;
 }
