@@ -3,6 +3,7 @@
 // surface reaches the host through "MidiC" on the main unit and "MidiKR6" on an expansion unit.
 #include <gtest/gtest.h>
 
+#include "driver/QX531PnpDevice.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/wdm/WdmRig.h"
@@ -112,6 +113,99 @@ TEST(AdapterMidi, TheMainUnitsSurfaceArrivesOnMidiC) {
   rig.Quiesce();
   EXPECT_EQ(in->Read(), (std::vector<UCHAR>{0xB0, 0x07, 0x05}));
   EXPECT_TRUE(other->Read().empty()) << "only the surface's port";
+}
+
+// The unit is unreachable, so nothing leaves the unit driver's MIDI-out ring; events go in until
+// it is full.
+std::vector<uint32_t> FillTheRing(WdmRig& rig, sim::MainUnit& main, plat::KsMidiPin& out, uint8_t cable) {
+  std::vector<uint32_t> sent;
+  rig.bus.SetReachable(main.Guid(), false);
+  for (uint32_t n = 0; n < 2048 && !rig.DeviceOf(main)->MidiOutRingFull(); ++n) {
+    const UCHAR key = static_cast<UCHAR>(n & 0x7F);
+    const UCHAR velocity = static_cast<UCHAR>((n >> 7) + 1);
+    EXPECT_TRUE(out.Write({0x90, key, velocity}));
+    sent.push_back(static_cast<uint32_t>(cable) << 28 | 0x09900000u | key << 8 | velocity);
+  }
+  EXPECT_TRUE(rig.DeviceOf(main)->MidiOutRingFull());
+  return sent;
+}
+
+void BringBack(WdmRig& rig, sim::MainUnit& main) {
+  rig.bus.SetReachable(main.Guid(), true);
+  rig.bus.Reset();
+  rig.Settle();
+  for (int i = 0; i < 20; ++i) rig.Quiesce();
+}
+
+TEST(AdapterMidi, AnEventTheFullRingRefusedIsSentLaterEvenWhenNoWriteFollows) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi2");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 1);
+  ASSERT_TRUE(out->Write({0x80, 0x3C, 0x00}));
+  EXPECT_EQ(out->Unwritten(), 0u) << "its last byte completed it: the write took every byte";
+  sent.push_back(0x18803C00);
+  rig.Quiesce();
+  BringBack(rig, main);
+  EXPECT_EQ(main.MidiOutPackets(1), sent);
+}
+
+TEST(AdapterMidi, AWriteCutShortByARefusalGoesOnWhereItStoppedAndParsesNothingTwice) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi3");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 2);
+  ASSERT_TRUE(out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00, 0xFE}));
+  EXPECT_EQ(out->Unwritten(), 7u) << "the note-on was refused: nothing taken yet";
+  sent.insert(sent.end(), {0x29923C40, 0x28823C00, 0x2FFE0000});
+  BringBack(rig, main);
+  EXPECT_EQ(out->Unwritten(), 0u);
+  EXPECT_EQ(main.MidiOutPackets(2), sent);
+}
+
+TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi4");
+  std::unique_ptr<plat::KsMidiPin> first = OpenRunning(*filter, kCapturePin);
+  std::unique_ptr<plat::KsMidiPin> second = OpenRunning(*filter, kCapturePin);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  EXPECT_EQ(plat::KsMidiPin::Open(*filter, kCapturePin, &status), nullptr) << "two capture streams at most";
+  ASSERT_EQ(second->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  main.SendMidiInPacket(0x39933C40);
+  rig.Quiesce();
+  EXPECT_EQ(first->Read(), (std::vector<UCHAR>{0x93, 0x3C, 0x40})) << "the other capture still runs";
+
+  // More than the pin and the ring hold together, unread: what does not fit is dropped a packet
+  // at a time.
+  // A program change first, so that a note straddles the ring's end when it fills.
+  main.SendMidiInPacket(0x3CC30500);
+  for (uint32_t n = 0; n < 1800; ++n) main.SendMidiInPacket(0x39930040 | (n & 0x7F) << 8);
+  rig.Quiesce();
+  std::vector<UCHAR> read = first->Read();
+  // The next packet has the port read the ring again.
+  main.SendMidiInPacket(0x39937F40);
+  rig.Quiesce();
+  std::vector<UCHAR> more = first->Read();
+  read.insert(read.end(), more.begin(), more.end());
+  ASSERT_GT(read.size(), 4096u + 500u);
+  ASSERT_LT(read.size(), 2 + 1800u * 3);
+  ASSERT_EQ(read[0], 0xC3);
+  ASSERT_EQ(read.size() % 3, 2u);
+  for (size_t i = 2; i < read.size(); i += 3) ASSERT_TRUE(read[i] == 0x93 && read[i + 2] == 0x40) << i << " of " << read.size();
 }
 
 }  // namespace
