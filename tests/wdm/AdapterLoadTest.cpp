@@ -8,6 +8,7 @@
 
 #include "platform/kernel/ObjectManager.h"
 #include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
 #include "platform/portcls/include/ks.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
@@ -74,6 +75,21 @@ TEST(AdapterLoad, RemovingOnlyTheChildTearsTheAdapterDownAndLeavesTheChildsStack
   EXPECT_EQ(plat::ObLookupName(u"\\Device\\QX5310Wdm0"), nullptr) << "the named device goes at removal";
   EXPECT_EQ(child->AttachedDevice, nullptr) << "port class's device detached; nothing else was";
   EXPECT_TRUE(rig.SubdeviceNames(main).empty());
+  rig.Unplug(main);
+}
+
+TEST(AdapterLoad, AFailedStartIsUndoneByTheRemovalThatFollowsIt) {
+  WdmRig rig;
+  sim::MainUnit main;
+  plat::PoolLedger::FailTag(PoolTag("PcCl"), true);
+  rig.Plug(main);
+  plat::PoolLedger::FailTag(PoolTag("PcCl"), false);
+  PDEVICE_OBJECT child = rig.ChildOf(main);
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(plat::PnpState(child), plat::DevnodeState::Failed);
+  EXPECT_EQ(plat::PnpProblemStatus(child), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(child->AttachedDevice, nullptr);
+  EXPECT_EQ(plat::ObLookupName(u"\\Device\\QX5310Wdm0"), nullptr) << "gone with the removal";
   rig.Unplug(main);
 }
 
