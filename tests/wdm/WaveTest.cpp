@@ -237,4 +237,57 @@ TEST(WaveRate, PreventAppSRChangeKeepsTheUnitsRate) {
   EXPECT_EQ(rig.DeviceOf(main)->SampleRate(), before);
 }
 
+// One period of the unit driver's isochronous completion, at DISPATCH_LEVEL: the per-period copy,
+// which advances the running pins and calls the period callback.
+struct Period {
+  explicit Period(QX531PnpDevice* d) : device(d), frames(d->BufferFrames()) {
+    for (ULONG c = 0; c < WdmClientState::kUnitChannels; ++c) {
+      render[c].assign(frames, 0);
+      capture[c].assign(frames, 0);
+      half.render[c] = render[c].data();
+      half.capture[c] = capture[c].data();
+    }
+    KeInitializeDpc(&dpc, Run, this);
+  }
+  void Once(WdmRig& rig) {
+    KeInsertQueueDpc(&dpc, nullptr, nullptr);
+    rig.sched.RunFor(plat::kNsPerMs);
+  }
+  static void Run(PKDPC, PVOID context, PVOID, PVOID) {
+    auto* self = static_cast<Period*>(context);
+    self->device->mWdmClient.CopyClientChannels(self->half, (1u << WdmClientState::kUnitChannels) - 1, 0,
+                                                self->frames);
+  }
+  QX531PnpDevice* device;
+  ULONG frames;
+  std::vector<LONG> render[WdmClientState::kUnitChannels];
+  std::vector<LONG> capture[WdmClientState::kUnitChannels];
+  WdmClientState::ChannelHalf half{};
+  KDPC dpc;
+};
+
+TEST_F(WaveTest, PositionsFollowTheUnitDriversFramesWithinTheBufferAndEachPeriodNotifies) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  ASSERT_EQ(pin->BufferSize(), 0x20000u);
+  Period period(rig.DeviceOf(main));
+  ASSERT_LT(period.frames, 512u) << "a short period: no silent first period";
+  ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+  ULONG position = 1;
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, 0u);
+  const ULONG periods = 3 + 0x20000 / (period.frames * 4);
+  for (ULONG i = 0; i < periods; ++i) period.Once(rig);
+  // The first period pre-rolls without a notification; every later one is notified.
+  const ULONG bytes = (periods - 1) * period.frames * 4;
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, bytes & 0x1FFFFu) << "wrapped within the buffer";
+  EXPECT_EQ(pin->Notifications(), periods - 1);
+  EXPECT_EQ(pin->NotificationIrql(), DISPATCH_LEVEL);
+  EXPECT_EQ(pin->BytesMoved(), bytes) << "the audio stack moved what the position passed";
+}
+
 }  // namespace
