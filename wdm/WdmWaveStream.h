@@ -25,6 +25,7 @@ class WdmWaveStream final : public CUnknown, public IMiniportWaveCyclicStream, p
   // The rest of NewStream: the service group, the stopped state at the unit driver, the format.
   NTSTATUS Open(PKSDATAFORMAT dataFormat);
   PSERVICEGROUP ServiceGroup() const { return mServiceGroup; }
+  ULONG Pin() const { return mPin; }
   BOOLEAN IsCapture() const { return mCapture; }
   // Bytes per frame: channels × 2, 3 or 4.
   ULONG BlockAlign() const { return mChannels * (mBitsPerSample / 8); }
