@@ -36,6 +36,8 @@ QX531PnpDevice::QX531PnpDevice(ULONG stamp, PDEVICE_OBJECT physicalDevice, ULONG
   const bool named = name.Buffer != nullptr;
   FreeNumberedName(&name);
   KeInitializeEvent(&mWorkDrained, NotificationEvent, FALSE);
+  mWdm = &mWdmClient;
+  mStreamsMutex = mUnitMutex.Get();
   if (!NT_SUCCESS(mConstructStatus)) return;
   // Without its name the device could not be told apart from the others.
   if (!named) {
@@ -161,6 +163,11 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     mBusResetRegistered = TRUE;
   }
   MakeChild();
+  if (!NT_SUCCESS(AllocateChannelBuffers())) {
+    SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
+    mBusResetRegistered = FALSE;
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   WaitForBusToSettle();
 
   LockMutex(mUnitMutex.Get());
@@ -230,8 +237,22 @@ NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
     SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
     mBusResetRegistered = FALSE;
   }
+  FreeChannelBuffers();
   mChildren.RemoveAllChildren();
   return STATUS_SUCCESS;
+}
+
+// Up to DISPATCH_LEVEL.
+void QX531PnpDevice::QueueMidiOut(ULONG packet) { SendMIDIOut(packet); }
+
+// Up to DISPATCH_LEVEL. Whole messages per cable, for a kernel client that asked for MIDI in.
+void QX531PnpDevice::DeliverMidiWord(ULONG packet) { UnpackMidiWord(&mMidiParsers, packet, KernelClientMidiSink, this); }
+
+VOID QX531PnpDevice::KernelClientMidiSink(PVOID context, ULONG cable, const KernelMidiEvent* event) {
+  auto* self = static_cast<QX531PnpDevice*>(context);
+  PQX531_CLIENT_MIDI_IN midiIn = self->mClientMidiIn;
+  if (self->mMidiAttached && midiIn != nullptr && (self->mMidiInMask >> cable & 1))
+    midiIn(1, event, self->mClientMidiInContext);
 }
 
 // Up to DISPATCH_LEVEL.
@@ -386,17 +407,34 @@ void QX531PnpDevice::SignalForIsocReinitialize() {
   ExQueueWorkItem(&work->item, DelayedWorkQueue);
 }
 
-// PASSIVE_LEVEL, on the delayed work queue. The streams are stopped, every list taken back, and
-// started afresh; once they are stopped the stream may be signalled again.
+// PASSIVE_LEVEL, on the delayed work queue. The stream may be signalled again as soon as this
+// worker has begun: a fault seen during the restart brings a second one.
 void QX531PnpDevice::IsocReinitializeWorker(PVOID context) {
   PAGED_CODE();
   auto* work = static_cast<WorkItem*>(context);
   QX531PnpDevice* self = work->device;
-  LockMutex(self->mUnitMutex.Get());
-  const bool restart = !(self->mWorkGate & kWorkGateClosed) && self->IsStreaming();
-  if (restart) self->StopAudioStreams();
   InterlockedExchange(&self->mReinitPending, 0);
-  if (restart) self->StartAudioStreams();
-  KeReleaseMutex(self->mUnitMutex.Get(), FALSE);
+  if (!(self->mWorkGate & kWorkGateClosed)) self->RestartClients();
+  self->FinishWork(work);
+}
+
+// Up to DISPATCH_LEVEL. One restart queued at a time; one asked for while it runs queues the next.
+void QX531PnpDevice::QueueRestartClients() {
+  if (InterlockedExchange(&mClientRestartQueued, 1) != 0) return;
+  WorkItem* work = AllocateWork(ClientRestartWorker);
+  if (work == nullptr) {
+    InterlockedExchange(&mClientRestartQueued, 0);
+    return;
+  }
+  ExQueueWorkItem(&work->item, DelayedWorkQueue);
+}
+
+// PASSIVE_LEVEL, on the delayed work queue.
+void QX531PnpDevice::ClientRestartWorker(PVOID context) {
+  PAGED_CODE();
+  auto* work = static_cast<WorkItem*>(context);
+  QX531PnpDevice* self = work->device;
+  InterlockedExchange(&self->mClientRestartQueued, 0);
+  if (!(self->mWorkGate & kWorkGateClosed)) self->RestartClients();
   self->FinishWork(work);
 }

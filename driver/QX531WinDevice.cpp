@@ -90,11 +90,12 @@ static KSPIN_LOCK gUnitTableLock = 0;
 QX531WinDevice::QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice)
     : mLowerDevice(lowerDevice), mPnpDevice(pnpDevice) {
   for (KSPIN_LOCK& lock : mEngineLocks) KeInitializeSpinLock(&lock);
+  KeInitializeSpinLock(&mAsioSignalLock);
   TraceLabelHex("QX531WinDevice::QX531WinDevice() ", kLogStartHex);
   TraceLabelDecimal("QX531WinDevice::QX531WinDevice() ", kLogStartDecimal);
 }
 
-QX531WinDevice::~QX531WinDevice() = default;
+QX531WinDevice::~QX531WinDevice() { mClientMutex.Release(); }
 
 PKSPIN_LOCK QX531WinDevice::SpinLockOf(EngineLock lock) {
   return lock == EngineLock::UnitTable ? &gUnitTableLock : &mEngineLocks[static_cast<size_t>(lock)];

@@ -40,6 +40,8 @@ class TestUnit : public QX531WinDevice {
     mLink.LinkToLowerDevice(device->lower, device->pdo);
   }
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLink; }
+  void QueueMidiOut(ULONG packet) override { SendMIDIOut(packet); }
+  void DeliverMidiWord(ULONG) override {}
   void LogString(const char* text) override {
     log.emplace_back(text);
     QX531WinDevice::LogString(text);
