@@ -290,4 +290,22 @@ TEST_F(WaveTest, PositionsFollowTheUnitDriversFramesWithinTheBufferAndEachPeriod
   EXPECT_EQ(pin->BytesMoved(), bytes) << "the audio stack moved what the position passed";
 }
 
+TEST(WaveRate, AStreamAtARateOtherThanTheHostSessionsIsAcceptedAndTheUnitKeepsTheHostsRate) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  QX531PnpDevice* device = rig.DeviceOf(main);
+  device->AsioState().mActive = 1;
+  const ULONG rate = device->SampleRate();
+  const ULONG other = rate == 96000 ? 48000 : 96000;
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveB3");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 24, 24, other, other), 10, 0, &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(device->SampleRate(), rate);
+  pin.reset();
+  device->AsioState().mActive = 0;
+}
+
 }  // namespace
