@@ -17,7 +17,7 @@ class RingFifo : public WdmPoolObject {
   void Lock();
   void Unlock();
 
-  // The callers hold the lock.
+  // The callers hold the lock; any IRQL up to DISPATCH_LEVEL.
   void FifoClear();
   ULONG FifoWrite(const void* source, ULONG count);
   ULONG FifoRead(void* destination, ULONG count);

@@ -22,16 +22,16 @@ class WdmMidiStream final : public CUnknown, public IMiniportMidiStream, public 
 
   NTSTATUS SetFormat(PKSDATAFORMAT dataFormat) override;
   NTSTATUS SetState(KSSTATE state) override;
+  // Read and Write come from the port's service at DISPATCH_LEVEL as well as at PASSIVE_LEVEL.
   NTSTATUS Read(PVOID bufferAddress, ULONG bufferLength, PULONG bytesRead) override;
   NTSTATUS Write(PVOID bufferAddress, ULONG bytesToWrite, PULONG bytesWritten) override;
 
-  // From the miniport's service: the waiting events go if the unit driver takes them now.
+  // From the miniport's service, at DISPATCH_LEVEL: the waiting events go if the unit driver
+  // takes them now.
   void RetryPending();
 
   BOOLEAN IsCapture() const { return mCapture; }
   KSSTATE State() const { return mState; }
-  ULONG SkipCount() const { return mSkipCount; }
-  ULONG PendingCount() const { return mPendingCount; }
 
  private:
   // Under mLock. False while an event still waits.

@@ -28,6 +28,7 @@ class WdmMiniportMidi final : public CUnknown, public IMiniportMidi, public WdmP
                                  ULONG outputBufferLength, PVOID resultantFormat, PULONG resultantFormatLength) override;
   NTSTATUS Init(PUNKNOWN unknownAdapter, PRESOURCELIST resourceList, PPORTMIDI port,
                 PSERVICEGROUP* serviceGroup) override;
+  // From the port's service group, at DISPATCH_LEVEL.
   void Service() override;
   NTSTATUS NewStream(PMINIPORTMIDISTREAM* stream, PUNKNOWN outerUnknown, POOL_TYPE poolType, ULONG pin,
                      BOOLEAN capture, PKSDATAFORMAT dataFormat, PSERVICEGROUP* serviceGroup) override;
@@ -48,7 +49,6 @@ class WdmMiniportMidi final : public CUnknown, public IMiniportMidi, public WdmP
   NTSTATUS Send(UCHAR codeIndex, UCHAR b0, UCHAR b1, UCHAR b2);
   RingFifo* Fifo() const { return mFifo; }
   ULONG PortNumber() const { return mPortNumber; }
-  KSSTATE CaptureState() const { return mCaptureState; }
 
   volatile KSSTATE mCaptureState = KSSTATE_STOP;
   PPORTMIDI mPort = nullptr;

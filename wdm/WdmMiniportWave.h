@@ -48,7 +48,6 @@ class WdmMiniportWave final : public CUnknown, public IMiniportWaveCyclic, publi
   WdmDevice* Device() const { return mDevice; }
   ULONG Pair() const { return mPair; }
   WdmAdapterCommon* AdapterCommon() const { return static_cast<WdmAdapterCommon*>(mAdapterCommon); }
-  PDMACHANNEL DmaChannel(bool capture) const { return capture ? mCaptureDma : mRenderDma; }
 
   PADAPTERCOMMON mAdapterCommon = nullptr;
   ULONG mNotificationInterval = 0;

@@ -18,6 +18,7 @@ class WdmWaveStream final : public CUnknown, public IMiniportWaveCyclicStream, p
   NTSTATUS SetFormat(PKSDATAFORMAT dataFormat) override;
   ULONG SetNotificationFreq(ULONG interval, PULONG framingSize) override;
   NTSTATUS SetState(KSSTATE state) override;
+  // Up to DISPATCH_LEVEL: the port reads positions in its service DPC.
   NTSTATUS GetPosition(PULONG position) override;
   NTSTATUS NormalizePhysicalPosition(PLONGLONG physicalPosition) override;
   void Silence(PVOID buffer, ULONG byteCount) override;
