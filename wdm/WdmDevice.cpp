@@ -36,10 +36,9 @@ NTSTATUS SignalInterfaceAnswer(PDEVICE_OBJECT, PIRP, PVOID event) {
 
 }  // namespace
 
-NTSTATUS WdmDevice::Create(PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitNumber) {
+NTSTATUS WdmDevice::Create(PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitNumber, WdmDevice** device) {
   PAGED_CODE();
-  PDEVICE_OBJECT portClsDevice = IoGetAttachedDeviceReference(pdo);
-  ObDereferenceObject(portClsDevice);
+  *device = nullptr;
   NumberedName name = MakeNumberedName(WdmDriver::kDeviceNameStem, unitNumber, 10);
   if (name.Buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   DeviceCreation made;
@@ -47,14 +46,21 @@ NTSTATUS WdmDevice::Create(PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitN
                                                          0, 0, &made);
   FreeNumberedName(&name);
   if (extension == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  auto* device = new (extension) WdmDevice(kExtensionObjectStamp, made, portClsDevice, pdo, lower, unitNumber);
-  const NTSTATUS status = device->mConstructStatus;
+  auto* created = new (extension) WdmDevice(kExtensionObjectStamp, made, pdo, lower, unitNumber);
+  const NTSTATUS status = created->mConstructStatus;
   if (!NT_SUCCESS(status)) {
-    device->Delete();
+    created->Delete();
     return status;
   }
-  *DevicePointerOf(portClsDevice) = device;
+  *device = created;
   return status;
+}
+
+void WdmDevice::BindPortClsDevice() {
+  PAGED_CODE();
+  mPortClsDevice = IoGetAttachedDeviceReference(mPhysicalDevice);
+  ObDereferenceObject(mPortClsDevice);
+  *DevicePointerOf(mPortClsDevice) = this;
 }
 
 WdmDevice* WdmDevice::FromPortClsDevice(PDEVICE_OBJECT deviceObject) {
@@ -64,9 +70,9 @@ WdmDevice* WdmDevice::FromPortClsDevice(PDEVICE_OBJECT deviceObject) {
   return *DevicePointerOf(deviceObject);
 }
 
-WdmDevice::WdmDevice(ULONG stamp, const DeviceCreation& made, PDEVICE_OBJECT portClsDevice, PDEVICE_OBJECT pdo,
-                     PDEVICE_OBJECT lower, ULONG unitNumber)
-    : PnpDeviceBase(stamp, made, pdo), mUnitNumber(unitNumber), mPortClsDevice(portClsDevice) {
+WdmDevice::WdmDevice(ULONG stamp, const DeviceCreation& made, PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower,
+                     ULONG unitNumber)
+    : PnpDeviceBase(stamp, made, pdo), mUnitNumber(unitNumber) {
   KeInitializeSpinLock(&mSlotLock);
   KeInitializeMutex(&mRateMutex, 1);
   SetDefaultPnpPolicy();
@@ -222,7 +228,10 @@ NTSTATUS WdmDevice::InstallMidiSubdevice(ULONG portNumber, PCWSTR name, PIRP irp
     miniport->Attach(this, portNumber);
     midi->Release();
     status = port->Init(mPortClsDevice, irp, unknown, adapter, resources);
-    if (NT_SUCCESS(status)) status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
+    if (NT_SUCCESS(status)) {
+      status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
+      if (!NT_SUCCESS(status)) miniport->DropPort();
+    }
     if (NT_SUCCESS(status)) {
       KIRQL irql;
       KeAcquireSpinLock(&mSlotLock, &irql);
@@ -251,7 +260,10 @@ NTSTATUS WdmDevice::InstallWaveSubdevice(ULONG pair, PCWSTR name, PIRP irp, PUNK
     miniport->Attach(this, pair);
     wave->Release();
     status = port->Init(mPortClsDevice, irp, unknown, adapter, resources);
-    if (NT_SUCCESS(status)) status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
+    if (NT_SUCCESS(status)) {
+      status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
+      if (!NT_SUCCESS(status)) miniport->DropPort();
+    }
     if (NT_SUCCESS(status)) {
       KIRQL irql;
       KeAcquireSpinLock(&mSlotLock, &irql);
@@ -275,7 +287,15 @@ NTSTATUS WdmDevice::InstallTopology(PIRP irp, PUNKNOWN adapter, PRESOURCELIST re
   status = CreateMiniportTopology(&unknown, nullptr, NonPagedPool);
   if (NT_SUCCESS(status)) {
     status = port->Init(mPortClsDevice, irp, unknown, adapter, resources);
-    if (NT_SUCCESS(status)) status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(kTopologyName), port);
+    if (NT_SUCCESS(status)) {
+      status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(kTopologyName), port);
+      if (!NT_SUCCESS(status)) {
+        PMINIPORTTOPOLOGY topology = nullptr;
+        unknown->QueryInterface(IID_IMiniportTopology, reinterpret_cast<void**>(&topology));
+        static_cast<WdmMiniportTopology*>(topology)->DropPort();
+        topology->Release();
+      }
+    }
     unknown->Release();
   }
   if (NT_SUCCESS(status)) status = port->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(portUnknown));

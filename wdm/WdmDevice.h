@@ -24,15 +24,16 @@ class WdmDevice : public PnpDeviceBase {
   // Removal must never detach the stack below port class's device: this device attached nothing.
   static constexpr ULONG kPolicyDetachOnRemove = 0x10;
 
-  // Makes the named device object with the device in its extension, for the port class device
-  // just attached above `lower`. PASSIVE_LEVEL.
-  static NTSTATUS Create(PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitNumber);
+  // Makes the named device object with the device in its extension, for the stack whose top is
+  // `lower`. PASSIVE_LEVEL.
+  static NTSTATUS Create(PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitNumber, WdmDevice** device);
+  // Port class's device, just attached above the PDO, gets the pointer to this device.
+  void BindPortClsDevice();
   // The device of one of this driver's port class devices, or null.
   static WdmDevice* FromPortClsDevice(PDEVICE_OBJECT deviceObject);
   static NTSTATUS StartDeviceThunk(PDEVICE_OBJECT deviceObject, PIRP irp, PRESOURCELIST resources);
 
-  WdmDevice(ULONG stamp, const DeviceCreation& made, PDEVICE_OBJECT portClsDevice, PDEVICE_OBJECT pdo,
-            PDEVICE_OBJECT lower, ULONG unitNumber);
+  WdmDevice(ULONG stamp, const DeviceCreation& made, PDEVICE_OBJECT pdo, PDEVICE_OBJECT lower, ULONG unitNumber);
   ~WdmDevice() override;
 
   NTSTATUS Pnp(PIRP irp) override;
@@ -68,7 +69,7 @@ class WdmDevice : public PnpDeviceBase {
   ULONG mUnitNumber;
   LowerDeviceLink mLowerDeviceLink;
   PdoDirectInterface mPdoDirectInterface{};
-  PDEVICE_OBJECT mPortClsDevice;
+  PDEVICE_OBJECT mPortClsDevice = nullptr;
   ULONG mDeviceFlags = 0;
   BOOLEAN mBound = FALSE;
   // Held from the first start to the removal, so that the device never goes inside its start.

@@ -36,15 +36,19 @@ void WdmDriver::Unload() {
 NTSTATUS WdmDriver::AddDevice(PDEVICE_OBJECT physicalDevice) {
   PAGED_CODE();
   PDEVICE_OBJECT lower = IoGetAttachedDeviceReference(physicalDevice);
-  NTSTATUS status = PcAddAdapterDevice(mDriverObject, physicalDevice, WdmDevice::StartDeviceThunk, kMaxSubdevices,
-                                       WdmDevice::kPortClsExtensionSize);
+  // The adapter's own device first: port class's device, once attached, cannot be taken back.
+  WdmDevice* device = nullptr;
+  NTSTATUS status = WdmDevice::Create(physicalDevice, lower, mDeviceCounter, &device);
+  ObDereferenceObject(lower);
+  if (!NT_SUCCESS(status)) return status;
+  status = PcAddAdapterDevice(mDriverObject, physicalDevice, WdmDevice::StartDeviceThunk, kMaxSubdevices,
+                              WdmDevice::kPortClsExtensionSize);
   if (!NT_SUCCESS(status)) {
-    ObDereferenceObject(lower);
+    device->Delete();
     return status;
   }
-  status = WdmDevice::Create(physicalDevice, lower, mDeviceCounter);
-  ObDereferenceObject(lower);
-  if (NT_SUCCESS(status)) ++mDeviceCounter;
+  device->BindPortClsDevice();
+  ++mDeviceCounter;
   return status;
 }
 

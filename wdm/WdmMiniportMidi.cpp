@@ -76,6 +76,13 @@ NTSTATUS WdmMiniportMidi::DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANG
   return STATUS_NOT_IMPLEMENTED;
 }
 
+void WdmMiniportMidi::DropPort() {
+  PAGED_CODE();
+  if (mPort == nullptr) return;
+  mPort->Release();
+  mPort = nullptr;
+}
+
 void WdmMiniportMidi::Attach(WdmDevice* device, ULONG portNumber) {
   mDevice = device;
   mPortNumber = portNumber;

@@ -33,6 +33,9 @@ class WdmMiniportMidi final : public CUnknown, public IMiniportMidi, public WdmP
   NTSTATUS NewStream(PMINIPORTMIDISTREAM* stream, PUNKNOWN outerUnknown, POOL_TYPE poolType, ULONG pin,
                      BOOLEAN capture, PKSDATAFORMAT dataFormat, PSERVICEGROUP* serviceGroup) override;
 
+  // A miniport whose subdevice could not be registered lets go of its port, so that the port,
+  // which holds the miniport, can go with its last reference.
+  void DropPort();
   // Set by the device before the port's Init.
   void Attach(WdmDevice* device, ULONG portNumber);
 

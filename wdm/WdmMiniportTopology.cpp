@@ -161,6 +161,13 @@ NTSTATUS WdmMiniportTopology::DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATA
   return STATUS_NOT_IMPLEMENTED;
 }
 
+void WdmMiniportTopology::DropPort() {
+  PAGED_CODE();
+  if (mPort == nullptr) return;
+  mPort->Release();
+  mPort = nullptr;
+}
+
 NTSTATUS WdmMiniportTopology::Init(PUNKNOWN unknownAdapter, PRESOURCELIST, PPORTTOPOLOGY port) {
   PAGED_CODE();
   mPort = port;

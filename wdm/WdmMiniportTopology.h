@@ -20,6 +20,10 @@ class WdmMiniportTopology final : public CUnknown, public IMiniportTopology, pub
                                  ULONG outputBufferLength, PVOID resultantFormat, PULONG resultantFormatLength) override;
   NTSTATUS Init(PUNKNOWN unknownAdapter, PRESOURCELIST resourceList, PPORTTOPOLOGY port) override;
 
+  // A miniport whose subdevice could not be registered lets go of its port, so that the port,
+  // which holds the miniport, can go with its last reference.
+  void DropPort();
+
   static NTSTATUS VolumeHandler(PPCPROPERTY_REQUEST request);
   static NTSTATUS MuteHandler(PPCPROPERTY_REQUEST request);
   static NTSTATUS CpuResourcesHandler(PPCPROPERTY_REQUEST request);

@@ -94,6 +94,13 @@ NTSTATUS WdmMiniportWave::GetDescription(PPCFILTER_DESCRIPTOR* description) {
   return STATUS_SUCCESS;
 }
 
+void WdmMiniportWave::DropPort() {
+  PAGED_CODE();
+  if (mPort == nullptr) return;
+  mPort->Release();
+  mPort = nullptr;
+}
+
 void WdmMiniportWave::Attach(WdmDevice* device, ULONG pair) {
   mDevice = device;
   mPair = pair;

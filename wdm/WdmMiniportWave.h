@@ -34,6 +34,9 @@ class WdmMiniportWave final : public CUnknown, public IMiniportWaveCyclic, publi
                      BOOLEAN capture, PKSDATAFORMAT dataFormat, PDMACHANNEL* dmaChannel,
                      PSERVICEGROUP* serviceGroup) override;
 
+  // A miniport whose subdevice could not be registered lets go of its port, so that the port,
+  // which holds the miniport, can go with its last reference.
+  void DropPort();
   // Set by the device before the port's Init.
   void Attach(WdmDevice* device, ULONG pair);
   // The unit driver's period callback, at DISPATCH_LEVEL.

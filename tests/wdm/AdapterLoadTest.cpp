@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/kernel/ObjectManager.h"
 #include "platform/kernel/PnpManager.h"
@@ -91,6 +92,34 @@ TEST(AdapterLoad, AFailedStartIsUndoneByTheRemovalThatFollowsIt) {
   EXPECT_EQ(child->AttachedDevice, nullptr);
   EXPECT_EQ(plat::ObLookupName(u"\\Device\\QX5310Wdm0"), nullptr) << "gone with the removal";
   rig.Unplug(main);
+}
+
+// How many allocations a main unit's plug-in makes, with or without the adapter on its child.
+size_t PlugInAllocations(bool adapter) {
+  std::unique_ptr<drvtest::DriverRig> rig =
+      adapter ? std::make_unique<WdmRig>() : std::make_unique<drvtest::DriverRig>();
+  sim::MainUnit main;
+  plat::PoolLedger::Reset();
+  rig->Plug(main);
+  return plat::PoolLedger::AllocationCount();
+}
+
+TEST(AdapterLoad, AFailedAllocationAnywhereInTheAdaptersLoadAndStartLeavesNothingBehind) {
+  const size_t driverOnly = PlugInAllocations(false);
+  const size_t withAdapter = PlugInAllocations(true);
+  ASSERT_GT(withAdapter, driverOnly);
+  for (size_t n = driverOnly - 10; n <= withAdapter; ++n) {
+    SCOPED_TRACE(testing::Message() << "allocation " << n);
+    WdmRig rig;
+    sim::MainUnit main;
+    plat::PoolLedger::Reset();
+    plat::PoolLedger::FailNth(n);
+    rig.Plug(main);
+    plat::PoolLedger::ClearFailures();
+    rig.Unplug(main);
+    rig.Shutdown();
+    if (testing::Test::HasFailure()) break;
+  }
 }
 
 }  // namespace
