@@ -208,4 +208,21 @@ TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
   for (size_t i = 2; i < read.size(); i += 3) ASSERT_TRUE(read[i] == 0x93 && read[i + 2] == 0x40) << i << " of " << read.size();
 }
 
+TEST(AdapterMidi, TwoEventsOfOneRefusedByteWaitAndGoInTheirOrder) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"MidiVP1");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 5);
+  // 0xF6 closes the system exclusive message and is a message of its own.
+  ASSERT_TRUE(out->Write({0xF0, 0x01, 0xF6}));
+  sent.insert(sent.end(), {0x57F001F6, 0x55F60000});
+  BringBack(rig, main);
+  EXPECT_EQ(main.MidiOutPackets(5), sent);
+}
+
 }  // namespace
