@@ -189,6 +189,8 @@ function(_qx_image target mode)
   file(CONFIGURE OUTPUT ${dir}/exports.map CONTENT "{\n  global: ${globals};\n  local: *;\n};\n")
 
   add_library(${target} SHARED ${dir}/Machine.cpp)
+  # The machine word alone in its section: AddressSanitizer would pad the global with red zones.
+  set_source_files_properties(${dir}/Machine.cpp TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS -fno-sanitize=all)
   target_link_libraries(${target} PRIVATE ${ARG_OBJECTS} ${ARG_LINK} qx_platform)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_NAME} PREFIX "" SUFFIX "" NO_SONAME ON
                                              CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON

@@ -61,8 +61,9 @@ std::vector<GUID> CategoriesOf(const PortBase& port) {
 }  // namespace
 
 AdapterDevice* AdapterDevice::Of(PDEVICE_OBJECT deviceObject) {
-  if (deviceObject == nullptr || deviceObject->DriverObject == nullptr ||
-      deviceObject->DriverObject->MajorFunction[IRP_MJ_PNP] != PcDispatchIrp || deviceObject->DeviceExtension == nullptr)
+  // Port class makes its devices of type FILE_DEVICE_KS; an adapter may route a major function
+  // through a routine of its own and still hand its IRPs to PcDispatchIrp.
+  if (deviceObject == nullptr || deviceObject->DeviceType != FILE_DEVICE_KS || deviceObject->DeviceExtension == nullptr)
     return nullptr;
   auto* header = static_cast<ExtensionHeader*>(deviceObject->DeviceExtension);
   return header->signature == kExtensionSignature ? header->device : nullptr;

@@ -1,0 +1,228 @@
+// MIDI through the adapter's ports as Windows' audio stack drives them: bytes written to a port go
+// to the unit on that port's cable, MIDI from the unit on a cable is read from its port, and the
+// surface reaches the host through "MidiC" on the main unit and "MidiKR6" on an expansion unit.
+#include <gtest/gtest.h>
+
+#include "driver/QX531PnpDevice.h"
+#include "sim/units/Kr6Unit.h"
+#include "sim/units/MainUnit.h"
+#include "tests/wdm/WdmRig.h"
+
+namespace {
+
+using wdmtest::WdmRig;
+
+constexpr ULONG kRenderPin = 0;
+constexpr ULONG kCapturePin = 2;
+
+struct Port {
+  const char16_t* name;
+  uint8_t cable;
+};
+// The ports whose MIDI the unit plays on its own outputs; cable 4 is the surface.
+const Port kPlayedPorts[] = {{u"Midi1", 0}, {u"Midi2", 1}, {u"Midi3", 2}, {u"Midi4", 3}, {u"MidiVP1", 5}, {u"MidiVP2", 6}};
+const Port kAllPorts[] = {{u"Midi1", 0}, {u"Midi2", 1},   {u"Midi3", 2},  {u"Midi4", 3},
+                          {u"MidiC", 4}, {u"MidiVP1", 5}, {u"MidiVP2", 6}};
+
+std::unique_ptr<plat::KsMidiPin> OpenRunning(plat::KsFilter& filter, ULONG pin) {
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsMidiPin> p = plat::KsMidiPin::Open(filter, pin, &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  if (p != nullptr) {
+    EXPECT_EQ(p->Run(), STATUS_SUCCESS);
+  }
+  return p;
+}
+
+TEST(AdapterMidi, BytesWrittenToEachPortReachTheUnitOnItsCable) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  const std::vector<UCHAR> bytes = {0x90, 0x3C, 0x40, 0x3E, 0x41, 0xF0, 0x01, 0x02, 0x03, 0x04, 0xF7, 0xC5, 0x07};
+  // Each event packet carries its status: running status arrives spelt out.
+  const std::vector<UCHAR> played = {0x90, 0x3C, 0x40, 0x90, 0x3E, 0x41, 0xF0, 0x01,
+                                     0x02, 0x03, 0x04, 0xF7, 0xC5, 0x07};
+  for (const Port& port : kPlayedPorts) {
+    SCOPED_TRACE(std::string(port.name, port.name + std::char_traits<char16_t>::length(port.name)));
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, port.name);
+    ASSERT_NE(filter, nullptr);
+    std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+    ASSERT_NE(out, nullptr);
+    main.ClearMidiOut();
+    ASSERT_TRUE(out->Write(bytes));
+    rig.Quiesce();
+    EXPECT_EQ(out->Unwritten(), 0u);
+    EXPECT_EQ(main.MidiOutBytes(port.cable), played);
+    for (uint32_t packet : main.MidiOutPackets(port.cable)) EXPECT_EQ(packet >> 28, port.cable);
+  }
+}
+
+TEST(AdapterMidi, MidiFromTheUnitIsReadFromThePortOfItsCableWhileTheCaptureRuns) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  for (const Port& port : kAllPorts) {
+    SCOPED_TRACE(port.cable);
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, port.name);
+    ASSERT_NE(filter, nullptr);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsMidiPin> in = plat::KsMidiPin::Open(*filter, kCapturePin, &status);
+    ASSERT_NE(in, nullptr);
+    const uint32_t cable = static_cast<uint32_t>(port.cable) << 28;
+    main.SendMidiInPacket(cable | 0x09903C40);
+    rig.Quiesce();
+    EXPECT_TRUE(in->Read().empty()) << "dropped while the capture is stopped";
+    ASSERT_EQ(in->Run(), STATUS_SUCCESS);
+    const std::vector<uint32_t> sent = {cable | 0x09903C40, cable | 0x0BB00705, cable | 0x0CC01200,
+                                        cable | 0x0FF80000};
+    for (uint32_t packet : sent) main.SendMidiInPacket(packet);
+    rig.Quiesce();
+    EXPECT_EQ(in->Read(), wdmtest::MidiBytesOf(sent));
+  }
+}
+
+TEST(AdapterMidi, TheExpansionUnitsSurfaceArrivesOnMidiKR6AndItsAnswerGoesBack) {
+  WdmRig rig;
+  sim::MainUnit main;
+  sim::Kr6Unit kr6(7);
+  rig.Plug(main);
+  rig.Plug(kr6);
+  rig.StartMidi(kr6);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(kr6, u"MidiKR6");
+  ASSERT_NE(filter, nullptr);
+  std::unique_ptr<plat::KsMidiPin> in = OpenRunning(*filter, kCapturePin);
+  ASSERT_NE(in, nullptr);
+  kr6.MoveFader(0, 0x2000);
+  rig.Quiesce();
+  EXPECT_FALSE(in->Read().empty()) << "the fader's MIDI";
+}
+
+TEST(AdapterMidi, TheMainUnitsSurfaceArrivesOnMidiC) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> control = rig.Filter(main, u"MidiC");
+  std::unique_ptr<plat::KsFilter> first = rig.Filter(main, u"Midi1");
+  ASSERT_NE(control, nullptr);
+  std::unique_ptr<plat::KsMidiPin> in = OpenRunning(*control, kCapturePin);
+  std::unique_ptr<plat::KsMidiPin> other = OpenRunning(*first, kCapturePin);
+  main.SendMidiInPacket(0x4B'B0'07'05);
+  rig.Quiesce();
+  EXPECT_EQ(in->Read(), (std::vector<UCHAR>{0xB0, 0x07, 0x05}));
+  EXPECT_TRUE(other->Read().empty()) << "only the surface's port";
+}
+
+// The unit is unreachable, so nothing leaves the unit driver's MIDI-out ring; events go in until
+// it is full.
+std::vector<uint32_t> FillTheRing(WdmRig& rig, sim::MainUnit& main, plat::KsMidiPin& out, uint8_t cable) {
+  std::vector<uint32_t> sent;
+  rig.bus.SetReachable(main.Guid(), false);
+  for (uint32_t n = 0; n < 2048 && !rig.DeviceOf(main)->MidiOutRingFull(); ++n) {
+    const UCHAR key = static_cast<UCHAR>(n & 0x7F);
+    const UCHAR velocity = static_cast<UCHAR>((n >> 7) + 1);
+    EXPECT_TRUE(out.Write({0x90, key, velocity}));
+    sent.push_back(static_cast<uint32_t>(cable) << 28 | 0x09900000u | key << 8 | velocity);
+  }
+  EXPECT_TRUE(rig.DeviceOf(main)->MidiOutRingFull());
+  return sent;
+}
+
+void BringBack(WdmRig& rig, sim::MainUnit& main) {
+  rig.bus.SetReachable(main.Guid(), true);
+  rig.bus.Reset();
+  rig.Settle();
+  for (int i = 0; i < 20; ++i) rig.Quiesce();
+}
+
+TEST(AdapterMidi, AnEventTheFullRingRefusedIsSentLaterEvenWhenNoWriteFollows) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi2");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 1);
+  ASSERT_TRUE(out->Write({0x80, 0x3C, 0x00}));
+  EXPECT_EQ(out->Unwritten(), 0u) << "its last byte completed it: the write took every byte";
+  sent.push_back(0x18803C00);
+  rig.Quiesce();
+  BringBack(rig, main);
+  EXPECT_EQ(main.MidiOutPackets(1), sent);
+}
+
+TEST(AdapterMidi, AWriteCutShortByARefusalGoesOnWhereItStoppedAndParsesNothingTwice) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi3");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 2);
+  ASSERT_TRUE(out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00, 0xFE}));
+  EXPECT_EQ(out->Unwritten(), 7u) << "the note-on was refused: nothing taken yet";
+  sent.insert(sent.end(), {0x29923C40, 0x28823C00, 0x2FFE0000});
+  BringBack(rig, main);
+  EXPECT_EQ(out->Unwritten(), 0u);
+  EXPECT_EQ(main.MidiOutPackets(2), sent);
+}
+
+TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi4");
+  std::unique_ptr<plat::KsMidiPin> first = OpenRunning(*filter, kCapturePin);
+  std::unique_ptr<plat::KsMidiPin> second = OpenRunning(*filter, kCapturePin);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  EXPECT_EQ(plat::KsMidiPin::Open(*filter, kCapturePin, &status), nullptr) << "two capture streams at most";
+  ASSERT_EQ(second->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  main.SendMidiInPacket(0x39933C40);
+  rig.Quiesce();
+  EXPECT_EQ(first->Read(), (std::vector<UCHAR>{0x93, 0x3C, 0x40})) << "the other capture still runs";
+
+  // More than the pin and the ring hold together, unread: what does not fit is dropped a packet
+  // at a time.
+  // A program change first, so that a note straddles the ring's end when it fills.
+  main.SendMidiInPacket(0x3CC30500);
+  for (uint32_t n = 0; n < 1800; ++n) main.SendMidiInPacket(0x39930040 | (n & 0x7F) << 8);
+  rig.Quiesce();
+  std::vector<UCHAR> read = first->Read();
+  // The next packet has the port read the ring again.
+  main.SendMidiInPacket(0x39937F40);
+  rig.Quiesce();
+  std::vector<UCHAR> more = first->Read();
+  read.insert(read.end(), more.begin(), more.end());
+  ASSERT_GT(read.size(), 4096u + 500u);
+  ASSERT_LT(read.size(), 2 + 1800u * 3);
+  ASSERT_EQ(read[0], 0xC3);
+  ASSERT_EQ(read.size() % 3, 2u);
+  for (size_t i = 2; i < read.size(); i += 3) ASSERT_TRUE(read[i] == 0x93 && read[i + 2] == 0x40) << i << " of " << read.size();
+}
+
+TEST(AdapterMidi, TwoEventsOfOneRefusedByteWaitAndGoInTheirOrder) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"MidiVP1");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 5);
+  // 0xF6 closes the system exclusive message and is a message of its own.
+  ASSERT_TRUE(out->Write({0xF0, 0x01, 0xF6}));
+  sent.insert(sent.end(), {0x57F001F6, 0x55F60000});
+  BringBack(rig, main);
+  EXPECT_EQ(main.MidiOutPackets(5), sent);
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+// The wave subdevices as the audio stack opens them: each pair's DMA buffers handed to the unit
+// driver, the formats a pair accepts, data-range intersections that propose only what a pin
+// takes (at the rate of the adapter's open streams), and states and formats relayed to the unit
+// driver when a pin runs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "driver/QX531PnpDevice.h"
+#include "platform/kernel/RegistryHive.h"
+#include "platform/portcls/PortWaveCyclic.h"
+#include "sim/units/MainUnit.h"
+#include "tests/wdm/WdmRig.h"
+
+namespace {
+
+using wdmtest::WdmRig;
+
+constexpr ULONG kCapturePin = 0;
+constexpr ULONG kRenderPin = 2;
+const char16_t* const kPairs[] = {u"WaveA1", u"WaveA2", u"WaveA3", u"WaveA4", u"WaveB1",
+                                  u"WaveB2", u"WaveB3", u"WaveB4", u"WaveC1"};
+
+KSDATARANGE_AUDIO Range(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate, ULONG maxRate) {
+  KSDATARANGE_AUDIO r{};
+  r.DataRange.FormatSize = sizeof r;
+  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+  r.MaximumChannels = channels;
+  r.MinimumBitsPerSample = minBits;
+  r.MaximumBitsPerSample = maxBits;
+  r.MinimumSampleFrequency = minRate;
+  r.MaximumSampleFrequency = maxRate;
+  return r;
+}
+
+KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format(USHORT tag, USHORT channels, ULONG rate, USHORT bits, ULONG mask) {
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE f{};
+  f.DataFormat.FormatSize = tag == WAVE_FORMAT_EXTENSIBLE ? sizeof f : sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEX);
+  f.DataFormat.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+  f.DataFormat.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  f.DataFormat.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+  WAVEFORMATEXTENSIBLE& w = f.WaveFormatExt;
+  w.Format.wFormatTag = tag;
+  w.Format.nChannels = channels;
+  w.Format.nSamplesPerSec = rate;
+  w.Format.wBitsPerSample = bits;
+  w.Format.nBlockAlign = static_cast<USHORT>(channels * bits / 8);
+  w.Format.nAvgBytesPerSec = w.Format.nBlockAlign * rate;
+  w.Format.cbSize = tag == WAVE_FORMAT_EXTENSIBLE ? 22 : 0;
+  w.Samples.wValidBitsPerSample = bits;
+  w.dwChannelMask = mask;
+  w.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  return f;
+}
+
+class WaveTest : public testing::Test {
+ protected:
+  void SetUp() override { rig.Plug(main); }
+
+  // Opens a pin with an explicit format, as a client that skipped the intersection would.
+  NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
+    auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
+    plat::pc::WavePin* opened = nullptr;
+    const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
+    if (opened != nullptr) {
+      opened->Close();
+      opened->Release();
+    }
+    return status;
+  }
+
+  WdmClientState& Client() { return rig.DeviceOf(main)->mWdmClient; }
+
+  WdmRig rig;
+  sim::MainUnit main;
+};
+
+TEST_F(WaveTest, EveryPairHandsTheUnitDriverBothItsBuffers) {
+  for (ULONG pair = 0; pair < 9; ++pair) {
+    for (ULONG direction : {WdmClientState::kRender, WdmClientState::kCapture}) {
+      const WdmClientState::Pin& p = Client().mPins[pair][direction];
+      EXPECT_NE(p.buffer, nullptr) << pair;
+      EXPECT_EQ(p.size, 0x20000u) << pair;
+    }
+  }
+}
+
+struct FormatCase {
+  const char* what;
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE format;
+  NTSTATUS status;
+};
+
+TEST_F(WaveTest, APairTakesOnlyFormatsItCanStream) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  ASSERT_NE(filter, nullptr);
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE shortExtensible = Format(WAVE_FORMAT_EXTENSIBLE, 2, 48000, 24, 3);
+  shortExtensible.DataFormat.FormatSize = 100;
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE tooShort = Format(WAVE_FORMAT_PCM, 2, 48000, 16, 0);
+  tooShort.DataFormat.FormatSize = 81;
+  const FormatCase cases[] = {
+      {"16-bit stereo 48 kHz", Format(WAVE_FORMAT_PCM, 2, 48000, 16, 0), STATUS_SUCCESS},
+      {"24-bit mono 96 kHz extensible", Format(WAVE_FORMAT_EXTENSIBLE, 1, 96000, 24, 4), STATUS_SUCCESS},
+      {"32-bit stereo 88.2 kHz extensible", Format(WAVE_FORMAT_EXTENSIBLE, 2, 88200, 32, 3), STATUS_SUCCESS},
+      {"8-bit", Format(WAVE_FORMAT_PCM, 2, 48000, 8, 0), STATUS_INVALID_DEVICE_REQUEST},
+      {"20-bit", Format(WAVE_FORMAT_PCM, 2, 48000, 20, 0), STATUS_INVALID_DEVICE_REQUEST},
+      {"3 channels", Format(WAVE_FORMAT_PCM, 3, 48000, 16, 0), STATUS_INVALID_DEVICE_REQUEST},
+      {"32 kHz", Format(WAVE_FORMAT_PCM, 2, 32000, 16, 0), STATUS_INVALID_DEVICE_REQUEST},
+      {"extensible mono with a stereo mask", Format(WAVE_FORMAT_EXTENSIBLE, 1, 48000, 16, 3),
+       STATUS_INVALID_DEVICE_REQUEST},
+      {"extensible shorter than its record", shortExtensible, STATUS_INVALID_DEVICE_REQUEST},
+      {"shorter than a wave format", tooShort, STATUS_INVALID_DEVICE_REQUEST},
+  };
+  for (const FormatCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(OpenWith(*filter, kRenderPin, c.format), c.status);
+    EXPECT_EQ(OpenWith(*filter, kCapturePin, c.format), c.status);
+  }
+}
+
+TEST_F(WaveTest, TheIntersectionProposesTheBestFormatThePinTakes) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveB2");
+  std::vector<UCHAR> out;
+  ASSERT_EQ(filter->Intersect(kRenderPin, Range(8, 8, 32, 8000, 192000).DataRange, &out), STATUS_SUCCESS);
+  ASSERT_EQ(out.size(), 104u);
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
+  std::memcpy(&f, out.data(), sizeof f);
+  EXPECT_EQ(f.DataFormat.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
+  EXPECT_EQ(f.DataFormat.SampleSize, 8u);
+  EXPECT_EQ(f.WaveFormatExt.Format.wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+  EXPECT_EQ(f.WaveFormatExt.Format.nChannels, 2);
+  EXPECT_EQ(f.WaveFormatExt.Format.nSamplesPerSec, 96000u);
+  EXPECT_EQ(f.WaveFormatExt.Format.wBitsPerSample, 32);
+  EXPECT_EQ(f.WaveFormatExt.Format.nAvgBytesPerSec, 8u * 96000);
+  EXPECT_EQ(f.WaveFormatExt.dwChannelMask, 3u);
+
+  ASSERT_EQ(filter->Intersect(kCapturePin, Range(1, 16, 24, 44100, 50000).DataRange, &out), STATUS_SUCCESS);
+  std::memcpy(&f, out.data(), sizeof f);
+  EXPECT_EQ(f.WaveFormatExt.Format.nChannels, 1);
+  EXPECT_EQ(f.WaveFormatExt.dwChannelMask, 4u);
+  EXPECT_EQ(f.WaveFormatExt.Format.nSamplesPerSec, 48000u) << "the highest rate of the unit in the range";
+  EXPECT_EQ(f.WaveFormatExt.Format.wBitsPerSample, 24);
+
+  EXPECT_EQ(filter->Intersect(kRenderPin, Range(2, 16, 32, 50000, 60000).DataRange, &out), STATUS_NO_MATCH);
+  EXPECT_EQ(filter->Intersect(kRenderPin, Range(2, 18, 20, 44100, 96000).DataRange, &out), STATUS_NO_MATCH);
+  EXPECT_EQ(filter->Intersect(kRenderPin, Range(0, 16, 32, 44100, 96000).DataRange, &out), STATUS_NO_MATCH);
+
+  KSDATARANGE analog{};
+  analog.FormatSize = sizeof analog;
+  analog.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+  analog.SubFormat = KSDATAFORMAT_SUBTYPE_ANALOG;
+  analog.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+  ASSERT_EQ(filter->Intersect(1, analog, &out), STATUS_SUCCESS) << "the bridge pin";
+  EXPECT_EQ(out.size(), 64u);
+}
+
+TEST_F(WaveTest, TheIntersectionReportsItsLengthBeforeItWritesAnything) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  const KSDATARANGE_AUDIO range = Range(2, 16, 32, 44100, 96000);
+  ULONG length = 0;
+  EXPECT_EQ(filter->Port().Intersect(kRenderPin, &range.DataRange, 0, nullptr, &length), STATUS_BUFFER_OVERFLOW);
+  EXPECT_EQ(length, 104u);
+  std::vector<UCHAR> small(103, 0xEE);
+  EXPECT_EQ(filter->Port().Intersect(kRenderPin, &range.DataRange, 103, small.data(), &length), STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(small, std::vector<UCHAR>(103, 0xEE));
+}
+
+TEST_F(WaveTest, TheAdaptersStreamsShareOneRate) {
+  std::unique_ptr<plat::KsFilter> a1 = rig.Filter(main, u"WaveA1");
+  std::unique_ptr<plat::KsFilter> b1 = rig.Filter(main, u"WaveB1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> render =
+      plat::KsWavePin::Open(*a1, kRenderPin, Range(2, 16, 16, 44100, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  std::vector<UCHAR> out;
+  ASSERT_EQ(b1->Intersect(kCapturePin, Range(2, 16, 32, 44100, 96000).DataRange, &out), STATUS_SUCCESS);
+  KSDATAFORMAT_WAVEFORMATEXTENSIBLE f;
+  std::memcpy(&f, out.data(), sizeof f);
+  EXPECT_EQ(f.WaveFormatExt.Format.nSamplesPerSec, 48000u) << "the open stream's rate";
+  EXPECT_EQ(b1->Intersect(kCapturePin, Range(2, 16, 32, 44100, 44100).DataRange, &out), STATUS_NO_MATCH);
+  EXPECT_EQ(OpenWith(*b1, kCapturePin, Format(WAVE_FORMAT_PCM, 2, 44100, 16, 0)), STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(OpenWith(*a1, kCapturePin, Format(WAVE_FORMAT_PCM, 2, 44100, 16, 0)), STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(OpenWith(*b1, kCapturePin, Format(WAVE_FORMAT_PCM, 2, 48000, 24, 0)), STATUS_SUCCESS);
+  EXPECT_EQ(a1->Intersect(kRenderPin, Range(2, 16, 32, 44100, 96000).DataRange, &out), STATUS_NO_MATCH)
+      << "the render pin is taken";
+  EXPECT_EQ(rig.DeviceOf(main)->SampleRate(), 48000u) << "asked of the unit";
+  render.reset();
+  ASSERT_EQ(b1->Intersect(kCapturePin, Range(2, 16, 32, 44100, 44100).DataRange, &out), STATUS_SUCCESS)
+      << "free again once no stream is open";
+}
+
+struct RunCase {
+  ULONG pin;
+  ULONG channels;
+  ULONG bits;
+  ULONG word;
+};
+
+TEST_F(WaveTest, RunningAPinSendsItsFormatWordAndStateAndStopSendsStop) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA2");
+  for (const RunCase& c : {RunCase{kCapturePin, 2, 24, 0x1202}, RunCase{kRenderPin, 1, 32, 0x0801},
+                           RunCase{kRenderPin, 2, 16, 0x0102}}) {
+    SCOPED_TRACE(c.word);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsWavePin> pin =
+        plat::KsWavePin::Open(*filter, c.pin, Range(c.channels, c.bits, c.bits, 48000, 48000), 10, 0, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    const ULONG period = rig.DeviceOf(main)->BufferFrames();
+    EXPECT_EQ(pin->FramingSize(), period * c.channels * c.bits / 8);
+    const WdmClientState::Pin& p = Client().mPins[1][c.pin == kCapturePin ? 1 : 0];
+    ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+    EXPECT_EQ(p.format, c.word);
+    EXPECT_GE(p.state, 3u) << "running or pre-rolling";
+    ASSERT_EQ(pin->Leave(KSSTATE_PAUSE), STATUS_SUCCESS);
+    EXPECT_EQ(p.state, 2u);
+    ASSERT_EQ(pin->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(p.state, 0u);
+  }
+}
+
+TEST(WaveRate, PreventAppSRChangeKeepsTheUnitsRate) {
+  WdmRig rig;
+  plat::RegistryHive::CreateKey(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310wdm\\Parameters");
+  plat::RegistryHive::SetDword(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310wdm\\Parameters",
+                               u"PreventAppSRChange", 1);
+  sim::MainUnit main;
+  rig.Plug(main);
+  const ULONG before = rig.DeviceOf(main)->SampleRate();
+  const ULONG other = before == 96000 ? 48000 : 96000;
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveC1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, other, other), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(rig.DeviceOf(main)->SampleRate(), before);
+}
+
+// One period of the unit driver's isochronous completion, at DISPATCH_LEVEL: the per-period copy,
+// which advances the running pins and calls the period callback.
+struct Period {
+  explicit Period(QX531PnpDevice* d) : device(d), frames(d->BufferFrames()) {
+    for (ULONG c = 0; c < WdmClientState::kUnitChannels; ++c) {
+      render[c].assign(frames, 0);
+      capture[c].assign(frames, 0);
+      half.render[c] = render[c].data();
+      half.capture[c] = capture[c].data();
+    }
+    KeInitializeDpc(&dpc, Run, this);
+  }
+  void Once(WdmRig& rig) {
+    KeInsertQueueDpc(&dpc, nullptr, nullptr);
+    rig.sched.RunFor(plat::kNsPerMs);
+  }
+  static void Run(PKDPC, PVOID context, PVOID, PVOID) {
+    auto* self = static_cast<Period*>(context);
+    self->device->mWdmClient.CopyClientChannels(self->half, (1u << WdmClientState::kUnitChannels) - 1, 0,
+                                                self->frames);
+  }
+  QX531PnpDevice* device;
+  ULONG frames;
+  std::vector<LONG> render[WdmClientState::kUnitChannels];
+  std::vector<LONG> capture[WdmClientState::kUnitChannels];
+  WdmClientState::ChannelHalf half{};
+  KDPC dpc;
+};
+
+TEST_F(WaveTest, PositionsFollowTheUnitDriversFramesWithinTheBufferAndEachPeriodNotifies) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  ASSERT_EQ(pin->BufferSize(), 0x20000u);
+  Period period(rig.DeviceOf(main));
+  ASSERT_LT(period.frames, 512u) << "a short period: no silent first period";
+  ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+  ULONG position = 1;
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, 0u);
+  const ULONG periods = 3 + 0x20000 / (period.frames * 4);
+  for (ULONG i = 0; i < periods; ++i) period.Once(rig);
+  // The first period pre-rolls without a notification; every later one is notified.
+  const ULONG bytes = (periods - 1) * period.frames * 4;
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, bytes & 0x1FFFFu) << "wrapped within the buffer";
+  EXPECT_EQ(pin->Notifications(), periods - 1);
+  EXPECT_EQ(pin->NotificationIrql(), DISPATCH_LEVEL);
+  EXPECT_EQ(pin->BytesMoved(), bytes) << "the audio stack moved what the position passed";
+}
+
+TEST(WaveRate, AStreamAtARateOtherThanTheHostSessionsIsAcceptedAndTheUnitKeepsTheHostsRate) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  QX531PnpDevice* device = rig.DeviceOf(main);
+  device->AsioState().mActive = 1;
+  const ULONG rate = device->SampleRate();
+  const ULONG other = rate == 96000 ? 48000 : 96000;
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveB3");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 24, 24, other, other), 10, 0, &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(device->SampleRate(), rate);
+  pin.reset();
+  device->AsioState().mActive = 0;
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "tests/wdm/WdmRig.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/QX531PnpDevice.h"
+#include "platform/kernel/PnpManager.h"
+#include "platform/kernel/RegistryHive.h"
+
+namespace wdmtest {
+
+WdmRig::WdmRig(uint64_t seed, uint32_t processors) : DriverRig(seed, processors) {
+  plat::PnpRegisterService(u"qx5310wdm", u"QX5310Wdm.sys");
+  plat::RegistryHive::CreateKey(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310wdm");
+  plat::PnpBindHardwareId(u"*HVN0007", u"qx5310wdm");
+}
+
+PDEVICE_OBJECT WdmRig::ChildOf(const sim::Node& unit) const {
+  PDEVICE_OBJECT pdo = PdoOf(unit);
+  if (pdo == nullptr) return nullptr;
+  std::vector<PDEVICE_OBJECT> children = plat::PnpChildren(pdo);
+  return children.size() == 1 ? children[0] : nullptr;
+}
+
+std::vector<std::u16string> WdmRig::SubdeviceNames(const sim::Node& unit) const {
+  std::vector<std::u16string> names;
+  PDEVICE_OBJECT child = ChildOf(unit);
+  if (child == nullptr) return names;
+  for (const plat::PcSubdeviceInfo& s : plat::PcSubdevices(child)) names.push_back(s.name);
+  return names;
+}
+
+std::unique_ptr<plat::KsFilter> WdmRig::Filter(const sim::Node& unit, std::u16string_view name) {
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  PDEVICE_OBJECT child = ChildOf(unit);
+  if (child == nullptr) return nullptr;
+  return plat::KsFilter::Open(child, name, &status);
+}
+
+void WdmRig::StartMidi(const sim::Node& unit) {
+  uint32_t midiOnly = QX531Device::kStreamMaskMidi;
+  uint32_t returned = 0;
+  ASSERT_EQ(DeviceOf(unit)->HandleControlRequest(5, &midiOnly, sizeof midiOnly, 0, &returned), 0);
+  Quiesce();
+}
+
+std::vector<UCHAR> MidiBytesOf(const std::vector<uint32_t>& packets) {
+  static constexpr int kBytes[16] = {0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
+  std::vector<UCHAR> bytes;
+  for (uint32_t p : packets)
+    for (int i = 0; i < kBytes[(p >> 24) & 0xF]; ++i) bytes.push_back(static_cast<UCHAR>(p >> (16 - 8 * i)));
+  return bytes;
+}
+
+}  // namespace wdmtest
