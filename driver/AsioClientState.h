@@ -45,4 +45,9 @@ struct AsioClientState {
   PFILE_OBJECT mOwner;
   PEPROCESS mOwnerProcess;
   AsioDeferredOutput mDeferred;
+  // Which list slots attached their channel.
+  UCHAR mRecordAttached[kClientChannels];
+  UCHAR mPlaybackAttached[kClientChannels];
+  // Held while the completion writes the cell and sets the event, and while stop takes them away.
+  KSPIN_LOCK mSignalLock;
 };
