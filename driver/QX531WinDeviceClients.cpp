@@ -251,6 +251,13 @@ void QX531WinDevice::RunDeferredOutput() {
   NotifyAsioClient(&mDescriptors[index], half, static_cast<ULONG>(word));
 }
 
+void QX531WinDevice::EndAsioSignalling() {
+  KIRQL irql;
+  KeAcquireSpinLock(&mAsioSignalLock, &irql);
+  mAsio.mActive = 0;
+  KeReleaseSpinLock(&mAsioSignalLock, irql);
+}
+
 // DISPATCH_LEVEL, once per half. The kernel client's rings wrap at every sample.
 ULONG QX531WinDevice::ExchangeClientBuffers(ULONG half, ULONG64 copySet, ULONG64 mixSet) {
   half &= 1;
