@@ -48,6 +48,4 @@ struct AsioClientState {
   // Which list slots attached their channel.
   UCHAR mRecordAttached[kClientChannels];
   UCHAR mPlaybackAttached[kClientChannels];
-  // Held while the completion writes the cell and sets the event, and while stop takes them away.
-  KSPIN_LOCK mSignalLock;
 };

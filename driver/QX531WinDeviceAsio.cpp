@@ -79,12 +79,12 @@ void QX531WinDevice::CloseAsioSession(PFILE_OBJECT file) {
 // stop has returned the event is never set again and the cell may go.
 void QX531WinDevice::SignalAsioClient(ULONG half) {
   KIRQL irql;
-  KeAcquireSpinLock(&mAsio.mSignalLock, &irql);
+  KeAcquireSpinLock(&mAsioSignalLock, &irql);
   if (mAsio.mActive && mAsio.mEvent != nullptr && mAsio.mIndexCell != nullptr) {
     *mAsio.mIndexCell = half != 0 ? 1 : 0;
     KeSetEvent(mAsio.mEvent, IO_NO_INCREMENT, FALSE);
   }
-  KeReleaseSpinLock(&mAsio.mSignalLock, irql);
+  KeReleaseSpinLock(&mAsioSignalLock, irql);
 }
 
 // A session exists while its buffers are mapped; only its owner may change it.
@@ -125,12 +125,12 @@ int32_t QX531WinDevice::AsioStart(PFILE_OBJECT caller, bool caller32, void* buff
   if (mAsio.mOwner == caller && mAsio.mIndexCell != nullptr &&
       NT_SUCCESS(ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType, UserMode, &event, nullptr))) {
     KIRQL irql;
-    KeAcquireSpinLock(&mAsio.mSignalLock, &irql);
+    KeAcquireSpinLock(&mAsioSignalLock, &irql);
     PKEVENT previous = mAsio.mEvent;
     mAsio.mEvent = static_cast<PKEVENT>(event);
     mAsio.mActive = 1;
     mAsio.mMapsChanged = 1;
-    KeReleaseSpinLock(&mAsio.mSignalLock, irql);
+    KeReleaseSpinLock(&mAsioSignalLock, irql);
     if (previous != nullptr) ObDereferenceObject(previous);
     if (caller32) {
       const AsioStartReply32 reply = {static_cast<uint32_t>(AddressWord(mAsio.mIndexUserAddress))};
@@ -160,12 +160,12 @@ int32_t QX531WinDevice::AsioStop(PFILE_OBJECT caller) {
 void QX531WinDevice::EndAsioStream() {
   PAGED_CODE();
   KIRQL irql;
-  KeAcquireSpinLock(&mAsio.mSignalLock, &irql);
+  KeAcquireSpinLock(&mAsioSignalLock, &irql);
   mAsio.mActive = 0;
   mAsio.mMapsChanged = 1;
   PKEVENT event = mAsio.mEvent;
   mAsio.mEvent = nullptr;
-  KeReleaseSpinLock(&mAsio.mSignalLock, irql);
+  KeReleaseSpinLock(&mAsioSignalLock, irql);
   if (event != nullptr) ObDereferenceObject(event);
   if (mAsio.mRestartPending) {
     mAsio.mRestartPending = 0;
@@ -330,10 +330,10 @@ void QX531WinDevice::UnmapAsioBuffers() {
   }
   if (mAsio.mIndexCell != nullptr) {
     KIRQL irql;
-    KeAcquireSpinLock(&mAsio.mSignalLock, &irql);
+    KeAcquireSpinLock(&mAsioSignalLock, &irql);
     PUCHAR cell = mAsio.mIndexCell;
     mAsio.mIndexCell = nullptr;
-    KeReleaseSpinLock(&mAsio.mSignalLock, irql);
+    KeReleaseSpinLock(&mAsioSignalLock, irql);
     ExFreePoolWithTag(cell, kFrameworkPoolTag);
   }
   bool detached = false;
