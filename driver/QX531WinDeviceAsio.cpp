@@ -141,6 +141,8 @@ int32_t QX531WinDevice::AsioStart(PFILE_OBJECT caller, bool caller32, void* buff
     }
     *bytesReturned = replyBytes;
     result = kQX531Success;
+    // The streams run for the host even where nothing else has switched them on.
+    SetClientMode();
   }
   KeReleaseMutex(mAsioMutex.Get(), FALSE);
   return result;
