@@ -62,6 +62,7 @@ uint32_t CreateBuffersReplyBytes(unsigned bits) {
 void* NewEventHandle() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 void* NewMutexHandle() { return CreateMutexA(nullptr, FALSE, nullptr); }
 void CloseUserHandle(void* handle) { CloseHandle(handle); }
+void Pause(uint32_t ms) { Sleep(ms); }
 
 AsioHost::AsioHost(unsigned bits, const std::string& path) : mBits(bits) {
   std::string unit = path;

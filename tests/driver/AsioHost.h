@@ -25,6 +25,8 @@ uint32_t CreateBuffersReplyBytes(unsigned bits);
 void* NewEventHandle();
 void* NewMutexHandle();
 void CloseUserHandle(void* handle);
+// Sleeps the calling program's thread for `ms` milliseconds of virtual time.
+void Pause(uint32_t ms);
 
 // What a host saw while it streamed.
 struct StreamReport {
