@@ -175,6 +175,15 @@ StreamReport AsioHost::Stream(uint32_t ms, uint32_t frames, bool stopOnReset) {
   return report;
 }
 
+bool AsioHost::StreamUntilSteady(uint32_t frames, uint32_t limitMs) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < limitMs) {
+    const StreamReport r = Stream(500, frames);
+    if (r.events != 0 && r.timeouts == 0 && r.repeats == 0 && r.recordBreaks == 0) return true;
+  }
+  return false;
+}
+
 bool AsioHost::WaitForHalf(uint32_t ms) { return WaitForSingleObject(mEvent, ms) == WAIT_OBJECT_0; }
 
 }  // namespace drvtest

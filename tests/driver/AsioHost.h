@@ -69,6 +69,10 @@ class AsioHost {
   // early, after the poll, when `stopOnReset` and the reset request was seen.
   StreamReport Stream(uint32_t ms, uint32_t frames, bool stopOnReset = false);
 
+  // Streams until half a second passes with every half on time and continuing its ramp (the
+  // streams have locked); false when that takes longer than `limitMs`.
+  bool StreamUntilSteady(uint32_t frames, uint32_t limitMs = 10000);
+
   // Waits for the event up to `ms` milliseconds of virtual time; true when it was set.
   bool WaitForHalf(uint32_t ms);
   uint8_t IndexByte() const { return *mIndexCell; }
