@@ -185,6 +185,29 @@ TEST_P(AsioRequests, BufferCreationChecksItsRecordAndMapsOnlyWhatItAccepts) {
   }
 }
 
+TEST_P(AsioRequests, ABufferCreationThatRunsOutOfPoolAnywhereLeavesNothingMappedOrAllocated) {
+  const size_t poolBefore = WdmAllocations();
+  size_t refused = 0;
+  for (size_t n = 1; n <= 12; ++n) {
+    SCOPED_TRACE(testing::Message() << "allocation " << n << " fails");
+    bool ok = false;
+    size_t mapped = 0;
+    ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
+                plat::PoolLedger::FailNth(n);
+                ok = host.CreateBuffers({0, 1, 2}, {3, 4}, 256);
+                plat::PoolLedger::ClearFailures();
+                mapped = Mappings();
+                if (ok && !host.Dispose()) return 1;
+                return 0;
+              }),
+              0u);
+    EXPECT_EQ(mapped, ok ? 11u : 0u);
+    EXPECT_EQ(WdmAllocations(), poolBefore);
+    refused += ok ? 0 : 1;
+  }
+  EXPECT_GT(refused, 0u);
+}
+
 TEST_P(AsioRequests, TheReplyHoldsBothHalvesOfEachEntryAtTheCallersOffsets) {
   Reply reply;
   ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
