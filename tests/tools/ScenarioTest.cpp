@@ -1,5 +1,7 @@
-// The main job's scenario as a whole: plug-in, 18x18 streaming looped back bit-exact, the surface
-// session; it loses nothing, and two runs write the same report and the same files.
+// The main job's scenario as a whole: the kernel driver loaded by plug and play for every unit, the
+// units as the host's client library finds them, settings through the driver kept in the registry,
+// the surface session through the host's MIDI ports; it loses nothing, and two runs write the same
+// report and the same files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,7 +59,12 @@ TEST(MainJobScenario, TwoRunsWriteTheSameReportAndTheSameFilesAndLoseNothing) {
   EXPECT_FALSE(a.report.AnythingLost()) << a.report.Text();
   EXPECT_FALSE(b.report.AnythingLost()) << b.report.Text();
   EXPECT_EQ(a.traceHash, b.traceHash);
-  for (const char* name : {"report.txt", "machine-state.reg", "recorded.wav", "unit-received.wav"})
+  const std::string text = a.report.Text();
+  for (const char* unit : {"main unit: kind 1, slot 0 (active)", "KR-6 #1: kind 2, slot 1, library slot 0",
+                           "KR-6 #2: kind 2, slot 2, library slot 1"})
+    EXPECT_NE(text.find(unit), std::string::npos) << unit << "\n" << text;
+  EXPECT_NE(text.find("serial 1002, name \"KR-6 1002\", host MIDI port bound"), std::string::npos) << text;
+  for (const char* name : {"report.txt", "machine-state.reg"})
     EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
   auto differences = CompareRunFolders(first, second);
   EXPECT_TRUE(differences.empty()) << Joined(differences);

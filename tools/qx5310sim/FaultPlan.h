@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,11 +14,10 @@
 
 namespace sim {
 class Bus;
-class EnginePlatformDouble;
 class MainUnit;
 class Unit;
 }  // namespace sim
-class AudioSession;
+class Machine;
 class Report;
 
 struct FaultPlan {
@@ -41,10 +41,12 @@ class FaultRun {
   struct Target {
     std::string name;
     sim::Unit* hardware;
-    sim::EnginePlatformDouble* engine;
+    uint32_t serial;  // 0 for the main unit
   };
 
-  FaultRun(plat::Scheduler& scheduler, sim::Bus& bus, const FaultPlan& plan, AudioSession* audio);
+  // `restart` runs when a pulled unit is back and plug and play has started it: what a client
+  // does for a unit that arrives.
+  FaultRun(Machine& machine, const FaultPlan& plan, std::function<void()> restart);
   ~FaultRun();
 
   // Runs the faults and the traffic from now until `end`. units[0] is the main unit: the MIDI goes

@@ -2,10 +2,31 @@
 
 #include <filesystem>
 
+#include "platform/bus1394/Bus1394.h"
+#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Leftovers.h"
+#include "platform/kernel/ObjectManager.h"
+#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
+#include "sim/units/Unit.h"
+#include "tools/qx5310sim/HostMidiAdapter.h"
 #include "tools/qx5310sim/Report.h"
+
+namespace {
+
+constexpr char16_t kServiceKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310";
+
+// What the unit driver's installation makes: its service key, and its image bound to the hardware
+// ids of both kinds of unit.
+void InstallUnitDriver() {
+  plat::RegistryHive::CreateKey(kServiceKey);
+  plat::PnpRegisterService(u"qx5310", u"qx5310.sys");
+  plat::PnpBindHardwareId(u"1394\\Halvern&QX-5310", u"qx5310");
+  plat::PnpBindHardwareId(u"1394\\Halvern&KR-6", u"qx5310");
+}
+
+}  // namespace
 
 Machine::Machine(std::string stateFile) : stateFile_(std::move(stateFile)) {}
 
@@ -22,19 +43,34 @@ void Machine::Boot(Report& report) {
   } else {
     report.Value("registry", "new (" + stateFile_ + " unreadable: " + error + ")");
   }
+  InstallUnitDriver();
+  HostMidiAdapter::Install();
   bus_ = std::make_unique<sim::Bus>(*scheduler_);
-  host_ = std::make_unique<sim::HostNode>();
-  bus_->Attach(*host_);
-  scheduler_->RunUntilIdle();
+  plat::Bus1394::Install(*bus_);
+  Settle();
 }
 
+void Machine::Plug(sim::Unit& unit) {
+  unit.Plug(*bus_);
+  Settle();
+}
+
+void Machine::Unplug(sim::Unit& unit) {
+  unit.Unplug();
+  Settle();
+}
+
+void Machine::Settle() { plat::Bus1394::Settle(); }
+
 void Machine::Shutdown(Report& report) {
+  Settle();
+  if (!plat::PnpShutdown()) report.Lost("plug and play could not remove every device and unload every driver");
   scheduler_->RunUntilIdle();
   if (plat::PendingWorkItems() != 0) report.Lost(std::to_string(plat::PendingWorkItems()) + " work item(s) never ran");
+  if (plat::IoLiveIrps() != 0) report.Lost(std::to_string(plat::IoLiveIrps()) + " I/O request(s) never completed");
+  if (plat::ObNamespaceSize() != 0) report.Lost(std::to_string(plat::ObNamespaceSize()) + " named object(s) left behind");
   traceHash_ = scheduler_->TraceHash();
   report.Value("trace hash", std::to_string(traceHash_));
-  bus_->Detach(*host_);
-  host_.reset();
   bus_.reset();
   scheduler_.reset();
   for (const std::string& name : plat::Scheduler::TakeAbandonedThreads())

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/Unit.h"
+#include "tools/qx5310sim/HostMidiAdapter.h"
+#include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 
 namespace {
@@ -53,7 +54,7 @@ std::string DescribeMidiEvent(uint32_t packet) {
 struct SurfaceSession::Surface {
   std::string name;
   sim::Unit* hardware;
-  sim::EnginePlatformDouble* engine;
+  uint32_t serial;
   size_t seen = 0;
   uint16_t lastBend[9] = {};
   std::vector<std::string> fromSurface;
@@ -64,12 +65,12 @@ SurfaceSession::SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol) : 
 
 SurfaceSession::~SurfaceSession() { sched_.Cancel(pollEvent_); }
 
-void SurfaceSession::AddUnit(const std::string& name, sim::Unit& hardware, sim::EnginePlatformDouble& engine) {
+void SurfaceSession::AddUnit(const std::string& name, sim::Unit& hardware, uint32_t serial) {
   auto s = std::make_unique<Surface>();
   s->name = name;
   s->hardware = &hardware;
-  s->engine = &engine;
-  s->seen = engine.MidiInEvents().size();
+  s->serial = serial;
+  s->seen = HostMidiAdapter::MidiIn(hardware.Guid()).size();
   surfaces_.push_back(std::move(s));
 }
 
@@ -96,7 +97,7 @@ void SurfaceSession::Play(plat::VTime start) {
 
 void SurfaceSession::Poll() {
   for (auto& s : surfaces_) {
-    const auto& events = s->engine->MidiInEvents();
+    const auto& events = HostMidiAdapter::MidiIn(s->hardware->Guid());
     while (s->seen < events.size()) {
       uint32_t packet = events[s->seen++];
       if ((packet >> 28) != kSurfaceCable) continue;
@@ -113,7 +114,7 @@ void SurfaceSession::Answer(Surface& s, uint32_t packet) {
   uint8_t status = packet >> 16 & 0xFF, d1 = packet >> 8 & 0xFF, d2 = packet & 0xFF;
   auto send = [&](uint32_t reply) {
     s.toSurface.push_back(DescribeMidiEvent(reply));
-    s.engine->SendMIDIOut(reply);
+    HostMidiAdapter::Send(s.hardware->Guid(), reply);
   };
   if (cin == 0xE && (status & 0xF) < 9) {
     s.lastBend[status & 0xF] = static_cast<uint16_t>(d1 | d2 << 8);
@@ -138,7 +139,7 @@ void SurfaceSession::SendDisplay(Surface& s, const std::string& text) {
     size_t left = bytes.size() - i;
     uint8_t b0 = bytes[i], b1 = left > 1 ? bytes[i + 1] : 0, b2 = left > 2 ? bytes[i + 2] : 0;
     uint32_t cin = left > 3 ? 0x4 : (left == 3 ? 0x7 : (left == 2 ? 0x6 : 0x5));
-    s.engine->SendMIDIOut(Packet(cin, b0, b1, b2));
+    HostMidiAdapter::Send(s.hardware->Guid(), Packet(cin, b0, b1, b2));
   }
 }
 
@@ -146,6 +147,7 @@ void SurfaceSession::WriteReport(Report& report) const {
   static const char* const kProtocols[] = {"", "QX-5310 Native", "Mackie Control Emulation", "HUI Emulation",
                                            "Cubase LE", "Cubase SX / Nuendo"};
   report.Section("Surface session");
+  const std::vector<Panel::UnitView> views = Panel::Look();
   report.Value("protocol", std::to_string(protocol_) + " (" + kProtocols[protocol_] + ")");
   for (const auto& s : surfaces_) {
     report.Line(s->name + ":");
@@ -169,15 +171,13 @@ void SurfaceSession::WriteReport(Report& report) const {
       faders += std::to_string(s->hardware->GetSurface().FaderPosition(f));
     }
     report.Value("  fader positions", faders);
-    char text[110] = {};
-    uint32_t got = 0;
-    if (s->engine->HandleControlRequest(24, text, 0, sizeof text, &got) == 0 && got >= 110) {
-      std::string line1(text, 55), line2(text + 55, 55);
-      for (std::string* l : {&line1, &line2}) {
-        for (char& c : *l) if (c < 0x20 || c > 0x7E) c = ' ';
-        while (!l->empty() && l->back() == ' ') l->pop_back();
-      }
-      report.Value("  display", "\"" + line1 + "\" / \"" + line2 + "\"");
+    const Panel::UnitView* view = nullptr;
+    for (const Panel::UnitView& v : views)
+      if (s->serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
+                         : v.state.mUnitKind == Panel::kExpansionUnit && v.state.mSerial == s->serial)
+        view = &v;
+    if (view != nullptr && view->displayRead) {
+      report.Value("  display", "\"" + view->display[0] + "\" / \"" + view->display[1] + "\"");
     } else {
       report.Value("  display", "nothing published");
     }

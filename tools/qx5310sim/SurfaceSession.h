@@ -1,5 +1,5 @@
 // A scripted session at the control surfaces, with a host application at the other end of the
-// control-surface MIDI port. The host answers as a Mackie Control host would (in the three
+// control-surface MIDI port of each unit (the host's MIDI adapter on the unit's child device). The host answers as a Mackie Control host would (in the three
 // Mackie-style protocols): it writes its display, lights the lamp of each pressed button and
 // parks a released fader where the user left it. In the other protocols it only listens.
 #pragma once
@@ -12,7 +12,6 @@
 #include "platform/kernel/Scheduler.h"
 
 namespace sim {
-class EnginePlatformDouble;
 class Unit;
 }  // namespace sim
 class Report;
@@ -22,7 +21,8 @@ class SurfaceSession {
   SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol);
   ~SurfaceSession();
 
-  void AddUnit(const std::string& name, sim::Unit& hardware, sim::EnginePlatformDouble& engine);
+  // `serial` is 0 for the main unit.
+  void AddUnit(const std::string& name, sim::Unit& hardware, uint32_t serial);
   // Plays the script on every unit from `start`; it takes about one virtual second.
   void Play(plat::VTime start);
   void WriteReport(Report& report) const;
