@@ -1,5 +1,6 @@
 #include "tools/qx5310sim/Machine.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/bus1394/Bus1394.h"
@@ -61,6 +62,28 @@ void Machine::Unplug(sim::Unit& unit) {
 }
 
 void Machine::Settle() { plat::Bus1394::Settle(); }
+
+std::string Machine::DeviceState(const sim::Unit& unit) const {
+  auto state = [](PDEVICE_OBJECT pdo) -> std::string {
+    static const char* const kStates[] = {"enumerated", "started", "failed", "stop pending", "stopped",
+                                          "remove pending", "surprise-removed", "removed"};
+    const plat::DevnodeState s = plat::PnpState(pdo);
+    std::string text = kStates[static_cast<int>(s)];
+    if (s == plat::DevnodeState::Failed) {
+      char status[16];
+      std::snprintf(status, sizeof status, " (0x%08X)", static_cast<uint32_t>(plat::PnpProblemStatus(pdo)));
+      text += status;
+    }
+    return text;
+  };
+  PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(unit.Guid());
+  if (pdo == nullptr) return "not on the bus";
+  std::string text = state(pdo);
+  const std::vector<PDEVICE_OBJECT> children = plat::PnpChildren(pdo);
+  if (children.empty()) return text + ", no child";
+  for (PDEVICE_OBJECT child : children) text += ", child " + state(child);
+  return text;
+}
 
 void Machine::Shutdown(Report& report) {
   Settle();

@@ -33,6 +33,9 @@ class Machine {
   void Unplug(sim::Unit& unit);
   // Runs until the latest bus reset has been scanned and plug and play has settled.
   void Settle();
+  // How plug and play holds the unit's device and its child, as Device Manager would tell:
+  // "started, child started", "failed (0xC0000001)", "not on the bus", ...
+  std::string DeviceState(const sim::Unit& unit) const;
   // The trace hash at shutdown, kept once the scheduler is gone.
   uint64_t TraceHash() const { return traceHash_; }
 

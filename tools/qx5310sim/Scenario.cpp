@@ -37,8 +37,11 @@ bool StoredSettingsFound() {
 }
 
 // A unit as the host's client library sees it.
-void ReportUnit(Report& report, const std::string& what, const sim::Unit& hw, uint32_t serial,
+void ReportUnit(Report& report, const Machine& machine, const std::string& what, const sim::Unit& hw, uint32_t serial,
                 const std::vector<Panel::UnitView>& views) {
+  const std::string device = machine.DeviceState(hw);
+  report.Value(what + " device", device);
+  if (device != "started, child started") report.Lost(what + "'s devices did not start");
   const Panel::UnitView* view = nullptr;
   for (const Panel::UnitView& v : views)
     if (serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
@@ -80,9 +83,9 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   for (auto& hw : expansion) machine.Plug(*hw);
   s.RunFor(10 * plat::kNsPerMs);
   const std::vector<Panel::UnitView> views = Panel::Look();
-  ReportUnit(report, "main unit", mainUnit, 0, views);
+  ReportUnit(report, machine, "main unit", mainUnit, 0, views);
   for (size_t i = 0; i < expansion.size(); ++i)
-    ReportUnit(report, "KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), views);
+    ReportUnit(report, machine, "KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), views);
 
   // The panel's way to choose the control protocol; it reaches every unit.
   if (!Panel::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
