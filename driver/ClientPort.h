@@ -32,7 +32,8 @@ constexpr ULONG kKernelClientRingBytes = 32768;
 
 class ClientPort {
  public:
-  virtual void QueueMidiOut(ULONG packet) = 0;
+  // FALSE when the unit's MIDI-out ring is full and the packet was not taken.
+  virtual BOOLEAN QueueMidiOut(ULONG packet) = 0;
   virtual void ApplyClientMode() = 0;
   virtual void RestartClient() = 0;
   virtual ULONG GetBufferFrames() = 0;
@@ -61,6 +62,9 @@ class ClientPort {
   ULONG mMidiOutMask = 0;
   UCHAR mSysExOut[kMidiParserCables] = {};
   UCHAR mAudioRunning = 0;
+  // Held by the per-buffer exchange while it uses the kernel client's buffers and masks, and by the
+  // commands that change them.
+  KSPIN_LOCK mKernelClientLock = 0;
   ULONG64 mFramesExchanged = 0;
   ULONG mRingPosition = 0;
   LONGLONG mStartMilliseconds = 0;
@@ -76,5 +80,6 @@ class ClientPort {
   PLONG mPlaybackHalves[kClientChannels][2] = {};
 
  protected:
+  ClientPort() { InitializeMidiCableParsers(&mMidiParsers); }
   ~ClientPort() = default;
 };

@@ -33,10 +33,12 @@ NTSTATUS GetPeriodFrames(PVOID context, PULONG frames) {
   return STATUS_SUCCESS;
 }
 
-// PASSIVE_LEVEL. Only the rates the unit runs at are passed on.
+// PASSIVE_LEVEL. Only the rates the unit runs at are passed on, and none while an ASIO host
+// streams: the host owns the rate then.
 NTSTATUS RequestSampleRate(PVOID context, ULONG rate) {
   PAGED_CODE();
-  if (OfferedRate(rate)) Device(context)->SetSampleRate(rate);
+  QX531PnpDevice* device = Device(context);
+  if (OfferedRate(rate) && !device->AsioActive()) device->SetSampleRate(rate);
   return STATUS_SUCCESS;
 }
 
@@ -45,10 +47,29 @@ NTSTATUS SetStreamFormat(PVOID context, ULONG pin, ULONG format) {
   return STATUS_SUCCESS;
 }
 
+// PASSIVE_LEVEL. A pin attaches the channels it takes when it starts running and detaches exactly
+// those when it stops, so no channel is attached twice or detached by a pin that never had it.
 void SetStreamState(PVOID context, ULONG pin, UCHAR capture, ULONG state) {
   PAGED_CODE();
   QX531PnpDevice* device = Device(context);
-  device->mWdmClient.SetStreamState(pin, capture != 0, state, device->BufferFrames(), device->ConverterDelayOn());
+  WdmClientState& wdm = device->mWdmClient;
+  if (pin >= WdmClientState::kPins) return;
+  const ULONG direction = capture != 0 ? WdmClientState::kCapture : WdmClientState::kRender;
+  const ULONG64 before = wdm.mPins[pin][direction].channels;
+  const bool modeChanged =
+      wdm.SetStreamState(pin, capture != 0, state, device->BufferFrames(), device->ConverterDelayOn());
+  const ULONG64 after = wdm.mPins[pin][direction].channels;
+  for (ULONG c = 0; c < WdmClientState::kUnitChannels; ++c) {
+    const ULONG64 bit = ULONG64{1} << c;
+    if ((before ^ after) & bit) {
+      const BOOLEAN attach = (after & bit) != 0;
+      if (direction == WdmClientState::kRender)
+        device->AttachPlaybackChannel(c, attach);
+      else
+        device->AttachRecordChannel(c, attach);
+    }
+  }
+  if (modeChanged) device->SetClientMode();
 }
 
 ULONG GetStreamPosition(PVOID context, ULONG pin, UCHAR capture) {

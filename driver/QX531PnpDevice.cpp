@@ -3,8 +3,10 @@
 #include "driver/BusRequests.h"
 #include "driver/QX531AudioPdo.h"
 #include "driver/QX531Driver.h"
+#include "driver/QX531KernelInterface.h"
 #include "driver/UnitInstanceTable.h"
 #include "unit/ControlRequests.h"
+#include "unit/MIDIEventPacket.h"
 
 namespace {
 
@@ -36,6 +38,8 @@ QX531PnpDevice::QX531PnpDevice(ULONG stamp, PDEVICE_OBJECT physicalDevice, ULONG
   const bool named = name.Buffer != nullptr;
   FreeNumberedName(&name);
   KeInitializeEvent(&mWorkDrained, NotificationEvent, FALSE);
+  mWdm = &mWdmClient;
+  mStreamsMutex = mUnitMutex.Get();
   if (!NT_SUCCESS(mConstructStatus)) return;
   // Without its name the device could not be told apart from the others.
   if (!named) {
@@ -161,6 +165,11 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     mBusResetRegistered = TRUE;
   }
   MakeChild();
+  if (!NT_SUCCESS(AllocateChannelBuffers())) {
+    SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
+    mBusResetRegistered = FALSE;
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   WaitForBusToSettle();
 
   LockMutex(mUnitMutex.Get());
@@ -173,6 +182,8 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     return plugged == kPlugInOutOfMemory ? STATUS_INSUFFICIENT_RESOURCES : STATUS_UNSUCCESSFUL;
   }
   if (QX531PdoBase* child = mChildren.FirstChild()) RegisterUnitInstance(child->mDeviceObject, static_cast<LONG>(Serial()));
+  // Another kernel driver may bind to the main unit; a start after a stop keeps the publication.
+  if (UnitKind() == kKindMain) PublishKernelInterface(mPhysicalDevice, this);
   return STATUS_SUCCESS;
 }
 
@@ -211,6 +222,7 @@ NTSTATUS QX531PnpDevice::OnSurpriseRemoval(PIRP) {
   PAGED_CODE();
   ClearReachable();
   DisableDeviceInterfaces(nullptr);
+  if (mKernelInterface != nullptr) UnpublishKernelInterface(this);
   mChildren.MarkChildrenMissing();
   return STATUS_SUCCESS;
 }
@@ -230,13 +242,33 @@ NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
     SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
     mBusResetRegistered = FALSE;
   }
+  FreeChannelBuffers();
   mChildren.RemoveAllChildren();
+  // A kernel client hears of it once, then its object no longer reaches this device.
+  if (mKernelInterface != nullptr) {
+    NotifyKernelClientOfRemoval(this);
+    UnpublishKernelInterface(this);
+    DetachKernelInterface(this);
+  }
   return STATUS_SUCCESS;
 }
 
-// Up to DISPATCH_LEVEL.
+// Up to DISPATCH_LEVEL. The surface's cable never fills the ring: the engine takes it at once.
+BOOLEAN QX531PnpDevice::QueueMidiOut(ULONG packet) {
+  if (packet >> 28 != kSurfaceCable && MidiOutRingFull()) return FALSE;
+  SendMIDIOut(packet);
+  return TRUE;
+}
+
+// Up to DISPATCH_LEVEL. Whole messages per cable, for a kernel client that asked for MIDI in.
+void QX531PnpDevice::DeliverMidiWord(ULONG packet) {
+  UnpackMidiWord(&mMidiParsers, packet, KernelClientMidiSink, static_cast<ClientPort*>(this));
+}
+
+// Up to DISPATCH_LEVEL. MIDI to the host goes to the audio adapter and to the kernel client.
 int32_t QX531PnpDevice::DeliverMIDIInEvent(uint32_t packet) {
   mWdmClient.DeliverMidiIn(packet);
+  DeliverMidiWord(packet);
   return 0;
 }
 
@@ -386,17 +418,34 @@ void QX531PnpDevice::SignalForIsocReinitialize() {
   ExQueueWorkItem(&work->item, DelayedWorkQueue);
 }
 
-// PASSIVE_LEVEL, on the delayed work queue. The streams are stopped, every list taken back, and
-// started afresh; once they are stopped the stream may be signalled again.
+// PASSIVE_LEVEL, on the delayed work queue. The stream may be signalled again as soon as this
+// worker has begun: a fault seen during the restart brings a second one.
 void QX531PnpDevice::IsocReinitializeWorker(PVOID context) {
   PAGED_CODE();
   auto* work = static_cast<WorkItem*>(context);
   QX531PnpDevice* self = work->device;
-  LockMutex(self->mUnitMutex.Get());
-  const bool restart = !(self->mWorkGate & kWorkGateClosed) && self->IsStreaming();
-  if (restart) self->StopAudioStreams();
   InterlockedExchange(&self->mReinitPending, 0);
-  if (restart) self->StartAudioStreams();
-  KeReleaseMutex(self->mUnitMutex.Get(), FALSE);
+  if (!(self->mWorkGate & kWorkGateClosed)) self->RestartClients();
+  self->FinishWork(work);
+}
+
+// Up to DISPATCH_LEVEL. One restart queued at a time; one asked for while it runs queues the next.
+void QX531PnpDevice::QueueRestartClients() {
+  if (InterlockedExchange(&mClientRestartQueued, 1) != 0) return;
+  WorkItem* work = AllocateWork(ClientRestartWorker);
+  if (work == nullptr) {
+    InterlockedExchange(&mClientRestartQueued, 0);
+    return;
+  }
+  ExQueueWorkItem(&work->item, DelayedWorkQueue);
+}
+
+// PASSIVE_LEVEL, on the delayed work queue.
+void QX531PnpDevice::ClientRestartWorker(PVOID context) {
+  PAGED_CODE();
+  auto* work = static_cast<WorkItem*>(context);
+  QX531PnpDevice* self = work->device;
+  InterlockedExchange(&self->mClientRestartQueued, 0);
+  if (!(self->mWorkGate & kWorkGateClosed)) self->RestartClients();
   self->FinishWork(work);
 }

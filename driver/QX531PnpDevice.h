@@ -54,6 +54,11 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLowerLink; }
   // MIDI to the host also goes to the audio adapter, when it has registered for it.
   int32_t DeliverMIDIInEvent(uint32_t packet) override;
+  void QueueRestartClients() override;
+
+  // Client face: MIDI out to the unit, and MIDI from the unit parsed for the kernel client.
+  BOOLEAN QueueMidiOut(ULONG packet) override;
+  void DeliverMidiWord(ULONG packet) override;
 
   bool ConverterDelayOn() const { return mConverterDelay != 0; }
 
@@ -91,11 +96,14 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   void FinishWork(WorkItem* work);
   static void BusResetWorker(PVOID context);
   static void IsocReinitializeWorker(PVOID context);
+  static void ClientRestartWorker(PVOID context);
   static NTSTATUS OnQueryCapabilitiesDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   int32_t HandleAsioRequest(uint32_t request, void* buffer, uint32_t inputLength, uint32_t outputLength,
                             uint32_t* bytesReturned);
 
   BOOLEAN mBusResetRegistered = FALSE;
+  // 1 while a client restart is queued and has not begun.
+  volatile LONG mClientRestartQueued = 0;
   // The work items queued and not yet finished, with removal's bit.
   volatile LONG mWorkGate = 0;
   // Signalled when the last work item finishes behind a closed gate.

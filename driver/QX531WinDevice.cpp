@@ -94,7 +94,7 @@ QX531WinDevice::QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDev
   TraceLabelDecimal("QX531WinDevice::QX531WinDevice() ", kLogStartDecimal);
 }
 
-QX531WinDevice::~QX531WinDevice() = default;
+QX531WinDevice::~QX531WinDevice() { mClientMutex.Release(); }
 
 PKSPIN_LOCK QX531WinDevice::SpinLockOf(EngineLock lock) {
   return lock == EngineLock::UnitTable ? &gUnitTableLock : &mEngineLocks[static_cast<size_t>(lock)];

@@ -9,14 +9,16 @@
 
 #include "driver/AsioClientState.h"
 #include "driver/ClientPort.h"
+#include "kframework/KernelUtil.h"
 #include "unit/QX531Device.h"
 
 class IsochStream;
+class WdmClientState;
 class LowerDeviceLink;
 class PnpDeviceBase;
 class ReceiveWindow;
 
-class QX531WinDevice : public QX531Device {
+class QX531WinDevice : public QX531Device, public ClientPort {
  public:
   // `lowerDevice` is the unit's device object on the bus; `pnpDevice` the function device whose
   // outstanding-request count the unit's asynchronous bus work holds.
@@ -72,6 +74,45 @@ class QX531WinDevice : public QX531Device {
   virtual void TraceLabelDecimal(const char* label, int32_t value);
   virtual void OnMIDIReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
   virtual void OnAsyncReceiveWrite(PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo);
+  // Up to DISPATCH_LEVEL: has RestartClients run at PASSIVE_LEVEL. Without a work queue of its
+  // own the unit restarts at once when it is called at PASSIVE_LEVEL.
+  virtual void QueueRestartClients();
+
+  // The client face. QueueMidiOut and DeliverMidiWord are the function device's.
+  void ApplyClientMode() override;
+  void RestartClient() override;
+  ULONG GetBufferFrames() override;
+  ULONG GetInputChannelCount() override;
+  ULONG GetOutputChannelCount() override;
+  void ClientSetSampleRate(ULONG rate) override;
+  void AttachClientPlaybackChannel(ULONG channel, BOOLEAN attach) override;
+  void AttachClientRecordChannel(ULONG channel, BOOLEAN attach) override;
+  ULONG ExchangeClientBuffers(ULONG half, ULONG64 copySet, ULONG64 mixSet) override;
+
+  // Client channel buffers. Allocation and freeing run at PASSIVE_LEVEL; attaching up to
+  // DISPATCH_LEVEL. A second allocation keeps the buffers, counts and session it finds.
+  NTSTATUS AllocateChannelBuffers();
+  void FreeChannelBuffers();
+  void AttachRecordChannel(ULONG channel, BOOLEAN attach);
+  void AttachPlaybackChannel(ULONG channel, BOOLEAN attach);
+
+  // Client streaming. The per-buffer calls run at DISPATCH_LEVEL in the isochronous completion;
+  // the mode and restart operations wait on the client mutex at PASSIVE_LEVEL; the settings
+  // writer's hooks run at any IRQL up to DISPATCH_LEVEL and never wait.
+  void ProcessIsocBuffer(uint32_t list, uint32_t recordStamp, uint32_t playbackStamp) override;
+  void ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) override;
+  void StopClientStreams() override;
+  void RefreshClientStreams() override;
+  void SetClientMode();
+  void RestartClients();
+  void NotifyWdmClient(ULONG half);
+  void NotifyAsioClient(BufferDescriptor* playback, ULONG half, ULONG firstWord);
+  // Output ready from the ASIO host (PASSIVE_LEVEL): the held-back playback half is converted.
+  void RunDeferredOutput();
+  // From the function device's start on, streams and MIDI run with or without a client.
+  void SetDriverWantsStreaming();
+
+  bool AsioActive() const { return mAsio.mActive != 0; }
 
   bool IsReachable() const { return mReachable != 0; }
   // A unit that left the bus: register access stops until the ids are read again.
@@ -117,6 +158,31 @@ class QX531WinDevice : public QX531Device {
   PLONG mActivePlaybackHalves[kClientChannels][2] = {};
   AsioClientState mAsio = {};
 
+  // The audio adapter's side, kept by the function device; null for a unit without one.
+  WdmClientState* mWdm = nullptr;
+  // Orders stream start and stop with plug-in and unplug, when the platform has such a mutex;
+  // always taken inside the client mutex.
+  PKMUTEX mStreamsMutex = nullptr;
+  // Serialises the client mode, restarts and the buffer-size change.
+  MutexHolder mClientMutex{1};
+  // 1 while a restart is on its way; a second one meanwhile is dropped.
+  volatile LONG mRestartBusy = 0;
+  UCHAR mDriverWantsStreaming = 0;
+  // Set by a change of the client mode; with the other changed flags it makes the next buffer
+  // rebuild the channel tables.
+  volatile UCHAR mClientChanged = 0;
+  volatile UCHAR mChannelMapsDirty = 0;
+  // The continuous record and playback channels last attached for the settings.
+  ULONG mAppliedContinuousInputs = 0;
+  ULONG mAppliedContinuousOutputs = 0;
+  // What the converters read and write for each buffer half: the record table holds the status
+  // index, the record channels and the status value; the playback table the playback channels.
+  uint32_t* mRecordTable[2][kInputArrays] = {};
+  const uint32_t* mPlaybackTable[2][kOutputArrays] = {};
+
+  // DISPATCH_LEVEL, before each buffer: the tables follow the clients when any of them changed.
+  void UpdateChannelMaps();
+
  private:
   struct QueuedWrite;
 
@@ -135,6 +201,10 @@ class QX531WinDevice : public QX531Device {
   static void OnOutputBufferADone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
   static void OnOutputBufferBDone(PVOID unit, NTSTATUS status, PISOCH_DESCRIPTOR list);
   static bool WriteFits(PMDL mdl, ULONG offset, ULONG length, ULONG room);
+  bool WdmActive() const;
+  bool KernelClientActive() const { return mAudioRunning != 0; }
+  ULONG64 WdmOutputSet() const;
+  void ConvertPlayback(BufferDescriptor* playback, ULONG half);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);
 };

@@ -40,6 +40,11 @@ class TestUnit : public QX531WinDevice {
     mLink.LinkToLowerDevice(device->lower, device->pdo);
   }
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLink; }
+  BOOLEAN QueueMidiOut(ULONG packet) override {
+    SendMIDIOut(packet);
+    return TRUE;
+  }
+  void DeliverMidiWord(ULONG) override {}
   void LogString(const char* text) override {
     log.emplace_back(text);
     QX531WinDevice::LogString(text);

@@ -1,0 +1,264 @@
+// A kernel client of its own image beside the unit driver's image: it finds the main unit's
+// published interface, binds through the key's addresses, and exchanges MIDI with the unit; the
+// unit's removal reaches it as one notice and leaves its object harmless; stop and start publish
+// once; after a replug it binds again; nothing of either driver is left once both are gone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/kclient/KernelClient.h"
+#include "platform/kernel/IoManager.h"
+#include "platform/kernel/Loader.h"
+#include "platform/kernel/PnpManager.h"
+#include "sim/units/Kr6Unit.h"
+#include "unit/RegisterMap.h"
+#include "sim/units/MainUnit.h"
+#include "sim/units/SignalSource.h"
+#include "tests/driver/DriverRig.h"
+
+namespace {
+
+using drvtest::DriverRig;
+
+const GUID kKernelInterfaceClass = {0x1A1DD540, 0x0BD5, 0x11D5, {0x9A, 0x47, 0x00, 0xE0, 0x29, 0x09, 0x5C, 0x67}};
+
+// The client image, loaded and reached through its control device.
+class KernelClient {
+ public:
+  KernelClient() {
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    driver_ = plat::LdrLoadDriver(kclient::kService, kclient::kImage, &status);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(plat::IoOpenFile(kclient::kDevice, &file_, KernelMode), STATUS_SUCCESS);
+  }
+  ~KernelClient() {
+    if (file_ != nullptr) plat::IoCloseFile(file_);
+    if (driver_ != nullptr) {
+      EXPECT_TRUE(plat::LdrUnloadDriver(driver_));
+    }
+  }
+
+  kclient::State State() {
+    kclient::State state{};
+    Control(kclient::kIoctlState, nullptr, 0, &state, sizeof state);
+    return state;
+  }
+  // The command's own status; the record as the command left it.
+  NTSTATUS Command(ULONG code, ULONG argument, std::vector<UCHAR>* record) {
+    std::vector<UCHAR> in(sizeof(kclient::CommandRequest));
+    kclient::CommandRequest request{code, argument, record != nullptr ? static_cast<ULONG>(record->size()) : 0,
+                                    record == nullptr};
+    std::memcpy(in.data(), &request, sizeof request);
+    if (record != nullptr) in.insert(in.end(), record->begin(), record->end());
+    std::vector<UCHAR> out(sizeof(kclient::CommandReply) + request.recordBytes);
+    if (!NT_SUCCESS(Control(kclient::kIoctlCommand, in.data(), static_cast<ULONG>(in.size()), out.data(),
+                            static_cast<ULONG>(out.size()))))
+      return STATUS_UNSUCCESSFUL;
+    kclient::CommandReply reply;
+    std::memcpy(&reply, out.data(), sizeof reply);
+    if (record != nullptr) record->assign(out.begin() + sizeof reply, out.end());
+    return reply.status;
+  }
+  NTSTATUS Command(ULONG code, ULONG word0) {
+    std::vector<UCHAR> record(sizeof word0);
+    std::memcpy(record.data(), &word0, sizeof word0);
+    return Command(code, 0, &record);
+  }
+  void SetUpMidi(ULONG receive, ULONG send) {
+    std::vector<UCHAR> record(96, 0);
+    for (ULONG n = 0; n < 8; ++n) {
+      record[4 * n] = (receive >> n) & 1;
+      record[32 + 4 * n] = (send >> n) & 1;
+    }
+    EXPECT_EQ(Command(0x1014, 0, &record), STATUS_SUCCESS);
+  }
+  ULONG SendMidi(const std::vector<kclient::MidiEvent>& events) {
+    ULONG consumed = 0;
+    EXPECT_EQ(Control(kclient::kIoctlSendMidi, events.data(), static_cast<ULONG>(events.size() * sizeof events[0]),
+                      &consumed, sizeof consumed),
+              STATUS_SUCCESS);
+    return consumed;
+  }
+  std::vector<kclient::MidiEvent> TakeMidiIn() {
+    std::vector<kclient::MidiEvent> events(1024);
+    ULONG_PTR got = 0;
+    EXPECT_EQ(plat::IoDeviceControl(file_, kclient::kIoctlTakeMidiIn, nullptr, 0, events.data(),
+                                    static_cast<ULONG>(events.size() * sizeof events[0]), &got),
+              STATUS_SUCCESS);
+    events.resize(got / sizeof(kclient::MidiEvent));
+    return events;
+  }
+  NTSTATUS Control(ULONG code, const void* in, ULONG inLength, void* out, ULONG outLength) {
+    ULONG_PTR information = 0;
+    return plat::IoDeviceControl(file_, code, in, inLength, out, outLength, &information);
+  }
+
+ private:
+  PDRIVER_OBJECT driver_ = nullptr;
+  PFILE_OBJECT file_ = nullptr;
+};
+
+kclient::MidiEvent Event(UCHAR cableKind, UCHAR b1, UCHAR b2, UCHAR b3) {
+  kclient::MidiEvent e{};
+  e.cableKind = cableKind;
+  e.bytes[0] = b1;
+  e.bytes[1] = b2;
+  e.bytes[2] = b3;
+  return e;
+}
+
+size_t EnabledKernelInterfaces() {
+  PWSTR list = nullptr;
+  EXPECT_EQ(IoGetDeviceInterfaces(&kKernelInterfaceClass, nullptr, 0, &list), STATUS_SUCCESS);
+  size_t n = 0;
+  for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+  ExFreePool(list);
+  return n;
+}
+
+TEST(KernelClientImage, BindsToTheMainUnitAndExchangesMidiBothWaysUntilTheUnitGoes) {
+  DriverRig rig(0, 2, drvtest::Load::Image);
+  sim::MainUnit main;
+  sim::Kr6Unit kr6(7);
+  rig.Plug(main);
+  rig.Plug(kr6);
+  rig.Quiesce();
+  EXPECT_EQ(EnabledKernelInterfaces(), 1u) << "the main unit publishes, the expansion unit does not";
+  {
+    KernelClient client;
+    rig.Settle();  // the interface's arrival reaches the client from the PnP thread
+    kclient::State state = client.State();
+    ASSERT_EQ(state.bound, 1u) << std::hex << state.bindStatus;
+    EXPECT_STREQ(state.name, "qx531.sys");
+    EXPECT_EQ(state.version, 1u);
+
+    std::vector<UCHAR> description(868, 0xA5);
+    ASSERT_EQ(client.Command(0x1001, 0, &description), STATUS_SUCCESS);
+    EXPECT_STREQ(reinterpret_cast<const char*>(description.data()), "QX-5310");
+    EXPECT_EQ(description[64], 18);
+    EXPECT_EQ(description[68], 18);
+    std::vector<UCHAR> frames(8, 0);
+    ASSERT_EQ(client.Command(0x100A, 0, &frames), STATUS_SUCCESS);
+    EXPECT_GT(frames[4] | frames[5] << 8, 0);
+
+    // Cables 0, 3 and the surface's 4 in; 0 and 4 out.
+    client.SetUpMidi(0x19, 0x11);
+    ASSERT_EQ(client.Command(0x1004, 3), STATUS_SUCCESS);
+    rig.Quiesce();
+    for (ULONG packet : {0x09903C40u, 0x19903C40u, 0x39B00705u}) main.SendMidiInPacket(packet);
+    rig.Quiesce();
+    std::vector<kclient::MidiEvent> in = client.TakeMidiIn();
+    ASSERT_EQ(in.size(), 2u);
+    EXPECT_EQ(in[0].cableKind, 0x00);
+    EXPECT_EQ(in[0].bytes[0], 0x90);
+    EXPECT_EQ(in[0].bytes[2], 0x40);
+    EXPECT_EQ(in[1].cableKind, 0x30);
+    EXPECT_EQ(in[1].bytes[0], 0xB0);
+
+    main.MoveFader(0, 0x2000);
+    rig.sched.RunFor(2000 * plat::kNsPerMs);
+    in = client.TakeMidiIn();
+    ASSERT_FALSE(in.empty()) << "the surface's MIDI reaches the kernel client";
+    for (const auto& e : in) EXPECT_EQ(e.cableKind, 0x40);
+
+    main.ClearMidiOut();
+    EXPECT_EQ(client.SendMidi({Event(0x00, 0x90, 0x3C, 0x64), Event(0x10, 0x90, 0x3C, 0x64),
+                               Event(0x00, 0xF0, 0x01, 0x02), Event(0x00, 0x03, 0xF7, 0x00)}),
+              4u);
+    rig.Quiesce();
+    EXPECT_EQ(main.MidiOutPackets(0), (std::vector<uint32_t>{0x09903C64, 0x04F00102, 0x0603F700}));
+    EXPECT_TRUE(main.MidiOutPackets(1).empty()) << "cable 1 is not the client's to send to";
+
+    // Stop and start: one publication, and the client's object keeps working.
+    ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+    rig.sched.RunFor(100 * plat::kNsPerMs);
+    ASSERT_TRUE(plat::PnpStopAndRestart(rig.PdoOf(main)));
+    rig.Quiesce();
+    EXPECT_EQ(EnabledKernelInterfaces(), 1u);
+    EXPECT_EQ(client.State().interfaceArrivals, 1u);
+    EXPECT_EQ(client.Command(0x1001, 0, &description), STATUS_SUCCESS);
+
+    rig.Unplug(kr6);
+    EXPECT_EQ(client.State().removalNotices, 0u) << "an expansion unit's removal tells the client nothing";
+    rig.Unplug(main);
+    state = client.State();
+    EXPECT_EQ(state.removalNotices, 1u);
+    EXPECT_EQ(state.interfaceRemovals, 1u);
+    EXPECT_EQ(state.bound, 0u) << "the client let go of the unit at its notice";
+    EXPECT_EQ(EnabledKernelInterfaces(), 0u);
+    EXPECT_EQ(plat::LdrLoadedDrivers(), std::vector<std::u16string>{kclient::kImage})
+        << "nothing of the unit driver's image is held";
+
+    // Replugged, the unit publishes again and the client binds to it afresh.
+    rig.Plug(main);
+    rig.Quiesce();
+    state = client.State();
+    EXPECT_EQ(state.interfaceArrivals, 2u);
+    EXPECT_EQ(state.bound, 1u);
+    EXPECT_EQ(client.Command(0x1001, 1, &description), STATUS_SUCCESS);
+    EXPECT_STREQ(reinterpret_cast<const char*>(description.data()), "QX-5310 [2]");
+    EXPECT_EQ(client.Control(kclient::kIoctlUnbind, nullptr, 0, nullptr, 0), STATUS_SUCCESS);
+    EXPECT_EQ(client.State().bound, 0u);
+  }
+  rig.Unplug(main);
+  rig.Shutdown();
+}
+
+// The client records all 18 channels and plays each back on its own number: what the unit plays
+// is what it sampled, bit for bit, and the client is called once per half at the position it
+// returned the time before.
+TEST(KernelClientImage, LoopsEveryChannelThroughTheUnitBitExactOncePerHalf) {
+  DriverRig rig(0, 2, drvtest::Load::Image);
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.Quiesce();
+  {
+    KernelClient client;
+    rig.Settle();
+    ASSERT_EQ(client.State().bound, 1u);
+    std::vector<UCHAR> buffers(1544, 0);
+    for (ULONG n = 0; n < 18; ++n) buffers[4 * n] = buffers[768 + 4 * n] = 1;
+    buffers[1540] = 0x4;  // 48000 Hz, 32-bit samples
+    ASSERT_EQ(client.Command(0x1002, 0, &buffers), STATUS_SUCCESS);
+    for (ULONG n = 0; n < 18; ++n) {
+      ULONG64 out, in;
+      std::memcpy(&out, &buffers[256 + 8 * n], sizeof out);
+      std::memcpy(&in, &buffers[1024 + 8 * n], sizeof in);
+      EXPECT_NE(out, 0u) << n;
+      EXPECT_NE(in, 0u) << n;
+    }
+    main.Playback().SetCapture(true, 48000 * 4);
+    ASSERT_EQ(client.Command(0x1004, 1), STATUS_SUCCESS);
+    rig.sched.RunFor(3 * plat::kNsPerSecond);
+
+    const kclient::State before = client.State();
+    const uint64_t framesBefore = main.Playback().Stats().frames;
+    rig.sched.RunFor(plat::kNsPerSecond);
+    const kclient::State after = client.State();
+    const uint32_t frames = after.framesPerHalf;
+    ASSERT_GT(frames, 0u);
+    const double halves = static_cast<double>(main.Playback().Stats().frames - framesBefore) / frames;
+    EXPECT_GT(halves, 48000.0 / frames - 4);
+    EXPECT_NEAR(after.exchanges - before.exchanges, halves, 2.0);
+    EXPECT_EQ(after.positionSlips, 0u);
+
+    sim::SignalSource ramp;
+    for (int c = 0; c < 18; ++c) {
+      SCOPED_TRACE(c);
+      const std::vector<int32_t>& played = main.Playback().Captured(c);
+      ASSERT_GT(played.size(), 8192u);
+      const size_t from = played.size() - 4096;
+      uint64_t unitFrame = main.FramesSent();
+      while (unitFrame > 0 && ramp.Sample(c, unitFrame, 48000) != static_cast<uint32_t>(played[from])) --unitFrame;
+      ASSERT_GT(unitFrame, 0u) << "the played sample is one the unit sampled on this channel";
+      for (size_t i = from; i < played.size(); ++i)
+        ASSERT_EQ(static_cast<uint32_t>(played[i]), ramp.Sample(c, unitFrame + (i - from), 48000)) << i;
+    }
+    ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+  }
+  rig.Unplug(main);
+  rig.Shutdown();
+}
+
+}  // namespace
