@@ -63,7 +63,8 @@ TEST(MainJobScenario, TwoRunsWriteTheSameReportAndTheSameFilesAndLoseNothing) {
   for (const char* unit : {"main unit: kind 1, slot 0 (active)", "KR-6 #1: kind 2, slot 1, library slot 0",
                            "KR-6 #2: kind 2, slot 2, library slot 1"})
     EXPECT_NE(text.find(unit), std::string::npos) << unit << "\n" << text;
-  EXPECT_NE(text.find("serial 1002, name \"KR-6 1002\", host MIDI port bound"), std::string::npos) << text;
+  EXPECT_NE(text.find("serial 1002, name \"KR-6 1002\", host MIDI adapter bound"), std::string::npos) << text;
+  EXPECT_NE(text.find("kernel client:              bound to the main unit's interface"), std::string::npos) << text;
   for (const char* name : {"report.txt", "machine-state.reg"})
     EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
   auto differences = CompareRunFolders(first, second);

@@ -10,7 +10,6 @@
 
 #include "sim/bus/Bus.h"
 #include "sim/units/MainUnit.h"
-#include "tools/qx5310sim/HostMidiAdapter.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
@@ -143,17 +142,17 @@ void FaultRun::State::FindLamp(Lamp& lamp) {
   const sim::Surface& surface = lamp.target->hardware->GetSurface();
   std::vector<uint8_t> before(256);
   for (int i = 0; i < 256; ++i) before[i] = surface.Lamp(static_cast<uint8_t>(i));
-  HostMidiAdapter::Send(lamp.target->hardware->Guid(), MidiPacket(4, 0x90, kLampNote, 0x7F));
+  lamp.target->send(MidiPacket(4, 0x90, kLampNote, 0x7F));
   sched.RunFor(20 * plat::kNsPerMs);
   for (int i = 0; i < 256 && !lamp.number; ++i)
     if (surface.Lamp(static_cast<uint8_t>(i)) != 0 && before[i] == 0) lamp.number = static_cast<uint8_t>(i);
-  HostMidiAdapter::Send(lamp.target->hardware->Guid(), MidiPacket(4, 0x90, kLampNote, 0));
+  lamp.target->send(MidiPacket(4, 0x90, kLampNote, 0));
   sched.RunFor(20 * plat::kNsPerMs);
 }
 
 void FaultRun::State::Step() {
   const uint32_t event = HostEvent(static_cast<uint32_t>(sentMidi.size()));
-  const bool took = HostMidiAdapter::Send(units[0].hardware->Guid(), event);
+  const bool took = units[0].send(event);
   if (!inFlightAtPulls.empty() && inFlightAtPulls.back().second == SIZE_MAX && !took)
     inFlightAtPulls.back().second = sentMidi.size();
   if (took)
@@ -165,7 +164,7 @@ void FaultRun::State::Step() {
       if (!l.number) continue;
       l.on = !l.on;
       ++l.toggles;
-      if (!HostMidiAdapter::Send(l.target->hardware->Guid(), MidiPacket(4, 0x90, kLampNote, l.on ? 0x7F : 0))) {
+      if (!l.target->send(MidiPacket(4, 0x90, kLampNote, l.on ? 0x7F : 0))) {
         l.on = !l.on;  // not taken: the host still shows the lamp as it was
         continue;
       }

@@ -41,7 +41,8 @@ class FaultRun {
   struct Target {
     std::string name;
     sim::Unit* hardware;
-    uint32_t serial;  // 0 for the main unit
+    uint32_t serial;                     // 0 for the main unit
+    std::function<bool(uint32_t)> send;  // one MIDIEventPacket to the unit's host port
   };
 
   // `restart` runs when a pulled unit is back and plug and play has started it: what a client

@@ -1,6 +1,7 @@
 #include "tools/qx5310sim/Scenario.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
 #include "tools/qx5310sim/HostMidiAdapter.h"
+#include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
@@ -61,8 +63,38 @@ void ReportUnit(Report& report, const Machine& machine, const std::string& what,
               ", versions " + Hex(s.mRegisterVersion) + " " + Hex(s.mFpgaVersion) + " " + Hex(s.mArmVersion) + " " +
               Hex(s.mHardwareVersion) + (s.mSerial != 0 ? ", serial " + std::to_string(s.mSerial) : "") +
               (name.empty() ? "" : ", name \"" + name + "\"") +
-              (HostMidiAdapter::Bound(hw.Guid()) ? ", host MIDI port bound" : ", no host MIDI port"));
-  if (!HostMidiAdapter::Bound(hw.Guid())) report.Lost(what + " has no host MIDI port");
+              (HostMidiAdapter::Bound(hw.Guid()) ? ", host MIDI adapter bound" : ", no host MIDI adapter"));
+  if (!HostMidiAdapter::Bound(hw.Guid())) report.Lost(what + " has no host MIDI adapter");
+}
+
+// The host's port of a KR-6: the host's MIDI adapter on its child device.
+SurfaceSession::Port AdapterPort(const sim::Unit& hw) {
+  const uint64_t guid = hw.Guid();
+  auto seen = std::make_shared<size_t>(0);
+  return {[guid, seen] {
+            const std::vector<uint32_t>& all = HostMidiAdapter::MidiIn(guid);
+            std::vector<uint32_t> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(*seen, all.size())), all.end());
+            *seen = all.size();
+            return fresh;
+          },
+          [guid](uint32_t packet) { return HostMidiAdapter::Send(guid, packet); },
+          "the host's MIDI adapter on its child device"};
+}
+
+// The main unit's port: the kernel client of its published interface.
+SurfaceSession::Port KernelClientPort(KernelClientLink& link) {
+  return {[&link] { return link.TakeMidiIn(); }, [&link](uint32_t packet) { return link.Send(packet); },
+          "the kernel client of its published interface"};
+}
+
+// Runs until the kernel client holds the main unit's interface and has started its MIDI.
+bool StartKernelClient(plat::Scheduler& s, KernelClientLink& link) {
+  const plat::VTime limit = s.Now() + plat::kNsPerSecond;
+  while (!link.Bound()) {
+    if (s.Now() >= limit) return false;
+    s.RunFor(plat::kNsPerMs);
+  }
+  return link.StartMidi();
 }
 
 }  // namespace
@@ -75,8 +107,11 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   std::vector<std::unique_ptr<sim::Kr6Unit>> expansion;
   for (int i = 0; i < options.expansionUnits; ++i) expansion.push_back(std::make_unique<sim::Kr6Unit>(1001 + i));
 
-  // Plug and play loads the kernel driver for every unit that joins the bus.
+  // Plug and play loads the kernel driver for every unit that joins the bus; the kernel client is
+  // loaded before, and binds when the main unit's interface arrives.
   report.Section("Plug-in");
+  KernelClientLink kernelClient;
+  if (!kernelClient.Load()) report.Lost("the kernel client could not be loaded");
   HostMidiAdapter::Watch(mainUnit.Guid());
   for (auto& hw : expansion) HostMidiAdapter::Watch(hw->Guid());
   machine.Plug(mainUnit);
@@ -98,28 +133,38 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   // MIDI on every unit, as a client of the unit asks for it.
   if (!Panel::SetStreamMasks(QX531Device::kStreamMaskMidi, QX531Device::kStreamMaskMidi))
     report.Lost("MIDI could not be started on every unit");
+  const bool kernelClientStarted = StartKernelClient(s, kernelClient);
+  report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
+                                                    : "did not bind to the main unit's interface");
+  if (!kernelClientStarted) report.Lost("the kernel client did not bind to the main unit");
 
-  // The main unit's surface reports ride in the isochronous stream, which does not run yet; the
-  // KR-6 units report through their own status records.
   SurfaceSession session(s, options.protocol);
+  session.AddUnit("main unit", mainUnit, 0, KernelClientPort(kernelClient));
   for (size_t i = 0; i < expansion.size(); ++i)
-    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial());
+    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), AdapterPort(*expansion[i]));
   session.Play(s.Now() + 50 * plat::kNsPerMs);
 
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
-    // A unit plugged back is a new device to the host: its client asks for MIDI again.
-    auto restart = [] { Panel::SetStreamMasks(QX531Device::kStreamMaskMidi, QX531Device::kStreamMaskMidi); };
+    // A unit plugged back is a new device to the host: its clients ask for MIDI again.
+    auto restart = [&s, &kernelClient] {
+      Panel::SetStreamMasks(QX531Device::kStreamMaskMidi, QX531Device::kStreamMaskMidi);
+      StartKernelClient(s, kernelClient);
+    };
     faults = std::make_unique<FaultRun>(machine, options.faults, restart);
     std::vector<FaultRun::Target> targets;
-    targets.push_back({"main unit", &mainUnit, 0});
-    for (size_t i = 0; i < expansion.size(); ++i)
-      targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), expansion[i]->Serial()});
+    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); }});
+    for (size_t i = 0; i < expansion.size(); ++i) {
+      const uint64_t guid = expansion[i]->Guid();
+      targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), expansion[i]->Serial(),
+                         [guid](uint32_t p) { return HostMidiAdapter::Send(guid, p); }});
+    }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
   } else {
     s.RunFor(options.duration);
   }
+  session.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
   report.Value("bus generation", std::to_string(machine.Bus().Generation()));
@@ -130,4 +175,5 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
 
   for (auto it = expansion.rbegin(); it != expansion.rend(); ++it) machine.Unplug(**it);
   machine.Unplug(mainUnit);
+  kernelClient.Unload();
 }
