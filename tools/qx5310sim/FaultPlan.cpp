@@ -10,11 +10,13 @@
 
 #include "sim/bus/Bus.h"
 #include "sim/units/MainUnit.h"
+#include "tools/qx5310sim/AudioSession.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "unit/OvrTable.h"
 #include "unit/PreferencesBlock.h"
+#include "unit/RegisterMap.h"
 
 namespace {
 
@@ -22,8 +24,10 @@ constexpr plat::VTime kTick = 10 * plat::kNsPerMs;  // one MIDI event to the uni
 constexpr uint32_t kTicksPerReset = FaultPlan::kResetInterval / kTick;
 constexpr uint32_t kTicksPerLamp = 10;
 constexpr uint32_t kTicksPerSetting = 100;
+constexpr uint32_t kTicksPerPacketFault = 50;
 constexpr uint32_t kPullAtTick = 100, kPlugBackAtTick = 130;
 constexpr plat::VTime kDrain = 500 * plat::kNsPerMs;  // after the faults, for what is still due
+constexpr plat::VTime kStreamBackLimit = 5 * plat::kNsPerSecond;
 constexpr uint8_t kLampNote = 94;  // a Mackie Control transport button the session leaves alone
 constexpr uint32_t kOvrIndices[2] = {10, 30};
 
@@ -35,6 +39,11 @@ constexpr uint32_t MidiPacket(uint32_t cable, uint8_t status, uint8_t d1, uint8_
 constexpr uint32_t HostEvent(uint32_t n) {
   return MidiPacket(0, 0x90, static_cast<uint8_t>(n % 128), static_cast<uint8_t>(1 + n / 128 % 127));
 }
+
+constexpr sim::IsoFault kPacketFaults[] = {sim::IsoFault::Drop, sim::IsoFault::Duplicate, sim::IsoFault::CorruptLength,
+                                           sim::IsoFault::CorruptDbs, sim::IsoFault::CorruptDbc};
+const char* const kPacketFaultNames[] = {"dropped", "duplicated", "length corrupted", "DBS corrupted",
+                                         "DBC corrupted"};
 
 }  // namespace
 
@@ -79,22 +88,23 @@ std::string FaultPlan::Describe() const {
 }
 
 struct FaultRun::State {
-  State(Machine& theMachine, const FaultPlan& thePlan, std::function<void()> theRestart)
-      : machine(theMachine), sched(theMachine.Scheduler()), bus(theMachine.Bus()), plan(thePlan),
+  State(Machine& theMachine, const FaultPlan& thePlan, AudioSession* theAudio, std::function<void(const Target&)> theRestart)
+      : machine(theMachine), sched(theMachine.Scheduler()), bus(theMachine.Bus()), plan(thePlan), audio(theAudio),
         restart(std::move(theRestart)) {}
 
   Machine& machine;
   plat::Scheduler& sched;
   sim::Bus& bus;
   FaultPlan plan;
-  std::function<void()> restart;
+  AudioSession* audio;
+  std::function<void(const Target&)> restart;
   std::string described = plan.Describe();
   sim::MainUnit* mainUnit = nullptr;
   std::vector<Target> units;
   plat::VTime end = 0;
   uint32_t tick = 0;
   uint32_t resets = 0;
-  bool packetsAsked = plan.packets;
+  std::vector<std::string> packetFaults;
   std::vector<uint32_t> sentMidi;  // what the unit's port accepted
   uint32_t midiNotTaken = 0;       // refused while the unit was away or its ring was full
   // Events accepted from the tick of a pull of the main unit until the driver let its port go:
@@ -114,10 +124,14 @@ struct FaultRun::State {
   void Step();
   void Pull(bool back);
   void FindLamp(Lamp& lamp);
+  void Fault() {
+    if (audio != nullptr) audio->FaultAt();
+  }
 };
 
-FaultRun::FaultRun(Machine& machine, const FaultPlan& plan, std::function<void()> restart)
-    : state_(std::make_unique<State>(machine, plan, std::move(restart))) {}
+FaultRun::FaultRun(Machine& machine, const FaultPlan& plan, AudioSession* audio,
+                   std::function<void(const Target&)> restart)
+    : state_(std::make_unique<State>(machine, plan, audio, std::move(restart))) {}
 
 FaultRun::~FaultRun() = default;
 
@@ -178,8 +192,15 @@ void FaultRun::State::Step() {
     }
   }
   if (plan.resetStorm && tick % kTicksPerReset == 0) {
+    Fault();
     bus.Reset();
     ++resets;
+  }
+  if (plan.packets && tick % kTicksPerPacketFault == 25 && audio != nullptr) {
+    const size_t k = packetFaults.size() % std::size(kPacketFaults);
+    Fault();
+    bus.InjectIsoFault(mainUnit->Register(RECORD_ISOCHANNEL), kPacketFaults[k]);
+    packetFaults.push_back(kPacketFaultNames[k]);
   }
   if (tick == kPullAtTick) Pull(false);
   if (tick == kPlugBackAtTick) Pull(true);
@@ -187,21 +208,21 @@ void FaultRun::State::Step() {
 }
 
 void FaultRun::State::Pull(bool back) {
-  bool plugged = false;
   auto pull = [&](Target& t) {
     if (t.hardware->GetBus() == nullptr && back) {
+      Fault();
       machine.Plug(*t.hardware);
-      plugged = true;
+      if (restart) restart(t);
       pulls.push_back(t.name + " plugged back");
     } else if (!back) {
       if (&t == &units[0] && !sentMidi.empty()) inFlightAtPulls.push_back({sentMidi.size() - 1, SIZE_MAX});
+      Fault();
       t.hardware->Unplug();
       pulls.push_back(t.name + " pulled");
     }
   };
   if (plan.pullMain) pull(units[0]);
   if (plan.pullKr6 && units.size() > 1) pull(units[1]);
-  if (plugged && restart) restart();
 }
 
 void FaultRun::Drain() {
@@ -209,6 +230,9 @@ void FaultRun::Drain() {
   s.Pull(true);
   s.plan = FaultPlan{};
   s.sched.RunFor(kDrain);
+  // A unit plugged back late starts its streams anew, which takes it about a second.
+  if (s.audio != nullptr)
+    s.sched.RunUntil([&s] { return s.audio->Playing(); }, s.sched.Now() + kStreamBackLimit);
 }
 
 void FaultRun::WriteReport(Report& report) {
@@ -223,7 +247,14 @@ void FaultRun::WriteReport(Report& report) {
   if (s.mainUnit != nullptr && s.mainUnit->FramesLost() != 0)
     report.Value("frames lost to reset cycles", std::to_string(s.mainUnit->FramesLost()));
   for (const auto& p : s.pulls) report.Line(p);
-  if (s.packetsAsked) report.Value("record packets", "none injected: no audio stream runs yet");
+  if (s.audio != nullptr) s.audio->WriteFaultReport(report);
+  if (!s.packetFaults.empty()) {
+    std::map<std::string, int> counts;
+    for (const auto& f : s.packetFaults) ++counts[f];
+    std::string text;
+    for (const auto& [what, n] : counts) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+    report.Value("record packets", text);
+  }
 
   // MIDI: every event the host sent reaches the unit once, in order.
   const std::vector<uint32_t>& got = s.units[0].hardware->MidiOutPackets(0);

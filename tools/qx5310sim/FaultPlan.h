@@ -17,6 +17,7 @@ class Bus;
 class MainUnit;
 class Unit;
 }  // namespace sim
+class AudioSession;
 class Machine;
 class Report;
 
@@ -45,9 +46,9 @@ class FaultRun {
     std::function<bool(uint32_t)> send;  // one MIDIEventPacket to the unit's host port
   };
 
-  // `restart` runs when a pulled unit is back and plug and play has started it: what a client
-  // does for a unit that arrives.
-  FaultRun(Machine& machine, const FaultPlan& plan, std::function<void()> restart);
+  // `restart` runs for a pulled unit that is back once plug and play has started it: what its
+  // clients do for a unit that arrives.
+  FaultRun(Machine& machine, const FaultPlan& plan, AudioSession* audio, std::function<void(const Target&)> restart);
   ~FaultRun();
 
   // Runs the faults and the traffic from now until `end`. units[0] is the main unit: the MIDI goes

@@ -95,12 +95,12 @@ bool SetParameter(uint32_t parameterId, uint32_t value) {
          }) == 0;
 }
 
-bool SetStreamMasks(uint32_t mainMask, uint32_t expansionMask) {
+bool SetExpansionStreamMasks(uint32_t mask) {
   return RunHostProgram("qx5310host.exe", [&]() -> uint32_t {
            HostLibrary library;
            uint32_t failed = 0;
            for (const HostLibrary::Held& held : library.Units())
-             if (library.SetStreamMaskOf(held.handle, held.slot < 0 ? mainMask : expansionMask) != kQX531Success) ++failed;
+             if (held.slot >= 0 && library.SetStreamMaskOf(held.handle, mask) != kQX531Success) ++failed;
            return failed;
          }) == 0;
 }

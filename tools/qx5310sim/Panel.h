@@ -28,8 +28,8 @@ struct UnitView {
 std::vector<UnitView> Look();
 // A setting through the main unit (or the first unit held); false when the library failed it.
 bool SetParameter(uint32_t parameterId, uint32_t value);
-// The stream mask of every unit held: `mainMask` for the main unit, `expansionMask` for each KR-6.
-bool SetStreamMasks(uint32_t mainMask, uint32_t expansionMask);
+// The stream mask of every KR-6 held (the main unit's streams are its clients' to start).
+bool SetExpansionStreamMasks(uint32_t mask);
 
 // What each unit's debug log says its writers dropped, read to its end: the last count of each
 // kind of item the log names ("lamps", "MIDI-out events", ...), in the order of Look().

@@ -87,14 +87,14 @@ SurfaceSession::Port KernelClientPort(KernelClientLink& link) {
           "the kernel client of its published interface"};
 }
 
-// Runs until the kernel client holds the main unit's interface and has started its MIDI.
-bool StartKernelClient(plat::Scheduler& s, KernelClientLink& link) {
+// Runs until the kernel client holds the main unit's interface.
+bool WaitForKernelClient(plat::Scheduler& s, KernelClientLink& link) {
   const plat::VTime limit = s.Now() + plat::kNsPerSecond;
   while (!link.Bound()) {
     if (s.Now() >= limit) return false;
     s.RunFor(plat::kNsPerMs);
   }
-  return link.StartMidi();
+  return true;
 }
 
 }  // namespace
@@ -126,20 +126,27 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (!Panel::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
     report.Lost("the control protocol could not be set");
 
-  AudioSession audio;
-  audio.Configure(options.sampleRate, options.bufferFrames, report);
-  const bool faulted = options.faults.Any();
-  if (faulted) mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
-  // MIDI on every unit, as a client of the unit asks for it.
-  if (!Panel::SetStreamMasks(QX531Device::kStreamMaskMidi, QX531Device::kStreamMaskMidi))
-    report.Lost("MIDI could not be started on every unit");
-  const bool kernelClientStarted = StartKernelClient(s, kernelClient);
-  report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
-                                                    : "did not bind to the main unit's interface");
-  if (!kernelClientStarted) report.Lost("the kernel client did not bind to the main unit");
+  // MIDI on every KR-6, as a client of the unit asks for it; the kernel client starts the main
+  // unit's.
+  if (!Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi))
+    report.Lost("MIDI could not be started on every KR-6");
+  const bool kernelClientBound = WaitForKernelClient(s, kernelClient);
+  report.Value("kernel client", kernelClientBound ? "bound to the main unit's interface"
+                                                  : "did not bind to the main unit's interface");
+  if (!kernelClientBound) report.Lost("the kernel client did not bind to the main unit");
 
+  AudioSession audio(s, mainUnit, kernelClient, options.outDir);
+  const bool faulted = options.faults.Any();
+  if (faulted) {
+    audio.ExpectFaults();
+    mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
+  }
+  const bool streaming = kernelClientBound && audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
+
+  // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
+  // the KR-6 units report through their own status records.
   SurfaceSession session(s, options.protocol);
-  session.AddUnit("main unit", mainUnit, 0, KernelClientPort(kernelClient));
+  if (streaming) session.AddUnit("main unit", mainUnit, 0, KernelClientPort(kernelClient));
   for (size_t i = 0; i < expansion.size(); ++i)
     session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), AdapterPort(*expansion[i]));
   session.Play(s.Now() + 50 * plat::kNsPerMs);
@@ -147,11 +154,13 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
     // A unit plugged back is a new device to the host: its clients ask for MIDI again.
-    auto restart = [&s, &kernelClient] {
-      Panel::SetStreamMasks(QX531Device::kStreamMaskMidi, QX531Device::kStreamMaskMidi);
-      StartKernelClient(s, kernelClient);
+    auto restart = [&s, &kernelClient, &audio, streaming](const FaultRun::Target& t) {
+      if (t.serial != 0)
+        Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
+      else if (streaming && WaitForKernelClient(s, kernelClient))
+        audio.Restart();
     };
-    faults = std::make_unique<FaultRun>(machine, options.faults, restart);
+    faults = std::make_unique<FaultRun>(machine, options.faults, streaming ? &audio : nullptr, restart);
     std::vector<FaultRun::Target> targets;
     targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); }});
     for (size_t i = 0; i < expansion.size(); ++i) {
@@ -165,11 +174,12 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     s.RunFor(options.duration);
   }
   session.Stop();
+  if (streaming) audio.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
   report.Value("bus generation", std::to_string(machine.Bus().Generation()));
 
-  audio.WriteReport(report);
+  if (streaming) audio.WriteReport(report);
   session.WriteReport(report);
   if (faults) faults->WriteReport(report);
 
