@@ -90,6 +90,7 @@ static KSPIN_LOCK gUnitTableLock = 0;
 QX531WinDevice::QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDevice)
     : mLowerDevice(lowerDevice), mPnpDevice(pnpDevice) {
   for (KSPIN_LOCK& lock : mEngineLocks) KeInitializeSpinLock(&lock);
+  KeInitializeSpinLock(&mAsioSignalLock);
   TraceLabelHex("QX531WinDevice::QX531WinDevice() ", kLogStartHex);
   TraceLabelDecimal("QX531WinDevice::QX531WinDevice() ", kLogStartDecimal);
 }

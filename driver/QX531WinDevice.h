@@ -109,10 +109,15 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   void NotifyAsioClient(BufferDescriptor* playback, ULONG half, ULONG firstWord);
   // Output ready from the ASIO host (PASSIVE_LEVEL): the held-back playback half is converted.
   void RunDeferredOutput();
+  // Ends the host's session for the stream (up to DISPATCH_LEVEL): once it returns no completion
+  // writes the index cell or sets the event, so both may be released.
+  void EndAsioSignalling();
   // From the function device's start on, streams and MIDI run with or without a client.
   void SetDriverWantsStreaming();
 
   bool AsioActive() const { return mAsio.mActive != 0; }
+  // The ASIO session, for the requests that run it.
+  AsioClientState& AsioState() { return mAsio; }
 
   bool IsReachable() const { return mReachable != 0; }
   // A unit that left the bus: register access stops until the ids are read again.
@@ -167,6 +172,8 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   MutexHolder mClientMutex{1};
   // 1 while a restart is on its way; a second one meanwhile is dropped.
   volatile LONG mRestartBusy = 0;
+  // Held while a completion signals the host, and by EndAsioSignalling.
+  KSPIN_LOCK mAsioSignalLock = 0;
   UCHAR mDriverWantsStreaming = 0;
   // Set by a change of the client mode; with the other changed flags it makes the next buffer
   // rebuild the channel tables.

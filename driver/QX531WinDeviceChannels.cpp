@@ -69,7 +69,7 @@ NTSTATUS QX531WinDevice::AllocateChannelBuffers() {
 // the mappings before the device can be removed.
 void QX531WinDevice::FreeChannelBuffers() {
   PAGED_CODE();
-  mAsio.mActive = 0;
+  EndAsioSignalling();
   if (mAsio.mEvent != nullptr) {
     ObDereferenceObject(mAsio.mEvent);
     mAsio.mEvent = nullptr;

@@ -197,9 +197,14 @@ void QX531WinDevice::ConvertBufferPair(uint32_t list, BufferDescriptor* record, 
   if (!RecordBufferMatches(*record)) return;
   UnpackInputChannels(*record, mRecordTable[half]);
   if (asio) {
-    // The index first: the host reads it once the event has woken it.
-    if (volatile UCHAR* cell = mAsio.mIndexCell) *cell = static_cast<UCHAR>(half);
-    if (PKEVENT event = mAsio.mEvent) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
+    // The index first: the host reads it once the event has woken it. A stop that has ended the
+    // session meanwhile is seen under the lock, so a released event is never set.
+    KeAcquireSpinLockAtDpcLevel(&mAsioSignalLock);
+    if (mAsio.mActive) {
+      if (volatile UCHAR* cell = mAsio.mIndexCell) *cell = static_cast<UCHAR>(half);
+      if (PKEVENT event = mAsio.mEvent) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
+    }
+    KeReleaseSpinLockFromDpcLevel(&mAsioSignalLock);
   }
   if (!others || (asio && !mAsio.mFirstBuffer)) {
     const auto index = static_cast<ULONG64>(playback - mDescriptors);
@@ -253,6 +258,13 @@ void QX531WinDevice::RunDeferredOutput() {
   const auto half = static_cast<ULONG>(word >> kDeferredHalfShift & 1);
   if (WdmActive() || KernelClientActive()) NotifyWdmClient(half);
   NotifyAsioClient(&mDescriptors[index], half, static_cast<ULONG>(word));
+}
+
+void QX531WinDevice::EndAsioSignalling() {
+  KIRQL irql;
+  KeAcquireSpinLock(&mAsioSignalLock, &irql);
+  mAsio.mActive = 0;
+  KeReleaseSpinLock(&mAsioSignalLock, irql);
 }
 
 // DISPATCH_LEVEL, once per half. The kernel client's rings wrap at every sample.

@@ -10,11 +10,16 @@
 
 #include "driver/WdmClientState.h"
 #include "tests/driver/WinDeviceRig.h"
+#include "tests/support/Seeds.h"
 #include "unit/ChannelRows.h"
+#include "unit/ControlRequests.h"
+#include "unit/PreferencesBlock.h"
 
 namespace {
 
 using drivertest::WinDeviceRig;
+using plat::kNsPerMs;
+using plat::kNsPerSecond;
 
 constexpr ULONG kHalfBytes = 8192;
 constexpr ULONG kFrames = 256;
@@ -46,6 +51,13 @@ class ClientUnit : public drivertest::TestUnit {
   void UseFrames(uint32_t frames) {
     SetBufferFrames(frames);
     ComputeBufferGeometry();
+  }
+  // The completion's call, at its IRQL.
+  void Convert(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) {
+    KIRQL irql;
+    KeRaiseIrql(DISPATCH_LEVEL, &irql);
+    ConvertBufferPair(list, record, playback);
+    KeLowerIrql(irql);
   }
   std::vector<uint32_t> statusBlocks;
   void HandleStatusWords(uint32_t blocks) override { statusBlocks.push_back(blocks); }
@@ -97,6 +109,46 @@ TEST_F(ClientChannels, AllHalvesLieInOneBlockOfWholePagesInStaggeredRowsAndASeco
   EXPECT_EQ(unit->ActiveRecord(3, 0), unit->RecordHalf(3, 0));
   EXPECT_EQ(unit->RecordHalf(3, 0)[0], 0x1234);
   EXPECT_EQ(WinDeviceRig::FrameworkPoolBytes() - poolBefore, taken);
+}
+
+// Pages a process still maps stay allocated; once the mapping is gone they go back.
+TEST_F(ClientChannels, BuffersAProcessStillMapsAreNotFreed) {
+  const PUCHAR block = unit->Block();
+  unit->Asio().mPlaybackMappings[17][1].mMdl = reinterpret_cast<PMDL>(block);
+  unit->FreeChannelBuffers();
+  EXPECT_EQ(unit->Block(), block);
+  EXPECT_NE(unit->PlaybackHalf(17, 1), nullptr);
+  unit->Asio().mPlaybackMappings[17][1].mMdl = nullptr;
+  unit->FreeChannelBuffers();
+  EXPECT_EQ(unit->Block(), nullptr);
+}
+
+// The continuous channels of the settings attach and detach as they change, and the next buffer
+// takes them into or out of the unit's channel masks.
+TEST_F(ClientChannels, TheContinuousChannelsFollowTheSettingsIntoTheUnitsMasks) {
+  ASSERT_EQ(unit->HandlePlugIn(), 0);
+  rig.Run();
+  auto set = [&](uint32_t id, uint32_t value) {
+    uint32_t record[] = {PreferencesBlock::kMagic, PreferencesBlock::kVersion, id, value};
+    uint32_t returned = 0;
+    unit->HandleControlRequest(QX531RequestNumber(IOCTL_QX531_SET_PREFERENCE), record, sizeof record, 0, &returned);
+    rig.Run();
+  };
+  set(PreferencesBlock::kParamContinuousInputs, 0x3);
+  set(PreferencesBlock::kParamContinuousOutputs, 0x30);
+  unit->UpdateChannelMaps();
+  EXPECT_EQ(unit->InputMask(), 0x3u);
+  EXPECT_EQ(unit->OutputMask(), 0x30u);
+  EXPECT_EQ(unit->RecordCount(0), 1);
+  set(PreferencesBlock::kParamContinuousInputs, 0x0);
+  set(PreferencesBlock::kParamContinuousOutputs, 0x10);
+  unit->UpdateChannelMaps();
+  EXPECT_EQ(unit->InputMask(), 0x0u) << "the pair cleared detaches both";
+  EXPECT_EQ(unit->OutputMask(), 0x10u);
+  EXPECT_EQ(unit->RecordCount(0), 0);
+  EXPECT_EQ(unit->RecordCount(1), 0);
+  unit->HandleUnPlug();
+  rig.Run();
 }
 
 enum class Dir { Record, Playback };
@@ -243,7 +295,7 @@ TEST_F(ClientStreaming, WithOnlyTheHostTheRecordHalfIsSignalledAndThePlaybackWai
     unit->PlaybackHalf(1, 1)[f] = static_cast<LONG>(0x11000000 + f);
     unit->PlaybackHalf(0, 1)[f] = static_cast<LONG>(0x22000000 + f);
   }
-  unit->ConvertBufferPair(1, &recordDescriptor, unit->Descriptor(3));
+  unit->Convert(1, &recordDescriptor, unit->Descriptor(3));
   EXPECT_EQ(cell, 1);
   EXPECT_EQ(KeReadStateEvent(&event), 1);
   for (uint32_t f = 0; f < kFrames; ++f) {
@@ -268,9 +320,54 @@ TEST_F(ClientStreaming, WithOnlyTheHostTheRecordHalfIsSignalledAndThePlaybackWai
   EXPECT_TRUE(PlaybackUntouched()) << "one output ready, one half";
 }
 
+// The host's thread, woken by the event on another processor, finds the index of the half that
+// woke it, whatever the interleaving.
+TEST(HostSignal, TheHostWokenByTheEventReadsTheIndexOfTheHalfThatWokeItUnderEverySeed) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    sim::MainUnit main;
+    WinDeviceRig rig(main, seed);
+    auto unit = std::make_unique<ClientUnit>(rig.device, rig.counted);
+    ASSERT_EQ(unit->AllocateChannelBuffers(), STATUS_SUCCESS);
+    unit->UseFrames(kFrames);
+    unit->AttachRecordChannel(0, TRUE);
+    unit->Asio().mMapsChanged = 1;
+    unit->UpdateChannelMaps();
+    Blocks record(3, kFrames);
+    BufferDescriptor recordDescriptor{};
+    record.Describe(&recordDescriptor, kFrames, 0x1, 1, 1);
+    KEVENT event;
+    KeInitializeEvent(&event, SynchronizationEvent, FALSE);
+    volatile UCHAR cell = 0;
+    AsioClientState& asio = unit->Asio();
+    asio.mIndexCell = const_cast<PUCHAR>(&cell);
+    asio.mEvent = &event;
+    asio.mActive = 1;
+    std::vector<UCHAR> seen;
+    const uint32_t host = rig.sched.Spawn("host", [&] {
+      for (int i = 0; i < 4; ++i) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        seen.push_back(static_cast<UCHAR>(cell));
+      }
+    });
+    for (uint32_t i = 0; i < 4; ++i)
+      rig.sched.After((i + 1) * kNsPerMs, [&, i] {
+        unit->ConvertBufferPair((i + 1) & 1, &recordDescriptor, unit->Descriptor(3));
+      }, DISPATCH_LEVEL, "record half");
+    ASSERT_TRUE(rig.sched.RunUntil([&] { return rig.sched.ThreadDone(host); }, rig.sched.Now() + kNsPerSecond));
+    EXPECT_EQ(seen, (std::vector<UCHAR>{1, 0, 1, 0}));
+    rig.sched.RunFor(10 * kNsPerMs);
+    unit->EndAsioSignalling();
+    asio.mIndexCell = nullptr;
+    asio.mEvent = nullptr;
+    unit->FreeChannelBuffers();
+    unit.reset();
+  }
+}
+
 TEST_F(ClientStreaming, ADeferredHalfWhoseDescriptorWasReusedIsNotConverted) {
   StartAsio(0x3);
-  unit->ConvertBufferPair(1, &recordDescriptor, unit->Descriptor(3));
+  unit->Convert(1, &recordDescriptor, unit->Descriptor(3));
   unit->Descriptor(3)->mUseCount += 1;
   unit->RunDeferredOutput();
   EXPECT_TRUE(PlaybackUntouched());
@@ -297,7 +394,7 @@ TEST_F(ClientStreaming, APairCutForOtherFramesOrChannelsIsSkippedWithoutSignalOr
     unit->statusBlocks.clear();
     unit->RecordHalf(2, 0)[0] = 0x5A5A;
     record.Describe(&recordDescriptor, c.frames, c.mask, c.count, 1);
-    unit->ConvertBufferPair(0, &recordDescriptor, unit->Descriptor(3));
+    unit->Convert(0, &recordDescriptor, unit->Descriptor(3));
     EXPECT_EQ(cell, 0xFF);
     EXPECT_EQ(KeReadStateEvent(&event), 0);
     EXPECT_TRUE(unit->statusBlocks.empty());
@@ -336,7 +433,7 @@ TEST_F(ClientStreaming, TheAdaptersSamplesAreAddedToTheHostsWithSaturationAndCop
     unit->PlaybackHalf(0, 0)[f] = f % 2 ? 0x7FFFFF00 : 0x1000;
     unit->PlaybackHalf(1, 0)[f] = 0x5A5A5A5A;  // stale: must be overwritten
   }
-  unit->ConvertBufferPair(0, &recordDescriptor, unit->Descriptor(3));
+  unit->Convert(0, &recordDescriptor, unit->Descriptor(3));
   EXPECT_TRUE(PlaybackUntouched());
   unit->RunDeferredOutput();
   for (uint32_t f = 0; f < kFrames; ++f) {
@@ -353,7 +450,7 @@ TEST_F(ClientStreaming, WithTheAdapterAloneTheOutputIsConvertedInTheSameCall) {
   WdmPin pin(wdm);
   unit->Asio().mMapsChanged = 1;
   unit->UpdateChannelMaps();
-  unit->ConvertBufferPair(1, &recordDescriptor, unit->Descriptor(3));
+  unit->Convert(1, &recordDescriptor, unit->Descriptor(3));
   for (uint32_t f = 0; f < kFrames; ++f) {
     ASSERT_EQ(playback.At(f, 0), pin.Sample(f, 0));
     ASSERT_EQ(playback.At(f, 1), pin.Sample(f, 1));
@@ -447,7 +544,7 @@ TEST_F(KernelExchange, RunsOncePerHalfAfterTheAdapterMixingWhereOthersPlay) {
   }
   unit->Asio().mMapsChanged = 1;
   unit->UpdateChannelMaps();
-  unit->ConvertBufferPair(0, &recordDescriptor, unit->Descriptor(3));
+  unit->Convert(0, &recordDescriptor, unit->Descriptor(3));
   EXPECT_EQ(client.calls.size(), 1u);
   for (uint32_t f = 0; f < kFrames; ++f) {
     ASSERT_EQ(playback.At(f, 0), pin.Sample(f, 0) + 1);
