@@ -45,4 +45,7 @@ struct AsioClientState {
   PFILE_OBJECT mOwner;
   PEPROCESS mOwnerProcess;
   AsioDeferredOutput mDeferred;
+  // Which list slots attached their channel.
+  UCHAR mRecordAttached[kClientChannels];
+  UCHAR mPlaybackAttached[kClientChannels];
 };

@@ -79,7 +79,9 @@ NTSTATUS QX531PnpDevice::DefaultPower(PIRP irp) {
 
 NTSTATUS QX531PnpDevice::CleanUp(PIRP irp) {
   PAGED_CODE();
-  CancelFileIrps(&mDeviceObject->DeviceQueue, this, IoGetCurrentIrpStackLocation(irp)->FileObject);
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  CancelFileIrps(&mDeviceObject->DeviceQueue, this, file);
+  CloseAsioSession(file);
   irp->IoStatus.Information = 0;
   return CompleteRequest(irp, STATUS_SUCCESS);
 }
@@ -99,8 +101,14 @@ NTSTATUS QX531PnpDevice::DeviceControl(PIRP irp) {
   uint32_t request = QX531RequestNumber(code);
   if (IoIs32bitProcess(irp)) request |= kQX531Caller32Bit;
   uint32_t bytesReturned = 0;
+  PVOID buffer = irp->AssociatedIrp.SystemBuffer;
+  // The ASIO requests keep the caller's bit, for the 32-bit layouts, and go with the file object
+  // they came through, which owns the session.
+  const uint32_t plain = request & ~kQX531Caller32Bit;
   const int32_t result =
-      HandleControlRequest(request, irp->AssociatedIrp.SystemBuffer, inputLength, outputLength, &bytesReturned);
+      plain >= kFirstAsioRequest && plain <= kLastAsioRequest
+          ? HandleAsioRequest(sp->FileObject, request, buffer, inputLength, outputLength, &bytesReturned)
+          : HandleControlRequest(request, buffer, inputLength, outputLength, &bytesReturned);
   // The I/O manager copies Information bytes back to the caller: never more than it gave room for.
   irp->IoStatus.Information = bytesReturned < outputLength ? bytesReturned : outputLength;
   return CompleteRequest(irp, result == kQX531Success ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER);
@@ -111,9 +119,8 @@ int32_t QX531PnpDevice::HandleControlRequest(uint32_t request, void* buffer, uin
   PAGED_CODE();
   *bytesReturned = 0;
   const uint32_t plain = request & ~kQX531Caller32Bit;
-  // The ASIO requests keep the caller's bit: two of them have layouts of their own for 32-bit callers.
-  if (plain >= kFirstAsioRequest && plain <= kLastAsioRequest)
-    return HandleAsioRequest(request, buffer, inputLength, outputLength, bytesReturned);
+  // An ASIO request without the file object it came through belongs to no session.
+  if (plain >= kFirstAsioRequest && plain <= kLastAsioRequest) return kQX531Failure;
   // Starting and stopping the streams is ordered with plug-in, unplug and their rebuilding.
   if (plain != QX531RequestNumber(IOCTL_QX531_SET_STREAM_MASK))
     return QX531WinDevice::HandleControlRequest(plain, buffer, inputLength, outputLength, bytesReturned);
@@ -122,9 +129,6 @@ int32_t QX531PnpDevice::HandleControlRequest(uint32_t request, void* buffer, uin
   KeReleaseMutex(mUnitMutex.Get(), FALSE);
   return result;
 }
-
-// No ASIO client is served yet: every ASIO request is refused.
-int32_t QX531PnpDevice::HandleAsioRequest(uint32_t, void*, uint32_t, uint32_t, uint32_t*) { return kQX531Failure; }
 
 // Start, stop and removal
 

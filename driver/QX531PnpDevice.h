@@ -98,8 +98,6 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   static void IsocReinitializeWorker(PVOID context);
   static void ClientRestartWorker(PVOID context);
   static NTSTATUS OnQueryCapabilitiesDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
-  int32_t HandleAsioRequest(uint32_t request, void* buffer, uint32_t inputLength, uint32_t outputLength,
-                            uint32_t* bytesReturned);
 
   BOOLEAN mBusResetRegistered = FALSE;
   // 1 while a client restart is queued and has not begun.

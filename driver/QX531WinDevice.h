@@ -12,6 +12,8 @@
 #include "kframework/KernelUtil.h"
 #include "unit/QX531Device.h"
 
+struct AsioCreateBuffersRequest64;
+
 class IsochStream;
 class WdmClientState;
 class LowerDeviceLink;
@@ -119,6 +121,16 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   // The ASIO session, for the requests that run it.
   AsioClientState& AsioState() { return mAsio; }
 
+  // The ASIO host's requests 256-266 (PASSIVE_LEVEL, in the caller's thread); `caller` is the file
+  // object the request came through.
+  int32_t HandleAsioRequest(PFILE_OBJECT caller, uint32_t request, void* buffer, uint32_t inputLength,
+                            uint32_t outputLength, uint32_t* bytesReturned);
+  // CLEANUP of a file object: the session it owns ends as stop and dispose would end it
+  // (PASSIVE_LEVEL, in the owner's process).
+  void CloseAsioSession(PFILE_OBJECT file);
+  // After each record half: the buffer-index cell, then the host's event (DISPATCH_LEVEL or below).
+  void SignalAsioClient(ULONG half);
+
   bool IsReachable() const { return mReachable != 0; }
   // A unit that left the bus: register access stops until the ids are read again.
   void ClearReachable() { mReachable = 0; }
@@ -162,6 +174,8 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   PLONG mActiveRecordHalves[kClientChannels][2] = {};
   PLONG mActivePlaybackHalves[kClientChannels][2] = {};
   AsioClientState mAsio = {};
+  // Orders the ASIO requests and CLEANUP among themselves.
+  MutexHolder mAsioMutex{1};
 
   // The audio adapter's side, kept by the function device; null for a unit without one.
   WdmClientState* mWdm = nullptr;
@@ -212,6 +226,25 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   bool KernelClientActive() const { return mAudioRunning != 0; }
   ULONG64 WdmOutputSet() const;
   void ConvertPlayback(BufferDescriptor* playback, ULONG half);
+  bool AsioOwnedByOther(PFILE_OBJECT caller) const;
+  int32_t AsioGetCaps(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
+  int32_t AsioStart(PFILE_OBJECT caller, bool caller32, void* buffer, uint32_t inputLength, uint32_t outputLength,
+                    uint32_t* bytesReturned);
+  int32_t AsioStop(PFILE_OBJECT caller);
+  void EndAsioStream();
+  int32_t AsioCreateBuffers(PFILE_OBJECT caller, bool caller32, void* buffer, uint32_t inputLength,
+                            uint32_t outputLength, uint32_t* bytesReturned);
+  bool MapIntoCaller(PVOID address, ULONG bytes, AsioChannelMapping* mapping);
+  void UnmapFromOwner(AsioChannelMapping* mapping);
+  bool MapAsioBuffers(const AsioCreateBuffersRequest64& in, ULONG bytesPerSample);
+  void WriteAsioAddresses(const AsioCreateBuffersRequest64& in, bool caller32, void* buffer) const;
+  int32_t AsioDisposeBuffers(PFILE_OBJECT caller);
+  void UnmapAsioBuffers();
+  int32_t AsioSetClockSource(const void* buffer, uint32_t inputLength);
+  int32_t AsioGetClockState(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
+  int32_t AsioSetSampleRate(const void* buffer, uint32_t inputLength);
+  int32_t AsioOutputReady(PFILE_OBJECT caller);
+  int32_t AsioGetInfo(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);
 };

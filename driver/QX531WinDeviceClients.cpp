@@ -196,16 +196,7 @@ void QX531WinDevice::ConvertBufferPair(uint32_t list, BufferDescriptor* record, 
   // A pair cut for other masks or frames, just after a change, is left alone.
   if (!RecordBufferMatches(*record)) return;
   UnpackInputChannels(*record, mRecordTable[half]);
-  if (asio) {
-    // The index first: the host reads it once the event has woken it. A stop that has ended the
-    // session meanwhile is seen under the lock, so a released event is never set.
-    KeAcquireSpinLockAtDpcLevel(&mAsioSignalLock);
-    if (mAsio.mActive) {
-      if (volatile UCHAR* cell = mAsio.mIndexCell) *cell = static_cast<UCHAR>(half);
-      if (PKEVENT event = mAsio.mEvent) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
-    }
-    KeReleaseSpinLockFromDpcLevel(&mAsioSignalLock);
-  }
+  if (asio) SignalAsioClient(half);
   if (!others || (asio && !mAsio.mFirstBuffer)) {
     const auto index = static_cast<ULONG64>(playback - mDescriptors);
     const ULONG64 word = AsioDeferredOutput::kValid | index << kDeferredIndexShift |

@@ -20,6 +20,9 @@ extern POBJECT_TYPE* IoFileObjectType;
 extern POBJECT_TYPE* ObSymbolicLinkObjectType;
 extern POBJECT_TYPE* ExEventObjectType;  // its body is a KEVENT
 
+// The access a driver asks for to set an event it was handed.
+constexpr ACCESS_MASK EVENT_MODIFY_STATE = 0x0002;
+
 LONG_PTR ObReferenceObject(PVOID Object);
 LONG_PTR ObDereferenceObject(PVOID Object);
 

@@ -184,10 +184,15 @@ TEST(ControlTransport, TheRequestNumberComesFromTheFunctionAloneAndOnlyBufferedR
       }
       for (size_t b = cases[i].outputLength; b < replies[i].output.size(); ++b) ASSERT_EQ(replies[i].output[b], 0xCC);
     }
+    // With no input and 8 bytes of room: the requests whose reply is longer, and start and buffer
+    // creation, which need their records, fail; the others succeed with nothing to report.
+    const bool asioOk[] = {false, false, true, false, true, true, true, false, true, true, false};
+    static_assert(std::size(asioOk) == kLastAsioRequest - kFirstAsioRequest + 1);
     for (size_t i = std::size(cases); i < replies.size(); ++i) {
       SCOPED_TRACE(testing::Message() << "ASIO request " << kFirstAsioRequest + (i - std::size(cases)));
-      EXPECT_FALSE(replies[i].ok) << "no ASIO client is served yet";
-      EXPECT_EQ(replies[i].error, kErrorInvalidParameter);
+      EXPECT_EQ(replies[i].ok, asioOk[i - std::size(cases)]);
+      EXPECT_EQ(replies[i].error, replies[i].ok ? 0u : kErrorInvalidParameter);
+      EXPECT_EQ(replies[i].bytes, 0u);
     }
   }
 }
