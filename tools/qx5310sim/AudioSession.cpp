@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/win32/KernelBridge.h"
+#include "sim/host/AsioHost.h"
 #include "sim/units/MainUnit.h"
-#include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "unit/PreferencesBlock.h"
+#include "unit/QX531Device.h"
+#include "unit/SharedStateBlock.h"
 
 namespace {
 
@@ -16,29 +20,100 @@ constexpr uint32_t kAllChannels = (1u << AudioSession::kChannels) - 1;
 constexpr uint32_t kRampChannel = 17;  // the ramp gives the loop check its alignment
 constexpr plat::VTime kLockLimit = 10 * plat::kNsPerSecond;
 constexpr plat::VTime kLockLook = 20 * plat::kNsPerMs;  // how often the host looks for the lock
+constexpr uint32_t kHalfWaitMs = 75;                    // as the ASIO driver's buffer-switch thread waits
+constexpr uint32_t kReopenPollMs = 10;
+// The streams and MIDI, as the driver's client mode asks for them: the engine's other audio-mask
+// bits run the lamp and fader tests.
+constexpr uint32_t kStreamAudio = 0x01;
+constexpr uint32_t kStreamMask = kStreamAudio | QX531Device::kStreamMaskMidi;
 // A break at the unit: nothing played for this long. A fault's breaks begin within reach of it.
 constexpr plat::VTime kBreak = 20 * plat::kNsPerMs;
 constexpr plat::VTime kFaultReach = 500 * plat::kNsPerMs;
-// Frames the loop check keeps of each side: the loop comes back within a few halves.
+constexpr uint32_t kClientFrames = 2048;  // the largest buffer half
+constexpr uint32_t kPacketFrames = 64;    // room for the blocks of one playback packet
+// Frames the loop check keeps of each stream: the loop comes back within a few halves.
 constexpr uint32_t kLoopWindow = 1u << 15;
-constexpr uint32_t kRecordChunk = 256;
+
+// The main unit's interface among the units' interfaces: the one whose shared state says so.
+std::string MainUnitPath() {
+  for (const std::string& path : host::FindUnitInterfaces()) {
+    const host::Reply r = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
+    SharedStateBlock state{};
+    if (r.ok && r.bytes >= sizeof state) std::memcpy(&state, r.output.data(), sizeof state);
+    if (state.mUnitKind == Panel::kMainUnit) return path;
+  }
+  return {};
+}
 
 }  // namespace
 
-AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, KernelClientLink& client, std::string outDir)
-    : sched_(scheduler), unit_(unit), client_(client), receivedPath_(outDir + "/unit-received.wav") {
-  for (int k = 0; k < 16; ++k) {
-    unit_.SetSignal(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
-    inputs_.Set(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
-  }
+AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir)
+    : sched_(scheduler),
+      unit_(unit),
+      recordedPath_(outDir + "/recorded.wav"),
+      receivedPath_(outDir + "/unit-received.wav") {
+  for (int k = 0; k < 16; ++k) unit_.SetSignal(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
 
-AudioSession::~AudioSession() { unit_.Playback().SetSink(nullptr); }
+AudioSession::~AudioSession() {
+  Stop();
+  unit_.Playback().SetSink(nullptr);
+}
 
 bool AudioSession::HostSeesLock() {
   for (const Panel::UnitView& u : Panel::Look())
     if (u.state.mUnitKind == Panel::kMainUnit) return u.state.mStreaming != 0 && u.state.mInputLocked != 0;
   return false;
+}
+
+// The ASIO host's program: opens the main unit, creates buffers for every channel both ways,
+// starts with its event and, for every half the event announces, takes the recorded half, copies
+// each record channel into its playback channel and tells the driver its output is ready. When
+// the main unit came back it opens it again.
+uint32_t AudioSession::HostMain() {
+  std::vector<uint32_t> channels(kChannels);
+  for (uint32_t k = 0; k < kChannels; ++k) channels[k] = k;
+  std::vector<const int32_t*> record(kChannels);
+  bool waitForUnit = false;
+  while (!stop_) {
+    // A unit that went away is opened again only once it is back.
+    while (waitForUnit && !stop_ && !reopen_) plat::win32::Sleep(kReopenPollMs);
+    if (stop_) break;
+    reopen_ = false;
+    waitForUnit = true;
+    host::AsioHost asio(64, MainUnitPath());
+    AsioCapsReply caps{};
+    // Once its session runs, the host asks for the streams as the ASIO driver does through the
+    // client library (request 5); the driver's start does not yet keep them running by itself.
+    const bool started = asio.IsOpen() && asio.GetCaps(&caps) && asio.CreateBuffers(channels, channels, frames_) &&
+                         asio.Start() &&
+                         asio.Send(IOCTL_QX531_SET_STREAM_MASK, host::Words({kStreamMask}), 0).ok;
+    if (!started) {
+      hostState_ = HostState::Failed;
+      continue;
+    }
+    ++opened_;
+    capsFrames_ = caps.mBufferFrames;
+    hostState_ = HostState::Streaming;
+    while (!stop_ && !reopen_) {
+      if (!asio.WaitForHalf(kHalfWaitMs)) {
+        // No half in time: a unit that no longer answers has gone, and its handle goes with it.
+        AsioCapsReply probe{};
+        if (!asio.GetCaps(&probe)) break;
+        continue;
+      }
+      const uint32_t half = asio.IndexByte() != 0 ? 1 : 0;
+      for (uint32_t k = 0; k < kChannels; ++k) {
+        record[k] = asio.Record(k, half);
+        std::memcpy(asio.Playback(k, half), record[k], size_t{frames_} * sizeof(int32_t));
+      }
+      OnHalf(record, frames_);
+      if (!asio.OutputReady()) ++outputReadyFailures_;
+    }
+    asio.Stop();
+    asio.Dispose();
+  }
+  return 0;
 }
 
 bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report) {
@@ -49,27 +124,29 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
     report.Lost("the panel could not set the sample rate and buffer size");
     return false;
   }
-  // What the unit plays goes through a buffer of one packet into the WAV file and the loop check,
-  // so nothing grows with the run. A run sure to pass a WAV file's 32-bit sizes has its file laid
-  // out for RF64 from the start.
+  // A run sure to pass a WAV file's 32-bit sizes has its files laid out for RF64 from the start.
   const uint64_t leastFrames =
       recordFor > plat::kNsPerSecond ? static_cast<uint64_t>(recordFor - plat::kNsPerSecond) * rate / plat::kNsPerSecond : 0;
+  recordedWav_.Open(recordedPath_, rate, kChannels, leastFrames);
   receivedWav_.Open(receivedPath_, rate, kChannels, leastFrames);
   loop_ = std::make_unique<LoopCheck>(kChannels, kRampChannel, kLoopWindow);
   loop_->FollowBreaks(faultMode_);
+  recordedRows_.reserve(size_t{kClientFrames} * kChannels);
+  playedRows_.reserve(size_t{kPacketFrames} * kChannels);
   unit_.Playback().SetCapture(false, 0);
-  recordedUpTo_ = unit_.FramesSent();
   unit_.Playback().SetSink(this);
   started_ = sched_.Now();
-  if (!client_.Start(true, rate, frames)) {
-    report.Lost("the kernel client's streams did not start");
-    DropFile();
+  host_.Start("asiohost.exe", [this] { return HostMain(); });
+  sched_.RunUntil([this] { return hostState_ != HostState::Opening; }, started_ + kLockLimit);
+  if (hostState_ != HostState::Streaming) {
+    report.Lost("the ASIO host could not start streaming");
+    DropFiles();
     return false;
   }
   while (!HostSeesLock()) {
     if (sched_.Now() - started_ > kLockLimit) {
       report.Lost("the stream did not lock within " + std::to_string(kLockLimit / plat::kNsPerSecond) + " s");
-      DropFile();
+      DropFiles();
       return false;
     }
     sched_.RunFor(kLockLook);
@@ -78,19 +155,24 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   return true;
 }
 
-bool AudioSession::Restart() { return client_.Start(true, rate_, frames_); }
+void AudioSession::Restart() { reopen_ = true; }
 
-// A run that never streamed leaves no WAV file.
-void AudioSession::DropFile() {
-  unit_.Playback().SetSink(nullptr);
+// A run that never streamed leaves no WAV files.
+void AudioSession::DropFiles() {
+  Stop();
+  recordedWav_.Close();
   receivedWav_.Close();
+  std::remove(recordedPath_.c_str());
   std::remove(receivedPath_.c_str());
 }
 
 void AudioSession::Stop() {
+  if (!host_.Running()) return;
   if (faultMode_ && faults_ != 0 && sched_.Now() - lastPlayedAt_ > kBreak)
     unitAtEnd_ = unit_.Transmitting() ? "sending data blocks" : unit_.Sending() ? "sending empty packets" : "not sending";
   framesAtStop_ = unit_.Playback().Stats().frames;
+  stop_ = true;
+  host_.Wait();
   unit_.Playback().SetSink(nullptr);
 }
 
@@ -103,23 +185,17 @@ void AudioSession::FaultAt() {
   lastFaultAt_ = sched_.Now();
 }
 
-// The frames the unit has sampled so far, as the loop check's record: the client records what the
-// unit sampled, and plays it back.
-void AudioSession::RecordUpTo(uint64_t frame) {
-  while (recordedUpTo_ < frame) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(kRecordChunk, frame - recordedUpTo_));
-    rows_.resize(size_t{n} * kChannels);
-    for (uint32_t f = 0; f < n; ++f)
-      for (uint32_t c = 0; c < kChannels; ++c)
-        rows_[size_t{f} * kChannels + c] = static_cast<int32_t>(inputs_.Sample(static_cast<int>(c), recordedUpTo_ + f, rate_));
-    loop_->Recorded(rows_.data(), n);
-    recordedUpTo_ += n;
-  }
+void AudioSession::OnHalf(const std::vector<const int32_t*>& record, uint32_t frames) {
+  ++halves_;
+  recordedRows_.resize(size_t{frames} * kChannels);
+  for (uint32_t k = 0; k < kChannels; ++k)
+    for (uint32_t f = 0; f < frames; ++f) recordedRows_[size_t{f} * kChannels + k] = record[k][f];
+  recordedWav_.Append(recordedRows_);
+  loop_->Recorded(recordedRows_.data(), frames);
 }
 
 // What the unit received, as rows of the 18 outputs; an output not in the stream is silent.
 void AudioSession::Played(const int32_t* samples, uint32_t frames, uint32_t channels) {
-  RecordUpTo(unit_.FramesSent());
   const plat::VTime now = sched_.Now();
   if (lastPlayedAt_ != 0 && now - lastPlayedAt_ > kBreak) {
     ++breaks_;
@@ -127,30 +203,48 @@ void AudioSession::Played(const int32_t* samples, uint32_t frames, uint32_t chan
     if (faults_ == 0 || lastPlayedAt_ - lastFaultAt_ > kFaultReach) ++breaksWithoutFault_;
   }
   lastPlayedAt_ = now;
-  if (channels == kAllChannels) {
-    receivedWav_.Append({samples, size_t{frames} * kChannels});
-    loop_->Played(samples, frames, channels);
-    return;
-  }
-  const auto width = static_cast<uint32_t>(std::popcount(channels));
-  rows_.assign(size_t{frames} * kChannels, 0);
-  for (uint32_t f = 0; f < frames; ++f) {
-    const int32_t* in = samples + size_t{f} * width;
-    int32_t* out = &rows_[size_t{f} * kChannels];
-    for (uint32_t rest = channels; rest != 0; rest &= rest - 1, ++in) {
-      auto channel = static_cast<uint32_t>(std::countr_zero(rest));
-      if (channel < kChannels) out[channel] = *in;
+  const int32_t* rows = samples;
+  if (channels != kAllChannels) {
+    const auto width = static_cast<uint32_t>(std::popcount(channels));
+    playedRows_.assign(size_t{frames} * kChannels, 0);
+    for (uint32_t f = 0; f < frames; ++f) {
+      const int32_t* in = samples + size_t{f} * width;
+      int32_t* out = &playedRows_[size_t{f} * kChannels];
+      for (uint32_t rest = channels; rest != 0; rest &= rest - 1, ++in) {
+        auto channel = static_cast<uint32_t>(std::countr_zero(rest));
+        if (channel < kChannels) out[channel] = *in;
+      }
     }
+    rows = playedRows_.data();
   }
-  receivedWav_.Append(rows_);
-  loop_->Played(rows_.data(), frames, channels & kAllChannels);
+  receivedWav_.Append({rows, size_t{frames} * kChannels});
+  // The halves the stream plays before the host's first output are silence: the loop starts at
+  // the first frame that carries the ramp.
+  uint32_t first = 0;
+  while (!heardHost_ && first < frames && rows[size_t{first} * kChannels + kRampChannel] == 0) ++first;
+  if (first == frames) return;
+  heardHost_ = true;
+  loop_->Played(rows + size_t{first} * kChannels, frames - first, channels & kAllChannels);
 }
 
 void AudioSession::WriteReport(Report& report) {
   report.Section("Audio");
-  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + std::to_string(frames_) +
-                              " frames a half, to the kernel client");
+  std::string frames = std::to_string(frames_) + " frames a half";
+  if (capsFrames_ != frames_) frames += " (the capabilities said " + std::to_string(capsFrames_) + ")";
+  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + frames +
+                              ", to an ASIO host in its own process");
   report.Value("lock time", std::to_string((lockedAt_ - started_) / plat::kNsPerMs) + " ms, as the host sees it");
+  report.Value("halves to the host", std::to_string(halves_) +
+                                         (opened_ > 1 ? ", the unit opened " + std::to_string(opened_) + " times" : ""));
+  if (outputReadyFailures_ != 0 && !faultMode_)
+    report.Lost(std::to_string(outputReadyFailures_) + " output-ready request(s) failed");
+
+  // The ramp must run on without gap or repeat across every half the host got.
+  const LoopCheck& loop = *loop_;
+  report.Value("recorded frames", std::to_string(loop.RecordedFrames()) + ", " + std::to_string(loop.Gaps()) + " gap(s)" +
+                                      (faultMode_ ? " (at the breaks)" : ""));
+  if (loop.Gaps() != 0 && !faultMode_) report.Lost(std::to_string(loop.Gaps()) + " gap(s) in the recorded stream");
+
   const sim::PlaybackStats& stats = unit_.Playback().Stats();
   report.Value("unit received", std::to_string(framesAtStop_) + " frames, " + std::to_string(stats.Errors()) +
                                     " packet error(s)" + (faultMode_ ? " at the breaks" : ""));
@@ -159,8 +253,7 @@ void AudioSession::WriteReport(Report& report) {
   if (breaksWithoutFault_ != 0)
     report.Lost(std::to_string(breaksWithoutFault_) + " break(s) in what the unit played with no fault to cause them");
 
-  // The loop: what the unit played must be what it sampled, bit for bit, on every channel.
-  const LoopCheck& loop = *loop_;
+  // The loop: what the unit played must be what was recorded, bit for bit, on every channel.
   const uint64_t compared = loop.Compared(), differ = loop.Differing();
   const bool exact = compared > 0 && differ == 0 && loop.Overrun() == 0;
   std::string verdict = exact ? "bit-exact over " + std::to_string(compared) + " samples"
@@ -168,11 +261,14 @@ void AudioSession::WriteReport(Report& report) {
   if (loop.Overrun() != 0)
     verdict += ", " + std::to_string(loop.Overrun()) + " frame(s) came back more than " +
                std::to_string(loop.Window()) + " frames late and were not compared";
-  report.Value("loop through the client", verdict);
-  if (!exact) report.Lost("the loop through the kernel client did not come back bit-exact");
-  if (!receivedWav_.Close()) report.Lost("the WAV file could not be written");
-  report.Value("WAV file", receivedPath_ + (receivedWav_.Rf64() ? " (RF64)" : ""));
-  report.Value("ASIO host", "not yet: the driver's ASIO requests 256-266 are still to come");
+  report.Value("loop record -> playback", verdict);
+  if (!exact) report.Lost("the loop from record to playback did not come back bit-exact");
+
+  bool wrote = recordedWav_.Close();
+  wrote = receivedWav_.Close() && wrote;
+  if (!wrote) report.Lost("the WAV files could not be written");
+  auto named = [](const std::string& path, const sim::WavWriter& w) { return path + (w.Rf64() ? " (RF64)" : ""); };
+  report.Value("WAV files", named(recordedPath_, recordedWav_) + ", " + named(receivedPath_, receivedWav_));
 }
 
 void AudioSession::WriteFaultReport(Report& report) const {

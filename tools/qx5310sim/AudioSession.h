@@ -1,9 +1,8 @@
-// The audio of the main job: the panel sets rate and buffer size, and a client streams all 18
-// channels each way through the kernel driver, looping every record channel into its playback
-// channel. Until the ASIO host has its road through the driver, that client is the kernel client
-// of the published interface, which loops in its per-buffer callback. The unit's inputs carry
-// sines on channels 1-16 and, on 17-18, the ramp that names channel and frame, so what the unit
-// plays can be checked bit for bit against what it sampled.
+// The audio of the main job: the panel sets rate and buffer size, and an ASIO host in a process of
+// its own streams all 18 channels each way through the kernel driver, copying every record channel
+// into its playback channel as a host with its inputs patched to its outputs would. The unit's
+// inputs carry sines on channels 1-16 and, on 17-18, the ramp that names channel and frame, so the
+// loop can be checked bit for bit at the unit's outputs.
 #pragma once
 
 #include <cstdint>
@@ -13,62 +12,76 @@
 
 #include "platform/kernel/Scheduler.h"
 #include "sim/units/PlaybackConsumer.h"
-#include "sim/units/SignalSource.h"
 #include "sim/units/WavWriter.h"
+#include "tools/qx5310sim/HostProcess.h"
 #include "tools/qx5310sim/LoopCheck.h"
 
 namespace sim {
 class MainUnit;
 }  // namespace sim
-class KernelClientLink;
 class Report;
 
 class AudioSession : private sim::PlaybackSink {
  public:
   static constexpr uint32_t kChannels = 18;
 
-  // The WAV file of what the unit received goes into outDir.
-  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, KernelClientLink& client, std::string outDir);
+  // The WAV files of what was recorded and what the unit received go into outDir.
+  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir);
   ~AudioSession();
 
-  // Sets rate and buffer size as the panel would, starts the client's streams and waits until the
-  // host sees the stream locked; false (and a loss in the report) when it does not.
+  // Sets rate and buffer size as the panel would, starts the ASIO host and waits until the host
+  // sees the stream locked; false (and a loss in the report) when it does not.
   bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
-  // The client starts again on a main unit that came back.
-  bool Restart();
+  // The host opens the main unit again, as it does when the unit came back.
+  void Restart();
+  // Ends the host's program; before the units go.
   void Stop();
   void WriteReport(Report& report);
 
-  // Under faults: breaks in what the unit plays are allowed where a fault broke the stream, and
-  // nowhere else. Called before Start.
+  // Under faults: breaks are allowed where a fault broke the stream, and nowhere else. Called
+  // before Start.
   void ExpectFaults();
   // A fault is injected now.
   void FaultAt();
-  // Whether the unit is playing what the client sends now.
+  // Whether the unit is playing what the host sends now.
   bool Playing() const;
   // How often and for how long the stream was broken at the unit.
   void WriteFaultReport(Report& report) const;
 
  private:
+  enum class HostState { Opening, Streaming, Failed };
+  uint32_t HostMain();
+  void OnHalf(const std::vector<const int32_t*>& record, uint32_t frames);
   void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override;
-  void RecordUpTo(uint64_t frame);
   bool HostSeesLock();
-  void DropFile();
+  void DropFiles();
 
   plat::Scheduler& sched_;
   sim::MainUnit& unit_;
-  KernelClientLink& client_;
+  std::string recordedPath_;
   std::string receivedPath_;
-  sim::SignalSource inputs_;  // what the unit samples, as it samples it
   uint32_t rate_ = 0;
   uint32_t frames_ = 0;
+  uint32_t capsFrames_ = 0;  // a half as the driver's capabilities told the host
   plat::VTime started_ = 0;
   plat::VTime lockedAt_ = 0;
   uint64_t framesAtStop_ = 0;
-  uint64_t recordedUpTo_ = 0;  // the unit's frames given to the loop check
+  // The host's program and what it tells the machine.
+  HostProgram host_;
+  HostState hostState_ = HostState::Opening;
+  bool stop_ = false;
+  bool reopen_ = false;
+  uint64_t halves_ = 0;
+  uint64_t opened_ = 0;
+  uint64_t outputReadyFailures_ = 0;
+  // What was recorded and what the unit played go through buffers of one half or one packet into
+  // the WAV files and the loop check, so nothing grows with the run.
+  sim::WavWriter recordedWav_;
   sim::WavWriter receivedWav_;
   std::unique_ptr<LoopCheck> loop_;
-  std::vector<int32_t> rows_;  // one packet's frames, or a run of sampled ones
+  std::vector<int32_t> recordedRows_;
+  std::vector<int32_t> playedRows_;
+  bool heardHost_ = false;  // the unit has played a frame of the host's
   // Under faults.
   bool faultMode_ = false;
   uint32_t faults_ = 0;

@@ -213,6 +213,13 @@ void FaultRun::State::Pull(bool back) {
       Fault();
       machine.Plug(*t.hardware);
       if (restart) restart(t);
+      // A unit that starts afresh may light another lamp for the note: the host looks again.
+      for (Lamp& l : lamps)
+        if (l.target == &t) {
+          l.number.reset();
+          l.on = false;
+          FindLamp(l);
+        }
       pulls.push_back(t.name + " plugged back");
     } else if (!back) {
       if (&t == &units[0] && !sentMidi.empty()) inFlightAtPulls.push_back({sentMidi.size() - 1, SIZE_MAX});

@@ -8,14 +8,9 @@
 
 namespace {
 
-constexpr ULONG kCommandAllocate = 0x1002;
 constexpr ULONG kCommandStart = 0x1004;
 constexpr ULONG kCommandMidiSetup = 0x1014;
-constexpr ULONG kStartAudio = 0x1;
 constexpr ULONG kStartMidi = 0x2;
-constexpr ULONG kChannels = 18;
-constexpr size_t kAllocateBytes = 1544;
-constexpr size_t kInputsAt = 768, kFramesAt = 1536, kFlagsAt = 1540;
 constexpr ULONG kCables = 8;
 constexpr size_t kMidiSetupBytes = 96;
 constexpr size_t kTakeAtMost = 1024;
@@ -36,18 +31,6 @@ NTSTATUS Control(void* file, ULONG code, const void* in, ULONG inLength, void* o
   if (information != nullptr) *information = got;
   return status;
 }
-
-// The rate bit of a buffer allocation.
-ULONG RateFlag(uint32_t rate) {
-  switch (rate) {
-    case 48000: return 0x4;
-    case 88200: return 0x8;
-    case 96000: return 0x10;
-    default: return 0x2;
-  }
-}
-
-void PutWord(std::vector<UCHAR>& record, size_t at, ULONG value) { std::memcpy(record.data() + at, &value, sizeof value); }
 
 }  // namespace
 
@@ -76,7 +59,7 @@ bool KernelClientLink::Bound() {
          state.bound != 0;
 }
 
-bool KernelClientLink::Start(bool audio, uint32_t rate, uint32_t frames) {
+bool KernelClientLink::StartMidi() {
   if (file_ == nullptr) return false;
   auto command = [this](ULONG code, std::vector<UCHAR> record) {
     kclient::CommandRequest request{code, 0, static_cast<ULONG>(record.size()), 0};
@@ -94,18 +77,8 @@ bool KernelClientLink::Start(bool audio, uint32_t rate, uint32_t frames) {
   std::vector<UCHAR> setup(kMidiSetupBytes, 0);
   for (ULONG n = 0; n < kCables; ++n) setup[4 * n] = setup[32 + 4 * n] = 1;
   std::vector<UCHAR> start(sizeof(ULONG), 0);
-  PutWord(start, 0, kStartMidi | (audio ? kStartAudio : 0));
+  start[0] = kStartMidi;
   for (bool& s : inSysEx_) s = false;
-  if (audio) {
-    std::vector<UCHAR> buffers(kAllocateBytes, 0);
-    for (ULONG n = 0; n < kChannels; ++n) {
-      PutWord(buffers, 4 * n, 1);
-      PutWord(buffers, kInputsAt + 4 * n, 1);
-    }
-    PutWord(buffers, kFramesAt, frames);
-    PutWord(buffers, kFlagsAt, RateFlag(rate));
-    if (!command(kCommandAllocate, buffers)) return false;
-  }
   return command(kCommandMidiSetup, setup) && command(kCommandStart, start);
 }
 

@@ -22,11 +22,8 @@ class KernelClientLink {
   void Unload();
   // Whether the client holds the main unit's interface now.
   bool Bound();
-  // MIDI in from, and out to, every cable of the main unit, and MIDI started; with `audio`, buffers
-  // for all 18 channels each way at `rate` (32-bit samples, `frames` a half) first, and audio
-  // started too: the client loops every channel it records into the playback channel of the same
-  // number.
-  bool Start(bool audio, uint32_t rate, uint32_t frames);
+  // MIDI in from, and out to, every cable of the main unit, and MIDI started.
+  bool StartMidi();
   // What reached the client since the last take, oldest first.
   std::vector<uint32_t> TakeMidiIn();
   uint64_t MidiInCount() const { return midiIn_; }

@@ -87,14 +87,14 @@ SurfaceSession::Port KernelClientPort(KernelClientLink& link) {
           "the kernel client of its published interface"};
 }
 
-// Runs until the kernel client holds the main unit's interface.
-bool WaitForKernelClient(plat::Scheduler& s, KernelClientLink& link) {
+// Runs until the kernel client holds the main unit's interface, and starts its MIDI.
+bool StartKernelClient(plat::Scheduler& s, KernelClientLink& link) {
   const plat::VTime limit = s.Now() + plat::kNsPerSecond;
   while (!link.Bound()) {
     if (s.Now() >= limit) return false;
     s.RunFor(plat::kNsPerMs);
   }
-  return true;
+  return link.StartMidi();
 }
 
 }  // namespace
@@ -130,18 +130,18 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   // unit's.
   if (!Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi))
     report.Lost("MIDI could not be started on every KR-6");
-  const bool kernelClientBound = WaitForKernelClient(s, kernelClient);
-  report.Value("kernel client", kernelClientBound ? "bound to the main unit's interface"
-                                                  : "did not bind to the main unit's interface");
-  if (!kernelClientBound) report.Lost("the kernel client did not bind to the main unit");
+  const bool kernelClientStarted = StartKernelClient(s, kernelClient);
+  report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
+                                                    : "did not bind to the main unit's interface");
+  if (!kernelClientStarted) report.Lost("the kernel client did not start MIDI on the main unit");
 
-  AudioSession audio(s, mainUnit, kernelClient, options.outDir);
+  AudioSession audio(s, mainUnit, options.outDir);
   const bool faulted = options.faults.Any();
   if (faulted) {
     audio.ExpectFaults();
     mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
   }
-  const bool streaming = kernelClientBound && audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
+  const bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
 
   // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
   // the KR-6 units report through their own status records.
@@ -154,11 +154,13 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
     // A unit plugged back is a new device to the host: its clients ask for MIDI again.
-    auto restart = [&s, &kernelClient, &audio, streaming](const FaultRun::Target& t) {
-      if (t.serial != 0)
+    auto restart = [&s, &kernelClient, &audio](const FaultRun::Target& t) {
+      if (t.serial != 0) {
         Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
-      else if (streaming && WaitForKernelClient(s, kernelClient))
-        audio.Restart();
+        return;
+      }
+      StartKernelClient(s, kernelClient);
+      audio.Restart();
     };
     faults = std::make_unique<FaultRun>(machine, options.faults, streaming ? &audio : nullptr, restart);
     std::vector<FaultRun::Target> targets;

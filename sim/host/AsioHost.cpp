@@ -1,10 +1,10 @@
-#include "tests/driver/AsioHost.h"
+#include "sim/host/AsioHost.h"
 
 #include <cstring>
 
 #include "platform/win32/include/windows.h"
 
-namespace drvtest {
+namespace host {
 
 namespace {
 
@@ -176,4 +176,4 @@ StreamReport AsioHost::Stream(uint32_t ms, uint32_t frames, bool stopOnReset) {
 
 bool AsioHost::WaitForHalf(uint32_t ms) { return WaitForSingleObject(mEvent, ms) == WAIT_OBJECT_0; }
 
-}  // namespace drvtest
+}  // namespace host
