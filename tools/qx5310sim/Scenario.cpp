@@ -67,6 +67,19 @@ void ReportUnit(Report& report, const Machine& machine, const std::string& what,
   if (!HostMidiAdapter::Bound(hw.Guid())) report.Lost(what + " has no host MIDI adapter");
 }
 
+// What the units' writers gave up, from their debug logs: nothing, when every unit stayed.
+void ReportWriterDrops(Report& report) {
+  std::string text;
+  for (const Panel::WriterDrops& unit : Panel::ReadWriterDrops())
+    for (const auto& [what, n] : unit.dropped)
+      if (n != 0)
+        text += (text.empty() ? "" : "; ") + std::string(unit.unitKind == Panel::kMainUnit ? "main unit" : "KR-6 ") +
+                (unit.unitKind == Panel::kMainUnit ? "" : std::to_string(unit.serial)) + ": " + std::to_string(n) +
+                " " + what;
+  report.Value("writers dropped", text.empty() ? "none" : text);
+  if (!text.empty()) report.Lost("the writers dropped what the driver had accepted");
+}
+
 // The host's port of a KR-6: the host's MIDI adapter on its child device.
 SurfaceSession::Port AdapterPort(const sim::Unit& hw) {
   const uint64_t guid = hw.Guid();
@@ -180,6 +193,8 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
   report.Value("bus generation", std::to_string(machine.Bus().Generation()));
+
+  if (!faults) ReportWriterDrops(report);
 
   if (streaming) audio.WriteReport(report);
   session.WriteReport(report);
