@@ -7,8 +7,8 @@
 
 #include "driver/AsioRequests.h"
 #include "platform/win32/include/windows.h"
-#include "tests/driver/AsioHost.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/AsioHost.h"
+#include "sim/host/UserClient.h"
 
 namespace fuzzhost {
 
@@ -53,7 +53,7 @@ HANDLE Open(const std::string& path) {
 }  // namespace
 
 uint32_t RunControls(unsigned bits, const uint8_t* data, size_t size) {
-  std::vector<std::string> units = drvtest::FindUnitInterfaces();
+  std::vector<std::string> units = host::FindUnitInterfaces();
   if (units.empty()) return 1;
   HANDLE device = Open(units.front());
   if (device == INVALID_HANDLE_VALUE) return 2;
@@ -84,7 +84,7 @@ uint32_t RunControls(unsigned bits, const uint8_t* data, size_t size) {
         break;
       }
       case 1: {
-        std::vector<uint8_t> start = drvtest::StartInput(bits, event);
+        std::vector<uint8_t> start = host::StartInput(bits, event);
         start.resize(std::min(in.Half(), kMostBytes));
         Send(to, IOCTL_QX531_ASIO_START, start, std::min(in.Half(), kMostBytes));
         break;
@@ -95,8 +95,8 @@ uint32_t RunControls(unsigned bits, const uint8_t* data, size_t size) {
         std::vector<uint32_t> records(in.Byte() % 20), playbacks(in.Byte() % 20);
         for (uint32_t& c : records) c = in.Byte() % 20;
         for (uint32_t& c : playbacks) c = in.Byte() % 20;
-        Send(to, IOCTL_QX531_ASIO_CREATE_BUFFERS, drvtest::CreateBuffersInput(bits, sampleBits, frames, records, playbacks),
-             drvtest::CreateBuffersReplyBytes(bits));
+        Send(to, IOCTL_QX531_ASIO_CREATE_BUFFERS, host::CreateBuffersInput(bits, sampleBits, frames, records, playbacks),
+             host::CreateBuffersReplyBytes(bits));
         break;
       }
       case 3:

@@ -18,16 +18,16 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/RegistryHive.h"
 #include "sim/units/MainUnit.h"
-#include "tests/driver/AsioHost.h"
+#include "sim/host/AsioHost.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 
 namespace {
 
-using drvtest::AsioHost;
+using host::AsioHost;
 using drvtest::DriverRig;
-using drvtest::Reply;
-using drvtest::Words;
+using host::Reply;
+using host::Words;
 
 constexpr ULONG kWdmTag = PoolTag("Wdm ");
 
@@ -158,9 +158,9 @@ TEST_P(AsioRequests, BufferCreationChecksItsRecordAndMapsOnlyWhatItAccepts) {
     size_t mapped = 0, afterDispose = 0;
     std::vector<size_t> lengths;
     ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
-                std::vector<uint8_t> in = drvtest::CreateBuffersInput(Bits(), c.sampleBits, c.frames, c.records, c.playbacks);
+                std::vector<uint8_t> in = host::CreateBuffersInput(Bits(), c.sampleBits, c.frames, c.records, c.playbacks);
                 in.resize(in.size() - c.inputTrim);
-                reply = host.Send(IOCTL_QX531_ASIO_CREATE_BUFFERS, in, drvtest::CreateBuffersReplyBytes(Bits()) - c.outputTrim);
+                reply = host.Send(IOCTL_QX531_ASIO_CREATE_BUFFERS, in, host::CreateBuffersReplyBytes(Bits()) - c.outputTrim);
                 mapped = Mappings();
                 for (const plat::UserMapping& m : plat::CurrentProcess()->Mappings()) lengths.push_back(m.length);
                 if (!host.Dispose()) return 1;
@@ -176,7 +176,7 @@ TEST_P(AsioRequests, BufferCreationChecksItsRecordAndMapsOnlyWhatItAccepts) {
       EXPECT_EQ(mapped, 0u) << "a refused creation maps nothing";
       continue;
     }
-    EXPECT_EQ(reply.bytes, drvtest::CreateBuffersReplyBytes(Bits()));
+    EXPECT_EQ(reply.bytes, host::CreateBuffersReplyBytes(Bits()));
     EXPECT_EQ(mapped, 1 + 2 * (c.records.size() + c.playbacks.size()));
     // The cell's page, and for each half the pages its bytes touch.
     ASSERT_FALSE(lengths.empty());
@@ -212,8 +212,8 @@ TEST_P(AsioRequests, TheReplyHoldsBothHalvesOfEachEntryAtTheCallersOffsets) {
   Reply reply;
   ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
               reply = host.Send(IOCTL_QX531_ASIO_CREATE_BUFFERS,
-                                drvtest::CreateBuffersInput(Bits(), 24, 64, {0, 1}, {5, 17}),
-                                drvtest::CreateBuffersReplyBytes(Bits()));
+                                host::CreateBuffersInput(Bits(), 24, 64, {0, 1}, {5, 17}),
+                                host::CreateBuffersReplyBytes(Bits()));
               return host.Dispose() ? 0 : 1;
             }),
             0u);
@@ -265,23 +265,23 @@ TEST_P(AsioRequests, StartTakesOnlyAnEventHandleOfTheCallerAndNeedsBuffers) {
     uint8_t cell = 0xFF;
     ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
                 if (c.buffers && !host.CreateBuffers({0}, {0}, 256)) return 1;
-                void* handles[] = {drvtest::NewEventHandle(), drvtest::NewMutexHandle(), host.Device(),
+                void* handles[] = {host::NewEventHandle(), host::NewMutexHandle(), host.Device(),
                                    reinterpret_cast<void*>(uintptr_t{0x7F0}), nullptr};
-                std::vector<uint8_t> in = drvtest::StartInput(Bits(), handles[c.handle]);
+                std::vector<uint8_t> in = host::StartInput(Bits(), handles[c.handle]);
                 in.resize(in.size() - c.inputTrim);
-                reply = host.Send(IOCTL_QX531_ASIO_START, in, drvtest::StartReplyBytes(Bits()) - c.outputTrim);
+                reply = host.Send(IOCTL_QX531_ASIO_START, in, host::StartReplyBytes(Bits()) - c.outputTrim);
                 active = device->AsioActive();
                 if (reply.ok) cell = *reinterpret_cast<volatile uint8_t*>(AddressIn(reply, Bits()));
                 host.Stop();
                 host.Dispose();
-                drvtest::CloseUserHandle(handles[0]);
-                drvtest::CloseUserHandle(handles[1]);
+                host::CloseUserHandle(handles[0]);
+                host::CloseUserHandle(handles[1]);
                 return 0;
               }),
               0u);
     EXPECT_EQ(reply.ok, c.ok);
     EXPECT_EQ(active, c.ok);
-    EXPECT_EQ(reply.bytes, c.ok ? drvtest::StartReplyBytes(Bits()) : 0u);
+    EXPECT_EQ(reply.bytes, c.ok ? host::StartReplyBytes(Bits()) : 0u);
     if (c.ok) {
       EXPECT_EQ(cell, 0u) << "the reply is the cell's address in the host";
     }
@@ -292,18 +292,18 @@ TEST_P(AsioRequests, AStartLetsGoOfTheEventOfTheStartBeforeAndStopOfItsOwn) {
   LONG first = 0, second = 0, firstAfterRestart = 0, secondAfterStop = 0;
   ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
               if (!host.CreateBuffers({0}, {0}, 256)) return 1;
-              void* a = drvtest::NewEventHandle();
-              void* b = drvtest::NewEventHandle();
-              if (!host.Send(IOCTL_QX531_ASIO_START, drvtest::StartInput(Bits(), a), 8).ok) return 2;
+              void* a = host::NewEventHandle();
+              void* b = host::NewEventHandle();
+              if (!host.Send(IOCTL_QX531_ASIO_START, host::StartInput(Bits(), a), 8).ok) return 2;
               first = ReferencesOf(a);
-              if (!host.Send(IOCTL_QX531_ASIO_START, drvtest::StartInput(Bits(), b), 8).ok) return 3;
+              if (!host.Send(IOCTL_QX531_ASIO_START, host::StartInput(Bits(), b), 8).ok) return 3;
               firstAfterRestart = ReferencesOf(a);
               second = ReferencesOf(b);
               if (!host.Stop()) return 4;
               secondAfterStop = ReferencesOf(b);
               host.Dispose();
-              drvtest::CloseUserHandle(a);
-              drvtest::CloseUserHandle(b);
+              host::CloseUserHandle(a);
+              host::CloseUserHandle(b);
               return 0;
             }),
             0u);
@@ -342,21 +342,21 @@ TEST_P(AsioRequests, TheSessionBelongsToTheFileObjectThatCreatedItsBuffers) {
   ASSERT_EQ(Host([&](AsioHost& owner) -> uint32_t {
               AsioHost other(Bits());
               if (!other.IsOpen() || !owner.CreateBuffers({0, 1}, {0, 1}, 128) || !owner.Start()) return 1;
-              void* event = drvtest::NewEventHandle();
+              void* event = host::NewEventHandle();
               for (const Step& s : steps) {
                 AsioHost& from = s.fromOwner ? owner : other;
                 std::vector<uint8_t> in;
                 uint32_t out = 32;
                 if (s.code == IOCTL_QX531_ASIO_CREATE_BUFFERS) {
-                  in = drvtest::CreateBuffersInput(Bits(), 24, 128, {2}, {2});
-                  out = drvtest::CreateBuffersReplyBytes(Bits());
+                  in = host::CreateBuffersInput(Bits(), 24, 128, {2}, {2});
+                  out = host::CreateBuffersReplyBytes(Bits());
                 } else if (s.code == IOCTL_QX531_ASIO_START) {
-                  in = drvtest::StartInput(Bits(), event);
+                  in = host::StartInput(Bits(), event);
                 }
                 replies.push_back(from.Send(s.code, in, out));
               }
               other.Dispose();
-              drvtest::CloseUserHandle(event);
+              host::CloseUserHandle(event);
               return 0;
             }),
             0u);
@@ -378,15 +378,15 @@ TEST_P(AsioRequests, ClosingTheOwnersHandleEndsTheSessionAsStopAndDisposeWould) 
                 AsioHost host(Bits());
                 if (!host.CreateBuffers(AllChannels(), AllChannels(), 256) || !host.Start()) return 1;
                 mappedBefore = Mappings();
-                event = drvtest::NewEventHandle();
+                event = host::NewEventHandle();
                 // The host's own event goes with the host; this one names the same kind of object
                 // and shows the driver's reference count on what it was given.
-                if (!host.Send(IOCTL_QX531_ASIO_START, drvtest::StartInput(Bits(), event), 8).ok) return 2;
+                if (!host.Send(IOCTL_QX531_ASIO_START, host::StartInput(Bits(), event), 8).ok) return 2;
               }
               mappedAfter = Mappings();
               eventReferences = ReferencesOf(event);
               activeAfter = device->AsioActive();
-              drvtest::CloseUserHandle(event);
+              host::CloseUserHandle(event);
               return 0;
             }),
             0u);

@@ -14,19 +14,19 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/Process.h"
 #include "sim/units/MainUnit.h"
-#include "tests/driver/AsioHost.h"
+#include "sim/host/AsioHost.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "tests/support/Seeds.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
 
 namespace {
 
-using drvtest::AsioHost;
+using host::AsioHost;
 using drvtest::DriverRig;
-using drvtest::StreamReport;
-using drvtest::Words;
+using host::StreamReport;
+using host::Words;
 
 std::vector<uint32_t> AllChannels() {
   std::vector<uint32_t> all;
@@ -135,7 +135,7 @@ TEST(AsioSession, TheEventIsNeverSetOnceStopHasReturned) {
                 // another point of a completion running beside it.
                 for (uint32_t round = 0; round < 24; ++round) {
                   if (round != 0 && !host.Start()) return 2;
-                  drvtest::Pause(1 + (round + static_cast<uint32_t>(seed)) % 11);
+                  host::Pause(1 + (round + static_cast<uint32_t>(seed)) % 11);
                   if (!host.Stop()) return 3;
                   // A set from before stop returned may still be pending; none may come after.
                   host.WaitForHalf(0);
@@ -176,9 +176,9 @@ TEST(AsioSession, ABufferSizeChangeAsksTheHostToResetAndItsStopRestartsTheStream
   rig.sched.RunFor(100 * plat::kNsPerMs);
   const uint32_t newFrames = first.mBufferFrames == 512 ? 256 : 512;
   ASSERT_EQ(rig.RunProgram(64, [&]() -> uint32_t {
-              std::vector<std::string> units = drvtest::FindUnitInterfaces();
+              std::vector<std::string> units = host::FindUnitInterfaces();
               if (units.empty()) return 1;
-              drvtest::Reply r = drvtest::SendControl(
+              host::Reply r = host::SendControl(
                   units[0], {IOCTL_QX531_SET_PREFERENCE,
                              Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion,
                                     PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(newFrames)}),
@@ -214,10 +214,10 @@ TEST(AsioSession, TheUnitPulledOutUnderAStreamingHostFailsItsRequestsAndStreamsA
       phase = 1;
       // Streams until its requests fail, as a host does until it gives the driver up.
       while (phase == 1) beforePull = asio.Stream(100, caps.mBufferFrames);
-      while (asio.OutputReady()) drvtest::Pause(10);
+      while (asio.OutputReady()) host::Pause(10);
     }
     mappedAfterClose = plat::CurrentProcess()->Mappings().size();
-    while (drvtest::FindUnitInterfaces().empty()) drvtest::Pause(50);
+    while (host::FindUnitInterfaces().empty()) host::Pause(50);
     AsioHost again(32);
     AsioCapsReply caps{};
     if (!again.GetCaps(&caps) || !again.CreateBuffers(AllChannels(), AllChannels(), caps.mBufferFrames) ||

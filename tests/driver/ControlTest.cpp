@@ -9,7 +9,7 @@
 
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/LcdTextBlock.h"
 #include "unit/PreferencesBlock.h"
@@ -19,10 +19,10 @@
 
 namespace {
 
-using drvtest::Control;
+using host::Control;
 using drvtest::DriverRig;
-using drvtest::Reply;
-using drvtest::Words;
+using host::Reply;
+using host::Words;
 
 constexpr uint32_t kErrorInvalidFunction = 1;   // STATUS_INVALID_DEVICE_REQUEST
 constexpr uint32_t kErrorInvalidParameter = 87;  // STATUS_INVALID_PARAMETER
@@ -102,9 +102,9 @@ TEST_P(Requests, EveryEngineRequestReachesTheUnitAndAnswersSuccessOrAnInvalidPar
   controls.push_back({IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
   std::vector<Reply> replies;
   EXPECT_EQ(rig.RunProgram(bits, [&]() -> uint32_t {
-              std::vector<std::string> units = drvtest::FindUnitInterfaces();
+              std::vector<std::string> units = host::FindUnitInterfaces();
               if (units.size() != 1) return 1;
-              replies = drvtest::SendControls(units[0], controls);
+              replies = host::SendControls(units[0], controls);
               return 0;
             }),
             0u);
@@ -170,8 +170,8 @@ TEST(ControlTransport, TheRequestNumberComesFromTheFunctionAloneAndOnlyBufferedR
     SCOPED_TRACE(bits);
     std::vector<Reply> replies;
     rig.RunProgram(bits, [&]() -> uint32_t {
-      std::vector<std::string> units = drvtest::FindUnitInterfaces();
-      if (!units.empty()) replies = drvtest::SendControls(units[0], controls);
+      std::vector<std::string> units = host::FindUnitInterfaces();
+      if (!units.empty()) replies = host::SendControls(units[0], controls);
       return 0;
     });
     ASSERT_EQ(replies.size(), controls.size());

@@ -17,7 +17,7 @@
 #include "sim/units/SignalSource.h"
 #include "tests/driver/DriverRig.h"
 #include "tests/driver/TestAdapter.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
 
@@ -294,11 +294,11 @@ TEST(KernelClientImage, ABufferSizeChangeTellsTheClientAndItsStopAndStartRestart
     ASSERT_GT(client.State().exchanges, 0u);
 
     const uint32_t set = rig.RunProgram(64, [changed] {
-      const std::vector<std::string> units = drvtest::FindUnitInterfaces();
+      const std::vector<std::string> units = host::FindUnitInterfaces();
       if (units.size() != 1) return 1u;
-      const drvtest::Reply reply = drvtest::SendControl(
+      const host::Reply reply = host::SendControl(
           units[0], {IOCTL_QX531_SET_PREFERENCE,
-                     drvtest::Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion,
+                     host::Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion,
                                      PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(changed)}),
                      0});
       return reply.ok ? 0u : 2u;

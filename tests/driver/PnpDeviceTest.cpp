@@ -19,7 +19,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "tests/support/Seeds.h"
 #include "unit/ControlRequests.h"
 #include "unit/QX531Device.h"
@@ -31,7 +31,7 @@ namespace {
 using drvtest::DriverRig;
 using drvtest::Load;
 
-SharedStateBlock StateOf(const drvtest::Reply& reply) {
+SharedStateBlock StateOf(const host::Reply& reply) {
   SharedStateBlock state{};
   if (reply.ok && reply.output.size() >= sizeof state) std::memcpy(&state, reply.output.data(), sizeof state);
   return state;
@@ -41,8 +41,8 @@ SharedStateBlock StateOf(const drvtest::Reply& reply) {
 std::vector<SharedStateBlock> PresentUnits(DriverRig& rig) {
   std::vector<SharedStateBlock> states;
   rig.RunProgram(64, [&]() -> uint32_t {
-    for (const std::string& path : drvtest::FindUnitInterfaces())
-      states.push_back(StateOf(drvtest::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)})));
+    for (const std::string& path : host::FindUnitInterfaces())
+      states.push_back(StateOf(host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)})));
     return 0;
   });
   return states;
@@ -53,11 +53,11 @@ std::vector<SharedStateBlock> PresentUnits(DriverRig& rig) {
 std::optional<uint32_t> ReadRegisterFromUserMode(DriverRig& rig, unsigned bits, uint32_t serial, uint32_t offset) {
   std::optional<uint32_t> value;
   rig.RunProgram(bits, [&]() -> uint32_t {
-    for (const std::string& path : drvtest::FindUnitInterfaces()) {
-      if (StateOf(drvtest::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)})).mSerial !=
+    for (const std::string& path : host::FindUnitInterfaces()) {
+      if (StateOf(host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)})).mSerial !=
           serial)
         continue;
-      drvtest::Reply reply = drvtest::SendControl(path, {IOCTL_QX531_READ_REGISTER, drvtest::Words({offset}), 4});
+      host::Reply reply = host::SendControl(path, {IOCTL_QX531_READ_REGISTER, host::Words({offset}), 4});
       if (reply.ok && reply.bytes == 4) value = reply.Word(0);
     }
     return 0;
@@ -273,10 +273,10 @@ TEST(UnitDriver, AnOrderlyRemovalWritesTheStopRegistersToAUnitStillOnTheBus) {
   DriverRig rig;
   sim::Kr6Unit kr6(6);
   rig.Plug(kr6);
-  const drvtest::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, drvtest::Words({QX531Device::kStreamMaskMidi}), 0};
+  const host::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, host::Words({QX531Device::kStreamMaskMidi}), 0};
   EXPECT_EQ(rig.RunProgram(32, [&]() -> uint32_t {
-              std::vector<std::string> units = drvtest::FindUnitInterfaces();
-              return units.size() == 1 && drvtest::SendControl(units[0], startMidi).ok ? 0 : 1;
+              std::vector<std::string> units = host::FindUnitInterfaces();
+              return units.size() == 1 && host::SendControl(units[0], startMidi).ok ? 0 : 1;
             }),
             0u);
   rig.Quiesce();

@@ -11,7 +11,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/UnitNameRecord.h"
@@ -19,13 +19,13 @@
 namespace {
 
 using drvtest::DriverRig;
-using drvtest::Words;
+using host::Words;
 
-drvtest::Control SetPreference(uint32_t id, uint32_t value) {
+host::Control SetPreference(uint32_t id, uint32_t value) {
   return {IOCTL_QX531_SET_PREFERENCE, Words({PreferencesBlock::kMagic, PreferencesBlock::kVersion, id, value}), 0};
 }
 
-drvtest::Control SetUnitName(uint32_t serial, const char* name) {
+host::Control SetUnitName(uint32_t serial, const char* name) {
   UnitNameRecord record{};
   record.mSerial = serial;
   std::strncpy(record.mName, name, sizeof record.mName - 1);
@@ -35,15 +35,15 @@ drvtest::Control SetUnitName(uint32_t serial, const char* name) {
 }
 
 // The preferences as the first unit's driver answers them to a program.
-PreferencesBlock PreferencesOf(DriverRig& rig, const std::vector<drvtest::Control>& before = {}) {
+PreferencesBlock PreferencesOf(DriverRig& rig, const std::vector<host::Control>& before = {}) {
   PreferencesBlock block{};
   rig.RunProgram(64, [&]() -> uint32_t {
-    std::vector<std::string> units = drvtest::FindUnitInterfaces();
+    std::vector<std::string> units = host::FindUnitInterfaces();
     if (units.empty()) return 1;
-    std::vector<drvtest::Control> controls = before;
+    std::vector<host::Control> controls = before;
     controls.push_back({IOCTL_QX531_GET_PREFERENCES, {}, sizeof block});
-    std::vector<drvtest::Reply> replies = drvtest::SendControls(units[0], controls);
-    for (const drvtest::Reply& r : replies)
+    std::vector<host::Reply> replies = host::SendControls(units[0], controls);
+    for (const host::Reply& r : replies)
       if (!r.ok) return 2;
     std::memcpy(&block, replies.back().output.data(), sizeof block);
     return 0;

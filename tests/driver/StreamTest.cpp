@@ -16,7 +16,7 @@
 #include "platform/kernel/Pool.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "tests/support/Seeds.h"
 #include "unit/ControlRequests.h"
 #include "unit/PreferencesBlock.h"
@@ -26,9 +26,9 @@
 
 namespace {
 
-using drvtest::Control;
+using host::Control;
 using drvtest::DriverRig;
-using drvtest::Words;
+using host::Words;
 using plat::kNsPerMs;
 using plat::kNsPerSecond;
 
@@ -71,9 +71,9 @@ class DriverStream : public testing::Test {
   // Sends the controls from a user process to the main unit; true when each succeeded.
   bool Send(const std::vector<Control>& controls) {
     return rig->RunProgram(64, [&]() -> uint32_t {
-             std::vector<std::string> units = drvtest::FindUnitInterfaces();
+             std::vector<std::string> units = host::FindUnitInterfaces();
              if (units.size() != 1) return 1;
-             for (const drvtest::Reply& r : drvtest::SendControls(units[0], controls))
+             for (const host::Reply& r : host::SendControls(units[0], controls))
                if (!r.ok) return 2;
              return 0;
            }) == 0;
@@ -82,9 +82,9 @@ class DriverStream : public testing::Test {
   SharedStateBlock SharedState() {
     SharedStateBlock state{};
     rig->RunProgram(64, [&]() -> uint32_t {
-      std::vector<std::string> units = drvtest::FindUnitInterfaces();
+      std::vector<std::string> units = host::FindUnitInterfaces();
       if (units.size() != 1) return 1;
-      drvtest::Reply r = drvtest::SendControl(units[0], {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof state});
+      host::Reply r = host::SendControl(units[0], {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof state});
       if (r.ok && r.output.size() >= sizeof state) std::memcpy(&state, r.output.data(), sizeof state);
       return 0;
     });
@@ -95,9 +95,9 @@ class DriverStream : public testing::Test {
   std::string Log() {
     std::string text;
     rig->RunProgram(64, [&]() -> uint32_t {
-      std::vector<std::string> units = drvtest::FindUnitInterfaces();
+      std::vector<std::string> units = host::FindUnitInterfaces();
       if (units.size() != 1) return 1;
-      drvtest::Reply r = drvtest::SendControl(units[0], {IOCTL_QX531_READ_LOG, {}, 16384});
+      host::Reply r = host::SendControl(units[0], {IOCTL_QX531_READ_LOG, {}, 16384});
       text.assign(r.output.begin(), r.output.begin() + r.bytes);
       return 0;
     });

@@ -12,7 +12,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "unit/ControlRequests.h"
 #include "unit/QX531Device.h"
 
@@ -27,10 +27,10 @@ class WindowWrites : public testing::Test {
     rig.Quiesce();
     device = rig.DeviceOf(unit);
     ASSERT_NE(device, nullptr);
-    const drvtest::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, drvtest::Words({QX531Device::kStreamMaskMidi}), 0};
+    const host::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, host::Words({QX531Device::kStreamMaskMidi}), 0};
     ASSERT_EQ(rig.RunProgram(64, [&]() -> uint32_t {
-                std::vector<std::string> units = drvtest::FindUnitInterfaces();
-                return units.size() == 1 && drvtest::SendControl(units[0], startMidi).ok ? 0 : 1;
+                std::vector<std::string> units = host::FindUnitInterfaces();
+                return units.size() == 1 && host::SendControl(units[0], startMidi).ok ? 0 : 1;
               }),
               0u);
     rig.Quiesce();
@@ -49,10 +49,10 @@ TEST(WindowWritesOfAnExpansionUnit, AFaderMovedAtTheUnitReachesTheEnginesStatusW
   rig.Quiesce();
   QX531PnpDevice* device = rig.DeviceOf(kr6);
   ASSERT_NE(device, nullptr);
-  const drvtest::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, drvtest::Words({QX531Device::kStreamMaskMidi}), 0};
+  const host::Control startMidi{IOCTL_QX531_SET_STREAM_MASK, host::Words({QX531Device::kStreamMaskMidi}), 0};
   ASSERT_EQ(rig.RunProgram(64, [&]() -> uint32_t {
-              std::vector<std::string> units = drvtest::FindUnitInterfaces();
-              return units.size() == 1 && drvtest::SendControl(units[0], startMidi).ok ? 0 : 1;
+              std::vector<std::string> units = host::FindUnitInterfaces();
+              return units.size() == 1 && host::SendControl(units[0], startMidi).ok ? 0 : 1;
             }),
             0u);
   rig.Quiesce();

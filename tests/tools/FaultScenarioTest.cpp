@@ -1,6 +1,6 @@
-// The main job's scenario under the faults of a real bus: each run streams 18x18 with host MIDI,
-// lamp and setting traffic, prints what it recovered (how many lists until the stream was back,
-// what was unlocked) and must lose nothing the engine accepted, nor any audio outside the faults.
+// The main job's scenario under the faults of a real bus, through the kernel driver: each run sends
+// host MIDI, lamp and setting traffic, prints what it recovered and must lose nothing the driver
+// accepted, nor any audio outside the faults.
 // The reset storm runs for QX_STORM_SECONDS virtual seconds (3 unless set; 60 is the full storm).
 #include <gtest/gtest.h>
 

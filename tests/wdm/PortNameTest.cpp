@@ -7,7 +7,7 @@
 
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 #include "tests/wdm/WdmRig.h"
 #include "unit/ControlRequests.h"
 #include "unit/SharedStateBlock.h"
@@ -46,8 +46,8 @@ TEST(AdapterPortName, RenamingAnExpansionUnitRenamesItsMidiKR6Interfaces) {
 
   const uint32_t serial = kr6.Serial();
   rig.RunProgram(64, [&]() -> uint32_t {
-    for (const std::string& path : drvtest::FindUnitInterfaces()) {
-      drvtest::Reply state = drvtest::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
+    for (const std::string& path : host::FindUnitInterfaces()) {
+      host::Reply state = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
       SharedStateBlock block{};
       std::memcpy(&block, state.output.data(), std::min(state.output.size(), sizeof block));
       if (block.mSerial != serial) continue;
@@ -56,7 +56,7 @@ TEST(AdapterPortName, RenamingAnExpansionUnitRenamesItsMidiKR6Interfaces) {
       std::strcpy(record.mName, "Left wing");
       std::vector<uint8_t> bytes(sizeof record);
       std::memcpy(bytes.data(), &record, sizeof record);
-      EXPECT_TRUE(drvtest::SendControl(path, {IOCTL_QX531_SET_UNIT_RECORD, bytes, 0}).ok);
+      EXPECT_TRUE(host::SendControl(path, {IOCTL_QX531_SET_UNIT_RECORD, bytes, 0}).ok);
     }
     return 0;
   });

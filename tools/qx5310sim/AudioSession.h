@@ -1,10 +1,10 @@
-// The audio of the main job: a client that streams all 18 channels each way and loops every record
-// channel into its playback channel, as an ASIO host would with its inputs patched to its outputs.
-// The unit's inputs carry sines on channels 1-16 and, on 17-18, the ramp that names channel and
-// frame, so the loop can be checked bit for bit at the unit's outputs.
+// The audio of the main job: the panel sets rate and buffer size, and an ASIO host in a process of
+// its own streams all 18 channels each way through the kernel driver, copying every record channel
+// into its playback channel as a host with its inputs patched to its outputs would. The unit's
+// inputs carry sines on channels 1-16 and, on 17-18, the ramp that names channel and frame, so the
+// loop can be checked bit for bit at the unit's outputs.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,10 +13,10 @@
 #include "platform/kernel/Scheduler.h"
 #include "sim/units/PlaybackConsumer.h"
 #include "sim/units/WavWriter.h"
+#include "tools/qx5310sim/HostProcess.h"
 #include "tools/qx5310sim/LoopCheck.h"
 
 namespace sim {
-class EnginePlatformDouble;
 class MainUnit;
 }  // namespace sim
 class Report;
@@ -26,65 +26,70 @@ class AudioSession : private sim::PlaybackSink {
   static constexpr uint32_t kChannels = 18;
 
   // The WAV files of what was recorded and what the unit received go into outDir.
-  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, sim::EnginePlatformDouble& engine, std::string outDir);
+  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir);
   ~AudioSession();
 
-  // Sets rate and buffer size as the panel would, starts streaming and waits until the stream
-  // locks; false (and a loss in the report) when it does not.
+  // Sets rate and buffer size as the panel would, starts the ASIO host and waits until the host
+  // sees the stream locked; false (and a loss in the report) when it does not.
   bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
-  void Stop();  // before the engine goes
+  // The host opens the main unit again, as it does when the unit came back.
+  void Restart();
+  // Ends the host's program; before the units go.
+  void Stop();
   void WriteReport(Report& report);
 
-  // Under faults: a gap in the recorded stream, and a loop that comes back at another distance, are
-  // allowed where a fault broke the stream, and nowhere else. Called before Start.
+  // Under faults: breaks are allowed where a fault broke the stream, and nowhere else. Called
+  // before Start.
   void ExpectFaults();
   // A fault is injected now.
   void FaultAt();
-  uint32_t RecordChannel() const;
-  // How often and for how long the stream was broken, and what it lost.
+  // Whether the unit is playing what the host sends now.
+  bool Playing() const;
+  // How often and for how long the stream was broken at the unit.
   void WriteFaultReport(Report& report) const;
 
  private:
-  void OnHalf(uint32_t half, uint32_t frames);
+  enum class HostState { Opening, Streaming, Failed };
+  uint32_t HostMain();
+  void OnHalf(const std::vector<const int32_t*>& record, uint32_t frames);
   void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override;
+  bool HostSeesLock();
   void DropFiles();
-  uint64_t RecordLists() const;
-  void NoteBreaks(uint64_t gapsBefore);
-  static constexpr uint64_t kListsAFaultStaysOpen = 8;
 
   plat::Scheduler& sched_;
   sim::MainUnit& unit_;
-  sim::EnginePlatformDouble& engine_;
   std::string recordedPath_;
   std::string receivedPath_;
   uint32_t rate_ = 0;
   uint32_t frames_ = 0;
+  uint32_t capsFrames_ = 0;  // a half as the driver's capabilities told the host
   plat::VTime started_ = 0;
   plat::VTime lockedAt_ = 0;
-  // The output is written and checked as it comes; these rows hold one half or one packet.
+  uint64_t framesAtStop_ = 0;
+  // The host's program and what it tells the machine.
+  HostProgram host_;
+  HostState hostState_ = HostState::Opening;
+  bool stop_ = false;
+  bool reopen_ = false;
+  uint64_t halves_ = 0;
+  uint64_t opened_ = 0;
+  uint64_t outputReadyFailures_ = 0;
+  // What was recorded and what the unit played go through buffers of one half or one packet into
+  // the WAV files and the loop check, so nothing grows with the run.
   sim::WavWriter recordedWav_;
   sim::WavWriter receivedWav_;
   std::unique_ptr<LoopCheck> loop_;
   std::vector<int32_t> recordedRows_;
   std::vector<int32_t> playedRows_;
-  uint32_t measuredRate_ = 0;
-  uint32_t dbcErrors_ = 0;
-  uint32_t dbsErrors_ = 0;
-  uint64_t halves_ = 0;
-  uint64_t wrongHalves_ = 0;
+  bool heardHost_ = false;  // the unit has played a frame of the host's
   // Under faults.
   bool faultMode_ = false;
-  bool faultOpen_ = false;  // a fault was injected and its breaks are yet to come
-  uint64_t faultAtLists_ = 0;
-  uint64_t faults_ = 0;
-  plat::VTime lastHalfAt_ = 0;
-  uint64_t listsAtLastHalf_ = 0;
-  uint64_t breaks_ = 0;
-  uint64_t breaksWithoutFault_ = 0;
-  plat::VTime brokenFor_ = 0;
-  std::vector<uint64_t> listsUntilBack_;
-  uint64_t gapsInFaults_ = 0;
-  uint64_t gapsOutside_ = 0;
+  uint32_t faults_ = 0;
   plat::VTime faultsFrom_ = 0;
-  std::string unitAtEnd_;  // what the unit was doing when the run ended with the stream broken
+  plat::VTime lastFaultAt_ = 0;
+  plat::VTime lastPlayedAt_ = 0;
+  uint32_t breaks_ = 0;
+  uint32_t breaksWithoutFault_ = 0;
+  plat::VTime brokenFor_ = 0;
+  std::string unitAtEnd_;
 };

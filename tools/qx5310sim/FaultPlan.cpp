@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include "sim/bus/Bus.h"
-#include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
+#include "tools/qx5310sim/Machine.h"
+#include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
-#include "unit/ControlRequests.h"
 #include "unit/OvrTable.h"
 #include "unit/PreferencesBlock.h"
+#include "unit/RegisterMap.h"
 
 namespace {
 
@@ -24,6 +27,7 @@ constexpr uint32_t kTicksPerSetting = 100;
 constexpr uint32_t kTicksPerPacketFault = 50;
 constexpr uint32_t kPullAtTick = 100, kPlugBackAtTick = 130;
 constexpr plat::VTime kDrain = 500 * plat::kNsPerMs;  // after the faults, for what is still due
+constexpr plat::VTime kStreamBackLimit = 5 * plat::kNsPerSecond;
 constexpr uint8_t kLampNote = 94;  // a Mackie Control transport button the session leaves alone
 constexpr uint32_t kOvrIndices[2] = {10, 30};
 
@@ -84,13 +88,16 @@ std::string FaultPlan::Describe() const {
 }
 
 struct FaultRun::State {
-  State(plat::Scheduler& scheduler, sim::Bus& theBus, const FaultPlan& thePlan, AudioSession* theAudio)
-      : sched(scheduler), bus(theBus), plan(thePlan), audio(theAudio) {}
+  State(Machine& theMachine, const FaultPlan& thePlan, AudioSession* theAudio, std::function<void(const Target&)> theRestart)
+      : machine(theMachine), sched(theMachine.Scheduler()), bus(theMachine.Bus()), plan(thePlan), audio(theAudio),
+        restart(std::move(theRestart)) {}
 
+  Machine& machine;
   plat::Scheduler& sched;
   sim::Bus& bus;
   FaultPlan plan;
   AudioSession* audio;
+  std::function<void(const Target&)> restart;
   std::string described = plan.Describe();
   sim::MainUnit* mainUnit = nullptr;
   std::vector<Target> units;
@@ -98,7 +105,11 @@ struct FaultRun::State {
   uint32_t tick = 0;
   uint32_t resets = 0;
   std::vector<std::string> packetFaults;
-  std::vector<uint32_t> sentMidi;
+  std::vector<uint32_t> sentMidi;  // what the unit's port accepted
+  uint32_t midiNotTaken = 0;       // refused while the unit was away or its ring was full
+  // Events accepted from the tick of a pull of the main unit until the driver let its port go:
+  // their writes were still to come when the cable left, and went with it.
+  std::vector<std::pair<size_t, size_t>> inFlightAtPulls;
   struct Lamp {
     Target* target = nullptr;
     std::optional<uint8_t> number = std::nullopt;  // the unit's lamp that the note lights
@@ -118,8 +129,9 @@ struct FaultRun::State {
   }
 };
 
-FaultRun::FaultRun(plat::Scheduler& scheduler, sim::Bus& bus, const FaultPlan& plan, AudioSession* audio)
-    : state_(std::make_unique<State>(scheduler, bus, plan, audio)) {}
+FaultRun::FaultRun(Machine& machine, const FaultPlan& plan, AudioSession* audio,
+                   std::function<void(const Target&)> restart)
+    : state_(std::make_unique<State>(machine, plan, audio, std::move(restart))) {}
 
 FaultRun::~FaultRun() = default;
 
@@ -144,31 +156,37 @@ void FaultRun::State::FindLamp(Lamp& lamp) {
   const sim::Surface& surface = lamp.target->hardware->GetSurface();
   std::vector<uint8_t> before(256);
   for (int i = 0; i < 256; ++i) before[i] = surface.Lamp(static_cast<uint8_t>(i));
-  lamp.target->engine->SendMIDIOut(MidiPacket(4, 0x90, kLampNote, 0x7F));
+  lamp.target->send(MidiPacket(4, 0x90, kLampNote, 0x7F));
   sched.RunFor(20 * plat::kNsPerMs);
   for (int i = 0; i < 256 && !lamp.number; ++i)
     if (surface.Lamp(static_cast<uint8_t>(i)) != 0 && before[i] == 0) lamp.number = static_cast<uint8_t>(i);
-  lamp.target->engine->SendMIDIOut(MidiPacket(4, 0x90, kLampNote, 0));
+  lamp.target->send(MidiPacket(4, 0x90, kLampNote, 0));
   sched.RunFor(20 * plat::kNsPerMs);
 }
 
 void FaultRun::State::Step() {
-  units[0].engine->SendMIDIOut(HostEvent(static_cast<uint32_t>(sentMidi.size())));
-  sentMidi.push_back(HostEvent(static_cast<uint32_t>(sentMidi.size())));
+  const uint32_t event = HostEvent(static_cast<uint32_t>(sentMidi.size()));
+  const bool took = units[0].send(event);
+  if (!inFlightAtPulls.empty() && inFlightAtPulls.back().second == SIZE_MAX && !took)
+    inFlightAtPulls.back().second = sentMidi.size();
+  if (took)
+    sentMidi.push_back(event);
+  else
+    ++midiNotTaken;
   if (tick % kTicksPerLamp == 5) {
     for (Lamp& l : lamps) {
       if (!l.number) continue;
       l.on = !l.on;
       ++l.toggles;
-      l.target->engine->SendMIDIOut(MidiPacket(4, 0x90, kLampNote, l.on ? 0x7F : 0));
+      if (!l.target->send(MidiPacket(4, 0x90, kLampNote, l.on ? 0x7F : 0))) {
+        l.on = !l.on;  // not taken: the host still shows the lamp as it was
+        continue;
+      }
     }
   }
   if (tick % kTicksPerSetting == 50) {
     const uint32_t index = kOvrIndices[settingsSent % 2];
-    SetPreferenceRequest request{PreferencesBlock::kMagic, PreferencesBlock::kVersion,
-                                 PreferencesBlock::kParamOvrThreshold, index};
-    uint32_t returned = 0;
-    if (units[0].engine->HandleControlRequest(11, &request, sizeof request, 0, &returned) == kQX531Success) {
+    if (Panel::SetParameter(PreferencesBlock::kParamOvrThreshold, index)) {
       ++settingsSent;
       lastOvr = index;
     }
@@ -181,7 +199,7 @@ void FaultRun::State::Step() {
   if (plan.packets && tick % kTicksPerPacketFault == 25 && audio != nullptr) {
     const size_t k = packetFaults.size() % std::size(kPacketFaults);
     Fault();
-    bus.InjectIsoFault(audio->RecordChannel(), kPacketFaults[k]);
+    bus.InjectIsoFault(mainUnit->Register(RECORD_ISOCHANNEL), kPacketFaults[k]);
     packetFaults.push_back(kPacketFaultNames[k]);
   }
   if (tick == kPullAtTick) Pull(false);
@@ -193,9 +211,18 @@ void FaultRun::State::Pull(bool back) {
   auto pull = [&](Target& t) {
     if (t.hardware->GetBus() == nullptr && back) {
       Fault();
-      t.hardware->Plug(bus);
+      machine.Plug(*t.hardware);
+      if (restart) restart(t);
+      // A unit that starts afresh may light another lamp for the note: the host looks again.
+      for (Lamp& l : lamps)
+        if (l.target == &t) {
+          l.number.reset();
+          l.on = false;
+          FindLamp(l);
+        }
       pulls.push_back(t.name + " plugged back");
     } else if (!back) {
+      if (&t == &units[0] && !sentMidi.empty()) inFlightAtPulls.push_back({sentMidi.size() - 1, SIZE_MAX});
       Fault();
       t.hardware->Unplug();
       pulls.push_back(t.name + " pulled");
@@ -210,6 +237,9 @@ void FaultRun::Drain() {
   s.Pull(true);
   s.plan = FaultPlan{};
   s.sched.RunFor(kDrain);
+  // A unit plugged back late starts its streams anew, which takes it about a second.
+  if (s.audio != nullptr)
+    s.sched.RunUntil([&s] { return s.audio->Playing(); }, s.sched.Now() + kStreamBackLimit);
 }
 
 void FaultRun::WriteReport(Report& report) {
@@ -223,6 +253,8 @@ void FaultRun::WriteReport(Report& report) {
                                    std::to_string(s.bus.LostCycles()) + " cycles lost in all");
   if (s.mainUnit != nullptr && s.mainUnit->FramesLost() != 0)
     report.Value("frames lost to reset cycles", std::to_string(s.mainUnit->FramesLost()));
+  for (const auto& p : s.pulls) report.Line(p);
+  if (s.audio != nullptr) s.audio->WriteFaultReport(report);
   if (!s.packetFaults.empty()) {
     std::map<std::string, int> counts;
     for (const auto& f : s.packetFaults) ++counts[f];
@@ -230,25 +262,36 @@ void FaultRun::WriteReport(Report& report) {
     for (const auto& [what, n] : counts) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
     report.Value("record packets", text);
   }
-  for (const auto& p : s.pulls) report.Line(p);
-  if (s.audio != nullptr) s.audio->WriteFaultReport(report);
 
   // MIDI: every event the host sent reaches the unit once, in order.
   const std::vector<uint32_t>& got = s.units[0].hardware->MidiOutPackets(0);
   std::map<uint32_t, int> seen;
   for (uint32_t p : got) ++seen[p];
-  size_t missing = 0, twice = 0;
-  for (uint32_t p : s.sentMidi) {
+  size_t missing = 0, twice = 0, inFlight = 0;
+  std::vector<uint32_t> expected;
+  for (size_t i = 0; i < s.sentMidi.size(); ++i) {
+    const uint32_t p = s.sentMidi[i];
     const int n = seen.count(p) != 0 ? seen[p] : 0;
+    bool atPull = false;
+    for (const auto& [from, to] : s.inFlightAtPulls) atPull = atPull || (i >= from && i < to);
+    if (n == 0 && atPull) {
+      ++inFlight;
+      continue;
+    }
+    expected.push_back(p);
     missing += n == 0;
     twice += n > 1;
   }
-  const bool inOrder = got == s.sentMidi;
+  const bool inOrder = got == expected;
   report.Value("MIDI to " + s.units[0].name, std::to_string(s.sentMidi.size()) + " sent, " +
                                                  std::to_string(got.size()) + " arrived, " + std::to_string(missing) +
                                                  " missing, " + std::to_string(twice) + " twice" +
-                                                 (inOrder || missing + twice != 0 ? "" : ", out of order"));
-  if (missing != 0) report.Lost(std::to_string(missing) + " MIDI event(s) the engine accepted never reached the unit");
+                                                 (inOrder || missing + twice != 0 ? "" : ", out of order") +
+                                                 (inFlight != 0 ? "; " + std::to_string(inFlight) +
+                                                                      " in flight when the cable was pulled" : "") +
+                                                 (s.midiNotTaken != 0 ? "; " + std::to_string(s.midiNotTaken) +
+                                                                            " not taken while the unit was away" : ""));
+  if (missing != 0) report.Lost(std::to_string(missing) + " MIDI event(s) the driver accepted never reached the unit");
   if (twice != 0) report.Lost(std::to_string(twice) + " MIDI event(s) reached the unit more than once");
   if (!inOrder && missing + twice == 0) report.Lost("MIDI events reached the unit out of order");
 
@@ -258,26 +301,33 @@ void FaultRun::WriteReport(Report& report) {
       continue;
     }
     const bool lit = l.target->hardware->GetSurface().Lamp(*l.number) != 0;
-    report.Value("lamps on " + l.target->name, std::to_string(l.toggles) + " switched, the last " +
+    report.Value("lamps on " + l.target->name, std::to_string(l.toggles) + " switched (lamp " +
+                                                   std::to_string(*l.number) + "), the last " +
                                                    (l.on ? "on" : "off") + ", the unit's lamp " + (lit ? "on" : "off"));
     if (lit != l.on) report.Lost("the last lamp the host set on " + l.target->name + " did not reach it");
   }
 
-  // Every unit is back on the bus by now, so its writers had no reason to give anything up.
+  // Every unit is back on the bus by now, so its writers had no reason to give anything up. What
+  // they gave up is in each unit's debug log; a unit pulled out took its log with it.
+  const std::vector<Panel::WriterDrops> drops = Panel::ReadWriterDrops();
   for (const Target& t : s.units) {
-    static constexpr const char* kItems[kWriterItemKinds] = {"lamps", "fader targets", "MIDI events", "settings",
-                                                             "notification addresses"};
-    uint32_t total = t.engine->MidiOutDropped();
-    std::string text;
-    for (uint32_t k = 0; k < kWriterItemKinds; ++k) {
-      const uint32_t n = t.engine->DroppedItems(static_cast<WriterItems>(k));
-      total += n;
-      if (n != 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + kItems[k];
+    const Panel::WriterDrops* found = nullptr;
+    for (const Panel::WriterDrops& d : drops)
+      if (t.serial == 0 ? d.unitKind == Panel::kMainUnit : d.unitKind == Panel::kExpansionUnit && d.serial == t.serial)
+        found = &d;
+    if (found == nullptr) {
+      report.Value("writers dropped, " + t.name, "no log: the host does not find the unit");
+      report.Lost("the host does not find " + t.name + " at the end");
+      continue;
     }
-    if (t.engine->MidiOutDropped() != 0)
-      text += (text.empty() ? "" : ", ") + std::to_string(t.engine->MidiOutDropped()) + " MIDI events the ring had no room for";
+    uint32_t total = 0;
+    std::string text;
+    for (const auto& [what, n] : found->dropped) {
+      total += n;
+      if (n != 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+    }
     report.Value("writers dropped, " + t.name, text.empty() ? "none" : text);
-    if (total != 0) report.Lost(t.name + "'s writers dropped what the engine had accepted");
+    if (total != 0) report.Lost(t.name + "'s writers dropped what the driver had accepted");
   }
 
   if (s.lastOvr) {

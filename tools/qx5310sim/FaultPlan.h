@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,11 +14,11 @@
 
 namespace sim {
 class Bus;
-class EnginePlatformDouble;
 class MainUnit;
 class Unit;
 }  // namespace sim
 class AudioSession;
+class Machine;
 class Report;
 
 struct FaultPlan {
@@ -41,10 +42,13 @@ class FaultRun {
   struct Target {
     std::string name;
     sim::Unit* hardware;
-    sim::EnginePlatformDouble* engine;
+    uint32_t serial;                     // 0 for the main unit
+    std::function<bool(uint32_t)> send;  // one MIDIEventPacket to the unit's host port
   };
 
-  FaultRun(plat::Scheduler& scheduler, sim::Bus& bus, const FaultPlan& plan, AudioSession* audio);
+  // `restart` runs for a pulled unit that is back once plug and play has started it: what its
+  // clients do for a unit that arrives.
+  FaultRun(Machine& machine, const FaultPlan& plan, AudioSession* audio, std::function<void(const Target&)> restart);
   ~FaultRun();
 
   // Runs the faults and the traffic from now until `end`. units[0] is the main unit: the MIDI goes

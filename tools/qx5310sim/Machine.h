@@ -1,6 +1,9 @@
 // The simulated machine: the virtual clock and scheduler, the registry, which persists in a state
-// file between runs so settings survive as they would on a real computer, and the 1394 bus with
-// the host's node on it.
+// file between runs so settings survive as they would on a real computer, plug and play, and the
+// 1394 bus with the bus driver on it. At boot the unit driver is installed as its installer would
+// (its service key, qx5310.sys bound to the units' hardware ids), so plug and play loads it for
+// every unit that joins the bus; the audio adapter's place on each unit's child device is taken by
+// the host's MIDI adapter (tools/qx5310sim/HostMidiAdapter.h).
 #pragma once
 
 #include <memory>
@@ -8,9 +11,12 @@
 
 #include "platform/kernel/Scheduler.h"
 #include "sim/bus/Bus.h"
-#include "sim/bus/HostNode.h"
 
 class Report;
+
+namespace sim {
+class Unit;
+}
 
 class Machine {
  public:
@@ -18,10 +24,18 @@ class Machine {
   ~Machine();
 
   void Boot(Report& report);
+  // Removes every device, unloads the drivers, and counts what was left behind as lost.
   void Shutdown(Report& report);
   plat::Scheduler& Scheduler() { return *scheduler_; }
   sim::Bus& Bus() { return *bus_; }
-  sim::HostNode& Host() { return *host_; }
+  // A unit joins the bus (or leaves it), and the machine runs until plug and play has settled.
+  void Plug(sim::Unit& unit);
+  void Unplug(sim::Unit& unit);
+  // Runs until the latest bus reset has been scanned and plug and play has settled.
+  void Settle();
+  // How plug and play holds the unit's device and its child, as Device Manager would tell:
+  // "started, child started", "failed (0xC0000001)", "not on the bus", ...
+  std::string DeviceState(const sim::Unit& unit) const;
   // The trace hash at shutdown, kept once the scheduler is gone.
   uint64_t TraceHash() const { return traceHash_; }
 
@@ -29,6 +43,5 @@ class Machine {
   std::string stateFile_;
   std::unique_ptr<plat::Scheduler> scheduler_;
   std::unique_ptr<sim::Bus> bus_;
-  std::unique_ptr<sim::HostNode> host_;
   uint64_t traceHash_ = 0;
 };

@@ -1,19 +1,23 @@
 #include "tools/qx5310sim/Scenario.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/kernel/RegistryHive.h"
-#include "sim/host/EnginePlatformDouble.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
+#include "tools/qx5310sim/HostMidiAdapter.h"
+#include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Machine.h"
+#include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
-#include "unit/ControlRequests.h"
-#include "unit/UnitTable.h"
+#include "unit/PreferencesBlock.h"
+#include "unit/QX531Device.h"
 
 namespace {
 
@@ -26,121 +30,177 @@ std::string Hex(uint32_t v) {
   return buf;
 }
 
-// The stored settings stand where the kernel driver keeps them, so they survive between runs.
-void LoadPreferences(sim::DoubleSettingsStore& store) {
+// Whether the driver stored settings in an earlier run: the machine's registry, as a person
+// would look into it before the units are plugged in.
+bool StoredSettingsFound() {
   plat::RegistryValue value;
-  if (!NT_SUCCESS(plat::RegistryHive::QueryValue(kParametersKey, kPreferencesValue, &value))) return;
-  if (value.type != REG_BINARY || value.data.size() != sizeof(PreferencesBlock)) return;
-  PreferencesBlock block;
-  std::memcpy(&block, value.data.data(), sizeof block);
-  store.block = block;
+  return NT_SUCCESS(plat::RegistryHive::QueryValue(kParametersKey, kPreferencesValue, &value)) &&
+         value.type == REG_BINARY && value.data.size() == sizeof(PreferencesBlock);
 }
 
-void SavePreferences(const sim::DoubleSettingsStore& store, Report& report) {
-  if (!store.block) return;
-  if (!NT_SUCCESS(plat::RegistryHive::CreateKey(kParametersKey)) ||
-      !NT_SUCCESS(plat::RegistryHive::SetValue(kParametersKey, kPreferencesValue, REG_BINARY, &*store.block,
-                                               sizeof(PreferencesBlock))))
-    report.Lost("the settings could not be stored in the registry");
-}
-
-void ReportUnit(Report& report, const char* what, const sim::EnginePlatformDouble& unit) {
-  const SharedStateBlock& s = unit.SharedState();
-  int slot = -1;
-  for (uint32_t i = 0; i < UnitTable::kSlots; ++i)
-    if (UnitTable::Shared().At(i) == &unit) slot = static_cast<int>(i);
+// A unit as the host's client library sees it.
+void ReportUnit(Report& report, const Machine& machine, const std::string& what, const sim::Unit& hw, uint32_t serial,
+                const std::vector<Panel::UnitView>& views) {
+  const std::string device = machine.DeviceState(hw);
+  report.Value(what + " device", device);
+  if (device != "started, child started") report.Lost(what + "'s devices did not start");
+  const Panel::UnitView* view = nullptr;
+  for (const Panel::UnitView& v : views)
+    if (serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
+                    : v.state.mUnitKind == Panel::kExpansionUnit && v.state.mSerial == serial)
+      view = &v;
+  if (view == nullptr) {
+    report.Line(what + ": not found by the host");
+    report.Lost(what + " was not found through the client library");
+    return;
+  }
+  const SharedStateBlock& s = view->state;
   std::string name(s.mUnitName.mName, strnlen(s.mUnitName.mName, UnitNameRecord::kNameBytes));
-  report.Line(std::string(what) + ": kind " + std::to_string(unit.UnitKind()) + ", slot " + std::to_string(slot) +
-              (s.mActive ? " (active)" : "") + ", node " + std::to_string(unit.NodeNumber()) + ", versions " +
-              Hex(s.mRegisterVersion) + " " + Hex(s.mFpgaVersion) + " " + Hex(s.mArmVersion) + " " +
-              Hex(s.mHardwareVersion) + (unit.Serial() != 0 ? ", serial " + std::to_string(unit.Serial()) : "") +
-              (name.empty() ? "" : ", name \"" + name + "\""));
+  if (name.empty()) name = view->name;
+  report.Line(what + ": kind " + std::to_string(s.mUnitKind) + ", slot " + std::to_string(s.mUnitIndex) +
+              (s.mActive ? " (active)" : "") +
+              (view->expansionSlot >= 0 ? ", library slot " + std::to_string(view->expansionSlot) : "") +
+              ", versions " + Hex(s.mRegisterVersion) + " " + Hex(s.mFpgaVersion) + " " + Hex(s.mArmVersion) + " " +
+              Hex(s.mHardwareVersion) + (s.mSerial != 0 ? ", serial " + std::to_string(s.mSerial) : "") +
+              (name.empty() ? "" : ", name \"" + name + "\"") +
+              (HostMidiAdapter::Bound(hw.Guid()) ? ", host MIDI adapter bound" : ", no host MIDI adapter"));
+  if (!HostMidiAdapter::Bound(hw.Guid())) report.Lost(what + " has no host MIDI adapter");
+}
+
+// What the units' writers gave up, from their debug logs: nothing, when every unit stayed.
+void ReportWriterDrops(Report& report) {
+  std::string text;
+  for (const Panel::WriterDrops& unit : Panel::ReadWriterDrops())
+    for (const auto& [what, n] : unit.dropped)
+      if (n != 0)
+        text += (text.empty() ? "" : "; ") + std::string(unit.unitKind == Panel::kMainUnit ? "main unit" : "KR-6 ") +
+                (unit.unitKind == Panel::kMainUnit ? "" : std::to_string(unit.serial)) + ": " + std::to_string(n) +
+                " " + what;
+  report.Value("writers dropped", text.empty() ? "none" : text);
+  if (!text.empty()) report.Lost("the writers dropped what the driver had accepted");
+}
+
+// The host's port of a KR-6: the host's MIDI adapter on its child device.
+SurfaceSession::Port AdapterPort(const sim::Unit& hw) {
+  const uint64_t guid = hw.Guid();
+  auto seen = std::make_shared<size_t>(0);
+  return {[guid, seen] {
+            const std::vector<uint32_t>& all = HostMidiAdapter::MidiIn(guid);
+            std::vector<uint32_t> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(*seen, all.size())), all.end());
+            *seen = all.size();
+            return fresh;
+          },
+          [guid](uint32_t packet) { return HostMidiAdapter::Send(guid, packet); },
+          "the host's MIDI adapter on its child device"};
+}
+
+// The main unit's port: the kernel client of its published interface.
+SurfaceSession::Port KernelClientPort(KernelClientLink& link) {
+  return {[&link] { return link.TakeMidiIn(); }, [&link](uint32_t packet) { return link.Send(packet); },
+          "the kernel client of its published interface"};
+}
+
+// Runs until the kernel client holds the main unit's interface, and starts its MIDI.
+bool StartKernelClient(plat::Scheduler& s, KernelClientLink& link) {
+  const plat::VTime limit = s.Now() + plat::kNsPerSecond;
+  while (!link.Bound()) {
+    if (s.Now() >= limit) return false;
+    s.RunFor(plat::kNsPerMs);
+  }
+  return link.StartMidi();
 }
 
 }  // namespace
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report) {
   auto& s = machine.Scheduler();
-  sim::DoubleSettingsStore store;
-  LoadPreferences(store);
-  report.Value("stored settings", store.block ? "found" : "none, defaults");
+  report.Value("stored settings", StoredSettingsFound() ? "found" : "none, defaults");
 
   sim::MainUnit mainUnit;
   std::vector<std::unique_ptr<sim::Kr6Unit>> expansion;
   for (int i = 0; i < options.expansionUnits; ++i) expansion.push_back(std::make_unique<sim::Kr6Unit>(1001 + i));
 
+  // Plug and play loads the kernel driver for every unit that joins the bus; the kernel client is
+  // loaded before, and binds when the main unit's interface arrives.
   report.Section("Plug-in");
-  std::vector<std::unique_ptr<sim::EnginePlatformDouble>> units;
-  auto plug = [&](sim::Unit& hw, const std::string& what) {
-    hw.Plug(machine.Bus());
-    s.RunUntilIdle();
-    units.push_back(std::make_unique<sim::EnginePlatformDouble>(machine.Host(), hw.Guid(), store));
-    int32_t result = units.back()->HandlePlugIn();
-    s.RunFor(10 * plat::kNsPerMs);
-    if (result != 0) report.Lost(what + ": plug-in failed with " + std::to_string(result));
-    ReportUnit(report, what.c_str(), *units.back());
-  };
-  plug(mainUnit, "main unit");
-  for (size_t i = 0; i < expansion.size(); ++i) plug(*expansion[i], "KR-6 #" + std::to_string(i + 1));
-  for (auto& u : units)
-    if (u->StartMidi() != 0) report.Lost("MIDI did not start on a unit");
+  KernelClientLink kernelClient;
+  if (!kernelClient.Load()) report.Lost("the kernel client could not be loaded");
+  HostMidiAdapter::Watch(mainUnit.Guid());
+  for (auto& hw : expansion) HostMidiAdapter::Watch(hw->Guid());
+  machine.Plug(mainUnit);
+  for (auto& hw : expansion) machine.Plug(*hw);
+  s.RunFor(10 * plat::kNsPerMs);
+  const std::vector<Panel::UnitView> views = Panel::Look();
+  ReportUnit(report, machine, "main unit", mainUnit, 0, views);
+  for (size_t i = 0; i < expansion.size(); ++i)
+    ReportUnit(report, machine, "KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), views);
 
   // The panel's way to choose the control protocol; it reaches every unit.
-  SetPreferenceRequest protocol{PreferencesBlock::kMagic, PreferencesBlock::kVersion,
-                                PreferencesBlock::kParamControlProtocol, options.protocol};
-  uint32_t returned = 0;
-  if (units[0]->HandleControlRequest(11, &protocol, sizeof protocol, 0, &returned) != kQX531Success)
+  if (!Panel::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
     report.Lost("the control protocol could not be set");
 
-  AudioSession audio(s, mainUnit, *units[0], options.outDir);
+  // MIDI on every KR-6, as a client of the unit asks for it; the kernel client starts the main
+  // unit's.
+  if (!Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi))
+    report.Lost("MIDI could not be started on every KR-6");
+  const bool kernelClientStarted = StartKernelClient(s, kernelClient);
+  report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
+                                                    : "did not bind to the main unit's interface");
+  if (!kernelClientStarted) report.Lost("the kernel client did not start MIDI on the main unit");
+
+  AudioSession audio(s, mainUnit, options.outDir);
   const bool faulted = options.faults.Any();
   if (faulted) {
     audio.ExpectFaults();
     mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
   }
-  bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
+  const bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
 
   // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
   // the KR-6 units report through their own status records.
   SurfaceSession session(s, options.protocol);
-  if (streaming) session.AddUnit("main unit", mainUnit, *units[0]);
+  if (streaming) session.AddUnit("main unit", mainUnit, 0, KernelClientPort(kernelClient));
   for (size_t i = 0; i < expansion.size(); ++i)
-    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], *units[i + 1]);
+    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), AdapterPort(*expansion[i]));
   session.Play(s.Now() + 50 * plat::kNsPerMs);
 
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
-    faults = std::make_unique<FaultRun>(s, machine.Bus(), options.faults, streaming ? &audio : nullptr);
+    // A unit plugged back is a new device to the host: its clients ask for MIDI again.
+    auto restart = [&s, &kernelClient, &audio](const FaultRun::Target& t) {
+      if (t.serial != 0) {
+        Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
+        return;
+      }
+      StartKernelClient(s, kernelClient);
+      audio.Restart();
+    };
+    faults = std::make_unique<FaultRun>(machine, options.faults, streaming ? &audio : nullptr, restart);
     std::vector<FaultRun::Target> targets;
-    targets.push_back({"main unit", &mainUnit, units[0].get()});
-    for (size_t i = 0; i < expansion.size(); ++i)
-      targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), units[i + 1].get()});
+    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); }});
+    for (size_t i = 0; i < expansion.size(); ++i) {
+      const uint64_t guid = expansion[i]->Guid();
+      targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), expansion[i]->Serial(),
+                         [guid](uint32_t p) { return HostMidiAdapter::Send(guid, p); }});
+    }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
   } else {
     s.RunFor(options.duration);
   }
-  audio.Stop();
+  session.Stop();
+  if (streaming) audio.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
   report.Value("bus generation", std::to_string(machine.Bus().Generation()));
-  uint32_t issued = 0, completed = 0;
-  for (const auto& u : units) {
-    issued += u->QueuedWritesIssued();
-    completed += u->QueuedWritesCompleted();
-  }
-  report.Value("queued register writes", std::to_string(completed) + " of " + std::to_string(issued) + " completed");
-  if (issued != completed) report.Lost(std::to_string(issued - completed) + " queued register write(s) never completed");
+
+  if (!faults) ReportWriterDrops(report);
 
   if (streaming) audio.WriteReport(report);
   session.WriteReport(report);
   if (faults) faults->WriteReport(report);
 
-  for (auto it = units.rbegin(); it != units.rend(); ++it) (*it)->HandleUnPlug();
-  s.RunFor(10 * plat::kNsPerMs);
-  units.clear();
-  for (auto& hw : expansion) hw->Unplug();
-  mainUnit.Unplug();
-  s.RunUntilIdle();
-  SavePreferences(store, report);
+  for (auto it = expansion.rbegin(); it != expansion.rend(); ++it) machine.Unplug(**it);
+  machine.Unplug(mainUnit);
+  kernelClient.Unload();
 }

@@ -15,7 +15,7 @@ struct ScenarioOptions {
   uint32_t protocol = 2;   // control protocol of the surfaces, 1-5 (2: Mackie Control)
   uint32_t sampleRate = 48000;
   uint32_t bufferFrames = 256;
-  std::string outDir = "out";  // WAV files go here
+  std::string outDir = "out";  // the files the scenario writes go here
   FaultPlan faults;            // none unless asked for
 };
 

@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "sim/host/EnginePlatformDouble.h"
+#include "platform/kernel/include/wdm.h"
 #include "sim/units/Unit.h"
+#include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 
 namespace {
 
 constexpr uint32_t kSurfaceCable = 4;
-constexpr plat::VTime kPollInterval = plat::kNsPerMs;
+constexpr LONGLONG kPollInterval = -10000;  // 1 ms, relative, in 100 ns units
 constexpr uint8_t kFirstTouchNote = 104;
 
 uint32_t Packet(uint32_t cin, uint8_t status, uint8_t d1, uint8_t d2) {
@@ -53,8 +54,8 @@ std::string DescribeMidiEvent(uint32_t packet) {
 struct SurfaceSession::Surface {
   std::string name;
   sim::Unit* hardware;
-  sim::EnginePlatformDouble* engine;
-  size_t seen = 0;
+  uint32_t serial;
+  Port port;
   uint16_t lastBend[9] = {};
   std::vector<std::string> fromSurface;
   std::vector<std::string> toSurface;
@@ -62,14 +63,15 @@ struct SurfaceSession::Surface {
 
 SurfaceSession::SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol) : sched_(scheduler), protocol_(protocol) {}
 
-SurfaceSession::~SurfaceSession() { sched_.Cancel(pollEvent_); }
+SurfaceSession::~SurfaceSession() { Stop(); }
 
-void SurfaceSession::AddUnit(const std::string& name, sim::Unit& hardware, sim::EnginePlatformDouble& engine) {
+void SurfaceSession::AddUnit(const std::string& name, sim::Unit& hardware, uint32_t serial, Port port) {
   auto s = std::make_unique<Surface>();
   s->name = name;
   s->hardware = &hardware;
-  s->engine = &engine;
-  s->seen = engine.MidiInEvents().size();
+  s->serial = serial;
+  s->port = std::move(port);
+  s->port.take();
   surfaces_.push_back(std::move(s));
 }
 
@@ -78,7 +80,6 @@ void SurfaceSession::Play(plat::VTime start) {
   for (auto& surface : surfaces_) {
     Surface* s = surface.get();
     sim::Unit* hw = s->hardware;
-    sched_.At(start, [this, s] { SendDisplay(*s, "QX-5310 session: " + s->name); });
     sched_.At(start + 100 * ms, [hw] { hw->MoveFader(0, 700); }, PASSIVE_LEVEL);
     sched_.At(start + 150 * ms, [hw] { hw->MoveFader(0, 800); }, PASSIVE_LEVEL);
     sched_.At(start + 200 * ms, [hw] { hw->MoveFader(1, 300); }, PASSIVE_LEVEL);
@@ -91,20 +92,35 @@ void SurfaceSession::Play(plat::VTime start) {
     sched_.At(start + 900 * ms, [hw] { hw->TurnEncoder(0, 5); }, PASSIVE_LEVEL);
     sched_.At(start + 950 * ms, [hw] { hw->TurnJogWheel(-12); }, PASSIVE_LEVEL);
   }
-  pollEvent_ = sched_.At(start, [this] { Poll(); }, DISPATCH_LEVEL, "surface host");
+  hostThread_ = sched_.Spawn("surface host", [this, start] {
+    LARGE_INTEGER until;
+    until.QuadPart = -static_cast<LONGLONG>((start - sched_.Now()) / 100);
+    KeDelayExecutionThread(KernelMode, FALSE, &until);
+    for (auto& surface : surfaces_) SendDisplay(*surface, "QX-5310 session: " + surface->name);
+    LARGE_INTEGER interval;
+    interval.QuadPart = kPollInterval;
+    while (!stop_) {
+      Poll();
+      KeDelayExecutionThread(KernelMode, FALSE, &interval);
+    }
+  }, true);
+}
+
+void SurfaceSession::Stop() {
+  if (hostThread_ == 0) return;
+  stop_ = true;
+  sched_.RunUntil([this] { return sched_.ThreadDone(hostThread_); }, sched_.Now() + plat::kNsPerSecond);
+  hostThread_ = 0;
 }
 
 void SurfaceSession::Poll() {
   for (auto& s : surfaces_) {
-    const auto& events = s->engine->MidiInEvents();
-    while (s->seen < events.size()) {
-      uint32_t packet = events[s->seen++];
+    for (uint32_t packet : s->port.take()) {
       if ((packet >> 28) != kSurfaceCable) continue;
       s->fromSurface.push_back(DescribeMidiEvent(packet));
       Answer(*s, packet);
     }
   }
-  pollEvent_ = sched_.After(kPollInterval, [this] { Poll(); }, DISPATCH_LEVEL, "surface host");
 }
 
 void SurfaceSession::Answer(Surface& s, uint32_t packet) {
@@ -113,7 +129,7 @@ void SurfaceSession::Answer(Surface& s, uint32_t packet) {
   uint8_t status = packet >> 16 & 0xFF, d1 = packet >> 8 & 0xFF, d2 = packet & 0xFF;
   auto send = [&](uint32_t reply) {
     s.toSurface.push_back(DescribeMidiEvent(reply));
-    s.engine->SendMIDIOut(reply);
+    s.port.send(reply);
   };
   if (cin == 0xE && (status & 0xF) < 9) {
     s.lastBend[status & 0xF] = static_cast<uint16_t>(d1 | d2 << 8);
@@ -138,7 +154,7 @@ void SurfaceSession::SendDisplay(Surface& s, const std::string& text) {
     size_t left = bytes.size() - i;
     uint8_t b0 = bytes[i], b1 = left > 1 ? bytes[i + 1] : 0, b2 = left > 2 ? bytes[i + 2] : 0;
     uint32_t cin = left > 3 ? 0x4 : (left == 3 ? 0x7 : (left == 2 ? 0x6 : 0x5));
-    s.engine->SendMIDIOut(Packet(cin, b0, b1, b2));
+    s.port.send(Packet(cin, b0, b1, b2));
   }
 }
 
@@ -146,9 +162,10 @@ void SurfaceSession::WriteReport(Report& report) const {
   static const char* const kProtocols[] = {"", "QX-5310 Native", "Mackie Control Emulation", "HUI Emulation",
                                            "Cubase LE", "Cubase SX / Nuendo"};
   report.Section("Surface session");
+  const std::vector<Panel::UnitView> views = Panel::Look();
   report.Value("protocol", std::to_string(protocol_) + " (" + kProtocols[protocol_] + ")");
   for (const auto& s : surfaces_) {
-    report.Line(s->name + ":");
+    report.Line(s->name + " (the host's port: " + s->port.what + "):");
     auto list = [&](const char* label, const std::vector<std::string>& items) {
       std::string line;
       for (const auto& item : items) line += (line.empty() ? "" : "; ") + item;
@@ -169,15 +186,13 @@ void SurfaceSession::WriteReport(Report& report) const {
       faders += std::to_string(s->hardware->GetSurface().FaderPosition(f));
     }
     report.Value("  fader positions", faders);
-    char text[110] = {};
-    uint32_t got = 0;
-    if (s->engine->HandleControlRequest(24, text, 0, sizeof text, &got) == 0 && got >= 110) {
-      std::string line1(text, 55), line2(text + 55, 55);
-      for (std::string* l : {&line1, &line2}) {
-        for (char& c : *l) if (c < 0x20 || c > 0x7E) c = ' ';
-        while (!l->empty() && l->back() == ' ') l->pop_back();
-      }
-      report.Value("  display", "\"" + line1 + "\" / \"" + line2 + "\"");
+    const Panel::UnitView* view = nullptr;
+    for (const Panel::UnitView& v : views)
+      if (s->serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
+                         : v.state.mUnitKind == Panel::kExpansionUnit && v.state.mSerial == s->serial)
+        view = &v;
+    if (view != nullptr && view->displayRead) {
+      report.Value("  display", "\"" + view->display[0] + "\" / \"" + view->display[1] + "\"");
     } else {
       report.Value("  display", "nothing published");
     }

@@ -1,10 +1,13 @@
 // A scripted session at the control surfaces, with a host application at the other end of the
-// control-surface MIDI port. The host answers as a Mackie Control host would (in the three
+// control-surface MIDI port of each unit: the main unit's through the kernel client of the
+// published kernel interface, each KR-6's through the host's MIDI adapter on its child device. The
+// host runs as a thread of its own that looks at its ports every millisecond. The host answers as a Mackie Control host would (in the three
 // Mackie-style protocols): it writes its display, lights the lamp of each pressed button and
 // parks a released fader where the user left it. In the other protocols it only listens.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +15,6 @@
 #include "platform/kernel/Scheduler.h"
 
 namespace sim {
-class EnginePlatformDouble;
 class Unit;
 }  // namespace sim
 class Report;
@@ -22,9 +24,18 @@ class SurfaceSession {
   SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol);
   ~SurfaceSession();
 
-  void AddUnit(const std::string& name, sim::Unit& hardware, sim::EnginePlatformDouble& engine);
+  // A unit's port: what reached the host since the last take, and one event to the unit.
+  struct Port {
+    std::function<std::vector<uint32_t>()> take;
+    std::function<bool(uint32_t)> send;
+    std::string what;  // where the host's port is, for the report
+  };
+  // `serial` is 0 for the main unit.
+  void AddUnit(const std::string& name, sim::Unit& hardware, uint32_t serial, Port port);
   // Plays the script on every unit from `start`; it takes about one virtual second.
   void Play(plat::VTime start);
+  // Stops the host's thread; before the ports go.
+  void Stop();
   void WriteReport(Report& report) const;
 
  private:
@@ -36,7 +47,8 @@ class SurfaceSession {
   plat::Scheduler& sched_;
   uint32_t protocol_;
   std::vector<std::unique_ptr<Surface>> surfaces_;
-  uint64_t pollEvent_ = 0;
+  uint32_t hostThread_ = 0;
+  bool stop_ = false;
 };
 
 // A MIDIEventPacket as a person reads it: "note 104 127", "pitch bend 2 = 800", "sysex F0 00 00".

@@ -1,13 +1,13 @@
 // What a user-mode client of the unit driver does, in plain C++ so that tests written against the
-// kernel's headers can run it inside a simulated process: find the units by their device
-// interface class, open one and send it device I/O controls.
+// kernel's headers, and the main job, can run it inside a simulated process: find the units by
+// their device interface class, open one and send it device I/O controls.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace drvtest {
+namespace host {
 
 struct Control {
   uint32_t code;
@@ -33,4 +33,4 @@ Reply SendControl(const std::string& path, const Control& control);
 
 std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
 
-}  // namespace drvtest
+}  // namespace host

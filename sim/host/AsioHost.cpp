@@ -1,10 +1,10 @@
-#include "tests/driver/AsioHost.h"
+#include "sim/host/AsioHost.h"
 
 #include <cstring>
 
 #include "platform/win32/include/windows.h"
 
-namespace drvtest {
+namespace host {
 
 namespace {
 
@@ -186,4 +186,4 @@ bool AsioHost::StreamUntilSteady(uint32_t frames, uint32_t limitMs) {
 
 bool AsioHost::WaitForHalf(uint32_t ms) { return WaitForSingleObject(mEvent, ms) == WAIT_OBJECT_0; }
 
-}  // namespace drvtest
+}  // namespace host

@@ -1,11 +1,11 @@
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 
 #include <cstring>
 
 #include "platform/win32/include/setupapi.h"
 #include "platform/win32/include/windows.h"
 
-namespace drvtest {
+namespace host {
 
 namespace {
 // {F8080C46-1BDA-4A20-9D58-D78E627C8FC5}
@@ -67,4 +67,4 @@ Reply SendControl(const std::string& path, const Control& control) {
   return replies.empty() ? Reply{false, 0xFFFFFFFF, 0, {}} : replies.front();
 }
 
-}  // namespace drvtest
+}  // namespace host

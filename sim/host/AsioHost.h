@@ -1,6 +1,6 @@
-// An ASIO host as the ASIO driver drives the unit driver, in plain C++ so that a test can run it
-// inside a simulated process of either width: its requests in that width's layouts, its event,
-// the buffer-index cell and the channel halves mapped into its process.
+// An ASIO host as the ASIO driver drives the unit driver, in plain C++ so that a test or the main
+// job can run it inside a simulated process of either width: its requests in that width's
+// layouts, its event, the buffer-index cell and the channel halves mapped into its process.
 #pragma once
 
 #include <array>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "driver/AsioRequests.h"
-#include "tests/driver/UserClient.h"
+#include "sim/host/UserClient.h"
 
-namespace drvtest {
+namespace host {
 
 // The input of request 259 as a caller of `bits` bits lays it out.
 std::vector<uint8_t> CreateBuffersInput(unsigned bits, uint32_t sampleBits, uint32_t frames,
@@ -95,4 +95,4 @@ class AsioHost {
   uint8_t mLastIndex = 0xFF;
 };
 
-}  // namespace drvtest
+}  // namespace host
