@@ -206,14 +206,35 @@ class QX531WinDevice : public QX531Device, public ClientPort {
 
  private:
   struct QueuedWrite;
+  // Queued writes that can be on the bus at once: each of the engine's five writers holds its next
+  // write until the last one has completed, the stream restart likewise, and a start and a stop
+  // switch the two streams with a write each.
+  static constexpr ULONG kQueuedWrites = 10;
+  // The records the queued writes travel in, each with its IRP and MDL: made at PASSIVE_LEVEL when
+  // the unit's ids are read, released when the unit's last address handle closes at unplug, and
+  // with the unit object. A record still on the bus then is freed by its completion.
+  struct QueuedWrites {
+    QueuedWrites() = default;
+    QueuedWrites(const QueuedWrites&) = delete;
+    QueuedWrites& operator=(const QueuedWrites&) = delete;
+    ~QueuedWrites();
+    void Release();
+    static void FreeRecord(QueuedWrite* write);
+    QueuedWrite* mRecords[kQueuedWrites] = {};
+    // Address handles the engine holds open; each stands for the records.
+    ULONG mOpenHandles = 0;
+  };
+  QueuedWrites mQueuedWrites;
 
+  bool MakeQueuedWrites();
+  QueuedWrite* TakeQueuedWrite();
   void BuildRegisterIrb(IRB* irb, ULONG function, uint32_t offset, ULONG length, PMDL mdl) const;
   NTSTATUS SendRegisterWrite(uint32_t offset, const void* data, ULONG length);
   int32_t QueueRegisterWrite(uint32_t offset, const void* data, ULONG length, const uint32_t* quadlet,
                              WriteCompletion completion, void* context);
   void NoteAccessStatus(NTSTATUS status);
   PKSPIN_LOCK SpinLockOf(EngineLock lock);
-  static void QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+  static NTSTATUS QueuedWriteDone(PDEVICE_OBJECT device, PIRP irp, PVOID context);
   bool ReattachList(uint32_t which, uint32_t count, const uint32_t* lengths);
   void ListDone(uint32_t which, NTSTATUS status);
   ULONG QueryCycleTime();

@@ -7,7 +7,12 @@
 namespace {
 
 constexpr int32_t kFailure = 99;
-constexpr int32_t kOutOfMemory = 2;
+// Every record is on the bus: the write is not sent and its item stays due.
+constexpr int32_t kNoRecordFree = 2;
+
+constexpr ULONG kQueuedWriteTag = PoolTag("QxWr");
+// The longest block a record carries: the engine's largest, a block of MIDI-out events.
+constexpr ULONG kQueuedWriteBytes = QX531Device::kMidiOutBlockBytes;
 
 // Registers lie at this offset high in the unit's address space.
 constexpr USHORT kRegisterOffsetHigh = 0xFFFF;
@@ -26,18 +31,73 @@ PMDL DescribeBuffer(const void* buffer, ULONG length) {
   return mdl;
 }
 
+// Bits of a queued write record's state.
+constexpr LONG kRecordSending = 0x1;  // a write has it until its completion has run
+constexpr LONG kRecordRetired = 0x2;  // released: no write takes it again
+
 }  // namespace
 
-// A write queued with a completion: everything it needs until the bus driver hands it back.
+// A queued write's record: taken by a write and given back by its completion. The data go from
+// the record's own cell, so the caller's storage is never altered nor needed after the call.
 struct QX531WinDevice::QueuedWrite {
   IRB mIrb;
-  QX531WinDevice* mUnit;
+  PIRP mIrp;
+  // Describes all of mData once; a write names how much of it goes.
   PMDL mMdl;
+  QX531WinDevice* mUnit;
   WriteCompletion mCompletion;
   void* mContext;
-  // A quadlet in bus order, so the caller's storage is never altered.
-  uint32_t mQuadlet;
+  volatile LONG mState;
+  UCHAR mData[kQueuedWriteBytes];
 };
+
+// DISPATCH_LEVEL or below, on a record no write holds.
+void QX531WinDevice::QueuedWrites::FreeRecord(QueuedWrite* write) {
+  if (write->mIrp != nullptr) IoFreeIrp(write->mIrp);
+  if (write->mMdl != nullptr) IoFreeMdl(write->mMdl);
+  ExFreePoolWithTag(write, kQueuedWriteTag);
+}
+
+QX531WinDevice::QueuedWrites::~QueuedWrites() { Release(); }
+
+// PASSIVE_LEVEL, once the engine sends nothing more on its handles.
+void QX531WinDevice::QueuedWrites::Release() {
+  PAGED_CODE();
+  for (QueuedWrite*& write : mRecords) {
+    if (write == nullptr) continue;
+    if ((InterlockedOr(&write->mState, kRecordRetired) & kRecordSending) == 0) FreeRecord(write);
+    write = nullptr;
+  }
+}
+
+// PASSIVE_LEVEL. All or nothing: a unit short of one record has none.
+bool QX531WinDevice::MakeQueuedWrites() {
+  PAGED_CODE();
+  if (mQueuedWrites.mRecords[0] != nullptr) return true;
+  const CHAR stackSize = GetLowerDeviceLink()->mLowerDevice->StackSize;
+  for (QueuedWrite*& write : mQueuedWrites.mRecords) {
+    write = static_cast<QueuedWrite*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(QueuedWrite), kQueuedWriteTag));
+    if (write != nullptr) {
+      std::memset(write, 0, sizeof *write);
+      write->mUnit = this;
+      write->mIrp = IoAllocateIrp(stackSize, FALSE);
+      write->mMdl = DescribeBuffer(write->mData, sizeof write->mData);
+    }
+    if (write == nullptr || write->mIrp == nullptr || write->mMdl == nullptr) {
+      mQueuedWrites.Release();
+      return false;
+    }
+  }
+  return true;
+}
+
+// DISPATCH_LEVEL or below; null when every record is on the bus.
+QX531WinDevice::QueuedWrite* QX531WinDevice::TakeQueuedWrite() {
+  for (QueuedWrite* write : mQueuedWrites.mRecords) {
+    if (write != nullptr && InterlockedCompareExchange(&write->mState, kRecordSending, 0) == 0) return write;
+  }
+  return nullptr;
+}
 
 void QX531WinDevice::BuildRegisterIrb(IRB* irb, ULONG function, uint32_t offset, ULONG length, PMDL mdl) const {
   std::memset(irb, 0, sizeof *irb);
@@ -78,7 +138,9 @@ int32_t QX531WinDevice::ExtractNodeAndGenerationIDs() {
   if (!NT_SUCCESS(SubmitIrb(link, &irb, nullptr))) return kFailure;
   mNodeNum = irb.u.Get1394AddressFromDeviceObject.NodeAddress.NA_Node_Number;
 
-  // Only a unit whose every id was read is reachable again.
+  // Only a unit whose every id was read, and that has the records its queued writes go in, is
+  // reachable again.
+  if (!MakeQueuedWrites()) return kFailure;
   mReachable = 1;
   TraceLabelHex("ExtractNodeAndGenerationIDs       qx531NodeNum           ", mNodeNum);
   TraceLabelHex("ExtractNodeAndGenerationIDs       generationNumber       ", mGenerationNumber);
@@ -91,13 +153,21 @@ int32_t QX531WinDevice::GetRegisterBase() {
   return 0;
 }
 
-// Every access addresses the unit through its device object, so a handle carries nothing.
+// Every access addresses the unit through its device object, so a handle only keeps the queued
+// writes' records: the last one closed, at unplug, releases them (PASSIVE_LEVEL).
 int32_t QX531WinDevice::OpenAddressHandle(PlatformHandle* handle, uint32_t, uint32_t, uint32_t) {
-  *handle = nullptr;
+  PAGED_CODE();
+  ++mQueuedWrites.mOpenHandles;
+  *handle = &mQueuedWrites;
   return 0;
 }
 
-int32_t QX531WinDevice::CloseAddressHandle(PlatformHandle) { return 0; }
+int32_t QX531WinDevice::CloseAddressHandle(PlatformHandle) {
+  PAGED_CODE();
+  if (mQueuedWrites.mOpenHandles == 0) return 0;
+  if (--mQueuedWrites.mOpenHandles == 0) mQueuedWrites.Release();
+  return 0;
+}
 
 uint32_t QX531WinDevice::ReadQuadlet(PlatformHandle, uint32_t offset) {
   PAGED_CODE();
@@ -155,8 +225,8 @@ int32_t QX531WinDevice::WriteBlockAsync(PlatformHandle, uint32_t offset, const v
   return QueueRegisterWrite(offset, data, length, nullptr, completion, context);
 }
 
-// A quadlet is sent from the write's own cell, swapped once; a block from the caller's storage,
-// which stays valid until the completion has run.
+// DISPATCH_LEVEL or below with a completion: the write goes in a free record and its own IRP,
+// so nothing is allocated. Without one it is made at once (PASSIVE_LEVEL).
 int32_t QX531WinDevice::QueueRegisterWrite(uint32_t offset, const void* data, ULONG length, const uint32_t* quadlet,
                                            WriteCompletion completion, void* context) {
   if (completion == nullptr) {
@@ -165,32 +235,38 @@ int32_t QX531WinDevice::QueueRegisterWrite(uint32_t offset, const void* data, UL
     SendRegisterWrite(offset, quadlet != nullptr ? &cell : data, length);
     return 0;
   }
-  auto* write = static_cast<QueuedWrite*>(KernelAlloc(sizeof(QueuedWrite)));
-  if (write == nullptr) return kOutOfMemory;
-  std::memset(write, 0, sizeof *write);
-  if (quadlet != nullptr) write->mQuadlet = SwapQuadlet(*quadlet);
-  write->mMdl = DescribeBuffer(quadlet != nullptr ? &write->mQuadlet : data, length);
-  if (write->mMdl == nullptr) {
-    KernelFree(write);
-    return kOutOfMemory;
+  // No writer queues a longer block; it would never fit, so it is refused as a failure.
+  if (length > kQueuedWriteBytes) return kFailure;
+  QueuedWrite* write = TakeQueuedWrite();
+  if (write == nullptr) return kNoRecordFree;
+  if (quadlet != nullptr) {
+    const uint32_t cell = SwapQuadlet(*quadlet);
+    std::memcpy(write->mData, &cell, sizeof cell);
+  } else {
+    std::memcpy(write->mData, data, length);
   }
-  write->mUnit = this;
   write->mCompletion = completion;
   write->mContext = context;
   BuildRegisterIrb(&write->mIrb, REQUEST_ASYNC_WRITE, offset, length, write->mMdl);
   mPnpDevice->IncrementRequestCount();
-  NoteAccessStatus(SubmitIrbAsync(GetLowerDeviceLink(), &write->mIrb, QueuedWriteDone, write));
+  NoteAccessStatus(SubmitIrbInIrp(GetLowerDeviceLink(), &write->mIrb, write->mIrp, QueuedWriteDone, write));
   return 0;
 }
 
-void QX531WinDevice::QueuedWriteDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+// DISPATCH_LEVEL. The record is given back before the writer hears of it, so the writer's next
+// write, often sent from its completion, finds it free; the IRP stays the record's.
+NTSTATUS QX531WinDevice::QueuedWriteDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto* write = static_cast<QueuedWrite*>(context);
   QX531WinDevice* unit = write->mUnit;
-  unit->NoteAccessStatus(irp->IoStatus.Status);
-  write->mCompletion(write->mContext, static_cast<uint32_t>(irp->IoStatus.Status));
-  PnpDeviceBase* device = unit->mPnpDevice;
-  IoFreeMdl(write->mMdl);
-  KernelFree(write);
+  const NTSTATUS status = irp->IoStatus.Status;
+  const WriteCompletion completion = write->mCompletion;
+  void* const writerContext = write->mContext;
+  unit->NoteAccessStatus(status);
+  const LONG state = InterlockedAnd(&write->mState, ~kRecordSending);
+  completion(writerContext, static_cast<uint32_t>(status));
+  // Released while on the bus: nobody else frees it, and its IRP is still the record's.
+  if (state & kRecordRetired) QueuedWrites::FreeRecord(write);
   // Last: once the count drops, removal may go on and take the unit with it.
-  device->DecrementRequestCount();
+  unit->mPnpDevice->DecrementRequestCount();
+  return STATUS_MORE_PROCESSING_REQUIRED;
 }
