@@ -236,6 +236,44 @@ TEST(UnitDriver, StopAndStartAgainKeepsOneBusResetRegistrationAndTheUnitWorking)
   EXPECT_TRUE(device->IsStreaming());
 }
 
+struct StartCase {
+  const char* name;
+  bool expansion;
+};
+
+// With no client, the start has the main unit stream and every unit run MIDI: an expansion unit
+// has no audio, takes nothing of the bus's isochronous resources, and so can still be stopped and
+// started again, running MIDI after it.
+TEST(UnitDriver, AfterStartTheMainUnitStreamsAndEveryUnitRunsMidiWithNoClient) {
+  for (const StartCase& c : {StartCase{"main unit", false}, StartCase{"expansion unit", true}}) {
+    SCOPED_TRACE(c.name);
+    DriverRig rig;
+    sim::MainUnit main;
+    sim::Kr6Unit kr6(8);
+    sim::Unit& unit = c.expansion ? static_cast<sim::Unit&>(kr6) : main;
+    const uint32_t bandwidth = rig.bus.BandwidthAvailable();
+    rig.Plug(unit);
+    ASSERT_TRUE(rig.DrainWork());
+    rig.Quiesce();
+    QX531PnpDevice* device = rig.DeviceOf(unit);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->IsStreaming(), !c.expansion);
+    EXPECT_EQ(rig.bus.BandwidthAvailable() < bandwidth, !c.expansion);
+    EXPECT_TRUE(device->IsMidiRunning());
+    EXPECT_EQ(unit.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
+    std::vector<SharedStateBlock> units = PresentUnits(rig);
+    ASSERT_EQ(units.size(), 1u);
+    // The streams' bit and MIDI's; the engine drops the streams' bits on a unit without audio.
+    EXPECT_EQ(units[0].mStreamMask, c.expansion ? QX531Device::kStreamMaskMidi : 0x01 | QX531Device::kStreamMaskMidi);
+    EXPECT_EQ(plat::PnpStopAndRestart(rig.PdoOf(unit)), c.expansion) << "refused only while streams run";
+    rig.Settle();
+    rig.Quiesce();
+    EXPECT_TRUE(device->IsMidiRunning());
+    EXPECT_EQ(unit.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
+    rig.Shutdown();
+  }
+}
+
 TEST(UnitDriver, ARefusedBusResetRegistrationFailsTheStartWithTheBusDriversStatusAndSetsNothingUp) {
   DriverRig rig;
   sim::MainUnit main;
