@@ -188,6 +188,9 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
   if (QX531PdoBase* child = mChildren.FirstChild()) RegisterUnitInstance(child->mDeviceObject, static_cast<LONG>(Serial()));
   // Another kernel driver may bind to the main unit; a start after a stop keeps the publication.
   if (UnitKind() == kKindMain) PublishKernelInterface(mPhysicalDevice, this);
+  // From now on the unit runs its streams (a unit that has audio) and MIDI with or without a client.
+  SetDriverWantsStreaming();
+  SetClientMode();
   return STATUS_SUCCESS;
 }
 
@@ -386,7 +389,9 @@ void QX531PnpDevice::BusResetNotification(PVOID context) {
   ExQueueWorkItem(&work->item, CriticalWorkQueue);
 }
 
-// PASSIVE_LEVEL, on the critical work queue.
+// PASSIVE_LEVEL, on the critical work queue. After a reset the streams' bus resources are claimed
+// again for the new generation before the unit is told of it. The restart takes the client mutex
+// before the unit's, so the unit's is not held across it.
 void QX531PnpDevice::BusResetWorker(PVOID context) {
   PAGED_CODE();
   auto* work = static_cast<WorkItem*>(context);
@@ -395,6 +400,9 @@ void QX531PnpDevice::BusResetWorker(PVOID context) {
     while (!(self->mWorkGate & kWorkGateClosed) && InterlockedExchange(&self->mBusResetPending, 0) != 0) {
       LockMutex(self->mUnitMutex.Get());
       self->ExtractNodeAndGenerationIDs();
+      KeReleaseMutex(self->mUnitMutex.Get(), FALSE);
+      self->RestartClients();
+      LockMutex(self->mUnitMutex.Get());
       self->HandleBusReset();
       KeReleaseMutex(self->mUnitMutex.Get(), FALSE);
     }

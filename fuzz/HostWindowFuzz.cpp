@@ -17,6 +17,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/unit/EngineCheckpoint.h"
+#include "unit/ControlRequests.h"
 #include "unit/RegisterMap.h"
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
@@ -59,7 +60,14 @@ struct Machine {
       PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(u.mUnit->Guid());
       if (pdo == nullptr || pdo->AttachedDevice == nullptr) std::abort();
       u.mDevice = dynamic_cast<QX531PnpDevice*>(static_cast<KernelDeviceBase*>(pdo->AttachedDevice->DeviceExtension));
-      if (u.mDevice == nullptr || u.mDevice->StartMidi() != 0) std::abort();
+      // The start has MIDI running and the main unit streaming; the streams are stopped so that the
+      // unit settles back to the same requests in flight after every input.
+      uint32_t midiOnly = QX531Device::kStreamMaskMidi;
+      uint32_t returned = 0;
+      if (u.mDevice == nullptr || !u.mDevice->IsMidiRunning() ||
+          u.mDevice->HandleControlRequest(QX531RequestNumber(IOCTL_QX531_SET_STREAM_MASK), &midiOnly, sizeof midiOnly,
+                                          0, &returned) != 0)
+        std::abort();
     }
     mScheduler.RunFor(20 * plat::kNsPerMs);
     for (Unit& u : mUnits) {

@@ -88,6 +88,8 @@ TEST_F(EndToEnd, ThirtyTwoAndSixtyFourBitProgramsSeeEachOthersSettings) {
   EXPECT_EQ(narrow.client->CountExpansionUnits(), 3u);
   narrow.program.Do([&] {
     EXPECT_EQ(narrow.client->SetParameter(PreferencesBlock::kParamBufferSizeIndex, 6), kQX531Success);
+    // The new buffer size restarts the running streams; they are back before anyone looks.
+    Sleep(500);
   });
   EXPECT_EQ(wide.Poll(), Notes{"OnBufferSizeIndexChanged 6"});
   wide.program.Do([&] {

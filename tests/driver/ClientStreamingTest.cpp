@@ -140,23 +140,34 @@ TEST_F(ClientStreaming, TheAdapterIsCalledOncePerHalfAndPlaysAndRecordsBitExactT
 
 struct ModeCase {
   const char* name;
-  bool driverWants;
+  bool stoppedFirst;  // a program's stream mask of 0 before the client came
 };
 
-// The last client's stop leaves streams and MIDI running while the driver wants streaming.
+// From the start on the driver wants streaming: streams and MIDI run with no client, and the last
+// client's stop leaves them running, also where a program had stopped them before the client came.
 TEST_F(ClientStreaming, TheLastClientsStopKeepsStreamsAndMidiWhileTheDriverWantsStreaming) {
-  for (const ModeCase& c : {ModeCase{"client only", false}, ModeCase{"driver wants streaming", true}}) {
+  for (const ModeCase& c : {ModeCase{"running since the start", false}, ModeCase{"stopped by a program", true}}) {
     SCOPED_TRACE(c.name);
     Boot();
-    if (c.driverWants) device->SetDriverWantsStreaming();
+    EXPECT_TRUE(device->IsStreaming());
+    EXPECT_TRUE(device->IsMidiRunning());
+    if (c.stoppedFirst) {
+      uint32_t mask = 0;
+      uint32_t returned = 0;
+      ASSERT_EQ(device->HandleControlRequest(QX531RequestNumber(IOCTL_QX531_SET_STREAM_MASK), &mask, sizeof mask, 0,
+                                             &returned),
+                0);
+      EXPECT_FALSE(device->IsStreaming());
+      EXPECT_FALSE(device->IsMidiRunning());
+    }
     PreparePins();
     RunPin(0, kWdmStateRun);
     EXPECT_TRUE(device->IsStreaming());
     EXPECT_TRUE(device->IsMidiRunning());
     rig->Quiesce();
     RunPin(0, kWdmStateStop);
-    EXPECT_EQ(device->IsStreaming(), c.driverWants);
-    EXPECT_EQ(device->IsMidiRunning(), c.driverWants);
+    EXPECT_TRUE(device->IsStreaming());
+    EXPECT_TRUE(device->IsMidiRunning());
     rig->Shutdown();
     rig.reset();
   }

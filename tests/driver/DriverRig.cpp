@@ -37,6 +37,10 @@ void DriverRig::Settle() { plat::Bus1394::Settle(); }
 
 void DriverRig::Quiesce() { sched.RunFor(10 * plat::kNsPerMs); }
 
+bool DriverRig::DrainWork(plat::VTime limit) {
+  return sched.RunUntil([] { return plat::PendingWorkItems() == 0; }, sched.Now() + limit);
+}
+
 void DriverRig::Plug(sim::Node& unit) {
   bus.Attach(unit);
   Settle();

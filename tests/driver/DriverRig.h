@@ -33,6 +33,9 @@ class DriverRig {
   // Lets the register writes that plug-in and bus resets queued finish, so that nothing holds the
   // devices busy.
   void Quiesce();
+  // Runs the clock until no work item is queued or running: a bus reset's worker restarts the
+  // streams, which takes bus time. False when work is still there after `limit`.
+  bool DrainWork(plat::VTime limit = 5 * plat::kNsPerSecond);
 
   PDEVICE_OBJECT PdoOf(const sim::Node& unit) const;
   // The unit's function device (a driver linked into the test only), or null.

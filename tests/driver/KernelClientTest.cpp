@@ -11,14 +11,14 @@
 #include "platform/kernel/IoManager.h"
 #include "platform/kernel/Loader.h"
 #include "platform/kernel/PnpManager.h"
+#include "sim/host/UserClient.h"
 #include "sim/units/Kr6Unit.h"
-#include "unit/RegisterMap.h"
 #include "sim/units/MainUnit.h"
 #include "sim/units/SignalSource.h"
 #include "tests/driver/DriverRig.h"
 #include "tests/driver/TestAdapter.h"
-#include "sim/host/UserClient.h"
 #include "unit/ControlRequests.h"
+#include "unit/RegisterMap.h"
 #include "unit/PreferencesBlock.h"
 
 namespace {
@@ -208,8 +208,17 @@ TEST(KernelClientImage, BindsToTheMainUnitAndExchangesMidiBothWaysUntilTheUnitGo
     EXPECT_EQ(main.MidiOutPackets(0), (std::vector<uint32_t>{0x09903C64, 0x04F00102, 0x0603F700}));
     EXPECT_TRUE(main.MidiOutPackets(1).empty()) << "cable 1 is not the client's to send to";
 
-    // Stop and start: one publication, and the client's object keeps working.
+    // Stop and start: one publication, and the client's object keeps working. The unit's streams
+    // hold their lists with the bus, so a program stops them before plug and play may stop it.
     ASSERT_EQ(client.Command(0x1005, 1), STATUS_SUCCESS);
+    const host::Control stop{IOCTL_QX531_SET_STREAM_MASK, host::Words({0}), 0};
+    ASSERT_EQ(rig.RunProgram(64,
+                             [&]() -> uint32_t {
+                               for (const std::string& unit : host::FindUnitInterfaces())
+                                 if (!host::SendControl(unit, stop).ok) return 1;
+                               return 0;
+                             }),
+              0u);
     rig.sched.RunFor(100 * plat::kNsPerMs);
     ASSERT_TRUE(plat::PnpStopAndRestart(rig.PdoOf(main)));
     rig.Quiesce();

@@ -187,19 +187,41 @@ TEST(UnitDriver, TheCapabilityAnswerAllowsSurpriseRemoval) {
   ObDereferenceObject(top);
 }
 
+// A program's stream mask of 0 stops the unit's streams and MIDI.
+bool StopStreamsFromUserMode(DriverRig& rig) {
+  const host::Control stop{IOCTL_QX531_SET_STREAM_MASK, host::Words({0}), 0};
+  return rig.RunProgram(64, [&]() -> uint32_t {
+           std::vector<std::string> units = host::FindUnitInterfaces();
+           return units.size() == 1 && host::SendControl(units[0], stop).ok ? 0 : 1;
+         }) == 0;
+}
+
+// The running streams keep their lists with the bus, so a stop for rebalance is refused while
+// they run; once a program has stopped them, stop and start again keep one registration and start
+// the streams again.
 TEST(UnitDriver, StopAndStartAgainKeepsOneBusResetRegistrationAndTheUnitWorking) {
   DriverRig rig;
   sim::MainUnit main;
   rig.Plug(main);
+  QX531PnpDevice* device = rig.DeviceOf(main);
+  ASSERT_NE(device, nullptr);
   const uint64_t registrations = plat::Bus1394::Counters().requests[REQUEST_BUS_RESET_NOTIFICATION];
   EXPECT_EQ(registrations, 1u);
+  ASSERT_TRUE(rig.DrainWork());
+  ASSERT_TRUE(device->IsStreaming()) << "the start runs the streams";
+  EXPECT_FALSE(plat::PnpStopAndRestart(rig.PdoOf(main))) << "refused while the lists are with the bus";
+  EXPECT_EQ(plat::PnpState(rig.PdoOf(main)), plat::DevnodeState::Started);
+  EXPECT_TRUE(device->IsStreaming()) << "the refused stop changed nothing";
   for (int cycle = 0; cycle < 2; ++cycle) {
     SCOPED_TRACE(cycle);
+    ASSERT_TRUE(StopStreamsFromUserMode(rig));
     rig.Quiesce();
     EXPECT_TRUE(plat::PnpStopAndRestart(rig.PdoOf(main)));
     rig.Settle();
     EXPECT_EQ(plat::PnpState(rig.PdoOf(main)), plat::DevnodeState::Started);
     EXPECT_EQ(plat::Bus1394::Counters().requests[REQUEST_BUS_RESET_NOTIFICATION], registrations);
+    EXPECT_TRUE(device->IsStreaming()) << "streams running again after the start";
+    EXPECT_TRUE(device->IsMidiRunning());
     std::vector<SharedStateBlock> units = PresentUnits(rig);
     ASSERT_EQ(units.size(), 1u) << "one interface, enabled again";
     EXPECT_EQ(units[0].mPluggedIn, 1);
@@ -209,7 +231,47 @@ TEST(UnitDriver, StopAndStartAgainKeepsOneBusResetRegistrationAndTheUnitWorking)
   const uint64_t notified = plat::Bus1394::Counters().resetNotifications;
   rig.bus.Reset();
   rig.Settle();
+  ASSERT_TRUE(rig.DrainWork());
   EXPECT_EQ(plat::Bus1394::Counters().resetNotifications, notified + 1);
+  EXPECT_TRUE(device->IsStreaming());
+}
+
+struct StartCase {
+  const char* name;
+  bool expansion;
+};
+
+// With no client, the start has the main unit stream and every unit run MIDI: an expansion unit
+// has no audio, takes nothing of the bus's isochronous resources, and so can still be stopped and
+// started again, running MIDI after it.
+TEST(UnitDriver, AfterStartTheMainUnitStreamsAndEveryUnitRunsMidiWithNoClient) {
+  for (const StartCase& c : {StartCase{"main unit", false}, StartCase{"expansion unit", true}}) {
+    SCOPED_TRACE(c.name);
+    DriverRig rig;
+    sim::MainUnit main;
+    sim::Kr6Unit kr6(8);
+    sim::Unit& unit = c.expansion ? static_cast<sim::Unit&>(kr6) : main;
+    const uint32_t bandwidth = rig.bus.BandwidthAvailable();
+    rig.Plug(unit);
+    ASSERT_TRUE(rig.DrainWork());
+    rig.Quiesce();
+    QX531PnpDevice* device = rig.DeviceOf(unit);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->IsStreaming(), !c.expansion);
+    EXPECT_EQ(rig.bus.BandwidthAvailable() < bandwidth, !c.expansion);
+    EXPECT_TRUE(device->IsMidiRunning());
+    EXPECT_EQ(unit.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
+    std::vector<SharedStateBlock> units = PresentUnits(rig);
+    ASSERT_EQ(units.size(), 1u);
+    // The streams' bit and MIDI's; the engine drops the streams' bits on a unit without audio.
+    EXPECT_EQ(units[0].mStreamMask, c.expansion ? QX531Device::kStreamMaskMidi : 0x01 | QX531Device::kStreamMaskMidi);
+    EXPECT_EQ(plat::PnpStopAndRestart(rig.PdoOf(unit)), c.expansion) << "refused only while streams run";
+    rig.Settle();
+    rig.Quiesce();
+    EXPECT_TRUE(device->IsMidiRunning());
+    EXPECT_EQ(unit.Register(QX5310_MIDI_NOTIFY_ENABLE), 1u);
+    rig.Shutdown();
+  }
 }
 
 TEST(UnitDriver, ARefusedBusResetRegistrationFailsTheStartWithTheBusDriversStatusAndSetsNothingUp) {
@@ -250,6 +312,7 @@ TEST(UnitDriver, PullingAUnitOutSurpriseRemovesAndRemovesItsDeviceLeavingNothing
   const size_t poolWithBoth = plat::PoolLedger::OutstandingAllocations();
   plat::PnpLog().clear();
   rig.Unplug(kr6);
+  ASSERT_TRUE(rig.DrainWork()) << "the main unit's reset worker finishes";
 
   std::string suffix(instance.begin() + static_cast<long>(instance.rfind(u'\\')) + 1, instance.end());
   std::vector<std::string>& log = plat::PnpLog();
@@ -299,7 +362,7 @@ TEST(UnitDriver, RemoveAndReplugCyclesBringTheUnitBackWorking) {
     rig.Plug(kr6);
     EXPECT_EQ(ReadRegisterFromUserMode(rig, 64, 5, QX5310_REGISTER_VERSION), kr6.Register(QX5310_REGISTER_VERSION));
     rig.Unplug(kr6);
-    EXPECT_EQ(plat::PendingWorkItems(), 0u);
+    EXPECT_TRUE(rig.DrainWork());
     EXPECT_EQ(PresentUnits(rig).size(), 1u);
   }
   // A disable through the user's request is an orderly removal of a unit that stays on the bus.
@@ -324,6 +387,7 @@ TEST(UnitDriver, ABurstOfBusResetsRunsTheWorkerAfterTheLastOneAndNeverTwiceAtOnc
     const uint64_t notifiedBefore = plat::Bus1394::Counters().resetNotifications;
     for (int i = 0; i < 4; ++i) rig.bus.Reset(i % 2 ? sim::Bus::Renumber::Rotate : sim::Bus::Renumber::Keep);
     rig.Settle();
+    ASSERT_TRUE(rig.DrainWork());
     const uint64_t notified = plat::Bus1394::Counters().resetNotifications - notifiedBefore;
     const uint64_t passes = GenerationReads() - readsBefore;
     EXPECT_GE(passes, 2u) << "each unit's worker ran after the last reset";
@@ -354,7 +418,7 @@ TEST(UnitDriver, NotificationsWhileTheWorkerIsQueuedQueueNoSecondOne) {
   for (int i = 0; i < 3; ++i) QX531PnpDevice::BusResetNotification(device);
   KeLowerIrql(old);
   EXPECT_EQ(plat::PendingWorkItems(), 1u);
-  rig.Settle();
+  ASSERT_TRUE(rig.DrainWork());
   EXPECT_EQ(GenerationReads() - readsBefore, 1u) << "one pass took the three notifications";
   EXPECT_EQ(plat::PendingWorkItems(), 0u);
 }
@@ -392,6 +456,7 @@ TEST(UnitDriver, AStreamReinitialisationIsQueuedOnceUntilItsWorkerHasRun) {
   rig.Plug(main);
   QX531PnpDevice* device = rig.DeviceOf(main);
   ASSERT_NE(device, nullptr);
+  ASSERT_TRUE(rig.DrainWork());
   for (int round = 0; round < 2; ++round) {
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
@@ -400,7 +465,7 @@ TEST(UnitDriver, AStreamReinitialisationIsQueuedOnceUntilItsWorkerHasRun) {
     KeLowerIrql(old);
     EXPECT_EQ(plat::PendingWorkItems(), 1u);
     EXPECT_EQ(device->mReinitPending, 1);
-    rig.Settle();
+    ASSERT_TRUE(rig.DrainWork());
     EXPECT_EQ(device->mReinitPending, 0) << "it may be signalled again";
   }
   EXPECT_EQ(plat::PendingWorkItems(), 0u);
@@ -452,6 +517,8 @@ TEST(UnitDriver, ASystemSleepAndResumeRunsThroughTheDeviceAndTheUnitWorksAfterwa
                                                       "SET_POWER@ROOT\\1394BUS\\0", "SET_POWER@" + unit}));
   EXPECT_EQ(plat::PnpState(rig.PdoOf(main)), plat::DevnodeState::Started);
   EXPECT_EQ(ReadRegisterFromUserMode(rig, 64, 0, QX5310_ARM_VERSION), main.Register(QX5310_ARM_VERSION));
+  EXPECT_TRUE(rig.DeviceOf(main)->IsStreaming());
+  EXPECT_TRUE(rig.DeviceOf(main)->IsMidiRunning());
 }
 
 }  // namespace

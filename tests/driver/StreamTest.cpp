@@ -56,13 +56,18 @@ class PlaybackTap : public sim::Node {
 
 class DriverStream : public testing::Test {
  protected:
+  // The start runs the streams with no client; each test then starts them with its own settings.
   void Boot(uint64_t seed = 0) {
     rig = std::make_unique<DriverRig>(seed);
-    rig->Plug(unit);
-    rig->Quiesce();
     bandwidth = rig->bus.BandwidthAvailable();
+    rig->Plug(unit);
     device = rig->DeviceOf(unit);
     ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(rig->DrainWork());
+    ASSERT_TRUE(device->IsStreaming());
+    ASSERT_TRUE(Stop());
+    rig->Quiesce();
+    ASSERT_TRUE(BusResourcesFree());
   }
   void TearDown() override {
     if (rig) rig->Shutdown();
@@ -227,14 +232,15 @@ enum class Fault { BusReset, DroppedPackets, UnitStopsSending };
 struct FaultCase {
   const char* name;
   Fault fault;
-  bool breaksTheStream;  // a reset is short enough for the stream to ride through it
+  bool breaksTheStream;
 };
 
-// The stream breaks and comes back locked by itself, and plays on at the unit without a gap.
+// The stream breaks (after a bus reset the worker restarts it) and comes back locked by itself,
+// and plays on at the unit without a gap.
 TEST_F(DriverStream, RecoversFromABusResetDroppedPacketsAndAUnitThatStopsSending) {
   Boot();
   const FaultCase cases[] = {
-      {"bus reset", Fault::BusReset, false},
+      {"bus reset", Fault::BusReset, true},
       {"dropped packets", Fault::DroppedPackets, true},
       {"unit stops sending", Fault::UnitStopsSending, true},
   };
@@ -266,6 +272,43 @@ TEST_F(DriverStream, RecoversFromABusResetDroppedPacketsAndAUnitThatStopsSending
   }
   ASSERT_TRUE(Stop());
   EXPECT_TRUE(BusResourcesFree());
+}
+
+uint64_t Requests(ULONG function) { return plat::Bus1394::Counters().requests[function]; }
+
+// A burst of resets has the bus-reset worker restart the streams once per pass, each pass reading
+// the new generation, never more passes than notifications, and the streams lock again.
+TEST_F(DriverStream, ABurstOfBusResetsHasTheWorkerRestartTheStreamsOncePerPassAndTheyLockAgain) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Boot(seed);
+    ASSERT_TRUE(Start(48000, 256));
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    ASSERT_TRUE(rig->DrainWork());
+    const uint64_t talks = Requests(REQUEST_ISOCH_TALK);
+    const uint64_t generationReads = Requests(REQUEST_GET_GENERATION_COUNT);
+    const uint64_t notified = plat::Bus1394::Counters().resetNotifications;
+    for (int i = 0; i < 3; ++i) rig->bus.Reset();
+    rig->Settle();
+    ASSERT_TRUE(rig->DrainWork());
+    const uint64_t restarts = Requests(REQUEST_ISOCH_TALK) - talks;
+    const uint64_t passes = Requests(REQUEST_GET_GENERATION_COUNT) - generationReads;
+    EXPECT_GE(passes, 1u);
+    EXPECT_LE(passes, plat::Bus1394::Counters().resetNotifications - notified);
+    EXPECT_EQ(restarts, passes);
+    EXPECT_EQ(device->mBusResetRunning, 0);
+    EXPECT_EQ(device->mBusResetPending, 0);
+    ASSERT_TRUE(RunUntilLocked(5 * kNsPerSecond)) << Log();
+    const sim::PlaybackStats before = unit.Playback().Stats();
+    rig->sched.RunFor(300 * kNsPerMs);
+    EXPECT_TRUE(Locked());
+    EXPECT_EQ(unit.Playback().Stats().Errors(), before.Errors());
+    EXPECT_GT(unit.Playback().Stats().frames, before.frames + 48000 / 4);
+    ASSERT_TRUE(Stop());
+    EXPECT_TRUE(BusResourcesFree());
+    rig->Shutdown();
+    rig.reset();
+  }
 }
 
 struct RefusalCase {
