@@ -11,7 +11,6 @@
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "unit/PreferencesBlock.h"
-#include "unit/QX531Device.h"
 #include "unit/SharedStateBlock.h"
 
 namespace {
@@ -22,10 +21,6 @@ constexpr plat::VTime kLockLimit = 10 * plat::kNsPerSecond;
 constexpr plat::VTime kLockLook = 20 * plat::kNsPerMs;  // how often the host looks for the lock
 constexpr uint32_t kHalfWaitMs = 75;                    // as the ASIO driver's buffer-switch thread waits
 constexpr uint32_t kReopenPollMs = 10;
-// The streams and MIDI, as the driver's client mode asks for them: the engine's other audio-mask
-// bits run the lamp and fader tests.
-constexpr uint32_t kStreamAudio = 0x01;
-constexpr uint32_t kStreamMask = kStreamAudio | QX531Device::kStreamMaskMidi;
 // A break at the unit: nothing played for this long. A fault's breaks begin within reach of it.
 constexpr plat::VTime kBreak = 20 * plat::kNsPerMs;
 constexpr plat::VTime kFaultReach = 500 * plat::kNsPerMs;
@@ -83,11 +78,8 @@ uint32_t AudioSession::HostMain() {
     waitForUnit = true;
     host::AsioHost asio(64, MainUnitPath());
     AsioCapsReply caps{};
-    // Once its session runs, the host asks for the streams as the ASIO driver does through the
-    // client library (request 5); the driver's start does not yet keep them running by itself.
-    const bool started = asio.IsOpen() && asio.GetCaps(&caps) && asio.CreateBuffers(channels, channels, frames_) &&
-                         asio.Start() &&
-                         asio.Send(IOCTL_QX531_SET_STREAM_MASK, host::Words({kStreamMask}), 0).ok;
+    const bool started =
+        asio.IsOpen() && asio.GetCaps(&caps) && asio.CreateBuffers(channels, channels, frames_) && asio.Start();
     if (!started) {
       hostState_ = HostState::Failed;
       continue;
