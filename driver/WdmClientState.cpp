@@ -5,6 +5,7 @@ namespace {
 constexpr ULONG kWidePinFirst = 17;  // pins of more than two channels start at unit channel (pin - 17) x 8
 constexpr ULONG kWidePinStride = 8;
 constexpr ULONG kPreRollPeriod = 512;  // periods this long or longer start with a silent period
+constexpr ULONG64 kPositionLimit = 0x7FFFFFFF;
 
 // The unit channels a pin of this format plays or records: a wide pin its block of eight, a stereo
 // pin 2p and 2p + 1, a mono pin 2p alone. False when they lie outside the unit's channels.
@@ -40,7 +41,9 @@ ULONG FrameBytes(ULONG format) {
   return channels * 4;
 }
 
-bool PowerOfTwo(ULONG size) { return size != 0 && (size & (size - 1)) == 0; }
+// (at + by) modulo a cyclic buffer of `size` bytes, for `at` below `size` and `by` at most `size`,
+// without overflow; a subtraction, not a division, since it runs for every frame.
+ULONG Step(ULONG at, ULONG by, ULONG size) { return at >= size - by ? at - (size - by) : at + by; }
 
 LONG SaturatingAdd(LONG a, LONG b) {
   const LONGLONG sum = static_cast<LONGLONG>(a) + b;
@@ -103,7 +106,12 @@ void WdmClientState::DeliverMidiIn(ULONG packet) {
 }
 
 void WdmClientState::Notify(ULONG pin, ULONG direction, ULONG frames) {
-  mPins[pin][direction].frames += frames;
+  Pin& p = mPins[pin][direction];
+  p.frames += frames;
+  // The adapter reduces the 32-bit byte count modulo its buffer, which a count wrapping past
+  // 32 bits would throw off unless the buffer is a power of two; whole buffers are dropped first.
+  if (p.size % p.bytesPerFrame == 0 && ULONG64{p.frames} * p.bytesPerFrame > kPositionLimit)
+    p.frames %= p.size / p.bytesPerFrame;
   Callbacks callbacks;
   if (!Take(&callbacks)) return;
   if (callbacks.waveNotify != nullptr) callbacks.waveNotify(callbacks.client, pin, direction);
@@ -115,8 +123,11 @@ void WdmClientState::Notify(ULONG pin, ULONG direction, ULONG frames) {
 void WdmClientState::SetStreamFormat(ULONG pin, ULONG format) {
   if (pin >= kPins) return;
   Pin& p = mPins[pin][(format & kWdmFormatCapture) ? kCapture : kRender];
+  const ULONG bytesPerFrame = FrameBytes(format);
+  // A stopped pin starts at a whole frame (the converters' delay) of the format it runs with.
+  if (p.state == kWdmStateStop && p.bytesPerFrame != 0) p.position = p.position / p.bytesPerFrame * bytesPerFrame;
   p.format = format;
-  p.bytesPerFrame = FrameBytes(format);
+  p.bytesPerFrame = bytesPerFrame;
 }
 
 ULONG WdmClientState::SetStreamBuffer(ULONG pin, UCHAR direction, PVOID buffer, ULONG size) {
@@ -184,7 +195,7 @@ bool WdmClientState::SetStreamState(ULONG pin, bool capture, ULONG state, ULONG 
 // The per-period copy
 
 void WdmClientState::Advance(Pin& pin, ULONG frames) const {
-  pin.position = (pin.position + pin.bytesPerFrame * frames) & (pin.size - 1);
+  pin.position = static_cast<ULONG>((ULONG64{pin.position} + ULONG64{pin.bytesPerFrame} * frames) % pin.size);
 }
 
 void WdmClientState::CopyRender(ULONG pin, const ChannelHalf& half, ULONG64 overwrite, ULONG64 mix, ULONG frames) const {
@@ -192,25 +203,19 @@ void WdmClientState::CopyRender(ULONG pin, const ChannelHalf& half, ULONG64 over
   const ULONG sampleBytes = SampleBytes(p.format);
   // A silent first period writes silence itself: nothing is read from any buffer.
   const bool silent = p.state == kPreRollSilent && (p.format & kWdmFormatChannelsMask) <= 2;
-  const ULONG wrap = p.size - 1;
+  const ULONG size = p.size;
   for (ULONG c = 0; c < kUnitChannels; ++c) {
     const ULONG64 bit = ULONG64{1} << c;
     if (!(p.channels & bit) || !((overwrite | mix) & bit) || half.render[c] == nullptr) continue;
     LONG* out = half.render[c];
     const ULONG lane = (c - static_cast<ULONG>(__builtin_ctzll(p.channels))) * sampleBytes;
-    ULONG at = p.position + lane;
-    for (ULONG f = 0; f < frames; ++f, at += p.bytesPerFrame) {
+    ULONG at = static_cast<ULONG>((ULONG64{p.position} + lane) % size);
+    for (ULONG f = 0; f < frames; ++f, at = Step(at, p.bytesPerFrame, size)) {
       ULONG value = 0;
       if (!silent) {
-        const PUCHAR b = p.buffer;
-        if (sampleBytes == 2)
-          value = (static_cast<ULONG>(b[at & wrap]) | static_cast<ULONG>(b[(at + 1) & wrap]) << 8) << 16;
-        else if (sampleBytes == 3)
-          value = static_cast<ULONG>(b[at & wrap]) << 8 | static_cast<ULONG>(b[(at + 1) & wrap]) << 16 |
-                  static_cast<ULONG>(b[(at + 2) & wrap]) << 24;
-        else
-          value = static_cast<ULONG>(b[at & wrap]) | static_cast<ULONG>(b[(at + 1) & wrap]) << 8 |
-                  static_cast<ULONG>(b[(at + 2) & wrap]) << 16 | static_cast<ULONG>(b[(at + 3) & wrap]) << 24;
+        // A sample may straddle the end of a buffer that is no whole number of frames.
+        for (ULONG i = 0; i < sampleBytes; ++i) value |= static_cast<ULONG>(p.buffer[Step(at, i, size)]) << (8 * i);
+        value <<= 8 * (4 - sampleBytes);
       }
       const auto sample = static_cast<LONG>(value);
       out[f] = (overwrite & bit) ? sample : SaturatingAdd(out[f], sample);
@@ -221,24 +226,26 @@ void WdmClientState::CopyRender(ULONG pin, const ChannelHalf& half, ULONG64 over
 void WdmClientState::CopyCapture(ULONG pin, const ChannelHalf& half, ULONG frames) {
   Pin& p = mPins[pin][kCapture];
   const ULONG sampleBytes = SampleBytes(p.format);
-  const ULONG wrap = p.size - 1;
+  const ULONG size = p.size;
   for (ULONG c = 0; c < kUnitChannels; ++c) {
     const ULONG64 bit = ULONG64{1} << c;
     if (!(p.channels & bit) || half.capture[c] == nullptr) continue;
     const LONG* in = half.capture[c];
     const ULONG lane = (c - static_cast<ULONG>(__builtin_ctzll(p.channels))) * sampleBytes;
-    ULONG at = p.position + lane;
-    for (ULONG f = 0; f < frames; ++f, at += p.bytesPerFrame) {
+    ULONG at = static_cast<ULONG>((ULONG64{p.position} + lane) % size);
+    for (ULONG f = 0; f < frames; ++f, at = Step(at, p.bytesPerFrame, size)) {
       const auto value = static_cast<ULONG>(in[f]);
       const ULONG skip = 4 - sampleBytes;  // the low bytes a narrower sample leaves out
-      for (ULONG i = 0; i < sampleBytes; ++i) p.buffer[(at + i) & wrap] = static_cast<UCHAR>(value >> (8 * (skip + i)));
+      for (ULONG i = 0; i < sampleBytes; ++i) p.buffer[Step(at, i, size)] = static_cast<UCHAR>(value >> (8 * (skip + i)));
     }
   }
 }
 
 bool WdmClientState::CopyClientChannels(const ChannelHalf& half, ULONG64 overwrite, ULONG64 mix, ULONG frames) {
-  // Only a pin with a buffer of a power-of-two size and a copied format takes part.
-  auto usable = [](const Pin& p) { return p.buffer != nullptr && PowerOfTwo(p.size) && SampleBytes(p.format) != 0; };
+  // Only a pin with a copied format and a buffer of at least one frame takes part.
+  auto usable = [](const Pin& p) {
+    return p.buffer != nullptr && SampleBytes(p.format) != 0 && p.bytesPerFrame != 0 && p.size >= p.bytesPerFrame;
+  };
   for (ULONG pin = 0; pin < kPins; ++pin)
     if ((mPinMask[kRender] >> pin & 1) && usable(mPins[pin][kRender])) CopyRender(pin, half, overwrite, mix, frames);
   for (ULONG pin = 0; pin < kPins; ++pin)

@@ -28,7 +28,7 @@ class WdmClientState {
     ULONG frames;    // delivered since the last stop
     ULONG position;  // bytes into the buffer
     PUCHAR buffer;
-    ULONG size;      // a power of two, or the pin is not copied
+    ULONG size;      // at least one frame, or the pin is not copied
     ULONG64 channels;
   };
 

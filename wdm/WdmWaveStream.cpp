@@ -79,10 +79,12 @@ NTSTATUS WdmWaveStream::SetFormat(PKSDATAFORMAT dataFormat) {
   mChannels = static_cast<UCHAR>(wave->nChannels);
   mBitsPerSample = wave->wBitsPerSample;
   mMiniport->mBitsPerSample = mBitsPerSample;
-  if (PreventAppSRChange == 0) {
-    const PdoDirectInterface& direct = mMiniport->Device()->Direct();
-    direct.RequestSampleRate(direct.Context, mRate);
-  }
+  // The port uses a cyclic buffer of whole frames; the unit driver is told that size to wrap at.
+  const ULONG allocated = mDma->AllocatedBufferSize();
+  mDma->SetBufferSize(allocated - allocated % BlockAlign());
+  const PdoDirectInterface& direct = mMiniport->Device()->Direct();
+  direct.SetStreamBuffer(direct.Context, mPair, mCapture ? 1 : 0, mDma->SystemAddress(), mDma->BufferSize());
+  if (PreventAppSRChange == 0) direct.RequestSampleRate(direct.Context, mRate);
   return STATUS_SUCCESS;
 }
 
@@ -116,7 +118,7 @@ NTSTATUS WdmWaveStream::SetState(KSSTATE state) {
 
 NTSTATUS WdmWaveStream::GetPosition(PULONG position) {
   const PdoDirectInterface& direct = mMiniport->Device()->Direct();
-  *position = direct.GetStreamPosition(direct.Context, mPair, mCapture) & (mDma->BufferSize() - 1);
+  *position = direct.GetStreamPosition(direct.Context, mPair, mCapture) % mDma->BufferSize();
   return STATUS_SUCCESS;
 }
 

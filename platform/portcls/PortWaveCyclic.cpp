@@ -8,6 +8,22 @@
 
 namespace plat::pc {
 
+namespace {
+
+// Windows' port keeps its cyclic buffer a whole number of frames: the channel's buffer size
+// rounded down to the format's block alignment.
+ULONG WholeFrames(ULONG bufferSize, PKSDATAFORMAT format) {
+  ULONG align = 1;
+  if (format != nullptr && format->FormatSize >= sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEX) &&
+      format->Specifier == KSDATAFORMAT_SPECIFIER_WAVEFORMATEX) {
+    const USHORT block = reinterpret_cast<const KSDATAFORMAT_WAVEFORMATEX*>(format)->WaveFormatEx.nBlockAlign;
+    if (block != 0) align = block;
+  }
+  return bufferSize - bufferSize % align;
+}
+
+}  // namespace
+
 WavePin::WavePin(PortWaveCyclic* port, ULONG pin, bool capture, ULONG captureCapacity)
     : CUnknown(nullptr), mPort(port), mPin(pin), mCapture(capture) {
   KeInitializeSpinLock(&mLock);
@@ -69,7 +85,13 @@ void WavePin::RequestService() {
 
 NTSTATUS WavePin::SetFormat(PKSDATAFORMAT format) {
   PAGED_CODE();
-  return mStream->SetFormat(format);
+  NTSTATUS status = mStream->SetFormat(format);
+  if (!NT_SUCCESS(status)) return status;
+  KIRQL irql;
+  KeAcquireSpinLock(&mLock, &irql);
+  mBufferSize = WholeFrames(mDma->BufferSize(), format);
+  KeReleaseSpinLock(&mLock, irql);
+  return STATUS_SUCCESS;
 }
 
 ULONG WavePin::SetNotificationFreq(ULONG intervalMs, PULONG framingSize) {
@@ -220,7 +242,7 @@ NTSTATUS PortWaveCyclic::NewPin(ULONG pin, PKSDATAFORMAT format, ULONG captureCa
   wp->mStream = stream;
   wp->mDma = dma;
   wp->mGroup = group;
-  wp->mBufferSize = dma->BufferSize();
+  wp->mBufferSize = WholeFrames(dma->BufferSize(), format);
   ++mOpen[pin];
   *out = wp;
   return STATUS_SUCCESS;

@@ -34,6 +34,7 @@ class WavePin final : public CUnknown, public IServiceSink, public PoolObject {
   ULONG ServiceCalls() const { return mServiceCalls; }
   KIRQL ServiceIrql() const { return mServiceIrql; }
   ULONGLONG BytesMoved() const { return mBytesMoved; }
+  // Where the port wraps: the channel's buffer size in whole frames of the pin's format.
   ULONG BufferSize() const { return mBufferSize; }
   // Stops nothing: takes the pin out of its group and lets go of the miniport's stream, its DMA
   // channel and its group. At PASSIVE_LEVEL.

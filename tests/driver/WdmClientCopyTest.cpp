@@ -211,7 +211,7 @@ TEST_F(WdmCopy, PinsChannelsAndBuffersOutOfRangeAreIgnored) {
            {"a wide pin past the last channel", 19, 8 | kWdmFormat32Bit, 256, 0, false},
            {"a wide pin in range", 18, 8 | kWdmFormat32Bit, 256, 0xFFull << 8, true},
            {"a pin without a buffer", 0, 2 | kWdmFormat16Bit, 0, 0x3, false},
-           {"a buffer that is no power of two", 0, 2 | kWdmFormat16Bit, 100, 0x3, false},
+           {"a buffer smaller than one frame", 0, 2 | kWdmFormat16Bit, 2, 0x3, false},
            {"a pin out of the table", 34, 2 | kWdmFormat16Bit, 64, 0, false}}) {
     SCOPED_TRACE(c.what);
     state.Reset();
@@ -230,6 +230,117 @@ TEST_F(WdmCopy, PinsChannelsAndBuffersOutOfRangeAreIgnored) {
       EXPECT_EQ(half.render[7][0], 0) << "the mono pin's second channel stays silent";
     }
   }
+}
+
+struct WrapCase {
+  ULONG pin;
+  ULONG channels;
+  ULONG sampleBytes;
+  ULONG firstChannel;  // the unit channel of the pin's first
+};
+
+// A sample of frame k of channel c that tells every byte apart, left-aligned as the unit has it.
+ULONG WrapSample(ULONG k, ULONG c, ULONG sampleBytes) {
+  const ULONG value = (k + 1) << 24 | (c + 1) << 16 | ((k * 8 + c + 0x40) & 0xFF) << 8 | 0x5A;
+  return value & ~((1u << (8 * (4 - sampleBytes))) - 1);
+}
+
+const WrapCase kWrapCases[] = {{1, 1, 2, 2}, {1, 2, 2, 2}, {17, 8, 2, 0}, {1, 1, 3, 2}, {1, 2, 3, 2},
+                               {17, 8, 3, 0}, {1, 1, 4, 2}, {1, 2, 4, 2}, {17, 8, 4, 0}};
+constexpr ULONG kWrapFrames = 13;  // the buffer: whole frames, no power of two
+constexpr ULONG kWrapPeriod = 8;
+constexpr ULONG kWrapPeriods = 4;  // 32 frames: twice across the end
+
+ULONG WidthBits(ULONG sampleBytes) {
+  return sampleBytes == 2 ? kWdmFormat16Bit : sampleBytes == 3 ? kWdmFormat24Bit : kWdmFormat32Bit;
+}
+
+TEST_F(WdmCopy, RenderWrapsAtTheEndOfAWholeFrameBufferOfAnySize) {
+  for (const WrapCase& c : kWrapCases) {
+    SCOPED_TRACE(testing::Message() << c.channels << " channels of " << c.sampleBytes << " bytes");
+    state.Reset();
+    const ULONG frameBytes = c.channels * c.sampleBytes;
+    std::vector<UCHAR>& buffer = RunPin(c.pin, c.channels | WidthBits(c.sampleBytes), kWrapFrames * frameBytes, kWrapPeriod);
+    for (ULONG k = 0; k < kWrapFrames; ++k)
+      for (ULONG ch = 0; ch < c.channels; ++ch)
+        for (ULONG i = 0; i < c.sampleBytes; ++i)
+          buffer[k * frameBytes + ch * c.sampleBytes + i] =
+              static_cast<UCHAR>(WrapSample(k, ch, c.sampleBytes) >> (8 * (4 - c.sampleBytes + i)));
+    for (ULONG period = 0; period < kWrapPeriods; ++period) {
+      SCOPED_TRACE(period);
+      Half half(kWrapPeriod);
+      state.CopyClientChannels(half.view, 0x3FFFF, 0, kWrapPeriod);
+      for (ULONG f = 0; f < kWrapPeriod; ++f)
+        for (ULONG ch = 0; ch < c.channels; ++ch)
+          ASSERT_EQ(static_cast<ULONG>(half.render[c.firstChannel + ch][f]),
+                    WrapSample((period * kWrapPeriod + f) % kWrapFrames, ch, c.sampleBytes))
+              << "frame " << f << " channel " << ch;
+      const WdmClientState::Pin& p = state.mPins[c.pin][kRender];
+      EXPECT_EQ(p.position, (period + 1) * kWrapPeriod % kWrapFrames * frameBytes);
+      EXPECT_EQ(state.GetStreamPosition(c.pin, 0) % p.size, (period * kWrapPeriod % kWrapFrames) * frameBytes)
+          << "the notified frames, a period behind the pre-rolled copy";
+    }
+  }
+}
+
+TEST_F(WdmCopy, CaptureWrapsAtTheEndOfAWholeFrameBufferOfAnySize) {
+  for (const WrapCase& c : kWrapCases) {
+    SCOPED_TRACE(testing::Message() << c.channels << " channels of " << c.sampleBytes << " bytes");
+    state.Reset();
+    const ULONG frameBytes = c.channels * c.sampleBytes;
+    const ULONG guard = kWrapFrames * frameBytes;
+    std::vector<UCHAR>& buffer = buffers.emplace_back(guard + 8, 0xEE);  // past the pin's end: never written
+    state.SetStreamFormat(c.pin, c.channels | WidthBits(c.sampleBytes) | kWdmFormatCapture);
+    state.SetStreamBuffer(c.pin, 1, buffer.data(), guard);
+    state.SetStreamState(c.pin, true, kWdmStateRun, kWrapPeriod, false);
+    for (ULONG period = 0; period < kWrapPeriods; ++period) {
+      Half half(kWrapPeriod);
+      for (ULONG f = 0; f < kWrapPeriod; ++f)
+        for (ULONG ch = 0; ch < c.channels; ++ch)
+          half.capture[c.firstChannel + ch][f] = static_cast<LONG>(WrapSample(period * kWrapPeriod + f, ch, 4));
+      state.CopyClientChannels(half.view, 0, 0, kWrapPeriod);
+      EXPECT_EQ(state.mPins[c.pin][kCapture].position, (period + 1) * kWrapPeriod % kWrapFrames * frameBytes);
+      EXPECT_EQ(state.GetStreamPosition(c.pin, 1) % (kWrapFrames * frameBytes), state.mPins[c.pin][kCapture].position);
+    }
+    // Each slot holds the last of the 32 frames that fell on it.
+    for (ULONG slot = 0; slot < kWrapFrames; ++slot) {
+      ULONG k = slot;
+      while (k + kWrapFrames < kWrapPeriods * kWrapPeriod) k += kWrapFrames;
+      for (ULONG ch = 0; ch < c.channels; ++ch) {
+        ULONG got = 0;
+        for (ULONG i = 0; i < c.sampleBytes; ++i)
+          got |= static_cast<ULONG>(buffer[slot * frameBytes + ch * c.sampleBytes + i]) << (8 * (4 - c.sampleBytes + i));
+        EXPECT_EQ(got, WrapSample(k, ch, c.sampleBytes)) << "slot " << slot << " channel " << ch;
+      }
+    }
+    for (ULONG at = guard; at < buffer.size(); ++at) EXPECT_EQ(buffer[at], 0xEE) << at;
+  }
+}
+
+TEST_F(WdmCopy, PositionsOfAWholeFrameBufferStayInStepWithTheCopyPastThirtyTwoBits) {
+  constexpr ULONG kFrameBytes = 6;
+  constexpr ULONG kSize = kWrapFrames * kFrameBytes;
+  RunPin(1, 2 | kWdmFormat24Bit, kSize, kWrapPeriod);
+  Half half(kWrapPeriod);
+  for (int period = 0; period < 2; ++period) state.CopyClientChannels(half.view, 0x3FFFF, 0, kWrapPeriod);
+  WdmClientState::Pin& p = state.mPins[1][kRender];
+  ASSERT_EQ(p.state, static_cast<ULONG>(kWdmStateRun));
+  // Whole buffers later, a few periods short of the byte count's 32-bit wrap.
+  p.frames += (0xFFFFFFFFu - 64 * kFrameBytes) / kSize * kWrapFrames;
+  for (int period = 0; period < 24; ++period) {
+    SCOPED_TRACE(period);
+    state.CopyClientChannels(half.view, 0x3FFFF, 0, kWrapPeriod);
+    // The notified frames are a period behind the copy.
+    EXPECT_EQ((state.GetStreamPosition(1, 0) + kWrapPeriod * kFrameBytes) % kSize, p.position);
+  }
+}
+
+TEST_F(WdmCopy, AStoppedPinsConverterDelayIsWholeFramesOfTheFormatItRunsWith) {
+  RunPin(2, 2 | kWdmFormat16Bit, 4096, 256);
+  state.SetStreamState(2, false, kWdmStateStop, 256, true);
+  ASSERT_EQ(state.mPins[2][kRender].position, 80u * 4);
+  state.SetStreamFormat(2, 2 | kWdmFormat24Bit);
+  EXPECT_EQ(state.mPins[2][kRender].position, 80u * 6);
 }
 
 TEST_F(WdmCopy, RenderAndCaptureBuffersOfOnePinKeepTheirOwnSizes) {

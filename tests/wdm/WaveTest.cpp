@@ -266,28 +266,41 @@ struct Period {
   KDPC dpc;
 };
 
-TEST_F(WaveTest, PositionsFollowTheUnitDriversFramesWithinTheBufferAndEachPeriodNotifies) {
-  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  std::unique_ptr<plat::KsWavePin> pin =
-      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
-  ASSERT_EQ(status, STATUS_SUCCESS);
-  ASSERT_EQ(pin->BufferSize(), 0x20000u);
-  Period period(rig.DeviceOf(main));
-  ASSERT_LT(period.frames, 512u) << "a short period: no silent first period";
-  ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
-  ULONG position = 1;
-  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
-  EXPECT_EQ(position, 0u);
-  const ULONG periods = 3 + 0x20000 / (period.frames * 4);
-  for (ULONG i = 0; i < periods; ++i) period.Once(rig);
-  // The first period pre-rolls without a notification; every later one is notified.
-  const ULONG bytes = (periods - 1) * period.frames * 4;
-  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
-  EXPECT_EQ(position, bytes & 0x1FFFFu) << "wrapped within the buffer";
-  EXPECT_EQ(pin->Notifications(), periods - 1);
-  EXPECT_EQ(pin->NotificationIrql(), DISPATCH_LEVEL);
-  EXPECT_EQ(pin->BytesMoved(), bytes) << "the audio stack moved what the position passed";
+TEST_F(WaveTest, PositionsFollowTheUnitDriversFramesWithinAWholeFrameBufferAndEachPeriodNotifies) {
+  struct Case {
+    ULONG channels;
+    ULONG bits;
+  };
+  for (const Case& c : {Case{2, 16}, Case{1, 16}, Case{2, 24}, Case{1, 24}, Case{2, 32}}) {
+    SCOPED_TRACE(testing::Message() << c.channels << " x " << c.bits << " bits");
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsWavePin> pin =
+        plat::KsWavePin::Open(*filter, kRenderPin, Range(c.channels, c.bits, c.bits, 48000, 48000), 10, 0, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    const ULONG frameBytes = c.channels * c.bits / 8;
+    const ULONG size = 0x20000 - 0x20000 % frameBytes;
+    ASSERT_EQ(pin->BufferSize(), size) << "the port's cyclic buffer is whole frames";
+    const WdmClientState::Pin& unitPin = Client().mPins[0][WdmClientState::kRender];
+    EXPECT_EQ(unitPin.size, size) << "the unit driver wraps where the port does";
+    Period period(rig.DeviceOf(main));
+    ASSERT_LT(period.frames, 512u) << "a short period: no silent first period";
+    ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+    ULONG position = 1;
+    ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position, 0u);
+    const ULONG periods = 3 + size / (period.frames * frameBytes);
+    for (ULONG i = 0; i < periods; ++i) period.Once(rig);
+    // The first period pre-rolls without a notification; every later one is notified.
+    const ULONG bytes = (periods - 1) * period.frames * frameBytes;
+    ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position, bytes % size) << "wrapped within the buffer";
+    EXPECT_EQ(unitPin.position, (bytes + period.frames * frameBytes) % size)
+        << "the copy runs a period ahead of the notified frames, in the same buffer";
+    EXPECT_EQ(pin->Notifications(), periods - 1);
+    EXPECT_EQ(pin->NotificationIrql(), DISPATCH_LEVEL);
+    EXPECT_EQ(pin->BytesMoved(), bytes) << "the audio stack moved what the position passed";
+  }
 }
 
 TEST(WaveRate, AStreamAtARateOtherThanTheHostSessionsIsAcceptedAndTheUnitKeepsTheHostsRate) {
