@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/kclient/KernelClient.h"
-#include "platform/kernel/IoManager.h"
 #include "platform/kernel/Loader.h"
 #include "platform/kernel/PnpManager.h"
 #include "sim/host/UserClient.h"
