@@ -35,6 +35,9 @@ class BenchUnit : public QX531WinDevice {
     mLink.LinkToLowerDevice(pdo, pdo);
   }
   LowerDeviceLink* GetLowerDeviceLink() override { return &mLink; }
+  // No kernel client binds here.
+  BOOLEAN QueueMidiOut(ULONG) override { return FALSE; }
+  void DeliverMidiWord(ULONG) override {}
   void LogString(const char*) override {}
   void LogLabelHex(const char*, uint32_t) override {}
   void LogLabelDecimal(const char*, int32_t) override {}
