@@ -18,10 +18,20 @@ class DriverMachine {
   DriverMachine(const DriverMachine&) = delete;
   DriverMachine& operator=(const DriverMachine&) = delete;
 
+  // Before plugging: an audio adapter stand-in on every unit's child device, which lets the host
+  // send MIDI to a KR-6.
+  void InstallAdapters();
   void PlugMain();
   void PlugKr6(uint32_t serial);
   void UnplugKr6(uint32_t serial);
   Runner Run();
+
+  // The kernel client bound to the main unit's interface, sending on the surface's cable.
+  void StartKernelClient();
+  // A surface message from the host, through the kernel client to the main unit, or through the
+  // adapter to the one KR-6; false when the driver refused part of it.
+  bool SendToMainSurface(const std::vector<uint8_t>& message);
+  bool SendToKr6Surface(const std::vector<uint8_t>& message);
 
   // What a KR-6 holds in a flash partition (1 firmware, 2 FPGA), and whether it was finished.
   std::vector<uint8_t> Flashed(uint32_t serial, int partition);

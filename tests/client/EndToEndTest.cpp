@@ -1,12 +1,15 @@
 // The library against the unit driver itself, on the simulated bus with a main unit and three KR-6
 // units: discovery and slots, a setting one program changes seen by another's poll, renames and
-// swaps of the unit records, arrival and removal, and a KR-6 flash update checked at the unit.
+// swaps of the unit records, arrival and removal, a KR-6 flash update checked at the unit, and the
+// display text a host sends to the surfaces read back from the active unit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "client/FlashRegisters.h"
@@ -21,37 +24,64 @@ using Notes = std::vector<std::string>;
 
 constexpr uint32_t kKr6Serials[] = {3, 4, 5};
 
+// A program with the library open on every unit and its first poll done.
+struct Client {
+  explicit Client(DriverMachine& m, unsigned bits = 64) : program(m.Run(), bits) {
+    program.Do([&] {
+      client = std::make_unique<TestClient>();
+      client->EnumerateDevices(kQX531InterfaceClass);
+      client->Poll();
+      client->Take();
+    });
+  }
+  ~Client() {
+    program.Do([&] { client.reset(); });
+  }
+  Notes Poll() {
+    Notes notes;
+    program.Do([&] {
+      client->Poll();
+      notes = client->Take();
+    });
+    return notes;
+  }
+  void SetProtocol(uint32_t protocol) {
+    program.Do([&] {
+      EXPECT_EQ(client->SetParameter(PreferencesBlock::kParamControlProtocol, protocol), kQX531Success);
+    });
+  }
+  // The display notifications of one poll of the active unit's display.
+  Notes PollLcd() {
+    Notes lcd;
+    program.Do([&] {
+      client->lcd.clear();
+      client->PollActiveLcd();
+      lcd = client->lcd;
+    });
+    return lcd;
+  }
+  // The active unit's display as text and as a block, read on request.
+  std::pair<std::string, std::string> ReadLcd() {
+    std::pair<std::string, std::string> read;
+    program.Do([&] {
+      EXPECT_EQ(client->GetActiveLcdText(), kQX531Success);
+      EXPECT_EQ(client->GetActiveLcdBlock(), kQX531Success);
+      std::string cells;
+      for (uint32_t i = 0; i < LcdTextBlock::kCells; ++i) cells += static_cast<char>(client->mLcdBlock[i] & 0xFF);
+      read = {std::string(client->mLcdText, LcdTextBlock::kCells), cells};
+    });
+    return read;
+  }
+  Program program;
+  std::unique_ptr<TestClient> client;
+};
+
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
     m.PlugMain();
     for (uint32_t serial : kKr6Serials) m.PlugKr6(serial);
   }
-  // A program with the library open on every unit and its first poll done.
-  struct Client {
-    explicit Client(DriverMachine& m, unsigned bits = 64) : program(m.Run(), bits) {
-      program.Do([&] {
-        client = std::make_unique<TestClient>();
-        client->EnumerateDevices(kQX531InterfaceClass);
-        client->Poll();
-        client->Take();
-      });
-    }
-    ~Client() {
-      program.Do([&] { client.reset(); });
-    }
-    Notes Poll() {
-      Notes notes;
-      program.Do([&] {
-        client->Poll();
-        notes = client->Take();
-      });
-      return notes;
-    }
-    Program program;
-    std::unique_ptr<TestClient> client;
-  };
-
   DriverMachine m;
 };
 
@@ -178,6 +208,80 @@ TEST_F(EndToEnd, AKr6FlashUpdateLeavesTheImageInTheUnitWithTheCrcTheHostComputed
   EXPECT_NE(out.find("Bytes programmed = 20000\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("CRC: computed"), std::string::npos) << out;
   EXPECT_NE(out.find("Firmware update completed.\n"), std::string::npos);
+}
+
+// The display text a host application sends to the surfaces: to the main unit through the kernel
+// client, to a KR-6 through its audio adapter.
+class Display : public testing::Test {
+ protected:
+  void SetUp() override {
+    m.InstallAdapters();
+    m.PlugMain();
+    m.PlugKr6(3);
+    m.StartKernelClient();
+  }
+  // The host's display message of the Mackie-style protocols: text from a position, line 2 at 56.
+  static std::vector<uint8_t> MackieText(uint8_t position, const std::string& text) {
+    std::vector<uint8_t> message = {0xF0, 0x00, 0x00, 0x66, 0x14, 0x12, position};
+    message.insert(message.end(), text.begin(), text.end());
+    message.push_back(0xF7);
+    return message;
+  }
+  // The native protocol's text message from the start of the display, which also makes the unit
+  // that receives it the active one.
+  static std::vector<uint8_t> NativeText(const std::string& text) {
+    std::vector<uint8_t> message = {0xF0, 0x7D, 0x00, 0x12, 0x05, 0x7F};
+    message.insert(message.end(), text.begin(), text.end());
+    message.push_back(0xF7);
+    return message;
+  }
+  DriverMachine m;
+};
+
+TEST_F(Display, TextTheHostWritesIsReportedOncePerChangeAndReadsBackAsWritten) {
+  Client r(m);
+  r.SetProtocol(2);
+  std::string shown(LcdTextBlock::kCells, ' ');
+  auto write = [&](uint8_t position, const std::string& text) {
+    ASSERT_TRUE(m.SendToMainSurface(MackieText(position, text)));
+    const size_t cell = position < 55 ? position : position - 1u;
+    shown.replace(cell, text.size(), text);
+  };
+
+  write(0, "Track 1 Vocals");
+  write(56, "Gain -3.0 dB");
+  EXPECT_EQ(r.PollLcd(), std::vector<std::string>{"block " + shown}) << "two messages, one change seen";
+  EXPECT_TRUE(r.PollLcd().empty());
+  EXPECT_EQ(r.ReadLcd(), std::make_pair(shown, shown));
+
+  write(6, "2 Drums ");
+  ASSERT_EQ(shown.substr(0, 14), "Track 2 Drums ");
+  EXPECT_EQ(r.PollLcd(), std::vector<std::string>{"block " + shown});
+  EXPECT_TRUE(r.PollLcd().empty());
+  EXPECT_EQ(r.ReadLcd(), std::make_pair(shown, shown));
+
+  Client second(m);
+  EXPECT_EQ(second.PollLcd(), std::vector<std::string>{"block " + shown}) << "a new program sees it at once";
+}
+
+TEST_F(Display, AKr6MadeActiveShowsItsOwnTextAndTheMainUnitsTextStaysItsOwn) {
+  Client r(m);
+  r.SetProtocol(2);
+  ASSERT_TRUE(m.SendToMainSurface(MackieText(0, "Main unit")));
+  const std::string mainText = "Main unit" + std::string(LcdTextBlock::kCells - 9, ' ');
+  EXPECT_EQ(r.PollLcd(), std::vector<std::string>{"block " + mainText});
+
+  r.SetProtocol(1);
+  ASSERT_TRUE(m.SendToKr6Surface(NativeText("Wing 3")));
+  const std::string kr6Text = "Wing 3" + std::string(LcdTextBlock::kCells - 6, ' ');
+  EXPECT_EQ(r.PollLcd(), std::vector<std::string>{"block " + kr6Text}) << "the requests follow the active unit";
+  EXPECT_TRUE(r.PollLcd().empty());
+  EXPECT_EQ(r.ReadLcd(), std::make_pair(kr6Text, kr6Text));
+
+  r.SetProtocol(2);
+  ASSERT_TRUE(m.SendToMainSurface(MackieText(0, "Main again")));
+  EXPECT_TRUE(r.PollLcd().empty()) << "the main unit's display is not the active one";
+  EXPECT_EQ(r.ReadLcd(), std::make_pair(kr6Text, kr6Text));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ class TestClient : public QX531WinDriverInterface {
   using QX531BaseDriverInterface::mKR6SharedState;
   using QX531BaseDriverInterface::mLastSharedState;
   using QX531BaseDriverInterface::mLastUnitRecords;
+  using QX531BaseDriverInterface::mLcdBlock;
   using QX531BaseDriverInterface::mLcdText;
   using QX531BaseDriverInterface::mLogBuffer;
   using QX531BaseDriverInterface::mLogBytes;
