@@ -91,6 +91,7 @@ QX531WinDevice::QX531WinDevice(PDEVICE_OBJECT lowerDevice, PnpDeviceBase* pnpDev
     : mLowerDevice(lowerDevice), mPnpDevice(pnpDevice) {
   for (KSPIN_LOCK& lock : mEngineLocks) KeInitializeSpinLock(&lock);
   KeInitializeSpinLock(&mAsioSignalLock);
+  KeInitializeSpinLock(&mDescriptorLock);
   TraceLabelHex("QX531WinDevice::QX531WinDevice() ", kLogStartHex);
   TraceLabelDecimal("QX531WinDevice::QX531WinDevice() ", kLogStartDecimal);
 }

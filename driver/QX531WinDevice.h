@@ -188,6 +188,9 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   volatile LONG mRestartBusy = 0;
   // Held while a completion signals the host, and by EndAsioSignalling.
   KSPIN_LOCK mAsioSignalLock = 0;
+  // Held while a completion works on the buffer descriptors, and while the host's output-ready
+  // request converts its deferred half into one, so the descriptor cannot be rebuilt under it.
+  KSPIN_LOCK mDescriptorLock = 0;
   UCHAR mDriverWantsStreaming = 0;
   // Set by a change of the client mode; with the other changed flags it makes the next buffer
   // rebuild the channel tables.

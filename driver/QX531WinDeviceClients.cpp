@@ -132,9 +132,12 @@ void QX531WinDevice::RefreshClientStreams() {
 
 // The per-buffer work, DISPATCH_LEVEL
 
+// DISPATCH_LEVEL, in the list's completion.
 void QX531WinDevice::ProcessIsocBuffer(uint32_t list, uint32_t recordStamp, uint32_t playbackStamp) {
+  KeAcquireSpinLockAtDpcLevel(&mDescriptorLock);
   UpdateChannelMaps();
   QX531Device::ProcessIsocBuffer(list, recordStamp, playbackStamp);
+  KeReleaseSpinLockFromDpcLevel(&mDescriptorLock);
 }
 
 // Channels stream while both their halves are published. A playback channel that no running
@@ -243,12 +246,16 @@ void QX531WinDevice::NotifyAsioClient(BufferDescriptor* playback, ULONG half, UL
 void QX531WinDevice::RunDeferredOutput() {
   PAGED_CODE();
   if (!mAsio.mActive || mAsio.mFirstBuffer) return;
+  KIRQL irql;
+  KeAcquireSpinLock(&mDescriptorLock, &irql);
   const auto word = static_cast<ULONG64>(InterlockedExchange64(&mAsio.mDeferred.mWord, 0));
-  if (!(word & AsioDeferredOutput::kValid)) return;
-  const auto index = static_cast<ULONG>(word >> kDeferredIndexShift & 3);
-  const auto half = static_cast<ULONG>(word >> kDeferredHalfShift & 1);
-  if (WdmActive() || KernelClientActive()) NotifyWdmClient(half);
-  NotifyAsioClient(&mDescriptors[index], half, static_cast<ULONG>(word));
+  if (word & AsioDeferredOutput::kValid) {
+    const auto index = static_cast<ULONG>(word >> kDeferredIndexShift & 3);
+    const auto half = static_cast<ULONG>(word >> kDeferredHalfShift & 1);
+    if (WdmActive() || KernelClientActive()) NotifyWdmClient(half);
+    NotifyAsioClient(&mDescriptors[index], half, static_cast<ULONG>(word));
+  }
+  KeReleaseSpinLock(&mDescriptorLock, irql);
 }
 
 void QX531WinDevice::EndAsioSignalling() {
