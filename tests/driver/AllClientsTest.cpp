@@ -143,6 +143,44 @@ HostReport StreamHost(plat::Scheduler& sched, AsioHost& host, uint32_t ms, uint3
   return report;
 }
 
+// A host in its own process records every channel and plays `plays` for two seconds, then for
+// another 1.5 while the unit captures what it plays; `captureStarts` and `captureEnds` run in the
+// test around that capture. Returns what the host saw of the captured part.
+HostReport StreamHostWhileTheUnitCaptures(DriverRig& rig, sim::MainUnit& unit, unsigned bits,
+                                          const std::vector<uint32_t>& plays,
+                                          const std::function<int32_t(uint32_t, int32_t)>& sample,
+                                          const std::function<void()>& captureStarts = [] {},
+                                          const std::function<void()>& captureEnds = [] {}) {
+  volatile int phase = 0;
+  volatile bool captured = false;
+  HostReport report;
+  plat::Process* process = plat::StartProcess("host.exe", bits, [&]() -> ULONG {
+    AsioHost host(bits);
+    AsioCapsReply caps{};
+    if (!host.GetCaps(&caps) || !host.CreateBuffers(Channels(0, kChannels), plays, caps.mBufferFrames) ||
+        !host.Start())
+      return 1;
+    StreamHost(rig.sched, host, 2000, caps.mBufferFrames, plays, sample);
+    phase = 1;
+    report = StreamHost(rig.sched, host, 1500, caps.mBufferFrames, plays, sample);
+    phase = 2;
+    while (!captured) host::Pause(5);
+    return host.Stop() && host.Dispose() ? 0 : 2;
+  });
+  EXPECT_TRUE(rig.sched.RunUntil([&] { return phase == 1; }, rig.sched.Now() + 10 * kNsPerSecond));
+  unit.Playback().ClearCapture();
+  unit.Playback().SetCapture(true, 48000 * 4);
+  captureStarts();
+  EXPECT_TRUE(rig.sched.RunUntil([&] { return phase == 2; }, rig.sched.Now() + 10 * kNsPerSecond));
+  unit.Playback().SetCapture(false, 0);
+  captureEnds();
+  captured = true;
+  plat::WaitProcess(process);
+  EXPECT_EQ(process->ExitCode(), 0u);
+  plat::ReleaseProcess(process);
+  return report;
+}
+
 int32_t Loop(uint32_t, int32_t recorded) { return recorded; }
 
 // Pool allocations outstanding, less the running host process's own and its thread's.
@@ -224,32 +262,7 @@ TEST(AllClients, AHostAndTheAdapterPlayingTogetherMixWithSaturationAndCopyWhereO
   const auto sample = [](uint32_t channel, int32_t recorded) {
     return channel == 0 ? kLow : channel == 1 ? kHigh : recorded;
   };
-  volatile int phase = 0;
-  volatile bool captured = false;
-  HostReport report;
-  plat::Process* process = plat::StartProcess("host.exe", 64, [&]() -> ULONG {
-    AsioHost host(64);
-    AsioCapsReply caps{};
-    if (!host.GetCaps(&caps) || !host.CreateBuffers(Channels(0, kChannels), plays, caps.mBufferFrames) ||
-        !host.Start())
-      return 1;
-    StreamHost(rig.sched, host, 2000, caps.mBufferFrames, plays, sample);
-    phase = 1;
-    report = StreamHost(rig.sched, host, 1500, caps.mBufferFrames, plays, sample);
-    phase = 2;
-    while (!captured) host::Pause(5);
-    return host.Stop() && host.Dispose() ? 0 : 2;
-  });
-  ASSERT_TRUE(rig.sched.RunUntil([&] { return phase == 1; }, rig.sched.Now() + 10 * kNsPerSecond));
-  unit.Playback().ClearCapture();
-  unit.Playback().SetCapture(true, 48000 * 4);
-  ASSERT_TRUE(rig.sched.RunUntil([&] { return phase == 2; }, rig.sched.Now() + 10 * kNsPerSecond));
-  unit.Playback().SetCapture(false, 0);
-  captured = true;
-  plat::WaitProcess(process);
-  EXPECT_EQ(process->ExitCode(), 0u);
-  plat::ReleaseProcess(process);
-
+  const HostReport report = StreamHostWhileTheUnitCaptures(rig, unit, 64, plays, sample);
   EXPECT_GT(report.events, 0u);
   EXPECT_EQ(report.timeouts, 0u);
   EXPECT_EQ(report.recordBreaks, 0u) << "the host records bit-exact beside the adapter";
@@ -285,34 +298,10 @@ TEST(AllClients, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhe
     const auto sample = [](uint32_t channel, int32_t recorded) {
       return channel == 4 ? kNearTop : channel == 5 ? kSmall : recorded;
     };
-    volatile int phase = 0;
-    volatile bool captured = false;
-    HostReport report;
-    plat::Process* process = plat::StartProcess("host.exe", 32, [&]() -> ULONG {
-      AsioHost host(32);
-      AsioCapsReply caps{};
-      if (!host.GetCaps(&caps) || !host.CreateBuffers(Channels(0, kChannels), plays, caps.mBufferFrames) ||
-          !host.Start())
-        return 1;
-      StreamHost(rig.sched, host, 2000, caps.mBufferFrames, plays, sample);
-      phase = 1;
-      report = StreamHost(rig.sched, host, 1500, caps.mBufferFrames, plays, sample);
-      phase = 2;
-      while (!captured) host::Pause(5);
-      return host.Stop() && host.Dispose() ? 0 : 2;
-    });
-    ASSERT_TRUE(rig.sched.RunUntil([&] { return phase == 1; }, rig.sched.Now() + 10 * kNsPerSecond));
-    unit.Playback().ClearCapture();
-    unit.Playback().SetCapture(true, 48000 * 4);
-    const kclient::State before = client.State();
-    ASSERT_TRUE(rig.sched.RunUntil([&] { return phase == 2; }, rig.sched.Now() + 10 * kNsPerSecond));
-    unit.Playback().SetCapture(false, 0);
-    captured = true;
-    const kclient::State after = client.State();
-    plat::WaitProcess(process);
-    EXPECT_EQ(process->ExitCode(), 0u);
-    plat::ReleaseProcess(process);
-
+    kclient::State before{};
+    kclient::State after{};
+    const HostReport report = StreamHostWhileTheUnitCaptures(
+        rig, unit, 32, plays, sample, [&] { before = client.State(); }, [&] { after = client.State(); });
     EXPECT_EQ(report.recordBreaks, 0u) << "the host records bit-exact beside the kernel client";
     EXPECT_EQ(report.timeouts, 0u);
     EXPECT_NEAR(static_cast<double>(after.exchanges - before.exchanges), static_cast<double>(report.events), 2.0)
