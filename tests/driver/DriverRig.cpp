@@ -69,6 +69,16 @@ uint32_t DriverRig::RunProgram(unsigned bits, const std::function<uint32_t()>& b
   return code;
 }
 
+bool DriverRig::SendToUnit(const std::vector<host::Control>& controls) {
+  return RunProgram(64, [&]() -> uint32_t {
+           std::vector<std::string> units = host::FindUnitInterfaces();
+           if (units.size() != 1) return 1;
+           for (const host::Reply& r : host::SendControls(units[0], controls))
+             if (!r.ok) return 2;
+           return 0;
+         }) == 0;
+}
+
 void DriverRig::Shutdown() {
   shutDown_ = true;
   Settle();

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
 #include "sim/bus/Bus.h"
 #include "sim/bus/Node.h"
+#include "sim/host/UserClient.h"
 
 class QX531PnpDevice;
 
@@ -44,6 +46,9 @@ class DriverRig {
   // Runs `body` as the entry of a user-mode process of `bits` bits until the process has ended;
   // the process's exit code.
   uint32_t RunProgram(unsigned bits, const std::function<uint32_t()>& body);
+  // Sends the controls in order from a 64-bit process to the one main unit; true when there is
+  // exactly one and each control succeeded.
+  bool SendToUnit(const std::vector<host::Control>& controls);
 
   // Removes every device, unloads the driver and checks that nothing was left behind: pool,
   // device objects, work items, IRPs. Once; the destructor does it when the test did not.

@@ -48,15 +48,7 @@ class QueuedWriteStream : public testing::Test {
     if (rig) rig->Shutdown();
   }
 
-  bool Send(const std::vector<Control>& controls) {
-    return rig->RunProgram(64, [&]() -> uint32_t {
-             std::vector<std::string> units = host::FindUnitInterfaces();
-             if (units.size() != 1) return 1;
-             for (const host::Reply& r : host::SendControls(units[0], controls))
-               if (!r.ok) return 2;
-             return 0;
-           }) == 0;
-  }
+  bool Send(const std::vector<Control>& controls) { return rig->SendToUnit(controls); }
   bool Start(uint32_t rate, uint32_t frames, uint32_t mask) {
     if (!Send({SetPreference(PreferencesBlock::kParamSampleRate, rate),
                SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames))}))

@@ -73,16 +73,7 @@ class DriverStream : public testing::Test {
     if (rig) rig->Shutdown();
   }
 
-  // Sends the controls from a user process to the main unit; true when each succeeded.
-  bool Send(const std::vector<Control>& controls) {
-    return rig->RunProgram(64, [&]() -> uint32_t {
-             std::vector<std::string> units = host::FindUnitInterfaces();
-             if (units.size() != 1) return 1;
-             for (const host::Reply& r : host::SendControls(units[0], controls))
-               if (!r.ok) return 2;
-             return 0;
-           }) == 0;
-  }
+  bool Send(const std::vector<Control>& controls) { return rig->SendToUnit(controls); }
 
   SharedStateBlock SharedState() {
     SharedStateBlock state{};
