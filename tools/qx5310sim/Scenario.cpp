@@ -102,8 +102,10 @@ void ReportWriterDrops(Report& report) {
 
 // The host's port on a unit: the surface's MIDI subdevice of the audio adapter on its child.
 SurfaceSession::Port AdapterPort(HostMidiPort& port) {
-  return {[&port] { return port.Take(); }, [&port](uint32_t packet) { return port.Send(packet); },
-          "\"" + port.Name() + "\" of the audio adapter"};
+  std::string what = "\"";
+  what += port.Name();
+  what += "\" of the audio adapter";
+  return {[&port] { return port.Take(); }, [&port](uint32_t packet) { return port.Send(packet); }, what};
 }
 
 // Runs until the kernel client holds the main unit's interface, and starts its MIDI.

@@ -1,6 +1,7 @@
 #include "tools/qx5310sim/WaveA1Host.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <numbers>
 
