@@ -213,20 +213,23 @@ NTSTATUS WdmDevice::StartDevice(PIRP irp, PRESOURCELIST resources) {
   return status;
 }
 
-NTSTATUS WdmDevice::InstallMidiSubdevice(ULONG portNumber, PCWSTR name, PIRP irp, PUNKNOWN adapter,
-                                         PRESOURCELIST resources) {
+template <class Miniport, class Interface, ULONG N>
+NTSTATUS WdmDevice::InstallSubdevice(REFCLSID portClass, MiniportFactory create, REFIID miniportInterface,
+                                     Miniport* (&slots)[N], ULONG index, PCWSTR name, PIRP irp, PUNKNOWN adapter,
+                                     PRESOURCELIST resources, PUNKNOWN* portUnknown) {
   PAGED_CODE();
+  if (portUnknown != nullptr) *portUnknown = nullptr;
   PPORT port = nullptr;
-  NTSTATUS status = PcNewPort(&port, CLSID_PortMidi);
+  NTSTATUS status = PcNewPort(&port, portClass);
   if (!NT_SUCCESS(status)) return status;
   PUNKNOWN unknown = nullptr;
-  status = CreateMiniportMidi(&unknown, nullptr, NonPagedPool);
+  status = create(&unknown, nullptr, NonPagedPool);
   if (NT_SUCCESS(status)) {
-    PMINIPORTMIDI midi = nullptr;
-    unknown->QueryInterface(IID_IMiniportMidi, reinterpret_cast<void**>(&midi));
-    auto* miniport = static_cast<WdmMiniportMidi*>(midi);
-    miniport->Attach(this, portNumber);
-    midi->Release();
+    Interface* face = nullptr;
+    unknown->QueryInterface(miniportInterface, reinterpret_cast<void**>(&face));
+    auto* miniport = static_cast<Miniport*>(face);
+    miniport->Attach(this, index);
+    face->Release();
     status = port->Init(mPortClsDevice, irp, unknown, adapter, resources);
     if (NT_SUCCESS(status)) {
       status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
@@ -235,46 +238,31 @@ NTSTATUS WdmDevice::InstallMidiSubdevice(ULONG portNumber, PCWSTR name, PIRP irp
     if (NT_SUCCESS(status)) {
       KIRQL irql;
       KeAcquireSpinLock(&mSlotLock, &irql);
-      mMidiMiniports[portNumber] = miniport;
+      slots[index] = miniport;
       KeReleaseSpinLock(&mSlotLock, irql);
     }
     unknown->Release();
   }
+  if (NT_SUCCESS(status) && portUnknown != nullptr)
+    status = port->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(portUnknown));
   port->Release();
   return status;
+}
+
+NTSTATUS WdmDevice::InstallMidiSubdevice(ULONG portNumber, PCWSTR name, PIRP irp, PUNKNOWN adapter,
+                                         PRESOURCELIST resources) {
+  PAGED_CODE();
+  return InstallSubdevice<WdmMiniportMidi, IMiniportMidi>(CLSID_PortMidi, CreateMiniportMidi, IID_IMiniportMidi,
+                                                          mMidiMiniports, portNumber, name, irp, adapter, resources,
+                                                          nullptr);
 }
 
 NTSTATUS WdmDevice::InstallWaveSubdevice(ULONG pair, PCWSTR name, PIRP irp, PUNKNOWN adapter, PRESOURCELIST resources,
                                          PUNKNOWN* portUnknown) {
   PAGED_CODE();
-  *portUnknown = nullptr;
-  PPORT port = nullptr;
-  NTSTATUS status = PcNewPort(&port, CLSID_PortWaveCyclic);
-  if (!NT_SUCCESS(status)) return status;
-  PUNKNOWN unknown = nullptr;
-  status = CreateMiniportWave(&unknown, nullptr, NonPagedPool);
-  if (NT_SUCCESS(status)) {
-    PMINIPORTWAVECYCLIC wave = nullptr;
-    unknown->QueryInterface(IID_IMiniportWaveCyclic, reinterpret_cast<void**>(&wave));
-    auto* miniport = static_cast<WdmMiniportWave*>(wave);
-    miniport->Attach(this, pair);
-    wave->Release();
-    status = port->Init(mPortClsDevice, irp, unknown, adapter, resources);
-    if (NT_SUCCESS(status)) {
-      status = PcRegisterSubdevice(mPortClsDevice, const_cast<PWSTR>(name), port);
-      if (!NT_SUCCESS(status)) miniport->DropPort();
-    }
-    if (NT_SUCCESS(status)) {
-      KIRQL irql;
-      KeAcquireSpinLock(&mSlotLock, &irql);
-      mWaveMiniports[pair] = miniport;
-      KeReleaseSpinLock(&mSlotLock, irql);
-    }
-    unknown->Release();
-  }
-  if (NT_SUCCESS(status)) status = port->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(portUnknown));
-  port->Release();
-  return status;
+  return InstallSubdevice<WdmMiniportWave, IMiniportWaveCyclic>(CLSID_PortWaveCyclic, CreateMiniportWave,
+                                                                IID_IMiniportWaveCyclic, mWaveMiniports, pair, name,
+                                                                irp, adapter, resources, portUnknown);
 }
 
 NTSTATUS WdmDevice::InstallTopology(PIRP irp, PUNKNOWN adapter, PRESOURCELIST resources, PUNKNOWN* portUnknown) {

@@ -81,6 +81,14 @@ class WdmDevice : public PnpDeviceBase {
 
  private:
   NTSTATUS QueryDirectInterface(PIRP irp);
+  using MiniportFactory = NTSTATUS (*)(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_TYPE poolType);
+  // A MIDI or wave subdevice: its port, its miniport attached at `index`, the port's Init and the
+  // registration; the miniport's slot is set only once the registration succeeded. The port's
+  // IUnknown is returned when asked for.
+  template <class Miniport, class Interface, ULONG N>
+  NTSTATUS InstallSubdevice(REFCLSID portClass, MiniportFactory create, REFIID miniportInterface, Miniport* (&slots)[N],
+                            ULONG index, PCWSTR name, PIRP irp, PUNKNOWN adapter, PRESOURCELIST resources,
+                            PUNKNOWN* portUnknown);
   NTSTATUS InstallMidiSubdevice(ULONG port, PCWSTR name, PIRP irp, PUNKNOWN adapter, PRESOURCELIST resources);
   NTSTATUS InstallWaveSubdevice(ULONG pair, PCWSTR name, PIRP irp, PUNKNOWN adapter, PRESOURCELIST resources,
                                 PUNKNOWN* portUnknown);

@@ -85,6 +85,8 @@ NTSTATUS WdmWaveStream::SetFormat(PKSDATAFORMAT dataFormat) {
   const PdoDirectInterface& direct = mMiniport->Device()->Direct();
   direct.SetStreamBuffer(direct.Context, mPair, mCapture ? 1 : 0, mDma->SystemAddress(), mDma->BufferSize());
   if (PreventAppSRChange == 0) direct.RequestSampleRate(direct.Context, mRate);
+  // A paused pin keeps the frames it played: the unit driver counts them in the new format.
+  if (mState == KSSTATE_PAUSE) direct.SetStreamFormat(direct.Context, mPair, FormatWord());
   return STATUS_SUCCESS;
 }
 

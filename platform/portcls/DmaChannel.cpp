@@ -6,6 +6,19 @@
 
 namespace plat::pc {
 
+namespace {
+
+// Contiguous memory that has run short: buffers larger than gShortAbove fail, gShortTimes more.
+ULONG gShortAbove = 0;
+ULONG gShortTimes = 0;
+
+}  // namespace
+
+void FailDmaBuffersAbove(ULONG bytes, ULONG times) {
+  gShortAbove = bytes;
+  gShortTimes = times;
+}
+
 DmaChannel::DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength)
     : CUnknown(outer), mAdapter(adapter), mMaximumLength(maximumLength) {}
 
@@ -27,6 +40,10 @@ NTSTATUS DmaChannel::AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS) {
   PAGED_CODE();
   if (mBuffer != nullptr) return STATUS_INVALID_DEVICE_REQUEST;
   if (bufferSize == 0 || bufferSize > mMaximumLength) return STATUS_INVALID_PARAMETER;
+  if (gShortTimes != 0 && bufferSize > gShortAbove) {
+    --gShortTimes;
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   mBuffer = mAdapter->DmaOperations->AllocateCommonBuffer(mAdapter, bufferSize, &mLogical, FALSE);
   if (mBuffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   mAllocated = mBufferSize = bufferSize;

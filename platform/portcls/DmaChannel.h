@@ -34,6 +34,10 @@ class DmaChannel final : public CUnknown, public IDmaChannel, public PoolObject 
   ULONG mBufferSize = 0;
 };
 
+// Fault injection: the next `times` common buffers larger than `bytes` cannot be had, as
+// contiguous memory runs short for large buffers first. Times 0 ends it.
+void FailDmaBuffersAbove(ULONG bytes, ULONG times = 0xFFFFFFFF);
+
 // A master channel for the device under `deviceObject` (an adapter's port class device).
 NTSTATUS NewMasterDmaChannel(PDEVICE_OBJECT pdo, PDMACHANNEL* out, PUNKNOWN outer, ULONG maximumLength,
                              BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed);

@@ -128,6 +128,15 @@ NTSTATUS KsWavePin::Leave(KSSTATE state) {
 }
 
 NTSTATUS KsWavePin::Position(ULONG* position) { return mPin->Position(position); }
+NTSTATUS KsWavePin::NormalizePosition(LONGLONG* position) { return mPin->NormalizePosition(position); }
+
+NTSTATUS KsWavePin::SetFormat(const std::vector<UCHAR>& format) {
+  PAGED_CODE();
+  std::vector<UCHAR> copy = format;
+  NTSTATUS status = mPin->SetFormat(reinterpret_cast<PKSDATAFORMAT>(copy.data()));
+  if (NT_SUCCESS(status)) mFormat = std::move(copy);
+  return status;
+}
 void KsWavePin::Play(std::vector<UCHAR> bytes) { mPin->SetPlayData(std::move(bytes)); }
 std::vector<UCHAR> KsWavePin::Recorded() const { return mPin->Recorded(); }
 ULONG KsWavePin::Notifications() const { return mPin->ServiceCalls(); }

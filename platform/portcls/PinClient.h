@@ -89,6 +89,11 @@ class KsWavePin {
   // Down to `state` one step at a time (pause, acquire, stop).
   NTSTATUS Leave(KSSTATE state);
   NTSTATUS Position(ULONG* position);
+  // A byte position turned into 100-nanosecond units by the miniport's stream, as the stack asks
+  // for a pin's physical time.
+  NTSTATUS NormalizePosition(LONGLONG* position);
+  // Another format for the open pin, as the stack sets one on a pin that is not running.
+  NTSTATUS SetFormat(const std::vector<UCHAR>& format);
   void Play(std::vector<UCHAR> bytes);
   std::vector<UCHAR> Recorded() const;
   // The notifications that reached the pin in the service group's DPC, and the IRQL the last

@@ -121,6 +121,11 @@ NTSTATUS WavePin::Position(PULONG position) {
   return mStream->GetPosition(position);
 }
 
+NTSTATUS WavePin::NormalizePosition(PLONGLONG position) {
+  PAGED_CODE();
+  return mStream->NormalizePhysicalPosition(position);
+}
+
 void WavePin::SetPlayData(std::vector<UCHAR> data) {
   KIRQL irql;
   KeAcquireSpinLock(&mLock, &irql);

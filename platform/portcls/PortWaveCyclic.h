@@ -26,6 +26,7 @@ class WavePin final : public CUnknown, public IServiceSink, public PoolObject {
   NTSTATUS SetState(KSSTATE state);
   KSSTATE State() const { return mState; }
   NTSTATUS Position(PULONG position);
+  NTSTATUS NormalizePosition(PLONGLONG position);
   // What a render pin plays: the bytes are copied into the cyclic buffer behind the play
   // position, silence once they are used up.
   void SetPlayData(std::vector<UCHAR> data);

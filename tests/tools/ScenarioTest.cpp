@@ -1,8 +1,9 @@
-// The main job's scenario as a whole: the kernel driver loaded by plug and play for every unit, the
-// units as the host's client library finds them, settings through the driver kept in the registry,
-// 18x18 looped bit-exact through the kernel driver by an ASIO host in its own process, the surface
-// session through the host's MIDI ports (the main unit's surface reaching the kernel client); it
-// loses nothing, and two runs write the same report and the same files.
+// The main job's scenario as a whole: the kernel driver and the audio adapter loaded by plug and
+// play for every unit, the units as the host's client library finds them, settings through the
+// driver kept in the registry, 18x18 looped bit-exact through the kernel driver by an ASIO host in
+// its own process while a host of the audio stack plays and records on "WaveA1", the surface
+// session through "MidiC" and "MidiKR6"; it loses nothing, and two runs write the same report and
+// the same files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -64,17 +65,21 @@ TEST(MainJobScenario, TwoRunsWriteTheSameReportAndTheSameFilesAndLoseNothing) {
   for (const char* unit : {"main unit: kind 1, slot 0 (active)", "KR-6 #1: kind 2, slot 1, library slot 0",
                            "KR-6 #2: kind 2, slot 2, library slot 1"})
     EXPECT_NE(text.find(unit), std::string::npos) << unit << "\n" << text;
-  EXPECT_NE(text.find("serial 1002, name \"KR-6 1002\", host MIDI adapter bound"), std::string::npos) << text;
+  EXPECT_NE(text.find("main unit audio adapter:    17 subdevices"), std::string::npos) << text;
+  EXPECT_NE(text.find("KR-6 #2 audio adapter:      \"MidiKR6\""), std::string::npos) << text;
   EXPECT_NE(text.find("kernel client:              bound to the main unit's interface"), std::string::npos) << text;
   EXPECT_NE(text.find("to an ASIO host in its own process"), std::string::npos) << text;
   EXPECT_NE(text.find("loop record -> playback:    bit-exact over"), std::string::npos) << text;
-  const std::string surface = "main unit (the host's port: the kernel client of its published interface):\n"
+  EXPECT_NE(text.find("reached outputs 1-2 bit-exact"), std::string::npos) << text;
+  EXPECT_NE(text.find("frames of inputs 1-2 after"), std::string::npos) << text;
+  const std::string surface = "main unit (the host's port: \"MidiC\" of the audio adapter):\n"
                               "  MIDI from the surface:    ";
   const size_t at = text.find(surface);
   ASSERT_NE(at, std::string::npos) << text;
-  EXPECT_NE(text[at + surface.size()], '0') << "the main unit's surface MIDI reaches the kernel client\n" << text;
+  EXPECT_NE(text[at + surface.size()], '0') << "the main unit's surface MIDI reaches \"MidiC\"\n" << text;
   EXPECT_EQ(text.find("MIDI from the surface:    0\n"), std::string::npos) << "every surface's MIDI reaches the host";
-  for (const char* name : {"report.txt", "machine-state.reg", "recorded.wav", "unit-received.wav"})
+  for (const char* name : {"report.txt", "machine-state.reg", "recorded.wav", "unit-received.wav", "wavea1-played.wav",
+                           "wavea1-recorded.wav"})
     EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
   auto differences = CompareRunFolders(first, second);
   EXPECT_TRUE(differences.empty()) << Joined(differences);

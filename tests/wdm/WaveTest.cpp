@@ -4,10 +4,12 @@
 // driver when a pin runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/RegistryHive.h"
+#include "platform/portcls/DmaChannel.h"
 #include "platform/portcls/PortWaveCyclic.h"
 #include "sim/units/MainUnit.h"
 #include "tests/wdm/WdmRig.h"
@@ -319,6 +321,117 @@ TEST(WaveRate, AStreamAtARateOtherThanTheHostSessionsIsAcceptedAndTheUnitKeepsTh
   EXPECT_EQ(device->SampleRate(), rate);
   pin.reset();
   device->AsioState().mActive = 0;
+}
+
+std::vector<UCHAR> Bytes(const KSDATAFORMAT_WAVEFORMATEXTENSIBLE& f) {
+  const auto* p = reinterpret_cast<const UCHAR*>(&f);
+  return std::vector<UCHAR>(p, p + f.DataFormat.FormatSize);
+}
+
+TEST_F(WaveTest, APinTurnsByteCountsIntoTimeDividingByItsFrameSizeFirst) {
+  struct Case {
+    ULONG channels, bits, rate;
+    LONGLONG bytes, time;
+  };
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA3");
+  for (const Case& c : {Case{2, 16, 48000, 192000, 10000000}, Case{1, 24, 44100, 66150, 4999999},
+                        Case{2, 32, 96000, 768000, 10000000}, Case{2, 24, 88200, 529200, 9999996}}) {
+    SCOPED_TRACE(testing::Message() << c.channels << " x " << c.bits << " bits at " << c.rate);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsWavePin> pin =
+        plat::KsWavePin::Open(*filter, kCapturePin, Range(c.channels, c.bits, c.bits, c.rate, c.rate), 10, 0, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    LONGLONG position = c.bytes;
+    ASSERT_EQ(pin->NormalizePosition(&position), STATUS_SUCCESS);
+    EXPECT_EQ(position, c.time);
+  }
+}
+
+TEST_F(WaveTest, APausedPinKeepsItsFramesInWholeFramesOfANewFormat) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> pin =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  Period period(rig.DeviceOf(main));
+  ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+  for (int i = 0; i < 4; ++i) period.Once(rig);
+  ASSERT_EQ(pin->Leave(KSSTATE_PAUSE), STATUS_SUCCESS);
+  ULONG position = 0;
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  const ULONG frames = position / 4;
+  ASSERT_EQ(frames, 3 * period.frames) << "the first period pre-rolls";
+
+  EXPECT_EQ(pin->SetFormat(Bytes(Format(WAVE_FORMAT_PCM, 2, 48000, 24, 0))), STATUS_SUCCESS);
+  const ULONG size = pin->BufferSize();
+  EXPECT_EQ(size % 6, 0u);
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, frames * 6 % size) << "the frames played so far, in frames of the new format";
+  ASSERT_EQ(pin->Run(), STATUS_SUCCESS);
+  for (int i = 0; i < 2; ++i) period.Once(rig);
+  ASSERT_EQ(pin->Position(&position), STATUS_SUCCESS);
+  EXPECT_EQ(position, (frames + period.frames) * 6 % size) << "the first period after a run pre-rolls";
+  EXPECT_EQ(pin->SetFormat(Bytes(Format(WAVE_FORMAT_PCM, 2, 48000, 16, 0))), STATUS_INVALID_DEVICE_REQUEST)
+      << "not while it runs";
+}
+
+// Pool that holds no large contiguous buffer: each pair's buffers halve until one can be had, and
+// the unit driver is handed the size allocated.
+TEST(WaveBuffers, EachBufferHalvesDownToFourKilobytesUntilOneCanBeHad) {
+  struct Case {
+    ULONG largest;
+    ULONG size;
+  };
+  for (const Case& c : {Case{0x1FFFF, 0x10000}, Case{0x8000, 0x8000}, Case{0x1FFF, 0x1000}}) {
+    SCOPED_TRACE(c.largest);
+    WdmRig rig;
+    sim::MainUnit main;
+    plat::pc::FailDmaBuffersAbove(c.largest);
+    rig.Plug(main);
+    plat::pc::FailDmaBuffersAbove(0, 0);
+    for (ULONG pair = 0; pair < 9; ++pair)
+      for (ULONG direction : {WdmClientState::kRender, WdmClientState::kCapture}) {
+        EXPECT_NE(rig.DeviceOf(main)->mWdmClient.mPins[pair][direction].buffer, nullptr) << pair;
+        EXPECT_EQ(rig.DeviceOf(main)->mWdmClient.mPins[pair][direction].size, c.size) << pair;
+      }
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveB4");
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsWavePin> pin =
+        plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(pin->BufferSize(), c.size);
+  }
+}
+
+// The first pair's buffers fail at every size: without a render buffer its render pin is refused
+// and its capture pin still opens; without a capture buffer the pair is not registered at all.
+TEST(WaveBuffers, APinWithoutABufferIsRefusedAndAPairWithoutACaptureBufferIsNotRegistered) {
+  struct Case {
+    const char* what;
+    ULONG failures;  // the render buffer's six sizes, then the capture buffer's
+    bool registered;
+  };
+  for (const Case& c : {Case{"no render buffer", 6, true}, Case{"no buffer at all", 12, false}}) {
+    SCOPED_TRACE(c.what);
+    WdmRig rig;
+    sim::MainUnit main;
+    plat::pc::FailDmaBuffersAbove(0xFFF, c.failures);
+    rig.Plug(main);
+    plat::pc::FailDmaBuffersAbove(0, 0);
+    EXPECT_EQ(rig.DeviceOf(main)->mWdmClient.mPins[0][WdmClientState::kRender].buffer, nullptr);
+    EXPECT_NE(rig.DeviceOf(main)->mWdmClient.mPins[1][WdmClientState::kRender].buffer, nullptr);
+    const std::vector<std::u16string> names = rig.SubdeviceNames(main);
+    EXPECT_EQ(std::count(names.begin(), names.end(), u"WaveA1"), c.registered ? 1 : 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), u"Topology"), 1) << "the ninth pair decides";
+    std::unique_ptr<plat::KsFilter> other = rig.Filter(main, u"WaveA2");
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    EXPECT_NE(plat::KsWavePin::Open(*other, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
+    if (!c.registered) continue;
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+    EXPECT_EQ(plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
+    EXPECT_EQ(status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_NE(plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
+#include "tools/qx5310sim/WaveA1Host.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/SharedStateBlock.h"
 
@@ -47,7 +48,8 @@ AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std:
       unit_(unit),
       recordedPath_(outDir + "/recorded.wav"),
       receivedPath_(outDir + "/unit-received.wav") {
-  for (int k = 0; k < 16; ++k) unit_.SetSignal(k, sim::Signal::Sine(220.0 * (k + 1), 0.25));
+  for (int k = 0; k < 16; ++k)
+    unit_.SetSignal(k, k < 2 ? sim::Signal::Ramp() : sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
 
 AudioSession::~AudioSession() {
@@ -95,9 +97,13 @@ uint32_t AudioSession::HostMain() {
         continue;
       }
       const uint32_t half = asio.IndexByte() != 0 ? 1 : 0;
+      const uint32_t silent = notLooped_;
       for (uint32_t k = 0; k < kChannels; ++k) {
         record[k] = asio.Record(k, half);
-        std::memcpy(asio.Playback(k, half), record[k], size_t{frames_} * sizeof(int32_t));
+        if ((silent >> k & 1) != 0)
+          std::memset(asio.Playback(k, half), 0, size_t{frames_} * sizeof(int32_t));
+        else
+          std::memcpy(asio.Playback(k, half), record[k], size_t{frames_} * sizeof(int32_t));
       }
       OnHalf(record, frames_);
       if (!asio.OutputReady()) ++outputReadyFailures_;
@@ -148,6 +154,11 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
 }
 
 void AudioSession::Restart() { reopen_ = true; }
+
+void AudioSession::PlayBeside(WaveA1Host* wave) {
+  beside_ = wave;
+  notLooped_ = wave != nullptr ? WaveA1Host::kChannelMask : 0;
+}
 
 // A run that never streamed leaves no WAV files.
 void AudioSession::DropFiles() {
@@ -210,13 +221,14 @@ void AudioSession::Played(const int32_t* samples, uint32_t frames, uint32_t chan
     rows = playedRows_.data();
   }
   receivedWav_.Append({rows, size_t{frames} * kChannels});
+  if (beside_ != nullptr) beside_->Played(rows, frames, kChannels);
   // The halves the stream plays before the host's first output are silence: the loop starts at
   // the first frame that carries the ramp.
   uint32_t first = 0;
   while (!heardHost_ && first < frames && rows[size_t{first} * kChannels + kRampChannel] == 0) ++first;
   if (first == frames) return;
   heardHost_ = true;
-  loop_->Played(rows + size_t{first} * kChannels, frames - first, channels & kAllChannels);
+  loop_->Played(rows + size_t{first} * kChannels, frames - first, channels & kAllChannels & ~notLooped_);
 }
 
 void AudioSession::WriteReport(Report& report) {

@@ -1,8 +1,9 @@
 // The audio of the main job: the panel sets rate and buffer size, and an ASIO host in a process of
 // its own streams all 18 channels each way through the kernel driver, copying every record channel
 // into its playback channel as a host with its inputs patched to its outputs would. The unit's
-// inputs carry sines on channels 1-16 and, on 17-18, the ramp that names channel and frame, so the
-// loop can be checked bit for bit at the unit's outputs.
+// inputs carry, on channels 1-2 and 17-18, the ramp that names channel and frame, and sines on
+// 3-16, so the loop can be checked bit for bit at the unit's outputs. Beside another client that
+// plays on a pair, the host plays silence there and the loop is checked on the other channels.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@ namespace sim {
 class MainUnit;
 }  // namespace sim
 class Report;
+class WaveA1Host;
 
 class AudioSession : private sim::PlaybackSink {
  public:
@@ -37,6 +39,9 @@ class AudioSession : private sim::PlaybackSink {
   // Ends the host's program; before the units go.
   void Stop();
   void WriteReport(Report& report);
+  // A host of the audio stack plays on "WaveA1" from now (null: no longer): the ASIO host plays
+  // silence on its channels, and what the unit plays there goes to that host's check.
+  void PlayBeside(WaveA1Host* wave);
 
   // Under faults: breaks are allowed where a fault broke the stream, and nowhere else. Called
   // before Start.
@@ -82,6 +87,8 @@ class AudioSession : private sim::PlaybackSink {
   std::vector<int32_t> recordedRows_;
   std::vector<int32_t> playedRows_;
   bool heardHost_ = false;  // the unit has played a frame of the host's
+  WaveA1Host* beside_ = nullptr;
+  uint32_t notLooped_ = 0;  // channels the ASIO host plays silence on
   // Under faults.
   bool faultMode_ = false;
   uint32_t faults_ = 0;

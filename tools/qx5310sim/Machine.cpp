@@ -11,12 +11,12 @@
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
 #include "sim/units/Unit.h"
-#include "tools/qx5310sim/HostMidiAdapter.h"
 #include "tools/qx5310sim/Report.h"
 
 namespace {
 
 constexpr char16_t kServiceKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310";
+constexpr char16_t kAdapterServiceKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310wdm";
 
 // What the unit driver's installation makes: its service key, and its image bound to the hardware
 // ids of both kinds of unit.
@@ -25,6 +25,14 @@ void InstallUnitDriver() {
   plat::PnpRegisterService(u"qx5310", u"qx5310.sys");
   plat::PnpBindHardwareId(u"1394\\Halvern&QX-5310", u"qx5310");
   plat::PnpBindHardwareId(u"1394\\Halvern&KR-6", u"qx5310");
+}
+
+// What the audio adapter's installation makes: its service key, and its image bound to the
+// hardware id of the audio child device the unit driver reports for every unit.
+void InstallAudioAdapter() {
+  plat::RegistryHive::CreateKey(kAdapterServiceKey);
+  plat::PnpRegisterService(u"qx5310wdm", u"QX5310Wdm.sys");
+  plat::PnpBindHardwareId(u"*HVN0007", u"qx5310wdm");
 }
 
 }  // namespace
@@ -45,7 +53,7 @@ void Machine::Boot(Report& report) {
     report.Value("registry", "new (" + stateFile_ + " unreadable: " + error + ")");
   }
   InstallUnitDriver();
-  HostMidiAdapter::Install();
+  InstallAudioAdapter();
   bus_ = std::make_unique<sim::Bus>(*scheduler_);
   plat::Bus1394::Install(*bus_);
   Settle();

@@ -1,9 +1,9 @@
 // The simulated machine: the virtual clock and scheduler, the registry, which persists in a state
 // file between runs so settings survive as they would on a real computer, plug and play, and the
-// 1394 bus with the bus driver on it. At boot the unit driver is installed as its installer would
-// (its service key, qx5310.sys bound to the units' hardware ids), so plug and play loads it for
-// every unit that joins the bus; the audio adapter's place on each unit's child device is taken by
-// the host's MIDI adapter (tools/qx5310sim/HostMidiAdapter.h).
+// 1394 bus with the bus driver on it. At boot the unit driver and the audio adapter are installed
+// as their installers would (service keys, qx5310.sys bound to the units' hardware ids and
+// QX5310Wdm.sys to the hardware id of the unit driver's child devices), so plug and play loads the
+// unit driver for every unit that joins the bus and the adapter on every unit's child.
 #pragma once
 
 #include <memory>

@@ -6,16 +6,20 @@
 #include <memory>
 #include <vector>
 
+#include "platform/bus1394/Bus1394.h"
+#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/RegistryHive.h"
+#include "platform/portcls/PinClient.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
-#include "tools/qx5310sim/HostMidiAdapter.h"
+#include "tools/qx5310sim/HostMidiPort.h"
 #include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
+#include "tools/qx5310sim/WaveA1Host.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/QX531Device.h"
 
@@ -23,6 +27,7 @@ namespace {
 
 constexpr char16_t kParametersKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310\\Parameters";
 constexpr char16_t kPreferencesValue[] = u"Preferences";
+constexpr uint8_t kSurfaceCable = 4;
 
 std::string Hex(uint32_t v) {
   char buf[16];
@@ -38,12 +43,29 @@ bool StoredSettingsFound() {
          value.type == REG_BINARY && value.data.size() == sizeof(PreferencesBlock);
 }
 
+// The audio adapter on the unit's child as Device Manager lists it: the subdevices it registered.
+std::vector<std::string> AdapterSubdevices(const sim::Unit& hw) {
+  std::vector<std::string> names;
+  PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(hw.Guid());
+  if (pdo == nullptr) return names;
+  for (PDEVICE_OBJECT child : plat::PnpChildren(pdo))
+    for (const plat::PcSubdeviceInfo& s : plat::PcSubdevices(child)) names.emplace_back(s.name.begin(), s.name.end());
+  return names;
+}
+
 // A unit as the host's client library sees it.
 void ReportUnit(Report& report, const Machine& machine, const std::string& what, const sim::Unit& hw, uint32_t serial,
                 const std::vector<Panel::UnitView>& views) {
   const std::string device = machine.DeviceState(hw);
   report.Value(what + " device", device);
   if (device != "started, child started") report.Lost(what + "'s devices did not start");
+  const std::vector<std::string> subdevices = AdapterSubdevices(hw);
+  report.Value(what + " audio adapter", subdevices.size() == 1 ? "\"" + subdevices[0] + "\""
+                                                                : std::to_string(subdevices.size()) + " subdevices");
+  const size_t expected = serial == 0 ? 17 : 1;
+  if (subdevices.size() != expected)
+    report.Lost(what + "'s audio adapter registered " + std::to_string(subdevices.size()) + " subdevice(s), not " +
+                std::to_string(expected));
   const Panel::UnitView* view = nullptr;
   for (const Panel::UnitView& v : views)
     if (serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
@@ -62,9 +84,7 @@ void ReportUnit(Report& report, const Machine& machine, const std::string& what,
               (view->expansionSlot >= 0 ? ", library slot " + std::to_string(view->expansionSlot) : "") +
               ", versions " + Hex(s.mRegisterVersion) + " " + Hex(s.mFpgaVersion) + " " + Hex(s.mArmVersion) + " " +
               Hex(s.mHardwareVersion) + (s.mSerial != 0 ? ", serial " + std::to_string(s.mSerial) : "") +
-              (name.empty() ? "" : ", name \"" + name + "\"") +
-              (HostMidiAdapter::Bound(hw.Guid()) ? ", host MIDI adapter bound" : ", no host MIDI adapter"));
-  if (!HostMidiAdapter::Bound(hw.Guid())) report.Lost(what + " has no host MIDI adapter");
+              (name.empty() ? "" : ", name \"" + name + "\""));
 }
 
 // What the units' writers gave up, from their debug logs: nothing, when every unit stayed.
@@ -80,24 +100,12 @@ void ReportWriterDrops(Report& report) {
   if (!text.empty()) report.Lost("the writers dropped what the driver had accepted");
 }
 
-// The host's port of a KR-6: the host's MIDI adapter on its child device.
-SurfaceSession::Port AdapterPort(const sim::Unit& hw) {
-  const uint64_t guid = hw.Guid();
-  auto seen = std::make_shared<size_t>(0);
-  return {[guid, seen] {
-            const std::vector<uint32_t>& all = HostMidiAdapter::MidiIn(guid);
-            std::vector<uint32_t> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(*seen, all.size())), all.end());
-            *seen = all.size();
-            return fresh;
-          },
-          [guid](uint32_t packet) { return HostMidiAdapter::Send(guid, packet); },
-          "the host's MIDI adapter on its child device"};
-}
-
-// The main unit's port: the kernel client of its published interface.
-SurfaceSession::Port KernelClientPort(KernelClientLink& link) {
-  return {[&link] { return link.TakeMidiIn(); }, [&link](uint32_t packet) { return link.Send(packet); },
-          "the kernel client of its published interface"};
+// The host's port on a unit: the surface's MIDI subdevice of the audio adapter on its child.
+SurfaceSession::Port AdapterPort(HostMidiPort& port) {
+  std::string what = "\"";
+  what += port.Name();
+  what += "\" of the audio adapter";
+  return {[&port] { return port.Take(); }, [&port](uint32_t packet) { return port.Send(packet); }, what};
 }
 
 // Runs until the kernel client holds the main unit's interface, and starts its MIDI.
@@ -125,8 +133,6 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Section("Plug-in");
   KernelClientLink kernelClient;
   if (!kernelClient.Load()) report.Lost("the kernel client could not be loaded");
-  HostMidiAdapter::Watch(mainUnit.Guid());
-  for (auto& hw : expansion) HostMidiAdapter::Watch(hw->Guid());
   machine.Plug(mainUnit);
   for (auto& hw : expansion) machine.Plug(*hw);
   s.RunFor(10 * plat::kNsPerMs);
@@ -156,18 +162,38 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   }
   const bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
 
+  // A host of Windows' audio stack plays a WAV file on "WaveA1" and records from it, beside the
+  // ASIO host; under faults the ASIO stream alone is followed through its breaks.
+  WaveA1Host wave(mainUnit.Guid(), options.outDir);
+  bool waveRuns = false;
+  if (streaming && !faulted) {
+    audio.PlayBeside(&wave);
+    waveRuns = wave.Start(options.sampleRate, options.duration, report);
+    if (!waveRuns) audio.PlayBeside(nullptr);
+  }
+
+  // The host's surface ports: "MidiC" of the main unit's audio adapter and "MidiKR6" of each KR-6's.
+  HostMidiPort mainPort(mainUnit.Guid(), u"MidiC", kSurfaceCable);
+  std::vector<std::unique_ptr<HostMidiPort>> kr6Ports;
+  for (auto& hw : expansion) kr6Ports.push_back(std::make_unique<HostMidiPort>(hw->Guid(), u"MidiKR6", kSurfaceCable));
+  if (!mainPort.Open()) report.Lost("the host could not open \"MidiC\" of the main unit");
+  for (size_t i = 0; i < kr6Ports.size(); ++i)
+    if (!kr6Ports[i]->Open()) report.Lost("the host could not open \"MidiKR6\" of KR-6 #" + std::to_string(i + 1));
+
   // The main unit's surface reports ride in the isochronous stream, so it plays only once that runs;
   // the KR-6 units report through their own status records.
   SurfaceSession session(s, options.protocol);
-  if (streaming) session.AddUnit("main unit", mainUnit, 0, KernelClientPort(kernelClient));
+  if (streaming) session.AddUnit("main unit", mainUnit, 0, AdapterPort(mainPort));
   for (size_t i = 0; i < expansion.size(); ++i)
-    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), AdapterPort(*expansion[i]));
+    session.AddUnit("KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), AdapterPort(*kr6Ports[i]));
   session.Play(s.Now() + 50 * plat::kNsPerMs);
 
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
-    // A unit plugged back is a new device to the host: its clients ask for MIDI again.
+    // A unit plugged back is a new device to the host: its clients ask for MIDI again and open
+    // its ports again.
     auto restart = [&s, &kernelClient, &audio](const FaultRun::Target& t) {
+      t.port->Open();
       if (t.serial != 0) {
         Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
         return;
@@ -177,11 +203,12 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     };
     faults = std::make_unique<FaultRun>(machine, options.faults, streaming ? &audio : nullptr, restart);
     std::vector<FaultRun::Target> targets;
-    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); }});
+    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); },
+                       &mainPort});
     for (size_t i = 0; i < expansion.size(); ++i) {
-      const uint64_t guid = expansion[i]->Guid();
+      HostMidiPort* port = kr6Ports[i].get();
       targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), expansion[i]->Serial(),
-                         [guid](uint32_t p) { return HostMidiAdapter::Send(guid, p); }});
+                         [port](uint32_t p) { return port->Send(p); }, port});
     }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
@@ -189,6 +216,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     s.RunFor(options.duration);
   }
   session.Stop();
+  if (waveRuns) wave.Stop();
   if (streaming) audio.Stop();
   report.Section("Run");
   report.Value("virtual time", std::to_string(s.Now() / plat::kNsPerMs) + " ms");
@@ -197,9 +225,13 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (!faults) ReportWriterDrops(report);
 
   if (streaming) audio.WriteReport(report);
+  if (waveRuns) wave.WriteReport(report);
   session.WriteReport(report);
   if (faults) faults->WriteReport(report);
 
+  // The host lets go of its ports before the units go.
+  mainPort.Close();
+  for (auto& port : kr6Ports) port->Close();
   for (auto it = expansion.rbegin(); it != expansion.rend(); ++it) machine.Unplug(**it);
   machine.Unplug(mainUnit);
   kernelClient.Unload();

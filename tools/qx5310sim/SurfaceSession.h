@@ -1,9 +1,9 @@
 // A scripted session at the control surfaces, with a host application at the other end of the
-// control-surface MIDI port of each unit: the main unit's through the kernel client of the
-// published kernel interface, each KR-6's through the host's MIDI adapter on its child device. The
-// host runs as a thread of its own that looks at its ports every millisecond. The host answers as a Mackie Control host would (in the three
-// Mackie-style protocols): it writes its display, lights the lamp of each pressed button and
-// parks a released fader where the user left it. In the other protocols it only listens.
+// control-surface MIDI port of each unit: "MidiC" of the main unit's audio adapter and "MidiKR6"
+// of each KR-6's. The host runs as a thread of its own that looks at its ports every millisecond.
+// It answers as a Mackie Control host would (in the three Mackie-style protocols): it writes its
+// display, lights the lamp of each pressed button and parks a released fader where the user left
+// it. In the other protocols it only listens.
 #pragma once
 
 #include <cstdint>
