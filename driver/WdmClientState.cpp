@@ -124,8 +124,13 @@ void WdmClientState::SetStreamFormat(ULONG pin, ULONG format) {
   if (pin >= kPins) return;
   Pin& p = mPins[pin][(format & kWdmFormatCapture) ? kCapture : kRender];
   const ULONG bytesPerFrame = FrameBytes(format);
-  // A stopped pin starts at a whole frame (the converters' delay) of the format it runs with.
-  if (p.state == kWdmStateStop && p.bytesPerFrame != 0) p.position = p.position / p.bytesPerFrame * bytesPerFrame;
+  // A pin that is not running goes on from the same frame (for a stopped one, the converters'
+  // delay) in the format it will run with, within the buffer's whole frames of that format.
+  if (p.state < kWdmStateRun && p.bytesPerFrame != 0) {
+    ULONG position = p.position / p.bytesPerFrame * bytesPerFrame;
+    if (bytesPerFrame != 0 && p.size >= bytesPerFrame) position %= p.size - p.size % bytesPerFrame;
+    p.position = position;
+  }
   p.format = format;
   p.bytesPerFrame = bytesPerFrame;
 }

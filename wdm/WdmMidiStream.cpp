@@ -32,6 +32,13 @@ NTSTATUS WdmMidiStream::SetFormat(PKSDATAFORMAT) { return STATUS_SUCCESS; }
 NTSTATUS WdmMidiStream::SetState(KSSTATE state) {
   PAGED_CODE();
   mState = state;
+  // Port class drops the unwritten rest of a stopped render pin, so what it presents next is new.
+  if (state == KSSTATE_STOP && !mCapture) {
+    KIRQL irql;
+    KeAcquireSpinLock(&mLock, &irql);
+    mSkipCount = 0;
+    KeReleaseSpinLock(&mLock, irql);
+  }
   if (mCapture) mMiniport->CaptureStateChanged();
   return STATUS_SUCCESS;
 }

@@ -29,6 +29,8 @@ NTSTATUS MidiPin::SetState(KSSTATE state) {
   KIRQL irql;
   KeAcquireSpinLock(&mPort->mPinLock, &irql);
   mState = state;
+  // A render pin that stops completes its pending writes: what the stream had not taken is gone.
+  if (state == KSSTATE_STOP && !mCapture) mQueued = 0;
   KeReleaseSpinLock(&mPort->mPinLock, irql);
   return STATUS_SUCCESS;
 }

@@ -335,6 +335,29 @@ TEST_F(WdmCopy, PositionsOfAWholeFrameBufferStayInStepWithTheCopyPastThirtyTwoBi
   }
 }
 
+struct ReformatCase {
+  ULONG state;
+  ULONG frame;  // the pin's frame when the format changes
+  ULONG expected;  // bytes into the buffer afterwards
+};
+
+// A paused pin keeps its frame across a format change, in whole frames of the new
+// format and within the buffer's whole frames of it (4096 bytes hold 682 frames of 6 bytes).
+TEST_F(WdmCopy, APausedPinKeepsItsFrameInWholeFramesOfTheNewFormat) {
+  for (const ReformatCase& c : std::vector<ReformatCase>{
+           {kWdmStatePause, 100, 100 * 6},
+           {kWdmStatePause, 1000, (1000 - 682) * 6},
+       }) {
+    SCOPED_TRACE(c.frame);
+    state.Reset();
+    RunPin(2, 2 | kWdmFormat16Bit, 4096, 256);
+    state.SetStreamState(2, false, c.state, 256, true);
+    state.mPins[2][kRender].position = c.frame * 4;
+    state.SetStreamFormat(2, 2 | kWdmFormat24Bit);
+    EXPECT_EQ(state.mPins[2][kRender].position, c.expected);
+  }
+}
+
 TEST_F(WdmCopy, AStoppedPinsConverterDelayIsWholeFramesOfTheFormatItRunsWith) {
   RunPin(2, 2 | kWdmFormat16Bit, 4096, 256);
   state.SetStreamState(2, false, kWdmStateStop, 256, true);

@@ -173,6 +173,32 @@ TEST(AdapterMidi, AWriteCutShortByARefusalGoesOnWhereItStoppedAndParsesNothingTw
   EXPECT_EQ(main.MidiOutPackets(2), sent);
 }
 
+// A stop drops the bytes the port still held after a refusal; the bytes written after it are new
+// and reach the unit, however few, while the refused event itself still goes.
+TEST(AdapterMidi, AfterAStopDroppedAShortWritesRestTheNextBytesAreParsedNotSkipped) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi3");
+  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
+  ASSERT_NE(out, nullptr);
+  main.ClearMidiOut();
+  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 2);
+  ASSERT_TRUE(out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00}));
+  ASSERT_EQ(out->Unwritten(), 6u) << "the note-on was refused after three bytes";
+  ASSERT_EQ(out->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  EXPECT_EQ(out->Unwritten(), 0u);
+  ASSERT_EQ(out->Run(), STATUS_SUCCESS);
+  sent.push_back(0x29923C40);
+  BringBack(rig, main);
+  ASSERT_TRUE(out->Write({0xC2, 0x05}));
+  rig.Quiesce();
+  EXPECT_EQ(out->Unwritten(), 0u);
+  sent.push_back(0x2CC20500);
+  EXPECT_EQ(main.MidiOutPackets(2), sent);
+}
+
 TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
   WdmRig rig;
   sim::MainUnit main;
