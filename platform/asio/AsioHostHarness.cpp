@@ -195,10 +195,14 @@ ASIOError AsioHostHarness::Dispose() {
   return result;
 }
 
-void AsioHostHarness::Release() {
+void AsioHostHarness::ReleaseDriver() {
   if (driver_ != nullptr) driver_->Release();
   driver_ = nullptr;
   Unbind(this);
+}
+
+void AsioHostHarness::Release() {
+  ReleaseDriver();
   if (module_ != nullptr) FreeLibrary(module_);
   module_ = nullptr;
 }

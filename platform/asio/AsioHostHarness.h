@@ -77,6 +77,8 @@ class AsioHostHarness {
   ASIOError Dispose();
   // Releases the driver object (its last reference) and frees the DLL.
   void Release();
+  // Releases the driver object alone; the DLL stays loaded until Release.
+  void ReleaseDriver();
 
   IASIO* Driver() const { return driver_; }
   HMODULE Module() const { return module_; }
