@@ -1,6 +1,5 @@
 #include <mutex>
 
-#include "platform/com/include/objbase.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Shell.h"
 #include "platform/win32/include/shellapi.h"
@@ -19,31 +18,6 @@ ShellState& State() {
 }
 
 std::string Text(LPCSTR s) { return s != nullptr ? std::string(s) : std::string(); }
-
-bool SetString(HKEY key, const char* name, const std::string& value) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1)) == static_cast<LSTATUS>(ERROR_SUCCESS);
-}
-
-// Creates HKLM\`path` and sets its string values, a null name being the default value.
-bool WriteKey(const std::string& path, std::initializer_list<std::pair<const char*, std::string>> values) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != static_cast<LSTATUS>(ERROR_SUCCESS))
-    return false;
-  bool ok = true;
-  for (const auto& [name, value] : values) ok = SetString(key, name, value) && ok;
-  RegCloseKey(key);
-  return ok;
-}
-
-std::string ClsidText(const void* clsid) {
-  WCHAR wide[40];
-  if (StringFromGUID2(*static_cast<const GUID*>(clsid), wide, 40) == 0) return {};
-  std::string text;
-  for (int i = 0; wide[i] != 0; ++i) text += static_cast<char>(wide[i]);
-  return text;
-}
 
 }  // namespace
 
@@ -67,19 +41,6 @@ std::vector<ShellExecuteRequest> ShellExecuteRequests() {
 void ClearShellExecuteRequests() {
   std::lock_guard<std::mutex> hold(State().lock);
   State().requests.clear();
-}
-
-bool RegisterInprocServer(const void* clsid, const std::string& name, const std::string& dllPath,
-                          const std::string& threadingModel) {
-  const std::string id = ClsidText(clsid);
-  const std::string key = "SOFTWARE\\Classes\\CLSID\\" + id;
-  return !id.empty() && WriteKey(key, {{nullptr, name}}) &&
-         WriteKey(key + "\\InprocServer32", {{nullptr, dllPath}, {"ThreadingModel", threadingModel}});
-}
-
-bool RegisterAsioDriver(const std::string& driverName, const void* clsid, const std::string& description) {
-  const std::string id = ClsidText(clsid);
-  return !id.empty() && WriteKey("SOFTWARE\\ASIO\\" + driverName, {{"CLSID", id}, {"Description", description}});
 }
 
 }  // namespace plat::win32

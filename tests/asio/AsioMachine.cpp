@@ -5,7 +5,7 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Process.h"
-#include "platform/win32/Shell.h"
+#include "platform/win32/ComRegistration.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
 

@@ -4,11 +4,22 @@
 
 #include "platform/win32/Shell.h"
 #include "platform/win32/include/shellapi.h"
+#include "driver/AsioRequests.h"
 #include "tests/asio/ScriptedAsio.h"
 #include "unit/ControlRequests.h"
 
 namespace asiotest {
 namespace {
+
+// The DLL's view of the requests is the kernel driver's, for a 64-bit caller.
+static_assert(QX531ControlCode(kAsioGetCaps) == IOCTL_QX531_ASIO_GET_CAPS);
+static_assert(QX531ControlCode(kAsioOutputReady) == IOCTL_QX531_ASIO_OUTPUT_READY);
+static_assert(QX531ControlCode(kAsioGetClockState) == IOCTL_QX531_ASIO_GET_CLOCK_STATE);
+static_assert(kAsioCapsMagicWord == kAsioCapsMagic && kAsioChannelSlots == kAsioListEntries);
+static_assert(sizeof(AsioCreateRequest) == sizeof(AsioCreateBuffersRequest64));
+static_assert(offsetof(AsioCreateRequest, recordChannels) == offsetof(AsioCreateBuffersRequest64, mRecordChannels));
+static_assert(sizeof(AsioCreateReply) == sizeof(AsioCreateBuffersReply64));
+static_assert(sizeof(AsioClockState) == sizeof(AsioClockStateReply) && sizeof(AsioCaps) == sizeof(AsioCapsReply));
 
 class AsioOperations : public ScriptedAsio {
  protected:
