@@ -5,7 +5,6 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Process.h"
-#include "platform/win32/ComRegistration.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
 
@@ -13,17 +12,9 @@ namespace asiotest {
 
 namespace {
 
-// The driver's class id, as its installer writes it.
-constexpr GUID kClsid = {0x3CC6396F, 0xD6D9, 0x4101, {0xAC, 0x20, 0xD9, 0xAD, 0x05, 0xEB, 0x16, 0x37}};
-
 plat::Process* ProcessOf(void* p) { return static_cast<plat::Process*>(p); }
 
 }  // namespace
-
-void RegisterDriver() {
-  ASSERT_TRUE(plat::win32::RegisterInprocServer(&kClsid, "QX531 Audio", kDriverDll, "Apartment"));
-  ASSERT_TRUE(plat::win32::RegisterAsioDriver(kDriverKey, &kClsid, "QX-5310 ASIO driver"));
-}
 
 HostProcess::HostProcess(std::function<uint32_t()> body, const std::string& image)
     : process_(plat::StartProcess(image, 64, [body = std::move(body)]() -> ULONG { return body(); })) {}
