@@ -39,6 +39,7 @@ constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 
 // Files
+constexpr DWORD MAX_PATH = 260;
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_SHARE_READ = 0x00000001;
@@ -141,6 +142,11 @@ using LPOSVERSIONINFOA = OSVERSIONINFOA*;
 static_assert(sizeof(OSVERSIONINFOA) == 148 && offsetof(OSVERSIONINFOA, dwPlatformId) == 16);
 BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
+// The reasons a DLL's entry is called with.
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+constexpr DWORD DLL_THREAD_ATTACH = 2;
+constexpr DWORD DLL_THREAD_DETACH = 3;
 
 // Images: a DLL is mapped once per process that loads it, with globals of its own.
 using FARPROC = INT_PTR (*)();

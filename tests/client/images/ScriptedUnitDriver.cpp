@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr uint32_t kRequests = 27;
+// Requests 0-26 and the ASIO requests 256-266 can be scripted.
+constexpr uint32_t kRequests = 267;
 constexpr uint32_t kWriteRegister = 8;
 constexpr uint32_t kReadRegister = 9;
 constexpr uint32_t kWriteBlock8000 = 10;
