@@ -53,7 +53,7 @@ struct Application {
   std::unique_ptr<plat::KsMidiPin> midiIn;
   std::unique_ptr<plat::KsMidiPin> midiOut;
 
-  // The pins are closed before their filters: the filters' files go with the last pin.
+  // Pins first, then their filters, as an application lets go of them.
   void Close() {
     midiOut.reset();
     midiIn.reset();
