@@ -32,6 +32,7 @@ struct Devnode {
   int openFiles = 0;
   bool missing = false;    // no longer reported by its bus
   bool hasStack = false;   // AddDevice succeeded
+  bool removing = false;   // inside RemoveNode: a child that goes meanwhile leaves the rest to it
   NTSTATUS problem = STATUS_SUCCESS;  // what the last failed start returned
 };
 
@@ -354,8 +355,10 @@ void EnumerateChildren(Devnode* node) {
   for (Devnode* child : fresh) StartNode(child);
 }
 
-// Surprise removal first when the device is gone while started; REMOVE once no file is open.
+// Surprise removal first when the device is gone while started; REMOVE once no file is open on it
+// and its children have had theirs, so a parent outlives what its children still call into.
 void RemoveNode(Devnode* node, bool surpriseDone) {
+  node->removing = true;
   std::vector<Devnode*> children = node->children;
   for (Devnode* child : children) {
     child->missing = true;
@@ -365,9 +368,12 @@ void RemoveNode(Devnode* node, bool surpriseDone) {
     SetInterfacesOf(node, false);
     SendPnp(node, IRP_MN_SURPRISE_REMOVAL);
     node->state = DevnodeState::SurpriseRemoved;
-    if (node->openFiles > 0) return;
   }
-  if (node->state == DevnodeState::SurpriseRemoved && node->openFiles > 0) return;
+  if (node->state == DevnodeState::SurpriseRemoved && (node->openFiles > 0 || !node->children.empty())) {
+    node->removing = false;
+    return;
+  }
+  Devnode* parent = node->parent;
   SetInterfacesOf(node, false);
   if (node->hasStack || node->pdo->AttachedDevice == nullptr) SendPnp(node, IRP_MN_REMOVE_DEVICE);
   node->hasStack = false;
@@ -375,7 +381,13 @@ void RemoveNode(Devnode* node, bool surpriseDone) {
   Unuse(node);
   for (auto& entry : P().interfaces)
     if (entry.pdo == node->pdo) entry.pdo = nullptr;
-  if (node->missing) DropNode(node);
+  node->removing = false;
+  if (!node->missing) return;
+  DropNode(node);
+  // The last child of a parent that is waiting for its removal has gone.
+  if (parent != nullptr && !parent->removing && parent->state == DevnodeState::SurpriseRemoved &&
+      parent->children.empty() && parent->openFiles == 0)
+    RemoveNode(parent, true);
 }
 
 void SetInterfacesOf(Devnode* node, bool enable) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/kernel/Verifier.h"
 #include "platform/portcls/Installer.h"
 #include "platform/portcls/ResourceList.h"
 
@@ -150,6 +151,39 @@ void AdapterDevice::ReleaseSubdevices() {
   }
 }
 
+// The pulled device's filters stay until their files close; what is open stops now.
+void AdapterDevice::SurpriseRemove() {
+  PAGED_CODE();
+  mSurpriseRemoved = true;
+  for (Subdevice& s : mSubdevices) s.port->SurpriseRemove();
+}
+
+NTSTATUS AdapterDevice::Create(PIRP irp) {
+  PAGED_CODE();
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  if (mSurpriseRemoved) return Complete(irp, STATUS_DELETE_PENDING);
+  std::u16string name(file->FileName.Buffer, file->FileName.Length / sizeof(WCHAR));
+  if (!name.empty() && name.front() == u'\\') name.erase(0, 1);
+  const Subdevice* sub = Find(name);
+  if (sub == nullptr) return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND);
+  sub->port->Identity()->AddRef();
+  file->FsContext = sub->port;
+  ++mOpenFiles;
+  return Complete(irp, STATUS_SUCCESS);
+}
+
+NTSTATUS AdapterDevice::Close(PIRP irp) {
+  PAGED_CODE();
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  auto* port = static_cast<PortBase*>(file->FsContext);
+  file->FsContext = nullptr;
+  if (port != nullptr) {
+    port->Identity()->Release();
+    --mOpenFiles;
+  }
+  return Complete(irp, STATUS_SUCCESS);
+}
+
 NTSTATUS AdapterDevice::Start(PIRP irp) {
   PAGED_CODE();
   KEVENT started;
@@ -187,9 +221,11 @@ NTSTATUS AdapterDevice::Pnp(PIRP irp) {
       break;
     case IRP_MN_SURPRISE_REMOVAL:
       DisableInterfaces();
+      SurpriseRemove();
       irp->IoStatus.Status = STATUS_SUCCESS;
       break;
     case IRP_MN_REMOVE_DEVICE: {
+      if (mOpenFiles != 0) Violation("the adapter's device was removed while a filter of it is open");
       DisableInterfaces();
       ReleaseSubdevices();
       irp->IoStatus.Status = STATUS_SUCCESS;
@@ -221,8 +257,15 @@ NTSTATUS AdapterDevice::Dispatch(PIRP irp) {
     case IRP_MJ_SYSTEM_CONTROL:
       IoSkipCurrentIrpStackLocation(irp);
       return IoCallDriver(mLower, irp);
+    case IRP_MJ_CREATE:
+      return Create(irp);
+    case IRP_MJ_CLEANUP:
+      return Complete(irp, STATUS_SUCCESS);
+    case IRP_MJ_CLOSE:
+      return Close(irp);
     default:
-      // Filters and pins are opened by the pin client, not through kernel-streaming requests.
+      // Past the open, the pin client calls the ports directly rather than through kernel-streaming
+      // requests.
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
   }
 }

@@ -46,6 +46,11 @@ class AdapterDevice {
  private:
   NTSTATUS Pnp(PIRP irp);
   NTSTATUS Start(PIRP irp);
+  // A filter opened by its subdevice's name (an interface's reference string); the file holds
+  // the port.
+  NTSTATUS Create(PIRP irp);
+  NTSTATUS Close(PIRP irp);
+  void SurpriseRemove();
   void DisableInterfaces();
   void ReleaseSubdevices();
 
@@ -56,6 +61,8 @@ class AdapterDevice {
   ULONG mMaxObjects;
   std::vector<Subdevice> mSubdevices;
   std::vector<PhysicalConnection> mConnections;
+  ULONG mOpenFiles = 0;
+  bool mSurpriseRemoved = false;
 };
 
 }  // namespace plat::pc

@@ -41,12 +41,14 @@ std::unique_ptr<KsFilter> KsFilter::Open(PDEVICE_OBJECT pdo, std::u16string_view
     *status = STATUS_OBJECT_NAME_NOT_FOUND;
     return nullptr;
   }
-  sub->port->Identity()->AddRef();
-  *status = STATUS_SUCCESS;
-  return std::unique_ptr<KsFilter>(new KsFilter(sub->port));
+  // The device by its name, the subdevice's name as the file's, as an interface's link resolves.
+  PFILE_OBJECT file = nullptr;
+  *status = IoOpenFile(ObFullName(device->Pdo()) + u"\\" + sub->name, &file);
+  if (!NT_SUCCESS(*status)) return nullptr;
+  return std::unique_ptr<KsFilter>(new KsFilter(file, static_cast<pc::PortBase*>(file->FsContext)));
 }
 
-KsFilter::~KsFilter() { mPort->Identity()->Release(); }
+KsFilter::~KsFilter() { IoCloseFile(mFile); }
 
 const PCFILTER_DESCRIPTOR& KsFilter::Descriptor() const { return mPort->Descriptor(); }
 
@@ -94,17 +96,23 @@ std::unique_ptr<KsWavePin> KsWavePin::Open(KsFilter& filter, ULONG pin, const KS
   pc::WavePin* wp = nullptr;
   *status = port->NewPin(pin, reinterpret_cast<PKSDATAFORMAT>(format.data()), captureCapacity, &wp);
   if (!NT_SUCCESS(*status)) return nullptr;
-  std::unique_ptr<KsWavePin> out(new KsWavePin(wp, std::move(format)));
+  std::unique_ptr<KsWavePin> out(new KsWavePin(filter.File(), wp, std::move(format)));
   *status = wp->SetFormat(reinterpret_cast<PKSDATAFORMAT>(out->mFormat.data()));
   if (!NT_SUCCESS(*status)) return nullptr;
   wp->SetNotificationFreq(notificationMs, &out->mFramingSize);
   return out;
 }
 
+KsWavePin::KsWavePin(PFILE_OBJECT filter, pc::WavePin* pin, std::vector<UCHAR> format)
+    : mFilter(filter), mPin(pin), mFormat(std::move(format)) {
+  ObReferenceObject(mFilter);
+}
+
 KsWavePin::~KsWavePin() {
   Leave(KSSTATE_STOP);
   mPin->Close();
   mPin->Release();
+  ObDereferenceObject(mFilter);
 }
 
 ULONG KsWavePin::BufferSize() const { return mPin->BufferSize(); }
@@ -163,16 +171,19 @@ std::unique_ptr<KsMidiPin> KsMidiPin::Open(KsFilter& filter, ULONG pin, NTSTATUS
   pc::MidiPin* mp = nullptr;
   *status = port->NewPin(pin, reinterpret_cast<PKSDATAFORMAT>(format.data()), &mp);
   if (!NT_SUCCESS(*status)) return nullptr;
-  std::unique_ptr<KsMidiPin> out(new KsMidiPin(mp));
+  std::unique_ptr<KsMidiPin> out(new KsMidiPin(filter.File(), mp));
   *status = mp->SetFormat(reinterpret_cast<PKSDATAFORMAT>(format.data()));
   if (!NT_SUCCESS(*status)) return nullptr;
   return out;
 }
 
+KsMidiPin::KsMidiPin(PFILE_OBJECT filter, pc::MidiPin* pin) : mFilter(filter), mPin(pin) { ObReferenceObject(mFilter); }
+
 KsMidiPin::~KsMidiPin() {
   Leave(KSSTATE_STOP);
   mPin->Close();
   mPin->NonDelegatingRelease();
+  ObDereferenceObject(mFilter);
 }
 
 NTSTATUS KsMidiPin::Run() {
@@ -193,8 +204,17 @@ NTSTATUS KsMidiPin::Leave(KSSTATE state) {
 }
 
 KSSTATE KsMidiPin::State() const { return mPin->State(); }
-bool KsMidiPin::Write(const std::vector<UCHAR>& bytes) { return mPin->Write(bytes.data(), static_cast<ULONG>(bytes.size())); }
+bool KsMidiPin::Write(const std::vector<UCHAR>& bytes, NTSTATUS* status) {
+  NTSTATUS result = mPin->Write(bytes.data(), static_cast<ULONG>(bytes.size()));
+  if (status != nullptr) *status = result;
+  return NT_SUCCESS(result);
+}
 ULONG KsMidiPin::Unwritten() const { return mPin->Unwritten(); }
-std::vector<UCHAR> KsMidiPin::Read() { return mPin->TakeRead(); }
+std::vector<UCHAR> KsMidiPin::Read(NTSTATUS* status) {
+  std::vector<UCHAR> bytes;
+  NTSTATUS result = mPin->TakeRead(&bytes);
+  if (status != nullptr) *status = result;
+  return bytes;
+}
 
 }  // namespace plat

@@ -3,9 +3,12 @@
 // intersection asked with length 0 and then with a buffer of the length reported, the
 // miniport's new stream, its format, its notification frequency, then acquire, pause and run),
 // reads positions, plays a buffer and records into one, drives MIDI pins both ways, and sends
-// property requests (get, set, basic support) to filters and their nodes. No kernel-streaming
-// requests are built: miniports never see IRPs, so the client calls the ports directly. Every
-// call is made at PASSIVE_LEVEL, on a simulated thread or the host.
+// property requests (get, set, basic support) to filters and their nodes. A filter is a file on
+// the adapter's device, named by its subdevice as an interface's reference string names it, and
+// each pin holds its filter's file, so plug and play removes a pulled device only once the client
+// closed them all; meanwhile every call on them fails with STATUS_DEVICE_REMOVED. Past the open no
+// kernel-streaming requests are built: miniports never see IRPs, so the client calls the ports
+// directly. Every call is made at PASSIVE_LEVEL, on a simulated thread or the host.
 #pragma once
 
 #include <memory>
@@ -43,9 +46,10 @@ std::vector<PcConnectionInfo> PcPhysicalConnections(PDEVICE_OBJECT pdo);
 
 class KsFilter {
  public:
-  // The filter of the subdevice `name` of the adapter on `pdo`; null, with the status, when the
-  // adapter has no such subdevice.
+  // The filter of the subdevice `name` of the adapter on `pdo`, opened as a file on the device;
+  // null, with the status, when the adapter has no such subdevice or its device was pulled.
   static std::unique_ptr<KsFilter> Open(PDEVICE_OBJECT pdo, std::u16string_view name, NTSTATUS* status);
+  // Closes the file; pins still open keep it until they close.
   ~KsFilter();
   KsFilter(const KsFilter&) = delete;
   KsFilter& operator=(const KsFilter&) = delete;
@@ -63,10 +67,12 @@ class KsFilter {
   NTSTATUS Intersect(ULONG pin, const KSDATARANGE& clientRange, std::vector<UCHAR>* format);
 
   pc::PortBase& Port() { return *mPort; }
+  PFILE_OBJECT File() const { return mFile; }
 
  private:
-  explicit KsFilter(pc::PortBase* port) : mPort(port) {}
-  pc::PortBase* mPort;  // referenced
+  KsFilter(PFILE_OBJECT file, pc::PortBase* port) : mFile(file), mPort(port) {}
+  PFILE_OBJECT mFile;
+  pc::PortBase* mPort;  // the file's
 };
 
 class KsWavePin {
@@ -103,8 +109,9 @@ class KsWavePin {
   ULONGLONG BytesMoved() const;
 
  private:
-  KsWavePin(pc::WavePin* pin, std::vector<UCHAR> format) : mPin(pin), mFormat(std::move(format)) {}
-  pc::WavePin* mPin;  // referenced
+  KsWavePin(PFILE_OBJECT filter, pc::WavePin* pin, std::vector<UCHAR> format);
+  PFILE_OBJECT mFilter;  // referenced
+  pc::WavePin* mPin;     // referenced
   std::vector<UCHAR> mFormat;
   ULONG mFramingSize = 0;
 };
@@ -120,14 +127,17 @@ class KsMidiPin {
   NTSTATUS Run();
   NTSTATUS Leave(KSSTATE state);
   KSSTATE State() const;
-  // A render pin's bytes, offered to the miniport now and at every service until taken.
-  bool Write(const std::vector<UCHAR>& bytes);
+  // A render pin's bytes, offered to the miniport now and at every service until taken; false,
+  // with the status when asked for, when the pin has no room for them or the device is gone.
+  bool Write(const std::vector<UCHAR>& bytes, NTSTATUS* status = nullptr);
   ULONG Unwritten() const;
-  // What a capture pin has read since the last call.
-  std::vector<UCHAR> Read();
+  // What a capture pin has read since the last call; STATUS_DEVICE_REMOVED in `status` once the
+  // device is gone and nothing is left.
+  std::vector<UCHAR> Read(NTSTATUS* status = nullptr);
 
  private:
-  explicit KsMidiPin(pc::MidiPin* pin) : mPin(pin) {}
+  KsMidiPin(PFILE_OBJECT filter, pc::MidiPin* pin);
+  PFILE_OBJECT mFilter;  // referenced
   pc::MidiPin* mPin;
 };
 

@@ -47,6 +47,13 @@ void PortBase::ReleaseChildren() {
   mDescriptor = nullptr;
 }
 
+void PortBase::SurpriseRemove() {
+  PAGED_CODE();
+  ControlLock lock(*this);
+  mRemoved = true;
+  StopPins();
+}
+
 const PCPIN_DESCRIPTOR& PinOf(const PCFILTER_DESCRIPTOR& d, ULONG pin) {
   return *reinterpret_cast<const PCPIN_DESCRIPTOR*>(reinterpret_cast<const UCHAR*>(d.Pins) + pin * d.PinSize);
 }
@@ -131,6 +138,7 @@ NTSTATUS PortBase::Intersect(ULONG pin, const KSDATARANGE* clientRange, ULONG bu
                              PULONG resultLength) {
   PAGED_CODE();
   *resultLength = 0;
+  if (mRemoved) return STATUS_DEVICE_REMOVED;
   if (mDescriptor == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
   if (pin >= mDescriptor->PinCount || clientRange == nullptr || clientRange->FormatSize < sizeof(KSDATARANGE))
     return STATUS_INVALID_PARAMETER;
@@ -157,6 +165,7 @@ NTSTATUS PortBase::Intersect(ULONG pin, const KSDATARANGE* clientRange, ULONG bu
 NTSTATUS PortBase::Property(ULONG node, const GUID& set, ULONG id, ULONG verb, PVOID instance, ULONG instanceSize,
                             PVOID value, PULONG valueSize) {
   PAGED_CODE();
+  if (mRemoved) return STATUS_DEVICE_REMOVED;
   if (mDescriptor == nullptr) return STATUS_INVALID_DEVICE_REQUEST;
   const PCAUTOMATION_TABLE* table = nullptr;
   if (node == PCFILTER_NODE) {

@@ -16,7 +16,7 @@ const PCPIN_DESCRIPTOR& PinOf(const PCFILTER_DESCRIPTOR& descriptor, ULONG pin);
 
 class PortBase : public CUnknown, public PoolObject {
  public:
-  explicit PortBase(PortKind kind) : CUnknown(nullptr), mKind(kind) {}
+  explicit PortBase(PortKind kind) : CUnknown(nullptr), mKind(kind) { KeInitializeMutex(&mControl, 0); }
   ~PortBase() override;
 
   PortKind Kind() const { return mKind; }
@@ -38,6 +38,25 @@ class PortBase : public CUnknown, public PoolObject {
   // the two would otherwise keep each other.
   // Windows does not remove a device whose pins are open; here that is a fault of the caller.
   void ReleaseChildren();
+  // The device was pulled: the open pins' streams are stepped down to stop, and every later
+  // request on the filter or its pins fails with STATUS_DEVICE_REMOVED, but for closing them.
+  // At PASSIVE_LEVEL.
+  void SurpriseRemove();
+  bool Removed() const { return mRemoved; }
+
+  // Held across a request on a pin, so that the removal's stop never meets one half done.
+  class ControlLock {
+   public:
+    explicit ControlLock(PortBase& port) : mPort(port) {
+      KeWaitForSingleObject(&mPort.mControl, Executive, KernelMode, FALSE, nullptr);
+    }
+    ~ControlLock() { KeReleaseMutex(&mPort.mControl, FALSE); }
+    ControlLock(const ControlLock&) = delete;
+    ControlLock& operator=(const ControlLock&) = delete;
+
+   private:
+    PortBase& mPort;
+  };
 
   // The port behind an IUnknown made by this stand-in; null for any other object.
   static PortBase* FromUnknown(PUNKNOWN unknown);
@@ -50,6 +69,8 @@ class PortBase : public CUnknown, public PoolObject {
   virtual NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resourceList) = 0;
   virtual void ReleaseMiniport() = 0;
   virtual bool PinsOpen() const { return false; }
+  // Under the control lock, once Removed() holds.
+  virtual void StopPins() {}
   NTSTATUS GetDevicePropertyOf(DEVICE_REGISTRY_PROPERTY property, ULONG length, PVOID buffer, PULONG resultLength);
 
   PMINIPORT mMiniport = nullptr;  // the miniport's IMiniport, referenced once Init succeeded
@@ -59,6 +80,8 @@ class PortBase : public CUnknown, public PoolObject {
                                PULONG resultLength);
 
   PortKind mKind;
+  KMUTEX mControl;
+  volatile bool mRemoved = false;
   PDEVICE_OBJECT mDevice = nullptr;
   const PCFILTER_DESCRIPTOR* mDescriptor = nullptr;
 };

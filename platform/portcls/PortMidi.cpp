@@ -17,11 +17,15 @@ MidiPin::~MidiPin() {
 
 NTSTATUS MidiPin::SetFormat(PKSDATAFORMAT format) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   return mStream->SetFormat(format);
 }
 
 NTSTATUS MidiPin::SetState(KSSTATE state) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   LONG step = static_cast<LONG>(state) - static_cast<LONG>(mState);
   if (step != 1 && step != -1) Violation("a pin's state changes one step at a time (stop, acquire, pause, run)");
   NTSTATUS status = mStream->SetState(state);
@@ -58,18 +62,22 @@ void MidiPin::ServiceLocked() {
   }
 }
 
-bool MidiPin::Write(const UCHAR* bytes, ULONG length) {
+NTSTATUS MidiPin::Write(const UCHAR* bytes, ULONG length) {
   if (mCapture) Violation("a write to a MIDI capture pin");
   KIRQL irql;
   KeAcquireSpinLock(&mPort->mPinLock, &irql);
-  bool fits = length <= kQueueBytes - mQueued;
-  if (fits) {
+  NTSTATUS status = STATUS_SUCCESS;
+  if (mPort->Removed()) {
+    status = STATUS_DEVICE_REMOVED;
+  } else if (length > kQueueBytes - mQueued) {
+    status = STATUS_DEVICE_BUSY;
+  } else {
     std::memcpy(mQueue + mQueued, bytes, length);
     mQueued += length;
     ServiceLocked();
   }
   KeReleaseSpinLock(&mPort->mPinLock, irql);
-  return fits;
+  return status;
 }
 
 ULONG MidiPin::Unwritten() {
@@ -80,21 +88,34 @@ ULONG MidiPin::Unwritten() {
   return n;
 }
 
-std::vector<UCHAR> MidiPin::TakeRead() {
-  std::vector<UCHAR> out;
-  out.reserve(kQueueBytes);
+NTSTATUS MidiPin::TakeRead(std::vector<UCHAR>* bytes) {
+  bytes->clear();
+  bytes->reserve(kQueueBytes);
   KIRQL irql;
   KeAcquireSpinLock(&mPort->mPinLock, &irql);
   if (mCapture) {
-    out.assign(mQueue, mQueue + mQueued);
+    bytes->assign(mQueue, mQueue + mQueued);
     mQueued = 0;
   }
   KeReleaseSpinLock(&mPort->mPinLock, irql);
-  return out;
+  return bytes->empty() && mPort->Removed() ? STATUS_DEVICE_REMOVED : STATUS_SUCCESS;
+}
+
+void MidiPin::StopForRemoval() {
+  PAGED_CODE();
+  while (mState > KSSTATE_STOP) {
+    const auto next = static_cast<KSSTATE>(mState - 1);
+    mStream->SetState(next);  // the device is gone: the pin leaves the state whatever the stream says
+    KIRQL irql;
+    KeAcquireSpinLock(&mPort->mPinLock, &irql);
+    mState = next;
+    KeReleaseSpinLock(&mPort->mPinLock, irql);
+  }
 }
 
 void MidiPin::Close() {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
   if (mState != KSSTATE_STOP) Violation("a MIDI pin closed while not stopped");
   KIRQL irql;
   KeAcquireSpinLock(&mPort->mPinLock, &irql);
@@ -192,6 +213,11 @@ bool PortMidi::PinsOpen() const {
   return false;
 }
 
+void PortMidi::StopPins() {
+  for (MidiPin* p : mPins)
+    if (p != nullptr) p->StopForRemoval();
+}
+
 void PortMidi::Notify(PSERVICEGROUP serviceGroup) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IPortMidi::Notify");
   if (serviceGroup != nullptr) serviceGroup->RequestService();
@@ -215,6 +241,8 @@ void PortMidi::Service() {
 NTSTATUS PortMidi::NewPin(ULONG pin, PKSDATAFORMAT format, MidiPin** out) {
   PAGED_CODE();
   *out = nullptr;
+  ControlLock lock(*this);
+  if (Removed()) return STATUS_DEVICE_REMOVED;
   if (!Initialised()) return STATUS_INVALID_DEVICE_REQUEST;
   const PCFILTER_DESCRIPTOR& d = Descriptor();
   if (pin >= d.PinCount || format == nullptr) return STATUS_INVALID_PARAMETER;

@@ -18,11 +18,12 @@ class MidiPin final : public CUnknown, public PoolObject {
   NTSTATUS SetState(KSSTATE state);
   KSSTATE State() const { return mState; }
   // A render pin's bytes: queued, and offered to the stream now and at every service until it
-  // has taken them. False when the queue has no room for them.
-  bool Write(const UCHAR* bytes, ULONG length);
+  // has taken them. STATUS_DEVICE_BUSY when the queue has no room for them.
+  NTSTATUS Write(const UCHAR* bytes, ULONG length);
   ULONG Unwritten();
-  // A capture pin's bytes read so far, taken out.
-  std::vector<UCHAR> TakeRead();
+  // A capture pin's bytes read so far, taken out; STATUS_DEVICE_REMOVED once the device is gone
+  // and nothing read before is left.
+  NTSTATUS TakeRead(std::vector<UCHAR>* bytes);
   void Close();
 
   static constexpr ULONG kQueueBytes = 4096;
@@ -31,6 +32,8 @@ class MidiPin final : public CUnknown, public PoolObject {
   friend class PortMidi;
   // Under the port's pin lock, at DISPATCH_LEVEL.
   void ServiceLocked();
+  // The stream down to stop, one step at a time, under the port's control lock.
+  void StopForRemoval();
 
   PortMidi* mPort;  // referenced
   ULONG mPin;
@@ -73,6 +76,7 @@ class PortMidi final : public Port<IPortMidi> {
   NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resources) override;
   void ReleaseMiniport() override;
   bool PinsOpen() const override;
+  void StopPins() override;
 
  private:
   friend class MidiPin;

@@ -85,6 +85,8 @@ void WavePin::RequestService() {
 
 NTSTATUS WavePin::SetFormat(PKSDATAFORMAT format) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   NTSTATUS status = mStream->SetFormat(format);
   if (!NT_SUCCESS(status)) return status;
   KIRQL irql;
@@ -96,11 +98,18 @@ NTSTATUS WavePin::SetFormat(PKSDATAFORMAT format) {
 
 ULONG WavePin::SetNotificationFreq(ULONG intervalMs, PULONG framingSize) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) {
+    *framingSize = 0;
+    return 0;
+  }
   return mStream->SetNotificationFreq(intervalMs, framingSize);
 }
 
 NTSTATUS WavePin::SetState(KSSTATE state) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   LONG step = static_cast<LONG>(state) - static_cast<LONG>(mState);
   if (step != 1 && step != -1) Violation("a pin's state changes one step at a time (stop, acquire, pause, run)");
   NTSTATUS status = mStream->SetState(state);
@@ -118,11 +127,15 @@ NTSTATUS WavePin::SetState(KSSTATE state) {
 
 NTSTATUS WavePin::Position(PULONG position) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   return mStream->GetPosition(position);
 }
 
 NTSTATUS WavePin::NormalizePosition(PLONGLONG position) {
   PAGED_CODE();
+  PortBase::ControlLock lock(*mPort);
+  if (mPort->Removed()) return STATUS_DEVICE_REMOVED;
   return mStream->NormalizePhysicalPosition(position);
 }
 
@@ -144,23 +157,39 @@ std::vector<UCHAR> WavePin::Recorded() {
   return copy;
 }
 
+void WavePin::StopForRemoval() {
+  PAGED_CODE();
+  while (mState > KSSTATE_STOP) {
+    const auto next = static_cast<KSSTATE>(mState - 1);
+    mStream->SetState(next);  // the device is gone: the pin leaves the state whatever the stream says
+    KIRQL irql;
+    KeAcquireSpinLock(&mLock, &irql);
+    mState = next;
+    KeReleaseSpinLock(&mLock, irql);
+  }
+}
+
 void WavePin::Close() {
   PAGED_CODE();
-  if (mState != KSSTATE_STOP) Violation("a wave pin closed while not stopped");
-  if (mGroup != nullptr) mGroup->RemoveMember(this);
-  KIRQL irql;
-  KeAcquireSpinLock(&mLock, &irql);
-  PMINIPORTWAVECYCLICSTREAM stream = mStream;
-  PDMACHANNEL dma = mDma;
-  PSERVICEGROUP group = mGroup;
-  mStream = nullptr;
-  mDma = nullptr;
-  mGroup = nullptr;
-  KeReleaseSpinLock(&mLock, irql);
-  stream->Release();
-  dma->Release();
-  if (group != nullptr) group->Release();
-  --mPort->mOpen[mPin];
+  {
+    PortBase::ControlLock lock(*mPort);
+    if (mState != KSSTATE_STOP) Violation("a wave pin closed while not stopped");
+    std::erase(mPort->mPins, this);
+    if (mGroup != nullptr) mGroup->RemoveMember(this);
+    KIRQL irql;
+    KeAcquireSpinLock(&mLock, &irql);
+    PMINIPORTWAVECYCLICSTREAM stream = mStream;
+    PDMACHANNEL dma = mDma;
+    PSERVICEGROUP group = mGroup;
+    mStream = nullptr;
+    mDma = nullptr;
+    mGroup = nullptr;
+    KeReleaseSpinLock(&mLock, irql);
+    stream->Release();
+    dma->Release();
+    if (group != nullptr) group->Release();
+    --mPort->mOpen[mPin];
+  }
   PortWaveCyclic* port = mPort;
   mPort = nullptr;
   port->Identity()->Release();
@@ -193,6 +222,10 @@ bool PortWaveCyclic::PinsOpen() const {
   return false;
 }
 
+void PortWaveCyclic::StopPins() {
+  for (WavePin* p : mPins) p->StopForRemoval();
+}
+
 void PortWaveCyclic::Notify(PSERVICEGROUP serviceGroup) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IPortWaveCyclic::Notify");
   if (serviceGroup != nullptr) serviceGroup->RequestService();
@@ -218,6 +251,8 @@ NTSTATUS PortWaveCyclic::NewMasterDmaChannel(PDMACHANNEL* dmaChannel, PUNKNOWN o
 NTSTATUS PortWaveCyclic::NewPin(ULONG pin, PKSDATAFORMAT format, ULONG captureCapacity, WavePin** out) {
   PAGED_CODE();
   *out = nullptr;
+  ControlLock lock(*this);
+  if (Removed()) return STATUS_DEVICE_REMOVED;
   if (!Initialised()) return STATUS_INVALID_DEVICE_REQUEST;
   const PCFILTER_DESCRIPTOR& d = Descriptor();
   if (pin >= d.PinCount || format == nullptr) return STATUS_INVALID_PARAMETER;
@@ -249,6 +284,7 @@ NTSTATUS PortWaveCyclic::NewPin(ULONG pin, PKSDATAFORMAT format, ULONG captureCa
   wp->mGroup = group;
   wp->mBufferSize = WholeFrames(dma->BufferSize(), format);
   ++mOpen[pin];
+  mPins.push_back(wp);
   *out = wp;
   return STATUS_SUCCESS;
 }

@@ -43,6 +43,8 @@ class WavePin final : public CUnknown, public IServiceSink, public PoolObject {
 
  private:
   friend class PortWaveCyclic;
+  // The stream down to stop, one step at a time, under the port's control lock.
+  void StopForRemoval();
 
   PortWaveCyclic* mPort;  // referenced
   ULONG mPin;
@@ -81,11 +83,13 @@ class PortWaveCyclic final : public Port<IPortWaveCyclic> {
   NTSTATUS InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknownAdapter, PRESOURCELIST resources) override;
   void ReleaseMiniport() override;
   bool PinsOpen() const override;
+  void StopPins() override;
 
  private:
   friend class WavePin;
   PMINIPORTWAVECYCLIC mWave = nullptr;
-  std::vector<ULONG> mOpen;  // open pins per pin id
+  std::vector<ULONG> mOpen;     // open pins per pin id
+  std::vector<WavePin*> mPins;  // the open pins, under the control lock
 };
 
 }  // namespace plat::pc

@@ -11,7 +11,6 @@
 #include "sim/bus/Bus.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
-#include "tools/qx5310sim/HostMidiPort.h"
 #include "tools/qx5310sim/Machine.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
@@ -225,7 +224,6 @@ void FaultRun::State::Pull(bool back) {
     } else if (!back) {
       if (&t == &units[0] && !sentMidi.empty()) inFlightAtPulls.push_back({sentMidi.size() - 1, SIZE_MAX});
       Fault();
-      t.port->Close();
       t.hardware->Unplug();
       pulls.push_back(t.name + " pulled");
     }

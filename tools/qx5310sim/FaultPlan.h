@@ -18,7 +18,6 @@ class MainUnit;
 class Unit;
 }  // namespace sim
 class AudioSession;
-class HostMidiPort;
 class Machine;
 class Report;
 
@@ -45,10 +44,6 @@ class FaultRun {
     sim::Unit* hardware;
     uint32_t serial;                     // 0 for the main unit
     std::function<bool(uint32_t)> send;  // one MIDIEventPacket to the unit's host port
-    // The host's surface port on the unit's audio adapter. The pin client holds no file on the
-    // adapter's device that would keep its removal waiting, so the host lets go of its pins as the
-    // cable leaves, and opens them again once the unit is back.
-    HostMidiPort* port;
   };
 
   // `restart` runs for a pulled unit that is back once plug and play has started it: what its

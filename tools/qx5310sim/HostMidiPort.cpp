@@ -113,7 +113,9 @@ void HostMidiPort::Parse(uint8_t byte, std::vector<uint32_t>& out) {
 std::vector<uint32_t> HostMidiPort::Take() {
   std::vector<uint32_t> packets;
   if (in_ == nullptr) return packets;
-  for (UCHAR byte : in_->Read()) Parse(byte, packets);
+  NTSTATUS status = STATUS_SUCCESS;
+  for (UCHAR byte : in_->Read(&status)) Parse(byte, packets);
+  if (status == STATUS_DEVICE_REMOVED) Close();
   return packets;
 }
 
@@ -121,5 +123,8 @@ bool HostMidiPort::Send(uint32_t packet) {
   if (out_ == nullptr) return false;
   std::vector<UCHAR> bytes;
   for (int i = 0; i < kBytesOfCin[packet >> 24 & 0xF]; ++i) bytes.push_back(static_cast<UCHAR>(packet >> (16 - 8 * i)));
-  return out_->Write(bytes);
+  NTSTATUS status = STATUS_SUCCESS;
+  if (out_->Write(bytes, &status)) return true;
+  if (status == STATUS_DEVICE_REMOVED) Close();
+  return false;
 }

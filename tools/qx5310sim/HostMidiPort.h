@@ -22,12 +22,14 @@ class HostMidiPort {
   // Finds the subdevice on the unit's child, opens both pins and runs them; false when any step
   // failed, and then nothing stays open.
   bool Open();
-  // Stops and closes the pins and the filter; before the adapter goes.
+  // Stops and closes the pins and the filter.
   void Close();
   bool IsOpen() const { return out_ != nullptr; }
-  // What arrived since the last take, as whole messages; nothing while closed.
+  // What arrived since the last take, as whole messages; nothing while closed. A port whose unit
+  // was pulled is closed here, as an application lets go of a device that is gone.
   std::vector<uint32_t> Take();
-  // One event to the unit; false while closed or when the port had no room for its bytes.
+  // One event to the unit; false while closed, when the port had no room for its bytes, or when
+  // its unit was pulled, which closes it.
   bool Send(uint32_t packet);
   std::string Name() const;
 

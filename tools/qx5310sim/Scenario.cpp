@@ -191,24 +191,26 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   std::unique_ptr<FaultRun> faults;
   if (faulted) {
     // A unit plugged back is a new device to the host: its clients ask for MIDI again and open
-    // its ports again.
-    auto restart = [&s, &kernelClient, &audio](const FaultRun::Target& t) {
-      t.port->Open();
+    // its ports again. A surface port stays open across the pull until the host sees its calls
+    // fail and closes it, as an application does with a device that is gone.
+    auto restart = [&s, &kernelClient, &audio, &mainPort, &kr6Ports, &expansion](const FaultRun::Target& t) {
       if (t.serial != 0) {
+        for (size_t i = 0; i < expansion.size(); ++i)
+          if (expansion[i]->Serial() == t.serial) kr6Ports[i]->Open();
         Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
         return;
       }
+      mainPort.Open();
       StartKernelClient(s, kernelClient);
       audio.Restart();
     };
     faults = std::make_unique<FaultRun>(machine, options.faults, streaming ? &audio : nullptr, restart);
     std::vector<FaultRun::Target> targets;
-    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); },
-                       &mainPort});
+    targets.push_back({"main unit", &mainUnit, 0, [&kernelClient](uint32_t p) { return kernelClient.Send(p); }});
     for (size_t i = 0; i < expansion.size(); ++i) {
       HostMidiPort* port = kr6Ports[i].get();
       targets.push_back({"KR-6 #" + std::to_string(i + 1), expansion[i].get(), expansion[i]->Serial(),
-                         [port](uint32_t p) { return port->Send(p); }, port});
+                         [port](uint32_t p) { return port->Send(p); }});
     }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
