@@ -1,6 +1,7 @@
 #include "platform/kernel/PnpManager.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -211,6 +212,18 @@ void Unuse(Devnode* node) {
   UnloadIfUnused(it);
 }
 
+// The prefix Windows puts before a non-unique instance id: the parent's depth in the tree and a
+// hash of its instance path.
+std::u16string ParentPrefix(const Devnode* parent) {
+  uint32_t depth = 1;
+  for (const Devnode* n = parent; n->parent != nullptr; n = n->parent) ++depth;
+  uint32_t hash = 2166136261u;
+  for (char16_t c : Upper(parent->instancePath)) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+  char text[32];
+  std::snprintf(text, sizeof text, "%u&%08x&0", depth, hash);
+  return std::u16string(text, text + std::strlen(text));
+}
+
 void StartNode(Devnode* node) {
   auto& p = P();
   std::vector<std::u16string> ids = QueryIds(node, BusQueryDeviceID);
@@ -218,14 +231,6 @@ void StartNode(Devnode* node) {
   node->deviceId = ids.empty() ? std::u16string() : ids[0];
   node->instanceId = instance.empty() ? std::u16string() : instance[0];
   node->instancePath = node->deviceId + u"\\" + node->instanceId;
-  if (node->parent != nullptr) {
-    for (Devnode* sibling : node->parent->children)
-      if (sibling != node && sibling->state != DevnodeState::Removed && Upper(sibling->instancePath) == Upper(node->instancePath)) {
-        if (p.fatal.empty()) p.fatal = "two children of one bus report the instance path " + Narrow(node->instancePath);
-        node->state = DevnodeState::Failed;
-        return;
-      }
-  }
   node->hardwareIds = QueryIds(node, BusQueryHardwareIDs);
   for (auto& id : QueryIds(node, BusQueryCompatibleIDs)) node->hardwareIds.push_back(id);
   DEVICE_CAPABILITIES caps{};
@@ -235,6 +240,20 @@ void StartNode(Devnode* node) {
   SendPnp(node, IRP_MN_QUERY_CAPABILITIES, nullptr, [&caps](PIO_STACK_LOCATION sp) {
     sp->Parameters.DeviceCapabilities.Capabilities = &caps;
   });
+  // An instance id the bus does not vouch for as unique is made unique by its parent, so two
+  // parents' children of one id get paths (and interface links) of their own.
+  if (!caps.UniqueID && node->parent != nullptr) {
+    node->instanceId = ParentPrefix(node->parent) + u"&" + node->instanceId;
+    node->instancePath = node->deviceId + u"\\" + node->instanceId;
+  }
+  if (node->parent != nullptr) {
+    for (Devnode* sibling : node->parent->children)
+      if (sibling != node && sibling->state != DevnodeState::Removed && Upper(sibling->instancePath) == Upper(node->instancePath)) {
+        if (p.fatal.empty()) p.fatal = "two children of one bus report the instance path " + Narrow(node->instancePath);
+        node->state = DevnodeState::Failed;
+        return;
+      }
+  }
   // What the bus tells about the device before any driver of it is loaded; the answers are the
   // caller's to free.
   auto queryAndFree = [node](UCHAR minor, const std::function<void(PIO_STACK_LOCATION)>& setup) {

@@ -130,6 +130,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT d, PIRP irp) {
       PDEVICE_CAPABILITIES caps = sp->Parameters.DeviceCapabilities.Capabilities;
       caps->DeviceD1 = caps->DeviceD2 = 1;
       caps->Removable = caps->SurpriseRemovalOK = 1;
+      caps->UniqueID = x->options.uniqueId ? 1 : 0;
       caps->WakeFromD0 = caps->WakeFromD1 = caps->WakeFromD2 = 1;
       caps->DeviceState[PowerSystemWorking] = PowerDeviceD0;
       for (int s = PowerSystemSleeping1; s <= PowerSystemSleeping3; ++s) caps->DeviceState[s] = PowerDeviceD2;

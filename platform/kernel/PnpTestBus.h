@@ -18,6 +18,8 @@ struct TestBusChild {
   NTSTATUS startStatus = STATUS_SUCCESS;
   DEVICE_POWER_STATE deviceWake = PowerDeviceD2;
   SYSTEM_POWER_STATE systemWake = PowerSystemSleeping3;
+  // Whether the bus vouches that the instance id is unique; when not, plug and play prefixes it.
+  bool uniqueId = true;
 };
 
 class TestBus {

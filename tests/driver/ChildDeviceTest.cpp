@@ -126,10 +126,19 @@ TEST(AudioChild, IsEnumeratedUnderEachUnitWithItsIdentityAndBusInformation) {
   sim::Kr6Unit kr6(7);
   rig.Plug(main);
   rig.Plug(kr6);
+  std::vector<std::u16string> paths;
   for (const sim::Node* unit : std::vector<const sim::Node*>{&main, &kr6}) {
     PDEVICE_OBJECT child = OnlyChild(rig, *unit);
     ASSERT_NE(child, nullptr);
-    EXPECT_EQ(plat::PnpInstancePath(child), u"QX5310\\*HVN0007\\00000000");
+    // The child does not vouch for its instance id, so plug and play puts its parent's prefix
+    // before it and each unit's child has a path, and interfaces, of its own.
+    const std::u16string path = plat::PnpInstancePath(child);
+    const std::u16string head = u"QX5310\\*HVN0007\\";
+    const std::u16string tail = u"&0&00000000";
+    ASSERT_GT(path.size(), head.size() + tail.size());
+    EXPECT_EQ(path.substr(0, head.size()), head);
+    EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+    paths.push_back(path);
     Answer id = QueryId(child, BusQueryDeviceID);
     ASSERT_EQ(id.status, STATUS_SUCCESS);
     EXPECT_EQ(TakeChars(id, 34), std::u16string(u"QX5310\\*HVN0007\0\0", 17));
@@ -152,6 +161,8 @@ TEST(AudioChild, IsEnumeratedUnderEachUnitWithItsIdentityAndBusInformation) {
     EXPECT_EQ(Send(child, IRP_MJ_PNP, IRP_MN_DEVICE_USAGE_NOTIFICATION, {}).status, STATUS_UNSUCCESSFUL);
     EXPECT_EQ(Send(child, IRP_MJ_PNP, IRP_MN_QUERY_RESOURCES, {}, STATUS_NOT_SUPPORTED).status, STATUS_NOT_SUPPORTED);
   }
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_NE(paths[0], paths[1]);
 }
 
 struct CapabilityCase {

@@ -133,8 +133,10 @@ NTSTATUS MiniBusDispatch(PDEVICE_OBJECT d, PIRP irp) {
       irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(id);
       status = STATUS_SUCCESS;
     }
-  } else if (sp->MinorFunction <= IRP_MN_CANCEL_STOP_DEVICE || sp->MinorFunction == IRP_MN_SURPRISE_REMOVAL ||
-             sp->MinorFunction == IRP_MN_QUERY_CAPABILITIES) {
+  } else if (sp->MinorFunction == IRP_MN_QUERY_CAPABILITIES) {
+    sp->Parameters.DeviceCapabilities.Capabilities->UniqueID = 1;
+    status = STATUS_SUCCESS;
+  } else if (sp->MinorFunction <= IRP_MN_CANCEL_STOP_DEVICE || sp->MinorFunction == IRP_MN_SURPRISE_REMOVAL) {
     status = STATUS_SUCCESS;
   }
   const bool deleteNow = sp->MajorFunction == IRP_MJ_PNP && sp->MinorFunction == IRP_MN_REMOVE_DEVICE;
@@ -190,6 +192,22 @@ class Pnp : public testing::Test {
   }
   plat::Scheduler sched;
 };
+
+// An id the bus does not vouch for is prefixed with its parent's depth and a hash of the parent's
+// path, so it stays unique beside the same id under another parent.
+TEST_F(Pnp, AnInstanceIdTheBusDoesNotVouchForIsPrefixedByItsParent) {
+  PDEVICE_OBJECT vouched = plat::TestBus::Plug({u"PNPTEST\\ID", u"1"});
+  plat::TestBusChild plain{u"PNPTEST\\ID", u"2"};
+  plain.uniqueId = false;
+  PDEVICE_OBJECT prefixed = plat::TestBus::Plug(plain);
+  EXPECT_EQ(plat::PnpInstancePath(vouched), u"PNPTEST\\ID\\1");
+  const std::u16string path = plat::PnpInstancePath(prefixed);
+  const std::u16string head = u"PNPTEST\\ID\\";  // then the depth, "&", eight hex digits
+  const std::u16string tail = u"&0&2";
+  ASSERT_EQ(path.size(), head.size() + 2 + 8 + tail.size());
+  EXPECT_EQ(path.substr(0, head.size()), head);
+  EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+}
 
 TEST_F(Pnp, ADeviceIsIdentifiedAddedStartedAndAskedForChildrenInWindowsOrder) {
   PDEVICE_OBJECT pdo = plat::TestBus::Plug({u"PNPTEST\\DEV", u"1"});
