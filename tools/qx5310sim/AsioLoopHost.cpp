@@ -3,7 +3,11 @@
 #include <cstring>
 #include <utility>
 
+#include <memory>
+
+#include "client/QX531WinDriverInterface.h"
 #include "platform/asio/AsioHostHarness.h"
+#include "platform/win32/include/setupapi.h"
 
 using plat::asio::AsioHostHarness;
 
@@ -11,6 +15,29 @@ namespace {
 
 constexpr DWORD kLookMs = 10;  // how often the host's own thread looks for a request or a stop
 constexpr uint32_t kSizeWaitMs = 2000;
+constexpr uint32_t kDeviceLookMs = 50;  // how often the host looks at the units' interfaces
+constexpr uint32_t kQuietMs = 100;  // no buffer switch for this long: the host asks whether the unit is there
+
+// The units' interfaces present now, as a host hears of devices that come and go.
+std::vector<std::string> PresentUnits() {
+  std::vector<std::string> paths;
+  HDEVINFO set = SetupDiGetClassDevsA(&kQX531InterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return paths;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kQX531InterfaceClass, index, &data); ++index) {
+    DWORD needed = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &needed, nullptr);
+    if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+    auto bytes = std::make_unique<uint8_t[]>(needed);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.get());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, needed, nullptr, nullptr))
+      paths.emplace_back(detail->DevicePath);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return paths;
+}
 
 }  // namespace
 
@@ -73,15 +100,22 @@ uint32_t AsioLoopHost::Main(uint32_t frames) {
   frames_ = frames;
   std::vector<const int32_t*> record(kChannels);
   bool waitForUnit = false;
+  std::vector<std::string> units;
   while (!stop_) {
-    while (waitForUnit && !stop_ && !reopen_) Sleep(kLookMs);
+    // A driver that could not be opened is tried again once the units change.
+    for (uint32_t ms = 0; waitForUnit && !stop_ && !reopen_; ms += kLookMs) {
+      Sleep(kLookMs);
+      if (ms % kDeviceLookMs == 0 && PresentUnits() != units) break;
+    }
     if (stop_) break;
+    units = PresentUnits();
     reopen_ = false;
     resetRequested_ = false;
     lastIndex_ = -1;
     positionKnown_ = false;
     AsioHostHarness asio;
     asio.onBuffer = [&](ASIOLong index) {
+      ++delivered_;
       TakeSwitches(asio);
       const std::vector<ASIOBufferInfo>& buffers = asio.Buffers();
       const uint32_t silent = silent_;
@@ -101,7 +135,6 @@ uint32_t AsioLoopHost::Main(uint32_t frames) {
       ++resetRequests_;
       resetRequested_ = true;
     };
-    // A driver that cannot be opened has lost its unit: it is tried again once the unit is back.
     waitForUnit = !Open(asio);
     if (waitForUnit) {
       state_ = State::Failed;
@@ -109,7 +142,29 @@ uint32_t AsioLoopHost::Main(uint32_t frames) {
     }
     ++created_;
     state_ = State::Streaming;
-    while (!stop_ && !reopen_ && !resetRequested_) Sleep(kLookMs);
+    uint64_t heard = delivered_;
+    uint32_t quietMs = 0;
+    // The driver holds every unit's device open: when one comes or goes, the host lets the driver
+    // go and creates it again, as hosts do on a device change.
+    for (uint32_t ms = kLookMs; !stop_ && !reopen_ && !resetRequested_; ms += kLookMs) {
+      Sleep(kLookMs);
+      if (ms % kDeviceLookMs == 0 && PresentUnits() != units) {
+        ++deviceChanges_;
+        break;
+      }
+      quietMs = heard == delivered_ ? quietMs + kLookMs : 0;
+      heard = delivered_;
+      if (quietMs < kQuietMs) continue;
+      // The stream went quiet: a driver whose unit has gone says so, and the host lets it go, so
+      // that nothing holds the unit's device open once it left.
+      quietMs = 0;
+      ASIOSampleRate rate = 0;
+      if (asio.Driver()->getSampleRate(&rate) == ASE_NotPresent) {
+        ++notPresent_;
+        waitForUnit = true;
+        break;
+      }
+    }
     asio.Stop();
     TakeSwitches(asio);
     asio.Dispose();

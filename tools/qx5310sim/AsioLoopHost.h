@@ -36,9 +36,10 @@ class AsioLoopHost {
   // `onHalf` gets every recorded half, on the buffer-switch thread.
   explicit AsioLoopHost(std::function<void(const std::vector<const int32_t*>& record, uint32_t frames)> onHalf);
 
-  // The process's entry: streams at `frames` a half until Stop. On a reset request, or once Reopen
-  // says the unit came back, it lets the driver go and creates it again; a driver whose unit is
-  // gone is created again once the unit is back.
+  // The process's entry: streams at `frames` a half until Stop. On a reset request, when a unit
+  // comes or goes, or once Reopen says the main unit came back, it lets the driver go and creates
+  // it again; a driver that answers ASE_NotPresent is let go at once and created again once the
+  // units change.
   uint32_t Main(uint32_t frames);
   void Reopen() { reopen_ = true; }
   void Stop() { stop_ = true; }
@@ -52,6 +53,10 @@ class AsioLoopHost {
   int32_t DriverVersion() const { return driverVersion_; }
   uint64_t Created() const { return created_; }
   uint64_t ResetRequests() const { return resetRequests_; }
+  // How often the units changed under the streaming host.
+  uint64_t DeviceChanges() const { return deviceChanges_; }
+  // How often a quiet stream's driver answered ASE_NotPresent.
+  uint64_t NotPresent() const { return notPresent_; }
   const AsioSwitchStats& Switches() const { return stats_; }
   // The names of the time info's valid flags in `flags`, comma-separated.
   static std::string FlagNames(uint32_t flags);
@@ -74,6 +79,9 @@ class AsioLoopHost {
   int32_t driverVersion_ = 0;
   uint64_t created_ = 0;
   uint64_t resetRequests_ = 0;
+  uint64_t notPresent_ = 0;
+  uint64_t deviceChanges_ = 0;
+  std::atomic<uint64_t> delivered_ = 0;  // buffer switches so far
   AsioSwitchStats stats_;
   int32_t lastIndex_ = -1;  // of the driver object's latest switch
   uint64_t lastPosition_ = 0;

@@ -211,7 +211,14 @@ void AudioSession::WriteReport(Report& report) {
   if (sw.withoutTimeInfo != 0) report.Lost(std::to_string(sw.withoutTimeInfo) + " buffer switch(es) came without time info");
   if (sw.positionOff != 0) report.Lost(std::to_string(sw.positionOff) + " sample position(s) did not advance by a half");
   if (sw.flagsMissing != 0) report.Lost("the time info did not always say its time, position and rate were valid");
-  report.Value("reset requests", std::to_string(asio_.ResetRequests()));
+  report.Value("reset requests", std::to_string(asio_.ResetRequests()) +
+                                     (asio_.DeviceChanges() != 0
+                                          ? "; units changed under the stream " + std::to_string(asio_.DeviceChanges()) +
+                                                " time(s)"
+                                          : "") +
+                                     (asio_.NotPresent() != 0 ? "; ASE_NotPresent from a quiet stream " +
+                                                                    std::to_string(asio_.NotPresent()) + " time(s)"
+                                                              : ""));
 
   // The ramp must run on without gap or repeat across every half the host got.
   const LoopCheck& loop = *loop_;
