@@ -13,9 +13,9 @@ using plat::asio::AsioHostHarness;
 
 namespace {
 
-constexpr DWORD kLookMs = 10;  // how often the host's own thread looks for a request or a stop
+constexpr DWORD kLookMs = 20;  // how often the host's own thread looks for a request or a stop
 constexpr uint32_t kSizeWaitMs = 2000;
-constexpr uint32_t kDeviceLookMs = 50;  // how often the host looks at the units' interfaces
+constexpr uint32_t kDeviceLookMs = 100;  // how often the host looks at the units' interfaces
 constexpr uint32_t kQuietMs = 100;  // no buffer switch for this long: the host asks whether the unit is there
 
 // The units' interfaces present now, as a host hears of devices that come and go.
