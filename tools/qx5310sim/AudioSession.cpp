@@ -65,9 +65,9 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   }
   // A run sure to pass a WAV file's 32-bit sizes has its files laid out for RF64 from the start.
   const uint64_t leastFrames =
-      recordFor > plat::kNsPerSecond ? static_cast<uint64_t>(recordFor - plat::kNsPerSecond) * rate_ / plat::kNsPerSecond : 0;
-  recordedWav_.Open(recordedPath_, rate_, kChannels, leastFrames);
-  receivedWav_.Open(receivedPath_, rate_, kChannels, leastFrames);
+      recordFor > plat::kNsPerSecond ? static_cast<uint64_t>(recordFor - plat::kNsPerSecond) * rate / plat::kNsPerSecond : 0;
+  recordedWav_.Open(recordedPath_, rate, kChannels, leastFrames);
+  receivedWav_.Open(receivedPath_, rate, kChannels, leastFrames);
   loop_ = std::make_unique<LoopCheck>(kChannels, kRampChannel, kLoopWindow);
   loop_->FollowBreaks(faultMode_);
   recordedRows_.reserve(size_t{kClientFrames} * kChannels);
