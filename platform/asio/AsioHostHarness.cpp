@@ -128,7 +128,7 @@ bool AsioHostHarness::Load(const std::string& name) {
   return true;
 }
 
-bool AsioHostHarness::Prepare() {
+bool AsioHostHarness::Prepare(ASIOLong frames) {
   if (driver_ == nullptr) return Fail("no driver");
   HostSetup& s = setup_;
   s.init = driver_->init(nullptr);
@@ -162,7 +162,7 @@ bool AsioHostHarness::Prepare() {
   std::vector<ASIOLong> inputs, outputs;
   for (ASIOLong c = 0; c < s.inputs; ++c) inputs.push_back(c);
   for (ASIOLong c = 0; c < s.outputs; ++c) outputs.push_back(c);
-  s.createBuffers = CreateBuffers(inputs, outputs, s.preferredSize);
+  s.createBuffers = CreateBuffers(inputs, outputs, frames != 0 ? frames : s.preferredSize);
   if (s.createBuffers != ASE_OK) return Fail("createBuffers failed: " + std::to_string(s.createBuffers));
   return true;
 }

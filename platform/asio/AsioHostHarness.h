@@ -68,8 +68,8 @@ class AsioHostHarness {
   // Finds the driver `name`, loads its DLL and creates it; false, with Failure() set, when a step fails.
   bool Load(const std::string& name);
   // The full setup: init, the names, channels, latencies, rates, clock sources, the buffer size,
-  // and buffers for every channel each way at the preferred size.
-  bool Prepare();
+  // and buffers for every channel each way at `frames` (the preferred size when 0).
+  bool Prepare(ASIOLong frames = 0);
   // Buffers for the given channels at `frames` (the preferred size when 0).
   ASIOError CreateBuffers(const std::vector<ASIOLong>& inputs, const std::vector<ASIOLong>& outputs, ASIOLong frames = 0);
   ASIOError Start();

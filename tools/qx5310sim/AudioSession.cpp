@@ -5,14 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/win32/KernelBridge.h"
-#include "sim/host/AsioHost.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/Panel.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/WaveA1Host.h"
 #include "unit/PreferencesBlock.h"
-#include "unit/SharedStateBlock.h"
 
 namespace {
 
@@ -20,8 +17,6 @@ constexpr uint32_t kAllChannels = (1u << AudioSession::kChannels) - 1;
 constexpr uint32_t kRampChannel = 17;  // the ramp gives the loop check its alignment
 constexpr plat::VTime kLockLimit = 10 * plat::kNsPerSecond;
 constexpr plat::VTime kLockLook = 20 * plat::kNsPerMs;  // how often the host looks for the lock
-constexpr uint32_t kHalfWaitMs = 75;                    // as the ASIO driver's buffer-switch thread waits
-constexpr uint32_t kReopenPollMs = 10;
 // A break at the unit: nothing played for this long. A fault's breaks begin within reach of it.
 constexpr plat::VTime kBreak = 20 * plat::kNsPerMs;
 constexpr plat::VTime kFaultReach = 500 * plat::kNsPerMs;
@@ -29,16 +24,12 @@ constexpr uint32_t kClientFrames = 2048;  // the largest buffer half
 constexpr uint32_t kPacketFrames = 64;    // room for the blocks of one playback packet
 // Frames the loop check keeps of each stream: the loop comes back within a few halves.
 constexpr uint32_t kLoopWindow = 1u << 15;
+constexpr char kRepeat[] = "repeat! ";
 
-// The main unit's interface among the units' interfaces: the one whose shared state says so.
-std::string MainUnitPath() {
-  for (const std::string& path : host::FindUnitInterfaces()) {
-    const host::Reply r = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
-    SharedStateBlock state{};
-    if (r.ok && r.bytes >= sizeof state) std::memcpy(&state, r.output.data(), sizeof state);
-    if (state.mUnitKind == Panel::kMainUnit) return path;
-  }
-  return {};
+uint64_t Occurrences(const std::string& text, const std::string& what) {
+  uint64_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
 }
 
 }  // namespace
@@ -47,7 +38,8 @@ AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std:
     : sched_(scheduler),
       unit_(unit),
       recordedPath_(outDir + "/recorded.wav"),
-      receivedPath_(outDir + "/unit-received.wav") {
+      receivedPath_(outDir + "/unit-received.wav"),
+      asio_([this](const std::vector<const int32_t*>& record, uint32_t frames) { OnHalf(record, frames); }) {
   for (int k = 0; k < 16; ++k)
     unit_.SetSignal(k, k < 2 ? sim::Signal::Ramp() : sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
@@ -61,57 +53,6 @@ bool AudioSession::HostSeesLock() {
   for (const Panel::UnitView& u : Panel::Look())
     if (u.state.mUnitKind == Panel::kMainUnit) return u.state.mStreaming != 0 && u.state.mInputLocked != 0;
   return false;
-}
-
-// The ASIO host's program: opens the main unit, creates buffers for every channel both ways,
-// starts with its event and, for every half the event announces, takes the recorded half, copies
-// each record channel into its playback channel and tells the driver its output is ready. When
-// the main unit came back it opens it again.
-uint32_t AudioSession::HostMain() {
-  std::vector<uint32_t> channels(kChannels);
-  for (uint32_t k = 0; k < kChannels; ++k) channels[k] = k;
-  std::vector<const int32_t*> record(kChannels);
-  bool waitForUnit = false;
-  while (!stop_) {
-    // A unit that went away is opened again only once it is back.
-    while (waitForUnit && !stop_ && !reopen_) plat::win32::Sleep(kReopenPollMs);
-    if (stop_) break;
-    reopen_ = false;
-    waitForUnit = true;
-    host::AsioHost asio(64, MainUnitPath());
-    AsioCapsReply caps{};
-    const bool started =
-        asio.IsOpen() && asio.GetCaps(&caps) && asio.CreateBuffers(channels, channels, frames_) && asio.Start();
-    if (!started) {
-      hostState_ = HostState::Failed;
-      continue;
-    }
-    ++opened_;
-    capsFrames_ = caps.mBufferFrames;
-    hostState_ = HostState::Streaming;
-    while (!stop_ && !reopen_) {
-      if (!asio.WaitForHalf(kHalfWaitMs)) {
-        // No half in time: a unit that no longer answers has gone, and its handle goes with it.
-        AsioCapsReply probe{};
-        if (!asio.GetCaps(&probe)) break;
-        continue;
-      }
-      const uint32_t half = asio.IndexByte() != 0 ? 1 : 0;
-      const uint32_t silent = notLooped_;
-      for (uint32_t k = 0; k < kChannels; ++k) {
-        record[k] = asio.Record(k, half);
-        if ((silent >> k & 1) != 0)
-          std::memset(asio.Playback(k, half), 0, size_t{frames_} * sizeof(int32_t));
-        else
-          std::memcpy(asio.Playback(k, half), record[k], size_t{frames_} * sizeof(int32_t));
-      }
-      OnHalf(record, frames_);
-      if (!asio.OutputReady()) ++outputReadyFailures_;
-    }
-    asio.Stop();
-    asio.Dispose();
-  }
-  return 0;
 }
 
 bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report) {
@@ -134,10 +75,10 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   unit_.Playback().SetCapture(false, 0);
   unit_.Playback().SetSink(this);
   started_ = sched_.Now();
-  host_.Start("asiohost.exe", [this] { return HostMain(); });
-  sched_.RunUntil([this] { return hostState_ != HostState::Opening; }, started_ + kLockLimit);
-  if (hostState_ != HostState::Streaming) {
-    report.Lost("the ASIO host could not start streaming");
+  host_.Start("asiohost.exe", [this] { return asio_.Main(frames_); });
+  sched_.RunUntil([this] { return asio_.HostState() != AsioLoopHost::State::Opening; }, started_ + kLockLimit);
+  if (asio_.HostState() != AsioLoopHost::State::Streaming) {
+    report.Lost("the ASIO host could not start streaming: " + asio_.Failure());
     DropFiles();
     return false;
   }
@@ -153,11 +94,12 @@ bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, 
   return true;
 }
 
-void AudioSession::Restart() { reopen_ = true; }
+void AudioSession::Restart() { asio_.Reopen(); }
 
 void AudioSession::PlayBeside(WaveA1Host* wave) {
   beside_ = wave;
   notLooped_ = wave != nullptr ? WaveA1Host::kChannelMask : 0;
+  asio_.SetSilent(notLooped_);
 }
 
 // A run that never streamed leaves no WAV files.
@@ -174,7 +116,10 @@ void AudioSession::Stop() {
   if (faultMode_ && faults_ != 0 && sched_.Now() - lastPlayedAt_ > kBreak)
     unitAtEnd_ = unit_.Transmitting() ? "sending data blocks" : unit_.Sending() ? "sending empty packets" : "not sending";
   framesAtStop_ = unit_.Playback().Stats().frames;
-  stop_ = true;
+  // The other client has stopped: what the unit plays while the driver's thread ends its last wait
+  // is not its to check.
+  beside_ = nullptr;
+  asio_.Stop();
   host_.Wait();
   unit_.Playback().SetSink(nullptr);
 }
@@ -189,7 +134,6 @@ void AudioSession::FaultAt() {
 }
 
 void AudioSession::OnHalf(const std::vector<const int32_t*>& record, uint32_t frames) {
-  ++halves_;
   recordedRows_.resize(size_t{frames} * kChannels);
   for (uint32_t k = 0; k < kChannels; ++k)
     for (uint32_t f = 0; f < frames; ++f) recordedRows_[size_t{f} * kChannels + k] = record[k][f];
@@ -233,15 +177,48 @@ void AudioSession::Played(const int32_t* samples, uint32_t frames, uint32_t chan
 
 void AudioSession::WriteReport(Report& report) {
   report.Section("Audio");
-  std::string frames = std::to_string(frames_) + " frames a half";
-  if (capsFrames_ != frames_) frames += " (the capabilities said " + std::to_string(capsFrames_) + ")";
-  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + frames +
-                              ", to an ASIO host in its own process");
+  report.Value("streams", "18 in, 18 out at " + std::to_string(rate_) + " Hz, " + std::to_string(frames_) +
+                              " frames a half, to an ASIO host in its own process");
+  std::string driver = "\"" + asio_.ListedName() + "\" as the host lists it";
+  if (asio_.DriverName() != asio_.ListedName()) driver += ", named \"" + asio_.DriverName() + "\"";
+  report.Value("ASIO driver", driver + ", version " + std::to_string(asio_.DriverVersion()) +
+                                  (asio_.Created() > 1 ? ", created " + std::to_string(asio_.Created()) + " times" : ""));
   report.Value("lock time", std::to_string((lockedAt_ - started_) / plat::kNsPerMs) + " ms, as the host sees it");
-  report.Value("halves to the host", std::to_string(halves_) +
-                                         (opened_ > 1 ? ", the unit opened " + std::to_string(opened_) + " times" : ""));
-  if (outputReadyFailures_ != 0 && !faultMode_)
-    report.Lost(std::to_string(outputReadyFailures_) + " output-ready request(s) failed");
+
+  // Every switch hands the host the other half, with its time info, its position a half on.
+  const AsioSwitchStats& sw = asio_.Switches();
+  const uint64_t repeats = Occurrences(host_.DebugOutput(), kRepeat);
+  std::string switches = std::to_string(sw.count);
+  if (sw.notAlternating == 0)
+    switches += ", every one alternating its half";
+  else
+    switches += ", " + std::to_string(sw.notAlternating) + " not alternating";
+  switches += repeats == 0 ? ", no \"repeat! \"" : ", " + std::to_string(repeats) + " \"repeat! \"";
+  report.Value("buffer switches", switches + (faultMode_ && (sw.notAlternating != 0 || repeats != 0) ? " (at the breaks)" : ""));
+  if (!faultMode_ && sw.notAlternating != 0)
+    report.Lost(std::to_string(sw.notAlternating) + " buffer switch(es) did not alternate their half");
+  if (!faultMode_ && repeats != 0) report.Lost("the driver repeated a half " + std::to_string(repeats) + " time(s)");
+  if (sw.outputReadyFailures != 0 && !faultMode_)
+    report.Lost(std::to_string(sw.outputReadyFailures) + " outputReady call(s) failed");
+
+  std::string time = sw.withoutTimeInfo == 0 ? "with every switch" : std::to_string(sw.withoutTimeInfo) + " switch(es) without";
+  time += sw.positionOff == 0 ? "; sample positions a half (" + std::to_string(frames_) + " frames) apart"
+                              : "; " + std::to_string(sw.positionOff) + " sample position(s) not a half on";
+  time += "; valid: " + AsioLoopHost::FlagNames(AsioLoopHost::kValidTimeFlags & ~sw.flagsMissing);
+  if (sw.flagsMissing != 0) time += " (" + AsioLoopHost::FlagNames(sw.flagsMissing) + " not always)";
+  if (sw.rateChanged != 0) time += "; rate changed on " + std::to_string(sw.rateChanged);
+  report.Value("time info", time);
+  if (sw.withoutTimeInfo != 0) report.Lost(std::to_string(sw.withoutTimeInfo) + " buffer switch(es) came without time info");
+  if (sw.positionOff != 0) report.Lost(std::to_string(sw.positionOff) + " sample position(s) did not advance by a half");
+  if (sw.flagsMissing != 0) report.Lost("the time info did not always say its time, position and rate were valid");
+  report.Value("reset requests", std::to_string(asio_.ResetRequests()) +
+                                     (asio_.DeviceChanges() != 0
+                                          ? "; units changed under the stream " + std::to_string(asio_.DeviceChanges()) +
+                                                " time(s)"
+                                          : "") +
+                                     (asio_.NotPresent() != 0 ? "; ASE_NotPresent from a quiet stream " +
+                                                                    std::to_string(asio_.NotPresent()) + " time(s)"
+                                                              : ""));
 
   // The ramp must run on without gap or repeat across every half the host got.
   const LoopCheck& loop = *loop_;

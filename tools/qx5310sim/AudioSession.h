@@ -1,9 +1,10 @@
 // The audio of the main job: the panel sets rate and buffer size, and an ASIO host in a process of
-// its own streams all 18 channels each way through the kernel driver, copying every record channel
-// into its playback channel as a host with its inputs patched to its outputs would. The unit's
-// inputs carry, on channels 1-2 and 17-18, the ramp that names channel and frame, and sines on
-// 3-16, so the loop can be checked bit for bit at the unit's outputs. Beside another client that
-// plays on a pair, the host plays silence there and the loop is checked on the other channels.
+// its own finds the ASIO driver as hosts do, loads its DLL and streams all 18 channels each way
+// through it, copying every record channel into its playback channel from each buffer switch as a
+// host with its inputs patched to its outputs would. The unit's inputs carry, on channels 1-2 and
+// 17-18, the ramp that names channel and frame, and sines on 3-16, so the loop can be checked bit
+// for bit at the unit's outputs. Beside another client that plays on a pair, the host plays silence
+// there and the loop is checked on the other channels.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "platform/kernel/Scheduler.h"
 #include "sim/units/PlaybackConsumer.h"
 #include "sim/units/WavWriter.h"
+#include "tools/qx5310sim/AsioLoopHost.h"
 #include "tools/qx5310sim/HostProcess.h"
 #include "tools/qx5310sim/LoopCheck.h"
 
@@ -34,7 +36,7 @@ class AudioSession : private sim::PlaybackSink {
   // Sets rate and buffer size as the panel would, starts the ASIO host and waits until the host
   // sees the stream locked; false (and a loss in the report) when it does not.
   bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
-  // The host opens the main unit again, as it does when the unit came back.
+  // The main unit came back: the host creates the driver again.
   void Restart();
   // Ends the host's program; before the units go.
   void Stop();
@@ -54,8 +56,6 @@ class AudioSession : private sim::PlaybackSink {
   void WriteFaultReport(Report& report) const;
 
  private:
-  enum class HostState { Opening, Streaming, Failed };
-  uint32_t HostMain();
   void OnHalf(const std::vector<const int32_t*>& record, uint32_t frames);
   void Played(const int32_t* samples, uint32_t frames, uint32_t channels) override;
   bool HostSeesLock();
@@ -67,18 +67,12 @@ class AudioSession : private sim::PlaybackSink {
   std::string receivedPath_;
   uint32_t rate_ = 0;
   uint32_t frames_ = 0;
-  uint32_t capsFrames_ = 0;  // a half as the driver's capabilities told the host
   plat::VTime started_ = 0;
   plat::VTime lockedAt_ = 0;
   uint64_t framesAtStop_ = 0;
   // The host's program and what it tells the machine.
   HostProgram host_;
-  HostState hostState_ = HostState::Opening;
-  bool stop_ = false;
-  bool reopen_ = false;
-  uint64_t halves_ = 0;
-  uint64_t opened_ = 0;
-  uint64_t outputReadyFailures_ = 0;
+  AsioLoopHost asio_;
   // What was recorded and what the unit played go through buffers of one half or one packet into
   // the WAV files and the loop check, so nothing grows with the run.
   sim::WavWriter recordedWav_;

@@ -20,6 +20,7 @@ void HostProgram::Wait() {
   if (process_ == nullptr) return;
   auto* process = static_cast<plat::Process*>(process_);
   plat::WaitProcess(process);
+  debugOutput_ = process->DebugOutput();
   plat::ReleaseProcess(process);
   process_ = nullptr;
 }

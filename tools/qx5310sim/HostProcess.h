@@ -23,7 +23,10 @@ class HostProgram {
   // Runs the machine until the process has ended (its entry told to return first).
   void Wait();
   bool Running() const { return process_ != nullptr; }
+  // What the process wrote with OutputDebugString, kept once it has ended.
+  const std::string& DebugOutput() const { return debugOutput_; }
 
  private:
   void* process_ = nullptr;
+  std::string debugOutput_;
 };

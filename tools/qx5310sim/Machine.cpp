@@ -10,6 +10,7 @@
 #include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
+#include "platform/win32/ComRegistration.h"
 #include "sim/units/Unit.h"
 #include "tools/qx5310sim/Report.h"
 
@@ -35,6 +36,14 @@ void InstallAudioAdapter() {
   plat::PnpBindHardwareId(u"*HVN0007", u"qx5310wdm");
 }
 
+// What the ASIO driver's installation makes: its class as an in-process server whose DLL
+// (Qx5310A24x64.dll, beside the programs) hosts load, and the key under which ASIO hosts list it.
+bool InstallAsioDriver() {
+  static constexpr GUID kClsid = {0x3CC6396F, 0xD6D9, 0x4101, {0xAC, 0x20, 0xD9, 0xAD, 0x05, 0xEB, 0x16, 0x37}};
+  return plat::win32::RegisterInprocServer(&kClsid, "QX531 Audio", "Qx5310A24x64.dll", "Apartment") &&
+         plat::win32::RegisterAsioDriver("QX531 24-bit", &kClsid, "QX-5310 ASIO driver");
+}
+
 }  // namespace
 
 Machine::Machine(std::string stateFile) : stateFile_(std::move(stateFile)) {}
@@ -54,6 +63,7 @@ void Machine::Boot(Report& report) {
   }
   InstallUnitDriver();
   InstallAudioAdapter();
+  if (!InstallAsioDriver()) report.Lost("the ASIO driver could not be registered");
   bus_ = std::make_unique<sim::Bus>(*scheduler_);
   plat::Bus1394::Install(*bus_);
   Settle();

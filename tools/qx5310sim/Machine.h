@@ -3,7 +3,8 @@
 // 1394 bus with the bus driver on it. At boot the unit driver and the audio adapter are installed
 // as their installers would (service keys, qx5310.sys bound to the units' hardware ids and
 // QX5310Wdm.sys to the hardware id of the unit driver's child devices), so plug and play loads the
-// unit driver for every unit that joins the bus and the adapter on every unit's child.
+// unit driver for every unit that joins the bus and the adapter on every unit's child; and the
+// ASIO driver is registered as its installer would, so an ASIO host finds and loads its DLL.
 #pragma once
 
 #include <memory>
