@@ -137,66 +137,64 @@ void BringBack(WdmRig& rig, sim::MainUnit& main) {
   for (int i = 0; i < 20; ++i) rig.Quiesce();
 }
 
-TEST(AdapterMidi, AnEventTheFullRingRefusedIsSentLaterEvenWhenNoWriteFollows) {
+// A running render pin of a main unit's port whose next event the full MIDI-out ring refuses:
+// `sent` is what the unit is owed once it is reachable again.
+struct RefusingPort {
+  RefusingPort(const char16_t* name, uint8_t cable) {
+    rig.Plug(main);
+    rig.StartMidi(main);
+    filter = rig.Filter(main, name);
+    if (filter != nullptr) out = OpenRunning(*filter, kRenderPin);
+    if (out == nullptr) return;
+    main.ClearMidiOut();
+    sent = FillTheRing(rig, main, *out, cable);
+  }
   WdmRig rig;
   sim::MainUnit main;
-  rig.Plug(main);
-  rig.StartMidi(main);
-  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi2");
-  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
-  ASSERT_NE(out, nullptr);
-  main.ClearMidiOut();
-  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 1);
-  ASSERT_TRUE(out->Write({0x80, 0x3C, 0x00}));
-  EXPECT_EQ(out->Unwritten(), 0u) << "its last byte completed it: the write took every byte";
-  sent.push_back(0x18803C00);
-  rig.Quiesce();
-  BringBack(rig, main);
-  EXPECT_EQ(main.MidiOutPackets(1), sent);
+  std::unique_ptr<plat::KsFilter> filter;
+  std::unique_ptr<plat::KsMidiPin> out;
+  std::vector<uint32_t> sent;
+};
+
+TEST(AdapterMidi, AnEventTheFullRingRefusedIsSentLaterEvenWhenNoWriteFollows) {
+  RefusingPort port(u"Midi2", 1);
+  ASSERT_NE(port.out, nullptr);
+  ASSERT_TRUE(port.out->Write({0x80, 0x3C, 0x00}));
+  EXPECT_EQ(port.out->Unwritten(), 0u) << "its last byte completed it: the write took every byte";
+  port.sent.push_back(0x18803C00);
+  port.rig.Quiesce();
+  BringBack(port.rig, port.main);
+  EXPECT_EQ(port.main.MidiOutPackets(1), port.sent);
 }
 
 TEST(AdapterMidi, AWriteCutShortByARefusalGoesOnWhereItStoppedAndParsesNothingTwice) {
-  WdmRig rig;
-  sim::MainUnit main;
-  rig.Plug(main);
-  rig.StartMidi(main);
-  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi3");
-  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
-  ASSERT_NE(out, nullptr);
-  main.ClearMidiOut();
-  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 2);
-  ASSERT_TRUE(out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00, 0xFE}));
-  EXPECT_EQ(out->Unwritten(), 7u) << "the note-on was refused: nothing taken yet";
-  sent.insert(sent.end(), {0x29923C40, 0x28823C00, 0x2FFE0000});
-  BringBack(rig, main);
-  EXPECT_EQ(out->Unwritten(), 0u);
-  EXPECT_EQ(main.MidiOutPackets(2), sent);
+  RefusingPort port(u"Midi3", 2);
+  ASSERT_NE(port.out, nullptr);
+  ASSERT_TRUE(port.out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00, 0xFE}));
+  EXPECT_EQ(port.out->Unwritten(), 7u) << "the note-on was refused: nothing taken yet";
+  port.sent.insert(port.sent.end(), {0x29923C40, 0x28823C00, 0x2FFE0000});
+  BringBack(port.rig, port.main);
+  EXPECT_EQ(port.out->Unwritten(), 0u);
+  EXPECT_EQ(port.main.MidiOutPackets(2), port.sent);
 }
 
 // A stop drops the bytes the port still held after a refusal; the bytes written after it are new
 // and reach the unit, however few, while the refused event itself still goes.
 TEST(AdapterMidi, AfterAStopDroppedAShortWritesRestTheNextBytesAreParsedNotSkipped) {
-  WdmRig rig;
-  sim::MainUnit main;
-  rig.Plug(main);
-  rig.StartMidi(main);
-  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi3");
-  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
-  ASSERT_NE(out, nullptr);
-  main.ClearMidiOut();
-  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 2);
-  ASSERT_TRUE(out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00}));
-  ASSERT_EQ(out->Unwritten(), 6u) << "the note-on was refused after three bytes";
-  ASSERT_EQ(out->Leave(KSSTATE_STOP), STATUS_SUCCESS);
-  EXPECT_EQ(out->Unwritten(), 0u);
-  ASSERT_EQ(out->Run(), STATUS_SUCCESS);
-  sent.push_back(0x29923C40);
-  BringBack(rig, main);
-  ASSERT_TRUE(out->Write({0xC2, 0x05}));
-  rig.Quiesce();
-  EXPECT_EQ(out->Unwritten(), 0u);
-  sent.push_back(0x2CC20500);
-  EXPECT_EQ(main.MidiOutPackets(2), sent);
+  RefusingPort port(u"Midi3", 2);
+  ASSERT_NE(port.out, nullptr);
+  ASSERT_TRUE(port.out->Write({0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00}));
+  ASSERT_EQ(port.out->Unwritten(), 6u) << "the note-on was refused after three bytes";
+  ASSERT_EQ(port.out->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  EXPECT_EQ(port.out->Unwritten(), 0u);
+  ASSERT_EQ(port.out->Run(), STATUS_SUCCESS);
+  port.sent.push_back(0x29923C40);
+  BringBack(port.rig, port.main);
+  ASSERT_TRUE(port.out->Write({0xC2, 0x05}));
+  port.rig.Quiesce();
+  EXPECT_EQ(port.out->Unwritten(), 0u);
+  port.sent.push_back(0x2CC20500);
+  EXPECT_EQ(port.main.MidiOutPackets(2), port.sent);
 }
 
 TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
@@ -235,20 +233,13 @@ TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
 }
 
 TEST(AdapterMidi, TwoEventsOfOneRefusedByteWaitAndGoInTheirOrder) {
-  WdmRig rig;
-  sim::MainUnit main;
-  rig.Plug(main);
-  rig.StartMidi(main);
-  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"MidiVP1");
-  std::unique_ptr<plat::KsMidiPin> out = OpenRunning(*filter, kRenderPin);
-  ASSERT_NE(out, nullptr);
-  main.ClearMidiOut();
-  std::vector<uint32_t> sent = FillTheRing(rig, main, *out, 5);
+  RefusingPort port(u"MidiVP1", 5);
+  ASSERT_NE(port.out, nullptr);
   // 0xF6 closes the system exclusive message and is a message of its own.
-  ASSERT_TRUE(out->Write({0xF0, 0x01, 0xF6}));
-  sent.insert(sent.end(), {0x57F001F6, 0x55F60000});
-  BringBack(rig, main);
-  EXPECT_EQ(main.MidiOutPackets(5), sent);
+  ASSERT_TRUE(port.out->Write({0xF0, 0x01, 0xF6}));
+  port.sent.insert(port.sent.end(), {0x57F001F6, 0x55F60000});
+  BringBack(port.rig, port.main);
+  EXPECT_EQ(port.main.MidiOutPackets(5), port.sent);
 }
 
 }  // namespace
