@@ -18,10 +18,6 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
-#include "sim/host/UserClient.h"
-#include "unit/ControlRequests.h"
-#include "unit/SharedStateBlock.h"
-#include "unit/UnitNameRecord.h"
 
 namespace {
 
@@ -495,21 +491,7 @@ TEST(AudioChild, RenamingAnExpansionUnitFromUserModeRenamesItsMidiPortInterfaces
   }
 
   const uint32_t serial = kr6.Serial();
-  rig.RunProgram(64, [&]() -> uint32_t {
-    for (const std::string& path : host::FindUnitInterfaces()) {
-      host::Reply state = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
-      SharedStateBlock block{};
-      std::memcpy(&block, state.output.data(), std::min(state.output.size(), sizeof block));
-      if (block.mSerial != serial) continue;
-      UnitNameRecord record{};
-      record.mSerial = serial;
-      std::strcpy(record.mName, "Left wing");
-      std::vector<uint8_t> bytes(sizeof record);
-      std::memcpy(bytes.data(), &record, sizeof record);
-      EXPECT_TRUE(host::SendControl(path, {IOCTL_QX531_SET_UNIT_RECORD, bytes, 0}).ok);
-    }
-    return 0;
-  });
+  EXPECT_TRUE(rig.RenameUnit(serial, "Left wing"));
 
   for (UNICODE_STRING& link : links) {
     HANDLE key;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "driver/QX531PnpDevice.h"
 #include "platform/bus1394/Bus1394.h"
 #include "platform/kernel/Leftovers.h"
@@ -9,6 +12,9 @@
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/RegistryHive.h"
+#include "unit/ControlRequests.h"
+#include "unit/SharedStateBlock.h"
+#include "unit/UnitNameRecord.h"
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
 
@@ -76,6 +82,24 @@ bool DriverRig::SendToUnit(const std::vector<host::Control>& controls) {
            for (const host::Reply& r : host::SendControls(units[0], controls))
              if (!r.ok) return 2;
            return 0;
+         }) == 0;
+}
+
+bool DriverRig::RenameUnit(uint32_t serial, const char* name) {
+  return RunProgram(64, [&]() -> uint32_t {
+           for (const std::string& path : host::FindUnitInterfaces()) {
+             host::Reply state = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
+             SharedStateBlock block{};
+             std::memcpy(&block, state.output.data(), std::min(state.output.size(), sizeof block));
+             if (block.mSerial != serial) continue;
+             UnitNameRecord record{};
+             record.mSerial = serial;
+             std::strncpy(record.mName, name, sizeof record.mName - 1);
+             std::vector<uint8_t> bytes(sizeof record);
+             std::memcpy(bytes.data(), &record, sizeof record);
+             return host::SendControl(path, {IOCTL_QX531_SET_UNIT_RECORD, bytes, 0}).ok ? 0 : 2;
+           }
+           return 1;
          }) == 0;
 }
 

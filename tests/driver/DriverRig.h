@@ -49,6 +49,9 @@ class DriverRig {
   // Sends the controls in order from a 64-bit process to the one main unit; true when there is
   // exactly one and each control succeeded.
   bool SendToUnit(const std::vector<host::Control>& controls);
+  // Names the unit of `serial` from a 64-bit process, as the panel does (request 13); true when a
+  // unit of that serial took it.
+  bool RenameUnit(uint32_t serial, const char* name);
 
   // Removes every device, unloads the driver and checks that nothing was left behind: pool,
   // device objects, work items, IRPs. Once; the destructor does it when the test did not.

@@ -2,16 +2,12 @@
 // first "FriendlyName", and renaming the expansion unit from user mode rewrites them all.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
-#include "sim/host/UserClient.h"
 #include "tests/wdm/WdmRig.h"
-#include "unit/ControlRequests.h"
-#include "unit/SharedStateBlock.h"
-#include "unit/UnitNameRecord.h"
 
 namespace {
 
@@ -45,21 +41,7 @@ TEST(AdapterPortName, RenamingAnExpansionUnitRenamesItsMidiKR6Interfaces) {
   for (const std::u16string& link : subdevices[0].links) EXPECT_EQ(FriendlyName(link), u"KR-6") << "from the install";
 
   const uint32_t serial = kr6.Serial();
-  rig.RunProgram(64, [&]() -> uint32_t {
-    for (const std::string& path : host::FindUnitInterfaces()) {
-      host::Reply state = host::SendControl(path, {IOCTL_QX531_GET_SHARED_STATE, {}, sizeof(SharedStateBlock)});
-      SharedStateBlock block{};
-      std::memcpy(&block, state.output.data(), std::min(state.output.size(), sizeof block));
-      if (block.mSerial != serial) continue;
-      UnitNameRecord record{};
-      record.mSerial = serial;
-      std::strcpy(record.mName, "Left wing");
-      std::vector<uint8_t> bytes(sizeof record);
-      std::memcpy(bytes.data(), &record, sizeof record);
-      EXPECT_TRUE(host::SendControl(path, {IOCTL_QX531_SET_UNIT_RECORD, bytes, 0}).ok);
-    }
-    return 0;
-  });
+  EXPECT_TRUE(rig.RenameUnit(serial, "Left wing"));
   for (const std::u16string& link : subdevices[0].links) EXPECT_EQ(FriendlyName(link), u"Left wing");
   const std::vector<plat::PcSubdeviceInfo> mainSubdevices = plat::PcSubdevices(rig.ChildOf(main));
   ASSERT_FALSE(mainSubdevices.empty());
