@@ -109,7 +109,9 @@ void WriteRun(const fs::path& out, const std::string& hash, const std::string& w
   std::vector<std::vector<int32_t>> channels(2, std::vector<int32_t>(64));
   for (size_t i = 0; i < 64; ++i) channels[0][i] = channels[1][i] = static_cast<int32_t>(i * 0x01010101u);
   ASSERT_TRUE(sim::WavFile::Write((out / "recorded.wav").string(), 48000, channels));
-  std::ofstream(out / "machine-state.reg") << "state\n";
+  std::ofstream(out / "machine-state.reg") << "state\n"
+                                           << "\"GetInterfaceCallback64\"=dword:00007f10\n"
+                                           << "\"Enabled\"=dword:00000001\n";
 }
 
 void Edit(const fs::path& file, const std::function<void(std::string&)>& change) {
@@ -143,7 +145,17 @@ TEST(RunComparison, FindsAnyBitOrReportLineThatDiffersButNotTheRunsOwnHashTimeAn
        "midi.log: only in the second run"},
       {"a state file of another length",
        [](const fs::path& d) { std::ofstream(d / "machine-state.reg", std::ios::app) << "x"; },
-       "machine-state.reg: differs from byte 6"},
+       "machine-state.reg: differs from byte"},
+      {"where the host placed the driver's image",
+       [](const fs::path& d) {
+         Edit(d / "machine-state.reg", [](std::string& b) { b.replace(b.find("7f10"), 4, "7fd1"); });
+       },
+       ""},
+      {"another stored value",
+       [](const fs::path& d) {
+         Edit(d / "machine-state.reg", [](std::string& b) { b.replace(b.find("00000001"), 8, "00000000"); });
+       },
+       "machine-state.reg: differs from byte"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
