@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/asio/ScriptedAsio.h"
+#include "tests/support/Seeds.h"
 
 namespace asiotest {
 namespace {
@@ -28,6 +29,7 @@ class AsioThread : public ScriptedAsio {
     ASSERT_EQ(HostStart(), ASE_OK);
   }
   void Stop() { EXPECT_EQ(HostStop(), ASE_OK); }
+  void TwoDriverObjects();
 };
 
 TEST_F(AsioThread, EachSwitchNamesTheHalfOfTheIndexByteAndOnlyARealRepeatIsReported) {
@@ -97,7 +99,7 @@ TEST_F(AsioThread, AHostWithoutTimeInfoGetsPlainBufferSwitchesAndThePositionStil
 
 TEST_F(AsioThread, WithoutSignalsTheClockStateIsPolledEveryFiftyWaitsAndEachResetFlagAsksTheHostOnce) {
   Start();
-  m.ClearLog(main);
+  m->ClearLog(main);
   const auto resets = [&] {
     return std::count_if(host->messages.begin(), host->messages.end(),
                          [](const plat::asio::MessageCall& c) { return c.selector == kAsioResetRequest; });
@@ -119,16 +121,20 @@ TEST_F(AsioThread, WithoutSignalsTheClockStateIsPolledEveryFiftyWaitsAndEachRese
 }
 
 TEST_F(AsioThread, AWaitThatFailsEndsTheThreadInsteadOfSpinning) {
-  Start();
-  Signal(0);
-  void* event = StartedEvent();
-  Run([&] { CloseHandle(event); });
-  Pause(100);
-  EXPECT_EQ(Count(program->DebugOutput(), "Exiting myThread\n"), 1u);
-  m.ClearLog(main);
-  Pause(50 * 75 + 100);
-  EXPECT_TRUE(Sent(kAsioGetClockState).empty()) << "no thread polls any more";
-  Stop();
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Reseed(seed);
+    Start();
+    Signal(0);
+    void* event = StartedEvent();
+    Run([&] { CloseHandle(event); });
+    Pause(100);
+    EXPECT_EQ(Count(program->DebugOutput(), "Exiting myThread\n"), 1u);
+    m->ClearLog(main);
+    Pause(50 * 75 + 100);
+    EXPECT_TRUE(Sent(kAsioGetClockState).empty()) << "no thread polls any more";
+    Stop();
+  }
 }
 
 TEST_F(AsioThread, AStopFromTheHostsCallbackOnTheThreadDoesNotWaitForItself) {
@@ -162,6 +168,14 @@ ASIOLong SecondMessage(ASIOLong, ASIOLong, void*, double*) { return 0; }
 void SecondRate(ASIOSampleRate) {}
 
 TEST_F(AsioThread, TwoDriverObjectsInOneProcessEachServeTheirOwnHostFromTheirOwnThread) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Reseed(seed);
+    TwoDriverObjects();
+  }
+}
+
+void AsioThread::TwoDriverObjects() {
   gSecondSwitches.clear();
   Start();
   void* first = StartedEvent();
