@@ -132,13 +132,13 @@ bool Qx531Asio::ReadClockState(AsioClockState* state) {
   return AsioIoctl(kAsioGetClockState, nullptr, 0, state, sizeof *state, &returned) && returned == sizeof *state;
 }
 
-bool Qx531Asio::UnitGone() {
+bool Qx531Asio::MainUnitListed() const {
   std::string path;
   for (const handleMapStruct& entry : mHandleMap)
     if (entry.handle == mMainHandle) path = entry.devname;
   bool found = false;
   HDEVINFO set = SetupDiGetClassDevsA(&kQX531InterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return false;
+  if (set == INVALID_HANDLE_VALUE) return true;
   for (DWORD index = 0; !found && !path.empty(); ++index) {
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
@@ -153,7 +153,11 @@ bool Qx531Asio::UnitGone() {
       found = lstrcmpiA(detail->DevicePath, path.c_str()) == 0;
   }
   SetupDiDestroyDeviceInfoList(set);
-  if (found) return false;
+  return found;
+}
+
+bool Qx531Asio::UnitGone() {
+  if (MainUnitListed()) return false;
   present = 0;
   SetErrorText("Couldn't locate QX-531 driver");
   return true;
@@ -237,7 +241,8 @@ ASIOError Qx531Asio::stop() {
   if (!present && !running) return ASE_NotPresent;
   if (!buffersCreated || !running) return ASE_InvalidMode;
   uint32_t returned = 0;
-  AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned);
+  // A unit that has gone is recorded here, so that the host's next start learns it.
+  if (!AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   running = 0;
   OutputDebugStringA("Waiting for thread handle...");
   // From a callback on the buffer-switch thread itself the thread ends once the callback returns.
@@ -425,7 +430,7 @@ ASIOError Qx531Asio::disposeBuffers() {
   if (!buffersCreated) return ASE_InvalidMode;
   if (running) stop();
   uint32_t returned = 0;
-  AsioIoctl(kAsioDisposeBuffers, nullptr, 0, nullptr, 0, &returned);
+  if (!AsioIoctl(kAsioDisposeBuffers, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   buffersCreated = 0;
   hostCallbacks = nullptr;
   return ASE_OK;
@@ -477,7 +482,10 @@ ASIOError Qx531Asio::future(ASIOLong selector, void* opt) {
   }
 }
 
+// Hosts call it after every buffer, on the buffer-switch thread: a failed request is news only when
+// the unit has gone, and the host's next call on its own thread records that.
 ASIOError Qx531Asio::outputReady() {
   uint32_t returned = 0;
-  return AsioIoctl(kAsioOutputReady, nullptr, 0, nullptr, 0, &returned) ? ASE_OK : RequestFailed();
+  if (AsioIoctl(kAsioOutputReady, nullptr, 0, nullptr, 0, &returned) || MainUnitListed()) return ASE_OK;
+  return ASE_NotPresent;
 }

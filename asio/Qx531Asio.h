@@ -62,7 +62,11 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
                  uint32_t* returned);
   bool ReadCaps(AsioCaps* caps);
   bool ReadClockState(AsioClockState* state);
-  // After a failed request: true, and the object no longer present, when the main unit has gone.
+  // Whether the main unit's interface is still listed (also when the list can't be read: nothing is
+  // known to have gone). Changes nothing, so the buffer-switch thread may ask it.
+  bool MainUnitListed() const;
+  // After a failed request, on a host's call: true, and the object no longer present, when the
+  // main unit has gone.
   bool UnitGone();
   // What a method answers for a request that failed.
   ASIOError RequestFailed();

@@ -44,7 +44,8 @@ DWORD Qx531Asio::myThread(LPVOID param) {
       waits = 0;
       AsioClockState state{};
       const bool polled = self->ReadClockState(&state);
-      const bool reset = polled ? state.resetRequest != 0 : self->UnitGone();
+      // Whether the unit has gone is recorded by the host's next call, on its own thread.
+      const bool reset = polled ? state.resetRequest != 0 : !self->MainUnitListed();
       ASIOCallbacks* callbacks = self->hostCallbacks;
       if (reset && callbacks != nullptr && callbacks->asioMessage != nullptr)
         callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);

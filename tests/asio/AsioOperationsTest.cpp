@@ -474,6 +474,21 @@ TEST_F(AsioOperations, AFailedRequestAnswersHWMalfunctionAndOnceTheUnitHasGoneNo
   EXPECT_EQ(ErrorText(), "Couldn't locate QX-531 driver");
 }
 
+TEST_F(AsioOperations, OutputReadyAnswersOkUnlessTheUnitHasGone) {
+  LoadHost(true);
+  const struct {
+    const char* name;
+    bool unplug;
+    ASIOError result;
+  } cases[] = {{"failed request", false, ASE_OK}, {"unit gone", true, ASE_NotPresent}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.unplug) m->Unplug(main);
+    Fail(kAsioOutputReady);
+    EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->outputReady(); }), c.result);
+  }
+}
+
 TEST_F(AsioOperations, TheControlPanelIsOpenedThroughTheShellWithTheAppletInTheSystemDirectory) {
   plat::win32::ClearShellExecuteRequests();
   LoadHost();

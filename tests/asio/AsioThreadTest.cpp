@@ -120,6 +120,29 @@ TEST_F(AsioThread, WithoutSignalsTheClockStateIsPolledEveryFiftyWaitsAndEachRese
   EXPECT_LE(took, 77u) << "the thread leaves within one wait of stop";
 }
 
+TEST_F(AsioThread, WhenTheUnitHasGoneThePollAsksForAResetAndTheHostsNextCallRecordsIt) {
+  Start();
+  const std::string before = [&] {
+    char text[128] = {};
+    Run([&] { host->Driver()->getErrorMessage(text); });
+    return std::string(text);
+  }();
+  m->Unplug(main);
+  Pause(50 * 75 + 40);
+  ASSERT_EQ(std::count_if(host->messages.begin(), host->messages.end(),
+                          [](const plat::asio::MessageCall& c) { return c.selector == kAsioResetRequest; }),
+            1);
+  char text[128] = {};
+  Run([&] { host->Driver()->getErrorMessage(text); });
+  EXPECT_EQ(std::string(text), before) << "the thread leaves the error to the host's thread";
+  ASIOLong sizes[4] = {};
+  EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getBufferSize(&sizes[0], &sizes[1], &sizes[2], &sizes[3]); }),
+            ASE_NotPresent);
+  Run([&] { host->Driver()->getErrorMessage(text); });
+  EXPECT_STREQ(text, "Couldn't locate QX-531 driver");
+  Stop();
+}
+
 TEST_F(AsioThread, AWaitThatFailsEndsTheThreadInsteadOfSpinning) {
   for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
     SCOPED_TRACE(qxtest::SeedTrace(seed));
