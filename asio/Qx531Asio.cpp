@@ -212,10 +212,15 @@ ASIOError Qx531Asio::start() {
   const AsioStartIn in = {reinterpret_cast<uintptr_t>(eventHandle)};
   AsioStartOut out{};
   uint32_t returned = 0;
-  if (!AsioIoctl(kAsioStart, &in, sizeof in, &out, sizeof out, &returned) || returned != sizeof out ||
-      out.indexCell == 0) {
+  if (!AsioIoctl(kAsioStart, &in, sizeof in, &out, sizeof out, &returned)) {
     CloseStreamHandles();
     return RequestFailed();
+  }
+  if (returned != sizeof out || out.indexCell == 0) {
+    // The kernel driver made the session active and took the event all the same.
+    AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned);
+    CloseStreamHandles();
+    return ASE_HWMalfunction;
   }
   inPong = reinterpret_cast<volatile uint8_t*>(static_cast<uintptr_t>(out.indexCell));
   InterlockedIncrement(&streamGeneration);
@@ -288,11 +293,15 @@ ASIOError Qx531Asio::getSampleRate(ASIOSampleRate* sampleRate) {
   if (sampleRate == nullptr) return ASE_InvalidParameter;
   AsioClockState state{};
   if (!ReadClockState(&state)) return RequestFailed();
+  double rate = 0.0;
   if (state.clockSource != 0)
-    *sampleRate = SnapRate(state.sampleRate);
+    rate = SnapRate(state.sampleRate);
   else if (IsUnitRate(state.sampleRate))
-    *sampleRate = state.sampleRate;
-  currentRate = *sampleRate;
+    rate = state.sampleRate;
+  else
+    return ASE_OK;  // without a clock, a rate the unit doesn't run at is no rate: both values stay
+  *sampleRate = rate;
+  currentRate = rate;
   return ASE_OK;
 }
 

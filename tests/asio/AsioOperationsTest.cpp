@@ -2,6 +2,7 @@
 // bad arguments, for replies that are missing, short or of another kind, and which requests it sends.
 #include <cmath>
 #include <functional>
+#include <utility>
 
 #include "platform/win32/Shell.h"
 #include "platform/win32/include/shellapi.h"
@@ -167,13 +168,16 @@ TEST_F(AsioOperations, AFailedOrShortCreateHandsNoAddressToTheHost) {
   }
 }
 
-TEST_F(AsioOperations, StartNeedsBuffersAndAWholeReplyAndAFailedStartLeavesNoThread) {
+TEST_F(AsioOperations, StartNeedsBuffersAndAWholeReplyAndAFailedStartLeavesNoThreadAndNoSession) {
   const struct {
     const char* name;
     uint32_t bytes;
     bool fail;
     bool cellAddress;
-  } cases[] = {{"failed request", 8, true, true}, {"short reply", 4, false, true}, {"no index cell", 8, false, false}};
+    size_t stops;
+  } cases[] = {{"failed request", 8, true, true, 0},
+               {"short reply", 4, false, true, 1},
+               {"no index cell", 8, false, false, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const AsioStartOut start = {c.cellAddress ? reinterpret_cast<uintptr_t>(&cell) : 0};
@@ -182,6 +186,7 @@ TEST_F(AsioOperations, StartNeedsBuffersAndAWholeReplyAndAFailedStartLeavesNoThr
     m->ClearLog(main);
     LoadHost(true);
     EXPECT_EQ(HostStart(), ASE_HWMalfunction);
+    EXPECT_EQ(Sent(kAsioStop).size(), c.stops) << "a session the kernel driver made active is stopped again";
     EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->stop(); }), ASE_InvalidMode) << "not running";
     EXPECT_EQ(program->DebugOutput().find("Thread is created"), std::string::npos);
     Run([&] { host.reset(); });
@@ -209,13 +214,22 @@ TEST_F(AsioOperations, TheSampleRateFromARealClockIsSnappedAndFromNoClockTakenOn
     double reported;
   } cases[] = {{1, 44100, 44100.0}, {2, 45999, 44100.0}, {2, 47999, 48000.0}, {2, 67999, 48000.0},
                {2, 68000, 88200.0}, {3, 91999, 88200.0}, {4, 92000, 96000.0}, {1, 0, 44100.0},
-               {0, 48000, 48000.0}, {0, 47999, 1234.0}, {0, 0, 1234.0}};
+               {0, 48000, 48000.0}, {0, 96000, 96000.0}, {0, 47999, 1234.0}, {0, 0, 1234.0}};
+  const auto latencies = [&] {
+    ASIOLong in = 0, out = 0;
+    Run([&] { host->Driver()->getLatencies(&in, &out); });
+    return std::pair{in, out};
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.code << " " << c.rate);
     ClockState({c.code, c.rate, 0});
+    const std::pair<ASIOLong, ASIOLong> before = latencies();
     ASIOSampleRate rate = 1234.0;
     EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getSampleRate(&rate); }), ASE_OK);
     EXPECT_EQ(rate, c.reported);
+    if (c.reported == 1234.0) {
+      EXPECT_EQ(latencies(), before) << "no rate taken, so the driver's rate stays too";
+    }
   }
   const struct {
     const char* name;
