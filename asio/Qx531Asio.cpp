@@ -87,11 +87,14 @@ Qx531Asio::Qx531Asio(IUnknown* outer, HRESULT* hr) : CUnknown(u"QX531 Audio", ou
 Qx531Asio::~Qx531Asio() {
   if (running) stop();
   if (buffersCreated) disposeBuffers();
+  ReapEndingThread();
   uint32_t returned = 0;
   AsioIoctl(kAsioClose, nullptr, 0, nullptr, 0, &returned);
   present = 0;
   if (liveDriver == this) liveDriver = nullptr;
   CloseStreamHandles();
+  // Released from that thread's own callback: nothing can wait for it there.
+  if (endingThread != nullptr) CloseHandle(endingThread);
 }
 
 HRESULT Qx531Asio::NonDelegatingQueryInterface(REFIID iid, void** out) {
@@ -177,6 +180,14 @@ void Qx531Asio::CloseStreamHandles() {
   eventHandle = nullptr;
 }
 
+void Qx531Asio::ReapEndingThread() {
+  if (endingThread == nullptr || endingThreadId == GetCurrentThreadId()) return;
+  WaitForSingleObject(endingThread, INFINITE);
+  CloseHandle(endingThread);
+  endingThread = nullptr;
+  endingThreadId = 0;
+}
+
 ASIOBool Qx531Asio::init(void* handle) {
   if (!present) return ASIOFalse;
   sysHandle = handle;
@@ -206,6 +217,8 @@ void Qx531Asio::getErrorMessage(char* string) {
 ASIOError Qx531Asio::start() {
   if (!present) return ASE_NotPresent;
   if (!buffersCreated || running) return ASE_InvalidMode;
+  // The previous stream's thread must be gone before the position starts again from 0.
+  ReapEndingThread();
   sampleCounter = 0;
   eventHandle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (eventHandle == nullptr) return ASE_HWMalfunction;
@@ -250,8 +263,16 @@ ASIOError Qx531Asio::stop() {
   if (!AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   running = 0;
   OutputDebugStringA("Waiting for thread handle...");
-  // From a callback on the buffer-switch thread itself the thread ends once the callback returns.
-  if (threadHandle != nullptr && GetCurrentThreadId() != threadId) WaitForSingleObject(threadHandle, INFINITE);
+  if (threadHandle != nullptr && GetCurrentThreadId() == threadId) {
+    // From a callback on the buffer-switch thread itself: it ends once the callback returns, and
+    // whoever next starts, disposes or destroys waits for that.
+    ReapEndingThread();
+    endingThread = threadHandle;
+    endingThreadId = threadId;
+    threadHandle = nullptr;
+  } else if (threadHandle != nullptr) {
+    WaitForSingleObject(threadHandle, INFINITE);
+  }
   OutputDebugStringA("done\n");
   CloseStreamHandles();
   return ASE_OK;
@@ -438,6 +459,7 @@ ASIOError Qx531Asio::disposeBuffers() {
   if (!present && !buffersCreated) return ASE_NotPresent;
   if (!buffersCreated) return ASE_InvalidMode;
   if (running) stop();
+  ReapEndingThread();
   uint32_t returned = 0;
   if (!AsioIoctl(kAsioDisposeBuffers, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   buffersCreated = 0;
