@@ -87,11 +87,14 @@ Qx531Asio::Qx531Asio(IUnknown* outer, HRESULT* hr) : CUnknown(u"QX531 Audio", ou
 Qx531Asio::~Qx531Asio() {
   if (running) stop();
   if (buffersCreated) disposeBuffers();
+  ReapEndingThread();
   uint32_t returned = 0;
   AsioIoctl(kAsioClose, nullptr, 0, nullptr, 0, &returned);
   present = 0;
   if (liveDriver == this) liveDriver = nullptr;
   CloseStreamHandles();
+  // Released from that thread's own callback: nothing can wait for it there.
+  if (endingThread != nullptr) CloseHandle(endingThread);
 }
 
 HRESULT Qx531Asio::NonDelegatingQueryInterface(REFIID iid, void** out) {
@@ -132,13 +135,13 @@ bool Qx531Asio::ReadClockState(AsioClockState* state) {
   return AsioIoctl(kAsioGetClockState, nullptr, 0, state, sizeof *state, &returned) && returned == sizeof *state;
 }
 
-bool Qx531Asio::UnitGone() {
+bool Qx531Asio::MainUnitListed() const {
   std::string path;
   for (const handleMapStruct& entry : mHandleMap)
     if (entry.handle == mMainHandle) path = entry.devname;
   bool found = false;
   HDEVINFO set = SetupDiGetClassDevsA(&kQX531InterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return false;
+  if (set == INVALID_HANDLE_VALUE) return true;
   for (DWORD index = 0; !found && !path.empty(); ++index) {
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
@@ -153,7 +156,11 @@ bool Qx531Asio::UnitGone() {
       found = lstrcmpiA(detail->DevicePath, path.c_str()) == 0;
   }
   SetupDiDestroyDeviceInfoList(set);
-  if (found) return false;
+  return found;
+}
+
+bool Qx531Asio::UnitGone() {
+  if (MainUnitListed()) return false;
   present = 0;
   SetErrorText("Couldn't locate QX-531 driver");
   return true;
@@ -171,6 +178,14 @@ void Qx531Asio::CloseStreamHandles() {
   threadId = 0;
   if (eventHandle != nullptr) CloseHandle(eventHandle);
   eventHandle = nullptr;
+}
+
+void Qx531Asio::ReapEndingThread() {
+  if (endingThread == nullptr || endingThreadId == GetCurrentThreadId()) return;
+  WaitForSingleObject(endingThread, INFINITE);
+  CloseHandle(endingThread);
+  endingThread = nullptr;
+  endingThreadId = 0;
 }
 
 ASIOBool Qx531Asio::init(void* handle) {
@@ -202,16 +217,23 @@ void Qx531Asio::getErrorMessage(char* string) {
 ASIOError Qx531Asio::start() {
   if (!present) return ASE_NotPresent;
   if (!buffersCreated || running) return ASE_InvalidMode;
+  // The previous stream's thread must be gone before the position starts again from 0.
+  ReapEndingThread();
   sampleCounter = 0;
   eventHandle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (eventHandle == nullptr) return ASE_HWMalfunction;
   const AsioStartIn in = {reinterpret_cast<uintptr_t>(eventHandle)};
   AsioStartOut out{};
   uint32_t returned = 0;
-  if (!AsioIoctl(kAsioStart, &in, sizeof in, &out, sizeof out, &returned) || returned != sizeof out ||
-      out.indexCell == 0) {
+  if (!AsioIoctl(kAsioStart, &in, sizeof in, &out, sizeof out, &returned)) {
     CloseStreamHandles();
     return RequestFailed();
+  }
+  if (returned != sizeof out || out.indexCell == 0) {
+    // The kernel driver made the session active and took the event all the same.
+    AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned);
+    CloseStreamHandles();
+    return ASE_HWMalfunction;
   }
   inPong = reinterpret_cast<volatile uint8_t*>(static_cast<uintptr_t>(out.indexCell));
   InterlockedIncrement(&streamGeneration);
@@ -237,11 +259,20 @@ ASIOError Qx531Asio::stop() {
   if (!present && !running) return ASE_NotPresent;
   if (!buffersCreated || !running) return ASE_InvalidMode;
   uint32_t returned = 0;
-  AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned);
+  // A unit that has gone is recorded here, so that the host's next start learns it.
+  if (!AsioIoctl(kAsioStop, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   running = 0;
   OutputDebugStringA("Waiting for thread handle...");
-  // From a callback on the buffer-switch thread itself the thread ends once the callback returns.
-  if (threadHandle != nullptr && GetCurrentThreadId() != threadId) WaitForSingleObject(threadHandle, INFINITE);
+  if (threadHandle != nullptr && GetCurrentThreadId() == threadId) {
+    // From a callback on the buffer-switch thread itself: it ends once the callback returns, and
+    // whoever next starts, disposes or destroys waits for that.
+    ReapEndingThread();
+    endingThread = threadHandle;
+    endingThreadId = threadId;
+    threadHandle = nullptr;
+  } else if (threadHandle != nullptr) {
+    WaitForSingleObject(threadHandle, INFINITE);
+  }
   OutputDebugStringA("done\n");
   CloseStreamHandles();
   return ASE_OK;
@@ -283,11 +314,15 @@ ASIOError Qx531Asio::getSampleRate(ASIOSampleRate* sampleRate) {
   if (sampleRate == nullptr) return ASE_InvalidParameter;
   AsioClockState state{};
   if (!ReadClockState(&state)) return RequestFailed();
+  double rate = 0.0;
   if (state.clockSource != 0)
-    *sampleRate = SnapRate(state.sampleRate);
+    rate = SnapRate(state.sampleRate);
   else if (IsUnitRate(state.sampleRate))
-    *sampleRate = state.sampleRate;
-  currentRate = *sampleRate;
+    rate = state.sampleRate;
+  else
+    return ASE_OK;  // without a clock, a rate the unit doesn't run at is no rate: both values stay
+  *sampleRate = rate;
+  currentRate = rate;
   return ASE_OK;
 }
 
@@ -424,8 +459,9 @@ ASIOError Qx531Asio::disposeBuffers() {
   if (!present && !buffersCreated) return ASE_NotPresent;
   if (!buffersCreated) return ASE_InvalidMode;
   if (running) stop();
+  ReapEndingThread();
   uint32_t returned = 0;
-  AsioIoctl(kAsioDisposeBuffers, nullptr, 0, nullptr, 0, &returned);
+  if (!AsioIoctl(kAsioDisposeBuffers, nullptr, 0, nullptr, 0, &returned)) UnitGone();
   buffersCreated = 0;
   hostCallbacks = nullptr;
   return ASE_OK;
@@ -477,7 +513,10 @@ ASIOError Qx531Asio::future(ASIOLong selector, void* opt) {
   }
 }
 
+// Hosts call it after every buffer, on the buffer-switch thread: a failed request is news only when
+// the unit has gone, and the host's next call on its own thread records that.
 ASIOError Qx531Asio::outputReady() {
   uint32_t returned = 0;
-  return AsioIoctl(kAsioOutputReady, nullptr, 0, nullptr, 0, &returned) ? ASE_OK : RequestFailed();
+  if (AsioIoctl(kAsioOutputReady, nullptr, 0, nullptr, 0, &returned) || MainUnitListed()) return ASE_OK;
+  return ASE_NotPresent;
 }

@@ -53,7 +53,8 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
 
   // The buffer-switch thread; its argument is the object that started it.
   static DWORD myThread(LPVOID param);
-  void DispatchBufferSwitch(ASIOLong index);
+  // False when the host's callback stopped the stream, or stopped it and started another.
+  bool DispatchBufferSwitch(ASIOLong index);
 
  private:
   // One request to the main unit, input and reply in one buffer. False when nothing was sent or
@@ -62,12 +63,19 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
                  uint32_t* returned);
   bool ReadCaps(AsioCaps* caps);
   bool ReadClockState(AsioClockState* state);
-  // After a failed request: true, and the object no longer present, when the main unit has gone.
+  // Whether the main unit's interface is still listed (also when the list can't be read: nothing is
+  // known to have gone). Changes nothing, so the buffer-switch thread may ask it.
+  bool MainUnitListed() const;
+  // After a failed request, on a host's call: true, and the object no longer present, when the
+  // main unit has gone.
   bool UnitGone();
   // What a method answers for a request that failed.
   ASIOError RequestFailed();
   void SetErrorText(const char* text);
   void CloseStreamHandles();
+  // Waits for and closes the thread a stop from its own callback left running, unless that is the
+  // calling thread.
+  void ReapEndingThread();
 
   ASIOCallbacks* hostCallbacks = nullptr;
   volatile DWORD sampleCounter = 0;
@@ -96,6 +104,10 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
   // The buffer-switch thread's id, and a count of starts by which a thread knows it was replaced.
   DWORD threadId = 0;
   volatile LONG streamGeneration = 0;
+  // A buffer-switch thread stopped from its own callback, still returning from it: whoever next
+  // starts, disposes or destroys waits for it, so the object outlives it.
+  HANDLE endingThread = nullptr;
+  DWORD endingThreadId = 0;
 };
 
 // The object whose construction last found the main unit.

@@ -35,16 +35,19 @@ DWORD Qx531Asio::myThread(LPVOID param) {
       self->positionSnapshot = self->sampleCounter;
       self->timeSnapshot = timeGetTime();
       const uint8_t index = *indexCell;
-      if (self->running) self->DispatchBufferSwitch(index != 0 ? 1 : 0);
+      const bool ours = self->running && self->DispatchBufferSwitch(index != 0 ? 1 : 0);
       // The kernel driver completed a buffer without the half changing.
       if (index == lastIndexByte) OutputDebugStringA("repeat! ");
       lastIndexByte = index;
+      // Stopped, or stopped and restarted, from the host's callback: the object is no longer this thread's.
+      if (!ours) break;
     }
     if (++waits == kWaitsPerPoll) {
       waits = 0;
       AsioClockState state{};
       const bool polled = self->ReadClockState(&state);
-      const bool reset = polled ? state.resetRequest != 0 : self->UnitGone();
+      // Whether the unit has gone is recorded by the host's next call, on its own thread.
+      const bool reset = polled ? state.resetRequest != 0 : !self->MainUnitListed();
       ASIOCallbacks* callbacks = self->hostCallbacks;
       if (reset && callbacks != nullptr && callbacks->asioMessage != nullptr)
         callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
@@ -54,8 +57,9 @@ DWORD Qx531Asio::myThread(LPVOID param) {
   return 0;
 }
 
-void Qx531Asio::DispatchBufferSwitch(ASIOLong index) {
+bool Qx531Asio::DispatchBufferSwitch(ASIOLong index) {
   ASIOCallbacks* callbacks = hostCallbacks;
+  const LONG generation = streamGeneration;
   if (timeInfoMode == 1) {
     AsioTimeInfo& info = timeBlock.timeInfo;
     info.samplePosition = {0, positionSnapshot};
@@ -74,5 +78,8 @@ void Qx531Asio::DispatchBufferSwitch(ASIOLong index) {
   } else if (callbacks != nullptr && callbacks->bufferSwitch != nullptr) {
     callbacks->bufferSwitch(index, ASIOTrue);
   }
+  // A stop, or a stop and a new start, from the callback: the position is no longer this stream's.
+  if (!running || streamGeneration != generation) return false;
   sampleCounter = sampleCounter + static_cast<DWORD>(createdFrames);
+  return true;
 }

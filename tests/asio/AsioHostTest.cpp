@@ -418,5 +418,73 @@ TEST(AsioHostSeeds, StartStopAndTheThreadsEndLeaveNoSwitchNoThreadAndNoHandleBeh
   }
 }
 
+TEST(AsioHostSeeds, AStopFromTheHostsCallbackLetsTheHostRestartOrLetTheDriverGoAtOnceInEveryInterleaving) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(12)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    DriverMachine machine(seed);
+    machine.PlugMain();
+    ASIOError stopped = ASE_NotPresent, restarted = ASE_NotPresent, stoppedAgain = ASE_NotPresent;
+    ASIOError disposed = ASE_NotPresent;
+    uint32_t restartPositions[2] = {~0u, ~0u};
+    uint32_t frames = 0;
+    size_t threadsAfterRelease = 0;
+    int64_t handlesLeft = -1;
+    HostProcess* self = nullptr;
+    auto process = std::make_unique<HostProcess>([&]() -> uint32_t {
+      const auto handles = static_cast<int64_t>(self->Handles());
+      // Nothing of the host's runs after its work on a buffer.
+      plat::asio::HostOptions options;
+      options.outputReady = false;
+      AsioHostHarness host(options);
+      if (!host.Load(kDriverKey) || !host.Prepare()) return 1;
+      frames = static_cast<uint32_t>(host.Frames());
+      host.onBuffer = [&](ASIOLong) {
+        if (host.switches.size() != 2) return;
+        stopped = host.Driver()->stop();
+        restarted = host.Driver()->start();
+      };
+      if (host.Start() != ASE_OK) return 2;
+      while (host.switches.size() < 5) Sleep(1);
+      restartPositions[0] = host.switches[3].time.timeInfo.samplePosition.lo;
+      restartPositions[1] = host.switches[4].time.timeInfo.samplePosition.lo;
+      if (host.Stop() != ASE_OK) return 3;
+
+      HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      const size_t at = host.switches.size() + 2;
+      host.onBuffer = [&](ASIOLong) {
+        if (host.switches.size() != at) return;
+        stoppedAgain = host.Driver()->stop();
+        SetEvent(returned);
+        // The buffer-switch thread loses its processor as the callback ends; the host's runs on.
+        Sleep(1);
+      };
+      if (host.Start() != ASE_OK) return 4;
+      WaitForSingleObject(returned, INFINITE);
+      disposed = host.Dispose();
+      host.ReleaseDriver();
+      threadsAfterRelease = self->RunningThreads();
+      CloseHandle(returned);
+      handlesLeft = static_cast<int64_t>(self->Handles()) - handles;
+      // Time for a thread that outlived its object to touch it, where the sanitizer sees it.
+      Sleep(20);
+      return 0;
+    });
+    self = process.get();
+    machine.Wait(*process);
+    ASSERT_EQ(process->ExitCode(), 0u);
+    EXPECT_EQ(stopped, ASE_OK);
+    EXPECT_EQ(restarted, ASE_OK);
+    EXPECT_EQ(restartPositions[0], 0u) << "the stopped stream's thread adds nothing to the new one";
+    EXPECT_EQ(restartPositions[1], frames);
+    EXPECT_EQ(stoppedAgain, ASE_OK);
+    EXPECT_EQ(disposed, ASE_OK);
+    EXPECT_EQ(threadsAfterRelease, 1u) << "the thread ended before its object went";
+    EXPECT_EQ(handlesLeft, 0);
+    EXPECT_EQ(Count(process->DebugOutput(), "Exiting myThread\n"), 3u);
+    process.reset();
+    machine.Shutdown();
+  }
+}
+
 }  // namespace
 }  // namespace asiotest

@@ -1,6 +1,8 @@
 // Each IASIO operation of the driver against a scripted main unit: what it answers for good and
 // bad arguments, for replies that are missing, short or of another kind, and which requests it sends.
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "platform/win32/Shell.h"
 #include "platform/win32/include/shellapi.h"
@@ -66,7 +68,7 @@ TEST_F(AsioOperations, InitTakesTheCapabilitiesOnlyFromAWholeReplyWithTheMagicAn
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    m.SetReply(main, ctest::Answer(kAsioGetCaps, &c.caps, sizeof c.caps, c.bytes));
+    m->SetReply(main, ctest::Answer(kAsioGetCaps, &c.caps, sizeof c.caps, c.bytes));
     if (c.fail) Fail(kAsioGetCaps);
     LoadHost();
     EXPECT_EQ(Init(), c.result);
@@ -84,7 +86,7 @@ TEST_F(AsioOperations, InitTakesTheCapabilitiesOnlyFromAWholeReplyWithTheMagicAn
 }
 
 TEST_F(AsioOperations, WithoutAMainUnitTheDriverIsCreatedButInitFailsAndTheCheckedOperationsAnswerNotPresent) {
-  m.Unplug(main);
+  m->Unplug(main);
   LoadHost();
   EXPECT_EQ(Init(), ASIOFalse);
   EXPECT_EQ(ErrorText(), "Couldn't locate QX-531 driver");
@@ -154,9 +156,9 @@ TEST_F(AsioOperations, AFailedOrShortCreateHandsNoAddressToTheHost) {
     SCOPED_TRACE(c.name);
     AsioCreateReply reply{};
     for (uint32_t i = 0; i < kHalves; ++i) reply.addresses[i] = reinterpret_cast<uintptr_t>(&halves[i * kFrames]);
-    m.SetReply(main, ctest::Answer(kAsioCreateBuffers, &reply, sizeof reply, c.bytes));
+    m->SetReply(main, ctest::Answer(kAsioCreateBuffers, &reply, sizeof reply, c.bytes));
     if (c.fail) Fail(kAsioCreateBuffers);
-    m.ClearLog(main);
+    m->ClearLog(main);
     LoadHost();
     ASSERT_EQ(Init(), ASIOTrue);
     EXPECT_EQ(CreateFor({0}, {0}), ASE_HWMalfunction);
@@ -166,27 +168,32 @@ TEST_F(AsioOperations, AFailedOrShortCreateHandsNoAddressToTheHost) {
   }
 }
 
-TEST_F(AsioOperations, StartNeedsBuffersAndAWholeReplyAndAFailedStartLeavesNoThread) {
+TEST_F(AsioOperations, StartNeedsBuffersAndAWholeReplyAndAFailedStartLeavesNoThreadAndNoSession) {
   const struct {
     const char* name;
     uint32_t bytes;
     bool fail;
-    ASIOError result;
-  } cases[] = {{"failed request", 8, true, ASE_HWMalfunction}, {"short reply", 4, false, ASE_HWMalfunction}};
+    bool cellAddress;
+    size_t stops;
+  } cases[] = {{"failed request", 8, true, true, 0},
+               {"short reply", 4, false, true, 1},
+               {"no index cell", 8, false, false, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const AsioStartOut start = {reinterpret_cast<uintptr_t>(&cell)};
-    m.SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start, c.bytes));
+    const AsioStartOut start = {c.cellAddress ? reinterpret_cast<uintptr_t>(&cell) : 0};
+    m->SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start, c.bytes));
     if (c.fail) Fail(kAsioStart);
+    m->ClearLog(main);
     LoadHost(true);
-    EXPECT_EQ(HostStart(), c.result);
+    EXPECT_EQ(HostStart(), ASE_HWMalfunction);
+    EXPECT_EQ(Sent(kAsioStop).size(), c.stops) << "a session the kernel driver made active is stopped again";
     EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->stop(); }), ASE_InvalidMode) << "not running";
     EXPECT_EQ(program->DebugOutput().find("Thread is created"), std::string::npos);
     Run([&] { host.reset(); });
   }
   const AsioStartOut start = {reinterpret_cast<uintptr_t>(&cell)};
-  m.SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start));
-  m.ClearLog(main);
+  m->SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start));
+  m->ClearLog(main);
   LoadHost();
   ASSERT_EQ(Init(), ASIOTrue);
   EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->start(); }), ASE_InvalidMode) << "no buffers";
@@ -207,18 +214,37 @@ TEST_F(AsioOperations, TheSampleRateFromARealClockIsSnappedAndFromNoClockTakenOn
     double reported;
   } cases[] = {{1, 44100, 44100.0}, {2, 45999, 44100.0}, {2, 47999, 48000.0}, {2, 67999, 48000.0},
                {2, 68000, 88200.0}, {3, 91999, 88200.0}, {4, 92000, 96000.0}, {1, 0, 44100.0},
-               {0, 48000, 48000.0}, {0, 47999, 1234.0}, {0, 0, 1234.0}};
+               {0, 48000, 48000.0}, {0, 96000, 96000.0}, {0, 47999, 1234.0}, {0, 0, 1234.0}};
+  const auto latencies = [&] {
+    ASIOLong in = 0, out = 0;
+    Run([&] { host->Driver()->getLatencies(&in, &out); });
+    return std::pair{in, out};
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.code << " " << c.rate);
     ClockState({c.code, c.rate, 0});
+    const std::pair<ASIOLong, ASIOLong> before = latencies();
     ASIOSampleRate rate = 1234.0;
     EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getSampleRate(&rate); }), ASE_OK);
     EXPECT_EQ(rate, c.reported);
+    if (c.reported == 1234.0) {
+      EXPECT_EQ(latencies(), before) << "no rate taken, so the driver's rate stays too";
+    }
   }
-  Fail(kAsioGetClockState);
-  ASIOSampleRate rate = 1234.0;
-  EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getSampleRate(&rate); }), ASE_HWMalfunction);
-  EXPECT_EQ(rate, 1234.0);
+  const struct {
+    const char* name;
+    bool fail;
+    uint32_t bytes;
+  } bad[] = {{"failed request", true, 12}, {"short reply", false, 8}};
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.name);
+    const AsioClockState state = {1, 48000, 0};
+    m->SetReply(main, ctest::Answer(kAsioGetClockState, &state, sizeof state, c.bytes));
+    if (c.fail) Fail(kAsioGetClockState);
+    ASIOSampleRate rate = 1234.0;
+    EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getSampleRate(&rate); }), ASE_HWMalfunction);
+    EXPECT_EQ(rate, 1234.0);
+  }
   EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->getSampleRate(nullptr); }), ASE_InvalidParameter);
 }
 
@@ -235,7 +261,7 @@ TEST_F(AsioOperations, SetSampleRateSendsAUnitRateOnlyOnTheInternalClock) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.code << " " << c.rate);
     ClockState({c.code, 48000, 0});
-    m.ClearLog(main);
+    m->ClearLog(main);
     EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->setSampleRate(c.rate); }), c.result);
     const std::vector<scripted::LogEntry> sent = Sent(kAsioSetSampleRate);
     ASSERT_EQ(sent.size(), c.sent ? 1u : 0u);
@@ -301,6 +327,18 @@ TEST_F(AsioOperations, ClockSourcesFillWhatTheHostAsksForAndSetClockSourceTakesO
   EXPECT_STREQ(more[2].name, "ADAT Optical");
   EXPECT_STREQ(more[3].name, "S/PDIF");
   for (ASIOLong i = 0; i < 4; ++i) EXPECT_EQ(more[i].isCurrentSource, i == 2 ? ASIOTrue : ASIOFalse);
+  for (ASIOLong asked : {0, -1}) {
+    SCOPED_TRACE(asked);
+    ASIOClockSource none[1] = {};
+    ASIOLong n = asked;
+    EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getClockSources(none, &n); }), ASE_OK);
+    EXPECT_EQ(n, asked) << "a count below 1 stays";
+    EXPECT_EQ(none[0].name[0], 0);
+    EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->setClockSource(0); }), ASE_InvalidParameter)
+        << "nothing listed";
+  }
+  count = 4;
+  ASSERT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getClockSources(more, &count); }), ASE_OK);
   const struct {
     ASIOLong index;
     ASIOError result;
@@ -309,7 +347,7 @@ TEST_F(AsioOperations, ClockSourcesFillWhatTheHostAsksForAndSetClockSourceTakesO
                {-1, ASE_InvalidParameter, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.index);
-    m.ClearLog(main);
+    m->ClearLog(main);
     EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->setClockSource(c.index); }), c.result);
     const std::vector<scripted::LogEntry> sent = Sent(kAsioSetClockSource);
     ASSERT_EQ(sent.size(), c.result == ASE_OK ? 1u : 0u);
@@ -361,7 +399,7 @@ TEST_F(AsioOperations, FutureAnswersItsSelectorsAndMonitorsAChannelOrAllOfThem) 
   } cases[] = {{5, ASE_SUCCESS, 1}, {-1, ASE_SUCCESS, 18}, {18, ASE_InvalidParameter, 0}, {-2, ASE_InvalidParameter, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
-    m.ClearLog(main);
+    m->ClearLog(main);
     ASIOInputMonitor request = {c.input, 3, 0x20000000, ASIOTrue, 0x7F};
     EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->future(kAsioSetInputMonitor, &request); }), c.result);
     const std::vector<scripted::LogEntry> sent = Sent(monitor);
@@ -376,6 +414,93 @@ TEST_F(AsioOperations, FutureAnswersItsSelectorsAndMonitorsAChannelOrAllOfThem) 
   EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->future(kAsioSetInputMonitor, nullptr); }), ASE_InvalidParameter);
   EXPECT_NE(program->DebugOutput().find("InputMon input=5, output=3, gain=20000000, state=t, pan=7f\n"),
             std::string::npos);
+}
+
+TEST_F(AsioOperations, EveryNullOutPointerIsRefused) {
+  LoadHost();
+  ASSERT_EQ(Init(), ASIOTrue);
+  ASIOLong a = 0, b = 0, c = 0;
+  ASIOClockSource clocks[4] = {};
+  ASIOSamples position{};
+  ASIOTimeStamp stamp{};
+  const struct {
+    const char* name;
+    std::function<ASIOError(IASIO*)> call;
+  } cases[] = {
+      {"getChannels inputs", [&](IASIO* d) { return d->getChannels(nullptr, &a); }},
+      {"getChannels outputs", [&](IASIO* d) { return d->getChannels(&a, nullptr); }},
+      {"getLatencies input", [&](IASIO* d) { return d->getLatencies(nullptr, &a); }},
+      {"getLatencies output", [&](IASIO* d) { return d->getLatencies(&a, nullptr); }},
+      {"getBufferSize min", [&](IASIO* d) { return d->getBufferSize(nullptr, &a, &b, &c); }},
+      {"getBufferSize max", [&](IASIO* d) { return d->getBufferSize(&a, nullptr, &b, &c); }},
+      {"getBufferSize preferred", [&](IASIO* d) { return d->getBufferSize(&a, &b, nullptr, &c); }},
+      {"getBufferSize granularity", [&](IASIO* d) { return d->getBufferSize(&a, &b, &c, nullptr); }},
+      {"getClockSources list", [&](IASIO* d) { return d->getClockSources(nullptr, &a); }},
+      {"getClockSources count", [&](IASIO* d) { return d->getClockSources(clocks, nullptr); }},
+      {"getSamplePosition position", [&](IASIO* d) { return d->getSamplePosition(nullptr, &stamp); }},
+      {"getSamplePosition stamp", [&](IASIO* d) { return d->getSamplePosition(&position, nullptr); }},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    a = 4;
+    EXPECT_EQ(Call<ASIOError>(k.call), ASE_InvalidParameter);
+  }
+}
+
+TEST_F(AsioOperations, AFailedRequestAnswersHWMalfunctionAndOnceTheUnitHasGoneNotPresent) {
+  LoadHost();
+  ASSERT_EQ(Init(), ASIOTrue);
+  ASIOClockSource clocks[4] = {};
+  ASIOLong count = 4;
+  ASSERT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getClockSources(clocks, &count); }), ASE_OK);
+  ASIOInputMonitor monitor = {5, 3, 0x20000000, ASIOTrue, 0x7F};
+  const struct {
+    const char* name;
+    uint32_t request;
+    std::function<ASIOError(IASIO*)> call;
+  } cases[] = {
+      {"setClockSource", kAsioSetClockSource, [](IASIO* d) { return d->setClockSource(1); }},
+      {"setSampleRate's clock state", kAsioGetClockState, [](IASIO* d) { return d->setSampleRate(48000.0); }},
+      {"setSampleRate's rate", kAsioSetSampleRate, [](IASIO* d) { return d->setSampleRate(48000.0); }},
+      {"getClockSources", kAsioGetClockState,
+       [&](IASIO* d) {
+         ASIOLong n = 4;
+         return d->getClockSources(clocks, &n);
+       }},
+      {"input monitor", QX531RequestNumber(IOCTL_QX531_SET_INPUT_MONITOR),
+       [&](IASIO* d) { return d->future(kAsioSetInputMonitor, &monitor); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m->ClearLog(main);
+    Fail(c.request);
+    EXPECT_EQ(Call<ASIOError>(c.call), ASE_HWMalfunction);
+    EXPECT_EQ(Sent(c.request).size(), 1u);
+  }
+  m->Unplug(main);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Call<ASIOError>(c.call), ASE_NotPresent);
+  }
+  ASIOLong sizes[4] = {};
+  EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getBufferSize(&sizes[0], &sizes[1], &sizes[2], &sizes[3]); }),
+            ASE_NotPresent);
+  EXPECT_EQ(ErrorText(), "Couldn't locate QX-531 driver");
+}
+
+TEST_F(AsioOperations, OutputReadyAnswersOkUnlessTheUnitHasGone) {
+  LoadHost(true);
+  const struct {
+    const char* name;
+    bool unplug;
+    ASIOError result;
+  } cases[] = {{"failed request", false, ASE_OK}, {"unit gone", true, ASE_NotPresent}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.unplug) m->Unplug(main);
+    Fail(kAsioOutputReady);
+    EXPECT_EQ(Call<ASIOError>([](IASIO* d) { return d->outputReady(); }), c.result);
+  }
 }
 
 TEST_F(AsioOperations, TheControlPanelIsOpenedThroughTheShellWithTheAppletInTheSystemDirectory) {
@@ -401,7 +526,7 @@ TEST_F(AsioOperations, DisposeStopsARunningStreamAndTheDestructorClosesEverythin
   LoadHost(true);
   ASSERT_EQ(HostStart(), ASE_OK);
   EXPECT_EQ(HostDispose(), ASE_OK);
-  const std::vector<scripted::LogEntry> log = m.Log(main);
+  const std::vector<scripted::LogEntry> log = m->Log(main);
   std::vector<uint32_t> order;
   for (const scripted::LogEntry& e : log)
     if (e.request >= kAsioStart && e.request <= kAsioClose) order.push_back(e.request);
@@ -410,14 +535,14 @@ TEST_F(AsioOperations, DisposeStopsARunningStreamAndTheDestructorClosesEverythin
 
   ASSERT_EQ(CreateFor({0}, {0}), ASE_OK);
   ASSERT_EQ(HostStart(), ASE_OK);
-  m.ClearLog(main);
+  m->ClearLog(main);
   const ctest::Machine::Unit unit = main;
-  const uint32_t opensBefore = m.State(unit).closes;
+  const uint32_t opensBefore = m->State(unit).closes;
   Run([&] { host.reset(); });
   order.clear();
-  for (const scripted::LogEntry& e : m.Log(main)) order.push_back(e.request);
+  for (const scripted::LogEntry& e : m->Log(main)) order.push_back(e.request);
   EXPECT_EQ(order, (std::vector<uint32_t>{kAsioStop, kAsioDisposeBuffers, kAsioClose}));
-  EXPECT_EQ(m.State(unit).closes, opensBefore + 1) << "the unit's handle was closed";
+  EXPECT_EQ(m->State(unit).closes, opensBefore + 1) << "the unit's handle was closed";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/asio/ScriptedAsio.h"
+#include "tests/support/Seeds.h"
 
 namespace asiotest {
 namespace {
@@ -28,6 +29,7 @@ class AsioThread : public ScriptedAsio {
     ASSERT_EQ(HostStart(), ASE_OK);
   }
   void Stop() { EXPECT_EQ(HostStop(), ASE_OK); }
+  void TwoDriverObjects();
 };
 
 TEST_F(AsioThread, EachSwitchNamesTheHalfOfTheIndexByteAndOnlyARealRepeatIsReported) {
@@ -97,7 +99,7 @@ TEST_F(AsioThread, AHostWithoutTimeInfoGetsPlainBufferSwitchesAndThePositionStil
 
 TEST_F(AsioThread, WithoutSignalsTheClockStateIsPolledEveryFiftyWaitsAndEachResetFlagAsksTheHostOnce) {
   Start();
-  m.ClearLog(main);
+  m->ClearLog(main);
   const auto resets = [&] {
     return std::count_if(host->messages.begin(), host->messages.end(),
                          [](const plat::asio::MessageCall& c) { return c.selector == kAsioResetRequest; });
@@ -118,17 +120,44 @@ TEST_F(AsioThread, WithoutSignalsTheClockStateIsPolledEveryFiftyWaitsAndEachRese
   EXPECT_LE(took, 77u) << "the thread leaves within one wait of stop";
 }
 
-TEST_F(AsioThread, AWaitThatFailsEndsTheThreadInsteadOfSpinning) {
+TEST_F(AsioThread, WhenTheUnitHasGoneThePollAsksForAResetAndTheHostsNextCallRecordsIt) {
   Start();
-  Signal(0);
-  void* event = StartedEvent();
-  Run([&] { CloseHandle(event); });
-  Pause(100);
-  EXPECT_EQ(Count(program->DebugOutput(), "Exiting myThread\n"), 1u);
-  m.ClearLog(main);
-  Pause(50 * 75 + 100);
-  EXPECT_TRUE(Sent(kAsioGetClockState).empty()) << "no thread polls any more";
+  const std::string before = [&] {
+    char text[128] = {};
+    Run([&] { host->Driver()->getErrorMessage(text); });
+    return std::string(text);
+  }();
+  m->Unplug(main);
+  Pause(50 * 75 + 40);
+  ASSERT_EQ(std::count_if(host->messages.begin(), host->messages.end(),
+                          [](const plat::asio::MessageCall& c) { return c.selector == kAsioResetRequest; }),
+            1);
+  char text[128] = {};
+  Run([&] { host->Driver()->getErrorMessage(text); });
+  EXPECT_EQ(std::string(text), before) << "the thread leaves the error to the host's thread";
+  ASIOLong sizes[4] = {};
+  EXPECT_EQ(Call<ASIOError>([&](IASIO* d) { return d->getBufferSize(&sizes[0], &sizes[1], &sizes[2], &sizes[3]); }),
+            ASE_NotPresent);
+  Run([&] { host->Driver()->getErrorMessage(text); });
+  EXPECT_STREQ(text, "Couldn't locate QX-531 driver");
   Stop();
+}
+
+TEST_F(AsioThread, AWaitThatFailsEndsTheThreadInsteadOfSpinning) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Reseed(seed);
+    Start();
+    Signal(0);
+    void* event = StartedEvent();
+    Run([&] { CloseHandle(event); });
+    Pause(100);
+    EXPECT_EQ(Count(program->DebugOutput(), "Exiting myThread\n"), 1u);
+    m->ClearLog(main);
+    Pause(50 * 75 + 100);
+    EXPECT_TRUE(Sent(kAsioGetClockState).empty()) << "no thread polls any more";
+    Stop();
+  }
 }
 
 TEST_F(AsioThread, AStopFromTheHostsCallbackOnTheThreadDoesNotWaitForItself) {
@@ -162,6 +191,14 @@ ASIOLong SecondMessage(ASIOLong, ASIOLong, void*, double*) { return 0; }
 void SecondRate(ASIOSampleRate) {}
 
 TEST_F(AsioThread, TwoDriverObjectsInOneProcessEachServeTheirOwnHostFromTheirOwnThread) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(8)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Reseed(seed);
+    TwoDriverObjects();
+  }
+}
+
+void AsioThread::TwoDriverObjects() {
   gSecondSwitches.clear();
   Start();
   void* first = StartedEvent();

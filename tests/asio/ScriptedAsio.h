@@ -30,15 +30,15 @@ class ScriptedAsio : public testing::Test {
   static constexpr uint32_t kHalves = 4 * kAsioChannelSlots;
 
   void SetUp() override {
-    main = ctest::PlugUnit(m, ctest::kMain, 7);
+    main = ctest::PlugUnit(*m, ctest::kMain, 7);
     Caps({kAsioCapsMagicWord, kFrames, 18, 18, 24});
     ClockState({1, 44100, 0});
     AsioCreateReply reply{};
     for (uint32_t i = 0; i < kHalves; ++i) reply.addresses[i] = reinterpret_cast<uintptr_t>(&halves[i * kFrames]);
-    m.SetReply(main, ctest::Answer(kAsioCreateBuffers, &reply, sizeof reply));
+    m->SetReply(main, ctest::Answer(kAsioCreateBuffers, &reply, sizeof reply));
     const AsioStartOut start = {reinterpret_cast<uintptr_t>(&cell)};
-    m.SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start));
-    program = std::make_unique<ctest::Program>(m.Run());
+    m->SetReply(main, ctest::Answer(kAsioStart, &start, sizeof start));
+    program = std::make_unique<ctest::Program>(m->Run());
     Run([] { RegisterDriver(); });
   }
 
@@ -47,12 +47,20 @@ class ScriptedAsio : public testing::Test {
     program.reset();
   }
 
-  void Caps(const AsioCaps& caps) { m.SetReply(main, ctest::Answer(kAsioGetCaps, &caps, sizeof caps)); }
-  void ClockState(const AsioClockState& state) {
-    m.SetReply(main, ctest::Answer(kAsioGetClockState, &state, sizeof state));
+  // The fixture again on a machine of its own run under `seed`, for a test that loops over seeds.
+  void Reseed(uint64_t seed) {
+    TearDown();
+    m.reset();
+    m = std::make_unique<ctest::Machine>(seed);
+    SetUp();
   }
-  void Fail(uint32_t request, uint32_t count = 1) { m.FailNext(main, request, count); }
-  std::vector<scripted::LogEntry> Sent(uint32_t request) { return ctest::Requests(m, main, request); }
+
+  void Caps(const AsioCaps& caps) { m->SetReply(main, ctest::Answer(kAsioGetCaps, &caps, sizeof caps)); }
+  void ClockState(const AsioClockState& state) {
+    m->SetReply(main, ctest::Answer(kAsioGetClockState, &state, sizeof state));
+  }
+  void Fail(uint32_t request, uint32_t count = 1) { m->FailNext(main, request, count); }
+  std::vector<scripted::LogEntry> Sent(uint32_t request) { return ctest::Requests(*m, main, request); }
 
   void Run(std::function<void()> job) { program->Do(std::move(job)); }
   // Runs a call of the host's driver on the host's thread.
@@ -97,7 +105,7 @@ class ScriptedAsio : public testing::Test {
     Run([ms] { Sleep(ms); });
   }
 
-  ctest::Machine m;
+  std::unique_ptr<ctest::Machine> m = std::make_unique<ctest::Machine>();
   ctest::Machine::Unit main = nullptr;
   std::unique_ptr<ctest::Program> program;
   std::unique_ptr<AsioHostHarness> host;
