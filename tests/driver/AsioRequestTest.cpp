@@ -320,6 +320,9 @@ struct SessionFlags {
   LONG resetRequest;
   uint32_t sampleRate;
   bool operator==(const SessionFlags&) const = default;
+  friend void PrintTo(const SessionFlags& f, std::ostream* os) {
+    *os << "first-buffer " << int{f.firstBuffer} << ", reset request " << f.resetRequest << ", rate " << f.sampleRate;
+  }
 };
 
 TEST_P(AsioRequests, TheSessionBelongsToTheFileObjectThatCreatedItsBuffers) {
