@@ -24,8 +24,10 @@ struct AsioClientState {
   UCHAR mActive;
   UCHAR mMapsChanged;
   UCHAR mFirstBuffer;
-  UCHAR mResetRequest;
   UCHAR mRestartPending;
+  // Set at DISPATCH_LEVEL by a buffer-size change, taken by the host's requests: changed only by
+  // interlocked exchange.
+  volatile LONG mResetRequest;
   // Referenced from the handle of the last start.
   PKEVENT mEvent;
   // One byte on a page of its own: mapping it shows the host nothing else.
@@ -41,7 +43,8 @@ struct AsioClientState {
   ULONG mPlaybackList[kClientChannels];
   AsioChannelMapping mRecordMappings[kClientChannels][2];
   AsioChannelMapping mPlaybackMappings[kClientChannels][2];
-  // The file object whose buffer creation made the session, and the process the mappings live in.
+  // The file object whose buffer creation made the session, and the process the mappings live in
+  // (referenced while they exist).
   PFILE_OBJECT mOwner;
   PEPROCESS mOwnerProcess;
   AsioDeferredOutput mDeferred;

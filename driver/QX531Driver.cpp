@@ -1,5 +1,6 @@
 #include "driver/QX531Driver.h"
 
+#include "driver/QX531KernelInterface.h"
 #include "driver/QX531PnpDevice.h"
 #include "driver/UnitInstanceTable.h"
 #include "kframework/RegistryKey.h"
@@ -17,9 +18,11 @@ NTSTATUS QX531Driver::DriverEntry(PUNICODE_STRING) {
   return STATUS_SUCCESS;
 }
 
-// A plug-and-play driver's devices go at their removal; only devices made at entry remain here.
+// A plug-and-play driver's devices go at their removal; only devices made at entry remain here,
+// and the command objects kernel clients kept after their unit went.
 void QX531Driver::Unload() {
   PAGED_CODE();
+  FreeDetachedKernelInterfaces();
   KernelDriverBase::Unload();
 }
 

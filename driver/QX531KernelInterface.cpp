@@ -34,6 +34,8 @@ struct PublishedPort {
 
 KSPIN_LOCK gPublishedLock = 0;
 PublishedPort gPublished[kPublishedPorts] = {};
+// Objects removal detached and some client still holds; under gPublishedLock.
+QX531KernelInterface* gDetached = nullptr;
 
 // Under gPublishedLock.
 PublishedPort* FindPublished(const void* port) {
@@ -380,7 +382,17 @@ uint32_t QX531KernelInterface::NonDelegatingAddRef() { return static_cast<uint32
 
 uint32_t QX531KernelInterface::NonDelegatingRelease() {
   const LONG left = InterlockedDecrement(&mReferences);
-  if (left == 0) delete this;
+  if (left == 0) {
+    KIRQL irql;
+    KeAcquireSpinLock(&gPublishedLock, &irql);
+    for (QX531KernelInterface** link = &gDetached; *link != nullptr; link = &(*link)->mNextDetached) {
+      if (*link != this) continue;
+      *link = mNextDetached;
+      break;
+    }
+    KeReleaseSpinLock(&gPublishedLock, irql);
+    delete this;
+  }
   return static_cast<uint32_t>(left);
 }
 
@@ -546,7 +558,26 @@ void DetachKernelInterface(ClientPort* port) {
   port->mKernelInterface = nullptr;
   KeReleaseSpinLock(&port->mKernelClientLock, irql);
   if (port->mKernelInterfaceLink.Buffer != nullptr) RtlFreeUnicodeString(&port->mKernelInterfaceLink);
+  // Kept on the detached list until its last release, or until unload when a client never makes it.
+  KeAcquireSpinLock(&gPublishedLock, &irql);
+  object->mNextDetached = gDetached;
+  gDetached = object;
+  KeReleaseSpinLock(&gPublishedLock, irql);
   object->Release();
+}
+
+void FreeDetachedKernelInterfaces() {
+  PAGED_CODE();
+  KIRQL irql;
+  KeAcquireSpinLock(&gPublishedLock, &irql);
+  QX531KernelInterface* object = gDetached;
+  gDetached = nullptr;
+  KeReleaseSpinLock(&gPublishedLock, irql);
+  while (object != nullptr) {
+    QX531KernelInterface* next = object->mNextDetached;
+    delete static_cast<INonDelegatingKernelUnknown*>(object);
+    object = next;
+  }
 }
 
 NTSTATUS GetInterfaceCallback(PVOID record, PVOID port) {

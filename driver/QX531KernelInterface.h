@@ -192,6 +192,8 @@ class QX531KernelInterface final : public IQX531KernelCommands, public INonDeleg
   INonDelegatingKernelUnknown* mOuter = nullptr;
   // The unit's port until removal detaches the object; read only inside a published call.
   ClientPort* volatile mPort = nullptr;
+  // Detached objects that clients still hold, linked for the driver's unload.
+  QX531KernelInterface* mNextDetached = nullptr;
 
  private:
   explicit QX531KernelInterface(ClientPort* port);
@@ -208,6 +210,9 @@ void UnpublishKernelInterface(ClientPort* port);
 // detaches the command object, frees what the client left allocated and drops the publisher's
 // reference.
 void DetachKernelInterface(ClientPort* port);
+// PASSIVE_LEVEL. At the driver's unload: frees the detached command objects whose clients never
+// released them. Their code goes with the image, so no client can call them from then on.
+void FreeDetachedKernelInterfaces();
 // PASSIVE_LEVEL. The removal notice ({0, 8}), to a client that registered its callback; once.
 void NotifyKernelClientOfRemoval(ClientPort* port);
 

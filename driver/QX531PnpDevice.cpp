@@ -111,7 +111,10 @@ NTSTATUS QX531PnpDevice::DeviceControl(PIRP irp) {
           : HandleControlRequest(request, buffer, inputLength, outputLength, &bytesReturned);
   // The I/O manager copies Information bytes back to the caller: never more than it gave room for.
   irp->IoStatus.Information = bytesReturned < outputLength ? bytesReturned : outputLength;
-  return CompleteRequest(irp, result == kQX531Success ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER);
+  const NTSTATUS status = result == kQX531Success      ? STATUS_SUCCESS
+                          : result == kAsioSessionBusy ? STATUS_DEVICE_BUSY
+                                                       : STATUS_INVALID_PARAMETER;
+  return CompleteRequest(irp, status);
 }
 
 int32_t QX531PnpDevice::HandleControlRequest(uint32_t request, void* buffer, uint32_t inputLength,
@@ -169,7 +172,7 @@ NTSTATUS QX531PnpDevice::OnStartDevice(PIRP irp) {
     mBusResetRegistered = TRUE;
   }
   MakeChild();
-  if (!NT_SUCCESS(AllocateChannelBuffers())) {
+  if (!MakeRestartWork() || !NT_SUCCESS(AllocateChannelBuffers())) {
     SetBusResetNotification(DEREGISTER_NOTIFICATION_ROUTINE);
     mBusResetRegistered = FALSE;
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -239,6 +242,10 @@ NTSTATUS QX531PnpDevice::OnSurpriseRemoval(PIRP) {
 NTSTATUS QX531PnpDevice::OnRemoveDevice(PIRP) {
   PAGED_CODE();
   StopWorkers();
+  if (mRestartWork != nullptr) {
+    ExFreePoolWithTag(mRestartWork, kFrameworkPoolTag);
+    mRestartWork = nullptr;
+  }
   UnregisterUnitInstance(static_cast<LONG>(Serial()), FALSE);
   LockMutex(mUnitMutex.Get());
   StopMidi();
@@ -441,15 +448,29 @@ void QX531PnpDevice::IsocReinitializeWorker(PVOID context) {
   self->FinishWork(work);
 }
 
+// PASSIVE_LEVEL, at start. The restart's work item is made once and kept until removal, so that a
+// restart asked for at DISPATCH_LEVEL is never lost for want of pool.
+bool QX531PnpDevice::MakeRestartWork() {
+  PAGED_CODE();
+  if (mRestartWork != nullptr) return true;
+  auto* work = static_cast<WorkItem*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(WorkItem), kFrameworkPoolTag));
+  if (work == nullptr) return false;
+  ExInitializeWorkItem(&work->item, ClientRestartWorker, work);
+  work->device = this;
+  mRestartWork = work;
+  return true;
+}
+
 // Up to DISPATCH_LEVEL. One restart queued at a time; one asked for while it runs queues the next.
+// Only removal, which closes the gate, or a device never started stops it.
 void QX531PnpDevice::QueueRestartClients() {
   if (InterlockedExchange(&mClientRestartQueued, 1) != 0) return;
-  WorkItem* work = AllocateWork(ClientRestartWorker);
-  if (work == nullptr) {
+  if (mRestartWork == nullptr || !OpenWork()) {
     InterlockedExchange(&mClientRestartQueued, 0);
     return;
   }
-  ExQueueWorkItem(&work->item, DelayedWorkQueue);
+  IncrementRequestCount();
+  ExQueueWorkItem(&mRestartWork->item, DelayedWorkQueue);
 }
 
 // PASSIVE_LEVEL, on the delayed work queue.
@@ -459,5 +480,7 @@ void QX531PnpDevice::ClientRestartWorker(PVOID context) {
   QX531PnpDevice* self = work->device;
   InterlockedExchange(&self->mClientRestartQueued, 0);
   if (!(self->mWorkGate & kWorkGateClosed)) self->RestartClients();
-  self->FinishWork(work);
+  // The item is the device's own and stays; only its place in the gate and its request go.
+  self->DecrementRequestCount();
+  self->CloseWork();
 }

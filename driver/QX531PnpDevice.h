@@ -93,6 +93,7 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   bool OpenWork();
   void CloseWork();
   WorkItem* AllocateWork(PWORKER_THREAD_ROUTINE routine);
+  bool MakeRestartWork();
   void FinishWork(WorkItem* work);
   static void BusResetWorker(PVOID context);
   static void IsocReinitializeWorker(PVOID context);
@@ -102,6 +103,8 @@ class QX531PnpDevice : public PnpDeviceBase, public QX531WinDevice {
   BOOLEAN mBusResetRegistered = FALSE;
   // 1 while a client restart is queued and has not begun.
   volatile LONG mClientRestartQueued = 0;
+  // The client restart's work item, made at the first start and freed at removal.
+  WorkItem* mRestartWork = nullptr;
   // The work items queued and not yet finished, with removal's bit.
   volatile LONG mWorkGate = 0;
   // Signalled when the last work item finishes behind a closed gate.

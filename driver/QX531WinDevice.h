@@ -121,6 +121,9 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   // The ASIO session, for the requests that run it.
   AsioClientState& AsioState() { return mAsio; }
 
+  // The result of an ASIO request that only the session's owner may make while the session lasts,
+  // made through another file object: the request fails with STATUS_DEVICE_BUSY.
+  static constexpr int32_t kAsioSessionBusy = 100;
   // The ASIO host's requests 256-266 (PASSIVE_LEVEL, in the caller's thread); `caller` is the file
   // object the request came through.
   int32_t HandleAsioRequest(PFILE_OBJECT caller, uint32_t request, void* buffer, uint32_t inputLength,
@@ -251,7 +254,7 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   ULONG64 WdmOutputSet() const;
   void ConvertPlayback(BufferDescriptor* playback, ULONG half);
   bool AsioOwnedByOther(PFILE_OBJECT caller) const;
-  int32_t AsioGetCaps(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
+  int32_t AsioGetCaps(PFILE_OBJECT caller, void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
   int32_t AsioStart(PFILE_OBJECT caller, bool caller32, void* buffer, uint32_t inputLength, uint32_t outputLength,
                     uint32_t* bytesReturned);
   int32_t AsioStop(PFILE_OBJECT caller);
@@ -264,11 +267,12 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   void WriteAsioAddresses(const AsioCreateBuffersRequest64& in, bool caller32, void* buffer) const;
   int32_t AsioDisposeBuffers(PFILE_OBJECT caller);
   void UnmapAsioBuffers();
-  int32_t AsioSetClockSource(const void* buffer, uint32_t inputLength);
-  int32_t AsioGetClockState(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
-  int32_t AsioSetSampleRate(const void* buffer, uint32_t inputLength);
+  int32_t AsioSetClockSource(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength);
+  int32_t AsioGetClockState(PFILE_OBJECT caller, void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
+  int32_t AsioSetSampleRate(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength);
+  void StoreSampleRate(uint32_t rate);
   int32_t AsioOutputReady(PFILE_OBJECT caller);
-  int32_t AsioGetInfo(void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
+  int32_t AsioGetInfo(PFILE_OBJECT caller, void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
   static void TakeReceivedWrite(ReceiveWindow* window, PMDL mdl, ULONG offset, ULONG length, PADDRESS_FIFO fifo,
                                 uint8_t* destination);
 };

@@ -36,7 +36,7 @@ int32_t QX531WinDevice::HandleAsioRequest(PFILE_OBJECT caller, uint32_t request,
   const bool caller32 = (request & kQX531Caller32Bit) != 0;
   switch (request & ~kQX531Caller32Bit) {
     case 256:
-      return AsioGetCaps(buffer, outputLength, bytesReturned);
+      return AsioGetCaps(caller, buffer, outputLength, bytesReturned);
     case 257:
       return AsioStart(caller, caller32, buffer, inputLength, outputLength, bytesReturned);
     case 258:
@@ -48,22 +48,23 @@ int32_t QX531WinDevice::HandleAsioRequest(PFILE_OBJECT caller, uint32_t request,
     case 261:
       return kQX531Success;
     case 262:
-      return AsioSetClockSource(buffer, inputLength);
+      return AsioSetClockSource(caller, buffer, inputLength);
     case 263:
-      return AsioGetClockState(buffer, outputLength, bytesReturned);
+      return AsioGetClockState(caller, buffer, outputLength, bytesReturned);
     case 264:
-      return AsioSetSampleRate(buffer, inputLength);
+      return AsioSetSampleRate(caller, buffer, inputLength);
     case 265:
       return AsioOutputReady(caller);
     case 266:
-      return AsioGetInfo(buffer, outputLength, bytesReturned);
+      return AsioGetInfo(caller, buffer, outputLength, bytesReturned);
     default:
       return kQX531Failure;
   }
 }
 
-// PASSIVE_LEVEL, at CLEANUP of a file object in the process that opened it. A host that ends
-// without stopping (a crash included) leaves nothing for the stream to write to or wait for.
+// PASSIVE_LEVEL, at CLEANUP of a file object, in the process that closed its last handle, which
+// need not be the one that opened it. A host that ends without stopping (a crash included) leaves
+// nothing for the stream to write to or wait for.
 void QX531WinDevice::CloseAsioSession(PFILE_OBJECT file) {
   PAGED_CODE();
   if (file == nullptr) return;
@@ -92,12 +93,17 @@ bool QX531WinDevice::AsioOwnedByOther(PFILE_OBJECT caller) const {
   return mAsio.mOwner != nullptr && mAsio.mOwner != caller;
 }
 
-int32_t QX531WinDevice::AsioGetCaps(void* buffer, uint32_t outputLength, uint32_t* bytesReturned) {
+// Every host that creates the driver asks for the capabilities; only the session's own host
+// starts its output over with them.
+int32_t QX531WinDevice::AsioGetCaps(PFILE_OBJECT caller, void* buffer, uint32_t outputLength,
+                                    uint32_t* bytesReturned) {
   PAGED_CODE();
   if (outputLength < sizeof(AsioCapsReply)) return kQX531Failure;
   const AsioCapsReply reply = {kAsioCapsMagic, BufferFrames(), kAsioChannels, kAsioChannels, kAsioSampleBits};
   std::memcpy(buffer, &reply, sizeof reply);
-  mAsio.mFirstBuffer = 1;
+  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
+  if (!AsioOwnedByOther(caller)) mAsio.mFirstBuffer = 1;
+  KeReleaseMutex(mAsioMutex.Get(), FALSE);
   *bytesReturned = sizeof reply;
   return kQX531Success;
 }
@@ -211,7 +217,9 @@ int32_t QX531WinDevice::AsioCreateBuffers(PFILE_OBJECT caller, bool caller32, vo
     if (mAsio.mActive) EndAsioStream();
     UnmapAsioBuffers();
     mAsio.mOwner = caller;
+    // Kept until the mappings are undone, which may be from another process.
     mAsio.mOwnerProcess = PsGetCurrentProcess();
+    ObReferenceObject(mAsio.mOwnerProcess);
     if (MapAsioBuffers(in, bytesPerSample)) {
       WriteAsioAddresses(in, caller32, buffer);
       *bytesReturned = caller32 ? sizeof(AsioCreateBuffersReply32) : sizeof(AsioCreateBuffersReply64);
@@ -241,6 +249,7 @@ bool QX531WinDevice::MapIntoCaller(PVOID address, ULONG bytes, AsioChannelMappin
   return true;
 }
 
+// Under the ASIO mutex, in (or attached to) the owner's process.
 void QX531WinDevice::UnmapFromOwner(AsioChannelMapping* mapping) {
   PAGED_CODE();
   if (mapping->mMdl == nullptr) return;
@@ -319,10 +328,16 @@ int32_t QX531WinDevice::AsioDisposeBuffers(PFILE_OBJECT caller) {
   return refused ? kQX531Failure : kQX531Success;
 }
 
-// Under the ASIO mutex, in the owner's process, with the session stopped. Each slot undoes what it
-// took, so a creation that failed half-way is undone the same way.
+// Under the ASIO mutex, with the session stopped. Each slot undoes what it took, so a creation
+// that failed half-way is undone the same way. The mappings are undone in the owner's process: a
+// handle duplicated into or inherited by another process may bring the last request or CLEANUP
+// from there.
 void QX531WinDevice::UnmapAsioBuffers() {
   PAGED_CODE();
+  const PEPROCESS owner = mAsio.mOwnerProcess;
+  const bool attach = owner != nullptr && owner != PsGetCurrentProcess();
+  KAPC_STATE attached;
+  if (attach) KeStackAttachProcess(owner, &attached);
   mAsio.mOutputMask = 0;
   if (mAsio.mIndexMdl != nullptr) {
     AsioChannelMapping cell{mAsio.mIndexMdl, mAsio.mIndexUserAddress};
@@ -355,38 +370,71 @@ void QX531WinDevice::UnmapAsioBuffers() {
       UnmapFromOwner(&mAsio.mPlaybackMappings[k][h]);
     }
   }
+  if (attach) KeUnstackDetachProcess(&attached);
   if (detached) mAsio.mMapsChanged = 1;
   mAsio.mOwner = nullptr;
   mAsio.mOwnerProcess = nullptr;
+  if (owner != nullptr) ObDereferenceObject(owner);
 }
 
-int32_t QX531WinDevice::AsioSetClockSource(const void* buffer, uint32_t inputLength) {
+// The clock and the rate belong to the session while it lasts: another file object may not change
+// them under it.
+int32_t QX531WinDevice::AsioSetClockSource(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength) {
   PAGED_CODE();
-  if (inputLength != sizeof(uint32_t)) return kQX531Success;
-  uint32_t source;
-  std::memcpy(&source, buffer, sizeof source);
-  if (source < kAsioClockInternal || source > kAsioClockLast) return kQX531Failure;
-  SetClockSource(source);
-  return kQX531Success;
+  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
+  int32_t result = kQX531Success;
+  if (AsioOwnedByOther(caller)) {
+    result = kAsioSessionBusy;
+  } else if (inputLength == sizeof(uint32_t)) {
+    uint32_t source;
+    std::memcpy(&source, buffer, sizeof source);
+    if (source < kAsioClockInternal || source > kAsioClockLast)
+      result = kQX531Failure;
+    else
+      SetClockSource(source);
+  }
+  KeReleaseMutex(mAsioMutex.Get(), FALSE);
+  return result;
 }
 
-int32_t QX531WinDevice::AsioGetClockState(void* buffer, uint32_t outputLength, uint32_t* bytesReturned) {
+// The reset request is the session's: told to, and taken back by, its owner (or any caller while
+// there is no session) only. It is set at DISPATCH_LEVEL on another processor meanwhile, so it is
+// read and cleared in one exchange.
+int32_t QX531WinDevice::AsioGetClockState(PFILE_OBJECT caller, void* buffer, uint32_t outputLength,
+                                          uint32_t* bytesReturned) {
   PAGED_CODE();
   if (outputLength < sizeof(AsioClockStateReply)) return kQX531Failure;
-  const AsioClockStateReply reply = {mClockSource, mSampleRate, mAsio.mResetRequest};
-  mAsio.mResetRequest = 0;
+  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
+  const bool owner = !AsioOwnedByOther(caller);
+  const LONG reset = owner ? InterlockedExchange(&mAsio.mResetRequest, 0) : 0;
+  KeReleaseMutex(mAsioMutex.Get(), FALSE);
+  const AsioClockStateReply reply = {mClockSource, mSampleRate, static_cast<uint32_t>(reset)};
   std::memcpy(buffer, &reply, sizeof reply);
   *bytesReturned = sizeof reply;
   return kQX531Success;
 }
 
 // The rate is kept for the next start of the driver as well.
-int32_t QX531WinDevice::AsioSetSampleRate(const void* buffer, uint32_t inputLength) {
+int32_t QX531WinDevice::AsioSetSampleRate(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength) {
   PAGED_CODE();
-  if (inputLength != sizeof(uint32_t)) return kQX531Success;
-  uint32_t rate;
-  std::memcpy(&rate, buffer, sizeof rate);
-  if (!IsSampleRate(rate)) return kQX531Failure;
+  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
+  int32_t result = kQX531Success;
+  if (AsioOwnedByOther(caller)) {
+    result = kAsioSessionBusy;
+  } else if (inputLength == sizeof(uint32_t)) {
+    uint32_t rate;
+    std::memcpy(&rate, buffer, sizeof rate);
+    if (IsSampleRate(rate))
+      StoreSampleRate(rate);
+    else
+      result = kQX531Failure;
+  }
+  KeReleaseMutex(mAsioMutex.Get(), FALSE);
+  return result;
+}
+
+void QX531WinDevice::StoreSampleRate(uint32_t rate) {
+  PAGED_CODE();
   SetSampleRate(rate);
   PCWSTR service = DriverInstance != nullptr ? DriverInstance->mRegistryPath.Buffer : nullptr;
   RegistryKey key(service, kParametersKey, KEY_READ | KEY_SET_VALUE, OBJ_CASE_INSENSITIVE, TRUE, 0);
@@ -396,7 +444,6 @@ int32_t QX531WinDevice::AsioSetSampleRate(const void* buffer, uint32_t inputLeng
     ULONG value = rate;
     ZwSetValueKey(key.mHandle, &name, 0, REG_DWORD, &value, sizeof value);
   }
-  return kQX531Success;
 }
 
 int32_t QX531WinDevice::AsioOutputReady(PFILE_OBJECT caller) {
@@ -413,11 +460,14 @@ int32_t QX531WinDevice::AsioOutputReady(PFILE_OBJECT caller) {
   return refused ? kQX531Failure : kQX531Success;
 }
 
-int32_t QX531WinDevice::AsioGetInfo(void* buffer, uint32_t outputLength, uint32_t* bytesReturned) {
+int32_t QX531WinDevice::AsioGetInfo(PFILE_OBJECT caller, void* buffer, uint32_t outputLength,
+                                    uint32_t* bytesReturned) {
   PAGED_CODE();
   if (outputLength < sizeof(AsioInfoReply)) return kQX531Failure;
   std::memcpy(buffer, &kAsioInfo, sizeof kAsioInfo);
-  mAsio.mResetRequest = 0;
+  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
+  if (!AsioOwnedByOther(caller)) InterlockedExchange(&mAsio.mResetRequest, 0);
+  KeReleaseMutex(mAsioMutex.Get(), FALSE);
   *bytesReturned = sizeof kAsioInfo;
   return kQX531Success;
 }

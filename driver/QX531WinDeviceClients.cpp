@@ -102,13 +102,19 @@ void QX531WinDevice::StopClientStreams() {
   const bool asio = mAsio.mActive != 0;
   const bool kernel = KernelClientActive();
   if (asio) {
-    mAsio.mResetRequest = 1;
+    InterlockedExchange(&mAsio.mResetRequest, 1);
     mAsio.mRestartPending = 1;
   }
   if (kernel) {
     mAsio.mRestartPending = 1;
+    // The callback and its context are registered together: both are read under the client's lock.
+    KIRQL irql;
+    KeAcquireSpinLock(&mKernelClientLock, &irql);
+    const PQX531_CLIENT_CALLBACK callback = mClientCallback;
+    const PVOID context = mClientContext;
+    KeReleaseSpinLock(&mKernelClientLock, irql);
     KernelClientNotice notice{0, 0};
-    if (PQX531_CLIENT_CALLBACK callback = mClientCallback) callback(kKernelClientNotice, 0, &notice, mClientContext);
+    if (callback != nullptr) callback(kKernelClientNotice, 0, &notice, context);
   }
   if (!asio && !kernel) QueueRestartClients();
 }

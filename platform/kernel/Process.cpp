@@ -142,7 +142,11 @@ Process* SystemProcess() {
 
 Process* CurrentProcess() {
   Scheduler* s = Scheduler::TryCurrent();
-  void* owner = s != nullptr ? s->CurrentOwner() : nullptr;
+  void* owner = nullptr;
+  if (s != nullptr) {
+    owner = s->CurrentAttachment();
+    if (owner == nullptr) owner = s->CurrentOwner();
+  }
   return owner != nullptr ? static_cast<Process*>(owner) : SystemProcess();
 }
 
@@ -242,6 +246,29 @@ HANDLE PsGetCurrentThreadId() {
 
 HANDLE PsGetProcessId(PEPROCESS Process) {
   return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(plat::ProcessOf(Process)->Id()));
+}
+
+VOID KeStackAttachProcess(PRKPROCESS Process, PRKAPC_STATE ApcState) {
+  plat::CheckIrqlAtMost(DISPATCH_LEVEL, "KeStackAttachProcess");
+  plat::Process* process = plat::ProcessOf(Process);
+  if (process == nullptr || plat::ObReferenceCount(process) <= 0)
+    plat::Violation("KeStackAttachProcess to a process object nobody references");
+  if (process->Ended())
+    plat::Violation("KeStackAttachProcess to process " + process->ImageName() +
+                    ", which has ended: its address space is gone");
+  plat::Scheduler& s = plat::Scheduler::Current();
+  ApcState->Process = Process;
+  ApcState->Previous = s.CurrentAttachment();
+  ApcState->Thread = KeGetCurrentThread();
+  s.SetCurrentAttachment(process);
+}
+
+VOID KeUnstackDetachProcess(PRKAPC_STATE ApcState) {
+  plat::Scheduler& s = plat::Scheduler::Current();
+  const plat::Process* attached = plat::ProcessOf(static_cast<PEPROCESS>(ApcState->Process));
+  if (ApcState->Thread != KeGetCurrentThread() || s.CurrentAttachment() != attached)
+    plat::Violation("KeUnstackDetachProcess on another thread than its attach, or out of order");
+  s.SetCurrentAttachment(ApcState->Previous);
 }
 
 KPROCESSOR_MODE ExGetPreviousMode() {

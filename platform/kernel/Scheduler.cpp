@@ -27,6 +27,7 @@ struct Scheduler::Thread {
   bool started = false;
   bool exit = false;  // a thread never started skips its body; a carrier leaves its loop
   void* owner = nullptr;                // its process; null for the System process
+  void* attached = nullptr;             // the process it is attached to, if any
   KPROCESSOR_MODE mode = KernelMode;    // its previous mode
   bool killed = false;                  // its process ended: it stops at the next safe point
   int inDriver = 0;                     // depth of kernel calls it is in
@@ -301,6 +302,8 @@ bool Scheduler::ThreadDone(uint32_t id) const {
 
 uint32_t Scheduler::CurrentThreadId() const { return Self()->id; }
 void* Scheduler::CurrentOwner() const { return Self()->owner; }
+void* Scheduler::CurrentAttachment() const { return Self()->attached; }
+void Scheduler::SetCurrentAttachment(void* process) { Self()->attached = process; }
 KPROCESSOR_MODE Scheduler::CurrentMode() const { return Self()->mode; }
 
 void Scheduler::Forget(Thread* t) {

@@ -71,6 +71,10 @@ class Scheduler {
   // is `mode`: UserMode for a thread that runs a program's code.
   uint32_t SpawnIn(void* owner, KPROCESSOR_MODE mode, std::string name, std::function<void()> body);
   void* CurrentOwner() const;
+  // The process whose address space the current thread is attached to (KeStackAttachProcess),
+  // which stands for its own until it detaches; null when it is not attached.
+  void* CurrentAttachment() const;
+  void SetCurrentAttachment(void* process);
   KPROCESSOR_MODE CurrentMode() const;
 
   // Threads of a killed process stop where they stand, without unwinding, and are never reported

@@ -1,5 +1,6 @@
 #include "platform/kernel/Work.h"
 
+#include <algorithm>
 #include <deque>
 
 #include "platform/kernel/KernelInternal.h"
@@ -68,6 +69,9 @@ void ExInitializeWorkItem(PWORK_QUEUE_ITEM Item, PWORKER_THREAD_ROUTINE Routine,
 
 void ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE QueueType) {
   plat::CheckIrqlAtMost(DISPATCH_LEVEL, "ExQueueWorkItem");
+  for (const WorkQueue& queue : Queues().queues)
+    if (std::find(queue.items.begin(), queue.items.end(), WorkItem) != queue.items.end())
+      plat::Violation("ExQueueWorkItem of a work item that is queued already");
   WorkQueue* wq = &Queues().queues[QueueType == DelayedWorkQueue ? 1 : 0];
   wq->items.push_back(WorkItem);
   if (static_cast<int>(wq->items.size()) > wq->idle) {

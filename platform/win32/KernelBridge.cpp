@@ -429,6 +429,7 @@ uint32_t ErrorOf(Status status) {
       {STATUS_DEVICE_REMOVED, 1617},
       {STATUS_INSUFFICIENT_RESOURCES, 1450},
       {STATUS_NOT_FOUND, 1168},
+      {STATUS_DEVICE_BUSY, 170},
   };
   for (const Pair& p : kTable)
     if (p.status == status) return p.error;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/AsioRequests.h"
@@ -143,10 +145,10 @@ HostReport StreamHost(plat::Scheduler& sched, AsioHost& host, uint32_t ms, uint3
   return report;
 }
 
-// A host in its own process records every channel and plays `plays` for two seconds, then for
-// another 1.5 while the unit captures what it plays; `captureStarts` and `captureEnds` run in the
-// test around that capture. Returns what the host saw of the captured part.
-HostReport StreamHostWhileTheUnitCaptures(DriverRig& rig, sim::MainUnit& unit, unsigned bits,
+// A host in a process of `bits` bits sets `rate`, records every channel and plays `plays` for ten
+// seconds, the last 1.5 of them while the unit captures what it plays; `captureStarts` and
+// `captureEnds` run in the test around that capture. Returns what the host saw of the captured part.
+HostReport StreamHostWhileTheUnitCaptures(DriverRig& rig, sim::MainUnit& unit, unsigned bits, uint32_t rate,
                                           const std::vector<uint32_t>& plays,
                                           const std::function<int32_t(uint32_t, int32_t)>& sample,
                                           const std::function<void()>& captureStarts = [] {},
@@ -157,17 +159,17 @@ HostReport StreamHostWhileTheUnitCaptures(DriverRig& rig, sim::MainUnit& unit, u
   plat::Process* process = plat::StartProcess("host.exe", bits, [&]() -> ULONG {
     AsioHost host(bits);
     AsioCapsReply caps{};
-    if (!host.GetCaps(&caps) || !host.CreateBuffers(Channels(0, kChannels), plays, caps.mBufferFrames) ||
-        !host.Start())
+    if (!host.Send(IOCTL_QX531_ASIO_SET_SAMPLE_RATE, host::Words({rate}), 0).ok || !host.GetCaps(&caps) ||
+        !host.CreateBuffers(Channels(0, kChannels), plays, caps.mBufferFrames) || !host.Start())
       return 1;
-    StreamHost(rig.sched, host, 2000, caps.mBufferFrames, plays, sample);
+    StreamHost(rig.sched, host, 8500, caps.mBufferFrames, plays, sample);
     phase = 1;
     report = StreamHost(rig.sched, host, 1500, caps.mBufferFrames, plays, sample);
     phase = 2;
     while (!captured) host::Pause(5);
     return host.Stop() && host.Dispose() ? 0 : 2;
   });
-  EXPECT_TRUE(rig.sched.RunUntil([&] { return phase == 1; }, rig.sched.Now() + 10 * kNsPerSecond));
+  EXPECT_TRUE(rig.sched.RunUntil([&] { return phase == 1; }, rig.sched.Now() + 20 * kNsPerSecond));
   unit.Playback().ClearCapture();
   unit.Playback().SetCapture(true, 48000 * 4);
   captureStarts();
@@ -194,13 +196,13 @@ size_t PoolOutsideProcesses() {
 // The test kernel client with the audio commands these tests use.
 class KernelClient : public drvtest::KernelClient {
  public:
-  // Rings for the listed channels, 32-bit at 48000 Hz; the client loops each record channel to
-  // the playback channel of its number.
-  NTSTATUS Allocate(const std::vector<uint32_t>& records, const std::vector<uint32_t>& plays) {
+  // Rings for the listed channels, 32-bit at `rate`; the client loops each record channel to the
+  // playback channel of its number.
+  NTSTATUS Allocate(const std::vector<uint32_t>& records, const std::vector<uint32_t>& plays, uint32_t rate = 48000) {
     std::vector<UCHAR> buffers(1544, 0);
     for (uint32_t c : plays) buffers[4 * c] = 1;
     for (uint32_t c : records) buffers[768 + 4 * c] = 1;
-    buffers[1540] = 0x4;
+    buffers[1540] = rate == 44100 ? 0x2 : rate == 48000 ? 0x4 : rate == 88200 ? 0x8 : 0x10;
     return Command(0x1002, 0, &buffers);
   }
   NTSTATUS Start() { return Command(0x1004, 1); }
@@ -241,9 +243,16 @@ constexpr int32_t kLow = -0x60000000;
 constexpr int32_t kHigh = 0x60000000;
 constexpr int32_t kSmall = 0x100;
 
+// A host of each width at each rate.
+class AllClientsAtRates : public testing::TestWithParam<std::tuple<unsigned, uint32_t>> {
+ protected:
+  unsigned Bits() const { return std::get<0>(GetParam()); }
+  uint32_t Rate() const { return std::get<1>(GetParam()); }
+};
+
 // The host plays channels 0-15 and records all 18; the adapter plays 0-3 with it and 16-17 alone.
 // Where both play the unit gets the sum, held at the ends of the range; where one plays, its copy.
-TEST(AllClients, AHostAndTheAdapterPlayingTogetherMixWithSaturationAndCopyWhereOnlyOnePlays) {
+TEST_P(AllClientsAtRates, AHostAndTheAdapterPlayingTogetherMixWithSaturationAndCopyWhereOnlyOnePlays) {
   DriverRig rig;
   drvtest::InstallTestAdapter();
   sim::MainUnit unit;
@@ -262,7 +271,7 @@ TEST(AllClients, AHostAndTheAdapterPlayingTogetherMixWithSaturationAndCopyWhereO
   const auto sample = [](uint32_t channel, int32_t recorded) {
     return channel == 0 ? kLow : channel == 1 ? kHigh : recorded;
   };
-  const HostReport report = StreamHostWhileTheUnitCaptures(rig, unit, 64, plays, sample);
+  const HostReport report = StreamHostWhileTheUnitCaptures(rig, unit, Bits(), Rate(), plays, sample);
   EXPECT_GT(report.events, 0u);
   EXPECT_EQ(report.timeouts, 0u);
   EXPECT_EQ(report.recordBreaks, 0u) << "the host records bit-exact beside the adapter";
@@ -281,7 +290,7 @@ TEST(AllClients, AHostAndTheAdapterPlayingTogetherMixWithSaturationAndCopyWhereO
 // The kernel client loops channels 0-5; the host plays 4-17, a value near the top on 4 and a small
 // one on 5, and loops the rest. Where both play the kernel client's samples are added to the
 // host's, held at the top; where it alone plays they are copied.
-TEST(AllClients, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhereItAlonePlays) {
+TEST_P(AllClientsAtRates, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhereItAlonePlays) {
   constexpr int32_t kNearTop = 0x7F000000;
   DriverRig rig(0, 2, drvtest::Load::Image);
   sim::MainUnit unit;
@@ -291,7 +300,7 @@ TEST(AllClients, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhe
     KernelClient client;
     rig.Settle();
     ASSERT_EQ(client.State().bound, 1u);
-    ASSERT_EQ(client.Allocate(Channels(0, kChannels), Channels(0, 6)), STATUS_SUCCESS);
+    ASSERT_EQ(client.Allocate(Channels(0, kChannels), Channels(0, 6), Rate()), STATUS_SUCCESS);
     ASSERT_EQ(client.Start(), STATUS_SUCCESS);
 
     const std::vector<uint32_t> plays = Channels(4, kChannels);
@@ -301,7 +310,7 @@ TEST(AllClients, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhe
     kclient::State before{};
     kclient::State after{};
     const HostReport report = StreamHostWhileTheUnitCaptures(
-        rig, unit, 32, plays, sample, [&] { before = client.State(); }, [&] { after = client.State(); });
+        rig, unit, Bits(), Rate(), plays, sample, [&] { before = client.State(); }, [&] { after = client.State(); });
     EXPECT_EQ(report.recordBreaks, 0u) << "the host records bit-exact beside the kernel client";
     EXPECT_EQ(report.timeouts, 0u);
     EXPECT_NEAR(static_cast<double>(after.exchanges - before.exchanges), static_cast<double>(report.events), 2.0)
@@ -316,6 +325,13 @@ TEST(AllClients, AKernelClientBesideAHostIsMixedWhereTheHostPlaysTooAndCopiedWhe
   rig.Unplug(unit);
   rig.Shutdown();
 }
+
+INSTANTIATE_TEST_SUITE_P(HostsAndRates, AllClientsAtRates,
+                         testing::Combine(testing::Values(32u, 64u), testing::Values(44100u, 48000u, 88200u, 96000u)),
+                         [](const testing::TestParamInfo<std::tuple<unsigned, uint32_t>>& info) {
+                           return std::to_string(std::get<0>(info.param)) + "BitHostAt" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 // The unit pulled out while a host streams all channels and the adapter plays two: the host's
 // requests fail, its CLEANUP undoes its mappings, the unit's device goes with nothing of it left

@@ -314,34 +314,61 @@ TEST_P(AsioRequests, AStartLetsGoOfTheEventOfTheStartBeforeAndStopOfItsOwn) {
   EXPECT_FALSE(device->AsioActive());
 }
 
+// What of the session another file object's request could disturb.
+struct SessionFlags {
+  UCHAR firstBuffer;
+  LONG resetRequest;
+  uint32_t sampleRate;
+  bool operator==(const SessionFlags&) const = default;
+  friend void PrintTo(const SessionFlags& f, std::ostream* os) {
+    *os << "first-buffer " << int{f.firstBuffer} << ", reset request " << f.resetRequest << ", rate " << f.sampleRate;
+  }
+};
+
 TEST_P(AsioRequests, TheSessionBelongsToTheFileObjectThatCreatedItsBuffers) {
   struct Step {
     const char* what;
     uint32_t code;
     bool fromOwner;
     bool ok;
+    uint32_t error;  // when refused
   };
-  // The owner has buffers and is started; a second handle of the same process tries everything.
+  constexpr uint32_t kBusy = 170;  // STATUS_DEVICE_BUSY as the caller sees it
+  constexpr uint32_t kRefused = 87;
+  // The owner has buffers, is started, has had its first output ready and has a reset request
+  // waiting; a second handle of the same process tries everything. Nothing it may do touches the
+  // owner's flags, clock or rate.
   const std::vector<Step> steps = {
-      {"caps from the other", IOCTL_QX531_ASIO_GET_CAPS, false, true},
-      {"create from the other", IOCTL_QX531_ASIO_CREATE_BUFFERS, false, false},
-      {"start from the other", IOCTL_QX531_ASIO_START, false, false},
-      {"output ready from the other", IOCTL_QX531_ASIO_OUTPUT_READY, false, false},
-      {"stop from the other", IOCTL_QX531_ASIO_STOP, false, false},
-      {"dispose from the other", IOCTL_QX531_ASIO_DISPOSE_BUFFERS, false, false},
-      {"clock state from the other", IOCTL_QX531_ASIO_GET_CLOCK_STATE, false, true},
-      {"info from the other", IOCTL_QX531_ASIO_GET_INFO, false, true},
-      {"close from the other", IOCTL_QX531_ASIO_CLOSE, false, true},
-      {"output ready from the owner", IOCTL_QX531_ASIO_OUTPUT_READY, true, true},
-      {"stop from the owner", IOCTL_QX531_ASIO_STOP, true, true},
-      {"dispose from the owner", IOCTL_QX531_ASIO_DISPOSE_BUFFERS, true, true},
-      {"create from the other once the owner disposed", IOCTL_QX531_ASIO_CREATE_BUFFERS, false, true},
-      {"create from the first, now not the owner", IOCTL_QX531_ASIO_CREATE_BUFFERS, true, false},
+      {"caps from the other", IOCTL_QX531_ASIO_GET_CAPS, false, true, 0},
+      {"create from the other", IOCTL_QX531_ASIO_CREATE_BUFFERS, false, false, kRefused},
+      {"start from the other", IOCTL_QX531_ASIO_START, false, false, kRefused},
+      {"output ready from the other", IOCTL_QX531_ASIO_OUTPUT_READY, false, false, kRefused},
+      {"stop from the other", IOCTL_QX531_ASIO_STOP, false, false, kRefused},
+      {"dispose from the other", IOCTL_QX531_ASIO_DISPOSE_BUFFERS, false, false, kRefused},
+      {"clock source from the other", IOCTL_QX531_ASIO_SET_CLOCK_SOURCE, false, false, kBusy},
+      {"sample rate from the other", IOCTL_QX531_ASIO_SET_SAMPLE_RATE, false, false, kBusy},
+      {"clock state from the other", IOCTL_QX531_ASIO_GET_CLOCK_STATE, false, true, 0},
+      {"info from the other", IOCTL_QX531_ASIO_GET_INFO, false, true, 0},
+      {"close from the other", IOCTL_QX531_ASIO_CLOSE, false, true, 0},
+      {"clock state from the owner", IOCTL_QX531_ASIO_GET_CLOCK_STATE, true, true, 0},
+      {"output ready from the owner", IOCTL_QX531_ASIO_OUTPUT_READY, true, true, 0},
+      {"stop from the owner", IOCTL_QX531_ASIO_STOP, true, true, 0},
+      {"dispose from the owner", IOCTL_QX531_ASIO_DISPOSE_BUFFERS, true, true, 0},
+      {"create from the other once the owner disposed", IOCTL_QX531_ASIO_CREATE_BUFFERS, false, true, 0},
+      {"create from the first, now not the owner", IOCTL_QX531_ASIO_CREATE_BUFFERS, true, false, kRefused},
   };
+  AsioClientState& asio = device->AsioState();
+  const auto flags = [&] { return SessionFlags{asio.mFirstBuffer, asio.mResetRequest, device->SampleRate()}; };
+  const uint32_t otherRate = device->SampleRate() == 96000 ? 48000 : 96000;
   std::vector<Reply> replies;
+  std::vector<SessionFlags> before, after;
+  Reply ownerClock;
   ASSERT_EQ(Host([&](AsioHost& owner) -> uint32_t {
               AsioHost other(Bits());
               if (!other.IsOpen() || !owner.CreateBuffers({0, 1}, {0, 1}, 128) || !owner.Start()) return 1;
+              if (!owner.OutputReady()) return 2;
+              ownerClock = owner.Send(IOCTL_QX531_ASIO_GET_CLOCK_STATE, {}, 12);
+              asio.mResetRequest = 1;
               void* event = host::NewEventHandle();
               for (const Step& s : steps) {
                 AsioHost& from = s.fromOwner ? owner : other;
@@ -352,8 +379,14 @@ TEST_P(AsioRequests, TheSessionBelongsToTheFileObjectThatCreatedItsBuffers) {
                   out = host::CreateBuffersReplyBytes(Bits());
                 } else if (s.code == IOCTL_QX531_ASIO_START) {
                   in = host::StartInput(Bits(), event);
+                } else if (s.code == IOCTL_QX531_ASIO_SET_CLOCK_SOURCE) {
+                  in = Words({ownerClock.Word(0) == 2 ? 3u : 2u});
+                } else if (s.code == IOCTL_QX531_ASIO_SET_SAMPLE_RATE) {
+                  in = Words({otherRate});
                 }
+                before.push_back(flags());
                 replies.push_back(from.Send(s.code, in, out));
+                after.push_back(flags());
               }
               other.Dispose();
               host::CloseUserHandle(event);
@@ -364,7 +397,17 @@ TEST_P(AsioRequests, TheSessionBelongsToTheFileObjectThatCreatedItsBuffers) {
   for (size_t i = 0; i < steps.size(); ++i) {
     SCOPED_TRACE(steps[i].what);
     EXPECT_EQ(replies[i].ok, steps[i].ok);
+    EXPECT_EQ(replies[i].error, steps[i].error);
+    if (steps[i].code == IOCTL_QX531_ASIO_GET_CLOCK_STATE) {
+      EXPECT_EQ(replies[i].Word(0), ownerClock.Word(0)) << "the owner's clock";
+      EXPECT_EQ(replies[i].Word(1), ownerClock.Word(1)) << "the owner's rate";
+      EXPECT_EQ(replies[i].Word(2), steps[i].fromOwner ? 1u : 0u) << "the reset request is told to its owner";
+    }
+    if (steps[i].fromOwner || i + 2 >= steps.size()) continue;
+    EXPECT_EQ(after[i], before[i]) << "the owner's first-buffer, reset request and rate are left as they were";
   }
+  EXPECT_EQ(before.front().firstBuffer, 0) << "the owner's first output ready has cleared it";
+  EXPECT_EQ(before.front().resetRequest, 1);
 }
 
 TEST_P(AsioRequests, ClosingTheOwnersHandleEndsTheSessionAsStopAndDisposeWould) {
@@ -538,6 +581,98 @@ TEST_P(AsioRequests, ClockStateAndInfoNeedRoomForTheirReplies) {
       EXPECT_EQ(replies[i].Word(2), 0u);
     }
   }
+}
+
+TEST_P(AsioRequests, TheResetRequestIsReportedOnceAndKeptWhenTheReplyHasNoRoom) {
+  struct Case {
+    const char* what;
+    uint32_t code;
+    uint32_t outputLength;
+    bool ok;
+    uint32_t reported;  // the clock state's reset word
+    LONG left;          // the request afterwards
+  };
+  const std::vector<Case> cases = {
+      {"clock state in 8 bytes", IOCTL_QX531_ASIO_GET_CLOCK_STATE, 8, false, 0, 1},
+      {"clock state in 12 bytes", IOCTL_QX531_ASIO_GET_CLOCK_STATE, 12, true, 1, 0},
+      {"info in 15 bytes", IOCTL_QX531_ASIO_GET_INFO, 15, false, 0, 1},
+      {"info in 16 bytes", IOCTL_QX531_ASIO_GET_INFO, 16, true, 0, 0},
+  };
+  AsioClientState& asio = device->AsioState();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    asio.mResetRequest = 1;
+    Reply reply;
+    ASSERT_EQ(Host([&](AsioHost& host) -> uint32_t {
+                reply = host.Send(c.code, {}, c.outputLength);
+                return 0;
+              }),
+              0u);
+    EXPECT_EQ(reply.ok, c.ok);
+    if (c.ok && c.code == IOCTL_QX531_ASIO_GET_CLOCK_STATE) {
+      EXPECT_EQ(reply.Word(2), c.reported);
+    }
+    EXPECT_EQ(asio.mResetRequest, c.left);
+  }
+  asio.mResetRequest = 0;
+}
+
+// The owner's handle duplicated into another process: the owner closes its own, the other closes
+// the last, and its CLEANUP undoes the mappings in the owner's process, which lives on.
+TEST_P(AsioRequests, TheLastHandleClosedInAnotherProcessUndoesTheMappingsInTheOwners) {
+  const size_t poolBefore = WdmAllocations();
+  volatile int phase = 0;
+  plat::Process* owner = nullptr;
+  void* ownerHandle = nullptr;
+  size_t mappedBefore = 0, mappedAfter = 1;
+  bool activeWhileDuplicated = false;
+  // Each side waits for the other's step, for at most ten virtual seconds.
+  const auto reach = [&](int step) {
+    for (int i = 0; phase != step; ++i) {
+      if (i == 2000) return false;
+      host::Pause(5);
+    }
+    return true;
+  };
+  owner = plat::StartProcess("host.exe", Bits(), [&]() -> ULONG {
+    {
+      AsioHost host(Bits());
+      if (!host.CreateBuffers(AllChannels(), AllChannels(), 256) || !host.Start()) return 1;
+      mappedBefore = Mappings();
+      ownerHandle = host.Device();
+      phase = 1;
+      if (!reach(2)) return 2;
+    }
+    activeWhileDuplicated = device->AsioActive();
+    phase = 3;
+    if (!reach(4)) return 3;
+    mappedAfter = Mappings();
+    return 0;
+  });
+  plat::Process* other = plat::StartProcess("other.exe", Bits(), [&]() -> ULONG {
+    if (!reach(1)) return 1;
+    // DuplicateHandle's work: the owner's file object gets a handle here, for reading and writing.
+    constexpr ACCESS_MASK kReadWriteData = 0x1 | 0x2;
+    PVOID file = nullptr;
+    if (!NT_SUCCESS(owner->Handles().Reference(ownerHandle, nullptr, 0, false, &file))) return 2;
+    void* handle = plat::CurrentProcess()->Handles().Insert(file, kReadWriteData);
+    phase = 2;
+    if (!reach(3)) return 3;
+    host::CloseUserHandle(handle);
+    phase = 4;
+    return 0;
+  });
+  plat::WaitProcess(other);
+  EXPECT_EQ(other->ExitCode(), 0u);
+  plat::ReleaseProcess(other);
+  plat::WaitProcess(owner);
+  EXPECT_EQ(owner->ExitCode(), 0u);
+  plat::ReleaseProcess(owner);
+  EXPECT_EQ(mappedBefore, 1u + 2 * 36);
+  EXPECT_TRUE(activeWhileDuplicated) << "the session lasts while a handle of its file object does";
+  EXPECT_EQ(mappedAfter, 0u);
+  EXPECT_FALSE(device->AsioActive());
+  EXPECT_EQ(WdmAllocations(), poolBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Callers, AsioRequests, testing::Values(32u, 64u),

@@ -146,6 +146,50 @@ TEST(AsioSession, OutputReadyRacingTheNextCompletionStillPlaysBitExactUnderEvery
   }
 }
 
+// Every host that creates the driver asks for the capabilities and polls the clock. Other hosts
+// doing so while the owner streams take nothing from it: no half of its output is lost.
+TEST(AsioSession, OtherHostsCreatingTheDriverWhileTheOwnerStreamsLoseNoHalfOfItsOutput) {
+  DriverRig rig;
+  sim::MainUnit unit;
+  rig.Plug(unit);
+  rig.Quiesce();
+  volatile bool streaming = false;
+  StreamReport report;
+  plat::Process* owner = plat::StartProcess("host.exe", 64, [&]() -> ULONG {
+    AsioHost host(64);
+    AsioCapsReply caps{};
+    if (!host.GetCaps(&caps) || !host.CreateBuffers(AllChannels(), AllChannels(), caps.mBufferFrames) ||
+        !host.Start() || !host.StreamUntilSteady(caps.mBufferFrames))
+      return 1;
+    unit.Playback().ClearCapture();
+    streaming = true;
+    report = host.Stream(1500, caps.mBufferFrames);
+    unit.Playback().SetCapture(false, 0);
+    return host.Stop() && host.Dispose() ? 0 : 2;
+  });
+  ASSERT_TRUE(rig.sched.RunUntil([&] { return streaming; }, rig.sched.Now() + 10 * plat::kNsPerSecond));
+  for (unsigned bits : {32u, 64u}) {
+    EXPECT_EQ(rig.RunProgram(bits, [&]() -> uint32_t {
+                for (int i = 0; i < 4; ++i) {
+                  AsioHost other(bits);
+                  AsioCapsReply caps{};
+                  if (!other.GetCaps(&caps) || other.ResetRequest() != 0) return 1;
+                  host::Pause(30);
+                }
+                return 0;
+              }),
+              0u);
+  }
+  plat::WaitProcess(owner);
+  EXPECT_EQ(owner->ExitCode(), 0u);
+  plat::ReleaseProcess(owner);
+  EXPECT_EQ(report.outputReadyFailures, 0u);
+  EXPECT_EQ(report.recordBreaks, 0u);
+  const PlaybackCheck played = CheckPlayback(unit);
+  EXPECT_EQ(played.breaks, 0u) << "every half the owner played reached the unit";
+  EXPECT_GE(played.continued, 48000u * 13 / 10);
+}
+
 TEST(AsioSession, TheEventIsNeverSetOnceStopHasReturned) {
   for (uint64_t seed : qxtest::InterleavingSeeds(12)) {
     SCOPED_TRACE(qxtest::SeedTrace(seed));

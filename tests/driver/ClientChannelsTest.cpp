@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/AsioRequests.h"
 #include "driver/WdmClientState.h"
 #include "tests/driver/WinDeviceRig.h"
 #include "tests/support/Seeds.h"
@@ -149,6 +150,29 @@ TEST_F(ClientChannels, TheContinuousChannelsFollowTheSettingsIntoTheUnitsMasks) 
   EXPECT_EQ(unit->RecordCount(1), 0);
   unit->HandleUnPlug();
   rig.Run();
+}
+
+// Buffers allocated afresh for a new start have nothing attached: the continuous channels of the
+// settings, which have not changed, are attached to them again.
+TEST_F(ClientChannels, BuffersAllocatedAfreshTakeTheContinuousChannelsOfTheSettingsAgain) {
+  ASSERT_EQ(unit->HandlePlugIn(), 0);
+  rig.Run();
+  uint32_t returned = 0;
+  for (const auto& [id, value] : {std::pair{PreferencesBlock::kParamContinuousInputs, 0x3u},
+                                  std::pair{PreferencesBlock::kParamContinuousOutputs, 0x30u}}) {
+    uint32_t record[] = {PreferencesBlock::kMagic, PreferencesBlock::kVersion, id, value};
+    unit->HandleControlRequest(QX531RequestNumber(IOCTL_QX531_SET_PREFERENCE), record, sizeof record, 0, &returned);
+    rig.Run();
+  }
+  ASSERT_EQ(unit->RecordCount(0), 1);
+  unit->HandleUnPlug();
+  rig.Run();
+  unit->FreeChannelBuffers();
+  ASSERT_EQ(unit->AllocateChannelBuffers(), STATUS_SUCCESS);
+  unit->RefreshClientStreams();
+  for (ULONG c : {0u, 1u}) EXPECT_EQ(unit->RecordCount(c), 1) << c;
+  for (ULONG c : {4u, 5u}) EXPECT_EQ(unit->PlaybackCount(c), 1) << c;
+  EXPECT_EQ(unit->PlaybackCount(0), 0);
 }
 
 enum class Dir { Record, Playback };
@@ -320,6 +344,31 @@ TEST_F(HalfExchange, WithOnlyTheHostTheRecordHalfIsSignalledAndThePlaybackWaitsF
   EXPECT_TRUE(PlaybackUntouched()) << "one output ready, one half";
 }
 
+// A host that creates the driver asks for the capabilities before its buffers: its first output
+// ready after them converts nothing, the next converts the half held back since.
+TEST_F(HalfExchange, TheFirstOutputReadyAfterTheCapabilitiesConvertsNothing) {
+  StartAsio(0x3);
+  for (uint32_t f = 0; f < kFrames; ++f) {
+    unit->PlaybackHalf(0, 0)[f] = static_cast<LONG>(0x33000000 + f);
+    unit->PlaybackHalf(1, 0)[f] = static_cast<LONG>(0x44000000 + f);
+  }
+  uint32_t bytes = 0;
+  const auto request = [&](uint32_t number, void* buffer, uint32_t outputLength) {
+    return unit->HandleAsioRequest(nullptr, number, buffer, 0, outputLength, &bytes);
+  };
+  unit->Convert(1, &recordDescriptor, unit->Descriptor(3));
+  AsioCapsReply caps{};
+  ASSERT_EQ(request(256, &caps, sizeof caps), kQX531Success);
+  ASSERT_EQ(request(265, nullptr, 0), kQX531Success);
+  EXPECT_TRUE(PlaybackUntouched()) << "the first output ready after the capabilities";
+  unit->Convert(0, &recordDescriptor, unit->Descriptor(3));
+  ASSERT_EQ(request(265, nullptr, 0), kQX531Success);
+  for (uint32_t f = 0; f < kFrames; ++f) {
+    ASSERT_EQ(playback.At(f, 0), 0x33000000 + f);
+    ASSERT_EQ(playback.At(f, 1), 0x44000000 + f);
+  }
+}
+
 // The host's thread, woken by the event on another processor, finds the index of the half that
 // woke it, whatever the interleaving.
 TEST(HostSignal, TheHostWokenByTheEventReadsTheIndexOfTheHalfThatWokeItUnderEverySeed) {
@@ -360,6 +409,42 @@ TEST(HostSignal, TheHostWokenByTheEventReadsTheIndexOfTheHalfThatWokeItUnderEver
     unit->EndAsioSignalling();
     asio.mIndexCell = nullptr;
     asio.mEvent = nullptr;
+    unit->FreeChannelBuffers();
+    unit.reset();
+  }
+}
+
+// A buffer-size change sets the host's reset request at DISPATCH_LEVEL on one processor while the
+// host's clock-state poll takes it on another: it is reported once or still set, never lost.
+TEST(ResetRequest, ASetBesideTheHostsClockStatePollIsNeverLostUnderEverySeed) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    sim::MainUnit main;
+    WinDeviceRig rig(main, seed);
+    auto unit = std::make_unique<ClientUnit>(rig.device, rig.counted);
+    ASSERT_EQ(unit->AllocateChannelBuffers(), STATUS_SUCCESS);
+    AsioClientState& asio = unit->Asio();
+    asio.mActive = 1;
+    uint32_t reported = 0;
+    const uint32_t poll = rig.sched.Spawn("host poll", [&] {
+      for (int i = 0; i < 3; ++i) {
+        AsioClockStateReply reply{};
+        uint32_t bytes = 0;
+        unit->HandleAsioRequest(nullptr, 263, &reply, 0, sizeof reply, &bytes);
+        reported += reply.mResetRequest;
+      }
+    });
+    const uint32_t change = rig.sched.Spawn("buffer-size change", [&] {
+      KIRQL irql;
+      KeRaiseIrql(DISPATCH_LEVEL, &irql);
+      unit->StopClientStreams();
+      KeLowerIrql(irql);
+    });
+    ASSERT_TRUE(rig.sched.RunUntil([&] { return rig.sched.ThreadDone(poll) && rig.sched.ThreadDone(change); },
+                                   rig.sched.Now() + kNsPerSecond));
+    EXPECT_EQ(reported + static_cast<uint32_t>(asio.mResetRequest), 1u);
+    asio.mActive = 0;
+    asio.mRestartPending = 0;
     unit->FreeChannelBuffers();
     unit.reset();
   }

@@ -12,6 +12,7 @@
 
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
 #include "sim/units/MainUnit.h"
 #include "sim/units/SignalSource.h"
 #include "tests/driver/DriverRig.h"
@@ -241,6 +242,31 @@ TEST_F(ClientStreaming, ABufferSizeChangeRestartsAtTheHostsStopOrAtOnceWithoutAH
     rig->Shutdown();
     rig.reset();
   }
+}
+
+// The restart a buffer-size change asks for is queued whatever pool is left at that moment: the
+// streams come back at the new size.
+TEST_F(ClientStreaming, ABufferSizeChangeMadeWhilePoolIsShortStillRestartsTheStreamsAtTheNewSize) {
+  Boot();
+  SetPreference(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(256));
+  PreparePins();
+  RunPin(0, kWdmStateRun);
+  ASSERT_TRUE(RunUntilLocked());
+  const uint32_t record[] = {PreferencesBlock::kMagic, PreferencesBlock::kVersion,
+                             PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(512)};
+  uint32_t returned = 0;
+  plat::PoolLedger::FailTag(kFrameworkPoolTag, true);
+  const int32_t result = device->HandleControlRequest(QX531RequestNumber(IOCTL_QX531_SET_PREFERENCE),
+                                                      const_cast<uint32_t*>(record), sizeof record, 0, &returned);
+  plat::PoolLedger::FailTag(kFrameworkPoolTag, false);
+  ASSERT_EQ(result, 0);
+  rig->sched.RunFor(100 * kNsPerMs);
+  ASSERT_TRUE(RunUntilLocked());
+  EXPECT_EQ(device->GetBufferFrames(), 512u);
+  const ULONG notified = adapter->notifies[0][0];
+  rig->sched.RunFor(100 * kNsPerMs);
+  EXPECT_GT(adapter->notifies[0][0], notified);
+  RunPin(0, kWdmStateStop);
 }
 
 // Pins starting and stopping, restarts asked for from passive threads, and the settings writer's

@@ -510,6 +510,62 @@ TEST_F(KernelInterface, APublishedUnitPublishesOnceAndRemovalLeavesTheObjectHarm
   commands = nullptr;
 }
 
+// Command objects in pool.
+size_t FrameworkAllocations() {
+  for (const plat::PoolUse& use : plat::PoolLedger::Outstanding())
+    if (use.tag == PoolTag("Wdm ") && !use.paged) return use.allocations;
+  return 0;
+}
+
+// A client that never releases what the entry handed it: removal detaches the object, which stays
+// for the client, and the driver's unload gives it back.
+TEST_F(KernelInterface, ACommandObjectItsClientNeverReleasedIsGivenBackAtTheDriversUnload) {
+  KernelInterfaceRecord kept{};
+  ASSERT_EQ(GetInterfaceCallback(&kept, &port), STATUS_SUCCESS);
+  commands->Release();
+  commands = nullptr;
+  UnpublishKernelInterface(&port);
+  DetachKernelInterface(&port);
+  EXPECT_EQ(kept.mInterface->ExecuteCommand(kKernelCommandNothing, 0, nullptr), STATUS_NO_SUCH_DEVICE)
+      << "detached, and still there for the client that holds it";
+  EXPECT_EQ(FrameworkAllocations(), 1u);
+  FreeDetachedKernelInterfaces();
+  EXPECT_EQ(FrameworkAllocations(), 0u);
+}
+
+// Registration that fails leaves nothing to find: the interface is not enabled and its key holds
+// no address.
+TEST_F(KernelInterface, ARegistrationThatFailsEnablesNothingAndWritesNoAddress) {
+  PDEVICE_OBJECT second = plat::PnpAddRootDevice(u"QXTEST\\KERNELINTERFACE", u"1");
+  RecordingPort other;
+  plat::PoolLedger::FailTag(PoolTag("Pnp "), true);
+  EXPECT_FALSE(NT_SUCCESS(PublishKernelInterface(second, &other)));
+  plat::PoolLedger::FailTag(PoolTag("Pnp "), false);
+  EXPECT_EQ(EnabledInterfaces(), 1u) << "the first unit's alone";
+  PWSTR list = nullptr;
+  ASSERT_EQ(IoGetDeviceInterfaces(&GUID_QX531_KERNEL_INTERFACE, second, DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list),
+            STATUS_SUCCESS);
+  for (PWSTR link = list; *link != 0; link += std::char_traits<char16_t>::length(link) + 1) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, link);
+    HANDLE key = nullptr;
+    if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&name, KEY_READ, &key))) continue;
+    for (PCWSTR value : {kKernelEntryValue, kKernelPortValue}) {
+      UNICODE_STRING valueName;
+      RtlInitUnicodeString(&valueName, value);
+      UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 4] = {};
+      ULONG length = 0;
+      EXPECT_NE(ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, buffer, sizeof buffer, &length),
+                STATUS_SUCCESS);
+    }
+    ZwClose(key);
+  }
+  ExFreePool(list);
+  UnpublishKernelInterface(&other);
+  DetachKernelInterface(&other);
+  plat::PnpRemoveRootDevice(second);
+}
+
 TEST(KernelInterfaceRemoval, WaitsForTheClientsCallsInFlightAndAdmitsNoneAfter) {
   for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
     SCOPED_TRACE(qxtest::SeedTrace(seed));
