@@ -57,21 +57,21 @@ KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format(USHORT tag, USHORT channels, ULONG rate
   return f;
 }
 
+// Opens a pin with an explicit format, as a client that skipped the intersection would.
+NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
+  auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
+  plat::pc::WavePin* opened = nullptr;
+  const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
+  if (opened != nullptr) {
+    opened->Close();
+    opened->Release();
+  }
+  return status;
+}
+
 class WaveTest : public testing::Test {
  protected:
   void SetUp() override { rig.Plug(main); }
-
-  // Opens a pin with an explicit format, as a client that skipped the intersection would.
-  NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
-    auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
-    plat::pc::WavePin* opened = nullptr;
-    const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
-    if (opened != nullptr) {
-      opened->Close();
-      opened->Release();
-    }
-    return status;
-  }
 
   WdmClientState& Client() { return rig.DeviceOf(main)->mWdmClient; }
 
@@ -403,8 +403,9 @@ TEST(WaveBuffers, EachBufferHalvesDownToFourKilobytesUntilOneCanBeHad) {
   }
 }
 
-// The first pair's buffers fail at every size: without a render buffer its render pin is refused
-// and its capture pin still opens; without a capture buffer the pair is not registered at all.
+// The first pair's buffers fail at every size: without a render buffer its render pin matches no
+// format and refuses a stream, and its capture pin still opens; without a capture buffer the pair
+// is not registered at all.
 TEST(WaveBuffers, APinWithoutABufferIsRefusedAndAPairWithoutACaptureBufferIsNotRegistered) {
   struct Case {
     const char* what;
@@ -429,7 +430,9 @@ TEST(WaveBuffers, APinWithoutABufferIsRefusedAndAPairWithoutACaptureBufferIsNotR
     if (!c.registered) continue;
     std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
     EXPECT_EQ(plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
-    EXPECT_EQ(status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(status, STATUS_NO_MATCH);
+    EXPECT_EQ(OpenWith(*filter, kRenderPin, Format(WAVE_FORMAT_PCM, 2, 48000, 16, 0)), STATUS_INVALID_DEVICE_REQUEST)
+        << "a stream asked for without the intersection";
     EXPECT_NE(plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
   }
 }
