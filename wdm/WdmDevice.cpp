@@ -76,10 +76,9 @@ WdmDevice::WdmDevice(ULONG stamp, const DeviceCreation& made, PDEVICE_OBJECT pdo
   KeInitializeSpinLock(&mSlotLock);
   KeInitializeMutex(&mRateMutex, 1);
   SetDefaultPnpPolicy();
+  // Port class attached its device over `lower` and detaches it at removal itself.
   mGeneralPolicy &= ~kPolicyDetachOnRemove;
-  // Port class attached its device; the link only records what lies below it.
   mLowerDeviceLink.LinkToLowerDevice(lower, pdo);
-  mLowerDeviceLink.mAttachedTo = nullptr;
   mLowerLink = &mLowerDeviceLink;
 }
 

@@ -194,10 +194,14 @@ void WdmMiniportMidi::CaptureStateChanged() {
   for (WdmMidiStream* stream : mStreams)
     if (stream != nullptr && stream->IsCapture() && stream->State() > furthest) furthest = stream->State();
   const bool cleared = furthest == KSSTATE_STOP && mCaptureState != KSSTATE_STOP;
-  mCaptureState = furthest;
-  if (cleared && mFifo != nullptr) {
+  if (mFifo == nullptr) {
+    mCaptureState = furthest;
+  } else {
+    // Input tests the state under the ring's lock: a packet that saw the run state is in the ring
+    // before a stop empties it, and none gets in after.
     mFifo->Lock();
-    mFifo->FifoClear();
+    mCaptureState = furthest;
+    if (cleared) mFifo->FifoClear();
     mFifo->Unlock();
   }
   KeReleaseSpinLock(&mStreamLock, irql);
@@ -214,16 +218,19 @@ NTSTATUS WdmMiniportMidi::Send(UCHAR codeIndex, UCHAR b0, UCHAR b1, UCHAR b2) {
 }
 
 void WdmMiniportMidi::OnMidiIn(ULONG packet) {
-  if (mCaptureState != KSSTATE_RUN) return;
   const UCHAR bytes[3] = {static_cast<UCHAR>(packet >> 16), static_cast<UCHAR>(packet >> 8),
                           static_cast<UCHAR>(packet)};
   const ULONG count = kBytesOfCodeIndex[(packet >> 24) & 0xF];
-  if (mFifo != nullptr) {
+  bool running = false;
+  if (mFifo == nullptr) {
+    running = mCaptureState == KSSTATE_RUN;
+  } else {
     mFifo->Lock();
-    if (mFifo->FifoRoom() >= count) mFifo->FifoWrite(bytes, count);
+    running = mCaptureState == KSSTATE_RUN;
+    if (running && mFifo->FifoRoom() >= count) mFifo->FifoWrite(bytes, count);
     mFifo->Unlock();
   }
-  mPort->Notify(mServiceGroup);
+  if (running) mPort->Notify(mServiceGroup);
 }
 
 NTSTATUS CreateMiniportMidi(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_TYPE poolType) {

@@ -142,7 +142,9 @@ NTSTATUS WdmMiniportWave::DataRangeIntersection(ULONG pin, PKSDATARANGE dataRang
   if (outputBufferLength < kExtensibleFormatBytes) return STATUS_BUFFER_TOO_SMALL;
   if (dataRange->FormatSize < sizeof(KSDATARANGE_AUDIO)) return STATUS_NO_MATCH;
   const bool capture = pin == kCapturePin;
-  if (capture ? mCaptureOpen : mRenderOpen) return STATUS_NO_MATCH;
+  // A pin already streaming, or one without a buffer, takes no stream at all.
+  if ((capture ? mCaptureOpen : mRenderOpen) || (capture ? mCaptureDma : mRenderDma) == nullptr)
+    return STATUS_NO_MATCH;
   const auto* client = reinterpret_cast<const KSDATARANGE_AUDIO*>(dataRange);
 
   const ULONG channels = client->MaximumChannels < kMaxChannels ? client->MaximumChannels : kMaxChannels;

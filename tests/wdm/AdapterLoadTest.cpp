@@ -79,6 +79,27 @@ TEST(AdapterLoad, RemovingOnlyTheChildTearsTheAdapterDownAndLeavesTheChildsStack
   rig.Unplug(main);
 }
 
+// Port class attached its device over the child and detaches it at removal; the adapter, which
+// attached nothing, detaches nothing (a second detach is a verifier violation), whichever road
+// the removal comes by.
+TEST(AdapterLoad, RemovalAfterAStopAndRestartDetachesOnlyPortClassesDevice) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  PDEVICE_OBJECT child = rig.ChildOf(main);
+  ASSERT_NE(child, nullptr);
+  ASSERT_TRUE(plat::PnpStopAndRestart(child));
+  rig.Settle();
+  EXPECT_EQ(plat::PnpState(child), plat::DevnodeState::Started);
+  EXPECT_EQ(rig.SubdeviceNames(main), kMainSubdevices);
+  ASSERT_NE(child->AttachedDevice, nullptr);
+  ASSERT_TRUE(plat::PnpQueryRemoveAndRemove(child));
+  rig.Settle();
+  EXPECT_EQ(child->AttachedDevice, nullptr);
+  EXPECT_EQ(plat::ObLookupName(u"\\Device\\QX5310Wdm0"), nullptr);
+  rig.Unplug(main);
+}
+
 TEST(AdapterLoad, AFailedStartIsUndoneByTheRemovalThatFollowsIt) {
   WdmRig rig;
   sim::MainUnit main;

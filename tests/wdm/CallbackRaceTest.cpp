@@ -1,6 +1,7 @@
-// The unit driver's callbacks against the adapter's objects going away, under every interleaving
-// seed: a period callback never notifies a stream that is being closed, and MIDI in never reaches
-// a miniport that removal let go.
+// The unit driver's callbacks against the adapter's objects changing under them, under every
+// interleaving seed: a period callback never notifies a stream that is being closed, MIDI in never
+// reaches a miniport that removal let go, and MIDI in that races the last capture's stop is never
+// read after the next run.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -10,6 +11,7 @@
 #include "sim/units/MainUnit.h"
 #include "tests/support/Seeds.h"
 #include "tests/wdm/WdmRig.h"
+#include "wdm/WdmMiniportMidi.h"
 
 namespace {
 
@@ -148,6 +150,105 @@ TEST(CallbackRace, MidiInNeverReachesAMiniportThatRemovalLetGo) {
     ASSERT_TRUE(plat::PnpQueryRemoveAndRemove(child));
     rig.Quiesce();
     EXPECT_TRUE(rig.SubdeviceNames(main).empty());
+    if (testing::Test::HasFailure()) break;
+  }
+}
+
+// The unit driver's MIDI-in path as the adapter sees it: a DPC that hands the adapter note-ons on
+// cable 0 one after another, letting a waiting thread go on after the first few.
+class MidiInBurst {
+ public:
+  explicit MidiInBurst(QX531PnpDevice* device) : mDevice(device) {
+    KeInitializeDpc(&mDpc, Deliver, this);
+    KeInitializeTimer(&mTimer);
+    KeInitializeEvent(&mUnderWay, NotificationEvent, FALSE);
+    KeInitializeEvent(&mDone, NotificationEvent, FALSE);
+  }
+  ~MidiInBurst() {
+    KeCancelTimer(&mTimer);
+    KeRemoveQueueDpc(&mDpc);
+  }
+
+  // From a thread at PASSIVE_LEVEL: waits until `before` of the `packets` went. The burst comes
+  // from a timer, so that it runs beside the thread rather than on its processor.
+  void Start(ULONG packets, ULONG before) {
+    mPackets = packets;
+    mBefore = before;
+    KeClearEvent(&mUnderWay);
+    KeClearEvent(&mDone);
+    LARGE_INTEGER due;
+    due.QuadPart = -1;
+    KeSetTimer(&mTimer, due, &mDpc);
+    KeWaitForSingleObject(&mUnderWay, Executive, KernelMode, FALSE, nullptr);
+  }
+  void WaitDone() { KeWaitForSingleObject(&mDone, Executive, KernelMode, FALSE, nullptr); }
+
+ private:
+  static void Deliver(PKDPC, PVOID context, PVOID, PVOID) {
+    auto* self = static_cast<MidiInBurst*>(context);
+    for (ULONG n = 0; n < self->mPackets; ++n) {
+      if (n == self->mBefore) KeSetEvent(&self->mUnderWay, IO_NO_INCREMENT, FALSE);
+      self->mDevice->mWdmClient.DeliverMidiIn(0x09903C40);
+    }
+    KeSetEvent(&self->mUnderWay, IO_NO_INCREMENT, FALSE);
+    KeSetEvent(&self->mDone, IO_NO_INCREMENT, FALSE);
+  }
+
+  QX531PnpDevice* mDevice;
+  KDPC mDpc;
+  KTIMER mTimer;
+  KEVENT mUnderWay;
+  KEVENT mDone;
+  ULONG mPackets = 0;
+  ULONG mBefore = 0;
+};
+
+// Port class steps a capture stream, the port's only one, down from run to stop while the unit
+// driver goes on delivering; whatever the interleaving, the ring holds nothing when the stream
+// runs again.
+TEST(CallbackRace, MidiInRacingTheLastCapturesStopIsNeverReadAfterTheNextRun) {
+  constexpr ULONG kMidiCapturePin = 2;
+  constexpr ULONG kRounds = 64;
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    WdmRig rig(seed);
+    sim::MainUnit main;
+    rig.Plug(main);
+    QX531PnpDevice* device = rig.DeviceOf(main);
+    IMiniportMidi* miniport = rig.MidiMiniportOf(main, 0);
+    ASSERT_TRUE(device != nullptr && miniport != nullptr);
+    KSDATAFORMAT format{sizeof(KSDATAFORMAT), 0, 0, 0, KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI,
+                        KSDATAFORMAT_SPECIFIER_NONE};
+    PMINIPORTMIDISTREAM stream = nullptr;
+    PSERVICEGROUP group = nullptr;
+    ASSERT_EQ(miniport->NewStream(&stream, nullptr, NonPagedPool, kMidiCapturePin, TRUE, &format, &group),
+              STATUS_SUCCESS);
+    std::vector<ULONG> stale;
+    bool done = false;
+    {
+      MidiInBurst burst(device);
+      rig.sched.Spawn("audio stack", [&] {
+        UCHAR bytes[WdmMiniportMidi::kFifoBytes];
+        for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) stream->SetState(state);
+        for (ULONG round = 0; round < kRounds; ++round) {
+          burst.Start(8, (seed + round) % 3);
+          for (KSSTATE state : {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP}) stream->SetState(state);
+          burst.WaitDone();
+          for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) stream->SetState(state);
+          ULONG read = 0;
+          stream->Read(bytes, sizeof bytes, &read);
+          if (read != 0) stale.push_back(round);
+        }
+        for (KSSTATE state : {KSSTATE_PAUSE, KSSTATE_ACQUIRE, KSSTATE_STOP}) stream->SetState(state);
+        done = true;
+      });
+      ASSERT_TRUE(rig.sched.RunUntil([&] { return done; }, plat::kNsPerSecond));
+    }
+    stream->Release();
+    if (group != nullptr) group->Release();
+    rig.sched.RunFor(5 * plat::kNsPerMs);
+    EXPECT_TRUE(stale.empty()) << stale.size() << " rounds read input from before the stop, the first "
+                               << (stale.empty() ? 0 : stale[0]);
     if (testing::Test::HasFailure()) break;
   }
 }

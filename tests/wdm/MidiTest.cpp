@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/QX531PnpDevice.h"
+#include "platform/portcls/PortMidi.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/wdm/WdmRig.h"
@@ -230,6 +231,115 @@ TEST(AdapterMidi, InputGoesOnWhileAnyCaptureRunsAndArrivesInWholePackets) {
   ASSERT_EQ(read[0], 0xC3);
   ASSERT_EQ(read.size() % 3, 2u);
   for (size_t i = 2; i < read.size(); i += 3) ASSERT_TRUE(read[i] == 0x93 && read[i + 2] == 0x40) << i << " of " << read.size();
+}
+
+// A render stream of the port's miniport, opened as port class opens one.
+PMINIPORTMIDISTREAM OpenRenderStream(WdmRig& rig, sim::MainUnit& main, ULONG port) {
+  IMiniportMidi* miniport = rig.MidiMiniportOf(main, port);
+  if (miniport == nullptr) return nullptr;
+  KSDATAFORMAT format{sizeof(KSDATAFORMAT), 0, 0, 0, KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI,
+                      KSDATAFORMAT_SPECIFIER_NONE};
+  PMINIPORTMIDISTREAM stream = nullptr;
+  PSERVICEGROUP group = nullptr;
+  EXPECT_EQ(miniport->NewStream(&stream, nullptr, NonPagedPool, kRenderPin, FALSE, &format, &group), STATUS_SUCCESS);
+  EXPECT_EQ(group, nullptr);
+  return stream;
+}
+
+ULONG WriteTo(PMINIPORTMIDISTREAM stream, std::vector<UCHAR> bytes) {
+  ULONG written = 0xFFFFFFFF;
+  EXPECT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), STATUS_SUCCESS);
+  return written;
+}
+
+// After a short write the stream skips the bytes it already parsed; a write no longer than those
+// takes them all and leaves the rest of the skip for the next.
+TEST(AdapterMidi, AWriteNoLongerThanTheBytesAlreadyParsedReportsThemWrittenAndSkipsTheRestNextTime) {
+  RefusingPort port(u"Midi3", 2);
+  ASSERT_NE(port.out, nullptr);
+  PMINIPORTMIDISTREAM stream = OpenRenderStream(port.rig, port.main, 2);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(WriteTo(stream, {0x92, 0x3C, 0x40, 0x82, 0x3C, 0x00}), 0u) << "the note-on was refused";
+  BringBack(port.rig, port.main);
+  EXPECT_EQ(WriteTo(stream, {0x92, 0x3C}), 2u) << "two of the three parsed bytes";
+  EXPECT_EQ(WriteTo(stream, {0x40, 0x82, 0x3C, 0x00}), 4u) << "the third parsed byte skipped, the rest parsed";
+  port.rig.Quiesce();
+  port.sent.insert(port.sent.end(), {0x29923C40, 0x28823C00});
+  EXPECT_EQ(port.main.MidiOutPackets(2), port.sent) << "each event once";
+  stream->Release();
+}
+
+TEST(AdapterMidi, StoppingOneOfTwoRunningCapturesLeavesTheOtherEveryByteTheRingHeld) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi2");
+  std::unique_ptr<plat::KsMidiPin> first = OpenRunning(*filter, kCapturePin);
+  std::unique_ptr<plat::KsMidiPin> second = OpenRunning(*filter, kCapturePin);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  // Enough to fill both pins' buffers and leave some in the ring.
+  std::vector<uint32_t> sent;
+  for (uint32_t n = 0; n < (2 * plat::pc::MidiPin::kQueueBytes + 300) / 3; ++n)
+    sent.push_back(0x19910000 | (n & 0x7F) << 8 | (n >> 7 & 0x7F));
+  for (uint32_t packet : sent) main.SendMidiInPacket(packet);
+  rig.Quiesce();
+  ASSERT_EQ(second->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  std::vector<UCHAR> read = first->Read();
+  const std::vector<UCHAR> other = second->Read();
+  ASSERT_EQ(read.size() + other.size(), 2 * plat::pc::MidiPin::kQueueBytes) << "both pins full";
+  read.insert(read.end(), other.begin(), other.end());
+  // The next packet has the port read the ring again.
+  sent.push_back(0x19917F7F);
+  main.SendMidiInPacket(sent.back());
+  rig.Quiesce();
+  const std::vector<UCHAR> rest = first->Read();
+  read.insert(read.end(), rest.begin(), rest.end());
+  EXPECT_EQ(read, wdmtest::MidiBytesOf(sent));
+}
+
+TEST(AdapterMidi, InputWhileTheCaptureIsPausedIsDropped) {
+  WdmRig rig;
+  sim::MainUnit main;
+  rig.Plug(main);
+  rig.StartMidi(main);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"MidiVP2");
+  std::unique_ptr<plat::KsMidiPin> in = OpenRunning(*filter, kCapturePin);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(in->Leave(KSSTATE_PAUSE), STATUS_SUCCESS);
+  main.SendMidiInPacket(0x69963C40);
+  rig.Quiesce();
+  ASSERT_EQ(in->Run(), STATUS_SUCCESS);
+  main.SendMidiInPacket(0x6CC60500);
+  rig.Quiesce();
+  EXPECT_EQ(in->Read(), (std::vector<UCHAR>{0xC6, 0x05})) << "only what came while it ran";
+}
+
+// A packet that carries no MIDI bytes still has the port read the ring: what waited there
+// arrives, and nothing is added.
+TEST(AdapterMidi, APacketWithoutMidiBytesStillHasThePortReadTheRing) {
+  for (uint32_t codeIndex : {0u, 1u}) {
+    SCOPED_TRACE(codeIndex);
+    WdmRig rig;
+    sim::MainUnit main;
+    rig.Plug(main);
+    rig.StartMidi(main);
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"Midi1");
+    std::unique_ptr<plat::KsMidiPin> in = OpenRunning(*filter, kCapturePin);
+    ASSERT_NE(in, nullptr);
+    std::vector<uint32_t> sent;
+    for (uint32_t n = 0; n < (plat::pc::MidiPin::kQueueBytes + 30) / 3; ++n)
+      sent.push_back(0x09900040 | (n & 0x7F) << 8);
+    for (uint32_t packet : sent) main.SendMidiInPacket(packet);
+    rig.Quiesce();
+    std::vector<UCHAR> read = in->Read();
+    ASSERT_EQ(read.size(), plat::pc::MidiPin::kQueueBytes) << "the pin full, the rest in the ring";
+    main.SendMidiInPacket(codeIndex << 24 | 0x00903C40);
+    rig.Quiesce();
+    const std::vector<UCHAR> rest = in->Read();
+    read.insert(read.end(), rest.begin(), rest.end());
+    EXPECT_EQ(read, wdmtest::MidiBytesOf(sent));
+  }
 }
 
 TEST(AdapterMidi, TwoEventsOfOneRefusedByteWaitAndGoInTheirOrder) {

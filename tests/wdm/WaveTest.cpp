@@ -57,21 +57,21 @@ KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format(USHORT tag, USHORT channels, ULONG rate
   return f;
 }
 
+// Opens a pin with an explicit format, as a client that skipped the intersection would.
+NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
+  auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
+  plat::pc::WavePin* opened = nullptr;
+  const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
+  if (opened != nullptr) {
+    opened->Close();
+    opened->Release();
+  }
+  return status;
+}
+
 class WaveTest : public testing::Test {
  protected:
   void SetUp() override { rig.Plug(main); }
-
-  // Opens a pin with an explicit format, as a client that skipped the intersection would.
-  NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
-    auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
-    plat::pc::WavePin* opened = nullptr;
-    const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
-    if (opened != nullptr) {
-      opened->Close();
-      opened->Release();
-    }
-    return status;
-  }
 
   WdmClientState& Client() { return rig.DeviceOf(main)->mWdmClient; }
 
@@ -375,6 +375,57 @@ TEST_F(WaveTest, APausedPinKeepsItsFramesInWholeFramesOfANewFormat) {
       << "not while it runs";
 }
 
+TEST_F(WaveTest, EachStreamOfAPairKeepsItsOwnWidthAndChannels) {
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveB1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> render =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(1, 16, 16, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  std::unique_ptr<plat::KsWavePin> capture =
+      plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 16, 24, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  ASSERT_EQ(capture->SetFormat(Bytes(Format(WAVE_FORMAT_PCM, 2, 48000, 24, 0))), STATUS_SUCCESS);
+  EXPECT_EQ(render->FramingSize(), rig.DeviceOf(main)->BufferFrames() * 2);
+  EXPECT_EQ(render->BufferSize(), 0x20000u);
+  EXPECT_EQ(capture->BufferSize(), 0x20000u - 0x20000u % 6);
+  ASSERT_EQ(render->Run(), STATUS_SUCCESS);
+  ASSERT_EQ(capture->Run(), STATUS_SUCCESS);
+  EXPECT_EQ(Client().mPins[4][WdmClientState::kRender].format, 0x0101u) << "16-bit mono";
+  EXPECT_EQ(Client().mPins[4][WdmClientState::kCapture].format, 0x1202u) << "24-bit stereo";
+}
+
+TEST_F(WaveTest, AStreamChangesTheRateOnlyWhileNoOtherStreamOfTheAdapterIsOpen) {
+  struct Case {
+    const char* what;
+    const char16_t* other;  // the subdevice of another open stream, if any
+    ULONG otherPin;
+    NTSTATUS status;
+  };
+  const Case cases[] = {
+      {"the only open stream", nullptr, 0, STATUS_SUCCESS},
+      {"the pair's capture open", u"WaveA1", kCapturePin, STATUS_INVALID_PARAMETER},
+      {"another pair's render open", u"WaveC1", kRenderPin, STATUS_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<plat::KsWavePin> pin =
+        plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    std::unique_ptr<plat::KsFilter> otherFilter;
+    std::unique_ptr<plat::KsWavePin> other;
+    if (c.other != nullptr) {
+      otherFilter = rig.Filter(main, c.other);
+      other = plat::KsWavePin::Open(*otherFilter, c.otherPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+      ASSERT_EQ(status, STATUS_SUCCESS);
+    }
+    ASSERT_EQ(rig.DeviceOf(main)->SampleRate(), 48000u);
+    EXPECT_EQ(pin->SetFormat(Bytes(Format(WAVE_FORMAT_PCM, 2, 44100, 16, 0))), c.status);
+    EXPECT_EQ(rig.DeviceOf(main)->SampleRate(), NT_SUCCESS(c.status) ? 44100u : 48000u) << "asked of the unit";
+  }
+}
+
 // Pool that holds no large contiguous buffer: each pair's buffers halve until one can be had, and
 // the unit driver is handed the size allocated.
 TEST(WaveBuffers, EachBufferHalvesDownToFourKilobytesUntilOneCanBeHad) {
@@ -403,8 +454,47 @@ TEST(WaveBuffers, EachBufferHalvesDownToFourKilobytesUntilOneCanBeHad) {
   }
 }
 
-// The first pair's buffers fail at every size: without a render buffer its render pin is refused
-// and its capture pin still opens; without a capture buffer the pair is not registered at all.
+// Pool short of large buffers for the first pair's render buffer only.
+TEST(WaveBuffers, EachDirectionWrapsItsPositionAtItsOwnBuffersSize) {
+  WdmRig rig;
+  sim::MainUnit main;
+  plat::pc::FailDmaBuffersAbove(0x7FFF, 2);
+  rig.Plug(main);
+  plat::pc::FailDmaBuffersAbove(0, 0);
+  const WdmClientState& client = rig.DeviceOf(main)->mWdmClient;
+  EXPECT_EQ(client.mPins[0][WdmClientState::kRender].size, 0x8000u);
+  EXPECT_EQ(client.mPins[0][WdmClientState::kCapture].size, 0x20000u);
+  std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  std::unique_ptr<plat::KsWavePin> render =
+      plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  std::unique_ptr<plat::KsWavePin> capture =
+      plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 16, 16, 48000, 48000), 10, 1 << 20, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(render->BufferSize(), 0x8000u);
+  EXPECT_EQ(capture->BufferSize(), 0x20000u);
+  Period period(rig.DeviceOf(main));
+  ASSERT_EQ(render->Run(), STATUS_SUCCESS);
+  ASSERT_EQ(capture->Run(), STATUS_SUCCESS);
+  const ULONG periods = 2 + 0x8000 / (period.frames * 4);
+  for (ULONG i = 0; i < periods; ++i) period.Once(rig);
+  ULONG renderPosition = 0;
+  ULONG capturePosition = 0;
+  ASSERT_EQ(render->Position(&renderPosition), STATUS_SUCCESS);
+  ASSERT_EQ(capture->Position(&capturePosition), STATUS_SUCCESS);
+  // The render pin's first period pre-rolls; the capture pin records from its first.
+  const ULONG rendered = (periods - 1) * period.frames * 4;
+  const ULONG captured = periods * period.frames * 4;
+  ASSERT_GT(rendered, 0x8000u);
+  ASSERT_LT(captured, 0x20000u);
+  EXPECT_EQ(renderPosition, rendered % 0x8000);
+  EXPECT_EQ(capturePosition, captured);
+}
+
+// The first pair's buffers fail at every size: without a render buffer its render pin matches no
+// format and refuses a stream, and its capture pin still opens; without a capture buffer the pair
+// is not registered at all.
 TEST(WaveBuffers, APinWithoutABufferIsRefusedAndAPairWithoutACaptureBufferIsNotRegistered) {
   struct Case {
     const char* what;
@@ -429,7 +519,9 @@ TEST(WaveBuffers, APinWithoutABufferIsRefusedAndAPairWithoutACaptureBufferIsNotR
     if (!c.registered) continue;
     std::unique_ptr<plat::KsFilter> filter = rig.Filter(main, u"WaveA1");
     EXPECT_EQ(plat::KsWavePin::Open(*filter, kRenderPin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
-    EXPECT_EQ(status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(status, STATUS_NO_MATCH);
+    EXPECT_EQ(OpenWith(*filter, kRenderPin, Format(WAVE_FORMAT_PCM, 2, 48000, 16, 0)), STATUS_INVALID_DEVICE_REQUEST)
+        << "a stream asked for without the intersection";
     EXPECT_NE(plat::KsWavePin::Open(*filter, kCapturePin, Range(2, 16, 16, 48000, 48000), 10, 0, &status), nullptr);
   }
 }

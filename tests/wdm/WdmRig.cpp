@@ -5,6 +5,8 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/PnpManager.h"
 #include "platform/kernel/RegistryHive.h"
+#include "wdm/WdmDevice.h"
+#include "wdm/WdmMiniportMidi.h"
 
 namespace wdmtest {
 
@@ -34,6 +36,18 @@ std::unique_ptr<plat::KsFilter> WdmRig::Filter(const sim::Node& unit, std::u16st
   PDEVICE_OBJECT child = ChildOf(unit);
   if (child == nullptr) return nullptr;
   return plat::KsFilter::Open(child, name, &status);
+}
+
+// The adapter's type information is in its image, not in the test: its members are reached
+// without the sanitiser's type check.
+__attribute__((no_sanitize("vptr"))) IMiniportMidi* WdmRig::MidiMiniportOf(const sim::Node& unit,
+                                                                            ULONG port) const {
+  PDEVICE_OBJECT child = ChildOf(unit);
+  if (child == nullptr || child->AttachedDevice == nullptr || port >= WdmDevice::kMidiPorts) return nullptr;
+  // Port class's device keeps the adapter's device after port class's own part of its extension.
+  WdmDevice* adapter = *reinterpret_cast<WdmDevice**>(static_cast<UCHAR*>(child->AttachedDevice->DeviceExtension) +
+                                                      PORT_CLASS_DEVICE_EXTENSION_SIZE);
+  return adapter != nullptr ? adapter->mMidiMiniports[port] : nullptr;
 }
 
 void WdmRig::StartMidi(const sim::Node& unit) {

@@ -22,6 +22,9 @@ class WdmRig : public drvtest::DriverRig {
   std::unique_ptr<plat::KsFilter> Filter(const sim::Node& unit, std::u16string_view name);
   // MIDI both ways on the unit, as a client of the unit driver asks for it.
   void StartMidi(const sim::Node& unit);
+  // The adapter's MIDI miniport of `port` on the unit, or null: for tests that open a stream of
+  // it directly, as port class does, and call the stream exactly as they choose.
+  IMiniportMidi* MidiMiniportOf(const sim::Node& unit, ULONG port) const;
 };
 
 // The MIDI bytes of USB-MIDI packets, as many as each code index number carries.
