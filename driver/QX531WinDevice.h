@@ -267,6 +267,8 @@ class QX531WinDevice : public QX531Device, public ClientPort {
   void WriteAsioAddresses(const AsioCreateBuffersRequest64& in, bool caller32, void* buffer) const;
   int32_t AsioDisposeBuffers(PFILE_OBJECT caller);
   void UnmapAsioBuffers();
+  int32_t SetSessionWord(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength, bool (*accepted)(uint32_t),
+                         void (QX531WinDevice::*apply)(uint32_t));
   int32_t AsioSetClockSource(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength);
   int32_t AsioGetClockState(PFILE_OBJECT caller, void* buffer, uint32_t outputLength, uint32_t* bytesReturned);
   int32_t AsioSetSampleRate(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength);

@@ -378,23 +378,32 @@ void QX531WinDevice::UnmapAsioBuffers() {
 }
 
 // The clock and the rate belong to the session while it lasts: another file object may not change
-// them under it.
-int32_t QX531WinDevice::AsioSetClockSource(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength) {
+// them under it. A request without its word changes nothing and succeeds.
+int32_t QX531WinDevice::SetSessionWord(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength,
+                                       bool (*accepted)(uint32_t), void (QX531WinDevice::*apply)(uint32_t)) {
   PAGED_CODE();
   KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
   int32_t result = kQX531Success;
   if (AsioOwnedByOther(caller)) {
     result = kAsioSessionBusy;
   } else if (inputLength == sizeof(uint32_t)) {
-    uint32_t source;
-    std::memcpy(&source, buffer, sizeof source);
-    if (source < kAsioClockInternal || source > kAsioClockLast)
-      result = kQX531Failure;
+    uint32_t word;
+    std::memcpy(&word, buffer, sizeof word);
+    if (accepted(word))
+      (this->*apply)(word);
     else
-      SetClockSource(source);
+      result = kQX531Failure;
   }
   KeReleaseMutex(mAsioMutex.Get(), FALSE);
   return result;
+}
+
+int32_t QX531WinDevice::AsioSetClockSource(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength) {
+  PAGED_CODE();
+  return SetSessionWord(
+      caller, buffer, inputLength,
+      [](uint32_t source) { return source >= kAsioClockInternal && source <= kAsioClockLast; },
+      &QX531WinDevice::SetClockSource);
 }
 
 // The reset request is the session's: told to, and taken back by, its owner (or any caller while
@@ -414,25 +423,12 @@ int32_t QX531WinDevice::AsioGetClockState(PFILE_OBJECT caller, void* buffer, uin
   return kQX531Success;
 }
 
-// The rate is kept for the next start of the driver as well.
 int32_t QX531WinDevice::AsioSetSampleRate(PFILE_OBJECT caller, const void* buffer, uint32_t inputLength) {
   PAGED_CODE();
-  KeWaitForSingleObject(mAsioMutex.Get(), Executive, KernelMode, FALSE, nullptr);
-  int32_t result = kQX531Success;
-  if (AsioOwnedByOther(caller)) {
-    result = kAsioSessionBusy;
-  } else if (inputLength == sizeof(uint32_t)) {
-    uint32_t rate;
-    std::memcpy(&rate, buffer, sizeof rate);
-    if (IsSampleRate(rate))
-      StoreSampleRate(rate);
-    else
-      result = kQX531Failure;
-  }
-  KeReleaseMutex(mAsioMutex.Get(), FALSE);
-  return result;
+  return SetSessionWord(caller, buffer, inputLength, IsSampleRate, &QX531WinDevice::StoreSampleRate);
 }
 
+// The rate is kept for the next start of the driver as well.
 void QX531WinDevice::StoreSampleRate(uint32_t rate) {
   PAGED_CODE();
   SetSampleRate(rate);
