@@ -249,7 +249,7 @@ HANDLE PsGetProcessId(PEPROCESS Process) {
 }
 
 VOID KeStackAttachProcess(PRKPROCESS Process, PRKAPC_STATE ApcState) {
-  plat::CheckIrqlAtMost(DISPATCH_LEVEL, "KeStackAttachProcess");
+  plat::CheckIrqlAtMost(APC_LEVEL, "KeStackAttachProcess");
   plat::Process* process = plat::ProcessOf(Process);
   if (process == nullptr || plat::ObReferenceCount(process) <= 0)
     plat::Violation("KeStackAttachProcess to a process object nobody references");
@@ -264,6 +264,7 @@ VOID KeStackAttachProcess(PRKPROCESS Process, PRKAPC_STATE ApcState) {
 }
 
 VOID KeUnstackDetachProcess(PRKAPC_STATE ApcState) {
+  plat::CheckIrqlAtMost(APC_LEVEL, "KeUnstackDetachProcess");
   plat::Scheduler& s = plat::Scheduler::Current();
   const plat::Process* attached = plat::ProcessOf(static_cast<PEPROCESS>(ApcState->Process));
   if (ApcState->Thread != KeGetCurrentThread() || s.CurrentAttachment() != attached)

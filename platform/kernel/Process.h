@@ -49,7 +49,7 @@ using PKAPC_STATE = KAPC_STATE*;
 using PRKAPC_STATE = KAPC_STATE*;
 using PRKPROCESS = EPROCESS*;
 
-// Up to DISPATCH_LEVEL. The current thread works in the address space (mappings, handle table) of
+// Up to APC_LEVEL. The current thread works in the address space (mappings, handle table) of
 // `Process`, which must not have ended and must be referenced by the caller, until the matching
 // detach; attaches nest and are undone in reverse order on the thread that made them.
 VOID KeStackAttachProcess(PRKPROCESS Process, PRKAPC_STATE ApcState);
