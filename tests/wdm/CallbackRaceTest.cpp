@@ -71,18 +71,7 @@ class PeriodClock {
   ULONG mLagging = WdmClientState::kPins;
 };
 
-KSDATARANGE_AUDIO Stereo16() {
-  KSDATARANGE_AUDIO r{};
-  r.DataRange.FormatSize = sizeof r;
-  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-  r.MaximumChannels = 2;
-  r.MinimumBitsPerSample = r.MaximumBitsPerSample = 16;
-  r.MinimumSampleFrequency = 44100;
-  r.MaximumSampleFrequency = 96000;
-  return r;
-}
+KSDATARANGE_AUDIO Stereo16() { return wdmtest::PcmRange(2, 16, 16, 44100, 96000); }
 
 TEST(CallbackRace, APeriodCallbackNeverNotifiesAStreamBeingClosed) {
   for (uint64_t seed : qxtest::InterleavingSeeds(16)) {

@@ -74,17 +74,7 @@ const Protocol kProtocols[] = {
      {0x90, 60, 0}},
 };
 
-KSDATARANGE_AUDIO Stereo16() {
-  KSDATARANGE_AUDIO r{};
-  r.DataRange.FormatSize = sizeof r;
-  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-  r.MaximumChannels = 2;
-  r.MinimumBitsPerSample = r.MaximumBitsPerSample = 16;
-  r.MinimumSampleFrequency = r.MaximumSampleFrequency = kRate;
-  return r;
-}
+KSDATARANGE_AUDIO Stereo16() { return wdmtest::PcmRange(2, 16, 16, kRate, kRate); }
 
 // The protocol chosen as the panel chooses it: a settings request to a unit, which every unit
 // takes.

@@ -25,17 +25,7 @@ constexpr ULONG kMidiCapturePin = 2;
 constexpr ULONG kRate = 48000;
 constexpr uint32_t kSurfaceControlChange = 0x4B'B0'07'05;  // cable 4: "MidiC"
 
-KSDATARANGE_AUDIO Stereo16() {
-  KSDATARANGE_AUDIO r{};
-  r.DataRange.FormatSize = sizeof r;
-  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-  r.MaximumChannels = 2;
-  r.MinimumBitsPerSample = r.MaximumBitsPerSample = 16;
-  r.MinimumSampleFrequency = r.MaximumSampleFrequency = kRate;
-  return r;
-}
+KSDATARANGE_AUDIO Stereo16() { return wdmtest::PcmRange(2, 16, 16, kRate, kRate); }
 
 size_t PoolOutsideThreads() {
   size_t allocations = 0;

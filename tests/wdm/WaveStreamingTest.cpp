@@ -24,17 +24,7 @@ const char16_t* const kPairNames[kPairs] = {u"WaveA1", u"WaveA2", u"WaveA3", u"W
                                             u"WaveB2", u"WaveB3", u"WaveB4", u"WaveC1"};
 constexpr ULONG kWidths[] = {16, 24, 32};
 
-KSDATARANGE_AUDIO Exactly(ULONG rate, ULONG bits) {
-  KSDATARANGE_AUDIO r{};
-  r.DataRange.FormatSize = sizeof r;
-  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-  r.MaximumChannels = 2;
-  r.MinimumBitsPerSample = r.MaximumBitsPerSample = bits;
-  r.MinimumSampleFrequency = r.MaximumSampleFrequency = rate;
-  return r;
-}
+KSDATARANGE_AUDIO Exactly(ULONG rate, ULONG bits) { return wdmtest::PcmRange(2, bits, bits, rate, rate); }
 
 // The played sample of frame f of channel c of pair k, as a 32-bit value naming all three; a pin
 // of `bits` plays its top bits.

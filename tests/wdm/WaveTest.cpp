@@ -23,19 +23,7 @@ constexpr ULONG kRenderPin = 2;
 const char16_t* const kPairs[] = {u"WaveA1", u"WaveA2", u"WaveA3", u"WaveA4", u"WaveB1",
                                   u"WaveB2", u"WaveB3", u"WaveB4", u"WaveC1"};
 
-KSDATARANGE_AUDIO Range(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate, ULONG maxRate) {
-  KSDATARANGE_AUDIO r{};
-  r.DataRange.FormatSize = sizeof r;
-  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-  r.MaximumChannels = channels;
-  r.MinimumBitsPerSample = minBits;
-  r.MaximumBitsPerSample = maxBits;
-  r.MinimumSampleFrequency = minRate;
-  r.MaximumSampleFrequency = maxRate;
-  return r;
-}
+constexpr auto Range = wdmtest::PcmRange;
 
 KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format(USHORT tag, USHORT channels, ULONG rate, USHORT bits, ULONG mask) {
   KSDATAFORMAT_WAVEFORMATEXTENSIBLE f{};

@@ -57,6 +57,20 @@ void WdmRig::StartMidi(const sim::Node& unit) {
   Quiesce();
 }
 
+KSDATARANGE_AUDIO PcmRange(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate, ULONG maxRate) {
+  KSDATARANGE_AUDIO r{};
+  r.DataRange.FormatSize = sizeof r;
+  r.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+  r.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  r.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+  r.MaximumChannels = channels;
+  r.MinimumBitsPerSample = minBits;
+  r.MaximumBitsPerSample = maxBits;
+  r.MinimumSampleFrequency = minRate;
+  r.MaximumSampleFrequency = maxRate;
+  return r;
+}
+
 std::vector<UCHAR> MidiBytesOf(const std::vector<uint32_t>& packets) {
   static constexpr int kBytes[16] = {0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
   std::vector<UCHAR> bytes;

@@ -27,6 +27,9 @@ class WdmRig : public drvtest::DriverRig {
   IMiniportMidi* MidiMiniportOf(const sim::Node& unit, ULONG port) const;
 };
 
+// A PCM data range as the audio stack offers it in an intersection.
+KSDATARANGE_AUDIO PcmRange(ULONG channels, ULONG minBits, ULONG maxBits, ULONG minRate, ULONG maxRate);
+
 // The MIDI bytes of USB-MIDI packets, as many as each code index number carries.
 std::vector<UCHAR> MidiBytesOf(const std::vector<uint32_t>& packets);
 
