@@ -284,6 +284,7 @@ uint32_t Scheduler::SpawnIn(void* owner, KPROCESSOR_MODE mode, std::string name,
       raw->started = true;
       raw->body();
       if (tlIrql != PASSIVE_LEVEL) Violation("thread '" + raw->name + "' ended above PASSIVE_LEVEL");
+      if (raw->attached != nullptr) Violation("thread '" + raw->name + "' ended attached to another process");
     }
     raw->state = Thread::State::Done;
     GiveBaton(host);
@@ -374,7 +375,11 @@ void Scheduler::ParkIfKilled(Thread* self, bool abortable) {
 
 void Scheduler::EnterDriver() { ++Self()->inDriver; }
 
-void Scheduler::LeaveDriver() { --Self()->inDriver; }
+void Scheduler::LeaveDriver() {
+  Thread* self = Self();
+  if (--self->inDriver == 0 && self->attached != nullptr)
+    Violation("'" + self->name + "' returned from the kernel still attached to another process");
+}
 
 std::string Scheduler::CurrentThreadName() const { return Self()->name; }
 PKTHREAD Scheduler::CurrentKThread() const { return reinterpret_cast<PKTHREAD>(Self()); }

@@ -283,4 +283,56 @@ TEST_F(Processes, AMappingLeftAfterCleanupAndMappingsMadeOrUndoneOutsideTheirPro
   iotest::DeleteDevice(dev);
 }
 
+TEST_F(Processes, AnAttachedThreadWorksInThatProcessUntilItDetachesInOrderAndNeverLeavesTheKernelAttached) {
+  KEVENT release;
+  KeInitializeEvent(&release, NotificationEvent, FALSE);
+  plat::Process* owner = plat::StartProcess("owner.exe", 64, [&] {
+    KeWaitForSingleObject(&release, Executive, UserMode, FALSE, nullptr);
+    return 0u;
+  });
+  const PEPROCESS target = plat::EprocessOf(owner);
+  plat::Process* attached = nullptr;
+  plat::Process* detached = nullptr;
+  std::string fromOtherThread, leftAttached;
+  KAPC_STATE kept{};
+  KEVENT keptReady, strangerDone;
+  KeInitializeEvent(&keptReady, NotificationEvent, FALSE);
+  KeInitializeEvent(&strangerDone, NotificationEvent, FALSE);
+  sched.Spawn("stranger", [&] {
+    KeWaitForSingleObject(&keptReady, Executive, KernelMode, FALSE, nullptr);
+    fromOtherThread = plat::ExpectViolation([&] { KeUnstackDetachProcess(&kept); });
+    KeSetEvent(&strangerDone, 0, FALSE);
+  });
+  sched.Spawn("attacher", [&] {
+    KAPC_STATE state;
+    KeStackAttachProcess(target, &state);
+    attached = plat::CurrentProcess();
+    KeUnstackDetachProcess(&state);
+    detached = plat::CurrentProcess();
+    KeStackAttachProcess(target, &kept);
+    KeSetEvent(&keptReady, 0, FALSE);
+    KeWaitForSingleObject(&strangerDone, Executive, KernelMode, FALSE, nullptr);
+    KeUnstackDetachProcess(&kept);
+    sched.EnterDriver();
+    KeStackAttachProcess(target, &state);
+    leftAttached = plat::ExpectViolation([&] { sched.LeaveDriver(); });
+    KeUnstackDetachProcess(&state);
+  });
+  sched.RunUntilIdle();
+  EXPECT_EQ(attached, owner);
+  EXPECT_TRUE(detached != nullptr && detached->IsSystem());
+  EXPECT_NE(fromOtherThread.find("on another thread"), std::string::npos) << fromOtherThread;
+  EXPECT_NE(leftAttached.find("still attached"), std::string::npos) << leftAttached;
+  KeSetEvent(&release, 0, FALSE);
+  plat::WaitProcess(owner);
+  std::string ended;
+  sched.Spawn("late", [&] {
+    KAPC_STATE state;
+    ended = plat::ExpectViolation([&] { KeStackAttachProcess(target, &state); });
+  });
+  sched.RunUntilIdle();
+  EXPECT_NE(ended.find("which has ended"), std::string::npos) << ended;
+  plat::ReleaseProcess(owner);
+}
+
 }  // namespace
