@@ -28,7 +28,6 @@ inline bool IS_INTRESOURCE(const void* name) { return (reinterpret_cast<ULONG_PT
 #define RT_GROUP_CURSOR MAKEINTRESOURCEA(12)
 #define RT_GROUP_ICON MAKEINTRESOURCEA(14)
 #define RT_VERSION MAKEINTRESOURCEA(16)
-#define RT_DLGINIT MAKEINTRESOURCEA(240)
 #define RT_MANIFEST MAKEINTRESOURCEA(24)
 
 // The system's own cursors and icons, loaded with a null module.
@@ -426,7 +425,7 @@ constexpr int GWLP_ID = -12;
 constexpr int DWLP_MSGRESULT = 0;
 constexpr int DWLP_DLGPROC = DWLP_MSGRESULT + static_cast<int>(sizeof(LRESULT));
 constexpr int DWLP_USER = DWLP_DLGPROC + static_cast<int>(sizeof(DLGPROC));
-constexpr int DLGWINDOWEXTRA = 30;
+constexpr int DLGWINDOWEXTRA = sizeof(void*) == 8 ? 48 : 30;
 constexpr int GCLP_MENUNAME = -8;
 constexpr int GCLP_HBRBACKGROUND = -10;
 constexpr int GCLP_HCURSOR = -12;
@@ -521,8 +520,10 @@ constexpr UINT QS_TIMER = 0x0010;
 constexpr UINT QS_PAINT = 0x0020;
 constexpr UINT QS_SENDMESSAGE = 0x0040;
 constexpr UINT QS_HOTKEY = 0x0080;
+constexpr UINT QS_ALLPOSTMESSAGE = 0x0100;
+constexpr UINT QS_RAWINPUT = 0x0400;
 constexpr UINT QS_MOUSE = QS_MOUSEMOVE | QS_MOUSEBUTTON;
-constexpr UINT QS_INPUT = QS_MOUSE | QS_KEY;
+constexpr UINT QS_INPUT = QS_MOUSE | QS_KEY | QS_RAWINPUT;
 constexpr UINT QS_ALLEVENTS = QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY;
 constexpr UINT QS_ALLINPUT = QS_ALLEVENTS | QS_SENDMESSAGE;
 
