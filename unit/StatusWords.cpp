@@ -11,7 +11,7 @@ void StatusWords::SetSlot(uint32_t slot, uint16_t value) {
 
 // The unit sends its words in turn, so a run normally carries consecutive indexes: the values are
 // then the words in rotated order and go in as two moves. Any other run is stored pair by pair.
-void StatusWords::Take(const uint32_t* index, const uint32_t* value, uint32_t count) {
+void StatusWords::Take(const uint32_t* __restrict index, const uint32_t* __restrict value, uint32_t count) {
   if (count == 0) return;
   constexpr uint32_t kIndexMask = kWords - 1;
   const uint32_t first = index[0];
@@ -20,8 +20,9 @@ void StatusWords::Take(const uint32_t* index, const uint32_t* value, uint32_t co
   if (stray == 0 && count <= kWords) {
     const uint32_t start = first & kIndexMask;
     const uint32_t head = std::min(count, kWords - start);
-    std::copy(value, value + head, mWords + start);
-    std::copy(value + head, value + count, mWords);
+    uint32_t* __restrict words = mWords;
+    for (uint32_t i = 0; i < head; ++i) words[start + i] = value[i];
+    for (uint32_t i = head; i < count; ++i) words[i - head] = value[i];
     return;
   }
   for (uint32_t i = 0; i < count; ++i) mWords[index[i] & kIndexMask] = value[i];
