@@ -162,6 +162,7 @@ struct LoadedDriver {
 struct UserImage {
   Mapping image;
   ULONG references;
+  bool program = false;  // the process's program: never freed before the process ends
 };
 
 // The machine's loads; a new machine starts with none.
@@ -291,7 +292,7 @@ bool LdrFreeImage(const ProcessKey& process, void* module, ULONG* error) {
     *error = kLdrErrorInvalidHandle;
     return false;
   }
-  if (--it->references > 0) return true;
+  if (it->program || --it->references > 0) return true;
   if (auto entry = reinterpret_cast<DllEntry>(Export(it->image, "DllMain"))) entry(module, kDllProcessDetach, nullptr);
   auto& now = ImagesOf(process);
   it = FindByBase(now, module);
@@ -324,6 +325,42 @@ std::vector<std::u16string> LdrLoadedImages(const ProcessKey& process) {
   std::vector<std::u16string> names;
   for (const UserImage& loaded : ImagesOf(process)) names.push_back(loaded.image.name);
   return names;
+}
+
+ULONG LdrCheckProgram(std::u16string_view name, ULONG bits) {
+  std::filesystem::path file = FindImageFile(name);
+  if (file.empty()) return kLdrErrorFileNotFound;
+  return ImageMachine(file) == (bits == 32 ? kMachineI386 : kMachineAmd64) ? 0 : kLdrErrorBadExeFormat;
+}
+
+void* LdrLoadProgram(const ProcessKey& process, std::u16string_view name, ULONG* error) {
+  CheckIrqlAtMost(PASSIVE_LEVEL, "starting a program");
+  if (!ImagesOf(process).empty()) Violation("a process maps its program before any other image");
+  Mapping image;
+  MapResult mapped = Map(name, process.bits == 32 ? kMachineI386 : kMachineAmd64, &image);
+  if (mapped != MapResult::Mapped) {
+    *error = mapped == MapResult::Missing ? kLdrErrorFileNotFound : kLdrErrorBadExeFormat;
+    return nullptr;
+  }
+  void* start = Export(image, kProgramEntry);
+  if (start == nullptr) {
+    Unmap(image);
+    *error = kLdrErrorBadExeFormat;
+    return nullptr;
+  }
+  ImagesOf(process).push_back(UserImage{std::move(image), 1, true});
+  return start;
+}
+
+void* LdrProgramImage(const ProcessKey& process) {
+  const auto& images = ImagesOf(process);
+  return !images.empty() && images.front().program ? images.front().image.base : nullptr;
+}
+
+std::u16string LdrImageName(const ProcessKey& process, void* module) {
+  auto& images = ImagesOf(process);
+  auto it = FindByBase(images, module);
+  return module != nullptr && it != images.end() ? it->image.name : std::u16string();
 }
 
 void LdrEndProcess(const ProcessKey& process, ProcessEnd how) {
