@@ -13,9 +13,6 @@ char** __argv = nullptr;
 
 namespace {
 
-// The first show command of a program started without one.
-constexpr int kShowNormal = 1;
-
 std::vector<std::string> gArguments;
 std::vector<char*> gArgumentVector;
 
@@ -29,5 +26,6 @@ extern "C" QX_IMAGE_EXPORT DWORD WinMainCRTStartup() {
   __argc = static_cast<int>(gArguments.size());
   __argv = gArgumentVector.data();
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  return static_cast<DWORD>(WinMain(instance, nullptr, const_cast<LPSTR>(plat::crt::ArgumentsAfterProgramName(line)), kShowNormal));
+  LPSTR rest = const_cast<LPSTR>(plat::crt::ArgumentsAfterProgramName(line));
+  return static_cast<DWORD>(WinMain(instance, nullptr, rest, SW_SHOWNORMAL));
 }

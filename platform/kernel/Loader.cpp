@@ -117,7 +117,10 @@ struct Mapping {
   std::string copy;
   void* handle = nullptr;
   void* base = nullptr;
+  uint64_t loadId = 0;
 };
+
+uint64_t NextLoadId();
 
 enum class MapResult { Mapped, Missing, OtherMachine };
 
@@ -130,7 +133,7 @@ MapResult Map(std::u16string_view name, uint16_t machine, Mapping* out) {
   if (handle == nullptr) Violation("the image " + file.string() + " cannot be mapped: " + dlerror());
   link_map* map = nullptr;
   dlinfo(handle, RTLD_DI_LINKMAP, &map);
-  *out = Mapping{Widen(file.filename().string()), copy, handle, reinterpret_cast<void*>(map->l_addr)};
+  *out = Mapping{Widen(file.filename().string()), copy, handle, reinterpret_cast<void*>(map->l_addr), NextLoadId()};
   return MapResult::Mapped;
 }
 
@@ -168,6 +171,7 @@ struct UserImage {
 // The machine's loads; a new machine starts with none.
 struct LoaderState {
   uint64_t scheduler = 0;
+  uint64_t loads = 0;
   std::vector<LoadedDriver> drivers;
   std::map<uint64_t, std::vector<UserImage>> processes;
 };
@@ -182,6 +186,8 @@ LoaderState& L() {
   }
   return state;
 }
+
+uint64_t NextLoadId() { return ++L().loads; }
 
 std::vector<UserImage>& ImagesOf(const ProcessKey& process) {
   if (process.bits != 32 && process.bits != 64) Violation("a process of " + std::to_string(process.bits) + " bits");
@@ -361,6 +367,12 @@ std::u16string LdrImageName(const ProcessKey& process, void* module) {
   auto& images = ImagesOf(process);
   auto it = FindByBase(images, module);
   return module != nullptr && it != images.end() ? it->image.name : std::u16string();
+}
+
+uint64_t LdrImageLoadId(const ProcessKey& process, void* module) {
+  auto& images = ImagesOf(process);
+  auto it = FindByBase(images, module);
+  return module != nullptr && it != images.end() ? it->image.loadId : 0;
 }
 
 void LdrEndProcess(const ProcessKey& process, ProcessEnd how) {

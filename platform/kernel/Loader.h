@@ -92,6 +92,10 @@ void* LdrLoadProgram(const ProcessKey& process, std::u16string_view name, ULONG*
 void* LdrProgramImage(const ProcessKey& process);
 // The file name of an image loaded in `process` ("QX5310Panel.exe"), empty for a handle of none.
 std::u16string LdrImageName(const ProcessKey& process, void* module);
+// A number for this one load of an image, unique on the machine: what is kept of an image (its
+// compiled resources) is kept by it, so that a later load at the same address never sees it. 0 for
+// a handle of no image loaded in `process`.
+uint64_t LdrImageLoadId(const ProcessKey& process, void* module);
 
 // The end of a process: every image it still has goes, newest first. A process that exits calls
 // each DllMain with process detach (reserved non-null); one that is terminated runs no code of

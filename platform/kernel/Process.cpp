@@ -136,7 +136,8 @@ Process* ProcessOf(PEPROCESS process) { return reinterpret_cast<Process*>(proces
 PEPROCESS EprocessOf(Process* process) { return reinterpret_cast<PEPROCESS>(process); }
 
 Process* SystemProcess() {
-  static Process* system = new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", "", 64, true);
+  static Process* system =
+      new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", "", 64, true);
   return system;
 }
 

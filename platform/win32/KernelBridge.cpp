@@ -283,6 +283,8 @@ void* ProgramImage() { return LdrProgramImage(KeyOf(CurrentProcess())); }
 
 std::u16string ImageFileName(void* module) { return LdrImageName(KeyOf(CurrentProcess()), module); }
 
+uint64_t ImageLoadId(void* module) { return LdrImageLoadId(KeyOf(CurrentProcess()), module); }
+
 const char* CommandLine() { return CurrentProcess()->CommandLine().c_str(); }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(PsGetCurrentThreadId())); }

@@ -47,6 +47,8 @@ void* FindImage(std::u16string_view name);
 void* ProgramImage();
 // The file name of an image of the calling process ("X.exe"); empty for a handle of none.
 std::u16string ImageFileName(void* module);
+// What this one load of an image of the calling process is known by on the machine; 0 for none.
+uint64_t ImageLoadId(void* module);
 // The calling process's command line, for as long as the process lives.
 const char* CommandLine();
 
