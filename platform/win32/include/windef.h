@@ -7,6 +7,11 @@
 
 #include "wintypes.h"
 
+// Calling conventions: one convention on this machine's processors, so each names nothing.
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
 struct HWND__;
 using HWND = HWND__*;
 struct HDC__;
@@ -49,6 +54,7 @@ using LPCOLORREF = DWORD*;
 using LPINT = int*;
 using LPWORD = WORD*;
 using LPLONG = LONG*;
+using PDWORD_PTR = DWORD_PTR*;
 
 constexpr WORD LOWORD(DWORD_PTR l) { return static_cast<WORD>(l & 0xFFFF); }
 constexpr WORD HIWORD(DWORD_PTR l) { return static_cast<WORD>((l >> 16) & 0xFFFF); }
@@ -60,9 +66,15 @@ constexpr WORD MAKEWORD(DWORD_PTR low, DWORD_PTR high) {
 constexpr LONG MAKELONG(DWORD_PTR low, DWORD_PTR high) {
   return static_cast<LONG>(static_cast<DWORD>((low & 0xFFFF) | ((high & 0xFFFF) << 16)));
 }
-constexpr WPARAM MAKEWPARAM(DWORD_PTR low, DWORD_PTR high) { return static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(low, high))); }
-constexpr LPARAM MAKELPARAM(DWORD_PTR low, DWORD_PTR high) { return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high))); }
-constexpr LRESULT MAKELRESULT(DWORD_PTR low, DWORD_PTR high) { return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high))); }
+constexpr WPARAM MAKEWPARAM(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
+constexpr LPARAM MAKELPARAM(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
+constexpr LRESULT MAKELRESULT(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high)));
+}
 
 struct POINT {
   LONG x;
