@@ -5,6 +5,7 @@
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/include/windows.h"
+#include "platform/kernel/WideText.h"
 
 namespace bridge = plat::win32;
 
@@ -73,7 +74,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     tlLastError = ERROR_PATH_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
-  std::u16string wide = bridge::Widen(lpFileName);
+  plat::WideString wide(bridge::Widen(lpFileName));
   return CreateFileW(wide.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
                      dwFlagsAndAttributes, hTemplateFile);
 }
@@ -245,7 +246,7 @@ HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return LoadImageNamed(lpLibFileName);
+  return LoadImageNamed(plat::U16(lpLibFileName));
 }
 
 BOOL FreeLibrary(HMODULE hLibModule) {
@@ -269,7 +270,7 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
 }
 
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
-  void* module = lpModuleName != nullptr ? bridge::FindImage(lpModuleName) : bridge::ProgramImage();
+  void* module = lpModuleName != nullptr ? bridge::FindImage(plat::U16(lpModuleName)) : bridge::ProgramImage();
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
   return static_cast<HMODULE>(module);
 }
