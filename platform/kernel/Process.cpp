@@ -7,6 +7,7 @@
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -32,8 +33,6 @@ OBJECT_TYPE gProcessType{{"Process", PoolTag("Proc"), DeleteProcessBody, nullptr
 OBJECT_TYPE gThreadType{{"Thread", PoolTag("Thre"), DeleteThreadBody, nullptr}};
 POBJECT_TYPE gProcessTypePointer = &gProcessType;
 POBJECT_TYPE gThreadTypePointer = &gThreadType;
-
-thread_local ThreadObject* tlThreadObject = nullptr;
 
 // Process and thread ids share one space, multiples of 4 as Windows hands them out; each machine
 // starts again.
@@ -151,7 +150,7 @@ Process* CurrentProcess() {
   return owner != nullptr ? static_cast<Process*>(owner) : SystemProcess();
 }
 
-ThreadObject* CurrentThreadObject() { return tlThreadObject; }
+ThreadObject* CurrentThreadObject() { return static_cast<ThreadObject*>(CurrentThreadState().threadObject); }
 
 namespace {
 
@@ -208,10 +207,10 @@ ThreadObject* StartThread(Process* process, std::string name, std::function<ULON
   ObReferenceObject(t);  // while it runs
   ProcessAccess::Threads(process).push_back(t);
   Scheduler::Current().SpawnIn(process, UserMode, std::move(name), [t, body = std::move(body)] {
-    tlThreadObject = t;
+    CurrentThreadState().threadObject = t;
     t->thread = KeGetCurrentThread();
     ULONG code = body();
-    tlThreadObject = nullptr;
+    CurrentThreadState().threadObject = nullptr;
     Stopped(t, code);
   });
   return t;

@@ -205,6 +205,7 @@ NTSTATUS KsMidiPin::Leave(KSSTATE state) {
 }
 
 KSSTATE KsMidiPin::State() const { return mPin->State(); }
+void KsMidiPin::SignalReads(PKEVENT event) { mPin->SetReadEvent(event); }
 bool KsMidiPin::Write(const std::vector<UCHAR>& bytes, NTSTATUS* status) {
   NTSTATUS result = mPin->Write(bytes.data(), static_cast<ULONG>(bytes.size()));
   if (status != nullptr) *status = result;

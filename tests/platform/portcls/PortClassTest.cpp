@@ -328,6 +328,42 @@ TEST_F(PortClass, MidiPassesBothWaysThroughNotifyServiceAndRead) {
   EXPECT_GE(Dword(u"MidiServices"), 4u);
 }
 
+// A client waits for a capture pin's bytes, as on a pending read, instead of looking again and
+// again.
+TEST_F(PortClass, AMidiCapturePinSetsItsClientsEventWhenBytesComeInAndOnlyThen) {
+  Plug();
+  auto filter = Filter(u"Midi");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  auto out = plat::KsMidiPin::Open(*filter, testadapter::kMidiRenderPin, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  auto in = plat::KsMidiPin::Open(*filter, testadapter::kMidiCapturePin, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  KEVENT arrived;
+  KeInitializeEvent(&arrived, SynchronizationEvent, FALSE);
+  in->SignalReads(&arrived);
+  ASSERT_EQ(out->Run(), STATUS_SUCCESS);
+  ASSERT_EQ(in->Run(), STATUS_SUCCESS);
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_EQ(KeReadStateEvent(&arrived), 0) << "nothing came in";
+  const std::vector<UCHAR> sent = {0x90, 0x40, 0x7F};
+  ASSERT_TRUE(out->Write(sent));
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_NE(KeReadStateEvent(&arrived), 0);
+  KeClearEvent(&arrived);
+  EXPECT_EQ(in->Read(), sent);
+  in->SignalReads(nullptr);
+  ASSERT_TRUE(out->Write(sent));
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_EQ(KeReadStateEvent(&arrived), 0) << "the client no longer asked for it";
+  EXPECT_EQ(in->Read(), sent);
+  ASSERT_EQ(in->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  ASSERT_EQ(out->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  in.reset();
+  out.reset();
+  filter.reset();
+  Unplug();
+}
+
 TEST_F(PortClass, TopologyNodePropertiesAnswerGetSetAndBasicSupport) {
   Plug();
   auto filter = Filter(u"Topology");
