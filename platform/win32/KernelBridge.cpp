@@ -287,6 +287,36 @@ void DebugOutput(std::string_view text) { CurrentProcess()->DebugOutput().append
 
 uint64_t NowMs() { return static_cast<uint64_t>(Scheduler::Current().Now() / kNsPerMs); }
 
+void* NewSignal() {
+  auto* event = new KEVENT;
+  KeInitializeEvent(event, SynchronizationEvent, FALSE);
+  return event;
+}
+
+void RaiseSignal(void* signal) { KeSetEvent(static_cast<PKEVENT>(signal), IO_NO_INCREMENT, FALSE); }
+
+Status WaitSignal(void* signal, int64_t timeoutMs) {
+  Service service;
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -timeoutMs * 10000;
+  return KeWaitForSingleObject(signal, UserRequest, UserMode, FALSE, timeoutMs < 0 ? nullptr : &timeout);
+}
+
+void FreeSignal(void* signal) { delete static_cast<PKEVENT>(signal); }
+
+uint64_t MachineSerial() { return Scheduler::Current().Serial(); }
+
+bool OnHost() { return Scheduler::Current().CurrentThreadId() == 0; }
+
+bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs) {
+  Scheduler& s = Scheduler::Current();
+  return s.RunUntil(done, s.Now() + static_cast<VTime>(limitMs) * kNsPerMs);
+}
+
+void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook) {
+  SetUserEndHook([hook = std::move(hook)](ULONG processId, ULONG threadId) { hook(processId, threadId); });
+}
+
 Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool create, void** key, bool* created) {
   Service service;
   std::u16string full = u"\\Registry\\Machine";

@@ -47,6 +47,24 @@ void* FindImage(std::u16string_view name);
 // Virtual time since boot.
 uint64_t NowMs();
 
+// The window manager's own wake-up objects: kernel events (auto-reset) outside every handle table,
+// as the kernel keeps a thread's queue event.
+void* NewSignal();
+void RaiseSignal(void* signal);
+// A wait made in user mode, where a killed thread stops; timeoutMs < 0: no time-out. STATUS_WAIT_0
+// or STATUS_TIMEOUT.
+Status WaitSignal(void* signal, int64_t timeoutMs);
+void FreeSignal(void* signal);
+// The machine the calling code runs on: a number that changes with each new machine.
+uint64_t MachineSerial();
+// True on the host (a test or the main job), which drives the machine from outside.
+bool OnHost();
+// From the host: runs the machine until `done` holds or `limitMs` of virtual time have passed.
+bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs);
+// The process model tells the window manager when a thread (threadId) or a whole process (threadId
+// 0) has ended.
+void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook);
+
 // Registry: `root` is a key handle of the process or null for HKEY_LOCAL_MACHINE.
 Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool create, void** key, bool* created);
 Status QueryValue(void* key, std::u16string_view name, uint32_t* type, std::string* data);

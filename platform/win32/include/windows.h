@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "mmsystem.h"
+#include "windef.h"
 #include "wintypes.h"
+#include "winuser.h"
 
 // Errors (GetLastError)
 constexpr DWORD ERROR_SUCCESS = 0;
