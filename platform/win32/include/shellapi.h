@@ -3,6 +3,7 @@
 #pragma once
 
 #include "winuser.h"
+
 // Results at or below this value are errors.
 constexpr INT_PTR SE_ERR_LAST = 32;
 constexpr INT_PTR SE_ERR_FNF = 2;

@@ -1,6 +1,7 @@
 // The Win32 subset user-mode code is written against, by the name it includes it: basic types with
-// Windows widths, and the kernel32 and advapi32 calls (files and device controls, events, mutexes,
-// waits, threads, time, debug output, registry). Everything here is declared by this project.
+// Windows widths, the kernel32 and advapi32 calls (files and device controls, events, mutexes,
+// waits, threads, time, debug output, registry), and the window manager and GDI (winuser.h, wingdi.h).
+// Everything here is declared by this project.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 
 #include "mmsystem.h"
 #include "windef.h"
+#include "wingdi.h"
 #include "wintypes.h"
 #include "winuser.h"
 
@@ -39,6 +41,17 @@ constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_TLW_WITH_WSCHILD = 1406;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_WINDOW_OF_OTHER_THREAD = 1408;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 // Files
 constexpr DWORD MAX_PATH = 260;
@@ -74,7 +87,9 @@ constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName);
-#define CreateEvent CreateEventA
+inline HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  return CreateEventA(lpEventAttributes, bManualReset, bInitialState, lpName);
+}
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
@@ -215,11 +230,3 @@ BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHa
 BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
 BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                            PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
-
-// Ending the session (user32): the request is recorded and never carried out; the machine goes on.
-constexpr UINT EWX_LOGOFF = 0x00000000;
-constexpr UINT EWX_SHUTDOWN = 0x00000001;
-constexpr UINT EWX_REBOOT = 0x00000002;
-constexpr UINT EWX_FORCE = 0x00000004;
-constexpr UINT EWX_POWEROFF = 0x00000008;
-BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
