@@ -141,7 +141,13 @@ MessageQueue* Desktop::FindQueue(uint32_t threadId) {
 
 MessageQueue& Desktop::CurrentQueue() { return QueueOf(CurrentThreadId(), CurrentProcessId()); }
 
-void Desktop::DropQueue(uint32_t threadId) { queues_.erase(threadId); }
+// A dropped queue is kept until the machine goes: another thread may be in the middle of waking it.
+void Desktop::DropQueue(uint32_t threadId) {
+  auto it = queues_.find(threadId);
+  if (it == queues_.end()) return;
+  retired_.push_back(std::move(it->second));
+  queues_.erase(it);
+}
 
 std::vector<uint32_t> Desktop::QueueThreads() const {
   std::vector<uint32_t> ids;

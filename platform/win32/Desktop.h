@@ -113,6 +113,7 @@ class Desktop {
   std::vector<std::shared_ptr<WindowClass>> classes_;
   std::map<std::string, ATOM> atoms_;
   std::map<uint32_t, std::unique_ptr<MessageQueue>> queues_;
+  std::vector<std::unique_ptr<MessageQueue>> retired_;
 };
 
 // Last error of the calling thread (kernel32's).

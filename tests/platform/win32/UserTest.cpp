@@ -404,4 +404,212 @@ TEST_F(User, RetrievalFollowsWindowsOrderSentPostedInputPaintTimer) {
             (std::vector<std::string>{"built", "posted 1", "posted 2", "paint", "timer"}));
 }
 
+
+// A window of the test class that answers WM_USER with wParam + lParam and WM_USER + 1 by sending
+// WM_USER back to the window in lParam (a send answered inside a send).
+LRESULT AdderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_USER) return static_cast<LRESULT>(wParam) + lParam;
+  if (message == WM_USER + 1) return SendMessageA(reinterpret_cast<HWND>(lParam), WM_USER, wParam, 1000) + 1;
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+HWND MakeAdder(const char* caption) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = AdderProc;
+  wc.lpszClassName = "QxAdder";
+  RegisterClassA(&wc);
+  return CreateWindowExA(0, "QxAdder", caption, WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+}
+
+uint32_t PumpUntilQuit() {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+  return static_cast<uint32_t>(msg.wParam);
+}
+
+TEST_F(User, ARegisteredMessageNameHasOneNumberForTheWholeMachineWhateverItsCase) {
+  struct Case {
+    const char* first;   // as the first process registers it
+    const char* second;  // as the second does
+    bool same;
+  } cases[] = {
+      {"QX5310_UWM_ARE_YOU_ME", "QX5310_UWM_ARE_YOU_ME", true},
+      {"QX5310_UWM_ARE_YOU_ME", "qx5310_uwm_are_you_me", true},
+      {"CEnterEdit_UWM_EDIT_COMPLETE-{165BBEA0-C1A8-11d5-A04D-006067718D04}",
+       "CEnterEdit_UWM_EDIT_COMPLETE-{165bbea0-c1a8-11d5-a04d-006067718d04}", true},
+      {"One", "Two", false},
+  };
+  Machine m;
+  std::vector<UINT> first, second;
+  for (bool two : {false, true}) {
+    void* p = m.Start(two ? "b.exe" : "a.exe", two ? 32 : 64, [&]() -> uint32_t {
+      for (const Case& c : cases) (two ? second : first).push_back(RegisterWindowMessageA(two ? c.second : c.first));
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+  }
+  ASSERT_EQ(first.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].second);
+    EXPECT_GE(first[i], 0xC000u);
+    EXPECT_LE(first[i], 0xFFFFu);
+    EXPECT_EQ(first[i] == second[i], cases[i].same);
+  }
+}
+
+TEST_F(User, ATimedSendToAWindowWhoseThreadTakesNoMessagesCostsTheTimeOutAndFails) {
+  struct Case {
+    const char* name;
+    uint64_t startAfterMs;  // when the sender starts, counted from the receiver's last look at its queue
+    UINT flags;
+    uint64_t costMs;
+  } cases[] = {
+      {"blocked, not yet hung", 1000, SMTO_BLOCK | SMTO_ABORTIFHUNG, 200},
+      {"normal, hung", 6000, SMTO_NORMAL, 200},
+      {"abort if hung, hung", 6000, SMTO_BLOCK | SMTO_ABORTIFHUNG, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m;
+    HWND target = nullptr;
+    void* busy = m.Start("busy.exe", 64, [&]() -> uint32_t {
+      target = MakeAdder("Busy");
+      Sleep(60000);  // takes no messages
+      return 0;
+    });
+    m.RunUntil([&] { return target != nullptr; }, 1000);
+    m.RunFor(c.startAfterMs);
+    LRESULT ok = -1;
+    DWORD error = 0, cost = 0;
+    DWORD_PTR result = 77;
+    void* sender = m.Start("sender.exe", 32, [&]() -> uint32_t {
+      DWORD start = timeGetTime();
+      ok = SendMessageTimeoutA(target, WM_USER, 1, 2, c.flags, 200, &result);
+      error = GetLastError();
+      cost = timeGetTime() - start;
+      return 0;
+    });
+    m.Wait(sender);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(error, ERROR_TIMEOUT);
+    EXPECT_EQ(cost, c.costMs);
+    EXPECT_EQ(result, 0u);
+    m.Kill(busy);
+    m.Wait(busy);
+    m.Release(sender);
+    m.Release(busy);
+  }
+}
+
+TEST_F(User, EnumWindowsFindsAnotherProcesssHiddenWindowAndNoneOfAnEndedProcess) {
+  Machine m;
+  auto captions = [&]() {
+    std::vector<std::string> found;
+    void* p = m.Start("enum.exe", 32, [&]() -> uint32_t {
+      EnumWindows(
+          [](HWND h, LPARAM l) -> BOOL {
+            char text[64];
+            GetWindowTextA(h, text, sizeof text);
+            reinterpret_cast<std::vector<std::string>*>(l)->push_back(text);
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&found));
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+    return found;
+  };
+  bool built = false;
+  struct Case {
+    const char* name;
+    bool kill;
+  } cases[] = {{"ended by itself", false}, {"killed", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    built = false;
+    void* owner = m.Start("owner.exe", 64, [&]() -> uint32_t {
+      MakeAdder("Hidden one");
+      built = true;
+      return PumpUntilQuit();
+    });
+    m.RunUntil([&] { return built; }, 1000);
+    EXPECT_EQ(captions(), std::vector<std::string>{"Hidden one"});
+    if (c.kill) {
+      m.Kill(owner);
+    } else {
+      PostMessageA(FindWindowA("QxAdder", nullptr), WM_QUIT, 0, 0);
+    }
+    m.Wait(owner);
+    m.Release(owner);
+    EXPECT_EQ(captions(), std::vector<std::string>{});
+  }
+}
+
+TEST_F(User, SendsAcrossThreadsAndProcessesAreAnsweredInOrderAndASendInsideASendIsServed) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Machine m(seed);
+    HWND server = nullptr;
+    void* serverProcess = m.Start("server.exe", 64, [&]() -> uint32_t {
+      server = MakeAdder("Server");
+      return PumpUntilQuit();
+    });
+    m.RunUntil([&] { return server != nullptr; }, 1000);
+    std::vector<std::vector<LRESULT>> answers(3);
+    std::vector<void*> clients;
+    for (int i = 0; i < 3; ++i) {
+      clients.push_back(m.Start("client.exe", i == 1 ? 32 : 64, [&, i]() -> uint32_t {
+        // The second thread of the first client sends too, beside its process's first thread.
+        HWND own = MakeAdder("Client");
+        for (LPARAM k = 0; k < 4; ++k) answers[i].push_back(SendMessageA(server, WM_USER, i * 100, k));
+        answers[i].push_back(SendMessageA(server, WM_USER + 1, i, reinterpret_cast<LPARAM>(own)));
+        DestroyWindow(own);
+        return 0;
+      }));
+    }
+    for (void* c : clients) m.Wait(c);
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(answers[i], (std::vector<LRESULT>{i * 100, i * 100 + 1, i * 100 + 2, i * 100 + 3, i + 1000 + 1}));
+    }
+    PostMessageA(server, WM_QUIT, 0, 0);
+    m.Wait(serverProcess);
+    for (void* c : clients) m.Release(c);
+    m.Release(serverProcess);
+  }
+}
+
+TEST_F(User, ASenderWaitingOnAProcessThatIsKilledIsReleasedWithZero) {
+  for (uint64_t seed : qxtest::InterleavingSeeds(16)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Machine m(seed);
+    HWND target = nullptr;
+    void* stuck = m.Start("stuck.exe", 64, [&]() -> uint32_t {
+      target = MakeAdder("Stuck");
+      HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      WaitForSingleObject(never, INFINITE);
+      return 0;
+    });
+    m.RunUntil([&] { return target != nullptr; }, 1000);
+    LRESULT answer = -1;
+    bool returned = false;
+    void* sender = m.Start("sender.exe", 32, [&]() -> uint32_t {
+      answer = SendMessageA(target, WM_USER, 5, 6);
+      returned = true;
+      return 0;
+    });
+    m.RunFor(50);
+    EXPECT_FALSE(returned) << "the sender waits while the receiver lives";
+    m.Kill(stuck);
+    m.Wait(stuck);
+    m.Wait(sender);
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(answer, 0);
+    EXPECT_FALSE(IsWindow(target));
+    m.Release(sender);
+    m.Release(stuck);
+  }
+}
 }  // namespace
