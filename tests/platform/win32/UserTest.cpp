@@ -552,8 +552,16 @@ TEST_F(User, SendsAcrossThreadsAndProcessesAreAnsweredInOrderAndASendInsideASend
     SCOPED_TRACE(qxtest::SeedTrace(seed));
     Machine m(seed);
     HWND server = nullptr;
+    // A second thread of the server's process sends to it as well.
+    static LRESULT sibling;
+    sibling = -1;
     void* serverProcess = m.Start("server.exe", 64, [&]() -> uint32_t {
       server = MakeAdder("Server");
+      HANDLE t = CreateThread(nullptr, 0, [](LPVOID window) -> DWORD {
+        sibling = SendMessageA(static_cast<HWND>(window), WM_USER, 40, 2);
+        return 0;
+      }, server, 0, nullptr);
+      CloseHandle(t);
       return PumpUntilQuit();
     });
     m.RunUntil([&] { return server != nullptr; }, 1000);
@@ -561,7 +569,6 @@ TEST_F(User, SendsAcrossThreadsAndProcessesAreAnsweredInOrderAndASendInsideASend
     std::vector<void*> clients;
     for (int i = 0; i < 3; ++i) {
       clients.push_back(m.Start("client.exe", i == 1 ? 32 : 64, [&, i]() -> uint32_t {
-        // The second thread of the first client sends too, beside its process's first thread.
         HWND own = MakeAdder("Client");
         for (LPARAM k = 0; k < 4; ++k) answers[i].push_back(SendMessageA(server, WM_USER, i * 100, k));
         answers[i].push_back(SendMessageA(server, WM_USER + 1, i, reinterpret_cast<LPARAM>(own)));
@@ -574,6 +581,7 @@ TEST_F(User, SendsAcrossThreadsAndProcessesAreAnsweredInOrderAndASendInsideASend
       SCOPED_TRACE(i);
       EXPECT_EQ(answers[i], (std::vector<LRESULT>{i * 100, i * 100 + 1, i * 100 + 2, i * 100 + 3, i + 1000 + 1}));
     }
+    EXPECT_EQ(sibling, 42);
     PostMessageA(server, WM_QUIT, 0, 0);
     m.Wait(serverProcess);
     for (void* c : clients) m.Release(c);
