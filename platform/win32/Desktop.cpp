@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/win32/DeviceBroker.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
@@ -45,6 +46,11 @@ Desktop::Desktop(uint64_t machine) : machine_(machine) {
 }
 
 Desktop::~Desktop() = default;
+
+DeviceBroker& Desktop::Broker() {
+  if (!broker_) broker_ = std::make_unique<DeviceBroker>();
+  return *broker_;
+}
 
 Window* Desktop::Find(HWND hwnd) {
   auto it = windows_.find(hwnd);

@@ -15,6 +15,7 @@
 
 namespace plat::win32 {
 
+class DeviceBroker;
 class MessageQueue;
 
 struct WindowClass {
@@ -94,6 +95,8 @@ class Desktop {
   void DropQueue(uint32_t threadId);
   std::vector<uint32_t> QueueThreads() const;
 
+  DeviceBroker& Broker();
+
   HWND foreground = nullptr;
   POINT cursor{Desktop::kWidth / 2, Desktop::kHeight / 2};
   HCURSOR cursorShape = nullptr;
@@ -114,6 +117,7 @@ class Desktop {
   std::map<std::string, ATOM> atoms_;
   std::map<uint32_t, std::unique_ptr<MessageQueue>> queues_;
   std::vector<std::unique_ptr<MessageQueue>> retired_;
+  std::unique_ptr<DeviceBroker> broker_;
 };
 
 // Last error of the calling thread (kernel32's).

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/win32/Desktop.h"
+#include "platform/win32/DeviceBroker.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
@@ -142,7 +143,10 @@ void UserEnded(uint32_t processId, uint32_t threadId) {
     d.FindQueue(t)->ReleaseAll();
     d.DropQueue(t);
   }
-  if (threadId == 0) d.DropClassesOf(processId);
+  if (threadId == 0) {
+    d.DropClassesOf(processId);
+    d.Broker().DropProcess(processId);
+  }
 }
 
 }  // namespace plat::win32

@@ -313,6 +313,17 @@ bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs) {
   return s.RunUntil(done, s.Now() + static_cast<VTime>(limitMs) * kNsPerMs);
 }
 
+void StartSystemThread(std::string name, std::function<void()> body) {
+  Scheduler::Current().Spawn(std::move(name), std::move(body), true);
+}
+
+void WatchInterfaces(std::function<void(const void* classGuid, std::u16string path, bool arrived)> tap) {
+  PnpSetUserInterfaceTap([tap = std::move(tap)](const GUID& guid, const std::u16string& link, bool arrived) {
+    // The kernel's "\??\" is user mode's "\\?\".
+    tap(&guid, u"\\\\?\\" + link.substr(4), arrived);
+  });
+}
+
 void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook) {
   SetUserEndHook([hook = std::move(hook)](ULONG processId, ULONG threadId) { hook(processId, threadId); });
 }

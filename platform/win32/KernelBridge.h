@@ -61,6 +61,13 @@ uint64_t MachineSerial();
 bool OnHost();
 // From the host: runs the machine until `done` holds or `limitMs` of virtual time have passed.
 bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs);
+// A system thread of the machine (in the System process), as Windows' own services run; at shutdown
+// a wait of its own gives a failure status and the thread must then return.
+void StartSystemThread(std::string name, std::function<void()> body);
+// Plug and play tells the device broker of every device interface enabled (arrived) or disabled:
+// its class (a GUID's 16 bytes) and its path as user mode names it ("\\?\..."). The call must not
+// wait.
+void WatchInterfaces(std::function<void(const void* classGuid, std::u16string path, bool arrived)> tap);
 // The process model tells the window manager when a thread (threadId) or a whole process (threadId
 // 0) has ended.
 void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook);

@@ -10,6 +10,8 @@ namespace plat::win32 {
 namespace {
 
 constexpr uint64_t kHungAfterMs = 5000;
+constexpr Status kWaitSatisfied = 0x00000000;
+constexpr Status kWaitTimedOut = 0x00000102;
 constexpr DWORD kDoubleClickMs = 500;
 constexpr LONG kDoubleClickSlop = 2;
 
@@ -93,7 +95,9 @@ bool MessageQueue::AwaitReply(const std::shared_ptr<SentMessage>& sent, bool blo
       if (now >= deadline) return false;
       wait = static_cast<int64_t>(deadline - now);
     }
-    WaitSignal(signal_, wait);
+    // A system thread told to end at shutdown gives up the send.
+    Status status = WaitSignal(signal_, wait);
+    if (status != kWaitSatisfied && status != kWaitTimedOut) return false;
     lastAsked_ = NowMs();
   }
   return true;
