@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/Session.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/include/windows.h"
 
@@ -86,6 +87,7 @@ BOOL CloseHandle(HANDLE hObject) {
 
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                      DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+  plat::win32::CountDeviceIoControl(bridge::CurrentProcessId(), dwIoControlCode);
   if (lpOverlapped != nullptr || lpBytesReturned == nullptr) {
     tlLastError = ERROR_INVALID_PARAMETER;
     return FALSE;

@@ -65,6 +65,33 @@ void RecordExitWindows(const ExitWindowsRequest& request) {
   State().exits.push_back(request);
 }
 
+namespace {
+
+// The counts of the machine now running; a new machine starts from none.
+std::map<uint32_t, std::map<uint32_t, uint64_t>>& Counts() {
+  static uint64_t machine = 0;
+  static std::map<uint32_t, std::map<uint32_t, uint64_t>> counts;
+  if (machine != MachineSerial()) {
+    machine = MachineSerial();
+    counts.clear();
+  }
+  return counts;
+}
+
+}  // namespace
+
+std::map<uint32_t, uint64_t> DeviceIoControlCounts(uint32_t processId) {
+  std::lock_guard<std::mutex> hold(State().lock);
+  auto& counts = Counts();
+  auto it = counts.find(processId);
+  return it == counts.end() ? std::map<uint32_t, uint64_t>{} : it->second;
+}
+
+void CountDeviceIoControl(uint32_t processId, uint32_t code) {
+  std::lock_guard<std::mutex> hold(State().lock);
+  ++Counts()[processId][code];
+}
+
 void ClearSession() {
   std::lock_guard<std::mutex> hold(State().lock);
   State().enabled.clear();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -614,6 +615,47 @@ TEST(Win32, ProgramsOf32And64BitsReachTwoFrameworkDriversLoadedAsImagesAndEachSe
       EXPECT_EQ(services, (std::vector<std::u16string>{u"KfwAlpha", u"KfwBeta"}));
       EXPECT_NE(answers[0].derivedPoolTag, answers[1].derivedPoolTag);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32, EachProcessHasItsOwnCountOfDeviceIoControlCallsByControlCode) {
+  Machine m;
+  struct Case {
+    const char* image;
+    unsigned whoAmI;
+    unsigned ticks;
+    unsigned refused;  // calls with an OVERLAPPED, refused before they reach the driver, counted too
+  } cases[] = {{"poller.exe", 3, 5, 0}, {"other.exe", 1, 0, 2}};
+  std::vector<DWORD> pids;
+  for (const Case& c : cases) {
+    DWORD pid = 0;
+    void* p = m.Start(c.image, 32, [&]() -> uint32_t {
+      pid = GetCurrentProcessId();
+      HANDLE h = Open(m.InterfacePath());
+      w32test::WhoAmI who{};
+      DWORD returned = 0;
+      for (unsigned i = 0; i < c.whoAmI; ++i) Ask(h, w32test::kWhoAmI, &who, &returned);
+      for (unsigned i = 0; i < c.ticks; ++i) DeviceIoControl(h, w32test::kTick, nullptr, 0, nullptr, 0, &returned, nullptr);
+      OVERLAPPED overlapped{};
+      for (unsigned i = 0; i < c.refused; ++i)
+        DeviceIoControl(h, w32test::kTick, nullptr, 0, nullptr, 0, &returned, &overlapped);
+      CloseHandle(h);
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+    pids.push_back(pid);
+  }
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].image);
+    std::map<uint32_t, uint64_t> expected;
+    if (cases[i].whoAmI) expected[w32test::kWhoAmI] = cases[i].whoAmI;
+    if (cases[i].ticks + cases[i].refused) expected[w32test::kTick] = cases[i].ticks + cases[i].refused;
+    EXPECT_EQ(plat::win32::DeviceIoControlCounts(pids[i]), expected);
   }
 }
 
