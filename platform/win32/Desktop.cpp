@@ -5,6 +5,7 @@
 
 #include "platform/win32/DeviceBroker.h"
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
 
@@ -16,25 +17,12 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::unique_ptr<Desktop>& Instance() {
-  static std::unique_ptr<Desktop> desktop;
-  return desktop;
-}
-
 }  // namespace
 
-Desktop& Desktop::Get() {
-  auto& desktop = Instance();
-  uint64_t machine = MachineSerial();
-  if (!desktop || desktop->Machine() != machine) {
-    desktop.reset();
-    desktop = std::make_unique<Desktop>(machine);
-    OnUserEnd([](uint32_t processId, uint32_t threadId) { UserEnded(processId, threadId); });
-  }
-  return *desktop;
-}
+Desktop& Desktop::Get() { return MachineState::Of<Desktop>(); }
 
-Desktop::Desktop(uint64_t machine) : machine_(machine) {
+Desktop::Desktop() {
+  OnUserEnd([](uint32_t processId, uint32_t threadId) { UserEnded(processId, threadId); });
   auto root = std::make_shared<Window>();
   root->handle = reinterpret_cast<HWND>(nextHandle_);
   nextHandle_ += 2;

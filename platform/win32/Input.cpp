@@ -4,8 +4,10 @@
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/DeviceBroker.h"
+#include "platform/win32/ImageObjects.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
+#include "platform/win32/Shell.h"
 #include "platform/win32/WindowManager.h"
 
 namespace w = plat::win32;
@@ -13,11 +15,6 @@ using w::Desktop;
 
 namespace plat::win32 {
 namespace {
-
-// The system cursors, by their resource ids; their handles are fixed for the machine.
-constexpr WORD kSystemCursors[] = {32512, 32513, 32514, 32515, 32516, 32642, 32643, 32644, 32645, 32646, 32648,
-                                   32649, 32650, 32651};
-constexpr uintptr_t kCursorBase = 0x00010000;
 
 bool Contains(const RECT& r, POINT pt) { return PtInRect(&r, pt) != FALSE; }
 
@@ -241,22 +238,22 @@ HCURSOR SetCursor(HCURSOR hCursor) {
 
 HCURSOR GetCursor() { return Desktop::Get().cursorShape; }
 
-HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
-  if (hInstance == nullptr && IS_INTRESOURCE(lpCursorName)) {
-    auto id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(lpCursorName));
-    if (std::find(std::begin(w::kSystemCursors), std::end(w::kSystemCursors), id) != std::end(w::kSystemCursors))
-      return reinterpret_cast<HCURSOR>(w::kCursorBase + id);
+// A copy is a new object of the caller's, which DestroyIcon takes without touching the original.
+HICON CopyIcon(HICON hIcon) {
+  w::ImageObject* original = w::ImageObjectOf(hIcon);
+  if (original == nullptr || original->kind == w::ImageKind::Bitmap) {
+    w::SetError(ERROR_INVALID_CURSOR_HANDLE);
+    return nullptr;
   }
-  w::SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  return nullptr;
+  w::ImageObject copy = *original;
+  copy.owner = w::CurrentProcessId();
+  copy.shared = false;
+  return static_cast<HICON>(w::AddImageObject(std::move(copy)));
 }
-
-// A system cursor or icon is shared: its copy is itself.
-HICON CopyIcon(HICON hIcon) { return hIcon; }
 
 UINT GetDoubleClickTime() { return 500; }
 
-BOOL MessageBeep(UINT) {
-  ++Desktop::Get().messageBeeps;
+BOOL MessageBeep(UINT uType) {
+  w::RecordMessageBeep(w::CurrentProcessId(), uType);
   return TRUE;
 }

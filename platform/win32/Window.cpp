@@ -8,6 +8,7 @@
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
+#include "platform/win32/include/windowsx.h"
 
 namespace w = plat::win32;
 
