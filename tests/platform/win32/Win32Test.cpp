@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <string>
@@ -726,6 +727,56 @@ TEST(Win32, WinExecShellExecuteAndMessageBeepAreRecordedAndAnswerWithTheResultSe
   ASSERT_EQ(beeps.size(), 1u);
   EXPECT_EQ(beeps[0].processId, pid);
   EXPECT_EQ(beeps[0].type, MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32, AnInterfaceOpenedByItsPathJoinsAnEmptySetAndItsDetailIsFound) {
+  Machine m;
+  struct Case {
+    const char* name;
+    std::string path;
+    bool found;
+  } cases[] = {{"as the kernel spells it", m.InterfacePath(), true},
+               {"in lower case", [&] {
+                  std::string s = m.InterfacePath();
+                  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                  return s;
+                }(), true},
+               {"a path no interface has", "\\\\?\\ROOT#NONE#0000#{6a1d0c42-13b7-4e0f-9a51-3c7708e24b19}", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BOOL opened = FALSE;
+    DWORD error = 0;
+    std::string detailPath;
+    void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+      HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+      SP_DEVICE_INTERFACE_DATA data{};
+      data.cbSize = sizeof data;
+      opened = SetupDiOpenDeviceInterfaceA(set, c.path.c_str(), 0, &data);
+      error = GetLastError();
+      if (opened) {
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+        std::vector<char> bytes(required);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.data());
+        detail->cbSize = sizeof *detail;
+        if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr)) detailPath = detail->DevicePath;
+      }
+      SetupDiDestroyDeviceInfoList(set);
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+    EXPECT_EQ(opened != FALSE, c.found);
+    if (c.found) {
+      EXPECT_EQ(detailPath, m.InterfacePath());
+    } else {
+      EXPECT_EQ(error, ERROR_NO_SUCH_DEVICE_INTERFACE);
+    }
+  }
 }
 
 }  // namespace
