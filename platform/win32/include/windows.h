@@ -206,7 +206,9 @@ UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 // successful start does, with a value above 31.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
-// Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry
+// Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry; HKEY_CLASSES_ROOT opens its
+// SOFTWARE\Classes
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)))
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;

@@ -780,3 +780,34 @@ TEST(Win32, AnInterfaceOpenedByItsPathJoinsAnEmptySetAndItsDetailIsFound) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Win32, HkeyClassesRootIsAViewOfTheMachinesSoftwareClasses) {
+  Machine m;
+  std::string read;
+  LSTATUS opened = -1;
+  void* p = m.Start("reg.exe", 32, [&]() -> uint32_t {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{Test}", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+      return 1;
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("written"), 8);
+    RegCloseKey(key);
+    opened = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{Test}", 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS) return 2;
+    char text[16] = {};
+    DWORD size = sizeof text;
+    RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &size);
+    read = text;
+    RegCloseKey(key);
+    return 0;
+  });
+  m.Wait(p);
+  EXPECT_EQ(m.ExitCode(p), 0u);
+  m.Release(p);
+  EXPECT_EQ(opened, ERROR_SUCCESS);
+  EXPECT_EQ(read, "written");
+}
+
+}  // namespace
