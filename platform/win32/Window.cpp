@@ -382,8 +382,7 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
   win->instance = hInstance;
   win->threadId = w::CurrentThreadId();
   win->processId = process;
-  w::MessageQueue& queue = d.QueueOf(win->threadId, process);
-  (void)queue;
+  d.QueueOf(win->threadId, process);  // the creating thread takes the window's messages
   if (parent == nullptr) {
     if (X == CW_USEDEFAULT) X = Y = 60;
     if (nWidth == CW_USEDEFAULT) {
@@ -968,10 +967,6 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     case WM_GETFONT:
     case WM_SETFONT:
       return 0;  // plain windows keep no font; controls and dialogs do
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-    case WM_CHAR:
-      return 0;
     default:
       return 0;
   }
