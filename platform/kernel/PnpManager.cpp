@@ -82,6 +82,7 @@ struct PnpState {
   SYSTEM_POWER_STATE systemState = PowerSystemWorking;
   std::vector<Watcher> watchers;
   uint64_t nextWatcher = 1;
+  std::function<void(const GUID&, const std::u16string&, bool)> userTap;
   // A fatal fault found on the PnP thread, reported on the host when it next waits for PnP work.
   std::string fatal;
 };
@@ -535,6 +536,7 @@ void Notify(uint64_t watcher, const GUID& guid, const std::u16string& link, bool
 void NotifyAll(const GUID& guid, const std::u16string& link, bool arrived) {
   for (auto& w : P().watchers)
     if (w.guid == guid) Notify(w.id, guid, link, arrived);
+  if (P().userTap) P().userTap(guid, link, arrived);
 }
 
 void ReportFatal() {
@@ -710,6 +712,10 @@ std::vector<PDEVICE_OBJECT> PnpChildren(PDEVICE_OBJECT pdo) {
 }
 
 std::vector<std::string>& PnpLog() { return P().log; }
+
+void PnpSetUserInterfaceTap(std::function<void(const GUID&, const std::u16string&, bool)> tap) {
+  P().userTap = std::move(tap);
+}
 
 bool PnpShutdown() {
   auto& p = P();

@@ -80,6 +80,10 @@ std::u16string PnpInstancePath(PDEVICE_OBJECT pdo);
 std::vector<PDEVICE_OBJECT> PnpChildren(PDEVICE_OBJECT pdo);
 // Every PnP and power IRP the PnP manager sent, as "minor@instance" lines, in order.
 std::vector<std::string>& PnpLog();
+// User mode's plug-and-play service hears every interface enabled (arrived) or disabled, on the
+// thread that changed it and without waiting there; one tap per machine.
+void PnpSetUserInterfaceTap(std::function<void(const GUID& interfaceClass, const std::u16string& link, bool arrived)> tap);
+
 // Drops every node and unloads every driver (end of a machine); true when nothing was left. A
 // device object left then is a violation that names it: its driver could never be unloaded.
 bool PnpShutdown();

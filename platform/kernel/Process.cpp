@@ -61,6 +61,15 @@ void InitHeader(DISPATCHER_HEADER* header) {
   header->Type = DispatcherNotificationEvent;
 }
 
+std::function<void(ULONG, ULONG)>& UserEndHook() {
+  static std::function<void(ULONG, ULONG)> hook;
+  return hook;
+}
+
+void TellUser(ULONG processId, ULONG threadId) {
+  if (UserEndHook()) UserEndHook()(processId, threadId);
+}
+
 void Signal(DISPATCHER_HEADER* header) { KeSetEvent(reinterpret_cast<PKEVENT>(header), IO_NO_INCREMENT, FALSE); }
 
 // A thread of the process stopped with it: what its own end would have done, the process's end does.
@@ -102,6 +111,7 @@ void RunEnd(Process* p, ULONG code, ThreadObject* caller, ProcessEnd how) {
     }
     Pause();
   }
+  TellUser(p->Id(), 0);
   AbandonMutexes(p);
   p->Handles().RunDown();
   // An exiting process's images detach; a killed one runs no code of theirs.
@@ -210,6 +220,7 @@ ThreadObject* StartThread(Process* process, std::string name, std::function<ULON
     CurrentThreadState().threadObject = t;
     t->thread = KeGetCurrentThread();
     ULONG code = body();
+    TellUser(t->process->Id(), t->id);
     CurrentThreadState().threadObject = nullptr;
     Stopped(t, code);
   });
@@ -248,6 +259,8 @@ void WaitProcess(Process* process) {
 }
 
 void ReleaseProcess(Process* process) { ObDereferenceObject(process); }
+
+void SetUserEndHook(std::function<void(ULONG, ULONG)> hook) { UserEndHook() = std::move(hook); }
 
 ProcessKey KeyOf(const Process* process) { return ProcessKey{process->Id(), process->Bits()}; }
 

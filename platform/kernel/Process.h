@@ -170,6 +170,11 @@ void KillProcess(Process* process, ULONG exitCode = 1);
 void WaitProcess(Process* process);
 void ReleaseProcess(Process* process);
 
+// The window manager's hook: told on the thread that ends when a thread of a process returns from
+// its body (`threadId`), and once when a process has ended, after its threads stopped and before
+// its handles run down (`threadId` 0: every thread of the process). It runs no code of the program.
+void SetUserEndHook(std::function<void(ULONG processId, ULONG threadId)> hook);
+
 // The process as the loader knows it, whose images it keeps.
 ProcessKey KeyOf(const Process* process);
 

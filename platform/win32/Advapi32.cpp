@@ -12,8 +12,8 @@ namespace {
 constexpr ULONG_PTR kPredefinedFirst = 0x80000000;
 constexpr ULONG_PTR kPredefinedLast = 0x80000006;
 
-// The key a handle names: HKEY_LOCAL_MACHINE is the machine's root (null); the other predefined
-// keys are not on this machine.
+// The key a handle names: HKEY_LOCAL_MACHINE is the machine's root (null); HKEY_CLASSES_ROOT is
+// opened as a view of its classes; the other predefined keys are not on this machine.
 bool Root(HKEY h, void** root) {
   auto value = reinterpret_cast<ULONG_PTR>(h);
   if (h == HKEY_LOCAL_MACHINE) {
@@ -29,11 +29,16 @@ bool IsString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || ty
 LSTATUS Open(HKEY hKey, LPCSTR lpSubKey, REGSAM sam, bool create, PHKEY phkResult, LPDWORD disposition) {
   void* root = nullptr;
   if (phkResult == nullptr) return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+  std::u16string path = lpSubKey != nullptr ? bridge::Widen(lpSubKey) : std::u16string();
+  // HKEY_CLASSES_ROOT is the machine's classes, where registration writes them.
+  if (hKey == HKEY_CLASSES_ROOT) {
+    hKey = HKEY_LOCAL_MACHINE;
+    path = path.empty() ? std::u16string(u"SOFTWARE\\Classes") : u"SOFTWARE\\Classes\\" + path;
+  }
   if (!Root(hKey, &root)) return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
   void* key = nullptr;
   bool created = false;
-  bridge::Status status =
-      bridge::OpenKey(root, lpSubKey != nullptr ? bridge::Widen(lpSubKey) : std::u16string(), sam, create, &key, &created);
+  bridge::Status status = bridge::OpenKey(root, path, sam, create, &key, &created);
   if (status < 0) return static_cast<LSTATUS>(bridge::ErrorOf(status));
   *phkResult = static_cast<HKEY>(key);
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

@@ -4,6 +4,7 @@
 
 #include "platform/kernel/ThreadState.h"
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/Session.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/include/windows.h"
 #include "platform/kernel/WideText.h"
@@ -89,6 +90,7 @@ BOOL CloseHandle(HANDLE hObject) {
 
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                      DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+  plat::win32::CountDeviceIoControl(bridge::CurrentProcessId(), dwIoControlCode);
   if (lpOverlapped != nullptr || lpBytesReturned == nullptr) {
     LastError() = ERROR_INVALID_PARAMETER;
     return FALSE;
@@ -304,10 +306,23 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
 
 LPSTR GetCommandLineA() { return const_cast<LPSTR>(bridge::CommandLine()); }
 
+namespace {
+
+// Copies a directory out as the calls do: its length without the NUL when it fits, else the size
+// the buffer needs (with the NUL).
+UINT CopyDirectory(const std::string& directory, LPSTR lpBuffer, UINT uSize) {
+  auto length = static_cast<UINT>(directory.size());
+  if (lpBuffer == nullptr || uSize <= length) return length + 1;
+  std::memcpy(lpBuffer, directory.c_str(), length + 1);
+  return length;
+}
+
+}  // namespace
+
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return CopyDirectory(plat::win32::WindowsDirectory(), lpBuffer, uSize);
+}
+
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  static constexpr char kSystem[] = "C:\\Windows\\system32";
-  constexpr UINT kLength = sizeof kSystem - 1;
-  if (lpBuffer == nullptr || uSize <= kLength) return kLength + 1;
-  std::memcpy(lpBuffer, kSystem, kLength + 1);
-  return kLength;
+  return CopyDirectory(plat::win32::WindowsDirectory() + "\\system32", lpBuffer, uSize);
 }

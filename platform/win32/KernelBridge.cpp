@@ -301,6 +301,45 @@ uint64_t MachineSerial() {
 
 uint64_t NowMs() { return static_cast<uint64_t>(Scheduler::Current().Now() / kNsPerMs); }
 
+void* NewSignal() {
+  auto* event = new KEVENT;
+  KeInitializeEvent(event, SynchronizationEvent, FALSE);
+  return event;
+}
+
+void RaiseSignal(void* signal) { KeSetEvent(static_cast<PKEVENT>(signal), IO_NO_INCREMENT, FALSE); }
+
+Status WaitSignal(void* signal, int64_t timeoutMs) {
+  Service service;
+  LARGE_INTEGER timeout;
+  timeout.QuadPart = -timeoutMs * 10000;
+  return KeWaitForSingleObject(signal, UserRequest, UserMode, FALSE, timeoutMs < 0 ? nullptr : &timeout);
+}
+
+void FreeSignal(void* signal) { delete static_cast<PKEVENT>(signal); }
+
+bool OnHost() { return Scheduler::Current().CurrentThreadId() == 0; }
+
+bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs) {
+  Scheduler& s = Scheduler::Current();
+  return s.RunUntil(done, s.Now() + static_cast<VTime>(limitMs) * kNsPerMs);
+}
+
+void StartSystemThread(std::string name, std::function<void()> body) {
+  Scheduler::Current().Spawn(std::move(name), std::move(body), true);
+}
+
+void WatchInterfaces(std::function<void(const void* classGuid, std::u16string path, bool arrived)> tap) {
+  PnpSetUserInterfaceTap([tap = std::move(tap)](const GUID& guid, const std::u16string& link, bool arrived) {
+    // The kernel's "\??\" is user mode's "\\?\".
+    tap(&guid, u"\\\\?\\" + link.substr(4), arrived);
+  });
+}
+
+void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook) {
+  SetUserEndHook([hook = std::move(hook)](ULONG processId, ULONG threadId) { hook(processId, threadId); });
+}
+
 Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool create, void** key, bool* created) {
   Service service;
   std::u16string full = u"\\Registry\\Machine";

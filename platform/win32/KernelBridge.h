@@ -57,6 +57,29 @@ uint64_t NowMs();
 // The machine running now, unique among the machines of this host process; 0 outside one.
 uint64_t MachineSerial();
 
+// The window manager's own wake-up objects: kernel events (auto-reset) outside every handle table,
+// as the kernel keeps a thread's queue event.
+void* NewSignal();
+void RaiseSignal(void* signal);
+// A wait made in user mode, where a killed thread stops; timeoutMs < 0: no time-out. STATUS_WAIT_0
+// or STATUS_TIMEOUT.
+Status WaitSignal(void* signal, int64_t timeoutMs);
+void FreeSignal(void* signal);
+// True on the host (a test or the main job), which drives the machine from outside.
+bool OnHost();
+// From the host: runs the machine until `done` holds or `limitMs` of virtual time have passed.
+bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs);
+// A system thread of the machine (in the System process), as Windows' own services run; at shutdown
+// a wait of its own gives a failure status and the thread must then return.
+void StartSystemThread(std::string name, std::function<void()> body);
+// Plug and play tells the device broker of every device interface enabled (arrived) or disabled:
+// its class (a GUID's 16 bytes) and its path as user mode names it ("\\?\..."). The call must not
+// wait.
+void WatchInterfaces(std::function<void(const void* classGuid, std::u16string path, bool arrived)> tap);
+// The process model tells the window manager when a thread (threadId) or a whole process (threadId
+// 0) has ended.
+void OnUserEnd(std::function<void(uint32_t processId, uint32_t threadId)> hook);
+
 // Registry: `root` is a key handle of the process or null for HKEY_LOCAL_MACHINE.
 Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool create, void** key, bool* created);
 Status QueryValue(void* key, std::u16string_view name, uint32_t* type, std::string* data);

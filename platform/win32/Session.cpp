@@ -7,6 +7,7 @@
 
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MachineState.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/include/windows.h"
 
 namespace {
@@ -61,6 +62,40 @@ bool PrivilegeEnabled(uint32_t processId, const std::string& name) {
 void RecordExitWindows(const ExitWindowsRequest& request) {
   std::lock_guard<std::mutex> hold(State().lock);
   State().exits.push_back(request);
+}
+
+namespace {
+
+// Calls by process, then by control code: a state of the machine.
+struct IoControlCounts {
+  std::map<uint32_t, std::map<uint32_t, uint64_t>> byProcess;
+};
+
+std::map<uint32_t, std::map<uint32_t, uint64_t>>& Counts() { return MachineState::Of<IoControlCounts>().byProcess; }
+
+}  // namespace
+
+namespace {
+
+struct Directories {
+  std::string windows = "C:\\Windows";
+};
+
+}  // namespace
+
+std::string WindowsDirectory() { return MachineState::Of<Directories>().windows; }
+void SetWindowsDirectory(const std::string& directory) { MachineState::Of<Directories>().windows = directory; }
+
+std::map<uint32_t, uint64_t> DeviceIoControlCounts(uint32_t processId) {
+  std::lock_guard<std::mutex> hold(State().lock);
+  auto& counts = Counts();
+  auto it = counts.find(processId);
+  return it == counts.end() ? std::map<uint32_t, uint64_t>{} : it->second;
+}
+
+void CountDeviceIoControl(uint32_t processId, uint32_t code) {
+  std::lock_guard<std::mutex> hold(State().lock);
+  ++Counts()[processId][code];
 }
 
 void ClearSession() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ std::vector<ExitWindowsRequest> ExitWindowsRequests();
 std::vector<std::string> EnabledPrivileges(uint32_t processId);
 bool PrivilegeEnabled(uint32_t processId, const std::string& name);
 void RecordExitWindows(const ExitWindowsRequest& request);
+
+// How many DeviceIoControl calls each process of the machine made, by control code (whatever
+// their outcome): the cheap way to see that a program polls.
+std::map<uint32_t, uint64_t> DeviceIoControlCounts(uint32_t processId);
+void CountDeviceIoControl(uint32_t processId, uint32_t code);
+// The machine's Windows directory ("C:\Windows" unless a test set another, long ones included).
+std::string WindowsDirectory();
+void SetWindowsDirectory(const std::string& directory);
+
 // Forgets everything recorded (a new machine).
 void ClearSession();
 

@@ -37,8 +37,8 @@ constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 constexpr DWORD ERROR_NOACCESS = 998;
-constexpr DWORD ERROR_INVALID_ICON_HANDLE = 1400;
 constexpr DWORD ERROR_INVALID_CURSOR_HANDLE = 1402;
+constexpr DWORD ERROR_INVALID_ICON_HANDLE = 1414;
 constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
@@ -46,6 +46,16 @@ constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_TLW_WITH_WSCHILD = 1406;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_WINDOW_OF_OTHER_THREAD = 1408;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // Files
 constexpr DWORD MAX_PATH = 260;
@@ -189,9 +199,16 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID LockResource(HGLOBAL hResData);
 DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
+// The machine's directories: the system directory is "system32" inside the Windows directory.
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+// Nothing is started on this machine: the call is recorded (platform/win32/Shell.h) and answers as a
+// successful start does, with a value above 31.
+UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
-// Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry
+// Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry; HKEY_CLASSES_ROOT opens its
+// SOFTWARE\Classes
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)))
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;

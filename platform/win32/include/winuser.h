@@ -1191,6 +1191,8 @@ constexpr int SM_CXEDGE = 45;
 constexpr int SM_CYEDGE = 46;
 constexpr int SM_CXSMICON = 49;
 constexpr int SM_CYSMICON = 50;
+constexpr int SM_CXMINIMIZED = 57;
+constexpr int SM_CYMINIMIZED = 58;
 constexpr int SM_CXDRAG = 68;
 constexpr int SM_CYDRAG = 69;
 
@@ -1452,6 +1454,8 @@ DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWait
                                 DWORD dwWakeMask);
 
 // Timers
+constexpr UINT USER_TIMER_MINIMUM = 0x0000000A;
+constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 

@@ -1,0 +1,44 @@
+// What the window manager's sources share: the steps behind the user32 calls (activation, focus,
+// showing, destruction, hit testing, the end of a thread or process).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32/Desktop.h"
+#include "platform/win32/include/windows.h"
+
+namespace plat::win32 {
+
+// The frame a style gives a window: the client area's insets from the window's rectangle.
+RECT FrameOf(DWORD style, DWORD exStyle);
+// Recomputes the client rectangle and moves the children with their parent by (dx, dy).
+void PlaceWindow(Window& window, const RECT& rect);
+
+// Visible, with every ancestor visible.
+bool Visible(HWND hwnd);
+bool Enabled(HWND hwnd);
+HWND TopLevelOf(HWND hwnd);
+bool IsAncestor(HWND ancestor, HWND hwnd);
+
+// Makes a top-level window the active and foreground one, with WM_ACTIVATE to both sides.
+void Activate(HWND hwnd);
+// Moves the focus of the current thread, with WM_KILLFOCUS and WM_SETFOCUS; gives the old focus.
+HWND MoveFocus(HWND hwnd);
+// The focus or activation leaves a window that is hidden, disabled or destroyed.
+void LeaveWindow(HWND hwnd, bool disabling);
+
+// The window under a screen point for the mouse, after WM_NCHITTEST (HTTRANSPARENT passes the
+// point on to what lies beneath); null when none. `hit` gets the hit-test code.
+HWND HitTest(POINT pt, LRESULT* hit);
+// The window the mouse at `pt` goes to by geometry alone (for routing input to a thread).
+HWND WindowAt(POINT pt);
+
+// Invalidates the whole client area of a window and of its visible descendants.
+void InvalidateTree(HWND hwnd, bool erase);
+bool NeedsPaint(const Window& window);
+
+// The end of a user-interface thread (threadId) or of a whole process (threadId 0): its windows
+// go without messages, its timers and registrations are dropped, senders waiting on it are released.
+void UserEnded(uint32_t processId, uint32_t threadId);
+
+}  // namespace plat::win32
