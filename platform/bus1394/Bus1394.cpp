@@ -42,6 +42,12 @@ NTSTATUS FdoPnp(PDEVICE_OBJECT device, PIRP irp) {
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_DEVICE_RELATIONS: {
       if (sp->Parameters.QueryDeviceRelations.Type != BusRelations) break;
+      // A PDO plug and play never heard of is the bus driver's alone: once its unit has left,
+      // nobody will send it a removal, so it goes here.
+      std::vector<PDEVICE_OBJECT> unknown;
+      for (PDEVICE_OBJECT pdo : bus.units)
+        if (!BusDriver::Unit(pdo)->present && !BusDriver::Unit(pdo)->reported) unknown.push_back(pdo);
+      for (PDEVICE_OBJECT pdo : unknown) bus.DeleteUnitPdo(pdo);
       std::vector<PDEVICE_OBJECT> present;
       for (PDEVICE_OBJECT pdo : bus.units)
         if (BusDriver::Unit(pdo)->present) present.push_back(pdo);
@@ -52,6 +58,7 @@ NTSTATUS FdoPnp(PDEVICE_OBJECT device, PIRP irp) {
       for (size_t i = 0; i < present.size(); ++i) {
         relations->Objects[i] = present[i];
         ObReferenceObject(present[i]);
+        BusDriver::Unit(present[i])->reported = true;
       }
       irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
       irp->IoStatus.Status = STATUS_SUCCESS;
@@ -325,6 +332,10 @@ PDEVICE_OBJECT Bus1394::PdoOf(uint64_t guid) {
   for (PDEVICE_OBJECT pdo : Units())
     if (BusDriver::Unit(pdo)->identity.guid == guid) return pdo;
   return nullptr;
+}
+
+size_t Bus1394::IsochHeldBy(PDEVICE_OBJECT pdo) {
+  return bus1394::IsochResource::HeldBy(BusDriver::Require("Bus1394::IsochHeldBy"), pdo);
 }
 
 uint32_t Bus1394::Generation() { return BusDriver::Require("Bus1394::Generation").generation; }

@@ -9,6 +9,7 @@
 // routine at DISPATCH_LEVEL.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -44,6 +45,8 @@ class Bus1394 {
   // The PDOs of the units found by the last scan, oldest first.
   static std::vector<PDEVICE_OBJECT> Units();
   static PDEVICE_OBJECT PdoOf(uint64_t guid);
+  // Isochronous resources, bandwidth and channels allocated through the PDO.
+  static size_t IsochHeldBy(PDEVICE_OBJECT pdo);
   // The generation the driver answers from: that of its last finished scan.
   static uint32_t Generation();
   static const Bus1394Counters& Counters();

@@ -36,6 +36,7 @@ struct UnitPdo : BusDevice {
   NodeIdentity identity;
   bool present = true;   // found on the bus by the latest scan
   bool departed = false;  // surprise-removed or gone: transactions fail at once
+  bool reported = false;  // handed to plug and play in an answer of bus relations
   uint8_t nodeId = 63;   // as of the bus driver's generation
   PBUS_BUS_RESET_NOTIFICATION resetRoutine = nullptr;
   PVOID resetContext = nullptr;
