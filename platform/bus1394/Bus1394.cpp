@@ -342,6 +342,20 @@ uint32_t Bus1394::Generation() { return BusDriver::Require("Bus1394::Generation"
 
 const Bus1394Counters& Bus1394::Counters() { return BusDriver::Require("Bus1394::Counters").counters; }
 
+void Bus1394::StartRequestLog(size_t capacity) {
+  BusDriver& bus = BusDriver::Require("Bus1394::StartRequestLog");
+  bus.log.clear();
+  bus.log.reserve(capacity);
+  bus.logOverflow = 0;
+  bus.logging = true;
+}
+
+void Bus1394::StopRequestLog() { BusDriver::Require("Bus1394::StopRequestLog").logging = false; }
+
+const std::vector<BusRequestRecord>& Bus1394::RequestLog() { return BusDriver::Require("Bus1394::RequestLog").log; }
+
+uint64_t Bus1394::RequestLogOverflow() { return BusDriver::Require("Bus1394::RequestLogOverflow").logOverflow; }
+
 void Bus1394::RefuseRequests(ULONG function, NTSTATUS status, uint32_t count) {
   BusDriver::Require("Bus1394::RefuseRequests").refusals.push_back({function, status, count});
 }

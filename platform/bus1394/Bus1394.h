@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
 #include "sim/bus/Bus.h"
 #include "sim/bus/HostNode.h"
@@ -31,6 +32,15 @@ struct Bus1394Counters {
   uint64_t isochPacketsMissed = 0;    // arrived while a listening resource had no descriptor left
   uint64_t isochPacketsFiltered = 0;  // of another tag than the descriptor waiting synchronised on it
   uint64_t isochIdleCycles = 0;       // a talking resource had nothing to send
+};
+
+// One request as the bus driver received it, in order of arrival.
+struct BusRequestRecord {
+  VTime at;               // virtual time of arrival
+  PDEVICE_OBJECT device;  // the unit PDO it was sent to
+  ULONG function;         // the IRB's function number
+  ULONG flags;            // the request's own flags word, 0 for functions without one
+  ULONG generation;       // the generation an asynchronous transaction names, else the driver's own
 };
 
 class Bus1394 {
@@ -52,6 +62,12 @@ class Bus1394 {
   static const Bus1394Counters& Counters();
   // The controller's isochronous contexts for talking and for listening.
   static void SetIsochContexts(uint32_t talk, uint32_t listen);
+  // The ordered request log: off unless started; once started it holds up to `capacity`
+  // records, taken without allocating, and counts what did not fit. Starting again empties it.
+  static void StartRequestLog(size_t capacity);
+  static void StopRequestLog();
+  static const std::vector<BusRequestRecord>& RequestLog();
+  static uint64_t RequestLogOverflow();
   // Fault: the next `count` requests of that IRB function number fail with `status`, carried out
   // in nothing.
   static void RefuseRequests(ULONG function, NTSTATUS status, uint32_t count = 1);

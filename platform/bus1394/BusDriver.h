@@ -86,6 +86,9 @@ class BusDriver {
     uint32_t count;
   };
   std::vector<Refusal> refusals;     // injected: requests failed before they are carried out
+  bool logging = false;
+  std::vector<BusRequestRecord> log;  // reserved when started
+  uint64_t logOverflow = 0;
   bool scanQueued = false;
   bool scanning = false;
   Bus1394Counters counters;
