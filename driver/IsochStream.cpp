@@ -20,12 +20,6 @@ constexpr LONGLONG kInFlightWait100ns = -10000;
 
 NTSTATUS StatusOf(PIRP irp) { return irp->IoStatus.Status; }
 
-// PASSIVE_LEVEL. A zeroed request sent and waited for.
-NTSTATUS SendSynchronous(LowerDeviceLink* link, PIRB irb) {
-  PAGED_CODE();
-  return SubmitIrb(link, irb, nullptr);
-}
-
 }  // namespace
 
 IsochTransfer::IsochTransfer(ULONG stamp) : mSignature(stamp) {
@@ -38,7 +32,31 @@ void IsochTransfer::OnListDone(NTSTATUS, PISOCH_DESCRIPTOR) {}
 void IsochTransfer::OnStreamStarted(NTSTATUS) {}
 void IsochTransfer::OnStreamStopped(NTSTATUS) {}
 
-IsochTransfer::~IsochTransfer() { DropTransferResources(); }
+IsochTransfer::~IsochTransfer() {
+  DropTransferResources();
+  ReleaseTeardownIrp();
+}
+
+bool IsochTransfer::ReserveTeardownIrp() {
+  PAGED_CODE();
+  if (mTeardownIrp == nullptr && mLink != nullptr) mTeardownIrp = IoAllocateIrp(mLink->mLowerDevice->StackSize, FALSE);
+  return mTeardownIrp != nullptr;
+}
+
+void IsochTransfer::ReleaseTeardownIrp() {
+  if (mTeardownIrp != nullptr) IoFreeIrp(mTeardownIrp);
+  mTeardownIrp = nullptr;
+}
+
+NTSTATUS IsochTransfer::SendAndWait(PIRB irb) {
+  PAGED_CODE();
+  if (mTeardownIrp == nullptr) return SubmitIrb(mLink, irb, nullptr);
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  SubmitIrbInIrp(mLink, irb, mTeardownIrp, SignalEventCompletion, &done);
+  KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  return mTeardownIrp->IoStatus.Status;
+}
 
 NTSTATUS IsochTransfer::AllocateTransferResources(BOOLEAN talk, LowerDeviceLink* link, PnpDeviceBase* countOwner,
                                                   ULONG speed, ULONG maxBytesPerFrame, ULONG buffers,
@@ -139,7 +157,7 @@ NTSTATUS IsochTransfer::AllocateIsochResources(ULONG speed, ULONG flags, ULONG c
   request.nNumberOfBuffers = buffers;
   request.nMaxBufferSize = maxBufferSize;
   request.nQuadletsToStrip = quadletsToStrip;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   if (NT_SUCCESS(status)) mResource = IsochResourceRecord{request.hResource, flags};
   return status;
 }
@@ -151,7 +169,7 @@ NTSTATUS IsochTransfer::FreeIsochResources() {
   std::memset(&irb, 0, sizeof irb);
   irb.FunctionNumber = REQUEST_ISOCH_FREE_RESOURCES;
   irb.u.IsochFreeResources.hResource = mResource.mResource;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   mResource = IsochResourceRecord{};
   return status;
 }
@@ -452,7 +470,7 @@ NTSTATUS IsochStream::AllocateIsochBandwidth(ULONG bytesPerFrame, ULONG speed) {
   irb.FunctionNumber = REQUEST_ISOCH_ALLOCATE_BANDWIDTH;
   irb.u.IsochAllocateBandwidth.nMaxBytesPerFrameRequested = bytesPerFrame;
   irb.u.IsochAllocateBandwidth.fulSpeed = speed;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   if (NT_SUCCESS(status)) {
     mBandwidth = Bandwidth{irb.u.IsochAllocateBandwidth.hBandwidth, irb.u.IsochAllocateBandwidth.BytesPerFrameAvailable,
                            irb.u.IsochAllocateBandwidth.SpeedSelected};
@@ -467,7 +485,7 @@ NTSTATUS IsochStream::FreeIsochBandwidth() {
   std::memset(&irb, 0, sizeof irb);
   irb.FunctionNumber = REQUEST_ISOCH_FREE_BANDWIDTH;
   irb.u.IsochFreeBandwidth.hBandwidth = mBandwidth.mHandle;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   mBandwidth = Bandwidth{};
   return status;
 }
@@ -478,7 +496,7 @@ NTSTATUS IsochStream::AllocateIsochChannel(ULONG requested) {
   std::memset(&irb, 0, sizeof irb);
   irb.FunctionNumber = REQUEST_ISOCH_ALLOCATE_CHANNEL;
   irb.u.IsochAllocateChannel.nRequestedChannel = requested;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   mChannel = NT_SUCCESS(status) ? irb.u.IsochAllocateChannel.Channel : kNoChannel;
   return status;
 }
@@ -490,30 +508,34 @@ NTSTATUS IsochStream::FreeIsochChannel() {
   std::memset(&irb, 0, sizeof irb);
   irb.FunctionNumber = REQUEST_ISOCH_FREE_CHANNEL;
   irb.u.IsochFreeChannel.nChannel = mChannel;
-  const NTSTATUS status = SendSynchronous(mLink, &irb);
+  const NTSTATUS status = SendAndWait(&irb);
   mChannel = kNoChannel;
   return status;
 }
 
+// Each piece is zeroed as soon as it is had, so that a failure part way frees only what was made
+// and never reads an MDL table that holds no MDLs yet.
 bool IsochStream::AllocateLists() {
   PAGED_CODE();
   constexpr SIZE_T kListBytes = sizeof(ISOCH_DESCRIPTOR) * kDescriptorsPerList;
   constexpr SIZE_T kTableBytes = offsetof(IsochMdlTable, mEntries) + sizeof(IsochMdlEntry) * kDescriptorsPerList;
-  mListA = static_cast<PISOCH_DESCRIPTOR>(KernelAlloc(kListBytes));
-  mListB = static_cast<PISOCH_DESCRIPTOR>(KernelAlloc(kListBytes));
-  mMdlTableA = static_cast<IsochMdlTable*>(KernelAlloc(kTableBytes));
-  mMdlTableB = static_cast<IsochMdlTable*>(KernelAlloc(kTableBytes));
-  if (mListA == nullptr || mListB == nullptr || mMdlTableA == nullptr || mMdlTableB == nullptr) {
-    FreeLists();
-    return false;
+  for (PISOCH_DESCRIPTOR* list : {&mListA, &mListB}) {
+    *list = static_cast<PISOCH_DESCRIPTOR>(KernelAlloc(kListBytes));
+    if (*list == nullptr) {
+      FreeLists();
+      return false;
+    }
+    std::memset(*list, 0, kListBytes);
+    (*list)[0].DeviceReserved[kListCount] = kDescriptorsPerList;
   }
-  for (PISOCH_DESCRIPTOR list : {mListA, mListB}) {
-    std::memset(list, 0, kListBytes);
-    list[0].DeviceReserved[kListCount] = kDescriptorsPerList;
-  }
-  for (IsochMdlTable* table : {mMdlTableA, mMdlTableB}) {
-    std::memset(table, 0, kTableBytes);
-    table->mCount = kDescriptorsPerList;
+  for (IsochMdlTable** table : {&mMdlTableA, &mMdlTableB}) {
+    *table = static_cast<IsochMdlTable*>(KernelAlloc(kTableBytes));
+    if (*table == nullptr) {
+      FreeLists();
+      return false;
+    }
+    std::memset(*table, 0, kTableBytes);
+    (*table)->mCount = kDescriptorsPerList;
   }
   return true;
 }

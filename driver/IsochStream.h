@@ -81,6 +81,10 @@ class IsochTransfer {
   NTSTATUS AllocateIsochResources(ULONG speed, ULONG flags, ULONG channel, ULONG maxBytesPerFrame, ULONG buffers,
                                   ULONG maxBufferSize, ULONG quadletsToStrip);
   NTSTATUS FreeIsochResources();
+  // PASSIVE_LEVEL. An IRP kept for the requests that give the bus's resources back, made with the
+  // link before anything is taken from the bus, so that giving back never waits on pool.
+  bool ReserveTeardownIrp();
+  void ReleaseTeardownIrp();
 
   // PASSIVE_LEVEL. Start (or stop) the resource's stream; each completes later.
   NTSTATUS IsochListen(const CYCLE_TIME* start);
@@ -113,6 +117,11 @@ class IsochTransfer {
   volatile LONG mInFlight = 0;
   // Made with the resource; a list takes the first free one at its first attach and keeps it.
   IsochAttachment* mListRecords[kListsPerTransfer] = {};
+  PIRP mTeardownIrp = nullptr;
+
+ protected:
+  // PASSIVE_LEVEL. A request sent and waited for, in the kept IRP when there is one.
+  NTSTATUS SendAndWait(PIRB irb);
 
  private:
   IsochRequestBlock* TakeRequestBlock();

@@ -80,9 +80,10 @@ int32_t QX531WinDevice::FreeIsochStreamObject(PlatformHandle stream) {
 int32_t QX531WinDevice::AllocateFWMemorySpace(PlatformHandle* slot, uint32_t flags, void* buffer, uint32_t size,
                                               uint32_t* offsetHigh, uint32_t* offsetLow) {
   PAGED_CODE();
-  if (flags != 0) return kFailure;
+  // Every failure leaves the offsets 0, the refused flags included.
   *offsetHigh = 0;
   *offsetLow = 0;
+  if (flags != 0) return kFailure;
   LowerDeviceLink* link = GetLowerDeviceLink();
   ReceiveWindow** held = nullptr;
   ReceiveWindow* window = nullptr;

@@ -86,9 +86,16 @@ int32_t QX531WinDevice::AllocateIsochStream(PlatformHandle handle, uint32_t dire
   }
 
   stream->mLink = link;
+  if (!stream->ReserveTeardownIrp()) {
+    LogString("   *** Failed isoch memory allocation \n");
+    stream->mLink = nullptr;
+    stream->FreeLists();
+    return kFailure;
+  }
   NTSTATUS status = stream->AllocateIsochBandwidth(packetBytes, SPEED_FLAGS_400);
   if (!NT_SUCCESS(status)) {
     TraceLabelHex("   *** Failed bandwidth allocation ", static_cast<uint32_t>(status));
+    stream->ReleaseTeardownIrp();
     stream->mLink = nullptr;
     stream->FreeLists();
     return kFailure;
@@ -97,6 +104,7 @@ int32_t QX531WinDevice::AllocateIsochStream(PlatformHandle handle, uint32_t dire
   if (!NT_SUCCESS(status) || stream->mChannel == IsochStream::kNoChannel) {
     TraceLabelHex("   *** Failed isoch channel allocation ", static_cast<uint32_t>(status));
     stream->FreeIsochBandwidth();
+    stream->ReleaseTeardownIrp();
     stream->mLink = nullptr;
     stream->FreeLists();
     return kFailure;
@@ -108,6 +116,7 @@ int32_t QX531WinDevice::AllocateIsochStream(PlatformHandle handle, uint32_t dire
     stream->mLink = link;
     stream->FreeIsochChannel();
     stream->FreeIsochBandwidth();
+    stream->ReleaseTeardownIrp();
     stream->mLink = nullptr;
     stream->FreeLists();
     return kFailure;
@@ -308,6 +317,7 @@ int32_t QX531WinDevice::FreeIsochStream(PlatformHandle handle, uint32_t directio
   stream->FreeIsochResources();
   stream->FreeIsochChannel();
   stream->FreeIsochBandwidth();
+  stream->ReleaseTeardownIrp();
   stream->DropTransferResources();
   if (held) {
     stream->mListA = stream->mListB = nullptr;

@@ -347,6 +347,7 @@ void QX531Device::ProgramStreamRegisters() {
   WriteQuadlet(mSyncHandle, QX5310_OUTPUT_MASK, mOutputMask);
   WriteQuadlet(mSyncHandle, QX5310_PACKET_PARAM, mPacketParam);
   WriteQuadlet(mSyncHandle, QX5310_RATE_CLOCK, mRateWord);
+  mStreamProgrammings.fetch_add(1);
   mRunState = 0;
   mProgrammedInputMask = mInputMask;
   mProgrammedOutputMask = mOutputMask;
@@ -612,6 +613,7 @@ int32_t QX531Device::HandleBusReset() {
   Nudge(mSettingsWriter, kSettingsOps);
   Nudge(mFaderWriter, kFaderOps);
   Nudge(mMidiOutWriter, kMidiOutOps);
+  SendDueStreamSwitches();
   return 0;
 }
 
@@ -690,24 +692,73 @@ void QX531Device::SetPlaybackIsochChannel(uint32_t channel, uint32_t speed) {
   LogLabelHex("   New PLAYBACK_ISOCHANNEL ", ReadQuadlet(mSyncHandle, PLAYBACK_ISOCHANNEL));
 }
 
-int32_t QX531Device::QueueStreamSwitch(QueuedWriter& writer, uint32_t offset, uint32_t value,
-                                       WriteCompletion completion, void* context) {
-  writer.mValue = value;
-  return WriteQuadletAsync(writer.mHandle, offset, &writer.mValue, completion, context);
+// Each switch is its own writer with its own value cell. The direction's latest switch is the one
+// the unit must end up with: issuing it makes any earlier one of the direction no longer due.
+int32_t QX531Device::QueueStreamSwitch(uint32_t kind, WriteCompletion completion, void* context) {
+  struct Switch {
+    QueuedWriter QX531Device::*writer;
+    uint32_t offset;
+    uint32_t value;
+  };
+  static constexpr Switch kSwitches[kStreamSwitches] = {
+      {&QX531Device::mRecordEnable, QX5310_RECORD_ENABLE, 1},
+      {&QX531Device::mRecordDisable, QX5310_RECORD_ENABLE, 0},
+      {&QX531Device::mPlaybackEnable, QX5310_PLAYBACK_ENABLE, 1},
+      {&QX531Device::mPlaybackDisable, QX5310_PLAYBACK_ENABLE, 0},
+  };
+  const Switch& s = kSwitches[kind];
+  const uint32_t direction = kind / 2;
+  QueuedWriter& writer = this->*s.writer;
+  StreamSwitchIssue& issue = mSwitchIssued[kind];
+  issue = StreamSwitchIssue{this, kind, mSwitchSerial[direction].fetch_add(1) + 1, completion, context};
+  mSwitchDue[direction].store(nullptr);
+  writer.mValue = s.value;
+  const int32_t result = WriteQuadletAsync(writer.mHandle, s.offset, &writer.mValue, StreamSwitchDone, &issue);
+  // Not taken now (the unit is out of reach until its ids are read again): the next reset sends it.
+  if (result != 0 && mSwitchSerial[direction].load() == issue.mSerial) mSwitchDue[direction].store(&issue);
+  return result;
+}
+
+// A switch that did not reach the unit stays due while it is its direction's latest; one the unit
+// answered with an error is given up and counted. The caller's routine learns the status either way.
+int32_t QX531Device::StreamSwitchDone(void* context, uint32_t status) {
+  auto& issue = *static_cast<StreamSwitchIssue*>(context);
+  QX531Device& unit = *issue.mUnit;
+  const uint32_t direction = issue.mKind / 2;
+  const WriteOutcome outcome = ClassifyWriteStatus(status);
+  const WriteCompletion completion = issue.mCompletion;
+  void* const callerContext = issue.mContext;
+  if (outcome == WriteOutcome::SendAgain && unit.mSwitchSerial[direction].load() == issue.mSerial) {
+    if (unit.mPluggedIn) {
+      unit.mSwitchDue[direction].store(&issue);
+    } else {
+      unit.CountDropped(WriterItems::StreamWrites, 1);
+    }
+  } else if (outcome == WriteOutcome::Dropped) {
+    unit.LogLabelHex(kErrorResponseLabel, status);
+    unit.CountDropped(WriterItems::StreamWrites, 1);
+  }
+  return completion != nullptr ? completion(callerContext, status) : 0;
+}
+
+void QX531Device::SendDueStreamSwitches() {
+  for (std::atomic<StreamSwitchIssue*>& due : mSwitchDue) {
+    if (StreamSwitchIssue* issue = due.exchange(nullptr)) QueueStreamSwitch(issue->mKind, issue->mCompletion, issue->mContext);
+  }
 }
 
 int32_t QX531Device::EnableRecordStream(WriteCompletion completion, void* context) {
-  return QueueStreamSwitch(mRecordEnable, QX5310_RECORD_ENABLE, 1, completion, context);
+  return QueueStreamSwitch(kRecordOn, completion, context);
 }
 
 int32_t QX531Device::DisableRecordStream(WriteCompletion completion, void* context) {
-  return QueueStreamSwitch(mRecordDisable, QX5310_RECORD_ENABLE, 0, completion, context);
+  return QueueStreamSwitch(kRecordOff, completion, context);
 }
 
 int32_t QX531Device::EnablePlaybackStream(WriteCompletion completion, void* context) {
-  return QueueStreamSwitch(mPlaybackEnable, QX5310_PLAYBACK_ENABLE, 1, completion, context);
+  return QueueStreamSwitch(kPlaybackOn, completion, context);
 }
 
 int32_t QX531Device::DisablePlaybackStream(WriteCompletion completion, void* context) {
-  return QueueStreamSwitch(mPlaybackDisable, QX5310_PLAYBACK_ENABLE, 0, completion, context);
+  return QueueStreamSwitch(kPlaybackOff, completion, context);
 }

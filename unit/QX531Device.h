@@ -23,8 +23,10 @@
 using WriteCompletion = int32_t (*)(void* context, uint32_t status);
 
 // What the queued writers carry, for the counts of what they dropped.
-enum class WriterItems : uint32_t { Lamps, FaderTargets, MidiOutEvents, Settings, NotifyAddresses };
-inline constexpr uint32_t kWriterItemKinds = 5;
+enum class WriterItems : uint32_t { Lamps, FaderTargets, MidiOutEvents, Settings, NotifyAddresses, StreamWrites };
+inline constexpr uint32_t kWriterItemKinds = 6;
+// Logged with the status when the unit answers a queued write with an error.
+inline constexpr const char* kErrorResponseLabel = "QX5310DeviceWriteDone error response            ";
 
 // One stream buffer and the platform's mapping of it.
 struct StreamBuffer {
@@ -399,8 +401,11 @@ class QX531Device {
   void BroadcastPreferencesLocked();
   void MakeActiveUnitLocked();
   QX531Device* GetActiveUnitLocked();
-  int32_t QueueStreamSwitch(QueuedWriter& writer, uint32_t offset, uint32_t value, WriteCompletion completion,
-                            void* context);
+  // The stream switches: record on and off, playback on and off.
+  enum StreamSwitchKind : uint32_t { kRecordOn, kRecordOff, kPlaybackOn, kPlaybackOff, kStreamSwitches };
+  int32_t QueueStreamSwitch(uint32_t kind, WriteCompletion completion, void* context);
+  static int32_t StreamSwitchDone(void* context, uint32_t status);
+  void SendDueStreamSwitches();
 
   void CompleteList(uint32_t which);
   void TakeRecordList(uint32_t list);
@@ -414,8 +419,9 @@ class QX531Device {
   void BuildPlaybackPackets(uint32_t list, uint32_t count);
   void PreloadPlaybackA(uint32_t listBPackets);
   void StepStreamProgramming();
-  bool QueueStreamRestartWrite(uint32_t offset, uint32_t value);
+  bool QueueStreamRestartWrite(uint32_t offset, uint32_t value, uint32_t previous = 0);
   static int32_t RestartWriteDone(void* context, uint32_t status);
+  void UndoLostRestartWrite();
   uint32_t ExtraPackets() const;
   uint32_t PacketsForRate(uint32_t rate) const;
   uint32_t LockedPacketCount(uint32_t otherRecordPackets) const;
@@ -467,6 +473,32 @@ class QX531Device {
   QueuedWriter mPlaybackEnable;
   QueuedWriter mPlaybackDisable;
   QueuedWriter mStreamRestart;
+  // The last switch of each kind as issued: the write's own completion and context, and the
+  // direction's switch count then. A switch that did not reach the unit is due again at the next
+  // bus reset's handling unless a later switch of its direction was issued meanwhile.
+  struct StreamSwitchIssue {
+    QX531Device* mUnit;
+    uint32_t mKind;
+    uint32_t mSerial;
+    WriteCompletion mCompletion;
+    void* mContext;
+  };
+  StreamSwitchIssue mSwitchIssued[kStreamSwitches] = {};
+  std::atomic<uint32_t> mSwitchSerial[2] = {};
+  std::atomic<StreamSwitchIssue*> mSwitchDue[2] = {};
+  // The stream-restart write in flight: register, value and the last-programmed copy it replaced,
+  // and the count of stream programmings when it went out. One that did not reach the unit is
+  // undone at the next pass, so that the pass sends it again, unless the streams were programmed
+  // whole since.
+  struct RestartWriteIssue {
+    uint32_t mOffset;
+    uint32_t mValue;
+    uint32_t mPrevious;
+    uint32_t mProgrammings;
+  };
+  RestartWriteIssue mRestartIssued = {};
+  std::atomic<uint32_t> mRestartLost{0};
+  std::atomic<uint32_t> mStreamProgrammings{0};
   QueuedWriter mLampWriter;
   QueuedWriter mFaderWriter;
   QueuedWriter mMidiOutWriter;

@@ -586,6 +586,7 @@ void QX531Device::StepStreamProgramming() {
       {QX5310_RATE_CLOCK, mRateWord, &mProgrammedRateWord},
       {QX5310_PACKET_PARAM, mPacketParam, &mProgrammedPacketParam},
   };
+  UndoLostRestartWrite();
   const StreamRegister* changed = nullptr;
   for (const StreamRegister& r : registers) {
     if (r.mValue != *r.mProgrammed) {
@@ -603,7 +604,7 @@ void QX531Device::StepStreamProgramming() {
         mRunState = 0;
         mReprogramAsked = 0;
       }
-    } else if (QueueStreamRestartWrite(changed->mOffset, changed->mValue)) {
+    } else if (QueueStreamRestartWrite(changed->mOffset, changed->mValue, *changed->mProgrammed)) {
       *changed->mProgrammed = changed->mValue;
     }
   } else if (mRunState == 1 && mRestartState == 1) {
@@ -623,8 +624,9 @@ void QX531Device::StepStreamProgramming() {
 }
 
 // Busy is taken before the write goes out, since its completion may run inside the call.
-bool QX531Device::QueueStreamRestartWrite(uint32_t offset, uint32_t value) {
+bool QX531Device::QueueStreamRestartWrite(uint32_t offset, uint32_t value, uint32_t previous) {
   if (!mStreamRestart.TryTakeBusy()) return false;
+  mRestartIssued = RestartWriteIssue{offset, value, previous, mStreamProgrammings.load()};
   mStreamRestart.mValue = value;
   if (WriteQuadletAsync(mStreamRestart.mHandle, offset, &mStreamRestart.mValue, RestartWriteDone, this) == 0) {
     return true;
@@ -633,9 +635,43 @@ bool QX531Device::QueueStreamRestartWrite(uint32_t offset, uint32_t value) {
   return false;
 }
 
-int32_t QX531Device::RestartWriteDone(void* context, uint32_t) {
-  static_cast<QX531Device*>(context)->mStreamRestart.ClearBusy();
+// A write that did not reach the unit is marked lost before busy is let go, so that the next pass
+// finds it; one the unit answered with an error stands as sent, since it would fail again.
+int32_t QX531Device::RestartWriteDone(void* context, uint32_t status) {
+  auto& unit = *static_cast<QX531Device*>(context);
+  switch (ClassifyWriteStatus(status)) {
+    case WriteOutcome::Done: break;
+    case WriteOutcome::SendAgain: unit.mRestartLost.store(1); break;
+    case WriteOutcome::Dropped:
+      unit.LogLabelHex(kErrorResponseLabel, status);
+      unit.CountDropped(WriterItems::StreamWrites, 1);
+      break;
+  }
+  unit.mStreamRestart.ClearBusy();
   return 0;
+}
+
+// The step of the lost write is taken back, so this pass sends it again. A lost write from before
+// the streams were last programmed whole has nothing left to say.
+void QX531Device::UndoLostRestartWrite() {
+  if (mRestartLost.exchange(0) == 0 || mRestartIssued.mProgrammings != mStreamProgrammings.load()) return;
+  const RestartWriteIssue& lost = mRestartIssued;
+  switch (lost.mOffset) {
+    case QX5310_CONTROL_BITS:
+      if (lost.mValue == kControlStreamingOff) {
+        mRunState = 1;
+        mReprogramAsked = 1;
+      } else {
+        mRunState = 0;
+      }
+      break;
+    case QX5310_STREAM_RESTART: mRestartState = 0; break;
+    case QX5310_INPUT_MASK: mProgrammedInputMask = lost.mPrevious; break;
+    case QX5310_OUTPUT_MASK: mProgrammedOutputMask = lost.mPrevious; break;
+    case QX5310_RATE_CLOCK: mProgrammedRateWord = lost.mPrevious; break;
+    case QX5310_PACKET_PARAM: mProgrammedPacketParam = lost.mPrevious; break;
+    default: break;
+  }
 }
 
 void QX531Device::ConvertBufferPair(uint32_t, BufferDescriptor* record, BufferDescriptor* playback) {

@@ -11,8 +11,8 @@ constexpr const char* kDroppedLabels[kWriterItemKinds] = {
     "QX5310DeviceWriter MIDI-out events dropped      ",
     "QX5310DeviceWriter settings dropped             ",
     "QX5310DeviceWriter notify addresses dropped     ",
+    "QX5310DeviceWriter stream writes dropped        ",
 };
-constexpr const char* kErrorResponseLabel = "QX5310DeviceWriteDone error response            ";
 
 }  // namespace
 

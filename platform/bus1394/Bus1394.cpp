@@ -42,6 +42,12 @@ NTSTATUS FdoPnp(PDEVICE_OBJECT device, PIRP irp) {
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_DEVICE_RELATIONS: {
       if (sp->Parameters.QueryDeviceRelations.Type != BusRelations) break;
+      // A PDO plug and play never heard of is the bus driver's alone: once its unit has left,
+      // nobody will send it a removal, so it goes here.
+      std::vector<PDEVICE_OBJECT> unknown;
+      for (PDEVICE_OBJECT pdo : bus.units)
+        if (!BusDriver::Unit(pdo)->present && !BusDriver::Unit(pdo)->reported) unknown.push_back(pdo);
+      for (PDEVICE_OBJECT pdo : unknown) bus.DeleteUnitPdo(pdo);
       std::vector<PDEVICE_OBJECT> present;
       for (PDEVICE_OBJECT pdo : bus.units)
         if (BusDriver::Unit(pdo)->present) present.push_back(pdo);
@@ -52,6 +58,7 @@ NTSTATUS FdoPnp(PDEVICE_OBJECT device, PIRP irp) {
       for (size_t i = 0; i < present.size(); ++i) {
         relations->Objects[i] = present[i];
         ObReferenceObject(present[i]);
+        BusDriver::Unit(present[i])->reported = true;
       }
       irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
       irp->IoStatus.Status = STATUS_SUCCESS;
@@ -327,9 +334,27 @@ PDEVICE_OBJECT Bus1394::PdoOf(uint64_t guid) {
   return nullptr;
 }
 
+size_t Bus1394::IsochHeldBy(PDEVICE_OBJECT pdo) {
+  return bus1394::IsochResource::HeldBy(BusDriver::Require("Bus1394::IsochHeldBy"), pdo);
+}
+
 uint32_t Bus1394::Generation() { return BusDriver::Require("Bus1394::Generation").generation; }
 
 const Bus1394Counters& Bus1394::Counters() { return BusDriver::Require("Bus1394::Counters").counters; }
+
+void Bus1394::StartRequestLog(size_t capacity) {
+  BusDriver& bus = BusDriver::Require("Bus1394::StartRequestLog");
+  bus.log.clear();
+  bus.log.reserve(capacity);
+  bus.logOverflow = 0;
+  bus.logging = true;
+}
+
+void Bus1394::StopRequestLog() { BusDriver::Require("Bus1394::StopRequestLog").logging = false; }
+
+const std::vector<BusRequestRecord>& Bus1394::RequestLog() { return BusDriver::Require("Bus1394::RequestLog").log; }
+
+uint64_t Bus1394::RequestLogOverflow() { return BusDriver::Require("Bus1394::RequestLogOverflow").logOverflow; }
 
 void Bus1394::RefuseRequests(ULONG function, NTSTATUS status, uint32_t count) {
   BusDriver::Require("Bus1394::RefuseRequests").refusals.push_back({function, status, count});

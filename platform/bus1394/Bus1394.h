@@ -9,9 +9,11 @@
 // routine at DISPATCH_LEVEL.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
 #include "sim/bus/Bus.h"
 #include "sim/bus/HostNode.h"
@@ -32,6 +34,15 @@ struct Bus1394Counters {
   uint64_t isochIdleCycles = 0;       // a talking resource had nothing to send
 };
 
+// One request as the bus driver received it, in order of arrival.
+struct BusRequestRecord {
+  VTime at;               // virtual time of arrival
+  PDEVICE_OBJECT device;  // the unit PDO it was sent to
+  ULONG function;         // the IRB's function number
+  ULONG flags;            // the request's own flags word, 0 for functions without one
+  ULONG generation;       // the generation an asynchronous transaction names, else the driver's own
+};
+
 class Bus1394 {
  public:
   // Puts the host's node on `bus` and loads the bus driver on a root device; the units already on
@@ -44,11 +55,19 @@ class Bus1394 {
   // The PDOs of the units found by the last scan, oldest first.
   static std::vector<PDEVICE_OBJECT> Units();
   static PDEVICE_OBJECT PdoOf(uint64_t guid);
+  // Isochronous resources, bandwidth and channels allocated through the PDO.
+  static size_t IsochHeldBy(PDEVICE_OBJECT pdo);
   // The generation the driver answers from: that of its last finished scan.
   static uint32_t Generation();
   static const Bus1394Counters& Counters();
   // The controller's isochronous contexts for talking and for listening.
   static void SetIsochContexts(uint32_t talk, uint32_t listen);
+  // The ordered request log: off unless started; once started it holds up to `capacity`
+  // records, taken without allocating, and counts what did not fit. Starting again empties it.
+  static void StartRequestLog(size_t capacity);
+  static void StopRequestLog();
+  static const std::vector<BusRequestRecord>& RequestLog();
+  static uint64_t RequestLogOverflow();
   // Fault: the next `count` requests of that IRB function number fail with `status`, carried out
   // in nothing.
   static void RefuseRequests(ULONG function, NTSTATUS status, uint32_t count = 1);

@@ -36,6 +36,7 @@ struct UnitPdo : BusDevice {
   NodeIdentity identity;
   bool present = true;   // found on the bus by the latest scan
   bool departed = false;  // surprise-removed or gone: transactions fail at once
+  bool reported = false;  // handed to plug and play in an answer of bus relations
   uint8_t nodeId = 63;   // as of the bus driver's generation
   PBUS_BUS_RESET_NOTIFICATION resetRoutine = nullptr;
   PVOID resetContext = nullptr;
@@ -85,6 +86,9 @@ class BusDriver {
     uint32_t count;
   };
   std::vector<Refusal> refusals;     // injected: requests failed before they are carried out
+  bool logging = false;
+  std::vector<BusRequestRecord> log;  // reserved when started
+  uint64_t logOverflow = 0;
   bool scanQueued = false;
   bool scanning = false;
   Bus1394Counters counters;

@@ -196,6 +196,36 @@ NTSTATUS ResetNotification(UnitPdo* unit, PIRB irb) {
   return STATUS_INVALID_PARAMETER;
 }
 
+// The flags word of the functions that have one.
+ULONG RequestFlags(const IRB& irb) {
+  switch (irb.FunctionNumber) {
+    case REQUEST_ASYNC_READ: return irb.u.AsyncRead.fulFlags;
+    case REQUEST_ASYNC_WRITE: return irb.u.AsyncWrite.fulFlags;
+    case REQUEST_ISOCH_ALLOCATE_RESOURCES: return irb.u.IsochAllocateResources.fulFlags;
+    case REQUEST_ISOCH_LISTEN: return irb.u.IsochListen.fulFlags;
+    case REQUEST_ISOCH_TALK: return irb.u.IsochTalk.fulFlags;
+    case REQUEST_ISOCH_STOP: return irb.u.IsochStop.fulFlags;
+    case REQUEST_ALLOCATE_ADDRESS_RANGE: return irb.u.AllocateAddressRange.fulFlags;
+    case REQUEST_GET_ADDR_FROM_DEVICE_OBJECT: return irb.u.Get1394AddressFromDeviceObject.fulFlags;
+    case REQUEST_GET_SPEED_BETWEEN_DEVICES: return irb.u.GetMaxSpeedBetweenDevices.fulFlags;
+    case REQUEST_BUS_RESET_NOTIFICATION: return irb.u.BusResetNotification.fulFlags;
+    default: return 0;
+  }
+}
+
+// Into the space reserved when the log was started: nothing allocates here.
+void LogRequest(BusDriver& bus, PDEVICE_OBJECT pdo, const IRB& irb) {
+  if (!bus.logging) return;
+  if (bus.log.size() == bus.log.capacity()) {
+    bus.logOverflow += 1;
+    return;
+  }
+  const ULONG generation = irb.FunctionNumber == REQUEST_ASYNC_READ    ? irb.u.AsyncRead.ulGeneration
+                           : irb.FunctionNumber == REQUEST_ASYNC_WRITE ? irb.u.AsyncWrite.ulGeneration
+                                                                       : bus.generation;
+  bus.log.push_back({Scheduler::Current().Now(), pdo, irb.FunctionNumber, RequestFlags(irb), generation});
+}
+
 NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
   BusDriver& bus = BusDriver::Require("an IRB");
   UnitPdo* unit = BusDriver::Unit(pdo);
@@ -205,6 +235,7 @@ NTSTATUS Irb(PDEVICE_OBJECT pdo, PIRP irp) {
   auto* irb = static_cast<PIRB>(sp->Parameters.Others.Argument1);
   if (irb == nullptr) return CompleteIrp(irp, STATUS_INVALID_PARAMETER);
   if (irb->FunctionNumber < std::size(bus.counters.requests)) bus.counters.requests[irb->FunctionNumber] += 1;
+  LogRequest(bus, pdo, *irb);
   for (auto r = bus.refusals.begin(); r != bus.refusals.end(); ++r) {
     if (r->function != irb->FunctionNumber) continue;
     NTSTATUS status = r->status;

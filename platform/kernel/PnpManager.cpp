@@ -35,6 +35,9 @@ struct Devnode {
   bool missing = false;    // no longer reported by its bus
   bool hasStack = false;   // AddDevice succeeded
   bool removing = false;   // inside RemoveNode: a child that goes meanwhile leaves the rest to it
+  // A device reported again while its previous node (same instance path) still waits for its
+  // last handle: it is started once that node's removal has completed.
+  Devnode* heldFor = nullptr;
   NTSTATUS problem = STATUS_SUCCESS;  // what the last failed start returned
 };
 
@@ -187,6 +190,7 @@ std::vector<std::u16string> QueryIds(Devnode* node, BUS_QUERY_ID_TYPE type) {
 }
 
 void SetInterfacesOf(Devnode* node, bool enable);
+void LoadAndStart(Devnode* node);
 void RemoveNode(Devnode* node, bool surpriseDone);
 void EnumerateChildren(Devnode* node);
 
@@ -251,11 +255,21 @@ void StartNode(Devnode* node) {
   if (node->parent != nullptr) {
     for (Devnode* sibling : node->parent->children)
       if (sibling != node && sibling->state != DevnodeState::Removed && Upper(sibling->instancePath) == Upper(node->instancePath)) {
+        if (sibling->missing && sibling->state == DevnodeState::SurpriseRemoved) {
+          node->heldFor = sibling;
+          return;
+        }
         if (p.fatal.empty()) p.fatal = "two children of one bus report the instance path " + Narrow(node->instancePath);
         node->state = DevnodeState::Failed;
         return;
       }
   }
+  LoadAndStart(node);
+}
+
+// The rest of a start, once the node's instance path is its own.
+void LoadAndStart(Devnode* node) {
+  auto& p = P();
   // What the bus tells about the device before any driver of it is loaded; the answers are the
   // caller's to free.
   auto queryAndFree = [node](UCHAR minor, const std::function<void(PIO_STACK_LOCATION)>& setup) {
@@ -313,6 +327,10 @@ void StartNode(Devnode* node) {
     return;
   }
   node->state = DevnodeState::Started;
+  DEVICE_CAPABILITIES caps{};
+  caps.Size = sizeof caps;
+  caps.Version = 1;
+  caps.Address = caps.UINumber = ~0u;
   SendPnp(node, IRP_MN_QUERY_CAPABILITIES, nullptr, [&caps](PIO_STACK_LOCATION sp) {
     sp->Parameters.DeviceCapabilities.Capabilities = &caps;
   });
@@ -404,7 +422,20 @@ void RemoveNode(Devnode* node, bool surpriseDone) {
     if (entry.pdo == node->pdo) entry.pdo = nullptr;
   node->removing = false;
   if (!node->missing) return;
+  std::vector<Devnode*> held;
+  if (parent != nullptr)
+    for (Devnode* sibling : parent->children)
+      if (sibling->heldFor == node) held.push_back(sibling);
   DropNode(node);
+  // Its successors come up now, later on this thread, if their device is still there.
+  for (Devnode* successor : held) {
+    successor->heldFor = nullptr;
+    Queue([successor] {
+      auto& nodes = P().nodes;
+      bool alive = std::any_of(nodes.begin(), nodes.end(), [successor](auto& n) { return n.get() == successor; });
+      if (alive && !successor->missing && successor->state == DevnodeState::Enumerated) LoadAndStart(successor);
+    });
+  }
   // The last child of a parent that is waiting for its removal has gone.
   if (parent != nullptr && !parent->removing && parent->state == DevnodeState::SurpriseRemoved &&
       parent->children.empty() && parent->openFiles == 0)

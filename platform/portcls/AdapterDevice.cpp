@@ -201,6 +201,7 @@ NTSTATUS AdapterDevice::Start(PIRP irp) {
                                static_cast<PCM_RESOURCE_LIST>(sp->Parameters.StartDevice.AllocatedResourcesTranslated),
                                static_cast<PCM_RESOURCE_LIST>(sp->Parameters.StartDevice.AllocatedResources));
     if (NT_SUCCESS(status)) {
+      mWavePorts = 0;
       status = mStart(mFdo, irp, resources);
       resources->Release();
     }

@@ -42,6 +42,8 @@ class AdapterDevice {
   const std::vector<Subdevice>& Subdevices() const { return mSubdevices; }
   const std::vector<PhysicalConnection>& Connections() const { return mConnections; }
   const Subdevice* Find(const std::u16string& name) const;
+  // The next wave-cyclic port's place among those this start initialised, from 0.
+  ULONG TakeWavePortOrdinal() { return mWavePorts++; }
 
  private:
   NTSTATUS Pnp(PIRP irp);
@@ -63,6 +65,7 @@ class AdapterDevice {
   std::vector<PhysicalConnection> mConnections;
   ULONG mOpenFiles = 0;
   bool mSurpriseRemoved = false;
+  ULONG mWavePorts = 0;
 };
 
 }  // namespace plat::pc

@@ -11,6 +11,12 @@ namespace {
 // Contiguous memory that has run short: buffers larger than gShortAbove fail, gShortTimes more.
 ULONG gShortAbove = 0;
 ULONG gShortTimes = 0;
+// The one channel that is short: its wave port and ordinal, the size above which it fails, and
+// how many more times.
+ULONG gTargetPort = kNoWavePort;
+ULONG gTargetOrdinal = kNoWavePort;
+ULONG gTargetAbove = 0;
+ULONG gTargetTimes = 0;
 
 }  // namespace
 
@@ -19,8 +25,15 @@ void FailDmaBuffersAbove(ULONG bytes, ULONG times) {
   gShortTimes = times;
 }
 
-DmaChannel::DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength)
-    : CUnknown(outer), mAdapter(adapter), mMaximumLength(maximumLength) {}
+void FailWaveDmaBuffersAbove(ULONG wavePort, ULONG ordinal, ULONG bytes, ULONG times) {
+  gTargetPort = wavePort;
+  gTargetOrdinal = ordinal;
+  gTargetAbove = bytes;
+  gTargetTimes = times;
+}
+
+DmaChannel::DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength, ULONG wavePort, ULONG ordinal)
+    : CUnknown(outer), mAdapter(adapter), mMaximumLength(maximumLength), mWavePort(wavePort), mOrdinal(ordinal) {}
 
 DmaChannel::~DmaChannel() {
   FreeBuffer();
@@ -42,6 +55,11 @@ NTSTATUS DmaChannel::AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS) {
   if (bufferSize == 0 || bufferSize > mMaximumLength) return STATUS_INVALID_PARAMETER;
   if (gShortTimes != 0 && bufferSize > gShortAbove) {
     --gShortTimes;
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  if (gTargetTimes != 0 && mWavePort != kNoWavePort && mWavePort == gTargetPort && mOrdinal == gTargetOrdinal &&
+      bufferSize > gTargetAbove) {
+    --gTargetTimes;
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   mBuffer = mAdapter->DmaOperations->AllocateCommonBuffer(mAdapter, bufferSize, &mLogical, FALSE);
@@ -66,7 +84,8 @@ void DmaChannel::CopyTo(PVOID destination, PVOID source, ULONG byteCount) { std:
 void DmaChannel::CopyFrom(PVOID destination, PVOID source, ULONG byteCount) { std::memcpy(destination, source, byteCount); }
 
 NTSTATUS NewMasterDmaChannel(PDEVICE_OBJECT pdo, PDMACHANNEL* out, PUNKNOWN outer, ULONG maximumLength,
-                             BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed) {
+                             BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed, ULONG wavePort,
+                             ULONG ordinal) {
   PAGED_CODE();
   *out = nullptr;
   DEVICE_DESCRIPTION description{};
@@ -82,7 +101,7 @@ NTSTATUS NewMasterDmaChannel(PDEVICE_OBJECT pdo, PDMACHANNEL* out, PUNKNOWN oute
   ULONG mapRegisters = 0;
   PDMA_ADAPTER adapter = IoGetDmaAdapter(pdo, &description, &mapRegisters);
   if (adapter == nullptr) return STATUS_DEVICE_CONFIGURATION_ERROR;
-  auto* channel = new (NonPagedPool) DmaChannel(outer, adapter, maximumLength);
+  auto* channel = new (NonPagedPool) DmaChannel(outer, adapter, maximumLength, wavePort, ordinal);
   if (channel == nullptr) {
     adapter->DmaOperations->PutDmaAdapter(adapter);
     return STATUS_INSUFFICIENT_RESOURCES;

@@ -8,7 +8,9 @@ namespace plat::pc {
 
 class DmaChannel final : public CUnknown, public IDmaChannel, public PoolObject {
  public:
-  DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength);
+  // `wavePort` and `ordinal` name the channel for fault injection (below); ~0 when it is no wave
+  // port's.
+  DmaChannel(PUNKNOWN outer, PDMA_ADAPTER adapter, ULONG maximumLength, ULONG wavePort, ULONG ordinal);
   ~DmaChannel() override;
   DECLARE_STD_UNKNOWN()
 
@@ -32,14 +34,25 @@ class DmaChannel final : public CUnknown, public IDmaChannel, public PoolObject 
   PHYSICAL_ADDRESS mLogical{};
   ULONG mAllocated = 0;
   ULONG mBufferSize = 0;
+  ULONG mWavePort;
+  ULONG mOrdinal;
 };
 
 // Fault injection: the next `times` common buffers larger than `bytes` cannot be had, as
 // contiguous memory runs short for large buffers first. Times 0 ends it.
 void FailDmaBuffersAbove(ULONG bytes, ULONG times = 0xFFFFFFFF);
 
+// Fault injection for one channel: the `ordinal`-th master channel (from 0) made by the
+// `wavePort`-th wave-cyclic port (from 0, in the order an adapter device's start initialised
+// them) gets no buffer larger than `bytes`, `times` more times. An adapter whose wave miniports
+// each make one channel per direction names a pair and a direction so. Times 0 ends it.
+void FailWaveDmaBuffersAbove(ULONG wavePort, ULONG ordinal, ULONG bytes, ULONG times = 0xFFFFFFFF);
+
+inline constexpr ULONG kNoWavePort = 0xFFFFFFFF;
+
 // A master channel for the device under `deviceObject` (an adapter's port class device).
 NTSTATUS NewMasterDmaChannel(PDEVICE_OBJECT pdo, PDMACHANNEL* out, PUNKNOWN outer, ULONG maximumLength,
-                             BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed);
+                             BOOLEAN dma32, BOOLEAN dma64, DMA_WIDTH width, DMA_SPEED speed,
+                             ULONG wavePort = kNoWavePort, ULONG ordinal = kNoWavePort);
 
 }  // namespace plat::pc

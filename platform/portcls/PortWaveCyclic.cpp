@@ -202,6 +202,8 @@ NTSTATUS PortWaveCyclic::InitMiniport(PUNKNOWN unknownMiniport, PUNKNOWN unknown
   NTSTATUS status = unknownMiniport->QueryInterface(IID_IMiniportWaveCyclic, &wave);
   if (!NT_SUCCESS(status) || wave == nullptr) return STATUS_INVALID_PARAMETER;
   mWave = static_cast<PMINIPORTWAVECYCLIC>(wave);
+  if (AdapterDevice* device = AdapterDevice::Of(DeviceObject())) mWavePort = device->TakeWavePortOrdinal();
+  mChannelsMade = 0;
   status = mWave->Init(unknownAdapter, resources, this);
   if (!NT_SUCCESS(status)) {
     ReleaseAndClear(mWave);
@@ -245,7 +247,8 @@ NTSTATUS PortWaveCyclic::NewMasterDmaChannel(PDMACHANNEL* dmaChannel, PUNKNOWN o
   *dmaChannel = nullptr;
   AdapterDevice* device = AdapterDevice::Of(DeviceObject());
   if (device == nullptr || maximumLength == 0) return STATUS_INVALID_PARAMETER;
-  return pc::NewMasterDmaChannel(device->Pdo(), dmaChannel, outer, maximumLength, dma32, dma64, width, speed);
+  return pc::NewMasterDmaChannel(device->Pdo(), dmaChannel, outer, maximumLength, dma32, dma64, width, speed, mWavePort,
+                                 mChannelsMade++);
 }
 
 NTSTATUS PortWaveCyclic::NewPin(ULONG pin, PKSDATAFORMAT format, ULONG captureCapacity, WavePin** out) {

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/portcls/DmaChannel.h"
 #include "platform/portcls/Port.h"
 
 namespace plat::pc {
@@ -88,6 +89,8 @@ class PortWaveCyclic final : public Port<IPortWaveCyclic> {
  private:
   friend class WavePin;
   PMINIPORTWAVECYCLIC mWave = nullptr;
+  ULONG mWavePort = kNoWavePort;  // its place among its device's wave ports, for fault injection
+  ULONG mChannelsMade = 0;
   std::vector<ULONG> mOpen;     // open pins per pin id
   std::vector<WavePin*> mPins;  // the open pins, under the control lock
 };

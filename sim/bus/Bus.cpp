@@ -129,12 +129,17 @@ bool Bus::Write(const Node& source, uint8_t dest, uint64_t offset, std::span<con
 }
 
 void Bus::Steer(Steering steering, uint32_t count, std::optional<uint64_t> destination) {
-  if (count != 0) rules_.push_back(Rule{steering, count, destination});
+  if (count != 0) rules_.push_back(Rule{steering, count, destination, std::nullopt});
 }
 
-Steering Bus::TakeSteering(uint64_t destination) {
+void Bus::SteerWrites(Steering steering, uint32_t count, uint64_t destination, uint64_t offset) {
+  if (count != 0) rules_.push_back(Rule{steering, count, destination, offset});
+}
+
+Steering Bus::TakeSteering(const Transaction& t) {
   for (auto it = rules_.begin(); it != rules_.end(); ++it) {
-    if (it->destination && *it->destination != destination) continue;
+    if (it->destination && *it->destination != t.destination) continue;
+    if (it->writeOffset && (!t.write || *it->writeOffset != t.offset)) continue;
     Steering s = it->steering;
     if (--it->count == 0) rules_.erase(it);
     return s;
@@ -160,7 +165,7 @@ bool Bus::Issue(Transaction* t, const Steering* steering) {
   if (t->write) sched_.RecordBytes(plat::Scheduler::Trace::AsyncRequest, t->data);
   Node* target = NodeAt(t->dest);
   t->destination = target != nullptr ? target->Guid() : 0;
-  Steering s = steering != nullptr ? *steering : TakeSteering(t->destination);
+  Steering s = steering != nullptr ? *steering : TakeSteering(*t);
   switch (s.mode) {
     case TransactionMode::Refuse:
       Recycle(t);

@@ -79,6 +79,8 @@ class Bus {
   // Steering rules, taken in order: each steers the next `count` transactions to the node with
   // that GUID (to any node without one).
   void Steer(Steering steering, uint32_t count = 1, std::optional<uint64_t> destination = std::nullopt);
+  // The same for the next `count` writes to that node at that address only.
+  void SteerWrites(Steering steering, uint32_t count, uint64_t destination, uint64_t offset);
   void ClearSteering() { rules_.clear(); }
   // Held transactions, oldest first. Releasing one carries it on now (a held response to a node
   // that has left completes as departed); its completion runs at DISPATCH_LEVEL.
@@ -138,6 +140,7 @@ class Bus {
     Steering steering;
     uint32_t count;
     std::optional<uint64_t> destination;
+    std::optional<uint64_t> writeOffset;  // writes to this address only
   };
 
   void AssignNodeIds();
@@ -148,7 +151,7 @@ class Bus {
                               bool write);
   void Recycle(Transaction* t);
   bool Issue(Transaction* t, const Steering* steering);
-  Steering TakeSteering(uint64_t destination);
+  Steering TakeSteering(const Transaction& t);
   plat::VTime ArrivalTime(uint8_t from, uint8_t dest);
   // Carries the transaction out at its target: the status, and a read's data in t.data.
   AsyncStatus Carry(Transaction& t);

@@ -486,5 +486,74 @@ TEST(AsioHostSeeds, AStopFromTheHostsCallbackLetsTheHostRestartOrLetTheDriverGoA
   }
 }
 
+// A host that keeps the driver (it never lets it go on a reset request) while a unit is pulled and
+// plugged back: the machine runs on, the unit's new device waits for the DLL's old handle, the
+// host's calls on a main unit that is gone fail, and once the host lets the driver go the unit
+// comes back started (a KR-6 with its adapter, which gives it its MIDI port), leaving nothing
+// behind; under a table of seeds.
+TEST(AsioHostReplug, AUnitPluggedBackUnderAHostThatKeepsTheDriverComesUpOnceTheHostLetsItGo) {
+  struct Case {
+    const char* name;
+    bool kr6;
+  };
+  for (const Case c : {Case{"KR-6", true}, Case{"main unit", false}}) {
+    for (uint64_t seed : qxtest::InterleavingSeeds(4)) {
+      SCOPED_TRACE(c.name);
+      SCOPED_TRACE(qxtest::SeedTrace(seed));
+      DriverMachine machine(seed);
+      machine.InstallAdapters();
+      machine.PlugMain();
+      machine.PlugKr6();
+      ASSERT_TRUE(machine.Kr6AdapterBound());
+      volatile bool loaded = false, replugged = false, called = false, release = false;
+      ASIOError startAfter = ASE_OK;
+      {
+        HostProcess process([&]() -> uint32_t {
+          auto host = std::make_unique<LoopingHost>();
+          if (!host->Open()) return 1;
+          loaded = true;
+          while (!replugged) Sleep(10);
+          startAfter = host->host.Start();
+          if (startAfter == ASE_OK) {
+            Sleep(500);
+            host->host.Stop();
+          }
+          called = true;
+          while (!release) Sleep(10);
+          host.reset();
+          return 0;
+        });
+        ASSERT_TRUE(machine.RunUntil([&] { return loaded; }, 20000));
+        if (c.kr6) {
+          machine.UnplugKr6();
+          machine.PlugKr6();
+        } else {
+          machine.UnplugMain();
+          machine.PlugMain();
+        }
+        replugged = true;
+        ASSERT_TRUE(machine.RunUntil([&] { return called; }, 20000));
+        EXPECT_FALSE(c.kr6 ? machine.Kr6Started() : machine.MainStarted()) << "held for the DLL's old handle";
+        if (c.kr6) {
+          EXPECT_EQ(startAfter, ASE_OK) << "the main unit streams on";
+        } else {
+          EXPECT_EQ(startAfter, ASE_NotPresent) << "the host's unit is gone";
+        }
+        release = true;
+        machine.Wait(process);
+        EXPECT_EQ(process.ExitCode(), 0u);
+      }
+      EXPECT_TRUE(machine.RunUntil([&] { return c.kr6 ? machine.Kr6Started() : machine.MainStarted(); }, 10000))
+          << "up once the host let the driver go";
+      machine.RunFor(200);
+      if (c.kr6) {
+        EXPECT_TRUE(machine.Kr6AdapterBound());
+      }
+      EXPECT_TRUE(machine.AsioSessionIdle());
+      machine.Shutdown();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace asiotest

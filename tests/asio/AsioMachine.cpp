@@ -5,8 +5,11 @@
 #include "driver/QX531PnpDevice.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/PnpManager.h"
+#include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/driver/DriverRig.h"
+#include "tests/driver/TestAdapter.h"
 
 namespace asiotest {
 
@@ -42,6 +45,7 @@ struct DriverMachine::State {
   explicit State(uint64_t seed) : rig(seed) {}
   drvtest::DriverRig rig;
   sim::MainUnit unit;
+  sim::Kr6Unit kr6{7};
 };
 
 DriverMachine::DriverMachine(uint64_t seed) : state_(std::make_unique<State>(seed)) { RegisterDriver(); }
@@ -54,6 +58,32 @@ void DriverMachine::PlugMain() {
 }
 
 void DriverMachine::UnplugMain() { state_->rig.Unplug(state_->unit); }
+
+void DriverMachine::InstallAdapters() { drvtest::InstallTestAdapter(); }
+
+void DriverMachine::PlugKr6() {
+  state_->rig.Plug(state_->kr6);
+  state_->rig.Quiesce();
+}
+
+void DriverMachine::UnplugKr6() { state_->rig.Unplug(state_->kr6); }
+
+bool DriverMachine::MainStarted() const {
+  return plat::PnpState(state_->rig.PdoOf(state_->unit)) == plat::DevnodeState::Started;
+}
+
+bool DriverMachine::Kr6Started() const {
+  return plat::PnpState(state_->rig.PdoOf(state_->kr6)) == plat::DevnodeState::Started;
+}
+
+bool DriverMachine::Kr6AdapterBound() const {
+  PDEVICE_OBJECT pdo = state_->rig.PdoOf(state_->kr6);
+  if (pdo == nullptr) return false;
+  for (PDEVICE_OBJECT child : plat::PnpChildren(pdo))
+    for (const drvtest::TestAdapter* a : drvtest::TestAdapters())
+      if (a->bound && a->lower == child && (a->flags & kWdmDeviceExpansionUnit) != 0) return true;
+  return false;
+}
 
 bool DriverMachine::RunUntil(const std::function<bool()>& done, uint64_t ms) {
   return state_->rig.sched.RunUntil(done, state_->rig.sched.Now() + ms * plat::kNsPerMs);
@@ -89,6 +119,7 @@ size_t DriverMachine::PoolOutsideProcesses() const {
 }
 
 void DriverMachine::Shutdown() {
+  if (state_->rig.DeviceOf(state_->kr6) != nullptr) state_->rig.Unplug(state_->kr6);
   if (state_->rig.DeviceOf(state_->unit) != nullptr) state_->rig.Unplug(state_->unit);
   state_->rig.Shutdown();
 }

@@ -50,9 +50,18 @@ class DriverMachine {
   DriverMachine(const DriverMachine&) = delete;
   DriverMachine& operator=(const DriverMachine&) = delete;
 
-  // The main unit plugged in (its driver started), or pulled out.
+  // Before plugging: the audio adapter's stand-in on every unit's child device.
+  void InstallAdapters();
+  // The main unit plugged in (its driver started), or pulled out; the same for one KR-6.
   void PlugMain();
   void UnplugMain();
+  void PlugKr6();
+  void UnplugKr6();
+  // Whether plug and play has started the unit's device.
+  bool MainStarted() const;
+  bool Kr6Started() const;
+  // Whether an adapter is bound to the KR-6's child device, which gives it its MIDI port.
+  bool Kr6AdapterBound() const;
 
   bool RunUntil(const std::function<bool()>& done, uint64_t ms);
   void RunFor(uint64_t ms);

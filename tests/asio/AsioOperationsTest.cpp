@@ -141,6 +141,10 @@ TEST_F(AsioOperations, CreateBuffersHandsOutTheReplysAddressesByDirectionAndRefu
   EXPECT_EQ(sent.outLength, 1088u);
   const uint32_t expected[] = {24, kFrames, 0, 0, 2, 0, 1};
   for (size_t w = 0; w < std::size(expected); ++w) EXPECT_EQ(ctest::LoggedWord(sent, w), expected[w]) << w;
+  // The record list at byte 156: its count, then the channels.
+  EXPECT_EQ(ctest::LoggedWord(sent, 39), 2u);
+  EXPECT_EQ(ctest::LoggedWord(sent, 40), 3u);
+  EXPECT_EQ(ctest::LoggedWord(sent, 41), 5u);
   EXPECT_EQ(CreateFor({0}, {0}), ASE_InvalidMode) << "a second create without dispose";
   EXPECT_EQ(Sent(kAsioCreateBuffers).size(), 1u);
 }

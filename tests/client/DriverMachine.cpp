@@ -6,6 +6,7 @@
 #include <map>
 
 #include "driver/QX531KernelInterface.h"
+#include "platform/kernel/PnpManager.h"
 #include "platform/kernel/RegistryHive.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
@@ -57,6 +58,31 @@ void DriverMachine::PlugMain() {
   state_->main = std::make_unique<sim::MainUnit>();
   state_->rig.Plug(*state_->main);
   state_->rig.Quiesce();
+}
+
+void DriverMachine::UnplugMain() {
+  if (!state_->main) return;
+  state_->rig.Unplug(*state_->main);
+  state_->main.reset();
+}
+
+void DriverMachine::Settle() {
+  state_->rig.Settle();
+  state_->rig.Quiesce();
+}
+
+sim::MainUnit& DriverMachine::Main() { return *state_->main; }
+
+sim::Kr6Unit& DriverMachine::Kr6(uint32_t serial) { return *state_->kr6.at(serial); }
+
+bool DriverMachine::MainStarted() {
+  return state_->main && plat::PnpState(state_->rig.PdoOf(*state_->main)) == plat::DevnodeState::Started;
+}
+
+bool DriverMachine::Kr6Started(uint32_t serial) {
+  auto found = state_->kr6.find(serial);
+  return found != state_->kr6.end() &&
+         plat::PnpState(state_->rig.PdoOf(*found->second)) == plat::DevnodeState::Started;
 }
 
 void DriverMachine::PlugKr6(uint32_t serial) {

@@ -9,6 +9,11 @@
 
 #include "tests/client/Program.h"
 
+namespace sim {
+class MainUnit;
+class Kr6Unit;
+}  // namespace sim
+
 namespace ctest {
 
 class DriverMachine {
@@ -22,9 +27,19 @@ class DriverMachine {
   // send MIDI to a KR-6.
   void InstallAdapters();
   void PlugMain();
+  void UnplugMain();
   void PlugKr6(uint32_t serial);
   void UnplugKr6(uint32_t serial);
   Runner Run();
+  // Runs until plug and play and the bus have settled and the writes they queued have landed.
+  void Settle();
+
+  // The simulated units, to press a button or fail a command at; plugged ones only.
+  sim::MainUnit& Main();
+  sim::Kr6Unit& Kr6(uint32_t serial);
+  // Whether plug and play has started the unit's device; false for a unit not plugged.
+  bool MainStarted();
+  bool Kr6Started(uint32_t serial);
 
   // The kernel client bound to the main unit's interface, sending on the surface's cable.
   void StartKernelClient();

@@ -109,6 +109,38 @@ TEST_F(HostWindows, AWindowIsMadeOnlyForTheEnginesBuffersWithNoFlags) {
   EXPECT_EQ(WinDeviceRig::FrameworkPoolBytes(), rigPool);
 }
 
+// Whatever makes it fail, the offsets the caller gave come back 0 and no window is kept.
+TEST_F(HostWindows, EveryFailureLeavesTheOffsetsZero) {
+  uint8_t other[256];
+  struct Case {
+    const char* what;
+    uint32_t flags;
+    void* buffer;
+    void (*fault)();
+  };
+  const Case cases[] = {
+      {"flags 1", 1, win.MidiReceiveBuffer(), [] {}},
+      {"the top flag", 0x80000000u, win.AsyncReceiveBuffer(), [] {}},
+      {"another buffer", 0, other, [] {}},
+      {"no memory for the window", 0, win.MidiReceiveBuffer(), [] { plat::PoolLedger::FailNth(1); }},
+      {"no memory for a receive buffer", 0, win.AsyncReceiveBuffer(), [] { plat::PoolLedger::FailNth(4); }},
+      {"the bus refuses the range", 0, win.MidiReceiveBuffer(),
+       [] { plat::Bus1394::RefuseRequests(REQUEST_ALLOCATE_ADDRESS_RANGE, STATUS_INSUFFICIENT_RESOURCES); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlatformHandle window = nullptr;
+    uint32_t hi = 0x5A5A, lo = 0xA5A5A5A5;
+    c.fault();
+    EXPECT_EQ(win.AllocateFWMemorySpace(&window, c.flags, c.buffer, 256, &hi, &lo), 99);
+    plat::PoolLedger::ClearFailures();
+    EXPECT_EQ(hi, 0u);
+    EXPECT_EQ(lo, 0u);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(WinDeviceRig::FrameworkPoolBytes(), rigPool);
+  }
+}
+
 // Whichever allocation fails, the result is 99 with the offsets 0 and nothing kept, or a window.
 TEST_F(HostWindows, AShortageOfMemoryLeavesNoWindowBehind) {
   int failures = 0;

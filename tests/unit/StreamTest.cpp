@@ -289,6 +289,127 @@ TEST(StreamProgramming, ARefusedWriteIsTriedAgainAtTheNextPass) {
   EXPECT_EQ(StreamProgramming(unit), (std::vector<BusOp>{Q(QX5310_CONTROL_BITS, 0x2000)}));
 }
 
+struct WriteFailure {
+  const char* name;
+  uint32_t status;
+  bool sentAgain;  // it never reached the unit; else the unit answered with an error
+};
+
+const WriteFailure kWriteFailures[] = {
+    {"departed", kWriteStatusDeparted, true},      {"time-out", kWriteStatusTimeout, true},
+    {"busy", kWriteStatusBusy, true},              {"no resources", kWriteStatusNoResources, true},
+    {"data error", kWriteStatusDataError, false}, {"address error", kWriteStatusAddressError, false},
+};
+
+// Two parameter changes, the second while streaming is on: each write of the sequence fails once
+// in turn. One that never reached the unit goes again at the next pass; one the unit answered with
+// an error is given up, counted, and the sequence goes on. Either way the stream becomes valid.
+TEST(StreamProgramming, AWriteThatNeverReachedTheUnitGoesAgainAndOneItRefusedIsCountedAndPassedOver) {
+  const std::vector<BusOp> sequence = {Q(QX5310_INPUT_MASK, 0xFF),     Q(QX5310_CONTROL_BITS, 0x2000),
+                                       Q(QX5310_STREAM_RESTART, 1),     Q(QX5310_CONTROL_BITS, 0x200000),
+                                       Q(QX5310_INPUT_MASK, 0x0F),      Q(QX5310_CONTROL_BITS, 0x2000),
+                                       Q(QX5310_STREAM_RESTART, 1)};
+  for (const WriteFailure& f : kWriteFailures) {
+    for (size_t failing = 0; failing < sequence.size(); ++failing) {
+      SCOPED_TRACE(std::string(f.name) + " at write " + std::to_string(failing));
+      StreamDouble unit;
+      unit.Start(48000, 256);
+      unit.ForgetWrites();
+      unit.mCompletions = UnitDouble::Completions::Held;
+      unit.SetMasks(0xFF, 0x3FFFF);
+      std::vector<BusOp> expected = sequence;
+      if (f.sentAgain) expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(failing), sequence[failing]);
+      size_t released = 0;
+      bool changedAgain = false;
+      for (int pass = 0; pass < 40 && released < expected.size(); ++pass) {
+        Pass(unit);
+        if (unit.HeldCount() == 0) continue;
+        unit.ReleaseOne(released == failing ? f.status : kWriteStatusSuccess);
+        ++released;
+        if (!changedAgain && StreamProgramming(unit).size() >= 3 + (failing < 3 && f.sentAgain ? 1 : 0)) {
+          unit.SetMasks(0x0F, 0x3FFFF);
+          changedAgain = true;
+        }
+      }
+      EXPECT_EQ(StreamProgramming(unit), expected);
+      EXPECT_EQ(unit.DroppedItems(WriterItems::StreamWrites), f.sentAgain ? 0u : 1u);
+      unit.mCompletions = UnitDouble::Completions::Inline;
+      for (int pass = 0; pass < 25 && !unit.IsStreamValid(); ++pass) ListA(unit);
+      EXPECT_TRUE(unit.IsStreamValid());
+    }
+  }
+}
+
+// A restart write lost across a new start of the streams is not sent again: the start programmed
+// every register itself.
+TEST(StreamProgramming, AWriteLostAcrossANewStartIsNotSentAgain) {
+  StreamDouble unit;
+  unit.Start(48000, 256);
+  unit.ForgetWrites();
+  unit.mCompletions = UnitDouble::Completions::Held;
+  Pass(unit);
+  ASSERT_EQ(StreamProgramming(unit), (std::vector<BusOp>{Q(QX5310_CONTROL_BITS, 0x2000)}));
+  unit.mCompletions = UnitDouble::Completions::Inline;
+  unit.StopAudioStreams();
+  unit.StartAudioStreams();
+  ASSERT_TRUE(unit.ReleaseOne(kWriteStatusDeparted));
+  unit.ForgetWrites();
+  Pass(unit);
+  Pass(unit);
+  EXPECT_EQ(StreamProgramming(unit), (std::vector<BusOp>{Q(QX5310_CONTROL_BITS, 0x2000), Q(QX5310_STREAM_RESTART, 1)}))
+      << "the new start's sequence, once";
+}
+
+// A stream switch that never reached the unit is sent again at the next bus reset's handling,
+// unless a later switch of its direction replaced it; one the unit answered with an error is
+// counted and not sent again.
+TEST(StreamSwitches, ALostSwitchGoesAgainAtTheNextResetUnlessALaterOneReplacedIt) {
+  struct Case {
+    const char* name;
+    uint32_t status;
+    bool switchedOffMeanwhile;
+    std::vector<uint32_t> recordEnables;  // values written to the record enable, in order
+    uint32_t dropped;
+  };
+  const Case cases[] = {
+      {"departed", kWriteStatusDeparted, false, {1, 1}, 0},
+      {"time-out", kWriteStatusTimeout, false, {1, 1}, 0},
+      {"departed, switched off meanwhile", kWriteStatusDeparted, true, {1, 0}, 0},
+      {"data error", kWriteStatusDataError, false, {1}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StreamDouble unit;
+    unit.Start(48000, 256);
+    unit.ForgetWrites();
+    unit.mCompletions = UnitDouble::Completions::Held;
+    unit.EnableRecordStream(nullptr, nullptr);
+    ASSERT_TRUE(unit.ReleaseOne(c.status));
+    unit.mCompletions = UnitDouble::Completions::Inline;
+    if (c.switchedOffMeanwhile) unit.DisableRecordStream(nullptr, nullptr);
+    unit.HandleBusReset();
+    unit.HandleBusReset();
+    std::vector<uint32_t> values;
+    for (const BusOp& op : unit.WritesTo(QX5310_RECORD_ENABLE)) values.push_back(op.mValue);
+    EXPECT_EQ(values, c.recordEnables);
+    EXPECT_EQ(unit.DroppedItems(WriterItems::StreamWrites), c.dropped);
+  }
+}
+
+// A switch the platform did not take (the unit out of reach) is due the same way.
+TEST(StreamSwitches, ASwitchNotTakenGoesAtTheNextReset) {
+  StreamDouble unit;
+  unit.Start(48000, 256);
+  unit.ForgetWrites();
+  unit.mCompletions = UnitDouble::Completions::Refused;
+  EXPECT_NE(unit.EnablePlaybackStream(nullptr, nullptr), 0);
+  unit.mCompletions = UnitDouble::Completions::Inline;
+  unit.HandleBusReset();
+  std::vector<uint32_t> values;
+  for (const BusOp& op : unit.WritesTo(QX5310_PLAYBACK_ENABLE)) values.push_back(op.mValue);
+  EXPECT_EQ(values, std::vector<uint32_t>{1});
+}
+
 TEST(StreamStatus, RateAndClockReportedByTheUnitUpdateTheBlocksAndTheStream) {
   auto unit = Locked(44100, 256);
   unit->mUnitWords[52] = 0x0202;

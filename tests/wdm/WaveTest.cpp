@@ -414,6 +414,38 @@ TEST_F(WaveTest, AStreamChangesTheRateOnlyWhileNoOtherStreamOfTheAdapterIsOpen) 
   }
 }
 
+// The adapter initialises its wave ports pair by pair, and each pair's miniport makes its render
+// channel, then its capture channel: a pair and a direction name one channel.
+void FailPairBuffer(ULONG pair, ULONG direction, ULONG above, ULONG times) {
+  plat::pc::FailWaveDmaBuffersAbove(pair, direction == WdmClientState::kRender ? 0 : 1, above, times);
+}
+
+// One pair's buffer of one direction cannot be had at any size: that pin alone goes without; a
+// pair without its capture buffer is not registered, every other pair is whole.
+TEST(WaveBuffers, OnePairsBufferOfOneDirectionMissingLeavesEveryOtherBufferWhole) {
+  struct Case {
+    ULONG pair;
+    ULONG direction;
+  };
+  // (The ninth pair's own failure is the start's, so its capture is left whole here.)
+  for (const Case c : {Case{0, WdmClientState::kCapture}, Case{4, WdmClientState::kRender},
+                       Case{7, WdmClientState::kCapture}, Case{8, WdmClientState::kRender}}) {
+    SCOPED_TRACE(testing::Message() << "pair " << c.pair << " direction " << c.direction);
+    WdmRig rig;
+    sim::MainUnit main;
+    FailPairBuffer(c.pair, c.direction, 0, 0xFFFFFFFF);
+    rig.Plug(main);
+    plat::pc::FailWaveDmaBuffersAbove(plat::pc::kNoWavePort, 0, 0, 0);
+    const WdmClientState& client = rig.DeviceOf(main)->mWdmClient;
+    for (ULONG pair = 0; pair < 9; ++pair) {
+      for (ULONG direction : {WdmClientState::kRender, WdmClientState::kCapture}) {
+        const bool missing = pair == c.pair && (direction == c.direction || c.direction == WdmClientState::kCapture);
+        EXPECT_EQ(client.mPins[pair][direction].buffer == nullptr, missing) << pair << " " << direction;
+      }
+    }
+  }
+}
+
 // Pool that holds no large contiguous buffer: each pair's buffers halve until one can be had, and
 // the unit driver is handed the size allocated.
 TEST(WaveBuffers, EachBufferHalvesDownToFourKilobytesUntilOneCanBeHad) {

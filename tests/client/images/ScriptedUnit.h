@@ -25,7 +25,8 @@ inline constexpr uint32_t kCorruptCrc = TestCode(0xA05); // in: uint32_t, progra
 inline constexpr uint32_t kFailNext = TestCode(0xA06);   // in: FailNext
 
 inline constexpr uint32_t kMaxReply = 2048;
-inline constexpr uint32_t kLoggedInput = 32;
+// Room for the whole input of any request the library sends (a settings block is the longest).
+inline constexpr uint32_t kLoggedInput = 2048;
 
 // How the unit answers request `request`: when `scripted`, with `status` and `information` bytes
 // of `data`; not scripted: registers and the flash (requests 8-10) as a unit keeps them, every
