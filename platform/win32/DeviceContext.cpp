@@ -1,0 +1,348 @@
+#include "platform/win32/DeviceContext.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/win32/ScaledFont.h"
+#include "platform/win32/Text.h"
+
+namespace plat::win32 {
+
+namespace {
+
+uint8_t Code(uint32_t rop) { return static_cast<uint8_t>((rop >> 16) & 0xFF); }
+bool UsesSource(uint32_t rop) { return ((Code(rop) >> 2) & 0x33) != (Code(rop) & 0x33); }
+
+RasterRect Ordered(RasterRect r) {
+  if (r.left > r.right) std::swap(r.left, r.right);
+  if (r.top > r.bottom) std::swap(r.top, r.bottom);
+  return r;
+}
+
+}  // namespace
+
+DeviceContext::DeviceContext(GdiObject& pen, GdiObject& brush, GdiObject& font, GdiObject& bitmap)
+    : memory_(true), states_(1) {
+  Select(pen);
+  Select(brush);
+  Select(font);
+  Select(bitmap);
+}
+
+DeviceContext::DeviceContext(std::shared_ptr<RasterSurface> surface, int32_t originX, int32_t originY,
+                             RasterRegion clip, ReleaseHook hook, GdiObject& pen, GdiObject& brush, GdiObject& font)
+    : memory_(false),
+      surface_(std::move(surface)),
+      originX_(originX),
+      originY_(originY),
+      windowClip_(std::move(clip)),
+      hook_(std::move(hook)),
+      states_(1) {
+  Select(pen);
+  Select(brush);
+  Select(font);
+}
+
+DeviceContext::~DeviceContext() {
+  for (State& state : states_) {
+    for (GdiObject* object : {state.pen, state.brush, state.font, state.bitmap}) Drop(object);
+  }
+}
+
+void DeviceContext::Hold(GdiObject* object, DeviceContext* dc) {
+  if (object == nullptr) return;
+  if (object->kind == GdiKind::Bitmap && !object->stock) object->selectedInto = dc;
+  ++object->selections;
+}
+
+void DeviceContext::Drop(GdiObject* object) {
+  if (object == nullptr) return;
+  if (--object->selections == 0) object->selectedInto = nullptr;
+}
+
+RasterSurface* DeviceContext::Target() const {
+  if (memory_) return Current().bitmap != nullptr ? Current().bitmap->surface.get() : nullptr;
+  return surface_.get();
+}
+
+GdiObject* DeviceContext::Select(GdiObject& object) {
+  State& state = states_.back();
+  GdiObject** slot = nullptr;
+  switch (object.kind) {
+    case GdiKind::Pen:
+    case GdiKind::ExtPen:
+      slot = &state.pen;
+      break;
+    case GdiKind::Brush:
+      slot = &state.brush;
+      break;
+    case GdiKind::Font:
+      slot = &state.font;
+      break;
+    case GdiKind::Bitmap: {
+      if (!memory_) return nullptr;
+      if (object.selectedInto != nullptr && object.selectedInto != this) return nullptr;
+      // A memory DC takes mono bitmaps and bitmaps of the display's format alike.
+      slot = &state.bitmap;
+      break;
+    }
+    default:
+      return nullptr;
+  }
+  GdiObject* previous = *slot;
+  Hold(&object, this);
+  *slot = &object;
+  Drop(previous);
+  return previous;
+}
+
+int DeviceContext::Save() {
+  State copy = states_.back();
+  for (GdiObject* object : {copy.pen, copy.brush, copy.font, copy.bitmap}) Hold(object, this);
+  states_.push_back(std::move(copy));
+  return static_cast<int>(states_.size()) - 1;
+}
+
+bool DeviceContext::Restore(int level) {
+  const int saved = static_cast<int>(states_.size()) - 1;
+  const int target = level < 0 ? saved + 1 + level : level;
+  if (target < 1 || target > saved) return false;
+  while (static_cast<int>(states_.size()) > target) {
+    State& state = states_.back();
+    for (GdiObject* object : {state.pen, state.brush, state.font, state.bitmap}) Drop(object);
+    states_.pop_back();
+  }
+  return true;
+}
+
+void DeviceContext::ClipRect(const RasterRect& rect, bool exclude) {
+  std::optional<RasterRegion>& clip = Attributes().clip;
+  if (!clip) clip = RasterRegion(ClipBox());
+  if (exclude) {
+    clip->Subtract(Ordered(rect));
+  } else {
+    clip->Intersect(Ordered(rect));
+  }
+}
+
+void DeviceContext::SetClip(const RasterRegion* region) {
+  if (region == nullptr) {
+    Attributes().clip.reset();
+  } else {
+    Attributes().clip = *region;
+  }
+}
+
+RasterRegion DeviceContext::EffectiveClip() const {
+  RasterRegion clip;
+  if (memory_) {
+    const RasterSurface* target = Target();
+    clip = RasterRegion(RasterRect{0, 0, target != nullptr ? target->Width() : 0, target != nullptr ? target->Height() : 0});
+  } else {
+    clip = windowClip_;
+  }
+  if (Current().clip) {
+    RasterRegion own = *Current().clip;
+    own.Offset(originX_, originY_);
+    clip.Intersect(own);
+  }
+  return clip;
+}
+
+RasterRect DeviceContext::ClipBox() const { return EffectiveClip().Bounds().Offset(-originX_, -originY_); }
+
+void DeviceContext::Draw(const std::function<void(Raster&)>& paint) {
+  RasterSurface* target = Target();
+  if (target == nullptr) return;
+  Raster raster(*target, EffectiveClip());
+  paint(raster);
+}
+
+void DeviceContext::DrawClipped(const RasterRect& rect, const std::function<void(Raster&)>& paint) {
+  RasterSurface* target = Target();
+  if (target == nullptr) return;
+  RasterRegion clip = EffectiveClip();
+  clip.Intersect(rect.Offset(originX_, originY_));
+  Raster raster(*target, clip);
+  paint(raster);
+}
+
+void DeviceContext::MoveTo(int32_t x, int32_t y) {
+  Attributes().x = x;
+  Attributes().y = y;
+}
+
+void DeviceContext::LineTo(int32_t x, int32_t y) {
+  const State& state = Current();
+  const DrawnPen& pen = state.pen->pen;
+  record_.AddLine(state.x, state.y, x, y, pen);
+  if (!pen.null) {
+    Draw([&](Raster& r) {
+      r.Line(state.x + originX_, state.y + originY_, x + originX_, y + originY_, {pen.width, pen.cap, pen.colour});
+    });
+  }
+  MoveTo(x, y);
+}
+
+void DeviceContext::Rectangle(RasterRect rect) {
+  rect = Ordered(rect);
+  const DrawnPen& pen = Current().pen->pen;
+  const DrawnBrush& brush = Current().brush->brush;
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Rectangle;
+  op.rect = rect;
+  op.pen = pen;
+  op.brush = brush;
+  record_.Add(std::move(op));
+  const RasterRect at = rect.Offset(originX_, originY_);
+  Draw([&](Raster& r) {
+    // Without a pen the fill stops a pixel short on the right and bottom, as on Windows.
+    if (!brush.null) {
+      const int32_t inset = pen.null ? 0 : 1;
+      r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, brush.colour, Raster::kPatCopy);
+    }
+    if (pen.null) return;
+    if (pen.width <= 1) {
+      r.Fill({at.left, at.top, at.right, at.top + 1}, pen.colour, Raster::kPatCopy);
+      r.Fill({at.left, at.bottom - 1, at.right, at.bottom}, pen.colour, Raster::kPatCopy);
+      r.Fill({at.left, at.top, at.left + 1, at.bottom}, pen.colour, Raster::kPatCopy);
+      r.Fill({at.right - 1, at.top, at.right, at.bottom}, pen.colour, Raster::kPatCopy);
+      return;
+    }
+    const LinePen wide{pen.width, LineCap::Square, pen.colour};
+    r.Line(at.left, at.top, at.right - 1, at.top, wide);
+    r.Line(at.right - 1, at.top, at.right - 1, at.bottom - 1, wide);
+    r.Line(at.right - 1, at.bottom - 1, at.left, at.bottom - 1, wide);
+    r.Line(at.left, at.bottom - 1, at.left, at.top, wide);
+  });
+}
+
+void DeviceContext::FillRect(const RasterRect& rect, const GdiObject& brush) {
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Fill;
+  op.rect = rect;
+  op.brush = brush.brush;
+  record_.Add(std::move(op));
+  if (brush.brush.null) return;
+  Draw([&](Raster& r) { r.Fill(rect.Offset(originX_, originY_), brush.brush.colour, Raster::kPatCopy); });
+}
+
+void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Frame;
+  op.rect = rect;
+  op.brush = brush.brush;
+  record_.Add(std::move(op));
+  if (brush.brush.null || rect.Empty()) return;
+  const RasterRect at = rect.Offset(originX_, originY_);
+  const uint32_t colour = brush.brush.colour;
+  Draw([&](Raster& r) {
+    r.Fill({at.left, at.top, at.right, at.top + 1}, colour, Raster::kPatCopy);
+    r.Fill({at.left, at.bottom - 1, at.right, at.bottom}, colour, Raster::kPatCopy);
+    r.Fill({at.left, at.top + 1, at.left + 1, at.bottom - 1}, colour, Raster::kPatCopy);
+    r.Fill({at.right - 1, at.top + 1, at.right, at.bottom - 1}, colour, Raster::kPatCopy);
+  });
+}
+
+void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect,
+                         bool clipToRect) {
+  const State& state = Current();
+  const GdiObject& font = *state.font;
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Text;
+  op.x = x;
+  op.y = y;
+  op.text = std::string(text);
+  op.font = {font.font.face, font.font.height, font.font.weight, font.font.italic != 0, font.font.underline != 0};
+  op.textColour = state.textColour;
+  op.backColour = state.backColour;
+  op.opaque = state.backMode == kOpaque && !text.empty();
+  op.opaqueRect = opaqueRect && rect != nullptr;
+  if (rect != nullptr) op.rect = *rect;
+  record_.Add(std::move(op));
+
+  const std::u16string wide = Widen(text);
+  const ScaledFont& scaled = *font.scaled;
+  const int32_t ox = x + originX_;
+  const int32_t oy = y + originY_;
+  if (opaqueRect && rect != nullptr) {
+    Draw([&](Raster& r) { r.Fill(Ordered(*rect).Offset(originX_, originY_), state.backColour, Raster::kPatCopy); });
+  }
+  auto paint = [&](Raster& r) {
+    if (state.backMode == kOpaque && !wide.empty()) {
+      r.Fill({ox, oy, ox + scaled.Width(wide), oy + scaled.Height()}, state.backColour, Raster::kPatCopy);
+    }
+    r.Text(ox, oy, wide, scaled, state.textColour);
+  };
+  if (clipToRect && rect != nullptr) {
+    DrawClipped(Ordered(*rect), paint);
+  } else {
+    Draw(paint);
+  }
+}
+
+std::string DeviceContext::SourceName() const {
+  const RasterSurface* target = Target();
+  std::string name = memory_ && Current().bitmap != nullptr ? Current().bitmap->label : std::string("window");
+  if (target != nullptr && memory_) {
+    name += target->Mono() ? " mono " : " colour ";
+    name += std::to_string(target->Width()) + "x" + std::to_string(target->Height());
+  }
+  return name;
+}
+
+void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, int32_t sourceX, int32_t sourceY,
+                           uint32_t rop) {
+  const bool withSource = UsesSource(rop) && source != nullptr;
+  const State& state = Current();
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Blit;
+  op.rect = rect;
+  op.rop = rop;
+  op.brush = state.brush->brush;
+  const RasterSurface* from = withSource ? source->Target() : nullptr;
+  const RasterSurface* to = Target();
+  if (withSource) {
+    op.source = source->SourceName();
+    op.sourceX = sourceX;
+    op.sourceY = sourceY;
+    const bool fromMono = from != nullptr ? from->Mono() : false;
+    const bool toMono = to != nullptr ? to->Mono() : false;
+    if (fromMono && !toMono) {
+      op.conversion = DrawingOperation::Conversion::MonoToColour;
+      op.textColour = state.textColour;
+      op.backColour = state.backColour;
+    } else if (!fromMono && toMono) {
+      op.conversion = DrawingOperation::Conversion::ColourToMono;
+      op.backColour = source->Current().backColour;
+    }
+  }
+  record_.Add(std::move(op));
+  if (withSource && from == nullptr) return;
+  const RasterSurface blank(RasterSurface::Format::Colour, 0, 0);
+  const RasterSurface& pixels = from != nullptr ? *from : blank;
+  const int32_t sx = withSource ? sourceX + source->originX_ : 0;
+  const int32_t sy = withSource ? sourceY + source->originY_ : 0;
+  const BlitColours colours{withSource ? source->Current().backColour : 0, state.textColour, state.backColour};
+  const RasterRect at = Ordered(rect).Offset(originX_, originY_);
+  const uint32_t pattern = state.brush->brush.null ? 0 : state.brush->brush.colour;
+  Draw([&](Raster& r) {
+    if (withSource) {
+      r.Blit(at, pixels, sx, sy, Code(rop), pattern, colours);
+    } else {
+      r.Fill(at, pattern, Code(rop));
+    }
+  });
+}
+
+bool DeviceContext::GetPixel(int32_t x, int32_t y, uint32_t* colour) const {
+  const RasterSurface* target = Target();
+  const int32_t px = x + originX_;
+  const int32_t py = y + originY_;
+  if (target == nullptr || !target->Inside(px, py) || !EffectiveClip().Contains(px, py)) return false;
+  const uint32_t pixel = target->Pixel(px, py);
+  *colour = target->Mono() ? (pixel != 0 ? 0xFFFFFFu : 0u) : pixel;
+  return true;
+}
+
+}  // namespace plat::win32
