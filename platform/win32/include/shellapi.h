@@ -2,13 +2,8 @@
 // session (platform/win32/Shell.h) and answers as a successful start does.
 #pragma once
 
-#include "wintypes.h"
+#include "winuser.h"
 
-using HWND = struct HWND__*;
-
-constexpr INT SW_HIDE = 0;
-constexpr INT SW_SHOWNORMAL = 1;
-constexpr INT SW_SHOW = 5;
 // Results at or below this value are errors.
 constexpr INT_PTR SE_ERR_LAST = 32;
 constexpr INT_PTR SE_ERR_FNF = 2;

@@ -1,13 +1,17 @@
 // The Win32 subset user-mode code is written against, by the name it includes it: basic types with
-// Windows widths, and the kernel32 and advapi32 calls (files and device controls, events, mutexes,
-// waits, threads, time, debug output, registry). Everything here is declared by this project.
+// Windows widths, the kernel32 and advapi32 calls (files and device controls, events, mutexes,
+// waits, threads, time, debug output, registry), and the window manager and GDI (winuser.h, wingdi.h).
+// Everything here is declared by this project.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "mmsystem.h"
+#include "windef.h"
+#include "wingdi.h"
 #include "wintypes.h"
+#include "winuser.h"
 
 // Errors (GetLastError)
 constexpr DWORD ERROR_SUCCESS = 0;
@@ -72,7 +76,9 @@ constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName);
-#define CreateEvent CreateEventA
+inline HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  return CreateEventA(lpEventAttributes, bManualReset, bInitialState, lpName);
+}
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
