@@ -1,0 +1,627 @@
+// gdi32's calls: handles checked and turned into objects under the one gdi32 lock, the work done
+// by the DC or the object. Failures set the last error as Windows does.
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+#include "platform/win32/DeviceContext.h"
+#include "platform/win32/GdiObjects.h"
+#include "platform/win32/GdiSeam.h"
+#include "platform/win32/Text.h"
+#include "platform/win32/include/windows.h"
+
+using plat::win32::DeviceContext;
+using plat::win32::GdiKind;
+using plat::win32::GdiObject;
+using plat::win32::GdiObjects;
+using plat::win32::RasterRect;
+using plat::win32::RasterRegion;
+using plat::win32::RasterSurface;
+
+namespace {
+
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+constexpr int kPixelsPerInch = 96;
+
+GdiObjects& Table() { return GdiObjects::Instance(); }
+
+DeviceContext* Dc(HDC hdc) {
+  GdiObject* object = Table().Find(hdc, GdiKind::Dc);
+  if (object == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return object != nullptr ? object->dc.get() : nullptr;
+}
+
+template <typename Handle>
+Handle HandleOf(const GdiObject& object) {
+  return reinterpret_cast<Handle>(object.handle);
+}
+
+GdiObject& NewObject(GdiKind kind) {
+  auto object = std::make_unique<GdiObject>();
+  object->kind = kind;
+  return Table().Add(std::move(object));
+}
+
+RasterRect Rect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+int RegionType(const RasterRegion& region) {
+  if (region.Empty()) return NULLREGION;
+  return region.Rects().size() == 1 ? SIMPLEREGION : COMPLEXREGION;
+}
+
+std::string_view Counted(LPCSTR text, int count) {
+  if (text == nullptr) return {};
+  return count < 0 ? std::string_view(text) : std::string_view(text, static_cast<size_t>(count));
+}
+
+GdiObject& MakePen(DWORD style, int width, bool geometric, plat::win32::LineCap cap, COLORREF colour, bool null) {
+  GdiObject& pen = NewObject(geometric ? GdiKind::ExtPen : GdiKind::Pen);
+  pen.penStyle = style;
+  pen.pen = {null, geometric || width > 1, std::max(width, 1), cap, colour & 0xFFFFFF};
+  return pen;
+}
+
+HBITMAP MakeBitmap(RasterSurface::Format format, int width, int height, std::string label) {
+  GdiObject& bitmap = NewObject(GdiKind::Bitmap);
+  bitmap.surface = std::make_shared<RasterSurface>(format, width, height);
+  bitmap.label = std::move(label);
+  return HandleOf<HBITMAP>(bitmap);
+}
+
+}  // namespace
+
+HDC CreateCompatibleDC(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  if (hdc != nullptr && Dc(hdc) == nullptr) return nullptr;
+  GdiObject& dc = NewObject(GdiKind::MemoryDc);
+  dc.dc = std::make_unique<DeviceContext>(*Table().Stock(BLACK_PEN), *Table().Stock(WHITE_BRUSH),
+                                          *Table().Stock(SYSTEM_FONT), *Table().Stock(plat::win32::kStockBitmapIndex));
+  return HandleOf<HDC>(dc);
+}
+
+BOOL DeleteDC(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* object = Table().Find(hdc, GdiKind::Dc);
+  if (object == nullptr || object->kind != GdiKind::MemoryDc) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->dc.reset();
+  Table().Remove(*object);
+  return TRUE;
+}
+
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  GdiObject* object = Table().Find(h);
+  if (dc == nullptr || object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (object->kind == GdiKind::Region) {
+    dc->SetClip(&object->region);
+    return reinterpret_cast<HGDIOBJ>(static_cast<intptr_t>(RegionType(object->region)));
+  }
+  GdiObject* previous = dc->Select(*object);
+  if (previous == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return reinterpret_cast<HGDIOBJ>(previous->handle);
+}
+
+BOOL DeleteObject(HGDIOBJ ho) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* object = Table().Find(ho);
+  if (object == nullptr || object->kind == GdiKind::Dc || object->kind == GdiKind::MemoryDc) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Stock objects outlive every call; deleting one does nothing.
+  if (object->stock) return TRUE;
+  // Still selected into a DC (or held by a saved state): refused, the object stays.
+  if (!Table().Remove(*object)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HGDIOBJ GetStockObject(int i) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* object = Table().Stock(i);
+  return object != nullptr ? reinterpret_cast<HGDIOBJ>(object->handle) : nullptr;
+}
+
+HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return nullptr;
+  const DeviceContext::State& state = dc->Current();
+  GdiObject* object = nullptr;
+  switch (type) {
+    case OBJ_PEN:
+      object = state.pen;
+      break;
+    case OBJ_BRUSH:
+      object = state.brush;
+      break;
+    case OBJ_FONT:
+      object = state.font;
+      break;
+    case OBJ_BITMAP:
+      object = state.bitmap;
+      break;
+    default:
+      break;
+  }
+  return object != nullptr ? reinterpret_cast<HGDIOBJ>(object->handle) : nullptr;
+}
+
+DWORD GetObjectType(HGDIOBJ h) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* object = Table().Find(h);
+  if (object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return static_cast<DWORD>(object->kind);
+}
+
+int GetObjectA(HANDLE h, int c, LPVOID pv) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* object = Table().Find(h);
+  if (object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  auto answer = [&](const auto& record) {
+    const int size = static_cast<int>(sizeof record);
+    if (pv == nullptr) return size;
+    if (c < size) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    std::memcpy(pv, &record, sizeof record);
+    return size;
+  };
+  switch (object->kind) {
+    case GdiKind::Pen: {
+      const LOGPEN pen{object->penStyle, {object->pen.width, 0}, object->pen.colour};
+      return answer(pen);
+    }
+    case GdiKind::ExtPen: {
+      EXTLOGPEN pen{};
+      pen.elpPenStyle = object->penStyle;
+      pen.elpWidth = static_cast<DWORD>(object->pen.width);
+      pen.elpBrushStyle = object->pen.null ? BS_NULL : BS_SOLID;
+      pen.elpColor = object->pen.colour;
+      return answer(pen);
+    }
+    case GdiKind::Brush: {
+      const LOGBRUSH brush{object->brushStyle, object->brush.colour, 0};
+      return answer(brush);
+    }
+    case GdiKind::Font: {
+      const plat::win32::FontRequest& f = object->font;
+      LOGFONTA font{f.height,       f.width,         f.escapement,  f.orientation,   f.weight,
+                    f.italic,       f.underline,     f.strikeOut,   f.charSet,       f.outPrecision,
+                    f.clipPrecision, f.quality,      f.pitchAndFamily, {}};
+      std::memcpy(font.lfFaceName, f.face.data(), std::min<size_t>(f.face.size(), LF_FACESIZE - 1));
+      return answer(font);
+    }
+    case GdiKind::Bitmap: {
+      const RasterSurface& s = *object->surface;
+      const LONG widthBytes = s.Mono() ? ((s.Width() + 15) / 16) * 2 : s.Width() * 4;
+      const BITMAP bitmap{0, s.Width(), s.Height(), widthBytes, 1, static_cast<WORD>(s.Mono() ? 1 : 32), nullptr};
+      return answer(bitmap);
+    }
+    default:
+      SetLastError(ERROR_INVALID_HANDLE);
+      return 0;
+  }
+}
+
+int SaveDC(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Save() : 0;
+}
+
+BOOL RestoreDC(HDC hdc, int nSavedDC) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (!dc->Restore(nSavedDC)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int GetDeviceCaps(HDC hdc, int index) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  switch (index) {
+    case HORZRES:
+      return kScreenWidth;
+    case VERTRES:
+      return kScreenHeight;
+    case BITSPIXEL:
+      return dc->Target() != nullptr && dc->Target()->Mono() ? 1 : 32;
+    case PLANES:
+      return 1;
+    case LOGPIXELSX:
+    case LOGPIXELSY:
+      return kPixelsPerInch;
+    default:
+      return 0;
+  }
+}
+
+HPEN CreatePen(int iStyle, int cWidth, COLORREF color) {
+  if (iStyle < PS_SOLID || iStyle > PS_INSIDEFRAME) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  // A pen wider than a pixel draws with round ends, as a geometric one would.
+  return HandleOf<HPEN>(MakePen(static_cast<DWORD>(iStyle), std::max(cWidth, 0), false, plat::win32::LineCap::Round,
+                                color, iStyle == PS_NULL));
+}
+
+HPEN ExtCreatePen(DWORD iPenStyle, DWORD cWidth, const LOGBRUSH* plbrush, DWORD cStyle, const DWORD* pstyle) {
+  const DWORD type = iPenStyle & PS_TYPE_MASK;
+  const DWORD cap = iPenStyle & PS_ENDCAP_MASK;
+  const bool geometric = type == PS_GEOMETRIC;
+  const bool valid = plbrush != nullptr && (type == PS_COSMETIC || geometric) &&
+                     (plbrush->lbStyle == BS_SOLID || plbrush->lbStyle == BS_NULL) &&
+                     (iPenStyle & PS_STYLE_MASK) <= PS_INSIDEFRAME && cap <= PS_ENDCAP_FLAT &&
+                     (cStyle == 0) == (pstyle == nullptr) && (geometric || cWidth == 1);
+  if (!valid) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const plat::win32::LineCap lineCap = cap == PS_ENDCAP_SQUARE ? plat::win32::LineCap::Square
+                                       : cap == PS_ENDCAP_FLAT  ? plat::win32::LineCap::Flat
+                                                                : plat::win32::LineCap::Round;
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& pen = MakePen(iPenStyle, static_cast<int>(cWidth), geometric, lineCap, plbrush->lbColor,
+                           plbrush->lbStyle == BS_NULL || (iPenStyle & PS_STYLE_MASK) == PS_NULL);
+  pen.kind = GdiKind::ExtPen;
+  pen.pen.geometric = geometric;
+  return HandleOf<HPEN>(pen);
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& brush = NewObject(GdiKind::Brush);
+  brush.brushStyle = BS_SOLID;
+  brush.brush = {false, color & 0xFFFFFF};
+  return HandleOf<HBRUSH>(brush);
+}
+
+HBRUSH CreateBrushIndirect(const LOGBRUSH* plbrush) {
+  if (plbrush == nullptr || (plbrush->lbStyle != BS_SOLID && plbrush->lbStyle != BS_NULL)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& brush = NewObject(GdiKind::Brush);
+  brush.brushStyle = plbrush->lbStyle;
+  brush.brush = {plbrush->lbStyle == BS_NULL, plbrush->lbColor & 0xFFFFFF};
+  return HandleOf<HBRUSH>(brush);
+}
+
+HFONT CreateFontIndirectA(const LOGFONTA* lplf) {
+  if (lplf == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& font = NewObject(GdiKind::Font);
+  font.font = {lplf->lfHeight,
+               lplf->lfWidth,
+               lplf->lfEscapement,
+               lplf->lfOrientation,
+               lplf->lfWeight,
+               lplf->lfItalic,
+               lplf->lfUnderline,
+               lplf->lfStrikeOut,
+               lplf->lfCharSet,
+               lplf->lfOutPrecision,
+               lplf->lfClipPrecision,
+               lplf->lfQuality,
+               lplf->lfPitchAndFamily,
+               std::string(lplf->lfFaceName, strnlen(lplf->lfFaceName, LF_FACESIZE))};
+  // Every face is the one font file; only size, weight and underline tell fonts apart.
+  font.scaled = std::make_unique<plat::win32::ScaledFont>(lplf->lfHeight, lplf->lfWeight, lplf->lfUnderline != 0);
+  return HandleOf<HFONT>(font);
+}
+
+HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void* lpBits) {
+  if (nWidth < 0 || nHeight < 0 || nPlanes != 1 || (nBitCount != 1 && nBitCount != 32)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  if (nWidth == 0 || nHeight == 0) return HandleOf<HBITMAP>(*Table().Stock(plat::win32::kStockBitmapIndex));
+  const bool mono = nBitCount == 1;
+  HBITMAP handle = MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, nWidth, nHeight, "bitmap");
+  if (lpBits != nullptr) {
+    RasterSurface& s = *Table().Find(handle)->surface;
+    const auto* bytes = static_cast<const BYTE*>(lpBits);
+    // Rows of a device bitmap are whole 16-bit words, top row first; mono bits run high bit first.
+    const size_t stride = mono ? static_cast<size_t>((nWidth + 15) / 16) * 2 : static_cast<size_t>(nWidth) * 4;
+    for (int y = 0; y < nHeight; ++y) {
+      const BYTE* row = bytes + stride * static_cast<size_t>(y);
+      for (int x = 0; x < nWidth; ++x) {
+        if (mono) {
+          s.SetPixel(x, y, (row[x / 8] >> (7 - x % 8)) & 1u);
+        } else {
+          const BYTE* p = row + static_cast<size_t>(x) * 4;
+          s.SetPixel(x, y, RGB(p[2], p[1], p[0]));
+        }
+      }
+    }
+  }
+  return handle;
+}
+
+HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return nullptr;
+  if (cx <= 0 || cy <= 0) return HandleOf<HBITMAP>(*Table().Stock(plat::win32::kStockBitmapIndex));
+  // Compatible with what the DC draws on: a memory DC still holding its first bitmap is mono.
+  const bool mono = dc->Memory() && dc->Target() != nullptr && dc->Target()->Mono();
+  return MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, cx, cy, "bitmap");
+}
+
+HRGN CreateRectRgn(int x1, int y1, int x2, int y2) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& region = NewObject(GdiKind::Region);
+  region.region = RasterRegion(RasterRect{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)});
+  return HandleOf<HRGN>(region);
+}
+
+HRGN CreateRectRgnIndirect(const RECT* lprect) {
+  if (lprect == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return CreateRectRgn(lprect->left, lprect->top, lprect->right, lprect->bottom);
+}
+
+COLORREF SetTextColor(HDC hdc, COLORREF color) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return CLR_INVALID;
+  return std::exchange(dc->Attributes().textColour, color & 0xFFFFFF);
+}
+
+COLORREF GetTextColor(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Current().textColour : CLR_INVALID;
+}
+
+COLORREF SetBkColor(HDC hdc, COLORREF color) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return CLR_INVALID;
+  return std::exchange(dc->Attributes().backColour, color & 0xFFFFFF);
+}
+
+COLORREF GetBkColor(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Current().backColour : CLR_INVALID;
+}
+
+int SetBkMode(HDC hdc, int mode) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  if (mode != TRANSPARENT && mode != OPAQUE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return std::exchange(dc->Attributes().backMode, mode);
+}
+
+int GetBkMode(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Current().backMode : 0;
+}
+
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  dc->ClipRect({left, top, right, bottom}, false);
+  return RegionType(RasterRegion(dc->ClipBox()));
+}
+
+int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  dc->ClipRect({left, top, right, bottom}, true);
+  return dc->Current().clip ? RegionType(*dc->Current().clip) : SIMPLEREGION;
+}
+
+int SelectClipRgn(HDC hdc, HRGN hrgn) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  if (hrgn == nullptr) {
+    dc->SetClip(nullptr);
+    return SIMPLEREGION;
+  }
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  if (region == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  dc->SetClip(&region->region);
+  return RegionType(region->region);
+}
+
+int GetClipBox(HDC hdc, LPRECT lprect) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr || lprect == nullptr) return 0;
+  const RasterRect box = dc->ClipBox();
+  *lprect = {box.left, box.top, box.right, box.bottom};
+  return box.Empty() ? NULLREGION : SIMPLEREGION;
+}
+
+BOOL MoveToEx(HDC hdc, int x, int y, LPPOINT lppt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (lppt != nullptr) *lppt = {dc->Current().x, dc->Current().y};
+  dc->MoveTo(x, y);
+  return TRUE;
+}
+
+BOOL LineTo(HDC hdc, int x, int y) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  dc->LineTo(x, y);
+  return TRUE;
+}
+
+BOOL Polyline(HDC hdc, const POINT* apt, int cpt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (apt == nullptr || cpt < 2) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Polyline leaves the current position where it was.
+  const LONG x = dc->Current().x;
+  const LONG y = dc->Current().y;
+  dc->MoveTo(apt[0].x, apt[0].y);
+  for (int i = 1; i < cpt; ++i) dc->LineTo(apt[i].x, apt[i].y);
+  dc->MoveTo(x, y);
+  return TRUE;
+}
+
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  dc->Rectangle({left, top, right, bottom});
+  return TRUE;
+}
+
+BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  const uint32_t code = (rop >> 16) & 0xFF;
+  const bool usesSource = ((code >> 2) & 0x33) != (code & 0x33);
+  DeviceContext* source = nullptr;
+  if (usesSource) {
+    source = Dc(hdcSrc);
+    if (source == nullptr) return FALSE;
+  }
+  dc->BitBlt({x, y, x + cx, y + cy}, source, x1, y1, rop);
+  return TRUE;
+}
+
+BOOL PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
+  const uint32_t code = (rop >> 16) & 0xFF;
+  if (((code >> 2) & 0x33) != (code & 0x33)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return BitBlt(hdc, x, y, w, h, nullptr, 0, 0, rop);
+}
+
+COLORREF GetPixel(HDC hdc, int x, int y) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  uint32_t colour = 0;
+  if (dc == nullptr || !dc->GetPixel(x, y, &colour)) return CLR_INVALID;
+  return colour;
+}
+
+BOOL ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT* lprect, LPCSTR lpString, UINT c, const INT*) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (lpString == nullptr && c != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const RasterRect rect = lprect != nullptr ? Rect(*lprect) : RasterRect{};
+  dc->Text(x, y, Counted(lpString, static_cast<int>(c)), lprect != nullptr ? &rect : nullptr,
+           (options & ETO_OPAQUE) != 0, (options & ETO_CLIPPED) != 0);
+  return TRUE;
+}
+
+BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
+  if (c < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return ExtTextOutA(hdc, x, y, 0, nullptr, lpString, static_cast<UINT>(c), nullptr);
+}
+
+BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (psizl == nullptr || c < 0 || (lpString == nullptr && c != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const plat::win32::ScaledFont& font = *dc->Current().font->scaled;
+  psizl->cx = font.Width(plat::win32::Widen(Counted(lpString, c)));
+  psizl->cy = font.Height();
+  return TRUE;
+}
+
+BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (lptm == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const GdiObject& font = *dc->Current().font;
+  const plat::win32::ScaledFont& scaled = *font.scaled;
+  *lptm = {};
+  lptm->tmHeight = scaled.Height();
+  lptm->tmAscent = scaled.Ascent();
+  lptm->tmDescent = scaled.Descent();
+  lptm->tmInternalLeading = scaled.InternalLeading();
+  lptm->tmAveCharWidth = scaled.AverageWidth();
+  lptm->tmMaxCharWidth = scaled.MaxWidth();
+  lptm->tmWeight = font.font.weight == 0 ? FW_NORMAL : font.font.weight;
+  lptm->tmDigitizedAspectX = kPixelsPerInch;
+  lptm->tmDigitizedAspectY = kPixelsPerInch;
+  lptm->tmFirstChar = 0x20;
+  lptm->tmLastChar = 0xFF;
+  lptm->tmDefaultChar = 0x1F;
+  lptm->tmBreakChar = 0x20;
+  lptm->tmItalic = font.font.italic;
+  lptm->tmUnderlined = font.font.underline;
+  lptm->tmStruckOut = font.font.strikeOut;
+  // TMPF_FIXED_PITCH set means variable pitch, as Windows names it; the file is a TrueType outline font.
+  lptm->tmPitchAndFamily = static_cast<BYTE>(TMPF_FIXED_PITCH | TMPF_VECTOR | TMPF_TRUETYPE | FF_SWISS);
+  lptm->tmCharSet = font.font.charSet;
+  return TRUE;
+}
