@@ -1,0 +1,452 @@
+// gdi32 on the stand-in: the drawing record of window DCs, pixels where glyphs play no part, and
+// Windows' rules for objects, selection and saved states.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32/DrawingRecord.h"
+#include "platform/win32/GdiSeam.h"
+#include "platform/win32/RasterSurface.h"
+
+namespace {
+
+using plat::win32::DrawingRecord;
+using plat::win32::RasterRect;
+using plat::win32::RasterRegion;
+using plat::win32::RasterSurface;
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kYellow = RGB(255, 255, 0);
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+
+// A window DC on a surface of its own (or record only), whose record is kept at release.
+class WindowDc {
+ public:
+  WindowDc(int width, int height, bool pixels, RasterRegion clip = {}, int originX = 0, int originY = 0) {
+    if (pixels) surface_ = std::make_shared<RasterSurface>(RasterSurface::Format::Colour, width, height);
+    if (clip.Empty()) clip = RasterRegion(RasterRect{0, 0, width, height});
+    hdc_ = plat::win32::CreateWindowDc(surface_, originX, originY, clip, [this](DrawingRecord r) { record_ = std::move(r); });
+  }
+  ~WindowDc() { Release(); }
+  HDC Hdc() const { return hdc_; }
+  // Ends the DC and answers its record.
+  std::string Release() {
+    if (hdc_ != nullptr) plat::win32::ReleaseWindowDc(hdc_);
+    hdc_ = nullptr;
+    return record_.Print();
+  }
+  // Every pixel to `colour`.
+  void Paint(COLORREF colour) { surface_->Clear(colour); }
+  COLORREF At(int x, int y) const { return surface_->Pixel(x, y); }
+
+ private:
+  std::shared_ptr<RasterSurface> surface_;
+  HDC hdc_ = nullptr;
+  DrawingRecord record_;
+};
+
+HPEN SquarePen(COLORREF colour, DWORD width) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  LOGBRUSH description{};
+  EXPECT_EQ(GetObjectA(brush, sizeof description, &description), static_cast<int>(sizeof description));
+  HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_ENDCAP_SQUARE, width, &description, 0, nullptr);
+  EXPECT_TRUE(DeleteObject(brush));
+  return pen;
+}
+
+// A packed 24-bit DIB, bottom-up, of `rows` given top row first.
+std::vector<uint8_t> Dib24(const std::vector<std::vector<COLORREF>>& rows) {
+  const int width = static_cast<int>(rows[0].size());
+  const int height = static_cast<int>(rows.size());
+  const size_t stride = ((static_cast<size_t>(width) * 3 + 3) / 4) * 4;
+  std::vector<uint8_t> dib(sizeof(BITMAPINFOHEADER) + stride * static_cast<size_t>(height));
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  std::memcpy(dib.data(), &header, sizeof header);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = dib.data() + sizeof header + stride * static_cast<size_t>(height - 1 - y);
+    for (int x = 0; x < width; ++x) {
+      const COLORREF c = rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+      row[x * 3 + 0] = GetBValue(c);
+      row[x * 3 + 1] = GetGValue(c);
+      row[x * 3 + 2] = GetRValue(c);
+    }
+  }
+  return dib;
+}
+
+// The panel's transparent logo: a mask with 1 where the image is white, the image's white made black.
+struct MaskedLogo {
+  HBITMAP image;
+  HBITMAP mask;
+
+  explicit MaskedLogo(const std::vector<std::vector<COLORREF>>& rows) {
+    const std::vector<uint8_t> dib = Dib24(rows);
+    image = plat::win32::BitmapFromDib(dib.data(), dib.size(), "bitmap 170");
+    const int width = static_cast<int>(rows[0].size());
+    const int height = static_cast<int>(rows.size());
+    mask = CreateBitmap(width, height, 1, 1, nullptr);
+    HDC imageDc = CreateCompatibleDC(nullptr);
+    HDC maskDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldImage = SelectObject(imageDc, image);
+    HGDIOBJ oldMask = SelectObject(maskDc, mask);
+    SetBkColor(imageDc, kWhite);
+    BitBlt(maskDc, 0, 0, width, height, imageDc, 0, 0, SRCCOPY);
+    SetTextColor(imageDc, kWhite);
+    SetBkColor(imageDc, kBlack);
+    BitBlt(imageDc, 0, 0, width, height, maskDc, 0, 0, SRCAND);
+    SelectObject(imageDc, oldImage);
+    SelectObject(maskDc, oldMask);
+    DeleteDC(imageDc);
+    DeleteDC(maskDc);
+  }
+  ~MaskedLogo() {
+    DeleteObject(image);
+    DeleteObject(mask);
+  }
+  // The mask with SRCAND, then the image with SRCPAINT, at (x, y) of `hdc`.
+  void Draw(HDC hdc, int x, int y, int width, int height) const {
+    HDC from = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(from, mask);
+    BitBlt(hdc, x, y, width, height, from, 0, 0, SRCAND);
+    SelectObject(from, image);
+    BitBlt(hdc, x, y, width, height, from, 0, 0, SRCPAINT);
+    SelectObject(from, old);
+    DeleteDC(from);
+  }
+};
+
+TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
+  struct Case {
+    const char* name;
+    std::function<void(HDC)> draw;
+    std::string dump;
+  };
+  const std::vector<std::vector<COLORREF>> logo = {{kWhite, RGB(255, 0, 0)}, {RGB(0, 0, 255), kWhite}};
+  const Case cases[] = {
+      {"a square-capped 4-pixel polyline keeps its points and pen",
+       [](HDC hdc) {
+         HPEN pen = SquarePen(kYellow, 4);
+         HGDIOBJ old = SelectObject(hdc, pen);
+         MoveToEx(hdc, 10, 20, nullptr);
+         LineTo(hdc, 40, 20);
+         LineTo(hdc, 40, 60);
+         LineTo(hdc, 70, 60);
+         LineTo(hdc, 62, 52);
+         MoveToEx(hdc, 70, 60, nullptr);
+         LineTo(hdc, 62, 68);
+         SelectObject(hdc, old);
+         DeleteObject(pen);
+       },
+       "line 10,20 40,20 40,60 70,60 62,52 pen=geometric width=4 cap=square #FFFF00\n"
+       "line 70,60 62,68 pen=geometric width=4 cap=square #FFFF00\n"},
+      {"a masked blit keeps its two operations and their sources",
+       [&logo](HDC hdc) { MaskedLogo(logo).Draw(hdc, 5, 6, 2, 2); },
+       "blit 5,6-7,8 SRCAND source=\"bitmap mono 2x2\" at 0,0 text=#000000 back=#FFFFFF\n"
+       "blit 5,6-7,8 SRCPAINT source=\"bitmap 170 colour 2x2\" at 0,0\n"},
+      {"text runs keep their font and colours",
+       [](HDC hdc) {
+         LOGFONTA request{};
+         request.lfHeight = -11;
+         request.lfWeight = FW_NORMAL;
+         request.lfUnderline = TRUE;
+         std::strcpy(request.lfFaceName, "MS Sans Serif");
+         HFONT font = CreateFontIndirectA(&request);
+         HGDIOBJ old = SelectObject(hdc, font);
+         SetTextColor(hdc, RGB(0, 0, 255));
+         SetBkMode(hdc, TRANSPARENT);
+         TextOutA(hdc, 3, 4, "www.example.com", 15);
+         SetBkMode(hdc, OPAQUE);
+         SetBkColor(hdc, kGrey);
+         const RECT box{0, 20, 50, 40};
+         ExtTextOutA(hdc, 2, 22, ETO_OPAQUE, &box, "Sync", 4, nullptr);
+         SelectObject(hdc, old);
+         DeleteObject(font);
+       },
+       "text 3,4 \"www.example.com\" font=\"MS Sans Serif\" -11 w400 underline colour=#0000FF\n"
+       "text 2,22 \"Sync\" font=\"MS Sans Serif\" -11 w400 underline colour=#0000FF back=#808080 opaque "
+       "rect=0,20-50,40\n"},
+      {"fills, frames and rectangles keep their brush and pen",
+       [](HDC hdc) {
+         HBRUSH brush = CreateSolidBrush(kGrey);
+         HGDIOBJ old = SelectObject(hdc, brush);
+         Rectangle(hdc, 1, 2, 11, 12);
+         SelectObject(hdc, GetStockObject(NULL_BRUSH));
+         SelectObject(hdc, GetStockObject(WHITE_PEN));
+         Rectangle(hdc, 3, 4, 5, 6);
+         PatBlt(hdc, 0, 0, 4, 4, PATCOPY);
+         SelectObject(hdc, old);
+         DeleteObject(brush);
+       },
+       "rectangle 1,2-11,12 pen=cosmetic width=1 #000000 brush=#808080\n"
+       "rectangle 3,4-5,6 pen=cosmetic width=1 #FFFFFF brush=null\n"
+       "blit 0,0-4,4 PATCOPY brush=null\n"},
+  };
+  for (const Case& c : cases) {
+    WindowDc record(100, 100, false);
+    c.draw(record.Hdc());
+    EXPECT_EQ(record.Release(), c.dump) << c.name;
+  }
+}
+
+TEST(Gdi32Record, IsTheSameWithOrWithoutPixels) {
+  std::string dumps[2];
+  for (int pixels = 0; pixels < 2; ++pixels) {
+    WindowDc dc(40, 40, pixels != 0);
+    HPEN pen = SquarePen(kYellow, 4);
+    HGDIOBJ old = SelectObject(dc.Hdc(), pen);
+    MoveToEx(dc.Hdc(), 1, 1, nullptr);
+    LineTo(dc.Hdc(), 30, 30);
+    TextOutA(dc.Hdc(), 2, 2, "A", 1);
+    SelectObject(dc.Hdc(), old);
+    DeleteObject(pen);
+    dumps[pixels] = dc.Release();
+  }
+  EXPECT_EQ(dumps[0], dumps[1]);
+  EXPECT_FALSE(dumps[0].empty());
+}
+
+TEST(Gdi32Pixels, SquareCapsReachHalfTheWidthBeyondEachEnd) {
+  struct Case {
+    const char* name;
+    POINT from;
+    POINT to;
+    DWORD width;
+    std::vector<POINT> drawn;
+    std::vector<POINT> clear;
+  };
+  const Case cases[] = {
+      {"4 px horizontal", {10, 20}, {30, 20}, 4, {{8, 20}, {31, 20}, {8, 18}, {31, 21}}, {{7, 20}, {32, 20}, {20, 17}, {20, 22}}},
+      {"4 px vertical", {20, 10}, {20, 30}, 4, {{20, 8}, {20, 31}, {18, 8}, {21, 31}}, {{20, 7}, {20, 32}, {17, 20}, {22, 20}}},
+      {"6 px horizontal", {10, 20}, {30, 20}, 6, {{7, 20}, {32, 20}}, {{6, 20}, {33, 20}}},
+  };
+  for (const Case& c : cases) {
+    WindowDc dc(48, 48, true);
+    dc.Paint(kWhite);
+    HPEN pen = SquarePen(kYellow, c.width);
+    HGDIOBJ old = SelectObject(dc.Hdc(), pen);
+    MoveToEx(dc.Hdc(), c.from.x, c.from.y, nullptr);
+    LineTo(dc.Hdc(), c.to.x, c.to.y);
+    for (const POINT& p : c.drawn) EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kYellow) << c.name << " at " << p.x << "," << p.y;
+    for (const POINT& p : c.clear) EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kWhite) << c.name << " at " << p.x << "," << p.y;
+    SelectObject(dc.Hdc(), old);
+    DeleteObject(pen);
+  }
+}
+
+TEST(Gdi32Pixels, MaskedLogoLeavesTheBackgroundWhereItIsWhite) {
+  const COLORREF red = RGB(255, 0, 0);
+  const COLORREF blue = RGB(0, 0, 255);
+  const std::vector<std::vector<COLORREF>> rows = {{kWhite, red, kWhite}, {blue, kWhite, RGB(1, 2, 3)}};
+  const MaskedLogo logo(rows);
+  WindowDc dc(20, 20, true);
+  dc.Paint(kGrey);
+  logo.Draw(dc.Hdc(), 4, 5, 3, 2);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) {
+      const COLORREF source = rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+      EXPECT_EQ(dc.At(4 + x, 5 + y), source == kWhite ? kGrey : source) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(dc.At(3, 5), kGrey);
+}
+
+TEST(Gdi32Pixels, ConversionsBetweenMonoAndColourFollowTheDcColours) {
+  struct Case {
+    const char* name;
+    COLORREF text;
+    COLORREF back;
+  };
+  const Case cases[] = {{"default colours", kBlack, kWhite}, {"white on black", kWhite, kBlack}, {"two colours", RGB(255, 0, 0), RGB(0, 255, 0)}};
+  for (const Case& c : cases) {
+    // Mono to colour: 0 bits take the destination's text colour, 1 bits its background.
+    const BYTE bits[2] = {0x40, 0x00};  // 0 1 0 ...
+    HBITMAP mono = CreateBitmap(3, 1, 1, 1, bits);
+    HDC monoDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldMono = SelectObject(monoDc, mono);
+    WindowDc dc(8, 8, true);
+    SetTextColor(dc.Hdc(), c.text);
+    SetBkColor(dc.Hdc(), c.back);
+    BitBlt(dc.Hdc(), 0, 0, 3, 1, monoDc, 0, 0, SRCCOPY);
+    EXPECT_EQ(dc.At(0, 0), c.text) << c.name;
+    EXPECT_EQ(dc.At(1, 0), c.back) << c.name;
+    EXPECT_EQ(dc.At(2, 0), c.text) << c.name;
+
+    // Colour to mono: the source's background colour becomes 1, any other 0.
+    SetBkColor(dc.Hdc(), c.back);
+    BitBlt(monoDc, 0, 0, 3, 1, dc.Hdc(), 0, 0, SRCCOPY);
+    const std::shared_ptr<RasterSurface> bitsBack = plat::win32::BitmapSurface(mono);
+    EXPECT_EQ(bitsBack->Pixel(0, 0), c.text == c.back ? 1u : 0u) << c.name;
+    EXPECT_EQ(bitsBack->Pixel(1, 0), 1u) << c.name;
+    SelectObject(monoDc, oldMono);
+    DeleteDC(monoDc);
+    DeleteObject(mono);
+  }
+}
+
+TEST(Gdi32Pixels, WindowDcDrawsFromItsOriginInsideItsClip) {
+  RasterRegion clip(RasterRect{10, 10, 30, 30});
+  clip.Subtract(RasterRect{10, 10, 20, 20});
+  WindowDc dc(40, 40, true, clip, 10, 10);
+  dc.Paint(kWhite);
+  HBRUSH brush = CreateSolidBrush(kGrey);
+  HGDIOBJ old = SelectObject(dc.Hdc(), brush);
+  PatBlt(dc.Hdc(), -5, -5, 50, 50, PATCOPY);
+  SelectObject(dc.Hdc(), old);
+  DeleteObject(brush);
+  EXPECT_EQ(dc.At(9, 25), kWhite) << "outside the window";
+  EXPECT_EQ(dc.At(15, 15), kWhite) << "cut out of the clip";
+  EXPECT_EQ(dc.At(25, 15), kGrey);
+  EXPECT_EQ(dc.At(29, 29), kGrey);
+  EXPECT_EQ(dc.At(30, 30), kWhite);
+  EXPECT_EQ(GetPixel(dc.Hdc(), 15, 15), kGrey) << "DC coordinates start at the origin";
+  RECT box{};
+  EXPECT_EQ(GetClipBox(dc.Hdc(), &box), SIMPLEREGION);
+  EXPECT_EQ(box.left, 0);
+  EXPECT_EQ(box.right, 20);
+}
+
+TEST(Gdi32Objects, SelectionAnswersThePreviousObjectAndHoldsItAgainstDeletion) {
+  const size_t before = plat::win32::GdiObjectCount();
+  HDC hdc = CreateCompatibleDC(nullptr);
+  HBRUSH first = CreateSolidBrush(kGrey);
+  HBRUSH second = CreateSolidBrush(kYellow);
+  EXPECT_EQ(SelectObject(hdc, first), GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(SelectObject(hdc, second), first);
+  EXPECT_FALSE(DeleteObject(second)) << "selected";
+  EXPECT_EQ(GetObjectType(second), OBJ_BRUSH) << "still alive";
+  EXPECT_TRUE(DeleteObject(first));
+  EXPECT_EQ(GetObjectType(first), 0u) << "gone";
+  EXPECT_EQ(SelectObject(hdc, first), nullptr) << "a deleted handle names nothing";
+  EXPECT_EQ(SelectObject(hdc, GetStockObject(WHITE_BRUSH)), second);
+  EXPECT_TRUE(DeleteObject(second));
+  EXPECT_TRUE(DeleteObject(GetStockObject(BLACK_PEN))) << "stock objects are never deleted";
+  EXPECT_EQ(GetObjectType(GetStockObject(BLACK_PEN)), OBJ_PEN);
+  EXPECT_TRUE(DeleteDC(hdc));
+  EXPECT_EQ(plat::win32::GdiObjectCount(), before + 0) << "nothing left behind but stock objects";
+}
+
+TEST(Gdi32Objects, ABitmapLivesInOneMemoryDcAtATime) {
+  HDC a = CreateCompatibleDC(nullptr);
+  HDC b = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateBitmap(4, 4, 1, 1, nullptr);
+  HGDIOBJ oldA = SelectObject(a, bitmap);
+  EXPECT_NE(oldA, nullptr);
+  EXPECT_EQ(SelectObject(b, bitmap), nullptr);
+  EXPECT_FALSE(DeleteObject(bitmap));
+  SelectObject(a, oldA);
+  EXPECT_NE(SelectObject(b, bitmap), nullptr);
+  EXPECT_TRUE(DeleteDC(b)) << "deleting the DC lets the bitmap go";
+  EXPECT_TRUE(DeleteObject(bitmap));
+  EXPECT_TRUE(DeleteDC(a));
+}
+
+TEST(Gdi32Objects, CompatibleBitmapTakesTheFormatOfWhatTheDcDrawsOn) {
+  HDC memory = CreateCompatibleDC(nullptr);
+  HBITMAP fromFresh = CreateCompatibleBitmap(memory, 4, 4);
+  BITMAP info{};
+  ASSERT_EQ(GetObjectA(fromFresh, sizeof info, &info), static_cast<int>(sizeof info));
+  EXPECT_EQ(info.bmBitsPixel, 1) << "a fresh memory DC holds a mono bitmap";
+  WindowDc window(8, 8, true);
+  HBITMAP fromWindow = CreateCompatibleBitmap(window.Hdc(), 5, 3);
+  ASSERT_EQ(GetObjectA(fromWindow, sizeof info, &info), static_cast<int>(sizeof info));
+  EXPECT_EQ(info.bmBitsPixel, 32);
+  EXPECT_EQ(info.bmWidth, 5);
+  EXPECT_EQ(info.bmHeight, 3);
+  DeleteObject(fromFresh);
+  DeleteObject(fromWindow);
+  DeleteDC(memory);
+}
+
+TEST(Gdi32Objects, SaveAndRestoreBringBackObjectsAndColours) {
+  HDC hdc = CreateCompatibleDC(nullptr);
+  HPEN pen = CreatePen(PS_SOLID, 1, kYellow);
+  SetTextColor(hdc, kGrey);
+  const int level = SaveDC(hdc);
+  EXPECT_EQ(level, 1);
+  SelectObject(hdc, pen);
+  SetTextColor(hdc, kYellow);
+  EXPECT_EQ(SaveDC(hdc), 2);
+  SelectObject(hdc, GetStockObject(NULL_PEN));
+  EXPECT_FALSE(DeleteObject(pen)) << "a saved state still holds it";
+  EXPECT_TRUE(RestoreDC(hdc, -1));
+  EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), pen);
+  EXPECT_TRUE(RestoreDC(hdc, level));
+  EXPECT_EQ(GetCurrentObject(hdc, OBJ_PEN), GetStockObject(BLACK_PEN));
+  EXPECT_EQ(GetTextColor(hdc), kGrey);
+  EXPECT_FALSE(RestoreDC(hdc, 1)) << "no saved state left";
+  EXPECT_TRUE(DeleteObject(pen));
+  DeleteDC(hdc);
+}
+
+TEST(Gdi32Objects, GetObjectDescribesEachKind) {
+  HBRUSH brush = CreateSolidBrush(kYellow);
+  LOGBRUSH lb{};
+  EXPECT_EQ(GetObjectA(brush, sizeof lb, &lb), static_cast<int>(sizeof lb));
+  EXPECT_EQ(lb.lbStyle, BS_SOLID);
+  EXPECT_EQ(lb.lbColor, kYellow);
+
+  HPEN pen = CreatePen(PS_DOT, 1, kGrey);
+  LOGPEN lp{};
+  EXPECT_EQ(GetObjectA(pen, sizeof lp, &lp), static_cast<int>(sizeof lp));
+  EXPECT_EQ(lp.lopnStyle, static_cast<UINT>(PS_DOT));
+  EXPECT_EQ(lp.lopnColor, kGrey);
+
+  HPEN square = SquarePen(kYellow, 4);
+  EXTLOGPEN elp{};
+  EXPECT_EQ(GetObjectA(square, sizeof elp, &elp), static_cast<int>(sizeof elp));
+  EXPECT_EQ(elp.elpPenStyle, PS_GEOMETRIC | PS_ENDCAP_SQUARE);
+  EXPECT_EQ(elp.elpWidth, 4u);
+  EXPECT_EQ(elp.elpColor, kYellow);
+  EXPECT_EQ(GetObjectType(square), OBJ_EXTPEN);
+
+  LOGFONTA font{};
+  EXPECT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font), static_cast<int>(sizeof font));
+  EXPECT_EQ(font.lfHeight, -11);
+  EXPECT_STREQ(font.lfFaceName, "MS Shell Dlg");
+  EXPECT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), 0, nullptr), static_cast<int>(sizeof font)) << "size asked";
+  EXPECT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), 10, &font), 0) << "too small";
+
+  EXPECT_EQ(ExtCreatePen(PS_COSMETIC, 4, &lb, 0, nullptr), nullptr) << "a cosmetic pen is one pixel wide";
+  DeleteObject(brush);
+  DeleteObject(pen);
+  DeleteObject(square);
+}
+
+TEST(Gdi32Text, ExtentsAndMetricsComeFromTheSelectedFont) {
+  HDC hdc = CreateCompatibleDC(nullptr);
+  LOGFONTA request{};
+  request.lfHeight = -11;
+  request.lfWeight = FW_BOLD;
+  std::strcpy(request.lfFaceName, "Any Face At All");
+  HFONT bold = CreateFontIndirectA(&request);
+  HGDIOBJ old = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+  SIZE size{};
+  ASSERT_TRUE(GetTextExtentPoint32A(hdc, "Settings", 8, &size));
+  EXPECT_EQ(size.cx, 45);
+  EXPECT_EQ(size.cy, 13);
+  SelectObject(hdc, bold);
+  ASSERT_TRUE(GetTextExtentPoint32A(hdc, "Settings", 8, &size));
+  EXPECT_EQ(size.cx, 53) << "bold adds a pixel a character";
+  TEXTMETRICA tm{};
+  ASSERT_TRUE(GetTextMetricsA(hdc, &tm));
+  EXPECT_EQ(tm.tmHeight, 13);
+  EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+  EXPECT_EQ(tm.tmWeight, FW_BOLD);
+  SelectObject(hdc, old);
+  DeleteObject(bold);
+  DeleteDC(hdc);
+}
+
+}  // namespace
