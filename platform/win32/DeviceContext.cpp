@@ -245,7 +245,7 @@ void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
 }
 
 void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect,
-                         bool clipToRect) {
+                         bool clipToRect, int32_t mnemonic) {
   const State& state = Current();
   const GdiObject& font = *state.font;
   DrawingOperation op;
@@ -259,6 +259,7 @@ void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const Rast
   op.opaque = state.backMode == kOpaque && !text.empty();
   op.opaqueRect = opaqueRect && rect != nullptr;
   if (rect != nullptr) op.rect = *rect;
+  op.mnemonic = mnemonic;
   record_.Add(std::move(op));
 
   const std::u16string wide = Widen(text);
@@ -272,7 +273,7 @@ void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const Rast
     if (state.backMode == kOpaque && !wide.empty()) {
       r.Fill({ox, oy, ox + scaled.Width(wide), oy + scaled.Height()}, state.backColour, Raster::kPatCopy);
     }
-    r.Text(ox, oy, wide, scaled, state.textColour);
+    r.Text(ox, oy, wide, scaled, state.textColour, mnemonic);
   };
   if (clipToRect && rect != nullptr) {
     DrawClipped(Ordered(*rect), paint);

@@ -78,8 +78,9 @@ class DeviceContext {
   void FillRect(const RasterRect& rect, const GdiObject& brush);
   void FrameRect(const RasterRect& rect, const GdiObject& brush);
   // ExtTextOut: `rect` filled with the background colour when `opaqueRect`, and the glyphs kept
-  // inside it when `clipToRect`.
-  void Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect, bool clipToRect);
+  // inside it when `clipToRect`; DrawText adds the index of a character to underline alone.
+  void Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect, bool clipToRect,
+            int32_t mnemonic = -1);
   // `source` may be null for a raster operation without a source.
   void BitBlt(const RasterRect& rect, const DeviceContext* source, int32_t sourceX, int32_t sourceY, uint32_t rop);
   // The colour of a pixel in DC coordinates; false outside the clip or without pixels.

@@ -137,6 +137,7 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
       if (op.opaque || op.opaqueRect) out += " back=" + Colour(op.backColour);
       if (op.opaque) out += " opaque";
       if (op.opaqueRect) out += " rect=" + Rect(op.rect);
+      if (op.mnemonic >= 0) out += " mnemonic=" + std::to_string(op.mnemonic);
       return out;
   }
   return out;

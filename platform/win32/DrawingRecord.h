@@ -58,6 +58,7 @@ struct DrawingOperation {
   uint32_t backColour = 0;
   bool opaque = false;      // the cells' background was filled (OPAQUE mode)
   bool opaqueRect = false;  // the rectangle was filled first (ETO_OPAQUE)
+  int32_t mnemonic = -1;    // the index of a character underlined alone (DrawText's '&')
 };
 
 class DrawingRecord {

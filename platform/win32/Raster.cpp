@@ -178,10 +178,12 @@ void Raster::FillDisc(double cx, double cy, double radius, uint32_t value) {
   }
 }
 
-void Raster::Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFont& font, uint32_t colour) {
+void Raster::Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFont& font, uint32_t colour,
+                  int32_t mnemonic) {
   FontFile& file = FontFile::Instance();
   const int32_t baseline = y + font.Ascent();
   int32_t pen = x;
+  int32_t index = 0;
   for (char16_t c : text) {
     const GlyphImage& glyph = file.Glyph(c, font.PixelsPerEm(), font.Bold());
     for (int32_t row = 0; row < glyph.rows; ++row) {
@@ -197,7 +199,12 @@ void Raster::Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFo
         }
       }
     }
-    pen += font.Advance(c);
+    const int32_t advance = font.Advance(c);
+    if (index++ == mnemonic) {
+      const int32_t top = baseline + font.UnderlineOffset();
+      Fill(RasterRect{pen, top, pen + advance, top + font.UnderlineThickness()}, colour, kPatCopy);
+    }
+    pen += advance;
   }
   if (font.Underline()) {
     const int32_t top = baseline + font.UnderlineOffset();

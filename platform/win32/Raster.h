@@ -49,8 +49,10 @@ class Raster {
   // source are left alone.
   void Blit(const RasterRect& rect, const RasterSurface& source, int32_t sourceX, int32_t sourceY, uint8_t rop,
             uint32_t patternColour, const BlitColours& colours);
-  // The glyphs of `text` with the cell's top left at (x, y), in `colour`, with the font's underline.
-  void Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFont& font, uint32_t colour);
+  // The glyphs of `text` with the cell's top left at (x, y), in `colour`, with the font's underline;
+  // the character at `mnemonic` (when not -1) is underlined alone.
+  void Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFont& font, uint32_t colour,
+            int32_t mnemonic = -1);
 
   // The pixel a colour becomes on a mono surface: 1 for light colours, 0 for dark ones.
   static uint32_t MonoOf(uint32_t colour);
