@@ -7,6 +7,11 @@
 
 #include "wintypes.h"
 
+// Calling conventions: one convention on this machine's processors, so each names nothing.
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
 struct HWND__;
 using HWND = HWND__*;
 struct HDC__;
@@ -49,6 +54,7 @@ using LPCOLORREF = DWORD*;
 using LPINT = int*;
 using LPWORD = WORD*;
 using LPLONG = LONG*;
+using PDWORD_PTR = DWORD_PTR*;
 
 constexpr WORD LOWORD(DWORD_PTR l) { return static_cast<WORD>(l & 0xFFFF); }
 constexpr WORD HIWORD(DWORD_PTR l) { return static_cast<WORD>((l >> 16) & 0xFFFF); }

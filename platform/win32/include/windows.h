@@ -219,11 +219,3 @@ BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHa
 BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
 BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                            PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
-
-// Ending the session (user32): the request is recorded and never carried out; the machine goes on.
-constexpr UINT EWX_LOGOFF = 0x00000000;
-constexpr UINT EWX_SHUTDOWN = 0x00000001;
-constexpr UINT EWX_REBOOT = 0x00000002;
-constexpr UINT EWX_FORCE = 0x00000004;
-constexpr UINT EWX_POWEROFF = 0x00000008;
-BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
