@@ -265,14 +265,14 @@ int GetDeviceCaps(HDC hdc, int index) {
 }
 
 HPEN CreatePen(int iStyle, int cWidth, COLORREF color) {
-  if (iStyle < PS_SOLID || iStyle > PS_INSIDEFRAME) {
+  const DWORD style = static_cast<DWORD>(iStyle);
+  if (iStyle < 0 || style > PS_INSIDEFRAME) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   std::lock_guard<std::mutex> hold(Table().Lock());
   // A pen wider than a pixel draws with round ends, as a geometric one would.
-  return HandleOf<HPEN>(MakePen(static_cast<DWORD>(iStyle), std::max(cWidth, 0), false, plat::win32::LineCap::Round,
-                                color, iStyle == PS_NULL));
+  return HandleOf<HPEN>(MakePen(style, std::max(cWidth, 0), false, plat::win32::LineCap::Round, color, style == PS_NULL));
 }
 
 HPEN ExtCreatePen(DWORD iPenStyle, DWORD cWidth, const LOGBRUSH* plbrush, DWORD cStyle, const DWORD* pstyle) {
