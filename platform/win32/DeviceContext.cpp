@@ -244,6 +244,29 @@ void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
   });
 }
 
+void DeviceContext::FocusRect(const RasterRect& rect) {
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Focus;
+  op.rect = rect;
+  record_.Add(std::move(op));
+  if (rect.Empty()) return;
+  const RasterRect at = rect.Offset(originX_, originY_);
+  constexpr uint8_t kDstInvert = 0x55;
+  Draw([&](Raster& r) {
+    auto dot = [&](int32_t x, int32_t y) {
+      if (((x + y) & 1) == 0) r.Fill({x, y, x + 1, y + 1}, 0, kDstInvert);
+    };
+    for (int32_t x = at.left; x < at.right; ++x) {
+      dot(x, at.top);
+      if (at.bottom - 1 > at.top) dot(x, at.bottom - 1);
+    }
+    for (int32_t y = at.top + 1; y < at.bottom - 1; ++y) {
+      dot(at.left, y);
+      if (at.right - 1 > at.left) dot(at.right - 1, y);
+    }
+  });
+}
+
 void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect,
                          bool clipToRect, int32_t mnemonic) {
   const State& state = Current();

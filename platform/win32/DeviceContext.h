@@ -77,6 +77,8 @@ class DeviceContext {
   void Rectangle(RasterRect rect);
   void FillRect(const RasterRect& rect, const GdiObject& brush);
   void FrameRect(const RasterRect& rect, const GdiObject& brush);
+  // DrawFocusRect: every other pixel of the rectangle's edge inverted, so a second call undoes it.
+  void FocusRect(const RasterRect& rect);
   // ExtTextOut: `rect` filled with the background colour when `opaqueRect`, and the glyphs kept
   // inside it when `clipToRect`; DrawText adds the index of a character to underline alone.
   void Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect, bool clipToRect,

@@ -118,6 +118,8 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
       return "rectangle " + Rect(op.rect) + " " + Pen(op.pen) + " " + Brush(op.brush);
     case Kind::Frame:
       return "frame " + Rect(op.rect) + " " + Brush(op.brush);
+    case Kind::Focus:
+      return "focus " + Rect(op.rect);
     case Kind::Blit:
       out = "blit " + Rect(op.rect) + " " + RopName(op.rop);
       if (!op.source.empty()) out += " source=" + Quoted(op.source) + " at " + Point(op.sourceX, op.sourceY);

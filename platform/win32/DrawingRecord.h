@@ -33,12 +33,12 @@ struct DrawnFont {
 };
 
 struct DrawingOperation {
-  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text };
+  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text, Focus };
   Kind kind = Kind::Fill;
   // Line: the points of a run of connected segments drawn with one pen.
   std::vector<std::pair<int32_t, int32_t>> points;
   DrawnPen pen;
-  // Fill, Frame, Rectangle: the rectangle; Blit: the destination; Text: the opaque rectangle.
+  // Fill, Frame, Rectangle, Focus: the rectangle; Blit: the destination; Text: the opaque rectangle.
   RasterRect rect{};
   DrawnBrush brush;
   // Blit: the raster operation, its source ("" for none) and the source's top left; a conversion

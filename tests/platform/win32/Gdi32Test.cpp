@@ -192,6 +192,37 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
        "rectangle 1,2-11,12 pen=cosmetic width=1 #000000 brush=#808080\n"
        "rectangle 3,4-5,6 pen=cosmetic width=1 #FFFFFF brush=null\n"
        "blit 0,0-4,4 PATCOPY brush=null\n"},
+      {"user32's rectangles take brushes and system colour indices",
+       [](HDC hdc) {
+         const RECT r{0, 0, 10, 8};
+         FillRect(hdc, &r, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
+         FrameRect(hdc, &r, GetSysColorBrush(COLOR_WINDOWFRAME));
+         DrawFocusRect(hdc, &r);
+       },
+       "fill 0,0-10,8 brush=#C0C0C0\n"
+       "frame 0,0-10,8 brush=#000000\n"
+       "focus 0,0-10,8\n"},
+      {"an edge is its lines' fills, outer first",
+       [](HDC hdc) {
+         RECT r{0, 0, 10, 8};
+         DrawEdge(hdc, &r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+         EXPECT_EQ(r.left, 2);
+         EXPECT_EQ(r.bottom, 6);
+       },
+       "fill 0,0-10,1 brush=#808080\nfill 0,0-1,8 brush=#808080\nfill 0,7-10,8 brush=#FFFFFF\nfill 9,0-10,8 brush=#FFFFFF\n"
+       "fill 1,1-9,2 brush=#000000\nfill 1,1-2,7 brush=#000000\nfill 1,6-9,7 brush=#C0C0C0\nfill 8,1-9,7 brush=#C0C0C0\n"},
+      {"DrawText places its lines and keeps the prefixed character",
+       [](HDC hdc) {
+         SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+         SetBkMode(hdc, TRANSPARENT);
+         RECT r{0, 0, 100, 40};
+         EXPECT_EQ(DrawTextA(hdc, "&Settings", -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE), 26);
+         RECT calc{0, 0, 100, 40};
+         EXPECT_EQ(DrawTextA(hdc, "Settings\nab", -1, &calc, DT_CALCRECT), 26);
+         EXPECT_EQ(calc.right, 45);
+         EXPECT_EQ(calc.bottom, 26);
+       },
+       "text 27,13 \"Settings\" font=\"MS Shell Dlg\" -11 w400 colour=#000000 mnemonic=0\n"},
   };
   for (const Case& c : cases) {
     WindowDc record(100, 100, false);
@@ -422,6 +453,38 @@ TEST(Gdi32Objects, GetObjectDescribesEachKind) {
   DeleteObject(brush);
   DeleteObject(pen);
   DeleteObject(square);
+}
+
+TEST(Gdi32Pixels, ASecondFocusRectangleUndoesTheFirst) {
+  WindowDc dc(12, 12, true);
+  dc.Paint(kGrey);
+  const RECT r{1, 1, 11, 11};
+  DrawFocusRect(dc.Hdc(), &r);
+  EXPECT_EQ(dc.At(1, 1), RGB(127, 127, 127));
+  EXPECT_EQ(dc.At(2, 1), kGrey);
+  EXPECT_EQ(dc.At(5, 5), kGrey) << "inside is left alone";
+  DrawFocusRect(dc.Hdc(), &r);
+  EXPECT_EQ(dc.At(1, 1), kGrey);
+}
+
+TEST(Gdi32Objects, SystemColoursAreTheClassicSchemeWithStockBrushes) {
+  struct Case {
+    int index;
+    COLORREF colour;
+  };
+  const Case cases[] = {{COLOR_BTNFACE, RGB(192, 192, 192)}, {COLOR_WINDOW, kWhite}, {COLOR_WINDOWTEXT, kBlack},
+                        {COLOR_BTNSHADOW, kGrey}, {COLOR_HIGHLIGHT, RGB(0, 0, 128)}, {COLOR_INFOBK, RGB(255, 255, 225)}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetSysColor(c.index), c.colour) << c.index;
+    HBRUSH brush = GetSysColorBrush(c.index);
+    EXPECT_EQ(GetSysColorBrush(c.index), brush) << "one brush per colour";
+    LOGBRUSH lb{};
+    ASSERT_EQ(GetObjectA(brush, sizeof lb, &lb), static_cast<int>(sizeof lb));
+    EXPECT_EQ(lb.lbColor, c.colour);
+    EXPECT_TRUE(DeleteObject(brush));
+    EXPECT_EQ(GetObjectType(brush), OBJ_BRUSH) << "a system brush outlives deletion";
+  }
+  EXPECT_EQ(GetSysColorBrush(99), nullptr);
 }
 
 TEST(Gdi32Text, ExtentsAndMetricsComeFromTheSelectedFont) {
