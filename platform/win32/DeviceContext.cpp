@@ -167,6 +167,19 @@ void DeviceContext::DrawClipped(const RasterRect& rect, const std::function<void
   paint(raster);
 }
 
+// SetROP2's mode n is a truth table of pen and destination (bit pen * 2 + destination of n - 1),
+// the same as the ternary code with the pen as pattern and the source left out.
+LinePen DeviceContext::PenOf(const DrawnPen& pen) const {
+  const uint32_t table = static_cast<uint32_t>(Current().mix - 1);
+  uint8_t code = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t p = (i >> 2) & 1;
+    const uint32_t d = i & 1;
+    code |= static_cast<uint8_t>(((table >> (p * 2 + d)) & 1) << i);
+  }
+  return {pen.width, pen.cap, pen.colour, code};
+}
+
 void DeviceContext::MoveTo(int32_t x, int32_t y) {
   Attributes().x = x;
   Attributes().y = y;
@@ -175,11 +188,9 @@ void DeviceContext::MoveTo(int32_t x, int32_t y) {
 void DeviceContext::LineTo(int32_t x, int32_t y) {
   const State& state = Current();
   const DrawnPen& pen = state.pen->pen;
-  record_.AddLine(state.x, state.y, x, y, pen);
+  record_.AddLine(state.x, state.y, x, y, pen, state.mix);
   if (!pen.null) {
-    Draw([&](Raster& r) {
-      r.Line(state.x + originX_, state.y + originY_, x + originX_, y + originY_, {pen.width, pen.cap, pen.colour});
-    });
+    Draw([&](Raster& r) { r.Line(state.x + originX_, state.y + originY_, x + originX_, y + originY_, PenOf(pen)); });
   }
   MoveTo(x, y);
 }
@@ -192,6 +203,7 @@ void DeviceContext::Rectangle(RasterRect rect) {
   op.kind = DrawingOperation::Kind::Rectangle;
   op.rect = rect;
   op.pen = pen;
+  op.mix = Current().mix;
   op.brush = brush;
   record_.Add(std::move(op));
   const RasterRect at = rect.Offset(originX_, originY_);
@@ -202,14 +214,15 @@ void DeviceContext::Rectangle(RasterRect rect) {
       r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, brush.colour, Raster::kPatCopy);
     }
     if (pen.null) return;
+    const LinePen mixed = PenOf(pen);
     if (pen.width <= 1) {
-      r.Fill({at.left, at.top, at.right, at.top + 1}, pen.colour, Raster::kPatCopy);
-      r.Fill({at.left, at.bottom - 1, at.right, at.bottom}, pen.colour, Raster::kPatCopy);
-      r.Fill({at.left, at.top, at.left + 1, at.bottom}, pen.colour, Raster::kPatCopy);
-      r.Fill({at.right - 1, at.top, at.right, at.bottom}, pen.colour, Raster::kPatCopy);
+      r.Fill({at.left, at.top, at.right, at.top + 1}, pen.colour, mixed.mix);
+      r.Fill({at.left, at.bottom - 1, at.right, at.bottom}, pen.colour, mixed.mix);
+      r.Fill({at.left, at.top + 1, at.left + 1, at.bottom - 1}, pen.colour, mixed.mix);
+      r.Fill({at.right - 1, at.top + 1, at.right, at.bottom - 1}, pen.colour, mixed.mix);
       return;
     }
-    const LinePen wide{pen.width, LineCap::Square, pen.colour};
+    const LinePen wide{pen.width, LineCap::Square, pen.colour, mixed.mix};
     r.Line(at.left, at.top, at.right - 1, at.top, wide);
     r.Line(at.right - 1, at.top, at.right - 1, at.bottom - 1, wide);
     r.Line(at.right - 1, at.bottom - 1, at.left, at.bottom - 1, wide);
@@ -367,6 +380,16 @@ bool DeviceContext::GetPixel(int32_t x, int32_t y, uint32_t* colour) const {
   const uint32_t pixel = target->Pixel(px, py);
   *colour = target->Mono() ? (pixel != 0 ? 0xFFFFFFu : 0u) : pixel;
   return true;
+}
+
+void DeviceContext::SetPixel(int32_t x, int32_t y, uint32_t colour) {
+  DrawingOperation op;
+  op.kind = DrawingOperation::Kind::Pixel;
+  op.x = x;
+  op.y = y;
+  op.textColour = colour;
+  record_.Add(std::move(op));
+  Draw([&](Raster& r) { r.Fill({x + originX_, y + originY_, x + originX_ + 1, y + originY_ + 1}, colour, Raster::kPatCopy); });
 }
 
 }  // namespace plat::win32

@@ -36,6 +36,10 @@ class DeviceContext {
     uint32_t textColour = 0x000000;
     uint32_t backColour = 0xFFFFFF;
     int backMode = kOpaque;
+    int mix = DrawingOperation::kCopyPen;  // SetROP2
+    uint32_t textAlign = 0;                // SetTextAlign's TA_ bits
+    int32_t brushX = 0;                    // SetBrushOrgEx, kept for the asking
+    int32_t brushY = 0;
     int32_t x = 0;
     int32_t y = 0;
     // The program's own clip, in DC coordinates, when it set one.
@@ -87,6 +91,7 @@ class DeviceContext {
   void BitBlt(const RasterRect& rect, const DeviceContext* source, int32_t sourceX, int32_t sourceY, uint32_t rop);
   // The colour of a pixel in DC coordinates; false outside the clip or without pixels.
   bool GetPixel(int32_t x, int32_t y, uint32_t* colour) const;
+  void SetPixel(int32_t x, int32_t y, uint32_t colour);
 
   const DrawingRecord& Record() const { return record_; }
   // The hook a window DC hands its record to at release, taken once.
@@ -94,6 +99,7 @@ class DeviceContext {
   DrawingRecord TakeRecord() { return std::move(record_); }
 
  private:
+  LinePen PenOf(const DrawnPen& pen) const;
   static void Hold(GdiObject* object, DeviceContext* dc);
   static void Drop(GdiObject* object);
   RasterRegion EffectiveClip() const;

@@ -48,6 +48,10 @@ std::string Pen(const DrawnPen& pen) {
   return out + " " + Colour(pen.colour);
 }
 
+std::string Mix(int32_t mix) {
+  return mix == DrawingOperation::kCopyPen ? std::string() : " mix=" + std::to_string(mix);
+}
+
 std::string Brush(const DrawnBrush& brush) { return brush.null ? "brush=null" : "brush=" + Colour(brush.colour); }
 
 std::string Quoted(const std::string& text) {
@@ -77,13 +81,13 @@ bool UsesPattern(uint32_t rop) {
 
 void DrawingRecord::Add(DrawingOperation operation) { operations_.push_back(std::move(operation)); }
 
-void DrawingRecord::AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const DrawnPen& pen) {
+void DrawingRecord::AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const DrawnPen& pen, int32_t mix) {
   if (!operations_.empty()) {
     DrawingOperation& last = operations_.back();
     const DrawnPen& p = last.pen;
     if (last.kind == DrawingOperation::Kind::Line && last.points.back() == std::pair<int32_t, int32_t>{x1, y1} &&
         p.null == pen.null && p.geometric == pen.geometric && p.width == pen.width && p.cap == pen.cap &&
-        p.colour == pen.colour) {
+        p.colour == pen.colour && last.mix == mix) {
       last.points.emplace_back(x2, y2);
       return;
     }
@@ -92,6 +96,7 @@ void DrawingRecord::AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, cons
   op.kind = DrawingOperation::Kind::Line;
   op.points = {{x1, y1}, {x2, y2}};
   op.pen = pen;
+  op.mix = mix;
   operations_.push_back(std::move(op));
 }
 
@@ -111,15 +116,17 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
     case Kind::Line:
       out = "line";
       for (const auto& [x, y] : op.points) out += " " + Point(x, y);
-      return out + " " + Pen(op.pen);
+      return out + " " + Pen(op.pen) + Mix(op.mix);
     case Kind::Fill:
       return "fill " + Rect(op.rect) + " " + Brush(op.brush);
     case Kind::Rectangle:
-      return "rectangle " + Rect(op.rect) + " " + Pen(op.pen) + " " + Brush(op.brush);
+      return "rectangle " + Rect(op.rect) + " " + Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
     case Kind::Frame:
       return "frame " + Rect(op.rect) + " " + Brush(op.brush);
     case Kind::Focus:
       return "focus " + Rect(op.rect);
+    case Kind::Pixel:
+      return "pixel " + Point(op.x, op.y) + " " + Colour(op.textColour);
     case Kind::Blit:
       out = "blit " + Rect(op.rect) + " " + RopName(op.rop);
       if (!op.source.empty()) out += " source=" + Quoted(op.source) + " at " + Point(op.sourceX, op.sourceY);

@@ -33,11 +33,14 @@ struct DrawnFont {
 };
 
 struct DrawingOperation {
-  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text, Focus };
+  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text, Focus, Pixel };
   Kind kind = Kind::Fill;
   // Line: the points of a run of connected segments drawn with one pen.
   std::vector<std::pair<int32_t, int32_t>> points;
   DrawnPen pen;
+  // Line, Rectangle: how the pen meets the pixels (SetROP2's mode), R2_COPYPEN unless set.
+  static constexpr int32_t kCopyPen = 13;
+  int32_t mix = kCopyPen;
   // Fill, Frame, Rectangle, Focus: the rectangle; Blit: the destination; Text: the opaque rectangle.
   RasterRect rect{};
   DrawnBrush brush;
@@ -49,6 +52,7 @@ struct DrawingOperation {
   int32_t sourceX = 0;
   int32_t sourceY = 0;
   Conversion conversion = Conversion::None;
+  // Pixel: the pixel at (x, y) set to textColour.
   // Text: the run at (x, y) in its font and colours; `opaque` when the background was filled.
   std::string text;
   int32_t x = 0;
@@ -70,7 +74,7 @@ class DrawingRecord {
   void Add(DrawingOperation operation);
   // A line from the pen's position: joined to the last operation when that was a line with the
   // same pen ending where this one starts.
-  void AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const DrawnPen& pen);
+  void AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const DrawnPen& pen, int32_t mix);
 
   // One line per operation, e.g.
   //   line 10,20 30,20 30,40 pen=geometric width=4 cap=square #0000FF

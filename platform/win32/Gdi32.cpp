@@ -47,6 +47,7 @@ GdiObject& NewObject(GdiKind kind) {
 
 RasterRect Rect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 
+// NULLREGION, SIMPLEREGION or COMPLEXREGION.
 int RegionType(const RasterRegion& region) {
   if (region.Empty()) return NULLREGION;
   return region.Rects().size() == 1 ? SIMPLEREGION : COMPLEXREGION;
@@ -565,9 +566,34 @@ BOOL ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT* lprect, LPCSTR
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  const std::string_view text = Counted(lpString, static_cast<int>(c));
+  const DeviceContext::State& state = dc->Current();
+  const plat::win32::ScaledFont& font = *state.font->scaled;
+  const int width = font.Width(plat::win32::Widen(text));
+  // The alignment names the point (x, y) is on; TA_UPDATECP draws from the current position.
+  const bool updateCp = (state.textAlign & TA_UPDATECP) != 0;
+  if (updateCp) {
+    x = state.x;
+    y = state.y;
+  }
+  int left = x;
+  if ((state.textAlign & TA_CENTER) == TA_CENTER) {
+    left = x - width / 2;
+  } else if ((state.textAlign & TA_RIGHT) != 0) {
+    left = x - width;
+  }
+  int top = y;
+  if ((state.textAlign & TA_BASELINE) == TA_BASELINE) {
+    top = y - font.Ascent();
+  } else if ((state.textAlign & TA_BOTTOM) != 0) {
+    top = y - font.Height();
+  }
   const RasterRect rect = lprect != nullptr ? Rect(*lprect) : RasterRect{};
-  dc->Text(x, y, Counted(lpString, static_cast<int>(c)), lprect != nullptr ? &rect : nullptr,
-           (options & ETO_OPAQUE) != 0, (options & ETO_CLIPPED) != 0);
+  dc->Text(left, top, text, lprect != nullptr ? &rect : nullptr, (options & ETO_OPAQUE) != 0,
+           (options & ETO_CLIPPED) != 0);
+  if (updateCp && (state.textAlign & TA_CENTER) != TA_CENTER) {
+    dc->MoveTo((state.textAlign & TA_RIGHT) != 0 ? x - width : x + width, y);
+  }
   return TRUE;
 }
 
@@ -623,5 +649,224 @@ BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm) {
   // TMPF_FIXED_PITCH set means variable pitch, as Windows names it; the file is a TrueType outline font.
   lptm->tmPitchAndFamily = static_cast<BYTE>(TMPF_FIXED_PITCH | TMPF_VECTOR | TMPF_TRUETYPE | FF_SWISS);
   lptm->tmCharSet = font.font.charSet;
+  return TRUE;
+}
+
+COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return CLR_INVALID;
+  dc->SetPixel(x, y, color & 0xFFFFFF);
+  return color & 0xFFFFFF;
+}
+
+BOOL GetCurrentPositionEx(HDC hdc, LPPOINT lppt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr || lppt == nullptr) return FALSE;
+  *lppt = {dc->Current().x, dc->Current().y};
+  return TRUE;
+}
+
+UINT SetTextAlign(HDC hdc, UINT align) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return GDI_ERROR;
+  return std::exchange(dc->Attributes().textAlign, align & (TA_UPDATECP | TA_CENTER | TA_BASELINE));
+}
+
+UINT GetTextAlign(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Current().textAlign : GDI_ERROR;
+}
+
+int SetROP2(HDC hdc, int rop2) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  if (rop2 < R2_BLACK || rop2 > R2_WHITE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return std::exchange(dc->Attributes().mix, rop2);
+}
+
+int GetROP2(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  return dc != nullptr ? dc->Current().mix : 0;
+}
+
+// Only MM_TEXT: one logical unit is one pixel, y downwards.
+int SetMapMode(HDC hdc, int iMode) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  if (Dc(hdc) == nullptr) return 0;
+  if (iMode != MM_TEXT) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return MM_TEXT;
+}
+
+int GetMapMode(HDC hdc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  return Dc(hdc) != nullptr ? MM_TEXT : 0;
+}
+
+BOOL SetBrushOrgEx(HDC hdc, int x, int y, LPPOINT lppt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  DeviceContext::State& state = dc->Attributes();
+  if (lppt != nullptr) *lppt = {state.brushX, state.brushY};
+  state.brushX = x;
+  state.brushY = y;
+  return TRUE;
+}
+
+BOOL GdiFlush() { return TRUE; }
+
+int GetTextFaceA(HDC hdc, int c, LPSTR lpName) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  const std::string& face = dc->Current().font->font.face;
+  if (lpName == nullptr) return static_cast<int>(face.size()) + 1;
+  if (c <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const size_t copied = std::min(face.size(), static_cast<size_t>(c - 1));
+  std::memcpy(lpName, face.data(), copied);
+  lpName[copied] = '\0';
+  return static_cast<int>(copied) + 1;
+}
+
+HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight, DWORD bItalic,
+                  DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet, DWORD iOutPrecision, DWORD iClipPrecision,
+                  DWORD iQuality, DWORD iPitchAndFamily, LPCSTR pszFaceName) {
+  LOGFONTA font{cHeight,
+                cWidth,
+                cEscapement,
+                cOrientation,
+                cWeight,
+                static_cast<BYTE>(bItalic),
+                static_cast<BYTE>(bUnderline),
+                static_cast<BYTE>(bStrikeOut),
+                static_cast<BYTE>(iCharSet),
+                static_cast<BYTE>(iOutPrecision),
+                static_cast<BYTE>(iClipPrecision),
+                static_cast<BYTE>(iQuality),
+                static_cast<BYTE>(iPitchAndFamily),
+                {}};
+  if (pszFaceName != nullptr) std::strncpy(font.lfFaceName, pszFaceName, LF_FACESIZE - 1);
+  return CreateFontIndirectA(&font);
+}
+
+HPEN CreatePenIndirect(const LOGPEN* plpen) {
+  if (plpen == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return CreatePen(static_cast<int>(plpen->lopnStyle), plpen->lopnWidth.x, plpen->lopnColor);
+}
+
+HBITMAP CreateBitmapIndirect(const BITMAP* pbm) {
+  if (pbm == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return CreateBitmap(pbm->bmWidth, pbm->bmHeight, pbm->bmPlanes, pbm->bmBitsPixel, pbm->bmBits);
+}
+
+BOOL SetRectRgn(HRGN hrgn, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  if (region == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  region->region = RasterRegion(RasterRect{std::min(left, right), std::min(top, bottom), std::max(left, right),
+                                           std::max(top, bottom)});
+  return TRUE;
+}
+
+int CombineRgn(HRGN hrgnDst, HRGN hrgnSrc1, HRGN hrgnSrc2, int iMode) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* target = Table().Find(hrgnDst, GdiKind::Region);
+  GdiObject* first = Table().Find(hrgnSrc1, GdiKind::Region);
+  GdiObject* second = iMode == RGN_COPY ? first : Table().Find(hrgnSrc2, GdiKind::Region);
+  if (target == nullptr || first == nullptr || second == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return ERROR;
+  }
+  RasterRegion result = first->region;
+  switch (iMode) {
+    case RGN_AND:
+      result.Intersect(second->region);
+      break;
+    case RGN_OR:
+      result.Union(second->region);
+      break;
+    case RGN_XOR: {
+      RasterRegion both = first->region;
+      both.Intersect(second->region);
+      result.Union(second->region);
+      result.Subtract(both);
+      break;
+    }
+    case RGN_DIFF:
+      result.Subtract(second->region);
+      break;
+    case RGN_COPY:
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return ERROR;
+  }
+  target->region = std::move(result);
+  return RegionType(target->region);
+}
+
+int OffsetRgn(HRGN hrgn, int x, int y) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  if (region == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return ERROR;
+  }
+  region->region.Offset(x, y);
+  return RegionType(region->region);
+}
+
+BOOL PtInRegion(HRGN hrgn, int x, int y) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  return region != nullptr && region->region.Contains(x, y) ? TRUE : FALSE;
+}
+
+int GetRgnBox(HRGN hrgn, LPRECT lprc) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  if (region == nullptr || lprc == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return ERROR;
+  }
+  const RasterRect box = region->region.Bounds();
+  *lprc = {box.left, box.top, box.right, box.bottom};
+  return RegionType(region->region);
+}
+
+BOOL FillRgn(HDC hdc, HRGN hrgn, HBRUSH hbr) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  GdiObject* region = Table().Find(hrgn, GdiKind::Region);
+  GdiObject* brush = Table().Find(hbr, GdiKind::Brush);
+  if (dc == nullptr || region == nullptr || brush == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  for (const RasterRect& rect : region->region.Rects()) dc->FillRect(rect, *brush);
   return TRUE;
 }

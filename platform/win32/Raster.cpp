@@ -50,8 +50,8 @@ uint32_t Raster::MonoOf(uint32_t colour) {
 
 uint32_t Raster::Solid(uint32_t colour) const { return surface_.Mono() ? MonoOf(colour) : colour & 0xFFFFFF; }
 
-void Raster::Plot(int32_t x, int32_t y, uint32_t value) {
-  if (clip_.Contains(x, y)) surface_.SetPixel(x, y, value);
+void Raster::Mix(int32_t x, int32_t y, uint32_t value, uint8_t rop) {
+  if (clip_.Contains(x, y)) surface_.SetPixel(x, y, Rop3(rop, value, 0, surface_.Pixel(x, y), surface_.Mask()));
 }
 
 void Raster::Fill(const RasterRect& rect, uint32_t colour, uint8_t rop) {
@@ -102,7 +102,7 @@ void Raster::Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const LinePen&
     int32_t x = x1;
     int32_t y = y1;
     while (x != x2 || y != y2) {
-      Plot(x, y, value);
+      Mix(x, y, value, pen.mix);
       const int32_t e2 = 2 * error;
       if (e2 >= dy) {
         error += dy;
@@ -131,14 +131,14 @@ void Raster::Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const LinePen&
   const double bx = x2 + ux * extend;
   const double by = y2 + uy * extend;
   const Point outline[4] = {{ax + nx, ay + ny}, {bx + nx, by + ny}, {bx - nx, by - ny}, {ax - nx, ay - ny}};
-  if (length > 0 || pen.cap == LineCap::Square) FillPolygon(outline, 4, value);
+  if (length > 0 || pen.cap == LineCap::Square) FillPolygon(outline, 4, value, pen.mix);
   if (pen.cap == LineCap::Round) {
-    FillDisc(x1, y1, half, value);
-    FillDisc(x2, y2, half, value);
+    FillDisc(x1, y1, half, value, pen.mix);
+    FillDisc(x2, y2, half, value, pen.mix);
   }
 }
 
-void Raster::FillPolygon(const Point* points, int count, uint32_t value) {
+void Raster::FillPolygon(const Point* points, int count, uint32_t value, uint8_t rop) {
   double top = points[0].y;
   double bottom = points[0].y;
   for (int i = 1; i < count; ++i) {
@@ -160,12 +160,12 @@ void Raster::FillPolygon(const Point* points, int count, uint32_t value) {
     for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
       const int32_t from = std::max(bounds.left, static_cast<int32_t>(std::ceil(crossings[i])));
       const int32_t to = std::min(bounds.right, static_cast<int32_t>(std::ceil(crossings[i + 1])));
-      for (int32_t x = from; x < to; ++x) Plot(x, y, value);
+      for (int32_t x = from; x < to; ++x) Mix(x, y, value, rop);
     }
   }
 }
 
-void Raster::FillDisc(double cx, double cy, double radius, uint32_t value) {
+void Raster::FillDisc(double cx, double cy, double radius, uint32_t value, uint8_t rop) {
   const RasterRect bounds = clip_.Bounds();
   const int32_t firstRow = std::max(bounds.top, static_cast<int32_t>(std::floor(cy - radius)));
   const int32_t lastRow = std::min(bounds.bottom, static_cast<int32_t>(std::ceil(cy + radius)) + 1);
@@ -173,7 +173,7 @@ void Raster::FillDisc(double cx, double cy, double radius, uint32_t value) {
     for (int32_t x = static_cast<int32_t>(std::floor(cx - radius)); x <= static_cast<int32_t>(std::ceil(cx + radius)); ++x) {
       const double dx = x - cx;
       const double dy = y - cy;
-      if (dx * dx + dy * dy < radius * radius) Plot(x, y, value);
+      if (dx * dx + dy * dy < radius * radius) Mix(x, y, value, rop);
     }
   }
 }

@@ -22,6 +22,7 @@ struct LinePen {
   int32_t width;
   LineCap cap;
   uint32_t colour;  // COLORREF
+  uint8_t mix = 0xF0;  // how the pen meets the pixels, as a ternary code (the pen as pattern)
 };
 
 // The colours a blit converts with: the source DC's background colour picks the 1 bits of a colour
@@ -64,9 +65,9 @@ class Raster {
   };
 
   uint32_t Solid(uint32_t colour) const;
-  void Plot(int32_t x, int32_t y, uint32_t value);
-  void FillPolygon(const Point* points, int count, uint32_t value);
-  void FillDisc(double cx, double cy, double radius, uint32_t value);
+  void Mix(int32_t x, int32_t y, uint32_t value, uint8_t rop);
+  void FillPolygon(const Point* points, int count, uint32_t value, uint8_t rop);
+  void FillDisc(double cx, double cy, double radius, uint32_t value, uint8_t rop);
 
   RasterSurface& surface_;
   RasterRegion clip_;

@@ -135,6 +135,13 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
   };
   const std::vector<std::vector<COLORREF>> logo = {{kWhite, RGB(255, 0, 0)}, {RGB(0, 0, 255), kWhite}};
   const Case cases[] = {
+      {"single pixels keep their colour",
+       [](HDC hdc) {
+         SetPixel(hdc, 3, 4, kYellow);
+         const POINT points[3] = {{0, 0}, {5, 0}, {5, 5}};
+         Polyline(hdc, points, 3);
+       },
+       "pixel 3,4 #FFFF00\nline 0,0 5,0 5,5 pen=cosmetic width=1 #000000\n"},
       {"a square-capped 4-pixel polyline keeps its points and pen",
        [](HDC hdc) {
          HPEN pen = SquarePen(kYellow, 4);
@@ -467,6 +474,85 @@ TEST(Gdi32Pixels, ASecondFocusRectangleUndoesTheFirst) {
   EXPECT_EQ(dc.At(1, 1), kGrey);
 }
 
+TEST(Gdi32Pixels, AnXorPenDrawnTwiceLeavesThePixelsAsTheyWere) {
+  WindowDc dc(20, 20, true);
+  dc.Paint(kGrey);
+  HPEN pen = CreatePen(PS_SOLID, 1, kWhite);
+  HGDIOBJ old = SelectObject(dc.Hdc(), pen);
+  EXPECT_EQ(SetROP2(dc.Hdc(), R2_XORPEN), R2_COPYPEN);
+  MoveToEx(dc.Hdc(), 2, 5, nullptr);
+  LineTo(dc.Hdc(), 15, 5);
+  EXPECT_EQ(dc.At(2, 5), RGB(127, 127, 127));
+  MoveToEx(dc.Hdc(), 2, 5, nullptr);
+  LineTo(dc.Hdc(), 15, 5);
+  EXPECT_EQ(dc.At(2, 5), kGrey);
+  SelectObject(dc.Hdc(), old);
+  DeleteObject(pen);
+  EXPECT_NE(dc.Release().find("mix=7"), std::string::npos);
+}
+
+TEST(Gdi32Text, AlignmentNamesThePointTheTextIsOn) {
+  struct Case {
+    UINT align;
+    const char* dump;
+  };
+  // "Settings" at -11: 45 wide, 13 high, the baseline 10 below the top.
+  const Case cases[] = {
+      {TA_LEFT | TA_TOP, "text 50,30"},
+      {TA_RIGHT | TA_TOP, "text 5,30"},
+      {TA_CENTER | TA_TOP, "text 28,30"},
+      {TA_LEFT | TA_BOTTOM, "text 50,17"},
+      {TA_LEFT | TA_BASELINE, "text 50,20"},
+  };
+  for (const Case& c : cases) {
+    WindowDc dc(100, 100, false);
+    SelectObject(dc.Hdc(), GetStockObject(DEFAULT_GUI_FONT));
+    SetTextAlign(dc.Hdc(), c.align);
+    TextOutA(dc.Hdc(), 50, 30, "Settings", 8);
+    EXPECT_EQ(dc.Release().substr(0, std::strlen(c.dump)), c.dump) << c.align;
+  }
+  WindowDc dc(100, 100, false);
+  SelectObject(dc.Hdc(), GetStockObject(DEFAULT_GUI_FONT));
+  SetTextAlign(dc.Hdc(), TA_UPDATECP);
+  MoveToEx(dc.Hdc(), 4, 6, nullptr);
+  TextOutA(dc.Hdc(), 0, 0, "Settings", 8);
+  POINT at{};
+  GetCurrentPositionEx(dc.Hdc(), &at);
+  EXPECT_EQ(at.x, 49) << "the current position moves past the text";
+  EXPECT_EQ(dc.Release().substr(0, 8), "text 4,6");
+}
+
+TEST(Gdi32Objects, RegionsCombineAsSetsOfPixels) {
+  struct Case {
+    int mode;
+    int type;
+    RECT box;
+    POINT inside;
+    POINT outside;
+  };
+  // Two overlapping squares: (0,0)-(10,10) and (5,5)-(15,15).
+  const Case cases[] = {
+      {RGN_AND, SIMPLEREGION, {5, 5, 10, 10}, {7, 7}, {2, 2}},
+      {RGN_OR, COMPLEXREGION, {0, 0, 15, 15}, {12, 12}, {12, 2}},
+      {RGN_XOR, COMPLEXREGION, {0, 0, 15, 15}, {2, 2}, {7, 7}},
+      {RGN_DIFF, COMPLEXREGION, {0, 0, 10, 10}, {2, 2}, {7, 7}},
+      {RGN_COPY, SIMPLEREGION, {0, 0, 10, 10}, {7, 7}, {12, 12}},
+  };
+  for (const Case& c : cases) {
+    HRGN a = CreateRectRgn(0, 0, 10, 10);
+    HRGN b = CreateRectRgn(5, 5, 15, 15);
+    HRGN out = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(CombineRgn(out, a, b, c.mode), c.type) << c.mode;
+    RECT box{};
+    GetRgnBox(out, &box);
+    EXPECT_TRUE(box.left == c.box.left && box.top == c.box.top && box.right == c.box.right && box.bottom == c.box.bottom)
+        << c.mode;
+    EXPECT_TRUE(PtInRegion(out, c.inside.x, c.inside.y)) << c.mode;
+    EXPECT_FALSE(PtInRegion(out, c.outside.x, c.outside.y)) << c.mode;
+    for (HRGN r : {a, b, out}) DeleteObject(r);
+  }
+}
+
 TEST(Gdi32Objects, SystemColoursAreTheClassicSchemeWithStockBrushes) {
   struct Case {
     int index;
@@ -500,6 +586,9 @@ TEST(Gdi32Text, ExtentsAndMetricsComeFromTheSelectedFont) {
   EXPECT_EQ(size.cx, 45);
   EXPECT_EQ(size.cy, 13);
   SelectObject(hdc, bold);
+  char face[8];
+  EXPECT_EQ(GetTextFaceA(hdc, sizeof face, face), 8);
+  EXPECT_STREQ(face, "Any Fac") << "cut to the buffer";
   ASSERT_TRUE(GetTextExtentPoint32A(hdc, "Settings", 8, &size));
   EXPECT_EQ(size.cx, 53) << "bold adds a pixel a character";
   TEXTMETRICA tm{};
