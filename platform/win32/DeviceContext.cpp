@@ -116,12 +116,14 @@ bool DeviceContext::Restore(int level) {
 }
 
 void DeviceContext::ClipRect(const RasterRect& rect, bool exclude) {
+  const int32_t dx = OffsetX() - originX_;
+  const int32_t dy = OffsetY() - originY_;
   std::optional<RasterRegion>& clip = Attributes().clip;
-  if (!clip) clip = RasterRegion(ClipBox());
+  if (!clip) clip = RasterRegion(ClipBox().Offset(dx, dy));
   if (exclude) {
-    clip->Subtract(Ordered(rect));
+    clip->Subtract(Ordered(rect).Offset(dx, dy));
   } else {
-    clip->Intersect(Ordered(rect));
+    clip->Intersect(Ordered(rect).Offset(dx, dy));
   }
 }
 
@@ -149,7 +151,7 @@ RasterRegion DeviceContext::EffectiveClip() const {
   return clip;
 }
 
-RasterRect DeviceContext::ClipBox() const { return EffectiveClip().Bounds().Offset(-originX_, -originY_); }
+RasterRect DeviceContext::ClipBox() const { return EffectiveClip().Bounds().Offset(-OffsetX(), -OffsetY()); }
 
 void DeviceContext::Draw(const std::function<void(Raster&)>& paint) {
   RasterSurface* target = Target();
@@ -162,7 +164,7 @@ void DeviceContext::DrawClipped(const RasterRect& rect, const std::function<void
   RasterSurface* target = Target();
   if (target == nullptr) return;
   RasterRegion clip = EffectiveClip();
-  clip.Intersect(rect.Offset(originX_, originY_));
+  clip.Intersect(rect.Offset(OffsetX(), OffsetY()));
   Raster raster(*target, clip);
   paint(raster);
 }
@@ -190,7 +192,7 @@ void DeviceContext::LineTo(int32_t x, int32_t y) {
   const DrawnPen& pen = state.pen->pen;
   record_.AddLine(state.x, state.y, x, y, pen, state.mix);
   if (!pen.null) {
-    Draw([&](Raster& r) { r.Line(state.x + originX_, state.y + originY_, x + originX_, y + originY_, PenOf(pen)); });
+    Draw([&](Raster& r) { r.Line(state.x + OffsetX(), state.y + OffsetY(), x + OffsetX(), y + OffsetY(), PenOf(pen)); });
   }
   MoveTo(x, y);
 }
@@ -206,7 +208,7 @@ void DeviceContext::Rectangle(RasterRect rect) {
   op.mix = Current().mix;
   op.brush = brush;
   record_.Add(std::move(op));
-  const RasterRect at = rect.Offset(originX_, originY_);
+  const RasterRect at = rect.Offset(OffsetX(), OffsetY());
   Draw([&](Raster& r) {
     // Without a pen the fill stops a pixel short on the right and bottom, as on Windows.
     if (!brush.null) {
@@ -237,7 +239,7 @@ void DeviceContext::FillRect(const RasterRect& rect, const GdiObject& brush) {
   op.brush = brush.brush;
   record_.Add(std::move(op));
   if (brush.brush.null) return;
-  Draw([&](Raster& r) { r.Fill(rect.Offset(originX_, originY_), brush.brush.colour, Raster::kPatCopy); });
+  Draw([&](Raster& r) { r.Fill(rect.Offset(OffsetX(), OffsetY()), brush.brush.colour, Raster::kPatCopy); });
 }
 
 void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
@@ -247,7 +249,7 @@ void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
   op.brush = brush.brush;
   record_.Add(std::move(op));
   if (brush.brush.null || rect.Empty()) return;
-  const RasterRect at = rect.Offset(originX_, originY_);
+  const RasterRect at = rect.Offset(OffsetX(), OffsetY());
   const uint32_t colour = brush.brush.colour;
   Draw([&](Raster& r) {
     r.Fill({at.left, at.top, at.right, at.top + 1}, colour, Raster::kPatCopy);
@@ -263,7 +265,7 @@ void DeviceContext::FocusRect(const RasterRect& rect) {
   op.rect = rect;
   record_.Add(std::move(op));
   if (rect.Empty()) return;
-  const RasterRect at = rect.Offset(originX_, originY_);
+  const RasterRect at = rect.Offset(OffsetX(), OffsetY());
   constexpr uint8_t kDstInvert = 0x55;
   Draw([&](Raster& r) {
     auto dot = [&](int32_t x, int32_t y) {
@@ -300,10 +302,10 @@ void DeviceContext::Text(int32_t x, int32_t y, std::string_view text, const Rast
 
   const std::u16string wide = Widen(text);
   const ScaledFont& scaled = *font.scaled;
-  const int32_t ox = x + originX_;
-  const int32_t oy = y + originY_;
+  const int32_t ox = x + OffsetX();
+  const int32_t oy = y + OffsetY();
   if (opaqueRect && rect != nullptr) {
-    Draw([&](Raster& r) { r.Fill(Ordered(*rect).Offset(originX_, originY_), state.backColour, Raster::kPatCopy); });
+    Draw([&](Raster& r) { r.Fill(Ordered(*rect).Offset(OffsetX(), OffsetY()), state.backColour, Raster::kPatCopy); });
   }
   auto paint = [&](Raster& r) {
     if (state.backMode == kOpaque && !wide.empty()) {
@@ -358,10 +360,10 @@ void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, 
   if (withSource && from == nullptr) return;
   const RasterSurface blank(RasterSurface::Format::Colour, 0, 0);
   const RasterSurface& pixels = from != nullptr ? *from : blank;
-  const int32_t sx = withSource ? sourceX + source->originX_ : 0;
-  const int32_t sy = withSource ? sourceY + source->originY_ : 0;
+  const int32_t sx = withSource ? sourceX + source->OffsetX() : 0;
+  const int32_t sy = withSource ? sourceY + source->OffsetY() : 0;
   const BlitColours colours{withSource ? source->Current().backColour : 0, state.textColour, state.backColour};
-  const RasterRect at = Ordered(rect).Offset(originX_, originY_);
+  const RasterRect at = Ordered(rect).Offset(OffsetX(), OffsetY());
   const uint32_t pattern = state.brush->brush.null ? 0 : state.brush->brush.colour;
   Draw([&](Raster& r) {
     if (withSource) {
@@ -374,8 +376,8 @@ void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, 
 
 bool DeviceContext::GetPixel(int32_t x, int32_t y, uint32_t* colour) const {
   const RasterSurface* target = Target();
-  const int32_t px = x + originX_;
-  const int32_t py = y + originY_;
+  const int32_t px = x + OffsetX();
+  const int32_t py = y + OffsetY();
   if (target == nullptr || !target->Inside(px, py) || !EffectiveClip().Contains(px, py)) return false;
   const uint32_t pixel = target->Pixel(px, py);
   *colour = target->Mono() ? (pixel != 0 ? 0xFFFFFFu : 0u) : pixel;
@@ -389,7 +391,7 @@ void DeviceContext::SetPixel(int32_t x, int32_t y, uint32_t colour) {
   op.y = y;
   op.textColour = colour;
   record_.Add(std::move(op));
-  Draw([&](Raster& r) { r.Fill({x + originX_, y + originY_, x + originX_ + 1, y + originY_ + 1}, colour, Raster::kPatCopy); });
+  Draw([&](Raster& r) { r.Fill({x + OffsetX(), y + OffsetY(), x + OffsetX() + 1, y + OffsetY() + 1}, colour, Raster::kPatCopy); });
 }
 
 }  // namespace plat::win32

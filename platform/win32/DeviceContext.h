@@ -2,7 +2,7 @@
 // and the record of everything drawn through it. A memory DC draws on the bitmap selected into
 // it; a window DC draws on its window's surface (or only records, while nothing asks for pixels)
 // from the window's origin, within the clip region user32 gave it. Coordinates in and out are the
-// DC's own; the record keeps them so.
+// DC's logical ones; the record keeps them so.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +42,13 @@ class DeviceContext {
     int32_t brushY = 0;
     int32_t x = 0;
     int32_t y = 0;
-    // The program's own clip, in DC coordinates, when it set one.
+    // The program's own clip, in device coordinates, when it set one.
     std::optional<RasterRegion> clip;
+    // SetViewportOrgEx and SetWindowOrgEx: a logical point is device point - viewport + window.
+    int32_t viewportX = 0;
+    int32_t viewportY = 0;
+    int32_t windowX = 0;
+    int32_t windowY = 0;
   };
 
   // A memory DC with the default objects (the bitmap a 1x1 mono one).
@@ -69,12 +74,15 @@ class DeviceContext {
   int Save();
   // RestoreDC: a level from Save, or a negative count back from the current state.
   bool Restore(int level);
-  // Intersects (or, with `exclude`, cuts out of) the program's clip, in DC coordinates.
+  // Intersects (or, with `exclude`, cuts out of) the program's clip, in logical coordinates.
   void ClipRect(const RasterRect& rect, bool exclude);
-  // The program's clip replaced (null: removed), in DC coordinates.
+  // The program's clip replaced (null: removed), in device coordinates as SelectClipRgn takes it.
   void SetClip(const RasterRegion* region);
-  // The bounds of what can be drawn, in DC coordinates.
+  // The bounds of what can be drawn, in logical coordinates.
   RasterRect ClipBox() const;
+  // Where logical (0, 0) lies on the surface.
+  int32_t OffsetX() const { return originX_ + Current().viewportX - Current().windowX; }
+  int32_t OffsetY() const { return originY_ + Current().viewportY - Current().windowY; }
 
   void MoveTo(int32_t x, int32_t y);
   void LineTo(int32_t x, int32_t y);

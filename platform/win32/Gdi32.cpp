@@ -870,3 +870,57 @@ BOOL FillRgn(HDC hdc, HRGN hrgn, HBRUSH hbr) {
   for (const RasterRect& rect : region->region.Rects()) dc->FillRect(rect, *brush);
   return TRUE;
 }
+
+BOOL SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT lppt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  DeviceContext::State& state = dc->Attributes();
+  if (lppt != nullptr) *lppt = {state.viewportX, state.viewportY};
+  state.viewportX = x;
+  state.viewportY = y;
+  return TRUE;
+}
+
+BOOL GetViewportOrgEx(HDC hdc, LPPOINT lppoint) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr || lppoint == nullptr) return FALSE;
+  *lppoint = {dc->Current().viewportX, dc->Current().viewportY};
+  return TRUE;
+}
+
+BOOL SetWindowOrgEx(HDC hdc, int x, int y, LPPOINT lppt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  DeviceContext::State& state = dc->Attributes();
+  if (lppt != nullptr) *lppt = {state.windowX, state.windowY};
+  state.windowX = x;
+  state.windowY = y;
+  return TRUE;
+}
+
+BOOL LPtoDP(HDC hdc, LPPOINT lppt, int c) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr || (lppt == nullptr && c > 0)) return FALSE;
+  const DeviceContext::State& state = dc->Current();
+  for (int i = 0; i < c; ++i) {
+    lppt[i].x += state.viewportX - state.windowX;
+    lppt[i].y += state.viewportY - state.windowY;
+  }
+  return TRUE;
+}
+
+BOOL DPtoLP(HDC hdc, LPPOINT lppt, int c) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr || (lppt == nullptr && c > 0)) return FALSE;
+  const DeviceContext::State& state = dc->Current();
+  for (int i = 0; i < c; ++i) {
+    lppt[i].x -= state.viewportX - state.windowX;
+    lppt[i].y -= state.viewportY - state.windowY;
+  }
+  return TRUE;
+}

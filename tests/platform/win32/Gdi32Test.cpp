@@ -355,6 +355,32 @@ TEST(Gdi32Pixels, WindowDcDrawsFromItsOriginInsideItsClip) {
   EXPECT_EQ(box.right, 20);
 }
 
+TEST(Gdi32Pixels, ViewportAndWindowOriginsMoveLogicalCoordinates) {
+  WindowDc dc(40, 40, true);
+  dc.Paint(kWhite);
+  HBRUSH brush = CreateSolidBrush(kGrey);
+  HGDIOBJ old = SelectObject(dc.Hdc(), brush);
+  SetViewportOrgEx(dc.Hdc(), 10, 10, nullptr);
+  SetWindowOrgEx(dc.Hdc(), 2, 0, nullptr);
+  POINT p{2, 0};
+  LPtoDP(dc.Hdc(), &p, 1);
+  EXPECT_EQ(p.x, 10);
+  EXPECT_EQ(p.y, 10);
+  IntersectClipRect(dc.Hdc(), 2, 0, 6, 3);
+  RECT box{};
+  GetClipBox(dc.Hdc(), &box);
+  EXPECT_TRUE(box.left == 2 && box.top == 0 && box.right == 6 && box.bottom == 3);
+  PatBlt(dc.Hdc(), 0, 0, 20, 20, PATCOPY);
+  EXPECT_EQ(dc.At(10, 10), kGrey);
+  EXPECT_EQ(dc.At(13, 12), kGrey);
+  EXPECT_EQ(dc.At(14, 10), kWhite) << "clipped where the logical clip ends";
+  EXPECT_EQ(dc.At(9, 10), kWhite);
+  EXPECT_EQ(GetPixel(dc.Hdc(), 2, 0), kGrey);
+  SelectObject(dc.Hdc(), old);
+  DeleteObject(brush);
+  EXPECT_EQ(dc.Release(), "blit 0,0-20,20 PATCOPY brush=#808080\n") << "the record keeps logical coordinates";
+}
+
 TEST(Gdi32Objects, SelectionAnswersThePreviousObjectAndHoldsItAgainstDeletion) {
   const size_t before = plat::win32::GdiObjectCount();
   HDC hdc = CreateCompatibleDC(nullptr);
