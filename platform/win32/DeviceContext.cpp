@@ -232,6 +232,72 @@ void DeviceContext::Rectangle(RasterRect rect) {
   });
 }
 
+DrawingOperation DeviceContext::Outlined(DrawingOperation::Kind kind, const RasterRect& rect) const {
+  DrawingOperation op;
+  op.kind = kind;
+  op.rect = rect;
+  op.pen = Current().pen->pen;
+  op.mix = Current().mix;
+  op.brush = Current().brush->brush;
+  return op;
+}
+
+void DeviceContext::Polygon(const std::vector<std::pair<int32_t, int32_t>>& points) {
+  DrawingOperation op = Outlined(DrawingOperation::Kind::Polygon, {});
+  op.points = points;
+  record_.Add(op);
+  Draw([&](Raster& r) {
+    std::vector<std::pair<int32_t, int32_t>> at;
+    for (const auto& [x, y] : points) at.emplace_back(x + OffsetX(), y + OffsetY());
+    if (!op.brush.null) r.Polygon(at, op.brush.colour);
+    if (op.pen.null || at.size() < 2) return;
+    for (size_t i = 0; i < at.size(); ++i) {
+      const auto& [x1, y1] = at[i];
+      const auto& [x2, y2] = at[(i + 1) % at.size()];
+      r.Line(x1, y1, x2, y2, PenOf(op.pen));
+    }
+  });
+}
+
+void DeviceContext::Ellipse(RasterRect rect) {
+  rect = Ordered(rect);
+  const DrawingOperation op = Outlined(DrawingOperation::Kind::Ellipse, rect);
+  record_.Add(op);
+  const RasterRect at = rect.Offset(OffsetX(), OffsetY());
+  const double cx = (at.left + at.right - 1) / 2.0;
+  const double cy = (at.top + at.bottom - 1) / 2.0;
+  const double rx = (at.right - at.left) / 2.0;
+  const double ry = (at.bottom - at.top) / 2.0;
+  if (rx <= 0 || ry <= 0) return;
+  auto inside = [&](int32_t x, int32_t y) {
+    const double dx = (x - cx) / rx;
+    const double dy = (y - cy) / ry;
+    return dx * dx + dy * dy <= 1.0;
+  };
+  Draw([&](Raster& r) { r.Shape(at, inside, !op.brush.null, op.brush.colour, !op.pen.null, op.pen.colour); });
+}
+
+void DeviceContext::RoundRect(RasterRect rect, int32_t cornerWidth, int32_t cornerHeight) {
+  rect = Ordered(rect);
+  DrawingOperation op = Outlined(DrawingOperation::Kind::RoundRect, rect);
+  op.x = cornerWidth;
+  op.y = cornerHeight;
+  record_.Add(op);
+  const RasterRect at = rect.Offset(OffsetX(), OffsetY());
+  const double rx = std::max(1, cornerWidth) / 2.0;
+  const double ry = std::max(1, cornerHeight) / 2.0;
+  // Inside the rectangle, and inside the corner's ellipse where a corner is.
+  auto inside = [&](int32_t x, int32_t y) {
+    if (!at.Contains(x, y)) return false;
+    const double cx = x < at.left + rx ? at.left + rx - 0.5 : x > at.right - 1 - rx ? at.right - rx - 0.5 : x;
+    const double cy = y < at.top + ry ? at.top + ry - 0.5 : y > at.bottom - 1 - ry ? at.bottom - ry - 0.5 : y;
+    const double dx = (x - cx) / rx;
+    const double dy = (y - cy) / ry;
+    return dx * dx + dy * dy <= 1.0;
+  };
+  Draw([&](Raster& r) { r.Shape(at, inside, !op.brush.null, op.brush.colour, !op.pen.null, op.pen.colour); });
+}
+
 void DeviceContext::FillRect(const RasterRect& rect, const GdiObject& brush) {
   DrawingOperation op;
   op.kind = DrawingOperation::Kind::Fill;
@@ -330,7 +396,7 @@ std::string DeviceContext::SourceName() const {
   return name;
 }
 
-void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, int32_t sourceX, int32_t sourceY,
+void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, const RasterRect& sourceRect,
                            uint32_t rop) {
   const bool withSource = UsesSource(rop) && source != nullptr;
   const State& state = Current();
@@ -339,13 +405,12 @@ void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, 
   op.rect = rect;
   op.rop = rop;
   op.brush = state.brush->brush;
-  const RasterSurface* from = withSource ? source->Target() : nullptr;
+  const RasterSurface* pixels = withSource ? source->Target() : nullptr;
   const RasterSurface* to = Target();
   if (withSource) {
     op.source = source->SourceName();
-    op.sourceX = sourceX;
-    op.sourceY = sourceY;
-    const bool fromMono = from != nullptr ? from->Mono() : false;
+    op.sourceRect = sourceRect;
+    const bool fromMono = pixels != nullptr ? pixels->Mono() : false;
     const bool toMono = to != nullptr ? to->Mono() : false;
     if (fromMono && !toMono) {
       op.conversion = DrawingOperation::Conversion::MonoToColour;
@@ -357,17 +422,14 @@ void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, 
     }
   }
   record_.Add(std::move(op));
-  if (withSource && from == nullptr) return;
-  const RasterSurface blank(RasterSurface::Format::Colour, 0, 0);
-  const RasterSurface& pixels = from != nullptr ? *from : blank;
-  const int32_t sx = withSource ? sourceX + source->OffsetX() : 0;
-  const int32_t sy = withSource ? sourceY + source->OffsetY() : 0;
+  if (withSource && pixels == nullptr) return;
+  const RasterRect from = withSource ? sourceRect.Offset(source->OffsetX(), source->OffsetY()) : RasterRect{};
   const BlitColours colours{withSource ? source->Current().backColour : 0, state.textColour, state.backColour};
   const RasterRect at = Ordered(rect).Offset(OffsetX(), OffsetY());
   const uint32_t pattern = state.brush->brush.null ? 0 : state.brush->brush.colour;
   Draw([&](Raster& r) {
     if (withSource) {
-      r.Blit(at, pixels, sx, sy, Code(rop), pattern, colours);
+      r.Blit(at, *pixels, from, Code(rop), pattern, colours);
     } else {
       r.Fill(at, pattern, Code(rop));
     }

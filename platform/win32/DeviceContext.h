@@ -87,6 +87,9 @@ class DeviceContext {
   void MoveTo(int32_t x, int32_t y);
   void LineTo(int32_t x, int32_t y);
   void Rectangle(RasterRect rect);
+  void Polygon(const std::vector<std::pair<int32_t, int32_t>>& points);
+  void Ellipse(RasterRect rect);
+  void RoundRect(RasterRect rect, int32_t cornerWidth, int32_t cornerHeight);
   void FillRect(const RasterRect& rect, const GdiObject& brush);
   void FrameRect(const RasterRect& rect, const GdiObject& brush);
   // DrawFocusRect: every other pixel of the rectangle's edge inverted, so a second call undoes it.
@@ -95,8 +98,9 @@ class DeviceContext {
   // inside it when `clipToRect`; DrawText adds the index of a character to underline alone.
   void Text(int32_t x, int32_t y, std::string_view text, const RasterRect* rect, bool opaqueRect, bool clipToRect,
             int32_t mnemonic = -1);
-  // `source` may be null for a raster operation without a source.
-  void BitBlt(const RasterRect& rect, const DeviceContext* source, int32_t sourceX, int32_t sourceY, uint32_t rop);
+  // BitBlt and StretchBlt: `sourceRect` of `source` onto `rect`; `source` may be null for a raster
+  // operation without a source.
+  void BitBlt(const RasterRect& rect, const DeviceContext* source, const RasterRect& sourceRect, uint32_t rop);
   // The colour of a pixel in DC coordinates; false outside the clip or without pixels.
   bool GetPixel(int32_t x, int32_t y, uint32_t* colour) const;
   void SetPixel(int32_t x, int32_t y, uint32_t colour);
@@ -108,6 +112,7 @@ class DeviceContext {
 
  private:
   LinePen PenOf(const DrawnPen& pen) const;
+  DrawingOperation Outlined(DrawingOperation::Kind kind, const RasterRect& rect) const;
   static void Hold(GdiObject* object, DeviceContext* dc);
   static void Drop(GdiObject* object);
   RasterRegion EffectiveClip() const;

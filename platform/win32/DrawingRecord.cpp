@@ -125,11 +125,24 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
       return "frame " + Rect(op.rect) + " " + Brush(op.brush);
     case Kind::Focus:
       return "focus " + Rect(op.rect);
+    case Kind::Polygon:
+      out = "polygon";
+      for (const auto& [x, y] : op.points) out += " " + Point(x, y);
+      return out + " " + Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
+    case Kind::Ellipse:
+      return "ellipse " + Rect(op.rect) + " " + Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
+    case Kind::RoundRect:
+      return "roundrect " + Rect(op.rect) + " corner=" + std::to_string(op.x) + "x" + std::to_string(op.y) + " " +
+             Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
     case Kind::Pixel:
       return "pixel " + Point(op.x, op.y) + " " + Colour(op.textColour);
     case Kind::Blit:
       out = "blit " + Rect(op.rect) + " " + RopName(op.rop);
-      if (!op.source.empty()) out += " source=" + Quoted(op.source) + " at " + Point(op.sourceX, op.sourceY);
+      if (!op.source.empty()) {
+        const RasterRect& s = op.sourceRect;
+        const bool sameSize = s.right - s.left == op.rect.right - op.rect.left && s.bottom - s.top == op.rect.bottom - op.rect.top;
+        out += " source=" + Quoted(op.source) + (sameSize ? " at " + Point(s.left, s.top) : " from " + Rect(s));
+      }
       if (op.conversion == DrawingOperation::Conversion::MonoToColour) {
         out += " text=" + Colour(op.textColour) + " back=" + Colour(op.backColour);
       } else if (op.conversion == DrawingOperation::Conversion::ColourToMono) {

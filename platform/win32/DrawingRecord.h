@@ -33,24 +33,24 @@ struct DrawnFont {
 };
 
 struct DrawingOperation {
-  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text, Focus, Pixel };
+  enum class Kind : uint8_t { Line, Fill, Rectangle, Frame, Blit, Text, Focus, Pixel, Polygon, Ellipse, RoundRect };
   Kind kind = Kind::Fill;
-  // Line: the points of a run of connected segments drawn with one pen.
+  // Line: the points of a run of connected segments drawn with one pen; Polygon: its corners.
   std::vector<std::pair<int32_t, int32_t>> points;
   DrawnPen pen;
   // Line, Rectangle: how the pen meets the pixels (SetROP2's mode), R2_COPYPEN unless set.
   static constexpr int32_t kCopyPen = 13;
   int32_t mix = kCopyPen;
-  // Fill, Frame, Rectangle, Focus: the rectangle; Blit: the destination; Text: the opaque rectangle.
+  // Fill, Frame, Rectangle, Focus, Ellipse, RoundRect: the rectangle; Blit: the destination; Text:
+  // the opaque rectangle. RoundRect's corner ellipse is x by y.
   RasterRect rect{};
   DrawnBrush brush;
-  // Blit: the raster operation, its source ("" for none) and the source's top left; a conversion
+  // Blit: the raster operation, its source ("" for none) and the source's rectangle; a conversion
   // between mono and colour records the colours it took (textColour and backColour).
   enum class Conversion : uint8_t { None, MonoToColour, ColourToMono };
   uint32_t rop = 0;
   std::string source;
-  int32_t sourceX = 0;
-  int32_t sourceY = 0;
+  RasterRect sourceRect{};
   Conversion conversion = Conversion::None;
   // Pixel: the pixel at (x, y) set to textColour.
   // Text: the run at (x, y) in its font and colours; `opaque` when the background was filled.

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/DeviceContext.h"
 #include "platform/win32/GdiObjects.h"
@@ -537,7 +538,27 @@ BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, D
     source = Dc(hdcSrc);
     if (source == nullptr) return FALSE;
   }
-  dc->BitBlt({x, y, x + cx, y + cy}, source, x1, y1, rop);
+  dc->BitBlt({x, y, x + cx, y + cy}, source, {x1, y1, x1 + cx, y1 + cy}, rop);
+  return TRUE;
+}
+
+BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc, int ySrc, int wSrc,
+                int hSrc, DWORD rop) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdcDest);
+  if (dc == nullptr) return FALSE;
+  const uint32_t code = (rop >> 16) & 0xFF;
+  DeviceContext* source = nullptr;
+  if (((code >> 2) & 0x33) != (code & 0x33)) {
+    source = Dc(hdcSrc);
+    if (source == nullptr) return FALSE;
+  }
+  // Mirroring by negative extents is not drawn here.
+  if (wDest < 0 || hDest < 0 || wSrc < 0 || hSrc < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  dc->BitBlt({xDest, yDest, xDest + wDest, yDest + hDest}, source, {xSrc, ySrc, xSrc + wSrc, ySrc + hSrc}, rop);
   return TRUE;
 }
 
@@ -922,5 +943,35 @@ BOOL DPtoLP(HDC hdc, LPPOINT lppt, int c) {
     lppt[i].x -= state.viewportX - state.windowX;
     lppt[i].y -= state.viewportY - state.windowY;
   }
+  return TRUE;
+}
+
+BOOL Polygon(HDC hdc, const POINT* apt, int cpt) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (apt == nullptr || cpt < 2) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::vector<std::pair<int32_t, int32_t>> points;
+  for (int i = 0; i < cpt; ++i) points.emplace_back(apt[i].x, apt[i].y);
+  dc->Polygon(points);
+  return TRUE;
+}
+
+BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  dc->Ellipse({left, top, right, bottom});
+  return TRUE;
+}
+
+BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  dc->RoundRect({left, top, right, bottom}, width, height);
   return TRUE;
 }

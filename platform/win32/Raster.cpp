@@ -66,19 +66,25 @@ void Raster::Fill(const RasterRect& rect, uint32_t colour, uint8_t rop) {
   }
 }
 
-void Raster::Blit(const RasterRect& rect, const RasterSurface& source, int32_t sourceX, int32_t sourceY, uint8_t rop,
+void Raster::Blit(const RasterRect& rect, const RasterSurface& source, const RasterRect& from, uint8_t rop,
                   uint32_t patternColour, const BlitColours& colours) {
   const uint32_t pattern = Solid(patternColour);
   const uint32_t zeroBit = colours.destinationText & 0xFFFFFF;
   const uint32_t oneBit = colours.destinationBackground & 0xFFFFFF;
   const uint32_t monoOne = colours.sourceBackground & 0xFFFFFF;
-  const RasterRect sourceBounds{0, 0, source.Width(), source.Height()};
-  const RasterRect reach = rect.Intersect(sourceBounds.Offset(rect.left - sourceX, rect.top - sourceY));
+  const int64_t width = rect.right - rect.left;
+  const int64_t height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return;
+  const int64_t fromWidth = from.right - from.left;
+  const int64_t fromHeight = from.bottom - from.top;
   for (const RasterRect& piece : clip_.Rects()) {
-    const RasterRect r = piece.Intersect(reach);
+    const RasterRect r = piece.Intersect(rect);
     for (int32_t y = r.top; y < r.bottom; ++y) {
+      const int32_t sy = from.top + static_cast<int32_t>((y - rect.top) * fromHeight / height);
       for (int32_t x = r.left; x < r.right; ++x) {
-        uint32_t s = source.Pixel(x - rect.left + sourceX, y - rect.top + sourceY);
+        const int32_t sx = from.left + static_cast<int32_t>((x - rect.left) * fromWidth / width);
+        if (!source.Inside(sx, sy)) continue;
+        uint32_t s = source.Pixel(sx, sy);
         if (source.Mono() && !surface_.Mono()) {
           s = s != 0 ? oneBit : zeroBit;
         } else if (!source.Mono() && surface_.Mono()) {
@@ -163,6 +169,14 @@ void Raster::FillPolygon(const Point* points, int count, uint32_t value, uint8_t
       for (int32_t x = from; x < to; ++x) Mix(x, y, value, rop);
     }
   }
+}
+
+void Raster::Polygon(const std::vector<std::pair<int32_t, int32_t>>& points, uint32_t colour) {
+  if (points.size() < 3) return;
+  std::vector<Point> outline;
+  outline.reserve(points.size());
+  for (const auto& [x, y] : points) outline.push_back({static_cast<double>(x), static_cast<double>(y)});
+  FillPolygon(outline.data(), static_cast<int>(outline.size()), Solid(colour), kPatCopy);
 }
 
 void Raster::FillDisc(double cx, double cy, double radius, uint32_t value, uint8_t rop) {

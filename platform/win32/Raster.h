@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/win32/RasterRegion.h"
 #include "platform/win32/RasterSurface.h"
@@ -46,10 +48,30 @@ class Raster {
   // Every pixel of `rect` by `rop` with a solid pattern of `colour`.
   void Fill(const RasterRect& rect, uint32_t colour, uint8_t rop);
   void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const LinePen& pen);
-  // `rect` of this surface from `source` at (sourceX, sourceY), by `rop`; pixels outside the
-  // source are left alone.
-  void Blit(const RasterRect& rect, const RasterSurface& source, int32_t sourceX, int32_t sourceY, uint8_t rop,
+  // `rect` of this surface from `from` of `source`, by `rop`, stretched or shrunk to the nearest
+  // source pixel when the sizes differ; pixels whose source lies outside it are left alone.
+  void Blit(const RasterRect& rect, const RasterSurface& source, const RasterRect& from, uint8_t rop,
             uint32_t patternColour, const BlitColours& colours);
+  // The pixels of `rect` for which `inside` holds: those with a 4-neighbour outside take the pen
+  // colour (unless `outline` is false), the rest the fill colour (unless `fill` is false).
+  template <typename Inside>
+  void Shape(const RasterRect& rect, Inside inside, bool fill, uint32_t fillColour, bool outline, uint32_t penColour) {
+    const uint32_t brush = Solid(fillColour);
+    const uint32_t pen = Solid(penColour);
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+      for (int32_t x = rect.left; x < rect.right; ++x) {
+        if (!inside(x, y) || !clip_.Contains(x, y)) continue;
+        const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
+        if (edge && outline) {
+          surface_.SetPixel(x, y, pen);
+        } else if (fill) {
+          surface_.SetPixel(x, y, brush);
+        }
+      }
+    }
+  }
+  // A polygon's inside by the alternate rule, pixel centres at whole coordinates.
+  void Polygon(const std::vector<std::pair<int32_t, int32_t>>& points, uint32_t colour);
   // The glyphs of `text` with the cell's top left at (x, y), in `colour`, with the font's underline;
   // the character at `mnemonic` (when not -1) is underlined alone.
   void Text(int32_t x, int32_t y, std::u16string_view text, const ScaledFont& font, uint32_t colour,

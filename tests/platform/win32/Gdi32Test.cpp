@@ -355,6 +355,59 @@ TEST(Gdi32Pixels, WindowDcDrawsFromItsOriginInsideItsClip) {
   EXPECT_EQ(box.right, 20);
 }
 
+TEST(Gdi32Pixels, ShapesFillInsideTheirOutline) {
+  struct Case {
+    const char* name;
+    std::function<void(HDC)> draw;
+    std::string dump;
+    POINT brushAt;
+    POINT penAt;
+    POINT untouched;
+  };
+  const Case cases[] = {
+      {"polygon", [](HDC hdc) {
+         const POINT points[3] = {{2, 2}, {18, 2}, {2, 18}};
+         Polygon(hdc, points, 3);
+       },
+       "polygon 2,2 18,2 2,18 pen=cosmetic width=1 #000000 brush=#808080\n", {5, 5}, {10, 2}, {15, 15}},
+      {"ellipse", [](HDC hdc) { Ellipse(hdc, 2, 2, 18, 12); },
+       "ellipse 2,2-18,12 pen=cosmetic width=1 #000000 brush=#808080\n", {10, 7}, {2, 7}, {2, 2}},
+      {"round rectangle", [](HDC hdc) { RoundRect(hdc, 2, 2, 18, 12, 6, 6); },
+       "roundrect 2,2-18,12 corner=6x6 pen=cosmetic width=1 #000000 brush=#808080\n", {10, 7}, {10, 2}, {2, 2}},
+  };
+  for (const Case& c : cases) {
+    WindowDc dc(20, 20, true);
+    dc.Paint(kWhite);
+    HBRUSH brush = CreateSolidBrush(kGrey);
+    HGDIOBJ old = SelectObject(dc.Hdc(), brush);
+    c.draw(dc.Hdc());
+    EXPECT_EQ(dc.At(c.brushAt.x, c.brushAt.y), kGrey) << c.name;
+    EXPECT_EQ(dc.At(c.penAt.x, c.penAt.y), kBlack) << c.name;
+    EXPECT_EQ(dc.At(c.untouched.x, c.untouched.y), kWhite) << c.name;
+    SelectObject(dc.Hdc(), old);
+    DeleteObject(brush);
+    EXPECT_EQ(dc.Release(), c.dump) << c.name;
+  }
+}
+
+TEST(Gdi32Pixels, StretchBltTakesTheNearestSourcePixel) {
+  const BYTE bits[2] = {0x40, 0x00};  // 0 1
+  HBITMAP mono = CreateBitmap(2, 1, 1, 1, bits);
+  HDC monoDc = CreateCompatibleDC(nullptr);
+  HGDIOBJ oldMono = SelectObject(monoDc, mono);
+  WindowDc dc(8, 4, true);
+  EXPECT_TRUE(StretchBlt(dc.Hdc(), 0, 0, 4, 2, monoDc, 0, 0, 2, 1, SRCCOPY));
+  EXPECT_EQ(dc.At(0, 0), kBlack);
+  EXPECT_EQ(dc.At(1, 1), kBlack);
+  EXPECT_EQ(dc.At(2, 0), kWhite);
+  EXPECT_EQ(dc.At(3, 1), kWhite);
+  EXPECT_EQ(dc.At(4, 0), kBlack) << "outside the destination";
+  SelectObject(monoDc, oldMono);
+  DeleteDC(monoDc);
+  DeleteObject(mono);
+  EXPECT_EQ(dc.Release(), "blit 0,0-4,2 SRCCOPY source=\"bitmap mono 2x1\" from 0,0-2,1 text=#000000 back=#FFFFFF\n");
+}
+
 TEST(Gdi32Pixels, ViewportAndWindowOriginsMoveLogicalCoordinates) {
   WindowDc dc(40, 40, true);
   dc.Paint(kWhite);
