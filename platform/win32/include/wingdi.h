@@ -418,6 +418,11 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy);
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,
                        const BITMAPINFO* pbmi, UINT iUsage);
 int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi, UINT usage);
+int SetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, const VOID* lpBits, const BITMAPINFO* lpbmi,
+              UINT ColorUse);
+HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, VOID** ppvBits, HANDLE hSection, DWORD offset);
+int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc, int SrcWidth,
+                  int SrcHeight, const VOID* lpBits, const BITMAPINFO* lpbmi, UINT iUsage, DWORD rop);
 
 // Colours and modes
 COLORREF SetTextColor(HDC hdc, COLORREF color);
@@ -452,6 +457,7 @@ BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c);
 BOOL ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT* lprect, LPCSTR lpString, UINT c, const INT* lpDx);
 BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
 BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm);
+BOOL GetCharWidth32A(HDC hdc, UINT iFirst, UINT iLast, LPINT lpBuffer);
 int GetTextFaceA(HDC hdc, int c, LPSTR lpName);
 
 // Regions and clipping
@@ -487,3 +493,6 @@ inline BOOL GetTextExtentPoint32(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) 
 }
 inline BOOL GetTextMetrics(HDC hdc, LPTEXTMETRICA lptm) { return GetTextMetricsA(hdc, lptm); }
 inline int GetTextFace(HDC hdc, int c, LPSTR lpName) { return GetTextFaceA(hdc, c, lpName); }
+inline BOOL GetCharWidth32(HDC hdc, UINT iFirst, UINT iLast, LPINT lpBuffer) {
+  return GetCharWidth32A(hdc, iFirst, iLast, lpBuffer);
+}

@@ -437,9 +437,11 @@ constexpr int GCL_STYLE = -26;
 constexpr int GCW_ATOM = -32;
 constexpr int GCLP_HICONSM = -34;
 
-// Show states (ShowWindow; SW_ values are above)
-constexpr int SW_PARENTCLOSING = 1;
-constexpr int SW_PARENTOPENING = 3;
+// Why a window is shown or hidden (WM_SHOWWINDOW's lParam; zero when ShowWindow asked)
+constexpr LPARAM SW_PARENTCLOSING = 1;
+constexpr LPARAM SW_OTHERZOOM = 2;
+constexpr LPARAM SW_PARENTOPENING = 3;
+constexpr LPARAM SW_OTHERUNZOOM = 4;
 
 // CreateWindowExA's default position and size
 constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
@@ -466,6 +468,9 @@ constexpr UINT SWP_ASYNCWINDOWPOS = 0x4000;
 #define HWND_NOTOPMOST (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-2)))
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 #define HWND_BROADCAST (reinterpret_cast<HWND>(static_cast<LONG_PTR>(0xFFFF)))
+#define HWND_DESKTOP (reinterpret_cast<HWND>(static_cast<LONG_PTR>(0)))
+// The class of dialog boxes, "#32770", by its atom.
+#define WC_DIALOG MAKEINTRESOURCEA(0x8002)
 
 // GetWindow
 constexpr UINT GW_HWNDFIRST = 0;
@@ -1207,7 +1212,7 @@ constexpr UINT DT_RTLREADING = 0x00020000;
 constexpr UINT DT_WORD_ELLIPSIS = 0x00040000;
 constexpr UINT DT_HIDEPREFIX = 0x00100000;
 
-// Edges and frames (DrawEdge, DrawFocusRect's neighbours)
+// Edges (DrawEdge)
 constexpr UINT BDR_RAISEDOUTER = 0x0001;
 constexpr UINT BDR_SUNKENOUTER = 0x0002;
 constexpr UINT BDR_RAISEDINNER = 0x0004;
@@ -1236,6 +1241,61 @@ HDEVNOTIFY RegisterDeviceNotificationA(HANDLE hRecipient, LPVOID NotificationFil
 BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle);
 inline HDEVNOTIFY RegisterDeviceNotification(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags) {
   return RegisterDeviceNotificationA(hRecipient, NotificationFilter, Flags);
+}
+
+// Hooks
+using HOOKPROC = LRESULT(CALLBACK*)(int code, WPARAM wParam, LPARAM lParam);
+constexpr int WH_MSGFILTER = -1;
+constexpr int WH_JOURNALRECORD = 0;
+constexpr int WH_JOURNALPLAYBACK = 1;
+constexpr int WH_KEYBOARD = 2;
+constexpr int WH_GETMESSAGE = 3;
+constexpr int WH_CALLWNDPROC = 4;
+constexpr int WH_CBT = 5;
+constexpr int WH_SYSMSGFILTER = 6;
+constexpr int WH_MOUSE = 7;
+constexpr int WH_DEBUG = 9;
+constexpr int WH_SHELL = 10;
+constexpr int WH_FOREGROUNDIDLE = 11;
+constexpr int WH_CALLWNDPROCRET = 12;
+constexpr int HC_ACTION = 0;
+constexpr int HCBT_MOVESIZE = 0;
+constexpr int HCBT_MINMAX = 1;
+constexpr int HCBT_QS = 2;
+constexpr int HCBT_CREATEWND = 3;
+constexpr int HCBT_DESTROYWND = 4;
+constexpr int HCBT_ACTIVATE = 5;
+constexpr int HCBT_CLICKSKIPPED = 6;
+constexpr int HCBT_KEYSKIPPED = 7;
+constexpr int HCBT_SYSCOMMAND = 8;
+constexpr int HCBT_SETFOCUS = 9;
+// The codes of a message filter hook and of WM_ENTERIDLE: whose modal loop is running.
+constexpr int MSGF_DIALOGBOX = 0;
+constexpr int MSGF_MESSAGEBOX = 1;
+constexpr int MSGF_MENU = 2;
+// HCBT_CREATEWND's record: the window's creation parameters, which the hook may change.
+struct CBT_CREATEWNDA {
+  CREATESTRUCTA* lpcs;
+  HWND hwndInsertAfter;
+};
+using LPCBT_CREATEWNDA = CBT_CREATEWNDA*;
+static_assert(sizeof(CBT_CREATEWNDA) == 2 * sizeof(void*) && offsetof(CBT_CREATEWNDA, hwndInsertAfter) == sizeof(void*));
+// WH_CALLWNDPROC's record: the message about to reach a window procedure.
+struct CWPSTRUCT {
+  LPARAM lParam;
+  WPARAM wParam;
+  UINT message;
+  HWND hwnd;
+};
+using PCWPSTRUCT = CWPSTRUCT*;
+using LPCWPSTRUCT = CWPSTRUCT*;
+static_assert(sizeof(CWPSTRUCT) == 4 * sizeof(void*) && offsetof(CWPSTRUCT, message) == 2 * sizeof(void*) &&
+              offsetof(CWPSTRUCT, hwnd) == 3 * sizeof(void*));
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
+BOOL UnhookWindowsHookEx(HHOOK hhk);
+LRESULT CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
+inline HHOOK SetWindowsHookEx(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId) {
+  return SetWindowsHookExA(idHook, lpfn, hmod, dwThreadId);
 }
 
 // Clipboard
@@ -1280,6 +1340,7 @@ BOOL DestroyWindow(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 BOOL UpdateWindow(HWND hWnd);
 BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
+BOOL AdjustWindowRectEx(LPRECT lpRect, DWORD dwStyle, BOOL bMenu, DWORD dwExStyle);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
 BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
