@@ -398,18 +398,32 @@ std::string DeviceContext::SourceName() const {
 
 void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, const RasterRect& sourceRect,
                            uint32_t rop) {
-  const bool withSource = UsesSource(rop) && source != nullptr;
+  if (!UsesSource(rop) || source == nullptr) {
+    Blit(rect, nullptr, {}, sourceRect, {}, 0, rop);
+    return;
+  }
+  Blit(rect, source->Target(), source->SourceName(), sourceRect,
+       sourceRect.Offset(source->OffsetX(), source->OffsetY()), source->Current().backColour, rop);
+}
+
+void DeviceContext::DrawPixels(const RasterRect& rect, const RasterSurface& pixels, const std::string& name,
+                               const RasterRect& from, uint32_t rop) {
+  Blit(rect, &pixels, name, from, from, Current().backColour, rop);
+}
+
+void DeviceContext::Blit(const RasterRect& rect, const RasterSurface* pixels, const std::string& name,
+                         const RasterRect& recordedFrom, const RasterRect& from, uint32_t sourceBack, uint32_t rop) {
+  const bool withSource = UsesSource(rop) && !name.empty();
   const State& state = Current();
   DrawingOperation op;
   op.kind = DrawingOperation::Kind::Blit;
   op.rect = rect;
   op.rop = rop;
   op.brush = state.brush->brush;
-  const RasterSurface* pixels = withSource ? source->Target() : nullptr;
   const RasterSurface* to = Target();
   if (withSource) {
-    op.source = source->SourceName();
-    op.sourceRect = sourceRect;
+    op.source = name;
+    op.sourceRect = recordedFrom;
     const bool fromMono = pixels != nullptr ? pixels->Mono() : false;
     const bool toMono = to != nullptr ? to->Mono() : false;
     if (fromMono && !toMono) {
@@ -418,13 +432,12 @@ void DeviceContext::BitBlt(const RasterRect& rect, const DeviceContext* source, 
       op.backColour = state.backColour;
     } else if (!fromMono && toMono) {
       op.conversion = DrawingOperation::Conversion::ColourToMono;
-      op.backColour = source->Current().backColour;
+      op.backColour = sourceBack;
     }
   }
   record_.Add(std::move(op));
   if (withSource && pixels == nullptr) return;
-  const RasterRect from = withSource ? sourceRect.Offset(source->OffsetX(), source->OffsetY()) : RasterRect{};
-  const BlitColours colours{withSource ? source->Current().backColour : 0, state.textColour, state.backColour};
+  const BlitColours colours{sourceBack, state.textColour, state.backColour};
   const RasterRect at = Ordered(rect).Offset(OffsetX(), OffsetY());
   const uint32_t pattern = state.brush->brush.null ? 0 : state.brush->brush.colour;
   Draw([&](Raster& r) {

@@ -101,6 +101,9 @@ class DeviceContext {
   // BitBlt and StretchBlt: `sourceRect` of `source` onto `rect`; `source` may be null for a raster
   // operation without a source.
   void BitBlt(const RasterRect& rect, const DeviceContext* source, const RasterRect& sourceRect, uint32_t rop);
+  // StretchDIBits: `from` of pixels that belong to no DC, named `name` in the record.
+  void DrawPixels(const RasterRect& rect, const RasterSurface& pixels, const std::string& name, const RasterRect& from,
+                  uint32_t rop);
   // The colour of a pixel in DC coordinates; false outside the clip or without pixels.
   bool GetPixel(int32_t x, int32_t y, uint32_t* colour) const;
   void SetPixel(int32_t x, int32_t y, uint32_t colour);
@@ -116,6 +119,9 @@ class DeviceContext {
   static void Hold(GdiObject* object, DeviceContext* dc);
   static void Drop(GdiObject* object);
   RasterRegion EffectiveClip() const;
+  // `from` is in the source's surface pixels, `recordedFrom` as the program named it.
+  void Blit(const RasterRect& rect, const RasterSurface* pixels, const std::string& name, const RasterRect& recordedFrom,
+            const RasterRect& from, uint32_t sourceBack, uint32_t rop);
   std::string SourceName() const;
   void Draw(const std::function<void(Raster&)>& paint);
   void DrawClipped(const RasterRect& rect, const std::function<void(Raster&)>& paint);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/DeviceContext.h"
+#include "platform/win32/DibCodec.h"
 #include "platform/win32/GdiObjects.h"
 #include "platform/win32/GdiSeam.h"
 #include "platform/win32/Text.h"
@@ -973,5 +974,137 @@ BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int
   DeviceContext* dc = Dc(hdc);
   if (dc == nullptr) return FALSE;
   dc->RoundRect({left, top, right, bottom}, width, height);
+  return TRUE;
+}
+
+// A BITMAPINFO has no size of its own: its header and colour table are read as they describe
+// themselves.
+constexpr size_t kInfoReach = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
+
+HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,
+                       const BITMAPINFO* pbmi, UINT iUsage) {
+  if (pbmih == nullptr || iUsage != DIB_RGB_COLORS || ((flInit & CBM_INIT) != 0 && (pjBits == nullptr || pbmi == nullptr))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  plat::win32::DibLayout size;
+  if (!plat::win32::DibCodec::Read(pbmih, kInfoReach, &size)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  plat::win32::DibLayout layout;
+  if ((flInit & CBM_INIT) != 0 && !plat::win32::DibCodec::Read(pbmi, kInfoReach, &layout)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  // Compatible with the DC, as a device bitmap is: without one, mono.
+  bool mono = hdc == nullptr;
+  if (hdc != nullptr) {
+    DeviceContext* dc = Dc(hdc);
+    if (dc == nullptr) return nullptr;
+    mono = dc->Target() != nullptr && dc->Target()->Mono();
+  }
+  HBITMAP handle =
+      MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, size.width, size.height, "bitmap");
+  if ((flInit & CBM_INIT) != 0) {
+    plat::win32::DibCodec::Decode(layout, pjBits, 0, static_cast<uint32_t>(layout.height), *Table().Find(handle)->surface);
+  }
+  return handle;
+}
+
+int SetDIBits(HDC, HBITMAP hbm, UINT start, UINT cLines, const VOID* lpBits, const BITMAPINFO* lpbmi, UINT ColorUse) {
+  plat::win32::DibLayout layout;
+  if (lpBits == nullptr || ColorUse != DIB_RGB_COLORS || !plat::win32::DibCodec::Read(lpbmi, kInfoReach, &layout)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* bitmap = Table().Find(hbm, GdiKind::Bitmap);
+  // A bitmap selected into a DC may not be written this way.
+  if (bitmap == nullptr || bitmap->stock || bitmap->selectedInto != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const UINT lines = std::min<UINT>(cLines, start < static_cast<UINT>(layout.height) ? layout.height - start : 0);
+  plat::win32::DibCodec::Decode(layout, lpBits, start, lines, *bitmap->surface);
+  return static_cast<int>(lines);
+}
+
+int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi, UINT usage) {
+  if (lpbmi == nullptr || usage != DIB_RGB_COLORS) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* bitmap = Table().Find(hbm, GdiKind::Bitmap);
+  if (Dc(hdc) == nullptr || bitmap == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const RasterSurface& surface = *bitmap->surface;
+  BITMAPINFOHEADER& header = lpbmi->bmiHeader;
+  if (lpvBits == nullptr && header.biBitCount == 0) {
+    // Only the description: the bitmap's own size and depth.
+    header.biWidth = surface.Width();
+    header.biHeight = surface.Height();
+    header.biPlanes = 1;
+    header.biBitCount = surface.Mono() ? 1 : 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(((surface.Width() * header.biBitCount + 31) / 32) * 4 * surface.Height());
+    return 1;
+  }
+  // 1-bit DIBs take a black and white table; deeper ones need none.
+  if (header.biBitCount == 1) {
+    lpbmi->bmiColors[0] = {0, 0, 0, 0};
+    reinterpret_cast<RGBQUAD*>(lpbmi->bmiColors)[1] = {255, 255, 255, 0};
+    header.biClrUsed = 2;
+  } else if (header.biBitCount != 24 && header.biBitCount != 32) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  plat::win32::DibLayout layout;
+  if (!plat::win32::DibCodec::Read(lpbmi, kInfoReach, &layout)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  header.biSizeImage = static_cast<DWORD>(layout.stride * static_cast<size_t>(layout.height));
+  const UINT lines = std::min<UINT>(cLines, start < static_cast<UINT>(layout.height) ? layout.height - start : 0);
+  if (lpvBits != nullptr) plat::win32::DibCodec::Encode(surface, layout, start, lines, lpvBits);
+  return static_cast<int>(lines);
+}
+
+int StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc, int SrcWidth,
+                  int SrcHeight, const VOID* lpBits, const BITMAPINFO* lpbmi, UINT iUsage, DWORD rop) {
+  plat::win32::DibLayout layout;
+  if (lpBits == nullptr || iUsage != DIB_RGB_COLORS || DestWidth < 0 || DestHeight < 0 || SrcWidth < 0 ||
+      SrcHeight < 0 || !plat::win32::DibCodec::Read(lpbmi, kInfoReach, &layout)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return 0;
+  const bool mono = dc->Target() != nullptr && dc->Target()->Mono();
+  RasterSurface pixels(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, layout.width, layout.height);
+  plat::win32::DibCodec::Decode(layout, lpBits, 0, static_cast<uint32_t>(layout.height), pixels);
+  // The source rectangle counts rows from the DIB's bottom when it is bottom-up.
+  const int top = layout.bottomUp ? layout.height - ySrc - SrcHeight : ySrc;
+  const std::string name = "dib " + std::to_string(layout.width) + "x" + std::to_string(layout.height);
+  dc->DrawPixels({xDest, yDest, xDest + DestWidth, yDest + DestHeight}, pixels, name,
+                 {xSrc, top, xSrc + SrcWidth, top + SrcHeight}, rop);
+  return SrcHeight;
+}
+
+BOOL GetCharWidth32A(HDC hdc, UINT iFirst, UINT iLast, LPINT lpBuffer) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  DeviceContext* dc = Dc(hdc);
+  if (dc == nullptr) return FALSE;
+  if (lpBuffer == nullptr || iLast < iFirst || iLast > 0xFF) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const plat::win32::ScaledFont& font = *dc->Current().font->scaled;
+  for (UINT c = iFirst; c <= iLast; ++c) lpBuffer[c - iFirst] = font.Advance(static_cast<char16_t>(c));
   return TRUE;
 }

@@ -486,6 +486,53 @@ TEST(Gdi32Objects, CompatibleBitmapTakesTheFormatOfWhatTheDcDrawsOn) {
   DeleteDC(memory);
 }
 
+TEST(Gdi32Objects, DibPixelsGoInAndComeBackOut) {
+  const COLORREF red = RGB(255, 0, 0);
+  const std::vector<std::vector<COLORREF>> rows = {{red, kWhite, kYellow}, {kBlack, kGrey, red}};
+  const std::vector<uint8_t> dib = Dib24(rows);
+  const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.data());
+  WindowDc window(8, 8, true);
+  HBITMAP colour = CreateDIBitmap(window.Hdc(), &info->bmiHeader, CBM_INIT, dib.data() + sizeof(BITMAPINFOHEADER), info,
+                                  DIB_RGB_COLORS);
+  HBITMAP mono = CreateDIBitmap(nullptr, &info->bmiHeader, CBM_INIT, dib.data() + sizeof(BITMAPINFOHEADER), info,
+                                DIB_RGB_COLORS);
+  BITMAP described{};
+  GetObjectA(mono, sizeof described, &described);
+  EXPECT_EQ(described.bmBitsPixel, 1) << "without a DC, a device bitmap is mono";
+
+  // Read back top-down at 32 bits a pixel.
+  BITMAPINFO out{};
+  out.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  out.bmiHeader.biWidth = 3;
+  out.bmiHeader.biHeight = -2;
+  out.bmiHeader.biPlanes = 1;
+  out.bmiHeader.biBitCount = 32;
+  std::vector<uint8_t> bits(3 * 2 * 4);
+  EXPECT_EQ(GetDIBits(window.Hdc(), colour, 0, 2, bits.data(), &out, DIB_RGB_COLORS), 2);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) {
+      const uint8_t* p = &bits[static_cast<size_t>((y * 3 + x) * 4)];
+      EXPECT_EQ(RGB(p[2], p[1], p[0]), rows[static_cast<size_t>(y)][static_cast<size_t>(x)]) << x << "," << y;
+    }
+  }
+
+  HDC memory = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(memory, colour);
+  EXPECT_EQ(SetDIBits(memory, colour, 0, 2, dib.data() + sizeof(BITMAPINFOHEADER), info, DIB_RGB_COLORS), 0)
+      << "not while selected";
+  SelectObject(memory, old);
+  DeleteDC(memory);
+
+  EXPECT_EQ(StretchDIBits(window.Hdc(), 1, 1, 3, 2, 0, 0, 3, 2, dib.data() + sizeof(BITMAPINFOHEADER), info,
+                          DIB_RGB_COLORS, SRCCOPY),
+            2);
+  EXPECT_EQ(window.At(1, 1), red);
+  EXPECT_EQ(window.At(3, 2), red);
+  EXPECT_EQ(window.Release(), "blit 1,1-4,3 SRCCOPY source=\"dib 3x2\" at 0,0\n");
+  DeleteObject(colour);
+  DeleteObject(mono);
+}
+
 TEST(Gdi32Objects, SaveAndRestoreBringBackObjectsAndColours) {
   HDC hdc = CreateCompatibleDC(nullptr);
   HPEN pen = CreatePen(PS_SOLID, 1, kYellow);
@@ -670,6 +717,9 @@ TEST(Gdi32Text, ExtentsAndMetricsComeFromTheSelectedFont) {
   EXPECT_STREQ(face, "Any Fac") << "cut to the buffer";
   ASSERT_TRUE(GetTextExtentPoint32A(hdc, "Settings", 8, &size));
   EXPECT_EQ(size.cx, 53) << "bold adds a pixel a character";
+  INT widths[2] = {};
+  ASSERT_TRUE(GetCharWidth32A(hdc, 'S', 'T', widths));
+  EXPECT_EQ(widths[0], 8) << "7 and the bold pixel";
   TEXTMETRICA tm{};
   ASSERT_TRUE(GetTextMetricsA(hdc, &tm));
   EXPECT_EQ(tm.tmHeight, 13);
