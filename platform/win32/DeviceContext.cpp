@@ -182,6 +182,27 @@ LinePen DeviceContext::PenOf(const DrawnPen& pen) const {
   return {pen.width, pen.cap, pen.colour, code};
 }
 
+// A pattern starts at the device origin moved by the brush origin. A pattern bitmap's mono bits
+// take the text and background colours, as a blit of it would; a hatch's lines take the brush's
+// colour and its gaps the background, or nothing in TRANSPARENT mode.
+RasterBrush DeviceContext::BrushOf(const GdiObject& brush) const {
+  RasterBrush out{brush.brush.colour};
+  if (brush.surface == nullptr) return out;
+  const State& state = Current();
+  out.pattern = brush.surface.get();
+  out.originX = originX_ + state.brushX;
+  out.originY = originY_ + state.brushY;
+  if (brush.brush.hatch >= 0) {
+    out.zeroColour = state.backColour;
+    out.oneColour = brush.brush.colour;
+    out.zeroTransparent = state.backMode == kTransparent;
+  } else {
+    out.zeroColour = state.textColour;
+    out.oneColour = state.backColour;
+  }
+  return out;
+}
+
 void DeviceContext::MoveTo(int32_t x, int32_t y) {
   Attributes().x = x;
   Attributes().y = y;
@@ -213,7 +234,7 @@ void DeviceContext::Rectangle(RasterRect rect) {
     // Without a pen the fill stops a pixel short on the right and bottom, as on Windows.
     if (!brush.null) {
       const int32_t inset = pen.null ? 0 : 1;
-      r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, brush.colour, Raster::kPatCopy);
+      r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, BrushOf(*Current().brush), Raster::kPatCopy);
     }
     if (pen.null) return;
     const LinePen mixed = PenOf(pen);
@@ -305,7 +326,7 @@ void DeviceContext::FillRect(const RasterRect& rect, const GdiObject& brush) {
   op.brush = brush.brush;
   record_.Add(std::move(op));
   if (brush.brush.null) return;
-  Draw([&](Raster& r) { r.Fill(rect.Offset(OffsetX(), OffsetY()), brush.brush.colour, Raster::kPatCopy); });
+  Draw([&](Raster& r) { r.Fill(rect.Offset(OffsetX(), OffsetY()), BrushOf(brush), Raster::kPatCopy); });
 }
 
 void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
@@ -316,7 +337,7 @@ void DeviceContext::FrameRect(const RasterRect& rect, const GdiObject& brush) {
   record_.Add(std::move(op));
   if (brush.brush.null || rect.Empty()) return;
   const RasterRect at = rect.Offset(OffsetX(), OffsetY());
-  const uint32_t colour = brush.brush.colour;
+  const RasterBrush colour = BrushOf(brush);
   Draw([&](Raster& r) {
     r.Fill({at.left, at.top, at.right, at.top + 1}, colour, Raster::kPatCopy);
     r.Fill({at.left, at.bottom - 1, at.right, at.bottom}, colour, Raster::kPatCopy);
@@ -439,7 +460,7 @@ void DeviceContext::Blit(const RasterRect& rect, const RasterSurface* pixels, co
   if (withSource && pixels == nullptr) return;
   const BlitColours colours{sourceBack, state.textColour, state.backColour};
   const RasterRect at = Ordered(rect).Offset(OffsetX(), OffsetY());
-  const uint32_t pattern = state.brush->brush.null ? 0 : state.brush->brush.colour;
+  const RasterBrush pattern = state.brush->brush.null ? RasterBrush{} : BrushOf(*state.brush);
   Draw([&](Raster& r) {
     if (withSource) {
       r.Blit(at, *pixels, from, Code(rop), pattern, colours);

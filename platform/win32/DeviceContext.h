@@ -115,6 +115,7 @@ class DeviceContext {
 
  private:
   LinePen PenOf(const DrawnPen& pen) const;
+  RasterBrush BrushOf(const GdiObject& brush) const;
   DrawingOperation Outlined(DrawingOperation::Kind kind, const RasterRect& rect) const;
   static void Hold(GdiObject* object, DeviceContext* dc);
   static void Drop(GdiObject* object);

@@ -52,8 +52,6 @@ std::string Mix(int32_t mix) {
   return mix == DrawingOperation::kCopyPen ? std::string() : " mix=" + std::to_string(mix);
 }
 
-std::string Brush(const DrawnBrush& brush) { return brush.null ? "brush=null" : "brush=" + Colour(brush.colour); }
-
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -70,6 +68,13 @@ std::string Quoted(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+std::string Brush(const DrawnBrush& brush) {
+  if (brush.null) return "brush=null";
+  if (!brush.pattern.empty()) return "brush=pattern " + Quoted(brush.pattern);
+  if (brush.hatch >= 0) return "brush=hatch" + std::to_string(brush.hatch) + " " + Colour(brush.colour);
+  return "brush=" + Colour(brush.colour);
 }
 
 bool UsesPattern(uint32_t rop) {

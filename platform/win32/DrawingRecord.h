@@ -22,6 +22,8 @@ struct DrawnPen {
 struct DrawnBrush {
   bool null = false;
   uint32_t colour = 0;
+  int32_t hatch = -1;   // HS_ style of a hatched brush
+  std::string pattern;  // the bitmap of a pattern brush
 };
 
 struct DrawnFont {

@@ -206,7 +206,7 @@ int GetObjectA(HANDLE h, int c, LPVOID pv) {
       return answer(pen);
     }
     case GdiKind::Brush: {
-      const LOGBRUSH brush{object->brushStyle, object->brush.colour, 0};
+      const LOGBRUSH brush{object->brushStyle, object->brush.colour, object->brushHatch};
       return answer(brush);
     }
     case GdiKind::Font: {
@@ -305,19 +305,73 @@ HBRUSH CreateSolidBrush(COLORREF color) {
   std::lock_guard<std::mutex> hold(Table().Lock());
   GdiObject& brush = NewObject(GdiKind::Brush);
   brush.brushStyle = BS_SOLID;
-  brush.brush = {false, color & 0xFFFFFF};
+  brush.brush = {false, color & 0xFFFFFF, -1, {}};
+  return HandleOf<HBRUSH>(brush);
+}
+
+HBRUSH CreateHatchBrush(int iHatch, COLORREF color) {
+  if (iHatch < HS_HORIZONTAL || iHatch > HS_DIAGCROSS) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject& brush = NewObject(GdiKind::Brush);
+  brush.brushStyle = BS_HATCHED;
+  brush.brushHatch = static_cast<uintptr_t>(iHatch);
+  brush.brush = {false, color & 0xFFFFFF, iHatch, {}};
+  // An 8 x 8 cell whose 1 bits are the hatch's lines.
+  brush.surface = std::make_shared<RasterSurface>(RasterSurface::Format::Mono, 8, 8);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const bool horizontal = y == 7;
+      const bool vertical = x == 7;
+      const bool forward = x == y;
+      const bool backward = x + y == 7;
+      const bool on = iHatch == HS_HORIZONTAL ? horizontal
+                      : iHatch == HS_VERTICAL ? vertical
+                      : iHatch == HS_FDIAGONAL ? forward
+                      : iHatch == HS_BDIAGONAL ? backward
+                      : iHatch == HS_CROSS     ? horizontal || vertical
+                                               : forward || backward;
+      brush.surface->SetPixel(x, y, on ? 1 : 0);
+    }
+  }
+  return HandleOf<HBRUSH>(brush);
+}
+
+HBRUSH CreatePatternBrush(HBITMAP hbm) {
+  std::lock_guard<std::mutex> hold(Table().Lock());
+  GdiObject* bitmap = Table().Find(hbm, GdiKind::Bitmap);
+  if (bitmap == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  GdiObject& brush = NewObject(GdiKind::Brush);
+  brush.brushStyle = BS_PATTERN;
+  brush.brushHatch = reinterpret_cast<uintptr_t>(hbm);
+  // The brush keeps a copy: the bitmap may be deleted while the brush lives.
+  brush.surface = std::make_shared<RasterSurface>(*bitmap->surface);
+  const RasterSurface& s = *brush.surface;
+  brush.brush = {false, 0, -1, bitmap->label + (s.Mono() ? " mono " : " colour ") + std::to_string(s.Width()) + "x" +
+                                   std::to_string(s.Height())};
   return HandleOf<HBRUSH>(brush);
 }
 
 HBRUSH CreateBrushIndirect(const LOGBRUSH* plbrush) {
-  if (plbrush == nullptr || (plbrush->lbStyle != BS_SOLID && plbrush->lbStyle != BS_NULL)) {
+  if (plbrush == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (plbrush->lbStyle == BS_HATCHED) return CreateHatchBrush(static_cast<int>(plbrush->lbHatch), plbrush->lbColor);
+  if (plbrush->lbStyle == BS_PATTERN) return CreatePatternBrush(reinterpret_cast<HBITMAP>(plbrush->lbHatch));
+  if (plbrush->lbStyle != BS_SOLID && plbrush->lbStyle != BS_NULL) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   std::lock_guard<std::mutex> hold(Table().Lock());
   GdiObject& brush = NewObject(GdiKind::Brush);
   brush.brushStyle = plbrush->lbStyle;
-  brush.brush = {plbrush->lbStyle == BS_NULL, plbrush->lbColor & 0xFFFFFF};
+  brush.brush = {plbrush->lbStyle == BS_NULL, plbrush->lbColor & 0xFFFFFF, -1, {}};
   return HandleOf<HBRUSH>(brush);
 }
 

@@ -157,7 +157,7 @@ GdiObject* GdiObjects::Stock(int index) {
     switch (entry.kind) {
       case GdiKind::Brush:
         object->brushStyle = entry.null ? kBrushNull : kBrushSolid;
-        object->brush = {entry.null, entry.colour};
+        object->brush = {entry.null, entry.colour, -1, {}};
         break;
       case GdiKind::Pen:
         object->penStyle = entry.null ? kPenNull : kPenSolid;
@@ -191,7 +191,7 @@ GdiObject* GdiObjects::SystemColourBrush(int index) {
   object->kind = GdiKind::Brush;
   object->stock = true;
   object->brushStyle = kBrushSolid;
-  object->brush = {false, colour};
+  object->brush = {false, colour, -1, {}};
   GdiObject& added = Add(std::move(object));
   systemBrushes_.emplace(index, &added);
   return &added;

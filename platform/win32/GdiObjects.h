@@ -49,13 +49,15 @@ struct GdiObject {
   // Pens: the style bits as created, and how they draw.
   uint32_t penStyle = 0;
   DrawnPen pen;
-  // Brushes.
+  // Brushes: a hatched or pattern brush keeps its pattern in `surface`.
   uint32_t brushStyle = 0;
+  uintptr_t brushHatch = 0;  // LOGBRUSH's lbHatch as given
   DrawnBrush brush;
   // Fonts.
   FontRequest font;
   std::unique_ptr<ScaledFont> scaled;
   // Bitmaps: the pixels, a name for the drawing record, the memory DC holding it.
+  // Brushes with a pattern: the pattern, copied when the brush was made.
   std::shared_ptr<RasterSurface> surface;
   std::string label;
   DeviceContext* selectedInto = nullptr;

@@ -54,12 +54,30 @@ void Raster::Mix(int32_t x, int32_t y, uint32_t value, uint8_t rop) {
   if (clip_.Contains(x, y)) surface_.SetPixel(x, y, Rop3(rop, value, 0, surface_.Pixel(x, y), surface_.Mask()));
 }
 
-void Raster::Fill(const RasterRect& rect, uint32_t colour, uint8_t rop) {
-  const uint32_t pattern = Solid(colour);
+bool Raster::BrushAt(const RasterBrush& brush, int32_t x, int32_t y, uint32_t* value) const {
+  if (brush.pattern == nullptr || brush.pattern->Width() == 0 || brush.pattern->Height() == 0) {
+    *value = Solid(brush.colour);
+    return true;
+  }
+  const int32_t w = brush.pattern->Width();
+  const int32_t h = brush.pattern->Height();
+  const uint32_t bit = brush.pattern->Pixel(((x - brush.originX) % w + w) % w, ((y - brush.originY) % h + h) % h);
+  if (!brush.pattern->Mono()) {
+    *value = Solid(bit);
+    return true;
+  }
+  if (bit == 0 && brush.zeroTransparent) return false;
+  *value = Solid(bit != 0 ? brush.oneColour : brush.zeroColour);
+  return true;
+}
+
+void Raster::Fill(const RasterRect& rect, const RasterBrush& brush, uint8_t rop) {
   for (const RasterRect& piece : clip_.Rects()) {
     const RasterRect r = piece.Intersect(rect);
     for (int32_t y = r.top; y < r.bottom; ++y) {
       for (int32_t x = r.left; x < r.right; ++x) {
+        uint32_t pattern = 0;
+        if (!BrushAt(brush, x, y, &pattern)) continue;
         surface_.SetPixel(x, y, Rop3(rop, pattern, 0, surface_.Pixel(x, y), surface_.Mask()));
       }
     }
@@ -67,8 +85,7 @@ void Raster::Fill(const RasterRect& rect, uint32_t colour, uint8_t rop) {
 }
 
 void Raster::Blit(const RasterRect& rect, const RasterSurface& source, const RasterRect& from, uint8_t rop,
-                  uint32_t patternColour, const BlitColours& colours) {
-  const uint32_t pattern = Solid(patternColour);
+                  const RasterBrush& brush, const BlitColours& colours) {
   const uint32_t zeroBit = colours.destinationText & 0xFFFFFF;
   const uint32_t oneBit = colours.destinationBackground & 0xFFFFFF;
   const uint32_t monoOne = colours.sourceBackground & 0xFFFFFF;
@@ -90,6 +107,8 @@ void Raster::Blit(const RasterRect& rect, const RasterSurface& source, const Ras
         } else if (!source.Mono() && surface_.Mono()) {
           s = s == monoOne ? 1u : 0u;
         }
+        uint32_t pattern = 0;
+        if (!BrushAt(brush, x, y, &pattern)) continue;
         surface_.SetPixel(x, y, Rop3(rop, pattern, s, surface_.Pixel(x, y), surface_.Mask()));
       }
     }

@@ -36,6 +36,18 @@ struct BlitColours {
   uint32_t destinationBackground;
 };
 
+// A brush as it lands on pixels: a solid colour, or a pattern repeated from the brush origin whose
+// mono bits take two colours (and whose 0 bits, for a hatch in TRANSPARENT mode, leave the pixel).
+struct RasterBrush {
+  uint32_t colour = 0;
+  const RasterSurface* pattern = nullptr;
+  int32_t originX = 0;
+  int32_t originY = 0;
+  uint32_t zeroColour = 0;
+  uint32_t oneColour = 0xFFFFFF;
+  bool zeroTransparent = false;
+};
+
 class Raster {
  public:
   // Draws on `surface`, within `clip` and the surface's bounds.
@@ -45,13 +57,14 @@ class Raster {
   static constexpr uint8_t kPatCopy = 0xF0;
   static constexpr uint8_t kSrcCopy = 0xCC;
 
-  // Every pixel of `rect` by `rop` with a solid pattern of `colour`.
-  void Fill(const RasterRect& rect, uint32_t colour, uint8_t rop);
+  // Every pixel of `rect` by `rop` with a solid pattern of `colour`, or with `brush`.
+  void Fill(const RasterRect& rect, uint32_t colour, uint8_t rop) { Fill(rect, RasterBrush{colour}, rop); }
+  void Fill(const RasterRect& rect, const RasterBrush& brush, uint8_t rop);
   void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const LinePen& pen);
   // `rect` of this surface from `from` of `source`, by `rop`, stretched or shrunk to the nearest
   // source pixel when the sizes differ; pixels whose source lies outside it are left alone.
   void Blit(const RasterRect& rect, const RasterSurface& source, const RasterRect& from, uint8_t rop,
-            uint32_t patternColour, const BlitColours& colours);
+            const RasterBrush& pattern, const BlitColours& colours);
   // The pixels of `rect` for which `inside` holds: those with a 4-neighbour outside take the pen
   // colour (unless `outline` is false), the rest the fill colour (unless `fill` is false).
   template <typename Inside>
@@ -87,6 +100,8 @@ class Raster {
   };
 
   uint32_t Solid(uint32_t colour) const;
+  // The brush's pixel at (x, y) for this surface; false where a transparent gap leaves it.
+  bool BrushAt(const RasterBrush& brush, int32_t x, int32_t y, uint32_t* value) const;
   void Mix(int32_t x, int32_t y, uint32_t value, uint8_t rop);
   void FillPolygon(const Point* points, int count, uint32_t value, uint8_t rop);
   void FillDisc(double cx, double cy, double radius, uint32_t value, uint8_t rop);

@@ -209,6 +209,21 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
        "fill 0,0-10,8 brush=#C0C0C0\n"
        "frame 0,0-10,8 brush=#000000\n"
        "focus 0,0-10,8\n"},
+      {"patterned brushes name their hatch or bitmap",
+       [](HDC hdc) {
+         const RECT r{0, 0, 4, 4};
+         HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, kYellow);
+         HBITMAP cell = CreateBitmap(8, 8, 1, 1, nullptr);
+         HBRUSH pattern = CreatePatternBrush(cell);
+         FillRect(hdc, &r, hatch);
+         FillRect(hdc, &r, pattern);
+         LOGBRUSH lb{};
+         GetObjectA(hatch, sizeof lb, &lb);
+         EXPECT_EQ(lb.lbStyle, BS_HATCHED);
+         EXPECT_EQ(lb.lbHatch, static_cast<ULONG_PTR>(HS_DIAGCROSS));
+         for (HGDIOBJ o : {static_cast<HGDIOBJ>(hatch), static_cast<HGDIOBJ>(cell), static_cast<HGDIOBJ>(pattern)}) DeleteObject(o);
+       },
+       "fill 0,0-4,4 brush=hatch5 #FFFF00\nfill 0,0-4,4 brush=pattern \"bitmap mono 8x8\"\n"},
       {"an edge is its lines' fills, outer first",
        [](HDC hdc) {
          RECT r{0, 0, 10, 8};
@@ -408,6 +423,37 @@ TEST(Gdi32Pixels, StretchBltTakesTheNearestSourcePixel) {
   EXPECT_EQ(dc.Release(), "blit 0,0-4,2 SRCCOPY source=\"bitmap mono 2x1\" from 0,0-2,1 text=#000000 back=#FFFFFF\n");
 }
 
+TEST(Gdi32Pixels, PatternedBrushesRepeatFromTheBrushOrigin) {
+  struct Case {
+    const char* name;
+    int mode;
+    std::vector<POINT> lines;  // take the brush's colour (a hatch) or the 0 bits' text colour (a pattern)
+    std::vector<POINT> gaps;   // take the background colour, or keep the grey beneath when transparent
+    COLORREF gapColour;
+    bool hatch;
+  };
+  const Case cases[] = {
+      {"opaque cross hatch", OPAQUE, {{7, 0}, {0, 7}, {15, 3}}, {{0, 0}, {3, 4}}, kWhite, true},
+      {"transparent cross hatch", TRANSPARENT, {{7, 0}, {0, 7}}, {{0, 0}, {3, 4}}, kGrey, true},
+      {"mono pattern", OPAQUE, {{0, 0}, {2, 0}, {1, 1}}, {{1, 0}, {0, 1}}, kWhite, false},
+  };
+  for (const Case& c : cases) {
+    WindowDc dc(16, 16, true);
+    dc.Paint(kGrey);
+    const BYTE checker[4] = {0x55, 0x00, 0xAA, 0x00};  // 0 1 0 1 ... / 1 0 1 0 ...
+    HBITMAP cell = CreateBitmap(8, 2, 1, 1, checker);
+    HBRUSH brush = c.hatch ? CreateHatchBrush(HS_CROSS, kYellow) : CreatePatternBrush(cell);
+    DeleteObject(cell);
+    SetBkMode(dc.Hdc(), c.mode);
+    const RECT all{0, 0, 16, 16};
+    FillRect(dc.Hdc(), &all, brush);
+    const COLORREF line = c.hatch ? kYellow : kBlack;
+    for (const POINT& p : c.lines) EXPECT_EQ(dc.At(p.x, p.y), line) << c.name << " at " << p.x << "," << p.y;
+    for (const POINT& p : c.gaps) EXPECT_EQ(dc.At(p.x, p.y), c.gapColour) << c.name << " at " << p.x << "," << p.y;
+    DeleteObject(brush);
+  }
+}
+
 TEST(Gdi32Pixels, ViewportAndWindowOriginsMoveLogicalCoordinates) {
   WindowDc dc(40, 40, true);
   dc.Paint(kWhite);
@@ -435,6 +481,8 @@ TEST(Gdi32Pixels, ViewportAndWindowOriginsMoveLogicalCoordinates) {
 }
 
 TEST(Gdi32Objects, SelectionAnswersThePreviousObjectAndHoldsItAgainstDeletion) {
+  // The stock objects a DC starts with are made on first use; count after they are.
+  DeleteDC(CreateCompatibleDC(nullptr));
   const size_t before = plat::win32::GdiObjectCount();
   HDC hdc = CreateCompatibleDC(nullptr);
   HBRUSH first = CreateSolidBrush(kGrey);

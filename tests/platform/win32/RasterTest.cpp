@@ -131,14 +131,14 @@ TEST(Raster, BlitConvertsBetweenMonoAndColourByTheDcColours) {
   mono.SetPixel(1, 0, 1);
   RasterSurface colour(RasterSurface::Format::Colour, 2, 1);
   const BlitColours colours{kWhite, kRed, kBlue};
-  Raster(colour, Whole(colour)).Blit({0, 0, 2, 1}, mono, {0, 0, 2, 1}, Raster::kSrcCopy, 0, colours);
+  Raster(colour, Whole(colour)).Blit({0, 0, 2, 1}, mono, {0, 0, 2, 1}, Raster::kSrcCopy, {}, colours);
   EXPECT_EQ(colour.Pixel(0, 0), kRed) << "0 bit takes the text colour";
   EXPECT_EQ(colour.Pixel(1, 0), kBlue) << "1 bit takes the background colour";
 
   RasterSurface back(RasterSurface::Format::Mono, 2, 1);
   colour.SetPixel(0, 0, kWhite);
   colour.SetPixel(1, 0, 0x123456);
-  Raster(back, Whole(back)).Blit({0, 0, 2, 1}, colour, {0, 0, 2, 1}, Raster::kSrcCopy, 0, colours);
+  Raster(back, Whole(back)).Blit({0, 0, 2, 1}, colour, {0, 0, 2, 1}, Raster::kSrcCopy, {}, colours);
   EXPECT_EQ(back.Pixel(0, 0), 1u) << "the source's background colour becomes 1";
   EXPECT_EQ(back.Pixel(1, 0), 0u) << "any other colour becomes 0";
 }
@@ -160,7 +160,7 @@ TEST(Raster, TernaryOperationsCombinePatternSourceAndDestination) {
     source.SetPixel(0, 0, 0x00FFCC);
     RasterSurface s(RasterSurface::Format::Colour, 1, 1);
     s.SetPixel(0, 0, 0xFF00F0);
-    Raster(s, Whole(s)).Blit({0, 0, 1, 1}, source, {0, 0, 1, 1}, c.rop, 0xAAAAAA, {0, 0, 0});
+    Raster(s, Whole(s)).Blit({0, 0, 1, 1}, source, {0, 0, 1, 1}, c.rop, {0xAAAAAA}, {0, 0, 0});
     EXPECT_EQ(s.Pixel(0, 0), c.expected) << c.name;
   }
 }
