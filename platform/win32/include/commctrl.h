@@ -269,7 +269,8 @@ constexpr UINT TTTOOLINFOA_V3_SIZE = sizeof(TTTOOLINFOA);
 static_assert(sizeof(TTTOOLINFOA) == (sizeof(void*) == 8 ? 72 : 48));
 static_assert(offsetof(TTTOOLINFOA, hwnd) == 8 && offsetof(TTTOOLINFOA, rect) == (sizeof(void*) == 8 ? 24 : 16) &&
               offsetof(TTTOOLINFOA, lpszText) == (sizeof(void*) == 8 ? 48 : 36));
-static_assert(TTTOOLINFOA_V1_SIZE == (sizeof(void*) == 8 ? 56 : 40) && TTTOOLINFOA_V2_SIZE == (sizeof(void*) == 8 ? 64 : 44));
+static_assert(TTTOOLINFOA_V1_SIZE == (sizeof(void*) == 8 ? 56 : 40) &&
+              TTTOOLINFOA_V2_SIZE == (sizeof(void*) == 8 ? 64 : 44));
 
 // Tab control
 constexpr DWORD TCS_SCROLLOPPOSITE = 0x0001;
@@ -408,7 +409,8 @@ constexpr DWORD PROPSHEETPAGEA_V2_SIZE = offsetof(PROPSHEETPAGEA, hActCtx);
 constexpr DWORD PROPSHEETPAGEA_V3_SIZE = offsetof(PROPSHEETPAGEA, hbmHeader);
 constexpr DWORD PROPSHEETPAGEA_V4_SIZE = sizeof(PROPSHEETPAGEA);
 static_assert(sizeof(PROPSHEETPAGEA) == (sizeof(void*) == 8 ? 104 : 56));
-static_assert(offsetof(PROPSHEETPAGEA, hInstance) == 8 && offsetof(PROPSHEETPAGEA, pszTemplate) == (sizeof(void*) == 8 ? 16 : 12) &&
+static_assert(offsetof(PROPSHEETPAGEA, hInstance) == 8 &&
+              offsetof(PROPSHEETPAGEA, pszTemplate) == (sizeof(void*) == 8 ? 16 : 12) &&
               offsetof(PROPSHEETPAGEA, pfnDlgProc) == (sizeof(void*) == 8 ? 40 : 24) &&
               offsetof(PROPSHEETPAGEA, lParam) == (sizeof(void*) == 8 ? 48 : 28) &&
               offsetof(PROPSHEETPAGEA, pfnCallback) == (sizeof(void*) == 8 ? 56 : 32));
@@ -482,7 +484,8 @@ using LPCPROPSHEETHEADER = const PROPSHEETHEADERA*;
 constexpr DWORD PROPSHEETHEADERA_V1_SIZE = offsetof(PROPSHEETHEADERA, hbmWatermark);
 constexpr DWORD PROPSHEETHEADERA_V2_SIZE = sizeof(PROPSHEETHEADERA);
 static_assert(sizeof(PROPSHEETHEADERA) == (sizeof(void*) == 8 ? 96 : 52));
-static_assert(offsetof(PROPSHEETHEADERA, hwndParent) == 8 && offsetof(PROPSHEETHEADERA, pszCaption) == (sizeof(void*) == 8 ? 32 : 20) &&
+static_assert(offsetof(PROPSHEETHEADERA, hwndParent) == 8 &&
+              offsetof(PROPSHEETHEADERA, pszCaption) == (sizeof(void*) == 8 ? 32 : 20) &&
               offsetof(PROPSHEETHEADERA, nPages) == (sizeof(void*) == 8 ? 40 : 24) &&
               offsetof(PROPSHEETHEADERA, nStartPage) == (sizeof(void*) == 8 ? 48 : 28) &&
               offsetof(PROPSHEETHEADERA, ppsp) == (sizeof(void*) == 8 ? 56 : 32) &&

@@ -66,9 +66,15 @@ constexpr WORD MAKEWORD(DWORD_PTR low, DWORD_PTR high) {
 constexpr LONG MAKELONG(DWORD_PTR low, DWORD_PTR high) {
   return static_cast<LONG>(static_cast<DWORD>((low & 0xFFFF) | ((high & 0xFFFF) << 16)));
 }
-constexpr WPARAM MAKEWPARAM(DWORD_PTR low, DWORD_PTR high) { return static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(low, high))); }
-constexpr LPARAM MAKELPARAM(DWORD_PTR low, DWORD_PTR high) { return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high))); }
-constexpr LRESULT MAKELRESULT(DWORD_PTR low, DWORD_PTR high) { return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high))); }
+constexpr WPARAM MAKEWPARAM(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
+constexpr LPARAM MAKELPARAM(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+}
+constexpr LRESULT MAKELRESULT(DWORD_PTR low, DWORD_PTR high) {
+  return static_cast<LRESULT>(static_cast<DWORD>(MAKELONG(low, high)));
+}
 
 struct POINT {
   LONG x;

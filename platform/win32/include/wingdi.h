@@ -415,8 +415,8 @@ HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, in
 HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void* lpBits);
 HBITMAP CreateBitmapIndirect(const BITMAP* pbm);
 HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy);
-HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,
-                       const BITMAPINFO* pbmi, UINT iUsage);
+HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits, const BITMAPINFO* pbmi,
+                       UINT iUsage);
 int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi, UINT usage);
 int SetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, const VOID* lpBits, const BITMAPINFO* lpbmi,
               UINT ColorUse);

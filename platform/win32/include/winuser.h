@@ -28,7 +28,6 @@ inline bool IS_INTRESOURCE(const void* name) { return (reinterpret_cast<ULONG_PT
 #define RT_GROUP_CURSOR MAKEINTRESOURCEA(12)
 #define RT_GROUP_ICON MAKEINTRESOURCEA(14)
 #define RT_VERSION MAKEINTRESOURCEA(16)
-#define RT_DLGINIT MAKEINTRESOURCEA(240)
 #define RT_MANIFEST MAKEINTRESOURCEA(24)
 
 // The system's own cursors and icons, loaded with a null module.
@@ -261,9 +260,11 @@ constexpr WPARAM MK_SHIFT = 0x0004;
 constexpr WPARAM MK_CONTROL = 0x0008;
 constexpr WPARAM MK_MBUTTON = 0x0010;
 
-// The signed coordinates packed in a mouse message's lParam.
-constexpr int GET_X_LPARAM(LPARAM lp) { return static_cast<SHORT>(LOWORD(static_cast<DWORD_PTR>(lp))); }
-constexpr int GET_Y_LPARAM(LPARAM lp) { return static_cast<SHORT>(HIWORD(static_cast<DWORD_PTR>(lp))); }
+// The signed coordinates packed in a mouse message's lParam (<windowsx.h> reads them as ints).
+constexpr POINTS MAKEPOINTS(LPARAM lp) {
+  return POINTS{static_cast<SHORT>(LOWORD(static_cast<DWORD_PTR>(lp))),
+                static_cast<SHORT>(HIWORD(static_cast<DWORD_PTR>(lp)))};
+}
 
 // Hit-test codes (WM_NCHITTEST)
 constexpr LRESULT HTERROR = -2;
@@ -424,7 +425,7 @@ constexpr int GWLP_ID = -12;
 constexpr int DWLP_MSGRESULT = 0;
 constexpr int DWLP_DLGPROC = DWLP_MSGRESULT + static_cast<int>(sizeof(LRESULT));
 constexpr int DWLP_USER = DWLP_DLGPROC + static_cast<int>(sizeof(DLGPROC));
-constexpr int DLGWINDOWEXTRA = 30;
+constexpr int DLGWINDOWEXTRA = sizeof(void*) == 8 ? 48 : 30;
 constexpr int GCLP_MENUNAME = -8;
 constexpr int GCLP_HBRBACKGROUND = -10;
 constexpr int GCLP_HCURSOR = -12;
@@ -519,8 +520,10 @@ constexpr UINT QS_TIMER = 0x0010;
 constexpr UINT QS_PAINT = 0x0020;
 constexpr UINT QS_SENDMESSAGE = 0x0040;
 constexpr UINT QS_HOTKEY = 0x0080;
+constexpr UINT QS_ALLPOSTMESSAGE = 0x0100;
+constexpr UINT QS_RAWINPUT = 0x0400;
 constexpr UINT QS_MOUSE = QS_MOUSEMOVE | QS_MOUSEBUTTON;
-constexpr UINT QS_INPUT = QS_MOUSE | QS_KEY;
+constexpr UINT QS_INPUT = QS_MOUSE | QS_KEY | QS_RAWINPUT;
 constexpr UINT QS_ALLEVENTS = QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY;
 constexpr UINT QS_ALLINPUT = QS_ALLEVENTS | QS_SENDMESSAGE;
 
@@ -620,7 +623,8 @@ using PMSG = MSG*;
 using LPMSG = MSG*;
 static_assert(sizeof(MSG) == (sizeof(void*) == 8 ? 48 : 28));
 static_assert(offsetof(MSG, message) == sizeof(void*) && offsetof(MSG, wParam) == (sizeof(void*) == 8 ? 16 : 8));
-static_assert(offsetof(MSG, lParam) == (sizeof(void*) == 8 ? 24 : 12) && offsetof(MSG, time) == (sizeof(void*) == 8 ? 32 : 16));
+static_assert(offsetof(MSG, lParam) == (sizeof(void*) == 8 ? 24 : 12) &&
+              offsetof(MSG, time) == (sizeof(void*) == 8 ? 32 : 16));
 static_assert(offsetof(MSG, pt) == (sizeof(void*) == 8 ? 36 : 20));
 
 struct WNDCLASSA {
@@ -659,7 +663,8 @@ struct WNDCLASSEXA {
 using PWNDCLASSEXA = WNDCLASSEXA*;
 using LPWNDCLASSEXA = WNDCLASSEXA*;
 static_assert(sizeof(WNDCLASSEXA) == (sizeof(void*) == 8 ? 80 : 48));
-static_assert(offsetof(WNDCLASSEXA, lpfnWndProc) == 8 && offsetof(WNDCLASSEXA, hInstance) == (sizeof(void*) == 8 ? 24 : 20) &&
+static_assert(offsetof(WNDCLASSEXA, lpfnWndProc) == 8 &&
+              offsetof(WNDCLASSEXA, hInstance) == (sizeof(void*) == 8 ? 24 : 20) &&
               offsetof(WNDCLASSEXA, hIconSm) == (sizeof(void*) == 8 ? 72 : 44));
 
 struct CREATESTRUCTA {
@@ -784,7 +789,8 @@ using LPCDLGTEMPLATEA = const DLGTEMPLATE*;
 using LPCDLGTEMPLATE = LPCDLGTEMPLATEA;
 using LPDLGITEMTEMPLATEA = DLGITEMTEMPLATE*;
 static_assert(sizeof(DLGTEMPLATE) == 18 && offsetof(DLGTEMPLATE, cdit) == 8 && offsetof(DLGTEMPLATE, cy) == 16);
-static_assert(sizeof(DLGITEMTEMPLATE) == 18 && offsetof(DLGITEMTEMPLATE, x) == 8 && offsetof(DLGITEMTEMPLATE, id) == 16);
+static_assert(sizeof(DLGITEMTEMPLATE) == 18 && offsetof(DLGITEMTEMPLATE, x) == 8 &&
+              offsetof(DLGITEMTEMPLATE, id) == 16);
 
 // Dialog styles
 constexpr DWORD DS_ABSALIGN = 0x0001;
@@ -1279,7 +1285,8 @@ struct CBT_CREATEWNDA {
   HWND hwndInsertAfter;
 };
 using LPCBT_CREATEWNDA = CBT_CREATEWNDA*;
-static_assert(sizeof(CBT_CREATEWNDA) == 2 * sizeof(void*) && offsetof(CBT_CREATEWNDA, hwndInsertAfter) == sizeof(void*));
+static_assert(sizeof(CBT_CREATEWNDA) == 2 * sizeof(void*) &&
+              offsetof(CBT_CREATEWNDA, hwndInsertAfter) == sizeof(void*));
 // WH_CALLWNDPROC's record: the message about to reach a window procedure.
 struct CWPSTRUCT {
   LPARAM lParam;
@@ -1334,8 +1341,8 @@ ULONG_PTR GetClassLongPtrA(HWND hWnd, int nIndex);
 ULONG_PTR SetClassLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 
 // Windows
-HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                     int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
+                     int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 BOOL DestroyWindow(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 BOOL UpdateWindow(HWND hWnd);
@@ -1466,8 +1473,8 @@ BOOL MessageBeep(UINT uType);
 // Dialogs
 HWND CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                         LPARAM dwInitParam);
-HWND CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
-                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
+HWND CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent, DLGPROC lpDialogFunc,
+                                LPARAM dwInitParam);
 INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                         LPARAM dwInitParam);
 INT_PTR DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate, HWND hWndParent,
@@ -1501,14 +1508,18 @@ BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData);
 // The unsuffixed names, as functions so that a class's members of the same name keep theirs.
 inline ATOM RegisterClass(const WNDCLASSA* lpWndClass) { return RegisterClassA(lpWndClass); }
 inline ATOM RegisterClassEx(const WNDCLASSEXA* lpWndClass) { return RegisterClassExA(lpWndClass); }
-inline BOOL UnregisterClass(LPCSTR lpClassName, HINSTANCE hInstance) { return UnregisterClassA(lpClassName, hInstance); }
+inline BOOL UnregisterClass(LPCSTR lpClassName, HINSTANCE hInstance) {
+  return UnregisterClassA(lpClassName, hInstance);
+}
 inline BOOL GetClassInfo(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass) {
   return GetClassInfoA(hInstance, lpClassName, lpWndClass);
 }
 inline BOOL GetClassInfoEx(HINSTANCE hInstance, LPCSTR lpszClass, LPWNDCLASSEXA lpwcx) {
   return GetClassInfoExA(hInstance, lpszClass, lpwcx);
 }
-inline int GetClassName(HWND hWnd, LPSTR lpClassName, int nMaxCount) { return GetClassNameA(hWnd, lpClassName, nMaxCount); }
+inline int GetClassName(HWND hWnd, LPSTR lpClassName, int nMaxCount) {
+  return GetClassNameA(hWnd, lpClassName, nMaxCount);
+}
 inline ULONG_PTR GetClassLongPtr(HWND hWnd, int nIndex) { return GetClassLongPtrA(hWnd, nIndex); }
 inline ULONG_PTR SetClassLongPtr(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
   return SetClassLongPtrA(hWnd, nIndex, dwNewLong);
@@ -1518,15 +1529,17 @@ inline HWND CreateWindowEx(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowN
   return CreateWindowExA(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu,
                          hInstance, lpParam);
 }
-inline HWND CreateWindowA(LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
-                          int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
+inline HWND CreateWindowA(LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                          HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
   return CreateWindowExA(0, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu, hInstance,
                          lpParam);
 }
 inline HWND CreateWindow(LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
                          HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
-  return CreateWindowA(lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu, hInstance, lpParam);
+  return CreateWindowA(lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu, hInstance,
+                       lpParam);
 }
+inline HWND GetNextWindow(HWND hWnd, UINT wCmd) { return GetWindow(hWnd, wCmd); }
 inline BOOL SetWindowText(HWND hWnd, LPCSTR lpString) { return SetWindowTextA(hWnd, lpString); }
 inline int GetWindowText(HWND hWnd, LPSTR lpString, int nMaxCount) { return GetWindowTextA(hWnd, lpString, nMaxCount); }
 inline int GetWindowTextLength(HWND hWnd) { return GetWindowTextLengthA(hWnd); }
