@@ -139,7 +139,8 @@ RasterRegion DeviceContext::EffectiveClip() const {
   RasterRegion clip;
   if (memory_) {
     const RasterSurface* target = Target();
-    clip = RasterRegion(RasterRect{0, 0, target != nullptr ? target->Width() : 0, target != nullptr ? target->Height() : 0});
+    clip = RasterRegion(
+        RasterRect{0, 0, target != nullptr ? target->Width() : 0, target != nullptr ? target->Height() : 0});
   } else {
     clip = windowClip_;
   }
@@ -213,7 +214,8 @@ void DeviceContext::LineTo(int32_t x, int32_t y) {
   const DrawnPen& pen = state.pen->pen;
   record_.AddLine(state.x, state.y, x, y, pen, state.mix);
   if (!pen.null) {
-    Draw([&](Raster& r) { r.Line(state.x + OffsetX(), state.y + OffsetY(), x + OffsetX(), y + OffsetY(), PenOf(pen)); });
+    Draw(
+        [&](Raster& r) { r.Line(state.x + OffsetX(), state.y + OffsetY(), x + OffsetX(), y + OffsetY(), PenOf(pen)); });
   }
   MoveTo(x, y);
 }
@@ -234,7 +236,8 @@ void DeviceContext::Rectangle(RasterRect rect) {
     // Without a pen the fill stops a pixel short on the right and bottom, as on Windows.
     if (!brush.null) {
       const int32_t inset = pen.null ? 0 : 1;
-      r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, BrushOf(*Current().brush), Raster::kPatCopy);
+      r.Fill({at.left + inset, at.top + inset, at.right - 1, at.bottom - 1}, BrushOf(*Current().brush),
+             Raster::kPatCopy);
     }
     if (pen.null) return;
     const LinePen mixed = PenOf(pen);
@@ -487,7 +490,9 @@ void DeviceContext::SetPixel(int32_t x, int32_t y, uint32_t colour) {
   op.y = y;
   op.textColour = colour;
   record_.Add(std::move(op));
-  Draw([&](Raster& r) { r.Fill({x + OffsetX(), y + OffsetY(), x + OffsetX() + 1, y + OffsetY() + 1}, colour, Raster::kPatCopy); });
+  Draw([&](Raster& r) {
+    r.Fill({x + OffsetX(), y + OffsetY(), x + OffsetX() + 1, y + OffsetY() + 1}, colour, Raster::kPatCopy);
+  });
 }
 
 }  // namespace plat::win32

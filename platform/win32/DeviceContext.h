@@ -121,8 +121,8 @@ class DeviceContext {
   static void Drop(GdiObject* object);
   RasterRegion EffectiveClip() const;
   // `from` is in the source's surface pixels, `recordedFrom` as the program named it.
-  void Blit(const RasterRect& rect, const RasterSurface* pixels, const std::string& name, const RasterRect& recordedFrom,
-            const RasterRect& from, uint32_t sourceBack, uint32_t rop);
+  void Blit(const RasterRect& rect, const RasterSurface* pixels, const std::string& name,
+            const RasterRect& recordedFrom, const RasterRect& from, uint32_t sourceBack, uint32_t rop);
   std::string SourceName() const;
   void Draw(const std::function<void(Raster&)>& paint);
   void DrawClipped(const RasterRect& rect, const std::function<void(Raster&)>& paint);

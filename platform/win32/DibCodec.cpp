@@ -18,7 +18,8 @@ uint32_t Nearest(const std::vector<uint32_t>& table, uint32_t colour) {
   for (uint32_t i = 0; i < table.size(); ++i) {
     uint32_t distance = 0;
     for (int shift = 0; shift < 24; shift += 8) {
-      const int32_t d = static_cast<int32_t>((table[i] >> shift) & 0xFF) - static_cast<int32_t>((colour >> shift) & 0xFF);
+      const int32_t d =
+          static_cast<int32_t>((table[i] >> shift) & 0xFF) - static_cast<int32_t>((colour >> shift) & 0xFF);
       distance += static_cast<uint32_t>(d * d);
     }
     if (distance < bestDistance) {
@@ -65,7 +66,8 @@ bool DibCodec::Read(const void* info, size_t size, DibLayout* layout) {
   return true;
 }
 
-void DibCodec::Decode(const DibLayout& layout, const void* bits, uint32_t first, uint32_t count, RasterSurface& surface) {
+void DibCodec::Decode(const DibLayout& layout, const void* bits, uint32_t first, uint32_t count,
+                      RasterSurface& surface) {
   const auto* bytes = static_cast<const uint8_t*>(bits);
   const uint16_t depth = layout.bitsPerPixel;
   for (uint32_t i = 0; i < count && first + i < static_cast<uint32_t>(layout.height); ++i) {
@@ -87,7 +89,8 @@ void DibCodec::Decode(const DibLayout& layout, const void* bits, uint32_t first,
   }
 }
 
-void DibCodec::Encode(const RasterSurface& surface, const DibLayout& layout, uint32_t first, uint32_t count, void* bits) {
+void DibCodec::Encode(const RasterSurface& surface, const DibLayout& layout, uint32_t first, uint32_t count,
+                      void* bits) {
   auto* bytes = static_cast<uint8_t*>(bits);
   const uint16_t depth = layout.bitsPerPixel;
   for (uint32_t i = 0; i < count && first + i < static_cast<uint32_t>(layout.height); ++i) {

@@ -16,9 +16,9 @@ struct DibLayout {
   int32_t height = 0;  // rows, always positive
   bool bottomUp = true;
   uint16_t bitsPerPixel = 0;
-  size_t stride = 0;             // bytes a row
+  size_t stride = 0;              // bytes a row
   std::vector<uint32_t> colours;  // the colour table as COLORREFs
-  size_t headerBytes = 0;        // header and colour table
+  size_t headerBytes = 0;         // header and colour table
 };
 
 class DibCodec {

@@ -13,10 +13,10 @@ struct RopEntry {
 
 // The raster operations with names, by value.
 constexpr RopEntry kRops[] = {
-    {0x00000042, "BLACKNESS"}, {0x001100A6, "NOTSRCERASE"}, {0x00330008, "NOTSRCCOPY"}, {0x00440328, "SRCERASE"},
-    {0x00550009, "DSTINVERT"}, {0x005A0049, "PATINVERT"},   {0x00660046, "SRCINVERT"},  {0x008800C6, "SRCAND"},
-    {0x00BB0226, "MERGEPAINT"}, {0x00C000CA, "MERGECOPY"},  {0x00CC0020, "SRCCOPY"},    {0x00EE0086, "SRCPAINT"},
-    {0x00F00021, "PATCOPY"},   {0x00FB0A09, "PATPAINT"},    {0x00FF0062, "WHITENESS"},
+    {0x00000042, "BLACKNESS"},  {0x001100A6, "NOTSRCERASE"}, {0x00330008, "NOTSRCCOPY"}, {0x00440328, "SRCERASE"},
+    {0x00550009, "DSTINVERT"},  {0x005A0049, "PATINVERT"},   {0x00660046, "SRCINVERT"},  {0x008800C6, "SRCAND"},
+    {0x00BB0226, "MERGEPAINT"}, {0x00C000CA, "MERGECOPY"},   {0x00CC0020, "SRCCOPY"},    {0x00EE0086, "SRCPAINT"},
+    {0x00F00021, "PATCOPY"},    {0x00FB0A09, "PATPAINT"},    {0x00FF0062, "WHITENESS"},
 };
 
 constexpr bool RopsSortedAndDistinct() {
@@ -30,7 +30,8 @@ static_assert(RopsSortedAndDistinct(), "one entry per ternary code, in order");
 
 std::string Colour(uint32_t colourRef) {
   char text[8];
-  std::snprintf(text, sizeof text, "#%02X%02X%02X", colourRef & 0xFF, (colourRef >> 8) & 0xFF, (colourRef >> 16) & 0xFF);
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", colourRef & 0xFF, (colourRef >> 8) & 0xFF,
+                (colourRef >> 16) & 0xFF);
   return text;
 }
 
@@ -145,7 +146,8 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
       out = "blit " + Rect(op.rect) + " " + RopName(op.rop);
       if (!op.source.empty()) {
         const RasterRect& s = op.sourceRect;
-        const bool sameSize = s.right - s.left == op.rect.right - op.rect.left && s.bottom - s.top == op.rect.bottom - op.rect.top;
+        const bool sameSize =
+            s.right - s.left == op.rect.right - op.rect.left && s.bottom - s.top == op.rect.bottom - op.rect.top;
         out += " source=" + Quoted(op.source) + (sameSize ? " at " + Point(s.left, s.top) : " from " + Rect(s));
       }
       if (op.conversion == DrawingOperation::Conversion::MonoToColour) {

@@ -47,7 +47,7 @@ FontFile::FontFile() : state_(new State) {
   const auto* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(face, FT_SFNT_HHEA));
   const auto* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face, FT_SFNT_POST));
   if (os2 == nullptr || hhea == nullptr || post == nullptr) Broken("lacks its OS/2, hhea or post table");
-  design_ = {face->units_per_EM,       os2->usWinAscent,          os2->usWinDescent,         os2->xAvgCharWidth,
+  design_ = {face->units_per_EM,      os2->usWinAscent,        os2->usWinDescent,       os2->xAvgCharWidth,
              hhea->advance_Width_Max, post->underlinePosition, post->underlineThickness};
 }
 

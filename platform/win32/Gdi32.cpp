@@ -211,9 +211,8 @@ int GetObjectA(HANDLE h, int c, LPVOID pv) {
     }
     case GdiKind::Font: {
       const plat::win32::FontRequest& f = object->font;
-      LOGFONTA font{f.height,       f.width,         f.escapement,  f.orientation,   f.weight,
-                    f.italic,       f.underline,     f.strikeOut,   f.charSet,       f.outPrecision,
-                    f.clipPrecision, f.quality,      f.pitchAndFamily, {}};
+      LOGFONTA font{f.height,    f.width,   f.escapement,   f.orientation,   f.weight,  f.italic,         f.underline,
+                    f.strikeOut, f.charSet, f.outPrecision, f.clipPrecision, f.quality, f.pitchAndFamily, {}};
       std::memcpy(font.lfFaceName, f.face.data(), std::min<size_t>(f.face.size(), LF_FACESIZE - 1));
       return answer(font);
     }
@@ -275,7 +274,8 @@ HPEN CreatePen(int iStyle, int cWidth, COLORREF color) {
   }
   std::lock_guard<std::mutex> hold(Table().Lock());
   // A pen wider than a pixel draws with round ends, as a geometric one would.
-  return HandleOf<HPEN>(MakePen(style, std::max(cWidth, 0), false, plat::win32::LineCap::Round, color, style == PS_NULL));
+  return HandleOf<HPEN>(
+      MakePen(style, std::max(cWidth, 0), false, plat::win32::LineCap::Round, color, style == PS_NULL));
 }
 
 HPEN ExtCreatePen(DWORD iPenStyle, DWORD cWidth, const LOGBRUSH* plbrush, DWORD cStyle, const DWORD* pstyle) {
@@ -291,8 +291,8 @@ HPEN ExtCreatePen(DWORD iPenStyle, DWORD cWidth, const LOGBRUSH* plbrush, DWORD 
     return nullptr;
   }
   const plat::win32::LineCap lineCap = cap == PS_ENDCAP_SQUARE ? plat::win32::LineCap::Square
-                                       : cap == PS_ENDCAP_FLAT  ? plat::win32::LineCap::Flat
-                                                                : plat::win32::LineCap::Round;
+                                       : cap == PS_ENDCAP_FLAT ? plat::win32::LineCap::Flat
+                                                               : plat::win32::LineCap::Round;
   std::lock_guard<std::mutex> hold(Table().Lock());
   GdiObject& pen = MakePen(iPenStyle, static_cast<int>(cWidth), geometric, lineCap, plbrush->lbColor,
                            plbrush->lbStyle == BS_NULL || (iPenStyle & PS_STYLE_MASK) == PS_NULL);
@@ -327,8 +327,8 @@ HBRUSH CreateHatchBrush(int iHatch, COLORREF color) {
       const bool vertical = x == 7;
       const bool forward = x == y;
       const bool backward = x + y == 7;
-      const bool on = iHatch == HS_HORIZONTAL ? horizontal
-                      : iHatch == HS_VERTICAL ? vertical
+      const bool on = iHatch == HS_HORIZONTAL  ? horizontal
+                      : iHatch == HS_VERTICAL  ? vertical
                       : iHatch == HS_FDIAGONAL ? forward
                       : iHatch == HS_BDIAGONAL ? backward
                       : iHatch == HS_CROSS     ? horizontal || vertical
@@ -352,8 +352,9 @@ HBRUSH CreatePatternBrush(HBITMAP hbm) {
   // The brush keeps a copy: the bitmap may be deleted while the brush lives.
   brush.surface = std::make_shared<RasterSurface>(*bitmap->surface);
   const RasterSurface& s = *brush.surface;
-  brush.brush = {false, 0, -1, bitmap->label + (s.Mono() ? " mono " : " colour ") + std::to_string(s.Width()) + "x" +
-                                   std::to_string(s.Height())};
+  brush.brush = {false, 0, -1,
+                 bitmap->label + (s.Mono() ? " mono " : " colour ") + std::to_string(s.Width()) + "x" +
+                     std::to_string(s.Height())};
   return HandleOf<HBRUSH>(brush);
 }
 
@@ -382,20 +383,13 @@ HFONT CreateFontIndirectA(const LOGFONTA* lplf) {
   }
   std::lock_guard<std::mutex> hold(Table().Lock());
   GdiObject& font = NewObject(GdiKind::Font);
-  font.font = {lplf->lfHeight,
-               lplf->lfWidth,
-               lplf->lfEscapement,
-               lplf->lfOrientation,
-               lplf->lfWeight,
-               lplf->lfItalic,
-               lplf->lfUnderline,
-               lplf->lfStrikeOut,
-               lplf->lfCharSet,
-               lplf->lfOutPrecision,
-               lplf->lfClipPrecision,
-               lplf->lfQuality,
-               lplf->lfPitchAndFamily,
-               std::string(lplf->lfFaceName, strnlen(lplf->lfFaceName, LF_FACESIZE))};
+  font.font = {lplf->lfHeight,         lplf->lfWidth,
+               lplf->lfEscapement,     lplf->lfOrientation,
+               lplf->lfWeight,         lplf->lfItalic,
+               lplf->lfUnderline,      lplf->lfStrikeOut,
+               lplf->lfCharSet,        lplf->lfOutPrecision,
+               lplf->lfClipPrecision,  lplf->lfQuality,
+               lplf->lfPitchAndFamily, std::string(lplf->lfFaceName, strnlen(lplf->lfFaceName, LF_FACESIZE))};
   // Every face is the one font file; only size, weight and underline tell fonts apart.
   font.scaled = std::make_unique<plat::win32::ScaledFont>(lplf->lfHeight, lplf->lfWeight, lplf->lfUnderline != 0);
   return HandleOf<HFONT>(font);
@@ -409,7 +403,8 @@ HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, cons
   std::lock_guard<std::mutex> hold(Table().Lock());
   if (nWidth == 0 || nHeight == 0) return HandleOf<HBITMAP>(*Table().Stock(plat::win32::kStockBitmapIndex));
   const bool mono = nBitCount == 1;
-  HBITMAP handle = MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, nWidth, nHeight, "bitmap");
+  HBITMAP handle =
+      MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, nWidth, nHeight, "bitmap");
   if (lpBits != nullptr) {
     RasterSurface& s = *Table().Find(handle)->surface;
     const auto* bytes = static_cast<const BYTE*>(lpBits);
@@ -863,8 +858,8 @@ BOOL SetRectRgn(HRGN hrgn, int left, int top, int right, int bottom) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  region->region = RasterRegion(RasterRect{std::min(left, right), std::min(top, bottom), std::max(left, right),
-                                           std::max(top, bottom)});
+  region->region = RasterRegion(
+      RasterRect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)});
   return TRUE;
 }
 
@@ -1035,9 +1030,10 @@ BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int
 // themselves.
 constexpr size_t kInfoReach = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
 
-HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits,
-                       const BITMAPINFO* pbmi, UINT iUsage) {
-  if (pbmih == nullptr || iUsage != DIB_RGB_COLORS || ((flInit & CBM_INIT) != 0 && (pjBits == nullptr || pbmi == nullptr))) {
+HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, const void* pjBits, const BITMAPINFO* pbmi,
+                       UINT iUsage) {
+  if (pbmih == nullptr || iUsage != DIB_RGB_COLORS ||
+      ((flInit & CBM_INIT) != 0 && (pjBits == nullptr || pbmi == nullptr))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -1062,7 +1058,8 @@ HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* pbmih, DWORD flInit, con
   HBITMAP handle =
       MakeBitmap(mono ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, size.width, size.height, "bitmap");
   if ((flInit & CBM_INIT) != 0) {
-    plat::win32::DibCodec::Decode(layout, pjBits, 0, static_cast<uint32_t>(layout.height), *Table().Find(handle)->surface);
+    plat::win32::DibCodec::Decode(layout, pjBits, 0, static_cast<uint32_t>(layout.height),
+                                  *Table().Find(handle)->surface);
   }
   return handle;
 }

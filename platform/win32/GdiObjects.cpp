@@ -15,16 +15,16 @@ struct SystemColourEntry {
 
 // The classic scheme, every index from COLOR_SCROLLBAR to COLOR_MENUBAR.
 constexpr SystemColourEntry kSystemColours[] = {
-    {0, 0xC0C0C0},  // COLOR_SCROLLBAR
-    {1, 0x808000},  // COLOR_BACKGROUND
-    {2, 0x800000},  // COLOR_ACTIVECAPTION
-    {3, 0x808080},  // COLOR_INACTIVECAPTION
-    {4, 0xC0C0C0},  // COLOR_MENU
-    {5, 0xFFFFFF},  // COLOR_WINDOW
-    {6, 0x000000},  // COLOR_WINDOWFRAME
-    {7, 0x000000},  // COLOR_MENUTEXT
-    {8, 0x000000},  // COLOR_WINDOWTEXT
-    {9, 0xFFFFFF},  // COLOR_CAPTIONTEXT
+    {0, 0xC0C0C0},   // COLOR_SCROLLBAR
+    {1, 0x808000},   // COLOR_BACKGROUND
+    {2, 0x800000},   // COLOR_ACTIVECAPTION
+    {3, 0x808080},   // COLOR_INACTIVECAPTION
+    {4, 0xC0C0C0},   // COLOR_MENU
+    {5, 0xFFFFFF},   // COLOR_WINDOW
+    {6, 0x000000},   // COLOR_WINDOWFRAME
+    {7, 0x000000},   // COLOR_MENUTEXT
+    {8, 0x000000},   // COLOR_WINDOWTEXT
+    {9, 0xFFFFFF},   // COLOR_CAPTIONTEXT
     {10, 0xC0C0C0},  // COLOR_ACTIVEBORDER
     {11, 0xC0C0C0},  // COLOR_INACTIVEBORDER
     {12, 0x808080},  // COLOR_APPWORKSPACE
@@ -76,24 +76,24 @@ struct StockEntry {
 // GetStockObject's objects by index (DEFAULT_PALETTE, 15, is not kept; DC_BRUSH and DC_PEN are
 // plain white and black here).
 constexpr StockEntry kStock[] = {
-    {0, GdiKind::Brush, 0xFFFFFF, false, 0, 0, nullptr, 0},           // WHITE_BRUSH
-    {1, GdiKind::Brush, 0xC0C0C0, false, 0, 0, nullptr, 0},           // LTGRAY_BRUSH
-    {2, GdiKind::Brush, 0x808080, false, 0, 0, nullptr, 0},           // GRAY_BRUSH
-    {3, GdiKind::Brush, 0x404040, false, 0, 0, nullptr, 0},           // DKGRAY_BRUSH
-    {4, GdiKind::Brush, 0x000000, false, 0, 0, nullptr, 0},           // BLACK_BRUSH
-    {5, GdiKind::Brush, 0x000000, true, 0, 0, nullptr, 0},            // NULL_BRUSH
-    {6, GdiKind::Pen, 0xFFFFFF, false, 0, 0, nullptr, 0},             // WHITE_PEN
-    {7, GdiKind::Pen, 0x000000, false, 0, 0, nullptr, 0},             // BLACK_PEN
-    {8, GdiKind::Pen, 0x000000, true, 0, 0, nullptr, 0},              // NULL_PEN
-    {10, GdiKind::Font, 0, false, 12, 400, "Terminal", 0x31},         // OEM_FIXED_FONT
-    {11, GdiKind::Font, 0, false, 12, 400, "Courier", 0x31},          // ANSI_FIXED_FONT
-    {12, GdiKind::Font, 0, false, 12, 400, "MS Sans Serif", 0x22},    // ANSI_VAR_FONT
-    {13, GdiKind::Font, 0, false, 16, 700, "System", 0x22},           // SYSTEM_FONT
-    {14, GdiKind::Font, 0, false, 16, 700, "System", 0x22},           // DEVICE_DEFAULT_FONT
-    {16, GdiKind::Font, 0, false, 16, 700, "Fixedsys", 0x31},         // SYSTEM_FIXED_FONT
-    {17, GdiKind::Font, 0, false, -11, 400, "MS Shell Dlg", 0x22},    // DEFAULT_GUI_FONT
-    {18, GdiKind::Brush, 0xFFFFFF, false, 0, 0, nullptr, 0},          // DC_BRUSH
-    {19, GdiKind::Pen, 0x000000, false, 0, 0, nullptr, 0},            // DC_PEN
+    {0, GdiKind::Brush, 0xFFFFFF, false, 0, 0, nullptr, 0},            // WHITE_BRUSH
+    {1, GdiKind::Brush, 0xC0C0C0, false, 0, 0, nullptr, 0},            // LTGRAY_BRUSH
+    {2, GdiKind::Brush, 0x808080, false, 0, 0, nullptr, 0},            // GRAY_BRUSH
+    {3, GdiKind::Brush, 0x404040, false, 0, 0, nullptr, 0},            // DKGRAY_BRUSH
+    {4, GdiKind::Brush, 0x000000, false, 0, 0, nullptr, 0},            // BLACK_BRUSH
+    {5, GdiKind::Brush, 0x000000, true, 0, 0, nullptr, 0},             // NULL_BRUSH
+    {6, GdiKind::Pen, 0xFFFFFF, false, 0, 0, nullptr, 0},              // WHITE_PEN
+    {7, GdiKind::Pen, 0x000000, false, 0, 0, nullptr, 0},              // BLACK_PEN
+    {8, GdiKind::Pen, 0x000000, true, 0, 0, nullptr, 0},               // NULL_PEN
+    {10, GdiKind::Font, 0, false, 12, 400, "Terminal", 0x31},          // OEM_FIXED_FONT
+    {11, GdiKind::Font, 0, false, 12, 400, "Courier", 0x31},           // ANSI_FIXED_FONT
+    {12, GdiKind::Font, 0, false, 12, 400, "MS Sans Serif", 0x22},     // ANSI_VAR_FONT
+    {13, GdiKind::Font, 0, false, 16, 700, "System", 0x22},            // SYSTEM_FONT
+    {14, GdiKind::Font, 0, false, 16, 700, "System", 0x22},            // DEVICE_DEFAULT_FONT
+    {16, GdiKind::Font, 0, false, 16, 700, "Fixedsys", 0x31},          // SYSTEM_FIXED_FONT
+    {17, GdiKind::Font, 0, false, -11, 400, "MS Shell Dlg", 0x22},     // DEFAULT_GUI_FONT
+    {18, GdiKind::Brush, 0xFFFFFF, false, 0, 0, nullptr, 0},           // DC_BRUSH
+    {19, GdiKind::Pen, 0x000000, false, 0, 0, nullptr, 0},             // DC_PEN
     {kStockBitmapIndex, GdiKind::Bitmap, 0, false, 0, 0, nullptr, 0},  // a memory DC's first bitmap
 };
 

@@ -19,7 +19,16 @@ namespace plat::win32 {
 class DeviceContext;
 
 // GetObjectType's values.
-enum class GdiKind : uint8_t { Pen = 1, Brush = 2, Dc = 3, Font = 6, Bitmap = 7, Region = 8, MemoryDc = 10, ExtPen = 11 };
+enum class GdiKind : uint8_t {
+  Pen = 1,
+  Brush = 2,
+  Dc = 3,
+  Font = 6,
+  Bitmap = 7,
+  Region = 8,
+  MemoryDc = 10,
+  ExtPen = 11
+};
 
 // The LOGFONT a font was made from, in plain types.
 struct FontRequest {

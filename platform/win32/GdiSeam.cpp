@@ -15,9 +15,9 @@ HDC CreateWindowDc(std::shared_ptr<RasterSurface> surface, int32_t originX, int3
   std::lock_guard<std::mutex> hold(table.Lock());
   auto object = std::make_unique<GdiObject>();
   object->kind = GdiKind::Dc;
-  object->dc = std::make_unique<DeviceContext>(std::move(surface), originX, originY, clip, std::move(onRelease),
-                                               *table.Stock(BLACK_PEN), *table.Stock(WHITE_BRUSH),
-                                               *table.Stock(SYSTEM_FONT));
+  object->dc =
+      std::make_unique<DeviceContext>(std::move(surface), originX, originY, clip, std::move(onRelease),
+                                      *table.Stock(BLACK_PEN), *table.Stock(WHITE_BRUSH), *table.Stock(SYSTEM_FONT));
   return reinterpret_cast<HDC>(table.Add(std::move(object)).handle);
 }
 
@@ -44,9 +44,10 @@ HBITMAP BitmapFromDib(const void* dib, size_t size, const std::string& label) {
   if (!DibCodec::Read(dib, size, &layout)) return nullptr;
   if ((size - layout.headerBytes) / layout.stride < static_cast<size_t>(layout.height)) return nullptr;
   auto surface = std::make_shared<RasterSurface>(
-      layout.bitsPerPixel == 1 ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, layout.width, layout.height);
-  DibCodec::Decode(layout, static_cast<const uint8_t*>(dib) + layout.headerBytes, 0, static_cast<uint32_t>(layout.height),
-                   *surface);
+      layout.bitsPerPixel == 1 ? RasterSurface::Format::Mono : RasterSurface::Format::Colour, layout.width,
+      layout.height);
+  DibCodec::Decode(layout, static_cast<const uint8_t*>(dib) + layout.headerBytes, 0,
+                   static_cast<uint32_t>(layout.height), *surface);
   GdiObjects& objects = GdiObjects::Instance();
   std::lock_guard<std::mutex> hold(objects.Lock());
   auto object = std::make_unique<GdiObject>();

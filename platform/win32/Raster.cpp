@@ -179,7 +179,8 @@ void Raster::FillPolygon(const Point* points, int count, uint32_t value, uint8_t
     for (int i = 0; i < count; ++i) {
       const Point& p = points[i];
       const Point& q = points[(i + 1) % count];
-      if ((p.y <= y && y < q.y) || (q.y <= y && y < p.y)) crossings.push_back(p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y));
+      if ((p.y <= y && y < q.y) || (q.y <= y && y < p.y))
+        crossings.push_back(p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y));
     }
     std::sort(crossings.begin(), crossings.end());
     for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
@@ -203,7 +204,8 @@ void Raster::FillDisc(double cx, double cy, double radius, uint32_t value, uint8
   const int32_t firstRow = std::max(bounds.top, static_cast<int32_t>(std::floor(cy - radius)));
   const int32_t lastRow = std::min(bounds.bottom, static_cast<int32_t>(std::ceil(cy + radius)) + 1);
   for (int32_t y = firstRow; y < lastRow; ++y) {
-    for (int32_t x = static_cast<int32_t>(std::floor(cx - radius)); x <= static_cast<int32_t>(std::ceil(cx + radius)); ++x) {
+    for (int32_t x = static_cast<int32_t>(std::floor(cx - radius)); x <= static_cast<int32_t>(std::ceil(cx + radius));
+         ++x) {
       const double dx = x - cx;
       const double dy = y - cy;
       if (dx * dx + dy * dy < radius * radius) Mix(x, y, value, rop);

@@ -23,7 +23,7 @@ enum class LineCap : uint8_t { Round, Square, Flat };
 struct LinePen {
   int32_t width;
   LineCap cap;
-  uint32_t colour;  // COLORREF
+  uint32_t colour;     // COLORREF
   uint8_t mix = 0xF0;  // how the pen meets the pixels, as a ternary code (the pen as pattern)
 };
 

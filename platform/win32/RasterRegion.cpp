@@ -118,7 +118,9 @@ RasterRect RasterRegion::Bounds() const {
   return b;
 }
 
-void RasterRegion::Union(const RasterRect& rect) { rects_ = Combine(rects_, Single(rect), [](bool a, bool b) { return a || b; }); }
+void RasterRegion::Union(const RasterRect& rect) {
+  rects_ = Combine(rects_, Single(rect), [](bool a, bool b) { return a || b; });
+}
 void RasterRegion::Union(const RasterRegion& other) {
   rects_ = Combine(rects_, other.rects_, [](bool a, bool b) { return a || b; });
 }

@@ -31,7 +31,9 @@ class RasterSurface {
   uint32_t Mask() const { return mask_; }
 
  private:
-  size_t Index(int32_t x, int32_t y) const { return static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x); }
+  size_t Index(int32_t x, int32_t y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x);
+  }
 
   Format format_;
   int32_t width_;

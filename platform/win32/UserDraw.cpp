@@ -112,8 +112,9 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const std::string_view text =
-      lpchText == nullptr ? std::string_view() : cchText < 0 ? std::string_view(lpchText) : std::string_view(lpchText, static_cast<size_t>(cchText));
+  const std::string_view text = lpchText == nullptr ? std::string_view()
+                                : cchText < 0       ? std::string_view(lpchText)
+                                                    : std::string_view(lpchText, static_cast<size_t>(cchText));
   plat::win32::TextLayoutFormat layout;
   layout.horizontal = (format & DT_RIGHT) != 0    ? plat::win32::TextLayoutFormat::Horizontal::Right
                       : (format & DT_CENTER) != 0 ? plat::win32::TextLayoutFormat::Horizontal::Centre

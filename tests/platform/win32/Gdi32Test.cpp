@@ -32,7 +32,8 @@ class WindowDc {
   WindowDc(int width, int height, bool pixels, RasterRegion clip = {}, int originX = 0, int originY = 0) {
     if (pixels) surface_ = std::make_shared<RasterSurface>(RasterSurface::Format::Colour, width, height);
     if (clip.Empty()) clip = RasterRegion(RasterRect{0, 0, width, height});
-    hdc_ = plat::win32::CreateWindowDc(surface_, originX, originY, clip, [this](DrawingRecord r) { record_ = std::move(r); });
+    hdc_ = plat::win32::CreateWindowDc(surface_, originX, originY, clip,
+                                       [this](DrawingRecord r) { record_ = std::move(r); });
   }
   ~WindowDc() { Release(); }
   HDC Hdc() const { return hdc_; }
@@ -221,7 +222,8 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
          GetObjectA(hatch, sizeof lb, &lb);
          EXPECT_EQ(lb.lbStyle, BS_HATCHED);
          EXPECT_EQ(lb.lbHatch, static_cast<ULONG_PTR>(HS_DIAGCROSS));
-         for (HGDIOBJ o : {static_cast<HGDIOBJ>(hatch), static_cast<HGDIOBJ>(cell), static_cast<HGDIOBJ>(pattern)}) DeleteObject(o);
+         for (HGDIOBJ o : {static_cast<HGDIOBJ>(hatch), static_cast<HGDIOBJ>(cell), static_cast<HGDIOBJ>(pattern)})
+           DeleteObject(o);
        },
        "fill 0,0-4,4 brush=hatch5 #FFFF00\nfill 0,0-4,4 brush=pattern \"bitmap mono 8x8\"\n"},
       {"an edge is its lines' fills, outer first",
@@ -231,8 +233,10 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
          EXPECT_EQ(r.left, 2);
          EXPECT_EQ(r.bottom, 6);
        },
-       "fill 0,0-10,1 brush=#808080\nfill 0,0-1,8 brush=#808080\nfill 0,7-10,8 brush=#FFFFFF\nfill 9,0-10,8 brush=#FFFFFF\n"
-       "fill 1,1-9,2 brush=#000000\nfill 1,1-2,7 brush=#000000\nfill 1,6-9,7 brush=#C0C0C0\nfill 8,1-9,7 brush=#C0C0C0\n"},
+       "fill 0,0-10,1 brush=#808080\nfill 0,0-1,8 brush=#808080\nfill 0,7-10,8 brush=#FFFFFF\nfill 9,0-10,8 "
+       "brush=#FFFFFF\n"
+       "fill 1,1-9,2 brush=#000000\nfill 1,1-2,7 brush=#000000\nfill 1,6-9,7 brush=#C0C0C0\nfill 8,1-9,7 "
+       "brush=#C0C0C0\n"},
       {"DrawText places its lines and keeps the prefixed character",
        [](HDC hdc) {
          SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
@@ -280,8 +284,18 @@ TEST(Gdi32Pixels, SquareCapsReachHalfTheWidthBeyondEachEnd) {
     std::vector<POINT> clear;
   };
   const Case cases[] = {
-      {"4 px horizontal", {10, 20}, {30, 20}, 4, {{8, 20}, {31, 20}, {8, 18}, {31, 21}}, {{7, 20}, {32, 20}, {20, 17}, {20, 22}}},
-      {"4 px vertical", {20, 10}, {20, 30}, 4, {{20, 8}, {20, 31}, {18, 8}, {21, 31}}, {{20, 7}, {20, 32}, {17, 20}, {22, 20}}},
+      {"4 px horizontal",
+       {10, 20},
+       {30, 20},
+       4,
+       {{8, 20}, {31, 20}, {8, 18}, {31, 21}},
+       {{7, 20}, {32, 20}, {20, 17}, {20, 22}}},
+      {"4 px vertical",
+       {20, 10},
+       {20, 30},
+       4,
+       {{20, 8}, {20, 31}, {18, 8}, {21, 31}},
+       {{20, 7}, {20, 32}, {17, 20}, {22, 20}}},
       {"6 px horizontal", {10, 20}, {30, 20}, 6, {{7, 20}, {32, 20}}, {{6, 20}, {33, 20}}},
   };
   for (const Case& c : cases) {
@@ -291,8 +305,10 @@ TEST(Gdi32Pixels, SquareCapsReachHalfTheWidthBeyondEachEnd) {
     HGDIOBJ old = SelectObject(dc.Hdc(), pen);
     MoveToEx(dc.Hdc(), c.from.x, c.from.y, nullptr);
     LineTo(dc.Hdc(), c.to.x, c.to.y);
-    for (const POINT& p : c.drawn) EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kYellow) << c.name << " at " << p.x << "," << p.y;
-    for (const POINT& p : c.clear) EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kWhite) << c.name << " at " << p.x << "," << p.y;
+    for (const POINT& p : c.drawn)
+      EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kYellow) << c.name << " at " << p.x << "," << p.y;
+    for (const POINT& p : c.clear)
+      EXPECT_EQ(GetPixel(dc.Hdc(), p.x, p.y), kWhite) << c.name << " at " << p.x << "," << p.y;
     SelectObject(dc.Hdc(), old);
     DeleteObject(pen);
   }
@@ -321,7 +337,9 @@ TEST(Gdi32Pixels, ConversionsBetweenMonoAndColourFollowTheDcColours) {
     COLORREF text;
     COLORREF back;
   };
-  const Case cases[] = {{"default colours", kBlack, kWhite}, {"white on black", kWhite, kBlack}, {"two colours", RGB(255, 0, 0), RGB(0, 255, 0)}};
+  const Case cases[] = {{"default colours", kBlack, kWhite},
+                        {"white on black", kWhite, kBlack},
+                        {"two colours", RGB(255, 0, 0), RGB(0, 255, 0)}};
   for (const Case& c : cases) {
     // Mono to colour: 0 bits take the destination's text colour, 1 bits its background.
     const BYTE bits[2] = {0x40, 0x00};  // 0 1 0 ...
@@ -380,15 +398,27 @@ TEST(Gdi32Pixels, ShapesFillInsideTheirOutline) {
     POINT untouched;
   };
   const Case cases[] = {
-      {"polygon", [](HDC hdc) {
+      {"polygon",
+       [](HDC hdc) {
          const POINT points[3] = {{2, 2}, {18, 2}, {2, 18}};
          Polygon(hdc, points, 3);
        },
-       "polygon 2,2 18,2 2,18 pen=cosmetic width=1 #000000 brush=#808080\n", {5, 5}, {10, 2}, {15, 15}},
-      {"ellipse", [](HDC hdc) { Ellipse(hdc, 2, 2, 18, 12); },
-       "ellipse 2,2-18,12 pen=cosmetic width=1 #000000 brush=#808080\n", {10, 7}, {2, 7}, {2, 2}},
-      {"round rectangle", [](HDC hdc) { RoundRect(hdc, 2, 2, 18, 12, 6, 6); },
-       "roundrect 2,2-18,12 corner=6x6 pen=cosmetic width=1 #000000 brush=#808080\n", {10, 7}, {10, 2}, {2, 2}},
+       "polygon 2,2 18,2 2,18 pen=cosmetic width=1 #000000 brush=#808080\n",
+       {5, 5},
+       {10, 2},
+       {15, 15}},
+      {"ellipse",
+       [](HDC hdc) { Ellipse(hdc, 2, 2, 18, 12); },
+       "ellipse 2,2-18,12 pen=cosmetic width=1 #000000 brush=#808080\n",
+       {10, 7},
+       {2, 7},
+       {2, 2}},
+      {"round rectangle",
+       [](HDC hdc) { RoundRect(hdc, 2, 2, 18, 12, 6, 6); },
+       "roundrect 2,2-18,12 corner=6x6 pen=cosmetic width=1 #000000 brush=#808080\n",
+       {10, 7},
+       {10, 2},
+       {2, 2}},
   };
   for (const Case& c : cases) {
     WindowDc dc(20, 20, true);
@@ -542,8 +572,8 @@ TEST(Gdi32Objects, DibPixelsGoInAndComeBackOut) {
   WindowDc window(8, 8, true);
   HBITMAP colour = CreateDIBitmap(window.Hdc(), &info->bmiHeader, CBM_INIT, dib.data() + sizeof(BITMAPINFOHEADER), info,
                                   DIB_RGB_COLORS);
-  HBITMAP mono = CreateDIBitmap(nullptr, &info->bmiHeader, CBM_INIT, dib.data() + sizeof(BITMAPINFOHEADER), info,
-                                DIB_RGB_COLORS);
+  HBITMAP mono =
+      CreateDIBitmap(nullptr, &info->bmiHeader, CBM_INIT, dib.data() + sizeof(BITMAPINFOHEADER), info, DIB_RGB_COLORS);
   BITMAP described{};
   GetObjectA(mono, sizeof described, &described);
   EXPECT_EQ(described.bmBitsPixel, 1) << "without a DC, a device bitmap is mono";
@@ -672,11 +702,8 @@ TEST(Gdi32Text, AlignmentNamesThePointTheTextIsOn) {
   };
   // "Settings" at -11: 45 wide, 13 high, the baseline 10 below the top.
   const Case cases[] = {
-      {TA_LEFT | TA_TOP, "text 50,30"},
-      {TA_RIGHT | TA_TOP, "text 5,30"},
-      {TA_CENTER | TA_TOP, "text 28,30"},
-      {TA_LEFT | TA_BOTTOM, "text 50,17"},
-      {TA_LEFT | TA_BASELINE, "text 50,20"},
+      {TA_LEFT | TA_TOP, "text 50,30"},    {TA_RIGHT | TA_TOP, "text 5,30"},      {TA_CENTER | TA_TOP, "text 28,30"},
+      {TA_LEFT | TA_BOTTOM, "text 50,17"}, {TA_LEFT | TA_BASELINE, "text 50,20"},
   };
   for (const Case& c : cases) {
     WindowDc dc(100, 100, false);
@@ -719,7 +746,8 @@ TEST(Gdi32Objects, RegionsCombineAsSetsOfPixels) {
     EXPECT_EQ(CombineRgn(out, a, b, c.mode), c.type) << c.mode;
     RECT box{};
     GetRgnBox(out, &box);
-    EXPECT_TRUE(box.left == c.box.left && box.top == c.box.top && box.right == c.box.right && box.bottom == c.box.bottom)
+    EXPECT_TRUE(box.left == c.box.left && box.top == c.box.top && box.right == c.box.right &&
+                box.bottom == c.box.bottom)
         << c.mode;
     EXPECT_TRUE(PtInRegion(out, c.inside.x, c.inside.y)) << c.mode;
     EXPECT_FALSE(PtInRegion(out, c.outside.x, c.outside.y)) << c.mode;
@@ -732,8 +760,9 @@ TEST(Gdi32Objects, SystemColoursAreTheClassicSchemeWithStockBrushes) {
     int index;
     COLORREF colour;
   };
-  const Case cases[] = {{COLOR_BTNFACE, RGB(192, 192, 192)}, {COLOR_WINDOW, kWhite}, {COLOR_WINDOWTEXT, kBlack},
-                        {COLOR_BTNSHADOW, kGrey}, {COLOR_HIGHLIGHT, RGB(0, 0, 128)}, {COLOR_INFOBK, RGB(255, 255, 225)}};
+  const Case cases[] = {{COLOR_BTNFACE, RGB(192, 192, 192)}, {COLOR_WINDOW, kWhite},
+                        {COLOR_WINDOWTEXT, kBlack},          {COLOR_BTNSHADOW, kGrey},
+                        {COLOR_HIGHLIGHT, RGB(0, 0, 128)},   {COLOR_INFOBK, RGB(255, 255, 225)}};
   for (const Case& c : cases) {
     EXPECT_EQ(GetSysColor(c.index), c.colour) << c.index;
     HBRUSH brush = GetSysColorBrush(c.index);

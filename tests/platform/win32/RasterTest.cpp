@@ -151,8 +151,8 @@ TEST(Raster, TernaryOperationsCombinePatternSourceAndDestination) {
   };
   // Destination 0x00FF00F0, source 0x0000FFCC, pattern 0x00AAAAAA.
   const Case cases[] = {
-      {"SRCCOPY", 0xCC, 0x00FFCC},   {"SRCAND", 0x88, 0x0000C0},  {"SRCPAINT", 0xEE, 0xFFFFFC},
-      {"SRCINVERT", 0x66, 0xFFFF3C}, {"PATCOPY", 0xF0, 0xAAAAAA}, {"PATINVERT", 0x5A, 0x55AA5A},
+      {"SRCCOPY", 0xCC, 0x00FFCC},   {"SRCAND", 0x88, 0x0000C0},    {"SRCPAINT", 0xEE, 0xFFFFFC},
+      {"SRCINVERT", 0x66, 0xFFFF3C}, {"PATCOPY", 0xF0, 0xAAAAAA},   {"PATINVERT", 0x5A, 0x55AA5A},
       {"DSTINVERT", 0x55, 0x00FF0F}, {"BLACKNESS", 0x00, 0x000000}, {"WHITENESS", 0xFF, 0xFFFFFF},
   };
   for (const Case& c : cases) {
@@ -182,8 +182,8 @@ TEST(ScaledFont, ExtentsComeFromTheFileAlone) {
     int32_t cellHeight;
   };
   const Case cases[] = {
-      {-11, 400, u"Settings", 45, 13},     {-11, 700, u"Settings", 53, 13}, {-13, 400, u"Sample rate", 79, 15},
-      {16, 400, u"QX-5310", 62, 16},       {-11, 400, u"", 0, 13},          {-8, 400, u"WWW iii", 33, 9},
+      {-11, 400, u"Settings", 45, 13}, {-11, 700, u"Settings", 53, 13}, {-13, 400, u"Sample rate", 79, 15},
+      {16, 400, u"QX-5310", 62, 16},   {-11, 400, u"", 0, 13},          {-8, 400, u"WWW iii", 33, 9},
   };
   for (const Case& c : cases) {
     const ScaledFont font(c.height, c.weight, false);
