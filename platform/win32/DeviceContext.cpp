@@ -97,9 +97,9 @@ GdiObject* DeviceContext::Select(GdiObject& object) {
 }
 
 int DeviceContext::Save() {
-  State copy = states_.back();
+  states_.push_back(states_.back());
+  const State& copy = states_.back();
   for (GdiObject* object : {copy.pen, copy.brush, copy.font, copy.bitmap}) Hold(object, this);
-  states_.push_back(std::move(copy));
   return static_cast<int>(states_.size()) - 1;
 }
 

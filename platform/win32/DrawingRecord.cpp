@@ -121,7 +121,7 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
   switch (op.kind) {
     case Kind::Line:
       out = "line";
-      for (const auto& [x, y] : op.points) out += " " + Point(x, y);
+      for (const auto& [x, y] : op.points) (out += ' ') += Point(x, y);
       return out + " " + Pen(op.pen) + Mix(op.mix);
     case Kind::Fill:
       return "fill " + Rect(op.rect) + " " + Brush(op.brush);
@@ -133,7 +133,7 @@ std::string DrawingRecord::PrintOperation(const DrawingOperation& op) {
       return "focus " + Rect(op.rect);
     case Kind::Polygon:
       out = "polygon";
-      for (const auto& [x, y] : op.points) out += " " + Point(x, y);
+      for (const auto& [x, y] : op.points) (out += ' ') += Point(x, y);
       return out + " " + Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
     case Kind::Ellipse:
       return "ellipse " + Rect(op.rect) + " " + Pen(op.pen) + Mix(op.mix) + " " + Brush(op.brush);
