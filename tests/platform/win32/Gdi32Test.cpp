@@ -564,6 +564,112 @@ TEST(Gdi32Objects, CompatibleBitmapTakesTheFormatOfWhatTheDcDrawsOn) {
   DeleteDC(memory);
 }
 
+// A packed DIB of `bits` per pixel with `table`, rows given top row first as colour-table indices
+// (or COLORREFs at 24 and 32 bits); bottom-up unless `topDown`.
+std::vector<uint8_t> PackedDib(WORD bits, const std::vector<COLORREF>& table,
+                               const std::vector<std::vector<DWORD>>& rows, bool topDown) {
+  const int width = static_cast<int>(rows[0].size());
+  const int height = static_cast<int>(rows.size());
+  const size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = topDown ? -height : height;
+  header.biPlanes = 1;
+  header.biBitCount = bits;
+  header.biClrUsed = static_cast<DWORD>(table.size());
+  std::vector<uint8_t> dib(sizeof header + table.size() * 4 + stride * static_cast<size_t>(height));
+  std::memcpy(dib.data(), &header, sizeof header);
+  for (size_t i = 0; i < table.size(); ++i) {
+    const RGBQUAD q{GetBValue(table[i]), GetGValue(table[i]), GetRValue(table[i]), 0};
+    std::memcpy(dib.data() + sizeof header + i * 4, &q, 4);
+  }
+  uint8_t* pixels = dib.data() + sizeof header + table.size() * 4;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = pixels + stride * static_cast<size_t>(topDown ? y : height - 1 - y);
+    for (int x = 0; x < width; ++x) {
+      const DWORD v = rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+      if (bits < 8) {
+        const int perByte = 8 / bits;
+        row[x / perByte] |= static_cast<uint8_t>(v << (8 - bits * (x % perByte + 1)));
+      } else if (bits == 8) {
+        row[x] = static_cast<uint8_t>(v);
+      } else {
+        uint8_t* p = row + static_cast<size_t>(x) * (bits / 8);
+        p[0] = GetBValue(v);
+        p[1] = GetGValue(v);
+        p[2] = GetRValue(v);
+      }
+    }
+  }
+  return dib;
+}
+
+TEST(Gdi32Objects, BitmapsFromResourceBytesKeepEveryDepthsColours) {
+  const COLORREF red = RGB(255, 0, 0);
+  struct Case {
+    const char* name;
+    WORD bits;
+    std::vector<COLORREF> table;
+    std::vector<std::vector<DWORD>> rows;
+    bool topDown;
+    bool mono;
+    std::vector<std::vector<COLORREF>> expected;  // mono: 0 black, 1 white
+  };
+  const Case cases[] = {
+      {"1 bit, black then white",
+       1,
+       {kBlack, kWhite},
+       {{0, 1, 1}, {1, 0, 0}},
+       false,
+       true,
+       {{kBlack, kWhite, kWhite}, {kWhite, kBlack, kBlack}}},
+      {"1 bit, white then black",
+       1,
+       {kWhite, kBlack},
+       {{0, 1, 1}, {1, 0, 0}},
+       false,
+       true,
+       {{kWhite, kBlack, kBlack}, {kBlack, kWhite, kWhite}}},
+      {"4 bits",
+       4,
+       {kBlack, red, kYellow},
+       {{1, 2, 0}, {2, 2, 1}},
+       false,
+       false,
+       {{red, kYellow, kBlack}, {kYellow, kYellow, red}}},
+      {"8 bits, top-down",
+       8,
+       {kGrey, red},
+       {{1, 0, 1}, {0, 0, 1}},
+       true,
+       false,
+       {{red, kGrey, red}, {kGrey, kGrey, red}}},
+      {"32 bits",
+       32,
+       {},
+       {{red, kGrey, kWhite}, {kYellow, kBlack, red}},
+       false,
+       false,
+       {{red, kGrey, kWhite}, {kYellow, kBlack, red}}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> dib = PackedDib(c.bits, c.table, c.rows, c.topDown);
+    HBITMAP bitmap = plat::win32::BitmapFromDib(dib.data(), dib.size(), "bitmap 1");
+    ASSERT_NE(bitmap, nullptr) << c.name;
+    const std::shared_ptr<RasterSurface> s = plat::win32::BitmapSurface(bitmap);
+    EXPECT_EQ(s->Mono(), c.mono) << c.name;
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < 3; ++x) {
+        const COLORREF want = c.expected[static_cast<size_t>(y)][static_cast<size_t>(x)];
+        EXPECT_EQ(s->Pixel(x, y), c.mono ? (want == kWhite ? 1u : 0u) : want) << c.name << " at " << x << "," << y;
+      }
+    }
+    DeleteObject(bitmap);
+    EXPECT_EQ(plat::win32::BitmapFromDib(dib.data(), dib.size() - 1, "short"), nullptr) << c.name << ": bits cut short";
+  }
+}
+
 TEST(Gdi32Objects, DibPixelsGoInAndComeBackOut) {
   const COLORREF red = RGB(255, 0, 0);
   const std::vector<std::vector<COLORREF>> rows = {{red, kWhite, kYellow}, {kBlack, kGrey, red}};
