@@ -1,15 +1,21 @@
 // What the rest of the Win32 stand-in asks of gdi32 beyond the Win32 calls.
 //
-// user32's paint cycle makes window DCs here: at BeginPaint or GetDC it calls CreateWindowDc with
-// the window's surface (null while nothing asks for pixels: the DC then only records), the client
-// origin in surface pixels, and the clip region in surface pixels (the window's visible region,
-// cut to the update region for BeginPaint). At EndPaint or ReleaseDC it calls ReleaseWindowDc,
-// which hands the DC's record to `onRelease` and frees the DC. A program never gets to DeleteDC a
-// window DC (DeleteDC refuses it), as Windows would not have it.
+// Window DCs (for user32's paint cycle). BeginPaint and GetDC call CreateWindowDc with
+//  - the top-level window's surface, or null while nothing asks for pixels (the DC then only
+//    records, and the record is the same either way);
+//  - the client area's top left in surface pixels (DC coordinates start there);
+//  - the clip in surface pixels: the window's visible region (cut by siblings and children only
+//    under WS_CLIPSIBLINGS / WS_CLIPCHILDREN), and for BeginPaint also the update region;
+//  - `onRelease`, which receives everything drawn through the DC, in the DC's coordinates.
+// EndPaint and ReleaseDC call ReleaseWindowDc: the record goes to `onRelease` (called outside
+// gdi32's lock, so it may draw or ask gdi32 again) and the DC is gone. DeleteDC refuses a window
+// DC, as Windows does. WM_ERASEBKGND draws through the same DC as the paint that follows it.
 //
-// The resource loader makes bitmaps here: BitmapFromDib takes a packed DIB as an RT_BITMAP
-// resource holds it (BITMAPINFOHEADER, colour table, bits) and makes a mono bitmap of a 1-bit DIB,
-// a colour bitmap of any other; `label` names it in drawing records (e.g. "bitmap 170").
+// Bitmaps (for the resource loader). BitmapFromDib takes a packed DIB as an RT_BITMAP resource
+// holds it (BITMAPINFOHEADER, colour table, bits; 1, 4, 8, 24 or 32 bits, uncompressed, either row
+// order) and answers a gdi32 bitmap: mono for a 1-bit DIB, its bits set where the table's colour
+// is light; colour otherwise. `label` names it in drawing records, e.g. "bitmap 170". LoadBitmapA
+// and LoadImageA(IMAGE_BITMAP) answer this handle, which programs select, blit and DeleteObject.
 //
 // Every call takes the gdi32 lock itself; none may be made while holding it.
 #pragma once
