@@ -1,6 +1,7 @@
 // gdi32 on the stand-in: the drawing record of window DCs, pixels where glyphs play no part, and
 // Windows' rules for objects, selection and saved states.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 
 #include "platform/win32/DrawingRecord.h"
 #include "platform/win32/GdiSeam.h"
+#include "platform/win32/PngWriter.h"
 #include "platform/win32/RasterSurface.h"
 
 namespace {
@@ -255,6 +257,62 @@ TEST(Gdi32Record, ListsEachOperationWithItsPenFontColoursAndSource) {
     c.draw(record.Hdc());
     EXPECT_EQ(record.Release(), c.dump) << c.name;
   }
+}
+
+// A page's worth of drawing: background, edge, a masked logo, square-capped arrows, underlined
+// text and a focus rectangle, every object made afresh.
+struct Scene {
+  std::string dump;
+  std::vector<uint8_t> png;
+};
+
+Scene DrawScene() {
+  auto surface = std::make_shared<RasterSurface>(RasterSurface::Format::Colour, 120, 80);
+  DrawingRecord record;
+  HDC hdc = plat::win32::CreateWindowDc(surface, 0, 0, RasterRegion(RasterRect{0, 0, 120, 80}),
+                                        [&record](DrawingRecord r) { record = std::move(r); });
+  const RECT all{0, 0, 120, 80};
+  FillRect(hdc, &all, GetSysColorBrush(COLOR_BTNFACE));
+  RECT edge{2, 2, 118, 78};
+  DrawEdge(hdc, &edge, EDGE_ETCHED, BF_RECT);
+  MaskedLogo({{kWhite, RGB(255, 0, 0), kWhite}, {RGB(0, 0, 255), kWhite, RGB(0, 128, 0)}}).Draw(hdc, 10, 10, 3, 2);
+  HPEN pen = SquarePen(kYellow, 4);
+  HGDIOBJ oldPen = SelectObject(hdc, pen);
+  MoveToEx(hdc, 20, 60, nullptr);
+  LineTo(hdc, 60, 60);
+  LineTo(hdc, 60, 30);
+  LineTo(hdc, 52, 38);
+  SelectObject(hdc, oldPen);
+  DeleteObject(pen);
+  LOGFONTA request{};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof request, &request);
+  request.lfUnderline = TRUE;
+  HFONT link = CreateFontIndirectA(&request);
+  HGDIOBJ oldFont = SelectObject(hdc, link);
+  SetTextColor(hdc, RGB(0, 0, 255));
+  SetBkMode(hdc, TRANSPARENT);
+  RECT text{20, 10, 110, 30};
+  DrawTextA(hdc, "www.example.com", -1, &text, DT_LEFT | DT_SINGLELINE | DT_VCENTER);
+  DrawFocusRect(hdc, &text);
+  SelectObject(hdc, oldFont);
+  DeleteObject(link);
+  plat::win32::ReleaseWindowDc(hdc);
+  return {record.Print(), plat::win32::PngWriter::Encode(*surface)};
+}
+
+TEST(Gdi32Record, TwoRendersOfOneSceneGiveTheSameDumpAndPngBytes) {
+  const Scene first = DrawScene();
+  const Scene second = DrawScene();
+  EXPECT_EQ(first.dump, second.dump);
+  EXPECT_EQ(first.png, second.png);
+  EXPECT_EQ(first.dump.find("0x"), std::string::npos) << "no handle values";
+
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_NE(png_image_begin_read_from_memory(&image, first.png.data(), first.png.size()), 0);
+  EXPECT_EQ(image.width, 120u);
+  EXPECT_EQ(image.height, 80u);
+  png_image_free(&image);
 }
 
 TEST(Gdi32Record, IsTheSameWithOrWithoutPixels) {
