@@ -70,8 +70,6 @@ struct DrawingOperation {
 class DrawingRecord {
  public:
   const std::vector<DrawingOperation>& Operations() const { return operations_; }
-  bool Empty() const { return operations_.empty(); }
-  void Clear() { operations_.clear(); }
 
   void Add(DrawingOperation operation);
   // A line from the pen's position: joined to the last operation when that was a line with the

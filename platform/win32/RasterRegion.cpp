@@ -141,6 +141,4 @@ void RasterRegion::Offset(int32_t dx, int32_t dy) {
   for (RasterRect& r : rects_) r = r.Offset(dx, dy);
 }
 
-bool RasterRegion::operator==(const RasterRegion& other) const { return rects_ == other.rects_; }
-
 }  // namespace plat::win32

@@ -40,8 +40,6 @@ class RasterRegion {
   void Intersect(const RasterRegion& other);
   void Offset(int32_t dx, int32_t dy);
 
-  bool operator==(const RasterRegion& other) const;
-
  private:
   std::vector<RasterRect> rects_;
 };

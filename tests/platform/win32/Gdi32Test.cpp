@@ -605,6 +605,23 @@ TEST(Gdi32Objects, ABitmapLivesInOneMemoryDcAtATime) {
   EXPECT_TRUE(DeleteDC(a));
 }
 
+TEST(Gdi32Record, AMemoryDcRecordsWhatItDrawsOnItsBitmap) {
+  HDC hdc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateBitmap(8, 8, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(hdc, bitmap);
+  PatBlt(hdc, 0, 0, 8, 8, WHITENESS);
+  MoveToEx(hdc, 0, 0, nullptr);
+  LineTo(hdc, 8, 0);
+  EXPECT_EQ(plat::win32::DrawingRecordOf(hdc).Print(),
+            "blit 0,0-8,8 WHITENESS\nline 0,0 8,0 pen=cosmetic width=1 #000000\n");
+  EXPECT_EQ(GetPixel(hdc, 3, 0), kBlack);
+  EXPECT_EQ(GetPixel(hdc, 3, 1), kWhite);
+  SelectObject(hdc, old);
+  DeleteObject(bitmap);
+  DeleteDC(hdc);
+  EXPECT_EQ(plat::win32::DrawingRecordOf(hdc).Print(), "") << "a deleted DC has no record";
+}
+
 TEST(Gdi32Objects, CompatibleBitmapTakesTheFormatOfWhatTheDcDrawsOn) {
   HDC memory = CreateCompatibleDC(nullptr);
   HBITMAP fromFresh = CreateCompatibleBitmap(memory, 4, 4);
