@@ -5,7 +5,7 @@
 #include "asio/Qx531Asio.h"
 
 const CFactoryTemplate g_Templates[] = {
-    {u"QX531 Audio", &CLSID_Qx531Asio, CreateQx531Asio, nullptr},
+    {L"QX531 Audio", &CLSID_Qx531Asio, CreateQx531Asio, nullptr},
 };
 const int g_cTemplates = sizeof g_Templates / sizeof g_Templates[0];
 

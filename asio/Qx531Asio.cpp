@@ -70,7 +70,7 @@ CUnknown* CreateQx531Asio(IUnknown* outer, HRESULT* hr) {
   return object;
 }
 
-Qx531Asio::Qx531Asio(IUnknown* outer, HRESULT* hr) : CUnknown(u"QX531 Audio", outer) {
+Qx531Asio::Qx531Asio(IUnknown* outer, HRESULT* hr) : CUnknown(L"QX531 Audio", outer) {
   if (hr != nullptr && FAILED(*hr)) return;
   SetErrorText("QX531 Create fails");
   EnumerateDevices(kQX531InterfaceClass);

@@ -115,7 +115,7 @@ NTSTATUS QX531AudioPdo::OnQueryId(PIRP irp) {
         // Eight lower-case hex digits, as "%08x" writes them.
         for (int digit = 0; digit < 8; ++digit) {
           const ULONG nibble = (mUnitValue >> (28 - 4 * digit)) & 0xF;
-          answer[digit] = static_cast<WCHAR>(nibble < 10 ? u'0' + nibble : u'a' + nibble - 10);
+          answer[digit] = static_cast<WCHAR>(nibble < 10 ? L'0' + nibble : L'a' + nibble - 10);
         }
       }
       break;

@@ -15,8 +15,8 @@ inline const GUID GUID_QX531_CHILD_BUS_TYPE = {
 class QX531AudioPdo : public QX531PdoBase {
  public:
   // Both identities carry a second terminator: the hardware ids are a list.
-  static constexpr WCHAR kDeviceId[] = u"QX5310\\*HVN0007\0";
-  static constexpr WCHAR kHardwareIds[] = u"*HVN0007\0";
+  static constexpr WCHAR kDeviceId[] = L"QX5310\\*HVN0007\0";
+  static constexpr WCHAR kHardwareIds[] = L"*HVN0007\0";
   static constexpr ULONG kInstanceIdBytes = 24;
   static constexpr ULONG kMapRegisters = 8;
   static constexpr ULONG kDmaAlignment = 4;

@@ -10,8 +10,8 @@ NTSTATUS QX531Driver::DriverEntry(PUNICODE_STRING) {
   DerivedPoolTag = kEntryPoolTag;
   mBreakOnEntry = 0;
   if (mRegistryPath.Buffer != nullptr) {
-    RegistryKey parameters(mRegistryPath.Buffer, u"Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, TRUE, 0);
-    if (NT_SUCCESS(parameters.mStatus)) parameters.QueryDwordValue(u"BreakOnEntry", &mBreakOnEntry);
+    RegistryKey parameters(mRegistryPath.Buffer, L"Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, TRUE, 0);
+    if (NT_SUCCESS(parameters.mStatus)) parameters.QueryDwordValue(L"BreakOnEntry", &mBreakOnEntry);
     parameters.Close();
   }
   mDevicesAdded = 0;

@@ -9,7 +9,7 @@
 class QX531Driver : public KernelDriverBase {
  public:
   // The function device objects' name stem; the device's number follows it in decimal.
-  static constexpr WCHAR kDeviceNameStem[] = u"Qx531Device";
+  static constexpr WCHAR kDeviceNameStem[] = L"Qx531Device";
 
   NTSTATUS DriverEntry(PUNICODE_STRING registryPath) override;
   void Unload() override;

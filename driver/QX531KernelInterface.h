@@ -21,10 +21,10 @@ inline const IID IID_IQX531KernelCommands = {
     0x00B253E1, 0x099D, 0x11D5, {0x9A, 0x47, 0x00, 0xE0, 0x29, 0x09, 0x5C, 0x67}};
 
 // Values of the interface's registry key, each REG_DWORD: the two halves of each address.
-inline constexpr WCHAR kKernelEntryValue[] = u"GetInterfaceCallback";
-inline constexpr WCHAR kKernelEntryHighValue[] = u"GetInterfaceCallback64";
-inline constexpr WCHAR kKernelPortValue[] = u"DeviceExtension";
-inline constexpr WCHAR kKernelPortHighValue[] = u"DeviceExtension64";
+inline constexpr WCHAR kKernelEntryValue[] = L"GetInterfaceCallback";
+inline constexpr WCHAR kKernelEntryHighValue[] = L"GetInterfaceCallback64";
+inline constexpr WCHAR kKernelPortValue[] = L"DeviceExtension";
+inline constexpr WCHAR kKernelPortHighValue[] = L"DeviceExtension64";
 
 enum KernelCommandCode : ULONG {
   kKernelCommandVersion = 0x1000,

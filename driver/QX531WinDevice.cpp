@@ -15,10 +15,10 @@ constexpr int32_t kFailure = 99;
 constexpr uint32_t kLogStartHex = 0x123456;
 constexpr int32_t kLogStartDecimal = 7890;
 
-constexpr WCHAR kParametersKey[] = u"Parameters";
-constexpr WCHAR kPreferencesValue[] = u"Preferences";
-constexpr WCHAR kFriendlyNameValue[] = u"FriendlyName";
-constexpr WCHAR kExpansionPortSuffix[] = u"MidiKR6";
+constexpr WCHAR kParametersKey[] = L"Parameters";
+constexpr WCHAR kPreferencesValue[] = L"Preferences";
+constexpr WCHAR kFriendlyNameValue[] = L"FriendlyName";
+constexpr WCHAR kExpansionPortSuffix[] = L"MidiKR6";
 constexpr ULONG kExpansionPortSuffixChars = sizeof kExpansionPortSuffix / sizeof(WCHAR) - 1;
 
 // A port name: at most this many wide characters with the terminator, so any name written can be

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr WCHAR kParametersKey[] = u"Parameters";
-constexpr WCHAR kSampleRateValue[] = u"SampleRate";
+constexpr WCHAR kParametersKey[] = L"Parameters";
+constexpr WCHAR kSampleRateValue[] = L"SampleRate";
 
 constexpr uint32_t kSampleRates[] = {44100, 48000, 88200, 96000};
 

@@ -18,9 +18,9 @@ DeviceObjectHolder::~DeviceObjectHolder() {
 }
 
 namespace {
-constexpr WCHAR kDevicePrefix[] = u"\\Device\\";
-constexpr WCHAR kDosDevicesPrefix[] = u"\\DosDevices\\";
-constexpr WCHAR kGlobalPrefix[] = u"\\??\\";
+constexpr WCHAR kDevicePrefix[] = L"\\Device\\";
+constexpr WCHAR kDosDevicesPrefix[] = L"\\DosDevices\\";
+constexpr WCHAR kGlobalPrefix[] = L"\\??\\";
 }  // namespace
 
 void KernelDeviceBase::CreateDeviceObjectCore(KernelDeviceBase* object, ULONG extensionSize, PCWSTR name,

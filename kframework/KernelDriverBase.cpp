@@ -130,8 +130,8 @@ NTSTATUS FrameworkDriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING regis
     RunStaticDestructors();
     return status;
   }
-  RegistryKey control(2, u"Class", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
-  RegistryKey services(1, u"Class", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
+  RegistryKey control(2, L"Class", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
+  RegistryKey services(1, L"Class", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
   UseDosDevicesPrefix = !NT_SUCCESS(control.mStatus) && NT_SUCCESS(services.mStatus);
   status = CreateDriverObject(driverObject, registryPath, info);
   // Any failure, warnings too, unloads the driver without its unload routine: nothing may stay.

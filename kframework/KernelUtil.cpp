@@ -117,7 +117,7 @@ CountedString ObjectName(PVOID object) {
   if (NT_SUCCESS(ObQueryNameString(object, info, needed, &needed)) && info->Name.Length != 0) {
     ULONG chars = info->Name.Length / sizeof(WCHAR);
     ULONG start = chars;
-    while (start > 0 && info->Name.Buffer[start - 1] != u'\\') --start;
+    while (start > 0 && info->Name.Buffer[start - 1] != L'\\') --start;
     name = PoolString(info->Name.Buffer + start, chars - start, chars - start, PagedPool);
   }
   ExFreePoolWithTag(info, kFrameworkPoolTag);

@@ -12,7 +12,7 @@ UNICODE_STRING View(PCWSTR s) {
 // A terminated non-paged copy, or an empty string when there is no pool.
 CountedString Keep(PCWSTR s) {
   CountedString copy{};
-  ConcatIntoCountedString(&copy, u"", s, NonPagedPool);
+  ConcatIntoCountedString(&copy, L"", s, NonPagedPool);
   if (copy.Buffer == nullptr) ClearCountedString(&copy);
   return copy;
 }
@@ -21,11 +21,11 @@ CountedString Keep(PCWSTR s) {
 
 PCWSTR RegistryKey::RootPath(ULONG rootKind) {
   switch (rootKind) {
-    case 1: return u"\\Registry\\Machine\\System\\CurrentControlSet\\Services";
-    case 2: return u"\\Registry\\Machine\\System\\CurrentControlSet\\Control";
-    case 3: return u"\\Registry\\Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion";
-    case 4: return u"\\REGISTRY\\Machine\\HARDWARE\\DEVICEMAP";
-    case 5: return u"\\Registry\\User";
+    case 1: return L"\\Registry\\Machine\\System\\CurrentControlSet\\Services";
+    case 2: return L"\\Registry\\Machine\\System\\CurrentControlSet\\Control";
+    case 3: return L"\\Registry\\Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion";
+    case 4: return L"\\REGISTRY\\Machine\\HARDWARE\\DEVICEMAP";
+    case 5: return L"\\Registry\\User";
     default: return nullptr;
   }
 }
@@ -50,8 +50,8 @@ NTSTATUS RegistryKey::Open(PCWSTR rootPath, PCWSTR relativeName, ACCESS_MASK acc
                            BOOLEAN create, ULONG options) {
   PAGED_CODE();
   if (mRootPath.Buffer == nullptr && mRelativePath.Buffer == nullptr) {
-    mRootPath = Keep(rootPath != nullptr ? rootPath : u"");
-    mRelativePath = Keep(relativeName != nullptr ? relativeName : u"");
+    mRootPath = Keep(rootPath != nullptr ? rootPath : L"");
+    mRelativePath = Keep(relativeName != nullptr ? relativeName : L"");
     if (mRootPath.Buffer == nullptr || mRelativePath.Buffer == nullptr) {
       ClearCountedString(&mRootPath);
       ClearCountedString(&mRelativePath);
@@ -63,14 +63,14 @@ NTSTATUS RegistryKey::Open(PCWSTR rootPath, PCWSTR relativeName, ACCESS_MASK acc
     }
   }
   Close();
-  PCWSTR root = rootPath != nullptr ? rootPath : u"";
-  PCWSTR relative = relativeName != nullptr ? relativeName : u"";
+  PCWSTR root = rootPath != nullptr ? rootPath : L"";
+  PCWSTR relative = relativeName != nullptr ? relativeName : L"";
   ULONG rootChars = WideLength(root);
-  bool rootEnds = rootChars != 0 && root[rootChars - 1] == u'\\';
-  bool relativeStarts = relative[0] == u'\\';
+  bool rootEnds = rootChars != 0 && root[rootChars - 1] == L'\\';
+  bool relativeStarts = relative[0] == L'\\';
   CountedString path{};
   NTSTATUS status =
-      ConcatIntoCountedString(&path, root, (rootChars == 0 || rootEnds || relativeStarts) ? u"" : u"\\", PagedPool);
+      ConcatIntoCountedString(&path, root, (rootChars == 0 || rootEnds || relativeStarts) ? L"" : L"\\", PagedPool);
   if (NT_SUCCESS(status)) {
     CountedString joined{};
     status = ConcatIntoCountedString(&joined, path.Buffer, relative, PagedPool);

@@ -37,7 +37,8 @@ NTSTATUS CreateAdapterCommon(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_TYPE
   *unknown = nullptr;
   auto* common = new (poolType) WdmAdapterCommon(outerUnknown);
   if (common == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  common->NonDelegatingAddRef();
-  *unknown = common->NonDelegatingUnknown();
+  // The object's IUnknown, whose calls go to the outer unknown when there is one.
+  *unknown = static_cast<PADAPTERCOMMON>(common);
+  (*unknown)->AddRef();
   return STATUS_SUCCESS;
 }

@@ -12,12 +12,12 @@ struct MidiSubdevice {
   PCWSTR name;
   ULONG port;
 };
-constexpr MidiSubdevice kMainUnitMidi[] = {{u"Midi1", 0}, {u"Midi2", 1},   {u"Midi3", 2},  {u"Midi4", 3},
-                                           {u"MidiC", 4}, {u"MidiVP1", 5}, {u"MidiVP2", 6}};
-constexpr WCHAR kExpansionUnitMidi[] = u"MidiKR6";
-constexpr PCWSTR kWaveNames[WdmDevice::kWavePairs] = {u"WaveA1", u"WaveA2", u"WaveA3", u"WaveA4", u"WaveB1",
-                                                      u"WaveB2", u"WaveB3", u"WaveB4", u"WaveC1"};
-constexpr WCHAR kTopologyName[] = u"Topology";
+constexpr MidiSubdevice kMainUnitMidi[] = {{L"Midi1", 0}, {L"Midi2", 1},   {L"Midi3", 2},  {L"Midi4", 3},
+                                           {L"MidiC", 4}, {L"MidiVP1", 5}, {L"MidiVP2", 6}};
+constexpr WCHAR kExpansionUnitMidi[] = L"MidiKR6";
+constexpr PCWSTR kWaveNames[WdmDevice::kWavePairs] = {L"WaveA1", L"WaveA2", L"WaveA3", L"WaveA4", L"WaveB1",
+                                                      L"WaveB2", L"WaveB3", L"WaveB4", L"WaveC1"};
+constexpr WCHAR kTopologyName[] = L"Topology";
 
 // Physical connections between wave pair k and the topology.
 constexpr ULONG kTopologyCaptureBridge = 19;  // + 2k, to the wave filter's capture bridge

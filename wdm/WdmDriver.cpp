@@ -16,10 +16,10 @@ NTSTATUS WdmDriver::DriverEntry(PUNICODE_STRING registryPath) {
   DerivedPoolTag = kEntryPoolTag;
   mBreakOnEntry = 0;
   if (mRegistryPath.Buffer != nullptr) {
-    RegistryKey parameters(mRegistryPath.Buffer, u"Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
+    RegistryKey parameters(mRegistryPath.Buffer, L"Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
     if (NT_SUCCESS(parameters.mStatus)) {
-      parameters.QueryDwordValue(u"PreventAppSRChange", &PreventAppSRChange);
-      parameters.QueryDwordValue(u"BreakOnEntry", &mBreakOnEntry);
+      parameters.QueryDwordValue(L"PreventAppSRChange", &PreventAppSRChange);
+      parameters.QueryDwordValue(L"BreakOnEntry", &mBreakOnEntry);
     }
     parameters.Close();
   }

@@ -13,7 +13,7 @@ extern ULONG PreventAppSRChange;
 class WdmDriver : public KernelDriverBase {
  public:
   // The adapter devices' own device objects: "\Device\" and this stem, then the device counter.
-  static constexpr WCHAR kDeviceNameStem[] = u"QX5310Wdm";
+  static constexpr WCHAR kDeviceNameStem[] = L"QX5310Wdm";
   // Seven MIDI ports, nine wave pairs and the topology.
   static constexpr ULONG kMaxSubdevices = 17;
 

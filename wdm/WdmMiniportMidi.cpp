@@ -5,19 +5,18 @@
 
 namespace {
 
+// Constant data: the GUIDs by value, so that no constructor has to copy them in.
 KSDATARANGE_MUSIC gMidiRange = {
-    {{sizeof(KSDATARANGE_MUSIC), 0, 0, 0, KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI,
-      KSDATAFORMAT_SPECIFIER_NONE}},
-    KSMUSIC_TECHNOLOGY_PORT,
+    {{sizeof(KSDATARANGE_MUSIC), 0, 0, 0, STATICGUIDOF(KSDATAFORMAT_TYPE_MUSIC), STATICGUIDOF(KSDATAFORMAT_SUBTYPE_MIDI),
+      STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)}},
+    {STATICGUIDOF(KSMUSIC_TECHNOLOGY_PORT)},
     0,
     0,
     0xFFFF};
-KSDATARANGE gMidiBusRange = {{sizeof(KSDATARANGE), 0, 0, 0, KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI_BUS,
-                              KSDATAFORMAT_SPECIFIER_NONE}};
+KSDATARANGE gMidiBusRange = {{sizeof(KSDATARANGE), 0, 0, 0, STATICGUIDOF(KSDATAFORMAT_TYPE_MUSIC),
+                              STATICGUIDOF(KSDATAFORMAT_SUBTYPE_MIDI_BUS), STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)}};
 PKSDATARANGE gMidiRanges[] = {reinterpret_cast<PKSDATARANGE>(&gMidiRange)};
 PKSDATARANGE gMidiBusRanges[] = {&gMidiBusRange};
-
-DEFINE_KS_GUID(KSAUDFNAME_MIDI, 0x185FEDF8, 0x9905, 0x11D1, 0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0xD3);
 
 PCPIN_DESCRIPTOR gMidiPins[] = {
     {2, 2, 0, nullptr,
@@ -34,7 +33,7 @@ PCPIN_DESCRIPTOR gMidiPins[] = {
       nullptr, {0}}},
 };
 PCCONNECTION_DESCRIPTOR gMidiConnections[] = {{PCFILTER_NODE, 0, PCFILTER_NODE, 1}, {PCFILTER_NODE, 3, PCFILTER_NODE, 2}};
-PCFILTER_DESCRIPTOR gMidiFilter = {PCFILTER_DESCRIPTOR_VERSION, nullptr, sizeof(PCPIN_DESCRIPTOR), 4, gMidiPins,
+PCFILTER_DESCRIPTOR gMidiFilter = {0, nullptr, sizeof(PCPIN_DESCRIPTOR), 4, gMidiPins,
                                    sizeof(PCNODE_DESCRIPTOR), 0, nullptr, 2, gMidiConnections, 0, nullptr};
 
 // The MIDI bytes a USB-MIDI packet carries, by its code index number.
@@ -238,7 +237,8 @@ NTSTATUS CreateMiniportMidi(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_TYPE 
   *unknown = nullptr;
   auto* miniport = new (poolType) WdmMiniportMidi(outerUnknown);
   if (miniport == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  miniport->NonDelegatingAddRef();
-  *unknown = miniport->NonDelegatingUnknown();
+  // The object's IUnknown, whose calls go to the outer unknown when there is one.
+  *unknown = static_cast<PMINIPORTMIDI>(miniport);
+  (*unknown)->AddRef();
   return STATUS_SUCCESS;
 }

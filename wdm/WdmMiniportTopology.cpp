@@ -15,18 +15,15 @@ constexpr ULONG kVolumeStep = 0x20000;
 constexpr LONG kVolumeMinimum = static_cast<LONG>(0xFFC20000);
 constexpr LONG kVolumeMaximum = 0;
 
-DEFINE_KS_GUID(KSNODETYPE_CONNECTOR, 0xDFF21FE3, 0xF70F, 0x11D0, 0xB9, 0x17, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96);
-DEFINE_KS_GUID(KSAUDFNAME_VOLUME_CONTROL, 0x185FEDE5, 0x9905, 0x11D1, 0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0xD3);
-DEFINE_KS_GUID(KSAUDFNAME_MUTE_CONTROL, 0x185FEDEE, 0x9905, 0x11D1, 0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0xD3);
-
 #define QX_CONNECTOR_NAME(k) {0x992A31D7 + (k), 0x04D2, 0x445E, {0x8B, 0x72, 0xEF, 0x50, 0xAA, 0x06, 0x55, 0x81}}
 constexpr GUID kConnectorNames[kPairs] = {QX_CONNECTOR_NAME(0), QX_CONNECTOR_NAME(1), QX_CONNECTOR_NAME(2),
                                           QX_CONNECTOR_NAME(3), QX_CONNECTOR_NAME(4), QX_CONNECTOR_NAME(5),
                                           QX_CONNECTOR_NAME(6), QX_CONNECTOR_NAME(7), QX_CONNECTOR_NAME(8)};
 #undef QX_CONNECTOR_NAME
 
-KSDATARANGE gAnalogRange = {{sizeof(KSDATARANGE), 0, 0, 0, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG,
-                             KSDATAFORMAT_SPECIFIER_NONE}};
+// Constant data: the GUIDs by value, so that no constructor has to copy them in.
+KSDATARANGE gAnalogRange = {{sizeof(KSDATARANGE), 0, 0, 0, STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO),
+                             STATICGUIDOF(KSDATAFORMAT_SUBTYPE_ANALOG), STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)}};
 PKSDATARANGE gAnalogRanges[] = {&gAnalogRange};
 
 #define QX_PIN(flow, category, name)                                                                         \
@@ -34,9 +31,9 @@ PKSDATARANGE gAnalogRanges[] = {&gAnalogRange};
    {0, nullptr, 0, nullptr, 1, gAnalogRanges, flow, KSPIN_COMMUNICATION_NONE, category, name, {0}}}
 #define QX_RENDER_PINS(k)                                     \
   QX_PIN(KSPIN_DATAFLOW_IN, &KSCATEGORY_AUDIO, nullptr),      \
-      QX_PIN(KSPIN_DATAFLOW_OUT, &KSNODETYPE_CONNECTOR, &kConnectorNames[k])
+      QX_PIN(KSPIN_DATAFLOW_OUT, &KSNODETYPE_LINE_CONNECTOR, &kConnectorNames[k])
 #define QX_CAPTURE_PINS(k)                                                    \
-  QX_PIN(KSPIN_DATAFLOW_IN, &KSNODETYPE_CONNECTOR, &kConnectorNames[k]), \
+  QX_PIN(KSPIN_DATAFLOW_IN, &KSNODETYPE_LINE_CONNECTOR, &kConnectorNames[k]), \
       QX_PIN(KSPIN_DATAFLOW_OUT, &KSCATEGORY_AUDIO, nullptr)
 PCPIN_DESCRIPTOR gTopologyPins[] = {
     QX_RENDER_PINS(0),  QX_RENDER_PINS(1),  QX_RENDER_PINS(2),  QX_RENDER_PINS(3),  QX_RENDER_PINS(4),
@@ -57,8 +54,8 @@ PCPROPERTY_ITEM gMuteProperties[] = {
 PCAUTOMATION_TABLE gVolumeAutomation = {sizeof(PCPROPERTY_ITEM), 2, gVolumeProperties, 0, 0, nullptr, 0, 0, nullptr, 0};
 PCAUTOMATION_TABLE gMuteAutomation = {sizeof(PCPROPERTY_ITEM), 2, gMuteProperties, 0, 0, nullptr, 0, 0, nullptr, 0};
 
-#define QX_VOLUME_NODE {0, &gVolumeAutomation, &KSNODETYPE_VOLUME, &KSAUDFNAME_VOLUME_CONTROL}
-#define QX_MUTE_NODE {0, &gMuteAutomation, &KSNODETYPE_MUTE, &KSAUDFNAME_MUTE_CONTROL}
+#define QX_VOLUME_NODE {0, &gVolumeAutomation, &KSNODETYPE_VOLUME, &KSAUDFNAME_WAVE_VOLUME}
+#define QX_MUTE_NODE {0, &gMuteAutomation, &KSNODETYPE_MUTE, &KSAUDFNAME_MIC_MUTE}
 PCNODE_DESCRIPTOR gTopologyNodes[] = {QX_VOLUME_NODE, QX_VOLUME_NODE, QX_VOLUME_NODE, QX_VOLUME_NODE, QX_VOLUME_NODE,
                                       QX_VOLUME_NODE, QX_VOLUME_NODE, QX_VOLUME_NODE, QX_VOLUME_NODE, QX_MUTE_NODE,
                                       QX_MUTE_NODE,   QX_MUTE_NODE,   QX_MUTE_NODE,   QX_MUTE_NODE,   QX_MUTE_NODE,
@@ -74,7 +71,7 @@ PCCONNECTION_DESCRIPTOR gTopologyConnections[] = {
     QX_PATH(30, 15, 31),  QX_PATH(32, 16, 33),  QX_PATH(34, 17, 35)};
 #undef QX_PATH
 
-PCFILTER_DESCRIPTOR gTopologyFilter = {PCFILTER_DESCRIPTOR_VERSION,
+PCFILTER_DESCRIPTOR gTopologyFilter = {0,
                                        nullptr,
                                        sizeof(PCPIN_DESCRIPTOR),
                                        sizeof gTopologyPins / sizeof gTopologyPins[0],
@@ -254,7 +251,8 @@ NTSTATUS CreateMiniportTopology(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_T
   *unknown = nullptr;
   auto* miniport = new (poolType) WdmMiniportTopology(outerUnknown);
   if (miniport == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  miniport->NonDelegatingAddRef();
-  *unknown = miniport->NonDelegatingUnknown();
+  // The object's IUnknown, whose calls go to the outer unknown when there is one.
+  *unknown = static_cast<PMINIPORTTOPOLOGY>(miniport);
+  (*unknown)->AddRef();
   return STATUS_SUCCESS;
 }

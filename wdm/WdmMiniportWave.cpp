@@ -13,18 +13,17 @@ constexpr ULONG kExtensibleFormatBytes = sizeof(KSDATAFORMAT_WAVEFORMATEXTENSIBL
 constexpr ULONG kWaveFormatBytes = sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEX);
 constexpr USHORT kExtensibleExtraBytes = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
 
-DEFINE_KS_GUID(KSAUDFNAME_RECORDING_CONTROL, 0x185FEDFA, 0x9905, 0x11D1, 0x95, 0xA9, 0x00, 0xC0, 0x4F, 0xB9, 0x25,
-               0xD3);
-
-KSDATARANGE_AUDIO gPcmRange = {{{sizeof(KSDATARANGE_AUDIO), 0, 0, 0, KSDATAFORMAT_TYPE_AUDIO,
-                                 KSDATAFORMAT_SUBTYPE_PCM, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX}},
+// Constant data: the GUIDs by value, so that no constructor has to copy them in.
+KSDATARANGE_AUDIO gPcmRange = {{{sizeof(KSDATARANGE_AUDIO), 0, 0, 0, STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO),
+                                 STATICGUIDOF(KSDATAFORMAT_SUBTYPE_PCM),
+                                 STATICGUIDOF(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX)}},
                                WdmMiniportWave::kMaxChannels,
                                8,
                                WdmMiniportWave::kMaxBits,
                                44100,
                                WdmMiniportWave::kMaxRate};
-KSDATARANGE gAnalogRange = {{sizeof(KSDATARANGE), 0, 0, 0, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG,
-                             KSDATAFORMAT_SPECIFIER_NONE}};
+KSDATARANGE gAnalogRange = {{sizeof(KSDATARANGE), 0, 0, 0, STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO),
+                             STATICGUIDOF(KSDATAFORMAT_SUBTYPE_ANALOG), STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)}};
 PKSDATARANGE gPcmRanges[] = {reinterpret_cast<PKSDATARANGE>(&gPcmRange)};
 PKSDATARANGE gAnalogRanges[] = {&gAnalogRange};
 
@@ -45,7 +44,7 @@ PCPIN_DESCRIPTOR gWavePins[] = {
 PCNODE_DESCRIPTOR gWaveNodes[] = {{0, nullptr, &KSNODETYPE_ADC, nullptr}, {0, nullptr, &KSNODETYPE_DAC, nullptr}};
 PCCONNECTION_DESCRIPTOR gWaveConnections[] = {
     {PCFILTER_NODE, 1, 0, 1}, {0, 0, PCFILTER_NODE, 0}, {PCFILTER_NODE, 2, 1, 1}, {1, 0, PCFILTER_NODE, 3}};
-PCFILTER_DESCRIPTOR gWaveFilter = {PCFILTER_DESCRIPTOR_VERSION, nullptr, sizeof(PCPIN_DESCRIPTOR), 4, gWavePins,
+PCFILTER_DESCRIPTOR gWaveFilter = {0, nullptr, sizeof(PCPIN_DESCRIPTOR), 4, gWavePins,
                                    sizeof(PCNODE_DESCRIPTOR), 2, gWaveNodes, 4, gWaveConnections, 0, nullptr};
 
 bool IsUnitRate(ULONG rate) {
@@ -310,7 +309,8 @@ NTSTATUS CreateMiniportWave(PUNKNOWN* unknown, PUNKNOWN outerUnknown, POOL_TYPE 
   *unknown = nullptr;
   auto* miniport = new (poolType) WdmMiniportWave(outerUnknown);
   if (miniport == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  miniport->NonDelegatingAddRef();
-  *unknown = miniport->NonDelegatingUnknown();
+  // The object's IUnknown, whose calls go to the outer unknown when there is one.
+  *unknown = static_cast<PMINIPORTWAVECYCLIC>(miniport);
+  (*unknown)->AddRef();
   return STATUS_SUCCESS;
 }

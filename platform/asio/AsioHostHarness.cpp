@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include "platform/kernel/WideText.h"
 
 namespace plat::asio {
 
@@ -107,7 +108,7 @@ bool AsioHostHarness::Fail(const std::string& why) {
 bool AsioHostHarness::Load(const std::string& name) {
   std::string clsidText, dll;
   if (!ReadString("SOFTWARE\\ASIO\\" + name, "CLSID", &clsidText)) return Fail("no CLSID under the driver's ASIO key");
-  std::u16string wide(clsidText.begin(), clsidText.end());
+  plat::WideString wide(std::u16string(clsidText.begin(), clsidText.end()));
   CLSID clsid{};
   if (FAILED(CLSIDFromString(wide.c_str(), &clsid))) return Fail("the driver's CLSID is not a class id");
   if (!ReadString("SOFTWARE\\Classes\\CLSID\\" + clsidText + "\\InprocServer32", nullptr, &dll))

@@ -15,7 +15,7 @@ namespace kclient {
 
 inline constexpr char16_t kService[] = u"QxKernelClient";
 inline constexpr char16_t kImage[] = u"QxKernelClient.sys";
-inline constexpr char16_t kDevice[] = u"\\Device\\QxKernelClient";
+inline constexpr WCHAR kDevice[] = L"\\Device\\QxKernelClient";
 
 // A MIDI event as the interface exchanges it: (cable << 4) | kind, three MIDI bytes, four unused
 // bytes and a 64-bit value.

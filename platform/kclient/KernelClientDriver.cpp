@@ -158,9 +158,9 @@ void Bind(Client* client, PUNICODE_STRING link) {
   NTSTATUS status = IoOpenDeviceInterfaceRegistryKey(link, KEY_READ, &key);
   ULONG entryLow = 0, entryHigh = 0, portLow = 0, portHigh = 0;
   if (NT_SUCCESS(status)) {
-    const bool read = ReadDword(key, u"GetInterfaceCallback", &entryLow) &&
-                      ReadDword(key, u"GetInterfaceCallback64", &entryHigh) &&
-                      ReadDword(key, u"DeviceExtension", &portLow) && ReadDword(key, u"DeviceExtension64", &portHigh);
+    const bool read = ReadDword(key, L"GetInterfaceCallback", &entryLow) &&
+                      ReadDword(key, L"GetInterfaceCallback64", &entryHigh) &&
+                      ReadDword(key, L"DeviceExtension", &portLow) && ReadDword(key, L"DeviceExtension64", &portHigh);
     ZwClose(key);
     if (!read || entryLow == 0 || portLow == 0) status = STATUS_OBJECT_NAME_NOT_FOUND;
   }

@@ -17,6 +17,7 @@
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Scheduler.h"
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Verifier.h"
 
 using plat::Violation;
@@ -1102,16 +1103,12 @@ void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, 
   Violation(text);
 }
 
-namespace {
-thread_local int tlCriticalRegions = 0;
-}  // namespace
-
 void KeEnterCriticalRegion() {
   plat::CheckIrqlAtMost(APC_LEVEL, "KeEnterCriticalRegion");
-  ++tlCriticalRegions;
+  ++plat::CurrentThreadState().criticalRegions;
 }
 
 void KeLeaveCriticalRegion() {
   plat::CheckIrqlAtMost(APC_LEVEL, "KeLeaveCriticalRegion");
-  if (--tlCriticalRegions < 0) Violation("KeLeaveCriticalRegion without KeEnterCriticalRegion");
+  if (--plat::CurrentThreadState().criticalRegions < 0) Violation("KeLeaveCriticalRegion without KeEnterCriticalRegion");
 }

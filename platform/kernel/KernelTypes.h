@@ -1,4 +1,5 @@
-// Basic Windows kernel types with Windows widths (LONG/ULONG 32-bit, WCHAR char16_t, pointers 64-bit).
+// Basic Windows kernel types with Windows widths (LONG/ULONG 32-bit, WCHAR a 16-bit wchar_t, pointers
+// 64-bit).
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,7 @@ using PULONG_PTR = ULONG_PTR*;
 using LONG_PTR = intptr_t;
 using SIZE_T = size_t;
 using PSIZE_T = SIZE_T*;
-using WCHAR = char16_t;
+using WCHAR = wchar_t;
 using PWCHAR = WCHAR*;
 using PWSTR = WCHAR*;
 using PCWSTR = const WCHAR*;

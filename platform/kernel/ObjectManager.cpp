@@ -10,6 +10,7 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
+#include "platform/kernel/WideText.h"
 
 struct OBJECT_TYPE {
   plat::ObjectTypeInfo info;
@@ -88,7 +89,7 @@ void DeleteSymbolicLinkBody(PVOID) {}
 
 std::u16string ToU16(const UNICODE_STRING& s) {
   if (s.Buffer == nullptr) return {};
-  return std::u16string(s.Buffer, s.Length / sizeof(WCHAR));
+  return plat::U16(s.Buffer, s.Length / sizeof(WCHAR));
 }
 
 PVOID ObCreateObject(POBJECT_TYPE type, size_t bodySize) {

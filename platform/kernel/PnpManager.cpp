@@ -16,6 +16,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
+#include "platform/kernel/WideText.h"
 
 namespace plat {
 namespace {
@@ -175,7 +176,7 @@ std::vector<std::u16string> QueryIds(Devnode* node, BUS_QUERY_ID_TYPE type) {
   if (!NT_SUCCESS(status) || info == 0) return ids;
   auto* p = reinterpret_cast<PWCHAR>(info);
   for (PWCHAR at = p; *at != 0;) {
-    std::u16string id(at);
+    std::u16string id = plat::U16(at);
     at += id.size() + 1;
     ids.push_back(id);
     if (type == BusQueryDeviceID || type == BusQueryInstanceID) break;
@@ -412,7 +413,7 @@ void RemoveNode(Devnode* node, bool surpriseDone) {
 void SetInterfacesOf(Devnode* node, bool enable) {
   for (auto& entry : P().interfaces) {
     if (entry.pdo != node->pdo || entry.enabled == enable) continue;
-    std::u16string link = entry.link;
+    plat::WideString link(entry.link);
     UNICODE_STRING name{static_cast<USHORT>(link.size() * 2), static_cast<USHORT>(link.size() * 2), link.data()};
     IoSetDeviceInterfaceState(&name, enable ? TRUE : FALSE);
   }
@@ -448,12 +449,12 @@ NTSTATUS RootDispatch(PDEVICE_OBJECT device, PIRP irp) {
   } else if (sp->MajorFunction == IRP_MJ_PNP) {
     switch (sp->MinorFunction) {
       case IRP_MN_QUERY_ID: {
-        std::u16string hw(ext->hardwareId);
+        std::u16string hw = plat::U16(ext->hardwareId);
         PWCHAR ids = nullptr;
         switch (sp->Parameters.QueryId.IdType) {
           case BusQueryDeviceID: ids = PoolIds(u"ROOT\\" + hw, false); break;
           case BusQueryHardwareIDs: ids = PoolIds(hw, true); break;
-          case BusQueryInstanceID: ids = PoolIds(ext->instanceId, false); break;
+          case BusQueryInstanceID: ids = PoolIds(plat::U16(ext->instanceId), false); break;
           default: break;
         }
         if (ids != nullptr) {
@@ -523,7 +524,7 @@ void Notify(uint64_t watcher, const GUID& guid, const std::u16string& link, bool
     auto& p = P();
     auto w = std::find_if(p.watchers.begin(), p.watchers.end(), [&](const Watcher& x) { return x.id == watcher; });
     if (w == p.watchers.end()) return;
-    std::u16string name = link;
+    plat::WideString name(link);
     UNICODE_STRING us{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
     DEVICE_INTERFACE_CHANGE_NOTIFICATION n{1, sizeof n, arrived ? GUID_DEVICE_INTERFACE_ARRIVAL : GUID_DEVICE_INTERFACE_REMOVAL,
                                            guid, &us};
@@ -884,7 +885,8 @@ NTSTATUS IoOpenDeviceInterfaceRegistryKey(PUNICODE_STRING SymbolicLinkName, ACCE
                         plat::GuidText(it->guid) + u"\\##?#" + base + u"\\#" + ref + u"\\Device Parameters";
   NTSTATUS status = plat::RegistryHive::CreateKey(path);
   if (!NT_SUCCESS(status)) return status;
-  UNICODE_STRING name{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), path.data()};
+  plat::WideString wide(path);
+  UNICODE_STRING name{static_cast<USHORT>(wide.size() * 2), static_cast<USHORT>(wide.size() * 2), wide.data()};
   OBJECT_ATTRIBUTES oa;
   InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
   return ZwOpenKey(DeviceInterfaceKey, DesiredAccess, &oa);

@@ -7,6 +7,7 @@
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 
@@ -32,8 +33,6 @@ OBJECT_TYPE gProcessType{{"Process", PoolTag("Proc"), DeleteProcessBody, nullptr
 OBJECT_TYPE gThreadType{{"Thread", PoolTag("Thre"), DeleteThreadBody, nullptr}};
 POBJECT_TYPE gProcessTypePointer = &gProcessType;
 POBJECT_TYPE gThreadTypePointer = &gThreadType;
-
-thread_local ThreadObject* tlThreadObject = nullptr;
 
 // Process and thread ids share one space, multiples of 4 as Windows hands them out; each machine
 // starts again.
@@ -123,8 +122,8 @@ void RunEnd(Process* p, ULONG code, ThreadObject* caller, ProcessEnd how) {
 
 }  // namespace
 
-Process::Process(ULONG id, std::string image, unsigned bits, bool system)
-    : id_(id), image_(std::move(image)), bits_(bits), system_(system) {
+Process::Process(ULONG id, std::string image, std::string commandLine, unsigned bits, bool system)
+    : id_(id), image_(std::move(image)), commandLine_(std::move(commandLine)), bits_(bits), system_(system) {
   InitHeader(&Header);
 }
 
@@ -136,7 +135,8 @@ Process* ProcessOf(PEPROCESS process) { return reinterpret_cast<Process*>(proces
 PEPROCESS EprocessOf(Process* process) { return reinterpret_cast<PEPROCESS>(process); }
 
 Process* SystemProcess() {
-  static Process* system = new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", 64, true);
+  static Process* system =
+      new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", "", 64, true);
   return system;
 }
 
@@ -150,13 +150,15 @@ Process* CurrentProcess() {
   return owner != nullptr ? static_cast<Process*>(owner) : SystemProcess();
 }
 
-ThreadObject* CurrentThreadObject() { return tlThreadObject; }
+ThreadObject* CurrentThreadObject() { return static_cast<ThreadObject*>(CurrentThreadState().threadObject); }
 
-Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG()> entry) {
+namespace {
+
+Process* Start(std::string imageName, std::string commandLine, unsigned bits, std::function<ULONG()> entry) {
   if (bits != 32 && bits != 64) Violation("a process is 32-bit or 64-bit");
   void* body = ObCreateObject(*PsProcessType, sizeof(Process));
   if (body == nullptr) Violation("no pool for a process");
-  auto* p = new (body) Process(NextId(), imageName, bits, false);
+  auto* p = new (body) Process(NextId(), imageName, std::move(commandLine), bits, false);
   ObReferenceObject(p);  // held while it runs
   ThreadObject* first = StartThread(p, imageName, [p, entry = std::move(entry)] {
     ULONG code = entry();
@@ -168,6 +170,28 @@ Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG(
   });
   ObDereferenceObject(first);
   return p;
+}
+
+}  // namespace
+
+Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG()> entry) {
+  std::string commandLine = imageName;
+  return Start(std::move(imageName), std::move(commandLine), bits, std::move(entry));
+}
+
+Process* StartProgram(const std::string& imageName, const std::string& commandLine, unsigned bits, ULONG* error) {
+  if (bits != 32 && bits != 64) Violation("a process is 32-bit or 64-bit");
+  std::u16string name(imageName.begin(), imageName.end());
+  ULONG refused = LdrCheckProgram(name, bits);
+  if (error != nullptr) *error = refused;
+  if (refused != 0) return nullptr;
+  return Start(imageName, commandLine.empty() ? imageName : commandLine, bits, [name]() -> ULONG {
+    ULONG failed = 0;
+    auto start = reinterpret_cast<ULONG (*)()>(LdrLoadProgram(KeyOf(CurrentProcess()), name, &failed));
+    if (start == nullptr) Violation("the program image " + std::string(name.begin(), name.end()) +
+                                    " could not be mapped (error " + std::to_string(failed) + ")");
+    return start();
+  });
 }
 
 ThreadObject* StartThread(Process* process, std::string name, std::function<ULONG()> body) {
@@ -183,10 +207,10 @@ ThreadObject* StartThread(Process* process, std::string name, std::function<ULON
   ObReferenceObject(t);  // while it runs
   ProcessAccess::Threads(process).push_back(t);
   Scheduler::Current().SpawnIn(process, UserMode, std::move(name), [t, body = std::move(body)] {
-    tlThreadObject = t;
+    CurrentThreadState().threadObject = t;
     t->thread = KeGetCurrentThread();
     ULONG code = body();
-    tlThreadObject = nullptr;
+    CurrentThreadState().threadObject = nullptr;
     Stopped(t, code);
   });
   return t;

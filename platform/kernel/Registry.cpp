@@ -16,6 +16,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Rtl.h"
 #include "platform/kernel/Verifier.h"
+#include "platform/kernel/WideText.h"
 
 namespace plat {
 namespace {
@@ -219,34 +220,35 @@ NTSTATUS KeyFromHandle(HANDLE h, NodePtr* node) {
 
 void PassiveOnly(const char* what) { CheckIrqlAtMost(PASSIVE_LEVEL, what); }
 
-std::u16string_view View(PCUNICODE_STRING s) {
+std::u16string View(PCUNICODE_STRING s) {
   if (s == nullptr || s->Length == 0) return {};
-  return std::u16string_view(s->Buffer, s->Length / sizeof(WCHAR));
+  return U16(s->Buffer, s->Length / sizeof(WCHAR));
 }
 
-std::u16string_view ValueNameOf(PCUNICODE_STRING s, const char* what) {
+std::u16string ValueNameOf(PCUNICODE_STRING s, const char* what) {
   if (s == nullptr) Violation(std::string(what) + " without a value name");
   return View(s);
 }
 
 // Resolves object attributes to a start key and the parts of the name below it.
-NTSTATUS Resolve(POBJECT_ATTRIBUTES oa, NodePtr* start, std::vector<std::u16string_view>* parts) {
+// The parts are views into *path.
+NTSTATUS Resolve(POBJECT_ATTRIBUTES oa, NodePtr* start, std::u16string* path, std::vector<std::u16string_view>* parts) {
   if (oa == nullptr) Violation("a registry routine without object attributes");
   if (oa->Length != sizeof(OBJECT_ATTRIBUTES) || (oa->Attributes & ~OBJ_VALID_ATTRIBUTES) != 0)
     return STATUS_INVALID_PARAMETER;
   PCUNICODE_STRING name = oa->ObjectName;
   if (name != nullptr && (name->Length & 1) != 0) return STATUS_OBJECT_NAME_INVALID;
-  std::u16string_view path = View(name);
+  *path = View(name);
   if (oa->RootDirectory != nullptr) {
     NTSTATUS status = KeyFromHandle(oa->RootDirectory, start);
     if (!NT_SUCCESS(status)) return status;
-    if (!path.empty() && path[0] == u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
+    if (!path->empty() && (*path)[0] == u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
   } else {
-    if (path.empty() || path[0] != u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
+    if (path->empty() || (*path)[0] != u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
     TopLocked();
     *start = Top();
   }
-  NTSTATUS status = Split(path, parts);
+  NTSTATUS status = Split(*path, parts);
   if (!NT_SUCCESS(status)) return status;
   return oa->RootDirectory == nullptr ? CheckAbsolute(*parts) : STATUS_SUCCESS;
 }
@@ -410,8 +412,9 @@ NTSTATUS OpenOrCreate(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTR
   if (KeyHandle == nullptr) plat::Violation("a registry open without a place for the handle");
   std::lock_guard<std::mutex> lock(plat::HiveLock());
   NodePtr start;
+  std::u16string path;
   std::vector<std::u16string_view> parts;
-  NTSTATUS status = plat::Resolve(ObjectAttributes, &start, &parts);
+  NTSTATUS status = plat::Resolve(ObjectAttributes, &start, &path, &parts);
   if (!NT_SUCCESS(status)) return status;
   size_t missing = 0;
   NodePtr at = plat::Walk(start, parts, parts.size(), &missing);
@@ -494,7 +497,7 @@ NTSTATUS ZwEnumerateKey(HANDLE KeyHandle, ULONG Index, KEY_INFORMATION_CLASS Key
 NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG, ULONG Type, PVOID Data, ULONG DataSize) {
   PAGED_CODE();
   plat::PassiveOnly("ZwSetValueKey");
-  std::u16string_view name = plat::ValueNameOf(ValueName, "ZwSetValueKey");
+  std::u16string name = plat::ValueNameOf(ValueName, "ZwSetValueKey");
   if (Data == nullptr && DataSize != 0) plat::Violation("ZwSetValueKey with a size but no data");
   if (DataSize > plat::kMaxValueData) return STATUS_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(plat::HiveLock());
@@ -510,7 +513,7 @@ NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
                          ULONG Length, PULONG ResultLength) {
   PAGED_CODE();
   plat::PassiveOnly("ZwQueryValueKey");
-  std::u16string_view name = plat::ValueNameOf(ValueName, "ZwQueryValueKey");
+  std::u16string name = plat::ValueNameOf(ValueName, "ZwQueryValueKey");
   std::lock_guard<std::mutex> lock(plat::HiveLock());
   NodePtr node;
   NTSTATUS status = plat::KeyFromHandle(KeyHandle, &node);
@@ -536,7 +539,7 @@ NTSTATUS ZwEnumerateValueKey(HANDLE KeyHandle, ULONG Index, KEY_VALUE_INFORMATIO
 NTSTATUS ZwDeleteValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName) {
   PAGED_CODE();
   plat::PassiveOnly("ZwDeleteValueKey");
-  std::u16string_view name = plat::ValueNameOf(ValueName, "ZwDeleteValueKey");
+  std::u16string name = plat::ValueNameOf(ValueName, "ZwDeleteValueKey");
   std::lock_guard<std::mutex> lock(plat::HiveLock());
   NodePtr node;
   NTSTATUS status = plat::KeyFromHandle(KeyHandle, &node);

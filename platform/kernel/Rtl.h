@@ -83,8 +83,8 @@ inline void RtlMoveMemory(PVOID Destination, const void* Source, SIZE_T Length) 
 SIZE_T RtlCompareMemory(const void* Source1, const void* Source2, SIZE_T Length);
 #define RtlEqualMemory(a, b, n) (RtlCompareMemory((a), (b), (n)) == (n))
 
-// Constant strings from literals: RTL_CONSTANT_STRING(u"Parameters") or ("text") for ANSI;
-// DECLARE_CONST_UNICODE_STRING(name, u"text") and DECLARE_UNICODE_STRING_SIZE(name, chars).
+// Constant strings from literals: RTL_CONSTANT_STRING(L"Parameters") or ("text") for ANSI;
+// DECLARE_CONST_UNICODE_STRING(name, L"text") and DECLARE_UNICODE_STRING_SIZE(name, chars).
 namespace rtl_detail {
 template <size_t N>
 constexpr UNICODE_STRING ConstantString(const WCHAR (&s)[N]) {

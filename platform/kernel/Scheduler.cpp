@@ -1,13 +1,14 @@
 #include "platform/kernel/Scheduler.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "platform/kernel/Fiber.h"
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Verifier.h"
 
 namespace plat {
@@ -18,10 +19,8 @@ struct Scheduler::Thread {
   uint32_t id = 0;
   std::string name;
   std::function<void()> body;
-  std::thread os;
-  std::mutex m;
-  std::condition_variable cv;
-  bool baton = false;
+  std::unique_ptr<Fiber> fiber;
+  ThreadState locals;  // the host's are its real thread's own
   State state = State::Ready;
   Kind kind = Kind::Sim;
   bool started = false;
@@ -32,7 +31,6 @@ struct Scheduler::Thread {
   bool killed = false;                  // its process ended: it stops at the next safe point
   int inDriver = 0;                     // depth of kernel calls it is in
   bool abortable = false;               // its current wait is made in user mode
-  KIRQL irql = PASSIVE_LEVEL;  // as it was when the thread last gave up the baton
   int cpu = -1;                // seeded: the processor it occupies
   int drainingDpcs = 0;
   // The current wait.
@@ -51,9 +49,51 @@ struct Scheduler::Thread {
 namespace {
 
 Scheduler* gCurrent = nullptr;
+// The simulated thread the real thread runs; the scheduler's switch sets it.
 thread_local Scheduler::Thread* tlThread = nullptr;
-thread_local KIRQL tlIrql = PASSIVE_LEVEL;
 std::vector<std::string> gAbandoned;
+
+// The trace hash. Each step below is one to one in each of its inputs while the others stay
+// fixed, so a change in any one word of a record reaches the hash.
+constexpr uint64_t kLaneMultiplier = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kFoldMultiplier = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kLaneSeed = 0x27D4EB2F165667C5ull;
+constexpr ptrdiff_t kRoundBytes = 64;
+
+// Sixteen bytes into a lane with one multiplication: four lanes keep the multiplier busy.
+inline uint64_t Absorb(uint64_t lane, uint64_t first, uint64_t second) {
+  return std::rotl((lane ^ first) * kLaneMultiplier, 31) + second;
+}
+
+inline uint64_t Fold(uint64_t x, uint64_t y) { return std::rotl(x * kFoldMultiplier, 29) ^ y; }
+
+inline uint64_t LoadWord(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The lines of a kept trace, out of the way of the hashing.
+std::string LinePrefix(VTime now, const Scheduler::Thread* thread, Scheduler::Trace kind) {
+  return std::to_string(now) + " " + (thread != nullptr ? thread->name : std::string("?")) + " #" +
+         std::to_string(static_cast<uint32_t>(kind)) + " ";
+}
+
+[[gnu::cold, gnu::noinline]] void KeepLine(std::vector<std::string>& trace, VTime now, const Scheduler::Thread* thread,
+                                           Scheduler::Trace kind, uint64_t a, uint64_t b) {
+  trace.push_back(LinePrefix(now, thread, kind) + std::to_string(a) + " " + std::to_string(b));
+}
+
+[[gnu::cold, gnu::noinline]] void KeepBytesLine(std::vector<std::string>& trace, VTime now,
+                                                const Scheduler::Thread* thread, Scheduler::Trace kind, size_t bytes) {
+  trace.push_back(LinePrefix(now, thread, kind) + std::to_string(bytes) + " bytes");
+}
+
+// Deep enough for the deepest road under the address sanitizer's larger frames; only what is
+// touched costs memory.
+constexpr size_t kStackBytes = size_t{8} << 20;
+
+KIRQL& Irql() { return CurrentThreadState().irql; }
 
 int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -61,33 +101,19 @@ int64_t WallNs() {
       .count();
 }
 
-void GiveBaton(Scheduler::Thread* t) {
-  {
-    std::lock_guard<std::mutex> lock(t->m);
-    t->baton = true;
-  }
-  t->cv.notify_one();
-}
-
-void TakeBaton(Scheduler::Thread* t) {
-  std::unique_lock<std::mutex> lock(t->m);
-  t->cv.wait(lock, [t] { return t->baton; });
-  t->baton = false;
-}
-
 // A nested pump of the host while a context on its stack stalls or spins: what it runs stands for
 // the other processors, so it runs at their IRQL and may deliver DPCs of its own.
 class PumpScope {
  public:
   PumpScope(int& hostWaits, int& hostDraining)
-      : hostWaits_(hostWaits), hostDraining_(hostDraining), savedIrql_(tlIrql), savedDraining_(hostDraining) {
+      : hostWaits_(hostWaits), hostDraining_(hostDraining), savedIrql_(Irql()), savedDraining_(hostDraining) {
     ++hostWaits_;
-    tlIrql = PASSIVE_LEVEL;
+    Irql() = PASSIVE_LEVEL;
     hostDraining_ = 0;
   }
   ~PumpScope() {
     hostDraining_ = savedDraining_;
-    tlIrql = savedIrql_;
+    Irql() = savedIrql_;
     --hostWaits_;
   }
   PumpScope(const PumpScope&) = delete;
@@ -102,7 +128,7 @@ class PumpScope {
 
 }  // namespace
 
-KIRQL& CurrentIrqlRef() { return tlIrql; }
+KIRQL& CurrentIrqlRef() { return Irql(); }
 
 void PreemptionPoint() {
   Scheduler* s = gCurrent;
@@ -121,9 +147,11 @@ Scheduler::Scheduler() {
   host->kind = Thread::Kind::Host;
   host->state = Thread::State::Running;
   host->started = true;
+  host->fiber = std::make_unique<Fiber>();
   host_ = current_ = host.get();
   tlThread = host_;
-  tlIrql = PASSIVE_LEVEL;
+  SetCurrentThreadState(nullptr);
+  Irql() = PASSIVE_LEVEL;
   threads_.push_back(std::move(host));
 }
 
@@ -238,23 +266,23 @@ uint32_t Scheduler::TakeEvent(EventHeap& heap) {
 
 void Scheduler::QueueDpc(Callback fn) {
   dpcs_.push(std::move(fn));
-  if (tlIrql < DISPATCH_LEVEL) DrainDpcs();
+  if (Irql() < DISPATCH_LEVEL) DrainDpcs();
 }
 
 void Scheduler::DrainDpcs() {
   Thread* self = tlThread;
-  if (self == nullptr || tlIrql >= DISPATCH_LEVEL || self->drainingDpcs > 0) return;
+  if (self == nullptr || Irql() >= DISPATCH_LEVEL || self->drainingDpcs > 0) return;
   // Under a seed the pump hands DPCs to the processors; the host itself is never one.
   if (seed_ != 0 && self->kind == Thread::Kind::Host) return;
   ++self->drainingDpcs;
   while (!dpcs_.empty()) {
     Callback fn = dpcs_.pop();
     Record(Trace::Dpc);
-    KIRQL saved = tlIrql;
-    tlIrql = DISPATCH_LEVEL;
+    KIRQL saved = Irql();
+    Irql() = DISPATCH_LEVEL;
     fn();
-    if (tlIrql != DISPATCH_LEVEL) Violation("a DPC returned at an IRQL other than DISPATCH_LEVEL");
-    tlIrql = saved;
+    if (Irql() != DISPATCH_LEVEL) Violation("a DPC returned at an IRQL other than DISPATCH_LEVEL");
+    Irql() = saved;
   }
   --self->drainingDpcs;
 }
@@ -275,20 +303,7 @@ uint32_t Scheduler::SpawnIn(void* owner, KPROCESSOR_MODE mode, std::string name,
   raw->owner = owner;
   raw->mode = mode;
   raw->state = Thread::State::Ready;
-  Thread* host = host_;
-  raw->os = std::thread([raw, host] {
-    TakeBaton(raw);
-    tlThread = raw;
-    tlIrql = PASSIVE_LEVEL;
-    if (!raw->exit) {
-      raw->started = true;
-      raw->body();
-      if (tlIrql != PASSIVE_LEVEL) Violation("thread '" + raw->name + "' ended above PASSIVE_LEVEL");
-      if (raw->attached != nullptr) Violation("thread '" + raw->name + "' ended attached to another process");
-    }
-    raw->state = Thread::State::Done;
-    GiveBaton(host);
-  });
+  raw->fiber = std::make_unique<Fiber>(kStackBytes, &Scheduler::ThreadMain, raw);
   threads_.push_back(std::move(t));
   ready_.push_back(raw);
   Record(Trace::Spawn, raw->id);
@@ -324,8 +339,8 @@ void Scheduler::Forget(Thread* t) {
     t->cpu = -1;
   }
   t->state = Thread::State::Parked;
-  // Its real thread sleeps for ever on its stack, which keeps what the thread held reachable.
-  t->os.detach();
+  // Its stack stays as it stands, which keeps what the thread held reachable.
+  t->fiber->Keep();
   auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
   (void)it->release();
   threads_.erase(it);
@@ -343,7 +358,7 @@ size_t Scheduler::Park(void* owner) {
     using S = Thread::State;
     bool idle = t->state == S::Ready || t->state == S::Blocked || t->state == S::Preempted || t->state == S::Stalled;
     bool outside = t->inDriver == 0 || (t->state == S::Blocked && t->abortable);
-    if (idle && t->irql == PASSIVE_LEVEL && t->drainingDpcs == 0 && outside)
+    if (idle && t->locals.irql == PASSIVE_LEVEL && t->drainingDpcs == 0 && outside)
       now.push_back(t);
     else
       ++pending;
@@ -361,14 +376,12 @@ void Scheduler::ParkSelf() {
     Violation("only a thread of a process can stop for ever");
   Record(Trace::Note, LabelOf("park"), self->id);
   self->state = Thread::State::Parked;
-  self->irql = tlIrql;
-  GiveBaton(host_);
-  // Nothing gives the baton back.
-  while (true) TakeBaton(self);
+  self->fiber->SwitchTo(*host_->fiber);
+  Violation("a parked thread was resumed");
 }
 
 void Scheduler::ParkIfKilled(Thread* self, bool abortable) {
-  if (self->killed && tlIrql == PASSIVE_LEVEL && self->drainingDpcs == 0 && (self->inDriver == 0 || abortable) &&
+  if (self->killed && Irql() == PASSIVE_LEVEL && self->drainingDpcs == 0 && (self->inDriver == 0 || abortable) &&
       self->kind == Thread::Kind::Sim)
     ParkSelf();
 }
@@ -395,8 +408,11 @@ void Scheduler::SwitchTo(Thread* next) {
   Record(Trace::Switch, next->id);
   next->state = Thread::State::Running;
   current_ = next;
-  GiveBaton(next);
-  TakeBaton(host_);
+  tlThread = next;
+  SetCurrentThreadState(&next->locals);
+  host_->fiber->SwitchTo(*next->fiber);
+  tlThread = host_;
+  SetCurrentThreadState(nullptr);
   current_ = host_;
   AfterSwitch(next);
 }
@@ -417,23 +433,47 @@ void Scheduler::AfterSwitch(Thread* t) {
     return;
   }
   if (t->state == S::Done) {
-    t->os.join();
     auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
     if (t->kind == Thread::Kind::Carrier) std::replace(carriers_.begin(), carriers_.end(), t, static_cast<Thread*>(nullptr));
     threads_.erase(it);
   }
 }
 
-void Scheduler::ReturnToHost(Thread* self) {
-  self->irql = tlIrql;
-  GiveBaton(host_);
-  TakeBaton(self);
-  tlThread = self;
+void Scheduler::ReturnToHost(Thread* self) { self->fiber->SwitchTo(*host_->fiber); }
+
+void Scheduler::ThreadMain(void* arg) {
+  auto* self = static_cast<Thread*>(arg);
+  Scheduler& s = *gCurrent;
+  if (!self->exit) {
+    self->started = true;
+    self->body();
+    if (Irql() != PASSIVE_LEVEL) Violation("thread '" + self->name + "' ended above PASSIVE_LEVEL");
+    if (self->attached != nullptr) Violation("thread '" + self->name + "' ended attached to another process");
+  }
+  self->state = Thread::State::Done;
+  self->fiber->ExitTo(*s.host_->fiber);
+}
+
+void Scheduler::CarrierMain(void* arg) {
+  auto* self = static_cast<Thread*>(arg);
+  Scheduler& s = *gCurrent;
+  while (!self->exit) {
+    Irql() = DISPATCH_LEVEL;
+    {
+      Callback job = std::move(self->job);
+      job();
+    }
+    if (Irql() != DISPATCH_LEVEL) Violation("a DPC or event returned at an IRQL other than DISPATCH_LEVEL");
+    self->state = Thread::State::Idle;
+    s.ReturnToHost(self);
+  }
+  self->state = Thread::State::Done;
+  self->fiber->ExitTo(*s.host_->fiber);
 }
 
 void Scheduler::Yield() {
   Thread* self = Self();
-  if (tlIrql > APC_LEVEL) Violation("yield above APC_LEVEL");
+  if (Irql() > APC_LEVEL) Violation("yield above APC_LEVEL");
   if (self->kind == Thread::Kind::Host) {
     RunUntilIdle();
     return;
@@ -592,11 +632,11 @@ void Scheduler::RunEvent(EventHeap& heap) {
   AdvanceTo(time);
   Record(Trace::Event, seq, label);
   if (keepTrace_ && !what.empty()) trace_.back() += " " + what;
-  KIRQL saved = tlIrql;
-  tlIrql = irql;
+  KIRQL saved = Irql();
+  Irql() = irql;
   fn();
-  if (tlIrql != irql) Violation("an event returned at a different IRQL than it was given");
-  tlIrql = saved;
+  if (Irql() != irql) Violation("an event returned at a different IRQL than it was given");
+  Irql() = saved;
 }
 
 bool Scheduler::RunOneThing(VTime limit) {
@@ -630,22 +670,7 @@ Scheduler::Thread* Scheduler::Carrier(uint32_t cpu) {
   raw->kind = Thread::Kind::Carrier;
   raw->state = Thread::State::Idle;
   raw->started = true;
-  Thread* host = host_;
-  raw->os = std::thread([raw, host] {
-    tlThread = raw;
-    while (true) {
-      TakeBaton(raw);
-      if (raw->exit) break;
-      tlIrql = DISPATCH_LEVEL;
-      Callback job = std::move(raw->job);
-      job();
-      if (tlIrql != DISPATCH_LEVEL) Violation("a DPC or event returned at an IRQL other than DISPATCH_LEVEL");
-      raw->state = Thread::State::Idle;
-      GiveBaton(host);
-    }
-    raw->state = Thread::State::Done;
-    GiveBaton(host);
-  });
+  raw->fiber = std::make_unique<Fiber>(kStackBytes, &Scheduler::CarrierMain, raw);
   threads_.push_back(std::move(t));
   carriers_[cpu] = raw;
   return raw;
@@ -670,7 +695,7 @@ bool Scheduler::Resumable(const Thread* t) const {
 }
 
 bool Scheduler::Interruptible(const Thread* t) const {
-  return t->kind != Thread::Kind::Carrier && t->irql < DISPATCH_LEVEL &&
+  return t->kind != Thread::Kind::Carrier && t->locals.irql < DISPATCH_LEVEL &&
          (t->state == Thread::State::Preempted || t->state == Thread::State::Stalled);
 }
 
@@ -770,7 +795,7 @@ void Scheduler::PumpInside(const std::function<bool()>& done, VTime limit, bool 
 
 void Scheduler::Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit) {
   if (Self() != host_) Violation("only the host thread pumps the scheduler");
-  if (tlIrql != PASSIVE_LEVEL) Violation("the scheduler was pumped above PASSIVE_LEVEL");
+  if (Irql() != PASSIVE_LEVEL) Violation("the scheduler was pumped above PASSIVE_LEVEL");
   PumpInside(done, limit, advanceToLimit);
 }
 
@@ -790,51 +815,48 @@ void Scheduler::SetRealTime(bool on) {
 }
 
 void Scheduler::Record(Trace kind, uint64_t a, uint64_t b) {
-  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
-  Mix(static_cast<uint64_t>(now_));
-  Mix(static_cast<uint64_t>(kind) << 32 | who);
-  Mix(a);
-  Mix(b);
-  if (keepTrace_)
-    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
-                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(a) + " " + std::to_string(b));
+  const Thread* thread = tlThread;
+  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
+  Mix(Fold(Fold(static_cast<uint64_t>(now_), who), Fold(a, b)));
+  if (keepTrace_) [[unlikely]]
+    KeepLine(trace_, now_, thread, kind, a, b);
 }
 
+// The time, the kind and thread, and the length start the four lanes; the bytes go into them 64 at
+// a time, the last part padded with zeros (the length tells it apart). One changed word changes
+// its lane and so the hash.
 void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
-  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
-  Mix(static_cast<uint64_t>(now_));
-  Mix(static_cast<uint64_t>(kind) << 32 | who);
-  Mix(bytes.size());
-  // Four independent lanes keep the multiplier busy; each step is a bijection of its lane, so any
-  // changed word changes the hash.
-  constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-  auto step = [](uint64_t lane, uint64_t w) {
-    lane = (lane ^ w) * kPrime;
-    return lane << 31 | lane >> 33;
-  };
-  uint64_t lanes[4] = {1, 2, 3, 4};
+  const Thread* thread = tlThread;
+  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
+  uint64_t l0 = static_cast<uint64_t>(now_), l1 = who, l2 = bytes.size(), l3 = kLaneSeed;
   const uint8_t* p = bytes.data();
-  size_t n = bytes.size();
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    uint64_t w[4];
-    std::memcpy(w, p + i, 32);
-    for (int k = 0; k < 4; ++k) lanes[k] = step(lanes[k], w[k]);
+  const uint8_t* const end = p + bytes.size();
+  for (; end - p >= kRoundBytes; p += kRoundBytes) {
+    l0 = Absorb(l0, LoadWord(p), LoadWord(p + 8));
+    l1 = Absorb(l1, LoadWord(p + 16), LoadWord(p + 24));
+    l2 = Absorb(l2, LoadWord(p + 32), LoadWord(p + 40));
+    l3 = Absorb(l3, LoadWord(p + 48), LoadWord(p + 56));
   }
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    lanes[0] = step(lanes[0], w);
+  if (p != end) {
+    // The word at `at` of the last part, read in place rather than copied out, so no partial store
+    // stands in the way of the loads.
+    auto word = [&](ptrdiff_t at) -> uint64_t {
+      const ptrdiff_t left = end - p - at;
+      if (left >= 8) return LoadWord(p + at);
+      if (left <= 0) return 0;
+      if (end - bytes.data() >= 8) return LoadWord(end - 8) >> (64 - 8 * left);
+      uint64_t w = 0;
+      for (ptrdiff_t i = 0; i < left; ++i) w |= uint64_t{p[at + i]} << (8 * i);
+      return w;
+    };
+    l0 = Absorb(l0, word(0), word(8));
+    l1 = Absorb(l1, word(16), word(24));
+    l2 = Absorb(l2, word(32), word(40));
+    l3 = Absorb(l3, word(48), word(56));
   }
-  if (i < n) {
-    uint64_t w = 0;
-    std::memcpy(&w, p + i, n - i);
-    lanes[1] = step(lanes[1], w);
-  }
-  for (uint64_t lane : lanes) Mix(lane);
-  if (keepTrace_)
-    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
-                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(bytes.size()) + " bytes");
+  Mix(Fold(Fold(l0, l1), Fold(l2, l3)));
+  if (keepTrace_) [[unlikely]]
+    KeepBytesLine(trace_, now_, thread, kind, bytes.size());
 }
 
 void Scheduler::Note(std::string_view text) {
@@ -907,8 +929,8 @@ NTSTATUS Scheduler::Wait(DISPATCHER_HEADER* const* objects, ULONG count, WAIT_TY
   Thread* self = Self();
   ParkIfKilled(self, abortable);
   bool polling = deadline != nullptr && *deadline <= now_;
-  if (tlIrql > (polling ? DISPATCH_LEVEL : APC_LEVEL))
-    Violation("wait at IRQL " + std::to_string(tlIrql) + " by '" + self->name + "'");
+  if (Irql() > (polling ? DISPATCH_LEVEL : APC_LEVEL))
+    Violation("wait at IRQL " + std::to_string(Irql()) + " by '" + self->name + "'");
   self->objects.assign(objects, objects + count);
   self->waitType = type;
   if (TrySatisfy(self)) return self->waitStatus;
@@ -989,7 +1011,7 @@ void Scheduler::Shutdown() {
     Thread* t = p.get();
     if (t->kind == Thread::Kind::Host || t->state == S::Done) continue;
     gAbandoned.push_back(t->name);
-    t->os.detach();
+    t->fiber->Keep();
     (void)p.release();
   }
   threads_.clear();

@@ -1,10 +1,10 @@
 // The deterministic scheduler and virtual clock of the simulated machine.
 //
-// One clock, counted in nanoseconds since boot, drives everything. Simulated threads are real
-// threads of which exactly one runs at a time, passing one baton. The thread that constructed the
-// scheduler is the host: while it pumps (RunFor, RunUntil, RunUntilIdle, or any wait it makes) it
-// hands the baton to what may run next, and advances time to the next event only when nothing
-// else can run.
+// One clock, counted in nanoseconds since boot, drives everything. Simulated threads are fibers
+// of the real thread that constructed the scheduler, the host, switched in user space: exactly one
+// runs at a time. While the host pumps (RunFor, RunUntil, RunUntilIdle, or any wait it makes) it
+// switches to what may run next, which switches back when it gives up the processor, and advances
+// time to the next event only when nothing else can run.
 //
 // Under seed 0 everything runs first in, first out: ready threads in the order they became ready,
 // DPCs and events on the pumping thread, and a context gives up the processor only where it waits,
@@ -191,6 +191,8 @@ class Scheduler {
   void SwitchTo(Thread* next);       // from the host: runs `next` until it gives the processor back
   void AfterSwitch(Thread* t);
   void ReturnToHost(Thread* self);   // from a simulated thread
+  static void ThreadMain(void* thread);   // a simulated thread's fiber
+  static void CarrierMain(void* thread);  // a processor's carrier of DPCs and events
   Thread* Carrier(uint32_t cpu);
   void RunOnCarrier(uint32_t cpu, Callback fn, uint64_t label);
   bool Resumable(const Thread* t) const;

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/kernel/KernelInternal.h"
+#include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Verifier.h"
 
 using plat::CurrentIrqlRef;
@@ -221,8 +222,8 @@ NTSTATUS ZwYieldExecution() {
 
 PKTHREAD KeGetCurrentThread() {
   if (auto* s = Scheduler::TryCurrent()) return s->CurrentKThread();
-  static thread_local char marker;
-  return reinterpret_cast<PKTHREAD>(&marker);
+  // Outside the machine (free-running stress tests) each real thread is its own.
+  return reinterpret_cast<PKTHREAD>(&plat::CurrentThreadState());
 }
 
 // Spin locks. A context that finds one held spins: the scheduler runs the rest of the machine,

@@ -3,16 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/kernel/ThreadState.h"
+
 namespace plat {
 namespace {
-thread_local int tlCatching = 0;
 std::string gNote;
 }
 
 void SetViolationNote(std::string note) { gNote = std::move(note); }
 
 void Violation(const std::string& what) {
-  if (tlCatching > 0) throw VerifierViolation{gNote.empty() ? what : what + " (" + gNote + ")"};
+  if (CurrentThreadState().catchingViolations > 0) throw VerifierViolation{gNote.empty() ? what : what + " (" + gNote + ")"};
   if (gNote.empty())
     std::fprintf(stderr, "\n*** VERIFIER VIOLATION: %s\n", what.c_str());
   else
@@ -23,14 +24,15 @@ void Violation(const std::string& what) {
 }
 
 std::string ExpectViolation(const std::function<void()>& fn) {
-  ++tlCatching;
+  int& catching = CurrentThreadState().catchingViolations;
+  ++catching;
   try {
     fn();
   } catch (const VerifierViolation& v) {
-    --tlCatching;
+    --catching;
     return v.what;
   }
-  --tlCatching;
+  --catching;
   return {};
 }
 

@@ -6,6 +6,7 @@
 #include "platform/kernel/Verifier.h"
 #include "platform/portcls/Installer.h"
 #include "platform/portcls/ResourceList.h"
+#include "platform/kernel/WideText.h"
 
 namespace plat::pc {
 namespace {
@@ -92,7 +93,7 @@ NTSTATUS AdapterDevice::RegisterSubdevice(const std::u16string& name, PortBase* 
   if (mSubdevices.size() >= mMaxObjects) return STATUS_INSUFFICIENT_RESOURCES;
 
   Subdevice sub{name, port, CategoriesOf(*port), {}};
-  std::u16string reference = name;
+  plat::WideString reference(name);
   UNICODE_STRING ref{static_cast<USHORT>(reference.size() * sizeof(WCHAR)),
                      static_cast<USHORT>(reference.size() * sizeof(WCHAR)), reference.data()};
   NTSTATUS status = STATUS_SUCCESS;
@@ -162,7 +163,7 @@ NTSTATUS AdapterDevice::Create(PIRP irp) {
   PAGED_CODE();
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
   if (mSurpriseRemoved) return Complete(irp, STATUS_DELETE_PENDING);
-  std::u16string name(file->FileName.Buffer, file->FileName.Length / sizeof(WCHAR));
+  std::u16string name = plat::U16(file->FileName.Buffer, file->FileName.Length / sizeof(WCHAR));
   if (!name.empty() && name.front() == u'\\') name.erase(0, 1);
   const Subdevice* sub = Find(name);
   if (sub == nullptr) return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND);
@@ -322,7 +323,7 @@ NTSTATUS PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PWSTR Name, PUNKNOWN U
   AdapterDevice* device = AdapterDevice::Of(DeviceObject);
   plat::pc::PortBase* port = plat::pc::PortBase::FromUnknown(Unknown);
   if (device == nullptr || port == nullptr || Name == nullptr) return STATUS_INVALID_PARAMETER;
-  return device->RegisterSubdevice(Name, port);
+  return device->RegisterSubdevice(plat::U16(Name), port);
 }
 
 NTSTATUS PcRegisterPhysicalConnection(PDEVICE_OBJECT DeviceObject, PUNKNOWN FromUnknown, ULONG FromPin,

@@ -43,7 +43,7 @@ void InstallFriendlyNames(PDRIVER_OBJECT driver, const std::u16string& subdevice
   std::u16string friendly = FriendlyNameOf(file, subdevice);
   if (friendly.empty()) return;
   UNICODE_STRING valueName;
-  RtlInitUnicodeString(&valueName, u"FriendlyName");
+  RtlInitUnicodeString(&valueName, L"FriendlyName");
   for (const UNICODE_STRING& link : links) {
     UNICODE_STRING name = link;
     HANDLE key = nullptr;

@@ -4,6 +4,7 @@
 #include "platform/portcls/AdapterDevice.h"
 #include "platform/portcls/PortMidi.h"
 #include "platform/portcls/PortWaveCyclic.h"
+#include "platform/kernel/WideText.h"
 
 namespace plat {
 
@@ -13,7 +14,7 @@ std::vector<PcSubdeviceInfo> PcSubdevices(PDEVICE_OBJECT pdo) {
   if (device == nullptr) return out;
   for (const pc::Subdevice& s : device->Subdevices()) {
     PcSubdeviceInfo info{s.name, s.categories, {}};
-    for (const UNICODE_STRING& link : s.links) info.links.emplace_back(link.Buffer, link.Length / sizeof(WCHAR));
+    for (const UNICODE_STRING& link : s.links) info.links.push_back(plat::U16(link.Buffer, link.Length / sizeof(WCHAR)));
     out.push_back(std::move(info));
   }
   return out;
@@ -204,6 +205,7 @@ NTSTATUS KsMidiPin::Leave(KSSTATE state) {
 }
 
 KSSTATE KsMidiPin::State() const { return mPin->State(); }
+void KsMidiPin::SignalReads(PKEVENT event) { mPin->SetReadEvent(event); }
 bool KsMidiPin::Write(const std::vector<UCHAR>& bytes, NTSTATUS* status) {
   NTSTATUS result = mPin->Write(bytes.data(), static_cast<ULONG>(bytes.size()));
   if (status != nullptr) *status = result;

@@ -134,6 +134,9 @@ class KsMidiPin {
   // What a capture pin has read since the last call; STATUS_DEVICE_REMOVED in `status` once the
   // device is gone and nothing is left.
   std::vector<UCHAR> Read(NTSTATUS* status = nullptr);
+  // An event of the client's that a capture pin sets whenever bytes come in to be read, and when
+  // its device goes: as the read the client keeps pending on the pin completes. Null for none.
+  void SignalReads(PKEVENT event);
 
  private:
   KsMidiPin(PFILE_OBJECT filter, pc::MidiPin* pin);

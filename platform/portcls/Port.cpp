@@ -18,7 +18,7 @@ bool Matches(const GUID& a, const GUID& b) { return Wildcard(a) || Wildcard(b) |
 // A filter descriptor port class can work with: the current version, records of at least the
 // known sizes, and connections between pins and nodes that exist.
 bool DescriptorIsSound(const PCFILTER_DESCRIPTOR& d) {
-  if (d.Version != PCFILTER_DESCRIPTOR_VERSION) return false;
+  if (d.Version != 0) return false;  // the only version there is
   if (d.PinCount != 0 && (d.Pins == nullptr || d.PinSize < sizeof(PCPIN_DESCRIPTOR))) return false;
   if (d.NodeCount != 0 && (d.Nodes == nullptr || d.NodeSize < sizeof(PCNODE_DESCRIPTOR))) return false;
   if (d.ConnectionCount != 0 && d.Connections == nullptr) return false;

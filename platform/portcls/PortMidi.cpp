@@ -42,6 +42,7 @@ NTSTATUS MidiPin::SetState(KSSTATE state) {
 void MidiPin::ServiceLocked() {
   if (mState != KSSTATE_RUN) return;
   if (mCapture) {
+    const ULONG before = mQueued;
     for (;;) {
       ULONG read = 0;
       ULONG room = kQueueBytes - mQueued;
@@ -50,6 +51,7 @@ void MidiPin::ServiceLocked() {
       if (read > room) Violation("IMiniportMidiStream::Read: more bytes than the buffer holds");
       mQueued += read;
     }
+    if (mQueued != before && mReadEvent != nullptr) KeSetEvent(mReadEvent, 0, FALSE);
     return;
   }
   // The stream reports what it took; the rest is presented again, from where it stopped.
@@ -101,6 +103,13 @@ NTSTATUS MidiPin::TakeRead(std::vector<UCHAR>* bytes) {
   return bytes->empty() && mPort->Removed() ? STATUS_DEVICE_REMOVED : STATUS_SUCCESS;
 }
 
+void MidiPin::SetReadEvent(PKEVENT event) {
+  KIRQL irql;
+  KeAcquireSpinLock(&mPort->mPinLock, &irql);
+  mReadEvent = mCapture ? event : nullptr;
+  KeReleaseSpinLock(&mPort->mPinLock, irql);
+}
+
 void MidiPin::StopForRemoval() {
   PAGED_CODE();
   while (mState > KSSTATE_STOP) {
@@ -111,6 +120,11 @@ void MidiPin::StopForRemoval() {
     mState = next;
     KeReleaseSpinLock(&mPort->mPinLock, irql);
   }
+  // The client's read completes with the device's removal.
+  KIRQL irql;
+  KeAcquireSpinLock(&mPort->mPinLock, &irql);
+  if (mReadEvent != nullptr) KeSetEvent(mReadEvent, 0, FALSE);
+  KeReleaseSpinLock(&mPort->mPinLock, irql);
 }
 
 void MidiPin::Close() {

@@ -24,6 +24,9 @@ class MidiPin final : public CUnknown, public PoolObject {
   // A capture pin's bytes read so far, taken out; STATUS_DEVICE_REMOVED once the device is gone
   // and nothing read before is left.
   NTSTATUS TakeRead(std::vector<UCHAR>* bytes);
+  // A capture pin's client event (null for none): set whenever bytes come in and when the device
+  // goes, as the client's pending read would complete then.
+  void SetReadEvent(PKEVENT event);
   void Close();
 
   static constexpr ULONG kQueueBytes = 4096;
@@ -41,6 +44,7 @@ class MidiPin final : public CUnknown, public PoolObject {
   PMINIPORTMIDISTREAM mStream = nullptr;
   PSERVICEGROUP mGroup = nullptr;
   KSSTATE mState = KSSTATE_STOP;
+  PKEVENT mReadEvent = nullptr;
   UCHAR mQueue[kQueueBytes];
   ULONG mQueued = 0;  // render: bytes not yet taken; capture: bytes read and not yet taken out
 };

@@ -2,15 +2,18 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/ThreadState.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/include/windows.h"
+#include "platform/kernel/WideText.h"
 
 namespace bridge = plat::win32;
 
 namespace {
 
-thread_local DWORD tlLastError = ERROR_SUCCESS;
+// A program's last error is its thread's own.
+DWORD& LastError() { return plat::CurrentThreadState().lastError; }
 
 constexpr bridge::Status kWait0 = 0x00000000;
 constexpr bridge::Status kAbandoned0 = 0x00000080;
@@ -21,7 +24,7 @@ bool Succeeded(bridge::Status status) { return status >= 0; }
 // A call that failed with `status`: its error, and the value the call gives for failure.
 template <typename T>
 T Fail(bridge::Status status, T value) {
-  tlLastError = bridge::ErrorOf(status);
+  LastError() = bridge::ErrorOf(status);
   return value;
 }
 
@@ -46,7 +49,7 @@ HANDLE CreateEventCommon(BOOL manual, BOOL initial, const std::u16string& name) 
   bool existed = false;
   bridge::Status status = bridge::NewEvent(manual != FALSE, initial != FALSE, name, &handle, &existed);
   if (!Succeeded(status)) return Fail<HANDLE>(status, nullptr);
-  tlLastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  LastError() = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
   return handle;
 }
 
@@ -57,23 +60,23 @@ bool Pseudo(HANDLE h) { return h == GetCurrentProcess() || h == GetCurrentThread
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
   std::u16string nt;
   if (lpFileName == nullptr || !DevicePath(WideName(lpFileName), &nt)) {
-    tlLastError = ERROR_PATH_NOT_FOUND;
+    LastError() = ERROR_PATH_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
   HANDLE handle = nullptr;
   bridge::Status status = bridge::OpenFile(nt, dwDesiredAccess, &handle);
   if (!Succeeded(status)) return Fail(status, INVALID_HANDLE_VALUE);
-  tlLastError = ERROR_SUCCESS;
+  LastError() = ERROR_SUCCESS;
   return handle;
 }
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   if (lpFileName == nullptr) {
-    tlLastError = ERROR_PATH_NOT_FOUND;
+    LastError() = ERROR_PATH_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
-  std::u16string wide = bridge::Widen(lpFileName);
+  plat::WideString wide(bridge::Widen(lpFileName));
   return CreateFileW(wide.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
                      dwFlagsAndAttributes, hTemplateFile);
 }
@@ -87,7 +90,7 @@ BOOL CloseHandle(HANDLE hObject) {
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                      DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
   if (lpOverlapped != nullptr || lpBytesReturned == nullptr) {
-    tlLastError = ERROR_INVALID_PARAMETER;
+    LastError() = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
   uint64_t returned = 0;
@@ -121,7 +124,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
   bridge::Status status = bridge::NewMutex(bInitialOwner != FALSE, lpName != nullptr ? bridge::Widen(lpName) : u"",
                                               &handle, &existed);
   if (!Succeeded(status)) return Fail<HANDLE>(status, nullptr);
-  tlLastError = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  LastError() = existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
   return handle;
 }
 
@@ -132,7 +135,7 @@ BOOL ReleaseMutex(HANDLE hMutex) {
 
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
   if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) {
-    tlLastError = ERROR_INVALID_PARAMETER;
+    LastError() = ERROR_INVALID_PARAMETER;
     return WAIT_FAILED;
   }
   bridge::Status status = bridge::Wait(lpHandles, nCount, bWaitAll != FALSE,
@@ -152,7 +155,7 @@ void Sleep(DWORD dwMilliseconds) { bridge::Sleep(dwMilliseconds); }
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId) {
   if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED)) {
-    tlLastError = ERROR_INVALID_PARAMETER;
+    LastError() = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
   HANDLE handle = nullptr;
@@ -185,8 +188,8 @@ DWORD GetPriorityClass(HANDLE) { return NORMAL_PRIORITY_CLASS; }
 
 void ExitProcess(UINT uExitCode) { bridge::ExitProcess(uExitCode); }
 
-DWORD GetLastError() { return tlLastError; }
-void SetLastError(DWORD dwErrCode) { tlLastError = dwErrCode; }
+DWORD GetLastError() { return LastError(); }
+void SetLastError(DWORD dwErrCode) { LastError() = dwErrCode; }
 
 // The tick count moves with the clock interrupt, every 15.625 ms; timeGetTime by the millisecond.
 DWORD GetTickCount() { return static_cast<DWORD>(bridge::NowMs() * 8 / 125 * 125 / 8); }
@@ -209,7 +212,7 @@ int lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
 
 BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
   if (lpVersionInformation == nullptr || lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-    tlLastError = ERROR_INSUFFICIENT_BUFFER;
+    LastError() = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
   // What a program without a compatibility manifest is told on every later version.
@@ -245,7 +248,7 @@ HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return LoadImageNamed(lpLibFileName);
+  return LoadImageNamed(plat::U16(lpLibFileName));
 }
 
 BOOL FreeLibrary(HMODULE hLibModule) {
@@ -263,16 +266,43 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
-  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(bridge::Widen(lpModuleName))) : nullptr;
+  void* module = lpModuleName != nullptr ? bridge::FindImage(bridge::Widen(lpModuleName)) : bridge::ProgramImage();
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
-  return module;
+  return static_cast<HMODULE>(module);
 }
 
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
-  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(lpModuleName)) : nullptr;
+  void* module = lpModuleName != nullptr ? bridge::FindImage(plat::U16(lpModuleName)) : bridge::ProgramImage();
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
-  return module;
+  return static_cast<HMODULE>(module);
 }
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  void* module = hModule != nullptr ? static_cast<void*>(hModule) : bridge::ProgramImage();
+  std::u16string name = module != nullptr ? bridge::ImageFileName(module) : std::u16string();
+  if (name.empty()) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  char directory[MAX_PATH];
+  std::string path(directory, GetSystemDirectoryA(directory, sizeof directory));
+  path += '\\';
+  path += bridge::Narrow(name);
+  if (lpFilename == nullptr || nSize == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() >= nSize) {
+    std::memcpy(lpFilename, path.data(), nSize - 1);
+    lpFilename[nSize - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}
+
+LPSTR GetCommandLineA() { return const_cast<LPSTR>(bridge::CommandLine()); }
 
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
   static constexpr char kSystem[] = "C:\\Windows\\system32";

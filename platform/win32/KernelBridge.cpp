@@ -11,6 +11,7 @@
 #include "platform/kernel/Rtl.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
+#include "platform/kernel/WideText.h"
 
 struct OBJECT_TYPE {
   plat::ObjectTypeInfo info;
@@ -57,9 +58,9 @@ OBJECT_TYPE gKeyType{{"Key", PoolTag("Key "), DeleteKeyBody, nullptr}};
 
 std::u16string NamedObject(std::u16string_view name) { return u"\\BaseNamedObjects\\" + std::u16string(name); }
 
-UNICODE_STRING View(const std::u16string& s) {
+UNICODE_STRING View(WideString& s) {
   auto bytes = static_cast<USHORT>(s.size() * sizeof(WCHAR));
-  return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(s.c_str())};
+  return UNICODE_STRING{bytes, bytes, s.data()};
 }
 
 // A named object: the existing one of that name (opened again, `existed`), or a new one made by
@@ -279,11 +280,24 @@ void* ImageExport(void* module, const char* name, uint32_t* error) {
 
 void* FindImage(std::u16string_view name) { return LdrFindImage(KeyOf(CurrentProcess()), name); }
 
+void* ProgramImage() { return LdrProgramImage(KeyOf(CurrentProcess())); }
+
+std::u16string ImageFileName(void* module) { return LdrImageName(KeyOf(CurrentProcess()), module); }
+
+uint64_t ImageLoadId(void* module) { return LdrImageLoadId(KeyOf(CurrentProcess()), module); }
+
+const char* CommandLine() { return CurrentProcess()->CommandLine().c_str(); }
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(PsGetCurrentThreadId())); }
 
 void ExitProcess(uint32_t code) { ExitCurrentProcess(code); }
 
 void DebugOutput(std::string_view text) { CurrentProcess()->DebugOutput().append(text); }
+
+uint64_t MachineSerial() {
+  Scheduler* s = Scheduler::TryCurrent();
+  return s != nullptr ? s->Serial() : 0;
+}
 
 uint64_t NowMs() { return static_cast<uint64_t>(Scheduler::Current().Now() / kNsPerMs); }
 
@@ -306,7 +320,8 @@ Status OpenKey(void* root, std::u16string_view path, uint32_t access, bool creat
     std::u16string part = rest.substr(0, cut);
     rest = cut == std::u16string::npos ? std::u16string() : rest.substr(cut + 1);
     if (!part.empty()) full += u"\\" + part;
-    UNICODE_STRING name = View(full);
+    WideString wide(full);
+    UNICODE_STRING name = View(wide);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
     if (kernel != nullptr) ZwClose(kernel);
@@ -331,7 +346,7 @@ Status QueryValue(void* key, std::u16string_view name, uint32_t* type, std::stri
   KeyBody* body = nullptr;
   NTSTATUS status = ReferenceKey(key, KEY_QUERY_VALUE, &body);
   if (!NT_SUCCESS(status)) return status;
-  std::u16string valueName(name);
+  WideString valueName(name);
   UNICODE_STRING uname = View(valueName);
   ULONG needed = 0;
   std::vector<unsigned char> buffer(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 64);
@@ -356,7 +371,7 @@ Status SetValue(void* key, std::u16string_view name, uint32_t type, const void* 
   KeyBody* body = nullptr;
   NTSTATUS status = ReferenceKey(key, KEY_SET_VALUE, &body);
   if (!NT_SUCCESS(status)) return status;
-  std::u16string valueName(name);
+  WideString valueName(name);
   UNICODE_STRING uname = View(valueName);
   status = ZwSetValueKey(body->kernel, &uname, 0, type, const_cast<void*>(data), size);
   ObDereferenceObject(body);
@@ -374,7 +389,7 @@ Status EnumerateKey(void* key, uint32_t index, std::u16string* name) {
                           &needed);
   if (NT_SUCCESS(status)) {
     auto* info = reinterpret_cast<PKEY_BASIC_INFORMATION>(buffer.data());
-    name->assign(info->Name, info->NameLength / sizeof(WCHAR));
+    *name = plat::U16(info->Name, info->NameLength / sizeof(WCHAR));
   }
   ObDereferenceObject(body);
   return status;
@@ -389,8 +404,8 @@ std::vector<std::u16string> DeviceInterfaces(const void* classGuid, bool present
   if (!NT_SUCCESS(IoGetDeviceInterfaces(&guid, nullptr, presentOnly ? 0 : DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list)))
     return out;
   // The kernel's "\??\" is user mode's "\\?\".
-  for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
-    std::u16string link(p);
+  for (PWSTR p = list; *p != 0; p += plat::WideLength(p) + 1) {
+    std::u16string link = plat::U16(p);
     out.push_back(u"\\\\?\\" + link.substr(4));
   }
   ExFreePool(list);

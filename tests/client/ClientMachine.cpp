@@ -9,6 +9,7 @@
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
 #include "platform/win32/Session.h"
+#include "platform/kernel/WideText.h"
 
 namespace ctest {
 namespace {
@@ -23,7 +24,7 @@ std::u16string Link(Machine::Unit unit) {
   std::memcpy(&g, scripted::kInterfaceClass, sizeof g);
   PWSTR list = nullptr;
   if (!NT_SUCCESS(IoGetDeviceInterfaces(&g, Pdo(unit), DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list))) return {};
-  std::u16string link = list;
+  std::u16string link = plat::U16(list);
   ExFreePool(list);
   return link;
 }

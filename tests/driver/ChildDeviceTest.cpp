@@ -474,11 +474,11 @@ TEST(AudioChild, RenamingAnExpansionUnitFromUserModeRenamesItsMidiPortInterfaces
                           {0x65E8773E, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}},
                           {0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}};
   UNICODE_STRING friendlyName;
-  RtlInitUnicodeString(&friendlyName, u"FriendlyName");
+  RtlInitUnicodeString(&friendlyName, L"FriendlyName");
   std::vector<UNICODE_STRING> links;
   for (const GUID& interfaceClass : classes) {
     UNICODE_STRING reference;
-    RtlInitUnicodeString(&reference, u"MidiKR6");
+    RtlInitUnicodeString(&reference, L"MidiKR6");
     UNICODE_STRING link;
     ASSERT_EQ(IoRegisterDeviceInterface(child, &interfaceClass, &reference, &link), STATUS_SUCCESS);
     ASSERT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);

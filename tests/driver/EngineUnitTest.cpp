@@ -267,51 +267,56 @@ TEST(EngineOnWindows, MidiWindowTakesRecordsAtAnyOffsetAndDropsAPartialWrite) {
 // Plug-in takes its memory from the pool, and so do the bus requests it sends: whichever one
 // allocation fails, plug-in either fails with nothing left allocated and no unit in the table, or
 // (where the allocation was a register access or a queued write, whose failure the engine rides
-// out) comes up and gives everything back at its unplug; the next plug-in comes up whole.
-TEST(EngineOnWindows, PlugInShortOfAnyOneAllocationLeavesNothingBehindAndTheNextComesUp) {
+// out) comes up and gives everything back at its unplug; the next plug-in comes up whole. Each
+// kind of unit runs in a process of its own.
+class EngineOnWindowsSweep : public testing::TestWithParam<bool> {};  // true: the KR-6
+
+TEST_P(EngineOnWindowsSweep, PlugInShortOfAnyOneAllocationLeavesNothingBehindAndTheNextComesUp) {
   sim::MainUnit main;
   sim::Kr6Unit kr6(77);
-  for (sim::Unit* unit : std::initializer_list<sim::Unit*>{&main, &kr6}) {
-    const char* name = unit == &main ? "main unit" : "KR-6";
-    SCOPED_TRACE(name);
-    Machine m(*unit);
-    const size_t outstanding = plat::PoolLedger::OutstandingAllocations();
-    const size_t before = plat::PoolLedger::AllocationCount();
-    ASSERT_EQ(m.win().HandlePlugIn(), 0);
-    const size_t allocations = plat::PoolLedger::AllocationCount() - before;
-    m.win().HandleUnPlug();
-    m.rig.Run();
-    ASSERT_GT(allocations, 0u);
-    std::printf("plug-in of the %s takes %zu allocations\n", name, allocations);
-    size_t failed = 0;
-    for (size_t n = 1; n <= allocations; ++n) {
-      EngineUnit& failing = drivertest::UseEngineUnit(m.rig);
-      plat::PoolLedger::FailNth(n);
-      const int32_t result = failing.HandlePlugIn();
-      plat::PoolLedger::ClearFailures();
-      if (result == 0) {
-        EXPECT_TRUE(failing.IsPluggedIn());
-        failing.HandleUnPlug();
-      } else {
-        ++failed;
-      }
-      m.rig.Run();
-      EXPECT_FALSE(failing.IsPluggedIn());
-      for (uint32_t slot = 0; slot < UnitTable::kSlots; ++slot) EXPECT_NE(UnitTable::Shared().At(slot), &failing);
-      EXPECT_EQ(plat::PoolLedger::OutstandingAllocations(), outstanding) << "allocation " << n;
+  sim::Unit* unit = GetParam() ? static_cast<sim::Unit*>(&kr6) : &main;
+  const char* name = unit == &main ? "main unit" : "KR-6";
+  SCOPED_TRACE(name);
+  Machine m(*unit);
+  const size_t outstanding = plat::PoolLedger::OutstandingAllocations();
+  const size_t before = plat::PoolLedger::AllocationCount();
+  ASSERT_EQ(m.win().HandlePlugIn(), 0);
+  const size_t allocations = plat::PoolLedger::AllocationCount() - before;
+  m.win().HandleUnPlug();
+  m.rig.Run();
+  ASSERT_GT(allocations, 0u);
+  std::printf("plug-in of the %s takes %zu allocations\n", name, allocations);
+  size_t failed = 0;
+  for (size_t n = 1; n <= allocations; ++n) {
+    EngineUnit& failing = drivertest::UseEngineUnit(m.rig);
+    plat::PoolLedger::FailNth(n);
+    const int32_t result = failing.HandlePlugIn();
+    plat::PoolLedger::ClearFailures();
+    if (result == 0) {
+      EXPECT_TRUE(failing.IsPluggedIn());
+      failing.HandleUnPlug();
+    } else {
+      ++failed;
     }
-    std::printf("%zu of them fail it\n", failed);
-    EXPECT_GT(failed, allocations / 2) << "the windows, the stream buffers and their requests";
-    EngineUnit& win = drivertest::UseEngineUnit(m.rig);
-    ASSERT_EQ(win.HandlePlugIn(), 0);
-    ASSERT_EQ(win.StartMidi(), 0);
     m.rig.Run();
-    unit->SendMidiIn(0, std::vector<uint8_t>{0x90, 0x3C, 0x64});
-    m.rig.Run();
-    EXPECT_EQ(win.midiIn, std::vector<uint32_t>{0x09903C64});
-    drivertest::UnplugEngine(win);
+    EXPECT_FALSE(failing.IsPluggedIn());
+    for (uint32_t slot = 0; slot < UnitTable::kSlots; ++slot) EXPECT_NE(UnitTable::Shared().At(slot), &failing);
+    EXPECT_EQ(plat::PoolLedger::OutstandingAllocations(), outstanding) << "allocation " << n;
   }
+  std::printf("%zu of them fail it\n", failed);
+  EXPECT_GT(failed, allocations / 2) << "the windows, the stream buffers and their requests";
+  EngineUnit& win = drivertest::UseEngineUnit(m.rig);
+  ASSERT_EQ(win.HandlePlugIn(), 0);
+  ASSERT_EQ(win.StartMidi(), 0);
+  m.rig.Run();
+  unit->SendMidiIn(0, std::vector<uint8_t>{0x90, 0x3C, 0x64});
+  m.rig.Run();
+  EXPECT_EQ(win.midiIn, std::vector<uint32_t>{0x09903C64});
+  drivertest::UnplugEngine(win);
 }
+
+INSTANTIATE_TEST_SUITE_P(Units, EngineOnWindowsSweep, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Kr6" : "MainUnit"; });
 
 // A main unit that comes back after being switched off has its power-on registers; at plug-in the
 // engine takes the settings the unit holds over the stored one it never received; the stored block

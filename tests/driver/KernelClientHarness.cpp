@@ -1,3 +1,4 @@
+#include "platform/kernel/WideText.h"
 #include "tests/driver/KernelClientHarness.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ KernelClient::KernelClient() {
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   driver_ = plat::LdrLoadDriver(kclient::kService, kclient::kImage, &status);
   EXPECT_EQ(status, STATUS_SUCCESS);
-  EXPECT_EQ(plat::IoOpenFile(kclient::kDevice, &file_, KernelMode), STATUS_SUCCESS);
+  EXPECT_EQ(plat::IoOpenFile(plat::U16(kclient::kDevice), &file_, KernelMode), STATUS_SUCCESS);
 }
 
 KernelClient::~KernelClient() {

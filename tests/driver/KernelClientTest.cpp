@@ -20,6 +20,7 @@
 #include "unit/ControlRequests.h"
 #include "unit/RegisterMap.h"
 #include "unit/PreferencesBlock.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ size_t EnabledKernelInterfaces() {
   PWSTR list = nullptr;
   EXPECT_EQ(IoGetDeviceInterfaces(&kKernelInterfaceClass, nullptr, 0, &list), STATUS_SUCCESS);
   size_t n = 0;
-  for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+  for (PWSTR p = list; *p != 0; p += plat::WideLength(p) + 1) ++n;
   ExFreePool(list);
   return n;
 }

@@ -15,6 +15,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "tests/support/Seeds.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -107,12 +108,12 @@ class KernelInterface : public testing::Test {
     PWSTR list = nullptr;
     EXPECT_EQ(IoGetDeviceInterfaces(&GUID_QX531_KERNEL_INTERFACE, nullptr, DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list),
               STATUS_SUCCESS);
-    std::u16string link = list;
+    std::u16string link = plat::U16(list);
     ExFreePool(list);
     return link;
   }
   ULONG Value(PCWSTR name) {
-    std::u16string link = Link();
+    plat::WideString link(Link());
     UNICODE_STRING u{static_cast<USHORT>(link.size() * 2), static_cast<USHORT>(link.size() * 2), link.data()};
     HANDLE key = nullptr;
     EXPECT_EQ(IoOpenDeviceInterfaceRegistryKey(&u, KEY_READ, &key), STATUS_SUCCESS);
@@ -131,7 +132,7 @@ class KernelInterface : public testing::Test {
     PWSTR list = nullptr;
     EXPECT_EQ(IoGetDeviceInterfaces(&GUID_QX531_KERNEL_INTERFACE, nullptr, 0, &list), STATUS_SUCCESS);
     size_t n = 0;
-    for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+    for (PWSTR p = list; *p != 0; p += plat::WideLength(p) + 1) ++n;
     ExFreePool(list);
     return n;
   }
@@ -545,7 +546,7 @@ TEST_F(KernelInterface, ARegistrationThatFailsEnablesNothingAndWritesNoAddress) 
   PWSTR list = nullptr;
   ASSERT_EQ(IoGetDeviceInterfaces(&GUID_QX531_KERNEL_INTERFACE, second, DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list),
             STATUS_SUCCESS);
-  for (PWSTR link = list; *link != 0; link += std::char_traits<char16_t>::length(link) + 1) {
+  for (PWSTR link = list; *link != 0; link += plat::WideLength(link) + 1) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, link);
     HANDLE key = nullptr;

@@ -25,6 +25,7 @@
 #include "unit/QX531Device.h"
 #include "unit/RegisterMap.h"
 #include "unit/SharedStateBlock.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -65,9 +66,9 @@ std::optional<uint32_t> ReadRegisterFromUserMode(DriverRig& rig, unsigned bits, 
   return value;
 }
 
-bool DeviceNamed(const std::u16string& name) {
-  UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2),
-                      const_cast<PWCHAR>(name.data())};
+bool DeviceNamed(const std::u16string& text16) {
+  plat::WideString name(text16);
+  UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
   PFILE_OBJECT file = nullptr;
   PDEVICE_OBJECT device = nullptr;
   if (!NT_SUCCESS(IoGetDeviceObjectPointer(&text, FILE_READ_ACCESS, &file, &device))) return false;

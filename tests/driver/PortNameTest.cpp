@@ -45,7 +45,7 @@ class PortNames : public testing::Test {
   }
 
   // An enabled interface with its first "FriendlyName" (raw value data).
-  size_t AddPort(const GUID& interfaceClass, const char16_t* reference, ULONG type, const void* data, ULONG bytes) {
+  size_t AddPort(const GUID& interfaceClass, PCWSTR reference, ULONG type, const void* data, ULONG bytes) {
     UNICODE_STRING ref;
     RtlInitUnicodeString(&ref, reference);
     Port p;
@@ -54,13 +54,13 @@ class PortNames : public testing::Test {
     HANDLE key;
     EXPECT_EQ(IoOpenDeviceInterfaceRegistryKey(&p.link, KEY_ALL_ACCESS, &key), STATUS_SUCCESS);
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, u"FriendlyName");
+    RtlInitUnicodeString(&name, L"FriendlyName");
     EXPECT_EQ(ZwSetValueKey(key, &name, 0, type, const_cast<void*>(data), bytes), STATUS_SUCCESS);
     ZwClose(key);
     ports.push_back(p);
     return ports.size() - 1;
   }
-  size_t AddNamedPort(const GUID& interfaceClass, const char16_t* reference, const std::u16string& friendly) {
+  size_t AddNamedPort(const GUID& interfaceClass, PCWSTR reference, const std::u16string& friendly) {
     return AddPort(interfaceClass, reference, REG_SZ, friendly.c_str(), static_cast<ULONG>((friendly.size() + 1) * 2));
   }
 
@@ -69,7 +69,7 @@ class PortNames : public testing::Test {
     HANDLE key;
     EXPECT_EQ(IoOpenDeviceInterfaceRegistryKey(&ports[port].link, KEY_READ, &key), STATUS_SUCCESS);
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, u"FriendlyName");
+    RtlInitUnicodeString(&name, L"FriendlyName");
     std::vector<uint8_t> info(1024);
     ULONG returned = 0;
     EXPECT_EQ(ZwQueryValueKey(key, &name, KeyValuePartialInformation, info.data(), static_cast<ULONG>(info.size()), &returned),
@@ -93,10 +93,10 @@ class PortNames : public testing::Test {
 };
 
 TEST_F(PortNames, TheExpansionPortsOfEveryClassTakeTheNewName) {
-  const size_t audio = AddNamedPort(kAudio, u"MidiKR6", u"KR-6 4242");
-  const size_t capture = AddNamedPort(kCapture, u"MidiKR6", u"KR-6 4242");
-  const size_t render = AddNamedPort(kRender, u"MidiKR6", u"KR-6 4242");
-  const size_t other = AddNamedPort(kAudio, u"MidiC", u"Control port");
+  const size_t audio = AddNamedPort(kAudio, L"MidiKR6", u"KR-6 4242");
+  const size_t capture = AddNamedPort(kCapture, L"MidiKR6", u"KR-6 4242");
+  const size_t render = AddNamedPort(kRender, L"MidiKR6", u"KR-6 4242");
+  const size_t other = AddNamedPort(kAudio, L"MidiC", u"Control port");
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "Left desk")), 0);
   EXPECT_EQ(Name(audio), u"Left desk");
   EXPECT_EQ(Name(capture), u"Left desk");
@@ -106,8 +106,8 @@ TEST_F(PortNames, TheExpansionPortsOfEveryClassTakeTheNewName) {
 }
 
 TEST_F(PortNames, OnlyAnExactlyMatchingLinkIsRenamed) {
-  const size_t caseOnly = AddNamedPort(kAudio, u"midikr6", u"KR-6 4242");
-  const size_t exact = AddNamedPort(kCapture, u"MidiKR6", u"KR-6 4242");
+  const size_t caseOnly = AddNamedPort(kAudio, L"midikr6", u"KR-6 4242");
+  const size_t exact = AddNamedPort(kCapture, L"MidiKR6", u"KR-6 4242");
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "Right desk")), 0);
   EXPECT_EQ(Name(caseOnly), u"KR-6 4242");
   EXPECT_EQ(Name(exact), u"Right desk");
@@ -116,13 +116,13 @@ TEST_F(PortNames, OnlyAnExactlyMatchingLinkIsRenamed) {
 TEST_F(PortNames, TheSameNameWritesNothing) {
   // What follows the terminator would go with a write.
   const char16_t stored[] = u"KR-6 4242\0tail";
-  const size_t port = AddPort(kAudio, u"MidiKR6", REG_SZ, stored, sizeof stored);
+  const size_t port = AddPort(kAudio, L"MidiKR6", REG_SZ, stored, sizeof stored);
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "KR-6 4242")), 0);
   EXPECT_EQ(Raw(port).size(), sizeof stored);
 }
 
 TEST_F(PortNames, ALongNameIsCutToSixtyFourCharactersAndCanBeRenamedAgain) {
-  const size_t port = AddNamedPort(kRender, u"MidiKR6", u"KR-6 4242");
+  const size_t port = AddNamedPort(kRender, L"MidiKR6", u"KR-6 4242");
   const std::string full(64, 'x');  // a record name with no terminator
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, full)), 0);
   EXPECT_EQ(Name(port), std::u16string(63, u'x'));
@@ -133,8 +133,8 @@ TEST_F(PortNames, ALongNameIsCutToSixtyFourCharactersAndCanBeRenamedAgain) {
 
 TEST_F(PortNames, ANameThatCannotBeReadIsLeftAlone) {
   const std::u16string tooLong(80, u'z');
-  const size_t unreadable = AddNamedPort(kAudio, u"MidiKR6", tooLong);
-  const size_t port = AddNamedPort(kCapture, u"MidiKR6", u"KR-6 4242");
+  const size_t unreadable = AddNamedPort(kAudio, L"MidiKR6", tooLong);
+  const size_t port = AddNamedPort(kCapture, L"MidiKR6", u"KR-6 4242");
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "Desk")), 0);
   EXPECT_EQ(Name(unreadable), tooLong);
   EXPECT_EQ(Name(port), u"Desk");
@@ -142,8 +142,8 @@ TEST_F(PortNames, ANameThatCannotBeReadIsLeftAlone) {
 
 TEST_F(PortNames, ANameThatIsNoStringStopsTheRenameWithNothingLeftOpen) {
   const ULONG number = 7;
-  const size_t first = AddPort(kAudio, u"MidiKR6", REG_DWORD, &number, sizeof number);
-  const size_t later = AddNamedPort(kRender, u"MidiKR6", u"KR-6 4242");
+  const size_t first = AddPort(kAudio, L"MidiKR6", REG_DWORD, &number, sizeof number);
+  const size_t later = AddNamedPort(kRender, L"MidiKR6", u"KR-6 4242");
   const size_t handles = plat::KernelHandles::OpenCount();
   const size_t allocations = plat::PoolLedger::OutstandingAllocations();
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "Desk")), 99);
@@ -154,7 +154,7 @@ TEST_F(PortNames, ANameThatIsNoStringStopsTheRenameWithNothingLeftOpen) {
 }
 
 TEST_F(PortNames, NoUnitOfThatSerialRenamesNothing) {
-  const size_t port = AddNamedPort(kAudio, u"MidiKR6", u"KR-6 4242");
+  const size_t port = AddNamedPort(kAudio, L"MidiKR6", u"KR-6 4242");
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial + 1, "Desk")), 0);
   EXPECT_EQ(Name(port), u"KR-6 4242");
 }
@@ -163,13 +163,13 @@ TEST_F(PortNames, ASeventeenthUnitsPortCannotBeRenamed) {
   gUnitInstances = UnitInstanceTable{};
   for (LONG serial = 1; serial <= 16; ++serial) RegisterUnitInstance(reinterpret_cast<PDEVICE_OBJECT>(serial * 16), serial);
   RegisterUnitInstance(child, kSerial);
-  const size_t port = AddNamedPort(kAudio, u"MidiKR6", u"KR-6 4242");
+  const size_t port = AddNamedPort(kAudio, L"MidiKR6", u"KR-6 4242");
   EXPECT_EQ(win.SetMidiPortName(Record(kSerial, "Desk")), 0);
   EXPECT_EQ(Name(port), u"KR-6 4242");
 }
 
 TEST_F(PortNames, AShortageOfMemoryFailsAndLeavesNothing) {
-  const size_t port = AddNamedPort(kAudio, u"MidiKR6", u"KR-6 4242");
+  const size_t port = AddNamedPort(kAudio, L"MidiKR6", u"KR-6 4242");
   const size_t handles = plat::KernelHandles::OpenCount();
   const size_t allocations = plat::PoolLedger::OutstandingAllocations();
   plat::PoolLedger::FailTag(DerivedPoolTag, true);

@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
+#include "platform/kernel/WideText.h"
 
 namespace drivertest {
 
@@ -10,10 +11,10 @@ WinDeviceRig::WinDeviceRig(sim::Node& unit, uint64_t seed) : bus1394test::Rig(se
   device = bus1394test::DeviceOf(unit.Guid());
   EXPECT_NE(device, nullptr);
   if (device == nullptr) return;
-  EXPECT_EQ(plat::RegistryHive::CreateKey(kServiceKey), STATUS_SUCCESS);
+  EXPECT_EQ(plat::RegistryHive::CreateKey(plat::U16(kServiceKey)), STATUS_SUCCESS);
   driver.mDriverObject = device->self->DriverObject;
   driver.mRegistryPath.Buffer = const_cast<PWCHAR>(kServiceKey);
-  driver.mRegistryPath.Length = static_cast<USHORT>((std::char_traits<char16_t>::length(kServiceKey)) * 2);
+  driver.mRegistryPath.Length = static_cast<USHORT>((plat::WideLength(kServiceKey)) * 2);
   driver.mRegistryPath.MaximumLength = static_cast<USHORT>(driver.mRegistryPath.Length + 2);
   DriverInstance = &driver;
   counted = KernelNew<CountingDevice>(NonPagedPool, device->pdo);

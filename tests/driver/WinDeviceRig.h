@@ -20,7 +20,7 @@
 
 namespace drivertest {
 
-inline constexpr char16_t kServiceKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310";
+inline constexpr WCHAR kServiceKey[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310";
 inline constexpr char16_t kParametersKey[] =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310\\Parameters";
 

@@ -42,7 +42,7 @@ class Devices : public testing::Test {
 };
 
 TEST_F(Devices, CreationNamesAndLinksOrFailsLeavingNothing) {
-  ControlDevice* taken = KernelNew<ControlDevice>(NonPagedPool, u"Taken", FILE_DEVICE_UNKNOWN, u"TakenLink", 0, 0);
+  ControlDevice* taken = KernelNew<ControlDevice>(NonPagedPool, L"Taken", FILE_DEVICE_UNKNOWN, L"TakenLink", 0, 0);
   struct Case {
     const char* what;
     PCWSTR name;
@@ -52,14 +52,14 @@ TEST_F(Devices, CreationNamesAndLinksOrFailsLeavingNothing) {
     std::u16string deviceName;
     std::u16string linkName;
   } cases[] = {
-      {"named, no link", u"KfwA", nullptr, false, STATUS_SUCCESS, u"\\Device\\KfwA", u""},
-      {"named and linked", u"KfwB", u"KfwLinkB", false, STATUS_SUCCESS, u"\\Device\\KfwB", u"\\??\\KfwLinkB"},
-      {"unnamed never linked", nullptr, u"KfwLinkC", false, STATUS_SUCCESS, u"", u""},
-      {"generated name, linked", kGeneratedDeviceName, u"KfwLinkD", false, STATUS_SUCCESS, u"\\Device\\00000000",
+      {"named, no link", L"KfwA", nullptr, false, STATUS_SUCCESS, u"\\Device\\KfwA", u""},
+      {"named and linked", L"KfwB", L"KfwLinkB", false, STATUS_SUCCESS, u"\\Device\\KfwB", u"\\??\\KfwLinkB"},
+      {"unnamed never linked", nullptr, L"KfwLinkC", false, STATUS_SUCCESS, u"", u""},
+      {"generated name, linked", kGeneratedDeviceName, L"KfwLinkD", false, STATUS_SUCCESS, u"\\Device\\00000000",
        u"\\??\\KfwLinkD"},
-      {"name taken", u"Taken", nullptr, false, STATUS_OBJECT_NAME_COLLISION, u"", u""},
-      {"link taken", u"KfwE", u"TakenLink", false, STATUS_OBJECT_NAME_COLLISION, u"", u""},
-      {"no pool for the name", u"KfwF", nullptr, true, STATUS_INSUFFICIENT_RESOURCES, u"", u""},
+      {"name taken", L"Taken", nullptr, false, STATUS_OBJECT_NAME_COLLISION, u"", u""},
+      {"link taken", L"KfwE", L"TakenLink", false, STATUS_OBJECT_NAME_COLLISION, u"", u""},
+      {"no pool for the name", L"KfwF", nullptr, true, STATUS_INSUFFICIENT_RESOURCES, u"", u""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -96,7 +96,7 @@ TEST_F(Devices, CreationNamesAndLinksOrFailsLeavingNothing) {
 
 TEST_F(Devices, AnObjectInTheExtensionGoesWithItsDeviceObject) {
   DeviceCreation made;
-  PVOID memory = KernelDeviceBase::CreateDeviceObject(sizeof(ControlDevice), u"InExt", FILE_DEVICE_UNKNOWN, u"InExtLink",
+  PVOID memory = KernelDeviceBase::CreateDeviceObject(sizeof(ControlDevice), L"InExt", FILE_DEVICE_UNKNOWN, L"InExtLink",
                                                       0, DO_BUFFERED_IO, &made);
   ASSERT_NE(memory, nullptr);
   auto* d = new (memory) ControlDevice(kExtensionObjectStamp, made);
@@ -145,8 +145,8 @@ TEST_F(Devices, TwoDeletionsAtOnceEachDeleteTheirOwnDeviceObject) {
     sched.SetProcessors(2);
     sched.SetSeed(c.seed);
     size_t names = plat::ObNamespaceSize();
-    LateDevice* first = NewLateDevice(u"KfwFirst", u"KfwFirstLink");
-    LateDevice* second = NewLateDevice(u"KfwSecond", u"KfwSecondLink");
+    LateDevice* first = NewLateDevice(L"KfwFirst", L"KfwFirstLink");
+    LateDevice* second = NewLateDevice(L"KfwSecond", L"KfwSecondLink");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     KEVENT secondDone;

@@ -8,6 +8,7 @@
 #include "kframework/RegistryKey.h"
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ NTSTATUS gEntryStatus = STATUS_SUCCESS;
 
 class EventDevice : public KernelDeviceBase {
  public:
-  EventDevice(ULONG stamp, PCWSTR name) : KernelDeviceBase(stamp, name, FILE_DEVICE_UNKNOWN, nullptr, 0, 0), mName(name) {}
+  EventDevice(ULONG stamp, PCWSTR name) : KernelDeviceBase(stamp, name, FILE_DEVICE_UNKNOWN, nullptr, 0, 0), mName(plat::U16(name)) {}
   ~EventDevice() override { gEvents.push_back("delete " + std::string(mName.begin(), mName.end())); }
   std::u16string mName;
 };
@@ -35,9 +36,9 @@ class EntryDriver : public KernelDriverBase {
 class LegacyDriver : public KernelDriverBase {
  public:
   NTSTATUS DriverEntry(PUNICODE_STRING) override {
-    KernelNew<EventDevice>(NonPagedPool, u"First");
-    KernelNew<EventDevice>(NonPagedPool, u"Second");
-    KernelNew<EventDevice>(NonPagedPool, u"Third");
+    KernelNew<EventDevice>(NonPagedPool, L"First");
+    KernelNew<EventDevice>(NonPagedPool, L"Second");
+    KernelNew<EventDevice>(NonPagedPool, L"Third");
     return STATUS_SUCCESS;
   }
 };
@@ -109,7 +110,7 @@ TEST_F(Drivers, AnOddLengthRegistryPathLosesItsHalfCharacterAndIsTerminated) {
   NTSTATUS status;
   PDRIVER_OBJECT driver = plat::IoLoadDriver(u"kfwodd", FrameworkDriverEntry<KernelDriverBase>, &status);
   KernelDriverBase* first = DriverInstance;
-  std::u16string path = u"\\Registry\\X";
+  plat::WideString path(u"\\Registry\\X");
   UNICODE_STRING odd{static_cast<USHORT>(path.size() * 2 - 1), static_cast<USHORT>(path.size() * 2), path.data()};
   ASSERT_EQ(CreateDriverObject(driver, &odd, DriverClassOf<KernelDriverBase>()), STATUS_SUCCESS);
   EXPECT_EQ(plat::ToU16(DriverInstance->mRegistryPath), u"\\Registry\\");
@@ -123,7 +124,7 @@ TEST_F(Drivers, ARegistryPathTooLongForASixteenBitMaximumIsNotCopiedAndTheEntryG
   NTSTATUS status;
   PDRIVER_OBJECT driver = plat::IoLoadDriver(u"kfwlong", FrameworkDriverEntry<KernelDriverBase>, &status);
   KernelDriverBase* first = DriverInstance;
-  std::u16string path(0x7FFF, u'x');
+  plat::WideString path(std::u16string(0x7FFF, u'x'));
   UNICODE_STRING longest{0xFFFE, 0xFFFE, path.data()};
   ASSERT_EQ(CreateDriverObject(driver, &longest, DriverClassOf<KernelDriverBase>()), STATUS_SUCCESS);
   EXPECT_EQ(DriverInstance->mRegistryPath.Buffer, nullptr);
@@ -148,7 +149,7 @@ TEST_F(Drivers, AddDeviceClearsInitializingOnlyWhenItSucceeds) {
   class AddingDriver : public KernelDriverBase {
    public:
     NTSTATUS AddDevice(PDEVICE_OBJECT) override {
-      mDevice = KernelNew<EventDevice>(NonPagedPool, u"Added");
+      mDevice = KernelNew<EventDevice>(NonPagedPool, L"Added");
       return addStatus;
     }
     EventDevice* mDevice = nullptr;

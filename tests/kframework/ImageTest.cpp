@@ -13,6 +13,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 #include "tests/kframework/images/ProbeDriver.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ class TwoDriverImages : public testing::Test {
     probe::State state{};
     PWSTR list = nullptr;
     EXPECT_EQ(IoGetDeviceInterfaces(&probe::kInterface, pdo, 0, &list), STATUS_SUCCESS);
-    std::u16string link = list;
+    std::u16string link = plat::U16(list);
     ExFreePool(list);
     PFILE_OBJECT file = nullptr;
     EXPECT_EQ(plat::IoOpenFile(link, &file), STATUS_SUCCESS);
@@ -87,7 +88,7 @@ TEST_F(TwoDriverImages, KeepTheirDriverInstancePrefixConstructorsAndPoolTagApart
   } cases[] = {{alpha, u"KfwAlpha", TRUE, PoolTag("PrbA")}, {beta, u"KfwBeta", FALSE, PoolTag("PrbB")}};
   for (const Case& c : cases) {
     probe::State state = Ask(c.pdo);
-    EXPECT_EQ(std::u16string(state.service), c.service);
+    EXPECT_EQ(plat::U16(state.service), c.service);
     EXPECT_TRUE(state.instanceIsOwn);
     EXPECT_EQ(state.dosDevicesPrefix, c.dosDevices) << std::string(c.service.begin(), c.service.end());
     EXPECT_EQ(state.derivedPoolTag, c.tag);

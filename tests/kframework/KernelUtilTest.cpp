@@ -5,6 +5,7 @@
 #include "kframework/KernelUtil.h"
 #include "platform/kernel/KernelHandles.h"
 #include "tests/kframework/TestStack.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ TEST(NumberedName, CarriesEveryThirtyTwoBitNumberInRadixTenOrSixteen) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
-    NumberedName n = MakeNumberedName(u"Qx531Device", c.number, c.radix);
+    NumberedName n = MakeNumberedName(L"Qx531Device", c.number, c.radix);
     EXPECT_EQ(Text(n), c.name);
     if (n.Buffer != nullptr) {
       EXPECT_EQ(n.Buffer[n.Length / 2], 0) << "terminated";
@@ -35,7 +36,7 @@ TEST(NumberedName, CarriesEveryThirtyTwoBitNumberInRadixTenOrSixteen) {
 
 TEST(CountedStrings, CopyNeedsRoomForTheTerminator) {
   plat::Scheduler sched;
-  std::u16string abc = u"abc";
+  plat::WideString abc(u"abc");
   UNICODE_STRING src{6, 6, abc.data()};
   struct Case {
     ULONG bytes;
@@ -45,7 +46,7 @@ TEST(CountedStrings, CopyNeedsRoomForTheTerminator) {
     WCHAR buffer[5] = {u'x', u'x', u'x', u'x', u'x'};
     EXPECT_EQ(CopyCountedString(&src, buffer, c.bytes), c.status) << c.bytes;
     if (c.status == STATUS_SUCCESS) {
-      EXPECT_EQ(std::u16string(buffer), u"abc");
+      EXPECT_EQ(plat::U16(buffer), u"abc");
     } else {
       EXPECT_EQ(buffer[0], u'x') << "nothing written";
     }
@@ -71,7 +72,7 @@ TEST(CountedStrings, ResizeFailsInsteadOfWrappingAndKeepsTheStringOnFailure) {
     SCOPED_TRACE(c.what);
     CountedString s{};
     if (c.maximum != 0) {
-      ASSERT_EQ(ConcatIntoCountedString(&s, u"ab", u"c", PagedPool), STATUS_SUCCESS);
+      ASSERT_EQ(ConcatIntoCountedString(&s, L"ab", L"c", PagedPool), STATUS_SUCCESS);
       s.MaximumLength = c.maximum;
     }
     PWSTR before = s.Buffer;
@@ -158,7 +159,7 @@ TEST(Holders, ReferenceWhatAHandleNamesAndLetGoOfItOnce) {
     EXPECT_EQ(plat::ObReferenceCount(ref.mObject), 2);
   }
   HANDLE key = nullptr;
-  std::u16string path = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services";
+  plat::WideString path(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services");
   UNICODE_STRING name{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), path.data()};
   OBJECT_ATTRIBUTES oa;
   InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);

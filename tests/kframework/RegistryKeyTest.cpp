@@ -2,24 +2,25 @@
 
 #include <cstring>
 
+#include "platform/kernel/WideText.h"
 #include "kframework/RegistryKey.h"
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Scheduler.h"
 
 namespace {
 
-constexpr char16_t kKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\kfwreg\\Parameters";
+constexpr WCHAR kKey[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\kfwreg\\Parameters";
 
 class RegistryKeys : public testing::Test {
  protected:
   void SetUp() override {
     plat::RegistryHive::Clear();
-    plat::RegistryHive::CreateKey(kKey);
-    plat::RegistryHive::SetDword(kKey, u"Dword", 0x12345678);
+    plat::RegistryHive::CreateKey(plat::U16(kKey));
+    plat::RegistryHive::SetDword(plat::U16(kKey), u"Dword", 0x12345678);
     UCHAR two[2] = {0xAB, 0xCD};
-    plat::RegistryHive::SetValue(kKey, u"Short", REG_BINARY, two, sizeof two);
+    plat::RegistryHive::SetValue(plat::U16(kKey), u"Short", REG_BINARY, two, sizeof two);
     UCHAR eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    plat::RegistryHive::SetValue(kKey, u"Long", REG_BINARY, eight, sizeof eight);
+    plat::RegistryHive::SetValue(plat::U16(kKey), u"Long", REG_BINARY, eight, sizeof eight);
   }
   void TearDown() override { plat::RegistryHive::Clear(); }
   plat::Scheduler sched;
@@ -33,11 +34,11 @@ TEST_F(RegistryKeys, OpensUnderEveryRootWithOrWithoutSeparatorsAndCreatesWhenAsk
     BOOLEAN create;
     NTSTATUS status;
   } cases[] = {
-      {"joined with a separator", u"\\Registry\\Machine\\System\\CurrentControlSet\\Services", u"kfwreg", FALSE, STATUS_SUCCESS},
-      {"root ends with one", u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\", u"kfwreg", FALSE, STATUS_SUCCESS},
-      {"relative starts with one", u"\\Registry\\Machine\\System\\CurrentControlSet\\Services", u"\\kfwreg", FALSE, STATUS_SUCCESS},
-      {"missing", u"\\Registry\\Machine\\System\\CurrentControlSet\\Services", u"kfwnone", FALSE, STATUS_OBJECT_NAME_NOT_FOUND},
-      {"missing, created", u"\\Registry\\Machine\\System\\CurrentControlSet\\Services", u"kfwnew", TRUE, STATUS_SUCCESS},
+      {"joined with a separator", L"\\Registry\\Machine\\System\\CurrentControlSet\\Services", L"kfwreg", FALSE, STATUS_SUCCESS},
+      {"root ends with one", L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\", L"kfwreg", FALSE, STATUS_SUCCESS},
+      {"relative starts with one", L"\\Registry\\Machine\\System\\CurrentControlSet\\Services", L"\\kfwreg", FALSE, STATUS_SUCCESS},
+      {"missing", L"\\Registry\\Machine\\System\\CurrentControlSet\\Services", L"kfwnone", FALSE, STATUS_OBJECT_NAME_NOT_FOUND},
+      {"missing, created", L"\\Registry\\Machine\\System\\CurrentControlSet\\Services", L"kfwnew", TRUE, STATUS_SUCCESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -45,7 +46,7 @@ TEST_F(RegistryKeys, OpensUnderEveryRootWithOrWithoutSeparatorsAndCreatesWhenAsk
     EXPECT_EQ(key.mStatus, c.status);
     EXPECT_EQ(key.mHandle != nullptr, NT_SUCCESS(c.status));
   }
-  RegistryKey byKind(1, u"kfwreg\\Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
+  RegistryKey byKind(1, L"kfwreg\\Parameters", KEY_READ, OBJ_CASE_INSENSITIVE, FALSE, 0);
   EXPECT_EQ(byKind.mStatus, STATUS_SUCCESS);
 }
 
@@ -56,19 +57,19 @@ TEST_F(RegistryKeys, DwordQueryCopiesShortDataOfAnotherTypeButReportsIt) {
     NTSTATUS status;
     ULONG value;
   } cases[] = {
-      {u"Dword", STATUS_SUCCESS, 0x12345678},
-      {u"Short", STATUS_OBJECT_TYPE_MISMATCH, 0xFFFFCDAB},
-      {u"Long", STATUS_BUFFER_OVERFLOW, 0xFFFFFFFF},
-      {u"Missing", STATUS_OBJECT_NAME_NOT_FOUND, 0xFFFFFFFF},
+      {L"Dword", STATUS_SUCCESS, 0x12345678},
+      {L"Short", STATUS_OBJECT_TYPE_MISMATCH, 0xFFFFCDAB},
+      {L"Long", STATUS_BUFFER_OVERFLOW, 0xFFFFFFFF},
+      {L"Missing", STATUS_OBJECT_NAME_NOT_FOUND, 0xFFFFFFFF},
   };
   for (const auto& c : cases) {
     ULONG value = 0xFFFFFFFF;
     EXPECT_EQ(key.QueryDwordValue(c.name, &value), c.status);
     EXPECT_EQ(value, c.value);
   }
-  EXPECT_EQ(key.SetDwordValue(u"Dword", 7), STATUS_SUCCESS);
+  EXPECT_EQ(key.SetDwordValue(L"Dword", 7), STATUS_SUCCESS);
   ULONG value = 0;
-  EXPECT_EQ(key.QueryDwordValue(u"Dword", &value), STATUS_SUCCESS);
+  EXPECT_EQ(key.QueryDwordValue(L"Dword", &value), STATUS_SUCCESS);
   EXPECT_EQ(value, 7u);
 }
 
@@ -90,7 +91,7 @@ TEST_F(RegistryKeys, ValueQueryCopiesOnlyOnSuccessAndNeverPastTheCallersSize) {
     std::memset(mine, 0xEE, sizeof mine);
     PVOID buffer = c.size == 0 ? nullptr : mine;
     ULONG size = c.size;
-    EXPECT_EQ(key.QueryValue(u"Long", &buffer, &size, PagedPool), c.status);
+    EXPECT_EQ(key.QueryValue(L"Long", &buffer, &size, PagedPool), c.status);
     EXPECT_EQ(size, c.got);
     auto* bytes = static_cast<UCHAR*>(buffer);
     if (NT_SUCCESS(c.status)) {

@@ -10,7 +10,7 @@ namespace {
 class Fdo : public PnpDeviceBase {
  public:
   Fdo(ULONG stamp, PDEVICE_OBJECT lower)
-      : PnpDeviceBase(stamp, lower, u"KfwRemoveFdo", FILE_DEVICE_UNKNOWN, nullptr, 0, 0) {
+      : PnpDeviceBase(stamp, lower, L"KfwRemoveFdo", FILE_DEVICE_UNKNOWN, nullptr, 0, 0) {
     if (!NT_SUCCESS(mConstructStatus)) return;
     mConstructStatus = mLink.AttachToStack(this, lower);
     mLowerLink = &mLink;

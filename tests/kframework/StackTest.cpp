@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Verifier.h"
 #include "tests/kframework/TestStack.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -265,7 +266,7 @@ TEST_F(Stack, InterfacesAreEnabledWhileStartedAndOpenTheStack) {
   }
   PWSTR list = nullptr;
   ASSERT_EQ(IoGetDeviceInterfaces(&kfwtest::kTestInterface, pdo, 0, &list), STATUS_SUCCESS);
-  std::u16string link(list);
+  std::u16string link = plat::U16(list);
   ExFreePool(list);
   PFILE_OBJECT file = nullptr;
   ASSERT_EQ(plat::IoOpenFile(link, &file), STATUS_SUCCESS);
@@ -326,7 +327,7 @@ TEST_F(Stack, PolicyWordsDecideWhetherARequestIsHeldRefusedOrServed) {
 
 TEST_F(Stack, AFailedConstructionIsReportedAndDeletesItsDeviceObjectOnce) {
   // Over a device that is no PDO the interface cannot be registered.
-  TestFdo* broken = KernelNew<TestFdo>(NonPagedPool, Fdo(), u"Broken");
+  TestFdo* broken = KernelNew<TestFdo>(NonPagedPool, Fdo(), L"Broken");
   ASSERT_NE(broken, nullptr);
   EXPECT_EQ(broken->mConstructStatus, STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(broken->mLink.mLowerDevice, nullptr) << "a failed device does not join the stack";

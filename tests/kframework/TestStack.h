@@ -11,6 +11,7 @@
 #include "kframework/PnpDeviceBase.h"
 #include "platform/kernel/PnpTestBus.h"
 #include "platform/kernel/Scheduler.h"
+#include "platform/kernel/WideText.h"
 
 namespace kfwtest {
 
@@ -92,7 +93,7 @@ inline bool gWake = false;
 class TestDriver : public KernelDriverBase {
  public:
   NTSTATUS AddDevice(PDEVICE_OBJECT pdo) override {
-    NumberedName name = MakeNumberedName(u"QxTestFdo", mAdded++, 10);
+    NumberedName name = MakeNumberedName(L"QxTestFdo", mAdded++, 10);
     TestFdo* fdo = KernelNew<TestFdo>(NonPagedPool, pdo, name.Buffer);
     FreeNumberedName(&name);
     if (fdo == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
@@ -163,7 +164,7 @@ class Stack : public testing::Test {
     PWSTR list = nullptr;
     EXPECT_EQ(IoGetDeviceInterfaces(&kTestInterface, nullptr, 0, &list), STATUS_SUCCESS);
     size_t n = 0;
-    for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+    for (PWSTR p = list; *p != 0; p += plat::WideLength(p) + 1) ++n;
     ExFreePool(list);
     return n;
   }

@@ -8,18 +8,19 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/wdm/WdmRig.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
 using wdmtest::WdmRig;
 
-std::u16string FriendlyName(const std::u16string& link) {
-  UNICODE_STRING name{static_cast<USHORT>(link.size() * 2), static_cast<USHORT>(link.size() * 2),
-                      const_cast<PWSTR>(link.data())};
+std::u16string FriendlyName(const std::u16string& text) {
+  plat::WideString link(text);
+  UNICODE_STRING name{static_cast<USHORT>(link.size() * 2), static_cast<USHORT>(link.size() * 2), link.data()};
   HANDLE key = nullptr;
   if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&name, KEY_READ, &key))) return u"<no key>";
   UNICODE_STRING value;
-  RtlInitUnicodeString(&value, u"FriendlyName");
+  RtlInitUnicodeString(&value, L"FriendlyName");
   std::vector<uint8_t> info(512);
   ULONG returned = 0;
   const NTSTATUS status = ZwQueryValueKey(key, &value, KeyValuePartialInformation, info.data(),

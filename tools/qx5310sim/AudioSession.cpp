@@ -25,6 +25,8 @@ constexpr uint32_t kPacketFrames = 64;    // room for the blocks of one playback
 // Frames the loop check keeps of each stream: the loop comes back within a few halves.
 constexpr uint32_t kLoopWindow = 1u << 15;
 constexpr char kRepeat[] = "repeat! ";
+// Chunks of both WAV files the writer thread may have waiting: a few MiB in flight at most.
+constexpr size_t kWriterQueue = 8;
 
 uint64_t Occurrences(const std::string& text, const std::string& what) {
   uint64_t n = 0;
@@ -39,7 +41,10 @@ AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std:
       unit_(unit),
       recordedPath_(outDir + "/recorded.wav"),
       receivedPath_(outDir + "/unit-received.wav"),
-      asio_([this](const std::vector<const int32_t*>& record, uint32_t frames) { OnHalf(record, frames); }) {
+      asio_([this](const std::vector<const int32_t*>& record, uint32_t frames) { OnHalf(record, frames); }),
+      writer_(kWriterQueue),
+      recordedWav_(writer_),
+      receivedWav_(writer_) {
   for (int k = 0; k < 16; ++k)
     unit_.SetSignal(k, k < 2 ? sim::Signal::Ramp() : sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }
@@ -248,7 +253,7 @@ void AudioSession::WriteReport(Report& report) {
   bool wrote = recordedWav_.Close();
   wrote = receivedWav_.Close() && wrote;
   if (!wrote) report.Lost("the WAV files could not be written");
-  auto named = [](const std::string& path, const sim::WavWriter& w) { return path + (w.Rf64() ? " (RF64)" : ""); };
+  auto named = [](const std::string& path, const QueuedWavFile& w) { return path + (w.Rf64() ? " (RF64)" : ""); };
   report.Value("WAV files", named(recordedPath_, recordedWav_) + ", " + named(receivedPath_, receivedWav_));
 }
 

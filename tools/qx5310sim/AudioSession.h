@@ -14,10 +14,11 @@
 
 #include "platform/kernel/Scheduler.h"
 #include "sim/units/PlaybackConsumer.h"
-#include "sim/units/WavWriter.h"
 #include "tools/qx5310sim/AsioLoopHost.h"
 #include "tools/qx5310sim/HostProcess.h"
 #include "tools/qx5310sim/LoopCheck.h"
+#include "tools/qx5310sim/QueuedWavFile.h"
+#include "tools/qx5310sim/WriterThread.h"
 
 namespace sim {
 class MainUnit;
@@ -74,9 +75,11 @@ class AudioSession : private sim::PlaybackSink {
   HostProgram host_;
   AsioLoopHost asio_;
   // What was recorded and what the unit played go through buffers of one half or one packet into
-  // the WAV files and the loop check, so nothing grows with the run.
-  sim::WavWriter recordedWav_;
-  sim::WavWriter receivedWav_;
+  // the WAV files and the loop check, so nothing grows with the run; the files are written off the
+  // simulation, on the program's writer thread.
+  WriterThread writer_;
+  QueuedWavFile recordedWav_;
+  QueuedWavFile receivedWav_;
   std::unique_ptr<LoopCheck> loop_;
   std::vector<int32_t> recordedRows_;
   std::vector<int32_t> playedRows_;

@@ -44,6 +44,7 @@ bool HostMidiPort::Open() {
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   filter_ = plat::KsFilter::Open(children[0], subdevice_, &status);
   if (filter_ != nullptr) in_ = plat::KsMidiPin::Open(*filter_, kCapturePin, &status);
+  if (in_ != nullptr) in_->SignalReads(arrivals_);
   if (in_ != nullptr && NT_SUCCESS(in_->Run())) out_ = plat::KsMidiPin::Open(*filter_, kRenderPin, &status);
   if (out_ != nullptr && !NT_SUCCESS(out_->Run())) out_.reset();
   if (out_ == nullptr) {
@@ -53,6 +54,11 @@ bool HostMidiPort::Open() {
   status_ = have_ = sysExHave_ = 0;
   inSysEx_ = false;
   return true;
+}
+
+void HostMidiPort::SignalArrivals(PKEVENT event) {
+  arrivals_ = event;
+  if (in_ != nullptr) in_->SignalReads(event);
 }
 
 void HostMidiPort::Close() {

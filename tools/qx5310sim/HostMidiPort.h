@@ -32,6 +32,9 @@ class HostMidiPort {
   // its unit was pulled, which closes it.
   bool Send(uint32_t packet);
   std::string Name() const;
+  // An event the port sets whenever messages arrive and when its unit goes, kept across opens;
+  // null for none.
+  void SignalArrivals(PKEVENT event);
 
  private:
   void Parse(uint8_t byte, std::vector<uint32_t>& out);
@@ -43,6 +46,7 @@ class HostMidiPort {
   std::unique_ptr<plat::KsFilter> filter_;
   std::unique_ptr<plat::KsMidiPin> in_;
   std::unique_ptr<plat::KsMidiPin> out_;
+  PKEVENT arrivals_ = nullptr;
   // The message being read: its status (running status kept), the data bytes it still needs,
   // and the bytes of a system exclusive message not yet in a packet.
   uint8_t status_ = 0;

@@ -1,3 +1,4 @@
+#include "platform/kernel/WideText.h"
 #include "tools/qx5310sim/KernelClientLink.h"
 
 #include <cstring>
@@ -41,7 +42,7 @@ bool KernelClientLink::Load() {
   driver_ = plat::LdrLoadDriver(kclient::kService, kclient::kImage, &status);
   if (driver_ == nullptr) return false;
   PFILE_OBJECT file = nullptr;
-  if (!NT_SUCCESS(plat::IoOpenFile(kclient::kDevice, &file, KernelMode))) return false;
+  if (!NT_SUCCESS(plat::IoOpenFile(plat::U16(kclient::kDevice), &file, KernelMode))) return false;
   file_ = file;
   return true;
 }

@@ -105,7 +105,8 @@ SurfaceSession::Port AdapterPort(HostMidiPort& port) {
   std::string what = "\"";
   what += port.Name();
   what += "\" of the audio adapter";
-  return {[&port] { return port.Take(); }, [&port](uint32_t packet) { return port.Send(packet); }, what};
+  return {[&port] { return port.Take(); }, [&port](uint32_t packet) { return port.Send(packet); },
+          [&port](PKEVENT event) { port.SignalArrivals(event); }, what};
 }
 
 // Runs until the kernel client holds the main unit's interface, and starts its MIDI.

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr uint32_t kSurfaceCable = 4;
-constexpr LONGLONG kPollInterval = -10000;  // 1 ms, relative, in 100 ns units
 constexpr uint8_t kFirstTouchNote = 104;
 
 uint32_t Packet(uint32_t cin, uint8_t status, uint8_t d1, uint8_t d2) {
@@ -61,7 +60,9 @@ struct SurfaceSession::Surface {
   std::vector<std::string> toSurface;
 };
 
-SurfaceSession::SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol) : sched_(scheduler), protocol_(protocol) {}
+SurfaceSession::SurfaceSession(plat::Scheduler& scheduler, uint32_t protocol) : sched_(scheduler), protocol_(protocol) {
+  KeInitializeEvent(&arrived_, SynchronizationEvent, FALSE);
+}
 
 SurfaceSession::~SurfaceSession() { Stop(); }
 
@@ -72,6 +73,7 @@ void SurfaceSession::AddUnit(const std::string& name, sim::Unit& hardware, uint3
   s->serial = serial;
   s->port = std::move(port);
   s->port.take();
+  s->port.signal(&arrived_);
   surfaces_.push_back(std::move(s));
 }
 
@@ -97,20 +99,21 @@ void SurfaceSession::Play(plat::VTime start) {
     until.QuadPart = -static_cast<LONGLONG>((start - sched_.Now()) / 100);
     KeDelayExecutionThread(KernelMode, FALSE, &until);
     for (auto& surface : surfaces_) SendDisplay(*surface, "QX-5310 session: " + surface->name);
-    LARGE_INTEGER interval;
-    interval.QuadPart = kPollInterval;
     while (!stop_) {
       Poll();
-      KeDelayExecutionThread(KernelMode, FALSE, &interval);
+      KeWaitForSingleObject(&arrived_, Executive, KernelMode, FALSE, nullptr);
     }
   }, true);
 }
 
 void SurfaceSession::Stop() {
-  if (hostThread_ == 0) return;
-  stop_ = true;
-  sched_.RunUntil([this] { return sched_.ThreadDone(hostThread_); }, sched_.Now() + plat::kNsPerSecond);
-  hostThread_ = 0;
+  if (hostThread_ != 0) {
+    stop_ = true;
+    KeSetEvent(&arrived_, 0, FALSE);
+    sched_.RunUntil([this] { return sched_.ThreadDone(hostThread_); }, sched_.Now() + plat::kNsPerSecond);
+    hostThread_ = 0;
+  }
+  for (auto& s : surfaces_) s->port.signal(nullptr);
 }
 
 void SurfaceSession::Poll() {

@@ -1,6 +1,6 @@
 // A scripted session at the control surfaces, with a host application at the other end of the
 // control-surface MIDI port of each unit: "MidiC" of the main unit's audio adapter and "MidiKR6"
-// of each KR-6's. The host runs as a thread of its own that looks at its ports every millisecond.
+// of each KR-6's. The host runs as a thread of its own that waits for its ports to signal.
 // It answers as a Mackie Control host would (in the three Mackie-style protocols): it writes its
 // display, lights the lamp of each pressed button and parks a released fader where the user left
 // it. In the other protocols it only listens.
@@ -28,6 +28,8 @@ class SurfaceSession {
   struct Port {
     std::function<std::vector<uint32_t>()> take;
     std::function<bool(uint32_t)> send;
+    // The event the port sets when something arrives for the host (null: none any more).
+    std::function<void(PKEVENT)> signal;
     std::string what;  // where the host's port is, for the report
   };
   // `serial` is 0 for the main unit.
@@ -47,6 +49,7 @@ class SurfaceSession {
   plat::Scheduler& sched_;
   uint32_t protocol_;
   std::vector<std::unique_ptr<Surface>> surfaces_;
+  KEVENT arrived_;  // any port has something, or the host is to stop
   uint32_t hostThread_ = 0;
   bool stop_ = false;
 };

@@ -28,3 +28,12 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
 #define IsEqualGUID(a, b) ((a) == (b))
 #define IsEqualIID(a, b) ((a) == (b))
 #define IsEqualCLSID(a, b) ((a) == (b))
+
+// A named GUID is declared extern, as Windows declares it; one unit of each image includes
+// <initguid.h> before the headers and so holds the definitions.
+#ifndef EXTERN_C
+#define EXTERN_C extern "C"
+#endif
+#ifndef DEFINE_GUID
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) EXTERN_C const GUID name
+#endif

@@ -1,4 +1,4 @@
-// Basic Win32 types with Windows widths (LONG and DWORD 32-bit, BOOL int, WCHAR char16_t,
+// Basic Win32 types with Windows widths (LONG and DWORD 32-bit, BOOL int, WCHAR a 16-bit wchar_t,
 // handles and pointers 64-bit).
 #pragma once
 
@@ -19,7 +19,7 @@ using PBYTE = BYTE*;
 using LPBYTE = BYTE*;
 using CHAR = char;
 using UCHAR = uint8_t;
-using WCHAR = char16_t;
+using WCHAR = wchar_t;
 using SHORT = int16_t;
 using USHORT = uint16_t;
 using WORD = uint16_t;

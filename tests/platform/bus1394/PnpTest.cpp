@@ -8,6 +8,7 @@
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"
 #include "tests/platform/bus1394/UnitTestDriver.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class Pnp : public Machine {
     if (!NT_SUCCESS(r->status.Status)) return ids;
     auto* p = reinterpret_cast<PWCHAR>(r->status.Information);
     bool multi = type == BusQueryHardwareIDs || type == BusQueryCompatibleIDs;
-    for (PWCHAR at = p; (multi || ids.empty()) && *at != 0; at += ids.back().size() + 1) ids.emplace_back(at);
+    for (PWCHAR at = p; (multi || ids.empty()) && *at != 0; at += ids.back().size() + 1) ids.push_back(plat::U16(at));
     ExFreePool(p);
     return ids;
   }
@@ -142,7 +143,7 @@ TEST_F(Pnp, AUnitPdoAnswersCapabilitiesBusTypeTextAndPower) {
   });
   ASSERT_EQ(text->status.Status, STATUS_SUCCESS);
   auto* description = reinterpret_cast<PWCHAR>(text->status.Information);
-  EXPECT_EQ(std::u16string(description), u"QX-5310");
+  EXPECT_EQ(plat::U16(description), u"QX-5310");
   ExFreePool(description);
 
   EXPECT_TRUE(plat::PoSetSystemState(PowerSystemSleeping3));

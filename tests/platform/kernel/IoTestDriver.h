@@ -2,6 +2,7 @@
 // its IRPs (success, completed at once, when none is given).
 #pragma once
 
+#include <deque>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,6 +12,7 @@
 #include "platform/kernel/IoManager.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/include/wdm.h"
+#include "platform/kernel/WideText.h"
 
 namespace iotest {
 
@@ -41,9 +43,11 @@ inline NTSTATUS Entry(PDRIVER_OBJECT drv, PUNICODE_STRING) {
   return STATUS_SUCCESS;
 }
 
-inline UNICODE_STRING Str(const std::u16string& s) {
-  return UNICODE_STRING{static_cast<USHORT>(s.size() * 2), static_cast<USHORT>(s.size() * 2),
-                        const_cast<PWSTR>(s.c_str())};
+// The text is kept for the rest of the test program, so the string may outlive the call.
+inline UNICODE_STRING Str(const std::u16string& text) {
+  static std::deque<plat::WideString> kept;
+  plat::WideString& s = kept.emplace_back(text);
+  return UNICODE_STRING{static_cast<USHORT>(s.size() * 2), static_cast<USHORT>(s.size() * 2), s.data()};
 }
 
 UNICODE_STRING Str(std::u16string&&) = delete;  // the string must outlive the view

@@ -9,6 +9,7 @@
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/include/wdm.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -445,7 +446,7 @@ TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
   UNICODE_STRING link{};
   EXPECT_EQ(IoRegisterDeviceInterface(pdo->AttachedDevice, &kInterface, nullptr, &link), STATUS_INVALID_DEVICE_REQUEST)
       << "only a PDO has interfaces";
-  std::u16string ref = u"wave";
+  plat::WideString ref(u"wave");
   UNICODE_STRING refString{8, 8, ref.data()};
   ASSERT_EQ(IoRegisterDeviceInterface(pdo, &kInterface, &refString, &link), STATUS_SUCCESS);
   EXPECT_EQ(plat::ToU16(link), u"\\??\\PNPTEST#DEV#1#{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}\\wave");
@@ -463,7 +464,7 @@ TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
       PWSTR list = nullptr;
       ASSERT_EQ(IoGetDeviceInterfaces(&kInterface, nullptr, flags, &list), STATUS_SUCCESS);
       size_t n = 0;
-      for (PWSTR p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) ++n;
+      for (PWSTR p = list; *p != 0; p += plat::WideLength(p) + 1) ++n;
       ExFreePool(list);
       EXPECT_EQ(n, flags ? s.all : s.active);
     }
@@ -480,7 +481,7 @@ TEST_F(Pnp, DeviceInterfacesAreLinksToThePdoWhileEnabled) {
   EXPECT_TRUE(plat::RegistryHive::KeyExists(
       u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\DeviceClasses\\{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}"
       u"\\##?#PNPTEST#DEV#1#{0d7c1e55-41a2-4b8e-913c-226f0ab458e1}\\#wave\\Device Parameters"));
-  std::u16string unknown = u"\\??\\NONE";
+  plat::WideString unknown(u"\\??\\NONE");
   UNICODE_STRING none{static_cast<USHORT>(unknown.size() * 2), static_cast<USHORT>(unknown.size() * 2), unknown.data()};
   EXPECT_EQ(IoSetDeviceInterfaceState(&none, TRUE), STATUS_OBJECT_NAME_NOT_FOUND);
   ExFreePool(link.Buffer);

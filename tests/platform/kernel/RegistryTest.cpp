@@ -10,6 +10,7 @@
 #include "platform/kernel/RegistryHive.h"
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/include/wdm.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -27,10 +28,11 @@ class Registry : public testing::Test {
     EXPECT_EQ(plat::KernelHandles::OpenCount(), 0u) << plat::KernelHandles::OpenReport();
   }
 
-  static NTSTATUS Open(const char16_t* path, HANDLE* h, bool create = false, HANDLE root = nullptr,
+  static NTSTATUS Open(std::u16string_view path, HANDLE* h, bool create = false, HANDLE root = nullptr,
                        ULONG* disposition = nullptr, ULONG options = 0) {
+    plat::WideString text(path);
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, path);
+    RtlInitUnicodeString(&name, text.c_str());
     OBJECT_ATTRIBUTES oa;
     InitializeObjectAttributes(&oa, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, root, nullptr);
     *h = nullptr;
@@ -44,14 +46,16 @@ class Registry : public testing::Test {
     ZwClose(service);
     return h;
   }
-  static NTSTATUS Set(HANDLE h, const char16_t* name, ULONG type, const void* data, ULONG size) {
+  static NTSTATUS Set(HANDLE h, std::u16string_view name, ULONG type, const void* data, ULONG size) {
+    plat::WideString text(name);
     UNICODE_STRING n;
-    RtlInitUnicodeString(&n, name);
+    RtlInitUnicodeString(&n, text.c_str());
     return ZwSetValueKey(h, &n, 0, type, const_cast<void*>(data), size);
   }
-  static NTSTATUS Query(HANDLE h, const char16_t* name, void* buffer, ULONG length, ULONG* result) {
+  static NTSTATUS Query(HANDLE h, std::u16string_view name, void* buffer, ULONG length, ULONG* result) {
+    plat::WideString text(name);
     UNICODE_STRING n;
-    RtlInitUnicodeString(&n, name);
+    RtlInitUnicodeString(&n, text.c_str());
     return ZwQueryValueKey(h, &n, KeyValuePartialInformation, buffer, length, result);
   }
 };
@@ -193,7 +197,7 @@ TEST_F(Registry, EveryValueTypeComesBackAsSet) {
     EXPECT_EQ(std::memcmp(info->Data, c.data, c.size), 0);
     EXPECT_EQ(result, 12 + c.size);
   }
-  UNICODE_STRING blob = RTL_CONSTANT_STRING(u"Blob");
+  UNICODE_STRING blob = RTL_CONSTANT_STRING(L"Blob");
   EXPECT_EQ(ZwDeleteValueKey(h, &blob), STATUS_SUCCESS);
   EXPECT_EQ(ZwDeleteValueKey(h, &blob), STATUS_OBJECT_NAME_NOT_FOUND);
   ZwClose(h);
@@ -216,7 +220,7 @@ TEST_F(Registry, EnumeratesSubkeysInNameOrderAndValuesInSetOrder) {
     if (status == STATUS_NO_MORE_ENTRIES) break;
     ASSERT_EQ(status, STATUS_SUCCESS);
     auto* info = reinterpret_cast<PKEY_BASIC_INFORMATION>(buffer);
-    names.emplace_back(info->Name, info->NameLength / 2);
+    names.push_back(plat::U16(info->Name, info->NameLength / 2));
   }
   EXPECT_EQ(names, (std::vector<std::u16string>{u"Alpha", u"Enum", u"Parameters", u"zeta"}));
 
@@ -228,7 +232,7 @@ TEST_F(Registry, EnumeratesSubkeysInNameOrderAndValuesInSetOrder) {
   ULONG result = 0;
   ASSERT_EQ(ZwEnumerateValueKey(service, 2, KeyValueFullInformation, buffer, sizeof buffer, &result), STATUS_SUCCESS);
   auto* full = reinterpret_cast<PKEY_VALUE_FULL_INFORMATION>(buffer);
-  EXPECT_EQ(std::u16string(full->Name, full->NameLength / 2), u"ErrorControl");
+  EXPECT_EQ(plat::U16(full->Name, full->NameLength / 2), u"ErrorControl");
   EXPECT_EQ(full->DataLength, 4u);
   EXPECT_EQ(full->DataOffset % 4, 0u);
   EXPECT_EQ(ZwEnumerateValueKey(service, 3, KeyValueBasicInformation, buffer, sizeof buffer, &result),

@@ -5,15 +5,16 @@
 
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/include/wdm.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
-std::u16string Text(const UNICODE_STRING& s) { return std::u16string(s.Buffer, s.Length / sizeof(WCHAR)); }
+std::u16string Text(const UNICODE_STRING& s) { return plat::U16(s.Buffer, s.Length / sizeof(WCHAR)); }
 std::string Text(const ANSI_STRING& s) { return std::string(s.Buffer, s.Length); }
 
 TEST(RtlInit, CountsBytesWithoutTheTerminatorAndRefusesToWrap) {
   UNICODE_STRING u;
-  RtlInitUnicodeString(&u, u"Parameters");
+  RtlInitUnicodeString(&u, L"Parameters");
   EXPECT_EQ(u.Length, 20);
   EXPECT_EQ(u.MaximumLength, 22);
   RtlInitUnicodeString(&u, nullptr);
@@ -24,7 +25,7 @@ TEST(RtlInit, CountsBytesWithoutTheTerminatorAndRefusesToWrap) {
   EXPECT_EQ(a.Length, 3);
   EXPECT_EQ(a.MaximumLength, 4);
 
-  std::u16string longest(32766, u'x'), tooLong(32767, u'x');
+  plat::WideString longest(std::u16string(32766, u'x')), tooLong(std::u16string(32767, u'x'));
   RtlInitUnicodeString(&u, longest.c_str());
   EXPECT_EQ(u.Length, 0xFFFC);
   EXPECT_EQ(RtlInitUnicodeStringEx(&u, tooLong.c_str()), STATUS_NAME_TOO_LONG);
@@ -48,7 +49,7 @@ TEST(RtlConvert, AnsiAndUnicodeRoundTripThroughPoolWithWindows1252) {
   RtlFreeAnsiString(&back);
   EXPECT_EQ(u.Buffer, nullptr);
 
-  UNICODE_STRING greek = RTL_CONSTANT_STRING(u"\u03A9!");
+  UNICODE_STRING greek = RTL_CONSTANT_STRING(L"\u03A9!");
   ASSERT_EQ(RtlUnicodeStringToAnsiString(&back, &greek, TRUE), STATUS_SUCCESS);
   EXPECT_EQ(Text(back), "?!");
   RtlFreeAnsiString(&back);
@@ -97,16 +98,16 @@ TEST(RtlConvert, AResultPastSixteenBitsFailsInsteadOfWrapping) {
 
 TEST(RtlCompare, OrdersAndMatchesWithAndWithoutCase) {
   struct Case {
-    const char16_t* a;
-    const char16_t* b;
+    PCWSTR a;
+    PCWSTR b;
     BOOLEAN insensitive;
     int sign;
   };
   const Case cases[] = {
-      {u"Parameters", u"Parameters", FALSE, 0}, {u"Parameters", u"PARAMETERS", FALSE, 1},
-      {u"Parameters", u"PARAMETERS", TRUE, 0},  {u"abc", u"abd", TRUE, -1},
-      {u"ab", u"abc", FALSE, -1},               {u"caf\u00E9", u"CAF\u00C9", TRUE, 0},
-      {u"", u"", FALSE, 0},
+      {L"Parameters", L"Parameters", FALSE, 0}, {L"Parameters", L"PARAMETERS", FALSE, 1},
+      {L"Parameters", L"PARAMETERS", TRUE, 0},  {L"abc", L"abd", TRUE, -1},
+      {L"ab", L"abc", FALSE, -1},               {L"caf\u00E9", L"CAF\u00C9", TRUE, 0},
+      {L"", L"", FALSE, 0},
   };
   for (const Case& c : cases) {
     UNICODE_STRING a, b;
@@ -116,8 +117,8 @@ TEST(RtlCompare, OrdersAndMatchesWithAndWithoutCase) {
     EXPECT_EQ((r > 0) - (r < 0), c.sign) << std::string(c.a, c.a + a.Length / 2);
     EXPECT_EQ(RtlEqualUnicodeString(&a, &b, c.insensitive), c.sign == 0 ? TRUE : FALSE);
   }
-  UNICODE_STRING prefix = RTL_CONSTANT_STRING(u"\\REGISTRY\\");
-  UNICODE_STRING path = RTL_CONSTANT_STRING(u"\\Registry\\Machine");
+  UNICODE_STRING prefix = RTL_CONSTANT_STRING(L"\\REGISTRY\\");
+  UNICODE_STRING path = RTL_CONSTANT_STRING(L"\\Registry\\Machine");
   EXPECT_TRUE(RtlPrefixUnicodeString(&prefix, &path, TRUE));
   EXPECT_FALSE(RtlPrefixUnicodeString(&prefix, &path, FALSE));
   ANSI_STRING x = RTL_CONSTANT_STRING("New "), y = RTL_CONSTANT_STRING("new ");
@@ -127,27 +128,27 @@ TEST(RtlCompare, OrdersAndMatchesWithAndWithoutCase) {
 
 TEST(RtlCopy, CopyCutsToFitAndAppendsFailWhole) {
   DECLARE_UNICODE_STRING_SIZE(dest, 8);
-  DECLARE_CONST_UNICODE_STRING(source, u"0123456789");
+  DECLARE_CONST_UNICODE_STRING(source, L"0123456789");
   RtlCopyUnicodeString(&dest, &source);
   EXPECT_EQ(Text(dest), u"01234567");
   RtlCopyUnicodeString(&dest, nullptr);
   EXPECT_EQ(dest.Length, 0);
 
-  EXPECT_EQ(RtlAppendUnicodeToString(&dest, u"\\Regi"), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAppendUnicodeToString(&dest, L"\\Regi"), STATUS_SUCCESS);
   EXPECT_EQ(dest_buffer[5], 0);  // terminated while there is room
-  DECLARE_CONST_UNICODE_STRING(tail, u"stry");
+  DECLARE_CONST_UNICODE_STRING(tail, L"stry");
   EXPECT_EQ(RtlAppendUnicodeStringToString(&dest, &tail), STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(Text(dest), u"\\Regi");
-  EXPECT_EQ(RtlAppendUnicodeToString(&dest, u"str"), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAppendUnicodeToString(&dest, L"str"), STATUS_SUCCESS);
   EXPECT_EQ(Text(dest), u"\\Registr");  // full: no room for a terminator, none written
-  EXPECT_EQ(RtlAppendUnicodeToString(&dest, u"y"), STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(RtlAppendUnicodeToString(&dest, L"y"), STATUS_BUFFER_TOO_SMALL);
 
   UNICODE_STRING copy;
   ASSERT_EQ(RtlDuplicateUnicodeString(RTL_DUPLICATE_UNICODE_STRING_NULL_TERMINATE, &source, &copy), STATUS_SUCCESS);
   EXPECT_EQ(Text(copy), u"0123456789");
   EXPECT_EQ(copy.Buffer[10], 0);
   RtlFreeUnicodeString(&copy);
-  ASSERT_TRUE(RtlCreateUnicodeString(&copy, u"qx5310"));
+  ASSERT_TRUE(RtlCreateUnicodeString(&copy, L"qx5310"));
   EXPECT_EQ(copy.MaximumLength, 14);
   RtlFreeUnicodeString(&copy);
 }
@@ -156,25 +157,25 @@ TEST(RtlInteger, FormatsAndParsesInEveryBase) {
   struct Case {
     ULONG value;
     ULONG base;
-    const char16_t* text;
+    PCWSTR text;
   };
-  const Case cases[] = {{0, 10, u"0"},         {48000, 0, u"48000"},     {0xC0120090, 16, u"C0120090"},
-                        {5, 2, u"101"},        {8, 8, u"10"},            {4294967295u, 10, u"4294967295"}};
+  const Case cases[] = {{0, 10, L"0"},         {48000, 0, L"48000"},     {0xC0120090, 16, L"C0120090"},
+                        {5, 2, L"101"},        {8, 8, L"10"},            {4294967295u, 10, L"4294967295"}};
   for (const Case& c : cases) {
     DECLARE_UNICODE_STRING_SIZE(s, 33);
     ASSERT_EQ(RtlIntegerToUnicodeString(c.value, c.base, &s), STATUS_SUCCESS);
-    EXPECT_EQ(Text(s), c.text);
+    EXPECT_EQ(Text(s), plat::U16(c.text));
     ULONG parsed = 1;
     EXPECT_EQ(RtlUnicodeStringToInteger(&s, c.base, &parsed), STATUS_SUCCESS);
     EXPECT_EQ(parsed, c.value);
   }
   struct Parse {
-    const char16_t* text;
+    PCWSTR text;
     ULONG base;
     ULONG value;
   };
-  const Parse parses[] = {{u"  -12", 10, 0u - 12}, {u"0x1F", 0, 31}, {u"0b101", 0, 5}, {u"0o17", 0, 15},
-                          {u"+77z", 10, 77},      {u"ff", 16, 255}, {u"9", 8, 0},     {u"", 10, 0}};
+  const Parse parses[] = {{L"  -12", 10, 0u - 12}, {L"0x1F", 0, 31}, {L"0b101", 0, 5}, {L"0o17", 0, 15},
+                          {L"+77z", 10, 77},      {L"ff", 16, 255}, {L"9", 8, 0},     {L"", 10, 0}};
   for (const Parse& p : parses) {
     UNICODE_STRING s;
     RtlInitUnicodeString(&s, p.text);
@@ -182,7 +183,7 @@ TEST(RtlInteger, FormatsAndParsesInEveryBase) {
     EXPECT_EQ(RtlUnicodeStringToInteger(&s, p.base, &v), STATUS_SUCCESS);
     EXPECT_EQ(v, p.value);
   }
-  UNICODE_STRING s = RTL_CONSTANT_STRING(u"1");
+  UNICODE_STRING s = RTL_CONSTANT_STRING(L"1");
   ULONG v;
   EXPECT_EQ(RtlUnicodeStringToInteger(&s, 7, &v), STATUS_INVALID_PARAMETER);
   DECLARE_UNICODE_STRING_SIZE(small, 3);  // "123" needs a fourth place for the terminator
@@ -201,11 +202,11 @@ TEST(RtlGuid, RoundTripsInUpperCaseAndRejectsOtherShapes) {
   EXPECT_TRUE(IsEqualGUID(back, audio));
   RtlFreeUnicodeString(&s);
 
-  UNICODE_STRING lower = RTL_CONSTANT_STRING(u"{6994ad04-93ef-11d0-a3cc-00a0c9223196}");
+  UNICODE_STRING lower = RTL_CONSTANT_STRING(L"{6994ad04-93ef-11d0-a3cc-00a0c9223196}");
   EXPECT_EQ(RtlGUIDFromString(&lower, &back), STATUS_SUCCESS);
   EXPECT_TRUE(IsEqualGUID(back, audio));
-  for (const char16_t* bad : {u"6994AD04-93EF-11D0-A3CC-00A0C9223196", u"{6994AD04-93EF-11D0-A3CC-00A0C922319G}",
-                              u"{6994AD04+93EF-11D0-A3CC-00A0C9223196}", u"{6994AD04-93EF-11D0-A3CC-00A0C9223196"}) {
+  for (PCWSTR bad : {L"6994AD04-93EF-11D0-A3CC-00A0C9223196", L"{6994AD04-93EF-11D0-A3CC-00A0C922319G}",
+                              L"{6994AD04+93EF-11D0-A3CC-00A0C9223196}", L"{6994AD04-93EF-11D0-A3CC-00A0C9223196"}) {
     UNICODE_STRING b;
     RtlInitUnicodeString(&b, bad);
     EXPECT_EQ(RtlGUIDFromString(&b, &back), STATUS_INVALID_PARAMETER);

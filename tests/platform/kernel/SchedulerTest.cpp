@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <functional>
 
 #include "platform/kernel/Verifier.h"
 #include "platform/kernel/include/wdm.h"
+#include "tests/support/Seeds.h"
 
 namespace {
 
@@ -162,6 +165,80 @@ TEST(Scheduler, ShutdownParksThreadsThatStillWaitWithoutUnwindingThem) {
   EXPECT_FALSE(passedWait);
   EXPECT_FALSE(unwound);
   EXPECT_EQ(Scheduler::TakeAbandonedThreads(), std::vector<std::string>{"stuck"});
+}
+
+// Threads switch on one real thread: what each keeps for itself must not follow the switch.
+TEST(Scheduler, EachThreadKeepsItsOwnIrqlAcrossSwitchesUnderEverySeed) {
+  for (uint64_t seed : qxtest::InterleavingSeeds()) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    Scheduler s;
+    s.SetSeed(seed);
+    std::vector<KIRQL> raisedSaw, passiveSaw;
+    s.Spawn("raised", [&] {
+      KIRQL old;
+      KeRaiseIrql(APC_LEVEL, &old);
+      for (int i = 0; i < 5; ++i) {
+        ZwYieldExecution();
+        raisedSaw.push_back(KeGetCurrentIrql());
+      }
+      KeLowerIrql(old);
+    });
+    s.Spawn("passive", [&] {
+      for (int i = 0; i < 5; ++i) {
+        ZwYieldExecution();
+        passiveSaw.push_back(KeGetCurrentIrql());
+      }
+    });
+    s.RunUntilIdle();
+    EXPECT_EQ(raisedSaw, std::vector<KIRQL>(5, APC_LEVEL));
+    EXPECT_EQ(passiveSaw, std::vector<KIRQL>(5, PASSIVE_LEVEL));
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+  }
+}
+
+TEST(Scheduler, AThreadsViolationIsLoudWhileTheHostCatchesItsOwn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Scheduler s;
+        s.Spawn("faulty", [] { plat::Violation("the thread's own fault"); });
+        plat::ExpectViolation([&] { s.RunUntilIdle(); });
+      },
+      "VERIFIER VIOLATION: the thread's own fault");
+}
+
+TEST(Scheduler, AThreadCatchesItsOwnViolationWhileOthersRun) {
+  Scheduler s;
+  std::string caught;
+  s.Spawn("catcher", [&] {
+    caught = plat::ExpectViolation([] {
+      ZwYieldExecution();
+      plat::Violation("expected here");
+    });
+  });
+  s.Spawn("bystander", [] { ZwYieldExecution(); });
+  s.RunUntilIdle();
+  EXPECT_EQ(caught, "expected here");
+}
+
+// Each thread runs on a stack of its own with a guard page below it: running off its end stops
+// the program at once instead of writing over whatever lies there.
+int Deeper(int depth) {
+  if (depth == INT_MAX) return 0;
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  return depth + Deeper(depth + 1) + frame[0];
+}
+
+TEST(Scheduler, AThreadRunningOffItsStackHitsTheGuard) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        Scheduler s;
+        s.Spawn("deep", [] { std::printf("%d\n", Deeper(0)); });
+        s.RunUntilIdle();
+      },
+      "");
 }
 
 TEST(Scheduler, ASystemThreadIdleAtShutdownEndsCleanly) {

@@ -19,6 +19,7 @@
 #include "platform/portcls/include/stdunk.h"
 #include "tests/platform/portcls/images/TestAdapter.h"
 #include "tests/support/Seeds.h"
+#include "platform/kernel/WideText.h"
 
 namespace {
 
@@ -98,17 +99,17 @@ class PortClass : public testing::Test {
     PWSTR list = nullptr;
     EXPECT_EQ(IoGetDeviceInterfaces(&category, pdo, flags, &list), STATUS_SUCCESS);
     std::vector<std::u16string> out;
-    for (PWSTR p = list; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) out.emplace_back(p);
+    for (PWSTR p = list; p != nullptr && *p != 0; p += plat::WideLength(p) + 1) out.push_back(plat::U16(p));
     ExFreePool(list);
     return out;
   }
   static std::u16string FriendlyName(const std::u16string& link) {
-    std::u16string copy = link;
+    plat::WideString copy(link);
     UNICODE_STRING name{static_cast<USHORT>(copy.size() * 2), static_cast<USHORT>(copy.size() * 2), copy.data()};
     HANDLE key = nullptr;
     if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&name, KEY_READ, &key))) return u"?";
     UNICODE_STRING valueName;
-    RtlInitUnicodeString(&valueName, u"FriendlyName");
+    RtlInitUnicodeString(&valueName, L"FriendlyName");
     UCHAR buffer[256] = {};
     ULONG got = 0;
     NTSTATUS status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, buffer, sizeof buffer, &got);
@@ -204,12 +205,12 @@ TEST_F(PortClass, TheInstallDescriptionGivesFirstFriendlyNamesAndLeavesARenameAl
     if (s.name == u"Wave") renamed = s.links[0];
   }
   // A rename, as a user's or a later installer's, survives the next start.
-  std::u16string copy = renamed;
+  plat::WideString copy(renamed);
   UNICODE_STRING name{static_cast<USHORT>(copy.size() * 2), static_cast<USHORT>(copy.size() * 2), copy.data()};
   HANDLE key = nullptr;
   ASSERT_EQ(IoOpenDeviceInterfaceRegistryKey(&name, KEY_ALL_ACCESS, &key), STATUS_SUCCESS);
   UNICODE_STRING valueName;
-  RtlInitUnicodeString(&valueName, u"FriendlyName");
+  RtlInitUnicodeString(&valueName, L"FriendlyName");
   std::u16string value = u"Studio Wave";
   ASSERT_EQ(ZwSetValueKey(key, &valueName, 0, REG_SZ, value.data(), static_cast<ULONG>((value.size() + 1) * 2)), STATUS_SUCCESS);
   ZwClose(key);
@@ -325,6 +326,42 @@ TEST_F(PortClass, MidiPassesBothWaysThroughNotifyServiceAndRead) {
   filter.reset();
   Unplug();
   EXPECT_GE(Dword(u"MidiServices"), 4u);
+}
+
+// A client waits for a capture pin's bytes, as on a pending read, instead of looking again and
+// again.
+TEST_F(PortClass, AMidiCapturePinSetsItsClientsEventWhenBytesComeInAndOnlyThen) {
+  Plug();
+  auto filter = Filter(u"Midi");
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  auto out = plat::KsMidiPin::Open(*filter, testadapter::kMidiRenderPin, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  auto in = plat::KsMidiPin::Open(*filter, testadapter::kMidiCapturePin, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  KEVENT arrived;
+  KeInitializeEvent(&arrived, SynchronizationEvent, FALSE);
+  in->SignalReads(&arrived);
+  ASSERT_EQ(out->Run(), STATUS_SUCCESS);
+  ASSERT_EQ(in->Run(), STATUS_SUCCESS);
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_EQ(KeReadStateEvent(&arrived), 0) << "nothing came in";
+  const std::vector<UCHAR> sent = {0x90, 0x40, 0x7F};
+  ASSERT_TRUE(out->Write(sent));
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_NE(KeReadStateEvent(&arrived), 0);
+  KeClearEvent(&arrived);
+  EXPECT_EQ(in->Read(), sent);
+  in->SignalReads(nullptr);
+  ASSERT_TRUE(out->Write(sent));
+  sched.RunFor(plat::kNsPerMs);
+  EXPECT_EQ(KeReadStateEvent(&arrived), 0) << "the client no longer asked for it";
+  EXPECT_EQ(in->Read(), sent);
+  ASSERT_EQ(in->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  ASSERT_EQ(out->Leave(KSSTATE_STOP), STATUS_SUCCESS);
+  in.reset();
+  out.reset();
+  filter.reset();
+  Unplug();
 }
 
 TEST_F(PortClass, TopologyNodePropertiesAnswerGetSetAndBasicSupport) {
@@ -568,7 +605,7 @@ TEST_F(PortClass, PortClassRefusesWhatWindowsRefuses) {
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(InitAndRegister(c.device, c.filter, c.name.data()), c.status);
+    EXPECT_EQ(InitAndRegister(c.device, c.filter, plat::WideString(c.name).data()), c.status);
   }
   EXPECT_EQ(plat::PcSubdevices(pdo).size(), 4u);
 }

@@ -647,16 +647,16 @@ NTSTATUS StartDevice(PDEVICE_OBJECT fdo, PIRP irp, PRESOURCELIST resources) {
   Record(u"StartedWithResources", resources != nullptr ? 1 : 0);
   PPORT wave = nullptr;
   PPORT topology = nullptr;
-  WCHAR waveName[] = u"Wave";
-  WCHAR midiName[] = u"Midi";
-  WCHAR topologyName[] = u"Topology";
+  WCHAR waveName[] = L"Wave";
+  WCHAR midiName[] = L"Midi";
+  WCHAR topologyName[] = L"Topology";
   NTSTATUS status = Install<WaveMiniport>(fdo, irp, resources, CLSID_PortWaveCyclic, waveName, &wave);
   if (NT_SUCCESS(status)) status = Install<MidiMiniport>(fdo, irp, resources, CLSID_PortMidi, midiName, nullptr);
   if (NT_SUCCESS(status)) status = Install<TopologyMiniport>(fdo, irp, resources, CLSID_PortTopology, topologyName, &topology);
   if (NT_SUCCESS(status)) {
     // The wave filter again, under its name in other letters and under a new name.
-    WCHAR again[] = u"WAVE";
-    WCHAR other[] = u"Wave2";
+    WCHAR again[] = L"WAVE";
+    WCHAR other[] = L"Wave2";
     Record(u"DuplicateStatus", static_cast<ULONG>(PcRegisterSubdevice(fdo, again, wave)));
     Record(u"SecondNameStatus", static_cast<ULONG>(PcRegisterSubdevice(fdo, other, wave)));
     Record(u"ConnectionStatus", static_cast<ULONG>(PcRegisterPhysicalConnection(fdo, wave, 3, topology, 0)));
