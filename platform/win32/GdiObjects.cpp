@@ -118,6 +118,11 @@ GdiObjects& GdiObjects::Instance() {
   return table;
 }
 
+// DCs first: each lets go of the objects its states hold, which must still be there.
+GdiObjects::~GdiObjects() {
+  for (auto& [handle, object] : objects_) object->dc.reset();
+}
+
 GdiObject& GdiObjects::Add(std::unique_ptr<GdiObject> object) {
   object->handle = (nextSerial_++ << 8) | static_cast<uintptr_t>(object->kind);
   GdiObject& added = *object;

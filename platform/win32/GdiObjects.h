@@ -86,6 +86,9 @@ class GdiObjects {
  public:
   // The machine's one table. Its lock is held across every gdi32 call.
   static GdiObjects& Instance();
+  GdiObjects(const GdiObjects&) = delete;
+  GdiObjects& operator=(const GdiObjects&) = delete;
+  ~GdiObjects();
 
   std::mutex& Lock() { return lock_; }
 
