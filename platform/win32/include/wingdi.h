@@ -155,6 +155,10 @@ constexpr BYTE FF_SWISS = 0x20;
 constexpr BYTE FF_MODERN = 0x30;
 constexpr BYTE FF_SCRIPT = 0x40;
 constexpr BYTE FF_DECORATIVE = 0x50;
+// TEXTMETRIC's pitch bits: TMPF_FIXED_PITCH set means a variable-pitch font.
+constexpr BYTE TMPF_FIXED_PITCH = 0x01;
+constexpr BYTE TMPF_VECTOR = 0x02;
+constexpr BYTE TMPF_TRUETYPE = 0x04;
 
 // Text output
 constexpr UINT ETO_OPAQUE = 0x0002;
