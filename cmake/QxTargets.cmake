@@ -137,21 +137,63 @@ endfunction()
 #
 # qx_kernel_image(<target> NAME <file> OBJECTS <lib>... [LINK <lib>...])
 #   A kernel driver: a 64-bit image that exports DriverEntry.
-# qx_user_image(<target> NAME <file> OBJECTS <lib>... EXPORTS <name>... [BITS 32|64] [LINK <lib>...])
+# qx_user_image(<target> NAME <file> OBJECTS <lib>... [EXPORTS <name>...] [BITS 32|64] [LINK <lib>...]
+#               [RESOURCES <script> <art>...])
 #   A DLL or a program, 64-bit unless BITS says 32. A DLL's load-time entry is its export DllMain,
-#   when it has one; a program exports the entry its process starts it at.
+#   when it has one. A program (NAME x.exe) has the C runtime's start routine linked in
+#   (platform/crt) and exports it, WinMainCRTStartup, the entry its process starts it at; the
+#   program's code defines WinMain. RESOURCES compiles the resource script (a C++ source written
+#   with <winres.h>) into the image, which then exports its resource directory, ImageResources; each
+#   art file (.bmp, .ico, .cur) after it reaches the script as "<file>.h", the file's bytes in the
+#   array named by the file name with every other character than a letter or a digit made "_"
+#   (logo.bmp: logo_bmp[]).
 function(qx_kernel_image target)
   cmake_parse_arguments(ARG "" "NAME" "OBJECTS;LINK" ${ARGN})
   _qx_image(${target} kernel NAME ${ARG_NAME} BITS 64 EXPORTS DriverEntry OBJECTS ${ARG_OBJECTS} LINK ${ARG_LINK})
 endfunction()
 
 function(qx_user_image target)
-  cmake_parse_arguments(ARG "" "NAME;BITS" "OBJECTS;EXPORTS;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;BITS" "OBJECTS;EXPORTS;LINK;RESOURCES" ${ARGN})
   if(NOT ARG_BITS)
     set(ARG_BITS 64)
   endif()
+  if(ARG_NAME MATCHES "\\.[eE][xX][eE]$")
+    list(APPEND ARG_OBJECTS qx_platform_crt)
+    list(APPEND ARG_EXPORTS WinMainCRTStartup)
+  endif()
+  if(ARG_RESOURCES)
+    _qx_resources(${target} ${ARG_RESOURCES})
+    list(APPEND ARG_OBJECTS ${target}_resources)
+    list(APPEND ARG_EXPORTS ImageResources)
+  endif()
   _qx_image(${target} user NAME ${ARG_NAME} BITS ${ARG_BITS} EXPORTS ${ARG_EXPORTS} OBJECTS ${ARG_OBJECTS}
             LINK ${ARG_LINK})
+endfunction()
+
+# The resources of an image: the script as an object library of its folder (a system folder's
+# layer rule holds for it), and each art file as a header of its bytes, read at configure time and
+# read again whenever the file changes.
+function(_qx_resources target script)
+  get_filename_component(script ${script} ABSOLUTE)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${script})
+  string(REGEX MATCH "^[^/]+" top ${relative})
+  get_filename_component(folder ${relative} DIRECTORY)
+  if(top IN_LIST QX_SYSTEM_FOLDERS)
+    set(folder ${top})
+  endif()
+  set(artDir ${CMAKE_CURRENT_BINARY_DIR}/${target}.image/art)
+  foreach(art IN LISTS ARGN)
+    get_filename_component(art ${art} ABSOLUTE)
+    get_filename_component(file ${art} NAME)
+    string(MAKE_C_IDENTIFIER ${file} symbol)
+    file(READ ${art} hex HEX)
+    string(REGEX REPLACE "(..)" "0x\\1," bytes "${hex}")
+    file(CONFIGURE OUTPUT ${artDir}/${file}.h CONTENT
+         "// ${file}, as the build read it.\n#pragma once\n\ninline constexpr unsigned char ${symbol}[] = {${bytes}};\n")
+    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${art})
+  endforeach()
+  qx_library(${target}_resources ${folder} OBJECT SOURCES ${script} LINK qx_platform_win32)
+  target_include_directories(${target}_resources PRIVATE ${artDir})
 endfunction()
 
 function(_qx_image target mode)

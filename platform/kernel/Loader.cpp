@@ -117,7 +117,10 @@ struct Mapping {
   std::string copy;
   void* handle = nullptr;
   void* base = nullptr;
+  uint64_t loadId = 0;
 };
+
+uint64_t NextLoadId();
 
 enum class MapResult { Mapped, Missing, OtherMachine };
 
@@ -130,7 +133,7 @@ MapResult Map(std::u16string_view name, uint16_t machine, Mapping* out) {
   if (handle == nullptr) Violation("the image " + file.string() + " cannot be mapped: " + dlerror());
   link_map* map = nullptr;
   dlinfo(handle, RTLD_DI_LINKMAP, &map);
-  *out = Mapping{Widen(file.filename().string()), copy, handle, reinterpret_cast<void*>(map->l_addr)};
+  *out = Mapping{Widen(file.filename().string()), copy, handle, reinterpret_cast<void*>(map->l_addr), NextLoadId()};
   return MapResult::Mapped;
 }
 
@@ -162,11 +165,13 @@ struct LoadedDriver {
 struct UserImage {
   Mapping image;
   ULONG references;
+  bool program = false;  // the process's program: never freed before the process ends
 };
 
 // The machine's loads; a new machine starts with none.
 struct LoaderState {
   uint64_t scheduler = 0;
+  uint64_t loads = 0;
   std::vector<LoadedDriver> drivers;
   std::map<uint64_t, std::vector<UserImage>> processes;
 };
@@ -181,6 +186,8 @@ LoaderState& L() {
   }
   return state;
 }
+
+uint64_t NextLoadId() { return ++L().loads; }
 
 std::vector<UserImage>& ImagesOf(const ProcessKey& process) {
   if (process.bits != 32 && process.bits != 64) Violation("a process of " + std::to_string(process.bits) + " bits");
@@ -291,7 +298,7 @@ bool LdrFreeImage(const ProcessKey& process, void* module, ULONG* error) {
     *error = kLdrErrorInvalidHandle;
     return false;
   }
-  if (--it->references > 0) return true;
+  if (it->program || --it->references > 0) return true;
   if (auto entry = reinterpret_cast<DllEntry>(Export(it->image, "DllMain"))) entry(module, kDllProcessDetach, nullptr);
   auto& now = ImagesOf(process);
   it = FindByBase(now, module);
@@ -324,6 +331,48 @@ std::vector<std::u16string> LdrLoadedImages(const ProcessKey& process) {
   std::vector<std::u16string> names;
   for (const UserImage& loaded : ImagesOf(process)) names.push_back(loaded.image.name);
   return names;
+}
+
+ULONG LdrCheckProgram(std::u16string_view name, ULONG bits) {
+  std::filesystem::path file = FindImageFile(name);
+  if (file.empty()) return kLdrErrorFileNotFound;
+  return ImageMachine(file) == (bits == 32 ? kMachineI386 : kMachineAmd64) ? 0 : kLdrErrorBadExeFormat;
+}
+
+void* LdrLoadProgram(const ProcessKey& process, std::u16string_view name, ULONG* error) {
+  CheckIrqlAtMost(PASSIVE_LEVEL, "starting a program");
+  if (!ImagesOf(process).empty()) Violation("a process maps its program before any other image");
+  Mapping image;
+  MapResult mapped = Map(name, process.bits == 32 ? kMachineI386 : kMachineAmd64, &image);
+  if (mapped != MapResult::Mapped) {
+    *error = mapped == MapResult::Missing ? kLdrErrorFileNotFound : kLdrErrorBadExeFormat;
+    return nullptr;
+  }
+  void* start = Export(image, kProgramEntry);
+  if (start == nullptr) {
+    Unmap(image);
+    *error = kLdrErrorBadExeFormat;
+    return nullptr;
+  }
+  ImagesOf(process).push_back(UserImage{std::move(image), 1, true});
+  return start;
+}
+
+void* LdrProgramImage(const ProcessKey& process) {
+  const auto& images = ImagesOf(process);
+  return !images.empty() && images.front().program ? images.front().image.base : nullptr;
+}
+
+std::u16string LdrImageName(const ProcessKey& process, void* module) {
+  auto& images = ImagesOf(process);
+  auto it = FindByBase(images, module);
+  return module != nullptr && it != images.end() ? it->image.name : std::u16string();
+}
+
+uint64_t LdrImageLoadId(const ProcessKey& process, void* module) {
+  auto& images = ImagesOf(process);
+  auto it = FindByBase(images, module);
+  return module != nullptr && it != images.end() ? it->image.loadId : 0;
 }
 
 void LdrEndProcess(const ProcessKey& process, ProcessEnd how) {

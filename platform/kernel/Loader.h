@@ -76,6 +76,27 @@ void* LdrFindImage(const ProcessKey& process, std::u16string_view name);
 // The images loaded in `process`, in load order.
 std::vector<std::u16string> LdrLoadedImages(const ProcessKey& process);
 
+// Programs. The program image of a process is mapped first, by its first thread, and stays until the
+// process ends: FreeLibrary leaves it in place. Its entry is the C runtime's start routine, its one
+// export besides its resources.
+constexpr const char* kProgramEntry = "WinMainCRTStartup";
+constexpr ULONG kLdrErrorFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+// Whether `name` can start a process of `bits`, as CreateProcess checks it before any process
+// exists: 0, ERROR_FILE_NOT_FOUND when there is no such image, ERROR_BAD_EXE_FORMAT when it is one
+// of the other machine.
+ULONG LdrCheckProgram(std::u16string_view name, ULONG bits);
+// Maps the program `name` into `process`, which has none yet; its start routine, or null with
+// `error` set as LdrCheckProgram sets it.
+void* LdrLoadProgram(const ProcessKey& process, std::u16string_view name, ULONG* error);
+// The handle of the process's program image; null for a process started from a host function.
+void* LdrProgramImage(const ProcessKey& process);
+// The file name of an image loaded in `process` ("QX5310Panel.exe"), empty for a handle of none.
+std::u16string LdrImageName(const ProcessKey& process, void* module);
+// A number for this one load of an image, unique on the machine: what is kept of an image (its
+// compiled resources) is kept by it, so that a later load at the same address never sees it. 0 for
+// a handle of no image loaded in `process`.
+uint64_t LdrImageLoadId(const ProcessKey& process, void* module);
+
 // The end of a process: every image it still has goes, newest first. A process that exits calls
 // each DllMain with process detach (reserved non-null); one that is terminated runs no code of
 // its images, as on Windows.

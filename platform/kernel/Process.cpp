@@ -133,8 +133,8 @@ void RunEnd(Process* p, ULONG code, ThreadObject* caller, ProcessEnd how) {
 
 }  // namespace
 
-Process::Process(ULONG id, std::string image, unsigned bits, bool system)
-    : id_(id), image_(std::move(image)), bits_(bits), system_(system) {
+Process::Process(ULONG id, std::string image, std::string commandLine, unsigned bits, bool system)
+    : id_(id), image_(std::move(image)), commandLine_(std::move(commandLine)), bits_(bits), system_(system) {
   InitHeader(&Header);
 }
 
@@ -146,7 +146,8 @@ Process* ProcessOf(PEPROCESS process) { return reinterpret_cast<Process*>(proces
 PEPROCESS EprocessOf(Process* process) { return reinterpret_cast<PEPROCESS>(process); }
 
 Process* SystemProcess() {
-  static Process* system = new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", 64, true);
+  static Process* system =
+      new (ObCreatePermanentObject(&gProcessType, sizeof(Process))) Process(4, "System", "", 64, true);
   return system;
 }
 
@@ -162,11 +163,13 @@ Process* CurrentProcess() {
 
 ThreadObject* CurrentThreadObject() { return tlThreadObject; }
 
-Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG()> entry) {
+namespace {
+
+Process* Start(std::string imageName, std::string commandLine, unsigned bits, std::function<ULONG()> entry) {
   if (bits != 32 && bits != 64) Violation("a process is 32-bit or 64-bit");
   void* body = ObCreateObject(*PsProcessType, sizeof(Process));
   if (body == nullptr) Violation("no pool for a process");
-  auto* p = new (body) Process(NextId(), imageName, bits, false);
+  auto* p = new (body) Process(NextId(), imageName, std::move(commandLine), bits, false);
   ObReferenceObject(p);  // held while it runs
   ThreadObject* first = StartThread(p, imageName, [p, entry = std::move(entry)] {
     ULONG code = entry();
@@ -178,6 +181,28 @@ Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG(
   });
   ObDereferenceObject(first);
   return p;
+}
+
+}  // namespace
+
+Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG()> entry) {
+  std::string commandLine = imageName;
+  return Start(std::move(imageName), std::move(commandLine), bits, std::move(entry));
+}
+
+Process* StartProgram(const std::string& imageName, const std::string& commandLine, unsigned bits, ULONG* error) {
+  if (bits != 32 && bits != 64) Violation("a process is 32-bit or 64-bit");
+  std::u16string name(imageName.begin(), imageName.end());
+  ULONG refused = LdrCheckProgram(name, bits);
+  if (error != nullptr) *error = refused;
+  if (refused != 0) return nullptr;
+  return Start(imageName, commandLine.empty() ? imageName : commandLine, bits, [name]() -> ULONG {
+    ULONG failed = 0;
+    auto start = reinterpret_cast<ULONG (*)()>(LdrLoadProgram(KeyOf(CurrentProcess()), name, &failed));
+    if (start == nullptr) Violation("the program image " + std::string(name.begin(), name.end()) +
+                                    " could not be mapped (error " + std::to_string(failed) + ")");
+    return start();
+  });
 }
 
 ThreadObject* StartThread(Process* process, std::string name, std::function<ULONG()> body) {

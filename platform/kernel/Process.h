@@ -92,6 +92,8 @@ class Process {
 
   ULONG Id() const { return id_; }
   const std::string& ImageName() const { return image_; }
+  // The command line it was started with, the program's name first (GetCommandLine).
+  const std::string& CommandLine() const { return commandLine_; }
   bool Is32Bit() const { return bits_ == 32; }
   unsigned Bits() const { return bits_; }
   bool IsSystem() const { return system_; }
@@ -113,7 +115,7 @@ class Process {
   // What went wrong at its end (a mapping left behind), reported by WaitProcess; empty when nothing.
   const std::string& Fault() const { return fault_; }
 
-  Process(ULONG id, std::string image, unsigned bits, bool system);
+  Process(ULONG id, std::string image, std::string commandLine, unsigned bits, bool system);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -123,6 +125,7 @@ class Process {
 
   ULONG id_;
   std::string image_;
+  std::string commandLine_;
   unsigned bits_;
   bool system_;
   HandleTable handles_;
@@ -143,8 +146,17 @@ Process* CurrentProcess();
 ThreadObject* CurrentThreadObject();
 
 // Starts a process running `entry` on its first thread, in user mode. Its value is the exit code
-// when the entry returns. The caller holds one reference (ReleaseProcess).
+// when the entry returns. Its command line is its image name. The caller holds one reference
+// (ReleaseProcess).
 Process* StartProcess(std::string imageName, unsigned bits, std::function<ULONG()> entry);
+// Starts the program image `imageName` ("X.exe") with `commandLine` (the program's name first, as
+// CreateProcess takes it; empty gives the image name alone), as CreateProcess does: its first
+// thread maps the image, whose static constructors run there, and calls its start routine, whose
+// value is the exit code. Null, with the Win32 error in `error`, when there is no such image
+// (ERROR_FILE_NOT_FOUND) or it is one of the other bitness (ERROR_BAD_EXE_FORMAT). The caller holds
+// one reference (ReleaseProcess).
+Process* StartProgram(const std::string& imageName, const std::string& commandLine, unsigned bits,
+                      ULONG* error = nullptr);
 // A new thread of the process, running `body` in user mode; the thread object comes referenced
 // once for the caller (the handle CreateThread gives).
 ThreadObject* StartThread(Process* process, std::string name, std::function<ULONG()> body);

@@ -265,16 +265,43 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
-  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(bridge::Widen(lpModuleName))) : nullptr;
+  void* module = lpModuleName != nullptr ? bridge::FindImage(bridge::Widen(lpModuleName)) : bridge::ProgramImage();
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
-  return module;
+  return static_cast<HMODULE>(module);
 }
 
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
-  HMODULE module = lpModuleName != nullptr ? static_cast<HMODULE>(bridge::FindImage(lpModuleName)) : nullptr;
+  void* module = lpModuleName != nullptr ? bridge::FindImage(lpModuleName) : bridge::ProgramImage();
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
-  return module;
+  return static_cast<HMODULE>(module);
 }
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  void* module = hModule != nullptr ? static_cast<void*>(hModule) : bridge::ProgramImage();
+  std::u16string name = module != nullptr ? bridge::ImageFileName(module) : std::u16string();
+  if (name.empty()) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  char directory[MAX_PATH];
+  std::string path(directory, GetSystemDirectoryA(directory, sizeof directory));
+  path += '\\';
+  path += bridge::Narrow(name);
+  if (lpFilename == nullptr || nSize == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() >= nSize) {
+    std::memcpy(lpFilename, path.data(), nSize - 1);
+    lpFilename[nSize - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}
+
+LPSTR GetCommandLineA() { return const_cast<LPSTR>(bridge::CommandLine()); }
 
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
   static constexpr char kSystem[] = "C:\\Windows\\system32";

@@ -279,11 +279,24 @@ void* ImageExport(void* module, const char* name, uint32_t* error) {
 
 void* FindImage(std::u16string_view name) { return LdrFindImage(KeyOf(CurrentProcess()), name); }
 
+void* ProgramImage() { return LdrProgramImage(KeyOf(CurrentProcess())); }
+
+std::u16string ImageFileName(void* module) { return LdrImageName(KeyOf(CurrentProcess()), module); }
+
+uint64_t ImageLoadId(void* module) { return LdrImageLoadId(KeyOf(CurrentProcess()), module); }
+
+const char* CommandLine() { return CurrentProcess()->CommandLine().c_str(); }
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(PsGetCurrentThreadId())); }
 
 void ExitProcess(uint32_t code) { ExitCurrentProcess(code); }
 
 void DebugOutput(std::string_view text) { CurrentProcess()->DebugOutput().append(text); }
+
+uint64_t MachineSerial() {
+  Scheduler* s = Scheduler::TryCurrent();
+  return s != nullptr ? s->Serial() : 0;
+}
 
 uint64_t NowMs() { return static_cast<uint64_t>(Scheduler::Current().Now() / kNsPerMs); }
 

@@ -43,9 +43,19 @@ void* LoadImage(std::u16string_view name, uint32_t* error);
 bool FreeImage(void* module, uint32_t* error);
 void* ImageExport(void* module, const char* name, uint32_t* error);
 void* FindImage(std::u16string_view name);
+// The program image of the calling process; null for a process started from a host function.
+void* ProgramImage();
+// The file name of an image of the calling process ("X.exe"); empty for a handle of none.
+std::u16string ImageFileName(void* module);
+// What this one load of an image of the calling process is known by on the machine; 0 for none.
+uint64_t ImageLoadId(void* module);
+// The calling process's command line, for as long as the process lives.
+const char* CommandLine();
 
 // Virtual time since boot.
 uint64_t NowMs();
+// The machine running now, unique among the machines of this host process; 0 outside one.
+uint64_t MachineSerial();
 
 // The window manager's own wake-up objects: kernel events (auto-reset) outside every handle table,
 // as the kernel keeps a thread's queue event.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/include/windows.h"
 
 namespace {
@@ -28,10 +29,7 @@ struct SessionState {
   std::vector<plat::win32::ExitWindowsRequest> exits;
 };
 
-SessionState& State() {
-  static SessionState state;
-  return state;
-}
+SessionState& State() { return plat::win32::MachineState::Of<SessionState>(); }
 
 const char* NameOf(const LUID& luid) {
   if (luid.HighPart != 0) return nullptr;

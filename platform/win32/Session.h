@@ -1,5 +1,5 @@
 // What programs asked of the session: the privileges each process enabled in its token, and the
-// ExitWindowsEx calls, which are recorded and never carried out.
+// ExitWindowsEx calls, which are recorded and never carried out. Each machine starts with none.
 #pragma once
 
 #include <cstdint>

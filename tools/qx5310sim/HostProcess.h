@@ -10,6 +10,11 @@
 // code.
 uint32_t RunHostProgram(const std::string& image, const std::function<uint32_t()>& body);
 
+// Starts the program image `image` ("QX5310Panel.exe") in a 64-bit process with `commandLine` (the
+// program's name first) and runs the machine until the process has ended; its exit code. A program
+// that cannot start is a violation.
+uint32_t RunProgramImage(const std::string& image, const std::string& commandLine);
+
 // A program that runs beside the machine until its entry returns.
 class HostProgram {
  public:
@@ -20,6 +25,11 @@ class HostProgram {
 
   // Starts a 64-bit process named `image` at `body`; it runs as the machine runs.
   void Start(const std::string& image, std::function<uint32_t()> body);
+  // Starts the program image `image` in a 64-bit process with `commandLine`; its WinMain's value is
+  // the exit code. A program that cannot start is a violation.
+  void StartImage(const std::string& image, const std::string& commandLine);
+  // What the process ended with, kept once it has ended.
+  uint32_t ExitCode() const { return exitCode_; }
   // Runs the machine until the process has ended (its entry told to return first).
   void Wait();
   bool Running() const { return process_ != nullptr; }
@@ -29,4 +39,5 @@ class HostProgram {
  private:
   void* process_ = nullptr;
   std::string debugOutput_;
+  uint32_t exitCode_ = 0;
 };

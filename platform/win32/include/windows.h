@@ -37,6 +37,11 @@ constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 constexpr DWORD ERROR_NOACCESS = 998;
+constexpr DWORD ERROR_INVALID_ICON_HANDLE = 1400;
+constexpr DWORD ERROR_INVALID_CURSOR_HANDLE = 1402;
+constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
@@ -171,8 +176,30 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
 BOOL FreeLibrary(HMODULE hLibModule);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+// A null name gives the program's image. Images live in the system directory.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+// Truncated to nSize - 1 characters and a NUL when short, with ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Programs: the command line as the process was started with it, the program's name first. The C
+// runtime parses it into __argc and __argv, then calls the program's WinMain with the rest of the
+// line after the name; what WinMain returns is the process's exit code.
+LPSTR GetCommandLineA();
+extern int __argc;
+extern char** __argv;
+int WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
+// Resources, compiled into an image and found through its handle (null: the program's image).
+// Static constructors run before the loader knows the image: nothing may ask for a resource during
+// static initialisation. The data stays put as long as the image is loaded; FreeResource is not
+// needed.
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID LockResource(HGLOBAL hResData);
+DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry

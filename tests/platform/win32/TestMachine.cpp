@@ -272,6 +272,25 @@ size_t Machine::OutstandingPool() const { return plat::PoolLedger::OutstandingAl
 void* Machine::Start(const std::string& image, unsigned bits, std::function<uint32_t()> entry) {
   return plat::StartProcess(image, bits, std::move(entry));
 }
+void* Machine::StartProgram(const std::string& image, const std::string& commandLine, unsigned bits, uint32_t* error) {
+  ULONG refused = 0;
+  plat::Process* process = plat::StartProgram(image, commandLine, bits, &refused);
+  if (error != nullptr) *error = refused;
+  return process;
+}
+
+bool Machine::RunIn(void* process, std::function<void()> body) {
+  bool done = false;
+  plat::ThreadObject* thread = plat::StartThread(P(process), "test", [&done, body = std::move(body)]() -> ULONG {
+    body();
+    done = true;
+    return 0;
+  });
+  state_->sched.RunUntil([&] { return done || P(process)->Ended(); }, INT64_MAX);
+  ObDereferenceObject(thread);
+  return done;
+}
+
 void Machine::Kill(void* process) { plat::KillProcess(P(process), 1); }
 void Machine::Wait(void* process) { plat::WaitProcess(P(process)); }
 void Machine::Release(void* process) { plat::ReleaseProcess(P(process)); }

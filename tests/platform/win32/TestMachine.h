@@ -68,6 +68,11 @@ class Machine {
 
   // Processes: an opaque process, its entry run on its first thread.
   void* Start(const std::string& image, unsigned bits, std::function<uint32_t()> entry);
+  // The program image `image` started with `commandLine`; null, with the Win32 error, when refused.
+  void* StartProgram(const std::string& image, const std::string& commandLine, unsigned bits, uint32_t* error = nullptr);
+  // Runs `body` on a new thread of a running process until it returns; false when the process
+  // ended first.
+  bool RunIn(void* process, std::function<void()> body);
   void Kill(void* process);
   void Wait(void* process);
   void Release(void* process);
