@@ -14,11 +14,6 @@ using w::Desktop;
 namespace plat::win32 {
 namespace {
 
-// The system cursors, by their resource ids; their handles are fixed for the machine.
-constexpr WORD kSystemCursors[] = {32512, 32513, 32514, 32515, 32516, 32642, 32643, 32644, 32645, 32646, 32648,
-                                   32649, 32650, 32651};
-constexpr uintptr_t kCursorBase = 0x00010000;
-
 bool Contains(const RECT& r, POINT pt) { return PtInRect(&r, pt) != FALSE; }
 
 // Among `siblings` (top first), the window that takes the mouse at `pt`.
@@ -240,16 +235,6 @@ HCURSOR SetCursor(HCURSOR hCursor) {
 }
 
 HCURSOR GetCursor() { return Desktop::Get().cursorShape; }
-
-HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
-  if (hInstance == nullptr && IS_INTRESOURCE(lpCursorName)) {
-    auto id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(lpCursorName));
-    if (std::find(std::begin(w::kSystemCursors), std::end(w::kSystemCursors), id) != std::end(w::kSystemCursors))
-      return reinterpret_cast<HCURSOR>(w::kCursorBase + id);
-  }
-  w::SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  return nullptr;
-}
 
 // A system cursor or icon is shared: its copy is itself.
 HICON CopyIcon(HICON hIcon) { return hIcon; }

@@ -317,8 +317,6 @@ Status WaitSignal(void* signal, int64_t timeoutMs) {
 
 void FreeSignal(void* signal) { delete static_cast<PKEVENT>(signal); }
 
-uint64_t MachineSerial() { return Scheduler::Current().Serial(); }
-
 bool OnHost() { return Scheduler::Current().CurrentThreadId() == 0; }
 
 bool RunHostUntil(const std::function<bool()>& done, uint64_t limitMs) {

@@ -65,8 +65,6 @@ void RaiseSignal(void* signal);
 // or STATUS_TIMEOUT.
 Status WaitSignal(void* signal, int64_t timeoutMs);
 void FreeSignal(void* signal);
-// The machine the calling code runs on: a number that changes with each new machine.
-uint64_t MachineSerial();
 // True on the host (a test or the main job), which drives the machine from outside.
 bool OnHost();
 // From the host: runs the machine until `done` holds or `limitMs` of virtual time have passed.
