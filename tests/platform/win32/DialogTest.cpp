@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,76 @@ TEST_F(Dialogs, DialogUnitsMapWithTheFixedBaseUnitsAndTheDefaultButtonMoves) {
   EXPECT_EQ(after, MAKELONG(7, DC_HASDEFID));
   EXPECT_EQ(okStyle, static_cast<LONG>(BS_PUSHBUTTON));
   EXPECT_EQ(otherStyle, static_cast<LONG>(BS_DEFPUSHBUTTON));
+}
+
+// A program whose window "Timed" ticks every 500 ms and, when clicked, asks a question of a
+// message box of `type`; the answer and the ticks are kept.
+struct Asking {
+  UINT type;
+  int answer = 0;
+  int ticks = 0;
+};
+Asking gAsking{MB_OK};
+
+LRESULT CALLBACK TimedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER: ++gAsking.ticks; return 0;
+    case WM_LBUTTONUP: gAsking.answer = MessageBoxA(hwnd, "Keep the changes?", "Question", gAsking.type); return 0;
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+TEST(MessageBox, AModalBoxKeepsTheTimersFiringDisablesItsOwnerAndAnswersTheButtonPressed) {
+  struct Case {
+    const char* name;
+    UINT type;
+    std::function<bool()> answer;
+    int expected;
+  } cases[] = {
+      {"Yes clicked", MB_YESNO | MB_ICONQUESTION, [] { return input::Click({"Question", "", {IDYES}}); }, IDYES},
+      {"No clicked", MB_YESNO | MB_ICONQUESTION, [] { return input::Click({"Question", "", {IDNO}}); }, IDNO},
+      {"Enter takes the second default", MB_OKCANCEL | MB_DEFBUTTON2, [] { return input::Key({"Question"}, VK_RETURN); },
+       IDCANCEL},
+      {"Esc cancels", MB_OKCANCEL, [] { return input::Key({"Question"}, VK_ESCAPE); }, IDCANCEL},
+      {"Esc on OK alone is OK", MB_OK | MB_ICONEXCLAMATION, [] { return input::Key({"Question"}, VK_ESCAPE); }, IDOK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m;
+    gAsking = Asking{c.type};
+    void* p = m.Start("timed.exe", 64, [] {
+      WNDCLASSA wc{};
+      wc.lpfnWndProc = TimedProc;
+      wc.lpszClassName = "QxTimed";
+      RegisterClassA(&wc);
+      HWND hwnd = CreateWindowExA(0, "QxTimed", "Timed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, nullptr,
+                                  nullptr, nullptr, nullptr);
+      SetTimer(hwnd, 1, 500, nullptr);
+      MSG msg;
+      while (GetMessageA(&msg, nullptr, 0, 0)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      return static_cast<uint32_t>(msg.wParam);
+    });
+    ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Timed") != nullptr; }, 1000));
+    HWND timed = FindWindowA(nullptr, "Timed");
+    ASSERT_TRUE(input::Click({"Timed"}));
+    ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Question") != nullptr; }, 1000));
+    HWND box = FindWindowA(nullptr, "Question");
+    EXPECT_EQ(GetWindow(box, GW_OWNER), timed);
+    EXPECT_FALSE(IsWindowEnabled(timed));
+    int before = gAsking.ticks;
+    m.RunFor(2000);
+    EXPECT_EQ(gAsking.ticks - before, 4);
+    ASSERT_TRUE(c.answer());
+    EXPECT_EQ(gAsking.answer, c.expected);
+    EXPECT_EQ(FindWindowA(nullptr, "Question"), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(timed));
+    PostMessageA(timed, WM_QUIT, 0, 0);
+    m.Wait(p);
+    m.Release(p);
+  }
 }
 
 }  // namespace
