@@ -18,12 +18,12 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
 
 const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
 
-BOOL CCmdTarget::DispatchToMap(UINT nMessage, UINT nCode, UINT nID, WPARAM wParam, LPARAM lParam,
-                               LRESULT* pResult) {
+BOOL CCmdTarget::DispatchToMap(UINT nMessage, UINT nCode, UINT nID, WPARAM wParam, LPARAM lParam, LRESULT* pResult,
+                               UINT nArrived) {
   for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
        map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
     if (const AFX_MSGMAP_ENTRY* entry = AfxFindMessageEntry(map->lpEntries, nMessage, nCode, nID)) {
-      return entry->pfn(this, *entry, wParam, lParam, pResult);
+      return entry->pfn(this, nArrived != 0 ? nArrived : nMessage, wParam, lParam, pResult);
     }
   }
   return FALSE;

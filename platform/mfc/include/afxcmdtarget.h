@@ -16,5 +16,7 @@ class CCmdTarget : public CObject {
   virtual const AFX_MSGMAP* GetMessageMap() const;
   // Calls the first handler for the message, code and id in the maps from this class up;
   // FALSE when no map has one.
-  BOOL DispatchToMap(UINT nMessage, UINT nCode, UINT nID, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+  // nArrived is the message the handler is told of, when the map lists it under another.
+  BOOL DispatchToMap(UINT nMessage, UINT nCode, UINT nID, WPARAM wParam, LPARAM lParam, LRESULT* pResult,
+                     UINT nArrived = 0);
 };

@@ -16,9 +16,9 @@ class CCmdTarget;
 class CCmdUI;
 struct AFX_MSGMAP_ENTRY;
 
-// Calls the entry's handler on the target; answers TRUE and sets *pResult when it handled it.
-using AFX_PMSG_THUNK = BOOL (*)(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY& entry, WPARAM wParam, LPARAM lParam,
-                                LRESULT* pResult);
+// Calls the entry's handler on the target with the message as it arrived; answers TRUE and sets
+// *pResult when it handled it.
+using AFX_PMSG_THUNK = BOOL (*)(CCmdTarget* pTarget, UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
 struct AFX_MSGMAP_ENTRY {
   UINT nMessage;  // window message, WM_COMMAND, WM_NOTIFY or a reflected message
@@ -37,6 +37,8 @@ struct AFX_MSGMAP {
 // A control's own WM_COMMAND, WM_NOTIFY and WM_CTLCOLOR* come back to it as the message plus
 // this, before its parent sees them.
 constexpr UINT WM_REFLECT_BASE = 0xBC00;
+// The one map message of every WM_CTLCOLOR*.
+constexpr UINT WM_CTLCOLOR = 0x0019;
 // WM_COMMAND code of an update-handler query; the extra argument is the CCmdUI.
 constexpr int CN_UPDATE_COMMAND_UI = -1;
 constexpr int CN_COMMAND = 0;
@@ -52,55 +54,55 @@ struct AfxMsgThunk {
 
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)()>
-  static BOOL Void(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM, LPARAM, LRESULT* pResult) {
+  static BOOL Void(CCmdTarget* pTarget, UINT, WPARAM, LPARAM, LRESULT* pResult) {
     (Target(pTarget)->*P)();
     *pResult = 0;
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(UINT)>
-  static BOOL CommandRange(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM, LRESULT* pResult) {
+  static BOOL CommandRange(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM, LRESULT* pResult) {
     (Target(pTarget)->*P)(LOWORD(wParam));
     *pResult = 0;
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(CCmdUI*)>
-  static BOOL UpdateUI(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM, LPARAM lParam, LRESULT* pResult) {
+  static BOOL UpdateUI(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
     (Target(pTarget)->*P)(reinterpret_cast<CCmdUI*>(lParam));
     *pResult = 0;
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(NMHDR*, LRESULT*)>
-  static BOOL Notify(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM, LPARAM lParam, LRESULT* pResult) {
+  static BOOL Notify(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
     *pResult = 0;
     (Target(pTarget)->*P)(reinterpret_cast<NMHDR*>(lParam), pResult);
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, LRESULT (T::*)(WPARAM, LPARAM)>
-  static BOOL Message(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+  static BOOL Message(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     *pResult = (Target(pTarget)->*P)(wParam, lParam);
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(UINT_PTR)>
-  static BOOL Timer(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM, LRESULT* pResult) {
+  static BOOL Timer(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM, LRESULT* pResult) {
     (Target(pTarget)->*P)(wParam);
     *pResult = 0;
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(WINDOWPOS*)>
-  static BOOL WindowPos(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM, LPARAM lParam, LRESULT* pResult) {
+  static BOOL WindowPos(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
     (Target(pTarget)->*P)(reinterpret_cast<WINDOWPOS*>(lParam));
     *pResult = 0;
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(UINT, LPARAM)>
-  static BOOL SysCommand(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM lParam,
+  static BOOL SysCommand(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam,
                          LRESULT* pResult) {
     (Target(pTarget)->*P)(static_cast<UINT>(wParam), lParam);
     *pResult = 0;
@@ -108,14 +110,14 @@ struct AfxMsgThunk {
   }
   template <auto P>
     requires AfxHandlerOf<P, BOOL (T::*)(UINT, DWORD_PTR)>
-  static BOOL DeviceChange(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM lParam,
+  static BOOL DeviceChange(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam,
                            LRESULT* pResult) {
     *pResult = (Target(pTarget)->*P)(static_cast<UINT>(wParam), static_cast<DWORD_PTR>(lParam));
     return TRUE;
   }
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(UINT, CPoint)>
-  static BOOL MouseAt(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+  static BOOL MouseAt(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     const CPoint point(static_cast<DWORD>(lParam));
     (Target(pTarget)->*P)(static_cast<UINT>(wParam), point);
     *pResult = 0;
@@ -123,14 +125,14 @@ struct AfxMsgThunk {
   }
   template <auto P>
     requires AfxHandlerOf<P, UINT (T::*)()>
-  static BOOL GetDlgCode(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM, LPARAM, LRESULT* pResult) {
+  static BOOL GetDlgCode(CCmdTarget* pTarget, UINT, WPARAM, LPARAM, LRESULT* pResult) {
     *pResult = static_cast<LRESULT>((Target(pTarget)->*P)());
     return TRUE;
   }
   // Key characters: the character, the repeat count (low word) and the flags (high word).
   template <auto P>
     requires AfxHandlerOf<P, void (T::*)(UINT, UINT, UINT)>
-  static BOOL Char(CCmdTarget* pTarget, const AFX_MSGMAP_ENTRY&, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+  static BOOL Char(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     (Target(pTarget)->*P)(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
     *pResult = 0;
     return TRUE;
