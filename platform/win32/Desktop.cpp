@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/win32/Controls.h"
 #include "platform/win32/DeviceBroker.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MachineState.h"
@@ -31,6 +32,7 @@ Desktop::Desktop() {
   root->rect = root->client = RECT{0, 0, kWidth, kHeight};
   root_ = root->handle;
   windows_[root_] = std::move(root);
+  RegisterSystemClasses(*this);
 }
 
 Desktop::~Desktop() = default;

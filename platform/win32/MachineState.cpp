@@ -51,13 +51,16 @@ void* MachineState::Slot(std::type_index type, std::shared_ptr<void> (*make)()) 
     }
     for (const auto& [t, state] : r.states)
       if (t == type) found = state.get();
-    if (found == nullptr) {
-      r.states.emplace_back(type, make());
-      found = r.states.back().second.get();
-    }
   }
   Drop(std::move(old));
-  return found;
+  if (found != nullptr) return found;
+  // Made outside the lock: a state's constructor may ask for another state.
+  std::shared_ptr<void> made = make();
+  std::lock_guard<std::mutex> hold(r.lock);
+  for (const auto& [t, state] : r.states)
+    if (t == type) return state.get();
+  r.states.emplace_back(type, std::move(made));
+  return r.states.back().second.get();
 }
 
 }  // namespace plat::win32

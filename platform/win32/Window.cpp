@@ -370,7 +370,8 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
   win->cls = cls;
   win->parent = parent;
   win->owner = owner;
-  win->text = lpWindowName != nullptr ? lpWindowName : "";
+  // A picture control from a template is named by a resource ordinal, which is no text.
+  win->text = lpWindowName != nullptr && !IS_INTRESOURCE(lpWindowName) ? lpWindowName : "";
   win->style = dwStyle & ~WS_VISIBLE;
   // An overlapped window always has a caption, and top-level windows clip their siblings.
   if (!(dwStyle & (WS_CHILD | WS_POPUP))) win->style |= WS_CAPTION | WS_CLIPSIBLINGS;

@@ -1,0 +1,6 @@
+// The common-control classes.
+#pragma once
+
+#include <afxwin.h>
+
+#include <commctrl.h>

@@ -1,0 +1,4 @@
+// Dialogs, property sheets and pages.
+#pragma once
+
+#include <afxwin.h>

@@ -1,0 +1,197 @@
+// Message maps: constant tables of entries, each with a thunk that calls its handler with the
+// message's arguments unpacked. A handler's type is fixed by its macro, so a handler of the
+// wrong signature does not compile. The tables are constant-initialised: no static
+// construction order, no resources.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <afxtypes.h>
+
+#include <type_traits>
+
+class CCmdTarget;
+class CCmdUI;
+struct AFX_MSGMAP_ENTRY;
+
+// Calls the entry's handler on the target with the message as it arrived; answers TRUE and sets
+// *pResult when it handled it.
+using AFX_PMSG_THUNK = BOOL (*)(CCmdTarget* pTarget, UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+
+struct AFX_MSGMAP_ENTRY {
+  UINT nMessage;  // window message, WM_COMMAND, WM_NOTIFY or a reflected message
+  UINT nCode;     // control notification code, for WM_COMMAND and WM_NOTIFY
+  UINT nID;       // first control or command id
+  UINT nLastID;   // last of the range; nID for one id
+  const UINT* pnRegistered;  // a registered message's number, read when the message arrives
+  AFX_PMSG_THUNK pfn;        // null ends the table
+};
+
+struct AFX_MSGMAP {
+  const AFX_MSGMAP* (*pfnGetBaseMap)();
+  const AFX_MSGMAP_ENTRY* lpEntries;
+};
+
+// A control's own WM_COMMAND, WM_NOTIFY and WM_CTLCOLOR* come back to it as the message plus
+// this, before its parent sees them.
+constexpr UINT WM_REFLECT_BASE = 0xBC00;
+// The one map message of every WM_CTLCOLOR*.
+constexpr UINT WM_CTLCOLOR = 0x0019;
+// WM_COMMAND code of an update-handler query; the extra argument is the CCmdUI.
+constexpr int CN_UPDATE_COMMAND_UI = -1;
+constexpr int CN_COMMAND = 0;
+
+// A handler of the class or of a base, of the given member type.
+template <auto P, class M>
+concept AfxHandlerOf = std::is_member_function_pointer_v<decltype(P)> && std::is_convertible_v<decltype(P), M>;
+
+// The thunks of each handler signature.
+template <class T>
+struct AfxMsgThunk {
+  static T* Target(CCmdTarget* pTarget) { return static_cast<T*>(pTarget); }
+
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)()>
+  static BOOL Void(CCmdTarget* pTarget, UINT, WPARAM, LPARAM, LRESULT* pResult) {
+    (Target(pTarget)->*P)();
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(UINT)>
+  static BOOL CommandRange(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM, LRESULT* pResult) {
+    (Target(pTarget)->*P)(LOWORD(wParam));
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(CCmdUI*)>
+  static BOOL UpdateUI(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
+    (Target(pTarget)->*P)(reinterpret_cast<CCmdUI*>(lParam));
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(NMHDR*, LRESULT*)>
+  static BOOL Notify(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
+    *pResult = 0;
+    (Target(pTarget)->*P)(reinterpret_cast<NMHDR*>(lParam), pResult);
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, LRESULT (T::*)(WPARAM, LPARAM)>
+  static BOOL Message(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    *pResult = (Target(pTarget)->*P)(wParam, lParam);
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(UINT_PTR)>
+  static BOOL Timer(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM, LRESULT* pResult) {
+    (Target(pTarget)->*P)(wParam);
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(WINDOWPOS*)>
+  static BOOL WindowPos(CCmdTarget* pTarget, UINT, WPARAM, LPARAM lParam, LRESULT* pResult) {
+    (Target(pTarget)->*P)(reinterpret_cast<WINDOWPOS*>(lParam));
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(UINT, LPARAM)>
+  static BOOL SysCommand(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam,
+                         LRESULT* pResult) {
+    (Target(pTarget)->*P)(static_cast<UINT>(wParam), lParam);
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, BOOL (T::*)(UINT, DWORD_PTR)>
+  static BOOL DeviceChange(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam,
+                           LRESULT* pResult) {
+    *pResult = (Target(pTarget)->*P)(static_cast<UINT>(wParam), static_cast<DWORD_PTR>(lParam));
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(UINT, CPoint)>
+  static BOOL MouseAt(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    const CPoint point(static_cast<DWORD>(lParam));
+    (Target(pTarget)->*P)(static_cast<UINT>(wParam), point);
+    *pResult = 0;
+    return TRUE;
+  }
+  template <auto P>
+    requires AfxHandlerOf<P, UINT (T::*)()>
+  static BOOL GetDlgCode(CCmdTarget* pTarget, UINT, WPARAM, LPARAM, LRESULT* pResult) {
+    *pResult = static_cast<LRESULT>((Target(pTarget)->*P)());
+    return TRUE;
+  }
+  // Key characters: the character, the repeat count (low word) and the flags (high word).
+  template <auto P>
+    requires AfxHandlerOf<P, void (T::*)(UINT, UINT, UINT)>
+  static BOOL Char(CCmdTarget* pTarget, UINT, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    (Target(pTarget)->*P)(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+    *pResult = 0;
+    return TRUE;
+  }
+};
+
+// The first entry of `entries` for the message, code and id, or null.
+const AFX_MSGMAP_ENTRY* AfxFindMessageEntry(const AFX_MSGMAP_ENTRY* entries, UINT nMessage, UINT nCode, UINT nID);
+
+#define DECLARE_MESSAGE_MAP()                      \
+ protected:                                        \
+  static const AFX_MSGMAP* GetThisMessageMap();    \
+  const AFX_MSGMAP* GetMessageMap() const override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                           \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }      \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                      \
+    using ThisClass = theClass;                                                          \
+    using TheBaseClass = baseClass;                                                      \
+    static constexpr AFX_MSGMAP_ENTRY messageEntries[] = {
+#define END_MESSAGE_MAP()                                                                \
+  {0, 0, 0, 0, nullptr, nullptr}};                                                       \
+  static constexpr AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, messageEntries}; \
+  return &messageMap;                                                                    \
+  }
+
+// The thunk of the handler named `fn`, found from the class up; a handler of another type than
+// the thunk's does not satisfy its constraint.
+#define AFX_THUNK(thunk, fn) &AfxMsgThunk<ThisClass>::thunk<&ThisClass::fn>
+#define AFX_ENTRY(message, code, first, last, thunk, fn) \
+  {(message), static_cast<UINT>(code), static_cast<UINT>(first), static_cast<UINT>(last), nullptr, \
+   AFX_THUNK(thunk, fn)},
+
+#define ON_COMMAND(id, fn) AFX_ENTRY(WM_COMMAND, CN_COMMAND, id, id, Void, fn)
+#define ON_CONTROL(code, id, fn) AFX_ENTRY(WM_COMMAND, code, id, id, Void, fn)
+#define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
+#define ON_CBN_SELCHANGE(id, fn) ON_CONTROL(CBN_SELCHANGE, id, fn)
+#define ON_CONTROL_RANGE(code, first, last, fn) \
+  AFX_ENTRY(WM_COMMAND, code, first, last, CommandRange, fn)
+#define ON_UPDATE_COMMAND_UI(id, fn) \
+  AFX_ENTRY(WM_COMMAND, CN_UPDATE_COMMAND_UI, id, id, UpdateUI, fn)
+#define ON_NOTIFY(code, id, fn) AFX_ENTRY(WM_NOTIFY, code, id, id, Notify, fn)
+#define ON_CONTROL_REFLECT(code, fn) \
+  AFX_ENTRY(WM_REFLECT_BASE + WM_COMMAND, code, 0, 0, Void, fn)
+#define ON_NOTIFY_REFLECT(code, fn) \
+  AFX_ENTRY(WM_REFLECT_BASE + WM_NOTIFY, code, 0, 0, Notify, fn)
+#define ON_MESSAGE(message, fn) AFX_ENTRY(message, 0, 0, 0, Message, fn)
+#define ON_REGISTERED_MESSAGE(nMessageVariable, fn) \
+  {0, 0, 0, 0, &(nMessageVariable),                 \
+   AFX_THUNK(Message, fn)},
+
+#define ON_WM_TIMER() AFX_ENTRY(WM_TIMER, 0, 0, 0, Timer, OnTimer)
+#define ON_WM_DESTROY() AFX_ENTRY(WM_DESTROY, 0, 0, 0, Void, OnDestroy)
+#define ON_WM_PAINT() AFX_ENTRY(WM_PAINT, 0, 0, 0, Void, OnPaint)
+#define ON_WM_WINDOWPOSCHANGING() \
+  AFX_ENTRY(WM_WINDOWPOSCHANGING, 0, 0, 0, WindowPos, OnWindowPosChanging)
+#define ON_WM_SYSCOMMAND() AFX_ENTRY(WM_SYSCOMMAND, 0, 0, 0, SysCommand, OnSysCommand)
+#define ON_WM_DEVICECHANGE() \
+  AFX_ENTRY(WM_DEVICECHANGE, 0, 0, 0, DeviceChange, OnDeviceChange)
+#define ON_WM_MOUSEMOVE() AFX_ENTRY(WM_MOUSEMOVE, 0, 0, 0, MouseAt, OnMouseMove)
+#define ON_WM_GETDLGCODE() AFX_ENTRY(WM_GETDLGCODE, 0, 0, 0, GetDlgCode, OnGetDlgCode)
+#define ON_WM_CHAR() AFX_ENTRY(WM_CHAR, 0, 0, 0, Char, OnChar)

@@ -1,0 +1,331 @@
+// The controls and the dialog manager as programs see them: what code sets without notification,
+// and what a person's clicks and keys (entered by the scripted input driver) send the parent, in
+// order.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32/InputDriver.h"
+#include "platform/win32/include/commctrl.h"
+#include "platform/win32/include/windows.h"
+#include "tests/platform/win32/TestMachine.h"
+
+namespace {
+
+using w32test::Machine;
+namespace input = plat::win32::input;
+
+// What the host window heard from its controls: "command <id> <code>", "notify <id> <code>",
+// "hscroll <code> <pos>", "vscroll <code> <pos>".
+std::vector<std::string> gLog;
+// The host's answer to UDN_DELTAPOS; it may change the record or the control.
+std::function<LRESULT(NMUPDOWN*)> gDeltaPos;
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      gLog.push_back("command " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam)));
+      return 0;
+    case WM_NOTIFY: {
+      auto* h = reinterpret_cast<NMHDR*>(lParam);
+      gLog.push_back("notify " + std::to_string(h->idFrom) + " " + std::to_string(static_cast<int>(h->code)));
+      if (h->code == UDN_DELTAPOS && gDeltaPos) return gDeltaPos(reinterpret_cast<NMUPDOWN*>(lParam));
+      return 0;
+    }
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      gLog.push_back(std::string(message == WM_HSCROLL ? "hscroll " : "vscroll ") + std::to_string(LOWORD(wParam)) +
+                     " " + std::to_string(static_cast<SHORT>(HIWORD(wParam))));
+      return 0;
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+struct Control {
+  const char* cls;
+  int id;
+  const char* text;
+  DWORD style;
+  RECT rect;
+};
+
+// A program whose top-level window "Host" holds `controls`; it runs its loop until WM_QUIT.
+uint32_t HostProgram(const std::vector<Control>& controls) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = HostProc;
+  wc.lpszClassName = "QxControlHost";
+  if (RegisterClassA(&wc) == 0) return 100;
+  HWND host = CreateWindowExA(0, "QxControlHost", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 600, 400, nullptr,
+                              nullptr, nullptr, nullptr);
+  for (const Control& c : controls)
+    CreateWindowExA(0, c.cls, c.text, WS_CHILD | WS_VISIBLE | c.style, c.rect.left, c.rect.top,
+                    c.rect.right - c.rect.left, c.rect.bottom - c.rect.top, host,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return static_cast<uint32_t>(msg.wParam);
+}
+
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gLog.clear();
+    gDeltaPos = nullptr;
+  }
+  void TearDown() override {
+    if (process_ != nullptr) {
+      PostMessageA(FindWindowA(nullptr, "Host"), WM_QUIT, 0, 0);
+      machine_.Wait(process_);
+      machine_.Release(process_);
+    }
+  }
+  void Run(std::vector<Control> controls) {
+    process_ = machine_.Start("host.exe", 64, [controls] { return HostProgram(controls); });
+    ASSERT_TRUE(machine_.RunUntil([] { return FindWindowA(nullptr, "Host") != nullptr; }, 1000));
+    gLog.clear();
+  }
+  HWND Item(int id) { return GetDlgItem(FindWindowA(nullptr, "Host"), id); }
+  // A message sent by code, from another thread of the program.
+  LRESULT Send(int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    EXPECT_TRUE(machine_.RunIn(process_, [&] { result = SendMessageA(Item(id), message, wParam, lParam); }));
+    return result;
+  }
+  std::string Text(int id) {
+    char text[128] = {};
+    machine_.RunIn(process_, [&] { GetWindowTextA(Item(id), text, sizeof text); });
+    return text;
+  }
+
+  Machine machine_;
+  void* process_ = nullptr;
+};
+
+TEST_F(Controls, SettersNotifyNobody) {
+  Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {10, 10, 110, 30}},
+       {"ComboBox", 11, "", CBS_DROPDOWNLIST, {10, 40, 160, 60}},
+       {UPDOWN_CLASSA, 12, "", 0, {200, 10, 216, 40}},
+       {TRACKBAR_CLASSA, 13, "", TBS_AUTOTICKS, {10, 100, 210, 130}}});
+  Send(11, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("one"));
+  Send(11, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("two"));
+  struct Case {
+    const char* name;
+    int id;
+    UINT set;
+    WPARAM wParam;
+    LPARAM lParam;
+    UINT get;
+    LRESULT expected;
+  } cases[] = {
+      {"BM_SETCHECK", 10, BM_SETCHECK, BST_CHECKED, 0, BM_GETCHECK, BST_CHECKED},
+      {"CB_SETCURSEL", 11, CB_SETCURSEL, 1, 0, CB_GETCURSEL, 1},
+      {"UDM_SETPOS", 12, UDM_SETPOS, 0, 40, UDM_GETPOS, 40},
+      {"TBM_SETPOS", 13, TBM_SETPOS, TRUE, 70, TBM_GETPOS, 70},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    Send(c.id, c.set, c.wParam, c.lParam);
+    EXPECT_EQ(Send(c.id, c.get, 0, 0), c.expected);
+    EXPECT_TRUE(gLog.empty()) << gLog.front();
+  }
+  EXPECT_EQ(Text(11), "two");
+}
+
+TEST_F(Controls, APersonsActionChangesTheControlBeforeItsNotification) {
+  Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {10, 10, 110, 30}},
+       {"Button", 20, "A", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, {10, 200, 110, 220}},
+       {"Button", 21, "B", BS_AUTORADIOBUTTON, {10, 230, 110, 250}},
+       {"Button", 22, "C", BS_AUTORADIOBUTTON, {10, 260, 110, 280}},
+       {"Button", 30, "Push", BS_PUSHBUTTON | WS_GROUP, {300, 200, 380, 230}}});
+  struct Case {
+    const char* name;
+    int id;
+    std::vector<std::string> log;
+    std::vector<std::pair<int, LRESULT>> checks;
+  } cases[] = {
+      {"check box on", 10, {"command 10 0"}, {{10, BST_CHECKED}}},
+      {"check box off", 10, {"command 10 0"}, {{10, BST_UNCHECKED}}},
+      {"radio B", 21, {"command 21 0"}, {{20, BST_UNCHECKED}, {21, BST_CHECKED}, {22, BST_UNCHECKED}}},
+      {"radio C clears B", 22, {"command 22 0"}, {{20, BST_UNCHECKED}, {21, BST_UNCHECKED}, {22, BST_CHECKED}}},
+      {"push button", 30, {"command 30 0"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    ASSERT_TRUE(input::Click({"Host", "", {c.id}}));
+    EXPECT_EQ(gLog, c.log);
+    for (auto [id, state] : c.checks) EXPECT_EQ(Send(id, BM_GETCHECK, 0, 0), state) << id;
+  }
+}
+
+TEST_F(Controls, ADropDownListChosenByKeysSendsSelChange) {
+  Run({{"ComboBox", 11, "", CBS_DROPDOWNLIST | CBS_SORT, {10, 40, 160, 60}}});
+  for (const char* s : {"48000", "44100", "96000"}) Send(11, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  char text[16] = {};
+  Send(11, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+  EXPECT_STREQ(text, "44100");
+  ASSERT_TRUE(input::Click({"Host", "", {11}}));  // focus, and the list drops
+  ASSERT_TRUE(input::Key({"Host", "", {11}}, VK_ESCAPE));
+  gLog.clear();
+  struct Case {
+    WORD vk;
+    LRESULT selection;
+    std::vector<std::string> log;
+  } cases[] = {
+      {VK_DOWN, 0, {"command 11 1"}},
+      {VK_DOWN, 1, {"command 11 1"}},
+      {VK_END, 2, {"command 11 1"}},
+      {VK_DOWN, 2, {}},
+      {VK_HOME, 0, {"command 11 1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.vk);
+    gLog.clear();
+    ASSERT_TRUE(input::Key({"Host", "", {11}}, c.vk));
+    EXPECT_EQ(Send(11, CB_GETCURSEL, 0, 0), c.selection);
+    EXPECT_EQ(gLog, c.log);
+  }
+}
+
+TEST_F(Controls, AnUpDownAsksItsParentBeforeEachStepAndReportsAfter) {
+  constexpr int kUp = 12, kBuddy = 14;
+  // The buddy edit reports each number the up-down writes into it: EN_UPDATE, then EN_CHANGE.
+  const std::string kBuddyChanged = "command 14 1024", kBuddyChanged2 = "command 14 768";
+  struct Case {
+    const char* name;
+    LPARAM range;  // MAKELONG(upper, lower)
+    int start;
+    const char* buddyText;
+    bool clickUp;
+    std::function<LRESULT(NMUPDOWN*)> handler;
+    int expected;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"a step up", MAKELONG(10, 0), 5, nullptr, true, nullptr, 6,
+       {"notify 12 -722", kBuddyChanged, kBuddyChanged2, "vscroll 4 6", "vscroll 8 6"}},
+      {"the handler vetoes", MAKELONG(10, 0), 5, nullptr, true, [](NMUPDOWN*) -> LRESULT { return 1; }, 5,
+       {"notify 12 -722", "vscroll 8 5"}},
+      {"an inverted range: up lowers", MAKELONG(0, 10), 5, nullptr, true, nullptr, 4,
+       {"notify 12 -722", kBuddyChanged, kBuddyChanged2, "vscroll 4 4", "vscroll 8 4"}},
+      {"clamped at the top without wrapping", MAKELONG(10, 0), 10, nullptr, true, nullptr, 10,
+       {"notify 12 -722", kBuddyChanged, kBuddyChanged2, "vscroll 4 10", "vscroll 8 10"}},
+      {"the handler set the position and changed the delta", MAKELONG(100, 0), 5, nullptr, true,
+       [](NMUPDOWN* nm) -> LRESULT {
+         SendMessageA(nm->hdr.hwndFrom, UDM_SETPOS, 0, 50);
+         nm->iDelta = 10;
+         return 0;
+       },
+       60, {"notify 12 -722", kBuddyChanged, kBuddyChanged2, kBuddyChanged, kBuddyChanged2, "vscroll 4 60", "vscroll 8 60"}},
+      {"a buddy holding a number is read first", MAKELONG(100, 0), 5, "20", false, nullptr, 19,
+       {"notify 12 -722", kBuddyChanged, kBuddyChanged2, "vscroll 4 19", "vscroll 8 19"}},
+      {"a buddy holding no number leaves the position", MAKELONG(100, 0), 5, "abc", true, nullptr, 6,
+       {"notify 12 -722", kBuddyChanged, kBuddyChanged2, "vscroll 4 6", "vscroll 8 6"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gDeltaPos = nullptr;
+    Run({{"Edit", kBuddy, "", WS_BORDER, {10, 10, 80, 30}},
+         {UPDOWN_CLASSA, kUp, "", UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS, {0, 0, 16, 20}}});
+    Machine& m = machine_;
+    void* p = process_;
+    HWND host = FindWindowA(nullptr, "Host");
+    m.RunIn(p, [&] {
+      SendDlgItemMessageA(host, kUp, UDM_SETRANGE, 0, c.range);
+      SendDlgItemMessageA(host, kUp, UDM_SETPOS, 0, c.start);
+      if (c.buddyText != nullptr) SetDlgItemTextA(host, kBuddy, c.buddyText);
+    });
+    gLog.clear();
+    gDeltaPos = c.handler;
+    RECT r{};
+    m.RunIn(p, [&] { GetClientRect(GetDlgItem(host, kUp), &r); });
+    ASSERT_TRUE(input::Click({"Host", "", {kUp}}, input::Point{r.right / 2, c.clickUp ? 2 : r.bottom - 2}));
+    EXPECT_EQ(gLog, c.log);
+    LRESULT pos = 0;
+    char buddy[16] = {};
+    m.RunIn(p, [&] {
+      pos = SendDlgItemMessageA(host, kUp, UDM_GETPOS32, 0, 0);
+      GetDlgItemTextA(host, kBuddy, buddy, sizeof buddy);
+    });
+    EXPECT_EQ(pos, c.expected);
+    EXPECT_EQ(std::string(buddy), std::to_string(c.expected));
+    PostMessageA(host, WM_QUIT, 0, 0);
+    m.Wait(p);
+    m.Release(p);
+    process_ = nullptr;
+  }
+}
+
+TEST_F(Controls, TrackbarKeysClicksAndDragsReportTheirScrollCodes) {
+  // A trackbar 216 pixels wide: the channel runs from 8 to 208, two pixels a step over 0..100; the
+  // input driver drags in four moves.
+  Run({{TRACKBAR_CLASSA, 13, "", TBS_AUTOTICKS, {10, 100, 226, 130}}});
+  struct Case {
+    const char* name;
+    std::function<bool()> act;
+    int pos;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"click right of the thumb pages towards it", [] { return input::Click({"Host", "", {13}}, input::Point{150, 10}); },
+       20, {"hscroll 3 0", "hscroll 8 0"}},
+      {"right arrow", [] { return input::Key({"Host", "", {13}}, VK_RIGHT); }, 21, {"hscroll 1 0", "hscroll 8 0"}},
+      {"left arrow", [] { return input::Key({"Host", "", {13}}, VK_LEFT); }, 20, {"hscroll 0 0", "hscroll 8 0"}},
+      {"page down", [] { return input::Key({"Host", "", {13}}, VK_NEXT); }, 40, {"hscroll 3 0", "hscroll 8 0"}},
+      {"page up", [] { return input::Key({"Host", "", {13}}, VK_PRIOR); }, 20, {"hscroll 2 0", "hscroll 8 0"}},
+      {"end", [] { return input::Key({"Host", "", {13}}, VK_END); }, 100, {"hscroll 7 0", "hscroll 8 0"}},
+      {"home", [] { return input::Key({"Host", "", {13}}, VK_HOME); }, 0, {"hscroll 6 0", "hscroll 8 0"}},
+      {"drag the thumb", [] { return input::Drag({"Host", "", {13}}, {8, 10}, {108, 10}); }, 50,
+       {"hscroll 5 13", "hscroll 5 25", "hscroll 5 38", "hscroll 5 50", "hscroll 4 50", "hscroll 8 0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    ASSERT_TRUE(c.act());
+    EXPECT_EQ(Send(13, TBM_GETPOS, 0, 0), c.pos);
+    EXPECT_EQ(gLog, c.log);
+  }
+}
+
+TEST_F(Controls, AnEditTakesTypingUpToItsLimitAndPastesEachWay) {
+  Run({{"Edit", 15, "", WS_BORDER | ES_AUTOHSCROLL, {10, 10, 200, 30}}});
+  Send(15, EM_LIMITTEXT, 6, 0);
+  input::SetClipboardText("12345678");
+  struct Case {
+    const char* name;
+    std::function<bool()> act;
+    const char* text;
+  } cases[] = {
+      {"typing", [] { return input::Type({"Host", "", {15}}, "abc"); }, "abc"},
+      {"Ctrl+V to the limit", [] { return input::Key({"Host", "", {15}}, 'V', false, true); }, "abc123"},
+      {"typing at the limit", [] { return input::Type({"Host", "", {15}}, "z"); }, "abc123"},
+  };
+  ASSERT_TRUE(input::Click({"Host", "", {15}}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.act());
+    EXPECT_EQ(Text(15), c.text);
+  }
+  struct Paste {
+    const char* name;
+    std::function<bool()> act;
+  } pastes[] = {
+      {"Shift+Insert", [] { return input::Key({"Host", "", {15}}, VK_INSERT, true); }},
+      {"WM_PASTE", [this] { Send(15, WM_PASTE, 0, 0); return true; }},
+  };
+  for (const Paste& p : pastes) {
+    SCOPED_TRACE(p.name);
+    Send(15, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("x"));
+    Send(15, EM_SETSEL, 1, 1);
+    gLog.clear();
+    ASSERT_TRUE(p.act());
+    EXPECT_EQ(Text(15), "x12345");
+    EXPECT_EQ(gLog, (std::vector<std::string>{"command 15 1281", "command 15 1024", "command 15 768"}));
+  }
+}
+
+}  // namespace
