@@ -120,10 +120,11 @@ BENCHMARK(BM_MainUnitAndFifteenKr6At96k)->Unit(benchmark::kMillisecond)->Measure
 
 }  // namespace
 
-// What tracing costs per record packet: a 96 kHz packet of 8 data blocks of 20 quadlets and its header.
-void BM_TraceOfOneRecordPacket(benchmark::State& state) {
+// What tracing costs per packet: a 96 kHz record packet (8 data blocks of 20 quadlets and its
+// header) and a 96 kHz playback packet of 18 channels (12 blocks of 18 quadlets and its header).
+void BM_TraceOfOnePacket(benchmark::State& state) {
   plat::Scheduler sched;
-  std::vector<uint8_t> payload(8 + 8 * 20 * 4, 0x5A);
+  std::vector<uint8_t> payload(static_cast<size_t>(state.range(0)), 0x5A);
   for (auto _ : state) {
     sched.Record(plat::Scheduler::Trace::IsoPacket, 0x000847A0u, 1);
     sched.RecordBytes(plat::Scheduler::Trace::IsoPacket, payload);
@@ -131,4 +132,4 @@ void BM_TraceOfOneRecordPacket(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * payload.size()));
 }
-BENCHMARK(BM_TraceOfOneRecordPacket);
+BENCHMARK(BM_TraceOfOnePacket)->ArgName("bytes")->Arg(8 + 8 * 20 * 4)->Arg(8 + 12 * 18 * 4);

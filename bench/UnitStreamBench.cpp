@@ -181,19 +181,14 @@ class ReplayBus : public UnitDouble {
     return 0;
   }
 
-  // As the Windows layer does: the client rows of the half, looped record to playback.
+  // As the Windows layer does: the client rows of the half, looped record to playback, through
+  // tables made once for the channels rather than for every list.
   void ConvertBufferPair(uint32_t list, BufferDescriptor* record, BufferDescriptor* playback) override {
     if (!RecordBufferMatches(*record)) return;
     const uint32_t half = list & 1;
-    uint32_t* destinations[kInputArrays];
-    destinations[0] = mStatusIndex;
-    for (uint32_t k = 0; k < mInputChannels; ++k) destinations[k + 1] = mRows[half][k];
-    destinations[mInputChannels + 1] = mStatusValue;
-    UnpackInputChannels(*record, destinations);
+    UnpackInputChannels(*record, mRecordTable[half]);
     if (PlaybackBufferMatches(*playback)) {
-      const uint32_t* sources[kOutputArrays];
-      for (uint32_t k = 0; k < kOutputArrays; ++k) sources[k] = mRows[half][std::min(k, kChannels - 1)];
-      PackOutputChannels(*playback, sources);
+      PackOutputChannels(*playback, mPlaybackTable[half]);
       ++mConverted;
       if (mCaptureLeft != 0) Capture(half, *record, *playback);
     }
@@ -245,6 +240,10 @@ class ReplayBus : public UnitDouble {
                                                              : (half * kChannels + k) * kHalfBytes;
         mRows[half][k] = reinterpret_cast<uint32_t*>(mRowBlock.get() + offset);
       }
+      mRecordTable[half][0] = mStatusIndex;
+      for (uint32_t k = 0; k < kChannels; ++k) mRecordTable[half][k + 1] = mRows[half][k];
+      mRecordTable[half][kChannels + 1] = mStatusValue;
+      for (uint32_t k = 0; k < kOutputArrays; ++k) mPlaybackTable[half][k] = mRows[half][std::min(k, kChannels - 1)];
     }
   }
 
@@ -266,6 +265,8 @@ class ReplayBus : public UnitDouble {
   uint32_t mDbc = 0;
   AlignedBytes mRowBlock;
   uint32_t* mRows[2][kChannels] = {};
+  uint32_t* mRecordTable[2][kInputArrays] = {};
+  const uint32_t* mPlaybackTable[2][kOutputArrays] = {};
   bool mRunning = false;
   uint32_t mNextLetter = 0;
   uint32_t mQueuedCount[2] = {};

@@ -25,9 +25,8 @@ std::atomic<uint32_t> gFaderRamps[kTestFaders] = {};
 // Only the last blocks of a buffer are read: 64 blocks carry every word at least once.
 void QX531Device::HandleStatusWords(uint32_t blocks) {
   const uint32_t end = std::min(blocks, kChannelArrayEntries);
-  for (uint32_t i = end > StatusWords::kWords ? end - StatusWords::kWords : 0; i < end; ++i) {
-    mStatusWords.mWords[mStatusIndex[i] & 0x3F] = mStatusValue[i];
-  }
+  const uint32_t first = end > StatusWords::kWords ? end - StatusWords::kWords : 0;
+  mStatusWords.Take(mStatusIndex + first, mStatusValue + first, end - first);
   mTotalFrames += blocks;
   mFramesSinceDispatch += blocks;
   if (mFramesSinceDispatch < mSampleRate / 200) return;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -58,26 +59,29 @@ inline bool AppendChunk(BufferDescriptor& descriptor, uint8_t* data, uint32_t fr
 }
 
 // Cuts the packets of one list into buffers: each packet's blocks go into the descriptor being
-// filled; the part beyond its buffer goes into the spill descriptor, which becomes current. What
-// the current descriptor still takes is kept here for the whole list rather than worked out again
-// for every packet.
+// filled; the part beyond its buffer goes into the spill descriptor, which becomes current. The
+// chunk and frame counts of the descriptor being filled, and what it still takes, are kept here
+// for the whole list and stored back when it changes and at Finish, rather than read and written
+// in the descriptor for every packet.
 class BufferCutter {
  public:
   BufferCutter(BufferDescriptor* current, BufferDescriptor& spill, uint32_t blockBytes, uint32_t frames)
-      : mCurrent(current), mSpill(spill), mBlockBytes(blockBytes), mFrames(frames), mRoom(RoomIn(*current)) {}
+      : mCurrent(current), mSpill(spill), mBlockBytes(blockBytes), mFrames(frames) {
+    Load();
+  }
 
-  BufferDescriptor* Current() const { return mCurrent; }
+  bool Full() const { return mChunks == BufferDescriptor::kMaxChunks; }
 
   // False when the blocks do not fit: a second spill in one list, or no chunk left.
   bool Cut(uint8_t* data, uint32_t blocks) {
     if (blocks < mRoom) {
-      if (!AppendChunk(*mCurrent, data, blocks)) return false;
+      if (!Append(data, blocks)) return false;
       mRoom -= blocks;
       return true;
     }
     const uint32_t room = mRoom;
     if (room != 0) {
-      if (!AppendChunk(*mCurrent, data, room)) return false;
+      if (!Append(data, room)) return false;
       mRoom = 0;
     }
     if (blocks == room) {
@@ -86,37 +90,69 @@ class BufferCutter {
     }
     if (mCurrent == &mSpill) return false;
     SwitchToSpill();
-    const bool appended = AppendChunk(mSpill, data + room * mBlockBytes, blocks - room);
-    mRoom = RoomIn(mSpill);
+    const bool appended = Append(data + room * mBlockBytes, blocks - room);
+    mRoom = Room();
     return appended;
   }
 
+  // Stores the counts back; the descriptor being filled at the end of the list.
+  BufferDescriptor* Finish() {
+    Store();
+    return mCurrent;
+  }
+
  private:
-  uint32_t RoomIn(const BufferDescriptor& descriptor) const {
-    return descriptor.mFrames < mFrames ? mFrames - descriptor.mFrames : 0;
+  uint32_t Room() const { return mFilled < mFrames ? mFrames - mFilled : 0; }
+  void Load() {
+    mChunks = mCurrent->mChunks;
+    mFilled = mCurrent->mFrames;
+    mRoom = Room();
+  }
+  void Store() {
+    mCurrent->mChunks = mChunks;
+    mCurrent->mFrames = mFilled;
+  }
+  bool Append(uint8_t* data, uint32_t frames) {
+    if (Full()) return false;
+    mCurrent->mChunkData[mChunks] = data;
+    mCurrent->mChunkFrames[mChunks] = frames;
+    ++mChunks;
+    mFilled += frames;
+    return true;
   }
   void SwitchToSpill() {
+    Store();
     mCurrent = &mSpill;
-    mRoom = RoomIn(mSpill);
+    Load();
   }
 
   BufferDescriptor* mCurrent;
   BufferDescriptor& mSpill;
   const uint32_t mBlockBytes;
   const uint32_t mFrames;
-  uint32_t mRoom;
+  uint32_t mChunks = 0;
+  uint32_t mFilled = 0;
+  uint32_t mRoom = 0;
 };
 
 // A list's data lengths divided by its block size as a multiplication by the reciprocal, exact for
-// every length a record slot holds and every block size of 2 to 20 quadlets.
+// every length a record slot holds and every block size of 2 to 20 quadlets. The reciprocals are
+// a table, so a list does not pay a division for its own.
 constexpr uint32_t kReciprocalShift = 20;
+constexpr uint32_t kMaxBlockQuadlets = kMaxStreamChannels + 2;
 constexpr uint32_t Reciprocal(uint32_t blockBytes) { return (1u << kReciprocalShift) / blockBytes + 1; }
 constexpr uint32_t DivideByBlock(uint32_t bytes, uint32_t reciprocal) { return bytes * reciprocal >> kReciprocalShift; }
 
+constexpr auto kReciprocals = [] {
+  std::array<uint32_t, kMaxBlockQuadlets + 1> table{};
+  for (uint32_t quadlets = 1; quadlets <= kMaxBlockQuadlets; ++quadlets) table[quadlets] = Reciprocal(4 * quadlets);
+  return table;
+}();
+
 constexpr bool ReciprocalIsExact() {
-  for (uint32_t blockBytes = 8; blockBytes <= 80; blockBytes += 4) {
+  for (uint32_t quadlets = 2; quadlets <= kMaxBlockQuadlets; ++quadlets) {
     for (uint32_t bytes = 0; bytes <= kMaxRecordDataLength; ++bytes) {
-      if (DivideByBlock(bytes, Reciprocal(blockBytes)) != bytes / blockBytes) return false;
+      if (DivideByBlock(bytes, kReciprocals[quadlets]) != bytes / (4 * quadlets)) return false;
     }
   }
   return true;
@@ -311,7 +347,7 @@ void QX531Device::TakeRecordList(uint32_t list) {
   const uint32_t packets = list == 0 ? mRecordPacketsA : mRecordPacketsB;
   const uint32_t dbs = mInputChannels + 2;
   const uint32_t blockBytes = dbs * 4;
-  const uint32_t reciprocal = Reciprocal(blockBytes);
+  const uint32_t reciprocal = kReciprocals[std::min(dbs, kMaxBlockQuadlets)];
   uint32_t expectedDbc = mExpectedDbc;
   uint32_t ringWrite = mRingWrite;
   uint32_t blocksInList = 0;
@@ -343,7 +379,7 @@ void QX531Device::TakeRecordList(uint32_t list) {
     }
     expectedDbc = (dbc + blocks) & 0xFF;
     blocksInList += blocks;
-    if (cutter.Current()->mChunks == BufferDescriptor::kMaxChunks) {
+    if (cutter.Full()) {
       overflow = true;
       continue;
     }
@@ -353,7 +389,7 @@ void QX531Device::TakeRecordList(uint32_t list) {
   }
   mExpectedDbc = expectedDbc;
   mRingWrite = ringWrite;
-  mCurrentRecord = cutter.Current();
+  mCurrentRecord = cutter.Finish();
   switch (stop) {
     case Stop::None:
       break;
@@ -382,16 +418,19 @@ void QX531Device::TakeRecordList(uint32_t list) {
 void QX531Device::TakeRateMeasurement(uint32_t packets, uint32_t blocks) {
   mRateMeasurePackets += packets;
   mRateMeasureFrames += blocks;
-  const uint32_t rate = ClampRate(RoundDiv(uint64_t{mRateMeasureFrames} * kCyclesPerSecond, mRateMeasurePackets));
+  // Worked out only when taken: once measured, a list pays no division for it.
+  auto rate = [this] {
+    return ClampRate(RoundDiv(uint64_t{mRateMeasureFrames} * kCyclesPerSecond, mRateMeasurePackets));
+  };
   if (mRateMeasurePackets > kRateMeasurePackets) {
-    mMeasuredRate = rate;
+    mMeasuredRate = rate();
     mRateMeasurePackets = 0;
     mRateMeasureFrames = 0;
     mDbcErrors = 0;
     mDbsErrors = 0;
     mRateMeasureDone = 1;
   } else if (!mRateMeasureDone) {
-    mMeasuredRate = rate;
+    mMeasuredRate = rate();
   }
 }
 
@@ -502,7 +541,7 @@ void QX531Device::BuildPlaybackPackets(uint32_t list, uint32_t count) {
   }
   mRingRead = ringRead;
   mPlaybackDbc = dbc;
-  mCurrentPlayback = cutter.Current();
+  mCurrentPlayback = cutter.Finish();
   if (failed) mStreamInvalid = 1;
 }
 

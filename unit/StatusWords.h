@@ -13,8 +13,13 @@ struct StatusWords {
 
   uint32_t mWords[kWords] = {};
 
-  uint16_t Slot(uint32_t slot) const;
+  uint16_t Slot(uint32_t slot) const {
+    slot %= kSlots;
+    return static_cast<uint16_t>(mWords[slot / 2] >> (16 * (slot % 2)));
+  }
   void SetSlot(uint32_t slot, uint16_t value);
+  // Stores a run of (index, value) pairs in order, a later pair winning: word index % 64 = value.
+  void Take(const uint32_t* index, const uint32_t* value, uint32_t count);
 };
 
 static_assert(sizeof(StatusWords) == 256);

@@ -1,6 +1,7 @@
 #include "platform/kernel/Scheduler.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -54,6 +55,42 @@ Scheduler* gCurrent = nullptr;
 thread_local Scheduler::Thread* tlThread = nullptr;
 thread_local KIRQL tlIrql = PASSIVE_LEVEL;
 std::vector<std::string> gAbandoned;
+
+// The trace hash. Each step below is one to one in each of its inputs while the others stay
+// fixed, so a change in any one word of a record reaches the hash.
+constexpr uint64_t kLaneMultiplier = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kFoldMultiplier = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kLaneSeed = 0x27D4EB2F165667C5ull;
+constexpr ptrdiff_t kRoundBytes = 64;
+
+// Sixteen bytes into a lane with one multiplication: four lanes keep the multiplier busy.
+inline uint64_t Absorb(uint64_t lane, uint64_t first, uint64_t second) {
+  return std::rotl((lane ^ first) * kLaneMultiplier, 31) + second;
+}
+
+inline uint64_t Fold(uint64_t x, uint64_t y) { return std::rotl(x * kFoldMultiplier, 29) ^ y; }
+
+inline uint64_t LoadWord(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The lines of a kept trace, out of the way of the hashing.
+std::string LinePrefix(VTime now, const Scheduler::Thread* thread, Scheduler::Trace kind) {
+  return std::to_string(now) + " " + (thread != nullptr ? thread->name : std::string("?")) + " #" +
+         std::to_string(static_cast<uint32_t>(kind)) + " ";
+}
+
+[[gnu::cold, gnu::noinline]] void KeepLine(std::vector<std::string>& trace, VTime now, const Scheduler::Thread* thread,
+                                           Scheduler::Trace kind, uint64_t a, uint64_t b) {
+  trace.push_back(LinePrefix(now, thread, kind) + std::to_string(a) + " " + std::to_string(b));
+}
+
+[[gnu::cold, gnu::noinline]] void KeepBytesLine(std::vector<std::string>& trace, VTime now,
+                                                const Scheduler::Thread* thread, Scheduler::Trace kind, size_t bytes) {
+  trace.push_back(LinePrefix(now, thread, kind) + std::to_string(bytes) + " bytes");
+}
 
 int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -790,51 +827,48 @@ void Scheduler::SetRealTime(bool on) {
 }
 
 void Scheduler::Record(Trace kind, uint64_t a, uint64_t b) {
-  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
-  Mix(static_cast<uint64_t>(now_));
-  Mix(static_cast<uint64_t>(kind) << 32 | who);
-  Mix(a);
-  Mix(b);
-  if (keepTrace_)
-    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
-                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(a) + " " + std::to_string(b));
+  const Thread* thread = tlThread;
+  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
+  Mix(Fold(Fold(static_cast<uint64_t>(now_), who), Fold(a, b)));
+  if (keepTrace_) [[unlikely]]
+    KeepLine(trace_, now_, thread, kind, a, b);
 }
 
+// The time, the kind and thread, and the length start the four lanes; the bytes go into them 64 at
+// a time, the last part padded with zeros (the length tells it apart). One changed word changes
+// its lane and so the hash.
 void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
-  uint32_t who = tlThread != nullptr ? tlThread->id : 0xFFFFFFFFu;
-  Mix(static_cast<uint64_t>(now_));
-  Mix(static_cast<uint64_t>(kind) << 32 | who);
-  Mix(bytes.size());
-  // Four independent lanes keep the multiplier busy; each step is a bijection of its lane, so any
-  // changed word changes the hash.
-  constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-  auto step = [](uint64_t lane, uint64_t w) {
-    lane = (lane ^ w) * kPrime;
-    return lane << 31 | lane >> 33;
-  };
-  uint64_t lanes[4] = {1, 2, 3, 4};
+  const Thread* thread = tlThread;
+  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
+  uint64_t l0 = static_cast<uint64_t>(now_), l1 = who, l2 = bytes.size(), l3 = kLaneSeed;
   const uint8_t* p = bytes.data();
-  size_t n = bytes.size();
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    uint64_t w[4];
-    std::memcpy(w, p + i, 32);
-    for (int k = 0; k < 4; ++k) lanes[k] = step(lanes[k], w[k]);
+  const uint8_t* const end = p + bytes.size();
+  for (; end - p >= kRoundBytes; p += kRoundBytes) {
+    l0 = Absorb(l0, LoadWord(p), LoadWord(p + 8));
+    l1 = Absorb(l1, LoadWord(p + 16), LoadWord(p + 24));
+    l2 = Absorb(l2, LoadWord(p + 32), LoadWord(p + 40));
+    l3 = Absorb(l3, LoadWord(p + 48), LoadWord(p + 56));
   }
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    lanes[0] = step(lanes[0], w);
+  if (p != end) {
+    // The word at `at` of the last part, read in place rather than copied out, so no partial store
+    // stands in the way of the loads.
+    auto word = [&](ptrdiff_t at) -> uint64_t {
+      const ptrdiff_t left = end - p - at;
+      if (left >= 8) return LoadWord(p + at);
+      if (left <= 0) return 0;
+      if (end - bytes.data() >= 8) return LoadWord(end - 8) >> (64 - 8 * left);
+      uint64_t w = 0;
+      for (ptrdiff_t i = 0; i < left; ++i) w |= uint64_t{p[at + i]} << (8 * i);
+      return w;
+    };
+    l0 = Absorb(l0, word(0), word(8));
+    l1 = Absorb(l1, word(16), word(24));
+    l2 = Absorb(l2, word(32), word(40));
+    l3 = Absorb(l3, word(48), word(56));
   }
-  if (i < n) {
-    uint64_t w = 0;
-    std::memcpy(&w, p + i, n - i);
-    lanes[1] = step(lanes[1], w);
-  }
-  for (uint64_t lane : lanes) Mix(lane);
-  if (keepTrace_)
-    trace_.push_back(std::to_string(now_) + " " + (tlThread ? tlThread->name : std::string("?")) + " #" +
-                     std::to_string(static_cast<uint32_t>(kind)) + " " + std::to_string(bytes.size()) + " bytes");
+  Mix(Fold(Fold(l0, l1), Fold(l2, l3)));
+  if (keepTrace_) [[unlikely]]
+    KeepBytesLine(trace_, now_, thread, kind, bytes.size());
 }
 
 void Scheduler::Note(std::string_view text) {

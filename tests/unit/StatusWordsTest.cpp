@@ -5,6 +5,7 @@
 
 #include "tests/unit/Requests.h"
 #include "tests/unit/StreamDouble.h"
+#include "unit/StatusWords.h"
 
 namespace {
 
@@ -56,6 +57,41 @@ TEST_F(StatusWordsTest, OnlyTheLastSixtyFourBlocksOfABufferAreStored) {
       }
       EXPECT_EQ(fresh.Status().mWords[word], expected) << c.blocks << " blocks, word " << word;
     }
+  }
+}
+
+TEST(StatusWordsTake, EachWordComesFromTheLastPairThatNamesIt) {
+  struct Case {
+    const char* what;
+    uint32_t count;
+    uint32_t (*index)(uint32_t i);
+  };
+  const Case cases[] = {
+      {"in turn from word 0", 64, [](uint32_t i) { return i; }},
+      {"in turn from word 40, wrapping", 64, [](uint32_t i) { return 40 + i; }},
+      {"a short run wrapping", 20, [](uint32_t i) { return 50 + i; }},
+      {"a short run not wrapping", 32, [](uint32_t i) { return 3 + i; }},
+      {"in turn with high bits set", 64, [](uint32_t i) { return 0xABCDEF00u | ((17 + i) % 64); }},
+      {"high bits changing along the run", 64, [](uint32_t i) { return (i << 6) | ((5 + i) % 64); }},
+      {"a word repeated", 64, [](uint32_t i) { return i == 30 ? 29u : i; }},
+      {"every pair one word", 64, [](uint32_t) { return 7u; }},
+      {"backwards", 64, [](uint32_t i) { return 63 - i; }},
+      {"one pair", 1, [](uint32_t) { return 63u; }},
+      {"none", 0, [](uint32_t i) { return i; }},
+  };
+  for (const Case& c : cases) {
+    uint32_t index[64], value[64];
+    for (uint32_t i = 0; i < c.count; ++i) {
+      index[i] = c.index(i);
+      value[i] = 0x1000 + i;
+    }
+    StatusWords words;
+    for (uint32_t w = 0; w < StatusWords::kWords; ++w) words.mWords[w] = 0xDEAD0000 | w;
+    uint32_t expected[StatusWords::kWords];
+    std::memcpy(expected, words.mWords, sizeof expected);
+    for (uint32_t i = 0; i < c.count; ++i) expected[index[i] % 64] = value[i];
+    words.Take(index, value, c.count);
+    for (uint32_t w = 0; w < StatusWords::kWords; ++w) EXPECT_EQ(words.mWords[w], expected[w]) << c.what << ", word " << w;
   }
 }
 
