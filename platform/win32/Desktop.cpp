@@ -6,6 +6,7 @@
 #include "platform/win32/Controls.h"
 #include "platform/win32/DeviceBroker.h"
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
 
@@ -17,25 +18,21 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::unique_ptr<Desktop>& Instance() {
-  static std::unique_ptr<Desktop> desktop;
+}  // namespace
+
+// The system classes come with the desktop's first use, once its state is in place: their cursors
+// are machine state of their own.
+Desktop& Desktop::Get() {
+  Desktop& desktop = MachineState::Of<Desktop>();
+  if (!desktop.systemClasses_) {
+    desktop.systemClasses_ = true;
+    RegisterSystemClasses(desktop);
+  }
   return desktop;
 }
 
-}  // namespace
-
-Desktop& Desktop::Get() {
-  auto& desktop = Instance();
-  uint64_t machine = MachineSerial();
-  if (!desktop || desktop->Machine() != machine) {
-    desktop.reset();
-    desktop = std::make_unique<Desktop>(machine);
-    OnUserEnd([](uint32_t processId, uint32_t threadId) { UserEnded(processId, threadId); });
-  }
-  return *desktop;
-}
-
-Desktop::Desktop(uint64_t machine) : machine_(machine) {
+Desktop::Desktop() {
+  OnUserEnd([](uint32_t processId, uint32_t threadId) { UserEnded(processId, threadId); });
   auto root = std::make_shared<Window>();
   root->handle = reinterpret_cast<HWND>(nextHandle_);
   nextHandle_ += 2;
@@ -44,7 +41,6 @@ Desktop::Desktop(uint64_t machine) : machine_(machine) {
   root->rect = root->client = RECT{0, 0, kWidth, kHeight};
   root_ = root->handle;
   windows_[root_] = std::move(root);
-  RegisterSystemClasses(*this);
 }
 
 Desktop::~Desktop() = default;

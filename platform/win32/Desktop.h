@@ -1,6 +1,6 @@
 // The machine's one desktop: every process's windows and classes, the atom table that class names
-// and registered messages share, the queues of the user-interface threads, the cursor and the
-// foreground. It starts fresh with each new machine. Simulated threads run one at a time, so the
+// and registered messages share, the queues of the user-interface threads, the device broker, the
+// cursor and the foreground. It is a state of the machine, fresh with each new one. Simulated threads run one at a time, so the
 // state needs no lock; no reference into it is kept across a call that may switch threads (a
 // send, a wait, a signal).
 #pragma once
@@ -102,14 +102,14 @@ class Desktop {
   POINT cursor{Desktop::kWidth / 2, Desktop::kHeight / 2};
   HCURSOR cursorShape = nullptr;
   uint8_t asyncKeys[256] = {};  // the keys as the keyboard has them now
-  UINT messageBeeps = 0;
 
-  explicit Desktop(uint64_t machine);
+  Desktop();
   ~Desktop();
-  uint64_t Machine() const { return machine_; }
+  Desktop(const Desktop&) = delete;
+  Desktop& operator=(const Desktop&) = delete;
 
  private:
-  uint64_t machine_;
+  bool systemClasses_ = false;
   HWND root_;
   uintptr_t nextHandle_ = 0x00010010;
   std::map<HWND, std::shared_ptr<Window>> windows_;

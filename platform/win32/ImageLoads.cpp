@@ -135,9 +135,10 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
   return handle;
 }
 
-BOOL Destroy(HANDLE handle, res::ImageKind kind, DWORD error) {
+// Icons and cursors are one kind of object to user32: either call destroys either.
+BOOL Destroy(HANDLE handle, DWORD error) {
   res::ImageObject* object = res::ImageObjectOf(handle);
-  if (object == nullptr || object->kind != kind) {
+  if (object == nullptr || object->kind == res::ImageKind::Bitmap) {
     SetLastError(error);
     return FALSE;
   }
@@ -174,6 +175,6 @@ HBITMAP LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName) {
   return static_cast<HBITMAP>(LoadImageA(hInstance, lpBitmapName, IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 }
 
-BOOL DestroyIcon(HICON hIcon) { return Destroy(hIcon, res::ImageKind::Icon, ERROR_INVALID_ICON_HANDLE); }
+BOOL DestroyIcon(HICON hIcon) { return Destroy(hIcon, ERROR_INVALID_ICON_HANDLE); }
 
-BOOL DestroyCursor(HCURSOR hCursor) { return Destroy(hCursor, res::ImageKind::Cursor, ERROR_INVALID_CURSOR_HANDLE); }
+BOOL DestroyCursor(HCURSOR hCursor) { return Destroy(hCursor, ERROR_INVALID_CURSOR_HANDLE); }

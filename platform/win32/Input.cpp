@@ -4,8 +4,10 @@
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/DeviceBroker.h"
+#include "platform/win32/ImageObjects.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
+#include "platform/win32/Shell.h"
 #include "platform/win32/WindowManager.h"
 
 namespace w = plat::win32;
@@ -236,12 +238,22 @@ HCURSOR SetCursor(HCURSOR hCursor) {
 
 HCURSOR GetCursor() { return Desktop::Get().cursorShape; }
 
-// A system cursor or icon is shared: its copy is itself.
-HICON CopyIcon(HICON hIcon) { return hIcon; }
+// A copy is a new object of the caller's, which DestroyIcon takes without touching the original.
+HICON CopyIcon(HICON hIcon) {
+  w::ImageObject* original = w::ImageObjectOf(hIcon);
+  if (original == nullptr || original->kind == w::ImageKind::Bitmap) {
+    w::SetError(ERROR_INVALID_CURSOR_HANDLE);
+    return nullptr;
+  }
+  w::ImageObject copy = *original;
+  copy.owner = w::CurrentProcessId();
+  copy.shared = false;
+  return static_cast<HICON>(w::AddImageObject(std::move(copy)));
+}
 
 UINT GetDoubleClickTime() { return 500; }
 
-BOOL MessageBeep(UINT) {
-  ++Desktop::Get().messageBeeps;
+BOOL MessageBeep(UINT uType) {
+  w::RecordMessageBeep(w::CurrentProcessId(), uType);
   return TRUE;
 }

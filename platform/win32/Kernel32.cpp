@@ -303,10 +303,23 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
 
 LPSTR GetCommandLineA() { return const_cast<LPSTR>(bridge::CommandLine()); }
 
+namespace {
+
+// Copies a directory out as the calls do: its length without the NUL when it fits, else the size
+// the buffer needs (with the NUL).
+UINT CopyDirectory(const std::string& directory, LPSTR lpBuffer, UINT uSize) {
+  auto length = static_cast<UINT>(directory.size());
+  if (lpBuffer == nullptr || uSize <= length) return length + 1;
+  std::memcpy(lpBuffer, directory.c_str(), length + 1);
+  return length;
+}
+
+}  // namespace
+
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return CopyDirectory(plat::win32::WindowsDirectory(), lpBuffer, uSize);
+}
+
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  static constexpr char kSystem[] = "C:\\Windows\\system32";
-  constexpr UINT kLength = sizeof kSystem - 1;
-  if (lpBuffer == nullptr || uSize <= kLength) return kLength + 1;
-  std::memcpy(lpBuffer, kSystem, kLength + 1);
-  return kLength;
+  return CopyDirectory(plat::win32::WindowsDirectory() + "\\system32", lpBuffer, uSize);
 }

@@ -7,6 +7,7 @@
 
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MachineState.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/include/windows.h"
 
 namespace {
@@ -65,18 +66,25 @@ void RecordExitWindows(const ExitWindowsRequest& request) {
 
 namespace {
 
-// The counts of the machine now running; a new machine starts from none.
-std::map<uint32_t, std::map<uint32_t, uint64_t>>& Counts() {
-  static uint64_t machine = 0;
-  static std::map<uint32_t, std::map<uint32_t, uint64_t>> counts;
-  if (machine != MachineSerial()) {
-    machine = MachineSerial();
-    counts.clear();
-  }
-  return counts;
-}
+// Calls by process, then by control code: a state of the machine.
+struct IoControlCounts {
+  std::map<uint32_t, std::map<uint32_t, uint64_t>> byProcess;
+};
+
+std::map<uint32_t, std::map<uint32_t, uint64_t>>& Counts() { return MachineState::Of<IoControlCounts>().byProcess; }
 
 }  // namespace
+
+namespace {
+
+struct Directories {
+  std::string windows = "C:\\Windows";
+};
+
+}  // namespace
+
+std::string WindowsDirectory() { return MachineState::Of<Directories>().windows; }
+void SetWindowsDirectory(const std::string& directory) { MachineState::Of<Directories>().windows = directory; }
 
 std::map<uint32_t, uint64_t> DeviceIoControlCounts(uint32_t processId) {
   std::lock_guard<std::mutex> hold(State().lock);

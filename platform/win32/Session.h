@@ -26,6 +26,10 @@ void RecordExitWindows(const ExitWindowsRequest& request);
 // their outcome): the cheap way to see that a program polls.
 std::map<uint32_t, uint64_t> DeviceIoControlCounts(uint32_t processId);
 void CountDeviceIoControl(uint32_t processId, uint32_t code);
+// The machine's Windows directory ("C:\Windows" unless a test set another, long ones included).
+std::string WindowsDirectory();
+void SetWindowsDirectory(const std::string& directory);
+
 // Forgets everything recorded (a new machine).
 void ClearSession();
 

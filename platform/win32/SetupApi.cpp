@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,7 +24,73 @@ InterfaceSet* SetOf(HDEVINFO h) {
   return set != nullptr && h != INVALID_HANDLE_VALUE && set->magic == kSetMagic ? set : nullptr;
 }
 
+// The class GUID a device interface path names in its last "{...}".
+bool ClassOfPath(const std::string& path, GUID* guid) {
+  size_t open = path.rfind('{');
+  if (open == std::string::npos || path.size() < open + 38 || path[open + 37] != '}') return false;
+  std::string text = path.substr(open + 1, 36);
+  unsigned b[16];
+  unsigned long data1 = 0;
+  unsigned data2 = 0, data3 = 0;
+  if (std::sscanf(text.c_str(), "%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &data1, &data2, &data3, &b[0], &b[1], &b[2],
+                  &b[3], &b[4], &b[5], &b[6], &b[7]) != 11)
+    return false;
+  guid->Data1 = static_cast<uint32_t>(data1);
+  guid->Data2 = static_cast<uint16_t>(data2);
+  guid->Data3 = static_cast<uint16_t>(data3);
+  for (int i = 0; i < 8; ++i) guid->Data4[i] = static_cast<uint8_t>(b[i]);
+  return true;
+}
+
+bool SamePath(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
 }  // namespace
+
+HDEVINFO SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND) {
+  SetLastError(ERROR_SUCCESS);
+  return new InterfaceSet{kSetMagic, ClassGuid != nullptr ? *ClassGuid : GUID{}, {}};
+}
+
+BOOL SetupDiOpenDeviceInterfaceA(HDEVINFO DeviceInfoSet, LPCSTR DevicePath, DWORD,
+                                 PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+  InterfaceSet* set = SetOf(DeviceInfoSet);
+  if (set == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (DevicePath == nullptr ||
+      (DeviceInterfaceData != nullptr && DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  GUID guid{};
+  std::string path = DevicePath;
+  bool known = ClassOfPath(path, &guid);
+  std::string found;
+  if (known)
+    for (const std::u16string& p : plat::win32::DeviceInterfaces(&guid, false))
+      if (SamePath(plat::win32::Narrow(p), path)) found = plat::win32::Narrow(p);
+  // A set of one class takes interfaces of that class only.
+  GUID none{};
+  bool classless = std::memcmp(&set->guid, &none, sizeof none) == 0;
+  if (found.empty() || (!classless && std::memcmp(&set->guid, &guid, sizeof guid) != 0)) {
+    SetLastError(ERROR_NO_SUCH_DEVICE_INTERFACE);
+    return FALSE;
+  }
+  if (classless) set->guid = guid;
+  size_t index = 0;
+  while (index < set->paths.size() && !SamePath(set->paths[index], found)) ++index;
+  if (index == set->paths.size()) set->paths.push_back(found);
+  if (DeviceInterfaceData != nullptr) {
+    bool present = false;
+    for (const std::u16string& p : plat::win32::DeviceInterfaces(&guid, true)) present |= SamePath(plat::win32::Narrow(p), found);
+    DeviceInterfaceData->InterfaceClassGuid = guid;
+    DeviceInterfaceData->Flags = present ? SPINT_ACTIVE : 0;
+    DeviceInterfaceData->Reserved = index + 1;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR, HWND, DWORD Flags) {
   if (ClassGuid == nullptr || !(Flags & DIGCF_DEVICEINTERFACE) || (Flags & DIGCF_ALLCLASSES)) {

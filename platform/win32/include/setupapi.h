@@ -48,3 +48,9 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFA
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA DeviceInfoData);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+// An empty set; SetupDiOpenDeviceInterfaceA adds an interface by its path (in any letter case), after
+// which the detail query works on it as on a found one.
+HDEVINFO SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);
+constexpr DWORD ERROR_NO_SUCH_DEVICE_INTERFACE = 0xE000020B;
+BOOL SetupDiOpenDeviceInterfaceA(HDEVINFO DeviceInfoSet, LPCSTR DevicePath, DWORD OpenFlags,
+                                 PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData);

@@ -37,8 +37,8 @@ constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 constexpr DWORD ERROR_NOACCESS = 998;
-constexpr DWORD ERROR_INVALID_ICON_HANDLE = 1400;
 constexpr DWORD ERROR_INVALID_CURSOR_HANDLE = 1402;
+constexpr DWORD ERROR_INVALID_ICON_HANDLE = 1414;
 constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
@@ -199,7 +199,12 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID LockResource(HGLOBAL hResData);
 DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
+// The machine's directories: the system directory is "system32" inside the Windows directory.
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+// Nothing is started on this machine: the call is recorded (platform/win32/Shell.h) and answers as a
+// successful start does, with a value above 31.
+UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // Registry (advapi32), HKEY_LOCAL_MACHINE on the machine's registry
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)))

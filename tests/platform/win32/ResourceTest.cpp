@@ -288,8 +288,11 @@ TEST(Resources, IconsAndCursorsPickTheirImageAndSharedLoadsGiveOneHandle) {
     HBITMAP bitmap = LoadBitmapA(self, MAKEINTRESOURCEA(probe::kLogo));
     EXPECT_FALSE(DestroyIcon(reinterpret_cast<HICON>(bitmap)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_ICON_HANDLE);
-    EXPECT_FALSE(DestroyCursor(first));
+    EXPECT_FALSE(DestroyCursor(reinterpret_cast<HCURSOR>(bitmap)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_CURSOR_HANDLE);
+    HANDLE own = LoadImageA(self, MAKEINTRESOURCEA(probe::kLinkCursor), IMAGE_CURSOR, 0, 0, 0);
+    EXPECT_TRUE(DestroyIcon(static_cast<HICON>(own))) << "icons and cursors are one kind to user32";
+    EXPECT_EQ(plat::win32::ImageObjectOf(own), nullptr);
   });
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <string>
@@ -10,6 +11,8 @@
 
 #include "platform/kernel/Verifier.h"
 #include "platform/win32/Session.h"
+#include "platform/win32/Shell.h"
+#include "platform/win32/include/shellapi.h"
 #include "platform/win32/include/setupapi.h"
 #include "platform/win32/include/windows.h"
 #include "platform/win32/include/winioctl.h"
@@ -656,6 +659,123 @@ TEST(Win32, EachProcessHasItsOwnCountOfDeviceIoControlCallsByControlCode) {
     if (cases[i].whoAmI) expected[w32test::kWhoAmI] = cases[i].whoAmI;
     if (cases[i].ticks + cases[i].refused) expected[w32test::kTick] = cases[i].ticks + cases[i].refused;
     EXPECT_EQ(plat::win32::DeviceIoControlCounts(pids[i]), expected);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32, TheWindowsAndSystemDirectoriesComeFromOneMachineValueAndLongOnesAskForTheirSize) {
+  struct Case {
+    std::string windows;
+    UINT buffer;
+  } cases[] = {{"C:\\Windows", MAX_PATH}, {"D:\\" + std::string(200, 'w'), MAX_PATH}, {"C:\\Windows", 8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.windows.size());
+    Machine m;
+    if (c.windows != "C:\\Windows") plat::win32::SetWindowsDirectory(c.windows);
+    UINT windowsLength = 0, systemLength = 0;
+    std::string windows, system;
+    void* p = m.Start("dirs.exe", 32, [&]() -> uint32_t {
+      std::vector<char> a(c.buffer), b(c.buffer);
+      windowsLength = GetWindowsDirectoryA(a.data(), c.buffer);
+      systemLength = GetSystemDirectoryA(b.data(), c.buffer);
+      windows = windowsLength < c.buffer ? a.data() : "";
+      system = systemLength < c.buffer ? b.data() : "";
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+    bool fits = c.windows.size() + 9 < c.buffer;
+    EXPECT_EQ(windowsLength, c.windows.size() + (c.windows.size() < c.buffer ? 0 : 1));
+    EXPECT_EQ(systemLength, c.windows.size() + 9 + (fits ? 0 : 1));
+    if (fits) {
+      EXPECT_EQ(windows, c.windows);
+      EXPECT_EQ(system, c.windows + "\\system32");
+    }
+  }
+}
+
+TEST(Win32, WinExecShellExecuteAndMessageBeepAreRecordedAndAnswerWithTheResultSetForTheNextCall) {
+  Machine m;
+  plat::win32::SetNextWinExecResult(2);
+  std::vector<UINT> execs;
+  std::vector<INT_PTR> opens;
+  DWORD pid = 0;
+  void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+    pid = GetCurrentProcessId();
+    execs.push_back(WinExec("notepad.exe readme.txt", SW_SHOW));
+    execs.push_back(WinExec("calc.exe", SW_HIDE));
+    plat::win32::SetNextShellExecuteResult(5);
+    for (int i = 0; i < 2; ++i)
+      opens.push_back(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "http://example.invalid/", nullptr, nullptr,
+                                                             SW_SHOWNORMAL)));
+    MessageBeep(MB_ICONEXCLAMATION);
+    return 0;
+  });
+  m.Wait(p);
+  m.Release(p);
+  EXPECT_EQ(execs, (std::vector<UINT>{2, 33}));
+  EXPECT_EQ(opens, (std::vector<INT_PTR>{5, 42}));
+  auto recorded = plat::win32::WinExecRequests();
+  ASSERT_EQ(recorded.size(), 2u);
+  EXPECT_EQ(recorded[0].commandLine, "notepad.exe readme.txt");
+  EXPECT_EQ(recorded[1].show, static_cast<unsigned>(SW_HIDE));
+  EXPECT_EQ(plat::win32::ShellExecuteRequests().size(), 2u);
+  auto beeps = plat::win32::MessageBeeps();
+  ASSERT_EQ(beeps.size(), 1u);
+  EXPECT_EQ(beeps[0].processId, pid);
+  EXPECT_EQ(beeps[0].type, MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32, AnInterfaceOpenedByItsPathJoinsAnEmptySetAndItsDetailIsFound) {
+  Machine m;
+  struct Case {
+    const char* name;
+    std::string path;
+    bool found;
+  } cases[] = {{"as the kernel spells it", m.InterfacePath(), true},
+               {"in lower case", [&] {
+                  std::string s = m.InterfacePath();
+                  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                  return s;
+                }(), true},
+               {"a path no interface has", "\\\\?\\ROOT#NONE#0000#{6a1d0c42-13b7-4e0f-9a51-3c7708e24b19}", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BOOL opened = FALSE;
+    DWORD error = 0;
+    std::string detailPath;
+    void* p = m.Start("panel.exe", 32, [&]() -> uint32_t {
+      HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+      SP_DEVICE_INTERFACE_DATA data{};
+      data.cbSize = sizeof data;
+      opened = SetupDiOpenDeviceInterfaceA(set, c.path.c_str(), 0, &data);
+      error = GetLastError();
+      if (opened) {
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+        std::vector<char> bytes(required);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(bytes.data());
+        detail->cbSize = sizeof *detail;
+        if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr)) detailPath = detail->DevicePath;
+      }
+      SetupDiDestroyDeviceInfoList(set);
+      return 0;
+    });
+    m.Wait(p);
+    m.Release(p);
+    EXPECT_EQ(opened != FALSE, c.found);
+    if (c.found) {
+      EXPECT_EQ(detailPath, m.InterfacePath());
+    } else {
+      EXPECT_EQ(error, ERROR_NO_SUCH_DEVICE_INTERFACE);
+    }
   }
 }
 

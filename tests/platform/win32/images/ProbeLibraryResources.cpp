@@ -8,14 +8,11 @@
 
 namespace {
 
-constexpr DWORD kChild = 0x40000000, kVisible = 0x10000000, kTabStop = 0x00010000, kCaption = 0x00C00000;
-constexpr DWORD kIcon = 0x3, kDropDownList = 0x3;
-
 constexpr DIALOG_RESOURCE kPage = {
-    kChild | kCaption, 0, 0, 0, 120, 60, "Library page", 0, nullptr,
+    WS_CHILD | WS_CAPTION, 0, 0, 0, 120, 60, "Library page", 0, nullptr,
     {
-        {"STATIC", probe::kIconStatic, probe::kAppIcon, kChild | kVisible | kIcon, 4, 4, 20, 20},
-        {"COMBOBOX", probe::kRateCombo, "", kChild | kVisible | kTabStop | kDropDownList, 30, 4, 80, 60},
+        {"STATIC", probe::kIconStatic, probe::kAppIcon, WS_CHILD | WS_VISIBLE | SS_ICON, 4, 4, 20, 20},
+        {"COMBOBOX", probe::kRateCombo, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST, 30, 4, 80, 60},
     },
     {
         {probe::kRateCombo, {"32000"}},
