@@ -161,6 +161,7 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     case CB_SHOWDROPDOWN: Drop(hwnd, s, wParam != 0, true); return TRUE;
     case CB_GETDROPPEDSTATE: return s->dropped ? TRUE : FALSE;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
       SetFocus(hwnd);
       Drop(hwnd, s, !s->dropped, true);
       return 0;

@@ -20,7 +20,16 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-Desktop& Desktop::Get() { return MachineState::Of<Desktop>(); }
+// The system classes come with the desktop's first use, once its state is in place: their cursors
+// are machine state of their own.
+Desktop& Desktop::Get() {
+  Desktop& desktop = MachineState::Of<Desktop>();
+  if (!desktop.systemClasses_) {
+    desktop.systemClasses_ = true;
+    RegisterSystemClasses(desktop);
+  }
+  return desktop;
+}
 
 Desktop::Desktop() {
   OnUserEnd([](uint32_t processId, uint32_t threadId) { UserEnded(processId, threadId); });
@@ -32,7 +41,6 @@ Desktop::Desktop() {
   root->rect = root->client = RECT{0, 0, kWidth, kHeight};
   root_ = root->handle;
   windows_[root_] = std::move(root);
-  RegisterSystemClasses(*this);
 }
 
 Desktop::~Desktop() = default;

@@ -109,6 +109,7 @@ class Desktop {
   Desktop& operator=(const Desktop&) = delete;
 
  private:
+  bool systemClasses_ = false;
   HWND root_;
   uintptr_t nextHandle_ = 0x00010010;
   std::map<HWND, std::shared_ptr<Window>> windows_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/win32/Controls.h"
+#include "platform/win32/DialogManager.h"
 #include "platform/win32/WindowManager.h"
 #include "platform/win32/include/winres.h"
 
@@ -311,6 +312,36 @@ bool ReturnsDirectly(UINT message) {
 }
 
 }  // namespace
+
+bool Load(const TemplateRef& ref, DialogSpec* spec) {
+  if (ref.indirect != nullptr) {
+    *spec = FromMemory(ref.indirect);
+    return true;
+  }
+  const DIALOG_RESOURCE* t = FindTemplate(ref.instance, ref.name);
+  if (t == nullptr) return false;
+  *spec = FromResource(t);
+  return true;
+}
+
+HWND CreateChildDialog(const TemplateRef& ref, HWND parent, DLGPROC proc, LPARAM param) {
+  DialogSpec spec;
+  if (!Load(ref, &spec)) return nullptr;
+  spec.style = (spec.style & ~(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_VISIBLE | DS_MODALFRAME)) |
+               WS_CHILD | DS_CONTROL;
+  spec.exStyle |= WS_EX_CONTROLPARENT;
+  spec.x = spec.y = 0;
+  return Create(ref.instance, spec, parent, proc, param);
+}
+
+bool TemplateInfo(const TemplateRef& ref, SIZE* pixels, std::string* caption) {
+  DialogSpec spec;
+  if (!Load(ref, &spec)) return false;
+  RECT r = ToPixels(0, 0, spec.cx, spec.cy);
+  *pixels = SIZE{r.right, r.bottom};
+  *caption = spec.caption;
+  return true;
+}
 
 LRESULT CALLBACK DialogClassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) SetStateRecord(hwnd, std::make_shared<DialogState>());

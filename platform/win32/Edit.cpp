@@ -166,6 +166,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       return TRUE;
     }
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
       SetFocus(hwnd);
       return 0;
     case WM_SETFOCUS:

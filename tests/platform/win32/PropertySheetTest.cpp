@@ -1,0 +1,269 @@
+// The property sheet driven by a person: pages made when first shown, a page that keeps itself,
+// the buttons and their places, the ways a sheet ends, and a message box asked from a page while
+// the sheet's timer keeps firing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32/InputDriver.h"
+#include "platform/win32/include/commctrl.h"
+#include "platform/win32/include/windows.h"
+#include "tests/platform/win32/TestMachine.h"
+
+namespace {
+
+using w32test::Machine;
+namespace input = plat::win32::input;
+
+constexpr int kApply = 0x3021;
+constexpr int kTabs = 0x3020;
+constexpr int kEdit = 100;
+constexpr int kAsk = 101;
+
+// A page's template in memory: an edit and a button.
+std::vector<DWORD> PageTemplate() {
+  std::vector<WORD> words;
+  auto put = [&](const void* p, size_t bytes) {
+    const auto* w = static_cast<const WORD*>(p);
+    words.insert(words.end(), w, w + bytes / 2);
+  };
+  auto text = [&](const char* s) {
+    for (; *s != 0; ++s) words.push_back(static_cast<WORD>(*s));
+    words.push_back(0);
+  };
+  DLGTEMPLATE t{WS_CHILD | WS_CAPTION, 0, 2, 0, 0, 160, 80};
+  put(&t, sizeof t);
+  words.push_back(0);
+  words.push_back(0);
+  text("Page");
+  struct {
+    WORD atom, id;
+    const char* text;
+    DWORD style;
+    short x, y;
+  } items[] = {{0x81, kEdit, "", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 5, 5},
+               {0x80, kAsk, "Ask", WS_TABSTOP | BS_PUSHBUTTON, 5, 30}};
+  for (const auto& i : items) {
+    if (words.size() % 2 != 0) words.push_back(0);
+    DLGITEMTEMPLATE it{i.style | WS_CHILD | WS_VISIBLE, 0, i.x, i.y, 60, 14, i.id};
+    put(&it, sizeof it);
+    words.push_back(0xFFFF);
+    words.push_back(i.atom);
+    text(i.text);
+    words.push_back(0);
+  }
+  if (words.size() % 2 != 0) words.push_back(0);
+  std::vector<DWORD> out(words.size() / 2);
+  std::memcpy(out.data(), words.data(), words.size() * sizeof(WORD));
+  return out;
+}
+
+// What the pages heard, as "<page> <event>".
+std::vector<std::string> gEvents;
+bool gKeepPage = false;
+int gTicks = 0;
+int gAnswer = 0;
+
+const char* PsnName(UINT code) {
+  switch (code) {
+    case PSN_SETACTIVE: return "setactive";
+    case PSN_KILLACTIVE: return "killactive";
+    case PSN_APPLY: return "apply";
+    case PSN_RESET: return "reset";
+    case PSN_QUERYCANCEL: return "querycancel";
+    default: return "other";
+  }
+}
+
+INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam);
+      gEvents.push_back(std::to_string(reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam) + " init");
+      return TRUE;
+    case WM_NOTIFY: {
+      auto* nm = reinterpret_cast<NMHDR*>(lParam);
+      LONG_PTR page = GetWindowLongPtrA(hwnd, DWLP_USER);
+      gEvents.push_back(std::to_string(page) + " " + PsnName(nm->code));
+      SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, nm->code == PSN_KILLACTIVE && gKeepPage ? TRUE : FALSE);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kAsk) gAnswer = MessageBoxA(hwnd, "Apply now?", "Asking", MB_YESNO | MB_ICONQUESTION);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { ++gTicks; }
+
+int CALLBACK SheetCallback(HWND hwnd, UINT message, LPARAM) {
+  if (message == PSCB_INITIALIZED) SetTimer(hwnd, 7, 500, Tick);
+  return 0;
+}
+
+std::vector<DWORD> gPage;
+
+uint32_t SheetProgram() {
+  PROPSHEETPAGEA pages[3] = {};
+  const char* titles[] = {"One", "Two", "Three"};
+  for (int i = 0; i < 3; ++i) {
+    pages[i].dwSize = sizeof(PROPSHEETPAGEA);
+    pages[i].dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
+    pages[i].pResource = reinterpret_cast<const DLGTEMPLATE*>(gPage.data());
+    pages[i].pszTitle = titles[i];
+    pages[i].pfnDlgProc = PageProc;
+    pages[i].lParam = i;
+  }
+  PROPSHEETHEADERA header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_PROPSHEETPAGE | PSH_HASHELP | PSH_USECALLBACK;
+  header.pszCaption = "Settings";
+  header.nPages = 3;
+  header.ppsp = pages;
+  header.pfnCallback = SheetCallback;
+  return static_cast<uint32_t>(PropertySheetA(&header));
+}
+
+class PropertySheet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gEvents.clear();
+    gKeepPage = false;
+    gTicks = gAnswer = 0;
+    gPage = PageTemplate();
+    process_ = machine_.Start("sheet.exe", 64, [] { return SheetProgram(); });
+    ASSERT_TRUE(machine_.RunUntil([] { return FindWindowA(nullptr, "Settings") != nullptr; }, 1000));
+    sheet_ = FindWindowA(nullptr, "Settings");
+  }
+  void TearDown() override {
+    if (!machine_.Ended(process_)) PostMessageA(sheet_, WM_QUIT, 0, 0);
+    machine_.Wait(process_);
+    machine_.Release(process_);
+  }
+  bool ClickTab(int index) { return input::Click({"Settings", "", {kTabs}}, input::Point{15 + 30 * index, 10}); }
+  int Ends() {
+    machine_.Wait(process_);
+    return static_cast<int>(machine_.ExitCode(process_));
+  }
+
+  Machine machine_;
+  void* process_ = nullptr;
+  HWND sheet_ = nullptr;
+};
+
+TEST_F(PropertySheet, PagesAreMadeOnFirstActivationInOrderAndAKillActiveAnswerKeepsAPage) {
+  EXPECT_EQ(gEvents, (std::vector<std::string>{"0 init", "0 setactive"}));
+  struct Case {
+    const char* name;
+    bool keep;
+    std::function<bool()> act;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"to page two", false, [this] { return ClickTab(1); }, {"0 killactive", "1 init", "1 setactive"}},
+      {"page two keeps itself", true, [this] { return ClickTab(0); }, {"1 killactive"}},
+      {"back to page one, made already", false, [this] { return ClickTab(0); }, {"1 killactive", "0 setactive"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gEvents.clear();
+    gKeepPage = c.keep;
+    ASSERT_TRUE(c.act());
+    EXPECT_EQ(gEvents, c.events);
+  }
+  gEvents.clear();
+  HWND current = nullptr;
+  ASSERT_TRUE(machine_.RunIn(process_, [&] {
+    SendMessageA(sheet_, PSM_SETCURSEL, 2, 0);
+    current = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+  }));
+  EXPECT_EQ(gEvents, (std::vector<std::string>{"0 killactive", "2 init", "2 setactive"}));
+  EXPECT_NE(current, nullptr);
+  EXPECT_TRUE(IsWindowVisible(current));
+}
+
+TEST_F(PropertySheet, TheButtonsShareOneWidthSixPixelsApartSoOkMovesIntoHelpsPlace) {
+  RECT ok{}, cancel{}, apply{}, help{};
+  BOOL applyEnabled = TRUE;
+  ASSERT_TRUE(machine_.RunIn(process_, [&] {
+    GetWindowRect(GetDlgItem(sheet_, IDOK), &ok);
+    GetWindowRect(GetDlgItem(sheet_, IDCANCEL), &cancel);
+    GetWindowRect(GetDlgItem(sheet_, kApply), &apply);
+    GetWindowRect(GetDlgItem(sheet_, IDHELP), &help);
+    applyEnabled = IsWindowEnabled(GetDlgItem(sheet_, kApply));
+  }));
+  LONG width = ok.right - ok.left;
+  for (const RECT& r : {cancel, apply, help}) EXPECT_EQ(r.right - r.left, width);
+  EXPECT_EQ(cancel.left - ok.right, 6);
+  EXPECT_EQ(apply.left - cancel.right, 6);
+  EXPECT_EQ(help.left - apply.right, 6);
+  EXPECT_EQ(ok.left + 3 * (width + 6), help.left);
+  EXPECT_FALSE(applyEnabled);
+}
+
+TEST_F(PropertySheet, OkCancelEscAndTheCloseBoxEndTheSheet) {
+  // Each case runs on a fresh sheet: the fixture's is ended by the first.
+  struct Case {
+    const char* name;
+    std::function<bool()> act;
+    int result;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"OK", [] { return input::Click({"Settings", "", {IDOK}}); }, 1, {"0 killactive", "0 apply"}},
+      {"Cancel", [] { return input::Click({"Settings", "", {IDCANCEL}}); }, 0, {"0 querycancel", "0 reset"}},
+      {"Esc", [] { return input::Key({"Settings"}, VK_ESCAPE); }, 0, {"0 querycancel", "0 reset"}},
+      {"close box", [] { PostMessageA(FindWindowA(nullptr, "Settings"), WM_SYSCOMMAND, SC_CLOSE, 0); return true; }, 0,
+       {"0 querycancel", "0 reset"}},
+      {"Enter in a page's edit presses OK", [] { return input::Key({"Settings"}, VK_RETURN); }, 1,
+       {"0 killactive", "0 apply"}},
+  };
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!first) {
+      machine_.Release(process_);
+      gEvents.clear();
+      process_ = machine_.Start("sheet.exe", 64, [] { return SheetProgram(); });
+      ASSERT_TRUE(machine_.RunUntil([] { return FindWindowA(nullptr, "Settings") != nullptr; }, 1000));
+      sheet_ = FindWindowA(nullptr, "Settings");
+    }
+    first = false;
+    gEvents.clear();
+    ASSERT_TRUE(c.act());
+    EXPECT_EQ(Ends(), c.result);
+    EXPECT_EQ(gEvents, c.events);
+  }
+}
+
+TEST_F(PropertySheet, CancelToCloseRenamesOkAndDisablesCancel) {
+  char text[16] = {};
+  BOOL cancelEnabled = TRUE;
+  ASSERT_TRUE(machine_.RunIn(process_, [&] {
+    SendMessageA(sheet_, PSM_CANCELTOCLOSE, 0, 0);
+    GetWindowTextA(GetDlgItem(sheet_, IDOK), text, sizeof text);
+    cancelEnabled = IsWindowEnabled(GetDlgItem(sheet_, IDCANCEL));
+  }));
+  EXPECT_STREQ(text, "Close");
+  EXPECT_FALSE(cancelEnabled);
+}
+
+TEST_F(PropertySheet, AMessageBoxFromAPageKeepsTheSheetsTimerFiringAndTakesTheAnswer) {
+  HWND page = nullptr;
+  machine_.RunIn(process_, [&] { page = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0)); });
+  ASSERT_NE(page, nullptr);
+  char pageCaption[32] = {};
+  GetWindowTextA(page, pageCaption, sizeof pageCaption);
+  ASSERT_TRUE(input::Click({"Settings", pageCaption, {kAsk}}));
+  ASSERT_TRUE(machine_.RunUntil([] { return FindWindowA(nullptr, "Asking") != nullptr; }, 1000));
+  int before = gTicks;
+  machine_.RunFor(3000);
+  EXPECT_EQ(gTicks - before, 6);
+  ASSERT_TRUE(input::Click({"Asking", "", {IDNO}}));
+  EXPECT_EQ(gAnswer, IDNO);
+  EXPECT_EQ(FindWindowA(nullptr, "Asking"), nullptr);
+}
+
+}  // namespace
