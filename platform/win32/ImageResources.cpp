@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint32_t kIconDirSize = 6;
 constexpr uint32_t kIconDirEntrySize = 16;   // in an .ico or .cur file
-constexpr uint32_t kGroupEntrySize = 14;     // in a group resource
 constexpr uint32_t kInfoHeaderSize = 40;     // BITMAPINFOHEADER
 constexpr uint32_t kStringsPerTable = 16;
 
