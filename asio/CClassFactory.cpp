@@ -6,7 +6,7 @@ LONG gLockCount = 0;
 
 LONG ServerLockCount() { return gLockCount; }
 
-HRESULT CClassFactory::QueryInterface(REFIID iid, void** out) {
+HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
@@ -15,9 +15,9 @@ HRESULT CClassFactory::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-ULONG CClassFactory::AddRef() { return static_cast<ULONG>(++mRef); }
+ULONG STDMETHODCALLTYPE CClassFactory::AddRef() { return static_cast<ULONG>(++mRef); }
 
-ULONG CClassFactory::Release() {
+ULONG STDMETHODCALLTYPE CClassFactory::Release() {
   if (--mRef == 0) {
     delete this;
     return 0;
@@ -25,7 +25,7 @@ ULONG CClassFactory::Release() {
   return static_cast<ULONG>(mRef);
 }
 
-HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   // An aggregating outer object may only ask for the inner object's own IUnknown.
   if (outer != nullptr && iid != IID_IUnknown) return E_NOINTERFACE;
@@ -43,7 +43,7 @@ HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   return hr;
 }
 
-HRESULT CClassFactory::LockServer(BOOL lock) {
+HRESULT STDMETHODCALLTYPE CClassFactory::LockServer(BOOL lock) {
   if (lock)
     ++gLockCount;
   else

@@ -48,9 +48,11 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
  private:
   struct Inner : IUnknown {
     explicit Inner(CUnknown* object) : mObject(object) {}
-    HRESULT QueryInterface(REFIID iid, void** out) override { return mObject->NonDelegatingQueryInterface(iid, out); }
-    ULONG AddRef() override { return mObject->NonDelegatingAddRef(); }
-    ULONG Release() override { return mObject->NonDelegatingRelease(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+      return mObject->NonDelegatingQueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return mObject->NonDelegatingAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return mObject->NonDelegatingRelease(); }
     CUnknown* mObject;
   };
 

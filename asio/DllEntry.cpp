@@ -33,7 +33,7 @@ void CallTemplateInitRoutines(BOOL loading) {
 
 }  // namespace
 
-HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
@@ -48,11 +48,11 @@ HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT DllCanUnloadNow() {
+HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   return ServerLockCount() > 0 || ObjectCount() != 0 || gFactories != 0 ? S_FALSE : S_OK;
 }
 
-BOOL DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
   OutputDebugStringA("Started AsioVel DLL");
   if (reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(instance);

@@ -22,9 +22,11 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
   Qx531Asio(IUnknown* outer, HRESULT* hr);
   ~Qx531Asio() override;
 
-  HRESULT QueryInterface(REFIID iid, void** out) override { return GetOwner()->QueryInterface(iid, out); }
-  ULONG AddRef() override { return GetOwner()->AddRef(); }
-  ULONG Release() override { return GetOwner()->Release(); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return GetOwner()->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return GetOwner()->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return GetOwner()->Release(); }
 
   ASIOBool init(void* sysHandle) override;
   void getDriverName(char* name) override;
@@ -52,7 +54,7 @@ class Qx531Asio : public IASIO, public CUnknown, public QX531WinDriverInterface 
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // The buffer-switch thread; its argument is the object that started it.
-  static DWORD myThread(LPVOID param);
+  static DWORD WINAPI myThread(LPVOID param);
   // False when the host's callback stopped the stream, or stopped it and started another.
   bool DispatchBufferSwitch(ASIOLong index);
 

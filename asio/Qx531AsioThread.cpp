@@ -12,7 +12,7 @@ constexpr uint32_t kWaitsPerPoll = 50;
 
 }  // namespace
 
-DWORD Qx531Asio::myThread(LPVOID param) {
+DWORD WINAPI Qx531Asio::myThread(LPVOID param) {
   // The thread serves the object that started it, whatever other instances the process holds.
   auto* self = static_cast<Qx531Asio*>(param);
   volatile uint8_t* const indexCell = self->inPong;

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr ULONG kPacketBytes = 8;  // a CIP header with no data blocks
-constexpr ULONG kBenchTag = PoolTag("Bnch");
+constexpr ULONG kBenchTag = plat::PoolTag("Bnch");
 constexpr ULONG kStartDelayCycles = 8;
 
 // The bus, its driver and one unit's PDO, whose stack the stream's requests go

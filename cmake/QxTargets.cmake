@@ -58,6 +58,18 @@ function(qx_library name folder)
   if(folder IN_LIST QX_SYSTEM_FOLDERS)
     qx_layer_includes(${name} ${folder})
   endif()
+  if(folder IN_LIST QX_SYSTEM_FOLDERS AND QX_LAYER_MODE_${folder} MATCHES "^(none|kernel)$")
+    qx_kernel_code_options(${name})
+  endif()
+endfunction()
+
+# qx_kernel_code_options(target): code that goes into a kernel image (the kernel-mode folders and
+# unit/, which the unit driver carries) is built as a driver is: without RTTI or exceptions, which
+# a kernel image has no runtime for, so a new dynamic_cast, typeid or throw fails at once. Code that
+# uses such a target (tests, tools) is built without RTTI too, since its classes derive from ones
+# that have no type information.
+function(qx_kernel_code_options target)
+  target_compile_options(${target} PRIVATE -fno-rtti -fno-exceptions INTERFACE -fno-rtti)
 endfunction()
 
 # qx_layer_includes(target folder): the include path of a target built from system folder

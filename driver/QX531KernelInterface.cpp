@@ -361,11 +361,11 @@ QX531KernelInterface* QX531KernelInterface::Create(ClientPort* port) {
 
 void QX531KernelInterface::operator delete(void* memory) { ExFreePoolWithTag(memory, kFrameworkPoolTag); }
 
-HRESULT QX531KernelInterface::QueryInterface(REFIID iid, void** object) {
+HRESULT STDMETHODCALLTYPE QX531KernelInterface::QueryInterface(REFIID iid, void** object) {
   return mOuter->NonDelegatingQueryInterface(iid, object);
 }
-uint32_t QX531KernelInterface::AddRef() { return mOuter->NonDelegatingAddRef(); }
-uint32_t QX531KernelInterface::Release() { return mOuter->NonDelegatingRelease(); }
+ULONG STDMETHODCALLTYPE QX531KernelInterface::AddRef() { return mOuter->NonDelegatingAddRef(); }
+ULONG STDMETHODCALLTYPE QX531KernelInterface::Release() { return mOuter->NonDelegatingRelease(); }
 
 HRESULT QX531KernelInterface::NonDelegatingQueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return STATUS_INVALID_PARAMETER;

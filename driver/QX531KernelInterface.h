@@ -9,7 +9,7 @@
 #pragma once
 
 #include <wdm.h>
-#include <unknwnbase.h>
+#include <punknown.h>
 
 #include "driver/ClientPort.h"
 
@@ -174,9 +174,9 @@ class QX531KernelInterface final : public IQX531KernelCommands, public INonDeleg
   // Non-paged pool; one reference, the publisher's. Null without pool.
   static QX531KernelInterface* Create(ClientPort* port);
 
-  HRESULT QueryInterface(REFIID iid, void** object) override;
-  uint32_t AddRef() override;
-  uint32_t Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
   NTSTATUS ExecuteCommand(ULONG code, ULONG argument, PVOID record) override;
   NTSTATUS SetClientCallbacks(PQX531_CLIENT_CALLBACK callback, PVOID context, PVOID third) override;
 

@@ -11,6 +11,8 @@ constexpr int32_t kFailure = 99;
 constexpr int32_t kNoRecordFree = 2;
 
 constexpr ULONG kQueuedWriteTag = PoolTag("QxWr");
+// What the bus driver answers for a unit that has left the bus.
+constexpr NTSTATUS kStatusNodeDeparted = static_cast<NTSTATUS>(0xC0120090);
 // The longest block a record carries: the engine's largest, a block of MIDI-out events.
 constexpr ULONG kQueuedWriteBytes = QX531Device::kMidiOutBlockBytes;
 
@@ -114,7 +116,7 @@ void QX531WinDevice::BuildRegisterIrb(IRB* irb, ULONG function, uint32_t offset,
 }
 
 void QX531WinDevice::NoteAccessStatus(NTSTATUS status) {
-  if (status == STATUS_IO_DEVICE_ERROR_1394_DEPARTED) mReachable = 0;
+  if (status == kStatusNodeDeparted) mReachable = 0;
 }
 
 int32_t QX531WinDevice::ExtractNodeAndGenerationIDs() {

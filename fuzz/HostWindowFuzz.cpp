@@ -59,7 +59,7 @@ struct Machine {
       plat::Bus1394::Settle();
       PDEVICE_OBJECT pdo = plat::Bus1394::PdoOf(u.mUnit->Guid());
       if (pdo == nullptr || pdo->AttachedDevice == nullptr) std::abort();
-      u.mDevice = dynamic_cast<QX531PnpDevice*>(static_cast<KernelDeviceBase*>(pdo->AttachedDevice->DeviceExtension));
+      u.mDevice = static_cast<QX531PnpDevice*>(static_cast<KernelDeviceBase*>(pdo->AttachedDevice->DeviceExtension));
       // The start has MIDI running and the main unit streaming; the streams are stopped so that the
       // unit settles back to the same requests in flight after every input.
       uint32_t midiOnly = QX531Device::kStreamMaskMidi;

@@ -93,7 +93,7 @@ void OpenWithFormat(Machine& m, Input& in) {
   const ULONG pin = (in.Byte() & 1) != 0 ? 2 : 0;
   alignas(8) UCHAR format[kFormatBytes] = {};
   in.Bytes(format, in.Byte() % (kFormatBytes + 1));
-  auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
+  auto* port = static_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
   plat::pc::WavePin* opened = nullptr;
   if (!NT_SUCCESS(port->NewPin(pin, reinterpret_cast<PKSDATAFORMAT>(format), 0, &opened))) return;
   alignas(8) UCHAR next[kFormatBytes];

@@ -136,7 +136,7 @@ KernelDeviceBase::~KernelDeviceBase() {
 NTSTATUS KernelDeviceBase::DefaultDispatch(PIRP irp) {
   // An unserved power IRP still lets the next one through.
   if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
-  if (auto* pnp = dynamic_cast<PnpDeviceBase*>(this)) pnp->DecrementRequestCount();
+  if (mCountsRequests) static_cast<PnpDeviceBase*>(this)->DecrementRequestCount();
   irp->IoStatus.Status = STATUS_NOT_IMPLEMENTED;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return STATUS_NOT_IMPLEMENTED;

@@ -86,6 +86,8 @@ class KernelDeviceBase : public DeviceObjectHolder {
   NTSTATUS DispatchThroughTable(PIRP irp);
 
   ULONG mSignature;
+  // Set by PnpDeviceBase, whose every dispatched IRP holds an outstanding-request count.
+  bool mCountsRequests = false;
   CountedString mDeviceName;
   CountedString mLinkName;
   NTSTATUS mConstructStatus;

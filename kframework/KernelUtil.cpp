@@ -1,5 +1,8 @@
 #include "kframework/KernelUtil.h"
 
+#include <ntifs.h>
+
+#include <cstdint>
 #include <cstring>
 
 #include "kframework/PnpDeviceBase.h"

@@ -8,6 +8,14 @@
 #include <new>
 #include <utility>
 
+// A pool tag from its four characters as the kernel shows them: "Wdm " is the bytes W, d, m, space.
+constexpr ULONG PoolTag(const char (&s)[5]) {
+  return static_cast<ULONG>(static_cast<unsigned char>(s[0])) |
+         static_cast<ULONG>(static_cast<unsigned char>(s[1])) << 8 |
+         static_cast<ULONG>(static_cast<unsigned char>(s[2])) << 16 |
+         static_cast<ULONG>(static_cast<unsigned char>(s[3])) << 24;
+}
+
 // Pool tags and the stamps the framework writes into the objects it places.
 constexpr ULONG kFrameworkPoolTag = PoolTag("Wdm ");
 constexpr ULONG kLoadPoolTag = PoolTag("new ");

@@ -238,7 +238,7 @@ void CompleteIrpWithPowerRequest(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID conte
   auto* irp = static_cast<PIRP>(context);
   PoStartNextPowerIrp(irp);
   PDEVICE_OBJECT owner = IoGetCurrentIrpStackLocation(irp)->DeviceObject;
-  dynamic_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(owner->DeviceExtension))->DecrementRequestCount();
+  static_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(owner->DeviceExtension))->DecrementRequestCount();
   irp->IoStatus.Status = status->Status;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
 }

@@ -8,6 +8,7 @@ constexpr ULONG kBugCheckRequestCount = 0x0000DEAD;
 
 void PnpDeviceBase::InitBase(PDEVICE_OBJECT physicalDevice) {
   mPhysicalDevice = physicalDevice;
+  mCountsRequests = true;
   ListInit(&mHeldIrps, offsetof(IRP, Tail.Overlay.ListEntry));
   ListInit(&mInterfaces, offsetof(InterfaceRecord, link));
   KeInitializeSpinLock(&mHeldIrpsLock);
@@ -218,7 +219,7 @@ NTSTATUS PnpDeviceBase::DispatchByMajorFunction(PIRP irp) {
 // Held IRPs
 
 void PnpDeviceBase::HeldIrpCancel(PDEVICE_OBJECT device, PIRP irp) {
-  auto* self = dynamic_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(device->DeviceExtension));
+  auto* self = static_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(device->DeviceExtension));
   KeAcquireSpinLockAtDpcLevel(&self->mHeldIrpsLock);
   ListRemove(&self->mHeldIrps, irp);
   KeReleaseSpinLockFromDpcLevel(&self->mHeldIrpsLock);

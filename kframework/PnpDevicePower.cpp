@@ -18,7 +18,7 @@ bool Managed(const PnpDeviceBase* d) { return (d->mPowerPolicy & 0x1) != 0; }
 bool WakeArmed(const PnpDeviceBase* d) { return (d->mPowerPolicy & 0x4) != 0; }
 
 PnpDeviceBase* Self(PDEVICE_OBJECT device) {
-  return dynamic_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(device->DeviceExtension));
+  return static_cast<PnpDeviceBase*>(static_cast<KernelDeviceBase*>(device->DeviceExtension));
 }
 
 ULONG TransitionFlag(DEVICE_POWER_STATE d) {

@@ -12,7 +12,7 @@ namespace {
 
 std::atomic<uint32_t> gUnitNumbersInUse{0};
 std::atomic<uint8_t> gConstructedUnits{0};
-std::mutex gDefaultUnitTableLock;
+EngineSpinLock gDefaultUnitTableLock;
 
 uint32_t TakeUnitNumber() {
   uint32_t inUse = gUnitNumbersInUse.load();
@@ -91,19 +91,19 @@ QX531Device::~QX531Device() {
 
 void QX531Device::AcquireEngineLock(EngineLock lock) {
   switch (lock) {
-    case EngineLock::UnitTable: gDefaultUnitTableLock.lock(); break;
-    case EngineLock::MidiOutRing: mDefaultRingLock.lock(); break;
-    case EngineLock::DebugLog: mDefaultLogLock.lock(); break;
-    case EngineLock::Surface: mDefaultSurfaceLock.lock(); break;
+    case EngineLock::UnitTable: gDefaultUnitTableLock.Lock(); break;
+    case EngineLock::MidiOutRing: mDefaultRingLock.Lock(); break;
+    case EngineLock::DebugLog: mDefaultLogLock.Lock(); break;
+    case EngineLock::Surface: mDefaultSurfaceLock.Lock(); break;
   }
 }
 
 void QX531Device::ReleaseEngineLock(EngineLock lock) {
   switch (lock) {
-    case EngineLock::UnitTable: gDefaultUnitTableLock.unlock(); break;
-    case EngineLock::MidiOutRing: mDefaultRingLock.unlock(); break;
-    case EngineLock::DebugLog: mDefaultLogLock.unlock(); break;
-    case EngineLock::Surface: mDefaultSurfaceLock.unlock(); break;
+    case EngineLock::UnitTable: gDefaultUnitTableLock.Unlock(); break;
+    case EngineLock::MidiOutRing: mDefaultRingLock.Unlock(); break;
+    case EngineLock::DebugLog: mDefaultLogLock.Unlock(); break;
+    case EngineLock::Surface: mDefaultSurfaceLock.Unlock(); break;
   }
 }
 

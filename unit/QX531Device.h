@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "unit/BufferDescriptor.h"
 #include "unit/ChannelRows.h"
 #include "unit/DebugLog.h"
+#include "unit/EngineSpinLock.h"
 #include "unit/LcdTextBlock.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/QueuedWriter.h"
@@ -568,9 +568,9 @@ class QX531Device {
 
   SurfaceEmulator mSurface;
 
-  std::mutex mDefaultRingLock;
-  std::mutex mDefaultLogLock;
-  std::mutex mDefaultSurfaceLock;
+  EngineSpinLock mDefaultRingLock;
+  EngineSpinLock mDefaultLogLock;
+  EngineSpinLock mDefaultSurfaceLock;
 };
 
 // Holds one of the platform's engine locks for a scope.

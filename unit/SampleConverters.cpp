@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include <cpuid.h>
 #include <tmmintrin.h>
 
 // These routines run at DISPATCH_LEVEL, where the 256- and 512-bit register state is not saved:
@@ -269,8 +270,10 @@ constexpr auto SilentTable(std::integer_sequence<uint32_t, I...>) {
 
 bool ConverterPathRuns(ConverterPath path) {
   if (path == ConverterPath::Scalar) return true;
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("ssse3");
+  // The processor's own answer (CPUID leaf 1, ECX bit 9), with no compiler runtime to ask.
+  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  return (ecx & bit_SSSE3) != 0;
 }
 
 ConverterPath BestConverterPath() {

@@ -18,6 +18,10 @@
 #include "sim/bus/Bus.h"
 #include "sim/bus/HostNode.h"
 
+// The bus driver's answer for a transaction to a node that has left the bus; Windows has the value
+// and no name for it.
+constexpr NTSTATUS STATUS_IO_DEVICE_ERROR_1394_DEPARTED = static_cast<NTSTATUS>(0xC0120090);
+
 namespace plat {
 
 struct Bus1394Counters {

@@ -16,7 +16,7 @@
 
 namespace plat::bus1394 {
 
-constexpr ULONG kBusTag = PoolTag("1394");
+constexpr ULONG kBusTag = plat::PoolTag("1394");
 constexpr USHORT kLocalBusNumber = 0x3FF;
 
 class AddressRange;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr ULONG kTag = PoolTag("KCli");
+constexpr ULONG kTag = plat::PoolTag("KCli");
 
 const GUID kInterfaceClass = {0x1A1DD540, 0x0BD5, 0x11D5, {0x9A, 0x47, 0x00, 0xE0, 0x29, 0x09, 0x5C, 0x67}};
 

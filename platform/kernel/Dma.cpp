@@ -8,7 +8,7 @@
 namespace plat {
 namespace {
 
-constexpr ULONG kDmaTag = PoolTag("Dma ");
+constexpr ULONG kDmaTag = plat::PoolTag("Dma ");
 // Logical addresses a bus master sees: below 4 GB for 32-bit devices, page aligned, never 0.
 constexpr ULONGLONG kLogicalBase32 = 0x10000000;
 constexpr ULONGLONG kLogicalBase64 = 0x100000000ull;

@@ -24,9 +24,9 @@ using plat::Violation;
 
 namespace {
 
-constexpr ULONG kIrpTag = PoolTag("Irp ");
-constexpr ULONG kMdlTag = PoolTag("Mdl ");
-constexpr ULONG kBufferTag = PoolTag("IoBf");
+constexpr ULONG kIrpTag = plat::PoolTag("Irp ");
+constexpr ULONG kMdlTag = plat::PoolTag("Mdl ");
+constexpr ULONG kBufferTag = plat::PoolTag("IoBf");
 constexpr size_t kAlign = 16;
 
 size_t RoundUp(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
@@ -203,9 +203,9 @@ struct OBJECT_TYPE {
 };
 
 namespace {
-OBJECT_TYPE gDeviceType{{"Device", PoolTag("Devi"), DeleteDeviceBody, nullptr}};
-OBJECT_TYPE gDriverType{{"Driver", PoolTag("Driv"), DeleteDriverBody, nullptr}};
-OBJECT_TYPE gFileType{{"File", PoolTag("File"), DeleteFileBody, CleanupFileBody}};
+OBJECT_TYPE gDeviceType{{"Device", plat::PoolTag("Devi"), DeleteDeviceBody, nullptr}};
+OBJECT_TYPE gDriverType{{"Driver", plat::PoolTag("Driv"), DeleteDriverBody, nullptr}};
+OBJECT_TYPE gFileType{{"File", plat::PoolTag("File"), DeleteFileBody, CleanupFileBody}};
 }  // namespace
 
 namespace {

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr ULONG kLiveMark = PoolTag("LkAs");
+constexpr ULONG kLiveMark = plat::PoolTag("LkAs");
 constexpr USHORT kDefaultDepth = 4;
 
 std::mutex& LiveLock() {

@@ -58,6 +58,4 @@ constexpr NTSTATUS STATUS_INVALID_ADDRESS = static_cast<NTSTATUS>(0xC0000141);
 constexpr NTSTATUS STATUS_NO_MATCH = static_cast<NTSTATUS>(0xC0000272);
 constexpr NTSTATUS STATUS_DEVICE_CONFIGURATION_ERROR = static_cast<NTSTATUS>(0xC0000182);
 constexpr NTSTATUS STATUS_IO_DEVICE_ERROR = static_cast<NTSTATUS>(0xC0000185);
-// The 1394 bus driver's answer for a transaction to a node that has left the bus.
-constexpr NTSTATUS STATUS_IO_DEVICE_ERROR_1394_DEPARTED = static_cast<NTSTATUS>(0xC0120090);
 constexpr NTSTATUS STATUS_THREAD_IS_TERMINATING = static_cast<NTSTATUS>(0xC000004B);

@@ -227,9 +227,9 @@ size_t ObNamespaceSize() { return Ns().names.size(); }
 }  // namespace plat
 
 namespace {
-OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", PoolTag("Symb"), plat::DeleteSymbolicLinkBody, nullptr}};
-OBJECT_TYPE gEventType{{"Event", PoolTag("Even"), nullptr, nullptr}};
-OBJECT_TYPE gMutantType{{"Mutant", PoolTag("Muta"), nullptr, nullptr}};
+OBJECT_TYPE gSymbolicLinkType{{"SymbolicLink", plat::PoolTag("Symb"), plat::DeleteSymbolicLinkBody, nullptr}};
+OBJECT_TYPE gEventType{{"Event", plat::PoolTag("Even"), nullptr, nullptr}};
+OBJECT_TYPE gMutantType{{"Mutant", plat::PoolTag("Muta"), nullptr, nullptr}};
 POBJECT_TYPE gSymbolicLinkTypePointer = &gSymbolicLinkType;
 POBJECT_TYPE gEventTypePointer = &gEventType;
 const plat::HandleKind kObjectHandle{"Object", [](PVOID object) { ObDereferenceObject(object); }};

@@ -21,7 +21,7 @@
 namespace plat {
 namespace {
 
-constexpr ULONG kPnpTag = PoolTag("Pnp ");
+constexpr ULONG kPnpTag = plat::PoolTag("Pnp ");
 
 struct Devnode {
   PDEVICE_OBJECT pdo = nullptr;

@@ -14,7 +14,7 @@
 namespace plat {
 namespace {
 
-constexpr ULONG kBusTag = PoolTag("TBus");
+constexpr ULONG kBusTag = plat::PoolTag("TBus");
 
 struct BusExtension {
   bool isBus;

@@ -195,7 +195,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
 }
 
 PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes) {
-  return ExAllocatePoolWithTag(PoolType, NumberOfBytes, PoolTag("None"));
+  return ExAllocatePoolWithTag(PoolType, NumberOfBytes, plat::PoolTag("None"));
 }
 
 namespace {

@@ -20,6 +20,8 @@ PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
 void ExFreePool(PVOID P);
 void ExFreePoolWithTag(PVOID P, ULONG Tag);
 
+namespace plat {
+
 // Writes a four-character tag as the kernel shows it: 'Wdm ' is the bytes W, d, m, space.
 constexpr ULONG PoolTag(const char (&s)[5]) {
   return static_cast<ULONG>(static_cast<unsigned char>(s[0])) |
@@ -27,8 +29,6 @@ constexpr ULONG PoolTag(const char (&s)[5]) {
          static_cast<ULONG>(static_cast<unsigned char>(s[2])) << 16 |
          static_cast<ULONG>(static_cast<unsigned char>(s[3])) << 24;
 }
-
-namespace plat {
 
 struct PoolUse {
   ULONG tag;

@@ -29,8 +29,8 @@ namespace {
 void DeleteProcessBody(PVOID body) { static_cast<Process*>(body)->~Process(); }
 void DeleteThreadBody(PVOID body) { static_cast<ThreadObject*>(body)->~ThreadObject(); }
 
-OBJECT_TYPE gProcessType{{"Process", PoolTag("Proc"), DeleteProcessBody, nullptr}};
-OBJECT_TYPE gThreadType{{"Thread", PoolTag("Thre"), DeleteThreadBody, nullptr}};
+OBJECT_TYPE gProcessType{{"Process", plat::PoolTag("Proc"), DeleteProcessBody, nullptr}};
+OBJECT_TYPE gThreadType{{"Thread", plat::PoolTag("Thre"), DeleteThreadBody, nullptr}};
 POBJECT_TYPE gProcessTypePointer = &gProcessType;
 POBJECT_TYPE gThreadTypePointer = &gThreadType;
 

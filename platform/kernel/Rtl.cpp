@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr ULONG kStringTag = PoolTag("Strg");
+constexpr ULONG kStringTag = plat::PoolTag("Strg");
 constexpr ULONG kMaxUShort = 0xFFFF;
 
 // Windows-1252 bytes 0x80..0x9F; the five it leaves undefined map to the same code point.

@@ -92,7 +92,7 @@ struct IO_WORKITEM {
 };
 
 namespace {
-constexpr ULONG kIoWorkItemTag = PoolTag("IoWk");
+constexpr ULONG kIoWorkItemTag = plat::PoolTag("IoWk");
 
 void RunIoWorkItem(PVOID Parameter) {
   auto* w = static_cast<PIO_WORKITEM>(Parameter);

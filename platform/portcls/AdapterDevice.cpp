@@ -11,7 +11,7 @@
 namespace plat::pc {
 namespace {
 
-constexpr ULONG kExtensionSignature = PoolTag("PcDx");
+constexpr ULONG kExtensionSignature = plat::PoolTag("PcDx");
 
 // Port class's own bytes at the start of the extension.
 struct ExtensionHeader {

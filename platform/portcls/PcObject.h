@@ -9,7 +9,7 @@
 
 namespace plat::pc {
 
-constexpr ULONG kPortClassTag = PoolTag("PcCl");
+constexpr ULONG kPortClassTag = plat::PoolTag("PcCl");
 
 // new (NonPagedPool) T(...) gives null when pool runs out; delete gives the memory back.
 struct PoolObject {

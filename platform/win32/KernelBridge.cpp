@@ -54,7 +54,7 @@ void DeleteKeyBody(PVOID body) {
   key->~KeyBody();
 }
 
-OBJECT_TYPE gKeyType{{"Key", PoolTag("Key "), DeleteKeyBody, nullptr}};
+OBJECT_TYPE gKeyType{{"Key", plat::PoolTag("Key "), DeleteKeyBody, nullptr}};
 
 std::u16string NamedObject(std::u16string_view name) { return u"\\BaseNamedObjects\\" + std::u16string(name); }
 

@@ -29,7 +29,7 @@ using drvtest::DriverRig;
 using host::Reply;
 using host::Words;
 
-constexpr ULONG kWdmTag = PoolTag("Wdm ");
+constexpr ULONG kWdmTag = plat::PoolTag("Wdm ");
 
 std::vector<uint32_t> AllChannels() {
   std::vector<uint32_t> all;

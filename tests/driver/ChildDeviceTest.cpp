@@ -225,7 +225,7 @@ TEST(AudioChild, RelationsAnUpperDriverFilledAreLeftAloneWhenThereAreNoChildren)
   IoSetNextIrpStackLocation(irp);
   IoGetCurrentIrpStackLocation(irp)->MajorFunction = IRP_MJ_PNP;
   IoGetCurrentIrpStackLocation(irp)->Parameters.QueryDeviceRelations.Type = BusRelations;
-  auto* upper = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), PoolTag("Test")));
+  auto* upper = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), plat::PoolTag("Test")));
   upper->Count = 1;
   upper->Objects[0] = nullptr;
   irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(upper);

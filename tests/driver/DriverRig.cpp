@@ -63,7 +63,7 @@ QX531PnpDevice* DriverRig::DeviceOf(const sim::Node& unit) const {
   PDEVICE_OBJECT pdo = PdoOf(unit);
   if (pdo == nullptr || pdo->AttachedDevice == nullptr) return nullptr;
   auto* device = static_cast<KernelDeviceBase*>(pdo->AttachedDevice->DeviceExtension);
-  return dynamic_cast<QX531PnpDevice*>(device);
+  return static_cast<QX531PnpDevice*>(device);
 }
 
 uint32_t DriverRig::RunProgram(unsigned bits, const std::function<uint32_t()>& body) {

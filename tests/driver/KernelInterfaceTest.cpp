@@ -514,7 +514,7 @@ TEST_F(KernelInterface, APublishedUnitPublishesOnceAndRemovalLeavesTheObjectHarm
 // Command objects in pool.
 size_t FrameworkAllocations() {
   for (const plat::PoolUse& use : plat::PoolLedger::Outstanding())
-    if (use.tag == PoolTag("Wdm ") && !use.paged) return use.allocations;
+    if (use.tag == plat::PoolTag("Wdm ") && !use.paged) return use.allocations;
   return 0;
 }
 
@@ -539,9 +539,9 @@ TEST_F(KernelInterface, ACommandObjectItsClientNeverReleasedIsGivenBackAtTheDriv
 TEST_F(KernelInterface, ARegistrationThatFailsEnablesNothingAndWritesNoAddress) {
   PDEVICE_OBJECT second = plat::PnpAddRootDevice(u"QXTEST\\KERNELINTERFACE", u"1");
   RecordingPort other;
-  plat::PoolLedger::FailTag(PoolTag("Pnp "), true);
+  plat::PoolLedger::FailTag(plat::PoolTag("Pnp "), true);
   EXPECT_FALSE(NT_SUCCESS(PublishKernelInterface(second, &other)));
-  plat::PoolLedger::FailTag(PoolTag("Pnp "), false);
+  plat::PoolLedger::FailTag(plat::PoolTag("Pnp "), false);
   EXPECT_EQ(EnabledInterfaces(), 1u) << "the first unit's alone";
   PWSTR list = nullptr;
   ASSERT_EQ(IoGetDeviceInterfaces(&GUID_QX531_KERNEL_INTERFACE, second, DEVICE_INTERFACE_INCLUDE_NONACTIVE, &list),

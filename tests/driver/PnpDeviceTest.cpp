@@ -116,7 +116,7 @@ TEST(UnitDriver, ItsEntryKeepsTheBreakFlagOfItsParametersAndCountsTheDevicesItAd
     sim::Kr6Unit kr6(2);
     rig.Plug(main);
     rig.Plug(kr6);
-    auto* driver = dynamic_cast<QX531Driver*>(DriverInstance);
+    auto* driver = static_cast<QX531Driver*>(DriverInstance);
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(driver->mBreakOnEntry, 1u);
     EXPECT_EQ(driver->mDevicesAdded, 2u);

@@ -111,10 +111,10 @@ TEST_F(Devices, AnObjectInTheExtensionGoesWithItsDeviceObject) {
 // Work of a class's part that is destroyed after its device part (a base listed before the
 // device base): it frees pool, and can be made to wait, so that another deletion runs meanwhile.
 struct Afterwards {
-  Afterwards() : scratch(ExAllocatePoolWithTag(NonPagedPool, 16, PoolTag("Aftr"))) {}
+  Afterwards() : scratch(ExAllocatePoolWithTag(NonPagedPool, 16, plat::PoolTag("Aftr"))) {}
   ~Afterwards() {
     if (hold != nullptr) KeWaitForSingleObject(hold, Executive, KernelMode, FALSE, nullptr);
-    ExFreePoolWithTag(scratch, PoolTag("Aftr"));
+    ExFreePoolWithTag(scratch, plat::PoolTag("Aftr"));
   }
   PVOID scratch;
   PKEVENT hold = nullptr;

@@ -85,7 +85,7 @@ TEST_F(TwoDriverImages, KeepTheirDriverInstancePrefixConstructorsAndPoolTagApart
     std::u16string service;
     BOOLEAN dosDevices;
     ULONG tag;
-  } cases[] = {{alpha, u"KfwAlpha", TRUE, PoolTag("PrbA")}, {beta, u"KfwBeta", FALSE, PoolTag("PrbB")}};
+  } cases[] = {{alpha, u"KfwAlpha", TRUE, plat::PoolTag("PrbA")}, {beta, u"KfwBeta", FALSE, plat::PoolTag("PrbB")}};
   for (const Case& c : cases) {
     probe::State state = Ask(c.pdo);
     EXPECT_EQ(plat::U16(state.service), c.service);

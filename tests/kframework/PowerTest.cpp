@@ -116,7 +116,7 @@ TEST_F(Powered, ASleepWhoseDeviceStateCannotBeRequestedFailsAndStillReturnsPendi
   auto r = plat::IoSend(Fdo(), IRP_MJ_POWER, IRP_MN_SET_POWER, nullptr, [](PIO_STACK_LOCATION sp) {
     sp->Parameters.Power.Type = SystemPowerState;
     sp->Parameters.Power.State.SystemState = PowerSystemSleeping3;
-    plat::PoolLedger::FailTag(PoolTag("Irp "), true);  // no IRP for the device request
+    plat::PoolLedger::FailTag(plat::PoolTag("Irp "), true);  // no IRP for the device request
   });
   plat::PoolLedger::ClearFailures();
   sched.RunUntilIdle();

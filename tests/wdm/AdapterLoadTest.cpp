@@ -103,9 +103,9 @@ TEST(AdapterLoad, RemovalAfterAStopAndRestartDetachesOnlyPortClassesDevice) {
 TEST(AdapterLoad, AFailedStartIsUndoneByTheRemovalThatFollowsIt) {
   WdmRig rig;
   sim::MainUnit main;
-  plat::PoolLedger::FailTag(PoolTag("PcCl"), true);
+  plat::PoolLedger::FailTag(plat::PoolTag("PcCl"), true);
   rig.Plug(main);
-  plat::PoolLedger::FailTag(PoolTag("PcCl"), false);
+  plat::PoolLedger::FailTag(plat::PoolTag("PcCl"), false);
   PDEVICE_OBJECT child = rig.ChildOf(main);
   ASSERT_NE(child, nullptr);
   EXPECT_EQ(plat::PnpState(child), plat::DevnodeState::Failed);

@@ -47,7 +47,7 @@ KSDATAFORMAT_WAVEFORMATEXTENSIBLE Format(USHORT tag, USHORT channels, ULONG rate
 
 // Opens a pin with an explicit format, as a client that skipped the intersection would.
 NTSTATUS OpenWith(plat::KsFilter& filter, ULONG pin, KSDATAFORMAT_WAVEFORMATEXTENSIBLE format) {
-  auto* port = dynamic_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
+  auto* port = static_cast<plat::pc::PortWaveCyclic*>(&filter.Port());
   plat::pc::WavePin* opened = nullptr;
   const NTSTATUS status = port->NewPin(pin, &format.DataFormat, 0, &opened);
   if (opened != nullptr) {

@@ -21,13 +21,13 @@ constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
 // What an in-process server exports; a host finds them with GetProcAddress.
-extern "C" QX_IMAGE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
-extern "C" QX_IMAGE_EXPORT HRESULT DllCanUnloadNow();
+extern "C" QX_IMAGE_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+extern "C" QX_IMAGE_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow();
 // A server's export in the shape of a DLL entry, which the loader never calls: only a caller that
 // looks it up runs it.
-extern "C" QX_IMAGE_EXPORT BOOL DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved);
-using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
-using LPFNCANUNLOADNOW = HRESULT (*)();
+extern "C" QX_IMAGE_EXPORT BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved);
+using LPFNGETCLASSOBJECT = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+using LPFNCANUNLOADNOW = HRESULT(STDAPICALLTYPE*)();
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" to a CLSID and back. The text form is what the
 // registry holds: CLSIDFromString fails with CO_E_CLASSSTRING on anything else; StringFromGUID2

@@ -7,8 +7,8 @@
 
 // The class factory a server's DllGetClassObject hands out; no virtual destructor, as IUnknown.
 struct IClassFactory : IUnknown {
-  virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
-  virtual HRESULT LockServer(BOOL fLock) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
 
  protected:
   ~IClassFactory() = default;

@@ -6,12 +6,18 @@
 #include "guiddef.h"
 
 using HRESULT = int32_t;
+using ULONG = uint32_t;
+
+// COM methods' calling convention: __stdcall on 32-bit Windows; the x64 ABI has one convention, and
+// so has this machine.
+#define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
 
 // COM interfaces have no virtual destructor: an object goes by its last Release.
 struct IUnknown {
-  virtual HRESULT QueryInterface(REFIID iid, void** object) = 0;
-  virtual uint32_t AddRef() = 0;
-  virtual uint32_t Release() = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
  protected:
   ~IUnknown() = default;

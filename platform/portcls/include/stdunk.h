@@ -39,9 +39,11 @@ class CUnknown : public INonDelegatingUnknown {
   // IUnknown over the non-delegating calls: the object's identity when nobody aggregates it.
   struct OwnUnknown final : IUnknown {
     explicit OwnUnknown(CUnknown* o) : owner(o) {}
-    HRESULT QueryInterface(REFIID iid, void** object) override { return owner->NonDelegatingQueryInterface(iid, object); }
-    uint32_t AddRef() override { return owner->NonDelegatingAddRef(); }
-    uint32_t Release() override { return owner->NonDelegatingRelease(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+      return owner->NonDelegatingQueryInterface(iid, object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner->NonDelegatingAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner->NonDelegatingRelease(); }
     CUnknown* owner;
   };
 
@@ -53,8 +55,8 @@ class CUnknown : public INonDelegatingUnknown {
 // IUnknown of a CUnknown-derived class: every call goes to the outer unknown.
 #define DECLARE_STD_UNKNOWN()                                                                       \
   NTSTATUS NonDelegatingQueryInterface(REFIID iid, PVOID* object) override;                         \
-  HRESULT QueryInterface(REFIID iid, void** object) override {                                      \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {                    \
     return mOuterUnknown->QueryInterface(iid, object);                                              \
   }                                                                                                 \
-  uint32_t AddRef() override { return mOuterUnknown->AddRef(); }                                    \
-  uint32_t Release() override { return mOuterUnknown->Release(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return mOuterUnknown->AddRef(); }                      \
+  ULONG STDMETHODCALLTYPE Release() override { return mOuterUnknown->Release(); }

@@ -125,7 +125,7 @@ constexpr DWORD HIGH_PRIORITY_CLASS = 0x00000080;
 constexpr DWORD REALTIME_PRIORITY_CLASS = 0x00000100;
 constexpr DWORD CREATE_SUSPENDED = 0x00000004;
 
-using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID lpThreadParameter);
+using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID lpThreadParameter);
 // CREATE_SUSPENDED is not supported (the call fails with ERROR_INVALID_PARAMETER).
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize, LPTHREAD_START_ROUTINE lpStartAddress,
                     LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId);

@@ -57,6 +57,11 @@ using REGSAM = DWORD;
 using LSTATUS = LONG;
 using HRESULT = LONG;
 
+// Win32's calling convention for its own routines and for callbacks: __stdcall on 32-bit Windows;
+// the x64 ABI has one convention, and so has this machine.
+#define WINAPI
+#define CALLBACK
+
 static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4 && sizeof(BOOL) == 4 && sizeof(WCHAR) == 2 && sizeof(HANDLE) == 8);
 
 constexpr BOOL TRUE = 1;

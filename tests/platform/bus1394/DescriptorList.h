@@ -11,7 +11,7 @@
 
 namespace bus1394test {
 
-constexpr ULONG kDescriptorTag = PoolTag("T394");
+constexpr ULONG kDescriptorTag = plat::PoolTag("T394");
 inline int gListOrder = 0;  // of the lists' callbacks, counted by the test
 
 struct DescriptorList {

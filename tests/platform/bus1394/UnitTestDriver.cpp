@@ -10,7 +10,7 @@ namespace bus1394test {
 
 namespace {
 
-constexpr ULONG kTestTag = PoolTag("T394");
+constexpr ULONG kTestTag = plat::PoolTag("T394");
 
 struct DriverState {
   uint64_t scheduler = 0;

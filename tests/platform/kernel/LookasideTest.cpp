@@ -10,7 +10,7 @@ namespace {
 
 using plat::PoolLedger;
 
-constexpr ULONG kTag = PoolTag("new ");
+constexpr ULONG kTag = plat::PoolTag("new ");
 constexpr size_t kBlock = 664;
 
 TEST(Lookaside, CachesUpToItsDepthAndGivesEverythingBackOnDelete) {

@@ -83,7 +83,7 @@ struct MiniBus {
 };
 
 PWCHAR PoolId(const std::u16string& id) {
-  auto* p = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (id.size() + 2) * sizeof(WCHAR), PoolTag("MBus")));
+  auto* p = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (id.size() + 2) * sizeof(WCHAR), plat::PoolTag("MBus")));
   if (p == nullptr) return nullptr;
   std::memset(p, 0, (id.size() + 2) * sizeof(WCHAR));
   std::memcpy(p, id.data(), id.size() * sizeof(WCHAR));
@@ -98,7 +98,7 @@ NTSTATUS MiniBusDispatch(PDEVICE_OBJECT d, PIRP irp) {
     if (sp->MajorFunction == IRP_MJ_PNP && sp->MinorFunction == IRP_MN_QUERY_DEVICE_RELATIONS &&
         sp->Parameters.QueryDeviceRelations.Type == BusRelations) {
       auto* relations =
-          static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), PoolTag("MBus")));
+          static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), plat::PoolTag("MBus")));
       if (relations == nullptr) {
         irp->IoStatus.Status = STATUS_INSUFFICIENT_RESOURCES;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -238,9 +238,9 @@ uint64_t TraceOfPluggingTwoDevices() {
 TEST(PnpTrace, PluggingDevicesGivesTheSameTraceInEveryMachine) {
   uint64_t first = TraceOfPluggingTwoDevices();
   std::vector<void*> shift(64);
-  for (auto& p : shift) p = ExAllocatePoolWithTag(PagedPool, 48, PoolTag("Shft"));
+  for (auto& p : shift) p = ExAllocatePoolWithTag(PagedPool, 48, plat::PoolTag("Shft"));
   EXPECT_EQ(TraceOfPluggingTwoDevices(), first) << "pointers must not reach the trace";
-  for (void* p : shift) ExFreePoolWithTag(p, PoolTag("Shft"));
+  for (void* p : shift) ExFreePoolWithTag(p, plat::PoolTag("Shft"));
 }
 
 TEST_F(Pnp, ChildrenAreRemovedBeforeTheirParent) {

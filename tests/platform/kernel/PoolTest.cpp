@@ -11,7 +11,7 @@ namespace {
 
 using plat::PoolLedger;
 
-constexpr ULONG kTag = PoolTag("Wdm ");
+constexpr ULONG kTag = plat::PoolTag("Wdm ");
 
 TEST(Pool, LeakIsReportedWithItsTag) {
   PVOID p = ExAllocatePoolWithTag(NonPagedPool, 100, kTag);
@@ -30,8 +30,8 @@ TEST(Pool, FailureInjectionByCountAndByTag) {
   EXPECT_NE(first, nullptr);
   EXPECT_EQ(second, nullptr);
   EXPECT_NE(third, nullptr);
-  PoolLedger::FailTag(PoolTag("New "), true);
-  EXPECT_EQ(ExAllocatePoolWithTag(PagedPool, 8, PoolTag("New ")), nullptr);
+  PoolLedger::FailTag(plat::PoolTag("New "), true);
+  EXPECT_EQ(ExAllocatePoolWithTag(PagedPool, 8, plat::PoolTag("New ")), nullptr);
   PVOID other = ExAllocatePoolWithTag(PagedPool, 8, kTag);
   EXPECT_NE(other, nullptr);
   PoolLedger::ClearFailures();
@@ -40,7 +40,7 @@ TEST(Pool, FailureInjectionByCountAndByTag) {
 
 TEST(Pool, DoubleFreeAndWrongTagAreCaught) {
   PVOID p = ExAllocatePoolWithTag(NonPagedPool, 8, kTag);
-  EXPECT_NE(plat::ExpectViolation([&] { ExFreePoolWithTag(p, PoolTag("New ")); }).find("tagged 'Wdm '"),
+  EXPECT_NE(plat::ExpectViolation([&] { ExFreePoolWithTag(p, plat::PoolTag("New ")); }).find("tagged 'Wdm '"),
             std::string::npos);
   ExFreePool(p);
   EXPECT_NE(plat::ExpectViolation([&] { ExFreePool(p); }).find("double free"), std::string::npos);

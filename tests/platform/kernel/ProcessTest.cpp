@@ -14,7 +14,7 @@ namespace {
 
 using iotest::Complete;
 
-constexpr ULONG kTag = PoolTag("PrTs");
+constexpr ULONG kTag = plat::PoolTag("PrTs");
 const ULONG kMap = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
 const ULONG kHold = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802, METHOD_BUFFERED, FILE_ANY_ACCESS);
 

@@ -200,7 +200,7 @@ TEST(Irql, ViolationsAreCaught) {
          LARGE_INTEGER t = RelativeMs(1);
          KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, &t);
        }},
-      {"paged pool at DISPATCH_LEVEL", [&] { ExAllocatePoolWithTag(PagedPool, 8, PoolTag("Test")); }},
+      {"paged pool at DISPATCH_LEVEL", [&] { ExAllocatePoolWithTag(PagedPool, 8, plat::PoolTag("Test")); }},
       {"PAGED_CODE at DISPATCH_LEVEL", [&] { PAGED_CODE(); }},
       {"fast mutex at DISPATCH_LEVEL",
        [&] {

@@ -231,7 +231,7 @@ TEST_F(PortClass, RemovalReleasesEveryMiniportDisablesTheInterfacesAndUnloadsThe
   EXPECT_EQ(Dword(u"Unloads"), 1u);
   // What is left belongs to the test bus, which stays.
   for (const plat::PoolUse& use : plat::PoolLedger::Outstanding())
-    for (ULONG tag : {PoolTag("PcCl"), PoolTag("PcTA"), PoolTag("Dma ")})
+    for (ULONG tag : {plat::PoolTag("PcCl"), plat::PoolTag("PcTA"), plat::PoolTag("Dma ")})
       EXPECT_NE(use.tag, tag) << plat::TagText(tag);
   EXPECT_TRUE(Interfaces(KSCATEGORY_AUDIO).empty());
   EXPECT_EQ(Interfaces(KSCATEGORY_AUDIO, DEVICE_INTERFACE_INCLUDE_NONACTIVE).size(), 3u);

@@ -13,8 +13,8 @@
 namespace w32test {
 namespace {
 
-constexpr ULONG kFileTag = PoolTag("W32f");
-constexpr ULONG kBufferTag = PoolTag("W32b");
+constexpr ULONG kFileTag = plat::PoolTag("W32f");
+constexpr ULONG kBufferTag = plat::PoolTag("W32b");
 const GUID kInterface = {0x6A1D0C42, 0x13B7, 0x4E0F, {0x9A, 0x51, 0x3C, 0x77, 0x08, 0xE2, 0x4B, 0x19}};
 
 static_assert(sizeof(GUID) == sizeof kInterfaceClass);
@@ -263,7 +263,7 @@ void Machine::LeaveMappings() { gDriver.leaveMappings = true; }
 size_t Machine::FilePool() const {
   size_t n = 0;
   for (const auto& use : plat::PoolLedger::Outstanding())
-    if (use.tag == kFileTag || use.tag == PoolTag("Mdl ")) n += use.allocations;
+    if (use.tag == kFileTag || use.tag == plat::PoolTag("Mdl ")) n += use.allocations;
   return n;
 }
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr ULONG kTag = PoolTag("PcTA");
+constexpr ULONG kTag = plat::PoolTag("PcTA");
 
 std::u16string Widen(const char* s) { return std::u16string(s, s + std::strlen(s)); }
 
