@@ -11,6 +11,7 @@
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
+#include "tests/platform/win32/DialogTemplates.h"
 #include "tests/platform/win32/TestMachine.h"
 
 namespace {
@@ -25,40 +26,9 @@ constexpr int kAsk = 101;
 
 // A page's template in memory: an edit and a button.
 std::vector<DWORD> PageTemplate() {
-  std::vector<WORD> words;
-  auto put = [&](const void* p, size_t bytes) {
-    const auto* w = static_cast<const WORD*>(p);
-    words.insert(words.end(), w, w + bytes / 2);
-  };
-  auto text = [&](const char* s) {
-    for (; *s != 0; ++s) words.push_back(static_cast<WORD>(*s));
-    words.push_back(0);
-  };
-  DLGTEMPLATE t{WS_CHILD | WS_CAPTION, 0, 2, 0, 0, 160, 80};
-  put(&t, sizeof t);
-  words.push_back(0);
-  words.push_back(0);
-  text("Page");
-  struct {
-    WORD atom, id;
-    const char* text;
-    DWORD style;
-    short x, y;
-  } items[] = {{0x81, kEdit, "", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 5, 5},
-               {0x80, kAsk, "Ask", WS_TABSTOP | BS_PUSHBUTTON, 5, 30}};
-  for (const auto& i : items) {
-    if (words.size() % 2 != 0) words.push_back(0);
-    DLGITEMTEMPLATE it{i.style | WS_CHILD | WS_VISIBLE, 0, i.x, i.y, 60, 14, i.id};
-    put(&it, sizeof it);
-    words.push_back(0xFFFF);
-    words.push_back(i.atom);
-    text(i.text);
-    words.push_back(0);
-  }
-  if (words.size() % 2 != 0) words.push_back(0);
-  std::vector<DWORD> out(words.size() / 2);
-  std::memcpy(out.data(), words.data(), words.size() * sizeof(WORD));
-  return out;
+  return w32test::Template(WS_CHILD | WS_CAPTION, "Page", 160, 80,
+                           {{0x81, kEdit, "", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 5, 5, 60, 14},
+                            {0x80, kAsk, "Ask", WS_TABSTOP | BS_PUSHBUTTON, 5, 30, 60, 14}});
 }
 
 // What the pages heard, as "<page> <event>".
