@@ -6,11 +6,13 @@
 // and the caller destroys it.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/win32/DialogManager.h"
+#include "platform/win32/MachineState.h"
 #include "platform/win32/include/commctrl.h"
 
 namespace w = plat::win32;
@@ -44,7 +46,12 @@ struct Sheet {
   bool applied = false;
   HWND tab = nullptr;
   bool ended = false;
-  bool ownedByWindow = false;  // a modeless sheet's record, freed with its window
+};
+
+// The records of the machine's modeless sheets, each freed with its window, or with the machine
+// when a killed process's window never hears WM_NCDESTROY.
+struct ModelessSheets {
+  std::map<HWND, std::unique_ptr<Sheet>> records;
 };
 
 Sheet* SheetOf(HWND hwnd) { return reinterpret_cast<Sheet*>(GetWindowLongPtrA(hwnd, DWLP_USER)); }
@@ -244,10 +251,8 @@ INT_PTR CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
                                                        : nullptr));
       return TRUE;
     case WM_NCDESTROY:
-      if (s != nullptr && s->ownedByWindow) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
-        delete s;
-      }
+      SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+      w::MachineState::Of<ModelessSheets>().records.erase(hwnd);
       return FALSE;
     case PSM_GETTABCONTROL:
       SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(s != nullptr ? s->tab : nullptr));
@@ -348,7 +353,7 @@ INT_PTR PropertySheetA(LPCPROPSHEETHEADERA lppsph) {
   if (lppsph->dwFlags & PSH_MODELESS) {
     HWND hwnd = CreateDialogIndirectParamA(lppsph->hInstance, t, lppsph->hwndParent, SheetProc,
                                            reinterpret_cast<LPARAM>(made.get()));
-    if (hwnd != nullptr) made.release()->ownedByWindow = true;
+    if (hwnd != nullptr) w::MachineState::Of<ModelessSheets>().records[hwnd] = std::move(made);
     return reinterpret_cast<INT_PTR>(hwnd);
   }
   return DialogBoxIndirectParamA(lppsph->hInstance, t, lppsph->hwndParent, SheetProc, reinterpret_cast<LPARAM>(&sheet));

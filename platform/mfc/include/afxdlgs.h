@@ -81,6 +81,8 @@ class CPropertySheet : public CWnd {
   BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
   LRESULT HandleInitDialog(WPARAM wParam, LPARAM lParam);
 
+  CWnd* m_pParentWnd = nullptr;
+
   DECLARE_MESSAGE_MAP()
 
  private:
@@ -91,5 +93,4 @@ class CPropertySheet : public CWnd {
   std::vector<BYTE> m_records;  // the pages' records as the sheet is given them
   UINT m_nIDCaption = 0;
   CString m_strCaption;
-  CWnd* m_pParentWnd = nullptr;
 };
