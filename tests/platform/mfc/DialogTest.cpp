@@ -305,11 +305,36 @@ TEST(ClassLibraryDialog, DoModalExchangesTheMembersAndAnswersTheButton) {
     SCOPED_TRACE(c.name);
     Machine m;
     Probe probe(m, "dialog", "Probe Dialog");
-    EXPECT_EQ(Lines({"dialog init combo 2 loaded Start 1"}), probe.Written());
+    EXPECT_EQ(Lines({"dialog init combo 2 loaded Start 1 units 6x13"}), probe.Written());
     ASSERT_TRUE(c.act());
     EXPECT_EQ(c.result, probe.Ends());
     EXPECT_EQ(Lines({c.written}), probe.Written());
   }
+}
+
+TEST(ClassLibraryDialog, AModelessDialogTakesItsKeysThroughTheApplicationsLoop) {
+  Machine m;
+  Probe probe(m, "modeless", "Probe Dialog");
+  EXPECT_EQ(Lines({"dialog init combo 2 loaded Start 1 units 6x13"}), probe.Written());
+  ASSERT_TRUE(input::Type({"Probe Dialog", "", {kText}}, "xyz"));
+  ASSERT_TRUE(input::Key({"Probe Dialog"}, VK_TAB));
+  ASSERT_TRUE(input::Key({"Probe Dialog"}, VK_RETURN));
+  EXPECT_EQ(7, probe.Ends());
+  EXPECT_EQ(Lines({"modeless saved xyz 0"}), probe.Written());
+}
+
+TEST(ClassLibrarySheet, ASheetThatRefusesToShowStaysHiddenYetRunsUntilItLetsItself) {
+  Machine m;
+  Probe probe(m, "hidden", kSheet);
+  ASSERT_NE(nullptr, probe.Window());
+  EXPECT_FALSE(IsWindowVisible(probe.Window()));
+  m.RunFor(2000);
+  probe.Written();
+  probe.Ask(kReport);
+  EXPECT_EQ(0u, probe.Written().at(0).find("kicks 5 timers 4"));
+  EXPECT_FALSE(IsWindowVisible(probe.Window()));
+  probe.Ask(kShow);
+  EXPECT_TRUE(IsWindowVisible(probe.Window()));
 }
 
 TEST(ClassLibraryProgram, TwoProcessesRunningTheImageKeepTheirOwnApplicationAndHandleMaps) {

@@ -4,7 +4,9 @@
 //                hand and by the WM_APP messages of DialogProbeIds.h. Its WM_KICKIDLE handler
 //                answers nonzero while the idle count is below N (0 when not given).
 //   "owned"      the same sheet owned by a window of the program.
+//   "hidden"     the same sheet turning every attempt to show it into a move, until kShow.
 //   "dialog"     a dialog run modally, its members exchanged with its controls.
+//   "modeless"   the same dialog made modeless as the main window; OK saves and ends the program.
 //   "twin"       a sheet that, after a second, tells which sheets of the machine have an object in
 //                this process, and a second later ends itself.
 #include <afxdlgs.h>
@@ -111,8 +113,8 @@ END_MESSAGE_MAP()
 
 class ProbeSheet : public CPropertySheet {
  public:
-  ProbeSheet(UINT nIDCaption, CWnd* pParentWnd, LONG kickAnswers, bool twin)
-      : CPropertySheet(nIDCaption, pParentWnd), m_kickAnswers(kickAnswers), m_twin(twin) {
+  ProbeSheet(UINT nIDCaption, CWnd* pParentWnd, LONG kickAnswers, bool twin, bool hidden = false)
+      : CPropertySheet(nIDCaption, pParentWnd), m_kickAnswers(kickAnswers), m_twin(twin), m_hidden(hidden) {
     AddPage(&m_first);
     AddPage(&m_second);
     AddPage(&m_third);
@@ -143,6 +145,17 @@ class ProbeSheet : public CPropertySheet {
     if (m_twin && m_timers == 4) {
       PostMessage(PSM_PRESSBUTTON, PSBTN_OK);
     }
+  }
+  void OnWindowPosChanging(WINDOWPOS* lpwndpos) {
+    if (m_hidden) {
+      lpwndpos->flags &= ~SWP_SHOWWINDOW;
+    }
+    Default();
+  }
+  LRESULT OnShow(WPARAM, LPARAM) {
+    m_hidden = false;
+    ShowWindow(SW_SHOW);
+    return 0;
   }
   LRESULT OnKickIdle(WPARAM, LPARAM lParam) {
     ++m_kicks;
@@ -225,13 +238,16 @@ class ProbeSheet : public CPropertySheet {
 
   LONG m_kickAnswers;
   bool m_twin;
+  bool m_hidden;
   int m_kicks = 0;
   int m_timers = 0;
 };
 
 BEGIN_MESSAGE_MAP(ProbeSheet, CPropertySheet)
 ON_WM_TIMER()
+ON_WM_WINDOWPOSCHANGING()
 ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
+ON_MESSAGE(WM_APP + kShow, OnShow)
 ON_MESSAGE(WM_APP + kSetActivePage, OnSetActivePageAsked)
 ON_MESSAGE(WM_APP + kCancelToClose, OnCancelToCloseAsked)
 ON_MESSAGE(WM_APP + kLoadFirst, OnLoadFirst)
@@ -254,8 +270,11 @@ class ProbeDialog : public CDialog {
   BOOL OnInitDialog() override {
     const LRESULT count = ::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCOUNT, 0, 0);
     const BOOL result = CDialog::OnInitDialog();
+    CRect units(0, 0, 4, 8);
+    MapDialogRect(units);
     Write("dialog init combo " + std::to_string(count) + " loaded " + Text(::GetDlgItem(m_hWnd, kText)) + " " +
-          std::to_string(::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCURSEL, 0, 0)));
+          std::to_string(::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCURSEL, 0, 0)) + " units " +
+          std::to_string(units.Width()) + "x" + std::to_string(units.Height()));
     return result;
   }
 
@@ -268,6 +287,23 @@ class ProbeDialog : public CDialog {
   }
 };
 
+// Saves and goes on OK; its window's end ends the program.
+class ModelessDialog : public ProbeDialog {
+ public:
+  void OnOK() override {
+    if (UpdateData(TRUE)) {
+      Write("modeless saved " + std::string(m_text) + " " + std::to_string(m_checked));
+      DestroyWindow();
+    }
+  }
+  void OnCancel() override { DestroyWindow(); }
+  void PostNcDestroy() override {
+    AfxGetApp()->m_pMainWnd = nullptr;
+    ::PostQuitMessage(7);
+    delete this;
+  }
+};
+
 class DialogProbeApp : public CWinApp {
  public:
   int m_runs = 0;
@@ -275,9 +311,9 @@ class DialogProbeApp : public CWinApp {
   BOOL InitInstance() override {
     ++m_runs;
     const std::string mode = __argc > 1 ? __argv[1] : "";
-    if (mode == "sheet" || mode == "twin") {
+    if (mode == "sheet" || mode == "twin" || mode == "hidden") {
       ProbeSheet sheet(mode == "twin" ? kTwinCaption : kSheetCaption, nullptr, __argc > 2 ? std::atoi(__argv[2]) : 0,
-                       mode == "twin");
+                       mode == "twin", mode == "hidden");
       m_pMainWnd = &sheet;
       m_result = static_cast<int>(sheet.DoModal());
       m_pMainWnd = nullptr;
@@ -295,14 +331,24 @@ class DialogProbeApp : public CWinApp {
       m_result = static_cast<int>(dialog.DoModal());
       Write("DoModal " + std::to_string(m_result) + " " + std::string(dialog.m_text) + " " +
             std::to_string(dialog.m_choice) + " " + std::to_string(dialog.m_checked));
+    } else if (mode == "modeless") {
+      auto* dialog = new ModelessDialog;
+      m_pMainWnd = dialog;
+      if (dialog->Create(kDialog)) {
+        dialog->ShowWindow(SW_SHOW);
+        m_running = true;
+        return TRUE;
+      }
+      delete dialog;
     }
     return FALSE;
   }
 
-  int ExitInstance() override { return m_result; }
+  int ExitInstance() override { return m_running ? CWinApp::ExitInstance() : m_result; }
 
  private:
   int m_result = -2;
+  bool m_running = false;
 };
 
 DialogProbeApp theApp;

@@ -30,6 +30,7 @@ constexpr unsigned kAllowAct = 6;        // wParam: whether the first page's Act
 constexpr unsigned kFocusAct = 7;
 constexpr unsigned kLongShort = 8;       // text longer than the first page allows into kShort
 constexpr unsigned kModified = 9;        // the first page marked changed
+constexpr unsigned kShow = 10;           // a hidden sheet lets itself be shown
 
 // The first page's members as kLoadFirst sets them.
 constexpr char kLoadedText[] = "Loaded";
