@@ -305,7 +305,9 @@ TEST(ClassLibraryDialog, DoModalExchangesTheMembersAndAnswersTheButton) {
     SCOPED_TRACE(c.name);
     Machine m;
     Probe probe(m, "dialog", "Probe Dialog");
-    EXPECT_EQ(Lines({"dialog init combo 2 loaded Start 1 units 6x13"}), probe.Written());
+    // The template's list is in place before OnInitDialog; the base adds the separate
+    // initialisation data, then loads the members.
+    EXPECT_EQ(Lines({"dialog init combo 2 then 3 loaded Start 1 units 6x13"}), probe.Written());
     ASSERT_TRUE(c.act());
     EXPECT_EQ(c.result, probe.Ends());
     EXPECT_EQ(Lines({c.written}), probe.Written());
@@ -315,7 +317,7 @@ TEST(ClassLibraryDialog, DoModalExchangesTheMembersAndAnswersTheButton) {
 TEST(ClassLibraryDialog, AModelessDialogTakesItsKeysThroughTheApplicationsLoop) {
   Machine m;
   Probe probe(m, "modeless", "Probe Dialog");
-  EXPECT_EQ(Lines({"dialog init combo 2 loaded Start 1 units 6x13"}), probe.Written());
+  EXPECT_EQ(Lines({"dialog init combo 2 then 3 loaded Start 1 units 6x13"}), probe.Written());
   ASSERT_TRUE(input::Type({"Probe Dialog", "", {kText}}, "xyz"));
   ASSERT_TRUE(input::Key({"Probe Dialog"}, VK_TAB));
   ASSERT_TRUE(input::Key({"Probe Dialog"}, VK_RETURN));

@@ -272,7 +272,9 @@ class ProbeDialog : public CDialog {
     const BOOL result = CDialog::OnInitDialog();
     CRect units(0, 0, 4, 8);
     MapDialogRect(units);
-    Write("dialog init combo " + std::to_string(count) + " loaded " + Text(::GetDlgItem(m_hWnd, kText)) + " " +
+    Write("dialog init combo " + std::to_string(count) + " then " +
+          std::to_string(::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCOUNT, 0, 0)) + " loaded " +
+          Text(::GetDlgItem(m_hWnd, kText)) + " " +
           std::to_string(::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCURSEL, 0, 0)) + " units " +
           std::to_string(units.Width()) + "x" + std::to_string(units.Height()));
     return result;

@@ -1,5 +1,5 @@
 // The dialog probe's resources: its title, the sheet's captions, three pages (the first with a
-// combo list of its template) and a dialog with one of its own. A combo box's height includes its
+// combo list of its template) and a dialog with one of its own and initialisation data adding to it. A combo box's height includes its
 // list, so nothing lies below one.
 #include <winres.h>
 
@@ -58,6 +58,12 @@ constexpr DIALOG_RESOURCE kProbeDialog = {
     },
 };
 
+// The dialog's initialisation data, kept apart from its template: one more string for its combo box,
+// as (control, 16-bit CB_ADDSTRING, length, text), then a 0 control id.
+constexpr unsigned char kDialogInit[] = {
+    kChoice & 0xFF, kChoice >> 8, 0x03, 0x04, 5, 0, 0, 0, 'B', 'l', 'u', 'e', 0, 0, 0,
+};
+
 constexpr RESOURCE_ENTRY kResources[] = {
     StringResource(kAppTitle, "Dialog Probe"),
     StringResource(kSheetCaption, "Probe Sheet"),
@@ -66,6 +72,7 @@ constexpr RESOURCE_ENTRY kResources[] = {
     DialogResource(kSecondPage, kSecond),
     DialogResource(kThirdPage, kThird),
     DialogResource(kDialog, kProbeDialog),
+    {240, kDialog, kDialogInit, sizeof kDialogInit},
 };
 
 }  // namespace
