@@ -47,6 +47,7 @@ class CDialog : public CWnd {
   // answers EndDialog's result, or -1 when the dialog could not be made.
   virtual INT_PTR DoModal();
   // Makes the dialog modeless.
+  using CWnd::Create;
   virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   virtual BOOL Create(LPCSTR lpszTemplateName, CWnd* pParentWnd = nullptr);
   void EndDialog(int nResult);
