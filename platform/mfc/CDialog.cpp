@@ -2,9 +2,10 @@
 
 #include <cstring>
 
+#include "ModalSupport.h"
+
 namespace {
 
-constexpr UINT kMouseLast = 0x020E;
 // The resource type of a template's initialisation data, and the old (16-bit) numbers of the list
 // messages it is written with.
 constexpr WORD kDlgInitType = 240;
@@ -21,7 +22,7 @@ END_MESSAGE_MAP()
 CDialog::CDialog() = default;
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_lpszTemplateName(MAKEINTRESOURCEA(nIDTemplate)), m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+    : m_lpszTemplateName(MAKEINTRESOURCEA(nIDTemplate)), m_pParentWnd(pParentWnd) {}
 
 CDialog::CDialog(LPCSTR lpszTemplateName, CWnd* pParentWnd)
     : m_lpszTemplateName(lpszTemplateName), m_pParentWnd(pParentWnd) {}
@@ -36,25 +37,13 @@ INT_PTR CALLBACK CDialog::AfxDlgProc(HWND hWnd, UINT message, WPARAM, LPARAM) {
   return wnd != nullptr ? static_cast<CDialog*>(wnd)->OnInitDialog() : TRUE;
 }
 
-HWND CDialog::PreModal() {
-  HWND parent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
-  if (parent == nullptr && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != this &&
-      AfxGetApp()->m_pMainWnd != nullptr) {
-    parent = AfxGetApp()->m_pMainWnd->m_hWnd;
-  }
-  return parent != nullptr ? ::GetAncestor(parent, GA_ROOT) : nullptr;
-}
-
 INT_PTR CDialog::DoModal() {
-  const HWND owner = PreModal();
-  const BOOL enableOwner = owner != nullptr && ::IsWindowEnabled(owner);
-  if (enableOwner) {
-    ::EnableWindow(owner, FALSE);
-  }
+  ModalOwner owner(m_pParentWnd, this);
   m_nModalResult = -1;
   m_nFlags |= WF_CONTINUEMODAL;
   AfxHookWindowCreate(this);
-  const HWND made = ::CreateDialogParamA(AfxGetResourceHandle(), m_lpszTemplateName, owner, &AfxDlgProc, 0);
+  const HWND made =
+      ::CreateDialogParamA(AfxGetResourceHandle(), m_lpszTemplateName, owner.Handle(), &AfxDlgProc, 0);
   AfxUnhookWindowCreate();
   if (made != nullptr && (m_nFlags & WF_CONTINUEMODAL) != 0) {
     RunModalLoop(MLF_SHOWONIDLE | ((GetStyle() & DS_NOIDLEMSG) != 0 ? MLF_NOIDLEMSG : 0));
@@ -63,13 +52,7 @@ INT_PTR CDialog::DoModal() {
   if (m_hWnd != nullptr) {
     SetWindowPos(nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
   }
-  // The owner is back before the dialog goes, so the activation returns to it.
-  if (enableOwner) {
-    ::EnableWindow(owner, TRUE);
-  }
-  if (owner != nullptr && m_hWnd != nullptr && ::GetActiveWindow() == m_hWnd) {
-    ::SetActiveWindow(owner);
-  }
+  owner.Restore(m_hWnd);
   DestroyWindow();
   return made != nullptr ? m_nModalResult : -1;
 }
@@ -78,9 +61,6 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) { return Create(MAKEINT
 
 BOOL CDialog::Create(LPCSTR lpszTemplateName, CWnd* pParentWnd) {
   m_lpszTemplateName = lpszTemplateName;
-  if (IS_INTRESOURCE(lpszTemplateName) && m_nIDHelp == 0) {
-    m_nIDHelp = static_cast<UINT>(reinterpret_cast<UINT_PTR>(lpszTemplateName));
-  }
   m_pParentWnd = pParentWnd;
   AfxHookWindowCreate(this);
   const HWND made = ::CreateDialogParamA(AfxGetResourceHandle(), lpszTemplateName,
@@ -173,7 +153,5 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
   if ((GetStyle() & WS_CHILD) != 0) {
     return FALSE;
   }
-  const bool input = (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST) ||
-                     (pMsg->message >= WM_MOUSEFIRST && pMsg->message <= kMouseLast);
-  return input && ::IsDialogMessageA(m_hWnd, pMsg);
+  return AfxIsInputMessage(*pMsg) && ::IsDialogMessageA(m_hWnd, pMsg);
 }

@@ -1,10 +1,6 @@
 #include <afxdlgs.h>
 
-#include <cstring>
-
-namespace {
-constexpr UINT kMouseLast = 0x020E;
-}  // namespace
+#include "ModalSupport.h"
 
 BEGIN_MESSAGE_MAP(CPropertySheet, CWnd)
 ON_MESSAGE(WM_INITDIALOG, HandleInitDialog)
@@ -91,18 +87,9 @@ void CPropertySheet::BuildPropPageArray() {
 }
 
 INT_PTR CPropertySheet::DoModal() {
-  HWND parent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
-  if (parent == nullptr && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != this &&
-      AfxGetApp()->m_pMainWnd != nullptr) {
-    parent = AfxGetApp()->m_pMainWnd->m_hWnd;
-  }
-  const HWND owner = parent != nullptr ? ::GetAncestor(parent, GA_ROOT) : nullptr;
   BuildPropPageArray();
-  m_psh.hwndParent = owner;
-  const BOOL enableOwner = owner != nullptr && ::IsWindowEnabled(owner);
-  if (enableOwner) {
-    ::EnableWindow(owner, FALSE);
-  }
+  ModalOwner owner(m_pParentWnd, this);
+  m_psh.hwndParent = owner.Handle();
   m_nModalResult = IDCANCEL;
   m_nFlags |= WF_CONTINUEMODAL;
   m_psh.dwFlags |= PSH_MODELESS;
@@ -112,9 +99,7 @@ INT_PTR CPropertySheet::DoModal() {
   m_psh.dwFlags &= ~PSH_MODELESS;
   if (made == 0 || made == -1 || m_hWnd == nullptr) {
     m_nFlags &= ~WF_CONTINUEMODAL;
-    if (enableOwner) {
-      ::EnableWindow(owner, TRUE);
-    }
+    owner.Restore(nullptr);
     return -1;
   }
   if ((m_nFlags & WF_CONTINUEMODAL) != 0) {
@@ -122,12 +107,7 @@ INT_PTR CPropertySheet::DoModal() {
   }
   m_nFlags &= ~WF_CONTINUEMODAL;
   const INT_PTR result = m_nModalResult;
-  if (enableOwner) {
-    ::EnableWindow(owner, TRUE);
-  }
-  if (owner != nullptr && m_hWnd != nullptr && ::GetActiveWindow() == m_hWnd) {
-    ::SetActiveWindow(owner);
-  }
+  owner.Restore(m_hWnd);
   DestroyWindow();
   return result;
 }
@@ -158,7 +138,5 @@ BOOL CPropertySheet::ContinueModal() {
 }
 
 BOOL CPropertySheet::PreTranslateMessage(MSG* pMsg) {
-  const bool input = (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST) ||
-                     (pMsg->message >= WM_MOUSEFIRST && pMsg->message <= kMouseLast);
-  return input && ::IsDialogMessageA(m_hWnd, pMsg);
+  return AfxIsInputMessage(*pMsg) && ::IsDialogMessageA(m_hWnd, pMsg);
 }

@@ -29,12 +29,10 @@ void AfxHookWindowCreate(CWnd* pWnd) {
   g_pendingWnd = pWnd;
 }
 
-BOOL AfxUnhookWindowCreate() {
-  const BOOL taken = g_pendingWnd == nullptr;
+void AfxUnhookWindowCreate() {
   g_pendingWnd = nullptr;
   if (g_createHook != nullptr) {
     ::UnhookWindowsHookEx(g_createHook);
     g_createHook = nullptr;
   }
-  return taken;
 }

@@ -414,9 +414,12 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
     if (d.Find(hwnd) != nullptr) DestroyWindow(hwnd);
     return static_cast<HWND>(nullptr);
   };
+  // A window its thread's CBT hook refuses goes without a message.
   CBT_CREATEWNDA cbt{&cs, HWND_TOP};
-  if (w::CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0)
-    return failed();
+  if (w::CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0) {
+    d.Remove(hwnd);
+    return nullptr;
+  }
   if (d.Find(hwnd) == nullptr) return nullptr;
   if (w::CallWindow(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) == 0) return failed();
   if (d.Find(hwnd) == nullptr) return nullptr;

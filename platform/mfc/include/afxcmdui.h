@@ -7,7 +7,6 @@
 class CCmdUI {
  public:
   UINT m_nID = 0;
-  UINT m_nIndex = 0;
   CWnd* m_pOther = nullptr;  // the control being updated
   BOOL m_bEnableChanged = FALSE;
 

@@ -5,8 +5,6 @@
 #include <afxstr.h>
 #include <afxwnd.h>
 
-class CDialog;
-
 // One pass of a dialog's data exchange: loading the controls from the members, or saving (and
 // validating) them into the members. A failed validation has shown its box; Fail puts the focus
 // on the control it concerned and abandons the pass, so UpdateData answers FALSE.
@@ -46,7 +44,7 @@ class CDialog : public CWnd {
   // Runs the dialog modally: its owner disabled, the class library's modal loop until EndDialog;
   // answers EndDialog's result, or -1 when the dialog could not be made.
   virtual INT_PTR DoModal();
-  // Makes the dialog modeless.
+  // Makes the dialog modeless. CWnd's own Create stays in view beside these.
   using CWnd::Create;
   virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   virtual BOOL Create(LPCSTR lpszTemplateName, CWnd* pParentWnd = nullptr);
@@ -75,17 +73,14 @@ class CDialog : public CWnd {
   virtual void DoDataExchange(CDataExchange* pDX);
   // Control notifications are ignored while the dialog's data exchange runs.
   BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
-  // The window that owns the dialog while it runs modally.
-  HWND PreModal();
 
   LPCSTR m_lpszTemplateName = nullptr;
-  UINT m_nIDHelp = 0;
   CWnd* m_pParentWnd = nullptr;
 
   DECLARE_MESSAGE_MAP()
 };
 
 // Takes the next window this thread creates over for pWnd, as it is created (before any message
-// reaches it); AfxUnhookWindowCreate ends the wait and answers whether it was taken.
+// reaches it); AfxUnhookWindowCreate ends the wait, whether or not a window came.
 void AfxHookWindowCreate(CWnd* pWnd);
-BOOL AfxUnhookWindowCreate();
+void AfxUnhookWindowCreate();
