@@ -25,6 +25,10 @@ HWND CDataExchange::PrepareCtrl(int nIDC) {
   const HWND hWndCtrl = ::GetDlgItem(m_pDlgWnd->m_hWnd, nIDC);
   m_hWndLastControl = hWndCtrl;
   m_bEditLastControl = FALSE;
+  // An exchange with a control the dialog does not have is abandoned, not carried out on nothing.
+  if (hWndCtrl == nullptr) {
+    Fail();
+  }
   return hWndCtrl;
 }
 
@@ -69,8 +73,7 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
   if (rControl.m_hWnd != nullptr) {
     return;
   }
-  const HWND hWndCtrl = pDX->PrepareCtrl(nIDC);
-  if (hWndCtrl == nullptr || !rControl.SubclassWindow(hWndCtrl)) {
+  if (!rControl.SubclassWindow(pDX->PrepareCtrl(nIDC))) {
     pDX->Fail();
   }
 }

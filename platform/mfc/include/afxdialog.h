@@ -19,7 +19,8 @@ class CDataExchange {
   CDataExchange(const CDataExchange&) = delete;
   CDataExchange& operator=(const CDataExchange&) = delete;
 
-  // The control nIDC of the dialog, remembered as the one a failure concerns.
+  // The control nIDC of the dialog, remembered as the one a failure concerns; a dialog without
+  // it fails the pass.
   HWND PrepareCtrl(int nIDC);
   HWND PrepareEditCtrl(int nIDC);
   [[noreturn]] void Fail();

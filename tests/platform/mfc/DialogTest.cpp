@@ -314,6 +314,13 @@ TEST(ClassLibraryDialog, DoModalExchangesTheMembersAndAnswersTheButton) {
   }
 }
 
+TEST(ClassLibraryDialog, ADialogExchangingWithAControlItLacksEndsAtOnceWithMinusOne) {
+  Machine m;
+  Probe probe(m, "missing", nullptr);
+  EXPECT_EQ(-1, probe.Ends());
+  EXPECT_EQ(Lines({"dialog init combo 2 then 3 loaded Start 1 units 6x13", "DoModal -1 Start 1 0"}), probe.Written());
+}
+
 TEST(ClassLibraryDialog, AModelessDialogTakesItsKeysThroughTheApplicationsLoop) {
   Machine m;
   Probe probe(m, "modeless", "Probe Dialog");

@@ -7,6 +7,7 @@
 //   "hidden"     the same sheet turning every attempt to show it into a move, until kShow.
 //   "dialog"     a dialog run modally, its members exchanged with its controls.
 //   "modeless"   the same dialog made modeless as the main window; OK saves and ends the program.
+//   "missing"    the same dialog exchanging with a control its template lacks.
 //   "twin"       a sheet that, after a second, tells which sheets of the machine have an object in
 //                this process, and a second later ends itself.
 #include <afxdlgs.h>
@@ -266,6 +267,7 @@ class ProbeDialog : public CDialog {
   CString m_text = "Start";
   int m_choice = 1;
   int m_checked = 0;
+  bool m_exchangeMissing = false;
 
   BOOL OnInitDialog() override {
     const LRESULT count = ::SendDlgItemMessageA(m_hWnd, kChoice, CB_GETCOUNT, 0, 0);
@@ -286,6 +288,9 @@ class ProbeDialog : public CDialog {
     DDV_MaxChars(pDX, m_text, 5);
     DDX_CBIndex(pDX, kChoice, m_choice);
     DDX_Check(pDX, kCheck, m_checked);
+    if (m_exchangeMissing) {
+      DDX_Check(pDX, kMissing, m_checked);
+    }
   }
 };
 
@@ -328,8 +333,9 @@ class DialogProbeApp : public CWinApp {
       Write(std::string("DoModal ") + std::to_string(m_result) + " owner " +
             (owner.IsWindowEnabled() ? "enabled" : "disabled"));
       owner.DestroyWindow();
-    } else if (mode == "dialog") {
+    } else if (mode == "dialog" || mode == "missing") {
       ProbeDialog dialog;
+      dialog.m_exchangeMissing = mode == "missing";
       m_result = static_cast<int>(dialog.DoModal());
       Write("DoModal " + std::to_string(m_result) + " " + std::string(dialog.m_text) + " " +
             std::to_string(dialog.m_choice) + " " + std::to_string(dialog.m_checked));

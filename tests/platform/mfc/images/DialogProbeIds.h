@@ -19,6 +19,7 @@ constexpr unsigned short kAct = 1003;
 constexpr unsigned short kAsk = 1004;
 constexpr unsigned short kShort = 1005;
 constexpr unsigned short kSecondEdit = 1100;
+constexpr unsigned short kMissing = 4242;  // in no template
 
 // Posted to the sheet (WM_APP + n).
 constexpr unsigned kSetActivePage = 1;   // wParam: the page
