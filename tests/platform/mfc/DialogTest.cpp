@@ -42,7 +42,8 @@ std::string TextOf(HWND hWnd) {
 // A run of the probe with a window to wait for; what it wrote is read a step at a time.
 class Probe {
  public:
-  Probe(Machine& machine, const std::string& arguments, const char* window) : machine_(machine) {
+  Probe(Machine& machine, const std::string& arguments, const char* window)
+      : machine_(machine), window_(window != nullptr ? window : "") {
     process_ = machine_.StartProgram("DialogProbe.exe", "DialogProbe.exe " + arguments, 64);
     if (process_ != nullptr && window != nullptr) {
       machine_.RunUntil([window] { return FindWindowA(nullptr, window) != nullptr; }, 1000);
@@ -72,7 +73,7 @@ class Probe {
   }
   // Lets the program run until its thread waits for input again.
   void Settle() {
-    const uint32_t thread = input::ThreadOf({kSheet});
+    const uint32_t thread = input::ThreadOf({window_});
     machine_.RunUntil([thread] { return thread == 0 || input::Idle(thread); }, 100);
   }
   // One of the probe's own requests, handled before this returns.
@@ -102,6 +103,7 @@ class Probe {
 
  private:
   Machine& machine_;
+  std::string window_;
   void* process_ = nullptr;
   HWND hWnd_ = nullptr;
   size_t read_ = 0;
