@@ -3,6 +3,7 @@
 // the modal loop's idle messages and timers, and message boxes shown from a page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
