@@ -67,8 +67,9 @@ int CWnd::RunModalLoop(DWORD dwFlags) {
       MSG msg;
       int quitCode = 0;
       if (!PumpOne(&msg, &quitCode)) {
-        // WM_QUIT ends the loop and goes on to the loop outside it.
+        // WM_QUIT ends the loop, with -1, and goes on to the loop outside it.
         m_nFlags &= ~(WF_MODALLOOP | WF_CONTINUEMODAL);
+        m_nModalResult = -1;
         ::PostQuitMessage(quitCode);
         return -1;
       }

@@ -68,7 +68,8 @@ class CPropertySheet : public CWnd {
   CWnd* GetTabControl() const;
 
   // Runs the sheet modally: its owner disabled, the class library's loop until OK or Cancel ends
-  // it; answers IDOK or IDCANCEL (the button that ended it), or -1 when it could not be made.
+  // it; answers IDOK or IDCANCEL (the button that ended it), or -1 when it could not be made or
+  // WM_QUIT ended it.
   virtual INT_PTR DoModal();
 
   // After the sheet's own initialisation (tabs, buttons, the start page).

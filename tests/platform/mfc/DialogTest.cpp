@@ -149,6 +149,9 @@ TEST(ClassLibrarySheet, TheButtonThatEndsTheSheetIsDoModalsAnswerAfterThePagesHe
       {"Cancel", [] { return input::Click({kSheet, "", {IDCANCEL}}); }, IDCANCEL, {"1 reset", "DoModal 2 runs 1"}},
       {"Esc", [] { return input::Key({kSheet}, VK_ESCAPE); }, IDCANCEL, {"1 reset", "DoModal 2 runs 1"}},
       {"Enter", [] { return input::Key({kSheet}, VK_RETURN); }, IDOK, {"1 killactive", "1 apply", "DoModal 1 runs 1"}},
+      // Windows ending the program: the loop ends with -1 and leaves the quit to the loop outside.
+      {"WM_QUIT", [] { return PostMessageA(FindWindowA(nullptr, kSheet), WM_QUIT, 5, 0) != FALSE; }, -1,
+       {"DoModal -1 runs 1"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
