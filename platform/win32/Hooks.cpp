@@ -10,8 +10,8 @@
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MachineState.h"
 
+// A CBT hook: its procedure and the thread whose windows it hears of.
 struct HHOOK__ {
-  int kind;
   HOOKPROC proc;
   DWORD threadId;
 };
@@ -29,6 +29,11 @@ struct HookTable {
 };
 
 HookTable& Hooks() { return MachineState::Of<HookTable>(); }
+
+// Whether a handle is one of this machine's hooks, so a stray one is never read through.
+bool Known(HHOOK hook) {
+  return std::any_of(Hooks().all.begin(), Hooks().all.end(), [hook](const auto& h) { return h.get() == hook; });
+}
 
 // The hook after `hook` in its thread's chain, or null.
 HHOOK NextAfter(HHOOK hook) {
@@ -58,7 +63,7 @@ HHOOK SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE, DWORD dwThreadId) 
     w::SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto hook = std::make_unique<HHOOK__>(HHOOK__{idHook, lpfn, dwThreadId});
+  auto hook = std::make_unique<HHOOK__>(HHOOK__{lpfn, dwThreadId});
   HHOOK handle = hook.get();
   w::Hooks().all.push_back(std::move(hook));
   auto& chain = w::Hooks().chains[dwThreadId];
@@ -67,7 +72,10 @@ HHOOK SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE, DWORD dwThreadId) 
 }
 
 BOOL UnhookWindowsHookEx(HHOOK hhk) {
-  if (hhk == nullptr) return FALSE;
+  if (!w::Known(hhk)) {
+    w::SetError(w::kInvalidHookHandle);
+    return FALSE;
+  }
   auto chain = w::Hooks().chains.find(hhk->threadId);
   if (chain == w::Hooks().chains.end() || std::erase(chain->second, hhk) == 0) {
     w::SetError(w::kInvalidHookHandle);
@@ -77,6 +85,6 @@ BOOL UnhookWindowsHookEx(HHOOK hhk) {
 }
 
 LRESULT CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam) {
-  HHOOK next = hhk != nullptr ? w::NextAfter(hhk) : nullptr;
+  HHOOK next = w::Known(hhk) ? w::NextAfter(hhk) : nullptr;
   return next != nullptr ? next->proc(nCode, wParam, lParam) : 0;
 }
