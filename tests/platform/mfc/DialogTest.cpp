@@ -67,11 +67,13 @@ class Probe {
 
   HWND Window() const { return hWnd_; }
   HWND Item(int id) const { return GetDlgItem(hWnd_, id); }
-  HWND Page() {
-    HWND page = nullptr;
-    machine_.RunIn(process_, [&] { page = reinterpret_cast<HWND>(SendMessageA(hWnd_, PSM_GETCURRENTPAGEHWND, 0, 0)); });
-    return page;
+  // A message sent from a thread of the program, as a control is asked its state.
+  LRESULT Send(HWND hWnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    LRESULT result = 0;
+    machine_.RunIn(process_, [&] { result = SendMessageA(hWnd, message, wParam, lParam); });
+    return result;
   }
+  HWND Page() { return reinterpret_cast<HWND>(Send(hWnd_, PSM_GETCURRENTPAGEHWND)); }
   // Lets the program run until its thread waits for input again.
   void Settle() {
     const uint32_t thread = input::ThreadOf({window_});
@@ -95,8 +97,7 @@ class Probe {
   }
   bool ClickTab(int index) {
     RECT item{};
-    const HWND tabs = Item(kTabs);
-    machine_.RunIn(process_, [&] { SendMessageA(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)); });
+    Send(Item(kTabs), TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
     const bool done = input::Click({kSheet, "", {kTabs}}, input::Point{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
     Settle();
     return done;
@@ -250,6 +251,34 @@ TEST(ClassLibraryCommandUi, UpdateHandlersSetTheButtonsAtIdleAndDisablingTheFocu
   EXPECT_FALSE(IsWindowEnabled(act));
   probe.Ask(kReport);
   EXPECT_NE(std::string::npos, probe.Written().at(0).find("focus 1004"));
+}
+
+TEST(ClassLibraryCommandUi, WithDisablingAskedForPushButtonsNobodyAnswersForAreDisabledAndOthersLeftOrSet) {
+  Machine m;
+  Probe probe(m, "sheet", kSheet);
+  probe.Ask(kSetActivePage, 1);
+  const HWND page = probe.Page();
+  ASSERT_NE(nullptr, page);
+  struct Case {
+    const char* name;
+    int id;
+    bool enabled;
+    LRESULT check;
+  } cases[] = {
+      {"push button with no handler", kPlain, false, BST_UNCHECKED},
+      {"push button with a command handler", kHandled, true, BST_UNCHECKED},
+      {"automatic check box with no handler", kMark, true, BST_UNCHECKED},
+      {"check box its update handler checks", kTicked, true, BST_CHECKED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const HWND control = GetDlgItem(page, c.id);
+    EXPECT_EQ(c.enabled, IsWindowEnabled(control) != FALSE);
+    EXPECT_EQ(c.check, probe.Send(control, BM_GETCHECK));
+  }
+  // Asking whether a command has a handler does not run it.
+  const Lines written = probe.Written();
+  EXPECT_EQ(written.end(), std::find(written.begin(), written.end(), "handled"));
 }
 
 TEST(ClassLibraryModalLoop, EachEmptyQueueGivesOneIdleRoundRepeatedWhileItsAnswerIsNonzero) {

@@ -112,6 +112,27 @@ ON_BN_CLICKED(kAct, OnAct)
 ON_BN_CLICKED(kAsk, OnAsk)
 END_MESSAGE_MAP()
 
+// Updates its controls at idle disabling what nobody answers for.
+class SecondPage : public ProbePage {
+ public:
+  SecondPage() : ProbePage(kSecondPage, 2) {}
+
+ protected:
+  LRESULT OnKickIdle(WPARAM, LPARAM) {
+    UpdateDialogControls(this, TRUE);
+    return 0;
+  }
+  void OnHandled() { Write("handled"); }
+  void OnUpdateTicked(CCmdUI* pCmdUI) { pCmdUI->SetCheck(1); }
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(SecondPage, ProbePage)
+ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
+ON_BN_CLICKED(kHandled, OnHandled)
+ON_UPDATE_COMMAND_UI(kTicked, OnUpdateTicked)
+END_MESSAGE_MAP()
+
 class ProbeSheet : public CPropertySheet {
  public:
   ProbeSheet(UINT nIDCaption, CWnd* pParentWnd, LONG kickAnswers, bool twin, bool hidden = false)
@@ -122,7 +143,7 @@ class ProbeSheet : public CPropertySheet {
   }
 
   FirstPage m_first;
-  ProbePage m_second{kSecondPage, 2};
+  SecondPage m_second;
   ProbePage m_third{kThirdPage, 3};
 
   BOOL OnInitDialog() override {

@@ -19,6 +19,11 @@ constexpr unsigned short kAct = 1003;
 constexpr unsigned short kAsk = 1004;
 constexpr unsigned short kShort = 1005;
 constexpr unsigned short kSecondEdit = 1100;
+// Controls of the second page, which disables what nobody answers for.
+constexpr unsigned short kPlain = 1101;    // a push button with no handler at all
+constexpr unsigned short kHandled = 1102;  // a push button with a command handler only
+constexpr unsigned short kMark = 1103;     // an automatic check box with no handler
+constexpr unsigned short kTicked = 1104;   // a plain check box whose update handler checks it
 constexpr unsigned short kMissing = 4242;  // in no template
 
 // Posted to the sheet (WM_APP + n).

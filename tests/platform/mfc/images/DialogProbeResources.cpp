@@ -31,6 +31,10 @@ constexpr DIALOG_RESOURCE kSecond = {
     WS_CHILD | WS_CAPTION | DS_SETFONT, 0, 0, 0, 200, 120, "Second", 8, "MS Shell Dlg",
     {
         {"EDIT", kSecondEdit, "", kStop | WS_BORDER | ES_AUTOHSCROLL, 7, 7, 100, 12},
+        {"BUTTON", kPlain, "Plain", kStop | BS_PUSHBUTTON, 120, 7, 50, 14},
+        {"BUTTON", kHandled, "Handled", kStop | BS_PUSHBUTTON, 120, 25, 50, 14},
+        {"BUTTON", kMark, "Mark", kStop | BS_AUTOCHECKBOX, 7, 25, 60, 10},
+        {"BUTTON", kTicked, "Ticked", kStop | BS_CHECKBOX, 7, 40, 60, 10},
     },
     {},
 };
