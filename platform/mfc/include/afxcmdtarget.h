@@ -13,6 +13,8 @@ struct AFX_CMDHANDLERINFO {
 };
 
 class CCmdTarget : public CObject {
+  DECLARE_DYNAMIC(CCmdTarget)
+
  public:
   // Routes a command (nCode: a control notification, CN_COMMAND or CN_UPDATE_COMMAND_UI with
   // the CCmdUI as pExtra) to this object's handler; TRUE when one took it. With pHandlerInfo,

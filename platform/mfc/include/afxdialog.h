@@ -37,6 +37,8 @@ void DDX_Check(CDataExchange* pDX, int nIDC, int& value);
 void DDV_MaxChars(CDataExchange* pDX, const CString& value, int nChars);
 
 class CDialog : public CWnd {
+  DECLARE_DYNAMIC(CDialog)
+
  public:
   CDialog();
   explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);

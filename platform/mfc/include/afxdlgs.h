@@ -11,6 +11,8 @@
 class CPropertySheet;
 
 class CPropertyPage : public CDialog {
+  DECLARE_DYNAMIC(CPropertyPage)
+
  public:
   // The page record: its template, the class library's dialog procedure and page callback, and
   // this object as lParam. A nonzero caption id names the tab from the string table.
@@ -48,6 +50,8 @@ class CPropertyPage : public CDialog {
 };
 
 class CPropertySheet : public CWnd {
+  DECLARE_DYNAMIC(CPropertySheet)
+
  public:
   // The sheet's header: the panel may set flags in it before DoModal.
   PROPSHEETHEADERA m_psh{};

@@ -14,6 +14,8 @@ constexpr DWORD MLF_NOKICKIDLE = 0x0002;
 constexpr DWORD MLF_SHOWONIDLE = 0x0004;
 
 class CWnd : public CCmdTarget {
+  DECLARE_DYNAMIC(CWnd)
+
  public:
   HWND m_hWnd = nullptr;
 

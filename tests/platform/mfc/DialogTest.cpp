@@ -139,6 +139,16 @@ TEST(ClassLibrarySheet, PagesAreMadeOnFirstActivationWithTheirObjectsAndHearActi
   }
 }
 
+TEST(ClassLibrarySheet, APageMadeFromItsClassNameServesLikeAnyOtherAndKnowsItsKind) {
+  Machine m;
+  Probe probe(m, "sheet", kSheet);
+  probe.Written();
+  probe.Ask(kSetActivePage, 2);
+  EXPECT_EQ(Lines({"1 killactive", "3 init", "3 setactive", "SetActivePage 2 done active 2"}), probe.Written());
+  probe.Ask(kKinds);
+  EXPECT_EQ(Lines({"kinds ThirdPage 1 1 1 0 sheet 1 1 0"}), probe.Written());
+}
+
 TEST(ClassLibrarySheet, TheButtonThatEndsTheSheetIsDoModalsAnswerAfterThePagesHeardIt) {
   struct Case {
     const char* name;

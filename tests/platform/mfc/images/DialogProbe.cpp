@@ -14,6 +14,7 @@
 #include <afxpriv.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "tests/platform/mfc/images/DialogProbeIds.h"
@@ -40,6 +41,8 @@ class ProbeControl : public CWnd {
 };
 
 class ProbePage : public CPropertyPage {
+  DECLARE_DYNAMIC(ProbePage)
+
  public:
   ProbePage(UINT nIDTemplate, int number) : CPropertyPage(nIDTemplate), m_number(std::to_string(number)) {}
 
@@ -71,6 +74,18 @@ class ProbePage : public CPropertyPage {
  private:
   std::string m_number;
 };
+
+IMPLEMENT_DYNAMIC(ProbePage, CPropertyPage)
+
+// Made by the sheet from its class's name.
+class ThirdPage : public ProbePage {
+  DECLARE_DYNCREATE(ThirdPage)
+
+ public:
+  ThirdPage() : ProbePage(kThirdPage, 3) {}
+};
+
+IMPLEMENT_DYNCREATE(ThirdPage, ProbePage)
 
 class FirstPage : public ProbePage {
  public:
@@ -139,12 +154,12 @@ class ProbeSheet : public CPropertySheet {
       : CPropertySheet(nIDCaption, pParentWnd), m_kickAnswers(kickAnswers), m_twin(twin), m_hidden(hidden) {
     AddPage(&m_first);
     AddPage(&m_second);
-    AddPage(&m_third);
+    AddPage(m_third.get());
   }
 
   FirstPage m_first;
   SecondPage m_second;
-  ProbePage m_third{kThirdPage, 3};
+  std::unique_ptr<ThirdPage> m_third{static_cast<ThirdPage*>(RUNTIME_CLASS(ThirdPage)->CreateObject())};
 
   BOOL OnInitDialog() override {
     const BOOL result = CPropertySheet::OnInitDialog();
@@ -237,6 +252,17 @@ class ProbeSheet : public CPropertySheet {
     ::SetDlgItemTextA(m_first.m_hWnd, kShort, "far too long");
     return 0;
   }
+  LRESULT OnKinds(WPARAM, LPARAM) {
+    auto is = [](const CObject* object, const CRuntimeClass* runtimeClass) {
+      return std::string(object->IsKindOf(runtimeClass) ? " 1" : " 0");
+    };
+    const CPropertyPage* third = GetPage(2);
+    Write(std::string("kinds ") + third->GetRuntimeClass()->m_lpszClassName + is(third, RUNTIME_CLASS(ProbePage)) +
+          is(third, RUNTIME_CLASS(CPropertyPage)) + is(third, RUNTIME_CLASS(CDialog)) +
+          is(third, RUNTIME_CLASS(CPropertySheet)) + " sheet" + is(this, RUNTIME_CLASS(CPropertySheet)) +
+          is(this, RUNTIME_CLASS(CWnd)) + is(this, RUNTIME_CLASS(CDialog)));
+    return 0;
+  }
   LRESULT OnModified(WPARAM, LPARAM) {
     m_first.SetModified();
     return 0;
@@ -279,6 +305,7 @@ ON_MESSAGE(WM_APP + kAllowAct, OnAllowAct)
 ON_MESSAGE(WM_APP + kFocusAct, OnFocusAct)
 ON_MESSAGE(WM_APP + kLongShort, OnLongShort)
 ON_MESSAGE(WM_APP + kModified, OnModified)
+ON_MESSAGE(WM_APP + kKinds, OnKinds)
 END_MESSAGE_MAP()
 
 class ProbeDialog : public CDialog {

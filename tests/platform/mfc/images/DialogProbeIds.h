@@ -37,6 +37,7 @@ constexpr unsigned kFocusAct = 7;
 constexpr unsigned kLongShort = 8;       // text longer than the first page allows into kShort
 constexpr unsigned kModified = 9;        // the first page marked changed
 constexpr unsigned kShow = 10;           // a hidden sheet lets itself be shown
+constexpr unsigned kKinds = 11;          // what the run-time classes say of the sheet and its pages
 
 // The first page's members as kLoadFirst sets them.
 constexpr char kLoadedText[] = "Loaded";
