@@ -16,6 +16,9 @@ DcMaps& Maps() {
   return maps;
 }
 
+// A null object selects nothing: GDI refuses it and the caller gets null back.
+HGDIOBJ HandleOf(const CGdiObject* pObject) { return pObject != nullptr ? pObject->m_hObject : nullptr; }
+
 }  // namespace
 
 CDC::~CDC() {
@@ -91,23 +94,23 @@ BOOL CDC::DeleteDC() {
 }
 
 CPen* CDC::SelectObject(CPen* pPen) {
-  return CPen::FromHandle(static_cast<HPEN>(::SelectObject(m_hDC, pPen->m_hObject)));
+  return CPen::FromHandle(static_cast<HPEN>(::SelectObject(m_hDC, HandleOf(pPen))));
 }
 
 CBrush* CDC::SelectObject(CBrush* pBrush) {
-  return CBrush::FromHandle(static_cast<HBRUSH>(::SelectObject(m_hDC, pBrush->m_hObject)));
+  return CBrush::FromHandle(static_cast<HBRUSH>(::SelectObject(m_hDC, HandleOf(pBrush))));
 }
 
 CFont* CDC::SelectObject(CFont* pFont) {
-  return CFont::FromHandle(static_cast<HFONT>(::SelectObject(m_hDC, pFont->m_hObject)));
+  return CFont::FromHandle(static_cast<HFONT>(::SelectObject(m_hDC, HandleOf(pFont))));
 }
 
 CBitmap* CDC::SelectObject(CBitmap* pBitmap) {
-  return CBitmap::FromHandle(static_cast<HBITMAP>(::SelectObject(m_hDC, pBitmap->m_hObject)));
+  return CBitmap::FromHandle(static_cast<HBITMAP>(::SelectObject(m_hDC, HandleOf(pBitmap))));
 }
 
 CGdiObject* CDC::SelectObject(CGdiObject* pObject) {
-  const HGDIOBJ previous = ::SelectObject(m_hDC, pObject->m_hObject);
+  const HGDIOBJ previous = ::SelectObject(m_hDC, HandleOf(pObject));
   // A refused selection answers HGDI_ERROR, not an object.
   return previous == HGDI_ERROR ? nullptr : CGdiObject::FromHandle(previous);
 }
