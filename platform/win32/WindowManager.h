@@ -33,7 +33,11 @@ HWND HitTest(POINT pt, LRESULT* hit);
 // The window the mouse at `pt` goes to by geometry alone (for routing input to a thread).
 HWND WindowAt(POINT pt);
 
-// Invalidates the whole client area of a window and of its visible descendants.
+// The frame of a window (border, edges, caption with its close box) through a DC of its whole
+// rectangle, as DefWindowProc paints it for WM_NCPAINT.
+void DrawFrame(HWND hwnd, HDC dc);
+
+// Invalidates the whole client area of a window and of its visible descendants, and their frames.
 void InvalidateTree(HWND hwnd, bool erase);
 bool NeedsPaint(const Window& window);
 
