@@ -31,6 +31,25 @@ LOGFONT LabelFont() {
   return font;
 }
 
+// A window that keeps the font it is given, as controls do.
+class FontKeeper : public CWnd {
+ protected:
+  LRESULT OnSetFont(WPARAM wParam, LPARAM) {
+    font_ = reinterpret_cast<HFONT>(wParam);
+    return 0;
+  }
+  LRESULT OnGetFont(WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(font_); }
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  HFONT font_ = nullptr;
+};
+
+BEGIN_MESSAGE_MAP(FontKeeper, CWnd)
+ON_MESSAGE(WM_SETFONT, OnSetFont)
+ON_MESSAGE(WM_GETFONT, OnGetFont)
+END_MESSAGE_MAP()
+
 class DrawingClasses : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -290,7 +309,9 @@ TEST_F(DrawingClasses, LoadBitmapFindsTheResourceModulesBitmap) {
     ASSERT_EQ(static_cast<int>(sizeof shape), logo.GetBitmap(&shape));
     EXPECT_EQ(4, shape.bmWidth);
     EXPECT_EQ(4, shape.bmHeight);
-    EXPECT_EQ(8, shape.bmBitsPixel);
+    // A device bitmap at the screen's depth, whatever the resource's was.
+    CClientDC screen(canvas_.get());
+    EXPECT_EQ(screen.GetDeviceCaps(BITSPIXEL), shape.bmBitsPixel);
     logo.DeleteObject();
     ::FreeLibrary(library);
   });
@@ -350,13 +371,17 @@ TEST_F(DrawingClasses, AWindowGivesItsDCsAndKeepsItsFontsObject) {
       EXPECT_NE(nullptr, client.m_hDC);
       EXPECT_EQ(&client, CDC::FromHandle(client.m_hDC));
     }
-    CWnd label;
-    ASSERT_TRUE(label.Create("STATIC", "From", WS_VISIBLE, CRect(5, 5, 60, 20), canvas_.get(), 1382));
+    FontKeeper label;
+    ASSERT_TRUE(label.Create(nullptr, "From", WS_VISIBLE, CRect(5, 5, 60, 20), canvas_.get(), 1382));
+    EXPECT_EQ(nullptr, label.GetFont());
     CFont font;
     const LOGFONT description = LabelFont();
     font.CreateFontIndirect(&description);
     label.SetFont(&font, TRUE);
     EXPECT_EQ(&font, label.GetFont());
+    // A font the program never attached comes back as a temporary object of its handle.
+    label.SetFont(CFont::FromHandle(static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT))));
+    EXPECT_EQ(::GetStockObject(DEFAULT_GUI_FONT), label.GetFont()->m_hObject);
     label.DestroyWindow();
   });
 }
