@@ -130,7 +130,10 @@ class HostWnd : public CWnd {
     Note("OnLButtonDown " + std::to_string(nFlags) + " " + std::to_string(point.x) + "," + std::to_string(point.y));
   }
   void OnLButtonUp(UINT nFlags, CPoint point) {
-    Note("OnLButtonUp " + std::to_string(nFlags) + " " + std::to_string(point.x) + "," + std::to_string(point.y));
+    CPoint cursor = GetCurrentMessage()->pt;
+    ScreenToClient(&cursor);
+    Note("OnLButtonUp " + std::to_string(nFlags) + " " + std::to_string(point.x) + "," + std::to_string(point.y) +
+         " cursor " + std::to_string(cursor.x) + "," + std::to_string(cursor.y));
   }
   void OnSpinDelta(UINT id, NMHDR* pNMHDR, LRESULT* pResult) {
     const auto* updown = reinterpret_cast<NMUPDOWN*>(pNMHDR);
@@ -388,7 +391,7 @@ TEST_F(ControlClasses, APersonsInputReachesEachEntryKindWithItsArguments) {
       {"a move over the window asks for the cursor", [] { return input::Move({"Host"}, input::Point{300, 50}); },
        "OnSetCursor", {"OnSetCursor host 1 512"}},
       {"a click", [] { return input::Click({"Host"}, input::Point{300, 60}); }, "OnLButton",
-       {"OnLButtonDown 1 300,60", "OnLButtonUp 0 300,60"}},
+       {"OnLButtonDown 1 300,60", "OnLButtonUp 0 300,60 cursor 300,60"}},
       {"each button message also asks for the cursor", [] { return input::Click({"Host"}, input::Point{301, 60}); },
        "OnSetCursor", {"OnSetCursor host 1 512", "OnSetCursor host 1 513", "OnSetCursor host 1 514"}},
       {"a click on the check box", [] { return input::Click({"Host", "", {kCheck}}); }, "OnCheckClicked",

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/GdiSeam.h"
 #include "tests/platform/win32/TestMachine.h"
 #include "tests/platform/win32/images/ProbeResources.h"
 
@@ -217,6 +218,29 @@ TEST_F(DrawingClasses, DrawingMembersReachTheBitmap) {
     EXPECT_EQ(kRed, copy.GetPixel(20, 4));
     EXPECT_EQ(kBlue, copy.GetPixel(15, 12));
   });
+}
+
+TEST_F(DrawingClasses, AnArrowDrawnThroughTheClassesIsRecordedWithItsExtendedPen) {
+  std::string printed;
+  In([&] {
+    CDC dc;
+    CBitmap bitmap;
+    MakeCanvas(dc, bitmap);
+    CBrush blue(RGB(0, 128, 255));
+    LOGBRUSH logBrush{};
+    blue.GetLogBrush(&logBrush);
+    CPen pen(PS_SOLID | PS_GEOMETRIC | PS_ENDCAP_SQUARE, 4, &logBrush);
+    CPen* oldPen = dc.SelectObject(&pen);
+    dc.MoveTo(2, 3);
+    dc.LineTo(20, 3);
+    dc.LineTo(20, 15);
+    dc.LineTo(30, 15);
+    dc.SelectObject(oldPen);
+    const plat::win32::DrawingRecord record = plat::win32::DrawingRecordOf(dc.m_hDC);
+    ASSERT_FALSE(record.Operations().empty());
+    printed = plat::win32::DrawingRecord::PrintOperation(record.Operations().back());
+  });
+  EXPECT_EQ("line 2,3 20,3 20,15 30,15 pen=geometric width=4 cap=square #0080FF", printed);
 }
 
 TEST_F(DrawingClasses, TextIsMeasuredAndDrawnInTheSelectedFont) {
