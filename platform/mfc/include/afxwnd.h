@@ -131,6 +131,31 @@ class CWnd : public CCmdTarget {
   void OnTimer(UINT_PTR nIDEvent);
   void OnDestroy();
   void OnPaint();
+  // The window's own handling of the message being handled, for a derived handler to fall back on.
+  BOOL OnEraseBkgnd(CDC* pDC);
+  void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+  void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+  BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+  HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+  void OnMouseMove(UINT nFlags, CPoint point);
+  void OnLButtonDown(UINT nFlags, CPoint point);
+  void OnLButtonUp(UINT nFlags, CPoint point);
+  void OnLButtonDblClk(UINT nFlags, CPoint point);
+  void OnRButtonDown(UINT nFlags, CPoint point);
+  void OnRButtonUp(UINT nFlags, CPoint point);
+  void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+  void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
+  void OnChar(UINT nChar, UINT nRepCnt, UINT nFlags);
+  UINT OnGetDlgCode();
+  void OnSetFocus(CWnd* pOldWnd);
+  void OnKillFocus(CWnd* pNewWnd);
+  void OnSize(UINT nType, int cx, int cy);
+  int OnCreate(LPCREATESTRUCTA lpCreateStruct);
+  void OnClose();
+  void OnShowWindow(BOOL bShow, UINT nStatus);
+  void OnSysCommand(UINT nID, LPARAM lParam);
+  BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
+  void OnWindowPosChanging(WINDOWPOS* lpwndpos);
 
   WNDPROC m_pfnSuper = nullptr;  // the procedure the window had before this object took it
 

@@ -29,6 +29,7 @@ constexpr int kCombo = 14;
 constexpr int kSlider = 15;
 constexpr int kSpin = 16;
 constexpr int kPlain = 17;  // a control the program never gives an object
+constexpr int kDigits = 18;
 constexpr COLORREF kLinkColour = RGB(0, 0, 238);
 constexpr COLORREF kHostColour = RGB(212, 208, 200);
 
@@ -54,6 +55,25 @@ BEGIN_MESSAGE_MAP(LinkStatic, CStatic)
 ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
+// An edit that takes digits only, falling back on the edit's own handling for them.
+class DigitsEdit : public CEdit {
+ protected:
+  void OnChar(UINT nChar, UINT nRepCnt, UINT nFlags) {
+    if (nChar >= '0' && nChar <= '9') {
+      CEdit::OnChar(nChar, nRepCnt, nFlags);
+    } else {
+      Note("digits dropped " + std::string(1, static_cast<char>(nChar)));
+    }
+  }
+  UINT OnGetDlgCode() { return CEdit::OnGetDlgCode() | DLGC_WANTALLKEYS; }
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(DigitsEdit, CEdit)
+ON_WM_CHAR()
+ON_WM_GETDLGCODE()
+END_MESSAGE_MAP()
+
 class HostWnd : public CWnd {
  public:
   CButton check;
@@ -64,6 +84,7 @@ class HostWnd : public CWnd {
   CSliderCtrl slider;
   CSpinButtonCtrl spin;
   CToolTipCtrl tips;
+  DigitsEdit digits;
   CBrush hostBrush{kHostColour};
 
   // Names an object a handler was given.
@@ -97,6 +118,7 @@ class HostWnd : public CWnd {
                       ::CreateWindowExA(0, "STATIC", "plain", kChild, 10, 150, 100, 16, m_hWnd,
                                         reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kPlain)), nullptr,
                                         nullptr) != nullptr &&
+                      digits.Create(kChild | WS_BORDER, CRect(300, 200, 380, 220), this, kDigits) &&
                       tips.Create(this);
     return made ? 0 : -1;
   }
@@ -415,6 +437,24 @@ TEST_F(ControlClasses, APersonsInputReachesEachEntryKindWithItsArguments) {
     ASSERT_TRUE(c.act());
     EXPECT_EQ(c.heard, Heard(c.prefix)) << ::testing::PrintToString(gLog);
   }
+}
+
+TEST_F(ControlClasses, ADerivedHandlerFallsBackOnTheControlsOwnHandling) {
+  ASSERT_TRUE(input::Click({"Host", "", {kDigits}}));
+  ASSERT_TRUE(input::Type({"Host", "", {kDigits}}, "4x2-"));
+  std::string text;
+  LRESULT code = 0;
+  In([&] {
+    CString got;
+    gHost->digits.GetWindowText(got);
+    text = got;
+    code = gHost->digits.SendMessage(WM_GETDLGCODE);
+  });
+  EXPECT_EQ("42", text);
+  EXPECT_EQ((std::vector<std::string>{"digits dropped x", "digits dropped -"}), Heard("digits"));
+  // The edit's own code, and every key besides.
+  EXPECT_EQ(DLGC_WANTALLKEYS, code & DLGC_WANTALLKEYS);
+  EXPECT_EQ(DLGC_HASSETSEL, code & DLGC_HASSETSEL);
 }
 
 TEST_F(ControlClasses, RepaintingErasesThroughTheMapThenPaintsWithAPaintDC) {
