@@ -485,6 +485,22 @@ TEST_F(ControlClasses, ToolTipTextsShowInTheWindowDump) {
   });
   EXPECT_EQ("http://www.example.com/kr6", text);
   EXPECT_EQ(2, count);
+  // A text given as a string of the resource module.
+  In([&] {
+    const HMODULE library = ::LoadLibraryA("ProbeLibrary.dll");
+    const HINSTANCE own = AfxGetResourceHandle();
+    AfxSetResourceHandle(library);
+    gHost->tips.AddTool(&gHost->edit, probe::kTitleString, nullptr, 7);
+    AfxSetResourceHandle(own);
+    CString got;
+    gHost->tips.GetText(got, &gHost->edit, 7);
+    text = got;
+    gHost->tips.DelTool(&gHost->check);
+    count = gHost->tips.GetToolCount();
+    ::FreeLibrary(library);
+  });
+  EXPECT_EQ("Probe library", text);
+  EXPECT_EQ(2, count);
   dump = input::DumpWindows();
   EXPECT_NE(std::string::npos, dump.find("1: http://www.example.com/kr6")) << dump;
   EXPECT_EQ(std::string::npos, dump.find("1: http://www.example.com/\n")) << dump;

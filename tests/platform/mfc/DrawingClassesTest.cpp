@@ -317,6 +317,31 @@ TEST_F(DrawingClasses, ObjectsDescribeThemselves) {
   });
 }
 
+TEST_F(DrawingClasses, ACompatibleBitmapTakesItsDCsFormat) {
+  In([&] {
+    CClientDC screen(canvas_.get());
+    CDC memory;
+    ASSERT_TRUE(memory.CreateCompatibleDC(&screen));
+    struct Case {
+      const char* name;
+      CDC* dc;
+      int bitsPixel;
+    };
+    // A new memory DC holds a one-bit bitmap, so a bitmap like it is monochrome.
+    const Case cases[] = {{"window DC", &screen, screen.GetDeviceCaps(BITSPIXEL)}, {"memory DC", &memory, 1}};
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      CBitmap bitmap;
+      ASSERT_TRUE(bitmap.CreateCompatibleBitmap(c.dc, 20, 10));
+      BITMAP shape{};
+      ASSERT_EQ(static_cast<int>(sizeof shape), bitmap.GetBitmap(&shape));
+      EXPECT_EQ(20, shape.bmWidth);
+      EXPECT_EQ(10, shape.bmHeight);
+      EXPECT_EQ(c.bitsPixel, shape.bmBitsPixel);
+    }
+  });
+}
+
 TEST_F(DrawingClasses, LoadBitmapFindsTheResourceModulesBitmap) {
   In([&] {
     const HMODULE library = ::LoadLibraryA("ProbeLibrary.dll");
