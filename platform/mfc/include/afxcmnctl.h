@@ -10,6 +10,7 @@
 
 class CSliderCtrl : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CWnd::Create(TRACKBAR_CLASSA, nullptr, dwStyle, rect, pParentWnd, nID);
   }
@@ -54,6 +55,7 @@ class CSliderCtrl : public CWnd {
 
 class CSpinButtonCtrl : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CWnd::Create(UPDOWN_CLASSA, nullptr, dwStyle, rect, pParentWnd, nID);
   }
@@ -93,6 +95,7 @@ class CSpinButtonCtrl : public CWnd {
 // rectangle of a window under an id of the program's choosing.
 class CToolTipCtrl : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(CWnd* pParentWnd, DWORD dwStyle = 0);
 
   // The text LPSTR_TEXTCALLBACKA asks the tool's window for it each time it is shown.

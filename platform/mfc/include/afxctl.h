@@ -9,6 +9,7 @@
 
 class CButton : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(LPCSTR lpszCaption, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CWnd::Create("BUTTON", lpszCaption, dwStyle, rect, pParentWnd, nID);
   }
@@ -31,6 +32,7 @@ class CButton : public CWnd {
 
 class CStatic : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(LPCSTR lpszText, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID = 0xFFFF) {
     return CWnd::Create("STATIC", lpszText, dwStyle, rect, pParentWnd, nID);
   }
@@ -47,6 +49,7 @@ class CStatic : public CWnd {
 
 class CEdit : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CWnd::Create("EDIT", nullptr, dwStyle, rect, pParentWnd, nID);
   }
@@ -81,6 +84,7 @@ class CEdit : public CWnd {
 
 class CComboBox : public CWnd {
  public:
+  using CWnd::Create;
   BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CWnd::Create("COMBOBOX", nullptr, dwStyle, rect, pParentWnd, nID);
   }
