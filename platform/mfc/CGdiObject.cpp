@@ -6,9 +6,13 @@
 namespace {
 
 // The image's maps of drawing objects, made on first use so no static constructor order matters.
+struct Temporary {
+  DWORD type;  // what the handle was when the object was made for it
+  std::unique_ptr<CGdiObject> object;
+};
 struct GdiMaps {
   std::unordered_map<HGDIOBJ, CGdiObject*> permanent;
-  std::unordered_map<HGDIOBJ, std::unique_ptr<CGdiObject>> temporary;
+  std::unordered_map<HGDIOBJ, Temporary> temporary;
 };
 
 GdiMaps& Maps() {
@@ -17,8 +21,8 @@ GdiMaps& Maps() {
 }
 
 // A temporary object of the handle's kind, so a caller may treat it as a pen, brush, font or bitmap.
-std::unique_ptr<CGdiObject> NewOfKind(HGDIOBJ hObject) {
-  switch (::GetObjectType(hObject)) {
+std::unique_ptr<CGdiObject> NewOfKind(DWORD type) {
+  switch (type) {
     case OBJ_PEN:
     case OBJ_EXTPEN: return std::make_unique<CPen>();
     case OBJ_BRUSH: return std::make_unique<CBrush>();
@@ -39,18 +43,23 @@ CGdiObject* CGdiObject::FromHandle(HGDIOBJ hObject) {
   if (const auto found = Maps().permanent.find(hObject); found != Maps().permanent.end()) {
     return found->second;
   }
-  std::unique_ptr<CGdiObject>& temporary = Maps().temporary[hObject];
-  if (temporary == nullptr) {
-    temporary = NewOfKind(hObject);
-    temporary->m_hObject = hObject;
+  // A handle deleted and made again as another kind since gets an object of its new kind.
+  const DWORD type = ::GetObjectType(hObject);
+  Temporary& temporary = Maps().temporary[hObject];
+  if (temporary.object == nullptr || temporary.type != type) {
+    if (temporary.object != nullptr) {
+      temporary.object->m_hObject = nullptr;
+    }
+    temporary = {type, NewOfKind(type)};
+    temporary.object->m_hObject = hObject;
   }
-  return temporary.get();
+  return temporary.object.get();
 }
 
 void CGdiObject::DeleteTempMap() {
-  for (auto& [hObject, object] : Maps().temporary) {
+  for (auto& [hObject, temporary] : Maps().temporary) {
     // Not ours to delete.
-    object->m_hObject = nullptr;
+    temporary.object->m_hObject = nullptr;
   }
   Maps().temporary.clear();
 }

@@ -406,6 +406,12 @@ TEST_F(DrawingClasses, AnObjectOwnsItsHandleUntilDetachedAndTemporariesNeverDele
     for (const Kind& kind : kinds) {
       EXPECT_TRUE(kind.is(CGdiObject::FromHandle(::GetStockObject(kind.stock)))) << kind.stock;
     }
+    // A stock object outlives the object that took it.
+    {
+      CFont stock;
+      EXPECT_TRUE(stock.CreateStockObject(DEFAULT_GUI_FONT));
+    }
+    EXPECT_EQ(OBJ_FONT, ::GetObjectType(::GetStockObject(DEFAULT_GUI_FONT)));
   });
 }
 
