@@ -73,9 +73,12 @@ class CDC : public CObject {
   BOOL Ellipse(int x1, int y1, int x2, int y2) { return ::Ellipse(m_hDC, x1, y1, x2, y2); }
   COLORREF SetPixel(int x, int y, COLORREF crColor) { return ::SetPixel(m_hDC, x, y, crColor); }
   COLORREF GetPixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
-  void FillRect(LPCRECT lpRect, CBrush* pBrush) { ::FillRect(m_hDC, lpRect, static_cast<HBRUSH>(pBrush->m_hObject)); }
+  // A null brush paints nothing.
+  void FillRect(LPCRECT lpRect, CBrush* pBrush) {
+    ::FillRect(m_hDC, lpRect, pBrush != nullptr ? static_cast<HBRUSH>(pBrush->m_hObject) : nullptr);
+  }
   void FrameRect(LPCRECT lpRect, CBrush* pBrush) {
-    ::FrameRect(m_hDC, lpRect, static_cast<HBRUSH>(pBrush->m_hObject));
+    ::FrameRect(m_hDC, lpRect, pBrush != nullptr ? static_cast<HBRUSH>(pBrush->m_hObject) : nullptr);
   }
   // Fills with one colour through the background colour, which stays set to it afterwards.
   void FillSolidRect(LPCRECT lpRect, COLORREF clr);

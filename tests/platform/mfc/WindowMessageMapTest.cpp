@@ -86,7 +86,7 @@ ON_NOTIFY_RANGE(UDN_DELTAPOS, kFirstSpin, kLastSpin, OnSpinDelta)
 ON_EN_CHANGE(1031, OnEditChange)
 END_MESSAGE_MAP()
 
-TEST(DrawingMessageMapTest, EachEntryKindReachesItsHandlerWithItsArgumentsAndResult) {
+TEST(WindowMessageMapTest, EachEntryKindReachesItsHandlerWithItsArgumentsAndResult) {
   NMHDR delta{kControl, kLastSpin, static_cast<UINT>(UDN_DELTAPOS)};
   struct Case {
     const char* name;
@@ -137,7 +137,7 @@ TEST(DrawingMessageMapTest, EachEntryKindReachesItsHandlerWithItsArgumentsAndRes
   CWnd::DeleteTempMap();
 }
 
-TEST(DrawingMessageMapTest, AReflectedColourQueryWithoutABrushIsLeftToTheParent) {
+TEST(WindowMessageMapTest, AReflectedColourQueryWithoutABrushIsLeftToTheParent) {
   Recorder recorder;
   recorder.reflectedBrush = nullptr;
   LRESULT result = -1;
