@@ -2,6 +2,7 @@
 // control members against the controls' replies, colour queries reflected to the control first,
 // a person's input reaching each message-map entry kind, and DCs selecting and restoring objects.
 #include <afxcmn.h>
+#include <afxdlgs.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -400,6 +401,31 @@ TEST_F(ControlClasses, AColourQueryGoesToTheControlsOwnHandlerBeforeTheParent) {
     EXPECT_EQ(expected, brush);
     EXPECT_EQ(c.textColour, text);
   }
+}
+
+TEST_F(ControlClasses, AStaticOfADialogAnswersItsOwnColourQuery) {
+  LRESULT brush = 0;
+  COLORREF text = CLR_INVALID;
+  In([&] {
+    // A page of a resource module, its icon static attached the way data exchange attaches one.
+    const HMODULE library = ::LoadLibraryA("ProbeLibrary.dll");
+    const HINSTANCE own = AfxGetResourceHandle();
+    AfxSetResourceHandle(library);
+    CDialog page;
+    ASSERT_TRUE(page.Create(probe::kPage, gHost));
+    AfxSetResourceHandle(own);
+    LinkStatic icon;
+    ASSERT_TRUE(icon.SubclassDlgItem(probe::kIconStatic, &page));
+    CDC dc;
+    dc.CreateCompatibleDC(nullptr);
+    brush = page.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.m_hDC), reinterpret_cast<LPARAM>(icon.m_hWnd));
+    text = dc.GetTextColor();
+    page.DestroyWindow();
+    ::FreeLibrary(library);
+  });
+  EXPECT_EQ(std::vector<std::string>{"link CtlColor 6"}, gLog);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH)), brush);
+  EXPECT_EQ(kLinkColour, text);
 }
 
 TEST_F(ControlClasses, APersonsInputReachesEachEntryKindWithItsArguments) {
