@@ -198,7 +198,13 @@ int CWnd::MessageBox(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
   return ::MessageBoxA(m_hWnd, lpszText, lpszCaption, nType);
 }
 
-const MSG* CWnd::GetCurrentMessage() { return &g_lastSentMsg; }
+const MSG* CWnd::GetCurrentMessage() {
+  // Handlers read where the cursor was and when, for the message the thread last took from its queue.
+  g_lastSentMsg.time = static_cast<DWORD>(::GetMessageTime());
+  const DWORD position = ::GetMessagePos();
+  g_lastSentMsg.pt = POINT{static_cast<SHORT>(LOWORD(position)), static_cast<SHORT>(HIWORD(position))};
+  return &g_lastSentMsg;
+}
 
 LRESULT CWnd::Default() { return DefWindowProc(g_lastSentMsg.message, g_lastSentMsg.wParam, g_lastSentMsg.lParam); }
 
@@ -244,7 +250,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
       return TRUE;
     }
   }
-  return DispatchToMap(message, 0, 0, wParam, lParam, pResult);
+  // One map entry serves every WM_CTLCOLOR*; its handler is told which.
+  return DispatchToMap(IsCtlColor(message) ? WM_CTLCOLOR : message, 0, 0, wParam, lParam, pResult, message);
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <afxcmdtarget.h>
+#include <afxdc.h>
 #include <afxstr.h>
 #include <afxtypes.h>
 
@@ -87,6 +88,11 @@ class CWnd : public CCmdTarget {
     return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
   }
   BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+  // The window's DC as a temporary object; give it back with ReleaseDC.
+  CDC* GetDC();
+  int ReleaseDC(CDC* pDC);
+  CFont* GetFont() const;
+  void SetFont(CFont* pFont, BOOL bRedraw = TRUE);
   HICON SetIcon(HICON hIcon, BOOL bBigIcon) {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
@@ -143,6 +149,31 @@ class CWnd : public CCmdTarget {
   void OnTimer(UINT_PTR nIDEvent);
   void OnDestroy();
   void OnPaint();
+  // The window's own handling of the message being handled, for a derived handler to fall back on.
+  BOOL OnEraseBkgnd(CDC* pDC);
+  void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+  void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+  BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+  HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+  void OnMouseMove(UINT nFlags, CPoint point);
+  void OnLButtonDown(UINT nFlags, CPoint point);
+  void OnLButtonUp(UINT nFlags, CPoint point);
+  void OnLButtonDblClk(UINT nFlags, CPoint point);
+  void OnRButtonDown(UINT nFlags, CPoint point);
+  void OnRButtonUp(UINT nFlags, CPoint point);
+  void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+  void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
+  void OnChar(UINT nChar, UINT nRepCnt, UINT nFlags);
+  UINT OnGetDlgCode();
+  void OnSetFocus(CWnd* pOldWnd);
+  void OnKillFocus(CWnd* pNewWnd);
+  void OnSize(UINT nType, int cx, int cy);
+  int OnCreate(LPCREATESTRUCTA lpCreateStruct);
+  void OnClose();
+  void OnShowWindow(BOOL bShow, UINT nStatus);
+  void OnSysCommand(UINT nID, LPARAM lParam);
+  BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
+  void OnWindowPosChanging(WINDOWPOS* lpwndpos);
 
   WNDPROC m_pfnSuper = nullptr;  // the procedure the window had before this object took it
   // The modal loop's state.
