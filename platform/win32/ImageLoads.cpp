@@ -65,7 +65,7 @@ HANDLE LoadSystemImage(LPCSTR name, res::ImageKind kind, int cx, int cy) {
   if (handle == nullptr) {
     int w = cx != 0 ? cx : kDefaultSize, h = cy != 0 ? cy : kDefaultSize;
     handle = res::AddImageObject({kind, 0, true, true, w, h, kind == res::ImageKind::Icon ? w / 2 : 0,
-                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}});
+                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}, id});
   }
   return handle;
 }
@@ -114,7 +114,7 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
     if (shared) cache[{load, kind, found->id}] = bitmap;
     return bitmap;
   }
-  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}};
+  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}, 0};
   bool cursor = kind == res::ImageKind::Cursor;
   WORD id = ChooseFromGroup(*found, cursor, cx, cy);
   const res::CompiledResource* image =

@@ -22,6 +22,7 @@ struct ImageObject {
   // The DIB as the resource holds it: BITMAPINFOHEADER, colour table, bits. An icon's or cursor's
   // has its 1-bit AND mask after the colour bits, its header giving twice the height.
   std::vector<uint8_t> dib;
+  uint16_t systemId;  // a system icon's or cursor's number (IDI_, IDC_); 0 for one from a resource
 };
 
 // A new object; its handle.
