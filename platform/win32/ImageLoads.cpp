@@ -104,8 +104,11 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
   if (found == nullptr) return Fail(error);
   uint64_t load = res::ImageLoadId(module);
   auto& cache = res::MachineState::Of<SharedImages>().byResource;
+  // A shared bitmap a program deleted anyway is loaded afresh.
   if (shared)
-    if (auto it = cache.find({load, kind, found->id}); it != cache.end()) return it->second;
+    if (auto it = cache.find({load, kind, found->id});
+        it != cache.end() && (kind != res::ImageKind::Bitmap || res::BitmapSurface(static_cast<HBITMAP>(it->second))))
+      return it->second;
 
   if (kind == res::ImageKind::Bitmap) {
     // A bitmap is gdi32's: programs select it, blit it and delete it.

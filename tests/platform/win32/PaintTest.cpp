@@ -329,6 +329,17 @@ TEST(Paint, AWindowThatIsHiddenMinimisedOrMissingHasNoPicture) {
   }
 }
 
+TEST(Paint, APictureIsTakenFromTheHostOnly) {
+  Machine m;
+  void* p = StartProgram(m, [] { ShowPlain("Shown", WS_POPUP | WS_VISIBLE, kGreen); });
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Shown") != nullptr; }, 1000));
+  bool pictured = true;
+  ASSERT_TRUE(m.RunIn(p, [&pictured] { pictured = picture::Snapshot({"Shown"}) != nullptr; }));
+  EXPECT_FALSE(pictured) << "a simulated thread cannot run the machine";
+  EXPECT_NE(picture::Snapshot({"Shown"}), nullptr);
+  End(m, p, "Shown");
+}
+
 TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   Machine m;
   void* p = StartProgram(m, [] { ShowPlain("Framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen, 200, 100); });
@@ -359,7 +370,10 @@ TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   EXPECT_NE(drawing.find("    fill 4,4-196,23 brush=#000080\n"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("\"Framed\" font=\"MS Shell Dlg\" -11 w700 colour=#FFFFFF"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("  paint:\n    fill 0,0-"), std::string::npos) << drawing;
-  End(m, p, "Framed");
+  ASSERT_TRUE(m.RunIn(p, [] { SetWindowTextA(FindWindowA(nullptr, "Framed"), "Renamed"); }));
+  const std::string renamed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(renamed.find("\"Renamed\" font="), std::string::npos) << "the caption redrawn at once\n" << renamed;
+  End(m, p, "Renamed");
 }
 
 // Objects a program makes and never deletes.
