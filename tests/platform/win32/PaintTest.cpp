@@ -432,6 +432,10 @@ INT_PTR CALLBACK EverythingProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
   SendMessageA(updown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, 104)), 0);
   make(TRACKBAR_CLASSA, 108, TBS_HORZ, 10, 150, 150, 30);
   HWND tabs = make(WC_TABCONTROLA, 109, WS_CLIPSIBLINGS, 180, 10, 150, 100);
+  LOGFONTA font{};
+  font.lfHeight = -12;
+  std::strcpy(font.lfFaceName, "Tahoma");
+  SendMessageA(tabs, WM_SETFONT, reinterpret_cast<WPARAM>(CreateFontIndirectA(&font)), FALSE);
   for (const char* text : {"First", "Second"}) {
     TCITEMA item{};
     item.mask = TCIF_TEXT;
@@ -480,8 +484,8 @@ TEST(Paint, ADialogWithEveryControlRendersToAPngAtItsSizeAndTheSameBytesAndDumpE
                               "msctls_trackbar32 id=108 ", "SysTabControl32 id=109 ", "Static id=110 "})
     EXPECT_NE(dump.find(control), std::string::npos) << control << " in\n" << dump;
   const std::string tabs = DrawingOf(dump, "SysTabControl32 id=109 ");
-  EXPECT_NE(tabs.find("\"First\""), std::string::npos) << tabs;
-  EXPECT_NE(tabs.find("\"Second\""), std::string::npos) << tabs;
+  EXPECT_NE(tabs.find("\"First\" font=\"Tahoma\" -12"), std::string::npos) << "in the tab control's font\n" << tabs;
+  EXPECT_NE(tabs.find("\"Second\" font=\"Tahoma\" -12"), std::string::npos) << tabs;
   const std::string dialog = DrawingOf(dump, "#32770 id=0 \"Everything\"");
   EXPECT_NE(dialog.find("    fill 0,0-"), std::string::npos) << "the dialog's erase\n" << dialog;
   EXPECT_NE(dialog.find("\"Everything\" font="), std::string::npos) << "the caption\n" << dialog;
