@@ -373,6 +373,17 @@ TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   ASSERT_TRUE(m.RunIn(p, [] { SetWindowTextA(FindWindowA(nullptr, "Framed"), "Renamed"); }));
   const std::string renamed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
   EXPECT_NE(renamed.find("\"Renamed\" font="), std::string::npos) << "the caption redrawn at once\n" << renamed;
+  // With an icon, the caption shows it small at its left, the text after it.
+  ASSERT_TRUE(m.RunIn(p, [] {
+    SendMessageA(FindWindowA(nullptr, "Renamed"), WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(LoadIconA(nullptr, IDI_APPLICATION)));
+  }));
+  shot = picture::Snapshot({"Renamed"});
+  ASSERT_NE(shot, nullptr);
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 10), RGB(255, 255, 255)) << "the icon's window";
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 1), GetSysColor(COLOR_ACTIVECAPTION)) << "above the icon's window";
+  const std::string iconed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(iconed.find("text 24,"), std::string::npos) << "the text after the icon\n" << iconed;
   End(m, p, "Renamed");
 }
 
