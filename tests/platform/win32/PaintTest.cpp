@@ -388,6 +388,8 @@ TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
 }
 
 // Objects a program makes and never deletes.
+HICON gLeakedIcon = nullptr;
+
 void Leak() {
   HWND hwnd = ShowPlain("Leaky", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen);
   HDC dc = GetDC(hwnd);
@@ -398,9 +400,10 @@ void Leak() {
   LOGFONTA font{};
   font.lfHeight = -12;
   CreateFontIndirectA(&font);
+  gLeakedIcon = CopyIcon(LoadIconA(nullptr, IDI_APPLICATION));
 }
 
-TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
+TEST(Paint, AKilledProgramLeavesNoGdiObjectsOrIconsAndEachMachineStartsWithNone) {
   size_t stock = 0;
   HBRUSH fromFirstMachine = nullptr;
   {
@@ -422,6 +425,7 @@ TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
       } else {
         EXPECT_EQ(plat::win32::GdiObjectCount(), stock);
       }
+      EXPECT_EQ(plat::win32::ImageObjectOf(gLeakedIcon), nullptr) << "nor icons";
     }
     fromFirstMachine = CreateSolidBrush(kRed);
     EXPECT_NE(fromFirstMachine, nullptr);
