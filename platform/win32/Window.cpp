@@ -939,6 +939,21 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       // The background brush is filled by the raster once it draws; without it nothing is erased.
       return win->cls->background != nullptr ? 1 : 0;
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+      // What a control or dialog paints with when its parent has no answer of its own.
+      const bool field = Msg == WM_CTLCOLOREDIT || Msg == WM_CTLCOLORLISTBOX;
+      const int back = field ? COLOR_WINDOW : Msg == WM_CTLCOLORSCROLLBAR ? COLOR_SCROLLBAR : COLOR_3DFACE;
+      auto dc = reinterpret_cast<HDC>(wParam);
+      SetBkColor(dc, GetSysColor(field ? COLOR_WINDOW : COLOR_3DFACE));
+      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(back));
+    }
     case WM_WINDOWPOSCHANGED: {
       auto* wp = reinterpret_cast<const WINDOWPOS*>(lParam);
       RECT client{};
