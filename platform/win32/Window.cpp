@@ -228,6 +228,7 @@ void InvalidateTree(HWND hwnd, bool erase) {
   if (w == nullptr) return;
   w->update = RECT{0, 0, w->client.right - w->client.left, w->client.bottom - w->client.top};
   w->erase = w->erase || erase;
+  w->frame = true;
   for (HWND child : w->children)
     if (Window* c = d.Find(child); c != nullptr && (c->style & WS_VISIBLE)) InvalidateTree(child, erase);
   if (MessageQueue* q = d.FindQueue(w->threadId)) q->Wake();
@@ -936,9 +937,19 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       EndPaint(hWnd, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      // The background brush is filled by the raster once it draws; without it nothing is erased.
-      return win->cls->background != nullptr ? 1 : 0;
+    case WM_NCPAINT: {
+      HDC dc = GetWindowDC(hWnd);
+      w::DrawFrame(hWnd, dc);
+      ReleaseDC(hWnd, dc);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      if (win->cls->background == nullptr) return 0;
+      RECT client{};
+      GetClientRect(hWnd, &client);
+      FillRect(reinterpret_cast<HDC>(wParam), &client, win->cls->background);
+      return 1;
+    }
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:

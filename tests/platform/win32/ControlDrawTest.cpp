@@ -257,10 +257,12 @@ TEST_F(ControlPainting, ABitmapStaticDrawsItsBitmapAtItsSize) {
   HBITMAP bitmap = CreateBitmap(6, 4, 1, 32, bits.data());
   Send(10, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
   Send(11, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+  // A plain bitmap static takes the bitmap's size; a centring one keeps its own.
   struct Case {
     int id;
-    int x, y;  // where the bitmap lands
-  } cases[] = {{10, 0, 0}, {11, 17, 13}};
+    LONG width, height;  // the static's
+    int x, y;            // where the bitmap lands
+  } cases[] = {{10, 6, 4, 0, 0}, {11, 40, 30, 17, 13}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     const Picture p = Paint(c.id);
@@ -269,10 +271,14 @@ TEST_F(ControlPainting, ABitmapStaticDrawsItsBitmapAtItsSize) {
     EXPECT_NE(p.record.find(blit), std::string::npos) << p.record;
     RECT client;
     GetClientRect(Item(c.id), &client);
+    EXPECT_EQ(client.right, c.width);
+    EXPECT_EQ(client.bottom, c.height);
     for (int y = 0; y < 4; ++y)
       for (int x = 0; x < 6; ++x)
-        EXPECT_EQ(p.At(c.x + x, c.y + y), p.At(c.x, c.y) + static_cast<COLORREF>(y * 6 + x) * 0x010101u);
-    EXPECT_EQ(p.At(c.x + 6, c.y + 4), GetSysColor(COLOR_3DFACE));
+        EXPECT_EQ(p.At(c.x + x, c.y + y), RGB(0x10, 0x20, 0x30) + static_cast<COLORREF>(y * 6 + x) * 0x010101u);
+    if (c.width > 6) {
+      EXPECT_EQ(p.At(c.x + 6, c.y + 4), GetSysColor(COLOR_3DFACE));
+    }
   }
   // The bitmap stays the program's: the static let go of it.
   Send(10, STM_SETIMAGE, IMAGE_BITMAP, 0);
