@@ -249,6 +249,47 @@ TEST_F(ControlPainting, AStaticDrawsItsTextInTheColourAndModeItsParentAnswers) {
   EXPECT_GT(right, centre);
 }
 
+TEST_F(ControlPainting, ControlsThatTakeTheirParentsColoursDrawInThem) {
+  Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {0, 0, 100, 20}},
+       {"Button", 11, "Radio", BS_AUTORADIOBUTTON, {0, 30, 100, 50}},
+       {"Button", 12, "Group", BS_GROUPBOX, {120, 0, 300, 100}},
+       {"Edit", 13, "typed", 0, {0, 60, 100, 80}},
+       {"Edit", 14, "fixed", ES_READONLY, {0, 90, 100, 110}},
+       {"Button", 15, "Push", BS_PUSHBUTTON, {0, 120, 100, 144}}});
+  HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 0));
+  gAnswer = [&](UINT, HDC dc, HWND) {
+    SetTextColor(dc, RGB(255, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    return yellow;
+  };
+  struct Case {
+    int id;
+    const char* background;  // the yellow fill the record holds
+    bool takes;              // a push button asks but keeps the system's colours, as on Windows
+  } cases[] = {
+      {10, "fill 0,0-100,20 brush=#FFFF00", true},
+      {11, "fill 0,0-100,20 brush=#FFFF00", true},
+      // A group box fills only behind its text; what it frames is left alone.
+      {12, "fill 6,0-", true},
+      {13, "fill 0,0-100,20 brush=#FFFF00", true},
+      {14, "fill 0,0-100,20 brush=#FFFF00", true},
+      {15, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string record = Paint(c.id).record;
+    if (c.takes) {
+      EXPECT_NE(record.find(c.background), std::string::npos) << record;
+      EXPECT_NE(record.find("colour=#FF0000\n"), std::string::npos) << record;
+    } else {
+      EXPECT_EQ(record.find("#FFFF00"), std::string::npos) << record;
+      EXPECT_EQ(record.find("#FF0000"), std::string::npos) << record;
+    }
+  }
+  gAnswer = nullptr;
+  DeleteObject(yellow);
+}
+
 TEST_F(ControlPainting, ABitmapStaticDrawsItsBitmapAtItsSize) {
   Run({{"Static", 10, "", SS_BITMAP, {0, 0, 40, 30}}, {"Static", 11, "", SS_BITMAP | SS_CENTERIMAGE, {0, 40, 40, 70}}});
   // 6 x 4 pixels, each its own colour.
@@ -356,6 +397,18 @@ TEST_F(ControlPainting, AnEditHighlightsItsSelectionWhileItHasTheFocus) {
   EXPECT_NE(focused.record.find("\"cd\" font=\"System\" 16 w700 " + highlighted), std::string::npos) << focused.record;
   EXPECT_NE(focused.record.find("\"ef\""), std::string::npos) << focused.record;
   EXPECT_EQ(Count(focused.record, highlighted), 1) << focused.record;
+  // A multi-line edit writes each line below the last, the selection across the line end.
+  OnUi([&] {
+    HWND lines = CreateWindowExA(0, "Edit", "one\r\ntwo", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 60, 120, 60,
+                                 FindWindowA(nullptr, "Host"), reinterpret_cast<HMENU>(12), nullptr, nullptr);
+    SendMessageA(lines, EM_SETSEL, 2, 6);
+    SetFocus(lines);
+  });
+  const std::string multi = Paint(12).record;
+  EXPECT_NE(multi.find("text 1,1 \"on\""), std::string::npos) << multi;
+  EXPECT_NE(multi.find("\"e\" font=\"System\" 16 w700 " + highlighted), std::string::npos) << multi;
+  EXPECT_NE(multi.find("text 1,17 \"t\" font=\"System\" 16 w700 " + highlighted), std::string::npos) << multi;
+  EXPECT_NE(multi.find("\"wo\""), std::string::npos) << multi;
   // A password shows as asterisks.
   EXPECT_NE(Paint(11).record.find("\"******\""), std::string::npos);
 }
