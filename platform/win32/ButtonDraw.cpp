@@ -19,8 +19,20 @@ constexpr LONG kCaptionIndent = 8;  // a group box's text from its left edge
 // starting this far down.
 constexpr LONG kCheckMarkTops[] = {2, 3, 4, 3, 2, 1, 0};
 
+// The text's place: BS_LEFT, BS_RIGHT or BS_CENTER, else the kind's own (`horizontal`); BS_TOP,
+// BS_BOTTOM or BS_VCENTER, else the middle. Several lines under BS_MULTILINE, else one.
 UINT TextFormat(DWORD style, UINT horizontal) {
-  return horizontal | ((style & BS_MULTILINE) ? DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER);
+  switch (style & BS_CENTER) {
+    case BS_LEFT: horizontal = DT_LEFT; break;
+    case BS_RIGHT: horizontal = DT_RIGHT; break;
+    case BS_CENTER: horizontal = DT_CENTER; break;
+    default: break;
+  }
+  if (style & BS_MULTILINE) return horizontal | DT_WORDBREAK;
+  const UINT vertical = (style & BS_VCENTER) == BS_TOP      ? DT_TOP
+                        : (style & BS_VCENTER) == BS_BOTTOM ? DT_BOTTOM
+                                                            : DT_VCENTER;
+  return horizontal | vertical | DT_SINGLELINE;
 }
 
 void DrawPush(const ControlPaint& paint, DWORD style, bool pushed, bool focused) {
@@ -97,14 +109,21 @@ void DrawCheckOrRadio(const ControlPaint& paint, DWORD style, bool radio, const 
   RECT text = boxRight ? RECT{client.left, client.top, boxLeft - kTextGap, client.bottom}
                        : RECT{boxLeft + size + kTextGap, client.top, client.right, client.bottom};
   const std::string caption = TextOf(paint.Window());
-  paint.Text(caption.c_str(), text, TextFormat(style, DT_LEFT));
+  const UINT format = TextFormat(style, DT_LEFT);
+  paint.Text(caption.c_str(), text, format);
   if (look.focused && !caption.empty()) {
-    // The focus goes round the text itself.
+    // The focus goes round the text itself, placed as the text was.
     RECT extent = text;
-    DrawTextA(dc, caption.c_str(), -1, &extent, TextFormat(style, DT_LEFT) | DT_CALCRECT);
+    DrawTextA(dc, caption.c_str(), -1, &extent, format | DT_CALCRECT);
+    const LONG width = std::min(extent.right - extent.left, text.right - text.left);
     const LONG height = extent.bottom - extent.top;
-    const LONG top = (style & BS_MULTILINE) ? text.top : text.top + (text.bottom - text.top - height) / 2;
-    RECT focus{extent.left - 1, top, std::min(extent.right + 1, text.right), top + height};
+    const LONG left = (format & DT_RIGHT)    ? text.right - width
+                      : (format & DT_CENTER) ? text.left + (text.right - text.left - width) / 2
+                                             : text.left;
+    const LONG top = (format & DT_VCENTER)  ? text.top + (text.bottom - text.top - height) / 2
+                     : (format & DT_BOTTOM) ? text.bottom - height
+                                            : text.top;
+    RECT focus{left - 1, top, std::min(left + width + 1, text.right), top + height};
     DrawFocusRect(dc, &focus);
   }
 }
@@ -150,12 +169,8 @@ void DrawButton(const ControlPaint& paint, const ButtonLook& look) {
   if (paint.Dc() == nullptr) return;
   const auto style = static_cast<DWORD>(GetWindowLongA(paint.Window(), GWL_STYLE));
   switch (style & BS_TYPEMASK) {
-    case BS_GROUPBOX:
-      DrawGroupBox(paint);
-      return;
-    case BS_OWNERDRAW:
-      AskOwner(paint, look);
-      return;
+    case BS_GROUPBOX: DrawGroupBox(paint); return;
+    case BS_OWNERDRAW: AskOwner(paint, look); return;
     case BS_CHECKBOX:
     case BS_AUTOCHECKBOX:
     case BS_3STATE:
@@ -170,9 +185,7 @@ void DrawButton(const ControlPaint& paint, const ButtonLook& look) {
         DrawCheckOrRadio(paint, style, radio, look);
       return;
     }
-    default:
-      DrawPush(paint, style, look.pushed, look.focused);
-      return;
+    default: DrawPush(paint, style, look.pushed, look.focused); return;
   }
 }
 

@@ -31,21 +31,11 @@ static_assert(ShapesInOrder(), "one entry per type, from SS_BLACKRECT to SS_WHIT
 UINT TextFormat(DWORD style) {
   UINT format = (style & SS_NOPREFIX) ? DT_NOPREFIX : 0;
   switch (style & SS_TYPEMASK) {
-    case SS_CENTER:
-      format |= DT_CENTER | DT_WORDBREAK;
-      break;
-    case SS_RIGHT:
-      format |= DT_RIGHT | DT_WORDBREAK;
-      break;
-    case SS_LEFTNOWORDWRAP:
-      format |= DT_LEFT | DT_EXPANDTABS;
-      break;
-    case SS_SIMPLE:
-      format |= DT_LEFT | DT_SINGLELINE;
-      break;
-    default:
-      format |= DT_LEFT | DT_WORDBREAK;
-      break;
+    case SS_CENTER: format |= DT_CENTER | DT_WORDBREAK; break;
+    case SS_RIGHT: format |= DT_RIGHT | DT_WORDBREAK; break;
+    case SS_LEFTNOWORDWRAP: format |= DT_LEFT | DT_EXPANDTABS; break;
+    case SS_SIMPLE: format |= DT_LEFT | DT_SINGLELINE; break;
+    default: format |= DT_LEFT | DT_WORDBREAK; break;
   }
   // One line, centred from top to bottom.
   if (style & SS_CENTERIMAGE) format = (format & ~DT_WORDBREAK) | DT_SINGLELINE | DT_VCENTER;

@@ -372,6 +372,28 @@ TEST_F(ControlPainting, ButtonsShowTheirStateAndGreyWhenDisabled) {
   EXPECT_NE(group.record.find("\"Group\""), std::string::npos) << group.record;
 }
 
+TEST_F(ControlPainting, AButtonPlacesItsTextByItsAlignmentStyles) {
+  Run({{"Button", 10, "Text", BS_PUSHBUTTON, {0, 0, 200, 40}},
+       {"Button", 11, "Text", BS_PUSHBUTTON | BS_LEFT, {0, 0, 200, 40}},
+       {"Button", 12, "Text", BS_PUSHBUTTON | BS_RIGHT | BS_TOP, {0, 0, 200, 40}},
+       {"Button", 13, "Text", BS_AUTOCHECKBOX, {0, 0, 200, 40}},
+       {"Button", 14, "Text", BS_AUTOCHECKBOX | BS_CENTER | BS_BOTTOM, {0, 0, 200, 40}}});
+  // Where each run of text starts.
+  auto at = [&](int id) {
+    const std::string record = Paint(id).record;
+    const size_t text = record.find("text ");
+    return std::make_pair(std::stoi(record.substr(text + 5)), std::stoi(record.substr(record.find(',', text) + 1)));
+  };
+  const auto centred = at(10), left = at(11), rightTop = at(12), check = at(13), checkCentred = at(14);
+  EXPECT_LT(left.first, centred.first);
+  EXPECT_GT(rightTop.first, centred.first);
+  EXPECT_EQ(left.second, centred.second);
+  EXPECT_LT(rightTop.second, centred.second);
+  EXPECT_EQ(check.first, 13 + 4);  // beside the box
+  EXPECT_GT(checkCentred.first, check.first);
+  EXPECT_GT(checkCentred.second, check.second);
+}
+
 TEST_F(ControlPainting, TheFocusedButtonDrawsAFocusRectangle) {
   Run({{"Button", 10, "Push", BS_PUSHBUTTON, {0, 0, 100, 24}},
        {"Button", 11, "Check", BS_AUTOCHECKBOX, {0, 30, 100, 50}}});

@@ -136,4 +136,23 @@ TEST(ControlPicture, ADialogWithEveryKindOfControlIsPicturedAndDumpedTheSameEach
   m.Release(p);
 }
 
+TEST(ControlPicture, ATooltipDrawsNothingEvenWhenShown) {
+  Machine m;
+  void* p = m.Start("tips.exe", 64, [] {
+    CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, "Tip", WS_POPUP | WS_VISIBLE, 10, 10, 80, 20, nullptr, nullptr,
+                    nullptr, nullptr);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+    return static_cast<uint32_t>(msg.wParam);
+  });
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Tip") != nullptr; }, 1000));
+  ASSERT_NE(picture::Snapshot({"Tip"}), nullptr);
+  const std::string drawing = DrawingOf(picture::DumpDrawing(), "tooltips_class32 id=0 \"Tip\"");
+  for (const char* op : {"fill ", "text ", "frame ", "blit "})
+    EXPECT_EQ(drawing.find(op), std::string::npos) << drawing;
+  PostMessageA(FindWindowA(nullptr, "Tip"), WM_QUIT, 0, 0);
+  m.Wait(p);
+  m.Release(p);
+}
+
 }  // namespace
