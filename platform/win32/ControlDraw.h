@@ -73,7 +73,8 @@ void DrawButton(const ControlPaint& paint, const ButtonLook& look);
 void DrawStatic(const ControlPaint& paint, HANDLE image);
 void DrawEdit(const ControlPaint& paint, const EditLook& look);
 void DrawComboBox(const ControlPaint& paint, const ComboBoxLook& look);
-void DrawUpDown(const ControlPaint& paint);
+// `held` names the button the mouse holds in: 1 the "up" one, -1 the "down" one, 0 neither.
+void DrawUpDown(const ControlPaint& paint, int held);
 void DrawTrackbar(const ControlPaint& paint, const TrackbarLook& look);
 
 }  // namespace plat::win32

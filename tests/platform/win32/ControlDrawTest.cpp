@@ -455,7 +455,7 @@ TEST_F(ControlPainting, AComboShowsItsCurrentStringAndItsArrow) {
   EXPECT_NE(disabled.record.find("colour=" + Hex(GetSysColor(COLOR_GRAYTEXT))), std::string::npos);
 }
 
-TEST_F(ControlPainting, AnUpDownShowsTwoArrows) {
+TEST_F(ControlPainting, AnUpDownShowsTwoArrowsAndTheButtonTheMouseHolds) {
   struct Case {
     DWORD style;
     POINT first, second;  // the arrows' middles
@@ -467,6 +467,28 @@ TEST_F(ControlPainting, AnUpDownShowsTwoArrows) {
     const Picture p = Paint(id);
     EXPECT_EQ(p.At(c.first.x, c.first.y), GetSysColor(COLOR_BTNTEXT)) << p.record;
     EXPECT_EQ(p.At(c.second.x, c.second.y), GetSysColor(COLOR_BTNTEXT)) << p.record;
+  }
+  // The button the mouse holds is sunken (its top-left edge in shadow), the other raised, until
+  // the mouse lets go.
+  const COLORREF sunken = GetSysColor(COLOR_BTNSHADOW), raised = GetSysColor(COLOR_3DLIGHT);
+  struct Held {
+    const char* name;
+    int id;
+    POINT click;
+    POINT held, other;  // the top-left corners of the two buttons
+  } helds[] = {
+      {"up", 10, {8, 5}, {0, 0}, {0, 20}},
+      {"down", 10, {8, 35}, {0, 20}, {0, 0}},
+      {"up on the right under UDS_HORZ", 11, {30, 10}, {20, 0}, {0, 0}},
+  };
+  for (const Held& h : helds) {
+    SCOPED_TRACE(h.name);
+    Send(h.id, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(h.click.x, h.click.y));
+    const Picture down = Paint(h.id);
+    EXPECT_EQ(down.At(h.held.x, h.held.y), sunken) << down.record;
+    EXPECT_EQ(down.At(h.other.x, h.other.y), raised) << down.record;
+    Send(h.id, WM_LBUTTONUP, 0, MAKELPARAM(h.click.x, h.click.y));
+    EXPECT_EQ(Paint(h.id).At(h.held.x, h.held.y), raised);
   }
 }
 
