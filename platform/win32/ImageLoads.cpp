@@ -65,7 +65,7 @@ HANDLE LoadSystemImage(LPCSTR name, res::ImageKind kind, int cx, int cy) {
   if (handle == nullptr) {
     int w = cx != 0 ? cx : kDefaultSize, h = cy != 0 ? cy : kDefaultSize;
     handle = res::AddImageObject({kind, 0, true, true, w, h, kind == res::ImageKind::Icon ? w / 2 : 0,
-                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}});
+                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}, id});
   }
   return handle;
 }
@@ -104,8 +104,12 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
   if (found == nullptr) return Fail(error);
   uint64_t load = res::ImageLoadId(module);
   auto& cache = res::MachineState::Of<SharedImages>().byResource;
+  // A shared bitmap a program deleted anyway, or an image its process took with it, is loaded afresh.
   if (shared)
-    if (auto it = cache.find({load, kind, found->id}); it != cache.end()) return it->second;
+    if (auto it = cache.find({load, kind, found->id});
+        it != cache.end() && (kind == res::ImageKind::Bitmap ? res::BitmapSurface(static_cast<HBITMAP>(it->second)) != nullptr
+                                                             : res::ImageObjectOf(it->second) != nullptr))
+      return it->second;
 
   if (kind == res::ImageKind::Bitmap) {
     // A bitmap is gdi32's: programs select it, blit it and delete it.
@@ -114,7 +118,7 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
     if (shared) cache[{load, kind, found->id}] = bitmap;
     return bitmap;
   }
-  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}};
+  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}, 0};
   bool cursor = kind == res::ImageKind::Cursor;
   WORD id = ChooseFromGroup(*found, cursor, cx, cy);
   const res::CompiledResource* image =

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/win32/GdiSeam.h"
+#include "platform/win32/ImageObjects.h"
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/Snapshot.h"
+#include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
 #include "tests/platform/win32/DialogTemplates.h"
 #include "tests/platform/win32/TestMachine.h"
@@ -326,6 +329,17 @@ TEST(Paint, AWindowThatIsHiddenMinimisedOrMissingHasNoPicture) {
   }
 }
 
+TEST(Paint, APictureIsTakenFromTheHostOnly) {
+  Machine m;
+  void* p = StartProgram(m, [] { ShowPlain("Shown", WS_POPUP | WS_VISIBLE, kGreen); });
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Shown") != nullptr; }, 1000));
+  bool pictured = true;
+  ASSERT_TRUE(m.RunIn(p, [&pictured] { pictured = picture::Snapshot({"Shown"}) != nullptr; }));
+  EXPECT_FALSE(pictured) << "a simulated thread cannot run the machine";
+  EXPECT_NE(picture::Snapshot({"Shown"}), nullptr);
+  End(m, p, "Shown");
+}
+
 TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   Machine m;
   void* p = StartProgram(m, [] { ShowPlain("Framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen, 200, 100); });
@@ -356,10 +370,26 @@ TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   EXPECT_NE(drawing.find("    fill 4,4-196,23 brush=#000080\n"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("\"Framed\" font=\"MS Shell Dlg\" -11 w700 colour=#FFFFFF"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("  paint:\n    fill 0,0-"), std::string::npos) << drawing;
-  End(m, p, "Framed");
+  ASSERT_TRUE(m.RunIn(p, [] { SetWindowTextA(FindWindowA(nullptr, "Framed"), "Renamed"); }));
+  const std::string renamed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(renamed.find("\"Renamed\" font="), std::string::npos) << "the caption redrawn at once\n" << renamed;
+  // With an icon, the caption shows it small at its left, the text after it.
+  ASSERT_TRUE(m.RunIn(p, [] {
+    SendMessageA(FindWindowA(nullptr, "Renamed"), WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(LoadIconA(nullptr, IDI_APPLICATION)));
+  }));
+  shot = picture::Snapshot({"Renamed"});
+  ASSERT_NE(shot, nullptr);
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 10), RGB(255, 255, 255)) << "the icon's window";
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 1), GetSysColor(COLOR_ACTIVECAPTION)) << "above the icon's window";
+  const std::string iconed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(iconed.find("text 24,"), std::string::npos) << "the text after the icon\n" << iconed;
+  End(m, p, "Renamed");
 }
 
 // Objects a program makes and never deletes.
+HICON gLeakedIcon = nullptr;
+
 void Leak() {
   HWND hwnd = ShowPlain("Leaky", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen);
   HDC dc = GetDC(hwnd);
@@ -370,9 +400,10 @@ void Leak() {
   LOGFONTA font{};
   font.lfHeight = -12;
   CreateFontIndirectA(&font);
+  gLeakedIcon = CopyIcon(LoadIconA(nullptr, IDI_APPLICATION));
 }
 
-TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
+TEST(Paint, AKilledProgramLeavesNoGdiObjectsOrIconsAndEachMachineStartsWithNone) {
   size_t stock = 0;
   HBRUSH fromFirstMachine = nullptr;
   {
@@ -394,6 +425,7 @@ TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
       } else {
         EXPECT_EQ(plat::win32::GdiObjectCount(), stock);
       }
+      EXPECT_EQ(plat::win32::ImageObjectOf(gLeakedIcon), nullptr) << "nor icons";
     }
     fromFirstMachine = CreateSolidBrush(kRed);
     EXPECT_NE(fromFirstMachine, nullptr);
@@ -402,6 +434,181 @@ TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
   EXPECT_EQ(plat::win32::GdiObjectCount(), 0u);
   LOGBRUSH lb{};
   EXPECT_EQ(GetObjectA(fromFirstMachine, sizeof lb, &lb), 0) << "a handle of another machine names nothing";
+}
+
+// A dialog with every kind of control the stand-in has.
+INT_PTR CALLBACK EverythingProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  auto make = [hwnd](const char* cls, int id, DWORD style, int x, int y, int cx, int cy) {
+    return CreateWindowExA(0, cls, "", WS_CHILD | WS_VISIBLE | style, x, y, cx, cy, hwnd,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  };
+  HWND updown = make(UPDOWN_CLASSA, 107, UDS_SETBUDDYINT | UDS_ALIGNRIGHT, 0, 0, 16, 20);
+  SendMessageA(updown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, 104)), 0);
+  make(TRACKBAR_CLASSA, 108, TBS_HORZ, 10, 150, 150, 30);
+  HWND tabs = make(WC_TABCONTROLA, 109, WS_CLIPSIBLINGS, 180, 10, 150, 100);
+  LOGFONTA font{};
+  font.lfHeight = -12;
+  std::strcpy(font.lfFaceName, "Tahoma");
+  SendMessageA(tabs, WM_SETFONT, reinterpret_cast<WPARAM>(CreateFontIndirectA(&font)), FALSE);
+  for (const char* text : {"First", "Second"}) {
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(tabs, TCM_INSERTITEMA, 9, reinterpret_cast<LPARAM>(&item));
+  }
+  HWND icon = make("Static", 110, SS_ICON, 200, 150, 32, 32);
+  SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_INFORMATION)), 0);
+  SendDlgItemMessageA(hwnd, 106, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("One"));
+  SendDlgItemMessageA(hwnd, 106, CB_SETCURSEL, 0, 0);
+  return TRUE;
+}
+
+void ShowEverything() {
+  gTemplate = w32test::Template(
+      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_VISIBLE, "Everything", 240, 140,
+      {{0x80, IDOK, "OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 180, 120, 50, 14},
+       {0x80, 101, "Check", WS_TABSTOP | BS_AUTOCHECKBOX, 10, 10, 60, 10},
+       {0x80, 102, "Radio", WS_TABSTOP | BS_AUTORADIOBUTTON, 10, 24, 60, 10},
+       {0x80, 103, "Group", BS_GROUPBOX, 5, 40, 100, 40},
+       {0x81, 104, "7", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 10, 52, 40, 12},
+       {0x82, 105, "Label", SS_LEFT, 10, 84, 60, 8},
+       {0x85, 106, "", WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 10, 96, 60, 60}});
+  CreateDialogIndirectParamA(nullptr, reinterpret_cast<const DLGTEMPLATE*>(gTemplate.data()), nullptr,
+                             EverythingProc, 0);
+}
+
+TEST(Paint, ADialogWithEveryControlRendersToAPngAtItsSizeAndTheSameBytesAndDumpEachTime) {
+  Machine m;
+  void* p = StartProgram(m, ShowEverything);
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Everything") != nullptr; }, 1000));
+  RECT window;
+  GetWindowRect(FindWindowA(nullptr, "Everything"), &window);
+
+  const std::vector<uint8_t> png = picture::Png({"Everything"});
+  const std::string dump = picture::DumpDrawing();
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_NE(png_image_begin_read_from_memory(&image, png.data(), png.size()), 0);
+  EXPECT_EQ(image.width, static_cast<png_uint_32>(window.right - window.left));
+  EXPECT_EQ(image.height, static_cast<png_uint_32>(window.bottom - window.top));
+  png_image_free(&image);
+
+  for (const char* control : {"Button id=1 ", "Button id=101 ", "Button id=102 ", "Button id=103 ", "Edit id=104 ",
+                              "Static id=105 ", "ComboBox id=106 ", "msctls_updown32 id=107 ",
+                              "msctls_trackbar32 id=108 ", "SysTabControl32 id=109 ", "Static id=110 "})
+    EXPECT_NE(dump.find(control), std::string::npos) << control << " in\n" << dump;
+  const std::string tabs = DrawingOf(dump, "SysTabControl32 id=109 ");
+  EXPECT_NE(tabs.find("\"First\" font=\"Tahoma\" -12"), std::string::npos) << "in the tab control's font\n" << tabs;
+  EXPECT_NE(tabs.find("\"Second\" font=\"Tahoma\" -12"), std::string::npos) << tabs;
+  const std::string dialog = DrawingOf(dump, "#32770 id=0 \"Everything\"");
+  EXPECT_NE(dialog.find("    fill 0,0-"), std::string::npos) << "the dialog's erase\n" << dialog;
+  EXPECT_NE(dialog.find("\"Everything\" font="), std::string::npos) << "the caption\n" << dialog;
+
+  EXPECT_EQ(picture::Png({"Everything"}), png) << "an unchanged window gives the same bytes";
+  EXPECT_EQ(picture::DumpDrawing(), dump);
+  End(m, p, "Everything");
+}
+
+// A 4x4 icon as a resource holds it: 24-bit colour rows, then the AND mask's rows, both bottom-up.
+// Its left half is blue with a black mask, its right half black with a white mask (transparent).
+HICON FourByFourIcon() {
+  BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), 4, 8, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> dib(sizeof header);
+  std::memcpy(dib.data(), &header, sizeof header);
+  for (int row = 0; row < 4; ++row) {
+    for (int x = 0; x < 4; ++x) {
+      const bool left = x < 2;
+      dib.insert(dib.end(), {static_cast<uint8_t>(left ? 255 : 0), 0, 0});  // blue, green, red
+    }
+  }
+  for (int row = 0; row < 4; ++row) dib.insert(dib.end(), {0x30, 0, 0, 0});  // the right two pixels set
+  plat::win32::ImageObject icon{plat::win32::ImageKind::Icon, 0, false, false, 4, 4, 2, 2, dib, 0};
+  return static_cast<HICON>(plat::win32::AddImageObject(std::move(icon)));
+}
+
+TEST(Paint, IconsAreDrawnThroughTheirMasksAndSystemIconsAsPlainPicturesOfTheirKind) {
+  struct Probe {
+    int x, y;
+    COLORREF colour;
+  };
+  struct Case {
+    const char* name;
+    LPCSTR system;  // null: the 4x4 icon from its bits, drawn 32x32
+    std::vector<Probe> probes;
+  } cases[] = {
+      {"an icon's colour where its mask is black, the background where white", nullptr,
+       {{4, 4, kBlue}, {28, 4, kGreen}, {12, 28, kBlue}, {20, 28, kGreen}}},
+      {"the error icon: a red disc with a white cross", IDI_ERROR, {{16, 16, RGB(255, 255, 255)}, {6, 16, kRed}}},
+      {"the warning icon: a yellow triangle with a black mark", IDI_WARNING,
+       {{8, 27, RGB(255, 255, 0)}, {16, 15, RGB(0, 0, 0)}, {2, 2, kGreen}}},
+      {"the information icon: a white disc with a blue mark", IDI_INFORMATION,
+       {{16, 20, RGB(0, 0, 255)}, {8, 16, RGB(255, 255, 255)}}},
+      {"the application icon: a window with its caption bar", IDI_APPLICATION,
+       {{16, 8, RGB(0, 0, 128)}, {16, 20, RGB(255, 255, 255)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m;
+    gPaint = [&c](HDC dc) {
+      HICON icon = c.system != nullptr ? LoadIconA(nullptr, c.system) : FourByFourIcon();
+      EXPECT_TRUE(DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL));
+    };
+    void* p = StartProgram(m, [] { ShowPlain("Icon", WS_POPUP | WS_VISIBLE, kGreen, 40, 40); });
+    ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Icon") != nullptr; }, 1000));
+    std::shared_ptr<const RasterSurface> shot = picture::Snapshot({"Icon"});
+    ASSERT_NE(shot, nullptr);
+    for (const Probe& probe : c.probes)
+      EXPECT_EQ(shot->Pixel(probe.x, probe.y), probe.colour) << probe.x << "," << probe.y;
+    gPaint = nullptr;
+    End(m, p, "Icon");
+  }
+}
+
+// A window that, when clicked, asks with a message box.
+LRESULT CALLBACK AskingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_LBUTTONUP) {
+    MessageBoxA(hwnd, "Keep the changes?", "Careful", MB_YESNO | MB_ICONEXCLAMATION);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+TEST(Paint, AMessageBoxShowsItsFrameIconTextAndButtons) {
+  Machine m;
+  void* p = StartProgram(m, [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = AskingProc;
+    wc.lpszClassName = "QxAsking";
+    RegisterClassA(&wc);
+    CreateWindowExA(0, "QxAsking", "Asking", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, nullptr, nullptr,
+                    nullptr, nullptr);
+  });
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Asking") != nullptr; }, 1000));
+  ASSERT_TRUE(input::Click({"Asking"}));
+  HWND box = FindWindowA(nullptr, "Careful");
+  ASSERT_NE(box, nullptr);
+  RECT r;
+  GetWindowRect(box, &r);
+  std::shared_ptr<const RasterSurface> shot = picture::Snapshot({"Careful"});
+  ASSERT_NE(shot, nullptr);
+  EXPECT_EQ(shot->Width(), r.right - r.left);
+  EXPECT_EQ(shot->Height(), r.bottom - r.top);
+  const std::string dump = picture::DumpDrawing();
+  const std::string drawing = DrawingOf(dump, "#32770 id=0 \"Careful\"");
+  EXPECT_NE(drawing.find("text 7,5 \"Careful\" font=\"MS Shell Dlg\" -11 w700"), std::string::npos) << drawing;
+  EXPECT_NE(drawing.find("  paint:\n    fill 0,0-"), std::string::npos) << drawing;
+  for (const char* item : {"Static id=20 ", "Static id=65535 \"Keep the changes?\"", "Button id=6 \"&Yes\"",
+                           "Button id=7 \"&No\""})
+    EXPECT_NE(dump.find(item), std::string::npos) << item << " in\n" << dump;
+  // The icon's static sits left of the text.
+  RECT icon, text;
+  GetWindowRect(GetDlgItem(box, 20), &icon);
+  GetWindowRect(GetDlgItem(box, 0xFFFF), &text);
+  EXPECT_LE(icon.right, text.left);
+  EXPECT_EQ(icon.right - icon.left, 32);
+  ASSERT_TRUE(input::Click({"Careful", "", {IDNO}}));
+  End(m, p, "Asking");
 }
 
 }  // namespace
