@@ -1,9 +1,10 @@
 // How statics paint: text aligned by the static's type on the background its parent answers, a
-// bitmap at its own size (centred under SS_CENTERIMAGE, stretched under SS_REALSIZECONTROL),
+// bitmap at its own size (centred under SS_CENTERIMAGE, stretched under SS_REALSIZECONTROL), an icon,
 // rectangles and frames in the system's colours, etched lines, and an owner-drawn static left to
 // its parent.
 #include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
+#include "platform/win32/ImageObjects.h"
 
 namespace plat::win32 {
 namespace {
@@ -59,6 +60,16 @@ void DrawBitmap(const ControlPaint& paint, DWORD style, HBITMAP bitmap) {
   DeleteDC(source);
 }
 
+// An icon at its own size, at the top left or centred under SS_CENTERIMAGE.
+void DrawIconImage(const ControlPaint& paint, DWORD style, HICON icon) {
+  const ImageObject* object = ImageObjectOf(icon);
+  if (object == nullptr) return;
+  const RECT& client = paint.Client();
+  const LONG x = (style & SS_CENTERIMAGE) ? (client.right - object->width) / 2 : 0;
+  const LONG y = (style & SS_CENTERIMAGE) ? (client.bottom - object->height) / 2 : 0;
+  DrawIconEx(paint.Dc(), x, y, icon, object->width, object->height, 0, nullptr, DI_NORMAL);
+}
+
 void AskOwner(const ControlPaint& paint) {
   DRAWITEMSTRUCT item{};
   item.CtlType = ODT_STATIC;
@@ -91,7 +102,9 @@ void DrawStatic(const ControlPaint& paint, HANDLE image) {
     FillRect(dc, &client, paint.AskColours(WM_CTLCOLORSTATIC));
     if (type == SS_BITMAP)
       DrawBitmap(paint, style, static_cast<HBITMAP>(image));
-    else if (type != SS_ICON)
+    else if (type == SS_ICON)
+      DrawIconImage(paint, style, static_cast<HICON>(image));
+    else
       paint.Text(TextOf(paint.Window()).c_str(), client, TextFormat(style));
   }
   if (style & SS_SUNKEN) DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);

@@ -327,6 +327,19 @@ TEST_F(ControlPainting, ABitmapStaticDrawsItsBitmapAtItsSize) {
   EXPECT_TRUE(DeleteObject(bitmap));
 }
 
+TEST_F(ControlPainting, AnIconStaticDrawsItsIcon) {
+  Run({{"Static", 10, "", SS_ICON, {0, 0, 40, 40}}});
+  const Picture empty = Paint(10);
+  Send(10, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, IDI_APPLICATION)), 0);
+  const Picture p = Paint(10);
+  RECT client;
+  GetClientRect(Item(10), &client);
+  EXPECT_EQ(client.right, 32);  // the icon's own size
+  // The application icon's white window, where the face showed before.
+  EXPECT_EQ(empty.At(8, 10), GetSysColor(COLOR_3DFACE));
+  EXPECT_EQ(p.At(8, 10), RGB(255, 255, 255)) << p.record;
+}
+
 TEST_F(ControlPainting, ButtonsShowTheirStateAndGreyWhenDisabled) {
   Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {0, 0, 100, 20}},
        {"Button", 11, "Radio", BS_AUTORADIOBUTTON, {0, 30, 100, 50}},
