@@ -535,6 +535,39 @@ TEST_F(ControlPainting, ATrackbarShowsTicksUnderAutomaticTicksAndItsThumbAtThePo
   EXPECT_EQ(disabled.At(108, 12), GetSysColor(COLOR_3DHILIGHT));
 }
 
+TEST_F(ControlPainting, ATrackbarsThumbPointsTowardsTicksOnOneSideOnly) {
+  Run({{TRACKBAR_CLASSA, 10, "", TBS_AUTOTICKS, {0, 0, 216, 30}},
+       {TRACKBAR_CLASSA, 11, "", TBS_AUTOTICKS | TBS_TOP, {0, 40, 216, 70}},
+       {TRACKBAR_CLASSA, 12, "", TBS_AUTOTICKS | TBS_BOTH, {0, 80, 216, 110}},
+       {TRACKBAR_CLASSA, 13, "", TBS_AUTOTICKS | TBS_VERT, {300, 0, 330, 216}}});
+  for (int id : {10, 11, 12, 13}) {
+    Send(id, TBM_SETRANGE, FALSE, MAKELPARAM(0, 6));
+    Send(id, TBM_SETPOS, TRUE, 3);
+  }
+  HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 0));
+  gAnswer = [&](UINT, HDC, HWND) { return yellow; };
+  const COLORREF dark = GetSysColor(COLOR_3DDKSHADOW), background = RGB(255, 255, 0);
+  struct Case {
+    const char* name;
+    int id;
+    POINT tip, corner;  // the point's tip, and beside it where a square thumb would have its corner
+    COLORREF atCorner;
+  } cases[] = {
+      {"down towards ticks below", 10, {108, 21}, {103, 21}, background},
+      {"up towards ticks above", 11, {108, 7}, {103, 7}, background},
+      {"square between ticks on both sides", 12, {108, 22}, {103, 22}, dark},
+      {"right towards ticks on the right", 13, {21, 108}, {21, 103}, background},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Picture p = Paint(c.id);
+    EXPECT_EQ(p.At(c.tip.x, c.tip.y), dark) << p.record;
+    EXPECT_EQ(p.At(c.corner.x, c.corner.y), c.atCorner) << p.record;
+  }
+  gAnswer = nullptr;
+  DeleteObject(yellow);
+}
+
 TEST_F(ControlPainting, TwoPaintsOfAnUnchangedControlGiveTheSameRecord) {
   Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {0, 0, 100, 20}},
        {"Static", 11, "Label", SS_CENTER, {0, 30, 100, 50}},
