@@ -288,6 +288,8 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       DrawComboBox(paint, ComboBoxLook{s->dropped});
       return 0;
     }
+    // The list's colours are the parent's to answer.
+    case WM_CTLCOLORLISTBOX: return SendMessageA(GetParent(hwnd), message, wParam, lParam);
     default: return Attach<ComboState>(hwnd, message, wParam, lParam);
   }
 }
@@ -313,6 +315,16 @@ LRESULT CALLBACK ComboListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       HWND combo = l->combo;
       Drop(combo, s, false, true);
       Choose(combo, s, row);
+      return 0;
+    }
+    case WM_GETFONT: return s != nullptr ? reinterpret_cast<LRESULT>(s->font) : 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      ComboListLook look{{}, s != nullptr ? s->top : 0, s != nullptr ? s->selection : -1, kRowHeight};
+      if (s != nullptr)
+        for (const Item& item : s->items) look.strings.push_back(item.text);
+      DrawComboList(paint, look);
       return 0;
     }
     case WM_CAPTURECHANGED:

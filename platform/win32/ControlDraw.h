@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/win32/include/windows.h"
@@ -59,6 +60,14 @@ struct ComboBoxLook {
   bool dropped;
 };
 
+// A dropped combo list: its strings, the first one shown, the selection (-1 none), a row's height.
+struct ComboListLook {
+  std::vector<std::string> strings;
+  int top;
+  int selection;
+  int rowHeight;
+};
+
 // A trackbar's geometry in client pixels, as its behaviour lays it out.
 struct TrackbarLook {
   int channelStart;        // where the first position lies along the channel
@@ -73,6 +82,7 @@ void DrawButton(const ControlPaint& paint, const ButtonLook& look);
 void DrawStatic(const ControlPaint& paint, HANDLE image);
 void DrawEdit(const ControlPaint& paint, const EditLook& look);
 void DrawComboBox(const ControlPaint& paint, const ComboBoxLook& look);
+void DrawComboList(const ControlPaint& paint, const ComboListLook& look);
 // `held` names the button the mouse holds in: 1 the "up" one, -1 the "down" one, 0 neither.
 void DrawUpDown(const ControlPaint& paint, int held);
 void DrawTrackbar(const ControlPaint& paint, const TrackbarLook& look);

@@ -2,6 +2,7 @@
 // no part. A control paints into a memory DC handed to it with WM_PRINTCLIENT, on its own thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -137,16 +138,20 @@ class ControlPainting : public ::testing::Test {
   }
   // The control's paint into a memory DC of its client size, on paper of kPaper.
   Picture Paint(int id) {
+    return PaintWindow([this, id] { return Item(id); });
+  }
+  Picture PaintWindow(const std::function<HWND()>& window) {
     Picture picture;
     OnUi([&] {
+      HWND hwnd = window();
       RECT client;
-      GetClientRect(Item(id), &client);
+      GetClientRect(hwnd, &client);
       HDC dc = CreateCompatibleDC(nullptr);
       HBITMAP bitmap = CreateBitmap(client.right, client.bottom, 1, 32, nullptr);
       HGDIOBJ old = SelectObject(dc, bitmap);
       picture.pixels = plat::win32::BitmapSurface(bitmap);
       picture.pixels->Clear(kPaper);
-      SendMessageA(Item(id), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+      SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
       picture.record = plat::win32::DrawingRecordOf(dc).Print();
       SelectObject(dc, old);
       DeleteDC(dc);
@@ -466,6 +471,31 @@ TEST_F(ControlPainting, AComboShowsItsCurrentStringAndItsArrow) {
   const Picture disabled = Paint(10);
   EXPECT_EQ(disabled.At(arrowX, arrowY), GetSysColor(COLOR_GRAYTEXT));
   EXPECT_NE(disabled.record.find("colour=" + Hex(GetSysColor(COLOR_GRAYTEXT))), std::string::npos);
+}
+
+TEST_F(ControlPainting, AComboDroppedListShowsItsStringsWithTheSelectionHighlighted) {
+  Run({{"ComboBox", 10, "", CBS_DROPDOWNLIST, {0, 0, 120, 100}}});
+  for (const char* s : {"first", "second", "third"}) Send(10, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  Send(10, CB_SETCURSEL, 1, 0);
+  Send(10, CB_SHOWDROPDOWN, TRUE, 0);
+  gAsked.clear();
+  const Picture p = PaintWindow([] { return FindWindowA("ComboLBox", nullptr); });
+  Send(10, CB_SHOWDROPDOWN, FALSE, 0);
+  // Its colours are asked of the combo's parent, which leaves them to the default.
+  EXPECT_NE(std::find_if(gAsked.begin(), gAsked.end(), [](const std::string& a) { return a.rfind("0134", 0) == 0; }),
+            gAsked.end());
+  const std::string highlighted = "colour=" + Hex(GetSysColor(COLOR_HIGHLIGHTTEXT)) + "\n";
+  for (const char* line : {"brush=#FFFFFF\n", "\"first\"", "\"third\""}) {
+    EXPECT_NE(p.record.find(line), std::string::npos) << p.record;
+  }
+  const size_t row = p.record.find("fill 0,13-");
+  ASSERT_NE(row, std::string::npos) << p.record;
+  EXPECT_NE(p.record.find("brush=" + Hex(GetSysColor(COLOR_HIGHLIGHT)), row), std::string::npos) << p.record;
+  const size_t second = p.record.find("\"second\"");
+  ASSERT_NE(second, std::string::npos) << p.record;
+  EXPECT_EQ(p.record.find(highlighted, second), p.record.find('\n', second) - highlighted.size() + 1) << p.record;
+  EXPECT_EQ(p.At(100, 20), GetSysColor(COLOR_HIGHLIGHT));
+  EXPECT_EQ(p.At(100, 5), GetSysColor(COLOR_WINDOW));
 }
 
 TEST_F(ControlPainting, AnUpDownShowsTwoArrowsAndTheButtonTheMouseHolds) {
