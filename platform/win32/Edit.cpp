@@ -2,10 +2,11 @@
 // machine's clipboard, and EN_CHANGE, EN_SETFOCUS, EN_KILLFOCUS and EN_MAXTEXT to the parent. A
 // multi-line edit behaves the same here but asks the dialog manager for every key.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
-#include "platform/win32/InputDriver.h"
 
 namespace plat::win32 {
 namespace {
@@ -18,6 +19,7 @@ struct EditState {
   size_t caret = 0;   // where it ends, and the caret is
   size_t limit = kDefaultLimit;
   bool modified = false;
+  HFONT font = nullptr;
 };
 
 DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)); }
@@ -58,7 +60,15 @@ void Edited(HWND hwnd) {
 
 void Paste(HWND hwnd, EditState* s) {
   if (StyleOf(hwnd) & ES_READONLY) return;
-  std::string text = input::ClipboardText();
+  // The clipboard as a program reads it; open elsewhere, there is nothing to paste.
+  if (!IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(hwnd)) return;
+  std::string text;
+  HANDLE block = GetClipboardData(CF_TEXT);
+  if (auto* chars = static_cast<const char*>(GlobalLock(block))) {
+    text.assign(chars, strnlen(chars, GlobalSize(block)));
+    GlobalUnlock(block);
+  }
+  CloseClipboard();
   // A single-line edit takes the clipboard's first line.
   if (!(StyleOf(hwnd) & ES_MULTILINE)) text = text.substr(0, text.find_first_of("\r\n"));
   if (Replace(hwnd, s, text)) Edited(hwnd);
@@ -177,6 +187,18 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       InvalidateRect(hwnd, nullptr, FALSE);
       NotifyParent(hwnd, EN_KILLFOCUS);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawEdit(paint, EditLook{SelStart(s), SelEnd(s)});
+      return 0;
+    }
     default: return Attach<EditState>(hwnd, message, wParam, lParam);
   }
 }

@@ -138,9 +138,16 @@ void Cancel(HWND sheet) {
   EndDialog(sheet, SheetOf(sheet)->applied ? 1 : 0);
 }
 
+// The sheet's own controls write in the dialog font, as its pages do.
+void GiveDialogFont(HWND control) {
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+}
+
 HWND Button(HWND sheet, int id, const char* text, int x, int y, DWORD style) {
-  return CreateWindowExA(0, "Button", text, WS_CHILD | WS_TABSTOP | style, x, y, kButtonWidth, kButtonHeight, sheet,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  HWND button = CreateWindowExA(0, "Button", text, WS_CHILD | WS_TABSTOP | style, x, y, kButtonWidth, kButtonHeight,
+                                sheet, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  GiveDialogFont(button);
+  return button;
 }
 
 void Build(HWND sheet, Sheet* s) {
@@ -150,6 +157,7 @@ void Build(HWND sheet, Sheet* s) {
   s->tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
                            tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top, sheet,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTabId)), nullptr, nullptr);
+  GiveDialogFont(s->tab);
   for (size_t i = 0; i < s->pages.size(); ++i) {
     TCITEMA item{};
     item.mask = TCIF_TEXT;

@@ -120,6 +120,14 @@ LRESULT CALLBACK TooltipProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case TTM_POP:
     case TTM_UPDATE: return 0;
     case WM_NCHITTEST: return HTTRANSPARENT;
+    // It never pops up, so it draws nothing, not even its background.
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      BeginPaint(hwnd, &ps);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
     default: return Attach<TooltipState>(hwnd, message, wParam, lParam);
   }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/include/windowsx.h"
@@ -23,6 +24,8 @@ struct UpDownState {
   int pos = 0;
   HWND buddy = nullptr;
   int base = 10;
+  HFONT font = nullptr;
+  int held = 0;  // the button the mouse holds in: 1 "up", -1 "down"
 };
 
 // The buddies whose arrow keys an up-down takes (UDS_ARROWKEYS): the buddy's own procedure and
@@ -208,9 +211,15 @@ LRESULT CALLBACK UpDownProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       GetClientRect(hwnd, &r);
       bool up = (StyleOf(hwnd) & UDS_HORZ) ? GET_X_LPARAM(lParam) >= r.right / 2 : GET_Y_LPARAM(lParam) < r.bottom / 2;
       SetCapture(hwnd);
+      s->held = up ? 1 : -1;
+      InvalidateRect(hwnd, nullptr, FALSE);
       Step(hwnd, up);
       return 0;
     }
+    case WM_CAPTURECHANGED:
+      s->held = 0;
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
     case WM_LBUTTONUP:
       if (GetCapture() == hwnd) {
         ReleaseCapture();
@@ -225,6 +234,18 @@ LRESULT CALLBACK UpDownProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_DESTROY:
       if (s->buddy != nullptr) Release(s->buddy);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawUpDown(paint, s->held);
+      return 0;
+    }
     default: return Attach<UpDownState>(hwnd, message, wParam, lParam);
   }
 }

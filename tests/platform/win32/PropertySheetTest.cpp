@@ -126,6 +126,18 @@ class PropertySheet : public ::testing::Test {
   HWND sheet_ = nullptr;
 };
 
+TEST_F(PropertySheet, ItsButtonsAndTabsWriteInTheDialogFont) {
+  for (int id : {IDOK, IDCANCEL, kTabs}) {
+    SCOPED_TRACE(id);
+    LRESULT font = 0, dialogFont = 0;
+    ASSERT_TRUE(machine_.RunIn(process_, [&] {
+      font = SendMessageA(GetDlgItem(sheet_, id), WM_GETFONT, 0, 0);
+      dialogFont = reinterpret_cast<LRESULT>(GetStockObject(DEFAULT_GUI_FONT));
+    }));
+    EXPECT_EQ(font, dialogFont);
+  }
+}
+
 TEST_F(PropertySheet, PagesAreMadeOnFirstActivationInOrderAndAKillActiveAnswerKeepsAPage) {
   EXPECT_EQ(gEvents, (std::vector<std::string>{"0 init", "0 setactive"}));
   struct Case {
