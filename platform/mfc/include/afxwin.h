@@ -10,6 +10,8 @@
 #include <afxstr.h>
 #include <afxtypes.h>
 #include <afxwnd.h>
+#include <afxcmdui.h>
+#include <afxdialog.h>
 
 // The module the image was loaded as, and the one its resources are found in (the same unless
 // set apart).

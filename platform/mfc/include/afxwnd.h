@@ -7,6 +7,12 @@
 #include <afxstr.h>
 #include <afxtypes.h>
 
+// RunModalLoop's flags: no WM_ENTERIDLE to the parent, no WM_KICKIDLE, show the window at the
+// first idle pass.
+constexpr DWORD MLF_NOIDLEMSG = 0x0001;
+constexpr DWORD MLF_NOKICKIDLE = 0x0002;
+constexpr DWORD MLF_SHOWONIDLE = 0x0004;
+
 class CWnd : public CCmdTarget {
  public:
   HWND m_hWnd = nullptr;
@@ -96,6 +102,16 @@ class CWnd : public CCmdTarget {
   // A message box owned by this window; a null caption is the application's title.
   int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = nullptr, UINT nType = MB_OK);
 
+  // Pumps the thread's messages through the dialog manager until EndModalLoop, sending
+  // WM_KICKIDLE to this window each time the queue empties (again only while it answers nonzero);
+  // answers the result EndModalLoop was given.
+  int RunModalLoop(DWORD dwFlags = 0);
+  virtual BOOL ContinueModal();
+  virtual void EndModalLoop(int nResult);
+  // Asks pTarget's update handler of each child control's id to set the control's state; with
+  // bDisableIfNoHndler, a push button nobody answers for is disabled unless its command has a handler.
+  void UpdateDialogControls(CCmdTarget* pTarget, BOOL bDisableIfNoHndler);
+
   // The message this object is handling, and the window's own handling of it.
   static const MSG* GetCurrentMessage();
   LRESULT Default();
@@ -127,6 +143,11 @@ class CWnd : public CCmdTarget {
   void OnPaint();
 
   WNDPROC m_pfnSuper = nullptr;  // the procedure the window had before this object took it
+  // The modal loop's state.
+  static constexpr UINT WF_MODALLOOP = 0x0001;
+  static constexpr UINT WF_CONTINUEMODAL = 0x0002;
+  UINT m_nFlags = 0;
+  int m_nModalResult = -1;
 
  private:
   static void WalkPreTranslateTree(HWND hWndStop, MSG* pMsg, BOOL* pHandled);
