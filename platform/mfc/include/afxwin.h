@@ -1,11 +1,14 @@
-// The class library's core: values, message maps, command targets, windows, the application and
-// the module's handles.
+// The class library's core: values, message maps, command targets, windows, the standard
+// controls, drawing objects and DCs, the application and the module's handles.
 #pragma once
 
 #include <windows.h>
 
 #include <afxapp.h>
 #include <afxcmdtarget.h>
+#include <afxctl.h>
+#include <afxdc.h>
+#include <afxgdi.h>
 #include <afxres.h>
 #include <afxstr.h>
 #include <afxtypes.h>

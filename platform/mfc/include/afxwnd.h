@@ -4,6 +4,7 @@
 #pragma once
 
 #include <afxcmdtarget.h>
+#include <afxdc.h>
 #include <afxstr.h>
 #include <afxtypes.h>
 
@@ -85,6 +86,11 @@ class CWnd : public CCmdTarget {
     return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
   }
   BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+  // The window's DC as a temporary object; give it back with ReleaseDC.
+  CDC* GetDC();
+  int ReleaseDC(CDC* pDC);
+  CFont* GetFont() const;
+  void SetFont(CFont* pFont, BOOL bRedraw = TRUE);
   HICON SetIcon(HICON hIcon, BOOL bBigIcon) {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
