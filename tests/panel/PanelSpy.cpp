@@ -182,9 +182,10 @@ OtherProgram::~OtherProgram() {
   });
 }
 
-void OtherProgram::OpenWindows() {
+void OtherProgram::OpenWindows(bool hung) {
   program_->Do([&] {
     for (LPTHREAD_START_ROUTINE body : {AnsweringThread, HungThread}) {
+      if (body == HungThread && !hung) continue;
       HANDLE t = CreateThread(nullptr, 0, body, state_.get(), 0, nullptr);
       CloseHandle(t);
     }

@@ -61,7 +61,8 @@ class OtherProgram {
  public:
   explicit OtherProgram(ctest::Runner run);
   ~OtherProgram();
-  void OpenWindows();
+  // With `hung`, the window whose thread takes no messages too.
+  void OpenWindows(bool hung = true);
   void TakePanelMutex();
 
   struct State;
