@@ -175,4 +175,20 @@ TEST_F(Notifications, TheUnitsPanelButtonTogglesThePanelThroughItsThreeStates) {
   EXPECT_TRUE(Sheet().foreground);
 }
 
+TEST_F(Notifications, ThePanelButtonRestoresAMinimisedPanelToItsSizeNotMaximised) {
+  ctest::Machine::Unit main = PlugMain();
+  StartPanel();
+  const ptest::ScreenRect before = ptest::RectOf(ptest::TopLevelLines(kPanelCaption).at(0));
+  spy_->Minimise();
+  ASSERT_TRUE(Sheet().iconic);
+  Change(main, Shared<uint8_t>(&SharedStateBlock::mPanelRequest, 1));
+  Tick();
+  const ptest::SheetState sheet = Sheet();
+  EXPECT_FALSE(sheet.iconic);
+  EXPECT_FALSE(sheet.zoomed);
+  EXPECT_TRUE(sheet.visible);
+  EXPECT_TRUE(sheet.foreground);
+  EXPECT_EQ(ptest::RectOf(ptest::TopLevelLines(kPanelCaption).at(0)), before);
+}
+
 }  // namespace

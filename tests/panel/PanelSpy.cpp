@@ -60,6 +60,7 @@ SheetState Spy::Sheet(const std::string& caption) {
     state.found = true;
     state.visible = IsWindowVisible(sheet) != FALSE;
     state.iconic = IsIconic(sheet) != FALSE;
+    state.zoomed = IsZoomed(sheet) != FALSE;
     state.foreground = GetForegroundWindow() == sheet;
     RECT client{};
     GetClientRect(sheet, &client);

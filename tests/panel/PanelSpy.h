@@ -24,6 +24,7 @@ struct SheetState {
   bool found = false;
   bool visible = false;
   bool iconic = false;
+  bool zoomed = false;
   bool foreground = false;
   int32_t clientWidth = 0;
   std::string page;  // the caption of the current page
