@@ -29,14 +29,15 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class CustomControls : public testing::Test {
  protected:
-  CustomControls() : spy_(std::make_unique<ptest::Spy>(m_.Run())) {
-    plat::win32::ClearShellExecuteRequests();
+  CustomControls() : spy_(std::make_unique<ptest::Spy>(m_.Run())) { plat::win32::ClearShellExecuteRequests(); }
+  void SetUp() override { Start(); }
+  void Start() {
     probe_ = std::make_unique<Process>(kImage);
     EXPECT_TRUE(ptest::RunUntil([] { return !ptest::TopLevelLines(kCaption).empty(); }, 5000));
     ptest::RunFor(100);
   }
   ~CustomControls() override {
-    if (!probe_->Ended()) {
+    if (probe_ != nullptr && !probe_->Ended()) {
       input::Click(input::Target(kCaption, "", {IDCANCEL}));
       EXPECT_TRUE(probe_->WaitEnd(2000));
     }
@@ -59,15 +60,15 @@ class CustomControls : public testing::Test {
   }
   bool Focused(int id) { return ptest::Visible(ptest::ControlLine(kPage, id, kCaption)) &&
                                 ptest::ControlLine(kPage, id, kCaption).find(" focus ") != std::string::npos; }
-  // What the link last drew: its text operations.
-  std::vector<std::string> LinkText(int id) {
+  // How the link last drew its text: the last text operation of its last paint.
+  std::string LinkText(int id) {
     const std::vector<std::string> lines = Lines(plat::win32::picture::DumpDrawing());
     const std::string wanted = " id=" + std::to_string(id) + " ";
-    std::vector<std::string> text;
+    std::string text;
     for (size_t i = 0; i < lines.size(); ++i) {
       if (lines[i].find(wanted) == std::string::npos || lines[i].find("Static") == std::string::npos) continue;
       for (size_t j = i + 1; j < lines.size() && lines[j].find(" id=") == std::string::npos; ++j)
-        if (lines[j].find("text ") != std::string::npos) text.push_back(lines[j]);
+        if (lines[j].find("text ") != std::string::npos) text = lines[j];
       break;
     }
     return text;
@@ -77,6 +78,18 @@ class CustomControls : public testing::Test {
   std::unique_ptr<ptest::Spy> spy_;
   std::unique_ptr<Process> probe_;
 };
+
+// The link's text as it draws it: its colour, underlined or not.
+std::string Looks(const std::string& textOperation) {
+  const size_t at = textOperation.find(" colour=");
+  if (at == std::string::npos) return "no text drawn";
+  const bool underlined = textOperation.find(" underline ") != std::string::npos;
+  return (underlined ? "underlined " : "plain ") + textOperation.substr(at + 8, 7);
+}
+
+constexpr char kLinkLooks[] = "plain #0000EE";
+constexpr char kHoverLooks[] = "underlined #FF0000";
+constexpr char kVisitedLooks[] = "plain #551A8B";
 
 TEST_F(CustomControls, TheEnterEditKeepsDigitsAndBackspaceAndBeepsAtEverythingElse) {
   struct Case {
@@ -150,6 +163,68 @@ TEST_F(CustomControls, EnterAndEveryLossOfFocusSendTheEditCompleteMessage) {
     ASSERT_EQ(all.size() - before, c.completions);
     for (size_t i = before; i < all.size(); ++i) EXPECT_EQ(all[i], complete);
     input::Click(Control(probe::kPlainEdit));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CustomControls, TheLinkIsUnderlinedInItsHoverColourUntilWithin100MsOfTheMouseLeaving) {
+  for (int i = 0; i < probe::kLinks; ++i) {
+    const int id = probe::kFirstLink + i;
+    SCOPED_TRACE(id);
+    EXPECT_EQ(Looks(LinkText(id)), kLinkLooks);
+    input::Move(Control(id));
+    EXPECT_EQ(Looks(LinkText(id)), kHoverLooks);
+    input::Move(Control(probe::kPlainEdit));
+    ptest::RunFor(100);
+    EXPECT_EQ(Looks(LinkText(id)), kLinkLooks);
+  }
+}
+
+TEST_F(CustomControls, EachLinkFitsItsTextKeepingTheEdgeOrCentreItsAlignmentKeeps) {
+  // Where the template put each link, in pixels from the page's corner: 6 x 13 base units.
+  struct Case {
+    int id;
+    int left, top, right, bottom;
+    enum { Left, Centre, Right } horizontal;
+    bool verticalCentre;
+  } cases[] = {
+      {probe::kFirstLink + 0, 15, 65, 165, 98, Case::Left, false},
+      {probe::kFirstLink + 1, 15, 114, 165, 146, Case::Centre, false},
+      {probe::kFirstLink + 2, 15, 163, 165, 195, Case::Right, false},
+      {probe::kFirstLink + 3, 180, 65, 330, 98, Case::Left, true},
+      {probe::kFirstLink + 4, 180, 114, 330, 146, Case::Centre, true},
+      {probe::kFirstLink + 5, 180, 163, 330, 195, Case::Right, true},
+  };
+  std::string pageLine;
+  for (const std::string& line : Lines(input::DumpWindows()))
+    if (line.find("\"" + std::string(kPage) + "\"") != std::string::npos) pageLine = line;
+  const ptest::ScreenRect origin = ptest::RectOf(pageLine);
+  // The text's height, from the first link, whose top stays.
+  const ptest::ScreenRect first = ptest::RectOf(ptest::ControlLine(kPage, cases[0].id, kCaption));
+  const int textHeight = first.bottom - first.top;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ptest::ScreenRect r = ptest::RectOf(ptest::ControlLine(kPage, c.id, kCaption));
+    r = {r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
+    EXPECT_LT(r.right - r.left, c.right - c.left);
+    EXPECT_GT(r.right - r.left, 0);
+    switch (c.horizontal) {
+      case Case::Left: EXPECT_EQ(r.left, c.left); break;
+      case Case::Right: EXPECT_EQ(r.right, c.right); break;
+      case Case::Centre: EXPECT_EQ(r.left - c.left, c.right - r.right); break;
+    }
+    if (c.verticalCentre) {
+      // Shrunk by the same whole number of pixels at top and bottom.
+      const int shrink = (c.bottom - c.top - textHeight) / 2;
+      EXPECT_EQ(r.top, c.top + shrink);
+      EXPECT_EQ(r.bottom, c.bottom - shrink);
+    } else {
+      EXPECT_EQ(r.top, c.top);
+      EXPECT_EQ(r.bottom - r.top, textHeight);
+    }
   }
 }
 
