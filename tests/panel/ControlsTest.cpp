@@ -229,3 +229,100 @@ TEST_F(CustomControls, EachLinkFitsItsTextKeepingTheEdgeOrCentreItsAlignmentKeep
 }
 
 }  // namespace
+
+namespace {
+
+constexpr char kAddress[] = "http://www.example.com/kr6";
+
+TEST_F(CustomControls, AClickOpensTheLinkThroughTheShellElseThroughTheHtmCommandElseSaysWhyNot) {
+  struct Case {
+    const char* name;
+    intptr_t shell;            // ShellExecute's answer
+    const char* htmClass;      // the ".htm" key's default value, bytes as stored; null: leave the key as it is
+    const char* command;       // that class's open command, likewise
+    unsigned winExec;          // WinExec's answer
+    const char* expectedExec;  // the command line WinExec was given; null: not called
+    const char* error;         // the message box's text; null: opened
+  } cases[] = {
+      // No ".htm" class yet.
+      {"the shell opens it", 42, nullptr, nullptr, 33, nullptr, nullptr},
+      {"no .htm class: the shell's sharing violation", 26, nullptr, nullptr, 33, nullptr,
+       "Unable to open hyperlink:\n\nA sharing violation occurred. "},
+      {"no .htm class: an unknown code", 4, nullptr, nullptr, 33, nullptr,
+       "Unable to open hyperlink:\n\nUnknown Error (4) occurred."},
+      {"no .htm class: out of resources", 0, nullptr, nullptr, 33, nullptr,
+       "Unable to open hyperlink:\n\nThe operating system is out\nof memory or resources."},
+      // The class's values are stored without terminators, as a careless installer writes them.
+      {"a quoted placeholder", 2, "browser1", "\"C:\\Browser\\browse.exe\" \"%1\" -new", 33,
+       "\"C:\\Browser\\browse.exe\"  http://www.example.com/kr6", nullptr},
+      {"a bare placeholder", 2, "browser2", "C:\\Browser\\browse.exe %1", 33,
+       "C:\\Browser\\browse.exe  http://www.example.com/kr6", nullptr},
+      {"no placeholder", 2, "browser3", "C:\\Browser\\browse.exe", 33,
+       "C:\\Browser\\browse.exe http://www.example.com/kr6", nullptr},
+      {"WinExec's 32 is a started program", 2, "browser4", "browse.exe %1", 32,
+       "browse.exe  http://www.example.com/kr6", nullptr},
+      {"WinExec fails", 2, "browser5", "browse.exe %1", 2, "browse.exe  http://www.example.com/kr6",
+       "Unable to open hyperlink:\n\nThe specified file was not found."},
+      {"a class name too long for its reader's buffer", 31, "", nullptr, 33, nullptr,
+       "Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    input::Click(input::Target(kCaption, "", {IDCANCEL}));
+    ASSERT_TRUE(probe_->WaitEnd(2000));
+    plat::win32::ClearShellExecuteRequests();
+    if (c.htmClass != nullptr) {
+      // An empty name stands for one of 300 characters.
+      const std::string name = *c.htmClass != '\0' ? c.htmClass : std::string(300, 'h');
+      spy_->SetClassesDefault(".htm", name);
+      if (c.command != nullptr) spy_->SetClassesDefault(name + "\\shell\\open\\command", c.command);
+    }
+    Start();
+    plat::win32::SetNextShellExecuteResult(c.shell);
+    plat::win32::SetNextWinExecResult(c.winExec);
+    const size_t beeps = Beeps(MB_ICONEXCLAMATION);
+    input::Click(Control(probe::kFirstLink));
+
+    const std::vector<plat::win32::ShellExecuteRequest> shell = plat::win32::ShellExecuteRequests();
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].verb, "open");
+    EXPECT_EQ(shell[0].file, kAddress);
+    EXPECT_EQ(shell[0].parameters, "");
+    EXPECT_FALSE(shell[0].hasDirectory);
+    EXPECT_EQ(shell[0].show, SW_SHOW);
+    const std::vector<plat::win32::WinExecRequest> execs = plat::win32::WinExecRequests();
+    if (c.expectedExec != nullptr) {
+      ASSERT_EQ(execs.size(), 1u);
+      EXPECT_EQ(execs[0].commandLine, c.expectedExec);
+      EXPECT_EQ(execs[0].show, static_cast<unsigned>(SW_SHOW));
+    } else {
+      EXPECT_TRUE(execs.empty());
+    }
+    if (c.error != nullptr) {
+      EXPECT_GT(Beeps(MB_ICONEXCLAMATION), beeps);
+      EXPECT_EQ(spy_->MessageBoxText(kTitle), c.error);
+      input::Key(input::Target(kTitle), VK_RETURN);
+      EXPECT_EQ(spy_->MessageBoxText(kTitle), "");
+    } else {
+      EXPECT_EQ(Beeps(MB_ICONEXCLAMATION), beeps);
+      EXPECT_EQ(spy_->MessageBoxText(kTitle), "");
+    }
+    input::Move(Control(probe::kPlainEdit));
+    ptest::RunFor(100);
+    EXPECT_EQ(Looks(LinkText(probe::kFirstLink)), c.error != nullptr ? kLinkLooks : kVisitedLooks);
+  }
+}
+
+TEST_F(CustomControls, ALongWindowsDirectoryLeavesTheLinkWithoutItsCursorButWorking) {
+  input::Click(input::Target(kCaption, "", {IDCANCEL}));
+  ASSERT_TRUE(probe_->WaitEnd(2000));
+  plat::win32::SetWindowsDirectory("C:\\" + std::string(400, 'W'));
+  Start();
+  input::Move(Control(probe::kFirstLink));
+  EXPECT_EQ(Looks(LinkText(probe::kFirstLink)), kHoverLooks);
+  input::Click(Control(probe::kFirstLink));
+  EXPECT_EQ(plat::win32::ShellExecuteRequests().size(), 1u);
+  plat::win32::SetWindowsDirectory("C:\\Windows");
+}
+
+}  // namespace
