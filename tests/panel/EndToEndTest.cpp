@@ -8,6 +8,7 @@
 #include "tests/client/DriverMachine.h"
 #include "tests/panel/PanelSpy.h"
 #include "tests/panel/WindowDump.h"
+#include "tests/support/Seeds.h"
 
 namespace {
 
@@ -22,9 +23,10 @@ constexpr uint16_t kPanelButton = 70;
 constexpr uint16_t kEscape = 0x1B;  // VK_ESCAPE: the unit's headers and <windows.h> stay apart
 enum Page : size_t { kSettings, kKr6 = 4 };
 
-class PanelEndToEnd : public testing::Test {
- protected:
-  PanelEndToEnd() {
+// A machine with a main unit and a KR-6 and the panel running on it.
+class PanelOnDriver {
+ public:
+  explicit PanelOnDriver(uint64_t seed = 0) : m_(seed) {
     m_.PlugMain();
     m_.PlugKr6(kSerial);
     m_.Settle();
@@ -33,7 +35,7 @@ class PanelEndToEnd : public testing::Test {
     EXPECT_TRUE(ptest::RunUntil([] { return !ptest::TopLevelLines(kPanelCaption).empty(); }, 10000));
     ptest::RunFor(600);
   }
-  ~PanelEndToEnd() override {
+  ~PanelOnDriver() {
     if (!panel_->Ended()) {
       if (!spy_->Sheet().visible) Process(kPanelImage).WaitEnd(2000);
       input::Key(input::Target(kPanelCaption), kEscape, true);
@@ -60,6 +62,8 @@ class PanelEndToEnd : public testing::Test {
   std::unique_ptr<Process> panel_;
 };
 
+class PanelEndToEnd : public testing::Test, public PanelOnDriver {};
+
 TEST_F(PanelEndToEnd, TheVersionLabelsShowTheMainUnitsRegisters) {
   const sim::UnitVersions& v = sim::MainUnit::kDefaultVersions;
   EXPECT_EQ(Control(kSettings, 1357).text, "Register: " + std::to_string(v.registerVersion & 0xFFFF));
@@ -77,42 +81,48 @@ TEST_F(PanelEndToEnd, TheSurfacesPanelButtonHidesAndShowsThePanelItAttachedTo) {
   EXPECT_TRUE(spy_->Sheet().foreground);
 }
 
-TEST_F(PanelEndToEnd, UnitsPulledAndPluggedBackStartAgainAndThePanelFollowsThem) {
-  ShowPage(kKr6);
-  ShowPage(kSettings);
+// Plug and play's threads, the device broker and the panel's thread meet here: under a table of
+// interleaving seeds.
+TEST(PanelEndToEndSeeds, UnitsPulledAndPluggedBackStartAgainAndThePanelFollowsThem) {
   struct Case {
     const char* unit;
     bool expansion;
   } cases[] = {{"KR-6", true}, {"main unit", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.unit);
-    auto started = [&] { return c.expansion ? m_.Kr6Started(kSerial) : m_.MainStarted(); };
-    if (c.expansion) {
-      m_.UnplugKr6(kSerial);
-    } else {
-      m_.UnplugMain();
+  for (uint64_t seed : qxtest::InterleavingSeeds(3)) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    PanelOnDriver t(seed);
+    t.ShowPage(kKr6);
+    t.ShowPage(kSettings);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.unit);
+      auto started = [&] { return c.expansion ? t.m_.Kr6Started(kSerial) : t.m_.MainStarted(); };
+      if (c.expansion) {
+        t.m_.UnplugKr6(kSerial);
+      } else {
+        t.m_.UnplugMain();
+      }
+      ptest::RunFor(600);
+      if (c.expansion) {
+        t.ShowPage(kKr6);
+        EXPECT_FALSE(t.Control(kKr6, 1100).enabled);
+        t.ShowPage(kSettings);
+      } else {
+        EXPECT_FALSE(t.Control(kSettings, 1018).enabled);
+        EXPECT_EQ(t.Control(kSettings, 1357).text, "Register:");
+      }
+      if (c.expansion) {
+        t.m_.PlugKr6(kSerial);
+      } else {
+        t.m_.PlugMain();
+      }
+      EXPECT_TRUE(ptest::RunUntil(started, 10000)) << "the panel let the old device go";
+      t.m_.Settle();
+      ptest::RunFor(600);
+      t.ShowPage(kKr6);
+      EXPECT_TRUE(t.Control(kKr6, 1100).enabled);
+      t.ShowPage(kSettings);
+      EXPECT_TRUE(t.Control(kSettings, 1018).enabled);
     }
-    ptest::RunFor(600);
-    if (c.expansion) {
-      ShowPage(kKr6);
-      EXPECT_FALSE(Control(kKr6, 1100).enabled);
-      ShowPage(kSettings);
-    } else {
-      EXPECT_FALSE(Control(kSettings, 1018).enabled);
-      EXPECT_EQ(Control(kSettings, 1357).text, "Register:");
-    }
-    if (c.expansion) {
-      m_.PlugKr6(kSerial);
-    } else {
-      m_.PlugMain();
-    }
-    EXPECT_TRUE(ptest::RunUntil(started, 10000)) << "the panel let the old device go";
-    m_.Settle();
-    ptest::RunFor(600);
-    ShowPage(kKr6);
-    EXPECT_TRUE(Control(kKr6, 1100).enabled);
-    ShowPage(kSettings);
-    EXPECT_TRUE(Control(kSettings, 1018).enabled);
   }
 }
 

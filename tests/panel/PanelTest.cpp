@@ -43,7 +43,7 @@ void PanelOnUnits::EndPanel(Process& panel) {
   if (panel.Ended()) return;
   // A second start shows a hidden panel.
   if (!Sheet().visible) Process(kPanelImage).WaitEnd(2000);
-  input::Key(input::Target(kPanelCaption), VK_ESCAPE, true);
+  input::Click(input::Target(kPanelCaption), CloseBox(), input::Button::Left, true);
   EXPECT_TRUE(panel.WaitEnd(2000));
 }
 

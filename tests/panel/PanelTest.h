@@ -29,7 +29,7 @@ class PanelOnUnits : public testing::Test {
   ctest::Machine::Unit PlugKr6(uint32_t serial);
   void Unplug(ctest::Machine::Unit unit);
   // Starts the panel and runs until its sheet exists and its first poll has run. The fixture ends
-  // it at the end of the test, as a person does: shown, then Shift+Esc.
+  // it at the end of the test, as a person does: shown, then its close box with Shift held.
   Process& StartPanel(const std::string& arguments = "");
   void EndPanel(Process& panel);
   // Where the sheet's close box is, in its client coordinates.
