@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 
 namespace plat::win32 {
@@ -20,6 +21,7 @@ struct ComboState {
   std::vector<Item> items;
   int selection = -1;
   bool dropped = false;
+  HFONT font = nullptr;
 };
 
 bool Sorted(HWND hwnd) { return (GetWindowLongA(hwnd, GWL_STYLE) & CBS_SORT) != 0; }
@@ -189,11 +191,27 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       if (found != CB_ERR) Choose(hwnd, s, static_cast<int>(found));
       return 0;
     }
-    case WM_SETFOCUS: NotifyParent(hwnd, CBN_SETFOCUS); return 0;
+    case WM_SETFOCUS:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      NotifyParent(hwnd, CBN_SETFOCUS);
+      return 0;
     case WM_KILLFOCUS:
       Drop(hwnd, s, false, false);
+      InvalidateRect(hwnd, nullptr, FALSE);
       NotifyParent(hwnd, CBN_KILLFOCUS);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawComboBox(paint, ComboBoxLook{s->dropped});
+      return 0;
+    }
     default: return Attach<ComboState>(hwnd, message, wParam, lParam);
   }
 }

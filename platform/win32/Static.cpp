@@ -1,5 +1,6 @@
 // The static class: text aligned by its type (left, centre, right), icons and bitmaps loaded through
 // the control's module, STM_SETIMAGE, and STN_CLICKED under SS_NOTIFY.
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/ImageObjects.h"
 
@@ -8,6 +9,7 @@ namespace {
 
 struct StaticState {
   HANDLE image = nullptr;
+  HFONT font = nullptr;
 };
 
 DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & SS_TYPEMASK; }
@@ -17,10 +19,16 @@ DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STY
 void FitToImage(HWND hwnd, HANDLE image) {
   DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE));
   if (style & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) return;
-  const ImageObject* object = ImageObjectOf(image);
-  if (object == nullptr) return;
-  SetWindowPos(hwnd, nullptr, 0, 0, object->width, object->height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SIZE size{};
+  BITMAP bitmap{};
+  if (const ImageObject* object = ImageObjectOf(image); object != nullptr) {
+    size = SIZE{object->width, object->height};
+  } else if (GetObjectA(image, sizeof bitmap, &bitmap) == static_cast<int>(sizeof bitmap)) {
+    size = SIZE{bitmap.bmWidth, bitmap.bmHeight};
+  } else {
+    return;
+  }
+  SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HANDLE SetImage(HWND hwnd, StaticState* s, HANDLE image) {
@@ -73,6 +81,18 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SETTEXT:
       InvalidateRect(hwnd, nullptr, TRUE);
       return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawStatic(paint, s->image);
+      return 0;
+    }
     default: return Attach<StaticState>(hwnd, message, wParam, lParam);
   }
 }
