@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panel/resource.h"
+#include "tests/panel/PageDump.h"
 #include "tests/panel/PanelTest.h"
 
 namespace {
@@ -222,6 +223,54 @@ TEST_F(Kr6Page, ApplySendsEveryPresentRecordWithATerminatedNameAndSaysWhetherItW
   m_.FailNext(main_, kSetUnitRecord, 1);
   EXPECT_EQ(Apply(), kNotUpdated);
   EXPECT_EQ(Sent<UnitNameRecord>(kSetUnitRecord).size(), 3u) << "every present record is still sent";
+}
+
+TEST_F(Kr6Page, TheDumpListsEveryControlOfTheTemplateAndTwoRendersAgree) {
+  Open(2);
+  ptest::RunFor(50);
+  const std::vector<std::string> expected = {
+      R"(Button id=65535 "KR-6 Name Assignment" visible enabled)",
+      R"(Static id=65535 "1." visible enabled)",
+      R"(Edit id=1100 "Desk 1" visible enabled)",
+      R"(Static id=65535 "2." visible enabled)",
+      R"(Edit id=1101 "Desk 2" visible enabled)",
+      R"(Static id=65535 "3." visible enabled)",
+      R"(Edit id=1102 "" visible disabled)",
+      R"(Static id=65535 "4." visible enabled)",
+      R"(Edit id=1103 "" visible disabled)",
+      R"(Static id=65535 "5." visible enabled)",
+      R"(Edit id=1104 "" visible disabled)",
+      R"(Static id=65535 "6." visible enabled)",
+      R"(Edit id=1105 "" visible disabled)",
+      R"(Static id=65535 "7." visible enabled)",
+      R"(Edit id=1106 "" visible disabled)",
+      R"(Static id=65535 "8." visible enabled)",
+      R"(Edit id=1107 "" visible disabled)",
+      R"(Static id=65535 "9." visible enabled)",
+      R"(Edit id=1108 "" visible disabled)",
+      R"(Static id=65535 "10." visible enabled)",
+      R"(Edit id=1109 "" visible disabled)",
+      R"(Static id=65535 "11." visible enabled)",
+      R"(Edit id=1110 "" visible disabled)",
+      R"(Static id=65535 "12." visible enabled)",
+      R"(Edit id=1111 "" visible disabled)",
+      R"(Static id=65535 "13." visible enabled)",
+      R"(Edit id=1112 "" visible disabled)",
+      R"(Static id=65535 "14." visible enabled)",
+      R"(Edit id=1113 "" visible disabled)",
+      R"(Static id=65535 "15." visible enabled)",
+      R"(Edit id=1114 "" visible disabled)",
+      R"(Button id=1386 "Identify" visible enabled)",
+      R"(Button id=1387 "Move Up" visible disabled)",
+      R"(Button id=1388 "Move Down" visible enabled)",
+      R"(Button id=1389 "Apply" visible disabled)",
+      R"(Button id=1390 "Revert" visible disabled)",
+      R"(Static id=65535 "You must click Apply for your" visible enabled)",
+      R"(Static id=65535 "changes to take effect!" visible enabled)",
+      R"(Static id=1393 "Click for KR-6 web info" visible enabled)",
+  };
+  EXPECT_EQ(ptest::PageLines(kPage), expected);
+  EXPECT_TRUE(ptest::TwoRendersAgree());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panel/resource.h"
+#include "tests/panel/PageDump.h"
 #include "tests/panel/PanelTest.h"
 
 namespace {
@@ -369,6 +370,42 @@ TEST_F(MidiPage, FocusLostAsTheControlsHideOrDisableWritesNothing) {
     Tick();
     EXPECT_TRUE(Written().empty());
   }
+}
+
+TEST_F(MidiPage, TheDumpListsEveryControlOfTheTemplateAndTwoRendersAgree) {
+  Open(kSelect1 | Bit(19));
+  const std::vector<std::string> expected = {
+      R"(Static id=1376 "" visible enabled)",
+      R"(Static id=1373 "Control:" visible enabled)",
+      R"(Static id=1364 "Select 1" visible enabled)",
+      R"(Static id=1374 "Bank:" visible enabled)",
+      R"(Static id=1365 "Bank 1" visible enabled)",
+      R"(Button id=1366 "Action" visible enabled)",
+      R"(Button id=1145 "Controller" visible enabled)",
+      R"(Button id=1147 "Note On/Off" visible enabled)",
+      R"(Button id=1146 "Toggled Controller" visible enabled)",
+      R"(Static id=1375 "Controller" visible enabled)",
+      R"(Edit id=1031 "60" visible enabled)",
+      R"(msctls_updown32 id=1377 "" visible enabled)",
+      R"(Button id=1367 "Channel" visible enabled)",
+      R"(Edit id=1362 "3" visible enabled)",
+      R"(msctls_updown32 id=1363 "" visible enabled)",
+      R"(Button id=1368 "Port" visible enabled)",
+      R"(Button id=1002 "1" visible enabled)",
+      R"(Button id=1003 "2" visible enabled)",
+      R"(Button id=1004 "3" visible enabled)",
+      R"(Button id=1005 "4" visible enabled)",
+      R"(Button id=1006 "VP1" visible enabled)",
+      R"(Button id=1007 "VP2" visible enabled)",
+      R"(Static id=1369 "" visible enabled)",
+      R"(Static id=1370 "" visible enabled)",
+      R"(Static id=1371 "" visible enabled)",
+      R"(Static id=1372 "" visible enabled)",
+      R"(Static id=1400 "" visible enabled)",
+      R"(Static id=1401 "" visible enabled)",
+  };
+  EXPECT_EQ(ptest::PageLines(kPage), expected);
+  EXPECT_TRUE(ptest::TwoRendersAgree());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "panel/resource.h"
+#include "tests/panel/PageDump.h"
 #include "tests/panel/PanelTest.h"
 
 namespace {
@@ -122,6 +123,40 @@ TEST_F(QuickStartPage, TheBoxesAreEnabledOnlyWithAMainUnit) {
   PlugMain();
   ptest::RunFor(2000);
   for (int id = IDC_INPUT_PAIR_FIRST; id <= IDC_OUTPUT_PAIR_LAST; ++id) EXPECT_TRUE(Control(kQuickStartPage, id).enabled) << id;
+}
+
+TEST_F(QuickStartPage, TheDumpListsEveryBoxOfTheTemplateAndTwoRendersAgree) {
+  Open(0x3, 0x30000);
+  const std::vector<std::string> expected = {
+      R"(Static id=1376 "Enable a channel-pair's associated checkbox to make those channels stream continuously." visible enabled)",
+      R"(Button id=65535 "Inputs" visible enabled)",
+      R"(Button id=1200 "Analog 1:2" visible enabled)",
+      R"(Button id=1201 "Analog 3:4" visible enabled)",
+      R"(Button id=1202 "Analog 5:6" visible enabled)",
+      R"(Button id=1203 "Analog 7:8" visible enabled)",
+      R"(Button id=1204 "ADAT 1:2" visible enabled)",
+      R"(Button id=1205 "ADAT 3:4" visible enabled)",
+      R"(Button id=1206 "ADAT 5:6" visible enabled)",
+      R"(Button id=1207 "ADAT 7:8" visible enabled)",
+      R"(Button id=1208 "SPDIF 1:2" visible enabled)",
+      R"(Button id=65535 "Outputs" visible enabled)",
+      R"(Button id=1209 "Analog 1:2" visible enabled)",
+      R"(Button id=1210 "Analog 3:4" visible enabled)",
+      R"(Button id=1211 "Analog 5:6" visible enabled)",
+      R"(Button id=1212 "Analog 7:8" visible enabled)",
+      R"(Button id=1213 "ADAT 1:2" visible enabled)",
+      R"(Button id=1214 "ADAT 3:4" visible enabled)",
+      R"(Button id=1215 "ADAT 5:6" visible enabled)",
+      R"(Button id=1216 "ADAT 7:8" visible enabled)",
+      R"(Button id=1217 "SPDIF 1:2" visible enabled)",
+      "Static id=65535 \"If all of the channels used by your WDM application are enabled, playback and record "
+      "operations will begin more quickly. However, each enabled channel consumes additional resources and 1394 "
+      "bandwidth.\" visible enabled",
+  };
+  EXPECT_EQ(ptest::PageLines(kPage), expected);
+  EXPECT_EQ(Checked(Box(false, 0)), 1);
+  EXPECT_EQ(Checked(Box(true, 8)), 1);
+  EXPECT_TRUE(ptest::TwoRendersAgree());
 }
 
 }  // namespace
