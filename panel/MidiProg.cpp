@@ -10,7 +10,7 @@ namespace {
 
 // Fields of the programming word this page reads and writes.
 constexpr uint32_t kNumberMask = 0x7F;
-constexpr uint32_t kProgrammingModeBit = 7;
+constexpr unsigned kProgrammingModeBit = 7;
 constexpr unsigned kChannelShift = 8;
 constexpr uint32_t kChannelMask = 0xFu << kChannelShift;
 constexpr unsigned kFirstPortBit = 12;
