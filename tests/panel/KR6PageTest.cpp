@@ -40,7 +40,7 @@ class Kr6Page : public PanelOnUnits {
   // KR-6 page.
   void Open(int present) {
     main_ = PlugMain();
-    PlugKr6(SerialOf(0));
+    kr6_ = PlugKr6(SerialOf(0));
     SetRecords(present);
     StartPanel();
     ShowPage(kKr6Page);
@@ -84,6 +84,7 @@ class Kr6Page : public PanelOnUnits {
   }
 
   ctest::Machine::Unit main_ = nullptr;
+  ctest::Machine::Unit kr6_ = nullptr;
 };
 
 TEST_F(Kr6Page, EachPresentRecordHasAnEnabledEditWithItsName) {
@@ -223,6 +224,24 @@ TEST_F(Kr6Page, ApplySendsEveryPresentRecordWithATerminatedNameAndSaysWhetherItW
   m_.FailNext(main_, kSetUnitRecord, 1);
   EXPECT_EQ(Apply(), kNotUpdated);
   EXPECT_EQ(Sent<UnitNameRecord>(kSetUnitRecord).size(), 3u) << "every present record is still sent";
+}
+
+TEST_F(Kr6Page, WhenTheLastExpansionUnitGoesNoEditIsRememberedAndTheUnitButtonsRest) {
+  Open(3);
+  Focus(1);
+  EXPECT_TRUE(State(IDC_IDENTIFY).enabled);
+  Unplug(kr6_);
+  Tick();
+  for (int id : {IDC_IDENTIFY, IDC_MOVE_UP, IDC_MOVE_DOWN, IDC_APPLY_NAMES, IDC_REVERT_NAMES})
+    EXPECT_FALSE(State(id).enabled) << id;
+  for (int i = 0; i < kEdits; ++i) {
+    EXPECT_FALSE(State(IDC_NAME_FIRST + i).enabled) << i;
+    EXPECT_EQ(State(IDC_NAME_FIRST + i).text, "") << i;
+  }
+  m_.ClearLog(main_);
+  for (int id : {IDC_IDENTIFY, IDC_MOVE_UP, IDC_MOVE_DOWN}) Click(id);
+  EXPECT_TRUE(Sent<UnitLampRequest>(kSetUnitLamp).empty());
+  EXPECT_TRUE(Sent<SwapUnitRecordsRequest>(kSwapUnitRecords).empty());
 }
 
 TEST_F(Kr6Page, TheDumpListsEveryControlOfTheTemplateAndTwoRendersAgree) {
