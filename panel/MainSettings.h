@@ -42,15 +42,15 @@ class MainSettings : public CMyPropertyPage {
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
 
-  afx_msg void OnSampleRateChange();
-  afx_msg void OnClockSourceChange();
-  afx_msg void OnControlProtocolChange();
-  afx_msg void OnMonitoringChange();
-  afx_msg void OnMasterFaderGainClick();
-  afx_msg void OnConverterDelayClick();
-  afx_msg LRESULT OnLatencyScroll(WPARAM wParam, LPARAM lParam);
-  afx_msg void OnOvrThresholdSpin(NMHDR* pNMHDR, LRESULT* pResult);
-  afx_msg void OnPaint();
+  void OnSampleRateChange();
+  void OnClockSourceChange();
+  void OnControlProtocolChange();
+  void OnMonitoringChange();
+  void OnMasterFaderGainClick();
+  void OnConverterDelayClick();
+  LRESULT OnLatencyScroll(WPARAM wParam, LPARAM lParam);
+  void OnOvrThresholdSpin(NMHDR* pNMHDR, LRESULT* pResult);
+  void OnPaint();
   DECLARE_MESSAGE_MAP()
 
  private:

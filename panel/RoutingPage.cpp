@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "client/QX531BaseDriverInterface.h"
 #include "panel/resource.h"
 
 namespace {

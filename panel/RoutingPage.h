@@ -47,10 +47,10 @@ class RoutingPage : public CMyPropertyPage {
   // source and destination columns, and a head unless both ends are level.
   void DrawRoutingArrow(CDC* pDC, CPoint from, CPoint to, int percent) const;
 
-  afx_msg void OnOpticalOutputChange();
-  afx_msg void OnCoaxOutputChange();
-  afx_msg void OnSpdifInputChange();
-  afx_msg void OnPaint();
+  void OnOpticalOutputChange();
+  void OnCoaxOutputChange();
+  void OnSpdifInputChange();
+  void OnPaint();
   DECLARE_MESSAGE_MAP()
 
  private:
