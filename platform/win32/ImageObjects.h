@@ -1,5 +1,5 @@
-// The icons, cursors and bitmaps programs load (LoadIcon, LoadCursor, LoadBitmap, LoadImage), as
-// their handles refer to them, for the calls that use them (drawing, DestroyIcon, DeleteObject). An
+// The icons and cursors programs load (LoadIcon, LoadCursor, LoadImage), as their handles refer to
+// them, for the calls that use them (drawing, DestroyIcon); bitmaps are gdi32's objects. An
 // object belongs to the process that loaded it and lives until it is destroyed or the machine goes.
 #pragma once
 
