@@ -888,8 +888,11 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       if (PtInRect(&win->client, pt)) return HTCLIENT;
       if (!PtInRect(&win->rect, pt)) return HTNOWHERE;
       RECT f = w::FrameOf(win->style, win->exStyle);
-      if ((win->style & WS_CAPTION) == WS_CAPTION && pt.y < win->client.top && pt.y >= win->client.top - w::kCaption)
+      if ((win->style & WS_CAPTION) == WS_CAPTION && pt.y < win->client.top && pt.y >= win->client.top - w::kCaption) {
+        // The close box: a caption-high square at the caption's right end.
+        if ((win->style & WS_SYSMENU) && pt.x >= win->client.right - w::kCaption) return HTCLOSE;
         return HTCAPTION;
+      }
       if ((win->style & WS_THICKFRAME) && f.left > 0) {
         if (pt.x < win->rect.left + f.left) return HTLEFT;
         if (pt.x >= win->rect.right - f.right) return HTRIGHT;
@@ -914,6 +917,10 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
       DestroyWindow(hWnd);
+      return 0;
+    case WM_NCLBUTTONDOWN:
+      // A press on the close box closes the window (Windows waits for the release over it).
+      if (wParam == static_cast<WPARAM>(HTCLOSE)) return w::CallWindow(hWnd, WM_SYSCOMMAND, SC_CLOSE, lParam);
       return 0;
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
