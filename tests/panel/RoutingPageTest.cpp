@@ -38,8 +38,12 @@ std::vector<std::string> PaintOf(const std::string& page) {
       inPaint = false;
       continue;
     }
-    if (inPage && line.find_first_not_of(' ') == 4) inPaint = line == "    paint:";
-    else if (inPage && inPaint) ops.push_back(line.substr(6));
+    if (!inPage) continue;
+    if (line.find_first_not_of(' ') == 4) {
+      inPaint = line == "    paint:";
+    } else if (inPaint) {
+      ops.push_back(line.substr(6));
+    }
   }
   return ops;
 }
@@ -71,7 +75,7 @@ class RoutingPage : public PanelOnUnits {
  protected:
   void SetUp() override {
     main_ = PlugMain();
-    panel_ = StartPanel();
+    StartPanel();
     ShowPage(kRouting);
     page_ = ptest::RectOf(PageLine());
     // Sources end right of their labels, destinations begin left of theirs, level with their middles.
@@ -131,7 +135,6 @@ class RoutingPage : public PanelOnUnits {
   }
 
   ctest::Machine::Unit main_ = nullptr;
-  std::unique_ptr<ptest::Process> panel_;
   ScreenRect page_{};
   POINT points_[kAnchors] = {};
 };

@@ -58,8 +58,12 @@ std::vector<std::string> PaintOf(const std::string& page) {
       inPaint = false;
       continue;
     }
-    if (inPage && line.find_first_not_of(' ') == 4) inPaint = line == "    paint:";
-    else if (inPage && inPaint) ops.push_back(line.substr(6));
+    if (!inPage) continue;
+    if (line.find_first_not_of(' ') == 4) {
+      inPaint = line == "    paint:";
+    } else if (inPaint) {
+      ops.push_back(line.substr(6));
+    }
   }
   return ops;
 }
@@ -75,7 +79,7 @@ class SettingsPage : public PanelOnUnits {
  protected:
   void StartOnMain() {
     main_ = PlugMain();
-    panel_ = StartPanel();
+    StartPanel();
   }
   static input::Target On(int id) { return input::Target(kPanelCaption, "Settings", {id}); }
   ControlState Shown(int id) { return Control(kSettings, id); }
@@ -100,7 +104,6 @@ class SettingsPage : public PanelOnUnits {
   ptest::ScreenRect RectOn(int id) { return ptest::RectOf(ptest::ControlLine("Settings", id)); }
 
   ctest::Machine::Unit main_ = nullptr;
-  std::unique_ptr<ptest::Process> panel_;
 };
 
 TEST_F(SettingsPage, EachListSendsTheValueOfEveryEntryInTheListsOrder) {
@@ -192,7 +195,9 @@ TEST_F(SettingsPage, EveryTrackbarScrollMessageSendsTheLatencyOfThePositionThen)
   ASSERT_EQ(dragged.size(), 6u);
   for (size_t i = 0; i < dragged.size(); ++i) {
     EXPECT_EQ(dragged[i].first, 20u);
-    if (i > 0) EXPECT_GE(dragged[i].second, dragged[i - 1].second);
+    if (i > 0) {
+      EXPECT_GE(dragged[i].second, dragged[i - 1].second);
+    }
   }
   EXPECT_GT(dragged[0].second, 1u);
   EXPECT_LT(dragged[0].second, 7u);
@@ -280,8 +285,12 @@ TEST_F(SettingsPage, ValuesTheUnitReportsSelectTheControlsWithinOnePoll) {
     Change(main_, c.edit);
     Tick();
     const ControlState shown = Shown(c.id);
-    if (c.state < 0 || !c.text.empty()) EXPECT_EQ(shown.text, c.text);
-    if (c.state >= 0) EXPECT_EQ(c.id == IDC_LATENCY || c.id == IDC_OVR_SPIN ? shown.position : shown.check, c.state);
+    if (c.state < 0 || !c.text.empty()) {
+      EXPECT_EQ(shown.text, c.text);
+    }
+    if (c.state >= 0) {
+      EXPECT_EQ(c.id == IDC_LATENCY || c.id == IDC_OVR_SPIN ? shown.position : shown.check, c.state);
+    }
   }
   EXPECT_EQ(Sent(main_), Sends{});
 }
@@ -289,7 +298,7 @@ TEST_F(SettingsPage, ValuesTheUnitReportsSelectTheControlsWithinOnePoll) {
 TEST_F(SettingsPage, ControlsFollowWhichUnitsAreOpenAndTheProtocolGoesToAnExpansionUnitAlone) {
   const int mainOnly[] = {IDC_CLOCK_SOURCE, IDC_SAMPLE_RATE, IDC_MONITORING, IDC_LATENCY,
                           IDC_OVR_EDIT,     IDC_CONVERTER_DELAY, IDC_MASTER_FADER_GAIN};
-  auto panel = StartPanel();
+  StartPanel();
   ctest::Machine::Unit kr6 = nullptr;
   struct Step {
     const char* what;
