@@ -122,6 +122,10 @@ function(_qx_layer_judge folder file name quoted out)
        OR name IN_LIST QX_LAYER_INTRINSIC_HEADERS OR name MATCHES "${QX_LAYER_INTRINSIC_PATTERN}")
       set(allowed TRUE)  # beside the including file (its own folder), standard or intrinsic
     endif()
+    # A resource script's art file, whose bytes the build hands it as "<file>.h" (qx_user_image).
+    if(quoted AND name MATCHES "^([^/]+\\.(bmp|ico|cur))\\.h$" AND EXISTS "${dir}/art/${CMAKE_MATCH_1}")
+      set(allowed TRUE)
+    endif()
     _qx_layer_is_mode_header("${name}" ${mode} "${_qx_layer_headers_${mode}}" own)
     _qx_layer_is_mode_header("${name}" kernel "${_qx_layer_headers_kernel}" kernel)
     _qx_layer_is_mode_header("${name}" user "${_qx_layer_headers_user}" user)

@@ -29,7 +29,17 @@ BOOL CCmdTarget::DispatchToMap(UINT nMessage, UINT nCode, UINT nID, WPARAM wPara
   return FALSE;
 }
 
-BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra, void*) {
+BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) {
+  if (pHandlerInfo != nullptr) {
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
+         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
+      if (AfxFindMessageEntry(map->lpEntries, WM_COMMAND, static_cast<UINT>(nCode), nID) != nullptr) {
+        static_cast<AFX_CMDHANDLERINFO*>(pHandlerInfo)->pTarget = this;
+        return TRUE;
+      }
+    }
+    return FALSE;
+  }
   LRESULT result = 0;
   return DispatchToMap(WM_COMMAND, static_cast<UINT>(nCode), nID, MAKEWPARAM(nID, static_cast<UINT>(nCode)),
                        reinterpret_cast<LPARAM>(pExtra), &result);

@@ -17,6 +17,8 @@ BOOL CWinThread::PreTranslateMessage(MSG* pMsg) {
 
 BOOL CWinThread::OnIdle(LONG) {
   CWnd::DeleteTempMap();
+  CDC::DeleteTempMap();
+  CGdiObject::DeleteTempMap();
   return FALSE;
 }
 

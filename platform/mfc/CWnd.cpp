@@ -244,7 +244,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
       return TRUE;
     }
   }
-  return DispatchToMap(message, 0, 0, wParam, lParam, pResult);
+  // One map entry serves every WM_CTLCOLOR*; its handler is told which.
+  return DispatchToMap(IsCtlColor(message) ? WM_CTLCOLOR : message, 0, 0, wParam, lParam, pResult, message);
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {

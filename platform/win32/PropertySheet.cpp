@@ -1,7 +1,9 @@
 // The property sheet: a modal dialog holding a row of tabs, the page area and, at the bottom right,
 // OK, Cancel, Apply (disabled until a page says it changed) and Help, of one width and 6 pixels
 // apart. Pages are child dialogs made when first shown (the start page with the sheet), and hear
-// PSN_SETACTIVE, PSN_KILLACTIVE, PSN_APPLY, PSN_RESET and PSN_QUERYCANCEL.
+// PSN_SETACTIVE, PSN_KILLACTIVE, PSN_APPLY, PSN_RESET and PSN_QUERYCANCEL. A modeless sheet
+// (PSH_MODELESS) is left to its caller's loop: once OK or Cancel ends it, it has no current page,
+// and the caller destroys it.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -35,12 +37,14 @@ struct Page {
 };
 
 struct Sheet {
-  const PROPSHEETHEADERA* header;
+  PROPSHEETHEADERA header{};
   std::vector<Page> pages;
   int current = -1;
   SIZE pageSize{};
   bool applied = false;
   HWND tab = nullptr;
+  bool ended = false;
+  bool ownedByWindow = false;  // a modeless sheet's record, freed with its window
 };
 
 Sheet* SheetOf(HWND hwnd) { return reinterpret_cast<Sheet*>(GetWindowLongPtrA(hwnd, DWLP_USER)); }
@@ -123,6 +127,7 @@ void Cancel(HWND sheet) {
   if (!IsWindowEnabled(GetDlgItem(sheet, IDCANCEL))) return;
   if (s->current >= 0 && NotifyPage(sheet, s->pages[static_cast<size_t>(s->current)], PSN_QUERYCANCEL)) return;
   for (size_t i = 0; i < SheetOf(sheet)->pages.size(); ++i) NotifyPage(sheet, SheetOf(sheet)->pages[i], PSN_RESET);
+  SheetOf(sheet)->ended = true;
   EndDialog(sheet, SheetOf(sheet)->applied ? 1 : 0);
 }
 
@@ -132,7 +137,7 @@ HWND Button(HWND sheet, int id, const char* text, int x, int y, DWORD style) {
 }
 
 void Build(HWND sheet, Sheet* s) {
-  const PROPSHEETHEADERA* h = s->header;
+  const PROPSHEETHEADERA* h = &s->header;
   RECT area = PageArea(s);
   RECT tabRect{kMargin, kMargin, area.right + kTabBorder, area.bottom + kTabBorder};
   s->tab = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
@@ -181,11 +186,11 @@ INT_PTR CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
       s = reinterpret_cast<Sheet*>(lParam);
       Build(hwnd, s);
-      UINT start = (s->header->dwFlags & PSH_USEPSTARTPAGE) ? 0 : s->header->nStartPage;
+      UINT start = (s->header.dwFlags & PSH_USEPSTARTPAGE) ? 0 : s->header.nStartPage;
       if (start >= s->pages.size()) start = 0;
       Activate(hwnd, static_cast<int>(start), false);
-      if ((s->header->dwFlags & PSH_USECALLBACK) && s->header->pfnCallback != nullptr)
-        s->header->pfnCallback(hwnd, PSCB_INITIALIZED, 0);
+      if ((s->header.dwFlags & PSH_USECALLBACK) && s->header.pfnCallback != nullptr)
+        s->header.pfnCallback(hwnd, PSCB_INITIALIZED, 0);
       return FALSE;
     }
     case WM_SHOWWINDOW:
@@ -198,7 +203,10 @@ INT_PTR CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
       if (s == nullptr) return FALSE;
       switch (LOWORD(wParam)) {
         case IDOK:
-          if (Apply(hwnd)) EndDialog(hwnd, 1);
+          if (Apply(hwnd)) {
+            SheetOf(hwnd)->ended = true;
+            EndDialog(hwnd, 1);
+          }
           return TRUE;
         case IDCANCEL: Cancel(hwnd); return TRUE;
         case kApplyId: Apply(hwnd); return TRUE;
@@ -231,10 +239,16 @@ INT_PTR CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     }
     case PSM_GETCURRENTPAGEHWND:
       SetWindowLongPtrA(hwnd, DWLP_MSGRESULT,
-                        reinterpret_cast<LONG_PTR>(s != nullptr && s->current >= 0
+                        reinterpret_cast<LONG_PTR>(s != nullptr && !s->ended && s->current >= 0
                                                        ? s->pages[static_cast<size_t>(s->current)].hwnd
                                                        : nullptr));
       return TRUE;
+    case WM_NCDESTROY:
+      if (s != nullptr && s->ownedByWindow) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        delete s;
+      }
+      return FALSE;
     case PSM_GETTABCONTROL:
       SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(s != nullptr ? s->tab : nullptr));
       return TRUE;
@@ -297,11 +311,13 @@ BOOL DestroyPropertySheetPage(HPROPSHEETPAGE hPage) {
 
 INT_PTR PropertySheetA(LPCPROPSHEETHEADERA lppsph) {
   if (lppsph == nullptr || (lppsph->dwSize != PROPSHEETHEADERA_V1_SIZE && lppsph->dwSize != PROPSHEETHEADERA_V2_SIZE) ||
-      lppsph->nPages == 0 || (lppsph->dwFlags & PSH_MODELESS)) {
+      lppsph->nPages == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  Sheet sheet{lppsph, {}, -1, {}, false, nullptr};
+  auto made = std::make_unique<Sheet>();
+  Sheet& sheet = *made;
+  std::memcpy(&sheet.header, lppsph, lppsph->dwSize);
   const auto* records = reinterpret_cast<const BYTE*>(lppsph->ppsp);
   for (UINT i = 0; i < lppsph->nPages; ++i) {
     Page page{};
@@ -328,6 +344,12 @@ INT_PTR PropertySheetA(LPCPROPSHEETHEADERA lppsph) {
   std::vector<DWORD> tmpl = SheetTemplate(caption);
   if ((lppsph->dwFlags & PSH_USECALLBACK) && lppsph->pfnCallback != nullptr)
     lppsph->pfnCallback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(tmpl.data()));
-  return DialogBoxIndirectParamA(lppsph->hInstance, reinterpret_cast<const DLGTEMPLATE*>(tmpl.data()),
-                                 lppsph->hwndParent, SheetProc, reinterpret_cast<LPARAM>(&sheet));
+  const auto* t = reinterpret_cast<const DLGTEMPLATE*>(tmpl.data());
+  if (lppsph->dwFlags & PSH_MODELESS) {
+    HWND hwnd = CreateDialogIndirectParamA(lppsph->hInstance, t, lppsph->hwndParent, SheetProc,
+                                           reinterpret_cast<LPARAM>(made.get()));
+    if (hwnd != nullptr) made.release()->ownedByWindow = true;
+    return reinterpret_cast<INT_PTR>(hwnd);
+  }
+  return DialogBoxIndirectParamA(lppsph->hInstance, t, lppsph->hwndParent, SheetProc, reinterpret_cast<LPARAM>(&sheet));
 }

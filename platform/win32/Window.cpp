@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win32/Desktop.h"
+#include "platform/win32/Hooks.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
@@ -413,6 +414,10 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
     if (d.Find(hwnd) != nullptr) DestroyWindow(hwnd);
     return static_cast<HWND>(nullptr);
   };
+  CBT_CREATEWNDA cbt{&cs, HWND_TOP};
+  if (w::CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0)
+    return failed();
+  if (d.Find(hwnd) == nullptr) return nullptr;
   if (w::CallWindow(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) == 0) return failed();
   if (d.Find(hwnd) == nullptr) return nullptr;
   if (w::CallWindow(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) return failed();

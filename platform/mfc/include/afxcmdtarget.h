@@ -5,10 +5,18 @@
 #include <afxmsg.h>
 #include <afxobj.h>
 
+class CCmdTarget;
+
+// Filled by OnCmdMsg, when given, in place of calling the handler: who has one.
+struct AFX_CMDHANDLERINFO {
+  CCmdTarget* pTarget;
+};
+
 class CCmdTarget : public CObject {
  public:
   // Routes a command (nCode: a control notification, CN_COMMAND or CN_UPDATE_COMMAND_UI with
-  // the CCmdUI as pExtra) to this object's handler; TRUE when one took it.
+  // the CCmdUI as pExtra) to this object's handler; TRUE when one took it. With pHandlerInfo,
+  // only tells whether a handler exists.
   virtual BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo);
 
  protected:

@@ -4,3 +4,5 @@
 #include <afxwin.h>
 
 #include <commctrl.h>
+
+#include <afxcmnctl.h>

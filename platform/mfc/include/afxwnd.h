@@ -4,8 +4,15 @@
 #pragma once
 
 #include <afxcmdtarget.h>
+#include <afxdc.h>
 #include <afxstr.h>
 #include <afxtypes.h>
+
+// RunModalLoop's flags: no WM_ENTERIDLE to the parent, no WM_KICKIDLE, show the window at the
+// first idle pass.
+constexpr DWORD MLF_NOIDLEMSG = 0x0001;
+constexpr DWORD MLF_NOKICKIDLE = 0x0002;
+constexpr DWORD MLF_SHOWONIDLE = 0x0004;
 
 class CWnd : public CCmdTarget {
  public:
@@ -79,6 +86,11 @@ class CWnd : public CCmdTarget {
     return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
   }
   BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
+  // The window's DC as a temporary object; give it back with ReleaseDC.
+  CDC* GetDC();
+  int ReleaseDC(CDC* pDC);
+  CFont* GetFont() const;
+  void SetFont(CFont* pFont, BOOL bRedraw = TRUE);
   HICON SetIcon(HICON hIcon, BOOL bBigIcon) {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
@@ -95,6 +107,16 @@ class CWnd : public CCmdTarget {
                                 BOOL bOnlyPerm = FALSE) const;
   // A message box owned by this window; a null caption is the application's title.
   int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = nullptr, UINT nType = MB_OK);
+
+  // Pumps the thread's messages through the dialog manager until EndModalLoop, sending
+  // WM_KICKIDLE to this window each time the queue empties (again only while it answers nonzero);
+  // answers the result EndModalLoop was given.
+  int RunModalLoop(DWORD dwFlags = 0);
+  virtual BOOL ContinueModal();
+  virtual void EndModalLoop(int nResult);
+  // Asks pTarget's update handler of each child control's id to set the control's state; with
+  // bDisableIfNoHndler, a push button nobody answers for is disabled unless its command has a handler.
+  void UpdateDialogControls(CCmdTarget* pTarget, BOOL bDisableIfNoHndler);
 
   // The message this object is handling, and the window's own handling of it.
   static const MSG* GetCurrentMessage();
@@ -127,6 +149,11 @@ class CWnd : public CCmdTarget {
   void OnPaint();
 
   WNDPROC m_pfnSuper = nullptr;  // the procedure the window had before this object took it
+  // The modal loop's state.
+  static constexpr UINT WF_MODALLOOP = 0x0001;
+  static constexpr UINT WF_CONTINUEMODAL = 0x0002;
+  UINT m_nFlags = 0;
+  int m_nModalResult = -1;
 
  private:
   static void WalkPreTranslateTree(HWND hWndStop, MSG* pMsg, BOOL* pHandled);

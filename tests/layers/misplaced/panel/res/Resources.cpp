@@ -1,0 +1,1 @@
+#include "logo.bmp.h"
