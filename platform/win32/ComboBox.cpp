@@ -1,5 +1,7 @@
 // The combo box class as a drop-down list: its strings (sorted under CBS_SORT), the selection set by
-// code without notification, and a person's choice by keys, which sends CBN_SELCHANGE.
+// code without notification, and a person's choice by keys or by mouse, which sends CBN_SELCHANGE.
+// The window is only its selection field; the rest of the height it was made with is its list's,
+// which drops as a pop-up window of the class "ComboLBox" holding the mouse until it closes.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/Controls.h"
+#include "platform/win32/include/windowsx.h"
 
 namespace plat::win32 {
 namespace {
@@ -16,10 +19,22 @@ struct Item {
   LPARAM data = 0;
 };
 
+// The selection field's height, and a row of the list, in the dialog font.
+constexpr int kFieldHeight = 21;
+constexpr int kRowHeight = 13;
+
 struct ComboState {
   std::vector<Item> items;
   int selection = -1;
   bool dropped = false;
+  int listHeight = 0;  // what the window was made or sized with beyond its field
+  HWND list = nullptr;
+  int top = 0;  // the first string the list shows
+};
+
+// The list's own record: the combo it belongs to.
+struct ListState {
+  HWND combo = nullptr;
 };
 
 bool Sorted(HWND hwnd) { return (GetWindowLongA(hwnd, GWL_STYLE) & CBS_SORT) != 0; }
@@ -77,17 +92,54 @@ void Choose(HWND hwnd, ComboState* s, int index) {
   NotifyParent(hwnd, CBN_SELCHANGE);
 }
 
+// The list shows as many rows as the combo's list height holds, never more than it has strings,
+// with the selection in view.
+void OpenList(HWND hwnd, ComboState* s) {
+  int rows = std::clamp(s->listHeight / kRowHeight, 1, std::max(1, static_cast<int>(s->items.size())));
+  s->top = std::max(0, s->selection - rows + 1);
+  std::string text;
+  for (const Item& item : s->items) text += (text.empty() ? "" : "\n") + item.text;
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  s->list = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "ComboLBox", text.c_str(), WS_POPUP | WS_BORDER, r.left,
+                            r.bottom, r.right - r.left, rows * kRowHeight + 2, hwnd, nullptr,
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd, GWLP_HINSTANCE)), hwnd);
+  if (s->list == nullptr) return;
+  ShowWindow(s->list, SW_SHOWNA);
+  SetCapture(s->list);
+}
+
+void CloseList(ComboState* s) {
+  HWND list = s->list;
+  s->list = nullptr;
+  if (list == nullptr) return;
+  if (GetCapture() == list) ReleaseCapture();
+  DestroyWindow(list);
+}
+
 void Drop(HWND hwnd, ComboState* s, bool drop, bool accepted) {
   if (s->dropped == drop) return;
   if (drop) {
     NotifyParent(hwnd, CBN_DROPDOWN);
     s->dropped = true;
+    OpenList(hwnd, s);
   } else {
     s->dropped = false;
+    CloseList(s);
     NotifyParent(hwnd, CBN_CLOSEUP);
     NotifyParent(hwnd, accepted ? CBN_SELENDOK : CBN_SELENDCANCEL);
   }
   InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+// The string under a point of the list's client area, or -1.
+int RowAt(HWND list, const ComboState* s, LPARAM lParam) {
+  POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  RECT client;
+  GetClientRect(list, &client);
+  if (!PtInRect(&client, pt)) return -1;
+  int row = s->top + pt.y / kRowHeight;
+  return row < static_cast<int>(s->items.size()) ? row : -1;
 }
 
 }  // namespace
@@ -160,11 +212,35 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     }
     case CB_SHOWDROPDOWN: Drop(hwnd, s, wParam != 0, true); return TRUE;
     case CB_GETDROPPEDSTATE: return s->dropped ? TRUE : FALSE;
+    case WM_CREATE: {
+      // Made with the height of field and list together: the window keeps the field's.
+      auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+      s->listHeight = std::max(0, cs->cy - kFieldHeight);
+      SetWindowPos(hwnd, nullptr, 0, 0, cs->cx, kFieldHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_WINDOWPOSCHANGING: {
+      auto* wp = reinterpret_cast<WINDOWPOS*>(lParam);
+      if (!(wp->flags & SWP_NOSIZE) && wp->cy != kFieldHeight) {
+        s->listHeight = std::max(0, wp->cy - kFieldHeight);
+        wp->cy = kFieldHeight;
+      }
+      return 0;
+    }
+    case CB_GETITEMHEIGHT: return static_cast<INT_PTR>(wParam) == -1 ? kFieldHeight - 6 : kRowHeight;
+    case CB_GETDROPPEDCONTROLRECT: {
+      auto* r = reinterpret_cast<RECT*>(lParam);
+      if (r == nullptr) return CB_ERR;
+      GetWindowRect(hwnd, r);
+      r->bottom += s->listHeight;
+      return CB_OKAY;
+    }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       SetFocus(hwnd);
       Drop(hwnd, s, !s->dropped, true);
       return 0;
+    case WM_DESTROY: CloseList(s); return 0;
     case WM_KEYDOWN: {
       int last = static_cast<int>(s->items.size()) - 1;
       switch (wParam) {
@@ -195,6 +271,37 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       NotifyParent(hwnd, CBN_KILLFOCUS);
       return 0;
     default: return Attach<ComboState>(hwnd, message, wParam, lParam);
+  }
+}
+
+// The dropped list holds the mouse: a button pressed outside it closes it unchanged; one released
+// on a string chooses that string and closes it. Its text, one string a line, shows it in the dump.
+LRESULT CALLBACK ComboListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* l = StateOf<ListState>(hwnd);
+  if (l == nullptr) return Attach<ListState>(hwnd, message, wParam, lParam);
+  auto* s = StateOf<ComboState>(l->combo);
+  switch (message) {
+    case WM_CREATE:
+      l->combo = static_cast<HWND>(reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams);
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+      if (s != nullptr && RowAt(hwnd, s, lParam) < 0 && s->list == hwnd) Drop(l->combo, s, false, false);
+      return 0;
+    case WM_LBUTTONUP: {
+      if (s == nullptr || s->list != hwnd) return 0;
+      int row = RowAt(hwnd, s, lParam);
+      if (row < 0) return 0;
+      HWND combo = l->combo;
+      Drop(combo, s, false, true);
+      Choose(combo, s, row);
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse: the list closes as if dismissed.
+      if (s != nullptr && s->list == hwnd && reinterpret_cast<HWND>(lParam) != hwnd) Drop(l->combo, s, false, false);
+      return 0;
+    default: return Attach<ListState>(hwnd, message, wParam, lParam);
   }
 }
 

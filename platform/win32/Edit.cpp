@@ -2,10 +2,10 @@
 // machine's clipboard, and EN_CHANGE, EN_SETFOCUS, EN_KILLFOCUS and EN_MAXTEXT to the parent. A
 // multi-line edit behaves the same here but asks the dialog manager for every key.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/win32/Controls.h"
-#include "platform/win32/InputDriver.h"
 
 namespace plat::win32 {
 namespace {
@@ -58,7 +58,15 @@ void Edited(HWND hwnd) {
 
 void Paste(HWND hwnd, EditState* s) {
   if (StyleOf(hwnd) & ES_READONLY) return;
-  std::string text = input::ClipboardText();
+  // The clipboard as a program reads it; open elsewhere, there is nothing to paste.
+  if (!IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(hwnd)) return;
+  std::string text;
+  HANDLE block = GetClipboardData(CF_TEXT);
+  if (auto* chars = static_cast<const char*>(GlobalLock(block))) {
+    text.assign(chars, strnlen(chars, GlobalSize(block)));
+    GlobalUnlock(block);
+  }
+  CloseClipboard();
   // A single-line edit takes the clipboard's first line.
   if (!(StyleOf(hwnd) & ES_MULTILINE)) text = text.substr(0, text.find_first_of("\r\n"));
   if (Replace(hwnd, s, text)) Edited(hwnd);

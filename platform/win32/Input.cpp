@@ -125,6 +125,7 @@ void LeaveWindow(HWND hwnd, bool disabling) {
 }
 
 void UserEnded(uint32_t processId, uint32_t threadId) {
+  ClipboardEnded(processId, threadId);
   Desktop& d = Desktop::Get();
   std::vector<uint32_t> threads;
   for (uint32_t t : d.QueueThreads()) {

@@ -13,16 +13,6 @@ namespace {
 
 constexpr uint64_t kSettleLimitMs = 60000;
 
-std::string& Clipboard() {
-  static uint64_t machine = 0;
-  static std::string text;
-  if (machine != MachineSerial()) {
-    machine = MachineSerial();
-    text.clear();
-  }
-  return text;
-}
-
 HWND ChildById(HWND parent, int id) {
   Desktop& d = Desktop::Get();
   Window* p = d.Find(parent);
@@ -265,9 +255,6 @@ bool Type(const Target& target, const std::string& text) {
   Settle(thread);
   return true;
 }
-
-void SetClipboardText(const std::string& text) { Clipboard() = text; }
-std::string ClipboardText() { return Clipboard(); }
 
 std::string DumpWindows() { return DumpWindowTree(nullptr); }
 

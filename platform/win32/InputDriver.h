@@ -43,7 +43,7 @@ bool Drag(const Target& target, Point from, Point to);
 bool Key(const Target& target, uint16_t vk, bool shift = false, bool control = false);
 // Text as typed on a US keyboard (Shift where a character needs it).
 bool Type(const Target& target, const std::string& text);
-// The machine's clipboard as the person copied text into it.
+// The machine's clipboard as a person copying text in another program fills it, and its text.
 void SetClipboardText(const std::string& text);
 std::string ClipboardText();
 

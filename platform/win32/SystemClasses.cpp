@@ -22,6 +22,7 @@ const SystemClass kSystemClasses[] = {
     {"Static", StaticProc, CS_DBLCLKS | CS_PARENTDC, 0, 32512, 0},
     {"Edit", EditProc, CS_DBLCLKS | CS_PARENTDC, 0, 32513, 0},
     {"ComboBox", ComboBoxProc, CS_DBLCLKS | CS_PARENTDC | CS_HREDRAW | CS_VREDRAW, 0, 32512, 0},
+    {"ComboLBox", ComboListProc, CS_DBLCLKS | CS_SAVEBITS, 0, 32512, COLOR_WINDOW + 1},
     {UPDOWN_CLASSA, UpDownProc, CS_HREDRAW | CS_VREDRAW, 0, 32512, 0},
     {TRACKBAR_CLASSA, TrackbarProc, CS_GLOBALCLASS, 0, 32512, 0},
     {TOOLTIPS_CLASSA, TooltipProc, CS_DBLCLKS | CS_SAVEBITS, 0, 32512, COLOR_INFOBK + 1},

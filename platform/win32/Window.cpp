@@ -576,13 +576,25 @@ BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam) {
   return EnumDescendants(hWndParent, lpEnumFunc, lParam) ? TRUE : FALSE;
 }
 
-HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) { return FindWindowExA(nullptr, nullptr, lpClassName, lpWindowName); }
+
+HWND FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCSTR lpszWindow) {
   Desktop& d = Desktop::Get();
-  for (HWND h : d.TopLevel()) {
-    Window* win = d.Find(h);
-    if (lpClassName != nullptr && lstrcmpiA(win->cls->name.c_str(), lpClassName) != 0) continue;
-    if (lpWindowName != nullptr && win->text != lpWindowName) continue;
-    return h;
+  Window* parent = nullptr;
+  if (hWndParent != nullptr && (parent = d.Checked(hWndParent)) == nullptr) return nullptr;
+  std::vector<HWND> siblings = parent != nullptr ? parent->children : d.TopLevel();
+  auto from = siblings.begin();
+  if (hWndChildAfter != nullptr) {
+    from = std::find(siblings.begin(), siblings.end(), hWndChildAfter);
+    if (from == siblings.end()) return nullptr;
+    ++from;
+  }
+  for (auto it = from; it != siblings.end(); ++it) {
+    Window* win = d.Find(*it);
+    if (win == nullptr) continue;
+    if (lpszClass != nullptr && lstrcmpiA(win->cls->name.c_str(), lpszClass) != 0) continue;
+    if (lpszWindow != nullptr && win->text != lpszWindow) continue;
+    return *it;
   }
   return nullptr;
 }

@@ -57,5 +57,7 @@ bool NeedsPaint(const Window& window);
 // The end of a user-interface thread (threadId) or of a whole process (threadId 0): its windows
 // go without messages, its timers and registrations are dropped, senders waiting on it are released.
 void UserEnded(uint32_t processId, uint32_t threadId);
+// The clipboard closes when the thread that opened it, or its process, ends.
+void ClipboardEnded(uint32_t processId, uint32_t threadId);
 
 }  // namespace plat::win32

@@ -1500,7 +1500,8 @@ UINT IsDlgButtonChecked(HWND hDlg, int nIDButton);
 BOOL CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
-// Clipboard and help
+// Clipboard and help. One clipboard for the machine, open to one thread at a time; text only
+// (CF_TEXT), handed over as a moveable global block that becomes the clipboard's.
 BOOL OpenClipboard(HWND hWndNewOwner);
 BOOL CloseClipboard();
 BOOL EmptyClipboard();

@@ -3,6 +3,7 @@
 // order.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -193,6 +194,136 @@ TEST_F(Controls, ADropDownListChosenByKeysSendsSelChange) {
   }
 }
 
+TEST_F(Controls, ADropDownListChosenByMouseDropsItsListAndSendsSelChangeOnlyForAnotherString) {
+  Run({{"ComboBox", 11, "", CBS_DROPDOWNLIST, {10, 40, 160, 140}}});
+  for (const char* s : {"44100", "48000", "96000"}) Send(11, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  RECT field{};
+  machine_.RunIn(process_, [&] { GetWindowRect(Item(11), &field); });
+  EXPECT_EQ(field.bottom - field.top, 21) << "the window is its selection field; the rest is the list's";
+  auto dropped = [] { return FindWindowA("ComboLBox", nullptr) != nullptr; };
+  auto clickRow = [](int row) { return input::Click({"ComboLBox"}, input::Point{20, row * 13 + 6}); };
+  struct Case {
+    const char* name;
+    std::function<bool()> close;
+    LRESULT selection;
+    std::vector<std::string> log;  // after the drop's own "command 11 7"
+  } cases[] = {
+      {"a string chosen", [&] { return clickRow(2); }, 2, {"command 11 8", "command 11 9", "command 11 1"}},
+      {"the same string again", [&] { return clickRow(2); }, 2, {"command 11 8", "command 11 9"}},
+      {"another string", [&] { return clickRow(0); }, 0, {"command 11 8", "command 11 9", "command 11 1"}},
+      {"a click outside the list", [] { return input::Click({"Host"}, input::Point{400, 300}); }, 0,
+       {"command 11 8", "command 11 10"}},
+      {"a click on the field again", [] { return input::Click({"Host", "", {11}}); }, 0,
+       {"command 11 8", "command 11 10"}},
+  };
+  ASSERT_TRUE(input::Click({"Host", "", {11}}));
+  ASSERT_TRUE(input::Key({"Host", "", {11}}, VK_ESCAPE));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    ASSERT_TRUE(input::Click({"Host", "", {11}}));
+    ASSERT_TRUE(dropped());
+    EXPECT_EQ(gLog, std::vector<std::string>{"command 11 7"});
+    std::string dump = input::DumpWindows();
+    EXPECT_NE(dump.find("ComboLBox id=0 \"44100\n48000\n96000\" [" + std::to_string(field.left) + "," +
+                        std::to_string(field.bottom) + "," + std::to_string(field.right) + "," +
+                        std::to_string(field.bottom + 3 * 13 + 2) + "] visible"),
+              std::string::npos)
+        << dump;
+    gLog.clear();
+    ASSERT_TRUE(c.close());
+    EXPECT_FALSE(dropped());
+    EXPECT_EQ(Send(11, CB_GETCURSEL, 0, 0), c.selection);
+    EXPECT_EQ(gLog, c.log);
+  }
+}
+
+TEST_F(Controls, ClicksOnStaticsAndEditsNotifyTheParentInOrder) {
+  Run({{"Static", 30, "Link", SS_NOTIFY, {10, 10, 110, 30}},
+       {"Static", 31, "Label", SS_LEFT, {10, 40, 110, 60}},
+       {"Edit", 15, "", WS_BORDER, {200, 10, 300, 30}},
+       {"Edit", 16, "", WS_BORDER, {200, 40, 300, 60}}});
+  struct Case {
+    const char* name;
+    int id;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"a static with SS_NOTIFY", 30, {"command 30 0"}},
+      {"a static without it lets the click through", 31, {}},
+      {"the first edit takes the focus", 15, {"command 15 256"}},
+      {"the second edit: the first hears its loss first", 16, {"command 15 512", "command 16 256"}},
+      {"and back", 15, {"command 16 512", "command 15 256"}},
+      {"a click in the focused edit", 15, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    ASSERT_TRUE(input::Click({"Host", "", {c.id}}));
+    EXPECT_EQ(gLog, c.log);
+  }
+}
+
+TEST_F(Controls, ATooltipsTextsShowInTheWindowDump) {
+  Run({{TOOLTIPS_CLASSA, 40, "", 0, {0, 0, 0, 0}}});
+  HWND host = FindWindowA(nullptr, "Host");
+  auto tool = [host](UINT_PTR id, const char* text) {
+    TTTOOLINFOA ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = host;
+    ti.uId = id;
+    ti.lpszText = const_cast<LPSTR>(text);
+    return ti;
+  };
+  struct Case {
+    const char* name;
+    UINT message;
+    UINT_PTR id;
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"a tool", TTM_ADDTOOLA, 15, "Sample rate", "15: Sample rate"},
+      {"a second", TTM_ADDTOOLA, 16, "Latency", "15: Sample rate\n16: Latency"},
+      {"a text updated", TTM_UPDATETIPTEXTA, 15, "Rate", "15: Rate\n16: Latency"},
+      {"a tool of that id again is refused", TTM_ADDTOOLA, 16, "Other", "15: Rate\n16: Latency"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTTOOLINFOA ti = tool(c.id, c.text);
+    Send(40, c.message, 0, reinterpret_cast<LPARAM>(&ti));
+    std::string dump = input::DumpWindows();
+    EXPECT_NE(dump.find(std::string(TOOLTIPS_CLASSA) + " id=40 \"" + c.shown + "\""), std::string::npos) << dump;
+  }
+}
+
+TEST_F(Controls, AnActionFromASimulatedThreadOnlyQueuesItsInputForTheWindowsThread) {
+  Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {10, 10, 110, 30}}, {"Edit", 15, "", WS_BORDER, {200, 10, 300, 30}}});
+  struct Case {
+    const char* name;
+    std::function<bool()> act;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"a click", [] { return input::Click({"Host", "", {10}}); }, {"command 10 0"}},
+      {"a click into the edit", [] { return input::Click({"Host", "", {15}}); }, {"command 15 256"}},
+      {"typing", [] { return input::Type({"Host", "", {15}}, "7"); }, {"command 15 1024", "command 15 768"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    bool queued = false;
+    std::vector<std::string> seenAtOnce;
+    ASSERT_TRUE(machine_.RunIn(process_, [&] {
+      queued = c.act();
+      seenAtOnce = gLog;
+    }));
+    EXPECT_TRUE(queued);
+    EXPECT_TRUE(seenAtOnce.empty()) << "the action returned before the window's thread took it";
+    machine_.RunUntil([&] { return gLog.size() >= c.log.size(); }, 1000);
+    EXPECT_EQ(gLog, c.log);
+  }
+  EXPECT_EQ(Text(15), "7");
+}
+
 TEST_F(Controls, AnUpDownAsksItsParentBeforeEachStepAndReportsAfter) {
   constexpr int kUp = 12, kBuddy = 14;
   // The buddy edit reports each number the up-down writes into it: EN_UPDATE, then EN_CHANGE.
@@ -326,6 +457,124 @@ TEST_F(Controls, AnEditTakesTypingUpToItsLimitAndPastesEachWay) {
     EXPECT_EQ(Text(15), "x12345");
     EXPECT_EQ(gLog, (std::vector<std::string>{"command 15 1281", "command 15 1024", "command 15 768"}));
   }
+}
+
+// A program's copy through the clipboard API: a moveable block of text handed to the clipboard.
+std::string Copy(HWND owner, const char* text) {
+  if (!OpenClipboard(owner)) return "open refused " + std::to_string(GetLastError());
+  EmptyClipboard();
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, std::strlen(text) + 1);
+  std::memcpy(GlobalLock(block), text, std::strlen(text) + 1);
+  GlobalUnlock(block);
+  HANDLE set = SetClipboardData(CF_TEXT, block);
+  std::string result = set == block ? "set" : "refused " + std::to_string(GetLastError());
+  if (set == nullptr) GlobalFree(block);
+  CloseClipboard();
+  return result;
+}
+
+TEST_F(Controls, TheClipboardIsOneThreadsAtATimeTakesAMoveableBlockAndFeedsPaste) {
+  Run({{"Edit", 15, "", WS_BORDER | ES_AUTOHSCROLL, {10, 10, 200, 30}}});
+  HWND host = FindWindowA(nullptr, "Host");
+  input::SetClipboardText("from a person");
+  struct Case {
+    const char* name;
+    std::function<std::string()> act;  // run on a thread of its own in the program
+    const char* result;
+    const char* clipboard;
+  } cases[] = {
+      {"a copy by the program", [host] { return Copy(host, "4096"); }, "set", "4096"},
+      {"data set without opening it",
+       [] {
+         HGLOBAL block = GlobalAlloc(GHND, 4);
+         HANDLE set = SetClipboardData(CF_TEXT, block);
+         DWORD error = GetLastError();
+         GlobalFree(block);
+         return set == nullptr ? "refused " + std::to_string(error) : std::string("set");
+       },
+       "refused 1418", "4096"},
+      {"a fixed block",
+       [host] {
+         OpenClipboard(host);
+         EmptyClipboard();
+         HGLOBAL block = GlobalAlloc(GPTR, 4);
+         HANDLE set = SetClipboardData(CF_TEXT, block);
+         GlobalFree(block);
+         CloseClipboard();
+         return set == nullptr ? std::string("refused") : std::string("set");
+       },
+       "refused", ""},
+      {"opened without a window and emptied, nothing may be set",
+       [] {
+         OpenClipboard(nullptr);
+         EmptyClipboard();
+         HGLOBAL block = GlobalAlloc(GHND, 4);
+         HANDLE set = SetClipboardData(CF_TEXT, block);
+         GlobalFree(block);
+         CloseClipboard();
+         return set == nullptr ? std::string("refused") : std::string("set");
+       },
+       "refused", ""},
+      {"the block is the clipboard's once set",
+       [host] {
+         OpenClipboard(host);
+         EmptyClipboard();
+         HGLOBAL block = GlobalAlloc(GHND, 3);
+         std::memcpy(GlobalLock(block), "48", 3);
+         GlobalUnlock(block);
+         SetClipboardData(CF_TEXT, block);
+         CloseClipboard();
+         return GlobalFree(block) == block && GetLastError() == ERROR_INVALID_HANDLE ? std::string("kept")
+                                                                                     : std::string("freed");
+       },
+       "kept", "48"},
+      {"read back as a program reads it",
+       [host] {
+         if (!IsClipboardFormatAvailable(CF_TEXT) || IsClipboardFormatAvailable(CF_BITMAP)) return std::string("formats");
+         if (GetClipboardData(CF_TEXT) != nullptr) return std::string("read while closed");
+         OpenClipboard(host);
+         HANDLE block = GetClipboardData(CF_TEXT);
+         std::string text = static_cast<const char*>(GlobalLock(block));
+         BOOL more = GlobalUnlock(block);
+         DWORD error = GetLastError();
+         CloseClipboard();
+         return text + (more == FALSE && error == ERROR_SUCCESS ? " unlocked" : " still locked");
+       },
+       "48 unlocked", "48"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string result;
+    ASSERT_TRUE(machine_.RunIn(process_, [&] { result = c.act(); }));
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(input::ClipboardText(), c.clipboard);
+  }
+  // Open on a thread that has ended, it is closed again; open on one that runs, no other opens it
+  // and the edit pastes nothing.
+  Send(15, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  machine_.RunIn(process_, [host] { Copy(host, "96000"); });
+  Send(15, WM_PASTE, 0, 0);
+  EXPECT_EQ(Text(15), "96000");
+  HANDLE release = nullptr;
+  machine_.RunIn(process_, [&] {
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CreateThread(nullptr, 0, [](LPVOID event) -> DWORD {
+      OpenClipboard(nullptr);
+      WaitForSingleObject(event, INFINITE);
+      CloseClipboard();
+      return 0;
+    }, release, 0, nullptr);
+  });
+  std::string refused;
+  machine_.RunIn(process_, [&] { refused = Copy(host, "1"); });
+  EXPECT_EQ(refused, "open refused 5");
+  Send(15, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  Send(15, WM_PASTE, 0, 0);
+  EXPECT_EQ(Text(15), "");
+  machine_.RunIn(process_, [&] { SetEvent(release); });
+  machine_.RunFor(10);
+  Send(15, WM_PASTE, 0, 0);
+  EXPECT_EQ(Text(15), "96000");
 }
 
 }  // namespace

@@ -139,6 +139,39 @@ TEST_F(Dialogs, TabEnterAndEscThroughANestedDialogWithAnEditThatWantsAllKeys) {
   }
 }
 
+TEST_F(Dialogs, NextDlgCtlMovesTheFocusForwardBackAndToAGivenControlAcrossTheNestedDialog) {
+  gPage = Template(DS_CONTROL | WS_CHILD | WS_VISIBLE, "Page", 100, 40,
+                   {{0x81, 100, "", WS_TABSTOP | WS_BORDER, 5, 5, 60, 12},
+                    {0x81, 101, "", WS_TABSTOP | WS_BORDER, 5, 20, 60, 12}});
+  Run(Template(kPopup, "Outer", 200, 120,
+               {{0x80, IDOK, "OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 100, 100, 40, 14},
+                {0x80, IDCANCEL, "Cancel", WS_TABSTOP | BS_PUSHBUTTON, 150, 100, 40, 14}}));
+  HWND outer = FindWindowA(nullptr, "Outer");
+  HWND page = FindWindowExA(outer, nullptr, nullptr, "Page");
+  ASSERT_NE(page, nullptr);
+  struct Case {
+    const char* name;
+    HWND given;  // a control, or none for the next or previous stop
+    WPARAM back;
+    int focus;
+  } cases[] = {
+      {"to a given edit of the nested dialog", GetDlgItem(page, 101), 0, 101},
+      {"forward out of it", nullptr, 0, IDOK},
+      {"back into it", nullptr, 1, 101},
+      {"back within it", nullptr, 1, 100},
+      {"to a given button of the outer dialog", GetDlgItem(outer, IDCANCEL), 0, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine_.RunIn(process_, [&] {
+      PostMessageA(outer, WM_NEXTDLGCTL, c.given != nullptr ? reinterpret_cast<WPARAM>(c.given) : c.back,
+                   c.given != nullptr ? TRUE : FALSE);
+    });
+    ASSERT_TRUE(input::Move({"Outer"}));  // lets the dialog's thread take the posted message
+    EXPECT_EQ(FocusId(), c.focus) << input::DumpWindows();
+  }
+}
+
 TEST_F(Dialogs, ArrowsMoveWithinARadioGroupCheckingAndClickingTheAutomaticOnes) {
   Run(Template(kPopup, "Outer", 200, 120,
                {{0x80, 11, "One", WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 5, 5, 60, 10},
