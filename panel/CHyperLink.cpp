@@ -167,7 +167,7 @@ void CHyperLink::FitWindowToText() {
     CClientDC dc(this);
     CFont* previous = dc.SelectObject(&m_underlineFont);
     extent = dc.GetTextExtent(text);
-    dc.SelectObject(previous);
+    if (previous != nullptr) dc.SelectObject(previous);
   }
 
   const DWORD style = GetStyle();

@@ -798,6 +798,12 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     case SW_SHOWDEFAULT:
     case SW_SHOWMAXIMIZED:  // accepted: the window shows at its normal place and size
       flags |= SWP_SHOWWINDOW;
+      // Marked maximised or not, so IsZoomed tells which was asked for.
+      if (nCmdShow == SW_SHOWMAXIMIZED) {
+        win->style |= WS_MAXIMIZE;
+      } else {
+        win->style &= ~WS_MAXIMIZE;
+      }
       if (minimized) {
         flags |= w::Restore(*win, &to);
         place = true;
@@ -820,9 +826,14 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   if (show != wasVisible) w::CallWindow(hWnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
   if (d.Find(hWnd) == nullptr) return wasVisible;
   SetWindowPos(hWnd, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top, flags);
-  // A minimised window keeps no focus.
+  // A minimised window keeps no focus; SW_MINIMIZE gives up the activation too, as hiding does.
   if (place && minimizing && d.Find(hWnd) != nullptr && w::IsAncestor(hWnd, d.CurrentQueue().focus))
     w::MoveFocus(nullptr);
+  if (nCmdShow == SW_MINIMIZE && minimizing && d.foreground == hWnd && (win = d.Find(hWnd)) != nullptr) {
+    d.foreground = nullptr;
+    if (w::MessageQueue* q = d.FindQueue(win->threadId)) q->active = nullptr;
+    w::CallWindow(hWnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+  }
   return wasVisible ? TRUE : FALSE;
 }
 

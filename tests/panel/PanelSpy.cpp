@@ -60,6 +60,7 @@ SheetState Spy::Sheet(const std::string& caption) {
     state.found = true;
     state.visible = IsWindowVisible(sheet) != FALSE;
     state.iconic = IsIconic(sheet) != FALSE;
+    state.zoomed = IsZoomed(sheet) != FALSE;
     state.foreground = GetForegroundWindow() == sheet;
     RECT client{};
     GetClientRect(sheet, &client);
@@ -182,9 +183,10 @@ OtherProgram::~OtherProgram() {
   });
 }
 
-void OtherProgram::OpenWindows() {
+void OtherProgram::OpenWindows(bool hung) {
   program_->Do([&] {
     for (LPTHREAD_START_ROUTINE body : {AnsweringThread, HungThread}) {
+      if (body == HungThread && !hung) continue;
       HANDLE t = CreateThread(nullptr, 0, body, state_.get(), 0, nullptr);
       CloseHandle(t);
     }

@@ -24,6 +24,7 @@ struct SheetState {
   bool found = false;
   bool visible = false;
   bool iconic = false;
+  bool zoomed = false;
   bool foreground = false;
   int32_t clientWidth = 0;
   std::string page;  // the caption of the current page
@@ -61,7 +62,8 @@ class OtherProgram {
  public:
   explicit OtherProgram(ctest::Runner run);
   ~OtherProgram();
-  void OpenWindows();
+  // With `hung`, the window whose thread takes no messages too.
+  void OpenWindows(bool hung = true);
   void TakePanelMutex();
 
   struct State;

@@ -37,6 +37,10 @@ std::string ControlLine(const std::string& page, int id, const std::string& capt
   for (size_t i = 0; i < lines.size(); ++i) {
     if (Depth(lines[i]) != 0 || !Names(lines[i], caption)) continue;
     for (size_t j = i + 1; j < lines.size() && Depth(lines[j]) > 0; ++j) {
+      if (page.empty()) {
+        if (Depth(lines[j]) == 1 && lines[j].find(wanted) != std::string::npos) return lines[j];
+        continue;
+      }
       if (Depth(lines[j]) != 1 || !Names(lines[j], page)) continue;
       for (size_t k = j + 1; k < lines.size() && Depth(lines[k]) > 1; ++k)
         if (Depth(lines[k]) == 2 && lines[k].find(wanted) != std::string::npos) return lines[k];

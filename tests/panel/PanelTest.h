@@ -24,7 +24,8 @@ inline const std::vector<std::string> kPages = {"Settings", "Routing", "MIDI Pro
 
 // The top-level windows of the window dump whose caption is `caption`, one line each.
 std::vector<std::string> TopLevelLines(const std::string& caption);
-// The dump's line of control `id` on the page captioned `page` of the sheet; empty when not there.
+// The dump's line of control `id` on the page captioned `page` of the sheet, or of the sheet itself
+// when `page` is empty; empty when not there.
 std::string ControlLine(const std::string& page, int id, const std::string& caption = kPanelCaption);
 // The screen rectangle a dump line shows.
 struct ScreenRect {
