@@ -163,6 +163,7 @@ TEST_F(RoutingPage, EachListSendsItsChoiceAndPollsAtOnce) {
       EXPECT_EQ(ctest::LoggedWord(log[0], 3), value);
       EXPECT_EQ(log[1].request, 1u);
     }
+    input::Key(input::Target(kPanelCaption), VK_RETURN);
   }
 }
 
@@ -172,6 +173,7 @@ TEST_F(RoutingPage, TheArrowsFollowTheCodesTheUnitReportsNotTheChoice) {
   Report(6, 0, 0, 0);
   input::Click(On(IDC_OPTICAL_OUT_SOURCE));
   input::Key(input::Target(kPanelCaption), VK_DOWN);
+  input::Key(input::Target(kPanelCaption), VK_RETURN);
   EXPECT_EQ(Lines(PaintOf("Routing")), Drawn({{kBlue, kSrcAdat, kOpticalOut, 7}}));
   EXPECT_EQ(Control(kRouting, IDC_OPTICAL_OUT_SOURCE).text, "Analog Outputs 1:8");
 }
