@@ -118,9 +118,13 @@ void LeaveWindow(HWND hwnd, bool disabling) {
     }
   }
   if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
+    const HWND owner = w->owner;
+    const bool ownThread = w->threadId == CurrentThreadId();
     d.foreground = nullptr;
     q->active = nullptr;
     CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+    // The activation passes to the owner when it can take it, as when a modal box closes.
+    if (ownThread && owner != nullptr && Visible(owner) && IsWindowEnabled(owner)) Activate(owner);
   }
 }
 
