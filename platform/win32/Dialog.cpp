@@ -502,6 +502,8 @@ BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
   HWND focus = lpMsg->hwnd;
   LRESULT code = SendMessageA(focus, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg));
   if (code & DLGC_WANTMESSAGE) {
+    // The control takes the key as it comes, and its character after it.
+    TranslateMessage(lpMsg);
     DispatchMessageA(lpMsg);
     return TRUE;
   }

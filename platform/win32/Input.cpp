@@ -108,6 +108,16 @@ void LeaveWindow(HWND hwnd, bool disabling) {
   MessageQueue* q = d.FindQueue(w->threadId);
   if (q == nullptr) return;
   if (q->capture != nullptr && IsAncestor(hwnd, q->capture)) q->capture = nullptr;
+  // A hidden top-level window is deactivated first, while its focus still stands, so that a dialog
+  // keeps the control it will give the focus back to.
+  HWND heir = nullptr;
+  if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
+    if (w->threadId == CurrentThreadId()) heir = w->owner;
+    d.foreground = nullptr;
+    q->active = nullptr;
+    CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+    if ((w = d.Find(hwnd)) == nullptr) return;
+  }
   if (q->focus != nullptr && IsAncestor(hwnd, q->focus)) {
     // Disabling takes the focus away; hiding hands it to the parent of a child window.
     HWND to = disabling || w->parent == nullptr ? nullptr : w->parent;
@@ -117,15 +127,8 @@ void LeaveWindow(HWND hwnd, bool disabling) {
       q->focus = to;
     }
   }
-  if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
-    const HWND owner = w->owner;
-    const bool ownThread = w->threadId == CurrentThreadId();
-    d.foreground = nullptr;
-    q->active = nullptr;
-    CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
-    // The activation passes to the owner when it can take it, as when a modal box closes.
-    if (ownThread && owner != nullptr && Visible(owner) && IsWindowEnabled(owner)) Activate(owner);
-  }
+  // The activation passes to the owner when it can take it, as when a modal box closes.
+  if (heir != nullptr && Visible(heir) && IsWindowEnabled(heir)) Activate(heir);
 }
 
 void UserEnded(uint32_t processId, uint32_t threadId) {

@@ -119,6 +119,18 @@ void Spy::Show(const std::string& caption) {
   });
 }
 
+void Spy::SetClassesDefault(const std::string& key, const std::string& bytes) {
+  program_->Do([&] {
+    HKEY opened = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr) !=
+        ERROR_SUCCESS)
+      return;
+    RegSetValueExA(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+    RegCloseKey(opened);
+  });
+}
+
 std::string Spy::MessageBoxText(const std::string& caption) {
   std::string text;
   program_->Do([&] {

@@ -48,6 +48,9 @@ class Spy {
   void Minimise(const std::string& caption = "QX-5310 Control Panel");
   // What another program may try: show the window.
   void Show(const std::string& caption = "QX-5310 Control Panel");
+  // What an installer writes: the default value of a key under HKEY_CLASSES_ROOT, as REG_SZ bytes
+  // exactly as given (without a terminator unless the bytes hold one).
+  void SetClassesDefault(const std::string& key, const std::string& bytes);
   // A message box's text, by its caption; empty when there is none.
   std::string MessageBoxText(const std::string& caption);
 
