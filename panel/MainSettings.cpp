@@ -12,7 +12,8 @@ constexpr RECT kLogoPlace = {9, 164, 157, 186};
 constexpr int kLogoWidth = 223;
 constexpr int kLogoHeight = 38;
 
-// Values sent for each list index; an index past the table sends the fallback.
+// Values sent for each list index; an index past a table sends its setting's fallback, and none
+// for the sample rate, which is never guessed.
 constexpr ULONG kSampleRates[] = {44100, 48000, 88200, 96000};
 constexpr ULONG kClockSources[] = {1, 4, 3, 2};
 constexpr ULONG kControlProtocols[] = {1, 4, 5, 2, 3};
@@ -77,7 +78,7 @@ BOOL MainSettings::OnInitDialog() {
   m_ovrSpin.SetPos(5);
   m_ovrEdit.SetWindowText("-2.5");
 
-  GetParent()->SendMessage(PSM_CANCELTOCLOSE);
+  CancelToClose();
 
   m_latencySlider.SetRange(0, kLatencySteps - 1, FALSE);
   m_latencySlider.SetTicFreq(1);

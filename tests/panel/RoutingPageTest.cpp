@@ -161,4 +161,43 @@ TEST_F(RoutingPage, TheConnectorPointsFallOnThePicturesConnectorsAndArrowsLieOnT
   EXPECT_EQ(PixelAt(routed, arrows_->At(kCoaxIn)), RGB(15, 15, 15)) << "the picture away from the arrow";
 }
 
+TEST_F(RoutingPage, TheWindowDumpListsEachControlAndTheHeadingsDrawInTheLabelFont) {
+  struct Case {
+    int id;
+    const char* kind;
+    const char* text;
+  };
+  const Case cases[] = {
+      {IDC_OPTICAL_OUT_SOURCE, "ComboBox", "ADAT 1:8 (ADAT)"},
+      {IDC_COAX_OUT_SOURCE, "ComboBox", "SPDIF 1:2"},
+      {IDC_SPDIF_IN_ROUTING, "ComboBox", "Coax to SPDIF 1:2"},
+      {IDC_DAW_OUTPUTS, "Static", "DAW Outputs"},
+      {IDC_DAW_INPUTS, "Static", "DAW Inputs"},
+      {IDC_FROM_LABEL, "Static", "From"},
+      {IDC_TO_LABEL, "Static", "To"},
+      {IDC_SOURCE_SPDIF, "Static", "SPDIF 1:2"},
+      {IDC_SOURCE_ADAT, "Static", "ADAT 1:8"},
+      {IDC_SOURCE_ANLG12, "Static", "ANLG 1:2"},
+      {IDC_SOURCE_ANLG18, "Static", "ANLG 1:8"},
+      {IDC_SOURCE_ANALOG_INPUTS, "Static", "Analog Inputs"},
+      {IDC_DEST_SPDIF, "Static", "SPDIF 1:2"},
+      {IDC_DEST_ADAT, "Static", "ADAT 1:8"},
+      {IDC_CONNECTOR_PICTURE, "Static", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string line = ptest::ControlLine("Routing", c.id);
+    EXPECT_NE(line.find(std::string(c.kind) + " id=" + std::to_string(c.id) + " \"" + c.text + "\""),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("] visible enabled"), std::string::npos) << line;
+  }
+  ASSERT_NE(picture::Snapshot(input::Target(kPanelCaption)), nullptr);
+  const std::string drawn = picture::DumpDrawing();
+  for (const char* heading : {"DAW Outputs", "DAW Inputs", "From", "To"})
+    EXPECT_NE(drawn.find(std::string("\"") + heading + "\" font=\"Arial\" 15 w600"), std::string::npos) << heading;
+  ASSERT_NE(picture::Snapshot(input::Target(kPanelCaption)), nullptr);
+  EXPECT_EQ(picture::DumpDrawing(), drawn);
+}
+
 }  // namespace

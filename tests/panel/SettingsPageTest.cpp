@@ -361,4 +361,42 @@ TEST_F(SettingsPage, TheLogoIsDrawnThroughItsMaskSoThePageShowsWhereItIsWhite) {
   EXPECT_EQ(pixel(14 + 2, 267 + 20), GetSysColor(COLOR_3DFACE)) << "the page where the logo is white";
 }
 
+TEST_F(SettingsPage, TheWindowDumpListsEachControlAndTwoRendersDrawTheSame) {
+  struct Case {
+    int id;
+    const char* kind;
+    const char* text;
+  };
+  const Case cases[] = {
+      {IDC_PROTOCOL, "ComboBox", "QX-5310 Native"},
+      {IDC_SAMPLE_RATE, "ComboBox", "44.1 kHz"},
+      {IDC_CLOCK_SOURCE, "ComboBox", "Internal"},
+      {IDC_SYNC_STATUS, "Static", ""},
+      {IDC_LATENCY, "msctls_trackbar32", ""},
+      {IDC_MASTER_FADER_GAIN, "Button", "Master Fader Affects ANLG 1:2 Gain"},
+      {IDC_OVR_EDIT, "Edit", "-2.5"},
+      {IDC_OVR_SPIN, "msctls_updown32", ""},
+      {IDC_MONITORING, "ComboBox", "Monitor Level Affects Analog 1:2"},
+      {IDC_CONVERTER_DELAY, "Button", "Compensate for Converter Delays (WDM)"},
+      {IDC_VERSION_GROUP, "Button", "Unit Versions"},
+      {IDC_REGISTER_VERSION, "Static", "Register: 0"},
+      {IDC_ARM_VERSION, "Static", "ARM: 0"},
+      {IDC_HARDWARE_VERSION, "Static", "Hardware: 0"},
+      {IDC_FPGA_VERSION, "Static", "FPGA: 0"},
+  };
+  StartOnMain();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::string line = ptest::ControlLine("Settings", c.id);
+    EXPECT_NE(line.find(std::string(c.kind) + " id=" + std::to_string(c.id) + " \"" + c.text + "\""),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("] visible enabled"), std::string::npos) << line;
+  }
+  ASSERT_NE(picture::Snapshot(input::Target(kPanelCaption)), nullptr);
+  const std::string first = picture::DumpDrawing();
+  ASSERT_NE(picture::Snapshot(input::Target(kPanelCaption)), nullptr);
+  EXPECT_EQ(picture::DumpDrawing(), first);
+}
+
 }  // namespace
