@@ -26,10 +26,10 @@ constexpr DIALOG_RESOURCE kRoutingPageDialog = {
         {"STATIC", routing::kNoId, "SPDIF Input Routing", routing::kShown | SS_LEFT, 195, 6, 90, 8},
         {"COMBOBOX", IDC_SPDIF_IN_ROUTING, "", routing::kList, 195, 16, 90, 60},
 
-        {"STATIC", IDC_FROM_LABEL, "From", routing::kShown | SS_CENTER, 3, 46, 60, 10},
-        {"STATIC", IDC_DAW_OUTPUTS, "DAW Outputs", routing::kHeading, 3, 56, 60, 14},
-        {"STATIC", IDC_TO_LABEL, "To", routing::kShown | SS_CENTER, 232, 46, 57, 10},
-        {"STATIC", IDC_DAW_INPUTS, "DAW Inputs", routing::kHeading, 232, 56, 57, 14},
+        {"STATIC", IDC_FROM_LABEL, "From", routing::kShown | SS_CENTER, 0, 46, 76, 10},
+        {"STATIC", IDC_DAW_OUTPUTS, "DAW Outputs", routing::kHeading, 0, 56, 76, 14},
+        {"STATIC", IDC_TO_LABEL, "To", routing::kShown | SS_CENTER, 224, 46, 68, 10},
+        {"STATIC", IDC_DAW_INPUTS, "DAW Inputs", routing::kHeading, 224, 56, 68, 14},
 
         {"STATIC", IDC_SOURCE_SPDIF, "SPDIF 1:2", routing::kShown | SS_RIGHT, 5, 84, 53, 10},
         {"STATIC", IDC_SOURCE_ADAT, "ADAT 1:8", routing::kShown | SS_RIGHT, 5, 100, 53, 10},
