@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
-#include <vector>
+#include <memory>
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/KernelBridge.h"
@@ -24,7 +24,8 @@ constexpr uintptr_t kTokenStep = 8;
 struct Block {
   uint32_t process;
   UINT flags;
-  std::vector<char> bytes;
+  size_t size;
+  std::unique_ptr<char[]> bytes;  // at least one, so that even an empty block has an address
   UINT locks = 0;
 };
 
@@ -37,15 +38,13 @@ GlobalTable& Table() { return MachineState::Of<GlobalTable>(); }
 
 HGLOBAL Add(uint32_t process, UINT flags, SIZE_T bytes) {
   GlobalTable& t = Table();
-  Block block{process, flags, std::vector<char>(bytes, 0)};
+  Block block{process, flags, bytes, std::make_unique<char[]>(std::max<SIZE_T>(bytes, 1))};
   HGLOBAL handle;
   if (flags & GMEM_MOVEABLE) {
     handle = reinterpret_cast<HGLOBAL>(t.nextToken);
     t.nextToken += kTokenStep;
   } else {
-    // A fixed block's handle is its address; an empty one still needs one of its own.
-    if (block.bytes.empty()) block.bytes.reserve(1);
-    handle = block.bytes.data();
+    handle = block.bytes.get();  // a fixed block's handle is its address
   }
   t.blocks.emplace(handle, std::move(block));
   return handle;
@@ -74,15 +73,15 @@ bool TakeForClipboard(HGLOBAL block) {
 
 HGLOBAL ClipboardBlock(const std::string& text) {
   HGLOBAL handle = Add(kClipboardProcess, GMEM_MOVEABLE, text.size() + 1);
-  std::copy(text.begin(), text.end(), Table().blocks.at(handle).bytes.begin());
+  std::copy(text.begin(), text.end(), Table().blocks.at(handle).bytes.get());
   return handle;
 }
 
 std::string BlockText(HGLOBAL block) {
   auto found = Table().blocks.find(block);
   if (found == Table().blocks.end()) return {};
-  const std::vector<char>& bytes = found->second.bytes;
-  return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\0'));
+  const char* bytes = found->second.bytes.get();
+  return std::string(bytes, std::find(bytes, bytes + found->second.size, '\0'));
 }
 
 void FreeClipboardBlock(HGLOBAL block) {
@@ -111,9 +110,9 @@ LPVOID GlobalLock(HGLOBAL hMem) {
   if (b == nullptr) return nullptr;
   if (!(b->flags & GMEM_MOVEABLE)) return hMem;
   // An empty moveable block has no memory to lock.
-  if (b->bytes.empty()) return nullptr;
+  if (b->size == 0) return nullptr;
   ++b->locks;
-  return b->bytes.data();
+  return b->bytes.get();
 }
 
 BOOL GlobalUnlock(HGLOBAL hMem) {
@@ -144,5 +143,5 @@ HGLOBAL GlobalFree(HGLOBAL hMem) {
 
 SIZE_T GlobalSize(HGLOBAL hMem) {
   w::Block* b = w::Mine(hMem);
-  return b != nullptr ? b->bytes.size() : 0;
+  return b != nullptr ? b->size : 0;
 }

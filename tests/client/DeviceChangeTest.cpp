@@ -102,4 +102,86 @@ TEST(DeviceChange, AKr6PluggedAndPulledReachesTheRegisteredWindowOnlyAsArrivalAn
   }
 }
 
+// A window that opens the unit its first arrival names, then sleeps in its handler; it lets the
+// unit go when told of its removal.
+HANDLE gHeld = INVALID_HANDLE_VALUE;
+constexpr DWORD kLongSleep = 5000;
+
+LRESULT HolderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_DEVICECHANGE) return DefWindowProcA(hwnd, message, wParam, lParam);
+  auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam);
+  if (wParam == DBT_DEVICEARRIVAL && gSeen.empty()) {
+    gSeen.push_back("arrival");
+    gHeld = CreateFileA(record->dbcc_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Sleep(kLongSleep);
+  } else if (wParam == DBT_DEVICEREMOVECOMPLETE) {
+    gSeen.push_back("removal");
+    if (gHeld != INVALID_HANDLE_VALUE) CloseHandle(gHeld);
+    gHeld = INVALID_HANDLE_VALUE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI HolderThread(LPVOID) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = HolderProc;
+  wc.lpszClassName = "Holder";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, "Holder", "holder", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = kQX531InterfaceClass;
+  HDEVNOTIFY note = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+  UnregisterDeviceNotification(note);
+  return 0;
+}
+
+TEST(DeviceChange, WhileTheWindowsThreadSleepsPlugAndPlaySettlesAndTheFinalRemovalWaitsOnlyForTheHandle) {
+  struct Case {
+    const char* name;
+    bool closedByAnotherThread;  // else the window closes it once it hears of the removal
+  } cases[] = {{"the handle closed by another thread while the window sleeps", true},
+               {"the handle closed by the window when it wakes", false}};
+  for (const Case& c : cases) {
+    for (uint64_t seed : qxtest::InterleavingSeeds(3)) {
+      SCOPED_TRACE(std::string(c.name) + ", " + qxtest::SeedTrace(seed));
+      gSeen.clear();
+      gHeld = INVALID_HANDLE_VALUE;
+      DriverMachine m(seed);
+      m.PlugMain();
+      Program program(m.Run());
+      DWORD thread = 0;
+      program.Do([&] { CloseHandle(CreateThread(nullptr, 0, HolderThread, nullptr, 0, &thread)); });
+      m.Run()([] { return FindWindowA("Holder", nullptr) != nullptr; });
+      m.PlugKr6(7);
+      m.Run()([] { return gHeld != INVALID_HANDLE_VALUE; });
+      ASSERT_NE(gHeld, INVALID_HANDLE_VALUE) << "the window opened the unit and sleeps";
+      // The pull settles without the window, which sleeps on; the unit plugged back waits for the
+      // old device's handle alone.
+      m.UnplugKr6(7);
+      m.PlugKr6(7);
+      EXPECT_EQ(gSeen, std::vector<std::string>{"arrival"}) << "nothing waited for the sleeping window";
+      EXPECT_FALSE(m.Kr6Started(7)) << "the old device is held by its handle";
+      if (c.closedByAnotherThread) {
+        program.Do([] {
+          CloseHandle(gHeld);
+          gHeld = INVALID_HANDLE_VALUE;
+        });
+        m.Settle();
+        EXPECT_TRUE(m.Kr6Started(7)) << "removed once the handle went, the window still asleep";
+        EXPECT_EQ(gSeen, std::vector<std::string>{"arrival"});
+      }
+      m.Run()([] { return gSeen.size() == 2; });
+      EXPECT_EQ(gSeen, (std::vector<std::string>{"arrival", "removal"}));
+      m.Settle();
+      EXPECT_TRUE(m.Kr6Started(7));
+      PostThreadMessageA(thread, WM_QUIT, 0, 0);
+      m.Run()([] { return FindWindowA("Holder", nullptr) == nullptr; });
+    }
+  }
+}
+
 }  // namespace

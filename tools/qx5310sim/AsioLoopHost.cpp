@@ -66,8 +66,8 @@ bool AsioLoopHost::Open(AsioHostHarness& asio) {
     failure_ = asio.Failure();
     return false;
   }
-  // The panel's buffer size reaches the driver once the unit's streams have restarted with it: the
-  // host waits for it rather than stream at another size.
+  // The buffer size set through the client library reaches the driver once the unit's streams have
+  // restarted with it: the host waits for it rather than stream at another size.
   ASIOLong size[4] = {};
   if (asio.Driver()->init(nullptr) == ASIOTrue)
     for (uint32_t waited = 0; waited < kSizeWaitMs; waited += kLookMs) {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "sim/units/MainUnit.h"
-#include "tools/qx5310sim/Panel.h"
+#include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/WaveA1Host.h"
 #include "unit/PreferencesBlock.h"
@@ -55,17 +55,17 @@ AudioSession::~AudioSession() {
 }
 
 bool AudioSession::HostSeesLock() {
-  for (const Panel::UnitView& u : Panel::Look())
-    if (u.state.mUnitKind == Panel::kMainUnit) return u.state.mStreaming != 0 && u.state.mInputLocked != 0;
+  for (const ClientHost::UnitView& u : ClientHost::Look())
+    if (u.state.mUnitKind == ClientHost::kMainUnit) return u.state.mStreaming != 0 && u.state.mInputLocked != 0;
   return false;
 }
 
 bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report) {
   rate_ = rate;
   frames_ = frames;
-  if (!Panel::SetParameter(PreferencesBlock::kParamSampleRate, rate) ||
-      !Panel::SetParameter(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames))) {
-    report.Lost("the panel could not set the sample rate and buffer size");
+  if (!ClientHost::SetParameter(PreferencesBlock::kParamSampleRate, rate) ||
+      !ClientHost::SetParameter(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames))) {
+    report.Lost("the host program could not set the sample rate and buffer size");
     return false;
   }
   // A run sure to pass a WAV file's 32-bit sizes has its files laid out for RF64 from the start.

@@ -1,4 +1,4 @@
-// The audio of the main job: the panel sets rate and buffer size, and an ASIO host in a process of
+// The audio of the main job: a host program sets rate and buffer size, and an ASIO host in a process of
 // its own finds the ASIO driver as hosts do, loads its DLL and streams all 18 channels each way
 // through it, copying every record channel into its playback channel from each buffer switch as a
 // host with its inputs patched to its outputs would. The unit's inputs carry, on channels 1-2 and
@@ -34,7 +34,7 @@ class AudioSession : private sim::PlaybackSink {
   AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir);
   ~AudioSession();
 
-  // Sets rate and buffer size as the panel would, starts the ASIO host and waits until the host
+  // Sets rate and buffer size through the client library, starts the ASIO host and waits until the host
   // sees the stream locked; false (and a loss in the report) when it does not.
   bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
   // The main unit came back: the host creates the driver again.

@@ -12,7 +12,7 @@
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/AudioSession.h"
 #include "tools/qx5310sim/Machine.h"
-#include "tools/qx5310sim/Panel.h"
+#include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Report.h"
 #include "unit/OvrTable.h"
 #include "unit/PreferencesBlock.h"
@@ -186,7 +186,7 @@ void FaultRun::State::Step() {
   }
   if (tick % kTicksPerSetting == 50) {
     const uint32_t index = kOvrIndices[settingsSent % 2];
-    if (Panel::SetParameter(PreferencesBlock::kParamOvrThreshold, index)) {
+    if (ClientHost::SetParameter(PreferencesBlock::kParamOvrThreshold, index)) {
       ++settingsSent;
       lastOvr = index;
     }
@@ -309,11 +309,11 @@ void FaultRun::WriteReport(Report& report) {
 
   // Every unit is back on the bus by now, so its writers had no reason to give anything up. What
   // they gave up is in each unit's debug log; a unit pulled out took its log with it.
-  const std::vector<Panel::WriterDrops> drops = Panel::ReadWriterDrops();
+  const std::vector<ClientHost::WriterDrops> drops = ClientHost::ReadWriterDrops();
   for (const Target& t : s.units) {
-    const Panel::WriterDrops* found = nullptr;
-    for (const Panel::WriterDrops& d : drops)
-      if (t.serial == 0 ? d.unitKind == Panel::kMainUnit : d.unitKind == Panel::kExpansionUnit && d.serial == t.serial)
+    const ClientHost::WriterDrops* found = nullptr;
+    for (const ClientHost::WriterDrops& d : drops)
+      if (t.serial == 0 ? d.unitKind == ClientHost::kMainUnit : d.unitKind == ClientHost::kExpansionUnit && d.serial == t.serial)
         found = &d;
     if (found == nullptr) {
       report.Value("writers dropped, " + t.name, "no log: the host does not find the unit");

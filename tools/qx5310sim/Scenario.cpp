@@ -16,7 +16,7 @@
 #include "tools/qx5310sim/HostMidiPort.h"
 #include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Machine.h"
-#include "tools/qx5310sim/Panel.h"
+#include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
 #include "tools/qx5310sim/WaveA1Host.h"
@@ -55,7 +55,7 @@ std::vector<std::string> AdapterSubdevices(const sim::Unit& hw) {
 
 // A unit as the host's client library sees it.
 void ReportUnit(Report& report, const Machine& machine, const std::string& what, const sim::Unit& hw, uint32_t serial,
-                const std::vector<Panel::UnitView>& views) {
+                const std::vector<ClientHost::UnitView>& views) {
   const std::string device = machine.DeviceState(hw);
   report.Value(what + " device", device);
   if (device != "started, child started") report.Lost(what + "'s devices did not start");
@@ -66,10 +66,10 @@ void ReportUnit(Report& report, const Machine& machine, const std::string& what,
   if (subdevices.size() != expected)
     report.Lost(what + "'s audio adapter registered " + std::to_string(subdevices.size()) + " subdevice(s), not " +
                 std::to_string(expected));
-  const Panel::UnitView* view = nullptr;
-  for (const Panel::UnitView& v : views)
-    if (serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
-                    : v.state.mUnitKind == Panel::kExpansionUnit && v.state.mSerial == serial)
+  const ClientHost::UnitView* view = nullptr;
+  for (const ClientHost::UnitView& v : views)
+    if (serial == 0 ? v.state.mUnitKind == ClientHost::kMainUnit
+                    : v.state.mUnitKind == ClientHost::kExpansionUnit && v.state.mSerial == serial)
       view = &v;
   if (view == nullptr) {
     report.Line(what + ": not found by the host");
@@ -90,11 +90,11 @@ void ReportUnit(Report& report, const Machine& machine, const std::string& what,
 // What the units' writers gave up, from their debug logs: nothing, when every unit stayed.
 void ReportWriterDrops(Report& report) {
   std::string text;
-  for (const Panel::WriterDrops& unit : Panel::ReadWriterDrops())
+  for (const ClientHost::WriterDrops& unit : ClientHost::ReadWriterDrops())
     for (const auto& [what, n] : unit.dropped)
       if (n != 0)
-        text += (text.empty() ? "" : "; ") + std::string(unit.unitKind == Panel::kMainUnit ? "main unit" : "KR-6 ") +
-                (unit.unitKind == Panel::kMainUnit ? "" : std::to_string(unit.serial)) + ": " + std::to_string(n) +
+        text += (text.empty() ? "" : "; ") + std::string(unit.unitKind == ClientHost::kMainUnit ? "main unit" : "KR-6 ") +
+                (unit.unitKind == ClientHost::kMainUnit ? "" : std::to_string(unit.serial)) + ": " + std::to_string(n) +
                 " " + what;
   report.Value("writers dropped", text.empty() ? "none" : text);
   if (!text.empty()) report.Lost("the writers dropped what the driver had accepted");
@@ -137,18 +137,19 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   machine.Plug(mainUnit);
   for (auto& hw : expansion) machine.Plug(*hw);
   s.RunFor(10 * plat::kNsPerMs);
-  const std::vector<Panel::UnitView> views = Panel::Look();
+  const std::vector<ClientHost::UnitView> views = ClientHost::Look();
   ReportUnit(report, machine, "main unit", mainUnit, 0, views);
   for (size_t i = 0; i < expansion.size(); ++i)
     ReportUnit(report, machine, "KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), views);
 
-  // The panel's way to choose the control protocol; it reaches every unit.
-  if (!Panel::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
+  // The control protocol, set through the client library as a settings program does; it reaches
+  // every unit.
+  if (!ClientHost::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
     report.Lost("the control protocol could not be set");
 
   // MIDI on every KR-6, as a client of the unit asks for it; the kernel client starts the main
   // unit's.
-  if (!Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi))
+  if (!ClientHost::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi))
     report.Lost("MIDI could not be started on every KR-6");
   const bool kernelClientStarted = StartKernelClient(s, kernelClient);
   report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
@@ -198,7 +199,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
       if (t.serial != 0) {
         for (size_t i = 0; i < expansion.size(); ++i)
           if (expansion[i]->Serial() == t.serial) kr6Ports[i]->Open();
-        Panel::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
+        ClientHost::SetExpansionStreamMasks(QX531Device::kStreamMaskMidi);
         return;
       }
       mainPort.Open();

@@ -5,7 +5,7 @@
 
 #include "platform/kernel/include/wdm.h"
 #include "sim/units/Unit.h"
-#include "tools/qx5310sim/Panel.h"
+#include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Report.h"
 
 namespace {
@@ -165,7 +165,7 @@ void SurfaceSession::WriteReport(Report& report) const {
   static const char* const kProtocols[] = {"", "QX-5310 Native", "Mackie Control Emulation", "HUI Emulation",
                                            "Cubase LE", "Cubase SX / Nuendo"};
   report.Section("Surface session");
-  const std::vector<Panel::UnitView> views = Panel::Look();
+  const std::vector<ClientHost::UnitView> views = ClientHost::Look();
   report.Value("protocol", std::to_string(protocol_) + " (" + kProtocols[protocol_] + ")");
   for (const auto& s : surfaces_) {
     report.Line(s->name + " (the host's port: " + s->port.what + "):");
@@ -189,10 +189,10 @@ void SurfaceSession::WriteReport(Report& report) const {
       faders += std::to_string(s->hardware->GetSurface().FaderPosition(f));
     }
     report.Value("  fader positions", faders);
-    const Panel::UnitView* view = nullptr;
-    for (const Panel::UnitView& v : views)
-      if (s->serial == 0 ? v.state.mUnitKind == Panel::kMainUnit
-                         : v.state.mUnitKind == Panel::kExpansionUnit && v.state.mSerial == s->serial)
+    const ClientHost::UnitView* view = nullptr;
+    for (const ClientHost::UnitView& v : views)
+      if (s->serial == 0 ? v.state.mUnitKind == ClientHost::kMainUnit
+                         : v.state.mUnitKind == ClientHost::kExpansionUnit && v.state.mSerial == s->serial)
         view = &v;
     if (view != nullptr && view->displayRead) {
       report.Value("  display", "\"" + view->display[0] + "\" / \"" + view->display[1] + "\"");

@@ -296,6 +296,34 @@ TEST_F(Controls, ATooltipsTextsShowInTheWindowDump) {
   }
 }
 
+TEST_F(Controls, AnActionFromASimulatedThreadOnlyQueuesItsInputForTheWindowsThread) {
+  Run({{"Button", 10, "Check", BS_AUTOCHECKBOX, {10, 10, 110, 30}}, {"Edit", 15, "", WS_BORDER, {200, 10, 300, 30}}});
+  struct Case {
+    const char* name;
+    std::function<bool()> act;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"a click", [] { return input::Click({"Host", "", {10}}); }, {"command 10 0"}},
+      {"a click into the edit", [] { return input::Click({"Host", "", {15}}); }, {"command 15 256"}},
+      {"typing", [] { return input::Type({"Host", "", {15}}, "7"); }, {"command 15 1024", "command 15 768"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gLog.clear();
+    bool queued = false;
+    std::vector<std::string> seenAtOnce;
+    ASSERT_TRUE(machine_.RunIn(process_, [&] {
+      queued = c.act();
+      seenAtOnce = gLog;
+    }));
+    EXPECT_TRUE(queued);
+    EXPECT_TRUE(seenAtOnce.empty()) << "the action returned before the window's thread took it";
+    machine_.RunUntil([&] { return gLog.size() >= c.log.size(); }, 1000);
+    EXPECT_EQ(gLog, c.log);
+  }
+  EXPECT_EQ(Text(15), "7");
+}
+
 TEST_F(Controls, AnUpDownAsksItsParentBeforeEachStepAndReportsAfter) {
   constexpr int kUp = 12, kBuddy = 14;
   // The buddy edit reports each number the up-down writes into it: EN_UPDATE, then EN_CHANGE.

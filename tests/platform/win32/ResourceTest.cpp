@@ -129,6 +129,51 @@ TEST(Resources, TheProgramAndADllEachFindTheirOwnThroughTheirModuleHandles) {
   });
 }
 
+// What the page's procedure found at WM_INITDIALOG: each combo's strings, and each picture
+// static's client size.
+std::vector<std::vector<std::string>> gInitCombos;
+std::vector<SIZE> gInitPictures;
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  for (int id : {probe::kProtocolCombo, probe::kRateCombo}) {
+    std::vector<std::string> strings;
+    for (LRESULT i = 0, n = SendDlgItemMessageA(page, id, CB_GETCOUNT, 0, 0); i < n; ++i) {
+      char text[64] = {};
+      SendDlgItemMessageA(page, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+      strings.emplace_back(text);
+    }
+    gInitCombos.push_back(strings);
+  }
+  for (int id : {probe::kLogoStatic, probe::kIconStatic}) {
+    RECT r{};
+    GetClientRect(GetDlgItem(page, id), &r);
+    gInitPictures.push_back(SIZE{r.right, r.bottom});
+  }
+  return TRUE;
+}
+
+TEST(Resources, APageMadeFromTheProgramsTemplateHasItsSortedComboListsAndPicturesAtTheirSizeBeforeInit) {
+  Machine m;
+  gInitCombos.clear();
+  gInitPictures.clear();
+  InProgram(m, [] {
+    HWND parent = CreateWindowExA(0, "Static", "Sheet", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND page = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(probe::kPage), parent, PageProc, 0);
+    EXPECT_NE(page, nullptr);
+    DestroyWindow(parent);
+  });
+  EXPECT_EQ(gInitCombos, (std::vector<std::vector<std::string>>{
+                             {"HUI Emulation", "Mackie Control Emulation", "QX-5310 Native"},
+                             {"44100", "48000", "88200", "96000"}}))
+      << "the protocol combo sorts (CBS_SORT), the rate combo keeps the template's order";
+  ASSERT_EQ(gInitPictures.size(), 2u);
+  EXPECT_EQ(gInitPictures[0].cx, 8) << "the bitmap static takes its picture's size";
+  EXPECT_EQ(gInitPictures[0].cy, 6);
+  EXPECT_EQ(gInitPictures[1].cx, 32) << "and the icon static its icon's";
+  EXPECT_EQ(gInitPictures[1].cy, 32);
+}
+
 TEST(Resources, MissingTypesNamesAndStringsFailWithWindowsErrors) {
   Machine m;
   InProgram(m, [] {

@@ -205,6 +205,12 @@ TEST(WindowsHeaders, KeyConstantsHaveWindowsValues) {
       QX_VALUE(DWLP_USER, k64 ? 16 : 8),
       QX_VALUE(CW_USEDEFAULT, 0x80000000),
       QX_VALUE(CF_TEXT, 1),
+      QX_VALUE(GMEM_MOVEABLE, 0x0002),
+      QX_VALUE(GMEM_ZEROINIT, 0x0040),
+      QX_VALUE(GHND, 0x0042),
+      QX_VALUE(GPTR, 0x0040),
+      QX_VALUE(ERROR_NOT_LOCKED, 158),
+      QX_VALUE(ERROR_CLIPBOARD_NOT_OPEN, 1418),
       QX_VALUE(ICON_BIG, 1),
       QX_VALUE(ICON_SMALL, 0),
       // system colours and metrics

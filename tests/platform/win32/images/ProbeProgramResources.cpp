@@ -15,7 +15,7 @@ constexpr DWORD kControl = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kStop = kControl | WS_TABSTOP;
 
 constexpr DIALOG_RESOURCE kPage = {
-    WS_CHILD | WS_CAPTION | DS_SETFONT, 0, 0, 0, 250, 190, "Settings", 8, "MS Shell Dlg",
+    WS_CHILD | WS_CAPTION | DS_SETFONT | DS_NOFAILCREATE, 0, 0, 0, 250, 190, "Settings", 8, "MS Shell Dlg",
     {
         {"BUTTON", 1, "OK", kStop | BS_DEFPUSHBUTTON, 140, 170, 50, 14},
         {"BUTTON", 2, "Cancel", kStop | BS_PUSHBUTTON, 195, 170, 50, 14},
@@ -27,7 +27,7 @@ constexpr DIALOG_RESOURCE kPage = {
         {"STATIC", 1357, "Register:", kControl | SS_LEFT, 7, 7, 60, 8},
         {"STATIC", probe::kIconStatic, probe::kAppIcon, kControl | SS_ICON, 220, 7, 20, 20},
         {"STATIC", probe::kLogoStatic, probe::kLogo, kControl | SS_BITMAP, 9, 164, 0, 0},
-        {"COMBOBOX", probe::kProtocolCombo, "", kStop | WS_VSCROLL | CBS_DROPDOWNLIST, 7, 20, 100, 80},
+        {"COMBOBOX", probe::kProtocolCombo, "", kStop | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_SORT, 7, 20, 100, 80},
         {"COMBOBOX", probe::kRateCombo, "", kStop | WS_VSCROLL | CBS_DROPDOWNLIST, 7, 40, 100, 80},
         {"LISTBOX", 1300, "", kStop | WS_BORDER | LBS_NOTIFY, 120, 20, 60, 40},
         {"SCROLLBAR", 1301, "", kControl | SBS_HORZ, 120, 65, 60, 10},

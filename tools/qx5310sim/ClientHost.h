@@ -10,7 +10,7 @@
 
 #include "unit/SharedStateBlock.h"
 
-namespace Panel {
+namespace ClientHost {
 
 // Unit kinds of the shared state.
 inline constexpr uint8_t kMainUnit = 1;
@@ -40,4 +40,4 @@ struct WriterDrops {
 };
 std::vector<WriterDrops> ReadWriterDrops();
 
-}  // namespace Panel
+}  // namespace ClientHost

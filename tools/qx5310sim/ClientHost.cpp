@@ -1,4 +1,4 @@
-#include "tools/qx5310sim/Panel.h"
+#include "tools/qx5310sim/ClientHost.h"
 
 #include <cstring>
 #include <sstream>
@@ -58,7 +58,7 @@ std::string ReadLog(HostLibrary& library, DeviceHandle handle) {
 
 }  // namespace
 
-namespace Panel {
+namespace ClientHost {
 
 std::vector<UnitView> Look() {
   std::vector<UnitView> views;
@@ -128,4 +128,4 @@ std::vector<WriterDrops> ReadWriterDrops() {
   return drops;
 }
 
-}  // namespace Panel
+}  // namespace ClientHost
