@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include <wdmguid.h>
+
 #include "driver/PdoDirectEntries.h"
 #include "driver/QX531ChildList.h"
 #include "driver/QX531PnpDevice.h"

@@ -11,6 +11,8 @@
 #include <wdm.h>
 #include <punknown.h>
 
+#include <cstdint>
+
 #include "driver/ClientPort.h"
 
 // The interface class the kernel client looks for.

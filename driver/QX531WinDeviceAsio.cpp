@@ -1,6 +1,8 @@
 // The ASIO host's requests 256-266: capabilities, the session's buffers mapped into the host's
 // process, start with the host's event, stop, clock and rate, output ready. The session belongs to
 // the file object that created its buffers; CLEANUP of that file object ends it.
+#include <ntifs.h>
+
 #include <cstring>
 
 #include "driver/AsioRequests.h"
@@ -337,7 +339,7 @@ void QX531WinDevice::UnmapAsioBuffers() {
   const PEPROCESS owner = mAsio.mOwnerProcess;
   const bool attach = owner != nullptr && owner != PsGetCurrentProcess();
   KAPC_STATE attached;
-  if (attach) KeStackAttachProcess(owner, &attached);
+  if (attach) KeStackAttachProcess(reinterpret_cast<PKPROCESS>(owner), &attached);
   mAsio.mOutputMask = 0;
   if (mAsio.mIndexMdl != nullptr) {
     AsioChannelMapping cell{mAsio.mIndexMdl, mAsio.mIndexUserAddress};

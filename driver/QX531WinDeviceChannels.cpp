@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 #include "driver/QX531WinDevice.h"

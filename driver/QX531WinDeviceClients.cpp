@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <iterator>
 
 #include "driver/QX531WinDevice.h"
 #include "driver/WdmClientState.h"

@@ -32,3 +32,22 @@ void operator delete(void* memory) noexcept {
 void operator delete[](void* memory) noexcept { operator delete(memory); }
 void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
 void operator delete[](void* memory, std::size_t) noexcept { operator delete(memory); }
+
+// Over-aligned types (a lookaside list is cache-aligned on Windows): pool blocks are aligned to
+// 16 bytes only, so such an object is carved from a larger block that remembers where it starts.
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  const auto align = static_cast<std::size_t>(alignment);
+  void* block = ExAllocatePoolWithTag(NonPagedPool, size + align + sizeof(void*), DerivedPoolTag);
+  if (block == nullptr) KeBugCheckEx(kMustSucceedPoolEmpty, size, 0, 0, 0);
+  const auto start = (reinterpret_cast<ULONG_PTR>(block) + sizeof(void*) + align - 1) & ~ULONG_PTR{align - 1};
+  reinterpret_cast<void**>(start)[-1] = block;
+  return reinterpret_cast<void*>(start);
+}
+
+void operator delete(void* memory, std::align_val_t) noexcept {
+  if (memory != nullptr) ExFreePool(static_cast<void**>(memory)[-1]);
+}
+
+void operator delete(void* memory, std::size_t, std::align_val_t alignment) noexcept {
+  operator delete(memory, alignment);
+}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/kernel/IoManager.h"
+#include "platform/kernel/include/wdmguid.h"
 #include "platform/kernel/Verifier.h"
 
 namespace plat {

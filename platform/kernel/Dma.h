@@ -136,8 +136,6 @@ struct BUS_INTERFACE_STANDARD {
 using PBUS_INTERFACE_STANDARD = BUS_INTERFACE_STANDARD*;
 static_assert(sizeof(BUS_INTERFACE_STANDARD) == 64 && offsetof(BUS_INTERFACE_STANDARD, GetDmaAdapter) == 40);
 
-inline constexpr GUID GUID_BUS_INTERFACE_STANDARD = {0x496B8280, 0x6F25, 0x11D0, {0xBE, 0xAF, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
-
 // At PASSIVE_LEVEL. Null when no driver of the stack answers the standard bus interface or its
 // bus gives no adapter for the description.
 PDMA_ADAPTER IoGetDmaAdapter(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_DESCRIPTION DeviceDescription,

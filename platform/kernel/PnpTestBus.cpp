@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/kernel/Dma.h"
+#include "platform/kernel/include/wdmguid.h"
 #include "platform/kernel/IoInternal.h"
 #include "platform/kernel/PowerManager.h"
 #include "platform/kernel/Scheduler.h"

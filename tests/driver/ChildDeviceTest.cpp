@@ -14,6 +14,7 @@
 #include "platform/kernel/Leftovers.h"
 #include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/include/wdmguid.h"
 #include "platform/kernel/PowerManager.h"
 #include "sim/units/Kr6Unit.h"
 #include "sim/units/MainUnit.h"

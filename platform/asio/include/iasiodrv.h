@@ -3,7 +3,7 @@
 // is also the interface id it asks for.
 #pragma once
 
-#include "../../com/include/unknwn.h"
+#include <unknwn.h>
 #include "asio.h"
 
 struct IASIO : IUnknown {
