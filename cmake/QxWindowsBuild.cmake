@@ -21,7 +21,7 @@ add_library(qx_platform_portcls INTERFACE)
 target_link_libraries(qx_platform_portcls INTERFACE qx_platform_kernel qx_portcls_imports ks)
 add_library(qx_platform_win32 INTERFACE)
 target_include_directories(qx_platform_win32 SYSTEM INTERFACE ${QX_WINDOWS_GAPS})
-target_link_libraries(qx_platform_win32 INTERFACE setupapi advapi32 winmm kernel32)
+target_link_libraries(qx_platform_win32 INTERFACE comctl32 gdi32 user32 shell32 setupapi advapi32 winmm kernel32)
 add_library(qx_platform_com INTERFACE)
 target_link_libraries(qx_platform_com INTERFACE ole32 uuid)
 add_library(qx_platform_asio INTERFACE)
@@ -86,6 +86,8 @@ function(qx_user_image target)
   cmake_parse_arguments(ARG "" "NAME;BITS" "OBJECTS;EXPORTS;LINK;RESOURCES" ${ARGN})
   if(ARG_NAME MATCHES "\\.[eE][xX][eE]$")
     add_executable(${target})
+    # The program's resources are written as the Linux build's C++ resource script, which no
+    # Windows resource compiler reads: the Windows image is built and checked without them.
     target_link_options(${target} PRIVATE -mwindows)
   else()
     add_library(${target} SHARED)
@@ -106,7 +108,12 @@ function(qx_user_image target)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
 endfunction()
 
-foreach(dir unit kframework driver wdm client asio)
+# The class library is written against the Win32 names alone and builds here with the panel; its
+# stand-in header folder is only an include folder in this build.
+function(qx_stand_in_headers)
+endfunction()
+
+foreach(dir unit kframework driver wdm client asio platform/mfc panel)
   add_subdirectory(${dir})
 endforeach()
 
