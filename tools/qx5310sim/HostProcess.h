@@ -33,8 +33,12 @@ class HostProgram {
   // Runs the machine until the process has ended (its entry told to return first).
   void Wait();
   bool Running() const { return process_ != nullptr; }
-  // What the process wrote with OutputDebugString, kept once it has ended.
-  const std::string& DebugOutput() const { return debugOutput_; }
+  // Whether its entry has returned (or it was killed), before Wait lets it go.
+  bool Ended() const;
+  // The process's id, 0 once it has been let go.
+  uint32_t ProcessId() const;
+  // What the process wrote with OutputDebugString: so far while it runs, all of it once it ended.
+  std::string DebugOutput() const;
 
  private:
   void* process_ = nullptr;
