@@ -9,6 +9,7 @@
 #include "platform/win32/MachineState.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowManager.h"
+#include "platform/win32/WindowSurfaces.h"
 
 namespace plat::win32 {
 namespace {
@@ -81,6 +82,7 @@ void Desktop::Remove(HWND hwnd) {
   siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
   w->dead = true;
   windows_.erase(hwnd);
+  WindowSurfaces::Get().Forget(hwnd);
 }
 
 std::vector<HWND>& Desktop::SiblingsOf(const Window& window) {

@@ -56,6 +56,7 @@ struct Window {
   uint32_t processId = 0;
   RECT update{};  // the part of the client area to paint, client coordinates; empty when none
   bool erase = false;  // WM_ERASEBKGND is due with the next BeginPaint
+  bool frame = false;  // WM_NCPAINT is due with the next BeginPaint
   std::shared_ptr<void> state;  // a system class's own record of the window (a control's, a dialog's)
   bool destroying = false;
   bool dead = false;

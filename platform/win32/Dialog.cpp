@@ -356,7 +356,8 @@ LRESULT DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
   SetWindowLongPtrA(hDlg, DWLP_MSGRESULT, 0);
   INT_PTR handled = w::CallDialogProc(hDlg, Msg, wParam, lParam);
   if (!IsWindow(hDlg)) return handled;
-  if (w::ReturnsDirectly(Msg)) return handled;
+  // A colour query the dialog procedure leaves unanswered gets the default colours.
+  if (w::ReturnsDirectly(Msg) && (handled != 0 || Msg < WM_CTLCOLORMSGBOX || Msg > WM_CTLCOLORSTATIC)) return handled;
   if (handled) return GetWindowLongPtrA(hDlg, DWLP_MSGRESULT);
   w::DialogState* s = w::DialogOf(hDlg);
   if (s == nullptr) return DefWindowProcA(hDlg, Msg, wParam, lParam);
@@ -388,6 +389,16 @@ LRESULT DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_GETDLGCODE: return 0;
+    case WM_ERASEBKGND: {
+      // The dialog's own answer to WM_CTLCOLORDLG, else the face colour.
+      auto dc = reinterpret_cast<HDC>(wParam);
+      auto brush = reinterpret_cast<HBRUSH>(SendMessageA(hDlg, WM_CTLCOLORDLG, wParam, reinterpret_cast<LPARAM>(hDlg)));
+      if (brush == nullptr) brush = GetSysColorBrush(COLOR_3DFACE);
+      RECT client{};
+      GetClientRect(hDlg, &client);
+      FillRect(dc, &client, brush);
+      return 1;
+    }
     default: return DefWindowProcA(hDlg, Msg, wParam, lParam);
   }
 }

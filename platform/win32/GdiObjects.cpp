@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "platform/win32/DeviceContext.h"
+#include "platform/win32/KernelBridge.h"
+#include "platform/win32/MachineState.h"
 
 namespace plat::win32 {
 
@@ -113,10 +115,7 @@ bool SystemColour(int index, uint32_t* colour) {
   return true;
 }
 
-GdiObjects& GdiObjects::Instance() {
-  static GdiObjects table;
-  return table;
-}
+GdiObjects& GdiObjects::Instance() { return MachineState::Of<GdiObjects>(); }
 
 // DCs first: each lets go of the objects its states hold, which must still be there.
 GdiObjects::~GdiObjects() {
@@ -125,9 +124,19 @@ GdiObjects::~GdiObjects() {
 
 GdiObject& GdiObjects::Add(std::unique_ptr<GdiObject> object) {
   object->handle = (nextSerial_++ << 8) | static_cast<uintptr_t>(object->kind);
+  if (!object->stock) object->owner = CurrentProcessId();
   GdiObject& added = *object;
   objects_.emplace(added.handle, std::move(object));
   return added;
+}
+
+void GdiObjects::DropProcess(uint32_t processId) {
+  for (auto& [handle, object] : objects_)
+    if (object->owner == processId) object->dc.reset();
+  std::erase_if(objects_, [processId](const auto& entry) {
+    const GdiObject& object = *entry.second;
+    return object.owner == processId && object.selections == 0 && object.selectedInto == nullptr;
+  });
 }
 
 GdiObject* GdiObjects::Find(const void* handle) {

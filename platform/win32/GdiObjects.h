@@ -1,6 +1,7 @@
-// The objects gdi32 hands out handles for, and the one table that owns them. A handle is a serial
-// number that is never used again, with the object's kind in its low byte, so a stale handle
-// finds nothing. An object stays while any DC state (current or saved) refers to it.
+// The objects gdi32 hands out handles for, and the machine's one table that owns them. A handle is
+// a serial number that is never used again, with the object's kind in its low byte, so a stale
+// handle finds nothing. An object stays while any DC state (current or saved) refers to it, or
+// until the process that made it ends.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,7 @@ struct GdiObject {
   GdiKind kind;
   uintptr_t handle = 0;
   bool stock = false;
+  uint32_t owner = 0;  // the process that made it; 0 for stock objects
   // DC states, current and saved, that hold the object.
   uint32_t selections = 0;
 
@@ -86,6 +88,7 @@ class GdiObjects {
  public:
   // The machine's one table. Its lock is held across every gdi32 call.
   static GdiObjects& Instance();
+  GdiObjects() = default;
   GdiObjects(const GdiObjects&) = delete;
   GdiObjects& operator=(const GdiObjects&) = delete;
   ~GdiObjects();
@@ -99,6 +102,9 @@ class GdiObjects {
   // Removes an object no DC state holds; false (and nothing removed) otherwise.
   bool Remove(GdiObject& object);
   size_t Count() const { return objects_.size(); }
+  // A process's objects go when it ends, however it ends: its DCs first, letting go of what they
+  // hold, then the rest, except what a DC of another process still holds.
+  void DropProcess(uint32_t processId);
 
   // Stock objects by GetStockObject's index, made on first use; null for an index with none.
   GdiObject* Stock(int index);
@@ -106,8 +112,6 @@ class GdiObjects {
   GdiObject* SystemColourBrush(int index);
 
  private:
-  GdiObjects() = default;
-
   std::mutex lock_;
   uintptr_t nextSerial_ = 1;
   std::map<uintptr_t, std::unique_ptr<GdiObject>> objects_;

@@ -77,4 +77,10 @@ size_t GdiObjectCount() {
   return table.Count();
 }
 
+void DropProcessObjects(uint32_t processId) {
+  GdiObjects& table = GdiObjects::Instance();
+  std::lock_guard<std::mutex> hold(table.Lock());
+  table.DropProcess(processId);
+}
+
 }  // namespace plat::win32

@@ -47,5 +47,7 @@ DrawingRecord DrawingRecordOf(HDC hdc);
 std::shared_ptr<RasterSurface> BitmapSurface(HBITMAP bitmap);
 // The GDI objects alive, stock objects included: a program that leaks shows here.
 size_t GdiObjectCount();
+// The end of a process: the objects it made go.
+void DropProcessObjects(uint32_t processId);
 
 }  // namespace plat::win32

@@ -1,10 +1,12 @@
 // user32's loads of icons, cursors and bitmaps from the resources of the process's images, or of
-// the system's own icons and cursors (a null instance).
+// the system's own icons and cursors (a null instance). Bitmaps are gdi32's objects.
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <tuple>
 
+#include "platform/win32/GdiSeam.h"
 #include "platform/win32/ImageObjects.h"
 #include "platform/win32/ImageResources.h"
 #include "platform/win32/KernelBridge.h"
@@ -63,7 +65,7 @@ HANDLE LoadSystemImage(LPCSTR name, res::ImageKind kind, int cx, int cy) {
   if (handle == nullptr) {
     int w = cx != 0 ? cx : kDefaultSize, h = cy != 0 ? cy : kDefaultSize;
     handle = res::AddImageObject({kind, 0, true, true, w, h, kind == res::ImageKind::Icon ? w / 2 : 0,
-                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}});
+                                  kind == res::ImageKind::Icon ? h / 2 : 0, {}, id});
   }
   return handle;
 }
@@ -105,14 +107,19 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
   if (shared)
     if (auto it = cache.find({load, kind, found->id}); it != cache.end()) return it->second;
 
-  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}};
-  const res::CompiledResource* image = found;
-  if (kind != res::ImageKind::Bitmap) {
-    bool cursor = kind == res::ImageKind::Cursor;
-    WORD id = ChooseFromGroup(*found, cursor, cx, cy);
-    image = res::FindImageResource(module, cursor ? RT_CURSOR : RT_ICON, MAKEINTRESOURCEA(id), &error);
-    if (image == nullptr) return Fail(error);
+  if (kind == res::ImageKind::Bitmap) {
+    // A bitmap is gdi32's: programs select it, blit it and delete it.
+    HANDLE bitmap = res::BitmapFromDib(found->data, found->size, "bitmap " + std::to_string(found->id));
+    if (bitmap == nullptr) return Fail(ERROR_RESOURCE_DATA_NOT_FOUND);
+    if (shared) cache[{load, kind, found->id}] = bitmap;
+    return bitmap;
   }
+  res::ImageObject object{kind, res::CurrentProcessId(), shared, false, 0, 0, 0, 0, {}, 0};
+  bool cursor = kind == res::ImageKind::Cursor;
+  WORD id = ChooseFromGroup(*found, cursor, cx, cy);
+  const res::CompiledResource* image =
+      res::FindImageResource(module, cursor ? RT_CURSOR : RT_ICON, MAKEINTRESOURCEA(id), &error);
+  if (image == nullptr) return Fail(error);
   auto* bytes = static_cast<const uint8_t*>(image->data);
   uint32_t size = image->size;
   if (kind == res::ImageKind::Cursor) {
@@ -121,8 +128,7 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
     bytes += 4;
     size -= 4;
   }
-  int32_t width = Int32(bytes + 4), height = std::abs(Int32(bytes + 8));
-  if (kind != res::ImageKind::Bitmap) height /= 2;
+  int32_t width = Int32(bytes + 4), height = std::abs(Int32(bytes + 8)) / 2;
   object.width = cx != 0 ? cx : width;
   object.height = cy != 0 ? cy : height;
   if (kind == res::ImageKind::Icon) {

@@ -1,5 +1,5 @@
-// The icons, cursors and bitmaps programs load (LoadIcon, LoadCursor, LoadBitmap, LoadImage), as
-// their handles refer to them, for the calls that use them (drawing, DestroyIcon, DeleteObject). An
+// The icons and cursors programs load (LoadIcon, LoadCursor, LoadImage), as their handles refer to
+// them, for the calls that use them (drawing, DestroyIcon); bitmaps are gdi32's objects. An
 // object belongs to the process that loaded it and lives until it is destroyed or the machine goes.
 #pragma once
 
@@ -22,6 +22,7 @@ struct ImageObject {
   // The DIB as the resource holds it: BITMAPINFOHEADER, colour table, bits. An icon's or cursor's
   // has its 1-bit AND mask after the colour bits, its header giving twice the height.
   std::vector<uint8_t> dib;
+  uint16_t systemId;  // a system icon's or cursor's number (IDI_, IDC_); 0 for one from a resource
 };
 
 // A new object; its handle.

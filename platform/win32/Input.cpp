@@ -4,6 +4,7 @@
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/DeviceBroker.h"
+#include "platform/win32/GdiSeam.h"
 #include "platform/win32/ImageObjects.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/MessageQueue.h"
@@ -144,6 +145,7 @@ void UserEnded(uint32_t processId, uint32_t threadId) {
   if (threadId == 0) {
     d.DropClassesOf(processId);
     d.Broker().DropProcess(processId);
+    DropProcessObjects(processId);
   }
 }
 

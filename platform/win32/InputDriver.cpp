@@ -1,6 +1,7 @@
 #include "platform/win32/InputDriver.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/KernelBridge.h"
@@ -160,7 +161,7 @@ uint32_t KeyThread(const Target& target) {
   return w != nullptr ? w->threadId : 0;
 }
 
-void Dump(HWND hwnd, int depth, std::string* out) {
+void Dump(HWND hwnd, int depth, std::string* out, const std::function<void(HWND, int, std::string*)>& each) {
   Desktop& d = Desktop::Get();
   Window* w = d.Find(hwnd);
   MessageQueue* q = d.FindQueue(w->threadId);
@@ -171,7 +172,8 @@ void Dump(HWND hwnd, int depth, std::string* out) {
                 (w->style & WS_DISABLED) ? "disabled" : "enabled", q != nullptr && q->focus == hwnd ? " focus" : "",
                 d.foreground == hwnd ? " foreground" : "", w->style, w->exStyle);
   *out += line;
-  for (HWND c : w->children) Dump(c, depth + 1, out);
+  if (each) each(hwnd, depth, out);
+  for (HWND c : w->children) Dump(c, depth + 1, out, each);
 }
 
 }  // namespace
@@ -251,11 +253,7 @@ bool Type(const Target& target, const std::string& text) {
   return true;
 }
 
-std::string DumpWindows() {
-  std::string out;
-  for (HWND h : Desktop::Get().TopLevel()) Dump(h, 0, &out);
-  return out;
-}
+std::string DumpWindows() { return DumpWindowTree(nullptr); }
 
 uint64_t Wakes(uint32_t threadId) {
   MessageQueue* q = Desktop::Get().FindQueue(threadId);
@@ -273,3 +271,17 @@ uint32_t ThreadOf(const Target& target) {
 }
 
 }  // namespace plat::win32::input
+
+namespace plat::win32 {
+
+HWND FindTarget(const input::Target& target) { return input::Resolve(target); }
+
+std::string DumpWindowTree(const std::function<void(HWND hwnd, int depth, std::string* out)>& each) {
+  std::string out;
+  for (HWND h : Desktop::Get().TopLevel()) input::Dump(h, 0, &out, each);
+  return out;
+}
+
+void SettleThread(uint32_t threadId) { input::Settle(threadId); }
+
+}  // namespace plat::win32

@@ -1,5 +1,5 @@
-// The message box: a modal dialog owned by its caller's window, with its caption, its text and the
-// buttons its type asks for; its loop is the dialog manager's, so the thread's timers keep firing.
+// The message box: a modal dialog owned by its caller's window, with its caption, the system icon
+// its type asks for, its text and the buttons its type asks for; its loop is the dialog manager's, so the thread's timers keep firing.
 // It beeps for its icon as it appears; its answer is the id of the button pressed.
 #include <algorithm>
 #include <cstring>
@@ -17,6 +17,11 @@ constexpr short kGap = 6;
 constexpr short kCharWidth = 4;
 constexpr short kLineHeight = 8;
 constexpr WORD kTextId = 0xFFFF;
+constexpr WORD kIconId = 20;
+// A 32-pixel icon in dialog units, and the system icon of each MB_ICON kind (IDI_HAND onwards).
+constexpr short kIconWidth = 22;
+constexpr short kIconHeight = 20;
+constexpr WORD kFirstIcon = 32513;
 
 struct Buttons {
   UINT type;
@@ -59,15 +64,27 @@ void Align(std::vector<WORD>* words) {
   if (words->size() % 2 != 0) words->push_back(0);
 }
 
-void PutItem(std::vector<WORD>* words, DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
-             const std::string& text) {
+void PutHeader(std::vector<WORD>* words, DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom) {
   Align(words);
   DLGITEMTEMPLATE item{style | WS_CHILD | WS_VISIBLE, 0, x, y, cx, cy, id};
   const auto* w = reinterpret_cast<const WORD*>(&item);
   words->insert(words->end(), w, w + sizeof item / sizeof(WORD));
   words->push_back(0xFFFF);
   words->push_back(atom);
+}
+
+void PutItem(std::vector<WORD>* words, DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
+             const std::string& text) {
+  PutHeader(words, style, x, y, cx, cy, id, atom);
   PutText(words, text);
+  words->push_back(0);
+}
+
+// A static showing the system icon `icon`, named by its number as the item's text.
+void PutIcon(std::vector<WORD>* words, short x, short y, WORD icon) {
+  PutHeader(words, SS_ICON, x, y, kIconWidth, kIconHeight, kIconId, 0x82);
+  words->push_back(0xFFFF);
+  words->push_back(icon);
   words->push_back(0);
 }
 
@@ -110,7 +127,11 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   std::string text = lpText != nullptr ? lpText : "";
   std::string caption = lpCaption != nullptr ? lpCaption : "Error";
 
-  // The text's longest line and its lines set the size; the buttons sit centred beneath it.
+  // The icon, if any, sits at the left; the text's longest line and its lines set the size; the
+  // buttons sit centred beneath.
+  const UINT iconKind = (uType & MB_ICONMASK) >> 4;
+  const bool icon = iconKind >= 1 && iconKind <= 4;
+  const short textX = icon ? static_cast<short>(kGap + kIconWidth + kGap) : kGap;
   size_t longest = 0, lines = 1, run = 0;
   for (char c : text) {
     if (c == '\n') {
@@ -123,20 +144,22 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   auto count = static_cast<short>(box.ids.size());
   short buttonsWidth = static_cast<short>(count * kButtonWidth + (count - 1) * kGap);
   short textWidth = static_cast<short>(std::min<size_t>(longest * kCharWidth, 400));
-  short cx = static_cast<short>(std::max(buttonsWidth, textWidth) + 2 * kGap);
+  short cx = static_cast<short>(std::max<int>(buttonsWidth + 2 * kGap, textX + textWidth + kGap));
   short textHeight = static_cast<short>(lines * kLineHeight);
-  short cy = static_cast<short>(kGap + textHeight + kGap + kButtonHeight + kGap);
+  short top = icon ? std::max(textHeight, kIconHeight) : textHeight;
+  short cy = static_cast<short>(kGap + top + kGap + kButtonHeight + kGap);
 
   std::vector<WORD> words;
   DLGTEMPLATE t{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | WS_VISIBLE, 0,
-                static_cast<WORD>(count + 1), 0, 0, cx, cy};
+                static_cast<WORD>(count + (icon ? 2 : 1)), 0, 0, cx, cy};
   const auto* w = reinterpret_cast<const WORD*>(&t);
   words.insert(words.end(), w, w + sizeof t / sizeof(WORD));
   words.push_back(0);
   words.push_back(0);
   PutText(&words, caption);
-  PutItem(&words, SS_LEFT | SS_NOPREFIX, kGap, kGap, textWidth, textHeight, kTextId, 0x82, text);
-  short x = static_cast<short>((cx - buttonsWidth) / 2), y = static_cast<short>(kGap + textHeight + kGap);
+  if (icon) PutIcon(&words, kGap, kGap, static_cast<WORD>(kFirstIcon + iconKind - 1));
+  PutItem(&words, SS_LEFT | SS_NOPREFIX, textX, kGap, textWidth, textHeight, kTextId, 0x82, text);
+  short x = static_cast<short>((cx - buttonsWidth) / 2), y = static_cast<short>(kGap + top + kGap);
   for (size_t i = 0; i < box.ids.size(); ++i) {
     DWORD style = WS_TABSTOP | (static_cast<int>(i) == box.defaultIndex ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
     if (i == 0) style |= WS_GROUP;

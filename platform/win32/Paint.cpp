@@ -1,5 +1,5 @@
-// The paint cycle: update regions (kept as rectangles), WM_PAINT and WM_ERASEBKGND, BeginPaint and
-// EndPaint, GetDC and ReleaseDC through the raster's window DC seam.
+// The paint cycle: update regions (kept as rectangles), WM_PAINT, WM_NCPAINT and WM_ERASEBKGND,
+// BeginPaint and EndPaint, GetDC, GetWindowDC and ReleaseDC, each DC clipped as Windows clips it.
 #include "platform/win32/DcSeam.h"
 #include "platform/win32/Desktop.h"
 #include "platform/win32/KernelBridge.h"
@@ -12,29 +12,55 @@ using w::Desktop;
 namespace plat::win32 {
 namespace {
 
-uintptr_t gNextBlankDc = 0x01010000;
+RasterRect Rect(const RECT& r) { return RasterRect{r.left, r.top, r.right, r.bottom}; }
 
-// Until the raster installs its maker, a DC is a distinct handle that draws nothing.
-HDC OpenBlank(const WindowSurface&) {
-  gNextBlankDc += 4;
-  return reinterpret_cast<HDC>(gNextBlankDc);
+// The part of its top-level window's surface a DC of `window` may draw on (surface pixels): its
+// client area (its whole rectangle for the frame), within every ancestor's client area, less its
+// siblings above it wherever a window on the way up has WS_CLIPSIBLINGS, and less its own children
+// under WS_CLIPCHILDREN. Nothing for a window that is not visible.
+RasterRegion VisibleRegion(const Window& window, const Window& top, bool frame) {
+  Desktop& d = Desktop::Get();
+  if (!Visible(window.handle)) return RasterRegion();
+  RasterRegion region(Rect(frame ? window.rect : window.client));
+  for (const Window* w = &window; w->parent != nullptr;) {
+    const Window* parent = d.Find(w->parent);
+    region.Intersect(Rect(parent->client));
+    if (w->style & WS_CLIPSIBLINGS) {
+      for (HWND sibling : parent->children) {
+        if (sibling == w->handle) break;
+        if (const Window* s = d.Find(sibling); s != nullptr && (s->style & WS_VISIBLE)) region.Subtract(Rect(s->rect));
+      }
+    }
+    w = parent;
+  }
+  if (window.style & WS_CLIPCHILDREN)
+    for (HWND child : window.children)
+      if (const Window* c = d.Find(child); c != nullptr && (c->style & WS_VISIBLE)) region.Subtract(Rect(c->rect));
+  region.Offset(-top.rect.left, -top.rect.top);
+  return region;
 }
 
-void CloseBlank(HDC) {}
-
-WindowDcSeam& Seam() {
-  static WindowDcSeam seam{OpenBlank, CloseBlank};
-  return seam;
+HDC Open(const Window& window, WindowSurface::Use use, const RECT* update) {
+  Desktop& d = Desktop::Get();
+  const bool frame = use == WindowSurface::Use::Frame;
+  const Window* top = d.Find(TopLevelOf(window.handle));
+  RasterRegion clip = VisibleRegion(window, *top, frame);
+  if (update != nullptr) {
+    RECT area = *update;
+    OffsetRect(&area, window.client.left - top->rect.left, window.client.top - top->rect.top);
+    clip.Intersect(Rect(area));
+  }
+  const RECT& at = frame ? window.rect : window.client;
+  return OpenWindowDc(WindowSurface{window.handle, top->handle, POINT{at.left - top->rect.left, at.top - top->rect.top},
+                                    std::move(clip), use});
 }
 
-RECT ClientOnScreen(const Window& window) { return window.client; }
+bool HasFrame(const Window& window) {
+  RECT f = FrameOf(window.style, window.exStyle);
+  return f.left != 0 || f.top != 0 || f.right != 0 || f.bottom != 0;
+}
 
 }  // namespace
-
-void SetWindowDcSeam(const WindowDcSeam& seam) { Seam() = seam; }
-HDC OpenWindowDc(const WindowSurface& surface) { return Seam().open(surface); }
-void CloseWindowDc(HDC dc) { Seam().close(dc); }
-
 }  // namespace plat::win32
 
 BOOL InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
@@ -103,13 +129,18 @@ HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
   Desktop& d = Desktop::Get();
   w::Window* win = d.Checked(hWnd);
   if (win == nullptr || lpPaint == nullptr) return nullptr;
+  if (win->frame) {
+    win->frame = false;
+    if (w::HasFrame(*win)) {
+      w::CallWindow(hWnd, WM_NCPAINT, 1, 0);
+      if ((win = d.Find(hWnd)) == nullptr) return nullptr;
+    }
+  }
   RECT paint = win->update;
   bool erase = win->erase;
   win->update = RECT{};
   win->erase = false;
-  RECT clip = paint;
-  OffsetRect(&clip, win->client.left, win->client.top);
-  HDC dc = w::OpenWindowDc(w::WindowSurface{hWnd, POINT{win->client.left, win->client.top}, clip, true});
+  HDC dc = w::Open(*win, w::WindowSurface::Use::Paint, &paint);
   *lpPaint = PAINTSTRUCT{};
   lpPaint->hdc = dc;
   lpPaint->rcPaint = paint;
@@ -127,12 +158,14 @@ HDC GetDC(HWND hWnd) {
   Desktop& d = Desktop::Get();
   w::Window* win = hWnd == nullptr ? d.Find(d.Root()) : d.Checked(hWnd);
   if (win == nullptr) return nullptr;
-  return w::OpenWindowDc(
-      w::WindowSurface{win->handle, POINT{win->client.left, win->client.top}, w::ClientOnScreen(*win), false});
+  return w::Open(*win, w::WindowSurface::Use::Client, nullptr);
 }
 
-int ReleaseDC(HWND, HDC hDC) {
-  if (hDC == nullptr) return 0;
-  w::CloseWindowDc(hDC);
-  return 1;
+HDC GetWindowDC(HWND hWnd) {
+  Desktop& d = Desktop::Get();
+  w::Window* win = hWnd == nullptr ? d.Find(d.Root()) : d.Checked(hWnd);
+  if (win == nullptr) return nullptr;
+  return w::Open(*win, w::WindowSurface::Use::Frame, nullptr);
 }
+
+int ReleaseDC(HWND, HDC hDC) { return hDC != nullptr && w::CloseWindowDc(hDC) ? 1 : 0; }

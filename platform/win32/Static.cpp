@@ -17,10 +17,16 @@ DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STY
 void FitToImage(HWND hwnd, HANDLE image) {
   DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE));
   if (style & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) return;
-  const ImageObject* object = ImageObjectOf(image);
-  if (object == nullptr) return;
-  SetWindowPos(hwnd, nullptr, 0, 0, object->width, object->height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SIZE size{};
+  BITMAP bitmap{};
+  if (const ImageObject* object = ImageObjectOf(image); object != nullptr) {
+    size = SIZE{object->width, object->height};
+  } else if (GetObjectA(image, sizeof bitmap, &bitmap) == static_cast<int>(sizeof bitmap)) {
+    size = SIZE{bitmap.bmWidth, bitmap.bmHeight};
+  } else {
+    return;
+  }
+  SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HANDLE SetImage(HWND hwnd, StaticState* s, HANDLE image) {

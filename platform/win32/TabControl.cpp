@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win32/Controls.h"
+#include "platform/win32/TabDraw.h"
 #include "platform/win32/include/windowsx.h"
 
 namespace plat::win32 {
@@ -133,6 +134,19 @@ LRESULT CALLBACK TabControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
       }
       return 0;
     }
+    case WM_PAINT: {
+      std::vector<TabLook> looks;
+      for (size_t i = 0; i < s->tabs.size(); ++i) looks.push_back(TabLook{s->tabs[i].text, TabRect(s, i)});
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      DrawTabControl(hwnd, dc, looks, s->selection, kRowHeight);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
     case WM_KEYDOWN:
       if (wParam == VK_LEFT) Choose(hwnd, s, s->selection - 1);
       if (wParam == VK_RIGHT) Choose(hwnd, s, s->selection + 1);

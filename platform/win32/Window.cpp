@@ -229,6 +229,7 @@ void InvalidateTree(HWND hwnd, bool erase) {
   if (w == nullptr) return;
   w->update = RECT{0, 0, w->client.right - w->client.left, w->client.bottom - w->client.top};
   w->erase = w->erase || erase;
+  w->frame = true;
   for (HWND child : w->children)
     if (Window* c = d.Find(child); c != nullptr && (c->style & WS_VISIBLE)) InvalidateTree(child, erase);
   if (MessageQueue* q = d.FindQueue(w->threadId)) q->Wake();
@@ -953,9 +954,34 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       EndPaint(hWnd, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      // The background brush is filled by the raster once it draws; without it nothing is erased.
-      return win->cls->background != nullptr ? 1 : 0;
+    case WM_NCPAINT: {
+      HDC dc = GetWindowDC(hWnd);
+      w::DrawFrame(hWnd, dc);
+      ReleaseDC(hWnd, dc);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      if (win->cls->background == nullptr) return 0;
+      RECT client{};
+      GetClientRect(hWnd, &client);
+      FillRect(reinterpret_cast<HDC>(wParam), &client, win->cls->background);
+      return 1;
+    }
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+      // What a control or dialog paints with when its parent has no answer of its own.
+      const bool field = Msg == WM_CTLCOLOREDIT || Msg == WM_CTLCOLORLISTBOX;
+      const int back = field ? COLOR_WINDOW : Msg == WM_CTLCOLORSCROLLBAR ? COLOR_SCROLLBAR : COLOR_3DFACE;
+      auto dc = reinterpret_cast<HDC>(wParam);
+      SetBkColor(dc, GetSysColor(field ? COLOR_WINDOW : COLOR_3DFACE));
+      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(back));
+    }
     case WM_WINDOWPOSCHANGED: {
       auto* wp = reinterpret_cast<const WINDOWPOS*>(lParam);
       RECT client{};

@@ -3,11 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/win32/Desktop.h"
 #include "platform/win32/include/windows.h"
 
 namespace plat::win32 {
+
+namespace input {
+struct Target;
+}
+
+// The window a person's target names, by the input driver's rules; null when there is none.
+HWND FindTarget(const input::Target& target);
+// The window tree as the input driver dumps it, `each` adding lines after each window's own.
+std::string DumpWindowTree(const std::function<void(HWND hwnd, int depth, std::string* out)>& each);
+// From the host, runs the machine until the thread is idle; from a simulated thread, nothing.
+void SettleThread(uint32_t threadId);
 
 // The frame a style gives a window: the client area's insets from the window's rectangle.
 RECT FrameOf(DWORD style, DWORD exStyle);
@@ -33,7 +46,11 @@ HWND HitTest(POINT pt, LRESULT* hit);
 // The window the mouse at `pt` goes to by geometry alone (for routing input to a thread).
 HWND WindowAt(POINT pt);
 
-// Invalidates the whole client area of a window and of its visible descendants.
+// The frame of a window (border, edges, caption with its close box) through a DC of its whole
+// rectangle, as DefWindowProc paints it for WM_NCPAINT.
+void DrawFrame(HWND hwnd, HDC dc);
+
+// Invalidates the whole client area of a window and of its visible descendants, and their frames.
 void InvalidateTree(HWND hwnd, bool erase);
 bool NeedsPaint(const Window& window);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/InputDriver.h"
+#include "platform/win32/Snapshot.h"
 #include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
 #include "tests/platform/win32/DialogTemplates.h"
@@ -234,6 +235,35 @@ TEST_F(PropertySheet, AMessageBoxFromAPageKeepsTheSheetsTimerFiringAndTakesTheAn
   ASSERT_TRUE(input::Click({"Asking", "", {IDNO}}));
   EXPECT_EQ(gAnswer, IDNO);
   EXPECT_EQ(FindWindowA(nullptr, "Asking"), nullptr);
+}
+
+TEST_F(PropertySheet, TheTabRowRaisesTheSelectedTabAboveTheOthersAndFramesThePageArea) {
+  HWND tabs = GetDlgItem(sheet_, kTabs);
+  for (int selected : {0, 1}) {
+    SCOPED_TRACE(selected);
+    if (selected == 1) {
+      ASSERT_TRUE(ClickTab(1));
+    }
+    std::shared_ptr<const plat::win32::RasterSurface> shot = plat::win32::picture::Snapshot({"Settings"});
+    ASSERT_NE(shot, nullptr);
+    RECT sheet, row;
+    GetWindowRect(sheet_, &sheet);
+    GetWindowRect(tabs, &row);
+    const int x0 = row.left - sheet.left, y0 = row.top - sheet.top;
+    const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT), face = GetSysColor(COLOR_3DFACE);
+    for (int i = 0; i < 3; ++i) {
+      RECT tab;
+      ASSERT_TRUE(SendMessageA(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&tab)));
+      const int x = x0 + tab.left + 5;
+      // The selected tab's highlight runs along its second row; the others' two rows lower.
+      EXPECT_EQ(shot->Pixel(x, y0 + 1), i == selected ? highlight : face) << "tab " << i;
+      EXPECT_EQ(shot->Pixel(x, y0 + 3), i == selected ? face : highlight) << "tab " << i;
+    }
+    EXPECT_EQ(shot->Pixel(x0 + 1, y0 + 40), highlight) << "the page area's raised frame";
+    const std::string dump = plat::win32::picture::DumpDrawing();
+    for (const char* title : {"\"One\"", "\"Two\"", "\"Three\""})
+      EXPECT_NE(dump.find(title), std::string::npos) << title << " in\n" << dump;
+  }
 }
 
 }  // namespace

@@ -108,13 +108,16 @@ TEST(Resources, TheProgramAndADllEachFindTheirOwnThroughTheirModuleHandles) {
       ASSERT_NE(dib, nullptr);
       EXPECT_EQ(size, c.bitmapSize) << "the DIB: header, colour table, bits";
       EXPECT_EQ(DibWord({dib, dib + size}, 0, 4), 40) << "BITMAPINFOHEADER";
+      EXPECT_EQ(DibWord({dib, dib + size}, 14, 2), c.bitmapBits);
+      // A gdi32 bitmap, mono only for a 1-bit DIB.
       HBITMAP bitmap = LoadBitmapA(c.module != nullptr ? c.module : program, MAKEINTRESOURCEA(probe::kLogo));
-      const auto& object = Object(bitmap);
-      EXPECT_EQ(object.kind, plat::win32::ImageKind::Bitmap);
-      EXPECT_EQ(object.width, c.bitmapWidth);
-      EXPECT_EQ(object.height, c.bitmapHeight);
-      EXPECT_EQ(object.dib, std::vector<uint8_t>(dib, dib + size));
-      EXPECT_EQ(DibWord(object.dib, 14, 2), c.bitmapBits);
+      BITMAP bm{};
+      ASSERT_EQ(GetObjectA(bitmap, sizeof bm, &bm), static_cast<int>(sizeof bm));
+      EXPECT_EQ(bm.bmWidth, c.bitmapWidth);
+      EXPECT_EQ(bm.bmHeight, c.bitmapHeight);
+      EXPECT_EQ(bm.bmBitsPixel, c.bitmapBits == 1 ? 1 : 32);
+      EXPECT_EQ(plat::win32::ImageObjectOf(bitmap), nullptr) << "no user32 image";
+      EXPECT_TRUE(DeleteObject(bitmap));
 
       EXPECT_NE(FindResourceA(c.module, MAKEINTRESOURCEA(probe::kAppIcon), RT_GROUP_ICON), nullptr);
       HICON icon = LoadIconA(c.module != nullptr ? c.module : program, MAKEINTRESOURCEA(probe::kAppIcon));
@@ -331,6 +334,7 @@ TEST(Resources, IconsAndCursorsPickTheirImageAndSharedLoadsGiveOneHandle) {
       EXPECT_EQ(GetLastError(), f.error);
     }
     HBITMAP bitmap = LoadBitmapA(self, MAKEINTRESOURCEA(probe::kLogo));
+    ASSERT_NE(bitmap, nullptr);
     EXPECT_FALSE(DestroyIcon(reinterpret_cast<HICON>(bitmap)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_ICON_HANDLE);
     EXPECT_FALSE(DestroyCursor(reinterpret_cast<HCURSOR>(bitmap)));
