@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "panel/resource.h"
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Session.h"
+#include "platform/win32/Snapshot.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Machine.h"
@@ -24,6 +26,7 @@ constexpr char kImage[] = "QX5310Panel.exe";
 constexpr char kCaption[] = "QX-5310 Control Panel";
 constexpr char kNameUpdateCaption[] = "KR-6 Name Update";
 constexpr char kUnitsLine[] = "+++ needUpdate: qx5310s = ";  // the panel's debug line of the units it holds
+constexpr char kDumpFile[] = "panel.txt";  // the drawing dump of every page
 constexpr uint16_t kPanelButton = 70;  // the surface's panel button
 constexpr uint64_t kSettleMs = 2000;
 constexpr uint64_t kPollMs = 600;  // one poll of the panel and a little more
@@ -253,12 +256,19 @@ void PanelSession::PictureEveryPage() {
   show.StartImage(kImage, kImage);
   show.Wait();
   std::vector<std::string> written;
+  std::string dump;
   for (int i = 0; i < static_cast<int>(std::size(kPages)); ++i) {
     if (!ShowPage(i)) continue;
     RunFor(kPollMs);
+    if (!plat::win32::picture::WritePng(input::Target(kCaption), outDir_ + "/" + kPages[i].picture)) continue;
     written.push_back(kPages[i].picture);
+    dump += "=== " + std::string(kPages[i].caption) + "\n" + plat::win32::picture::DumpDrawing();
   }
-  Done("pictures", written.size() == std::size(kPages), Join(written));
+  std::ofstream file(outDir_ + "/" + kDumpFile, std::ios::binary);
+  file << dump;
+  const bool dumped = static_cast<bool>(file);
+  if (dumped) written.push_back(kDumpFile);
+  Done("pictures", written.size() == std::size(kPages) + 1, Join(written));
 }
 
 void PanelSession::PullKr6(Machine& machine, sim::Unit& kr6) {
