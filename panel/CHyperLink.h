@@ -37,8 +37,9 @@ class CHyperLink : public CStatic {
   BOOL PreTranslateMessage(MSG* pMsg) override;
   BOOL DestroyWindow() override;
 
-  // Opens `address` with the shell, else with the ".htm" command; the shell's or WinExec's result.
-  static HINSTANCE OpenLinkAddress(LPCSTR address, int showCommand);
+  // Opens `address` with the shell, else with the command registered for ".htm" files; true when
+  // a program took it. `result` is the shell's or WinExec's answer.
+  static bool OpenLinkAddress(LPCSTR address, int showCommand, INT_PTR* result);
 
  protected:
   void PreSubclassWindow() override;

@@ -31,6 +31,10 @@ void MainSettings::DoDataExchange(CDataExchange* pDX) {
 
 BOOL MainSettings::OnInitDialog() {
   CMyPropertyPage::OnInitDialog();
+  m_protocolCombo.InsertString(1, "Cubase LE");
+  m_protocolCombo.InsertString(2, "Cubase SX / Nuendo");
+  m_latencySlider.SetRange(0, 6, FALSE);
+  m_latencySlider.SetTicFreq(1);
   m_bInitialized = true;
   for (int id : {IDC_VERSION_GROUP, IDC_REGISTER_VERSION, IDC_ARM_VERSION, IDC_HARDWARE_VERSION, IDC_FPGA_VERSION})
     GetDlgItem(id)->ShowWindow(SW_SHOW);

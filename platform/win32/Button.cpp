@@ -1,5 +1,6 @@
 // The button class: push and default push buttons, check boxes, radio buttons (automatic or not),
 // group boxes, and the user and owner-drawn kinds, which behave as push buttons here.
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/include/windowsx.h"
 
@@ -10,6 +11,7 @@ struct ButtonState {
   WPARAM check = BST_UNCHECKED;
   bool pushed = false;
   bool focused = false;
+  HFONT font = nullptr;
 };
 
 DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & BS_TYPEMASK; }
@@ -142,6 +144,18 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SETTEXT:
       InvalidateRect(hwnd, nullptr, FALSE);
       return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawButton(paint, ButtonLook{s->check, s->pushed, s->focused});
+      return 0;
+    }
     default: return Attach<ButtonState>(hwnd, message, wParam, lParam);
   }
 }

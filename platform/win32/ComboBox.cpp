@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/include/windowsx.h"
 
@@ -30,6 +31,7 @@ struct ComboState {
   int listHeight = 0;  // what the window was made or sized with beyond its field
   HWND list = nullptr;
   int top = 0;  // the first string the list shows
+  HFONT font = nullptr;
 };
 
 // The list's own record: the combo it belongs to.
@@ -265,11 +267,27 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       if (found != CB_ERR) Choose(hwnd, s, static_cast<int>(found));
       return 0;
     }
-    case WM_SETFOCUS: NotifyParent(hwnd, CBN_SETFOCUS); return 0;
+    case WM_SETFOCUS:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      NotifyParent(hwnd, CBN_SETFOCUS);
+      return 0;
     case WM_KILLFOCUS:
       Drop(hwnd, s, false, false);
+      InvalidateRect(hwnd, nullptr, FALSE);
       NotifyParent(hwnd, CBN_KILLFOCUS);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawComboBox(paint, ComboBoxLook{s->dropped});
+      return 0;
+    }
     default: return Attach<ComboState>(hwnd, message, wParam, lParam);
   }
 }

@@ -43,14 +43,26 @@ struct DialogSpec {
   std::string caption;
   std::vector<ItemSpec> items;
   std::vector<std::pair<WORD, std::vector<std::string>>> combos;
+  WORD pointSize = 0;  // the font under DS_SETFONT
+  std::string face;
 };
 
 // What the dialog manager keeps of a dialog, behind the dialog's window words.
 struct DialogState {
+  DialogState() = default;
+  DialogState(const DialogState&) = delete;
+  DialogState& operator=(const DialogState&) = delete;
+  // The font the dialog made from its template goes with it.
+  ~DialogState() {
+    if (ownFont != nullptr) DeleteObject(ownFont);
+  }
+
   WORD defId = 0;
   bool ended = false;
   INT_PTR result = 0;
   HWND savedFocus = nullptr;
+  HFONT font = nullptr;     // what WM_GETFONT answers
+  HFONT ownFont = nullptr;  // made from the template
 };
 
 DialogState* DialogOf(HWND hwnd) {
@@ -125,14 +137,14 @@ const char* PredefinedClass(WORD atom) {
 }
 
 DialogSpec FromMemory(const DLGTEMPLATE* t) {
-  DialogSpec spec{t->style, t->dwExtendedStyle, t->x, t->y, t->cx, t->cy, {}, {}, {}};
+  DialogSpec spec{t->style, t->dwExtendedStyle, t->x, t->y, t->cx, t->cy, {}, {}, {}, 0, {}};
   const BYTE* p = reinterpret_cast<const BYTE*>(t) + sizeof(DLGTEMPLATE);
   ReadText(p, nullptr);  // menu
   ReadText(p, nullptr);  // class
   spec.caption = ReadText(p, nullptr);
   if (t->style & DS_SETFONT) {
-    ReadWord(p);
-    ReadText(p, nullptr);
+    spec.pointSize = static_cast<WORD>(ReadWord(p));
+    spec.face = ReadText(p, nullptr);
   }
   for (WORD i = 0; i < t->cdit; ++i) {
     auto align = reinterpret_cast<uintptr_t>(p) % 4;
@@ -157,7 +169,8 @@ DialogSpec FromMemory(const DLGTEMPLATE* t) {
 }
 
 DialogSpec FromResource(const DIALOG_RESOURCE* r) {
-  DialogSpec spec{r->style, r->exStyle, r->x, r->y, r->cx, r->cy, r->caption != nullptr ? r->caption : "", {}, {}};
+  DialogSpec spec{
+      r->style, r->exStyle, r->x, r->y, r->cx, r->cy, r->caption != nullptr ? r->caption : "", {}, {}, 0, {}};
   for (const DIALOG_ITEM_RESOURCE& item : r->items) {
     ItemSpec is;
     is.className = item.className;
@@ -168,6 +181,10 @@ DialogSpec FromResource(const DIALOG_RESOURCE* r) {
     is.exStyle = item.exStyle;
     is.x = item.x, is.y = item.y, is.cx = item.cx, is.cy = item.cy;
     spec.items.push_back(std::move(is));
+  }
+  if ((r->style & DS_SETFONT) && r->typeface != nullptr) {
+    spec.pointSize = r->pointSize;
+    spec.face = r->typeface;
   }
   for (const DIALOG_COMBO_LIST& combo : r->combos)
     spec.combos.emplace_back(combo.id, std::vector<std::string>(combo.strings.begin(), combo.strings.end()));
@@ -187,6 +204,16 @@ RECT ToPixels(short x, short y, short cx, short cy) {
   r.top = Scale(r.top, kBaseY, 8);
   r.bottom = Scale(r.bottom, kBaseY, 8);
   return r;
+}
+
+// The template's font, its size in points at 96 pixels an inch; null without DS_SETFONT.
+HFONT CreateTemplateFont(const DialogSpec& spec) {
+  if (!(spec.style & DS_SETFONT) || spec.face.empty()) return nullptr;
+  LOGFONTA description{};
+  description.lfHeight = -Scale(spec.pointSize, 96, 72);
+  description.lfWeight = FW_NORMAL;
+  spec.face.copy(description.lfFaceName, sizeof description.lfFaceName - 1);
+  return CreateFontIndirectA(&description);
 }
 
 INT_PTR CallDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -225,12 +252,19 @@ HWND Create(HINSTANCE instance, const DialogSpec& spec, HWND parent, DLGPROC pro
   if (dlg == nullptr) return nullptr;
   SetWindowLongPtrA(dlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(proc));
   DialogState* state = DialogOf(dlg);
+  HFONT font = CreateTemplateFont(spec);
+  if (font != nullptr) {
+    state->ownFont = font;
+    SendMessageA(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
   for (const ItemSpec& item : spec.items) {
     RECT ir = ToPixels(item.x, item.y, item.cx, item.cy);
     LPCSTR text = item.resource != 0 ? MAKEINTRESOURCEA(item.resource) : item.text.c_str();
     HWND control = CreateWindowExA(item.exStyle | WS_EX_NOPARENTNOTIFY, item.className.c_str(), text,
                                    item.style | WS_CHILD, ir.left, ir.top, ir.right - ir.left, ir.bottom - ir.top,
                                    dlg, reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), instance, nullptr);
+    if (control != nullptr && font != nullptr)
+      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (control == nullptr && !(spec.style & DS_NOFAILCREATE)) {
       DestroyWindow(dlg);
       return nullptr;
@@ -389,6 +423,8 @@ LRESULT DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_GETDLGCODE: return 0;
+    case WM_SETFONT: s->font = reinterpret_cast<HFONT>(wParam); return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
     case WM_ERASEBKGND: {
       // The dialog's own answer to WM_CTLCOLORDLG, else the face colour.
       auto dc = reinterpret_cast<HDC>(wParam);
@@ -466,6 +502,8 @@ BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
   HWND focus = lpMsg->hwnd;
   LRESULT code = SendMessageA(focus, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg));
   if (code & DLGC_WANTMESSAGE) {
+    // The control takes the key as it comes, and its character after it.
+    TranslateMessage(lpMsg);
     DispatchMessageA(lpMsg);
     return TRUE;
   }

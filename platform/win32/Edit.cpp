@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 
 namespace plat::win32 {
@@ -18,6 +19,7 @@ struct EditState {
   size_t caret = 0;   // where it ends, and the caret is
   size_t limit = kDefaultLimit;
   bool modified = false;
+  HFONT font = nullptr;
 };
 
 DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)); }
@@ -185,6 +187,18 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       InvalidateRect(hwnd, nullptr, FALSE);
       NotifyParent(hwnd, EN_KILLFOCUS);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawEdit(paint, EditLook{SelStart(s), SelEnd(s)});
+      return 0;
+    }
     default: return Attach<EditState>(hwnd, message, wParam, lParam);
   }
 }

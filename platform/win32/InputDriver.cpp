@@ -186,14 +186,17 @@ bool Move(const Target& target, std::optional<Point> at) {
   return true;
 }
 
-bool Click(const Target& target, std::optional<Point> at, Button button) {
+bool Click(const Target& target, std::optional<Point> at, Button button, bool shift) {
   POINT pt;
   uint32_t thread;
   if (!Locate(target, at, &pt, &thread)) return false;
   bool left = button == Button::Left;
+  if (shift) KeyEvent(thread, VK_SHIFT, true);
   Mouse(WM_MOUSEMOVE, pt);
   Mouse(left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, pt);
-  Settle(Mouse(left ? WM_LBUTTONUP : WM_RBUTTONUP, pt));
+  uint32_t took = Mouse(left ? WM_LBUTTONUP : WM_RBUTTONUP, pt);
+  if (shift) KeyEvent(thread, VK_SHIFT, false);
+  Settle(took);
   return true;
 }
 

@@ -34,7 +34,8 @@ struct Point {
 // Each gives false when the target cannot be found. A point is in the target's client
 // coordinates; none means its client area's centre.
 bool Move(const Target& target, std::optional<Point> at = {});
-bool Click(const Target& target, std::optional<Point> at = {}, Button button = Button::Left);
+// With `shift`, Shift is held down around the click.
+bool Click(const Target& target, std::optional<Point> at = {}, Button button = Button::Left, bool shift = false);
 bool DoubleClick(const Target& target, std::optional<Point> at = {});
 bool Drag(const Target& target, Point from, Point to);
 // Keys go to the thread of the target's top-level window, where its focus window takes them.

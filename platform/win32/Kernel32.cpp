@@ -286,10 +286,8 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
   }
-  char directory[MAX_PATH];
-  std::string path(directory, GetSystemDirectoryA(directory, sizeof directory));
-  path += '\\';
-  path += bridge::Narrow(name);
+  // Programs live in the system directory, however long the Windows directory's name.
+  std::string path = plat::win32::WindowsDirectory() + "\\system32\\" + bridge::Narrow(name);
   if (lpFilename == nullptr || nSize == 0) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

@@ -1,5 +1,6 @@
 // The static class: text aligned by its type (left, centre, right), icons and bitmaps loaded through
 // the control's module, STM_SETIMAGE, and STN_CLICKED under SS_NOTIFY.
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/ImageObjects.h"
 
@@ -8,6 +9,7 @@ namespace {
 
 struct StaticState {
   HANDLE image = nullptr;
+  HFONT font = nullptr;
 };
 
 DWORD TypeOf(HWND hwnd) { return static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & SS_TYPEMASK; }
@@ -79,6 +81,18 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SETTEXT:
       InvalidateRect(hwnd, nullptr, TRUE);
       return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawStatic(paint, s->image);
+      return 0;
+    }
     default: return Attach<StaticState>(hwnd, message, wParam, lParam);
   }
 }

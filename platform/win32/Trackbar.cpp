@@ -3,6 +3,7 @@
 // WM_HSCROLL (WM_VSCROLL under TBS_VERT) and its TB_* code, TB_ENDTRACK when the key or button goes up.
 #include <algorithm>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/include/windowsx.h"
 
@@ -22,6 +23,7 @@ struct TrackbarState {
   int pageSize = 20;
   bool dragging = false;
   bool paging = false;
+  HFONT font = nullptr;
 };
 
 bool Vertical(HWND hwnd) { return (GetWindowLongA(hwnd, GWL_STYLE) & TBS_VERT) != 0; }
@@ -49,6 +51,17 @@ void Report(HWND hwnd, const TrackbarState* s, WORD code) {
   WORD pos = (code == TB_THUMBTRACK || code == TB_THUMBPOSITION) ? static_cast<WORD>(s->pos) : 0;
   SendMessageA(GetParent(hwnd), Vertical(hwnd) ? WM_VSCROLL : WM_HSCROLL, MAKEWPARAM(code, pos),
                reinterpret_cast<LPARAM>(hwnd));
+}
+
+// Where the channel, the thumb and each tick lie: the two ends always, and under TBS_AUTOTICKS
+// every TBM_SETTICFREQ positions between.
+TrackbarLook LookOf(HWND hwnd, const TrackbarState* s) {
+  TrackbarLook look{Pixel(hwnd, s, s->min), Pixel(hwnd, s, s->max), Pixel(hwnd, s, s->pos), kThumbHalf, {}};
+  look.ticks.push_back(look.channelStart);
+  if (GetWindowLongA(hwnd, GWL_STYLE) & TBS_AUTOTICKS)
+    for (int p = s->min + s->ticFrequency; p < s->max; p += s->ticFrequency) look.ticks.push_back(Pixel(hwnd, s, p));
+  if (s->max > s->min) look.ticks.push_back(look.channelEnd);
+  return look;
 }
 
 void Move(HWND hwnd, TrackbarState* s, int pos, WORD code) {
@@ -154,6 +167,20 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CAPTURECHANGED:
       s->dragging = s->paging = false;
       return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawTrackbar(paint, LookOf(hwnd, s));
+      return 0;
+    }
     default: return Attach<TrackbarState>(hwnd, message, wParam, lParam);
   }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32/ControlDraw.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/include/windowsx.h"
@@ -23,6 +24,7 @@ struct UpDownState {
   int pos = 0;
   HWND buddy = nullptr;
   int base = 10;
+  HFONT font = nullptr;
 };
 
 // The buddies whose arrow keys an up-down takes (UDS_ARROWKEYS): the buddy's own procedure and
@@ -225,6 +227,18 @@ LRESULT CALLBACK UpDownProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_DESTROY:
       if (s->buddy != nullptr) Release(s->buddy);
       return 0;
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      ControlPaint paint(hwnd, message, wParam);
+      DrawUpDown(paint);
+      return 0;
+    }
     default: return Attach<UpDownState>(hwnd, message, wParam, lParam);
   }
 }

@@ -798,6 +798,12 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     case SW_SHOWDEFAULT:
     case SW_SHOWMAXIMIZED:  // accepted: the window shows at its normal place and size
       flags |= SWP_SHOWWINDOW;
+      // Marked maximised or not, so IsZoomed tells which was asked for.
+      if (nCmdShow == SW_SHOWMAXIMIZED) {
+        win->style |= WS_MAXIMIZE;
+      } else {
+        win->style &= ~WS_MAXIMIZE;
+      }
       if (minimized) {
         flags |= w::Restore(*win, &to);
         place = true;
@@ -820,9 +826,14 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   if (show != wasVisible) w::CallWindow(hWnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
   if (d.Find(hWnd) == nullptr) return wasVisible;
   SetWindowPos(hWnd, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top, flags);
-  // A minimised window keeps no focus.
+  // A minimised window keeps no focus; SW_MINIMIZE gives up the activation too, as hiding does.
   if (place && minimizing && d.Find(hWnd) != nullptr && w::IsAncestor(hWnd, d.CurrentQueue().focus))
     w::MoveFocus(nullptr);
+  if (nCmdShow == SW_MINIMIZE && minimizing && d.foreground == hWnd && (win = d.Find(hWnd)) != nullptr) {
+    d.foreground = nullptr;
+    if (w::MessageQueue* q = d.FindQueue(win->threadId)) q->active = nullptr;
+    w::CallWindow(hWnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+  }
   return wasVisible ? TRUE : FALSE;
 }
 
@@ -900,8 +911,11 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       if (PtInRect(&win->client, pt)) return HTCLIENT;
       if (!PtInRect(&win->rect, pt)) return HTNOWHERE;
       RECT f = w::FrameOf(win->style, win->exStyle);
-      if ((win->style & WS_CAPTION) == WS_CAPTION && pt.y < win->client.top && pt.y >= win->client.top - w::kCaption)
+      if ((win->style & WS_CAPTION) == WS_CAPTION && pt.y < win->client.top && pt.y >= win->client.top - w::kCaption) {
+        // The close box: a caption-high square at the caption's right end.
+        if ((win->style & WS_SYSMENU) && pt.x >= win->client.right - w::kCaption) return HTCLOSE;
         return HTCAPTION;
+      }
       if ((win->style & WS_THICKFRAME) && f.left > 0) {
         if (pt.x < win->rect.left + f.left) return HTLEFT;
         if (pt.x >= win->rect.right - f.right) return HTRIGHT;
@@ -926,6 +940,10 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
       DestroyWindow(hWnd);
+      return 0;
+    case WM_NCLBUTTONDOWN:
+      // A press on the close box closes the window (Windows waits for the release over it).
+      if (wParam == static_cast<WPARAM>(HTCLOSE)) return w::CallWindow(hWnd, WM_SYSCOMMAND, SC_CLOSE, lParam);
       return 0;
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {

@@ -229,6 +229,13 @@ constexpr UINT WM_CLEAR = 0x0303;
 constexpr UINT WM_UNDO = 0x0304;
 constexpr UINT WM_PRINT = 0x0317;
 constexpr UINT WM_PRINTCLIENT = 0x0318;
+// What WM_PRINT and WM_PRINTCLIENT ask to be drawn.
+constexpr LPARAM PRF_CHECKVISIBLE = 0x0001;
+constexpr LPARAM PRF_NONCLIENT = 0x0002;
+constexpr LPARAM PRF_CLIENT = 0x0004;
+constexpr LPARAM PRF_ERASEBKGND = 0x0008;
+constexpr LPARAM PRF_CHILDREN = 0x0010;
+constexpr LPARAM PRF_OWNED = 0x0020;
 // Private messages of a window class start here; of an application, at WM_APP.
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;

@@ -16,9 +16,11 @@ struct Item {
   short x, y, cx, cy;
 };
 
-// A template as it lies in memory: the header, no menu, the dialog class, the caption, then each
-// item on a four-byte boundary with its class atom, text and no creation data.
-inline std::vector<DWORD> Template(DWORD style, const char* caption, short cx, short cy, const std::vector<Item>& items) {
+// A template as it lies in memory: the header, no menu, the dialog class, the caption (and under
+// DS_SETFONT the font's size and face), then each item on a four-byte boundary with its class atom,
+// text and no creation data.
+inline std::vector<DWORD> Template(DWORD style, const char* caption, short cx, short cy, const std::vector<Item>& items,
+                                   WORD pointSize = 8, const char* face = "MS Shell Dlg") {
   std::vector<WORD> words;
   auto put = [&](const void* p, size_t bytes) {
     const auto* w = static_cast<const WORD*>(p);
@@ -33,6 +35,10 @@ inline std::vector<DWORD> Template(DWORD style, const char* caption, short cx, s
   words.push_back(0);
   words.push_back(0);
   text(caption);
+  if (style & DS_SETFONT) {
+    words.push_back(pointSize);
+    text(face);
+  }
   for (const Item& i : items) {
     if (words.size() % 2 != 0) words.push_back(0);
     DLGITEMTEMPLATE it{i.style | WS_CHILD | WS_VISIBLE, 0, i.x, i.y, i.cx, i.cy, i.id};
