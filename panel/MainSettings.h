@@ -1,7 +1,5 @@
-// The Settings page: control protocol, sample rate, clock source, latency, monitoring, the master
-// fader's gain, the OVR threshold and converter-delay compensation, and the main unit's versions.
-// The page never changes a setting itself: it sends one parameter, and the sheet writes the value
-// the unit then holds into its members.
+// The Settings page: protocol, clocking, latency and audio options of every unit. A user action
+// sends one parameter; the controls follow the values the sheet's poll brings back.
 #pragma once
 
 #include <afxcmn.h>
@@ -43,4 +41,19 @@ class MainSettings : public CMyPropertyPage {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+
+  void OnSampleRateChange();
+  void OnClockSourceChange();
+  void OnControlProtocolChange();
+  void OnMonitoringChange();
+  void OnMasterFaderGainClick();
+  void OnConverterDelayClick();
+  LRESULT OnLatencyScroll(WPARAM wParam, LPARAM lParam);
+  void OnOvrThresholdSpin(NMHDR* pNMHDR, LRESULT* pResult);
+  void OnPaint();
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  // The logo's mask: 1 where the logo is white; the logo's white turned black for SRCPAINT.
+  void BuildLogoMask();
 };

@@ -1,5 +1,5 @@
-// The Routing page: what the unit's digital connectors carry, and arrows over the picture of the
-// connectors for the routes the unit reports as active.
+// The Routing page: what the digital connectors carry. A choice is sent and polled at once; the
+// arrows over the connector picture follow the route codes the unit reports, not the lists.
 #pragma once
 
 #include <afxdlgs.h>
@@ -15,7 +15,6 @@ class RoutingPage : public CMyPropertyPage {
   CFont m_labelFont;
   bool m_bInitialized = false;
   bool m_bDevicePresent = false;
-  // Route codes the unit reports, as the sheet writes them.
   int m_opticalOutCode = 0;
   int m_spdifInCodeA = 0;
   int m_coaxOutCode = 0;
@@ -26,7 +25,8 @@ class RoutingPage : public CMyPropertyPage {
   int m_spdifInIndex = 0;
   int m_opticalOutIndex = 0;
   int m_coaxOutIndex = 0;
-  // Where the arrows start and end, in the page's client coordinates.
+  // Where arrows start and end: the sources' right edges, the destinations' left edges, and the
+  // connectors on the picture.
   CPoint m_sourceSpdif;
   CPoint m_sourceAdat;
   CPoint m_sourceAnlg12;
@@ -42,4 +42,19 @@ class RoutingPage : public CMyPropertyPage {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+
+  // A route from one point to another with its vertical leg at `percent` of the way between the
+  // source and destination columns, and a head unless both ends are level.
+  void DrawRoutingArrow(CDC* pDC, CPoint from, CPoint to, int percent) const;
+
+  void OnOpticalOutputChange();
+  void OnCoaxOutputChange();
+  void OnSpdifInputChange();
+  void OnPaint();
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  CPoint RightOf(int id) const;
+  CPoint LeftOf(int id) const;
+  CPoint CentreOf(RECT dialogUnits) const;
 };

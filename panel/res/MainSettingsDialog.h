@@ -1,4 +1,6 @@
-// The Settings page's template (106).
+// The Settings page's template: protocol and clocking on the left with the latency below them,
+// audio options and the unit's versions on the right. The logo is drawn by the page under the
+// latency group.
 #pragma once
 
 #include <commctrl.h>
@@ -8,48 +10,57 @@
 
 namespace panel_res {
 
-inline constexpr DWORD kSettingsControl = WS_CHILD | WS_VISIBLE;
-inline constexpr DWORD kSettingsStop = kSettingsControl | WS_TABSTOP;
-inline constexpr DWORD kSettingsList = kSettingsStop | WS_VSCROLL | CBS_DROPDOWNLIST;
+namespace settings {
+constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kStop = kShown | WS_TABSTOP;
+constexpr DWORD kList = kStop | WS_VSCROLL | CBS_DROPDOWNLIST;
+constexpr DWORD kLabel = kShown | SS_LEFT;
+constexpr DWORD kGroup = kShown | BS_GROUPBOX;
+constexpr WORD kNoId = static_cast<WORD>(IDC_STATIC);
+}  // namespace settings
 
-inline constexpr DIALOG_RESOURCE kMainSettingsDialog = {
+constexpr DIALOG_RESOURCE kMainSettingsDialog = {
     WS_CHILD | WS_CAPTION | DS_SETFONT, 0, 0, 0, 292, 194, "Settings", 8, "MS Shell Dlg",
     {
-        {"BUTTON", 0xFFFF, "Control Protocol", kSettingsControl | BS_GROUPBOX, 7, 4, 118, 30},
-        {"COMBOBOX", IDC_PROTOCOL, "", kSettingsList, 13, 15, 106, 80},
-        {"BUTTON", 0xFFFF, "Clocking", kSettingsControl | BS_GROUPBOX, 7, 38, 118, 72},
-        {"STATIC", 0xFFFF, "Sample Rate", kSettingsControl | SS_LEFT, 13, 49, 100, 8},
-        {"COMBOBOX", IDC_SAMPLE_RATE, "", kSettingsList | CBS_SORT, 13, 58, 106, 60},
-        {"STATIC", 0xFFFF, "Clock Source", kSettingsControl | SS_LEFT, 13, 74, 100, 8},
-        {"COMBOBOX", IDC_CLOCK_SOURCE, "", kSettingsList, 13, 83, 106, 60},
-        {"STATIC", IDC_SYNC_STATUS, "", kSettingsControl | SS_LEFT, 13, 98, 100, 8},
-        {"BUTTON", 0xFFFF, "Audio Latency", kSettingsControl | BS_GROUPBOX, 7, 114, 118, 44},
-        {TRACKBAR_CLASSA, IDC_LATENCY, "", kSettingsStop | TBS_AUTOTICKS, 11, 124, 110, 16},
-        {"STATIC", 0xFFFF, "32", kSettingsControl | SS_CENTER, 11, 142, 14, 8},
-        {"STATIC", 0xFFFF, "64", kSettingsControl | SS_CENTER, 26, 142, 14, 8},
-        {"STATIC", 0xFFFF, "128", kSettingsControl | SS_CENTER, 41, 142, 14, 8},
-        {"STATIC", 0xFFFF, "256", kSettingsControl | SS_CENTER, 57, 142, 14, 8},
-        {"STATIC", 0xFFFF, "512", kSettingsControl | SS_CENTER, 72, 142, 14, 8},
-        {"STATIC", 0xFFFF, "1024", kSettingsControl | SS_CENTER, 87, 142, 17, 8},
-        {"STATIC", 0xFFFF, "2048", kSettingsControl | SS_CENTER, 104, 142, 17, 8},
-        {"BUTTON", 0xFFFF, "Audio", kSettingsControl | BS_GROUPBOX, 130, 4, 115, 106},
-        {"BUTTON", IDC_MASTER_FADER_GAIN, "Master Fader Affects ANLG 1:2 Gain",
-         kSettingsStop | BS_AUTOCHECKBOX | BS_MULTILINE, 136, 14, 104, 18},
-        {"STATIC", 0xFFFF, "OVR Threshold (dBFS)", kSettingsControl | SS_LEFT, 136, 36, 104, 8},
-        {"EDIT", IDC_OVR_EDIT, "", kSettingsStop | WS_BORDER | ES_READONLY, 136, 46, 36, 12},
-        {UPDOWN_CLASSA, IDC_OVR_SPIN, "", kSettingsControl | UDS_AUTOBUDDY | UDS_ARROWKEYS | UDS_ALIGNRIGHT, 172, 46,
+        {"BUTTON", settings::kNoId, "Control Protocol", settings::kGroup, 7, 4, 136, 30},
+        {"COMBOBOX", IDC_PROTOCOL, "", settings::kList, 14, 15, 122, 80},
+
+        {"BUTTON", settings::kNoId, "Clocking", settings::kGroup, 7, 37, 136, 60},
+        {"STATIC", settings::kNoId, "Sample Rate", settings::kLabel, 14, 50, 50, 8},
+        {"COMBOBOX", IDC_SAMPLE_RATE, "", settings::kList | CBS_SORT, 66, 48, 70, 80},
+        {"STATIC", settings::kNoId, "Clock Source", settings::kLabel, 14, 66, 50, 8},
+        {"COMBOBOX", IDC_CLOCK_SOURCE, "", settings::kList, 66, 64, 70, 80},
+        {"STATIC", IDC_SYNC_STATUS, "", settings::kLabel, 14, 82, 122, 8},
+
+        {"BUTTON", settings::kNoId, "Audio Latency", settings::kGroup, 7, 100, 136, 46},
+        {TRACKBAR_CLASSA, IDC_LATENCY, "", settings::kStop | TBS_AUTOTICKS, 12, 110, 126, 18},
+        {"STATIC", settings::kNoId, "32", settings::kShown | SS_CENTER, 8, 130, 20, 8},
+        {"STATIC", settings::kNoId, "64", settings::kShown | SS_CENTER, 27, 130, 20, 8},
+        {"STATIC", settings::kNoId, "128", settings::kShown | SS_CENTER, 46, 130, 20, 8},
+        {"STATIC", settings::kNoId, "256", settings::kShown | SS_CENTER, 65, 130, 20, 8},
+        {"STATIC", settings::kNoId, "512", settings::kShown | SS_CENTER, 84, 130, 20, 8},
+        {"STATIC", settings::kNoId, "1024", settings::kShown | SS_CENTER, 103, 130, 20, 8},
+        {"STATIC", settings::kNoId, "2048", settings::kShown | SS_CENTER, 122, 130, 20, 8},
+
+        {"BUTTON", settings::kNoId, "Audio", settings::kGroup, 150, 4, 135, 98},
+        {"BUTTON", IDC_MASTER_FADER_GAIN, "Master Fader Affects ANLG 1:2 Gain", settings::kStop | BS_AUTOCHECKBOX, 157, 16,
+         124, 10},
+        {"STATIC", settings::kNoId, "OVR Threshold (dBFS)", settings::kLabel, 157, 34, 80, 8},
+        {"EDIT", IDC_OVR_EDIT, "", settings::kStop | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, 240, 32, 28, 12},
+        {UPDOWN_CLASSA, IDC_OVR_SPIN, "", settings::kShown | UDS_AUTOBUDDY | UDS_ARROWKEYS | UDS_ALIGNRIGHT, 268, 32,
          10, 12},
-        {"STATIC", 0xFFFF, "Audio Monitoring", kSettingsControl | SS_LEFT, 136, 62, 104, 8},
-        {"COMBOBOX", IDC_MONITORING, "", kSettingsList | CBS_SORT, 136, 71, 104, 60},
-        {"BUTTON", IDC_CONVERTER_DELAY, "Compensate for Converter Delays (WDM)",
-         kSettingsStop | BS_AUTOCHECKBOX | BS_MULTILINE, 136, 88, 104, 18},
-        {"BUTTON", IDC_VERSION_GROUP, "Unit Versions", WS_CHILD | BS_GROUPBOX, 130, 114, 115, 44},
-        {"STATIC", IDC_REGISTER_VERSION, "Register:", WS_CHILD | SS_LEFT, 136, 124, 52, 8},
-        {"STATIC", IDC_ARM_VERSION, "ARM:", WS_CHILD | SS_LEFT, 190, 124, 52, 8},
-        {"STATIC", IDC_HARDWARE_VERSION, "Hardware:", WS_CHILD | SS_LEFT, 136, 138, 52, 8},
-        {"STATIC", IDC_FPGA_VERSION, "FPGA:", WS_CHILD | SS_LEFT, 190, 138, 52, 8},
-        {"STATIC", 0xFFFF, "Version 1.70", kSettingsControl | SS_LEFT, 160, 176, 50, 8},
-        {"STATIC", 0xFFFF, IDB_FIREWIRE_LOGO, kSettingsControl | SS_BITMAP, 215, 160, 0, 0},
+        {"STATIC", settings::kNoId, "Audio Monitoring", settings::kLabel, 157, 52, 124, 8},
+        {"COMBOBOX", IDC_MONITORING, "", settings::kList | CBS_SORT, 157, 62, 124, 80},
+        {"BUTTON", IDC_CONVERTER_DELAY, "Compensate for Converter Delays (WDM)", settings::kStop | BS_AUTOCHECKBOX, 157,
+         82, 126, 10},
+
+        {"BUTTON", IDC_VERSION_GROUP, "Unit Versions", WS_CHILD | BS_GROUPBOX, 150, 108, 88, 56},
+        {"STATIC", IDC_REGISTER_VERSION, "Register:", WS_CHILD | SS_LEFT, 157, 120, 76, 8},
+        {"STATIC", IDC_ARM_VERSION, "ARM:", WS_CHILD | SS_LEFT, 157, 130, 76, 8},
+        {"STATIC", IDC_HARDWARE_VERSION, "Hardware:", WS_CHILD | SS_LEFT, 157, 140, 76, 8},
+        {"STATIC", IDC_FPGA_VERSION, "FPGA:", WS_CHILD | SS_LEFT, 157, 150, 76, 8},
+        {"STATIC", settings::kNoId, "Version 1.70", settings::kLabel, 150, 172, 88, 8},
+        {"STATIC", settings::kNoId, IDB_FIREWIRE_LOGO, settings::kShown | SS_BITMAP, 246, 112, 0, 0},
     },
     {
         {IDC_PROTOCOL, {"QX-5310 Native", "Mackie Control Emulation", "HUI Emulation"}},
