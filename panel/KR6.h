@@ -9,6 +9,9 @@
 
 class KR6 : public CMyPropertyPage {
  public:
+  // Longest name an edit takes: the record's field less the terminator every record carries.
+  static constexpr int kMaxNameChars = static_cast<int>(UnitNameRecord::kNameBytes) - 1;
+
   KR6();
 
   void SetDevicePresent(bool present) override;
@@ -28,4 +31,24 @@ class KR6 : public CMyPropertyPage {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+
+  void OnNameEditFocus(UINT nID);
+  void OnApplyNames();
+  void OnRevertNames();
+  void OnIdentify();
+  void OnMoveDown();
+  void OnMoveUp();
+  LRESULT OnKickIdle(WPARAM wParam, LPARAM lParam);
+  void OnUpdateApplyNames(CCmdUI* pCmdUI);
+  void OnUpdateIdentify(CCmdUI* pCmdUI);
+  void OnUpdateMoveDown(CCmdUI* pCmdUI);
+  void OnUpdateMoveUp(CCmdUI* pCmdUI);
+
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  // The index of the remembered edit; -1 when none.
+  int FocusIndex() const;
+  // Swaps the units of records i and j and polls at once, so the swapped names show.
+  void SwapUnits(int i, int j);
 };

@@ -55,4 +55,30 @@ class MidiProg : public CMyPropertyPage {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+
+  void OnPortCheck(UINT nID);
+  void OnVp1Check();
+  void OnVp2Check();
+  void OnControllerRadio();
+  void OnNoteRadio();
+  void OnToggledControllerRadio();
+  void OnNumberSpin(NMHDR* pNMHDR, LRESULT* pResult);
+  void OnChannelSpin(NMHDR* pNMHDR, LRESULT* pResult);
+  LRESULT OnEditComplete(WPARAM wParam, LPARAM lParam);
+
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  void RefreshFromDevice();
+  void UpdateControlStates();
+  // A unit is present and in programming mode: the controls are shown.
+  bool Shown() const;
+  // Shown, and the word is one the unit lets the user change.
+  bool Editable() const;
+  void SendProgrammingWord(uint32_t word);
+  void SetProgrammingWordBit(bool set, unsigned bit);
+  // The bit behind VP1: one for encoders and faders, another for buttons.
+  unsigned Vp1Bit() const;
+  // Writes the number into the edit when its text reads as another one.
+  void ShowNumber(CEdit& edit, int value);
 };

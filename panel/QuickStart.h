@@ -26,4 +26,8 @@ class QuickStart : public CMyPropertyPage {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+
+  void OnChannelPairCheck(UINT nID);
+
+  DECLARE_MESSAGE_MAP()
 };
