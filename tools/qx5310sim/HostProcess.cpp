@@ -50,6 +50,10 @@ uint32_t HostProgram::ProcessId() const {
   return process_ != nullptr ? static_cast<plat::Process*>(process_)->Id() : 0;
 }
 
+void HostProgram::Kill() {
+  if (process_ != nullptr) plat::KillProcess(static_cast<plat::Process*>(process_));
+}
+
 void HostProgram::Wait() {
   if (process_ == nullptr) return;
   auto* process = static_cast<plat::Process*>(process_);

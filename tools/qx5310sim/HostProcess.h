@@ -32,6 +32,8 @@ class HostProgram {
   uint32_t ExitCode() const { return exitCode_; }
   // Runs the machine until the process has ended (its entry told to return first).
   void Wait();
+  // Ends a process that would not end by itself, with exit code 1.
+  void Kill();
   bool Running() const { return process_ != nullptr; }
   // Whether its entry has returned (or it was killed), before Wait lets it go.
   bool Ended() const;

@@ -27,6 +27,7 @@ constexpr char kCaption[] = "QX-5310 Control Panel";
 constexpr char kNameUpdateCaption[] = "KR-6 Name Update";
 constexpr char kUnitsLine[] = "+++ needUpdate: qx5310s = ";  // the panel's debug line of the units it holds
 constexpr char kDumpFile[] = "panel.txt";  // the drawing dump of every page
+constexpr const char* kNewNames[] = {"Strings", "Brass"};  // a KR-6's new name, other than its own
 constexpr uint16_t kPanelButton = 70;  // the surface's panel button
 constexpr uint64_t kSettleMs = 2000;
 constexpr uint64_t kPollMs = 600;  // one poll of the panel and a little more
@@ -110,6 +111,26 @@ std::string StateOf(const SheetView& v) {
   return v.foreground ? "shown in front" : "shown";
 }
 
+// Runs until the program has ended, killing it when it does not within the settle time; whether
+// it ended by itself.
+bool EndsByItself(HostProgram& program) {
+  plat::win32::RunHostUntil([&program] { return program.Ended(); }, kSettleMs);
+  const bool ended = program.Ended();
+  if (!ended) program.Kill();
+  program.Wait();
+  return ended;
+}
+
+// A control's text on the sheet, from the window dump; empty when it is not there.
+std::string ControlText(int id) {
+  const std::string dump = input::DumpWindows();
+  const std::string key = " id=" + std::to_string(id) + " \"";
+  const size_t at = dump.find(key);
+  if (at == std::string::npos) return {};
+  const size_t from = at + key.size();
+  return dump.substr(from, dump.find('"', from) - from);
+}
+
 // A drop-down list's choice by mouse: the list drops, and the row is clicked.
 bool ChooseRow(const input::Target& combo, int row) {
   return input::Click(combo) && input::Click(input::Target("ComboLBox"), input::Point{10, row * kListRow + kListRow / 2});
@@ -161,11 +182,12 @@ void PanelSession::FindUnits(int expansionUnits) {
 void PanelSession::StartSecondCopy() {
   HostProgram second;
   second.StartImage(kImage, kImage);
-  second.Wait();
+  const bool ended = EndsByItself(second);
   plat::win32::RunHostUntil([] { return Sheet().visible; }, kSettleMs);
   const SheetView v = Sheet();
-  Done("second copy", second.ExitCode() == 0 && v.visible,
-       "ended with " + std::to_string(second.ExitCode()) + ", the first copy " + StateOf(v));
+  Done("second copy", ended && second.ExitCode() == 0 && v.visible,
+       (ended ? "ended with " + std::to_string(second.ExitCode()) : std::string("killed, still running")) +
+           ", the first copy " + StateOf(v));
 }
 
 bool PanelSession::ShowPage(int index) {
@@ -221,9 +243,13 @@ void PanelSession::ChooseRouting() {
        "optical output source " + std::to_string(source) + ", route code " + std::to_string(code));
 }
 
-void PanelSession::RenameKr6(uint32_t serial, const std::string& name) {
+void PanelSession::RenameKr6() {
+  // The first name edit's unit takes a name other than the one it shows.
   const input::Target edit(kCaption, kPages[4].caption, {IDC_NAME_FIRST});
-  bool acted = ShowPage(4) && input::Click(edit) && input::Key(edit, PanelSpy::kHome) && input::Key(edit, PanelSpy::kEnd, true) &&
+  bool acted = ShowPage(4);
+  const std::string shown = ControlText(IDC_NAME_FIRST);
+  const std::string name = shown == kNewNames[0] ? kNewNames[1] : kNewNames[0];
+  acted = acted && input::Click(edit) && input::Key(edit, PanelSpy::kHome) && input::Key(edit, PanelSpy::kEnd, true) &&
                input::Type(edit, name) &&
                input::Click(input::Target(kCaption, kPages[4].caption, {IDC_APPLY_NAMES}));
   // The name-update box, answered.
@@ -231,11 +257,22 @@ void PanelSession::RenameKr6(uint32_t serial, const std::string& name) {
   const bool boxShown = Sheet(kNameUpdateCaption).found;
   acted = acted && boxShown && input::Click(input::Target(kNameUpdateCaption, "", {PanelSpy::kOk}));
   RunFor(kPollMs);
-  std::string recorded;
-  for (const ClientHost::UnitView& v : ClientHost::Look())
-    if (v.state.mUnitKind == ClientHost::kExpansionUnit && v.state.mSerial == serial) recorded = v.name;
-  Done("KR-6 name", acted && recorded == name,
-       "KR-6 " + std::to_string(serial) + " named \"" + recorded + "\"" + (boxShown ? ", the box answered" : ", no box"));
+  // The record in the settings the driver stored ("Preferences"), and the unit's own.
+  const std::vector<ClientHost::UnitView> views = ClientHost::Look();
+  uint32_t serial = 0;
+  std::string recorded, unitName;
+  for (const ClientHost::UnitView& v : views)
+    if (v.state.mUnitKind == ClientHost::kMainUnit)
+      for (const UnitNameRecord& r : v.preferences.mUnitNames)
+        if (r.mSerial != 0 && std::string(r.mName, strnlen(r.mName, sizeof r.mName)) == name) {
+          serial = r.mSerial;
+          recorded = name;
+        }
+  for (const ClientHost::UnitView& v : views)
+    if (v.state.mUnitKind == ClientHost::kExpansionUnit && v.state.mSerial == serial) unitName = v.name;
+  Done("KR-6 name", acted && serial != 0 && unitName == name,
+       "KR-6 " + std::to_string(serial) + " named \"" + recorded + "\" in the stored settings, \"" + unitName +
+           "\" in its record" + (boxShown ? ", the box answered" : ", no box"));
 }
 
 void PanelSession::PressPanelButton(sim::MainUnit& unit) {
@@ -254,7 +291,7 @@ void PanelSession::PictureEveryPage() {
   // A second start shows the panel.
   HostProgram show;
   show.StartImage(kImage, kImage);
-  show.Wait();
+  EndsByItself(show);
   std::vector<std::string> written;
   std::string dump;
   for (int i = 0; i < static_cast<int>(std::size(kPages)); ++i) {
@@ -278,10 +315,10 @@ void PanelSession::PullKr6(Machine& machine, sim::Unit& kr6) {
 }
 
 void PanelSession::CloseWithShift() {
-  input::Key(input::Target(kCaption), PanelSpy::kEscape, true);
-  plat::win32::RunHostUntil([this] { return panel_.Ended(); }, kSettleMs);
-  const bool ended = panel_.Ended();
-  panel_.Wait();
+  // The sheet's OK button, which reads "Close", clicked with Shift held: the panel ends rather than
+  // hides.
+  input::Click(input::Target(kCaption, "", {PanelSpy::kOk}), {}, input::Button::Left, true);
+  const bool ended = EndsByItself(panel_);
   const bool said = panel_.DebugOutput().find("Shutting service down") != std::string::npos;
   Done("closed with Shift", ended && said && panel_.ExitCode() == 0,
        std::string(ended ? "ended with " + std::to_string(panel_.ExitCode()) : "still running") +

@@ -39,7 +39,7 @@ class PanelSession {
   // While the streams run: a routing choice on the Routing page, then the route codes the units
   // report; a KR-6 name through Apply, the name-update box answered, then its record.
   void ChooseRouting();
-  void RenameKr6(uint32_t serial, const std::string& name);
+  void RenameKr6();
   // The surface's panel button, pressed three times on the main unit: hidden, shown in front,
   // hidden.
   void PressPanelButton(sim::MainUnit& unit);

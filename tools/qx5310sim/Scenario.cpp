@@ -156,7 +156,6 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (panel) {
     panel->FindUnits(options.expansionUnits);
     panel->StartSecondCopy();
-    panel->ChooseSettings(options.protocol, options.sampleRate, options.bufferFrames);
   } else if (!ClientHost::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol)) {
     report.Lost("the control protocol could not be set");
   }
@@ -169,6 +168,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
                                                     : "did not bind to the main unit's interface");
   if (!kernelClientStarted) report.Lost("the kernel client did not start MIDI on the main unit");
+  if (panel) panel->ChooseSettings(options.protocol, options.sampleRate, options.bufferFrames);
 
   AudioSession audio(s, mainUnit, options.outDir);
   if (faulted) {
@@ -237,7 +237,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     const plat::VTime end = s.Now() + options.duration;
     if (panel) {
       panel->ChooseRouting();
-      if (!expansion.empty()) panel->RenameKr6(expansion.front()->Serial(), "Strings");
+      if (!expansion.empty()) panel->RenameKr6();
       if (streaming) panel->PressPanelButton(mainUnit);
     }
     if (s.Now() < end) s.RunFor(end - s.Now());
