@@ -175,8 +175,8 @@ void PanelSession::FindUnits(int expansionUnits) {
   const size_t at = said.rfind(kUnitsLine);
   int mains = -1, kr6s = -1;
   if (at != std::string::npos) std::sscanf(said.c_str() + at + std::strlen(kUnitsLine), "%d, kr6s = %d", &mains, &kr6s);
-  unitsFound_ = at == std::string::npos ? "none told" : std::to_string(mains) + " main unit(s), " + std::to_string(kr6s) + " KR-6";
-  Done("units found", mains == 1 && kr6s == expansionUnits, unitsFound_);
+  const std::string found = at == std::string::npos ? "none told" : std::to_string(mains) + " main unit(s), " + std::to_string(kr6s) + " KR-6";
+  Done("units found", mains == 1 && kr6s == expansionUnits, found);
 }
 
 void PanelSession::StartSecondCopy() {
@@ -311,7 +311,12 @@ void PanelSession::PictureEveryPage() {
 void PanelSession::PullKr6(Machine& machine, sim::Unit& kr6) {
   machine.Unplug(kr6);
   RunFor(kPollMs);
-  Done("KR-6 pulled", Responsive(), Responsive() ? "the panel let it go, the removal completed" : "the panel hung");
+  // The removal completes once the panel has closed its handle.
+  const std::string device = machine.DeviceState(kr6);
+  const bool removed = device.find("pending") == std::string::npos && device.find("surprise") == std::string::npos;
+  const bool responsive = Responsive();
+  Done("KR-6 pulled", removed && responsive,
+       std::string(responsive ? "the panel took it" : "the panel hung") + ", its device " + device);
 }
 
 void PanelSession::CloseWithShift() {
@@ -346,7 +351,6 @@ void PanelSession::WriteReport(Report& report) {
   uint64_t total = 0;
   for (const auto& [code, n] : counts) total += n;
   const auto polls = counts.find(IOCTL_QX531_GET_CHANGE_COUNT);
-  report.Value("units found", unitsFound_.empty() ? "none" : unitsFound_);
   report.Value("polls", std::to_string(polls != counts.end() ? polls->second : 0) + " of " + std::to_string(total) +
                             " device controls");
 }

@@ -67,5 +67,4 @@ class PanelSession {
   HostProgram panel_;
   uint32_t processId_ = 0;
   std::vector<Step> steps_;
-  std::string unitsFound_;
 };
