@@ -108,6 +108,14 @@ void LeaveWindow(HWND hwnd, bool disabling) {
   MessageQueue* q = d.FindQueue(w->threadId);
   if (q == nullptr) return;
   if (q->capture != nullptr && IsAncestor(hwnd, q->capture)) q->capture = nullptr;
+  // A hidden top-level window is deactivated first, while its focus still stands, so that a dialog
+  // keeps the control it will give the focus back to.
+  if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
+    d.foreground = nullptr;
+    q->active = nullptr;
+    CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+    if ((w = d.Find(hwnd)) == nullptr) return;
+  }
   if (q->focus != nullptr && IsAncestor(hwnd, q->focus)) {
     // Disabling takes the focus away; hiding hands it to the parent of a child window.
     HWND to = disabling || w->parent == nullptr ? nullptr : w->parent;
@@ -116,11 +124,6 @@ void LeaveWindow(HWND hwnd, bool disabling) {
     } else {
       q->focus = to;
     }
-  }
-  if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
-    d.foreground = nullptr;
-    q->active = nullptr;
-    CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
   }
 }
 

@@ -826,13 +826,18 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   if (show != wasVisible) w::CallWindow(hWnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
   if (d.Find(hWnd) == nullptr) return wasVisible;
   SetWindowPos(hWnd, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top, flags);
-  // A minimised window keeps no focus; SW_MINIMIZE gives up the activation too, as hiding does.
+  // A minimised window keeps no focus; SW_MINIMIZE hands the activation to the next top-level
+  // window in the z-order that can take it, when there is one.
   if (place && minimizing && d.Find(hWnd) != nullptr && w::IsAncestor(hWnd, d.CurrentQueue().focus))
     w::MoveFocus(nullptr);
-  if (nCmdShow == SW_MINIMIZE && minimizing && d.foreground == hWnd && (win = d.Find(hWnd)) != nullptr) {
-    d.foreground = nullptr;
-    if (w::MessageQueue* q = d.FindQueue(win->threadId)) q->active = nullptr;
-    w::CallWindow(hWnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
+  if (nCmdShow == SW_MINIMIZE && minimizing && d.foreground == hWnd) {
+    for (HWND next : d.TopLevel()) {
+      Window* n = d.Find(next);
+      if (next == hWnd || n == nullptr || !(n->style & WS_VISIBLE) || (n->style & (WS_DISABLED | WS_MINIMIZE)))
+        continue;
+      w::Activate(next);
+      break;
+    }
   }
   return wasVisible ? TRUE : FALSE;
 }

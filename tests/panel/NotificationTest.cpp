@@ -179,8 +179,14 @@ TEST_F(Notifications, ThePanelButtonRestoresAMinimisedPanelToItsSizeNotMaximised
   ctest::Machine::Unit main = PlugMain();
   StartPanel();
   const ptest::ScreenRect before = ptest::RectOf(ptest::TopLevelLines(kPanelCaption).at(0));
+  // Another program's window takes the activation the minimised panel gives up.
+  ptest::OtherProgram other(m_.Run());
+  other.OpenWindows(false);
+  input::Click(input::Target(kPanelCaption));
+  ASSERT_TRUE(Sheet().foreground);
   spy_->Minimise();
   ASSERT_TRUE(Sheet().iconic);
+  ASSERT_FALSE(Sheet().foreground);
   Change(main, Shared<uint8_t>(&SharedStateBlock::mPanelRequest, 1));
   Tick();
   const ptest::SheetState sheet = Sheet();

@@ -14,26 +14,10 @@
 #include "tests/client/Units.h"
 #include "tests/panel/PanelProcess.h"
 #include "tests/panel/PanelSpy.h"
+#include "tests/panel/WindowDump.h"
 
 namespace ptest {
 
-namespace input = plat::win32::input;
-
-// The pages in the sheet's order.
-inline const std::vector<std::string> kPages = {"Settings", "Routing", "MIDI Programming", "Quick Start", "KR-6"};
-
-// The top-level windows of the window dump whose caption is `caption`, one line each.
-std::vector<std::string> TopLevelLines(const std::string& caption);
-// The dump's line of control `id` on the page captioned `page` of the sheet, or of the sheet itself
-// when `page` is empty; empty when not there.
-std::string ControlLine(const std::string& page, int id, const std::string& caption = kPanelCaption);
-// The screen rectangle a dump line shows.
-struct ScreenRect {
-  int left, top, right, bottom;
-  bool operator==(const ScreenRect&) const = default;
-};
-ScreenRect RectOf(const std::string& line);
-bool Visible(const std::string& line);
 
 class PanelOnUnits : public testing::Test {
  protected:
@@ -45,7 +29,7 @@ class PanelOnUnits : public testing::Test {
   ctest::Machine::Unit PlugKr6(uint32_t serial);
   void Unplug(ctest::Machine::Unit unit);
   // Starts the panel and runs until its sheet exists and its first poll has run. The fixture ends
-  // it at the end of the test, as a person does: shown, then Shift+Esc.
+  // it at the end of the test, as a person does: shown, then its close box with Shift held.
   Process& StartPanel(const std::string& arguments = "");
   void EndPanel(Process& panel);
   // Where the sheet's close box is, in its client coordinates.
