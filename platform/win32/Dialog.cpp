@@ -544,7 +544,9 @@ BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
         return TRUE;
       }
       case VK_ESCAPE:
-        w::Command(top, IDCANCEL);
+        // Esc is IDCANCEL whatever the state of a Cancel button, as in Windows.
+        SendMessageA(top, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(top, IDCANCEL)));
         return TRUE;
       default: break;
     }

@@ -110,7 +110,9 @@ void LeaveWindow(HWND hwnd, bool disabling) {
   if (q->capture != nullptr && IsAncestor(hwnd, q->capture)) q->capture = nullptr;
   // A hidden top-level window is deactivated first, while its focus still stands, so that a dialog
   // keeps the control it will give the focus back to.
+  HWND heir = nullptr;
   if (!disabling && w->parent == nullptr && d.foreground == hwnd) {
+    if (w->threadId == CurrentThreadId()) heir = w->owner;
     d.foreground = nullptr;
     q->active = nullptr;
     CallWindow(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), 0);
@@ -125,6 +127,8 @@ void LeaveWindow(HWND hwnd, bool disabling) {
       q->focus = to;
     }
   }
+  // The activation passes to the owner when it can take it, as when a modal box closes.
+  if (heir != nullptr && Visible(heir) && IsWindowEnabled(heir)) Activate(heir);
 }
 
 void UserEnded(uint32_t processId, uint32_t threadId) {

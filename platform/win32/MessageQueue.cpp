@@ -150,6 +150,16 @@ bool MessageQueue::Cook(const InputEvent& event, MSG* out) {
     if (hit == HTERROR || d.Find(hwnd) == nullptr) return false;
   }
   UINT message = event.message;
+  // A button going down over an inactive window's tree activates it, unless the window says not.
+  if ((message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) && hwnd != capture) {
+    const HWND top = TopLevelOf(hwnd);
+    if (top != active) {
+      const LRESULT how = CallWindow(hwnd, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(top),
+                                     MAKELPARAM(static_cast<WORD>(hit), static_cast<WORD>(message)));
+      if ((how == MA_ACTIVATE || how == MA_ACTIVATEANDEAT) && d.Find(top) != nullptr) Activate(top);
+      if (how == MA_ACTIVATEANDEAT || how == MA_NOACTIVATEANDEAT || d.Find(hwnd) == nullptr) return false;
+    }
+  }
   Window* w = d.Find(hwnd);
   if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) {
     bool again = lastClick == message && lastClickWindow == hwnd && event.time - lastClickTime <= kDoubleClickMs &&

@@ -123,8 +123,8 @@ bool Apply(HWND sheet) {
 }
 
 void Cancel(HWND sheet) {
+  // A Cancel button disabled by PSM_CANCELTOCLOSE does not keep Esc from cancelling.
   Sheet* s = SheetOf(sheet);
-  if (!IsWindowEnabled(GetDlgItem(sheet, IDCANCEL))) return;
   if (s->current >= 0 && NotifyPage(sheet, s->pages[static_cast<size_t>(s->current)], PSN_QUERYCANCEL)) return;
   for (size_t i = 0; i < SheetOf(sheet)->pages.size(); ++i) NotifyPage(sheet, SheetOf(sheet)->pages[i], PSN_RESET);
   SheetOf(sheet)->ended = true;
@@ -215,6 +215,11 @@ INT_PTR CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
           return TRUE;
         default: return FALSE;
       }
+    case WM_SYSCOMMAND:
+      // The close box cancels the sheet itself, even once PSM_CANCELTOCLOSE disabled Cancel.
+      if (s == nullptr || (wParam & 0xFFF0) != SC_CLOSE) return FALSE;
+      Cancel(hwnd);
+      return TRUE;
     case WM_NOTIFY: {
       auto* nm = reinterpret_cast<NMHDR*>(lParam);
       if (s == nullptr || nm->hwndFrom != s->tab) return FALSE;

@@ -2,9 +2,7 @@
 // of the connectors follow the route codes the unit reports.
 #include <windows.h>
 
-#include <cstdio>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "panel/resource.h"
 #include "platform/win32/Snapshot.h"
 #include "tests/panel/PanelTest.h"
+#include "tests/panel/RoutingArrows.h"
 
 namespace {
 
@@ -23,53 +22,13 @@ namespace picture = plat::win32::picture;
 
 constexpr size_t kRouting = 1;
 
-size_t Depth(const std::string& line) { return line.find_first_not_of(' ') / 2; }
-
-// What the page last painted, one operation a line.
-std::vector<std::string> PaintOf(const std::string& page) {
-  std::vector<std::string> ops;
-  std::istringstream dump(picture::DumpDrawing());
-  bool inPanel = false, inPage = false, inPaint = false;
-  for (std::string line; std::getline(dump, line);) {
-    const bool window = line.find(" id=") != std::string::npos && line.find('[') != std::string::npos;
-    if (window && Depth(line) == 0) inPanel = line.find(std::string("\"") + kPanelCaption + "\"") != std::string::npos;
-    if (window) {
-      inPage = inPanel && Depth(line) == 1 && line.find("\"" + page + "\"") != std::string::npos;
-      inPaint = false;
-      continue;
-    }
-    if (!inPage) continue;
-    if (line.find_first_not_of(' ') == 4) {
-      inPaint = line == "    paint:";
-    } else if (inPaint) {
-      ops.push_back(line.substr(6));
-    }
-  }
-  return ops;
-}
-
-std::vector<std::string> Lines(const std::vector<std::string>& ops) {
-  std::vector<std::string> lines;
-  for (const std::string& op : ops)
-    if (op.rfind("line ", 0) == 0) lines.push_back(op);
-  return lines;
-}
-
-// Where arrows begin and end.
-enum Anchor { kSrcSpdif, kSrcAdat, kSrcAnlg12, kSrcAnlg18, kSrcAnalogInputs, kDstSpdif, kDstAdat,
-              kCoaxIn, kCoaxOut, kOpticalIn, kOpticalOut, kAnchors };
-
-struct Arrow {
-  COLORREF colour;
-  Anchor from;
-  Anchor to;
-  int percent;
-};
-
-constexpr COLORREF kYellow = RGB(255, 255, 0);
-constexpr COLORREF kGreen = RGB(0, 255, 0);
-constexpr COLORREF kRed = RGB(255, 0, 0);
-constexpr COLORREF kBlue = RGB(0, 128, 255);
+using ptest::Arrow;
+using ptest::kBlue;
+using ptest::kGreen;
+using ptest::kRed;
+using ptest::kYellow;
+using ptest::RoutingArrows;
+using enum ptest::Anchor;
 
 class RoutingPage : public PanelOnUnits {
  protected:
@@ -77,32 +36,10 @@ class RoutingPage : public PanelOnUnits {
     main_ = PlugMain();
     StartPanel();
     ShowPage(kRouting);
-    page_ = ptest::RectOf(PageLine());
-    // Sources end right of their labels, destinations begin left of theirs, level with their middles.
-    const std::pair<Anchor, int> labels[] = {
-        {kSrcSpdif, IDC_SOURCE_SPDIF}, {kSrcAdat, IDC_SOURCE_ADAT},   {kSrcAnlg12, IDC_SOURCE_ANLG12},
-        {kSrcAnlg18, IDC_SOURCE_ANLG18}, {kSrcAnalogInputs, IDC_SOURCE_ANALOG_INPUTS},
-        {kDstSpdif, IDC_DEST_SPDIF},   {kDstAdat, IDC_DEST_ADAT}};
-    for (const auto& [anchor, id] : labels) {
-      const ScreenRect r = RectOn(id);
-      const int x = anchor < kDstSpdif ? r.right + 2 : r.left - 2;
-      points_[anchor] = {x - page_.left, (r.top + r.bottom) / 2 - page_.top};
-    }
-    // The connectors' fixed rectangles in dialog units, in pixels of the dialog's base units 6 x 13.
-    points_[kCoaxIn] = {323, 188};
-    points_[kCoaxOut] = {322, 232};
-    points_[kOpticalIn] = {232, 199};
-    points_[kOpticalOut] = {151, 199};
+    arrows_ = std::make_unique<RoutingArrows>();
   }
 
   static input::Target On(int id) { return input::Target(kPanelCaption, "Routing", {id}); }
-  ScreenRect RectOn(int id) { return ptest::RectOf(ptest::ControlLine("Routing", id)); }
-  std::string PageLine() {
-    std::istringstream dump(input::DumpWindows());
-    for (std::string line; std::getline(dump, line);)
-      if (Depth(line) == 1 && line.find("\"Routing\"") != std::string::npos) return line;
-    return {};
-  }
   void Report(uint8_t optical, uint8_t spdifA, uint8_t coax, uint8_t spdifB) {
     Change(main_, [&](ctest::UnitBlocks& b) {
       b.shared.mOpticalOutCode = optical;
@@ -111,32 +48,15 @@ class RoutingPage : public PanelOnUnits {
       b.shared.mSpdifInCodeB = spdifB;
     });
   }
-
-  // The dump's lines of one arrow: its three legs and the first stroke of its head as one run, the
-  // second stroke of the head from the tip.
-  std::vector<std::string> Strokes(const Arrow& a) const {
-    const POINT from = points_[a.from], to = points_[a.to];
-    char pen[64];
-    std::snprintf(pen, sizeof pen, " pen=geometric width=4 cap=square #%02X%02X%02X", GetRValue(a.colour),
-                  GetGValue(a.colour), GetBValue(a.colour));
-    auto at = [](LONG x, LONG y) { return " " + std::to_string(x) + "," + std::to_string(y); };
-    if (from.y == to.y) return {"line" + at(from.x, from.y) + at(to.x, to.y) + pen};
-    const LONG corner = points_[kSrcSpdif].x + (points_[kDstSpdif].x - points_[kSrcSpdif].x) * a.percent / 100;
-    const LONG s = from.x <= to.x ? 8 : -8;
-    return {"line" + at(from.x, from.y) + at(corner, from.y) + at(corner, to.y) + at(to.x, to.y) +
-                at(to.x - s, to.y - s) + pen,
-            "line" + at(to.x, to.y) + at(to.x - s, to.y + s) + pen};
-  }
-  std::vector<std::string> Drawn(const std::vector<Arrow>& arrows) const {
-    std::vector<std::string> lines;
-    for (const Arrow& a : arrows)
-      for (std::string& line : Strokes(a)) lines.push_back(std::move(line));
-    return lines;
+  // A picture's pixel at a point of the page.
+  uint32_t PixelAt(const std::shared_ptr<const plat::win32::RasterSurface>& shot, ptest::Spot p) const {
+    const ScreenRect sheet = ptest::RectOf(ptest::TopLevelLines(kPanelCaption).at(0));
+    const ScreenRect& page = arrows_->Page();
+    return shot->Pixel(page.left - sheet.left + p.x, page.top - sheet.top + p.y);
   }
 
   ctest::Machine::Unit main_ = nullptr;
-  ScreenRect page_{};
-  POINT points_[kAnchors] = {};
+  std::unique_ptr<RoutingArrows> arrows_;
 };
 
 TEST_F(RoutingPage, EachListSendsItsChoiceAndPollsAtOnce) {
@@ -163,6 +83,7 @@ TEST_F(RoutingPage, EachListSendsItsChoiceAndPollsAtOnce) {
       EXPECT_EQ(ctest::LoggedWord(log[0], 3), value);
       EXPECT_EQ(log[1].request, 1u);
     }
+    input::Key(input::Target(kPanelCaption), VK_RETURN);
   }
 }
 
@@ -172,7 +93,8 @@ TEST_F(RoutingPage, TheArrowsFollowTheCodesTheUnitReportsNotTheChoice) {
   Report(6, 0, 0, 0);
   input::Click(On(IDC_OPTICAL_OUT_SOURCE));
   input::Key(input::Target(kPanelCaption), VK_DOWN);
-  EXPECT_EQ(Lines(PaintOf("Routing")), Drawn({{kBlue, kSrcAdat, kOpticalOut, 7}}));
+  input::Key(input::Target(kPanelCaption), VK_RETURN);
+  EXPECT_EQ(RoutingArrows::Painted(), arrows_->Drawn({{kBlue, kSrcAdat, kOpticalOut, 7}}));
   EXPECT_EQ(Control(kRouting, IDC_OPTICAL_OUT_SOURCE).text, "Analog Outputs 1:8");
 }
 
@@ -210,38 +132,33 @@ TEST_F(RoutingPage, EachRouteCodeDrawsItsArrowsInOrderAndOthersDrawNothing) {
     SCOPED_TRACE(c.what);
     Report(c.optical, c.spdifA, c.coax, c.spdifB);
     Tick();
-    EXPECT_EQ(Lines(PaintOf("Routing")), Drawn(c.arrows));
+    EXPECT_EQ(RoutingArrows::Painted(), arrows_->Drawn(c.arrows));
   }
   EXPECT_EQ(ctest::Requests(m_, main_, 11).size(), 0u);
 }
 
 TEST_F(RoutingPage, TheConnectorPointsFallOnThePicturesConnectorsAndArrowsLieOnTop) {
-  const ScreenRect picture = RectOn(IDC_CONNECTOR_PICTURE);
-  ASSERT_EQ(picture.right - picture.left, 277);
-  ASSERT_EQ(picture.bottom - picture.top, 146);
-  const ScreenRect sheet = ptest::RectOf(ptest::TopLevelLines(kPanelCaption).at(0));
-  auto shotAt = [&](const std::shared_ptr<const plat::win32::RasterSurface>& shot, POINT p) {
-    return shot->Pixel(page_.left - sheet.left + p.x, page_.top - sheet.top + p.y);
-  };
+  const ScreenRect drawn = ptest::RectOf(ptest::ControlLine("Routing", IDC_CONNECTOR_PICTURE));
+  ASSERT_EQ(drawn.right - drawn.left, 277);
+  ASSERT_EQ(drawn.bottom - drawn.top, 146);
   std::shared_ptr<const plat::win32::RasterSurface> bare = picture::Snapshot(input::Target(kPanelCaption));
   ASSERT_NE(bare, nullptr);
   // The centre of each coaxial jack is black, of each optical port red.
-  EXPECT_EQ(shotAt(bare, points_[kCoaxIn]), RGB(15, 15, 15));
-  EXPECT_EQ(shotAt(bare, points_[kCoaxOut]), RGB(15, 15, 15));
-  EXPECT_EQ(shotAt(bare, points_[kOpticalIn]), RGB(200, 30, 30));
-  EXPECT_EQ(shotAt(bare, points_[kOpticalOut]), RGB(200, 30, 30));
+  EXPECT_EQ(PixelAt(bare, arrows_->At(kCoaxIn)), RGB(15, 15, 15));
+  EXPECT_EQ(PixelAt(bare, arrows_->At(kCoaxOut)), RGB(15, 15, 15));
+  EXPECT_EQ(PixelAt(bare, arrows_->At(kOpticalIn)), RGB(200, 30, 30));
+  EXPECT_EQ(PixelAt(bare, arrows_->At(kOpticalOut)), RGB(200, 30, 30));
 
   Report(3, 0, 0, 0);
   Tick();
   std::shared_ptr<const plat::win32::RasterSurface> routed = picture::Snapshot(input::Target(kPanelCaption));
   ASSERT_NE(routed, nullptr);
   // The last leg of the blue arrow runs over the picture to the optical output.
-  const LONG corner = points_[kSrcSpdif].x + (points_[kDstSpdif].x - points_[kSrcSpdif].x) * 10 / 100;
-  const POINT onLeg{(corner + points_[kOpticalOut].x) / 2, points_[kOpticalOut].y};
-  ASSERT_GT(onLeg.x + page_.left, picture.left);
-  EXPECT_NE(shotAt(bare, onLeg), kBlue);
-  EXPECT_EQ(shotAt(routed, onLeg), kBlue);
-  EXPECT_EQ(shotAt(routed, points_[kCoaxIn]), RGB(15, 15, 15)) << "the picture away from the arrow";
+  const ptest::Spot onLeg{(arrows_->Corner(10) + arrows_->At(kOpticalOut).x) / 2, arrows_->At(kOpticalOut).y};
+  ASSERT_GT(onLeg.x + arrows_->Page().left, drawn.left);
+  EXPECT_NE(PixelAt(bare, onLeg), kBlue);
+  EXPECT_EQ(PixelAt(routed, onLeg), kBlue);
+  EXPECT_EQ(PixelAt(routed, arrows_->At(kCoaxIn)), RGB(15, 15, 15)) << "the picture away from the arrow";
 }
 
 }  // namespace

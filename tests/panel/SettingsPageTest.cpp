@@ -138,6 +138,7 @@ TEST_F(SettingsPage, EachListSendsTheValueOfEveryEntryInTheListsOrder) {
       EXPECT_EQ(SentByKey(VK_DOWN), (Sends{{c.parameter, c.values[i]}})) << i;
       EXPECT_EQ(Shown(c.id).text, c.entries[i]);
     }
+    EXPECT_EQ(SentByKey(VK_RETURN), Sends{}) << "closing the list";
   }
 }
 
@@ -329,6 +330,9 @@ TEST_F(SettingsPage, ControlsFollowWhichUnitsAreOpenAndTheProtocolGoesToAnExpans
       input::Key(input::Target(kPanelCaption), VK_END);
       EXPECT_EQ(Sent(kr6), (Sends{{60, 3}}));
       input::Key(input::Target(kPanelCaption), VK_HOME);
+      input::Key(input::Target(kPanelCaption), VK_RETURN);
+      // Off the list before it is disabled: a disabled focus window leaves the keyboard nowhere.
+      input::Key(input::Target(kPanelCaption), VK_TAB);
     }
   }
 }
