@@ -20,9 +20,10 @@ constexpr char kLinkAddress[] = "http://www.example.invalid/products/kr-6/";
 
 constexpr int kNameEdits = static_cast<int>(kMaxExpansionUnits);
 
-// A name ends at its first NUL and never runs past its field.
+// A name ends at its first NUL; one that fills its field is cut to what an edit takes, so that
+// saving the edits never fails on a name the page was given.
 CString NameOf(const UnitNameRecord& record) {
-  return CString(record.mName, static_cast<int>(strnlen(record.mName, UnitNameRecord::kNameBytes)));
+  return CString(record.mName, static_cast<int>(strnlen(record.mName, KR6::kMaxNameChars)));
 }
 
 }  // namespace
