@@ -1,6 +1,6 @@
 // The frames DefWindowProc paints for WM_NCPAINT, in the plain classic look: a raised dialog or
-// sizing frame (or a one-pixel border), the caption bar with its text and close box, and a sunken
-// client edge. Coordinates are the window's own, (0, 0) at its top left.
+// sizing frame (or a one-pixel border), the caption bar with its small icon, text and close box,
+// and a sunken client edge. Coordinates are the window's own, (0, 0) at its top left.
 #include <string>
 
 #include "platform/win32/Desktop.h"
@@ -15,6 +15,8 @@ constexpr int kCloseWidth = 16;
 constexpr int kCloseHeight = 14;
 constexpr int kCloseGap = 2;
 constexpr int kCaptionTextInset = 4;
+constexpr int kCaptionIcon = 16;
+constexpr int kCaptionIconInset = 2;
 
 void Ring(HDC dc, RECT* r, int thickness, int colour) {
   for (int i = 0; i < thickness; ++i) {
@@ -41,12 +43,26 @@ void CloseBox(HDC dc, const RECT& caption) {
   DeleteObject(pen);
 }
 
+// The small icon a caption shows: a window with a system menu that is no modal dialog shows its
+// own icon, else its class's, if it has one.
+HICON CaptionIcon(const Window& window) {
+  if (!(window.style & WS_SYSMENU) || (window.exStyle & WS_EX_DLGMODALFRAME)) return nullptr;
+  for (HICON icon : {window.smallIcon, window.bigIcon, window.cls->smallIcon, window.cls->icon})
+    if (icon != nullptr) return icon;
+  return nullptr;
+}
+
 void Caption(HDC dc, const Window& window, const RECT& caption) {
   const bool active = Desktop::Get().foreground == window.handle;
   FillRect(dc, &caption, GetSysColorBrush(active ? COLOR_ACTIVECAPTION : COLOR_INACTIVECAPTION));
   RECT line{caption.left, caption.bottom - 1, caption.right, caption.bottom};
   FillRect(dc, &line, GetSysColorBrush(COLOR_3DFACE));
   RECT text{caption.left + kCaptionTextInset, caption.top, caption.right - kCaptionTextInset, caption.bottom - 1};
+  if (HICON icon = CaptionIcon(window); icon != nullptr) {
+    const int top = caption.top + (caption.bottom - 1 - caption.top - kCaptionIcon) / 2;
+    DrawIconEx(dc, caption.left + kCaptionIconInset, top, icon, kCaptionIcon, kCaptionIcon, 0, nullptr, DI_NORMAL);
+    text.left = caption.left + kCaptionIconInset + kCaptionIcon + kCaptionIconInset;
+  }
   if (window.style & WS_SYSMENU) text.right = caption.right - kCloseGap - kCloseWidth - kCaptionTextInset;
   LOGFONTA bold{};
   GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof bold, &bold);

@@ -104,8 +104,12 @@ HANDLE LoadFromImage(HINSTANCE instance, LPCSTR name, res::ImageKind kind, int c
   if (found == nullptr) return Fail(error);
   uint64_t load = res::ImageLoadId(module);
   auto& cache = res::MachineState::Of<SharedImages>().byResource;
+  // A shared bitmap a program deleted anyway, or an image its process took with it, is loaded afresh.
   if (shared)
-    if (auto it = cache.find({load, kind, found->id}); it != cache.end()) return it->second;
+    if (auto it = cache.find({load, kind, found->id});
+        it != cache.end() && (kind == res::ImageKind::Bitmap ? res::BitmapSurface(static_cast<HBITMAP>(it->second)) != nullptr
+                                                             : res::ImageObjectOf(it->second) != nullptr))
+      return it->second;
 
   if (kind == res::ImageKind::Bitmap) {
     // A bitmap is gdi32's: programs select it, blit it and delete it.

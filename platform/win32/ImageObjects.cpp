@@ -32,4 +32,8 @@ ImageObject* ImageObjectOf(const void* handle) {
 
 bool RemoveImageObject(const void* handle) { return Table().objects.erase(handle) != 0; }
 
+void DropImageObjectsOf(uint32_t processId) {
+  std::erase_if(Table().objects, [processId](const auto& entry) { return entry.second->owner == processId; });
+}
+
 }  // namespace plat::win32

@@ -1,6 +1,6 @@
 // The icons and cursors programs load (LoadIcon, LoadCursor, LoadImage), as their handles refer to
 // them, for the calls that use them (drawing, DestroyIcon); bitmaps are gdi32's objects. An
-// object belongs to the process that loaded it and lives until it is destroyed or the machine goes.
+// object belongs to the process that loaded it and lives until it is destroyed or that process ends.
 #pragma once
 
 #include <cstdint>
@@ -31,5 +31,7 @@ void* AddImageObject(ImageObject object);
 ImageObject* ImageObjectOf(const void* handle);
 // Destroys an object, and forgets it; false for a handle of none.
 bool RemoveImageObject(const void* handle);
+// The end of a process: the objects it loaded go.
+void DropImageObjectsOf(uint32_t processId);
 
 }  // namespace plat::win32

@@ -153,6 +153,7 @@ void UserEnded(uint32_t processId, uint32_t threadId) {
     d.DropClassesOf(processId);
     d.Broker().DropProcess(processId);
     DropProcessObjects(processId);
+    DropImageObjectsOf(processId);
   }
 }
 

@@ -22,16 +22,16 @@ RasterRegion VisibleRegion(const Window& window, const Window& top, bool frame) 
   Desktop& d = Desktop::Get();
   if (!Visible(window.handle)) return RasterRegion();
   RasterRegion region(Rect(frame ? window.rect : window.client));
-  for (const Window* w = &window; w->parent != nullptr;) {
-    const Window* parent = d.Find(w->parent);
+  for (const Window* level = &window; level->parent != nullptr;) {
+    const Window* parent = d.Find(level->parent);
     region.Intersect(Rect(parent->client));
-    if (w->style & WS_CLIPSIBLINGS) {
+    if (level->style & WS_CLIPSIBLINGS) {
       for (HWND sibling : parent->children) {
-        if (sibling == w->handle) break;
+        if (sibling == level->handle) break;
         if (const Window* s = d.Find(sibling); s != nullptr && (s->style & WS_VISIBLE)) region.Subtract(Rect(s->rect));
       }
     }
-    w = parent;
+    level = parent;
   }
   if (window.style & WS_CLIPCHILDREN)
     for (HWND child : window.children)

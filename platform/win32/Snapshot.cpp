@@ -1,6 +1,7 @@
 #include "platform/win32/Snapshot.h"
 
 #include "platform/win32/Desktop.h"
+#include "platform/win32/KernelBridge.h"
 #include "platform/win32/PngWriter.h"
 #include "platform/win32/WindowManager.h"
 #include "platform/win32/WindowSurfaces.h"
@@ -17,6 +18,7 @@ bool HasPicture(HWND top) {
 
 std::shared_ptr<const RasterSurface> Snapshot(const input::Target& target) {
   Desktop& d = Desktop::Get();
+  if (!OnHost()) return nullptr;
   const HWND top = TopLevelOf(FindTarget(target));
   if (!HasPicture(top)) return nullptr;
   const Window* window = d.Find(top);

@@ -14,8 +14,8 @@ namespace plat::win32::picture {
 
 // From the host: invalidates the window's whole tree with erasing and its frames, runs the machine
 // until the window's thread is idle, and answers a copy of its surface. Null when the window is not
-// found, hidden or minimised (it has no picture). From a simulated thread the machine is not run:
-// the picture is what is drawn by then.
+// found, hidden or minimised (it has no picture), and from a simulated thread, which cannot run the
+// machine.
 std::shared_ptr<const RasterSurface> Snapshot(const input::Target& window);
 // The snapshot as PNG bytes, the same bytes for the same pixels; empty when there is no picture.
 std::vector<uint8_t> Png(const input::Target& window);

@@ -26,6 +26,7 @@ struct Tab {
 struct TabState {
   std::vector<Tab> tabs;
   int selection = -1;
+  HFONT font = nullptr;  // WM_SETFONT's; the caller keeps it alive
 };
 
 RECT TabRect(const TabState* s, size_t index) {
@@ -143,6 +144,11 @@ LRESULT CALLBACK TabControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
       EndPaint(hwnd, &ps);
       return 0;
     }
+    case WM_SETFONT:
+      s->font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam) != 0) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       InvalidateRect(hwnd, nullptr, FALSE);

@@ -960,6 +960,12 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       }
     case WM_SETTEXT:
       win->text = lParam != 0 ? reinterpret_cast<LPCSTR>(lParam) : "";
+      // A caption shows the new text at once.
+      if ((win->style & WS_CAPTION) == WS_CAPTION && w::Visible(hWnd)) {
+        HDC dc = GetWindowDC(hWnd);
+        w::DrawFrame(hWnd, dc);
+        ReleaseDC(hWnd, dc);
+      }
       return TRUE;
     case WM_GETTEXT: {
       auto* out = reinterpret_cast<LPSTR>(lParam);

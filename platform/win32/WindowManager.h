@@ -19,7 +19,8 @@ struct Target;
 HWND FindTarget(const input::Target& target);
 // The window tree as the input driver dumps it, `each` adding lines after each window's own.
 std::string DumpWindowTree(const std::function<void(HWND hwnd, int depth, std::string* out)>& each);
-// From the host, runs the machine until the thread is idle; from a simulated thread, nothing.
+// From the host, runs the machine until the thread is idle (or a minute of virtual time has passed);
+// from a simulated thread, nothing.
 void SettleThread(uint32_t threadId);
 
 // The frame a style gives a window: the client area's insets from the window's rectangle.

@@ -329,6 +329,17 @@ TEST(Paint, AWindowThatIsHiddenMinimisedOrMissingHasNoPicture) {
   }
 }
 
+TEST(Paint, APictureIsTakenFromTheHostOnly) {
+  Machine m;
+  void* p = StartProgram(m, [] { ShowPlain("Shown", WS_POPUP | WS_VISIBLE, kGreen); });
+  ASSERT_TRUE(m.RunUntil([] { return FindWindowA(nullptr, "Shown") != nullptr; }, 1000));
+  bool pictured = true;
+  ASSERT_TRUE(m.RunIn(p, [&pictured] { pictured = picture::Snapshot({"Shown"}) != nullptr; }));
+  EXPECT_FALSE(pictured) << "a simulated thread cannot run the machine";
+  EXPECT_NE(picture::Snapshot({"Shown"}), nullptr);
+  End(m, p, "Shown");
+}
+
 TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   Machine m;
   void* p = StartProgram(m, [] { ShowPlain("Framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen, 200, 100); });
@@ -359,10 +370,26 @@ TEST(Paint, ATopLevelFrameHasRaisedEdgesACaptionWithItsTextAndACloseBox) {
   EXPECT_NE(drawing.find("    fill 4,4-196,23 brush=#000080\n"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("\"Framed\" font=\"MS Shell Dlg\" -11 w700 colour=#FFFFFF"), std::string::npos) << drawing;
   EXPECT_NE(drawing.find("  paint:\n    fill 0,0-"), std::string::npos) << drawing;
-  End(m, p, "Framed");
+  ASSERT_TRUE(m.RunIn(p, [] { SetWindowTextA(FindWindowA(nullptr, "Framed"), "Renamed"); }));
+  const std::string renamed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(renamed.find("\"Renamed\" font="), std::string::npos) << "the caption redrawn at once\n" << renamed;
+  // With an icon, the caption shows it small at its left, the text after it.
+  ASSERT_TRUE(m.RunIn(p, [] {
+    SendMessageA(FindWindowA(nullptr, "Renamed"), WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(LoadIconA(nullptr, IDI_APPLICATION)));
+  }));
+  shot = picture::Snapshot({"Renamed"});
+  ASSERT_NE(shot, nullptr);
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 10), RGB(255, 255, 255)) << "the icon's window";
+  EXPECT_EQ(shot->Pixel(6 + 8, 5 + 1), GetSysColor(COLOR_ACTIVECAPTION)) << "above the icon's window";
+  const std::string iconed = DrawingOf(picture::DumpDrawing(), "QxPlain id=0 \"Renamed\"");
+  EXPECT_NE(iconed.find("text 24,"), std::string::npos) << "the text after the icon\n" << iconed;
+  End(m, p, "Renamed");
 }
 
 // Objects a program makes and never deletes.
+HICON gLeakedIcon = nullptr;
+
 void Leak() {
   HWND hwnd = ShowPlain("Leaky", WS_OVERLAPPEDWINDOW | WS_VISIBLE, kGreen);
   HDC dc = GetDC(hwnd);
@@ -373,9 +400,10 @@ void Leak() {
   LOGFONTA font{};
   font.lfHeight = -12;
   CreateFontIndirectA(&font);
+  gLeakedIcon = CopyIcon(LoadIconA(nullptr, IDI_APPLICATION));
 }
 
-TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
+TEST(Paint, AKilledProgramLeavesNoGdiObjectsOrIconsAndEachMachineStartsWithNone) {
   size_t stock = 0;
   HBRUSH fromFirstMachine = nullptr;
   {
@@ -397,6 +425,7 @@ TEST(Paint, AKilledProgramLeavesNoGdiObjectsAndEachMachineStartsWithNone) {
       } else {
         EXPECT_EQ(plat::win32::GdiObjectCount(), stock);
       }
+      EXPECT_EQ(plat::win32::ImageObjectOf(gLeakedIcon), nullptr) << "nor icons";
     }
     fromFirstMachine = CreateSolidBrush(kRed);
     EXPECT_NE(fromFirstMachine, nullptr);
@@ -418,6 +447,10 @@ INT_PTR CALLBACK EverythingProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
   SendMessageA(updown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, 104)), 0);
   make(TRACKBAR_CLASSA, 108, TBS_HORZ, 10, 150, 150, 30);
   HWND tabs = make(WC_TABCONTROLA, 109, WS_CLIPSIBLINGS, 180, 10, 150, 100);
+  LOGFONTA font{};
+  font.lfHeight = -12;
+  std::strcpy(font.lfFaceName, "Tahoma");
+  SendMessageA(tabs, WM_SETFONT, reinterpret_cast<WPARAM>(CreateFontIndirectA(&font)), FALSE);
   for (const char* text : {"First", "Second"}) {
     TCITEMA item{};
     item.mask = TCIF_TEXT;
@@ -466,8 +499,8 @@ TEST(Paint, ADialogWithEveryControlRendersToAPngAtItsSizeAndTheSameBytesAndDumpE
                               "msctls_trackbar32 id=108 ", "SysTabControl32 id=109 ", "Static id=110 "})
     EXPECT_NE(dump.find(control), std::string::npos) << control << " in\n" << dump;
   const std::string tabs = DrawingOf(dump, "SysTabControl32 id=109 ");
-  EXPECT_NE(tabs.find("\"First\""), std::string::npos) << tabs;
-  EXPECT_NE(tabs.find("\"Second\""), std::string::npos) << tabs;
+  EXPECT_NE(tabs.find("\"First\" font=\"Tahoma\" -12"), std::string::npos) << "in the tab control's font\n" << tabs;
+  EXPECT_NE(tabs.find("\"Second\" font=\"Tahoma\" -12"), std::string::npos) << tabs;
   const std::string dialog = DrawingOf(dump, "#32770 id=0 \"Everything\"");
   EXPECT_NE(dialog.find("    fill 0,0-"), std::string::npos) << "the dialog's erase\n" << dialog;
   EXPECT_NE(dialog.find("\"Everything\" font="), std::string::npos) << "the caption\n" << dialog;

@@ -339,6 +339,13 @@ TEST(Resources, IconsAndCursorsPickTheirImageAndSharedLoadsGiveOneHandle) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_ICON_HANDLE);
     EXPECT_FALSE(DestroyCursor(reinterpret_cast<HCURSOR>(bitmap)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_CURSOR_HANDLE);
+    HANDLE shared = LoadImageA(self, MAKEINTRESOURCEA(probe::kLogo), IMAGE_BITMAP, 0, 0, LR_SHARED);
+    EXPECT_EQ(LoadImageA(self, MAKEINTRESOURCEA(probe::kLogo), IMAGE_BITMAP, 0, 0, LR_SHARED), shared);
+    EXPECT_TRUE(DeleteObject(shared));
+    BITMAP bm{};
+    EXPECT_EQ(GetObjectA(LoadImageA(self, MAKEINTRESOURCEA(probe::kLogo), IMAGE_BITMAP, 0, 0, LR_SHARED), sizeof bm, &bm),
+              static_cast<int>(sizeof bm))
+        << "a shared bitmap deleted anyway is loaded afresh";
     HANDLE own = LoadImageA(self, MAKEINTRESOURCEA(probe::kLinkCursor), IMAGE_CURSOR, 0, 0, 0);
     EXPECT_TRUE(DestroyIcon(static_cast<HICON>(own))) << "icons and cursors are one kind to user32";
     EXPECT_EQ(plat::win32::ImageObjectOf(own), nullptr);
