@@ -488,7 +488,6 @@ BOOL EndDialog(HWND hDlg, INT_PTR nResult) {
   // The owner is back before the dialog goes, so the activation returns to it.
   HWND owner = GetWindow(hDlg, GW_OWNER);
   if (owner != nullptr) EnableWindow(owner, TRUE);
-  if (owner != nullptr && GetForegroundWindow() == hDlg) SetForegroundWindow(owner);
   ShowWindow(hDlg, SW_HIDE);
   return TRUE;
 }
