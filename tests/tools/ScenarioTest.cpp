@@ -41,9 +41,10 @@ class Folder {
   fs::path path_;
 };
 
-MainJobRun RunScenario(const fs::path& out) {
+MainJobRun RunScenario(const fs::path& out, bool panel = false) {
   ScenarioOptions options;
   options.duration = plat::kNsPerSecond / 2;
+  options.panel = panel;
   return RunMainJob(out.string(), options);
 }
 
@@ -84,6 +85,28 @@ TEST(MainJobScenario, TwoRunsWriteTheSameReportAndTheSameFilesAndLoseNothing) {
   EXPECT_EQ(text.find("MIDI from the surface:    0\n"), std::string::npos) << "every surface's MIDI reaches the host";
   for (const char* name : {"report.txt", "machine-state.reg", "recorded.wav", "unit-received.wav", "wavea1-played.wav",
                            "wavea1-recorded.wav"})
+    EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
+  auto differences = CompareRunFolders(first, second);
+  EXPECT_TRUE(differences.empty()) << Joined(differences);
+}
+
+TEST(MainJobScenario, ThePanelIsWorkedThroughEveryStepAndPicturedTheSameInTwoRuns) {
+  Folder folder("panel");
+  fs::path first = folder.Sub("first"), second = folder.Sub("second");
+  MainJobRun a = RunScenario(first, true);
+  MainJobRun b = RunScenario(second, true);
+  for (const std::string& loss : a.report.Losses())
+    EXPECT_EQ(loss.find("panel"), std::string::npos) << loss << "\n" << a.report.Text();
+  const std::string text = a.report.Text();
+  for (const char* step :
+       {"log-on start:               \"QX5310Panel.exe H\": hidden\n", "units found:                1 main unit(s), 2 KR-6\n",
+        "second copy:                ended with 0, the first copy shown in front\n",
+        "settings:                   protocol 2, 48000 Hz, 256 frames, stored by the driver for 3 unit(s)\n",
+        "panel button:               hidden, shown in front, hidden\n",
+        "closed with Shift:          ended with 0, \"Shutting service down\"\n"})
+    EXPECT_NE(text.find(step), std::string::npos) << step << "\n" << text;
+  for (const char* name : {"panel-1-settings.png", "panel-2-routing.png", "panel-3-midiprog.png",
+                           "panel-4-quickstart.png", "panel-5-kr6.png", "panel.txt"})
     EXPECT_TRUE(fs::is_regular_file(first / name)) << name << " was written";
   auto differences = CompareRunFolders(first, second);
   EXPECT_TRUE(differences.empty()) << Joined(differences);

@@ -60,11 +60,11 @@ bool AudioSession::HostSeesLock() {
   return false;
 }
 
-bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report) {
+bool AudioSession::Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report, bool alreadySet) {
   rate_ = rate;
   frames_ = frames;
-  if (!ClientHost::SetParameter(PreferencesBlock::kParamSampleRate, rate) ||
-      !ClientHost::SetParameter(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames))) {
+  if (!alreadySet && (!ClientHost::SetParameter(PreferencesBlock::kParamSampleRate, rate) ||
+                      !ClientHost::SetParameter(PreferencesBlock::kParamBufferSizeIndex, BufferSizeIndexOf(frames)))) {
     report.Lost("the host program could not set the sample rate and buffer size");
     return false;
   }

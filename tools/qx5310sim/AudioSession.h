@@ -34,9 +34,10 @@ class AudioSession : private sim::PlaybackSink {
   AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir);
   ~AudioSession();
 
-  // Sets rate and buffer size through the client library, starts the ASIO host and waits until the host
-  // sees the stream locked; false (and a loss in the report) when it does not.
-  bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report);
+  // Sets rate and buffer size through the client library (unless `alreadySet`, by the panel), starts
+  // the ASIO host and waits until the host sees the stream locked; false (and a loss in the report)
+  // when it does not.
+  bool Start(uint32_t rate, uint32_t frames, plat::VTime recordFor, Report& report, bool alreadySet = false);
   // The main unit came back: the host creates the driver again.
   void Restart();
   // Ends the host's program; before the units go.

@@ -71,6 +71,7 @@ std::vector<UnitView> Look() {
       UnitView view;
       view.expansionSlot = held.slot;
       library.GetSharedStateOf(held.handle, &view.state);
+      view.preferencesRead = library.GetPreferencesOf(held.handle, &view.preferences) == kQX531Success;
       for (const UnitNameRecord& r : records)
         if (haveRecords && r.mSerial == view.state.mSerial && view.state.mUnitKind == kUnitKindExpansion)
           view.name.assign(r.mName, strnlen(r.mName, sizeof r.mName));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "unit/PreferencesBlock.h"
 #include "unit/SharedStateBlock.h"
 
 namespace ClientHost {
@@ -18,6 +19,8 @@ inline constexpr uint8_t kExpansionUnit = 2;
 
 struct UnitView {
   SharedStateBlock state{};
+  bool preferencesRead = false;
+  PreferencesBlock preferences{};  // the settings the driver stored for the unit
   int expansionSlot = -1;  // the library's slot of a KR-6; -1 for the main unit
   std::string name;        // from the unit records, or empty
   bool displayRead = false;

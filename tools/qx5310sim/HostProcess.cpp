@@ -40,6 +40,20 @@ void HostProgram::StartImage(const std::string& image, const std::string& comman
   process_ = StartProgramImage(image, commandLine);
 }
 
+std::string HostProgram::DebugOutput() const {
+  return process_ != nullptr ? static_cast<plat::Process*>(process_)->DebugOutput() : debugOutput_;
+}
+
+bool HostProgram::Ended() const { return process_ == nullptr || static_cast<plat::Process*>(process_)->Ended(); }
+
+uint32_t HostProgram::ProcessId() const {
+  return process_ != nullptr ? static_cast<plat::Process*>(process_)->Id() : 0;
+}
+
+void HostProgram::Kill() {
+  if (process_ != nullptr) plat::KillProcess(static_cast<plat::Process*>(process_));
+}
+
 void HostProgram::Wait() {
   if (process_ == nullptr) return;
   auto* process = static_cast<plat::Process*>(process_);

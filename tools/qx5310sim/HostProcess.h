@@ -32,9 +32,15 @@ class HostProgram {
   uint32_t ExitCode() const { return exitCode_; }
   // Runs the machine until the process has ended (its entry told to return first).
   void Wait();
+  // Ends a process that would not end by itself, with exit code 1.
+  void Kill();
   bool Running() const { return process_ != nullptr; }
-  // What the process wrote with OutputDebugString, kept once it has ended.
-  const std::string& DebugOutput() const { return debugOutput_; }
+  // Whether its entry has returned (or it was killed), before Wait lets it go.
+  bool Ended() const;
+  // The process's id, 0 once it has been let go.
+  uint32_t ProcessId() const;
+  // What the process wrote with OutputDebugString: so far while it runs, all of it once it ended.
+  std::string DebugOutput() const;
 
  private:
   void* process_ = nullptr;

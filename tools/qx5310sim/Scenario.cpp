@@ -16,6 +16,7 @@
 #include "tools/qx5310sim/HostMidiPort.h"
 #include "tools/qx5310sim/KernelClientLink.h"
 #include "tools/qx5310sim/Machine.h"
+#include "tools/qx5310sim/PanelSession.h"
 #include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
@@ -131,6 +132,14 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
 
   // Plug and play loads the kernel driver for every unit that joins the bus; the kernel client is
   // loaded before, and binds when the main unit's interface arrives.
+  // The panel starts at log-on, before any unit is there.
+  const bool faulted = options.faults.Any();
+  std::unique_ptr<PanelSession> panel;
+  if (options.panel) {
+    panel = std::make_unique<PanelSession>(options.outDir, faulted, options.expansionUnits > 0);
+    panel->StartAtLogOn();
+  }
+
   report.Section("Plug-in");
   KernelClientLink kernelClient;
   if (!kernelClient.Load()) report.Lost("the kernel client could not be loaded");
@@ -142,10 +151,14 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   for (size_t i = 0; i < expansion.size(); ++i)
     ReportUnit(report, machine, "KR-6 #" + std::to_string(i + 1), *expansion[i], expansion[i]->Serial(), views);
 
-  // The control protocol, set through the client library as a settings program does; it reaches
-  // every unit.
-  if (!ClientHost::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol))
+  // The control protocol, chosen on the panel or set through the client library as a settings
+  // program does; it reaches every unit. The panel sets rate and latency beside it.
+  if (panel) {
+    panel->FindUnits(options.expansionUnits);
+    panel->StartSecondCopy();
+  } else if (!ClientHost::SetParameter(PreferencesBlock::kParamControlProtocol, options.protocol)) {
     report.Lost("the control protocol could not be set");
+  }
 
   // MIDI on every KR-6, as a client of the unit asks for it; the kernel client starts the main
   // unit's.
@@ -155,14 +168,15 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   report.Value("kernel client", kernelClientStarted ? "bound to the main unit's interface, MIDI started"
                                                     : "did not bind to the main unit's interface");
   if (!kernelClientStarted) report.Lost("the kernel client did not start MIDI on the main unit");
+  if (panel) panel->ChooseSettings(options.protocol, options.sampleRate, options.bufferFrames);
 
   AudioSession audio(s, mainUnit, options.outDir);
-  const bool faulted = options.faults.Any();
   if (faulted) {
     audio.ExpectFaults();
     mainUnit.SetClockOffsetPpm(options.faults.driftPpm);
   }
-  const bool streaming = audio.Start(options.sampleRate, options.bufferFrames, options.duration, report);
+  const bool streaming =
+      audio.Start(options.sampleRate, options.bufferFrames, options.duration, report, panel != nullptr);
 
   // A host of Windows' audio stack plays a WAV file on "WaveA1" and records from it, beside the
   // ASIO host; under faults the ASIO stream alone is followed through its breaks.
@@ -216,8 +230,17 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
+    if (panel) panel->CheckResponsive();
   } else {
-    s.RunFor(options.duration);
+    // While the streams run, the panel changes what does not restart them, and its button is
+    // pressed on the surface.
+    const plat::VTime end = s.Now() + options.duration;
+    if (panel) {
+      panel->ChooseRouting();
+      if (!expansion.empty()) panel->RenameKr6();
+      if (streaming) panel->PressPanelButton(mainUnit);
+    }
+    if (s.Now() < end) s.RunFor(end - s.Now());
   }
   session.Stop();
   if (waveRuns) wave.Stop();
@@ -233,9 +256,16 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   session.WriteReport(report);
   if (faults) faults->WriteReport(report);
 
-  // The host lets go of its ports before the units go.
+  // The host lets go of its ports before the units go; the panel is pictured, sees a KR-6 pulled and
+  // is closed before the machine shuts down.
   mainPort.Close();
   for (auto& port : kr6Ports) port->Close();
+  if (panel) {
+    panel->PictureEveryPage();
+    if (!expansion.empty()) panel->PullKr6(machine, *expansion.back());
+    panel->CloseWithShift();
+    panel->WriteReport(report);
+  }
   for (auto it = expansion.rbegin(); it != expansion.rend(); ++it) machine.Unplug(**it);
   machine.Unplug(mainUnit);
   kernelClient.Unload();

@@ -17,6 +17,8 @@ struct ScenarioOptions {
   uint32_t bufferFrames = 256;
   std::string outDir = "out";  // the files the scenario writes go here
   FaultPlan faults;            // none unless asked for
+  // The control panel runs, sets protocol, rate and latency, and is worked through its steps.
+  bool panel = false;
 };
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report);

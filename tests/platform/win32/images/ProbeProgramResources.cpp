@@ -14,6 +14,7 @@ namespace {
 constexpr DWORD kControl = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kStop = kControl | WS_TABSTOP;
 
+// Made into a dialog even where a control's class is not registered (list boxes and scroll bars).
 constexpr DIALOG_RESOURCE kPage = {
     WS_CHILD | WS_CAPTION | DS_SETFONT | DS_NOFAILCREATE, 0, 0, 0, 250, 190, "Settings", 8, "MS Shell Dlg",
     {
