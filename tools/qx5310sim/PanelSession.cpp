@@ -165,7 +165,9 @@ void PanelSession::StartAtLogOn() {
   processId_ = panel_.ProcessId();
   plat::win32::RunHostUntil([] { return Sheet().found; }, kSettleMs);
   const SheetView v = Sheet();
-  Done("log-on start", v.found && !v.visible, "\"" + std::string(kImage) + " H\": " + StateOf(v));
+  std::string detail = "\"";
+  detail.append(kImage).append(" H\": ").append(StateOf(v));
+  Done("log-on start", v.found && !v.visible, detail);
 }
 
 void PanelSession::FindUnits(int expansionUnits) {
