@@ -24,6 +24,7 @@ struct Counter {
 struct Seen {
   std::string caption;
   HICON icon = nullptr;
+  bool iconLoaded = false;  // while its process runs: the icon goes with the process
 };
 
 Seen LoadLibraryPage(Machine& m) {
@@ -34,6 +35,7 @@ Seen LoadLibraryPage(Machine& m) {
     if (found == nullptr) return 1;
     seen.caption = static_cast<const DIALOG_RESOURCE*>(LockResource(LoadResource(library, found)))->caption;
     seen.icon = LoadIconA(library, MAKEINTRESOURCEA(probe::kAppIcon));
+    seen.iconLoaded = plat::win32::ImageObjectOf(seen.icon) != nullptr;
     return 0;
   });
   m.Wait(p);
@@ -52,8 +54,9 @@ TEST(MachineState, EachNewMachineStartsWithoutWhatTheMachineBeforeKept) {
     m.Wait(p);
     m.Release(p);
     EXPECT_EQ(plat::win32::ExitWindowsRequests().size(), 1u);
-    before = LoadLibraryPage(m).icon;
-    EXPECT_NE(plat::win32::ImageObjectOf(before), nullptr);
+    const Seen seen = LoadLibraryPage(m);
+    before = seen.icon;
+    EXPECT_TRUE(seen.iconLoaded);
   }
   Machine m;
   EXPECT_EQ(plat::win32::MachineState::Of<Counter>().n, 0);
