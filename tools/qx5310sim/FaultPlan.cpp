@@ -340,3 +340,5 @@ void FaultRun::WriteReport(Report& report) {
     }
   }
 }
+
+std::optional<uint32_t> FaultRun::LastOvrThreshold() const { return state_->lastOvr; }

@@ -58,6 +58,8 @@ class FaultRun {
   void Drain();
   // What was recovered, and whether anything accepted was lost.
   void WriteReport(Report& report);
+  // The OVR threshold index the plan last set as another client of the driver, if any.
+  std::optional<uint32_t> LastOvrThreshold() const;
 
  private:
   struct State;

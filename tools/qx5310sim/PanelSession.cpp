@@ -4,8 +4,14 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <string_view>
+#include <vector>
 
 #include "panel/resource.h"
+#include "platform/kernel/PnpManager.h"
+#include "platform/kernel/Pool.h"
+#include "platform/kernel/Registry.h"
+#include "platform/kernel/Rtl.h"
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Session.h"
@@ -32,6 +38,10 @@ constexpr uint16_t kPanelButton = 70;  // the surface's panel button
 constexpr uint64_t kSettleMs = 2000;
 constexpr uint64_t kPollMs = 600;  // one poll of the panel and a little more
 constexpr int kListRow = 13;      // a row of a dropped combo list
+constexpr char kArrowPen[] = "pen=geometric width=4 cap=square";  // a routing arrow in the dump
+// The audio category's interface class, under which the adapter registers each KR-6's "MidiKR6".
+constexpr GUID kAudioCategory = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+constexpr std::u16string_view kMidiKr6 = u"\\MidiKR6";  // the end of a KR-6 port's interface path
 
 // The pages in the sheet's order, with the names their pictures take.
 struct Page {
@@ -54,7 +64,8 @@ struct StepKind {
 constexpr StepKind kSteps[] = {
     {"log-on start", true, true, false},  {"units found", true, true, false},   {"second copy", true, true, false},
     {"settings", true, true, false},      {"routing", false, true, false},      {"KR-6 name", false, true, true},
-    {"panel button", false, true, false}, {"responsive", true, false, false},   {"pictures", true, true, false},
+    {"panel button", false, true, false}, {"responsive", true, false, false},   {"OVR shown", true, false, false},
+    {"pictures", true, true, false},
     {"KR-6 pulled", true, true, true},    {"closed with Shift", true, true, false},
 };
 
@@ -141,6 +152,35 @@ std::string Join(const std::vector<std::string>& parts) {
   std::string text;
   for (const std::string& p : parts) text += (text.empty() ? "" : ", ") + p;
   return text;
+}
+
+// How many "MidiKR6" ports of the audio adapter carry `name` as their friendly name.
+int MidiKr6PortsNamed(const std::string& name) {
+  const std::u16string wanted(name.begin(), name.end());
+  int count = 0;
+  PWSTR list = nullptr;
+  if (!NT_SUCCESS(IoGetDeviceInterfaces(&kAudioCategory, nullptr, 0, &list))) return 0;
+  for (PWSTR link = list; *link != 0; link += std::char_traits<char16_t>::length(reinterpret_cast<char16_t*>(link)) + 1) {
+    const std::u16string_view path(reinterpret_cast<char16_t*>(link));
+    if (!path.ends_with(kMidiKr6)) continue;
+    UNICODE_STRING linkName{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), link};
+    HANDLE key;
+    if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&linkName, KEY_READ, &key))) continue;
+    UNICODE_STRING valueName;
+    RtlInitUnicodeString(&valueName, L"FriendlyName");
+    std::vector<uint8_t> info(512);
+    ULONG returned = 0;
+    if (NT_SUCCESS(ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info.data(),
+                                   static_cast<ULONG>(info.size()), &returned))) {
+      const auto* value = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(info.data());
+      std::u16string friendly(value->DataLength / 2, u'\0');
+      std::memcpy(friendly.data(), value->Data, friendly.size() * 2);
+      if (friendly.substr(0, friendly.find(u'\0')) == wanted) ++count;
+    }
+    ZwClose(key);
+  }
+  ExFreePool(list);
+  return count;
 }
 
 }  // namespace
@@ -241,8 +281,15 @@ void PanelSession::ChooseRouting() {
       source = v.preferences.mOpticalOutSource;
       code = v.state.mOpticalOutCode;
     }
-  Done("routing", acted && source == 2,
-       "optical output source " + std::to_string(source) + ", route code " + std::to_string(code));
+  // The page draws the arrows of the codes the units report: 4-pixel square-capped lines.
+  size_t arrows = 0;
+  if (plat::win32::picture::Snapshot(input::Target(kCaption)) != nullptr) {
+    const std::string dump = plat::win32::picture::DumpDrawing();
+    for (size_t at = dump.find(kArrowPen); at != std::string::npos; at = dump.find(kArrowPen, at + 1)) ++arrows;
+  }
+  Done("routing", acted && source == 2 && arrows > 0,
+       "optical output source " + std::to_string(source) + ", route code " + std::to_string(code) + ", " +
+           std::to_string(arrows) + " arrow line(s) drawn");
 }
 
 void PanelSession::RenameKr6() {
@@ -272,9 +319,11 @@ void PanelSession::RenameKr6() {
         }
   for (const ClientHost::UnitView& v : views)
     if (v.state.mUnitKind == ClientHost::kExpansionUnit && v.state.mSerial == serial) unitName = v.name;
-  Done("KR-6 name", acted && serial != 0 && unitName == name,
+  const int ports = MidiKr6PortsNamed(name);
+  Done("KR-6 name", acted && serial != 0 && unitName == name && ports == 1,
        "KR-6 " + std::to_string(serial) + " named \"" + recorded + "\" in the stored settings, \"" + unitName +
-           "\" in its record" + (boxShown ? ", the box answered" : ", no box"));
+           "\" in its record, " + std::to_string(ports) + " \"MidiKR6\" port(s) of that name" +
+           (boxShown ? ", the box answered" : ", no box"));
 }
 
 void PanelSession::PressPanelButton(sim::MainUnit& unit) {
@@ -330,6 +379,20 @@ void PanelSession::CloseWithShift() {
   Done("closed with Shift", ended && said && panel_.ExitCode() == 0,
        std::string(ended ? "ended with " + std::to_string(panel_.ExitCode()) : "still running") +
            (said ? ", \"Shutting service down\"" : ""));
+}
+
+void PanelSession::CheckOvrShown(std::optional<uint32_t> threshold) {
+  if (!threshold) {
+    Done("OVR shown", false, "the fault plan set no threshold");
+    return;
+  }
+  RunFor(kPollMs);
+  // The page shows a threshold index v as (-0.0 - v) / 10 dB.
+  char want[16];
+  std::snprintf(want, sizeof want, "%1.1f", (-0.0 - static_cast<double>(*threshold)) / 10);
+  const std::string shown = ControlText(IDC_OVR_EDIT);
+  Done("OVR shown", shown == want, "another client's last threshold " + std::string(want) + " dB, the Settings page shows " +
+                                       (shown.empty() ? "nothing" : shown));
 }
 
 void PanelSession::CheckResponsive() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ class PanelSession {
 
   // After the fault plan's pulls: the panel's thread takes its messages, never blocked.
   void CheckResponsive();
+  // The OVR threshold another client (the fault plan) set last, shown on the Settings page.
+  void CheckOvrShown(std::optional<uint32_t> threshold);
   void WriteReport(Report& report);
 
  private:

@@ -230,7 +230,10 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
     }
     faults->Run(mainUnit, targets, s.Now() + options.duration);
     faults->Drain();
-    if (panel) panel->CheckResponsive();
+    if (panel) {
+      panel->CheckResponsive();
+      panel->CheckOvrShown(faults->LastOvrThreshold());
+    }
   } else {
     // While the streams run, the panel changes what does not restart them, and its button is
     // pressed on the surface.
