@@ -165,7 +165,7 @@ void PanelSession::StartAtLogOn() {
   processId_ = panel_.ProcessId();
   plat::win32::RunHostUntil([] { return Sheet().found; }, kSettleMs);
   const SheetView v = Sheet();
-  Done("log-on start", v.found && !v.visible, "\"" + std::string(kImage) + " H\": " + StateOf(v));
+  Done("log-on start", v.found && !v.visible, std::string("\"") + kImage + " H\": " + StateOf(v));
 }
 
 void PanelSession::FindUnits(int expansionUnits) {
