@@ -44,14 +44,20 @@ void PlaybackConsumer::Consume(const IsoPacket& packet, uint32_t outputMask) {
   } else if (dbs != dbs_) {
     ++stats_.dbsErrors;
     return;
-  } else if ((length - 8) % (dbs * 4) != 0) {
+  } else if (dbs == 0 || (length - 8) % (dbs * 4) != 0) {
     ++stats_.lengthErrors;
     return;
   }
   uint32_t blocks = dbs == 0 ? 0 : (length - 8) / (dbs * 4);
-  if (dbcSeeded_ && dbc != expectedDbc_) ++stats_.dbcErrors;
-  dbcSeeded_ = true;
-  expectedDbc_ = static_cast<uint8_t>(dbc + blocks);
+  if (dbs_ == 0) {
+    // Blocks of no channel take no room, so the length cannot tell how many a packet carried: the
+    // DBC has nothing to be checked against until channels stream, and then seeds afresh.
+    dbcSeeded_ = false;
+  } else {
+    if (dbcSeeded_ && dbc != expectedDbc_) ++stats_.dbcErrors;
+    dbcSeeded_ = true;
+    expectedDbc_ = static_cast<uint8_t>(dbc + blocks);
+  }
   stats_.frames += blocks;
   if (blocks == 0) return;
   if (sink_ != nullptr) {

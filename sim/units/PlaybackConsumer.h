@@ -1,6 +1,6 @@
 // The main unit's receiving side of the playback stream: checks every packet (source node, the
-// second CIP quadlet, DBS, DBC continuity, the length rule) and captures the samples of each
-// output channel of the mask.
+// second CIP quadlet, DBS, DBC continuity while channels stream, the length rule) and captures the
+// samples of each output channel of the mask.
 #pragma once
 
 #include <array>

@@ -126,6 +126,33 @@ TEST_F(PlaybackFixture, BadPacketsAreCountedByWhatIsWrongWithThem) {
   }
 }
 
+// With no output channel a block has no quadlet: the host still counts its blocks in the DBC, but
+// nothing in a packet shows how many it carried.
+TEST_F(PlaybackFixture, TheDbcIsFollowedOnlyWhileChannelsStream) {
+  b.WriteQuadlet(unit, 0x218, 0);
+  const uint32_t node = static_cast<uint32_t>(b.host.NodeId()) << 24;
+  for (uint32_t blocks : {6u, 5u, 6u, 0u, 5u, 6u}) {
+    Send(simtest::Be({node | dbc, 0xBE000000}));
+    dbc = static_cast<uint8_t>(dbc + blocks);
+  }
+  EXPECT_EQ(unit.Playback().Stats().Errors(), 0u);
+  Send(simtest::Be({node | dbc, 0xBE000000, 0, 0}));
+  EXPECT_EQ(unit.Playback().Stats().lengthErrors, 1u) << "a packet of no channel has nothing after its header";
+
+  b.WriteQuadlet(unit, 0x218, 0b101);
+  dbc = static_cast<uint8_t>(dbc + 11);
+  Send(Packet(6, 0));
+  Send(Packet(0, 0));
+  Send(Packet(5, 0));
+  const PlaybackStats& st = unit.Playback().Stats();
+  EXPECT_EQ(st.dbcErrors, 0u);
+  EXPECT_EQ(st.frames, 11u);
+  auto p = Packet(6, 0);
+  p[3] += 1;
+  Send(p);
+  EXPECT_EQ(st.dbcErrors, 1u) << "the DBC is checked again once channels stream";
+}
+
 TEST_F(PlaybackFixture, NothingIsConsumedWhilePlaybackIsDisabled) {
   b.WriteQuadlet(unit, 0x210, 0);
   Send(Packet(6, 0));
