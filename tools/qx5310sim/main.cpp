@@ -13,7 +13,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: qx5310sim [--out DIR] [--duration SECONDS] [--kr6 N] [--protocol P]\n"
                "                 [--rate HZ] [--frames N] [--realtime] [--processors N] [--seed N]\n"
-               "                 [--faults PLAN] [--panel]\n"
+               "                 [--faults PLAN] [--no-panel]\n"
                "  --out DIR           where the report and the machine's state file go (default: out)\n"
                "  --duration SECONDS  virtual time the scenario runs (default: 5)\n"
                "  --kr6 N             KR-6 expansion units beside the main unit, 0-15 (default: 2)\n"
@@ -22,9 +22,10 @@ void Usage() {
                "  --rate HZ           sample rate: 44100, 48000 (default), 88200 or 96000\n"
                "  --frames N          frames a buffer half: 32, 64, ... 2048 (default 256)\n"
                "  --realtime          pace virtual time to the wall clock\n"
-               "  --panel             run the control panel from log-on: it sets protocol, rate and\n"
-               "                      latency in place of a host program on the client library, is\n"
-               "                      worked through the input driver and pictured into the output\n"
+               "  --no-panel          leave the control panel out: a host program on the client library\n"
+               "                      sets protocol, rate and latency in its place (by default the panel\n"
+               "                      runs from log-on, sets them, is worked through the input driver\n"
+               "                      and pictured into the output)\n"
                "  --processors N      simulated processors, 1-64 (default: 2)\n"
                "  --seed N            interleaving seed: 0 (default) runs first in, first out; others let\n"
                "                      processors overtake each other where real ones could\n"
@@ -41,6 +42,7 @@ void Usage() {
 int main(int argc, char** argv) {
   std::string out = "out";
   ScenarioOptions options;
+  options.panel = true;
   MachineOptions machineOptions;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -108,8 +110,8 @@ int main(int argc, char** argv) {
       options.faults = *plan;
     } else if (arg == "--realtime") {
       machineOptions.realTime = true;
-    } else if (arg == "--panel") {
-      options.panel = true;
+    } else if (arg == "--no-panel") {
+      options.panel = false;
     } else if (arg == "--help") {
       Usage();
       return 0;
