@@ -145,11 +145,8 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       InvalidateRect(hwnd, nullptr, FALSE);
       return DefWindowProcA(hwnd, message, wParam, lParam);
     case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wParam);
-      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
-      return 0;
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
-    case WM_ENABLE: InvalidateRect(hwnd, nullptr, FALSE); return 0;
+    case WM_GETFONT:
+    case WM_ENABLE: return ControlLook(hwnd, message, wParam, lParam, &s->font);
     case WM_PAINT:
     case WM_PRINTCLIENT: {
       ControlPaint paint(hwnd, message, wParam);

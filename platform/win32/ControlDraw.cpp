@@ -4,6 +4,17 @@
 
 namespace plat::win32 {
 
+LRESULT ControlLook(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, HFONT* font) {
+  switch (message) {
+    case WM_SETFONT:
+      *font = reinterpret_cast<HFONT>(wParam);
+      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+      return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(*font);
+    default: InvalidateRect(hwnd, nullptr, FALSE); return 0;  // WM_ENABLE
+  }
+}
+
 ControlPaint::ControlPaint(HWND hwnd, UINT message, WPARAM wParam) : hwnd_(hwnd) {
   // WM_PRINTCLIENT, and WM_PAINT from a caller that supplies a DC, draw into that DC.
   dc_ = reinterpret_cast<HDC>(wParam);

@@ -11,6 +11,10 @@
 
 namespace plat::win32 {
 
+// WM_SETFONT, WM_GETFONT and WM_ENABLE as every control answers them: the font kept in `font`,
+// and a repaint when the font changes (if asked) or the control is enabled or disabled.
+LRESULT ControlLook(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, HFONT* font);
+
 // One paint of a control: WM_PAINT through BeginPaint, or into the DC that WM_PAINT or WM_PRINTCLIENT
 // hands in. The DC's state is saved with the control's font selected, and put back at the end.
 class ControlPaint {

@@ -13,7 +13,7 @@
 #include "platform/kernel/PnpManager.h"
 #include "platform/kernel/Pool.h"
 #include "platform/kernel/RegistryHive.h"
-#include "platform/kernel/Rtl.h"
+#include "sim/host/AdapterPorts.h"
 #include "sim/units/Kr6Unit.h"
 #include "tests/client/DriverMachine.h"
 #include "tests/panel/PanelSpy.h"
@@ -36,8 +36,6 @@ constexpr int kOk = 1;              // IDOK
 constexpr uint32_t kSerials[] = {501, 502, 503};
 constexpr uint16_t kIdentifyLamp = 89;
 constexpr uint32_t kLampRegister = 0x404;
-// The audio category, whose interfaces the adapter registers for each MIDI port.
-constexpr GUID kAudio = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
 class Kr6OnDriver : public testing::Test {
  protected:
@@ -102,32 +100,7 @@ class Kr6OnDriver : public testing::Test {
   }
 
   // The friendly names of every "MidiKR6" interface of the audio category.
-  std::vector<std::u16string> MidiKr6Names() {
-    std::vector<std::u16string> names;
-    PWSTR list = nullptr;
-    if (!NT_SUCCESS(IoGetDeviceInterfaces(&kAudio, nullptr, 0, &list))) return names;
-    for (PWSTR link = list; *link != 0; link += std::char_traits<char16_t>::length(reinterpret_cast<char16_t*>(link)) + 1) {
-      std::u16string text(reinterpret_cast<char16_t*>(link));
-      if (text.size() < 8 || text.substr(text.size() - 8) != u"\\MidiKR6") continue;
-      UNICODE_STRING name{static_cast<USHORT>(text.size() * 2), static_cast<USHORT>(text.size() * 2), link};
-      HANDLE key;
-      if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&name, KEY_READ, &key))) continue;
-      UNICODE_STRING valueName;
-      RtlInitUnicodeString(&valueName, L"FriendlyName");
-      std::vector<uint8_t> info(512);
-      ULONG returned = 0;
-      if (NT_SUCCESS(ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info.data(),
-                                     static_cast<ULONG>(info.size()), &returned))) {
-        auto* v = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(info.data());
-        std::u16string friendly(v->DataLength / 2, u'\0');
-        std::memcpy(friendly.data(), v->Data, friendly.size() * 2);
-        names.push_back(friendly.substr(0, friendly.find(u'\0')));
-      }
-      ZwClose(key);
-    }
-    ExFreePool(list);
-    return names;
-  }
+  static std::vector<std::u16string> MidiKr6Names() { return host::MidiKr6FriendlyNames(); }
 
   ctest::DriverMachine m_;
   std::unique_ptr<ptest::Spy> spy_;

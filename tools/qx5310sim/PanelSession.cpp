@@ -3,19 +3,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <algorithm>
 #include <map>
-#include <string_view>
 #include <vector>
 
 #include "panel/resource.h"
-#include "platform/kernel/PnpManager.h"
-#include "platform/kernel/Pool.h"
-#include "platform/kernel/Registry.h"
-#include "platform/kernel/Rtl.h"
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/KernelBridge.h"
 #include "platform/win32/Session.h"
 #include "platform/win32/Snapshot.h"
+#include "sim/host/AdapterPorts.h"
 #include "sim/units/MainUnit.h"
 #include "tools/qx5310sim/ClientHost.h"
 #include "tools/qx5310sim/Machine.h"
@@ -39,9 +36,6 @@ constexpr uint64_t kSettleMs = 2000;
 constexpr uint64_t kPollMs = 600;  // one poll of the panel and a little more
 constexpr int kListRow = 13;      // a row of a dropped combo list
 constexpr char kArrowPen[] = "pen=geometric width=4 cap=square";  // a routing arrow in the dump
-// The audio category's interface class, under which the adapter registers each KR-6's "MidiKR6".
-constexpr GUID kAudioCategory = {0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-constexpr std::u16string_view kMidiKr6 = u"\\MidiKR6";  // the end of a KR-6 port's interface path
 
 // The pages in the sheet's order, with the names their pictures take.
 struct Page {
@@ -156,31 +150,8 @@ std::string Join(const std::vector<std::string>& parts) {
 
 // How many "MidiKR6" ports of the audio adapter carry `name` as their friendly name.
 int MidiKr6PortsNamed(const std::string& name) {
-  const std::u16string wanted(name.begin(), name.end());
-  int count = 0;
-  PWSTR list = nullptr;
-  if (!NT_SUCCESS(IoGetDeviceInterfaces(&kAudioCategory, nullptr, 0, &list))) return 0;
-  for (PWSTR link = list; *link != 0; link += std::char_traits<char16_t>::length(reinterpret_cast<char16_t*>(link)) + 1) {
-    const std::u16string_view path(reinterpret_cast<char16_t*>(link));
-    if (!path.ends_with(kMidiKr6)) continue;
-    UNICODE_STRING linkName{static_cast<USHORT>(path.size() * 2), static_cast<USHORT>(path.size() * 2), link};
-    HANDLE key;
-    if (!NT_SUCCESS(IoOpenDeviceInterfaceRegistryKey(&linkName, KEY_READ, &key))) continue;
-    UNICODE_STRING valueName;
-    RtlInitUnicodeString(&valueName, L"FriendlyName");
-    std::vector<uint8_t> info(512);
-    ULONG returned = 0;
-    if (NT_SUCCESS(ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, info.data(),
-                                   static_cast<ULONG>(info.size()), &returned))) {
-      const auto* value = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(info.data());
-      std::u16string friendly(value->DataLength / 2, u'\0');
-      std::memcpy(friendly.data(), value->Data, friendly.size() * 2);
-      if (friendly.substr(0, friendly.find(u'\0')) == wanted) ++count;
-    }
-    ZwClose(key);
-  }
-  ExFreePool(list);
-  return count;
+  const std::vector<std::u16string> names = host::MidiKr6FriendlyNames();
+  return static_cast<int>(std::count(names.begin(), names.end(), std::u16string(name.begin(), name.end())));
 }
 
 }  // namespace

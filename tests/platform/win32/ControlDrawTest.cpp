@@ -14,6 +14,7 @@
 #include "platform/win32/RasterSurface.h"
 #include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
+#include "tests/platform/win32/ControlHost.h"
 #include "tests/platform/win32/DialogTemplates.h"
 #include "tests/platform/win32/TestMachine.h"
 
@@ -45,31 +46,10 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-struct Control {
-  const char* cls;
-  int id;
-  const char* text;
-  DWORD style;
-  RECT rect;
-};
+using test::Control;
 
 uint32_t HostProgram(const std::vector<Control>& controls) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = HostProc;
-  wc.lpszClassName = "QxPaintHost";
-  if (RegisterClassA(&wc) == 0) return 100;
-  HWND host = CreateWindowExA(0, "QxPaintHost", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 600, 400, nullptr,
-                              nullptr, nullptr, nullptr);
-  for (const Control& c : controls)
-    CreateWindowExA(0, c.cls, c.text, WS_CHILD | WS_VISIBLE | c.style, c.rect.left, c.rect.top,
-                    c.rect.right - c.rect.left, c.rect.bottom - c.rect.top, host,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-  return static_cast<uint32_t>(msg.wParam);
+  return test::RunControlHost(HostProc, "QxPaintHost", controls);
 }
 
 std::string Hex(COLORREF c) {

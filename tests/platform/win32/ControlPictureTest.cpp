@@ -11,6 +11,7 @@
 #include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
 #include "tests/platform/win32/DialogTemplates.h"
+#include "tests/platform/win32/DrawingDump.h"
 #include "tests/platform/win32/TestMachine.h"
 
 namespace {
@@ -63,16 +64,7 @@ void ShowEveryControl() {
                              0);
 }
 
-// What the dump lists for a window: the lines after its own, up to the next window's.
-std::string DrawingOf(const std::string& dump, const std::string& line) {
-  size_t at = dump.find(line);
-  if (at == std::string::npos) return {};
-  size_t from = dump.find('\n', at) + 1;
-  size_t to = from;
-  while (to < dump.size() && dump.compare(to, 2, "  ") == 0 && dump.find(" id=", to) > dump.find('\n', to))
-    to = dump.find('\n', to) + 1;
-  return dump.substr(from, to - from);
-}
+using test::DrawingOf;
 
 TEST(ControlPicture, ADialogWithEveryKindOfControlIsPicturedAndDumpedTheSameEachTime) {
   Machine m;

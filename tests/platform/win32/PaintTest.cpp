@@ -15,6 +15,7 @@
 #include "platform/win32/include/commctrl.h"
 #include "platform/win32/include/windows.h"
 #include "tests/platform/win32/DialogTemplates.h"
+#include "tests/platform/win32/DrawingDump.h"
 #include "tests/platform/win32/TestMachine.h"
 
 namespace {
@@ -242,16 +243,7 @@ HWND ShowPlain(const char* text, DWORD style, COLORREF colour, int width = 100, 
   return CreateWindowExA(0, "QxPlain", text, style, 10, 10, width, height, nullptr, nullptr, nullptr, nullptr);
 }
 
-// The operations of the first window whose dump line starts with `line`, up to the next window.
-std::string DrawingOf(const std::string& dump, const std::string& line) {
-  size_t at = dump.find(line);
-  if (at == std::string::npos) return {};
-  size_t from = dump.find('\n', at) + 1;
-  size_t to = from;
-  while (to < dump.size() && dump.compare(to, 2, "  ") == 0 && dump.find(" id=", to) > dump.find('\n', to))
-    to = dump.find('\n', to) + 1;
-  return dump.substr(from, to - from);
-}
+using test::DrawingOf;
 
 TEST(Paint, ALogoBlittedThroughItsMaskKeepsTheBackgroundWhereTheMaskIsWhite) {
   Machine m;
