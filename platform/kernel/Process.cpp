@@ -7,6 +7,7 @@
 #include "platform/kernel/Irql.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Pool.h"
+#include "platform/kernel/ProcessAttach.h"
 #include "platform/kernel/ThreadState.h"
 #include "platform/kernel/Scheduler.h"
 #include "platform/kernel/Verifier.h"

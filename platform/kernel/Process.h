@@ -39,22 +39,6 @@ HANDLE PsGetProcessId(PEPROCESS Process);
 // The mode of the code the current thread was called from: UserMode for a program's thread.
 KPROCESSOR_MODE ExGetPreviousMode();
 
-// What an attach keeps for its detach; opaque to drivers.
-struct KAPC_STATE {
-  PVOID Process;
-  PVOID Previous;
-  PVOID Thread;
-};
-using PKAPC_STATE = KAPC_STATE*;
-using PRKAPC_STATE = KAPC_STATE*;
-using PRKPROCESS = EPROCESS*;
-
-// Up to APC_LEVEL. The current thread works in the address space (mappings, handle table) of
-// `Process`, which must not have ended and must be referenced by the caller, until the matching
-// detach; attaches nest and are undone in reverse order on the thread that made them.
-VOID KeStackAttachProcess(PRKPROCESS Process, PRKAPC_STATE ApcState);
-VOID KeUnstackDetachProcess(PRKAPC_STATE ApcState);
-
 // The pseudo-handles of the current process and thread.
 inline HANDLE NtCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 inline HANDLE NtCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }

@@ -5,6 +5,7 @@
 
 #include "platform/kernel/KernelHandles.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessAttach.h"
 #include "platform/kernel/Verifier.h"
 #include "tests/platform/kernel/IoTestDriver.h"
 #include "tests/support/Readable.h"
