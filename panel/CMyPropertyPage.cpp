@@ -2,6 +2,8 @@
 
 #include "panel/CMyPropertySheet.h"
 
+IMPLEMENT_DYNAMIC(CMyPropertyPage, CPropertyPage)
+
 CMyPropertyPage::CMyPropertyPage(UINT nIDTemplate) : CPropertyPage(nIDTemplate, 0, sizeof(PROPSHEETPAGEA)) {}
 
 BOOL CMyPropertyPage::OnSetActive() {

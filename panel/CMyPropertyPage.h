@@ -10,6 +10,8 @@
 class CMyPropertySheet;
 
 class CMyPropertyPage : public CPropertyPage {
+  DECLARE_DYNAMIC(CMyPropertyPage)
+
  public:
   explicit CMyPropertyPage(UINT nIDTemplate);
 

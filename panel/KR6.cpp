@@ -28,6 +28,8 @@ CString NameOf(const UnitNameRecord& record) {
 
 }  // namespace
 
+IMPLEMENT_DYNCREATE(KR6, CMyPropertyPage)
+
 BEGIN_MESSAGE_MAP(KR6, CMyPropertyPage)
   ON_CONTROL_RANGE(EN_SETFOCUS, IDC_NAME_FIRST, IDC_NAME_LAST, OnNameEditFocus)
   ON_BN_CLICKED(IDC_APPLY_NAMES, OnApplyNames)

@@ -8,6 +8,8 @@
 #include "panel/CMyPropertyPage.h"
 
 class KR6 : public CMyPropertyPage {
+  DECLARE_DYNCREATE(KR6)
+
  public:
   // Longest name an edit takes: the record's field less the terminator every record carries.
   static constexpr int kMaxNameChars = static_cast<int>(UnitNameRecord::kNameBytes) - 1;

@@ -13,6 +13,8 @@ constexpr uint32_t PairBits(int k) { return 3u << (2 * k); }
 
 }  // namespace
 
+IMPLEMENT_DYNCREATE(QuickStart, CMyPropertyPage)
+
 BEGIN_MESSAGE_MAP(QuickStart, CMyPropertyPage)
   ON_CONTROL_RANGE(BN_CLICKED, IDC_INPUT_PAIR_FIRST, IDC_OUTPUT_PAIR_LAST, OnChannelPairCheck)
 END_MESSAGE_MAP()

@@ -9,6 +9,8 @@
 #include "panel/CMyPropertyPage.h"
 
 class QuickStart : public CMyPropertyPage {
+  DECLARE_DYNCREATE(QuickStart)
+
  public:
   static constexpr int kPairs = 9;
 
