@@ -36,12 +36,13 @@ struct GENERAL_LOOKASIDE {
 };
 using PGENERAL_LOOKASIDE = GENERAL_LOOKASIDE*;
 
-struct NPAGED_LOOKASIDE_LIST {
+// Cache-aligned, as on 64-bit Windows: an object that embeds one is over-aligned.
+struct alignas(64) NPAGED_LOOKASIDE_LIST {
   GENERAL_LOOKASIDE L;
   KSPIN_LOCK Lock__ObsoleteButDoNotDelete;
 };
 using PNPAGED_LOOKASIDE_LIST = NPAGED_LOOKASIDE_LIST*;
-static_assert(alignof(NPAGED_LOOKASIDE_LIST) == 16);
+static_assert(alignof(NPAGED_LOOKASIDE_LIST) == 64);
 
 // Allocate and Free are optional (ExAllocatePoolWithTag / ExFreePool otherwise); Flags is
 // accepted and ignored. A block is at least an SLIST_ENTRY (16 bytes) large.
