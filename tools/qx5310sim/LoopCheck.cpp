@@ -144,5 +144,12 @@ void LoopCheck::Compare(const int32_t* got, const int32_t* want, uint32_t frames
   } else {
     compared_ += uint64_t{frames} * static_cast<uint32_t>(std::popcount(present));
   }
-  for (size_t i = 0; i < samples; ++i) differing_ += (present >> (i % channels_) & 1) & static_cast<uint32_t>(got[i] != want[i]);
+  // A mask per channel rather than a bit test per sample: this runs for every frame played.
+  uint32_t mask[32];
+  for (uint32_t c = 0; c < channels_; ++c) mask[c] = (present >> c & 1) != 0 ? ~0u : 0u;
+  uint64_t differing = 0;
+  for (uint32_t f = 0; f < frames; ++f, got += channels_, want += channels_)
+    for (uint32_t c = 0; c < channels_; ++c)
+      differing += ((static_cast<uint32_t>(got[c]) ^ static_cast<uint32_t>(want[c])) & mask[c]) != 0;
+  differing_ += differing;
 }

@@ -12,7 +12,7 @@
 
 class LoopCheck {
  public:
-  // Frames are `channels` samples wide; `rampChannel` carries channel and frame in every sample.
+  // Frames are `channels` samples wide, at most 32; `rampChannel` carries channel and frame in every sample.
   // The window is a power of two.
   LoopCheck(uint32_t channels, uint32_t rampChannel, uint32_t window);
 
