@@ -181,24 +181,36 @@ struct PackGroups {
 };
 
 // Hands the blocks of a buffer to the groups four at a time, in order. A group may span two
-// chunks (a packet holds 5 or 6 blocks at 44.1 kHz); only the last one to three blocks of the
-// buffer go one by one.
+// chunks (a packet holds 5 or 6 blocks at 44.1 kHz): its lanes are the blocks the chunks before
+// left over and the first blocks of this one, handed over as values, so the group is not gathered
+// through memory block by block. Only a chunk too short to finish such a group goes block by
+// block, and only the last one to three blocks of the buffer go one by one.
 template <uint32_t Quadlets, typename Groups>
 [[gnu::target("ssse3"), gnu::always_inline]] inline void WalkInFours(const BufferDescriptor& buffer, const Groups& groups) {
   constexpr uint32_t kBlockBytes = 4 * Quadlets;
-  uint8_t* group[4];
+  uint8_t* group[4] = {};
   uint32_t pending = 0;
   uint32_t n = 0;
   for (uint32_t c = 0; c < buffer.mChunks; ++c) {
     uint8_t* block = buffer.mChunkData[c];
     uint32_t left = buffer.mChunkFrames[c];
-    for (; pending != 0 && left != 0; --left, block += kBlockBytes) {
-      group[pending] = block;
-      if (++pending == 4) {
-        groups.Four(group, n);
-        n += 4;
-        pending = 0;
+    if (pending != 0) {
+      const uint32_t wanted = 4 - pending;
+      if (left < wanted) {
+        for (; left != 0; --left, block += kBlockBytes) group[pending++] = block;
+        continue;
       }
+      uint8_t* const lanes[4] = {
+          group[0],
+          pending >= 2 ? group[1] : block,
+          pending >= 3 ? group[2] : block + (2 - pending) * kBlockBytes,
+          block + (3 - pending) * kBlockBytes,
+      };
+      groups.Four(lanes, n);
+      n += 4;
+      block += wanted * kBlockBytes;
+      left -= wanted;
+      pending = 0;
     }
     for (; left >= 4; left -= 4, block += 4 * kBlockBytes, n += 4) {
       uint8_t* const run[4] = {block, block + kBlockBytes, block + 2 * kBlockBytes, block + 3 * kBlockBytes};
