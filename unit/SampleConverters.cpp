@@ -275,7 +275,12 @@ template <uint32_t Quadlets, typename Groups>
       uint8_t* const run[4] = {block, block + kBlockBytes, block + 2 * kBlockBytes, block + 3 * kBlockBytes};
       groups.Four(run, n);
     }
-    for (; left != 0; --left, block += kBlockBytes) group[pending++] = block;
+    // What is left over, none to three blocks, is noted without a loop whose count changes from
+    // packet to packet.
+    group[0] = block;
+    group[1] = block + kBlockBytes;
+    group[2] = block + 2 * kBlockBytes;
+    pending = left;
   }
   for (uint32_t i = 0; i < pending; ++i) groups.One(group[i], n + i);
 }
