@@ -283,14 +283,15 @@ void SurfaceEmulator::PushLampStates() {
 void SurfaceEmulator::HandleButtonState(const uint8_t buttons[16]) {
   uint8_t pressed[16];
   uint8_t released[16];
-  bool changed = false;
+  // Every byte is looked at, without a branch per byte: most dispatches find nothing changed.
+  uint8_t changed = 0;
   for (uint32_t b = 0; b < 16; ++b) {
     pressed[b] = mPrevButtons[b] & ~buttons[b] & mButtonMask[b];
     released[b] = buttons[b] & ~mPrevButtons[b] & mButtonMask[b];
     mPrevButtons[b] = buttons[b];
-    changed = changed || pressed[b] != 0 || released[b] != 0;
+    changed |= pressed[b] | released[b];
   }
-  if (!changed) return;
+  if (changed == 0) return;
   for (uint32_t b = 0; b < 16; ++b) {
     for (uint32_t k = 0; k < 8; ++k) {
       if ((pressed[b] >> k & 1) && mButtonCodes[8 * b + k] != 0) HandleButtonEvent(mButtonCodes[8 * b + k], kButtonPress);

@@ -89,17 +89,18 @@ TEST(SampleConverters, TheInstalledRoutinesAreThoseOfTheFastestPathThatRunsHere)
   EXPECT_EQ(SelectInputConverter(20, ConverterPath::Scalar), SelectInputConverter(18, ConverterPath::Scalar));
 }
 
-// Packets as the bus leaves them: runs of 0 to 15 blocks of random bytes, each after a gap of
-// 1 to 3 quadlets, so the runs start at every alignment.
+// Packets as the bus leaves them: runs of 0 to 15 blocks of random bytes, or of a stream's packet
+// size and one more, each after a gap of 1 to 3 quadlets, so the runs start at every alignment.
 struct RandomRuns {
   std::vector<uint32_t> words;
   BufferDescriptor descriptor{};
 
-  RandomRuns(std::mt19937& rng, uint32_t quadlets, uint32_t frames) {
+  RandomRuns(std::mt19937& rng, uint32_t quadlets, uint32_t frames, uint32_t packetBlocks) {
     std::vector<std::pair<std::size_t, uint32_t>> runs;  // first word, blocks
     std::size_t at = 0;
     for (uint32_t left = frames; left != 0 || runs.empty();) {
-      const uint32_t blocks = std::min<uint32_t>(left, rng() % 16);
+      const uint32_t size = packetBlocks == 0 ? rng() % 16 : packetBlocks + rng() % 2;
+      const uint32_t blocks = std::min<uint32_t>(left, size);
       at += 1 + rng() % 3;
       runs.emplace_back(at, blocks);
       at += std::size_t{blocks} * quadlets;
@@ -131,12 +132,15 @@ struct RandomArrays {
 
 struct PathCase {
   uint32_t frames;
-  bool sharedScratch;  // every channel recorded into one array, as channels without a client are
+  bool sharedScratch;     // every channel recorded into one array, as channels without a client are
+  uint32_t packetBlocks;  // 0 for runs of any length; else packets of this many blocks or one more
 };
 
 constexpr PathCase kPathCases[] = {
-    {1, false}, {3, false}, {4, false}, {7, false}, {33, false}, {64, false}, {257, false}, {2048, false},
-    {5, true},  {64, true}, {2048, true},
+    {1, false, 0},   {3, false, 0},    {4, false, 0}, {7, false, 0},    {33, false, 0},    {64, false, 0},
+    {257, false, 0}, {2048, false, 0}, {5, true, 0},  {64, true, 0},    {2048, true, 0},
+    // As a stream cuts them: 5 or 6 blocks a packet at 44.1 kHz, 11 or 12 at 88.2 kHz.
+    {32, false, 5},  {2048, false, 5}, {64, true, 5}, {128, false, 11}, {2048, false, 11},
 };
 
 TEST(SampleConverters, VectorAndScalarInputWriteTheSameBitsForEveryWidth) {
@@ -144,7 +148,7 @@ TEST(SampleConverters, VectorAndScalarInputWriteTheSameBitsForEveryWidth) {
   std::mt19937 rng(11);
   for (const PathCase& c : kPathCases) {
     for (uint32_t channels = 0; channels <= 18; ++channels) {
-      const RandomRuns buffer(rng, channels + 2, c.frames);
+      const RandomRuns buffer(rng, channels + 2, c.frames, c.packetBlocks);
       RandomArrays scalar(rng, c.frames);
       if (c.sharedScratch) std::fill(scalar.table + 1, scalar.table + channels + 1, scalar.table[kInputArrays - 1]);
       RandomArrays vector = scalar;
@@ -154,7 +158,8 @@ TEST(SampleConverters, VectorAndScalarInputWriteTheSameBitsForEveryWidth) {
       if (c.sharedScratch) std::fill(vector.table + 1, vector.table + channels + 1, vector.table[kInputArrays - 1]);
       SelectInputConverter(channels, ConverterPath::Scalar)(buffer.descriptor, scalar.table);
       SelectInputConverter(channels, ConverterPath::Ssse3)(buffer.descriptor, vector.table);
-      ASSERT_EQ(scalar.storage, vector.storage) << channels << " channels, " << c.frames << " frames";
+      ASSERT_EQ(scalar.storage, vector.storage)
+          << channels << " channels, " << c.frames << " frames, packets of " << c.packetBlocks;
     }
   }
 }
@@ -168,7 +173,7 @@ TEST(SampleConverters, VectorAndScalarOutputWriteTheSameBitsForEveryWidth) {
       const uint32_t* table[kOutputArrays];
       std::copy(sources.table, sources.table + kOutputArrays, table);
       if (c.sharedScratch) std::fill(table, table + kOutputArrays, SilentOutputArrays()[0]);
-      const RandomRuns scalar(rng, channels, c.frames);
+      const RandomRuns scalar(rng, channels, c.frames, c.packetBlocks);
       RandomRuns vector = scalar;
       for (uint32_t r = 0; r < scalar.descriptor.mChunks; ++r) {
         vector.descriptor.mChunkData[r] =
@@ -177,7 +182,8 @@ TEST(SampleConverters, VectorAndScalarOutputWriteTheSameBitsForEveryWidth) {
       }
       SelectOutputConverter(channels, ConverterPath::Scalar)(scalar.descriptor, table);
       SelectOutputConverter(channels, ConverterPath::Ssse3)(vector.descriptor, table);
-      ASSERT_EQ(scalar.words, vector.words) << channels << " channels, " << c.frames << " frames";
+      ASSERT_EQ(scalar.words, vector.words)
+          << channels << " channels, " << c.frames << " frames, packets of " << c.packetBlocks;
     }
   }
 }
