@@ -119,15 +119,15 @@ struct UnpackGroups {
   uint32_t* const* out;
 
   [[gnu::target("ssse3"), gnu::always_inline]] void Columns(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
-    __m128i r0 = Load(blocks[0] + 4 * k);
-    __m128i r1 = Load(blocks[1] + 4 * k);
-    __m128i r2 = Load(blocks[2] + 4 * k);
-    __m128i r3 = Load(blocks[3] + 4 * k);
+    __m128i r0 = SwapQuadlets(Load(blocks[0] + 4 * k));
+    __m128i r1 = SwapQuadlets(Load(blocks[1] + 4 * k));
+    __m128i r2 = SwapQuadlets(Load(blocks[2] + 4 * k));
+    __m128i r3 = SwapQuadlets(Load(blocks[3] + 4 * k));
     Transpose(r0, r1, r2, r3);
-    Store(out[k] + n, SwapQuadlets(r0));
-    Store(out[k + 1] + n, SwapQuadlets(r1));
-    Store(out[k + 2] + n, SwapQuadlets(r2));
-    Store(out[k + 3] + n, SwapQuadlets(r3));
+    Store(out[k] + n, r0);
+    Store(out[k + 1] + n, r1);
+    Store(out[k + 2] + n, r2);
+    Store(out[k + 3] + n, r3);
   }
   [[gnu::target("ssse3"), gnu::always_inline]] void Pairs(uint8_t* const* blocks, uint32_t k, uint32_t n) const {
     const __m128i t0 = _mm_unpacklo_epi32(LoadLow(blocks[0] + 4 * k), LoadLow(blocks[1] + 4 * k));
