@@ -100,6 +100,11 @@ void PackBlocks(const BufferDescriptor& buffer, const uint32_t* const* arrays) {
   _mm_storel_epi64(static_cast<__m128i_u*>(p), v);
 }
 
+// The upper eight bytes go out as they are, with no shuffle to bring them down first.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void StoreHigh(void* p, __m128i v) {
+  _mm_storeh_pi(static_cast<__m64*>(p), _mm_castsi128_ps(v));
+}
+
 // Row i of the result holds quadlet i of every input row.
 [[gnu::target("ssse3"), gnu::always_inline]] inline void Transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
   const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
@@ -169,9 +174,9 @@ struct PackGroups {
     const __m128i low = _mm_unpacklo_epi32(a, b);
     const __m128i high = _mm_unpackhi_epi32(a, b);
     StoreLow(blocks[0] + 4 * k, low);
-    StoreLow(blocks[1] + 4 * k, _mm_unpackhi_epi64(low, low));
+    StoreHigh(blocks[1] + 4 * k, low);
     StoreLow(blocks[2] + 4 * k, high);
-    StoreLow(blocks[3] + 4 * k, _mm_unpackhi_epi64(high, high));
+    StoreHigh(blocks[3] + 4 * k, high);
   }
   [[gnu::target("ssse3"), gnu::always_inline]] void Four(uint8_t* const* blocks, uint32_t n) const {
     for (uint32_t k = 0; k + 4 <= Quadlets; k += 4) Columns(blocks, k, n);
