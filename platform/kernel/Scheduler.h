@@ -15,6 +15,7 @@
 // context. The same inputs and seed give the same order of events, every run.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -131,7 +132,13 @@ class Scheduler {
   };
   void Note(std::string_view text);
   static uint64_t LabelOf(std::string_view text);
-  void Record(Trace kind, uint64_t a = 0, uint64_t b = 0);
+  // Inline: the bus and units record several times a bus cycle.
+  void Record(Trace kind, uint64_t a = 0, uint64_t b = 0) {
+    const uint64_t who = static_cast<uint64_t>(kind) << 32 | currentId_;
+    Mix(Fold(Fold(static_cast<uint64_t>(now_), who), Fold(a, b)));
+    if (keepTrace_) [[unlikely]]
+      KeepRecord(kind, a, b);
+  }
   void RecordBytes(Trace kind, std::span<const uint8_t> bytes);
   uint64_t TraceHash() const { return traceHash_; }
   void KeepTrace(bool on) { keepTrace_ = on; }
@@ -168,9 +175,16 @@ class Scheduler {
     VTime time;
     uint64_t seq;
     uint32_t slot;
-    bool operator>(const HeapEntry& o) const { return time != o.time ? time > o.time : seq > o.seq; }
+    // Time, then seq, as one 128-bit comparison: events often share a time, and a branch on
+    // that guesses badly.
+    bool Before(const HeapEntry& o) const {
+      __extension__ using Key = unsigned __int128;
+      return (Key{static_cast<uint64_t>(time)} << 64 | seq) < (Key{static_cast<uint64_t>(o.time)} << 64 | o.seq);
+    }
   };
   using EventHeap = std::vector<HeapEntry>;
+  static void HeapPush(EventHeap& heap, HeapEntry entry);
+  static void HeapPop(EventHeap& heap);
 
   struct Choice {
     enum Kind : uint8_t { Resume, StartDpc, StartThread, SwitchThread, StartEvent, PassiveEvent } kind;
@@ -206,6 +220,11 @@ class Scheduler {
   void ParkIfKilled(Thread* self, bool abortable = false);
   void Forget(Thread* t);  // takes a parked thread out of every list, never to run again
   void Shutdown();
+  // The trace hash. Each step is one to one in each of its inputs while the others stay fixed,
+  // so a change in any one word of a record reaches the hash.
+  static constexpr uint64_t kFoldMultiplier = 0xC2B2AE3D27D4EB4Full;
+  static uint64_t Fold(uint64_t x, uint64_t y) { return std::rotl(x * kFoldMultiplier, 29) ^ y; }
+  [[gnu::cold, gnu::noinline]] void KeepRecord(Trace kind, uint64_t a, uint64_t b);
   void Mix(uint64_t word) {
     traceHash_ ^= word;
     traceHash_ *= 0x100000001B3ull;
@@ -229,7 +248,7 @@ class Scheduler {
   std::vector<Thread*> carriers_;           // seeded: the thread each processor runs DPCs and events on
   std::vector<Choice> choices_;
   Thread* host_ = nullptr;
-  Thread* current_ = nullptr;
+  uint32_t currentId_ = 0;  // of the thread that runs: the trace's who, without a thread-local
   uint32_t nextThreadId_ = 0;
   uint32_t processors_ = 2;
   uint64_t seed_ = 0;
