@@ -186,6 +186,18 @@ uint64_t Scheduler::LabelOf(std::string_view text) {
   return h | 1;
 }
 
+uint64_t Scheduler::KnownLabelOf(std::string_view text) {
+  if (text.empty()) return 0;
+  KnownLabel& known =
+      knownLabels_[(text.size() + static_cast<unsigned char>(text.front()) + static_cast<unsigned char>(text.back())) %
+                   knownLabels_.size()];
+  if (known.text != text) {
+    known.text.assign(text);
+    known.label = LabelOf(text);
+  }
+  return known.label;
+}
+
 uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) {
   if (irql != PASSIVE_LEVEL && irql != DISPATCH_LEVEL) Violation("events run at PASSIVE_LEVEL or DISPATCH_LEVEL");
   t = std::max(t, now_);
@@ -202,7 +214,7 @@ uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) 
   e.seq = seq;
   e.time = t;
   e.irql = irql;
-  e.label = LabelOf(what);
+  e.label = KnownLabelOf(what);
   if (keepTrace_) e.what.assign(what);
   e.fn = std::move(fn);
   EventHeap& heap = irql == PASSIVE_LEVEL ? passiveEvents_ : dispatchEvents_;

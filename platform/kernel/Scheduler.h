@@ -15,6 +15,7 @@
 // context. The same inputs and seed give the same order of events, every run.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <deque>
@@ -191,6 +192,14 @@ class Scheduler {
     uint32_t cpu;
   };
 
+  // The labels of texts events were given lately, most of them the same few literals again and
+  // again: comparing a text costs less than hashing it byte by byte.
+  struct KnownLabel {
+    std::string text;
+    uint64_t label = 0;
+  };
+  uint64_t KnownLabelOf(std::string_view text);
+
   Thread* Self() const;
   void Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
   void PumpInside(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
@@ -234,6 +243,7 @@ class Scheduler {
   uint64_t serial_;
   VTime now_ = 0;
   uint64_t nextSeq_ = 1;
+  std::array<KnownLabel, 8> knownLabels_;
   std::vector<EventSlot> slots_;
   std::vector<uint32_t> freeSlots_;
   EventHeap dispatchEvents_;
