@@ -114,7 +114,7 @@ void WaveA1Host::Played(const int32_t* rows, uint32_t frames, uint32_t stride) {
 }
 
 void WaveA1Host::Stop() {
-  if (capture_ != nullptr) recorded_ = capture_->Recorded();
+  if (capture_ != nullptr) recorded_ = capture_->TakeRecorded();
   capture_.reset();
   render_.reset();
   filter_.reset();
