@@ -127,7 +127,9 @@ class PumpScope {
 
 KIRQL& CurrentIrqlRef() { return Irql(); }
 
-void PreemptionPoint() {
+bool gPreemptionPointsLive = false;
+
+void PreemptionPointTaken() {
   Scheduler* s = gCurrent;
   // A killed thread caught above PASSIVE_LEVEL stops at the first point it is back there.
   if (s != nullptr && (s->Seed() != 0 || (tlThread != nullptr && tlThread->killed))) s->Preempt();
@@ -138,6 +140,7 @@ Scheduler::Scheduler() {
   serial_ = ++serials;
   if (gCurrent != nullptr) Violation("a second scheduler was created while one exists");
   gCurrent = this;
+  gPreemptionPointsLive = false;
   auto host = std::make_unique<Thread>();
   host->id = nextThreadId_++;
   host->name = "host";
@@ -157,6 +160,7 @@ Scheduler::~Scheduler() {
   Shutdown();
   tlThread = nullptr;
   gCurrent = nullptr;
+  gPreemptionPointsLive = false;
   SetViolationNote({});
 }
 
@@ -370,6 +374,7 @@ size_t Scheduler::Park(void* owner) {
     Thread* t = p.get();
     if (t->owner != owner || t == self || t->state == Thread::State::Done) continue;
     t->killed = true;
+    gPreemptionPointsLive = true;
     using S = Thread::State;
     bool idle = t->state == S::Ready || t->state == S::Blocked || t->state == S::Preempted || t->state == S::Stalled;
     bool outside = t->inDriver == 0 || (t->state == S::Blocked && t->abortable);
@@ -512,6 +517,7 @@ void Scheduler::SetSeed(uint64_t seed) {
     if (!stack.empty()) Violation("the interleaving seed changed while processors were busy");
   seed_ = seed;
   rng_ = seed;
+  gPreemptionPointsLive = gPreemptionPointsLive || seed != 0;
   SetViolationNote(seed == 0 ? std::string() : "interleaving seed " + std::to_string(seed));
 }
 

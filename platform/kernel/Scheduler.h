@@ -273,8 +273,14 @@ class Scheduler {
   int hostWaits_ = 0;
 };
 
-// A preemption point of the kernel stand-in; free under seed 0.
-void PreemptionPoint();
+// A preemption point of the kernel stand-in; free under seed 0. Every interlocked operation, spin
+// lock and pool call has one, so whether it has anything to do at all is checked inline: only
+// under a seed, or once a process's thread was killed and may be caught above PASSIVE_LEVEL.
+extern bool gPreemptionPointsLive;
+void PreemptionPointTaken();
+inline void PreemptionPoint() {
+  if (gPreemptionPointsLive) PreemptionPointTaken();
+}
 
 // 100-ns kernel time units <-> virtual nanoseconds.
 constexpr VTime FromKernelUnits(LONGLONG units100ns) { return units100ns * 100; }
