@@ -222,7 +222,7 @@ uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) 
   if (keepTrace_) e.what.assign(what);
   e.fn = std::move(fn);
   EventHeap& heap = irql == PASSIVE_LEVEL ? passiveEvents_ : dispatchEvents_;
-  HeapPush(heap, {t, seq, slot});
+  HeapPush(heap, t, seq, slot);
   ++liveEvents_;
   return static_cast<uint64_t>(slot) << kSlotShift | (seq & kSeqMask);
 }
@@ -251,9 +251,19 @@ bool Scheduler::Pending(uint64_t id) const {
   return slot < slots_.size() && slots_[slot].seq != 0 && (slots_[slot].seq & kSeqMask) == (id & kSeqMask);
 }
 
-void Scheduler::HeapPush(EventHeap& heap, HeapEntry entry) {
-  heap.push_back(entry);
-  std::push_heap(heap.begin(), heap.end(), [](const HeapEntry& a, const HeapEntry& b) { return b.Before(a); });
+// The new entry's fields stay in registers on the way up and are stored once, at its place: an
+// entry stored whole and at once loaded back wider, as a copy of it does, stalls on the store.
+void Scheduler::HeapPush(EventHeap& heap, VTime time, uint64_t seq, uint32_t slot) {
+  const HeapEntry entry{time, seq, slot};
+  size_t hole = heap.size();
+  heap.emplace_back();
+  while (hole > 0) {
+    const size_t parent = (hole - 1) / 2;
+    if (!entry.Before(heap[parent])) break;
+    heap[hole] = heap[parent];
+    hole = parent;
+  }
+  heap[hole] = entry;
 }
 
 void Scheduler::HeapPop(EventHeap& heap) {

@@ -184,7 +184,7 @@ class Scheduler {
     }
   };
   using EventHeap = std::vector<HeapEntry>;
-  static void HeapPush(EventHeap& heap, HeapEntry entry);
+  static void HeapPush(EventHeap& heap, VTime time, uint64_t seq, uint32_t slot);
   static void HeapPop(EventHeap& heap);
 
   struct Choice {
