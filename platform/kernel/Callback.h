@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -56,12 +58,29 @@ class Callback {
   static constexpr bool kFitsInline = sizeof(T) <= kInlineBytes && alignof(T) <= alignof(std::max_align_t) &&
                                       std::is_nothrow_move_constructible_v<T>;
 
+  // A trivially copyable callable was most likely stored capture by capture just before it moves;
+  // copied a word at a time, it is read back as it was stored, where a wider load would stall on
+  // those stores. The empty asm keeps the compiler from merging the words into wider moves.
+  template <class T>
+  static void MoveWords(void* to, void* from) {
+    for (size_t at = 0; at < sizeof(T); at += sizeof(uint64_t)) {
+      uint64_t word;
+      std::memcpy(&word, static_cast<unsigned char*>(from) + at, sizeof word);
+      asm("" : "+r"(word));
+      std::memcpy(static_cast<unsigned char*>(to) + at, &word, sizeof word);
+    }
+  }
+
   template <class T>
   static constexpr Ops kInlineOps = {
       [](void* p) { (*static_cast<T*>(p))(); },
       [](void* to, void* from) {
-        new (to) T(std::move(*static_cast<T*>(from)));
-        static_cast<T*>(from)->~T();
+        if constexpr (std::is_trivially_copyable_v<T> && sizeof(T) % sizeof(uint64_t) == 0) {
+          MoveWords<T>(to, from);
+        } else {
+          new (to) T(std::move(*static_cast<T*>(from)));
+          static_cast<T*>(from)->~T();
+        }
       },
       [](void* p) { static_cast<T*>(p)->~T(); },
   };

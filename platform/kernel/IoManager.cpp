@@ -53,6 +53,10 @@ struct DispatchFrame {
 struct IoState {
   uint64_t scheduler = 0;
   std::unordered_map<PIRP, IrpRecord> irps;
+  // The IRP looked up last, for a request is looked up several times in a row; a record stays
+  // where it is until it is erased.
+  PIRP lastIrp = nullptr;
+  IrpRecord* lastRecord = nullptr;
   ULONG nextAutoName = 0;
   uint64_t nextIrpSerial = 1;
   std::list<DispatchFrame> dispatching;
@@ -64,6 +68,7 @@ IoState& Io() {
   uint64_t serial = s != nullptr ? s->Serial() : 0;
   if (io.scheduler != serial) {
     io.irps.clear();
+    io.lastIrp = nullptr;
     io.nextAutoName = 0;
     io.dispatching.clear();
     io.scheduler = serial;
@@ -72,9 +77,12 @@ IoState& Io() {
 }
 
 IrpRecord& RecordOf(PIRP irp, const char* what) {
-  auto& irps = Io().irps;
-  auto it = irps.find(irp);
-  if (it == irps.end()) Violation(std::string(what) + " of an IRP that does not exist (freed or completed already)");
+  IoState& io = Io();
+  if (irp == io.lastIrp && irp != nullptr) return *io.lastRecord;
+  auto it = io.irps.find(irp);
+  if (it == io.irps.end()) Violation(std::string(what) + " of an IRP that does not exist (freed or completed already)");
+  io.lastIrp = irp;
+  io.lastRecord = &it->second;
   return it->second;
 }
 
@@ -403,7 +411,9 @@ void NoteWalkedPast(PIRP irp, uint64_t serial, PIO_STACK_LOCATION location) {
 }
 
 void FreeIrpMemory(PIRP irp) {
-  Io().irps.erase(irp);
+  IoState& io = Io();
+  if (io.lastIrp == irp) io.lastIrp = nullptr;
+  io.irps.erase(irp);
   ExFreePoolWithTag(irp, kIrpTag);
   // Checked last, by address only: a violation here leaves nothing allocated.
   plat::PoNoteIrpFreed(irp);

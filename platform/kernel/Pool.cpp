@@ -45,6 +45,16 @@ constexpr size_t kPageBytes = 4096;
 
 size_t WholePages(size_t bytes) { return (bytes + kPageBytes - 1) & ~(kPageBytes - 1); }
 
+// Fresh pool is filled at once, and fresh pages cost a fault each on first touch: the whole pages
+// of a large block are made present in one call first. Only a speed-up; a failure changes nothing.
+constexpr size_t kPopulateBytes = size_t{64} << 10;
+
+void Populate(void* p, size_t bytes) {
+  const auto first = (reinterpret_cast<uintptr_t>(p) + kPageBytes - 1) & ~uintptr_t{kPageBytes - 1};
+  const auto end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~uintptr_t{kPageBytes - 1};
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+}
+
 // Copies below the sanitizer: the last page holds the allocation's redzone and may hold other
 // allocations.
 void CopyPages(void* to, const void* from, size_t n) {
@@ -188,6 +198,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
   }
   if (p == nullptr) return nullptr;
   // Fresh pool is not zeroed on Windows; fill it so code that relies on zeroes shows up.
+  if (NumberOfBytes >= plat::kPopulateBytes) plat::Populate(p, NumberOfBytes);
   std::memset(p, 0xCD, NumberOfBytes);
   l.live.emplace(p, plat::Record{Tag, paged, NumberOfBytes, false, 0});
   if (NumberOfBytes >= plat::kPageBytes) l.pages.emplace(reinterpret_cast<uintptr_t>(p), p);

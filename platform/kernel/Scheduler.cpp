@@ -49,14 +49,13 @@ struct Scheduler::Thread {
 namespace {
 
 Scheduler* gCurrent = nullptr;
-// The simulated thread the real thread runs; the scheduler's switch sets it.
-thread_local Scheduler::Thread* tlThread = nullptr;
+// The simulated thread the real thread runs; the scheduler's switch sets it. Initial-exec, as the
+// thread-locals of ThreadState.cpp.
+[[gnu::tls_model("initial-exec")]] thread_local Scheduler::Thread* tlThread = nullptr;
 std::vector<std::string> gAbandoned;
 
-// The trace hash. Each step below is one to one in each of its inputs while the others stay
-// fixed, so a change in any one word of a record reaches the hash.
+// The hash of a record's bytes; one to one in each input as the scheduler's Fold and Mix are.
 constexpr uint64_t kLaneMultiplier = 0x9E3779B97F4A7C15ull;
-constexpr uint64_t kFoldMultiplier = 0xC2B2AE3D27D4EB4Full;
 constexpr uint64_t kLaneSeed = 0x27D4EB2F165667C5ull;
 constexpr ptrdiff_t kRoundBytes = 64;
 
@@ -64,8 +63,6 @@ constexpr ptrdiff_t kRoundBytes = 64;
 inline uint64_t Absorb(uint64_t lane, uint64_t first, uint64_t second) {
   return std::rotl((lane ^ first) * kLaneMultiplier, 31) + second;
 }
-
-inline uint64_t Fold(uint64_t x, uint64_t y) { return std::rotl(x * kFoldMultiplier, 29) ^ y; }
 
 inline uint64_t LoadWord(const uint8_t* p) {
   uint64_t w;
@@ -130,7 +127,9 @@ class PumpScope {
 
 KIRQL& CurrentIrqlRef() { return Irql(); }
 
-void PreemptionPoint() {
+bool gPreemptionPointsLive = false;
+
+void PreemptionPointTaken() {
   Scheduler* s = gCurrent;
   // A killed thread caught above PASSIVE_LEVEL stops at the first point it is back there.
   if (s != nullptr && (s->Seed() != 0 || (tlThread != nullptr && tlThread->killed))) s->Preempt();
@@ -141,6 +140,7 @@ Scheduler::Scheduler() {
   serial_ = ++serials;
   if (gCurrent != nullptr) Violation("a second scheduler was created while one exists");
   gCurrent = this;
+  gPreemptionPointsLive = false;
   auto host = std::make_unique<Thread>();
   host->id = nextThreadId_++;
   host->name = "host";
@@ -148,7 +148,8 @@ Scheduler::Scheduler() {
   host->state = Thread::State::Running;
   host->started = true;
   host->fiber = std::make_unique<Fiber>();
-  host_ = current_ = host.get();
+  host_ = host.get();
+  currentId_ = host_->id;
   tlThread = host_;
   SetCurrentThreadState(nullptr);
   Irql() = PASSIVE_LEVEL;
@@ -159,6 +160,7 @@ Scheduler::~Scheduler() {
   Shutdown();
   tlThread = nullptr;
   gCurrent = nullptr;
+  gPreemptionPointsLive = false;
   SetViolationNote({});
 }
 
@@ -188,6 +190,18 @@ uint64_t Scheduler::LabelOf(std::string_view text) {
   return h | 1;
 }
 
+uint64_t Scheduler::KnownLabelOf(std::string_view text) {
+  if (text.empty()) return 0;
+  KnownLabel& known =
+      knownLabels_[(text.size() + static_cast<unsigned char>(text.front()) + static_cast<unsigned char>(text.back())) %
+                   knownLabels_.size()];
+  if (known.text != text) {
+    known.text.assign(text);
+    known.label = LabelOf(text);
+  }
+  return known.label;
+}
+
 uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) {
   if (irql != PASSIVE_LEVEL && irql != DISPATCH_LEVEL) Violation("events run at PASSIVE_LEVEL or DISPATCH_LEVEL");
   t = std::max(t, now_);
@@ -204,12 +218,11 @@ uint64_t Scheduler::At(VTime t, Callback fn, KIRQL irql, std::string_view what) 
   e.seq = seq;
   e.time = t;
   e.irql = irql;
-  e.label = LabelOf(what);
+  e.label = KnownLabelOf(what);
   if (keepTrace_) e.what.assign(what);
   e.fn = std::move(fn);
   EventHeap& heap = irql == PASSIVE_LEVEL ? passiveEvents_ : dispatchEvents_;
-  heap.push_back({t, seq, slot});
-  std::push_heap(heap.begin(), heap.end(), std::greater<>());
+  HeapPush(heap, t, seq, slot);
   ++liveEvents_;
   return static_cast<uint64_t>(slot) << kSlotShift | (seq & kSeqMask);
 }
@@ -238,11 +251,28 @@ bool Scheduler::Pending(uint64_t id) const {
   return slot < slots_.size() && slots_[slot].seq != 0 && (slots_[slot].seq & kSeqMask) == (id & kSeqMask);
 }
 
-void Scheduler::Drop(EventHeap& heap) {
-  while (!heap.empty() && slots_[heap.front().slot].seq != heap.front().seq) {
-    std::pop_heap(heap.begin(), heap.end(), std::greater<>());
-    heap.pop_back();
+// The new entry's fields stay in registers on the way up and are stored once, at its place: an
+// entry stored whole and at once loaded back wider, as a copy of it does, stalls on the store.
+void Scheduler::HeapPush(EventHeap& heap, VTime time, uint64_t seq, uint32_t slot) {
+  const HeapEntry entry{time, seq, slot};
+  size_t hole = heap.size();
+  heap.emplace_back();
+  while (hole > 0) {
+    const size_t parent = (hole - 1) / 2;
+    if (!entry.Before(heap[parent])) break;
+    heap[hole] = heap[parent];
+    hole = parent;
   }
+  heap[hole] = entry;
+}
+
+void Scheduler::HeapPop(EventHeap& heap) {
+  std::pop_heap(heap.begin(), heap.end(), [](const HeapEntry& a, const HeapEntry& b) { return b.Before(a); });
+  heap.pop_back();
+}
+
+void Scheduler::Drop(EventHeap& heap) {
+  while (!heap.empty() && slots_[heap.front().slot].seq != heap.front().seq) HeapPop(heap);
 }
 
 Scheduler::EventHeap* Scheduler::DueEvent(VTime limit, bool passiveAllowed) {
@@ -251,7 +281,7 @@ Scheduler::EventHeap* Scheduler::DueEvent(VTime limit, bool passiveAllowed) {
   Drop(dispatchEvents_);
   Drop(passiveEvents_);
   EventHeap* best = dispatchEvents_.empty() ? nullptr : &dispatchEvents_;
-  if (passiveAllowed && !passiveEvents_.empty() && (best == nullptr || *best->data() > passiveEvents_.front()))
+  if (passiveAllowed && !passiveEvents_.empty() && (best == nullptr || passiveEvents_.front().Before(best->front())))
     best = &passiveEvents_;
   if (best == nullptr || best->front().time > limit) return nullptr;
   return best;
@@ -259,8 +289,7 @@ Scheduler::EventHeap* Scheduler::DueEvent(VTime limit, bool passiveAllowed) {
 
 uint32_t Scheduler::TakeEvent(EventHeap& heap) {
   uint32_t slot = heap.front().slot;
-  std::pop_heap(heap.begin(), heap.end(), std::greater<>());
-  heap.pop_back();
+  HeapPop(heap);
   return slot;
 }
 
@@ -355,6 +384,7 @@ size_t Scheduler::Park(void* owner) {
     Thread* t = p.get();
     if (t->owner != owner || t == self || t->state == Thread::State::Done) continue;
     t->killed = true;
+    gPreemptionPointsLive = true;
     using S = Thread::State;
     bool idle = t->state == S::Ready || t->state == S::Blocked || t->state == S::Preempted || t->state == S::Stalled;
     bool outside = t->inDriver == 0 || (t->state == S::Blocked && t->abortable);
@@ -407,13 +437,13 @@ size_t Scheduler::LiveThreads() const {
 void Scheduler::SwitchTo(Thread* next) {
   Record(Trace::Switch, next->id);
   next->state = Thread::State::Running;
-  current_ = next;
+  currentId_ = next->id;
   tlThread = next;
   SetCurrentThreadState(&next->locals);
   host_->fiber->SwitchTo(*next->fiber);
   tlThread = host_;
   SetCurrentThreadState(nullptr);
-  current_ = host_;
+  currentId_ = host_->id;
   AfterSwitch(next);
 }
 
@@ -497,6 +527,7 @@ void Scheduler::SetSeed(uint64_t seed) {
     if (!stack.empty()) Violation("the interleaving seed changed while processors were busy");
   seed_ = seed;
   rng_ = seed;
+  gPreemptionPointsLive = gPreemptionPointsLive || seed != 0;
   SetViolationNote(seed == 0 ? std::string() : "interleaving seed " + std::to_string(seed));
 }
 
@@ -814,20 +845,13 @@ void Scheduler::SetRealTime(bool on) {
   virtStart_ = now_;
 }
 
-void Scheduler::Record(Trace kind, uint64_t a, uint64_t b) {
-  const Thread* thread = tlThread;
-  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
-  Mix(Fold(Fold(static_cast<uint64_t>(now_), who), Fold(a, b)));
-  if (keepTrace_) [[unlikely]]
-    KeepLine(trace_, now_, thread, kind, a, b);
-}
+void Scheduler::KeepRecord(Trace kind, uint64_t a, uint64_t b) { KeepLine(trace_, now_, tlThread, kind, a, b); }
 
 // The time, the kind and thread, and the length start the four lanes; the bytes go into them 64 at
 // a time, the last part padded with zeros (the length tells it apart). One changed word changes
 // its lane and so the hash.
 void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
-  const Thread* thread = tlThread;
-  const uint64_t who = static_cast<uint64_t>(kind) << 32 | (thread != nullptr ? thread->id : 0xFFFFFFFFu);
+  const uint64_t who = static_cast<uint64_t>(kind) << 32 | currentId_;
   uint64_t l0 = static_cast<uint64_t>(now_), l1 = who, l2 = bytes.size(), l3 = kLaneSeed;
   const uint8_t* p = bytes.data();
   const uint8_t* const end = p + bytes.size();
@@ -856,7 +880,7 @@ void Scheduler::RecordBytes(Trace kind, std::span<const uint8_t> bytes) {
   }
   Mix(Fold(Fold(l0, l1), Fold(l2, l3)));
   if (keepTrace_) [[unlikely]]
-    KeepBytesLine(trace_, now_, thread, kind, bytes.size());
+    KeepBytesLine(trace_, now_, tlThread, kind, bytes.size());
 }
 
 void Scheduler::Note(std::string_view text) {

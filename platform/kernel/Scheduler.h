@@ -15,6 +15,8 @@
 // context. The same inputs and seed give the same order of events, every run.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -131,7 +133,13 @@ class Scheduler {
   };
   void Note(std::string_view text);
   static uint64_t LabelOf(std::string_view text);
-  void Record(Trace kind, uint64_t a = 0, uint64_t b = 0);
+  // Inline: the bus and units record several times a bus cycle.
+  void Record(Trace kind, uint64_t a = 0, uint64_t b = 0) {
+    const uint64_t who = static_cast<uint64_t>(kind) << 32 | currentId_;
+    Mix(Fold(Fold(static_cast<uint64_t>(now_), who), Fold(a, b)));
+    if (keepTrace_) [[unlikely]]
+      KeepRecord(kind, a, b);
+  }
   void RecordBytes(Trace kind, std::span<const uint8_t> bytes);
   uint64_t TraceHash() const { return traceHash_; }
   void KeepTrace(bool on) { keepTrace_ = on; }
@@ -168,14 +176,29 @@ class Scheduler {
     VTime time;
     uint64_t seq;
     uint32_t slot;
-    bool operator>(const HeapEntry& o) const { return time != o.time ? time > o.time : seq > o.seq; }
+    // Time, then seq, as one 128-bit comparison: events often share a time, and a branch on
+    // that guesses badly.
+    bool Before(const HeapEntry& o) const {
+      __extension__ using Key = unsigned __int128;
+      return (Key{static_cast<uint64_t>(time)} << 64 | seq) < (Key{static_cast<uint64_t>(o.time)} << 64 | o.seq);
+    }
   };
   using EventHeap = std::vector<HeapEntry>;
+  static void HeapPush(EventHeap& heap, VTime time, uint64_t seq, uint32_t slot);
+  static void HeapPop(EventHeap& heap);
 
   struct Choice {
     enum Kind : uint8_t { Resume, StartDpc, StartThread, SwitchThread, StartEvent, PassiveEvent } kind;
     uint32_t cpu;
   };
+
+  // The labels of texts events were given lately, most of them the same few literals again and
+  // again: comparing a text costs less than hashing it byte by byte.
+  struct KnownLabel {
+    std::string text;
+    uint64_t label = 0;
+  };
+  uint64_t KnownLabelOf(std::string_view text);
 
   Thread* Self() const;
   void Pump(const std::function<bool()>& done, VTime limit, bool advanceToLimit);
@@ -206,6 +229,11 @@ class Scheduler {
   void ParkIfKilled(Thread* self, bool abortable = false);
   void Forget(Thread* t);  // takes a parked thread out of every list, never to run again
   void Shutdown();
+  // The trace hash. Each step is one to one in each of its inputs while the others stay fixed,
+  // so a change in any one word of a record reaches the hash.
+  static constexpr uint64_t kFoldMultiplier = 0xC2B2AE3D27D4EB4Full;
+  static uint64_t Fold(uint64_t x, uint64_t y) { return std::rotl(x * kFoldMultiplier, 29) ^ y; }
+  [[gnu::cold, gnu::noinline]] void KeepRecord(Trace kind, uint64_t a, uint64_t b);
   void Mix(uint64_t word) {
     traceHash_ ^= word;
     traceHash_ *= 0x100000001B3ull;
@@ -215,6 +243,7 @@ class Scheduler {
   uint64_t serial_;
   VTime now_ = 0;
   uint64_t nextSeq_ = 1;
+  std::array<KnownLabel, 8> knownLabels_;
   std::vector<EventSlot> slots_;
   std::vector<uint32_t> freeSlots_;
   EventHeap dispatchEvents_;
@@ -229,7 +258,7 @@ class Scheduler {
   std::vector<Thread*> carriers_;           // seeded: the thread each processor runs DPCs and events on
   std::vector<Choice> choices_;
   Thread* host_ = nullptr;
-  Thread* current_ = nullptr;
+  uint32_t currentId_ = 0;  // of the thread that runs: the trace's who, without a thread-local
   uint32_t nextThreadId_ = 0;
   uint32_t processors_ = 2;
   uint64_t seed_ = 0;
@@ -244,8 +273,14 @@ class Scheduler {
   int hostWaits_ = 0;
 };
 
-// A preemption point of the kernel stand-in; free under seed 0.
-void PreemptionPoint();
+// A preemption point of the kernel stand-in; free under seed 0. Every interlocked operation, spin
+// lock and pool call has one, so whether it has anything to do at all is checked inline: only
+// under a seed, or once a process's thread was killed and may be caught above PASSIVE_LEVEL.
+extern bool gPreemptionPointsLive;
+void PreemptionPointTaken();
+inline void PreemptionPoint() {
+  if (gPreemptionPointsLive) PreemptionPointTaken();
+}
 
 // 100-ns kernel time units <-> virtual nanoseconds.
 constexpr VTime FromKernelUnits(LONGLONG units100ns) { return units100ns * 100; }

@@ -15,7 +15,16 @@ struct ThreadState {
   void* threadObject = nullptr;      // the process's thread object, for a thread of a program
 };
 
-ThreadState& CurrentThreadState();
+// The current one; null on a real thread no scheduler has switched, which then has its own.
+// Initial-exec: see ThreadState.cpp.
+[[gnu::tls_model("initial-exec")]] extern thread_local constinit ThreadState* tlCurrentThreadState;
+ThreadState& OwnThreadState();
+
+// Inline: every IRQL change and check of the kernel stand-in asks for it.
+inline ThreadState& CurrentThreadState() {
+  ThreadState* state = tlCurrentThreadState;
+  return state != nullptr ? *state : OwnThreadState();
+}
 // The scheduler's switch: `state` becomes the current one; null gives the real thread its own back.
 void SetCurrentThreadState(ThreadState* state);
 

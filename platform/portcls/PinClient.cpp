@@ -148,6 +148,7 @@ NTSTATUS KsWavePin::SetFormat(const std::vector<UCHAR>& format) {
 }
 void KsWavePin::Play(std::vector<UCHAR> bytes) { mPin->SetPlayData(std::move(bytes)); }
 std::vector<UCHAR> KsWavePin::Recorded() const { return mPin->Recorded(); }
+std::vector<UCHAR> KsWavePin::TakeRecorded() { return mPin->TakeRecorded(); }
 ULONG KsWavePin::Notifications() const { return mPin->ServiceCalls(); }
 KIRQL KsWavePin::NotificationIrql() const { return mPin->ServiceIrql(); }
 ULONGLONG KsWavePin::BytesMoved() const { return mPin->BytesMoved(); }

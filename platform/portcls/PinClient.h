@@ -102,6 +102,8 @@ class KsWavePin {
   NTSTATUS SetFormat(const std::vector<UCHAR>& format);
   void Play(std::vector<UCHAR> bytes);
   std::vector<UCHAR> Recorded() const;
+  // Without a copy, for a host done with the pin: it records nothing more.
+  std::vector<UCHAR> TakeRecorded();
   // The notifications that reached the pin in the service group's DPC, and the IRQL the last
   // one ran at.
   ULONG Notifications() const;

@@ -147,6 +147,15 @@ void WavePin::SetPlayData(std::vector<UCHAR> data) {
   KeReleaseSpinLock(&mLock, irql);
 }
 
+std::vector<UCHAR> WavePin::TakeRecorded() {
+  std::vector<UCHAR> taken;
+  KIRQL irql;
+  KeAcquireSpinLock(&mLock, &irql);
+  taken.swap(mRecorded);
+  KeReleaseSpinLock(&mLock, irql);
+  return taken;
+}
+
 std::vector<UCHAR> WavePin::Recorded() {
   std::vector<UCHAR> copy;
   copy.reserve(mRecorded.capacity());

@@ -33,6 +33,8 @@ class WavePin final : public CUnknown, public IServiceSink, public PoolObject {
   void SetPlayData(std::vector<UCHAR> data);
   // What a capture pin recorded, in order, up to the capacity it was opened with.
   std::vector<UCHAR> Recorded();
+  // What was recorded, taken rather than copied: the pin records nothing more.
+  std::vector<UCHAR> TakeRecorded();
   ULONG ServiceCalls() const { return mServiceCalls; }
   KIRQL ServiceIrql() const { return mServiceIrql; }
   ULONGLONG BytesMoved() const { return mBytesMoved; }

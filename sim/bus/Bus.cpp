@@ -152,7 +152,7 @@ Steering Bus::TakeSteering(const Transaction& t) {
 // processors can take them at once.
 plat::VTime Bus::ArrivalTime(uint8_t from, uint8_t dest) {
   plat::VTime jitter = static_cast<plat::VTime>(sched_.Choose(4)) * config_.asyncLatency / 2;
-  plat::VTime& last = lastArrival_[{from, dest}];
+  plat::VTime& last = from < 64 && dest < 64 ? lastArrival_[from][dest] : lastArrivalBeyond_[{from, dest}];
   const plat::VTime sent = std::max(sched_.Now(), busyUntil_);
   last = std::max(last + 1, sent + config_.asyncLatency + jitter);
   return last;

@@ -184,7 +184,9 @@ class Bus {
   std::deque<Transaction*> held_;
   std::vector<std::unique_ptr<Transaction>> transactions_;
   std::vector<Transaction*> freeTransactions_;
-  std::map<std::pair<uint8_t, uint8_t>, plat::VTime> lastArrival_;
+  // The last arrival from one node at another, by node ids; ids past the 6-bit range in the map.
+  std::array<std::array<plat::VTime, 64>, 64> lastArrival_{};
+  std::map<std::pair<uint8_t, uint8_t>, plat::VTime> lastArrivalBeyond_;
   std::set<uint64_t> unreachable_;
   std::vector<uint8_t> scratch_;
   std::shared_ptr<int> life_ = std::make_shared<int>(0);

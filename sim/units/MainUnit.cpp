@@ -139,12 +139,16 @@ void MainUnit::OnCycle(uint64_t) {
   PutBe32(p + 4, kSecondCipQuadlet);
   uint8_t* data = p + 8;
   signals_.Render(mask_, frame_, rate_, blocks, data + 4, stride);
+  // The index in a local: stores through the packet's bytes could alias the member, which would
+  // then go to memory and back on every block.
+  uint8_t index = statusIndex_;
   for (uint32_t b = 0; b < blocks; ++b) {
     uint8_t* block = data + b * stride;
-    PutBe32(block, statusIndex_);
-    PutBe32(block + stride - 4, StatusWord(statusIndex_));
-    statusIndex_ = static_cast<uint8_t>((statusIndex_ + 1) % kStatusWords);
+    PutBe32(block, index);
+    PutBe32(block + stride - 4, StatusWord(index));
+    index = static_cast<uint8_t>((index + 1) % kStatusWords);
   }
+  statusIndex_ = index;
   frame_ += blocks;
   dbc_ = static_cast<uint8_t>(dbc_ + blocks);
   ++packetsSent_;

@@ -25,8 +25,6 @@ constexpr uint32_t kPacketFrames = 64;    // room for the blocks of one playback
 // Frames the loop check keeps of each stream: the loop comes back within a few halves.
 constexpr uint32_t kLoopWindow = 1u << 15;
 constexpr char kRepeat[] = "repeat! ";
-// Chunks of both WAV files the writer thread may have waiting: a few MiB in flight at most.
-constexpr size_t kWriterQueue = 8;
 
 uint64_t Occurrences(const std::string& text, const std::string& what) {
   uint64_t n = 0;
@@ -36,15 +34,14 @@ uint64_t Occurrences(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir)
+AudioSession::AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir, WriterThread& writer)
     : sched_(scheduler),
       unit_(unit),
       recordedPath_(outDir + "/recorded.wav"),
       receivedPath_(outDir + "/unit-received.wav"),
       asio_([this](const std::vector<const int32_t*>& record, uint32_t frames) { OnHalf(record, frames); }),
-      writer_(kWriterQueue),
-      recordedWav_(writer_),
-      receivedWav_(writer_) {
+      recordedWav_(writer),
+      receivedWav_(writer) {
   for (int k = 0; k < 16; ++k)
     unit_.SetSignal(k, k < 2 ? sim::Signal::Ramp() : sim::Signal::Sine(220.0 * (k + 1), 0.25));
 }

@@ -30,8 +30,9 @@ class AudioSession : private sim::PlaybackSink {
  public:
   static constexpr uint32_t kChannels = 18;
 
-  // The WAV files of what was recorded and what the unit received go into outDir.
-  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir);
+  // The WAV files of what was recorded and what the unit received go into outDir, written on
+  // `writer`, which outlives the session.
+  AudioSession(plat::Scheduler& scheduler, sim::MainUnit& unit, std::string outDir, WriterThread& writer);
   ~AudioSession();
 
   // Sets rate and buffer size through the client library (unless `alreadySet`, by the panel), starts
@@ -78,7 +79,6 @@ class AudioSession : private sim::PlaybackSink {
   // What was recorded and what the unit played go through buffers of one half or one packet into
   // the WAV files and the loop check, so nothing grows with the run; the files are written off the
   // simulation, on the program's writer thread.
-  WriterThread writer_;
   QueuedWavFile recordedWav_;
   QueuedWavFile receivedWav_;
   std::unique_ptr<LoopCheck> loop_;

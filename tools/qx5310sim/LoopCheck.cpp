@@ -144,9 +144,13 @@ void LoopCheck::Compare(const int32_t* got, const int32_t* want, uint32_t frames
   } else {
     compared_ += uint64_t{frames} * static_cast<uint32_t>(std::popcount(present));
   }
-  // A mask per channel rather than a bit test per sample: this runs for every frame played.
-  uint32_t mask[32];
-  for (uint32_t c = 0; c < channels_; ++c) mask[c] = (present >> c & 1) != 0 ? ~0u : 0u;
+  // A mask per channel rather than a bit test per sample: this runs for every frame played. Kept
+  // from call to call: masks stored just before the loop stall its wide loads of them.
+  if (maskedFor_ != present) {
+    for (uint32_t c = 0; c < channels_; ++c) masks_[c] = (present >> c & 1) != 0 ? ~0u : 0u;
+    maskedFor_ = present;
+  }
+  const uint32_t* mask = masks_;
   uint64_t differing = 0;
   for (uint32_t f = 0; f < frames; ++f, got += channels_, want += channels_)
     for (uint32_t c = 0; c < channels_; ++c)

@@ -69,4 +69,6 @@ class LoopCheck {
   std::optional<int32_t> lastPlayedRamp_;
   uint64_t realigned_ = 0;
   uint64_t unaligned_ = 0;
+  std::optional<uint32_t> maskedFor_;  // the channels present that masks_ was made for
+  uint32_t masks_[32] = {};
 };

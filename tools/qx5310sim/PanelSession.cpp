@@ -10,6 +10,7 @@
 #include "panel/resource.h"
 #include "platform/win32/InputDriver.h"
 #include "platform/win32/KernelBridge.h"
+#include "platform/win32/PngWriter.h"
 #include "platform/win32/Session.h"
 #include "platform/win32/Snapshot.h"
 #include "sim/host/AdapterPorts.h"
@@ -156,12 +157,16 @@ int MidiKr6PortsNamed(const std::string& name) {
 
 }  // namespace
 
-PanelSession::PanelSession(std::string outDir, bool faulted, bool withKr6) : outDir_(std::move(outDir)) {
+PanelSession::PanelSession(std::string outDir, bool faulted, bool withKr6, WriterThread& writer)
+    : outDir_(std::move(outDir)), writer_(writer) {
   for (const StepKind& k : kSteps)
     if ((faulted ? k.underFaults : k.plain) && (withKr6 || !k.needsKr6)) steps_.push_back({k.name, false, {}});
 }
 
-PanelSession::~PanelSession() = default;
+PanelSession::~PanelSession() {
+  // The writer's jobs point into the pictures.
+  if (picturing_) writer_.Drain();
+}
 
 void PanelSession::Done(const std::string& name, bool ok, const std::string& outcome) {
   for (Step& s : steps_)
@@ -314,19 +319,35 @@ void PanelSession::PictureEveryPage() {
   HostProgram show;
   show.StartImage(kImage, kImage);
   EndsByItself(show);
-  std::vector<std::string> written;
+  // The machine is pictured here; the encoding runs on the writer thread meanwhile.
+  picturing_ = true;
+  pictures_.clear();
+  pictures_.reserve(std::size(kPages));
   std::string dump;
   for (int i = 0; i < static_cast<int>(std::size(kPages)); ++i) {
     if (!ShowPage(i)) continue;
     RunFor(kPollMs);
-    if (!plat::win32::picture::WritePng(input::Target(kCaption), outDir_ + "/" + kPages[i].picture)) continue;
-    written.push_back(kPages[i].picture);
+    std::shared_ptr<const plat::win32::RasterSurface> surface = plat::win32::picture::Snapshot(input::Target(kCaption));
+    if (surface == nullptr) continue;
+    Picture& picture = pictures_.emplace_back(Picture{kPages[i].picture});
+    writer_.Push([surface, path = outDir_ + "/" + kPages[i].picture, &picture] {
+      picture.written = plat::win32::PngWriter::Write(*surface, path);
+    });
     dump += "=== " + std::string(kPages[i].caption) + "\n" + plat::win32::picture::DumpDrawing();
   }
   std::ofstream file(outDir_ + "/" + kDumpFile, std::ios::binary);
   file << dump;
-  const bool dumped = static_cast<bool>(file);
-  if (dumped) written.push_back(kDumpFile);
+  dumped_ = static_cast<bool>(file);
+}
+
+void PanelSession::PicturesWritten() {
+  if (!picturing_) return;
+  picturing_ = false;
+  writer_.Drain();
+  std::vector<std::string> written;
+  for (const Picture& picture : pictures_)
+    if (picture.written) written.push_back(picture.name);
+  if (dumped_) written.push_back(kDumpFile);
   Done("pictures", written.size() == std::size(kPages) + 1, Join(written));
 }
 
@@ -378,6 +399,7 @@ bool PanelSession::Responsive() {
 }
 
 void PanelSession::WriteReport(Report& report) {
+  PicturesWritten();
   report.Section("Control panel");
   for (const Step& s : steps_) {
     report.Value(s.name, s.outcome.empty() ? "not done" : s.outcome);

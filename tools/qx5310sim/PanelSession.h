@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/qx5310sim/HostProcess.h"
+#include "tools/qx5310sim/WriterThread.h"
 
 class Machine;
 class Report;
@@ -22,8 +23,8 @@ class Unit;
 class PanelSession {
  public:
   // Under faults the panel only stays up and idle while the streams run; without KR-6 units it
-  // names and pulls none.
-  PanelSession(std::string outDir, bool faulted, bool withKr6);
+  // names and pulls none. Its pictures are encoded and written on `writer`, which outlives it.
+  PanelSession(std::string outDir, bool faulted, bool withKr6, WriterThread& writer);
   ~PanelSession();
   PanelSession(const PanelSession&) = delete;
   PanelSession& operator=(const PanelSession&) = delete;
@@ -45,7 +46,8 @@ class PanelSession {
   // hidden.
   void PressPanelButton(sim::MainUnit& unit);
   // At the end: shown, each tab activated and pictured ("panel-1-settings.png" ...), the drawing
-  // dump ("panel.txt"); a KR-6 pulled while it runs; closed with Shift held.
+  // dump ("panel.txt"); a KR-6 pulled while it runs; closed with Shift held. The pictures are
+  // written while the machine runs on; the report waits for them.
   void PictureEveryPage();
   void PullKr6(Machine& machine, sim::Unit& kr6);
   void CloseWithShift();
@@ -62,12 +64,22 @@ class PanelSession {
     bool done = false;
     std::string outcome;
   };
+  // A page pictured; `written` is the writer thread's until it has caught up.
+  struct Picture {
+    const char* name;
+    bool written = false;
+  };
   void Done(const std::string& name, bool ok, const std::string& outcome);
   bool ShowPage(int index);
   bool Responsive();
+  void PicturesWritten();
 
   std::string outDir_;
+  WriterThread& writer_;
   HostProgram panel_;
   uint32_t processId_ = 0;
   std::vector<Step> steps_;
+  bool picturing_ = false;  // pictures are on their way to the writer
+  std::vector<Picture> pictures_;
+  bool dumped_ = false;
 };

@@ -37,10 +37,31 @@ void QueuedWavFile::Append(std::span<const int32_t> samples) {
 
 void QueuedWavFile::Hand() {
   if (chunk_.empty()) return;
-  std::vector<int32_t> full;
-  full.reserve(chunkSamples_);
+  std::vector<int32_t> full = TakeSpare();
   std::swap(full, chunk_);
-  writer_.Push([this, samples = std::move(full)] { file_.Append(samples); });
+  writer_.Push([this, samples = std::move(full)]() mutable {
+    file_.Append(samples);
+    GiveBack(std::move(samples));
+  });
+}
+
+std::vector<int32_t> QueuedWavFile::TakeSpare() {
+  std::vector<int32_t> chunk;
+  {
+    std::lock_guard<std::mutex> lock(spareLock_);
+    if (!spares_.empty()) {
+      chunk = std::move(spares_.back());
+      spares_.pop_back();
+    }
+  }
+  chunk.reserve(chunkSamples_);
+  return chunk;
+}
+
+void QueuedWavFile::GiveBack(std::vector<int32_t> chunk) {
+  chunk.clear();
+  std::lock_guard<std::mutex> lock(spareLock_);
+  spares_.push_back(std::move(chunk));
 }
 
 bool QueuedWavFile::Close() {
@@ -53,5 +74,6 @@ bool QueuedWavFile::Close() {
   writer_.Drain();
   open_ = false;
   chunk_ = {};
+  spares_.clear();
   return ok_;
 }

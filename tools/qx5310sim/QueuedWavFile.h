@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ class QueuedWavFile {
 
  private:
   void Hand();  // queues the chunk gathered so far
+  // Chunks the writer has written go back to be filled again: fresh memory would cost a page
+  // fault on the simulation's side for every 4 KiB of it.
+  std::vector<int32_t> TakeSpare();
+  void GiveBack(std::vector<int32_t> chunk);  // the writer's
 
   WriterThread& writer_;
   sim::WavWriter file_;  // the writer thread's from Open to Close
@@ -37,4 +42,6 @@ class QueuedWavFile {
   bool rf64_ = false;
   size_t chunkSamples_ = 0;
   std::vector<int32_t> chunk_;
+  std::mutex spareLock_;
+  std::vector<std::vector<int32_t>> spares_;
 };

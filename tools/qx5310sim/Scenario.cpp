@@ -21,6 +21,7 @@
 #include "tools/qx5310sim/Report.h"
 #include "tools/qx5310sim/SurfaceSession.h"
 #include "tools/qx5310sim/WaveA1Host.h"
+#include "tools/qx5310sim/WriterThread.h"
 #include "unit/PreferencesBlock.h"
 #include "unit/QX531Device.h"
 
@@ -29,6 +30,9 @@ namespace {
 constexpr char16_t kParametersKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qx5310\\Parameters";
 constexpr char16_t kPreferencesValue[] = u"Preferences";
 constexpr uint8_t kSurfaceCable = 4;
+// Jobs the program's writer thread may have waiting: chunks of both WAV files, a few MiB in flight
+// at most, or the panel's pictures.
+constexpr size_t kWriterQueue = 8;
 
 std::string Hex(uint32_t v) {
   char buf[16];
@@ -124,6 +128,7 @@ bool StartKernelClient(plat::Scheduler& s, KernelClientLink& link) {
 
 void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report& report) {
   auto& s = machine.Scheduler();
+  WriterThread writer(kWriterQueue);
   report.Value("stored settings", StoredSettingsFound() ? "found" : "none, defaults");
 
   sim::MainUnit mainUnit;
@@ -136,7 +141,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   const bool faulted = options.faults.Any();
   std::unique_ptr<PanelSession> panel;
   if (options.panel) {
-    panel = std::make_unique<PanelSession>(options.outDir, faulted, options.expansionUnits > 0);
+    panel = std::make_unique<PanelSession>(options.outDir, faulted, options.expansionUnits > 0, writer);
     panel->StartAtLogOn();
   }
 
@@ -170,7 +175,7 @@ void RunDefaultScenario(Machine& machine, const ScenarioOptions& options, Report
   if (!kernelClientStarted) report.Lost("the kernel client did not start MIDI on the main unit");
   if (panel) panel->ChooseSettings(options.protocol, options.sampleRate, options.bufferFrames);
 
-  AudioSession audio(s, mainUnit, options.outDir);
+  AudioSession audio(s, mainUnit, options.outDir, writer);
   if (faulted) {
     audio.ExpectFaults();
     mainUnit.SetClockOffsetPpm(options.faults.driftPpm);

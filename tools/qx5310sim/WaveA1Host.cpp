@@ -1,5 +1,6 @@
 #include "tools/qx5310sim/WaveA1Host.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "platform/bus1394/Bus1394.h"
 #include "platform/kernel/PnpManager.h"
 #include "sim/units/Wav.h"
+#include "sim/units/WavWriter.h"
 #include "tools/qx5310sim/Report.h"
 
 namespace {
@@ -114,10 +116,24 @@ void WaveA1Host::Played(const int32_t* rows, uint32_t frames, uint32_t stride) {
 }
 
 void WaveA1Host::Stop() {
-  if (capture_ != nullptr) recorded_ = capture_->Recorded();
+  if (capture_ != nullptr) recorded_ = capture_->TakeRecorded();
   capture_.reset();
   render_.reset();
   filter_.reset();
+}
+
+bool WaveA1Host::WriteRecorded() const {
+  constexpr size_t kFramesAtOnce = 4096;
+  sim::WavWriter writer;
+  writer.Open(recordedPath_, rate_, kChannels);
+  std::vector<int32_t> rows;
+  const size_t samples = recorded_.size() / kFrameBytes * kChannels;
+  for (size_t at = 0; at < samples; at += rows.size()) {
+    rows.resize(std::min(samples - at, kFramesAtOnce * kChannels));
+    std::memcpy(rows.data(), recorded_.data() + at * sizeof(int32_t), rows.size() * sizeof(int32_t));
+    writer.Append(rows);
+  }
+  return writer.Close();
 }
 
 void WaveA1Host::WriteReport(Report& report) {
@@ -138,23 +154,22 @@ void WaveA1Host::WriteReport(Report& report) {
   if (differing_ != 0) report.Lost("what \"WaveA1\" played did not reach the unit bit-exact");
   if (noisyAfter_ != 0) report.Lost("the unit played something on outputs 1-2 after the file \"WaveA1\" played");
 
-  // Recorded: after the silence before the first period, the ramp of inputs 1-2 without a gap.
-  std::vector<std::vector<int32_t>> channels(kChannels);
+  // Recorded: after the silence before the first period, the ramp of inputs 1-2 without a gap. The
+  // capture pin's bytes are the frames side by side, as the WAV file has them: they are read in
+  // place, with no copy of ten seconds of samples to fault in.
   const size_t frames = recorded_.size() / kFrameBytes;
-  for (uint32_t c = 0; c < kChannels; ++c) channels[c].resize(frames);
-  for (size_t f = 0; f < frames; ++f)
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      uint32_t v;
-      std::memcpy(&v, &recorded_[f * kFrameBytes + c * sizeof v], sizeof v);
-      channels[c][f] = static_cast<int32_t>(v);
-    }
+  auto sample = [this](size_t frame, uint32_t channel) {
+    uint32_t v;
+    std::memcpy(&v, &recorded_[frame * kFrameBytes + channel * sizeof v], sizeof v);
+    return v;
+  };
   size_t silent = 0;
-  while (silent < frames && channels[0][silent] == 0 && channels[1][silent] == 0) ++silent;
+  while (silent < frames && sample(silent, 0) == 0 && sample(silent, 1) == 0) ++silent;
   uint64_t wrong = 0;
-  const auto first = silent < frames ? static_cast<uint32_t>(channels[0][silent]) : 0u;
+  const uint32_t first = silent < frames ? sample(silent, 0) : 0u;
   for (size_t f = silent; f < frames; ++f) {
     const uint32_t ramp = static_cast<uint32_t>(first + (f - silent)) % kRampFrames;
-    wrong += static_cast<uint32_t>(channels[0][f]) != ramp || static_cast<uint32_t>(channels[1][f]) != (1u << 24 | ramp);
+    wrong += sample(f, 0) != ramp || sample(f, 1) != (1u << 24 | ramp);
   }
   const uint64_t checked = frames - silent;
   report.Value("recorded", std::to_string(checked) + " frames of inputs 1-2 after " + std::to_string(silent) +
@@ -162,6 +177,6 @@ void WaveA1Host::WriteReport(Report& report) {
                                                          : std::to_string(wrong) + " not the frame that was due"));
   if (checked == 0) report.Lost("\"WaveA1\" recorded nothing from the unit");
   if (wrong != 0) report.Lost("what \"WaveA1\" recorded was not what the unit sampled, frame after frame");
-  if (!sim::WavFile::Write(recordedPath_, rate_, channels)) report.Lost("the WAV file \"WaveA1\" recorded could not be written");
+  if (!WriteRecorded()) report.Lost("the WAV file \"WaveA1\" recorded could not be written");
   report.Value("WAV files", playedPath_ + " (played), " + recordedPath_ + " (recorded)");
 }

@@ -36,6 +36,8 @@ class WaveA1Host {
   void WriteReport(Report& report);
 
  private:
+  // The recorded WAV file, from the capture pin's bytes; false when it could not be written.
+  bool WriteRecorded() const;
   uint64_t unitGuid_;
   std::string playedPath_;
   std::string recordedPath_;

@@ -2,9 +2,10 @@
 
 #include <utility>
 
-WriterThread::WriterThread(size_t capacity) : capacity_(capacity), thread_([this] { Run(); }) {}
+WriterThread::WriterThread(size_t capacity) : capacity_(capacity) {}
 
 WriterThread::~WriterThread() {
+  if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(m_);
     ending_ = true;
@@ -14,6 +15,7 @@ WriterThread::~WriterThread() {
 }
 
 void WriterThread::Push(std::function<void()> job) {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   std::unique_lock<std::mutex> lock(m_);
   changed_.wait(lock, [this] { return jobs_.size() < capacity_; });
   jobs_.push_back(std::move(job));

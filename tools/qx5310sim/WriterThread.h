@@ -1,6 +1,8 @@
 // A real thread of the host program, outside the simulated machine, that does its file writing:
 // jobs go through a bounded queue, so the simulation hands its output over and runs on, and waits
-// only while the queue is full. Jobs run in the order they were pushed.
+// only while the queue is full. Jobs run in the order they were pushed. The thread starts with the
+// first job: until then the program has one thread, and giving memory back to the system needs no
+// other processor's TLB flushed.
 #pragma once
 
 #include <condition_variable>
