@@ -74,13 +74,17 @@ void TellUser(ULONG processId, ULONG threadId) {
 void Signal(DISPATCHER_HEADER* header) { KeSetEvent(reinterpret_cast<PKEVENT>(header), IO_NO_INCREMENT, FALSE); }
 
 // A thread of the process stopped with it: what its own end would have done, the process's end does.
+// The thread's reference to its process goes last, as on Windows a process outlives its threads: a
+// thread ending after its process was waited for and released must not run on a freed process.
 void Stopped(ThreadObject* t, ULONG code) {
   for (PVOID object : t->held) ObDereferenceObject(object);
   t->held.clear();
   t->running = false;
   t->exitCode = code;
   Signal(&t->Header);
+  Process* process = t->process;
   ObDereferenceObject(t);
+  ObDereferenceObject(process);
 }
 
 void AbandonMutexes(Process* p) {
@@ -216,6 +220,7 @@ ThreadObject* StartThread(Process* process, std::string name, std::function<ULON
   t->running = true;
   ObReferenceObject(t);  // the process's list
   ObReferenceObject(t);  // while it runs
+  ObReferenceObject(process);  // while it runs
   ProcessAccess::Threads(process).push_back(t);
   Scheduler::Current().SpawnIn(process, UserMode, std::move(name), [t, body = std::move(body)] {
     CurrentThreadState().threadObject = t;

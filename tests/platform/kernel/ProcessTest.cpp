@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/KernelHandles.h"
@@ -250,6 +251,38 @@ TEST_F(Processes, KillingAProgramMidRequestCancelsItThenCleansUpAndClosesAndUndo
     iotest::DeleteDevice(dev);
     sched.SetSeed(0);
   }
+}
+
+// The host may take a program's end as soon as it is signalled and let the process go while the
+// program's first thread is still finishing its own end: as on Windows, the process outlives its
+// threads, so no thread ever runs on a freed process (whose memory a later process may get).
+TEST_F(Processes, AProcessTheHostReleasedAtItsEndLivesUntilItsLastThreadHasEnded) {
+  std::vector<std::pair<ULONG, ULONG>> ends;
+  plat::SetUserEndHook([&ends](ULONG process, ULONG thread) { ends.emplace_back(process, thread); });
+  const size_t poolBefore = plat::PoolLedger::Outstanding().size();
+  const size_t threadsBefore = sched.LiveThreads();
+  size_t stillEnding = 0;
+  for (uint64_t seed : qxtest::InterleavingSeeds()) {
+    SCOPED_TRACE(qxtest::SeedTrace(seed));
+    sched.SetSeed(seed);
+    ends.clear();
+    plat::Process* p = plat::StartProcess("prog.exe", 64, [] { return 3u; });
+    const ULONG id = p->Id();
+    plat::WaitProcess(p);
+    if (sched.LiveThreads() > threadsBefore) {
+      ++stillEnding;
+      EXPECT_GT(plat::ObReferenceCount(p), 1) << "the thread still ending holds its process";
+    }
+    plat::ReleaseProcess(p);
+    sched.RunUntilIdle();
+    EXPECT_EQ(sched.LiveThreads(), threadsBefore);
+    ASSERT_EQ(ends.size(), 2u) << "the process's end and its thread's";
+    for (const auto& [process, thread] : ends) EXPECT_EQ(process, id);
+    EXPECT_EQ(plat::PoolLedger::Outstanding().size(), poolBefore) << "the process goes with its last thread";
+    sched.SetSeed(0);
+  }
+  EXPECT_GT(stillEnding, 0u) << "no seed let the host see the end before the thread had finished";
+  plat::SetUserEndHook(nullptr);
 }
 
 TEST_F(Processes, AMappingLeftAfterCleanupAndMappingsMadeOrUndoneOutsideTheirProcessAreFaults) {
