@@ -5,23 +5,13 @@
 #include <setupapi.h>
 
 #include <cstdio>
-#include <initializer_list>
 
+#include "panel/SettingLists.h"
 #include "panel/resource.h"
 
 namespace {
 
-// Pairs of (value, index) a notification maps; a value not listed maps to `otherwise`.
-struct IndexOf {
-  uint32_t value;
-  int index;
-};
-
-int MapValue(uint32_t value, std::initializer_list<IndexOf> table, int otherwise) {
-  for (const IndexOf& entry : table)
-    if (entry.value == value) return entry.index;
-  return otherwise;
-}
+using SettingLists::IndexOf;
 
 bool ShiftHeld() { return (::GetKeyState(VK_SHIFT) & 0x8000) != 0; }
 
@@ -261,28 +251,29 @@ void CMyPropertySheet::Refresh(CMyPropertyPage& page) {
 }
 
 void CMyPropertySheet::OnClockSourceChanged(uint32_t value) {
-  m_settingsPage.m_clockSourceIndex = MapValue(value, {{4, 1}, {3, 2}, {2, 3}}, 0);
+  m_settingsPage.m_clockSourceIndex = IndexOf(SettingLists::kClockSources, value, 0);
   Refresh(m_settingsPage);
 }
 
 void CMyPropertySheet::OnSampleRateChanged(uint32_t value) {
   m_settingsPage.m_sampleRateIndex =
-      MapValue(value, {{44100, 0}, {48000, 1}, {88200, 2}, {96000, 3}}, m_settingsPage.m_sampleRateIndex);
+      IndexOf(SettingLists::kSampleRates, value, m_settingsPage.m_sampleRateIndex);
   Refresh(m_settingsPage);
 }
 
 void CMyPropertySheet::OnControlProtocolChanged(uint32_t value) {
-  m_settingsPage.m_protocolIndex = MapValue(value, {{2, 3}, {3, 4}, {4, 1}, {5, 2}}, 0);
+  m_settingsPage.m_protocolIndex = IndexOf(SettingLists::kControlProtocols, value, 0);
   Refresh(m_settingsPage);
 }
 
 void CMyPropertySheet::OnMonitorModeChanged(uint32_t value) {
-  m_settingsPage.m_monitoringIndex = MapValue(value, {{2, 1}, {3, 2}}, 0);
+  m_settingsPage.m_monitoringIndex = IndexOf(SettingLists::kMonitorModes, value, 0);
   Refresh(m_settingsPage);
 }
 
 void CMyPropertySheet::OnBufferSizeIndexChanged(uint32_t value) {
-  const int position = MapValue(value, {{1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 4}, {6, 5}, {7, 6}}, 6);
+  // Buffer-size indexes 1-7 are the positions 0-6; any other shows the longest.
+  const int position = value >= 1 && value <= 7 ? static_cast<int>(value) - 1 : 6;
   if (CWnd* slider = m_settingsPage.GetSafeHwnd() != nullptr ? m_settingsPage.GetDlgItem(IDC_LATENCY) : nullptr)
     slider->SendMessage(TBM_SETPOS, TRUE, position);
   Refresh(m_settingsPage);
@@ -325,7 +316,7 @@ void CMyPropertySheet::OnCoaxOutSourceChanged(uint32_t value) {
 }
 
 void CMyPropertySheet::OnOpticalOutSourceChanged(uint32_t value) {
-  m_routingPage.m_opticalOutIndex = MapValue(value, {{2, 1}, {4, 2}, {3, 3}}, 0);
+  m_routingPage.m_opticalOutIndex = IndexOf(SettingLists::kOpticalOutSources, value, 0);
   Refresh(m_routingPage);
 }
 

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "panel/CMyPropertySheet.h"
+#include "panel/SettingLists.h"
 #include "panel/resource.h"
 
 namespace {
@@ -12,19 +13,11 @@ constexpr RECT kLogoPlace = {9, 164, 157, 186};
 constexpr int kLogoWidth = 223;
 constexpr int kLogoHeight = 38;
 
-// Values sent for each list index; an index past a table sends its setting's fallback, and none
-// for the sample rate, which is never guessed.
-constexpr ULONG kSampleRates[] = {44100, 48000, 88200, 96000};
-constexpr ULONG kClockSources[] = {1, 4, 3, 2};
-constexpr ULONG kControlProtocols[] = {1, 4, 5, 2, 3};
-constexpr ULONG kMonitorModes[] = {1, 2, 3};
+// An index past a list sends its setting's fallback, and none for the sample rate, which is never
+// guessed.
+using namespace SettingLists;
 constexpr int kLatencySteps = 7;
 constexpr int kOvrThresholdSteps = 10;
-
-template <size_t N>
-ULONG ValueAt(const ULONG (&values)[N], int index, ULONG fallback) {
-  return index >= 0 && static_cast<size_t>(index) < N ? values[index] : fallback;
-}
 
 }  // namespace
 

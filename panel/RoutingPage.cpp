@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "client/QX531BaseDriverInterface.h"
+#include "panel/SettingLists.h"
 #include "panel/resource.h"
 
 namespace {
@@ -46,13 +47,13 @@ constexpr RouteArrow kArrows[] = {
      10},
 };
 
-// Values sent for each list index; an index past the table sends the first.
-constexpr ULONG kOpticalOutSources[] = {1, 2, 4, 3};
-constexpr ULONG kTwoWaySources[] = {1, 2};
+// An index past a list sends its first value.
+using SettingLists::kOpticalOutSources;
+using SettingLists::kTwoWaySources;
 
 template <size_t N>
-ULONG ValueAt(const ULONG (&values)[N], int index) {
-  return index >= 0 && static_cast<size_t>(index) < N ? values[index] : values[0];
+uint32_t ValueAt(const uint32_t (&values)[N], int index) {
+  return SettingLists::ValueAt(values, index, values[0]);
 }
 
 }  // namespace
