@@ -68,8 +68,6 @@ constexpr StepKind kSteps[] = {
 // sorted; the latency trackbar's positions are the buffer sizes 32 to 2048.
 constexpr uint32_t kProtocolOrder[] = {1, 4, 5, 2, 3};
 constexpr uint32_t kRateOrder[] = {44100, 48000, 88200, 96000};
-constexpr uint32_t kFirstFrames = 32;
-constexpr uint32_t kLatencyPositions = 7;
 
 template <size_t N>
 int IndexIn(const uint32_t (&order)[N], uint32_t value) {
@@ -78,11 +76,8 @@ int IndexIn(const uint32_t (&order)[N], uint32_t value) {
   return -1;
 }
 
-int LatencyPosition(uint32_t frames) {
-  for (uint32_t p = 0, f = kFirstFrames; p < kLatencyPositions; ++p, f *= 2)
-    if (f == frames) return static_cast<int>(p);
-  return -1;
-}
+// The latency trackbar's positions are the buffer sizes in order, the first at 0.
+int LatencyPosition(uint32_t frames) { return static_cast<int>(BufferSizeIndexOf(frames)) - 1; }
 
 void RunFor(uint64_t ms) {
   const uint64_t until = plat::win32::NowMs() + ms;
@@ -388,7 +383,8 @@ void PanelSession::CheckOvrShown(std::optional<uint32_t> threshold) {
 }
 
 void PanelSession::CheckResponsive() {
-  Done("responsive", Responsive(), Responsive() ? "up and idle after the pulls" : "its thread is blocked");
+  const bool idle = Responsive();
+  Done("responsive", idle, idle ? "up and idle after the pulls" : "its thread is blocked");
 }
 
 bool PanelSession::Responsive() {
